@@ -184,4 +184,10 @@ const TFxStringResource& ErrorStrings()
     return table;
 }
 
+void OpenStringTables()
+{
+    StringManagerStrings();
+    ErrorStrings();
+}
+
 } // namespace zn::comms

@@ -58,6 +58,9 @@ private:
 // The program's two tables, opened on first use; an opening failure raises there.
 const TFxStringResource& ErrorStrings();
 const TFxStringResource& StringManagerStrings();
+// Opens both tables; the programs call it first thing, so that a broken table stops them at start-up
+// (EMevStringResourceError) rather than at the first error text.
+void OpenStringTables();
 
 // UTF-16 units to the program's 8-bit text (UTF-8); a lone surrogate becomes U+FFFD.
 std::string Utf16ToText(const std::u16string& units);

@@ -109,6 +109,7 @@ TEST(StringResource, CorruptTextOffsetReadsAsMissing)
 // The tables built into the program.
 TEST(ProgramStringTables, HoldTheLibraryTexts)
 {
+    EXPECT_NO_THROW(OpenStringTables());
     const TFxStringResource& errors = ErrorStrings();
     EXPECT_EQ(errors.TextById(0), "OK");
     EXPECT_EQ(errors.TextById(2001), "ie_BadId - Specified comport doesn't exist");
