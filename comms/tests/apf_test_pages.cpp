@@ -88,8 +88,27 @@ int CountEols(const std::string& data)
     return eols;
 }
 
-bool DecodePage(const std::string& stream, int width, faxline::Bitmap& page)
+// The stream up to its RTC (six EOLs with no row between): a fax decoder reads no further.
+std::string UpToRtc(const std::string& data)
 {
+    int zeros = 0, eols = 0;
+    for (size_t i = 0; i < data.size(); ++i)
+        for (int bit = 0; bit < 8; ++bit) {
+            if (!(uint8_t(data[i]) & (1 << bit))) {
+                ++zeros;
+                continue;
+            }
+            eols = zeros >= 11 ? eols + 1 : 0;
+            zeros = 0;
+            if (eols == 2)
+                return data.substr(0, i + 1);
+        }
+    return data;
+}
+
+bool DecodePage(const std::string& whole, int width, faxline::Bitmap& page)
+{
+    std::string stream = UpToRtc(whole);
     int rows = CountEols(stream);
     std::string tmp = TempName(".tif");
     {
