@@ -260,26 +260,31 @@ std::optional<int> ParseInteger(const std::string& text)
     return int(v);
 }
 
+// The value of the key as read through a 1024-byte buffer; nullopt when the key is missing.
+std::optional<std::string> Lookup(const std::string& path, const std::string& section, const std::string& key)
+{
+    const auto doc = Document::Load(ResolvePath(path));
+    const long i = doc ? doc->FindKey(section, key) : -1;
+    if (i < 0)
+        return std::nullopt;
+    return Unquote(doc->lines[size_t(i)].value).substr(0, kMaxValue);
+}
+
 } // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {}
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const
 {
-    const auto doc = Document::Load(ResolvePath(path_));
-    const long i = doc ? doc->FindKey(section, key) : -1;
-    std::string value = i >= 0 ? Unquote(doc->lines[size_t(i)].value)
-                               : def.substr(0, def.find_last_not_of(' ') + 1);
-    if (value.size() > kMaxValue)
-        value.resize(kMaxValue);
-    return value;
+    if (auto value = Lookup(path_, section, key))
+        return *value;
+    return def.substr(0, def.find_last_not_of(' ') + 1).substr(0, kMaxValue);
 }
 
 int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const
 {
-    if (!ValueExists(section, key))
-        return def;
-    return ParseInteger(ReadString(section, key, "")).value_or(def);
+    const auto value = Lookup(path_, section, key);
+    return value ? ParseInteger(*value).value_or(def) : def;
 }
 
 bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const
