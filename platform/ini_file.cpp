@@ -20,6 +20,7 @@ namespace zn::platform {
 namespace {
 
 constexpr size_t kMaxValue = 1023; // what a 1024-byte buffer holds
+const std::string kBom = "\xEF\xBB\xBF";
 
 // One read-modify-write at a time within the process.
 std::mutex& WriteMutex()
@@ -103,7 +104,10 @@ public:
             std::string text = data.substr(pos, end - pos);
             if (!text.empty() && text.back() == '\r')
                 text.pop_back();
-            doc.lines.push_back(ParseLine(std::move(text)));
+            // A UTF-8 byte-order mark (from some editors) is kept but does not hide the first line.
+            Line line = ParseLine(pos == 0 && text.rfind(kBom, 0) == 0 ? text.substr(kBom.size()) : text);
+            line.text = std::move(text);
+            doc.lines.push_back(std::move(line));
             pos = end + 1;
         }
         return doc;

@@ -122,6 +122,27 @@ INSTANTIATE_TEST_SUITE_P(Values, IniIntegerTest,
                                            IntegerCase{"abc", -77}, IntegerCase{"", -77}, IntegerCase{"0x", -77},
                                            IntegerCase{"99999999999", -77}, IntegerCase{"\"3\"", 3}));
 
+TEST_F(IniFileTest, OddLinesSurviveAWriteByteForByte)
+{
+    using namespace std::string_literals;
+    const std::string odd =
+        "\xEF\xBB\xBF[Modem]\nno equals sign\n  indented = x \nbin\0ary=\x01\xff\n[ Spaced ]\n=empty key\n[broken\nk=v"s;
+    Write(odd);
+    EXPECT_EQ(ini_.ReadString("MODEM", "indented", ""), "x");
+    EXPECT_EQ(ini_.ReadString("Spaced", "k", "none"), "none");
+    EXPECT_EQ(ini_.ReadSection("Spaced"), std::vector<std::string>{""});
+    EXPECT_EQ(ini_.ReadString("broken", "k", ""), "v");
+    ASSERT_TRUE(ini_.WriteString("Spaced", "New", "1"));
+    std::string expected = odd;
+    size_t pos = 0;
+    while ((pos = expected.find('\n', pos)) != std::string::npos) {
+        expected.replace(pos, 1, "\r\n");
+        pos += 2;
+    }
+    expected.replace(expected.find("[broken"), 0, "New=1\r\n");
+    EXPECT_EQ(Read(), expected + "\r\n");
+}
+
 TEST_F(IniFileTest, LongValuesAreCutTo1023Characters)
 {
     ASSERT_TRUE(ini_.WriteString("S", "k", std::string(2000, 'x')));
