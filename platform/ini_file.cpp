@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,39 @@ std::mutex& WriteMutex()
     static std::mutex m;
     return m;
 }
+
+// One read-modify-write at a time across processes (zn and znptf share ZNPD.INI): an exclusive
+// flock on the file's folder, which, unlike the file, is not replaced by the write.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& path)
+    {
+        const auto slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ >= 0) {
+            while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock()
+    {
+        if (fd_ >= 0)
+            close(fd_); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Both locks, for the span of one change.
+struct WriteLock {
+    explicit WriteLock(const std::string& path) : local(WriteMutex()), shared(path) {}
+    std::lock_guard<std::mutex> local;
+    FolderLock shared;
+};
 
 std::string Trim(const std::string& text)
 {
@@ -302,8 +336,8 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
         errno = EINVAL;
         return false;
     }
-    std::lock_guard<std::mutex> lock(WriteMutex());
     const std::string path = ResolvePath(path_);
+    WriteLock lock(path);
     auto doc = Document::Load(path);
     if (!doc)
         return false;
@@ -345,8 +379,8 @@ bool IniFile::WriteBool(const std::string& section, const std::string& key, bool
 
 bool IniFile::DeleteKey(const std::string& section, const std::string& key)
 {
-    std::lock_guard<std::mutex> lock(WriteMutex());
     const std::string path = ResolvePath(path_);
+    WriteLock lock(path);
     auto doc = Document::Load(path);
     if (!doc)
         return false;
@@ -359,8 +393,8 @@ bool IniFile::DeleteKey(const std::string& section, const std::string& key)
 
 bool IniFile::EraseSection(const std::string& section)
 {
-    std::lock_guard<std::mutex> lock(WriteMutex());
     const std::string path = ResolvePath(path_);
+    WriteLock lock(path);
     auto doc = Document::Load(path);
     if (!doc)
         return false;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace zn::platform {
@@ -222,6 +223,30 @@ TEST_F(IniFileTest, ConcurrentWritersLoseNoKey)
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(ini_.ReadSection("S").size(), 40u);
+}
+
+TEST_F(IniFileTest, ConcurrentProcessesLoseNoKey)
+{
+    std::vector<pid_t> children;
+    for (int p = 0; p < 3; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            IniFile ini(tmp_ / "ZN.INI");
+            bool ok = true;
+            for (int i = 0; i < 10; ++i)
+                ok = ini.WriteInteger("P" + std::to_string(p), "k" + std::to_string(i), i) && ok;
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int p = 0; p < 3; ++p)
+        EXPECT_EQ(ini_.ReadSection("P" + std::to_string(p)).size(), 10u) << p;
 }
 
 } // namespace
