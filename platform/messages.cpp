@@ -42,7 +42,7 @@ void InstallQuitWatch()
 {
     static std::atomic<QCoreApplication*> watched{nullptr};
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || watched.exchange(app) == app)
+    if (!app || app->thread() != QThread::currentThread() || watched.exchange(app) == app)
         return;
     app->installEventFilter(new QuitWatch(app));
 }
