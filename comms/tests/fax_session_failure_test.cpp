@@ -244,7 +244,7 @@ TEST_F(OddModem, ModemVanishingAfterTheDialEndsTheSend)
     ASSERT_EQ(session.Start(port.Port()), 0);
     ASSERT_TRUE(events.WaitFinished(60s));
     ASSERT_FALSE(events.Errors().empty());
-    EXPECT_EQ(events.Errors().front(), ecFaxNoAnswer);
+    EXPECT_EQ(events.Errors().front(), ecNoAnswer);
     EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
 }
 
