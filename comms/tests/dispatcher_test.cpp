@@ -625,3 +625,32 @@ TEST(DispatcherHandlers, ClosingFromInsideAHandlerDefersTheCloseToTheOwner)
     EXPECT_TRUE(WaitUntil([&] { return !o.d->ThreadsRunning(); }));
     o.d.reset(); // the owner frees it once the threads are gone: one teardown, no double free
 }
+
+TEST(Dispatcher, ASecondStartIsRefused)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    try {
+        o.d->StartDispatcher();
+        FAIL() << "no exception";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Dispatcher already started");
+    }
+}
+
+TEST(Dispatcher, DiscardingOutputAbandonsAStalledWriteAtOnceAndLaterDataStillFlows)
+{
+    OpenDispatcher o(16384);
+    ASSERT_EQ(o.result, 0);
+    std::string block(8192, 'x');
+    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {
+    }
+    ASSERT_TRUE(WaitUntil([&] { return o.d->OutputCount() > 0; }));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(o.d->DiscardOutput(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_EQ(o.d->OutputCount(), 0u);
+    o.pty.Receive(1 << 20, 300); // the far end takes what the tty held
+    ASSERT_EQ(o.d->WriteString("ATH0\r"), 0);
+    EXPECT_EQ(o.pty.Receive(5, 2000), "ATH0\r");
+}
