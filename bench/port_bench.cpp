@@ -102,6 +102,39 @@ std::unique_ptr<TFxWin32Dispatcher> OpenPort(const Pty& pty)
     return d;
 }
 
+// The moment a byte reached its reader, handed from the reading thread to the sender.
+struct Arrival {
+    std::mutex lock;
+    std::condition_variable arrived;
+    Clock::time_point handled;
+    bool done = false;
+    void Signal()
+    {
+        auto now = Clock::now();
+        std::lock_guard<std::mutex> g(lock);
+        handled = now;
+        done = true;
+        arrived.notify_one();
+    }
+};
+
+// Sends one byte at a time from the far end, at irregular gaps, and times its arrival.
+std::vector<double> TimeSingleBytes(int master, int samples, Arrival& a)
+{
+    std::vector<double> us;
+    for (int i = 0; i < samples; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + (i * 7919) % 2000));
+        std::unique_lock<std::mutex> g(a.lock);
+        a.done = false;
+        auto sent = Clock::now();
+        uint8_t b = 'A';
+        WriteAll(master, &b, 1);
+        a.arrived.wait(g, [&] { return a.done; });
+        us.push_back(std::chrono::duration<double, std::micro>(a.handled - sent).count());
+    }
+    return us;
+}
+
 // ---- ours
 
 Rate OurOutput(size_t total)
@@ -143,35 +176,17 @@ std::vector<double> OurLatency(int samples)
 {
     Pty pty;
     auto d = OpenPort(pty);
-    std::mutex lock;
-    std::condition_variable arrived;
-    Clock::time_point handled;
-    bool done = false;
-    d->AddProcedureHandler(&lock, [&](uint32_t msg, uintptr_t, intptr_t) {
+    Arrival a;
+    d->AddProcedureHandler(&a, [&](uint32_t msg, uintptr_t, intptr_t) {
         if (msg != MsgTriggerAvail)
             return;
-        auto now = Clock::now();
+        a.Signal();
         uint8_t c;
         while (d->ReadChar(c) == 0) {
         }
-        std::lock_guard<std::mutex> g(lock);
-        handled = now;
-        done = true;
-        arrived.notify_one();
     });
     d->SetAvailLevel(1);
-    std::vector<double> us;
-    for (int i = 0; i < samples; ++i) {
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + (i * 7919) % 2000));
-        std::unique_lock<std::mutex> g(lock);
-        done = false;
-        auto sent = Clock::now();
-        uint8_t b = 'A';
-        WriteAll(pty.master, &b, 1);
-        arrived.wait(g, [&] { return done; });
-        us.push_back(std::chrono::duration<double, std::micro>(handled - sent).count());
-    }
-    return us;
+    return TimeSingleBytes(pty.master, samples, a);
 }
 
 // ---- peer: the tty read and written directly
@@ -218,35 +233,17 @@ std::vector<double> PeerLatency(int samples)
 {
     Pty pty;
     int fd = OpenRaw(pty);
-    std::mutex lock;
-    std::condition_variable arrived;
-    Clock::time_point handled;
-    bool done = false;
+    Arrival a;
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         uint8_t buf[64];
         while (!stop) {
             struct pollfd pfd = {fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 50) > 0 && ::read(fd, buf, sizeof buf) > 0) {
-                auto now = Clock::now();
-                std::lock_guard<std::mutex> g(lock);
-                handled = now;
-                done = true;
-                arrived.notify_one();
-            }
+            if (::poll(&pfd, 1, 50) > 0 && ::read(fd, buf, sizeof buf) > 0)
+                a.Signal();
         }
     });
-    std::vector<double> us;
-    for (int i = 0; i < samples; ++i) {
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + (i * 7919) % 2000));
-        std::unique_lock<std::mutex> g(lock);
-        done = false;
-        auto sent = Clock::now();
-        uint8_t b = 'A';
-        WriteAll(pty.master, &b, 1);
-        arrived.wait(g, [&] { return done; });
-        us.push_back(std::chrono::duration<double, std::micro>(handled - sent).count());
-    }
+    std::vector<double> us = TimeSingleBytes(pty.master, samples, a);
     stop = true;
     reader.join();
     ::close(fd);
