@@ -329,3 +329,14 @@ TEST_F(ComPortTest, ChangingTheNumberOfAnOpenPortReopensItWithItsTriggers)
     port.PutString("AT\r");
     EXPECT_EQ(other.Receive(3, 2000), "AT\r");
 }
+
+TEST_F(ComPortTest, WaitForStringIsFalseWhenTheApplicationQuitsBeforeTheText)
+{
+    port.SetOpen(true);
+    zn::platform::PostQuitMessage(0);
+    ASSERT_TRUE(PumpUntil([] { return zn::platform::QuitRequested(); }));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.WaitForString("OK", 1092, false, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    zn::platform::ClearQuitRequest();
+}
