@@ -2,7 +2,7 @@
 #include "comms/com_port.h"
 
 #include "comms/port_names.h"
-#include "comms/tests/pty_pair.h"
+#include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 
 using namespace zn::comms;
 using zn::comms::test::PtyPair;
+using zn::comms::test::ReadFile;
 using zn::comms::test::WaitUntil;
 
 namespace {
@@ -61,12 +62,6 @@ protected:
     PtyPair pty;
     TFxComPort port;
 };
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 } // namespace
 
