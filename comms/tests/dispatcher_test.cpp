@@ -468,3 +468,20 @@ TEST(Dispatcher, DiscardingOutputAbandonsAStalledWriteAtOnceAndLaterDataStillFlo
     ASSERT_EQ(o.d->WriteString("ATH0\r"), 0);
     EXPECT_EQ(o.pty.Receive(5, 2000), "ATH0\r");
 }
+
+TEST(Dispatcher, AThreadEndedByAnExceptionStillCountsOut)
+{
+    class FailingEvents : public TFxWin32Dispatcher {
+    public:
+        using TFxWin32Dispatcher::TFxWin32Dispatcher;
+        bool WaitComEvent(uint32_t&) override { throw std::runtime_error("line gone"); }
+    };
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    FailingEvents d(nullptr);
+    ASSERT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    ASSERT_EQ(d.WriteString("AT\r"), 0); // the other threads go on
+    EXPECT_EQ(pty.Receive(3, 2000), "AT\r");
+    d.ClosePort();
+    EXPECT_FALSE(d.ThreadsRunning());
+}
