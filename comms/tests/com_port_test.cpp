@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -323,6 +324,60 @@ TEST_F(ComPortTest, ChangingTheNumberOfAnOpenPortReopensItWithItsTriggers)
     EXPECT_EQ(port.GetDispatcher()->SetTimerTrigger(timer, 1, false), 0);
     port.PutString("AT\r");
     EXPECT_EQ(other.Receive(3, 2000), "AT\r");
+}
+
+TEST_F(ComPortTest, AssignCopiesTheSettingsAndTheTriggersOfAnOpenPort)
+{
+    int calls = 0;
+    port.SetBaud(38400);
+    port.SetLogName("ZNOUT.LOG");
+    port.SetTapiMode(tmOff);
+    port.SetOnTriggerTimer([&](TFxCustomComPort&, int) { ++calls; });
+    port.SetOpen(true);
+    int timer = port.GetDispatcher()->AddTimerTrigger();
+    TFxComPort copy;
+    copy.Assign(port);
+    EXPECT_EQ(copy.Baud(), 38400);
+    EXPECT_EQ(copy.LogName(), "ZNOUT.LOG");
+    EXPECT_EQ(copy.TapiMode(), tmOff);
+    EXPECT_EQ(copy.ComNumber(), 5);
+    EXPECT_FALSE(copy.Open());
+    port.SetOpen(false);
+    copy.SetOpen(true);
+    ASSERT_EQ(copy.GetDispatcher()->SetTimerTrigger(timer, 1, true), 0); // the trigger came along
+    EXPECT_TRUE(PumpUntil([&] { return calls == 1; }));
+}
+
+TEST_F(ComPortTest, AFormThatOpensAMissingPortStillLoads)
+{
+    ::setenv("ZN_COM6", "/dev/zn-missing-tty", 1);
+    TFxComPort loading;
+    loading.SetLoading(true);
+    loading.SetComNumber(6);
+    loading.SetOpen(true); // only stored while loading
+    EXPECT_EQ(loading.GetDispatcher(), nullptr);
+    EXPECT_NO_THROW(loading.Loaded()); // the failure is reported, not raised
+    EXPECT_FALSE(loading.Open());
+    port.SetLoading(true);
+    port.SetOpen(true);
+    port.Loaded();
+    EXPECT_TRUE(port.Open());
+}
+
+TEST_F(ComPortTest, InTapiModeThePortRunsOverTheHandedOverDescriptor)
+{
+    TFxComPort tapi;
+    tapi.SetTapiMode(tmOn);
+    EXPECT_THROW(tapi.SetOpen(true), ENotOpenedByTapi);
+    int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    tapi.SetTapiHandle(fd);
+    tapi.SetComNumber(4);
+    tapi.SetOpen(true);
+    ASSERT_TRUE(tapi.Open());
+    EXPECT_EQ(tapi.GetDispatcher()->DeviceName(), "COM4");
+    tapi.PutString("ATA\r");
+    EXPECT_EQ(pty.Receive(4, 2000), "ATA\r");
 }
 
 TEST_F(ComPortTest, WaitForStringIsFalseWhenTheApplicationQuitsBeforeTheText)
