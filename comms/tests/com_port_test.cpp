@@ -301,6 +301,28 @@ TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
     EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
 }
 
+TEST_F(ComPortTest, DestroyingAPortWhoseCloseIsDeferredWaitsForTheDispatcher)
+{
+    auto closing = std::make_unique<TFxComPort>();
+    closing->SetComNumber(5);
+    closing->SetOpen(true);
+    TFxBaseDispatcher* d = closing->GetDispatcher();
+    d->ExchangeBusy(true);
+    closing->SetOpen(false);
+    ASSERT_TRUE(closing->Closing());
+    closing->SetOpen(true); // a reopen asked for during the close is dropped with the port
+    std::thread reader([d] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        d->ExchangeBusy(false);
+    });
+    closing.reset();
+    reader.join();
+    TFxComPort again; // nothing holds the device any more
+    again.SetComNumber(5);
+    again.SetOpen(true);
+    EXPECT_TRUE(again.Open());
+}
+
 TEST_F(ComPortTest, TriggerEventsArriveOnTheGuiThreadOnlyWhenAssigned)
 {
     std::vector<uint32_t> avail;
