@@ -485,3 +485,31 @@ TEST(Dispatcher, AThreadEndedByAnExceptionStillCountsOut)
     d.ClosePort();
     EXPECT_FALSE(d.ThreadsRunning());
 }
+
+TEST(Dispatcher, AFullRingLeavesTheProcessIdleAndTheRestComesInOnceRead)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::string sent(12000, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = char('a' + i % 26);
+    std::thread far([&] { o.pty.Send(sent); });
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == TFxBaseDispatcher::RingSize; }));
+    double cpu0 = CpuSeconds();
+    auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    EXPECT_LT((CpuSeconds() - cpu0) / wall, 0.05);
+    EXPECT_TRUE(o.d->HasInput());
+    std::string got;
+    uint8_t c;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < sent.size() && std::chrono::steady_clock::now() < end) {
+        if (o.d->ReadChar(c) == 0)
+            got.push_back(char(c));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    far.join();
+    EXPECT_EQ(got, sent);
+}
