@@ -44,13 +44,15 @@ protected:
 
     // Keeps the GUI thread's messages moving until pred() holds.
     template <typename Pred>
-    bool PumpUntil(Pred pred)
+    bool PumpUntil(Pred pred, int timeoutMs = 3000)
     {
-        return WaitUntil([&] {
-            QCoreApplication::processEvents();
-            zn::platform::PumpOneMessage();
-            return pred();
-        });
+        return WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                zn::platform::PumpOneMessage();
+                return pred();
+            },
+            timeoutMs);
     }
 
     std::string TempFile(const std::string& name)
@@ -331,6 +333,27 @@ TEST_F(ComPortTest, TriggerEventsArriveOnTheGuiThreadOnlyWhenAssigned)
     pty.Send("RING\r\n");
     EXPECT_TRUE(PumpUntil([&] { return !avail.empty(); }));
     EXPECT_EQ(avail.front(), 6u);
+}
+
+TEST_F(ComPortTest, AWindowAloneIsNotifiedOnlyOnceWindowNotificationIsForced)
+{
+    zn::comms::test::OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    int calls = 0;
+    zn::platform::MessageWindow window("test", [&](uint32_t msg, zn::platform::WParam, zn::platform::LParam l) {
+        if (msg == MsgTriggerAvail && ((l >> 16) & 0xFFFF) == o.d->Handle())
+            ++calls;
+        return zn::platform::LResult(0);
+    });
+    o.d->AddWindowHandler(window.Handle());
+    o.d->SetAvailLevel(1);
+    o.pty.Send("A");
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == 1; }));
+    PumpUntil([] { return false; }, 200); // nothing arrives meanwhile
+    EXPECT_EQ(calls, 0);
+    o.d->UpdateHandlerFlags(1);
+    o.pty.Send("B");
+    EXPECT_TRUE(PumpUntil([&] { return calls == 1; }));
 }
 
 TEST_F(ComPortTest, ChangingTheNumberOfAnOpenPortReopensItWithItsTriggers)

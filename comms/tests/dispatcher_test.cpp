@@ -305,6 +305,12 @@ TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
     EXPECT_EQ(o.d->RemoveTrigger(8), 0);
     EXPECT_EQ(o.d->RemoveTrigger(8), ecBadTriggerHandle);
     EXPECT_EQ(o.d->SetStatusTrigger(8, 0, true), ecBadTriggerHandle);
+    int record = 0;
+    EXPECT_EQ(o.d->SetUserSlot(&record, 2), 0);
+    EXPECT_EQ(o.d->GetUserSlot(2), &record);
+    EXPECT_EQ(o.d->SetUserSlot(&record, 4), ecBadArgument);
+    void* none = nullptr;
+    EXPECT_EQ(o.d->GetUserSlot(0, none), ecBadArgument);
 }
 
 TEST(DispatcherTriggers, AfterTheLastNumberTheLowestFreeHandleIsReused)
