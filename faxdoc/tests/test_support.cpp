@@ -143,7 +143,7 @@ TRaster FromBitmap(const TMonoBitmap& bm, int width) {
   return r;
 }
 
-int Run(const std::string& command, std::string* output) {
+int RunCommand(const std::string& command, std::string* output) {
   FILE* p = popen(command.c_str(), "r");
   if (!p)
     return -1;
@@ -156,7 +156,7 @@ int Run(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveProgram(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }
+bool HaveProgram(const std::string& name) { return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0; }
 
 std::string TestData(const std::string& relative) {
   const char* dir = std::getenv("ZN_TESTDATA");

@@ -55,7 +55,7 @@ void WritePbm(const std::string& name, const TRaster& r);
 TRaster FromBitmap(const TMonoBitmap& bm, int width);
 
 // Runs a shell command; returns its exit status and fills `output` with its standard output.
-int Run(const std::string& command, std::string* output = nullptr);
+int RunCommand(const std::string& command, std::string* output = nullptr);
 bool HaveProgram(const std::string& name);
 std::string TestData(const std::string& relative);
 std::string ZnfaxPath();
