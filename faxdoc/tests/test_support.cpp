@@ -160,12 +160,12 @@ bool HaveProgram(const std::string& name) { return RunCommand("command -v " + na
 
 std::string TestData(const std::string& relative) {
   const char* dir = std::getenv("ZN_TESTDATA");
-  return std::string(dir ? dir : "tests/data") + "/" + relative;
+  return std::string(dir && *dir ? dir : ZN_DEFAULT_TESTDATA) + "/" + relative;
 }
 
 std::string ZnfaxPath() {
   const char* dir = std::getenv("ZN_BUILD_DIR");
-  return std::string(dir ? dir : "build") + "/tools/znfax/znfax";
+  return std::string(dir && *dir ? dir : ZN_DEFAULT_BUILD_DIR) + "/tools/znfax/znfax";
 }
 
 } // namespace zn::faxdoc::test
