@@ -89,8 +89,8 @@ TEST(ApfFile, EmptyFileHasNoPages) {
   WriteFile(name, MakeApf({}));
   TApfPageHeader ph;
   EXPECT_TRUE(IsApfFile(name));
-  EXPECT_EQ(ReadApfPageHeader(name, 0, ph), kOk);
-  EXPECT_EQ(ReadApfPageHeader(name, 1, ph), kErrFaxBadFormat);
+  EXPECT_EQ(ReadApfPageHeader(name, 0, ph), ecOK);
+  EXPECT_EQ(ReadApfPageHeader(name, 1, ph), ecFaxBadFormat);
 }
 
 TEST(ApfFile, ReadersRefuseWhatIsNoFaxFile) {
@@ -101,13 +101,13 @@ TEST(ApfFile, ReadersRefuseWhatIsNoFaxFile) {
   TApfPageHeader ph;
   EXPECT_FALSE(IsApfFile(name));
   EXPECT_FALSE(IsApfFile(dir.Path("MISSING.APF")));
-  EXPECT_EQ(ReadApfHeader(name, h), kErrFaxBadFormat);
-  EXPECT_EQ(ReadApfHeader("", h), kErrFileNotFound);
-  EXPECT_EQ(ReadApfHeader(dir.Path("MISSING.APF"), h), kErrFileNotFound);
-  EXPECT_EQ(ReadApfPageHeader(name, 1, ph), kErrFaxBadFormat);
+  EXPECT_EQ(ReadApfHeader(name, h), ecFaxBadFormat);
+  EXPECT_EQ(ReadApfHeader("", h), ecFileNotFound);
+  EXPECT_EQ(ReadApfHeader(dir.Path("MISSING.APF"), h), ecFileNotFound);
+  EXPECT_EQ(ReadApfPageHeader(name, 1, ph), ecFaxBadFormat);
   int rc = 0;
   PageRows(name, 1, &rc);
-  EXPECT_EQ(rc, kErrFaxBadFormat);
+  EXPECT_EQ(rc, ecFaxBadFormat);
 }
 
 TEST(ApfFile, PagesAreFoundByWalkingLengthsFromAnyFirstOffset) {
@@ -117,7 +117,7 @@ TEST(ApfFile, PagesAreFoundByWalkingLengthsFromAnyFirstOffset) {
   const Bytes p2 = Records({CodedRow(8, 16), CodedRow(8, 16), Eop()});
   WriteFile(name, MakeApf({{4, p1}, {5, p2}}, 100));
   TApfPageHeader ph;
-  ASSERT_EQ(ReadApfPageHeader(name, 2, ph), kOk);
+  ASSERT_EQ(ReadApfPageHeader(name, 2, ph), ecOK);
   EXPECT_EQ(ph.length, static_cast<int32_t>(p2.size()));
   EXPECT_EQ(ph.flags, 5);
   EXPECT_EQ(PageRows(name, 1).size(), 1u);
@@ -152,7 +152,7 @@ TEST(ApfFile, RecordsAreCappedAt4096Bytes) {
   WriteFile(dir.Path("CAP.APF"), MakeApf({{4, data}}));
   int rc = -1;
   EXPECT_EQ(PageRows(dir.Path("CAP.APF"), 1, &rc).size(), 2u);
-  EXPECT_EQ(rc, kOk);
+  EXPECT_EQ(rc, ecOK);
 }
 
 // A record's count never reaches past its page: the next page's header is not read as rows.
@@ -166,7 +166,7 @@ TEST(ApfFile, RecordsAreCappedAtTheBytesLeftInThePage) {
   WriteFile(name, MakeApf({{4, p1}, {4, p2}}));
   int rc = -1;
   const auto rows = PageRows(name, 1, &rc);
-  EXPECT_EQ(rc, kOk);
+  EXPECT_EQ(rc, ecOK);
   EXPECT_LE(rows.size(), 1u);
   EXPECT_EQ(PageRows(name, 2).size(), 2u);
 }
@@ -179,7 +179,7 @@ TEST(ApfFile, TruncatedPageIsReportedAfterItsRows) {
   WriteFile(dir.Path("CUT.APF"), file);
   int rc = 0;
   const auto rows = PageRows(dir.Path("CUT.APF"), 1, &rc);
-  EXPECT_EQ(rc, kErrFaxBadFormat);
+  EXPECT_EQ(rc, ecFaxBadFormat);
   EXPECT_EQ(rows.size(), 2u); // the third row has no EOL behind it
 }
 
@@ -189,7 +189,7 @@ TEST(ApfFile, ReadApfPageStripsTheRecordCounts) {
   WriteFile(dir.Path("R.APF"), MakeApf({{4, Records({r1, eop})}}));
   TApfPageHeader ph;
   Bytes data;
-  ASSERT_EQ(ReadApfPage(dir.Path("R.APF"), 1, ph, data), kOk);
+  ASSERT_EQ(ReadApfPage(dir.Path("R.APF"), 1, ph, data), ecOK);
   Bytes expected = r1;
   expected.insert(expected.end(), eop.begin(), eop.end());
   EXPECT_EQ(data, expected);

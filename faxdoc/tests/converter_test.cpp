@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 // Every page of a fax file as rows of 1728 or 2048 pixels.
 std::vector<std::vector<Bytes>> Pages(const std::string& name) {
   TApfFileHeader h;
-  EXPECT_EQ(ReadApfHeader(name, h), kOk);
+  EXPECT_EQ(ReadApfHeader(name, h), ecOK);
   std::vector<std::vector<Bytes>> pages;
   for (unsigned p = 1; p <= h.pageCount; ++p) {
     std::vector<Bytes> rows;
@@ -27,7 +27,7 @@ std::vector<std::vector<Bytes>> Pages(const std::string& name) {
         rows.emplace_back(row, row + len);
       return 0;
     });
-    EXPECT_EQ(u.UnpackPage(name, p), kOk);
+    EXPECT_EQ(u.UnpackPage(name, p), ecOK);
     pages.push_back(rows);
   }
   return pages;
@@ -49,12 +49,12 @@ struct TTextCase {
     auto r = std::make_unique<TTextReader>();
     reader = r.get();
     state = std::make_unique<ConverterState>(std::move(r));
-    EXPECT_EQ(reader->LoadFaxFont("APFAX.FNT", 48, false), kOk);
+    EXPECT_EQ(reader->LoadFaxFont("APFAX.FNT", 48, false), ecOK);
     state->SetMargins(0, 0);
   }
   std::vector<std::vector<Bytes>> Convert(const std::string& text) {
     WriteFile(dir.Path("IN.TXT"), text);
-    EXPECT_EQ(state->ConvertFile(dir.Path("IN.TXT"), ""), kOk);
+    EXPECT_EQ(state->ConvertFile(dir.Path("IN.TXT"), ""), ecOK);
     return Pages(dir.Path("IN.APF"));
   }
 };
@@ -107,7 +107,7 @@ TEST(TextConverter, TabsAdvanceToTheNextTabStop) {
 
 TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
   TTextReader r;
-  ASSERT_EQ(r.LoadFaxFont("APFAX.FNT", 16, true), kOk);
+  ASSERT_EQ(r.LoadFaxFont("APFAX.FNT", 16, true), ecOK);
   EXPECT_EQ(r.GlyphWidth(), 12);
   EXPECT_EQ(r.GlyphHeight(), 16);
   Bytes row1(kRasterBufferSize, 0), row2(kRasterBufferSize, 0), none(kRasterBufferSize, 0);
@@ -160,7 +160,7 @@ TEST(ImageConverter, PackBitsTiffConvertsPixelForPixel) {
   TTempDir dir;
   const TMonoBitmap pic = Picture(1728, 30);
   WriteFile(dir.Path("P.TIF"), EncodeTiff(pic));
-  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("P.TIF"), dir.Path("P.APF")), kOk);
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("P.TIF"), dir.Path("P.APF")), ecOK);
   const auto pages = Pages(dir.Path("P.APF"));
   ASSERT_EQ(pages.size(), 1u);
   ASSERT_EQ(pages[0].size(), 30u);
@@ -175,7 +175,7 @@ TEST(ImageConverter, NarrowTiffIsDoubledAndCentred) {
   for (int y = 0; y < 4; ++y)
     pic.Row(y)[0] = 0x80; // the leftmost pixel
   WriteFile(dir.Path("N.TIF"), EncodeTiff(pic));
-  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("N.TIF"), "", 50), kOk);
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("N.TIF"), "", 50), ecOK);
   const auto pages = Pages(dir.Path("N.APF"));
   ASSERT_EQ(pages[0].size(), 4u);
   // Offset (1728 - 1000) / 32 = 22 bytes of the source, 352 pixels once doubled, behind the margin.
@@ -190,7 +190,7 @@ TEST(ImageConverter, TiffCompressionsOtherThanPackBitsAreRefusedAndLeaveNoFile) 
   tiff[10 + 12 * 4 + 8] = 5; // LZW
   tiff[10 + 12 * 4 + 9] = 0;
   WriteFile(dir.Path("L.TIF"), tiff);
-  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("L.TIF"), ""), kErrBadGraphicsFormat);
+  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("L.TIF"), ""), ecBadGraphicsFormat);
   EXPECT_FALSE(FileExists(dir.Path("L.APF")));
 }
 
@@ -199,7 +199,7 @@ TEST(ImageConverter, AFailedConversionKeepsAnOlderFileOfThatName) {
   WriteFile(dir.Path("OLD.APF"), std::string("older"));
   WriteFile(dir.Path("BAD.TIF"), std::string("MM\0*garbage", 11));
   EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("BAD.TIF"), dir.Path("OLD.APF")),
-            kErrBadGraphicsFormat);
+            ecBadGraphicsFormat);
   EXPECT_EQ(ReadFile(dir.Path("OLD.APF")), Bytes({'o', 'l', 'd', 'e', 'r'}));
   EXPECT_EQ(dir.Files().size(), 2u);
 }
@@ -209,7 +209,7 @@ TEST(ImageConverter, TruncatedTiffIsADeviceReadError) {
   Bytes tiff = EncodeTiff(Picture(1728, 40));
   tiff.resize(tiff.size() - 100);
   WriteFile(dir.Path("T.TIF"), tiff);
-  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("T.TIF"), ""), kErrDeviceRead);
+  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("T.TIF"), ""), ecDeviceRead);
   EXPECT_FALSE(FileExists(dir.Path("T.APF")));
 }
 
@@ -218,8 +218,8 @@ TEST(ImageConverter, PcxAndDcxConvertLikeTheirPicture) {
   const TMonoBitmap pic = Picture(1728, 12);
   WriteFile(dir.Path("P.PCX"), EncodePcx(pic));
   WriteFile(dir.Path("P.DCX"), EncodeDcx(pic));
-  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("P.PCX"), dir.Path("A.APF")), kOk);
-  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(true), dir.Path("P.DCX"), dir.Path("B.APF")), kOk);
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("P.PCX"), dir.Path("A.APF")), ecOK);
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(true), dir.Path("P.DCX"), dir.Path("B.APF")), ecOK);
   const auto pages = Pages(dir.Path("A.APF"));
   EXPECT_EQ(pages, Pages(dir.Path("B.APF")));
   ASSERT_EQ(pages[0].size(), 12u);
@@ -236,7 +236,7 @@ TEST(ImageConverter, DcxPagesBecomeFaxPages) {
   dcx.insert(dcx.end(), one.begin(), one.end());
   dcx.insert(dcx.end(), two.begin(), two.end());
   WriteFile(dir.Path("M.DCX"), dcx);
-  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(true), dir.Path("M.DCX"), ""), kOk);
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(true), dir.Path("M.DCX"), ""), ecOK);
   const auto pages = Pages(dir.Path("M.APF"));
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[0].size(), 3u);
@@ -257,7 +257,7 @@ TEST_P(PcxFaults, AreUnsupportedGraphicsFormats) {
   Bytes pcx = EncodePcx(Picture(1728, 4));
   pcx[GetParam().offset] = GetParam().value;
   WriteFile(dir.Path("F.PCX"), pcx);
-  EXPECT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("F.PCX"), ""), kErrBadGraphicsFormat);
+  EXPECT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("F.PCX"), ""), ecBadGraphicsFormat);
   EXPECT_FALSE(FileExists(dir.Path("F.APF")));
 }
 
@@ -275,7 +275,7 @@ TEST_P(DoubleWidthImages, FitTheRow) {
   TTempDir dir;
   TMonoBitmap pic = Picture(GetParam(), 3);
   WriteFile(dir.Path("W.PCX"), EncodePcx(pic));
-  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("W.PCX"), "", 50), kOk);
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("W.PCX"), "", 50), ecOK);
   const auto pages = Pages(dir.Path("W.APF"));
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_EQ(pages[0].size(), 3u);
@@ -286,7 +286,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, DoubleWidthImages, ::testing::Values(765, 800, 
 TEST(ImageConverter, TopMarginRowsOfWidePagesAreWide) {
   TTempDir dir;
   WriteFile(dir.Path("W.TIF"), EncodeTiff(Picture(2048, 2)));
-  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("W.TIF"), "", 0, 0, 2, 3), kOk);
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("W.TIF"), "", 0, 0, 2, 3), ecOK);
   const auto pages = Pages(dir.Path("W.APF"));
   ASSERT_EQ(pages[0].size(), 5u);
   for (int i = 0; i < 3; ++i)
@@ -299,7 +299,7 @@ TEST(ImageConverter, HalfHeightCodesOddRows) {
   ConverterState s(std::make_unique<TTiffReader>());
   s.SetMargins(0, 0);
   s.SetFlags(kCvtHalfHeight);
-  ASSERT_EQ(s.ConvertFile(dir.Path("H.TIF"), ""), kOk);
+  ASSERT_EQ(s.ConvertFile(dir.Path("H.TIF"), ""), ecOK);
   EXPECT_EQ(Pages(dir.Path("H.APF"))[0].size(), 5u);
 }
 
@@ -315,7 +315,7 @@ TEST(ImageConverter, BitmapOfFullWidthIsNotDoubled) {
   reader->SetBitmap(&bm);
   ConverterState s(std::move(reader));
   s.SetMargins(0, 0);
-  ASSERT_EQ(s.ConvertFile("", dir.Path("B.APF")), kOk);
+  ASSERT_EQ(s.ConvertFile("", dir.Path("B.APF")), ecOK);
   EXPECT_FALSE(s.doubleWidth);
   const auto pages = Pages(dir.Path("B.APF"));
   ASSERT_EQ(pages[0].size(), 2u);
@@ -338,7 +338,7 @@ TEST(ImageConverter, ColourBitmapsAreDitheredTowardsWhite) {
   ConverterState s(std::move(reader));
   s.SetMargins(0, 0);
   s.ClearFlags(kCvtCenterImage | kCvtDoubleWidth);
-  ASSERT_EQ(s.ConvertFile("", dir.Path("D.APF")), kOk);
+  ASSERT_EQ(s.ConvertFile("", dir.Path("D.APF")), ecOK);
   const auto rows = Pages(dir.Path("D.APF"))[0];
   ASSERT_EQ(rows.size(), 32u);
   EXPECT_EQ(rows[5][4], 0); // white stays white
@@ -353,7 +353,7 @@ TEST(ImageConverter, StatusAbortEndsTheConversion) {
   WriteFile(dir.Path("S.TIF"), EncodeTiff(Picture(1728, 40)));
   ConverterState s(std::make_unique<TTiffReader>());
   s.SetStatusProc([](ConverterState& st, int kind) { return kind == kStatusRow && st.LineNumber() == 10; });
-  EXPECT_EQ(s.ConvertFile(dir.Path("S.TIF"), ""), kErrConvertAbort);
+  EXPECT_EQ(s.ConvertFile(dir.Path("S.TIF"), ""), ecConvertAbort);
   EXPECT_FALSE(FileExists(dir.Path("S.APF")));
 }
 
@@ -362,9 +362,9 @@ TEST(ImageConverter, StationIdAndDateGoIntoTheHeader) {
   WriteFile(dir.Path("S.TIF"), EncodeTiff(Picture(1728, 1)));
   ConverterState s(std::make_unique<TTiffReader>());
   s.SetStationId("1234567890123456789012345");
-  ASSERT_EQ(s.ConvertFile(dir.Path("S"), ""), kOk); // the reader's extension is added
+  ASSERT_EQ(s.ConvertFile(dir.Path("S"), ""), ecOK); // the reader's extension is added
   TApfFileHeader h;
-  ASSERT_EQ(ReadApfHeader(dir.Path("S.APF"), h), kOk);
+  ASSERT_EQ(ReadApfHeader(dir.Path("S.APF"), h), ecOK);
   EXPECT_EQ(h.StationId(), "12345678901234567890");
   EXPECT_NE(h.dateTime, 0);
   EXPECT_EQ(h.page1Offset, 64);

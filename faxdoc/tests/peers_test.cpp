@@ -28,21 +28,21 @@ void ConvertPbm(const TTempDir& dir, const std::string& pbm, const std::string& 
   ASSERT_EQ(RunCommand("pamtotiff " + options + " '" + pbm + "' > '" + dir.Path("in.tif") + "' 2>/dev/null"), 0);
   ConverterState s(std::make_unique<TTiffReader>());
   s.SetMargins(0, 0);
-  ASSERT_EQ(s.ConvertFile(dir.Path("in.tif"), apf), kOk);
+  ASSERT_EQ(s.ConvertFile(dir.Path("in.tif"), apf), ecOK);
 }
 
 // The page's MH stream without record counts.
 void WriteRawPage(const std::string& apf, const std::string& g3, unsigned page = 1) {
   TApfPageHeader h;
   Bytes data;
-  ASSERT_EQ(ReadApfPage(apf, page, h, data), kOk);
+  ASSERT_EQ(ReadApfPage(apf, page, h, data), ecOK);
   WriteFile(g3, data);
 }
 
 TRaster Unpacked(const std::string& apf, unsigned page = 1) {
   UnpackerState u;
   TMonoBitmap bm;
-  EXPECT_EQ(u.UnpackPageToMemBitmap(apf, page, false, bm), kOk);
+  EXPECT_EQ(u.UnpackPageToMemBitmap(apf, page, false, bm), ecOK);
   return FromBitmap(bm, 1728);
 }
 
@@ -108,10 +108,10 @@ TEST(Peers, PageFilesReadBackWithNetpbmAndLibtiff) {
   WriteFile(dir.Path("P.APF"), MakeApf({{0, ReadFile(dir.Path("p.g3"))}}));
   const TRaster original = ReadPbm(Chart(2));
   UnpackerState u;
-  ASSERT_EQ(u.UnpackPageToTiff(dir.Path("P.APF"), dir.Path("p.tif"), 1), kOk);
-  ASSERT_EQ(u.UnpackPageToPcx(dir.Path("P.APF"), dir.Path("p.pcx"), 1), kOk);
-  ASSERT_EQ(u.UnpackPageToDcx(dir.Path("P.APF"), dir.Path("p.dcx"), 1), kOk);
-  ASSERT_EQ(u.UnpackPageToBmp(dir.Path("P.APF"), dir.Path("p.bmp"), 1), kOk);
+  ASSERT_EQ(u.UnpackPageToTiff(dir.Path("P.APF"), dir.Path("p.tif"), 1), ecOK);
+  ASSERT_EQ(u.UnpackPageToPcx(dir.Path("P.APF"), dir.Path("p.pcx"), 1), ecOK);
+  ASSERT_EQ(u.UnpackPageToDcx(dir.Path("P.APF"), dir.Path("p.dcx"), 1), ecOK);
+  ASSERT_EQ(u.UnpackPageToBmp(dir.Path("P.APF"), dir.Path("p.bmp"), 1), ecOK);
 
   std::string info;
   ASSERT_EQ(RunCommand("tiffinfo '" + dir.Path("p.tif") + "' 2>&1", &info), 0);
@@ -158,11 +158,11 @@ TEST_P(TiffInputs, ConvertToIdenticalPages) {
   }
   ConverterState s(std::make_unique<TTiffReader>());
   s.SetMargins(0, 0);
-  ASSERT_EQ(s.ConvertFile(input, dir.Path("V.APF")), kOk);
+  ASSERT_EQ(s.ConvertFile(input, dir.Path("V.APF")), ecOK);
   TApfPageHeader a, b;
   Bytes da, db;
-  ASSERT_EQ(ReadApfPage(dir.Path("PLAIN.APF"), 1, a, da), kOk);
-  ASSERT_EQ(ReadApfPage(dir.Path("V.APF"), 1, b, db), kOk);
+  ASSERT_EQ(ReadApfPage(dir.Path("PLAIN.APF"), 1, a, da), ecOK);
+  ASSERT_EQ(ReadApfPage(dir.Path("V.APF"), 1, b, db), ecOK);
   EXPECT_EQ(da, db);
 }
 
@@ -182,7 +182,7 @@ TEST_P(RefusedTiffs, AreUnsupportedAndLeaveNoOutput) {
   TTempDir dir;
   ASSERT_EQ(RunCommand(std::string("pamtotiff ") + GetParam() + " '" + Chart(1) + "' > '" + dir.Path("x.tif") + "' 2>/dev/null"), 0);
   ConverterState s(std::make_unique<TTiffReader>());
-  EXPECT_EQ(s.ConvertFile(dir.Path("x.tif"), dir.Path("X.APF")), kErrBadGraphicsFormat);
+  EXPECT_EQ(s.ConvertFile(dir.Path("x.tif"), dir.Path("X.APF")), ecBadGraphicsFormat);
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"x.tif"});
 }
 

@@ -76,7 +76,7 @@ TEST_P(UnpackerWhitespace, BlankRunsAreShortened) {
     rows.push_back(ch == 'x' ? Dark() : Blank(kNormalLineWidth));
   const std::string name = OnePage(dir, rows);
   UnpackerState u;
-  ASSERT_EQ(u.SetWhitespaceCompression(c.from, c.to), kOk);
+  ASSERT_EQ(u.SetWhitespaceCompression(c.from, c.to), ecOK);
   const TDelivered d = Unpack(u, name);
   std::string got;
   for (size_t i = 0; i < d.rows.size(); ++i)
@@ -96,10 +96,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Unpacker, WhitespaceValuesAreChecked) {
   UnpackerState u;
-  EXPECT_EQ(u.SetWhitespaceCompression(2, 10), kErrBadArgument);
-  EXPECT_EQ(u.SetWhitespaceCompression(0, 1), kErrBadArgument);
-  EXPECT_EQ(u.SetWhitespaceCompression(0, 0), kOk);
-  EXPECT_EQ(u.SetWhitespaceCompression(10, 2), kOk);
+  EXPECT_EQ(u.SetWhitespaceCompression(2, 10), ecBadArgument);
+  EXPECT_EQ(u.SetWhitespaceCompression(0, 1), ecBadArgument);
+  EXPECT_EQ(u.SetWhitespaceCompression(0, 0), ecOK);
+  EXPECT_EQ(u.SetWhitespaceCompression(10, 2), ecOK);
 }
 
 TEST(Unpacker, DoubleHeightAndHalfWidthExcludeEachOther) {
@@ -147,7 +147,7 @@ TEST(Unpacker, PageBitmapGrowsPast1024Rows) {
   const std::string name = OnePage(dir, rows);
   UnpackerState u;
   TMonoBitmap bm;
-  ASSERT_EQ(u.UnpackPageToMemBitmap(name, 1, true, bm), kOk);
+  ASSERT_EQ(u.UnpackPageToMemBitmap(name, 1, true, bm), ecOK);
   EXPECT_EQ(bm.width, 1728);
   EXPECT_EQ(bm.height, 1100);
   EXPECT_FALSE(bm.blackIsOne);
@@ -160,7 +160,7 @@ TEST(Unpacker, TiffOfAPageHasOneStripAt122) {
   std::vector<Bytes> rows(1100, Blank(kNormalLineWidth));
   const std::string name = OnePage(dir, rows);
   UnpackerState u;
-  ASSERT_EQ(u.UnpackPageToTiff(name, dir.Path("OUT.TIF"), 1), kOk);
+  ASSERT_EQ(u.UnpackPageToTiff(name, dir.Path("OUT.TIF"), 1), ecOK);
   const Bytes t = ReadFile(dir.Path("OUT.TIF"));
   ASSERT_GT(t.size(), 122u);
   const auto u16 = [&](size_t at) { return t[at] | t[at + 1] << 8; };
@@ -183,7 +183,7 @@ TEST(Unpacker, ScalingStretchesThePage) {
   UnpackerState u;
   u.SetUnpackerScaling(1, 2, 2, 1);
   TMonoBitmap bm;
-  ASSERT_EQ(u.UnpackPageToMemBitmap(name, 1, false, bm), kOk);
+  ASSERT_EQ(u.UnpackPageToMemBitmap(name, 1, false, bm), ecOK);
   EXPECT_EQ(bm.width, 864);
   EXPECT_EQ(bm.height, 4);
   EXPECT_EQ(bm.Row(0)[0], 0xF0);
@@ -201,15 +201,15 @@ TEST(Unpacker, AbortStopsThePage) {
       s.SetUnpackerFlags(kUnpackAbort);
     return 0;
   });
-  EXPECT_EQ(u.UnpackPage(name, 1), kOk);
+  EXPECT_EQ(u.UnpackPage(name, 1), ecOK);
   EXPECT_EQ(rows, 10);
 }
 
 TEST(Unpacker, MissingInputIsFileNotFound) {
   TTempDir dir;
   UnpackerState u;
-  EXPECT_EQ(u.UnpackPage("", 1), kErrFileNotFound);
-  EXPECT_EQ(u.UnpackPageToPcx(dir.Path("NONE.APF"), dir.Path("X.PCX"), 1), kErrFileNotFound);
+  EXPECT_EQ(u.UnpackPage("", 1), ecFileNotFound);
+  EXPECT_EQ(u.UnpackPageToPcx(dir.Path("NONE.APF"), dir.Path("X.PCX"), 1), ecFileNotFound);
   EXPECT_TRUE(dir.Files().empty());
 }
 
