@@ -10,8 +10,13 @@ launcher=""
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 generator=""
 command -v ninja >/dev/null 2>&1 && generator="-G Ninja"
-cmake -S "$src/faxdoc/fuzz" -B "$build" $generator -DCMAKE_CXX_COMPILER=clang++ $launcher >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
+mkdir -p "$build"
+if ! { cmake -S "$src/faxdoc/fuzz" -B "$build" $generator -DCMAKE_CXX_COMPILER=clang++ $launcher &&
+       cmake --build "$build" -j "$(nproc)"; } >"$build/build.log" 2>&1; then
+  tail -40 "$build/build.log"
+  echo "the fuzz targets did not build"
+  exit 1
+fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
