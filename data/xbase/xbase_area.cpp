@@ -364,8 +364,11 @@ void WorkArea::Unlock(uint32_t recno) {
 
 CdxTag* WorkArea::TagOf(OrderRef& o) {
   auto& tags = indexes_[o.file]->Tags();
+  if (o.tag < tags.size() && tags[o.tag].name == o.name) return &tags[o.tag];
   int i = indexes_[o.file]->FindTag(o.name);
-  return i < 0 ? nullptr : &tags[i];
+  if (i < 0) return nullptr;
+  o.tag = static_cast<size_t>(i);
+  return &tags[i];
 }
 
 void WorkArea::ValueKey(const Value& v, char type, int length, std::vector<uint8_t>& out) const {
@@ -435,6 +438,7 @@ Err WorkArea::SyncOrders() {
       OrderRef ref;
       ref.file = f;
       ref.name = tag.name;
+      ref.tag = static_cast<size_t>(&tag - indexes_[f]->Tags().data());
       for (auto& old : orders_) {
         if (old.file == f && old.name == tag.name && old.key && old.key->Text() == tag.keyExpression &&
             (old.condition ? old.condition->Text() : std::string()) == tag.forExpression) {

@@ -90,6 +90,7 @@ class WorkArea {
   struct OrderRef {
     size_t file;       // index into indexes_
     std::string name;
+    size_t tag = 0;    // index into that file's tags
     std::unique_ptr<Expression> key;
     std::unique_ptr<Expression> condition;
     char type = 'C';
