@@ -69,7 +69,7 @@ inline std::vector<long> WalkBack() {
   return out;
 }
 
-inline std::string Run(const std::string& command, int* status = nullptr) {
+inline std::string RunCommand(const std::string& command, int* status = nullptr) {
   std::string out;
   FILE* p = popen(command.c_str(), "r");
   if (!p) return out;
