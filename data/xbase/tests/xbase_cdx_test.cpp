@@ -69,7 +69,9 @@ TEST_P(IndexUnderWrites, TagsMatchTheModel) {
         vd_Replace("N", 8, double(rows[r].n));
       }
     }
-    if (op % 500 == 499) ASSERT_EQ(vd_Commit(), 0);
+    if (op % 500 == 499) {
+      ASSERT_EQ(vd_Commit(), 0);
+    }
   }
   ASSERT_EQ(vd_Commit(), 0);
 
