@@ -280,15 +280,23 @@ Err WorkArea::AppendBlank() {
     struct HeaderUnlock { DbfTable& t; ~HeaderUnlock() { t.UnlockHeader(); } } unlock{table_};
     if (Err e = table_.RefreshCount(); e != Err::Ok) return e;
     uint32_t n = table_.RecordCount() + 1;
+    // The indexes are marked as being written before the record exists, so that a crash between
+    // the two leaves them recognisably stale rather than silently short of a row.
+    if (!orders_.empty()) {
+      if (Err e = AcquireIndexes(true); e != Err::Ok) return e;
+    }
+    struct IndexRelease {
+      WorkArea& a; bool on;
+      ~IndexRelease() { if (on) a.ReleaseIndexes(); }
+    } release{*this, !orders_.empty()};
+    for (auto& cdx : indexes_)
+      if (Err e = cdx->BeginWrite(); e != Err::Ok) return e;
     table_.SetCount(n);
     if (Err e = table_.WriteRecords(n, 1, blank.data()); e != Err::Ok) return e;
     if (Err e = table_.WriteHeader(); e != Err::Ok) return e;
     if (!orders_.empty()) {
-      if (Err e = AcquireIndexes(true); e != Err::Ok) return e;
-      Err e = UpdateKeys(nullptr, blank.data(), n);
-      if (e == Err::Ok) e = FinishIndexWrites();
-      ReleaseIndexes();
-      if (e != Err::Ok) return e;
+      if (Err e = UpdateKeys(nullptr, blank.data(), n); e != Err::Ok) return e;
+      if (Err e = FinishIndexWrites(); e != Err::Ok) return e;
     }
     recno_ = n;
     buffer_ = original_ = blank;
