@@ -119,6 +119,22 @@ bool Tokenize(const std::string& s, std::vector<Token>& out) {
   return true;
 }
 
+// Numbers from expressions may be huge or not numbers at all; casts go through this.
+long ToLong(double v, long low, long high) {
+  if (std::isnan(v) || v < low) return low;
+  if (v > high) return high;
+  return static_cast<long>(v);
+}
+
+// A date moved by a number of days: the empty date when it leaves the calendar.
+int32_t ShiftDate(int32_t base, double days) {
+  if (base == 0) return 0;
+  double d = base + days;
+  static const double kFirst = JulianDay(1, 1, 1), kLast = JulianDay(9999, 12, 31);
+  if (std::isnan(d) || d < kFirst || d > kLast) return 0;
+  return static_cast<int32_t>(d);
+}
+
 void TrimRight(std::string& s) {
   size_t e = s.find_last_not_of(' ');
   s.erase(e == std::string::npos ? 0 : e + 1);
@@ -133,6 +149,7 @@ void TrimLeft(std::string& s) {
 
 struct Expression::Node {
   Op op = Op::Constant;
+  int depth = 1;
   char type = 'L';
   int width = 0;
   int field = -1;
@@ -148,6 +165,8 @@ class Parser {
   Err Parse(Expression::Node*& root) {
     Err err = Or(root);
     if (err == Err::Ok && t_[pos_].kind != Tok::End) err = Err::ExprSyntax;
+    // Evaluation recurses along the tree, so long chains such as 1+1+...+1 are refused.
+    if (err == Err::Ok && tooDeep_) err = Err::ExprSyntax;
     return err;
   }
 
@@ -160,6 +179,8 @@ class Parser {
     n->type = type;
     n->width = width;
     n->args = std::move(args);
+    for (const Node* a : n->args) n->depth = std::max(n->depth, a->depth + 1);
+    if (n->depth > kMaxTreeDepth) tooDeep_ = true;
     n->result.type = type;
     Node* raw = n.get();
     e_.nodes_.push_back(std::move(n));
@@ -357,7 +378,7 @@ class Parser {
   static bool Is(const std::vector<Node*>& a, size_t i, char type) { return i >= a.size() || a[i]->type == type; }
 
   static int ConstantInt(const Node* n, int fallback) {
-    if (n->op == Op::Constant && n->type == 'N') return static_cast<int>(std::max(0.0, n->constant.number));
+    if (n->op == Op::Constant && n->type == 'N') return static_cast<int>(ToLong(n->constant.number, 0, 65535));
     return fallback;
   }
 
@@ -405,6 +426,8 @@ class Parser {
   const std::vector<Token>& t_;
   size_t pos_ = 0;
   int depth_ = 0;
+  bool tooDeep_ = false;
+  static constexpr int kMaxTreeDepth = 256;
 };
 
 Expression::~Expression() = default;
@@ -457,6 +480,9 @@ void ReadField(const Field& field, const char* record, Value& out) {
 bool FormatNumber(double value, int width, int decimals, std::string& out) {
   char buf[400];
   if (!std::isfinite(value) || std::fabs(value) > 1e300) return false;
+  // Halves round away from zero, as xBase does (printf would round them to even).
+  double scale = std::pow(10.0, decimals);
+  if (std::fabs(value) * scale < 1e15) value = std::round(value * scale) / scale;
   int n = snprintf(buf, sizeof buf, "%*.*f", width, decimals, value);
   if (n < 0 || n > width) return false;
   out.assign(buf, n);
@@ -501,11 +527,13 @@ int Compare(const Value& a, const Value& b, bool exact) {
 }
 
 void Substring(const std::string& s, double start, double length, std::string& out) {
-  long from = static_cast<long>(start);
   long size = static_cast<long>(s.size());
-  if (from < 1) from = 1;
-  if (from > size || length <= 0) { out.clear(); return; }
-  long count = std::min<long>(static_cast<long>(std::min(length, 1e9)), size - from + 1);
+  long from = ToLong(start, 1, size + 1);
+  long count = std::min(ToLong(length, 0, size), size - from + 1);
+  if (from > size || count <= 0) {
+    out.clear();
+    return;
+  }
   out.assign(s, from - 1, count);
 }
 
@@ -545,16 +573,14 @@ const Value& Eval(const Node* n, const EvalContext& c) {
       } else if (n->type == 'N') {
         r.number = x.number + y.number;
       } else {
-        int32_t base = x.type == 'D' ? x.date : y.date;
-        double days = x.type == 'N' ? x.number : y.number;
-        r.date = base == 0 ? 0 : static_cast<int32_t>(base + days);
+        r.date = x.type == 'D' ? ShiftDate(x.date, y.number) : ShiftDate(y.date, x.number);
       }
       return r;
     }
     case Op::Subtract: {
       const Value& x = Eval(a[0], c);
       const Value& y = Eval(a[1], c);
-      if (n->type == 'D') r.date = x.date == 0 ? 0 : static_cast<int32_t>(x.date - y.number);
+      if (n->type == 'D') r.date = ShiftDate(x.date, -y.number);
       else if (x.type == 'D') r.number = x.date - y.date;
       else r.number = x.number - y.number;
       return r;
@@ -592,14 +618,14 @@ const Value& Eval(const Node* n, const EvalContext& c) {
     case Op::Left: Substring(Eval(a[0], c).text, 1, Eval(a[1], c).number, r.text); return r;
     case Op::Right: {
       const std::string& s = Eval(a[0], c).text;
-      double count = std::max(0.0, std::min<double>(Eval(a[1], c).number, s.size()));
-      Substring(s, s.size() - static_cast<size_t>(count) + 1, count, r.text);
+      long count = ToLong(Eval(a[1], c).number, 0, static_cast<long>(s.size()));
+      Substring(s, static_cast<double>(s.size() - count + 1), static_cast<double>(count), r.text);
       return r;
     }
     case Op::Str: {
       double v = Eval(a[0], c).number;
-      int width = a.size() > 1 ? static_cast<int>(std::clamp(Eval(a[1], c).number, 1.0, 255.0)) : 10;
-      int decimals = a.size() > 2 ? static_cast<int>(std::clamp(Eval(a[2], c).number, 0.0, 30.0)) : 0;
+      int width = a.size() > 1 ? static_cast<int>(ToLong(Eval(a[1], c).number, 1, 255)) : 10;
+      int decimals = a.size() > 2 ? static_cast<int>(ToLong(Eval(a[2], c).number, 0, 30)) : 0;
       if (!FormatNumber(v, width, decimals, r.text)) r.text.assign(width, '*');
       return r;
     }

@@ -16,7 +16,7 @@ struct Workload {
   int operations;
 };
 
-class IndexUnderWrites : public ::testing::TestWithParam<Workload> {
+class XbaseIndexUnderWrites : public ::testing::TestWithParam<Workload> {
  protected:
   void SetUp() override { ResetEngine(); }
   void TearDown() override { ResetEngine(); }
@@ -33,7 +33,7 @@ std::string RandomKey(std::mt19937& rng, int width) {
   return s;
 }
 
-TEST_P(IndexUnderWrites, TagsMatchTheModel) {
+TEST_P(XbaseIndexUnderWrites, TagsMatchTheModel) {
   const Workload& w = GetParam();
   std::string table = dir_ / "T.DBF";
   ASSERT_TRUE(CreateTable(table, {{"NAME", "C", w.width, 0}, {"N", "N", 6, 0}}));
@@ -106,7 +106,7 @@ TEST_P(IndexUnderWrites, TagsMatchTheModel) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, IndexUnderWrites,
+INSTANTIATE_TEST_SUITE_P(Shapes, XbaseIndexUnderWrites,
                          ::testing::Values(Workload{"ShortKeysExclusive", 8, 2, 6000},
                                            Workload{"LongKeysExclusive", 200, 2, 1500},
                                            Workload{"ShortKeysShared", 8, 0, 2000},

@@ -29,7 +29,7 @@ std::string UpperCase(std::string s) {
   return s;
 }
 
-class Compatibility : public ::testing::Test {
+class XbaseCompatibility : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetEngine();
@@ -106,7 +106,7 @@ class Compatibility : public ::testing::Test {
   std::vector<Person> people_;
 };
 
-TEST_F(Compatibility, DbfDumpReadsEveryLiveRecord) {
+TEST_F(XbaseCompatibility, DbfDumpReadsEveryLiveRecord) {
   WriteTable();
   int status = 0;
   std::string out = RunCommand("dbf_dump '" + table_ + "'", &status);
@@ -122,7 +122,7 @@ TEST_F(Compatibility, DbfDumpReadsEveryLiveRecord) {
   EXPECT_EQ(out, expected);
 }
 
-TEST_F(Compatibility, IndexDumpReadsEveryTagInOrder) {
+TEST_F(XbaseCompatibility, IndexDumpReadsEveryTagInOrder) {
   WriteTable();
   std::string cdx = dir_ / "PEOPLE.CDX";
   int status = 0;
@@ -143,7 +143,7 @@ TEST_F(Compatibility, IndexDumpReadsEveryTagInOrder) {
             }, true));
 }
 
-TEST_F(Compatibility, DbfreadReadsFieldsCountsAndDeletionFlags) {
+TEST_F(XbaseCompatibility, DbfreadReadsFieldsCountsAndDeletionFlags) {
   WriteTable();
   const char* script =
       "import sys, dbfread\n"
@@ -167,7 +167,7 @@ TEST_F(Compatibility, DbfreadReadsFieldsCountsAndDeletionFlags) {
   EXPECT_EQ(out, expected);
 }
 
-TEST_F(Compatibility, TablesWrittenByPythonDbfOpenFilterIndexAndSort) {
+TEST_F(XbaseCompatibility, TablesWrittenByPythonDbfOpenFilterIndexAndSort) {
   const char* script =
       "import sys, datetime, dbf\n"
       "t = dbf.Table(sys.argv[1], 'SUBJECT C(20); DATESENT D; ARCHIVED L; PAGES N(3,0)', dbf_type='db3')\n"
@@ -213,7 +213,7 @@ TEST_F(Compatibility, TablesWrittenByPythonDbfOpenFilterIndexAndSort) {
   EXPECT_EQ(RunCommand("dbf_dump --fields SUBJECT '" + path + "'"), "delta\nalpha\ncharlie\necho\n");
 }
 
-TEST_F(Compatibility, HandBuiltReferenceIndexReadsBack) {
+TEST_F(XbaseCompatibility, HandBuiltReferenceIndexReadsBack) {
   // The three-name table of the format notes: keys ADAMS(2), SMITH(1), SMYTHE(3).
   ASSERT_TRUE(CreateTable(table_, {{"NAME", "C", 10, 0}}));
   ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);

@@ -10,7 +10,7 @@
 namespace zn::xbase::test {
 namespace {
 
-class Engine : public ::testing::Test {
+class XbaseEngine : public ::testing::Test {
  protected:
   void SetUp() override { ResetEngine(); }
   void TearDown() override { ResetEngine(); }
@@ -44,7 +44,7 @@ class Engine : public ::testing::Test {
   std::string table_ = dir_ / "ZNOUT.DBF";
 };
 
-TEST_F(Engine, CreatedTableReportsItsFields) {
+TEST_F(XbaseEngine, CreatedTableReportsItsFields) {
   MakeOutgoing({});
   EXPECT_EQ(vd_FieldCount(), 11);
   EXPECT_EQ(vd_FieldName(2), "DATESENT");
@@ -60,7 +60,7 @@ TEST_F(Engine, CreatedTableReportsItsFields) {
   EXPECT_EQ(vd_RecNo(), 1);  // RecCount + 1
 }
 
-TEST_F(Engine, RejectsBadFieldDefinitions) {
+TEST_F(XbaseEngine, RejectsBadFieldDefinitions) {
   EXPECT_FALSE(CreateTable(dir_ / "A.DBF", {{"NAME", "C", 0, 0}}));
   EXPECT_FALSE(CreateTable(dir_ / "B.DBF", {{"NAME", "X", 5, 0}}));
   EXPECT_FALSE(CreateTable(dir_ / "C.DBF", {{"1NAME", "C", 5, 0}}));
@@ -68,7 +68,7 @@ TEST_F(Engine, RejectsBadFieldDefinitions) {
   EXPECT_FALSE(CreateTable(dir_ / "E.DBF", {{"AMOUNT", "N", 21, 0}}));
 }
 
-TEST_F(Engine, ValuesRoundTripThroughTheFile) {
+TEST_F(XbaseEngine, ValuesRoundTripThroughTheFile) {
   ASSERT_TRUE(CreateTable(table_, {{"NAME", "C", 10, 0}, {"BORN", "D", 8, 0}, {"OK", "L", 1, 0},
                                    {"PAGES", "N", 2, 0}, {"AMOUNT", "N", 8, 2}}));
   ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
@@ -94,7 +94,7 @@ TEST_F(Engine, ValuesRoundTripThroughTheFile) {
   EXPECT_EQ(vd_Replace("NAME", 1024, "x"), static_cast<int>(Err::ReadOnly));
 }
 
-TEST_F(Engine, NavigationHonoursTheDeletedSettingAndTheFilter) {
+TEST_F(XbaseEngine, NavigationHonoursTheDeletedSettingAndTheFilter) {
   MakeOutgoing({{"one", "", "", false}, {"two", "", "", true}, {"three", "", "", false}, {"four", "", "", true}});
   vd_Go(3);
   vd_Delete();
@@ -118,7 +118,7 @@ TEST_F(Engine, NavigationHonoursTheDeletedSettingAndTheFilter) {
   EXPECT_NE(vd_Query(".not. NOSUCHFIELD"), 0);
 }
 
-TEST_F(Engine, EmptyFilteredViewIsAtBothEnds) {
+TEST_F(XbaseEngine, EmptyFilteredViewIsAtBothEnds) {
   MakeOutgoing({{"one", "", "", true}});
   vd_Query(".not. archived");
   vd_GoTop();
@@ -128,7 +128,7 @@ TEST_F(Engine, EmptyFilteredViewIsAtBothEnds) {
   EXPECT_EQ(vd_QueryRecCount(), 0);
 }
 
-TEST_F(Engine, TagsGetOrdersInBuildOrderAndSortTheirKeys) {
+TEST_F(XbaseEngine, TagsGetOrdersInBuildOrderAndSortTheirKeys) {
   MakeOutgoing({{"Charlie", "20240102", "10:00", false},
                 {"alpha", "", "", false},
                 {"Bravo", "20240102", "09:00", true},
@@ -159,7 +159,7 @@ TEST_F(Engine, TagsGetOrdersInBuildOrderAndSortTheirKeys) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
-TEST_F(Engine, DescendingFlagKeepsEveryUnsentFax) {
+TEST_F(XbaseEngine, DescendingFlagKeepsEveryUnsentFax) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}, {"c", "", "", false}});
   EXPECT_EQ(vd_IndexTag("", "DATESENT", "DTOS(DATESENT)+TIMESENT", 0, 1, ".not. deleted()"), 1);
   EXPECT_EQ(vd_IndexTag("", "DATEND", "DTOS(DATESENT)+TIMESENT", 0, 0, ".not. deleted()"), 2);
@@ -169,7 +169,7 @@ TEST_F(Engine, DescendingFlagKeepsEveryUnsentFax) {
   EXPECT_EQ(Walk(), (std::vector<long>{1, 2, 3}));
 }
 
-TEST_F(Engine, WritesKeepEveryTagCurrent) {
+TEST_F(XbaseEngine, WritesKeepEveryTagCurrent) {
   MakeOutgoing({{"mike", "", "", false}, {"bravo", "", "", false}, {"x-ray", "", "", false}});
   BuildOpeningTags();
   vd_SetOrder(2);
@@ -190,7 +190,7 @@ TEST_F(Engine, WritesKeepEveryTagCurrent) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
-TEST_F(Engine, SkipFollowsARecordWhoseKeyChanged) {
+TEST_F(XbaseEngine, SkipFollowsARecordWhoseKeyChanged) {
   MakeOutgoing({{"a", "", "", false}, {"c", "", "", false}, {"e", "", "", false}});
   vd_IndexTag("", "SUBJECT", "UPPER(SUBJECT)", 0, 0, ".not. deleted()");
   vd_GoTop();
@@ -201,7 +201,7 @@ TEST_F(Engine, SkipFollowsARecordWhoseKeyChanged) {
   EXPECT_EQ(vd_RecNo(), 2);
 }
 
-TEST_F(Engine, SeekSoftSeekExactAndScope) {
+TEST_F(XbaseEngine, SeekSoftSeekExactAndScope) {
   MakeOutgoing({{"SMITH", "", "", false}, {"ADAMS", "", "", false}, {"SMYTHE", "", "", false},
                 {"JONES", "", "", false}});
   vd_IndexTag("", "SUBJECT", "UPPER(SUBJECT)", 0, 0, ".not. deleted()");
@@ -228,7 +228,7 @@ TEST_F(Engine, SeekSoftSeekExactAndScope) {
   EXPECT_EQ(vd_LastError(), static_cast<int>(Err::NoOrder));
 }
 
-TEST_F(Engine, SeekOnDescendingDateTagFindsTheFirstInItsOrder) {
+TEST_F(XbaseEngine, SeekOnDescendingDateTagFindsTheFirstInItsOrder) {
   MakeOutgoing({{"a", "20240101", "08:00", false}, {"b", "20240101", "09:00", false}, {"c", "20230101", "", false}});
   vd_IndexTag("", "DATESENT", "DTOS(DATESENT)+TIMESENT", 0, 1, ".not. deleted()");
   EXPECT_EQ(vd_Seek("20240101"), 1);
@@ -237,7 +237,7 @@ TEST_F(Engine, SeekOnDescendingDateTagFindsTheFirstInItsOrder) {
   EXPECT_EQ(vd_RecNo(), 1);
 }
 
-TEST_F(Engine, PackDropsDeletedRowsAndRebuildsTags) {
+TEST_F(XbaseEngine, PackDropsDeletedRowsAndRebuildsTags) {
   MakeOutgoing({{"d", "", "", false}, {"c", "", "", false}, {"b", "", "", false}, {"a", "", "", false}});
   BuildOpeningTags();
   vd_Go(2);
@@ -262,14 +262,14 @@ TEST_F(Engine, PackDropsDeletedRowsAndRebuildsTags) {
   EXPECT_FALSE(access((table_ + ".new").c_str(), F_OK) == 0);
 }
 
-TEST_F(Engine, PackNeedsExclusiveUse) {
+TEST_F(XbaseEngine, PackNeedsExclusiveUse) {
   MakeOutgoing({{"a", "", "", false}});
   vd_Close();
   ASSERT_NE(vd_Use(table_.c_str(), nullptr, 0, 2), 0);
   EXPECT_EQ(vd_Pack(), static_cast<int>(Err::ExclusiveNeeded));
 }
 
-TEST_F(Engine, MissingIndexFileOpensWithoutTags) {
+TEST_F(XbaseEngine, MissingIndexFileOpensWithoutTags) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}});
   BuildOpeningTags();
   vd_Close();
@@ -287,9 +287,9 @@ struct Damage {
   std::string bytes;
 };
 
-class DamagedIndex : public Engine, public ::testing::WithParamInterface<Damage> {};
+class XbaseDamagedIndex : public XbaseEngine, public ::testing::WithParamInterface<Damage> {};
 
-TEST_P(DamagedIndex, OpensTheTableWithoutTags) {
+TEST_P(XbaseDamagedIndex, OpensTheTableWithoutTags) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}});
   BuildOpeningTags();
   vd_Close();
@@ -307,14 +307,14 @@ TEST_P(DamagedIndex, OpensTheTableWithoutTags) {
   EXPECT_EQ(Walk(), (std::vector<long>{1, 2}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DamagedIndex,
+INSTANTIATE_TEST_SUITE_P(Kinds, XbaseDamagedIndex,
                          ::testing::Values(Damage{"Truncated", -1, ""},
                                            Damage{"RootPastTheEnd", 0, std::string("\x00\xF0\xFF\x00", 4)},
                                            Damage{"WriteInProgressMark", 480, std::string("\x01", 1)},
                                            Damage{"BadKeyLength", 12, std::string("\x00\x00", 2)}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Engine, ExclusiveOpenExcludesEveryOtherOpen) {
+TEST_F(XbaseEngine, ExclusiveOpenExcludesEveryOtherOpen) {
   MakeOutgoing({{"a", "", "", false}});
   vd_Close();
   int shared = vd_Use(table_.c_str(), "ONE", 0, 2);
@@ -328,7 +328,7 @@ TEST_F(Engine, ExclusiveOpenExcludesEveryOtherOpen) {
   EXPECT_EQ(vd_Use(table_.c_str(), "TWO", 1, 2), 0);
 }
 
-TEST_F(Engine, SharedOpensSeeEachOthersCommittedRows) {
+TEST_F(XbaseEngine, SharedOpensSeeEachOthersCommittedRows) {
   ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}, {"ALPHA", "2"}}));
   int one = vd_Use(table_.c_str(), "ONE", 0, 2);
   ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
@@ -355,7 +355,7 @@ TEST_F(Engine, SharedOpensSeeEachOthersCommittedRows) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
-TEST_F(Engine, RecordLocksConflictBetweenOpensOfOneProcess) {
+TEST_F(XbaseEngine, RecordLocksConflictBetweenOpensOfOneProcess) {
   ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}, {"B", "2"}}));
   int one = vd_Use(table_.c_str(), "ONE", 0, 2);
   int two = vd_Use(table_.c_str(), "TWO", 0, 2);
@@ -374,7 +374,7 @@ TEST_F(Engine, RecordLocksConflictBetweenOpensOfOneProcess) {
   EXPECT_EQ(vd_Commit(), 0);
 }
 
-TEST_F(Engine, ExpressionsEvaluateOnTheCurrentRecord) {
+TEST_F(XbaseEngine, ExpressionsEvaluateOnTheCurrentRecord) {
   MakeOutgoing({{"Hello", "20240229", "12:30", true}});
   vd_GoTop();
   EXPECT_EQ(vd_EvalTest("UPPER(SUBJECT)"), 1);
@@ -388,7 +388,7 @@ TEST_F(Engine, ExpressionsEvaluateOnTheCurrentRecord) {
   EXPECT_EQ(vd_EvalLogical("(DATESENT<CTOD(\"03/01/2024\"))"), 1);
 }
 
-TEST_F(Engine, IndexBuildReportsProgressUpToAHundred) {
+TEST_F(XbaseEngine, IndexBuildReportsProgressUpToAHundred) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}});
   std::vector<int> seen;
   vd_SetGaugeHook([&seen](int p) { seen.push_back(p); });
@@ -398,7 +398,7 @@ TEST_F(Engine, IndexBuildReportsProgressUpToAHundred) {
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
 
-TEST_F(Engine, BadKeyExpressionsAreRefused) {
+TEST_F(XbaseEngine, BadKeyExpressionsAreRefused) {
   MakeOutgoing({{"a", "", "", false}});
   EXPECT_EQ(vd_IndexTag("", "BAD", "NOSUCH", 0, 0, ""), 0);
   EXPECT_EQ(vd_LastError(), static_cast<int>(Err::NoSuchField));
@@ -409,7 +409,7 @@ TEST_F(Engine, BadKeyExpressionsAreRefused) {
   EXPECT_EQ(vd_LastError(), static_cast<int>(Err::ExprType));
 }
 
-TEST_F(Engine, CorruptTableHeadersAreRefused) {
+TEST_F(XbaseEngine, CorruptTableHeadersAreRefused) {
   MakeOutgoing({{"a", "", "", false}});
   vd_Close();
   std::string bytes = ReadFile(table_);
@@ -425,7 +425,7 @@ TEST_F(Engine, CorruptTableHeadersAreRefused) {
   EXPECT_EQ(vd_LastError(), static_cast<int>(Err::FileNotFound));
 }
 
-TEST_F(Engine, TableWithMoreRecordsAnnouncedThanPresentOpensWithThoseThere) {
+TEST_F(XbaseEngine, TableWithMoreRecordsAnnouncedThanPresentOpensWithThoseThere) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}});
   vd_Close();
   std::string bytes = ReadFile(table_);
@@ -435,7 +435,7 @@ TEST_F(Engine, TableWithMoreRecordsAnnouncedThanPresentOpensWithThoseThere) {
   EXPECT_EQ(vd_RecCount(), 2);
 }
 
-TEST_F(Engine, FindsTheTableAndItsIndexInAnyLetterCase) {
+TEST_F(XbaseEngine, FindsTheTableAndItsIndexInAnyLetterCase) {
   ASSERT_TRUE(CreatePhoneBook(dir_ / "znpb.dbf", {{"B", "1"}, {"A", "2"}}));
   ASSERT_NE(vd_Use((dir_ / "ZNPB.DBF").c_str(), nullptr, 2, 2), 0);
   ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
@@ -445,7 +445,7 @@ TEST_F(Engine, FindsTheTableAndItsIndexInAnyLetterCase) {
   EXPECT_EQ(vd_TagArea("name"), 1);
 }
 
-TEST_F(Engine, WorkAreasAndAliases) {
+TEST_F(XbaseEngine, WorkAreasAndAliases) {
   ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}}));
   int first = vd_Use(table_.c_str(), nullptr, 0, 2);
   int second = vd_Use(table_.c_str(), "OTHER", 0, 2);
@@ -462,7 +462,7 @@ TEST_F(Engine, WorkAreasAndAliases) {
   EXPECT_EQ(vd_LastError(), static_cast<int>(Err::NoArea));
 }
 
-TEST_F(Engine, GetAndPutRecordCopyTheRawRecord) {
+TEST_F(XbaseEngine, GetAndPutRecordCopyTheRawRecord) {
   ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}}));
   ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
   std::string record(vd_RecSize(), ' ');

@@ -15,7 +15,7 @@ namespace {
 
 constexpr int kKills = 8;
 
-class KilledWriter : public ::testing::Test {
+class XbaseKilledWriter : public ::testing::Test {
  protected:
   void SetUp() override { ResetEngine(); }
   void TearDown() override { ResetEngine(); }
@@ -92,9 +92,9 @@ class KilledWriter : public ::testing::Test {
   std::mt19937 rng_{20240229};
 };
 
-class KilledAppender : public KilledWriter, public ::testing::WithParamInterface<int> {};
+class XbaseKilledAppender : public XbaseKilledWriter, public ::testing::WithParamInterface<int> {};
 
-TEST_P(KilledAppender, KeepsEveryCommittedRow) {
+TEST_P(XbaseKilledAppender, KeepsEveryCommittedRow) {
   int mode = GetParam();
   MakeTable(0, true);
   std::vector<long> guaranteed;  // rows some round committed
@@ -140,10 +140,10 @@ TEST_P(KilledAppender, KeepsEveryCommittedRow) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, KilledAppender, ::testing::Values(0, 2),
+INSTANTIATE_TEST_SUITE_P(Modes, XbaseKilledAppender, ::testing::Values(0, 2),
                          [](const auto& info) { return info.param == 0 ? "Shared" : "Exclusive"; });
 
-TEST_F(KilledWriter, ReplacerLeavesCommittedValues) {
+TEST_F(XbaseKilledWriter, ReplacerLeavesCommittedValues) {
   const int rows = 200;
   MakeTable(rows, true);
   for (int round = 0; round < kKills; ++round) {
@@ -181,7 +181,7 @@ TEST_F(KilledWriter, ReplacerLeavesCommittedValues) {
   }
 }
 
-TEST_F(KilledWriter, PackLosesNoLiveRow) {
+TEST_F(XbaseKilledWriter, PackLosesNoLiveRow) {
   const int rows = 20000;
   for (int round = 0; round < kKills; ++round) {
     ::unlink(table_.c_str());
@@ -216,7 +216,7 @@ TEST_F(KilledWriter, PackLosesNoLiveRow) {
   }
 }
 
-TEST_F(KilledWriter, IndexBuildLeavesSoundOrNoTags) {
+TEST_F(XbaseKilledWriter, IndexBuildLeavesSoundOrNoTags) {
   const int rows = 30000;
   MakeTable(rows, false);
   for (int round = 0; round < kKills; ++round) {
