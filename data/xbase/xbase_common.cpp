@@ -171,7 +171,7 @@ int32_t DateFromDtoc(const std::string& text, const Settings& settings) {
     } else if (c == ' ' && part == 2 && digits[2]) {
       break;
     } else {
-      if (!digits[part]) return 0;
+      if (part >= 2 || !digits[part]) return 0;
       ++part;
     }
   }
