@@ -1,6 +1,12 @@
-// Date and time texts in the Parts' format strings ("yyyy-mm-dd hh:nn:ss", "mmdd", the locale's
-// short and long forms): y year, m month (or minutes right after h), d day, h hour, n minutes, s seconds,
-// ddd/dddd and mmm/mmmm names, am/pm; text in double or single quotes is copied.
+// Date and time texts in the original's format strings ("yyyy-mm-dd hh:nn:ss", "mmdd", the locale's
+// short and long forms). Letters, in either case:
+//   d dd        day;  ddd dddd short/long day name;  ddddd dddddd the locale's short/long date
+//   m mm        month; mmm mmmm short/long month name; right after an h or hh: minutes
+//   yy yyyy     year;  h hh hour (12-hour when am/pm, a/p or ampm follows); n nn minutes;
+//   s ss        seconds; z zzz milliseconds; t tt the locale's short/long time;
+//   c           the locale's short date, then " " and the long time unless it is midnight;
+//   am/pm a/p   copied in the case written, choosing the half of the day; ampm the locale's text.
+// Text in double or single quotes is copied; any other character is copied as it is.
 #pragma once
 #include <ctime>
 #include <string>
@@ -8,10 +14,12 @@
 namespace zn::platform {
 
 struct DateTime { int year, month, day, hour, minute, second, msec; };
-DateTime Now();
+DateTime Now();                  // local time
+DateTime FromTimeT(time_t when); // local time
 std::string FormatDateTime(const std::string& format, const DateTime& when);
 
-// The user's locale forms, as format strings of the kind above (set once at start-up).
+// The user's locale forms (QLocale's default), as format strings of the kind above. They are read
+// from the locale at each call, so a changed locale shows at once.
 std::string ShortDateFormat();
 std::string LongDateFormat();
 std::string ShortTimeFormat();
