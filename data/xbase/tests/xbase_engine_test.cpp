@@ -445,6 +445,22 @@ TEST_F(XbaseEngine, FindsTheTableAndItsIndexInAnyLetterCase) {
   EXPECT_EQ(vd_TagArea("name"), 1);
 }
 
+TEST_F(XbaseEngine, OpensASecondIndexFileAfterTheProductionOne) {
+  ASSERT_TRUE(CreatePhoneBook(table_, {{"B", "2"}, {"A", "1"}}));
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+  ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ""), 1);
+  ASSERT_EQ(vd_IndexTag("EXTRA", "PHONE", "PHONE", 0, 1, ""), 2);
+  vd_Close();
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+  EXPECT_EQ(vd_SysProp(3000, 0), 1);
+  EXPECT_EQ(vd_IndexOpen((dir_ / "EXTRA.CDX").c_str()), 2);
+  EXPECT_EQ(vd_TagName(2), "PHONE");
+  EXPECT_EQ(vd_IndexName(2), dir_ / "EXTRA.CDX");
+  vd_SetOrder(2);
+  EXPECT_EQ(Walk(), (std::vector<long>{1, 2}));
+  EXPECT_EQ(vd_IndexOpen((dir_ / "NONE.CDX").c_str()), 0);
+}
+
 TEST_F(XbaseEngine, WorkAreasAndAliases) {
   ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}}));
   int first = vd_Use(table_.c_str(), nullptr, 0, 2);

@@ -1,6 +1,7 @@
 // xBase expressions: a table of texts and what they give on one record.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
 
 #include "xbase_common.h"
@@ -129,6 +130,18 @@ INSTANTIATE_TEST_SUITE_P(Table, XbaseDateFormats,
                                            DateCase{2, true, "09/02/2024"}, DateCase{3, false, "09/02/24"},
                                            DateCase{4, true, "09.02.2024"}, DateCase{5, false, "09-02-24"},
                                            DateCase{6, true, "09-02-2024"}));
+
+// Two-digit years fall in the hundred years around today, so "26" written now means this century
+// rather than 1926.
+TEST(XbaseDates, TwoDigitYearsStayNearToday) {
+  time_t now = time(nullptr);
+  struct tm local {};
+  localtime_r(&now, &local);
+  int year = local.tm_year + 1900;
+  EXPECT_EQ(ExpandYear(year % 100), year);
+  EXPECT_EQ(ExpandYear((year + 10) % 100), year + 10);
+  EXPECT_EQ(ExpandYear((year + 60) % 100), year - 40);
+}
 
 TEST(XbaseDates, JulianDaysOfKnownDates) {
   EXPECT_EQ(JulianDay(2000, 1, 1), 2451545);
