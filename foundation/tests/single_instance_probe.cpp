@@ -1,6 +1,6 @@
 // A program with one window that may run only once: single_instance_probe PROGRAM.EXE [--minimized]
-// Prints "first" once it runs as the first instance, and "restored <was minimised> <is minimised>"
-// each time a second start has brought its window back.
+// Prints "first" once it runs as the first instance, and "restored <was minimised> <is minimised>
+// title=<window title>" each time a second start has brought its window back.
 #include "foundation/single_instance.h"
 
 #include <QApplication>
@@ -24,7 +24,8 @@ int main(int argc, char** argv)
     TOneInstance oneInstance(&window); // a second instance ends here
     bool wasMinimized = minimized;
     TPreviousInstance::Get().SetRestoreObserver([&] {
-        std::printf("restored %d %d\n", wasMinimized ? 1 : 0, window.isMinimized() ? 1 : 0);
+        std::printf("restored %d %d title=%s\n", wasMinimized ? 1 : 0, window.isMinimized() ? 1 : 0,
+                    qPrintable(window.windowTitle()));
         std::fflush(stdout);
         wasMinimized = window.isMinimized();
     });

@@ -136,7 +136,7 @@ TEST_F(SingleInstanceTest, SecondStartRestoresTheMinimizedFirstAndExitsZero)
     ASSERT_TRUE(first.WaitForOutput("first\n"));
     Probe second({"ZN.EXE"});
     EXPECT_EQ(second.WaitForExit(), 0);
-    EXPECT_TRUE(first.WaitForOutput("restored 1 0\n")) << first.Output();
+    EXPECT_TRUE(first.WaitForOutput("restored 1 0 title=ZN\n")) << first.Output(); // never renamed
     EXPECT_EQ(second.Output(), "");
     EXPECT_FALSE(first.Exited());
 }
@@ -147,7 +147,7 @@ TEST_F(SingleInstanceTest, SecondStartRaisesAWindowThatIsNotMinimized)
     ASSERT_TRUE(first.WaitForOutput("first\n"));
     Probe second({"/elsewhere/ZN.EXE"}); // the folder does not matter, the file name does
     EXPECT_EQ(second.WaitForExit(), 0);
-    EXPECT_TRUE(first.WaitForOutput("restored 0 0\n")) << first.Output();
+    EXPECT_TRUE(first.WaitForOutput("restored 0 0 title=ZN\n")) << first.Output();
 }
 
 TEST_F(SingleInstanceTest, TwoSimultaneousStartsLeaveExactlyOneRunning)
