@@ -1,7 +1,12 @@
 #include "foundation/fax_file_join.h"
 
 #include "foundation/apf_headers.h"
+#include "comms/error_codes.h"
+#include "comms/exceptions.h"
 #include "platform/folders.h"
+#include "platform/io_error.h"
+
+#include <cerrno>
 
 #include <cstdio>
 #include <memory>
@@ -60,7 +65,42 @@ File OpenFaxFile(const std::string& path, ApfFileHeader& header)
     return file;
 }
 
+constexpr int kReadBeyondEndOfFile = 100;
+
+// Page 1's header of a fax file: 0, or the comms library's negative code (a missing file -2, a short
+// read -100, not a fax file or no pages -8001).
+int ReadFirstPageHeader(const std::string& path, ApfPageHeader& page)
+{
+    if (path.empty())
+        return -2;
+    File file = OpenFile(platform::ResolvePath(path), "rb");
+    if (!file)
+        return -platform::ErrnoToIoError(errno);
+    ApfFileHeader header;
+    if (!ReadExactly(file.get(), header.bytes.data(), header.bytes.size()))
+        return -kReadBeyondEndOfFile;
+    if (!header.SignatureOk() || header.PageCount() < 1)
+        return comms::ecFaxBadFormat;
+    if (std::fseek(file.get(), header.Page1Offset(), SEEK_SET) != 0
+        || !ReadExactly(file.get(), page.bytes.data(), page.bytes.size()))
+        return -kReadBeyondEndOfFile;
+    return 0;
+}
+
+bool HighResolution(const std::string& path)
+{
+    ApfPageHeader page;
+    comms::CheckErrorCode(nullptr, ReadFirstPageHeader(path, page));
+    return page.HighResolution();
+}
+
 } // namespace
+
+bool SameFaxResolution(const std::string& fileA, const std::string& fileB)
+{
+    const bool highA = HighResolution(fileA);
+    return highA == HighResolution(fileB);
+}
 
 bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, const std::string& fileB)
 {

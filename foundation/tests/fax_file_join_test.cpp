@@ -1,5 +1,6 @@
 #include "foundation/fax_file_join.h"
 
+#include "comms/exceptions.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -149,6 +150,32 @@ TEST_F(FaxFileJoinTest, FilesAreFoundWithoutRegardToCase)
     WriteFile(Path("cov00001.apf"), FaxFile(cover_));
     WriteFile(Path("fax00001.apf"), FaxFile(document_));
     EXPECT_TRUE(ConcatFaxFiles(Path("Temp00001.APF"), Path("COV00001.APF"), Path("FAX00001.APF")));
+}
+
+TEST_F(FaxFileJoinTest, SameResolutionLooksAtTheFirstPagesOnly)
+{
+    WriteFile(Path("std.apf"), FaxFile({{4, "a"}, {5, "b"}}));
+    WriteFile(Path("std2.apf"), FaxFile({{0, "c"}}, 80));
+    WriteFile(Path("fine.apf"), FaxFile({{5, "d"}, {4, "e"}}));
+    WriteFile(Path("fine2.apf"), FaxFile({{1, "f"}}));
+    EXPECT_TRUE(SameFaxResolution(Path("std.apf"), Path("std2.apf")));
+    EXPECT_TRUE(SameFaxResolution(Path("fine.apf"), Path("FINE2.APF")));
+    EXPECT_FALSE(SameFaxResolution(Path("std.apf"), Path("fine.apf")));
+    EXPECT_FALSE(SameFaxResolution(Path("fine2.apf"), Path("std2.apf")));
+}
+
+TEST_F(FaxFileJoinTest, SameResolutionRaisesForFilesItCannotRead)
+{
+    WriteFile(Path("std.apf"), FaxFile({{4, "a"}}));
+    std::string damaged = FaxFile({{4, "a"}});
+    damaged[0] = 'X';
+    WriteFile(Path("damaged.apf"), damaged);
+    WriteFile(Path("empty.apf"), FaxFile({}));
+    WriteFile(Path("short.apf"), "APF10");
+    EXPECT_THROW(SameFaxResolution(Path("std.apf"), Path("missing.apf")), comms::EInOutError);
+    EXPECT_THROW(SameFaxResolution(Path("damaged.apf"), Path("std.apf")), comms::EFaxBadFormat);
+    EXPECT_THROW(SameFaxResolution(Path("std.apf"), Path("empty.apf")), comms::EFaxBadFormat);
+    EXPECT_THROW(SameFaxResolution(Path("short.apf"), Path("std.apf")), comms::EInOutError);
 }
 
 } // namespace
