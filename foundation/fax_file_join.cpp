@@ -6,6 +6,8 @@
 #include "platform/folders.h"
 #include "platform/io_error.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include <cstdio>
@@ -87,6 +89,13 @@ int ReadFirstPageHeader(const std::string& path, ApfPageHeader& page)
     return 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat infoA {}, infoB {};
+    return ::stat(platform::ResolvePath(a).c_str(), &infoA) == 0 && ::stat(platform::ResolvePath(b).c_str(), &infoB) == 0
+        && infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
+
 bool HighResolution(const std::string& path)
 {
     ApfPageHeader page;
@@ -106,6 +115,8 @@ bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, co
 {
     if (!platform::FileExistsCI(fileA) || !platform::FileExistsCI(fileB))
         return false;
+    if (SameFile(destination, fileA) || SameFile(destination, fileB))
+        return false; // creating the destination would empty an input
     File out = OpenFile(platform::ResolvePath(destination), "wb");
     if (!out)
         return false;

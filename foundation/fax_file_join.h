@@ -11,9 +11,10 @@ bool SameFaxResolution(const std::string& fileA, const std::string& fileB);
 
 // Writes destination = every page of A followed by every page of B. The pages are found by walking
 // each file's page headers from its own page-1 offset; the result has page 1 at offset 64 and the
-// summed page count. False when A or B is missing (nothing is created), is not a fax file, is cut
-// short, when the pages would exceed 65535 or when writing fails; the destination then holds what
-// was written so far (A's pages when B is bad).
+// summed page count. False when A or B is missing or is the destination itself (nothing is created
+// or changed); false too when A or B is not a fax file or is cut short, when the pages would exceed
+// 65535 or when writing fails: the destination then holds what was written so far (A's pages when
+// B is bad).
 bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, const std::string& fileB);
 
 } // namespace zn::foundation

@@ -135,6 +135,17 @@ TEST_F(FaxFileJoinTest, NotAFaxFileOrCutShortFails)
     EXPECT_FALSE(ConcatFaxFiles(Path("j.apf"), Path("short.apf"), Path("a.apf")));
 }
 
+TEST_F(FaxFileJoinTest, JoiningIntoAnInputFailsAndKeepsIt)
+{
+    const std::string a = FaxFile(cover_);
+    WriteFile(Path("a.apf"), a);
+    WriteFile(Path("b.apf"), FaxFile(document_));
+    EXPECT_FALSE(ConcatFaxFiles(Path("A.APF"), Path("a.apf"), Path("b.apf")));
+    EXPECT_FALSE(ConcatFaxFiles(Path("b.apf"), Path("a.apf"), Path("b.apf")));
+    EXPECT_EQ(ReadFile(Path("a.apf")), a);
+    EXPECT_EQ(ReadFile(Path("b.apf")), FaxFile(document_));
+}
+
 TEST_F(FaxFileJoinTest, MoreThan65535PagesAreRefused)
 {
     const std::vector<Page> many(65535, Page{0, ""});
