@@ -2,6 +2,7 @@
 
 #include "foundation/program_folders.h"
 #include "foundation/settings.h"
+#include "foundation/text_values.h"
 #include "platform/ini_file.h"
 
 #include <QGuiApplication>
@@ -83,9 +84,7 @@ void CenterForm(QWidget& form)
 
 void CenterForm(QWidget& form, const ScreenMetrics& screen)
 {
-    std::string upper = FormClassName(form);
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = UpperCase(FormClassName(form));
     const QWidget* mainForm = MainForm();
     const int width = form.width();
     const int height = form.height();

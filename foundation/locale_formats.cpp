@@ -26,13 +26,15 @@ QString CurrencyPattern(const QLocale& locale, double amount)
     return text;
 }
 
-int PatternIndex(const QString& pattern, const std::array<const char*, 16>& table, int count, int def)
+// The Windows number of a currency layout: its place in the table, 0 when it is not there.
+template <size_t N>
+int LayoutNumber(const QString& pattern, const std::array<const char*, N>& layouts)
 {
-    for (int i = 0; i < count; ++i) {
-        if (pattern == QLatin1String(table[i]))
-            return i;
+    for (size_t i = 0; i < N; ++i) {
+        if (pattern == QLatin1String(layouts[i]))
+            return static_cast<int>(i);
     }
-    return def;
+    return 0;
 }
 
 // Qt writes months as M and minutes as m; the program's format strings write both as m.
@@ -57,13 +59,13 @@ int DecimalsOf(const QLocale& locale)
 
 LocaleFormats FormatsOfLocale(const QLocale& locale)
 {
-    static const std::array<const char*, 16> positive = {"$1", "1$", "$ 1", "1 $"};
+    static const std::array<const char*, 4> positive = {"$1", "1$", "$ 1", "1 $"};
     static const std::array<const char*, 16> negative = {"($1)", "-$1", "$-1", "$1-", "(1$)", "-1$", "1-$", "1$-",
                                                          "-1 $", "-$ 1", "1 $-", "$ 1-", "$ -1", "1- $", "($ 1)", "(1 $)"};
     LocaleFormats f;
     f.CurrencyString = locale.currencySymbol().toStdString();
-    f.CurrencyFormat = PatternIndex(CurrencyPattern(locale, 1), positive, 4, 0);
-    f.NegCurrFormat = PatternIndex(CurrencyPattern(locale, -1), negative, 16, 0);
+    f.CurrencyFormat = LayoutNumber(CurrencyPattern(locale, 1), positive);
+    f.NegCurrFormat = LayoutNumber(CurrencyPattern(locale, -1), negative);
     f.ThousandSeparator = SingleChar(locale.groupSeparator(), ',');
     f.DecimalSeparator = SingleChar(locale.decimalPoint(), '.');
     f.CurrencyDecimals = DecimalsOf(locale);

@@ -30,13 +30,6 @@ int& CurrentIndex()
     return index;
 }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // Asks which printer to use when the default one cannot be found.
 class TGetDefaultPrinterForm : public QDialog {
 public:
@@ -60,7 +53,7 @@ public:
             list_->addItem(QString::fromStdString(name));
         // The first entry may be our own fax printer, which cannot print a fax on paper.
         int selected = 0;
-        if (names.size() > 1 && Upper(names.front()).find("TARVEL") != std::string::npos)
+        if (names.size() > 1 && UpperCase(names.front()).find("TARVEL") != std::string::npos)
             selected = static_cast<int>(names.size()) - 1;
         list_->setCurrentRow(selected);
         layout->addWidget(list_);

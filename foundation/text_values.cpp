@@ -1,6 +1,7 @@
 #include "foundation/text_values.h"
 
 #include <array>
+#include <cctype>
 
 namespace zn::foundation {
 
@@ -26,6 +27,13 @@ std::string TrimTrailingBlanks(const std::string& text)
 std::string TrimBlanks(const std::string& text)
 {
     return TrimLeadingBlanks(TrimTrailingBlanks(text));
+}
+
+std::string UpperCase(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string FaxClassToText(int faxClass)
