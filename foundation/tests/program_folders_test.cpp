@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace zn::foundation {
@@ -17,6 +18,14 @@ TEST(ProgramFoldersTest, FoldersEndInOneSeparator)
     EXPECT_EQ(GetProgramFolder(), home.Path() + "/");
     EXPECT_EQ(GetIniFileName(), home.Path() + "/ZN.INI");
     EXPECT_EQ(GetCoversFolder(), home.Path() + "/Covers/");
+}
+
+TEST(ProgramFoldersTest, RootFolderGetsNoSecondSeparator)
+{
+    TempHome home; // restores $ZN_HOME afterwards
+    ::setenv("ZN_HOME", "/", 1);
+    EXPECT_EQ(GetProgramFolder(), "/");
+    EXPECT_EQ(GetIniFileName(), "/ZN.INI");
 }
 
 TEST(ProgramFoldersTest, DataFoldersAreCreatedOnceAndFoundInAnyCase)
