@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QMessageBox>
+
+#include "comms/string_resource.h"
+#include <exception>
 
 int main(int argc, char** argv)
 {
@@ -9,6 +13,13 @@ int main(int argc, char** argv)
     // ZN.EXE (it gives "ZN"), whatever this binary is called.
     zn::foundation::TPreviousInstance::JustoneInitialization("ZN.EXE");
     QApplication app(argc, argv);
+    // The string tables are part of the program: a broken one stops the start.
+    try {
+        zn::comms::OpenStringTables();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, "Tarvel", QString::fromLocal8Bit(e.what()));
+        return 1;
+    }
     QApplication::setApplicationName("Tarvel");
     QMainWindow mainScreen;
     zn::foundation::TOneInstance oneInstance(&mainScreen); // a second start ends here with exit code 0

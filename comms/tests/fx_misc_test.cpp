@@ -215,6 +215,17 @@ TEST(LineReader, CountsBytesAgainstTheStreamSize)
     EXPECT_FALSE(reader.HasMoreLines());
 }
 
+TEST(LineReader, UnreadableStreamHasNoLines)
+{
+    TLineReader reader(std::make_unique<std::ifstream>("/nonexistent/zn-line-reader.txt"));
+    std::string line = "stale";
+    EXPECT_FALSE(reader.HasMoreLines());
+    EXPECT_FALSE(reader.NextLine(line));
+    EXPECT_EQ(line, "");
+    TLineReader none(nullptr);
+    EXPECT_FALSE(none.NextLine(line));
+}
+
 // ---- Bytes, paths, components ------------------------------------------------------------------
 
 class InvertBufferLength : public testing::TestWithParam<size_t> {};
