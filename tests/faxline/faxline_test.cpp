@@ -175,3 +175,78 @@ TEST_F(FaxlineEfax, FaxTerminalCallsAndSendsTwoPagesToEfax)
 }
 
 } // namespace
+
+namespace {
+
+// The fax terminal's modems decide the rate efax ends up sending at.
+struct RateCase {
+    const char *modems;
+    const char *maxRate;   // what the line carries cleanly ("0": everything)
+    int rate;
+};
+
+void PrintTo(const RateCase &c, std::ostream *os)
+{
+    *os << c.modems << " over a line good to " << c.maxRate << " -> " << c.rate;
+}
+
+class FaxlineRates : public FaxlineEfax, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(FaxlineRates, EfaxSendsAtTheRateTheTerminalAndLineAllow)
+{
+    const RateCase &c = GetParam();
+    auto line = Line::Start(dir_.Path(), { "answer", "--fast", "--modems", c.modems, "--max-rate", c.maxRate, "--rx-file",
+                                           dir_.File("rx.tif"), dir_.File("a") });
+    ASSERT_TRUE(line);
+    auto tx = Efax("tx", { "-d", dir_.File("a"), "-o1", "-h", "", "-t", "123", ItuChartPath(4) });
+    EXPECT_EQ(tx->Wait(100s), 0);
+    EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0].find("rate=" + std::to_string(c.rate) + " "), std::string::npos) << results[0];
+    auto sent = ReadPbm(ItuChartPath(4));
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(sent && got);
+    ASSERT_EQ(got->size(), 1u);
+    EXPECT_EQ(CompareBelowHeader(got->front(), *sent), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modems, FaxlineRates,
+                         ::testing::Values(RateCase{ "v17,v29,v27ter", "0", 14400 }, RateCase{ "v29,v27ter", "0", 9600 },
+                                           RateCase{ "v27ter", "0", 4800 },
+                                           // 14400 fails its training check (FTT); efax steps down.
+                                           RateCase{ "v17,v29,v27ter", "12000", 12000 }),
+                         [](const auto &info) {
+                             std::string name = info.param.modems;
+                             name = name.substr(0, name.find(','));
+                             return name + "LineGoodTo" + info.param.maxRate;
+                         });
+
+TEST_F(FaxlineEfax, LineDroppingInThePageFailsBothEfaxes)
+{
+    auto line = Line::Start(dir_.Path(), { "pair", "--fast", "--calls", "1", "--hangup-at", "20", dir_.File("a"), dir_.File("b") });
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", { "-d", dir_.File("b"), "-o1", "-r", dir_.File("rx") });
+    auto tx = Efax("tx", { "-d", dir_.File("a"), "-o1", "-h", "", "-t", "123", ItuChartPath(1) });
+    auto txStatus = tx->Wait(100s);
+    auto rxStatus = rx->Wait(30s);
+    ASSERT_TRUE(txStatus && rxStatus);
+    EXPECT_NE(*txStatus, 0);
+    EXPECT_NE(*rxStatus, 0);
+}
+
+TEST_F(FaxlineEfax, LineDroppingInThePageFailsTheTerminalsCall)
+{
+    auto line = Line::Start(dir_.Path(), { "answer", "--fast", "--hangup-at", "20", "--rx-file", dir_.File("rx.tif"), dir_.File("a") });
+    ASSERT_TRUE(line);
+    auto tx = Efax("tx", { "-d", dir_.File("a"), "-o1", "-h", "", "-t", "123", ItuChartPath(1) });
+    auto txStatus = tx->Wait(100s);
+    ASSERT_TRUE(txStatus);
+    EXPECT_NE(*txStatus, 0);
+    EXPECT_EQ(line->Process().Wait(30s), 1);
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].find("RESULT 0 "), std::string::npos) << results[0];
+}
+
+} // namespace
