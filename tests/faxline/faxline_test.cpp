@@ -54,6 +54,21 @@ TEST(FaxlineBackToBack, DiallingRingsTheOtherModemWhichAnswers)
     EXPECT_TRUE(a.ReadUntil({ "CONNECT" }, 10s)); // the caller hears the answerer's flags
 }
 
+TEST(FaxlineBackToBack, AutoAnsweringModemAnswersOnTheFirstRing)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair" });
+    ASSERT_TRUE(line);
+    ModemChat a(line->Port('A'));
+    ModemChat b(line->Port('B'));
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("S0=1"), "OK");
+    a.Send("ATD123\r");
+    EXPECT_TRUE(b.ReadUntil({ "CONNECT" }, 10s)) << b.Pending();
+    EXPECT_TRUE(a.ReadUntil({ "CONNECT" }, 10s)) << a.Pending();
+}
+
 TEST(FaxlineBackToBack, CalledPortInUseIsBusy)
 {
     TempDir dir;
