@@ -1,7 +1,7 @@
 // The dispatcher and its threads over a pseudo-terminal: data both ways, triggers, handlers, close.
 #include "comms/dispatcher.h"
 #include "comms/port_driver.h"
-#include "comms/tests/pty_pair.h"
+#include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,53 +12,19 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 
 using namespace zn::comms;
+using zn::comms::test::Collector;
+using zn::comms::test::OpenDispatcher;
 using zn::comms::test::PtyPair;
+using zn::comms::test::ReadFile;
 using zn::comms::test::WaitUntil;
 
 namespace {
-
-struct OpenDispatcher {
-    PtyPair pty;
-    std::unique_ptr<TFxWin32Dispatcher> d;
-
-    explicit OpenDispatcher(uint32_t outSize = 8192)
-    {
-        if (!pty.Ok())
-            return;
-        d = std::make_unique<TFxWin32Dispatcher>(nullptr);
-        d->SetDeviceName("COM9");
-        result = d->OpenPort(pty.SlavePath(), 19200, ParityNone, 8, 1, 8192, outSize, OptDtrOn | OptRtsOn);
-    }
-    int result = -1;
-};
-
-// Collects what the data-available notifications deliver, reading in the handler as the fax sessions do.
-struct Collector {
-    std::mutex lock;
-    std::string bytes;
-    std::atomic<int> notifications{0};
-    void Attach(TFxBaseDispatcher& d)
-    {
-        d.AddProcedureHandler(this, [this, &d](uint32_t msg, uintptr_t, intptr_t) {
-            if (msg != MsgTriggerAvail)
-                return;
-            ++notifications;
-            uint8_t c;
-            std::lock_guard<std::mutex> g(lock);
-            while (d.ReadChar(c) == 0)
-                bytes.push_back(char(c));
-        });
-    }
-    size_t Size()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return bytes.size();
-    }
-};
 
 int CountItems(const std::string& dump, const std::string& heading)
 {
@@ -80,20 +46,6 @@ int CountItems(const std::string& dump, const std::string& heading)
         pos = end;
     }
     return count;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    std::string s;
-    if (!f)
-        return s;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    std::fclose(f);
-    return s;
 }
 
 double CpuSeconds()
@@ -122,37 +74,6 @@ TEST(Dispatcher, OpensAPseudoTerminalAndTakesAHandle)
     EXPECT_FALSE(o.d->ThreadsRunning());
 }
 
-TEST(Dispatcher, AMissingDeviceGivesFileNotFound)
-{
-    TFxWin32Dispatcher d(nullptr);
-    EXPECT_EQ(d.OpenPort("/dev/zn-no-such-tty", 19200, 0, 8, 1, 4096, 4096, 0), -ErrorFileNotFound);
-    EXPECT_FALSE(d.ThreadsRunning());
-}
-
-TEST(Dispatcher, ATapiDispatcherWithoutHandleFailsWithNotOpen)
-{
-    TFxTAPI32Dispatcher d(nullptr, NoHandle);
-    EXPECT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, 0), -2007);
-}
-
-TEST(Dispatcher, ATapiDispatcherRunsOverAHandedOverDescriptor)
-{
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    TFxTAPI32Dispatcher d(nullptr, fd);
-    ASSERT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, OptDtrOn | OptRtsOn), 0);
-    Collector c;
-    c.Attach(d);
-    d.SetAvailLevel(1);
-    ASSERT_EQ(d.WriteString("ATZ\r"), 0);
-    EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
-    pty.Send("OK\r\n");
-    EXPECT_TRUE(WaitUntil([&] { return c.Size() == 4; }));
-    EXPECT_EQ(c.bytes, "OK\r\n");
-}
-
 TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
 {
     OpenDispatcher o;
@@ -174,13 +95,16 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
     o.d->SetAvailLevel(1);
     constexpr size_t Total = 1 << 20;
     ASSERT_EQ(o.d->InitTracing(2 * Total + 16), 0);
+    // The log runs too: reads into the ring log under the ring lock, traced reads take the general
+    // lock after the ring lock, writes take the output lock and then the general lock.
+    ASSERT_EQ(o.d->InitDispatchLog(1 << 20), 0);
     std::string data(Total, '\0');
     std::mt19937 rng(7);
     for (auto& ch : data)
         ch = char(rng());
     for (size_t at = 0; at < Total; at += 4096) {
         int r;
-        while ((r = o.d->WriteBlock(data.data() + at, 4096)) == dispatch_error::OutputBufferTooSmall)
+        while ((r = o.d->WriteBlock(data.data() + at, 4096)) == ecOutputBufferTooSmall)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(r, 0);
     }
@@ -195,62 +119,6 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
     EXPECT_EQ(CountItems(dump, "Transmit: "), int(Total));
     EXPECT_EQ(CountItems(dump, "Receive: "), int(Total));
     ::unlink(traceFile.c_str());
-}
-
-TEST(Dispatcher, ASecondOpenIsRefusedAndTheLockFileLivesWhileOpen)
-{
-    OpenDispatcher o;
-    ASSERT_EQ(o.result, 0);
-    std::string lockPath = UucpLock::LockPathFor(o.pty.SlavePath());
-    if (::access("/var/lock", W_OK) == 0) {
-        std::string text = ReadFile(lockPath);
-        EXPECT_EQ(std::atol(text.c_str()), long(::getpid())) << lockPath;
-        EXPECT_EQ(text.size(), 11u);
-    }
-    TFxWin32Dispatcher second(nullptr);
-    EXPECT_EQ(second.OpenPort(o.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
-    o.d->ClosePort();
-    EXPECT_NE(::access(lockPath.c_str(), F_OK), 0);
-    // Once closed, the port can be taken again.
-    TFxWin32Dispatcher third(nullptr);
-    EXPECT_EQ(third.OpenPort(o.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
-}
-
-TEST(Dispatcher, AStaleLockOfADeadProcessIsRemoved)
-{
-    if (::access("/var/lock", W_OK) != 0)
-        GTEST_SKIP() << "no writable lock folder";
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
-    FILE* f = std::fopen(lockPath.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "%10d\n", int(child));
-    std::fclose(f);
-    TFxWin32Dispatcher d(nullptr);
-    EXPECT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
-    EXPECT_EQ(std::atol(ReadFile(lockPath).c_str()), long(::getpid()));
-}
-
-TEST(Dispatcher, ALockHeldByALiveProcessMakesThePortBusy)
-{
-    if (::access("/var/lock", W_OK) != 0)
-        GTEST_SKIP() << "no writable lock folder";
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
-    FILE* f = std::fopen(lockPath.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "%10d\n", int(::getppid()));
-    std::fclose(f);
-    TFxWin32Dispatcher d(nullptr);
-    EXPECT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
-    EXPECT_EQ(std::atol(ReadFile(lockPath).c_str()), long(::getppid())); // not ours to remove
-    ::unlink(lockPath.c_str());
 }
 
 TEST(Dispatcher, AVanishedFarEndLeavesTheProcessIdleAndClosesQuickly)
@@ -299,7 +167,7 @@ TEST(Dispatcher, ABlockAsLargeAsTheFreeSpaceFillsTheBufferOneMoreIsRefused)
     OpenDispatcher o(4096);
     ASSERT_EQ(o.result, 0);
     std::string big(4097, 'y');
-    EXPECT_EQ(o.d->WriteBlock(big.data(), 4097), dispatch_error::OutputBufferTooSmall);
+    EXPECT_EQ(o.d->WriteBlock(big.data(), 4097), ecOutputBufferTooSmall);
     EXPECT_EQ(o.d->OutputCount(), 0u);
     EXPECT_EQ(o.d->WriteBlock(big.data(), 4096), 0);
     EXPECT_EQ(o.pty.Receive(4096, 3000).size(), 4096u);
@@ -314,54 +182,340 @@ TEST(Dispatcher, UnchangedLineParamsReturnAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(5));
 }
 
-struct LineCase {
-    uint32_t baud;
-    int parity, dataBits, stopBits;
-    int wantStop;
+// ---------------------------------------------------------------- triggers and handlers
+
+namespace {
+
+// Counts the notifications per trigger handle.
+struct TriggerCounter {
+    std::mutex lock;
+    std::map<uintptr_t, int> fired;
+    std::map<uintptr_t, intptr_t> data;
+    std::function<void(uint32_t, uintptr_t)> also;
+    void Attach(TFxBaseDispatcher& d)
+    {
+        d.AddProcedureHandler(this, [this](uint32_t msg, uintptr_t handle, intptr_t lParam) {
+            if (msg != MsgTriggerTimer && msg != MsgTriggerStatus)
+                return;
+            {
+                std::lock_guard<std::mutex> g(lock);
+                ++fired[handle];
+                data[handle] = lParam & 0xFFFF;
+            }
+            if (also)
+                also(msg, handle);
+        });
+    }
+    int Count(int handle)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return fired[uintptr_t(handle)];
+    }
 };
 
-class LineParams : public ::testing::TestWithParam<LineCase> {};
+class ErrorInjectingDispatcher : public TFxWin32Dispatcher {
+public:
+    using TFxWin32Dispatcher::TFxWin32Dispatcher;
+    std::atomic<uint32_t> inject{0};
+    uint32_t GetComError(TComStatus& status) override
+    {
+        return TFxWin32Dispatcher::GetComError(status) | inject.exchange(0);
+    }
+};
 
-TEST_P(LineParams, AreAppliedAndReadBack)
+} // namespace
+
+TEST(DispatcherTriggers, ATimerFiresOncePerArming)
 {
     OpenDispatcher o;
     ASSERT_EQ(o.result, 0);
-    const LineCase& c = GetParam();
-    ASSERT_EQ(o.d->SetLineParams(c.baud, c.parity, c.dataBits, c.stopBits), 0);
-    uint32_t baud;
-    int parity, data, stop;
-    o.d->GetLineParams(baud, parity, data, stop);
-    EXPECT_EQ(baud, c.baud);
-    EXPECT_EQ(parity, c.parity);
-    EXPECT_EQ(data, c.dataBits);
-    EXPECT_EQ(stop, c.wantStop);
+    TriggerCounter t;
+    t.Attach(*o.d);
+    int timer = o.d->AddTimerTrigger();
+    EXPECT_EQ(timer, 8);
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, true), 0);
+    EXPECT_TRUE(WaitUntil([&] { return t.Count(timer) == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(t.Count(timer), 1);
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 0, true), 0); // the stored interval again
+    EXPECT_TRUE(WaitUntil([&] { return t.Count(timer) == 2; }));
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, false), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(t.Count(timer), 2);
+    EXPECT_EQ(o.d->SetTimerTrigger(timer + 8, 1, true), ecBadTriggerHandle);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, LineParams,
-                         ::testing::Values(LineCase{14400, ParityNone, 8, 1, 1}, LineCase{56000, ParityEven, 7, 1, 1},
-                                           LineCase{128000, ParityMark, 8, 2, 2},
-                                           LineCase{115200, ParitySpace, 8, 1, 1},
-                                           LineCase{2400, ParityOdd, 5, 1, 2}, // five data bits: 1.5 stop bits
-                                           LineCase{38400, ParityNone, 8, 0, 1}));
+struct StatusCase {
+    const char* name;
+    int type;
+    uint32_t value;
+};
 
-TEST(Dispatcher, FlowSettingsLinuxLacksSurviveReadModifyWrite)
+class StatusTriggers : public ::testing::TestWithParam<StatusCase> {};
+
+// Each type is armed, made to fire, and must fire exactly once until it is armed again.
+TEST_P(StatusTriggers, FireOncePerArming)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ErrorInjectingDispatcher d(nullptr);
+    ASSERT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 8192, 8192, OptDtrOn | OptRtsOn), 0);
+    TriggerCounter t;
+    t.Attach(d);
+    const StatusCase& c = GetParam();
+    int handle = d.AddStatusTrigger(c.type);
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(handle & 7, c.type);
+    auto provoke = [&] {
+        switch (c.type) {
+        case StatusModem: pty.CloseMaster(); break; // the far end hangs up: carrier drops
+        case StatusLine: d.inject = CeFrame; break;
+        default: d.WriteString("ATZ\r"); break;
+        }
+    };
+    for (int arming = 1; arming <= (c.type == StatusModem ? 1 : 2); ++arming) {
+        ASSERT_EQ(d.SetStatusTrigger(handle, c.value, true), 0);
+        provoke();
+        EXPECT_TRUE(WaitUntil([&] { return t.Count(handle) == arming; })) << c.name;
+        provoke();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(t.Count(handle), arming) << c.name;
+    }
+    if (c.type == StatusOutBuffFree) {
+        EXPECT_GE(t.data[uintptr_t(handle)], 4000);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, StatusTriggers,
+                         ::testing::Values(StatusCase{"modem status", StatusModem, MsDcd},
+                                           StatusCase{"line error", StatusLine, 4},
+                                           StatusCase{"output free", StatusOutBuffFree, 4000},
+                                           StatusCase{"output used", StatusOutBuffUsed, 0},
+                                           StatusCase{"output sent", StatusOutSent, 0}),
+                         [](const auto& info) { return std::string("Type") + std::to_string(info.param.type); });
+
+TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
 {
     OpenDispatcher o;
     ASSERT_EQ(o.result, 0);
-    ASSERT_EQ(o.d->SetHardwareFlow(7372, 819, HwUseDtr | HwUseRts | HwRequireDsr | HwRequireCts), 0);
-    ASSERT_EQ(o.d->SetFlowChars(0x11, 0x13), 0);
-    ASSERT_EQ(o.d->SetLineBaud(9600), 0);
-    int hw, sw;
-    uint8_t xon, xoff;
-    o.d->GetFlowOptions(hw, sw, xon, xoff);
-    EXPECT_EQ(hw, HwUseDtr | HwUseRts | HwRequireDsr | HwRequireCts);
-    EXPECT_EQ(sw, 0);
-    EXPECT_EQ(o.d->SetDtrLine(false), 1); // DTR is under flow control
-    ASSERT_EQ(o.d->SetSoftwareFlow(6144, 2048, SwReceive | SwTransmit), 0);
-    o.d->GetFlowOptions(hw, sw, xon, xoff);
-    EXPECT_EQ(sw, SwReceive | SwTransmit);
-    EXPECT_EQ(xon, 17);
-    EXPECT_EQ(xoff, 19);
-    EXPECT_EQ(o.d->SetHardwareFlow(100, 200, HwUseRts), dispatch_error::BadArgument);
-    EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), dispatch_error::BadArgument);
+    EXPECT_EQ(o.d->AddTimerTrigger(), 8);
+    EXPECT_EQ(o.d->AddStatusTrigger(StatusOutSent), 16 + 5);
+    EXPECT_EQ(o.d->AddStatusTrigger(6), ecBadArgument);
+    EXPECT_EQ(o.d->RemoveTrigger(AvailTriggerHandle), 0);
+    EXPECT_EQ(o.d->RemoveTrigger(8), 0);
+    EXPECT_EQ(o.d->RemoveTrigger(8), ecBadTriggerHandle);
+    EXPECT_EQ(o.d->SetStatusTrigger(8, 0, true), ecBadTriggerHandle);
+    int record = 0;
+    EXPECT_EQ(o.d->SetUserSlot(&record, 2), 0);
+    EXPECT_EQ(o.d->GetUserSlot(2), &record);
+    EXPECT_EQ(o.d->SetUserSlot(&record, 4), ecBadArgument);
+    void* none = nullptr;
+    EXPECT_EQ(o.d->GetUserSlot(0, none), ecBadArgument);
+}
+
+TEST(DispatcherTriggers, AfterTheLastNumberTheLowestFreeHandleIsReused)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    for (int i = 1; i <= 4095; ++i)
+        ASSERT_EQ(o.d->AddTimerTrigger(), i * 8);
+    ASSERT_EQ(o.d->RemoveTrigger(24), 0);
+    EXPECT_EQ(o.d->AddTimerTrigger(), 24);
+    ASSERT_EQ(o.d->RemoveTrigger(16), 0);
+    EXPECT_EQ(o.d->AddStatusTrigger(StatusModem), 16 + 1);
+}
+
+TEST(DispatcherTriggers, SavedTriggersComeBackInANewDispatcher)
+{
+    TSavedTriggers saved;
+    int timer;
+    {
+        OpenDispatcher o;
+        ASSERT_EQ(o.result, 0);
+        timer = o.d->AddTimerTrigger();
+        o.d->SetTimerTrigger(timer, 1, false);
+        o.d->SetAvailLevel(3);
+        o.d->SaveTriggers(saved);
+    }
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    o.d->RestoreTriggers(saved);
+    TriggerCounter t;
+    t.Attach(*o.d);
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, true), 0);
+    EXPECT_TRUE(WaitUntil([&] { return t.Count(timer) == 1; }));
+}
+
+TEST(DispatcherHandlers, OfTwoReadersTheOneThatTookMostDecidesWhatLeavesTheRing)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::atomic<int> calls{0};
+    std::atomic<uintptr_t> offered{0};
+    std::string first, second;
+    auto reader = [&](std::string& into, int n) {
+        return [&, n](uint32_t msg, uintptr_t count, intptr_t) {
+            if (msg != MsgTriggerAvail)
+                return;
+            offered = count;
+            uint8_t c;
+            for (int i = 0; i < n && o.d->ReadChar(c) == 0; ++i)
+                into.push_back(char(c));
+            ++calls;
+        };
+    };
+    o.d->AddProcedureHandler(&first, reader(first, 3));
+    o.d->AddProcedureHandler(&second, reader(second, 5));
+    o.d->SetAvailLevel(10);
+    o.pty.Send("0123456789");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 2; }));
+    EXPECT_EQ(offered, 10u);
+    EXPECT_EQ(first, "012");
+    EXPECT_EQ(second, "01234");
+    EXPECT_EQ(o.d->InputCount(), 5u);
+    uint8_t c;
+    ASSERT_EQ(o.d->ReadChar(c), 0);
+    EXPECT_EQ(c, '5');
+    uint8_t peeked;
+    EXPECT_EQ(o.d->PeekCharAt(peeked, 4), 0);
+    EXPECT_EQ(peeked, '9');
+    EXPECT_EQ(o.d->PeekCharAt(peeked, 5), ecBufferIsEmpty);
+}
+
+TEST(DispatcherHandlers, RemovalWhileDispatchingTakesEffectWhenTheNotificationEnds)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::atomic<int> firstCalls{0}, secondCalls{0};
+    int secondKey = 0;
+    o.d->AddProcedureHandler(&firstCalls, [&](uint32_t msg, uintptr_t, intptr_t) {
+        if (msg != MsgTriggerAvail)
+            return;
+        ++firstCalls;
+        o.d->DiscardInput();
+        o.d->RemoveProcedureHandler(&secondKey);
+        o.d->RemoveProcedureHandler(&firstCalls); // itself, too
+    });
+    o.d->AddProcedureHandler(&secondKey, [&](uint32_t, uintptr_t, intptr_t) { ++secondCalls; });
+    o.d->SetAvailLevel(1);
+    o.pty.Send("A");
+    ASSERT_TRUE(WaitUntil([&] { return firstCalls == 1; }));
+    o.pty.Send("B");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(secondCalls, 0);
+    EXPECT_EQ(o.d->InputCount(), 1u); // B stays: nobody reads it any more
+}
+
+TEST(DispatcherHandlers, ABusyDirectReaderHoldsTheNotificationsBack)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    Collector c;
+    c.Attach(*o.d);
+    o.d->SetAvailLevel(1);
+    EXPECT_FALSE(o.d->ExchangeBusy(true));
+    o.pty.Send("OK\r");
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == 3; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(c.notifications, 0);
+    std::string got;
+    uint8_t ch;
+    while (o.d->ReadChar(ch) == 0)
+        got.push_back(char(ch));
+    EXPECT_EQ(got, "OK\r");
+    EXPECT_TRUE(o.d->ExchangeBusy(false));
+}
+
+TEST(DispatcherHandlers, ClosingFromInsideAHandlerDefersTheCloseToTheOwner)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::atomic<bool> closed{false};
+    o.d->AddProcedureHandler(&closed, [&](uint32_t msg, uintptr_t, intptr_t) {
+        if (msg == MsgTriggerAvail && !closed) {
+            o.d->ClosePort();
+            closed = true;
+        }
+    });
+    o.d->SetAvailLevel(1);
+    o.pty.Send("RING\r");
+    ASSERT_TRUE(WaitUntil([&] { return closed.load(); }));
+    EXPECT_TRUE(o.d->ClosePending());
+    EXPECT_TRUE(WaitUntil([&] { return !o.d->ThreadsRunning(); }));
+    o.d.reset(); // the owner frees it once the threads are gone: one teardown, no double free
+}
+
+TEST(Dispatcher, ASecondStartIsRefused)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    try {
+        o.d->StartDispatcher();
+        FAIL() << "no exception";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Dispatcher already started");
+    }
+}
+
+TEST(Dispatcher, DiscardingOutputAbandonsAStalledWriteAtOnceAndLaterDataStillFlows)
+{
+    OpenDispatcher o(16384);
+    ASSERT_EQ(o.result, 0);
+    std::string block(8192, 'x');
+    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {
+    }
+    ASSERT_TRUE(WaitUntil([&] { return o.d->OutputCount() > 0; }));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(o.d->DiscardOutput(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_EQ(o.d->OutputCount(), 0u);
+    o.pty.Receive(1 << 20, 300); // the far end takes what the tty held
+    ASSERT_EQ(o.d->WriteString("ATH0\r"), 0);
+    EXPECT_EQ(o.pty.Receive(5, 2000), "ATH0\r");
+}
+
+TEST(Dispatcher, AThreadEndedByAnExceptionStillCountsOut)
+{
+    class FailingEvents : public TFxWin32Dispatcher {
+    public:
+        using TFxWin32Dispatcher::TFxWin32Dispatcher;
+        bool WaitComEvent(uint32_t&) override { throw std::runtime_error("line gone"); }
+    };
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    FailingEvents d(nullptr);
+    ASSERT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    ASSERT_EQ(d.WriteString("AT\r"), 0); // the other threads go on
+    EXPECT_EQ(pty.Receive(3, 2000), "AT\r");
+    d.ClosePort();
+    EXPECT_FALSE(d.ThreadsRunning());
+}
+
+TEST(Dispatcher, AFullRingLeavesTheProcessIdleAndTheRestComesInOnceRead)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::string sent(12000, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = char('a' + i % 26);
+    std::thread far([&] { o.pty.Send(sent); });
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == TFxBaseDispatcher::RingSize; }));
+    double cpu0 = CpuSeconds();
+    auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    EXPECT_LT((CpuSeconds() - cpu0) / wall, 0.05);
+    EXPECT_TRUE(o.d->HasInput());
+    std::string got;
+    uint8_t c;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < sent.size() && std::chrono::steady_clock::now() < end) {
+        if (o.d->ReadChar(c) == 0)
+            got.push_back(char(c));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    far.join();
+    EXPECT_EQ(got, sent);
 }
