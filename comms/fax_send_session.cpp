@@ -922,9 +922,8 @@ void FaxSendSession::Step(int trigger)
             state_ = tfSndPgeHdr;
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfSndPgeHdr:
@@ -975,9 +974,8 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfPrepPage:
@@ -1011,9 +1009,8 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfDrainPage:
@@ -1042,9 +1039,8 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tf1PageEnd:
