@@ -217,7 +217,7 @@ FaxSendSession::Collected FaxSendSession::Collect()
         }
         if (item != ResponseCollector::Line)
             continue;
-        if (IsError() && state_ != tf1SendEOP && state_ != tf1WaitMCF) {
+        if (IsError() && state_ != tf1SendEOP && state_ != tf1WaitMCF && state_ != tf20ChckPg) {
             Abort(ecFaxBadModemResult);
             return Collected::StateChanged;
         }

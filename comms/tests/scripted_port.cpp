@@ -46,7 +46,8 @@ int ScriptedPort::WriteBlock(const uint8_t* data, uint32_t count)
                 if (i + 1 >= written_.size())
                     break;
                 ++i;
-                if (written_[i] == ETX) {
+                if (written_[i] == ETX || written_[i] == '.' || written_[i] == ',' || written_[i] == ';') {
+                    dataEnd_ = written_[i];
                     ended = true;
                     ++i;
                     break;

@@ -28,6 +28,8 @@ public:
     // What a frame looks like from the modem: stuffed, ended by DLE ETX, then OK.
     static std::string Frame(uint8_t fcf, bool final, const std::string& info = "");
     void SetDataMode(bool on) { dataMode_ = on; }
+    // The byte after the DLE that ended the last data: ETX, or Class 2.0's ".", "," and ";".
+    char DataEnd() const { return dataEnd_; }
     bool DataMode() const { return dataMode_; }
     // Delivers notifications until the session finishes or nothing is left; false when it stalled.
     bool Run(FaxSession& s, int maxEvents = 100000);
@@ -67,6 +69,7 @@ private:
     std::deque<uint8_t> input_;
     std::string written_;
     bool dataMode_ = false;
+    char dataEnd_ = 0;
     bool busy_ = false;
     // Data-available is notified when bytes arrived since the last notification, as the dispatcher does.
     int arrivals_ = 0;
