@@ -432,9 +432,9 @@ int FaxSendSession::SendHeaderLine()
         uint32_t queued = Port().OutputCount();
         return queued < BufferMinimum ? WriteZeros(std::min<uint32_t>(BufferMinimum - queued, 8192)) : 0;
     };
-    if ((rc = fill()))
-        return rc;
     if (!HeaderLine.empty() && textRows) {
+        if ((rc = fill()))
+            return rc;
         HeaderValues v;
         dateTimeTexts(v.date, v.time);
         v.stationId = common.StationID;
