@@ -1053,7 +1053,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf1PrepEOP:
         if (++frameRetry_ < 4) {
-            DelayMs(frameRetry_ == 1 ? 100 : 500);
+            DelayMs(frameRetry_ == 1 ? 100u : 500u);
             SendFrameCommand("AT+FTH=3");
             state_ = tf1SendEOP;
         } else {
@@ -1235,7 +1235,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf2NextPage:
         if (modem.morePages) {
-            DelayTicks(5);
+            DelayTicks(5, false);
             SendCommand("AT+FDT");
             ResponseReset(546);
             state_ = tf2GetParams;
