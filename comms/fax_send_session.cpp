@@ -13,6 +13,9 @@ namespace zn::comms {
 
 namespace {
 constexpr uint8_t DLE = 0x10, ETX = 0x03, XON = 0x11;
+// T.30: a station answers a command 75 ms after it ended. Every wait before this side's own
+// transmission keeps to that; longer ones only lengthen the call.
+constexpr int kResponseDelayMs = 75;
 // One flag for all send sessions: FaxNext is outstanding.
 std::atomic<bool> nextEntryBusy{false};
 
@@ -745,8 +748,7 @@ void FaxSendSession::Step(int trigger)
             ResponseReset();
         } else if (IsOK()) {
             if (modem.finalFrame && disSeen_) {
-                DelayMs(200);
-                SendFrameCommand("AT+FTH=3");
+                SendCommand("AT+FTH=3", kResponseDelayMs);
                 modem.finalFrame = false;
                 state_ = tf1SendTSI;
             } else {
@@ -784,7 +786,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf1DCSRspns:
         if (IsOK()) {
-            SendCommand("AT+FTM=" + modem.modulationCode);
+            SendCommand("AT+FTM=" + modem.modulationCode, kResponseDelayMs);
             state_ = tf1TrainStrt;
         }
         break;
@@ -818,8 +820,7 @@ void FaxSendSession::Step(int trigger)
         if (IsOK()) {
             if (modem.finalFrame) {
                 if (modem.cfrSeen) {
-                    DelayMs(200);
-                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode));
+                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
                     modem.finalFrame = false;
                     state_ = tf1WaitPgCn;
                 } else {
@@ -1053,8 +1054,8 @@ void FaxSendSession::Step(int trigger)
 
     case tf1PrepEOP:
         if (++frameRetry_ < 4) {
-            DelayMs(frameRetry_ == 1 ? 100u : 500u);
-            SendFrameCommand("AT+FTH=3");
+            // The post-page command follows the page at once; a repeat waits for the far end to settle.
+            SendCommand("AT+FTH=3", frameRetry_ == 1 ? kResponseDelayMs : 500);
             state_ = tf1SendEOP;
         } else {
             Abort(ecTimeout);
@@ -1114,7 +1115,7 @@ void FaxSendSession::Step(int trigger)
                     SendFrameCommand("AT+FTH=3");
                     state_ = tf1SendDCN;
                 } else if (lastPostPage_ == fcfMPS) {
-                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode));
+                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
                     state_ = tf1WaitPgCn;
                 } else {
                     // After EOM the called station starts again with its DIS.
