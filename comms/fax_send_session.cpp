@@ -529,10 +529,16 @@ int FaxSendSession::SendPageBlocks(bool& done)
         int rc;
         if (modem.lengthWords) {
             int32_t used = 0;
-            rc = ApfReadRowRecord(modem, block, modem.minimumRowBytes, used);
+            rc = ApfReadRowRecord(modem, block, 0, used);
             if (!rc) {
                 fileBytesRead_ += used;
                 common.bytesTransferred += used;
+                // A stored row ends in a whole zero byte of fill; the next row's EOL begins with
+                // fifteen zeros of its own, so the byte only lengthens the page on the line.
+                if (block.size() > 2 && block.back() == 0)
+                    block.pop_back();
+                if (int32_t(block.size()) < modem.minimumRowBytes)
+                    block.resize(size_t(modem.minimumRowBytes), 0);
             }
         } else {
             rc = ApfReadBlock(modem, block, std::min<int32_t>(left, 4096));
@@ -601,6 +607,23 @@ int FaxSendSession::RewindToSentPage()
     if (!rc)
         ReadPageHeaderFlags();
     return rc;
+}
+
+void FaxSendSession::WatchDuringPage()
+{
+    // Nothing is expected from the modem while page data flows, but a Class 2/2.0 modem reports a
+    // far end that hung up: that report must end the fax, not be lost with the rest.
+    if (Class1()) {
+        DrainInput();
+        return;
+    }
+    uint8_t c;
+    while (Port().ReadChar(c) == 0)
+        if (response.Add(c) == ResponseCollector::Line && IsHangupWord()) {
+            modem.hangupCode = HangupCodeOf(response.Text());
+            Abort(ecFaxBadModemResult);
+            return;
+        }
 }
 
 void FaxSendSession::ResendPage()
@@ -923,8 +946,10 @@ void FaxSendSession::Step(int trigger)
             state_ = tfSndPgeHdr;
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfSndPgeHdr:
@@ -975,8 +1000,10 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfPrepPage:
@@ -1010,8 +1037,10 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfDrainPage:
@@ -1040,8 +1069,10 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0 && !Class1()) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tf1PageEnd:

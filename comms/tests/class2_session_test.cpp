@@ -108,7 +108,7 @@ TEST_P(Class2Send, EndsAsTheModemDecides)
     ASSERT_EQ(session.Start(port.Port()), 0);
     ASSERT_TRUE(events.WaitFinished(120s));
     if (c.expectError) {
-        ASSERT_FALSE(events.Errors().empty());
+        ASSERT_FALSE(events.Errors().empty()) << sim.Log();
         EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
         EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
         return;
