@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "apf_test_pages.h"
+#include "fax_font_rows.h"
 #include "fax_test_bench.h"
 #include "faxline_harness.h"
 
@@ -211,6 +212,41 @@ TEST_F(Class1Session, CoverAndDocumentOfMixedResolutionsGoThroughEom)
     auto got = ReadTiffPages(dir_.File("rx.tif"));
     ASSERT_TRUE(got);
     ExpectSamePages(*got, {cover[0], document[0], document[1]});
+}
+
+// A text cover drawn with the fax font, then the document under a header line.
+TEST_F(Class1Session, TextCoverAndHeaderLineGoOutWithThePages)
+{
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    auto document = Charts({5});
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+    std::ofstream(dir_.File("cover.txt")) << "To: $R\r\nFrom: $F\r\nPages: $N\r\n";
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("doc.apf"), dir_.File("cover.txt")});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    FaxFontRows rows;
+    session.textRows = &rows;
+    session.HeaderLine = "$F page $P of $N";
+    session.HeaderSender = "ZN";
+    session.HeaderRecipient = "FAR END";
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front();
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->size(), 2u);
+    // The cover holds its text; the page is the document under a header band.
+    Bitmap cover = TrimWhiteRows((*got)[0]);
+    EXPECT_GT(cover.height, 16 * 3);
+    Bitmap page = TrimWhiteRows((*got)[1]), sent = TrimWhiteRows(document[0]);
+    ASSERT_GT(page.height, sent.height);
+    Bitmap body = page.Rows(page.height - sent.height, sent.height);
+    EXPECT_TRUE(body == sent) << DescribeDifference(body, sent);
 }
 
 // A page of 2048-pixel rows: the far end's DIS offers wide rows, and the blank rows in front of
