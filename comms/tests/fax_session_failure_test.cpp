@@ -38,7 +38,9 @@ protected:
     {
         auto b = ReadPbm(ItuChartPath(1));
         ASSERT_TRUE(b);
-        ASSERT_TRUE(WriteApf(dir_.File("out.apf"), {*b, *b}, true));
+        // Long enough for a cancel or a hang-up in the middle of it.
+        Bitmap band = b->Rows(400, 1400);
+        ASSERT_TRUE(WriteApf(dir_.File("out.apf"), {band, band}, true));
     }
     void Configure(FaxSession& s)
     {
