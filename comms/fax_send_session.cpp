@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <ctime>
 #include <sys/stat.h>
 
 #include "class1_frames.h"
 #include "fax_image_io.h"
+#include "platform/date_format.h"
 
 namespace zn::comms {
 
@@ -48,14 +48,9 @@ bool FileExists(const std::string& path)
 
 void DefaultDateTime(std::string& date, std::string& time)
 {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char d[32], h[32];
-    std::strftime(d, sizeof d, "%x", &tm);
-    std::strftime(h, sizeof h, "%X", &tm);
-    date = d;
-    time = h;
+    platform::DateTime now = platform::Now();
+    date = platform::FormatDateTime(platform::ShortDateFormat(), now);
+    time = platform::FormatDateTime(platform::ShortTimeFormat(), now);
 }
 } // namespace
 
@@ -138,11 +133,6 @@ bool FaxSendSession::RunsAtOnce(SendState s) const
     }
 }
 
-bool FaxSendSession::WaitsForResponse(SendState s) const
-{
-    return NeedsResponse(s);
-}
-
 bool FaxSendSession::InDataMode() const
 {
     return state_ == tf1TrainFnsh || (state_ >= tfWaitXon && state_ <= tfDrainPage) || state_ == tf1PageEnd;
@@ -198,7 +188,7 @@ void FaxSendSession::Pass(uint32_t msg, int trigger)
             trigger = -1;
             continue;
         }
-        if (WaitsForResponse(state_) && Port().HasInput()) {
+        if (NeedsResponse(state_) && Port().HasInput()) {
             trigger = 0;
             continue;
         }
@@ -593,8 +583,6 @@ int FaxSendSession::RewindToSentPage()
     if (sentCover_) {
         common.coverFile = sentCoverFile_;
         common.coverPending = true;
-        if (!modem.apfCover)
-            return OpenCover();
         return OpenCover();
     }
     if (!modem.faxFile) {

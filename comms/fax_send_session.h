@@ -66,7 +66,6 @@ private:
     void HandleFrame();
     bool NeedsResponse(SendState s) const;
     bool RunsAtOnce(SendState s) const;
-    bool WaitsForResponse(SendState s) const;
     void OnResponseTimer();
     void Step(int trigger);
     bool DialResult();
@@ -110,7 +109,6 @@ private:
     bool sentCover_ = false;
     std::string sentCoverFile_;
     char nextResolution_ = '0';
-    int64_t statusDeadline_ = 0;
     int32_t fileBytesRead_ = 0;
 };
 
