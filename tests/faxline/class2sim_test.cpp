@@ -336,3 +336,41 @@ INSTANTIATE_TEST_SUITE_P(Classes, Class2SimSendfax, ::testing::Values("cls2", "c
                          [](const auto &info) { return std::string(info.param[1] == 'l' ? "Class2" : "Class20"); });
 
 } // namespace
+
+namespace {
+
+// A modem that breaks down: the engine must see an error, never hang.
+TEST(Class2SimBreakdown, SilentModemAnswersNothingFromItsTrigger)
+{
+    TempDir dir;
+    auto line = Line::StartClass2Sim(dir.Path(), { "--silent-after", "+FCLASS=2" });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    ASSERT_EQ(modem.Command("E0"), "OK");
+    EXPECT_EQ(modem.Command("+FCLASS=2", 1s), "");
+    EXPECT_EQ(modem.Command("", 1s), "");
+    EXPECT_EQ(modem.Pending(), "");
+}
+
+TEST(Class2SimBreakdown, GarbageModemAnswersNoResult)
+{
+    TempDir dir;
+    auto line = Line::StartClass2Sim(dir.Path(), { "--garbage-after", "*" });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    EXPECT_EQ(modem.Command("", 1s), "");
+    EXPECT_GE(modem.Pending().size(), 40u);
+}
+
+TEST(Class2SimBreakdown, VanishingModemClosesThePort)
+{
+    TempDir dir;
+    auto line = Line::StartClass2Sim(dir.Path(), { "--vanish-after", "D" });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    ASSERT_EQ(modem.Command("+FCLASS=2"), "OK");
+    EXPECT_EQ(modem.Command("D123", 2s), "");
+    EXPECT_TRUE(line->Process().Wait(5s));
+}
+
+} // namespace
