@@ -75,7 +75,8 @@ class Sim:
         self.in_call = False
         self.direction = None     # "tx" (program sends) or "rx" (program receives)
         self.session = None       # negotiated DCS
-        self.pending_status = 1   # the receiving program's page verdict (+FPTS= / +FPS=)
+        self.pending_status = 1   # the page verdict: set by a receiving program (+FPTS= / +FPS=),
+                                  # or the far end's answer to the last page sent
         self.send_index = 0       # next page of --send to deliver
         self.resent = False
         self.last_ppm = None
@@ -561,6 +562,10 @@ class Sim:
         else:
             self.page += 1
             self.store_page("page-%03d" % self.page, self.page_data_in)
+        self.pending_status = status
+        if status != 1 and self.o.rtn_error:
+            # Some modems end a rejected page with ERROR; the program asks +FPS? / +FPTS?.
+            return "ERROR"
         results.append("%s:%d" % (self.w["pts"], status))
         self.last_ppm = ppm
         if ppm == 2 and status == 1:
@@ -696,6 +701,8 @@ def main():
                     help="from the Nth command line containing CMD on, answer every line with garbage")
     ap.add_argument("--vanish-after", action="append", default=[], metavar="CMD[:N]",
                     help="at the Nth command line containing CMD, exit: the port disappears")
+    ap.add_argument("--rtn-error", action="store_true",
+                    help="a rejected page ends in ERROR instead of +FPTS:2 / +FPS:2; +FPTS? / +FPS? then gives 2")
     ap.add_argument("--no-xon", action="store_true", help="send no XON after CONNECT for +FDT")
     ap.add_argument("--speedup", type=float, default=1.0,
                     help="page data crosses the line this many times faster than its bit rate")

@@ -119,6 +119,20 @@ TEST_P(Class2SimDialogue, FarEndHangingUpAtDataCommandReportsHangupCode)
     EXPECT_NE(modem->LastReply().find(GetParam().hangup50), std::string::npos) << modem->LastReply();
 }
 
+TEST_P(Class2SimDialogue, RejectedPageAsErrorLeavesTheVerdictToAsk)
+{
+    auto modem = Open({ "--rtn", "1", "--rtn-error" });
+    ASSERT_TRUE(modem);
+    Dial(*modem);
+    ASSERT_EQ(modem->Command("+FDT"), "CONNECT");
+    modem->Send(std::string(100, '\0') + std::string{ DLE, ETX });
+    ASSERT_TRUE(modem->ReadUntil({ "OK" }, 10s));
+    EXPECT_EQ(modem->Command("+FET=2"), "ERROR");
+    std::string verdict = GetParam().fclass[1] ? "+FPS?" : "+FPTS?";
+    EXPECT_EQ(modem->Command(verdict), "OK");
+    EXPECT_EQ(modem->LastReply(), "\r\n2\r\n\r\nOK\r\n");
+}
+
 TEST_P(Class2SimDialogue, DataCommandGivesSessionConnectAndXon)
 {
     auto modem = Open({});
