@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <thread>
+
 using namespace faxline;
 using namespace std::chrono_literals;
 
@@ -71,6 +74,49 @@ TEST(FaxlineBackToBack, AutoAnsweringModemAnswersOnTheFirstRing)
     a.Send("ATD123\r");
     EXPECT_TRUE(b.ReadUntil({ "CONNECT" }, 10s)) << b.Pending();
     EXPECT_TRUE(a.ReadUntil({ "CONNECT" }, 10s)) << a.Pending();
+}
+
+// The line time and wall time of the first --trace line containing `text`.
+std::optional<std::pair<double, double>> TraceTimes(const std::string &trace, const std::string &text)
+{
+    std::istringstream in(trace);
+    std::string l;
+    while (std::getline(in, l))
+        if (l.find(text) != std::string::npos)
+        {
+            std::istringstream fields(l);
+            double lineTime = 0, wallTime = 0;
+            if (fields >> lineTime >> wallTime)
+                return std::make_pair(lineTime, wallTime);
+        }
+    return std::nullopt;
+}
+
+TEST(FaxlineBackToBack, FastLineKeepsRealTimeWhileAProgramOwesAFrame)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair", "--fast", "--trace" });
+    ASSERT_TRUE(line);
+    ModemChat a(line->Port('A'));
+    ModemChat b(line->Port('B'));
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
+    a.Send("ATD123\r");
+    ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
+    ASSERT_EQ(b.Command("A", 10s), "CONNECT");
+    ASSERT_TRUE(a.ReadUntil({ "CONNECT" }, 10s));
+    // B owes its modem the first frame: the line must not run ahead while B takes its time.
+    std::this_thread::sleep_for(1500ms);
+    const char dis[] = { '\xff', '\x13', '\x80', '\x00', '\xce', '\xf4', '\x10', '\x03' };
+    b.Send(std::string(dis, sizeof dis));
+    ASSERT_TRUE(b.ReadUntil({ "OK" }, 10s));
+    line->Process().Terminate();
+    auto owed = TraceTimes(line->Errors(), "B > CONNECT");
+    auto paid = TraceTimes(line->Errors(), "B < [");
+    ASSERT_TRUE(owed && paid) << line->Errors();
+    double lineTime = paid->first - owed->first, wallTime = paid->second - owed->second;
+    EXPECT_GE(wallTime, 1.4);
+    EXPECT_NEAR(lineTime, wallTime, 0.2) << line->Errors();
 }
 
 TEST(FaxlineBackToBack, CalledPortInUseIsBusy)
