@@ -221,6 +221,36 @@ TEST_F(FaxlineEfax, EfaxSendsTwoPagesToTheFaxTerminal)
     }
 }
 
+TEST_F(FaxlineEfax, FaxTerminalSendsFineThenStandardPageToEfax)
+{
+    auto fine = ReadPbm(ItuChartPath(1));
+    auto tall = ReadPbm(ItuChartPath(2));
+    ASSERT_TRUE(fine && tall);
+    fine->yResolution = 196;
+    Bitmap standard;   // every other row of chart 2: the same page at 98 rows per inch
+    standard.width = tall->width;
+    standard.yResolution = 98;
+    for (int y = 0; y < tall->height; y += 2)
+    {
+        Bitmap row = tall->Rows(y, 1);
+        standard.bits.insert(standard.bits.end(), row.bits.begin(), row.bits.end());
+        standard.height++;
+    }
+    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), { *fine, standard }));
+    auto line = Line::Start(dir_.Path(), { "call", "--fast", "--tx-file", dir_.File("tx.tif"), dir_.File("a") });
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", { "-d", dir_.File("a"), "-o1", "-r", dir_.File("rx") });
+    EXPECT_EQ(rx->Wait(100s), 0);
+    EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
+    auto got1 = ReadTiffPages(dir_.File("rx.001"));
+    auto got2 = ReadTiffPages(dir_.File("rx.002"));
+    ASSERT_TRUE(got1 && got2);
+    EXPECT_EQ(DescribeDifference(got1->front(), *fine), "");
+    EXPECT_EQ(got1->front().yResolution, 196);
+    EXPECT_EQ(DescribeDifference(got2->front(), standard), "");
+    EXPECT_EQ(got2->front().yResolution, 98);
+}
+
 TEST_F(FaxlineEfax, FaxTerminalCallsAndSendsTwoPagesToEfax)
 {
     auto page1 = ReadPbm(ItuChartPath(1));
