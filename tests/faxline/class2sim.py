@@ -30,6 +30,9 @@ WORDS = {
 PPM_NAMES = {0: "MPS", 1: "EOM", 2: "EOP"}
 PPM_DLE = {ord(","): 0, ord(";"): 1, ord("."): 2}
 
+NUMERIC_RESULTS = {"OK": 0, "CONNECT": 1, "RING": 2, "NO CARRIER": 3, "ERROR": 4, "NO DIALTONE": 6,
+                   "BUSY": 7, "NO ANSWER": 8}
+
 BIT_RATES = [2400, 4800, 7200, 9600, 12000, 14400]
 
 # Capability fields: vr, br, wd, ln, df, ec, bf, st.
@@ -115,6 +118,10 @@ class Sim:
 
     def respond(self, text):
         self.trace("> " + text)
+        if not self.verbose and text in NUMERIC_RESULTS:
+            # ATV0: result codes as digits, ended by CR alone.
+            self.write(b"%d\r" % NUMERIC_RESULTS[text])
+            return
         self.write(b"\r\n" + text.encode() + b"\r\n")
 
     def hng(self, code):

@@ -92,6 +92,19 @@ TEST_P(Class2SimDialogue, CommandsAreEchoedUntilE0)
     EXPECT_EQ(*got, "\r\nOK\r\n");
 }
 
+TEST_P(Class2SimDialogue, V0GivesNumericResultsEndedByCr)
+{
+    auto modem = Open({ "--dial-result", "555=BUSY" });
+    ASSERT_TRUE(modem);
+    modem->Send("ATV0\r");
+    modem->ReadUntil({ "never" }, 500ms);
+    EXPECT_EQ(modem->Pending(), "0\r");
+    modem->Pending().clear();
+    modem->Send("ATD555\r");
+    modem->ReadUntil({ "never" }, 1s);
+    EXPECT_EQ(modem->Pending(), "7\r");
+}
+
 TEST_P(Class2SimDialogue, DialledNumbersGiveTheirResults)
 {
     auto modem = Open({ "--dial-result", "555=BUSY", "--dial-result", "666=NO CARRIER", "--dial-result", "777=NO DIALTONE" });
