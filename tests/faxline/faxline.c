@@ -68,6 +68,7 @@ typedef struct
     int commandsSeen;          /* bytes received since the port was opened */
     int64_t lastInput;         /* line time of the last byte from the program */
     int dataOwed;              /* the modem said CONNECT and the program has not ended with DLE ETX */
+    int deferredEvent;         /* a call event for the modem outside its own call-backs; 0 = none */
     int dleSeen;
     uint8_t out[OUT_QUEUE_LEN];
     size_t outLen;
@@ -76,7 +77,6 @@ typedef struct
 typedef struct
 {
     fax_state_t *fax;
-    int callingParty;
     int finished;
     int completion;
     int pagesTx;
@@ -303,6 +303,7 @@ static void ModemInit(port_t *p)
         span_log_set_tag(log, tag);
     }
     p->cts = 1;
+    p->deferredEvent = 0;
     p->awaitingAnswer = 0;
     p->commandsSeen = 0;
 }
@@ -451,7 +452,6 @@ static void TerminalStart(int callingParty)
 {
     t30_state_t *t30;
     memset(&term, 0, sizeof(term));
-    term.callingParty = callingParty;
     term.fax = fax_init(NULL, callingParty);
     fax_set_transmit_on_idle(term.fax, 1);
     t30 = fax_get_t30_state(term.fax);
@@ -537,11 +537,10 @@ static void StartCall(int caller, const char *number)
     int callee = 1 - caller;
     if (call.state != CALL_IDLE)
     {
-        /* The line is in use: the exchange answers BUSY. */
-        if (call.caller != caller && call.callee != caller)
-        {
-            EndEvent(caller, AT_CALL_EVENT_BUSY);
-        }
+        /* The line is in use (or rings for this very port: glare): BUSY, once the modem's command
+           has returned. */
+        if (call.caller != caller && ends[caller].kind == END_PORT)
+            ends[caller].port->deferredEvent = AT_CALL_EVENT_BUSY;
         return;
     }
     call.caller = caller;
@@ -614,6 +613,12 @@ static void CallStep(void)
         {
             p->awaitingAnswer = 0;
             t31_call_event(p->t31, AT_CALL_EVENT_HANGUP);
+        }
+        if (p && p->deferredEvent)
+        {
+            int event = p->deferredEvent;
+            p->deferredEvent = 0;
+            t31_call_event(p->t31, event);
         }
     }
     if (call.state == CALL_IDLE || now < call.nextEvent)

@@ -119,6 +119,20 @@ TEST(FaxlineBackToBack, FastLineKeepsRealTimeWhileAProgramOwesAFrame)
     EXPECT_NEAR(lineTime, wallTime, 0.2) << line->Errors();
 }
 
+TEST(FaxlineBackToBack, DiallingWhileBeingRungIsBusy)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair" });
+    ASSERT_TRUE(line);
+    ModemChat a(line->Port('A'));
+    ModemChat b(line->Port('B'));
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
+    a.Send("ATD123\r");
+    ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
+    EXPECT_EQ(b.Command("D456", 10s), "BUSY");
+}
+
 TEST(FaxlineBackToBack, CalledPortInUseIsBusy)
 {
     TempDir dir;
