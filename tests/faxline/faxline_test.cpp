@@ -45,37 +45,6 @@ INSTANTIATE_TEST_SUITE_P(Numbers, FaxlineDial,
                                            DialCase{ "777", "NO ANSWER" }),
                          [](const auto &info) { return std::string("Number") + info.param.number; });
 
-TEST(FaxlineBackToBack, DiallingRingsTheOtherModemWhichAnswers)
-{
-    TempDir dir;
-    auto line = Line::Start(dir.Path(), { "pair", dir.File("a"), dir.File("b") });
-    ASSERT_TRUE(line);
-    ModemChat a(dir.File("a"));
-    ModemChat b(dir.File("b"));
-    ASSERT_TRUE(a.IsOpen() && b.IsOpen());
-    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
-    a.Send("ATD123\r");
-    ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
-    EXPECT_EQ(b.Command("A", 10s), "CONNECT");   // answering sends CED, then V.21 flags for DIS
-    EXPECT_TRUE(a.ReadUntil({ "CONNECT" }, 10s)); // the caller hears the answerer's flags
-}
-
-TEST(FaxlineBackToBack, AutoAnsweringModemAnswersOnTheFirstRing)
-{
-    TempDir dir;
-    auto line = Line::Start(dir.Path(), { "pair" });
-    ASSERT_TRUE(line);
-    ModemChat a(line->Port('A'));
-    ModemChat b(line->Port('B'));
-    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("S0=1"), "OK");
-    a.Send("ATD123\r");
-    EXPECT_TRUE(b.ReadUntil({ "CONNECT" }, 10s)) << b.Pending();
-    EXPECT_TRUE(a.ReadUntil({ "CONNECT" }, 10s)) << a.Pending();
-}
-
 // The line time and wall time of the first --trace line containing `text`.
 std::optional<std::pair<double, double>> TraceTimes(const std::string &trace, const std::string &text)
 {
@@ -92,77 +61,95 @@ std::optional<std::pair<double, double>> TraceTimes(const std::string &trace, co
     return std::nullopt;
 }
 
-TEST(FaxlineBackToBack, FastLineKeepsRealTimeWhileAProgramOwesAFrame)
+// Two modems back to back, both in class 1, their programs played by the test.
+class FaxlineBackToBack : public ::testing::Test {
+protected:
+    bool Open(std::vector<std::string> args = {})
+    {
+        args.insert(args.begin(), "pair");
+        args.push_back(dir_.File("a"));
+        args.push_back(dir_.File("b"));
+        line_ = Line::Start(dir_.Path(), args);
+        if (!line_)
+            return false;
+        a_ = std::make_unique<ModemChat>(dir_.File("a"));
+        b_ = std::make_unique<ModemChat>(dir_.File("b"));
+        return a_->Command("+FCLASS=1") == "OK" && b_->Command("+FCLASS=1") == "OK";
+    }
+
+    // A dials; true once B has heard RING.
+    bool Ring()
+    {
+        a_->Send("ATD123\r");
+        return b_->ReadUntil({ "RING" }, 5s).has_value();
+    }
+
+    // A dials and B answers: both modems say CONNECT (B sends CED, then V.21 flags for DIS;
+    // A hears the flags).
+    bool Connect()
+    {
+        return Ring() && b_->Command("A", 10s) == "CONNECT" && a_->ReadUntil({ "CONNECT" }, 10s).has_value();
+    }
+
+    TempDir dir_;
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<ModemChat> a_, b_;
+};
+
+TEST_F(FaxlineBackToBack, DiallingRingsTheOtherModemWhichAnswers)
 {
-    TempDir dir;
-    auto line = Line::Start(dir.Path(), { "pair", "--fast", "--trace" });
-    ASSERT_TRUE(line);
-    ModemChat a(line->Port('A'));
-    ModemChat b(line->Port('B'));
-    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
-    a.Send("ATD123\r");
-    ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
-    ASSERT_EQ(b.Command("A", 10s), "CONNECT");
-    ASSERT_TRUE(a.ReadUntil({ "CONNECT" }, 10s));
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(Connect()) << a_->Pending() << b_->Pending();
+}
+
+TEST_F(FaxlineBackToBack, AutoAnsweringModemAnswersOnTheFirstRing)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(b_->Command("S0=1"), "OK");
+    a_->Send("ATD123\r");
+    EXPECT_TRUE(b_->ReadUntil({ "CONNECT" }, 10s)) << b_->Pending();
+    EXPECT_TRUE(a_->ReadUntil({ "CONNECT" }, 10s)) << a_->Pending();
+}
+
+TEST_F(FaxlineBackToBack, FastLineKeepsRealTimeWhileAProgramOwesAFrame)
+{
+    ASSERT_TRUE(Open({ "--fast", "--trace" }));
+    ASSERT_TRUE(Connect());
     // B owes its modem the first frame: the line must not run ahead while B takes its time.
     std::this_thread::sleep_for(1500ms);
     const char dis[] = { '\xff', '\x13', '\x80', '\x00', '\xce', '\xf4', '\x10', '\x03' };
-    b.Send(std::string(dis, sizeof dis));
-    ASSERT_TRUE(b.ReadUntil({ "OK" }, 10s));
-    line->Process().Terminate();
-    auto owed = TraceTimes(line->Errors(), "B > CONNECT");
-    auto paid = TraceTimes(line->Errors(), "B < [");
-    ASSERT_TRUE(owed && paid) << line->Errors();
+    b_->Send(std::string(dis, sizeof dis));
+    ASSERT_TRUE(b_->ReadUntil({ "OK" }, 10s));
+    line_->Process().Terminate();
+    auto owed = TraceTimes(line_->Errors(), "B > CONNECT");
+    auto paid = TraceTimes(line_->Errors(), "B < [");
+    ASSERT_TRUE(owed && paid) << line_->Errors();
     double lineTime = paid->first - owed->first, wallTime = paid->second - owed->second;
     EXPECT_GE(wallTime, 1.4);
-    EXPECT_NEAR(lineTime, wallTime, 0.2) << line->Errors();
+    EXPECT_NEAR(lineTime, wallTime, 0.2) << line_->Errors();
 }
 
-TEST(FaxlineBackToBack, DiallingWhileBeingRungIsBusy)
+TEST_F(FaxlineBackToBack, DiallingWhileBeingRungIsBusy)
 {
-    TempDir dir;
-    auto line = Line::Start(dir.Path(), { "pair" });
-    ASSERT_TRUE(line);
-    ModemChat a(line->Port('A'));
-    ModemChat b(line->Port('B'));
-    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
-    a.Send("ATD123\r");
-    ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
-    EXPECT_EQ(b.Command("D456", 10s), "BUSY");
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Ring());
+    EXPECT_EQ(b_->Command("D456", 10s), "BUSY");
 }
 
-TEST(FaxlineBackToBack, CalledPortInUseIsBusy)
+TEST_F(FaxlineBackToBack, CalledPortInUseIsBusy)
 {
-    TempDir dir;
-    auto line = Line::Start(dir.Path(), { "pair" });
-    ASSERT_TRUE(line);
-    ModemChat a(line->Port('A'));
-    ModemChat b(line->Port('B'));
-    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
-    ASSERT_EQ(b.Command("H1"), "OK");   // off hook
-    EXPECT_EQ(a.Command("D123", 10s), "BUSY");
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(b_->Command("H1"), "OK");   // off hook
+    EXPECT_EQ(a_->Command("D123", 10s), "BUSY");
 }
 
-TEST(FaxlineBackToBack, FarEndClosingItsPortEndsTheCall)
+TEST_F(FaxlineBackToBack, FarEndClosingItsPortEndsTheCall)
 {
-    TempDir dir;
-    auto line = Line::Start(dir.Path(), { "pair" });
-    ASSERT_TRUE(line);
-    ModemChat a(line->Port('A'));
-    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
-    {
-        ModemChat b(line->Port('B'));
-        ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
-        a.Send("ATD123\r");
-        ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
-        ASSERT_EQ(b.Command("A", 10s), "CONNECT");
-        ASSERT_TRUE(a.ReadUntil({ "CONNECT" }, 10s));
-    }
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Connect());
+    b_.reset();
     // No modem lines on a pseudo-terminal: the caller learns of the hang-up as NO CARRIER.
-    EXPECT_TRUE(a.ReadUntil({ "NO CARRIER" }, 15s)) << a.Pending();
+    EXPECT_TRUE(a_->ReadUntil({ "NO CARRIER" }, 15s)) << a_->Pending();
 }
 
 // ---- efax as the far end ----------------------------------------------------------------------
