@@ -169,6 +169,28 @@ protected:
         return StartPeer(dir_, name, argv);
     }
 
+    // The fax terminal calls efax and sends `pages`; efax must receive each pixel for pixel, at
+    // its resolution when the page has one.
+    void TerminalSendsToEfax(const std::vector<Bitmap> &pages)
+    {
+        ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), pages));
+        auto line = Line::Start(dir_.Path(), { "call", "--fast", "--tx-file", dir_.File("tx.tif"), dir_.File("a") });
+        ASSERT_TRUE(line);
+        auto rx = Efax("rx", { "-d", dir_.File("a"), "-o1", "-r", dir_.File("rx") });
+        EXPECT_EQ(rx->Wait(100s), 0);
+        EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
+        for (size_t p = 0; p < pages.size(); p++)
+        {
+            auto got = ReadTiffPages(dir_.File("rx.00" + std::to_string(p + 1)));
+            ASSERT_TRUE(got) << "page " << p + 1;
+            EXPECT_EQ(DescribeDifference(got->front(), pages[p]), "") << "page " << p + 1;
+            if (pages[p].yResolution > 0)
+            {
+                EXPECT_EQ(got->front().yResolution, pages[p].yResolution) << "page " << p + 1;
+            }
+        }
+    }
+
     TempDir dir_;
 };
 
@@ -237,19 +259,7 @@ TEST_F(FaxlineEfax, FaxTerminalSendsFineThenStandardPageToEfax)
         standard.bits.insert(standard.bits.end(), row.bits.begin(), row.bits.end());
         standard.height++;
     }
-    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), { *fine, standard }));
-    auto line = Line::Start(dir_.Path(), { "call", "--fast", "--tx-file", dir_.File("tx.tif"), dir_.File("a") });
-    ASSERT_TRUE(line);
-    auto rx = Efax("rx", { "-d", dir_.File("a"), "-o1", "-r", dir_.File("rx") });
-    EXPECT_EQ(rx->Wait(100s), 0);
-    EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
-    auto got1 = ReadTiffPages(dir_.File("rx.001"));
-    auto got2 = ReadTiffPages(dir_.File("rx.002"));
-    ASSERT_TRUE(got1 && got2);
-    EXPECT_EQ(DescribeDifference(got1->front(), *fine), "");
-    EXPECT_EQ(got1->front().yResolution, 196);
-    EXPECT_EQ(DescribeDifference(got2->front(), standard), "");
-    EXPECT_EQ(got2->front().yResolution, 98);
+    TerminalSendsToEfax({ *fine, standard });
 }
 
 TEST_F(FaxlineEfax, FaxTerminalCallsAndSendsTwoPagesToEfax)
@@ -257,17 +267,7 @@ TEST_F(FaxlineEfax, FaxTerminalCallsAndSendsTwoPagesToEfax)
     auto page1 = ReadPbm(ItuChartPath(1));
     auto page2 = ReadPbm(ItuChartPath(3));
     ASSERT_TRUE(page1 && page2);
-    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), { *page1, *page2 }));
-    auto line = Line::Start(dir_.Path(), { "call", "--fast", "--tx-file", dir_.File("tx.tif"), dir_.File("a") });
-    ASSERT_TRUE(line);
-    auto rx = Efax("rx", { "-d", dir_.File("a"), "-o1", "-r", dir_.File("rx") });
-    EXPECT_EQ(rx->Wait(100s), 0);
-    EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
-    auto got1 = ReadTiffPages(dir_.File("rx.001"));
-    auto got2 = ReadTiffPages(dir_.File("rx.002"));
-    ASSERT_TRUE(got1 && got2);
-    EXPECT_TRUE(got1->front() == *page1) << DescribeDifference(got1->front(), *page1);
-    EXPECT_TRUE(got2->front() == *page2) << DescribeDifference(got2->front(), *page2);
+    TerminalSendsToEfax({ *page1, *page2 });
 }
 
 } // namespace
