@@ -128,10 +128,12 @@ static struct
     int caller;             /* index into ends */
     int callee;             /* -1: nobody (a number that never answers) */
     int clearer;            /* the end that hung up; -1: the line itself dropped */
-    int64_t connectedAt;
+    int64_t connectedAt;    /* line time the call connected; -1: it never did */
+    int64_t startedAt;      /* line time and wall time of the dialling */
+    int64_t startedWall;
     int result;             /* AT_CALL_EVENT_* for CALL_DIALLING */
     int64_t nextEvent;
-} call = { CALL_IDLE, -1, -1, -1, 0, 0, 0 };
+} call = { CALL_IDLE, -1, -1, -1, 0, 0, -1, 0, 0 };
 
 static int64_t now;         /* line time in samples */
 static int lineActive;      /* the last tick carried a signal one way or the other */
@@ -522,6 +524,9 @@ static void CallOver(void)
     call.state = CALL_IDLE;
     callsDone++;
     Trace("call %d over", callsDone);
+    printf("CALL %d %s line=%.3f wall=%.3f\n", callsDone, call.connectedAt >= 0 ? "connected" : "unconnected",
+           (double) (now - call.startedAt) / SAMPLE_RATE, (double) (MonotonicNs() - call.startedWall) / 1e9);
+    fflush(stdout);
     if (opt.calls > 0 && callsDone >= opt.calls)
         lastCallOver = now;
 }
@@ -546,6 +551,9 @@ static void StartCall(int caller, const char *number)
     call.caller = caller;
     call.callee = -1;
     call.clearer = -1;
+    call.connectedAt = -1;
+    call.startedAt = now;
+    call.startedWall = MonotonicNs();
     if (Listed(opt.noDialtone, opt.nNoDialtone, number))
     {
         call.state = CALL_DIALLING;
@@ -707,6 +715,9 @@ static void TerminalMaybeCall(void)
     if (now - p->lastInput < opt.callDelay)
         return;
     Trace("terminal calls A");
+    call.connectedAt = -1;
+    call.startedAt = now;
+    call.startedWall = MonotonicNs();
     call.state = CALL_RINGING;
     call.caller = 1;
     call.callee = 0;
