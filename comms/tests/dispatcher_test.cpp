@@ -216,6 +216,7 @@ struct TriggerCounter {
 class ErrorInjectingDispatcher : public TFxWin32Dispatcher {
 public:
     using TFxWin32Dispatcher::TFxWin32Dispatcher;
+    ~ErrorInjectingDispatcher() override { Shutdown(); } // the threads call GetComError until then
     std::atomic<uint32_t> inject{0};
     uint32_t GetComError(TComStatus& status) override
     {
@@ -480,6 +481,7 @@ TEST(Dispatcher, AThreadEndedByAnExceptionStillCountsOut)
     class FailingEvents : public TFxWin32Dispatcher {
     public:
         using TFxWin32Dispatcher::TFxWin32Dispatcher;
+        ~FailingEvents() override { Shutdown(); }
         bool WaitComEvent(uint32_t&) override { throw std::runtime_error("line gone"); }
     };
     PtyPair pty;
