@@ -295,6 +295,21 @@ INSTANTIATE_TEST_SUITE_P(Types, StatusTriggers,
                                            StatusCase{"output sent", StatusOutSent, 0}),
                          [](const auto& info) { return std::string("Type") + std::to_string(info.param.type); });
 
+TEST(DispatcherTriggers, ATriggerReArmedInItsOwnHandlerFiresAgainInTheNextRoundAtTheEarliest)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    TriggerCounter t;
+    t.Attach(*o.d);
+    int handle = o.d->AddStatusTrigger(StatusOutBuffFree); // always true: 8192 bytes free
+    t.also = [&](uint32_t, uintptr_t h) { o.d->SetStatusTrigger(int(h), 1, true); };
+    ASSERT_EQ(o.d->SetStatusTrigger(handle, 1, true), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // One firing per dispatch round (at least every 50 ms), never a loop inside one round.
+    EXPECT_GE(t.Count(handle), 2);
+    EXPECT_LE(t.Count(handle), 20);
+}
+
 TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
 {
     OpenDispatcher o;
