@@ -65,7 +65,6 @@ std::string UnpackOutputName(const std::string& inName, const std::string& outNa
 }
 
 UnpackerState::UnpackerState(TOutputLineProc outputLine) : outputLine_(std::move(outputLine)) {
-  InitFaxCodeTables();
   work_.resize(TMhDecoder::kRowBufferBytes);
 }
 
