@@ -13,6 +13,9 @@ TEnhTextReaderMaker& EnhTextReaderMaker() {
   return maker;
 }
 
+// One message of the thread's queue; a quit request ends the work (-1003) and stays pending.
+int PumpMessages() { return comms::PumpOneMessage() == comms::QuitMessage ? ecGotQuitMsg : ecOK; }
+
 // A name as given, or the existing file it stands for in another letter case.
 std::string Resolved(const std::string& name) { return name.empty() ? name : platform::ResolvePath(name); }
 
@@ -90,6 +93,7 @@ int TFxCustomFaxConverter::Open() {
     return DoStatus(kind == kStatusStart, kind == kStatusEnd, static_cast<int>(s.PageNumber()),
                     static_cast<int>(s.LineNumber()), s.bytesRead, s.bytesTotal);
   });
+  state_->SetYieldProc(PumpMessages);
   if (text) {
     text->SetTabStop(tabStop_);
     text->SetLinesPerPage(linesPerPage_);

@@ -9,6 +9,13 @@
 
 namespace zn::faxdoc {
 
+namespace {
+
+// One message of the thread's queue; a quit request ends the page (-1003) and stays pending.
+int PumpMessages() { return comms::PumpOneMessage() == comms::QuitMessage ? ecGotQuitMsg : ecOK; }
+
+} // namespace
+
 void TFxCustomFaxUnpacker::SetOptions(TUnpackerOptionsSet options) {
   options_ = options;
   if (!engine_)
@@ -46,6 +53,7 @@ void TFxCustomFaxUnpacker::InitUnpacker() {
         DoOutputLine(kind == kOutputStart, kind == kOutputEnd, row, len, page);
         return 0;
       });
+  engine_->SetYield(PumpMessages);
   engine_->SetStatus([this](UnpackerState&, const std::string& name, int page, int done, int total) {
     DoStatus(name, page, done, total);
   });
