@@ -56,7 +56,8 @@ int TFxCustomFaxConverter::Open() {
   case idTextEx:
     if (!EnhTextReaderMaker())
       return ecFontFileNotFound;
-    reader = EnhTextReaderMaker()(enhFont_, resolution_ == frHigh, tabStop_, linesPerPage_, result);
+    reader = EnhTextReaderMaker()(enhFont_, resolution_ == frHigh, width_ == fwWide ? kWideLineWidth : kNormalLineWidth,
+                                  static_cast<int>(leftMargin_), tabStop_, linesPerPage_, result);
     if (result < 0)
       return result;
     break;

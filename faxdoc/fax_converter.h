@@ -128,9 +128,9 @@ class TFxFaxConverter : public TFxCustomFaxConverter {};
 
 // The enhanced-text reader draws with the toolkit's fonts; the program that wants idTextEx
 // installs its maker (a reader for the font and resolution), so that the engines need no toolkit.
-using TEnhTextReaderMaker = std::function<std::unique_ptr<TFaxReader>(const TFaxTextFont& font, bool highResolution,
-                                                                      unsigned tabStop, unsigned linesPerPage,
-                                                                      int& result)>;
+using TEnhTextReaderMaker =
+    std::function<std::unique_ptr<TFaxReader>(const TFaxTextFont& font, bool highResolution, int lineWidth,
+                                              int leftMargin, unsigned tabStop, unsigned linesPerPage, int& result)>;
 void SetEnhTextReaderMaker(TEnhTextReaderMaker maker);
 
 } // namespace zn::faxdoc
