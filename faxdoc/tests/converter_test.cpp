@@ -348,6 +348,29 @@ TEST(ImageConverter, ColourBitmapsAreDitheredTowardsWhite) {
   EXPECT_GT(black, 32 * 32 * 9 / 10); // pure black stays (almost all) black
 }
 
+// A page that ends before its first row still gets its page header: the file's page count and its
+// pages agree.
+TEST(ImageConverter, APageWithoutRowsIsStillAPage) {
+  TTempDir dir;
+  int calls = 0;
+  ConverterState s(std::make_unique<TUserReader>(
+      "", nullptr,
+      [&](uint8_t* raster, int& bytes, bool& endOfPage, bool& morePages) {
+        ++calls;
+        endOfPage = calls == 1 || calls == 4; // page 1: no rows; page 2: two rows
+        morePages = calls == 1;
+        raster[0] = 0xFF;
+        bytes = 216;
+        return 0;
+      },
+      nullptr));
+  ASSERT_EQ(s.ConvertFile("", dir.Path("U.APF")), ecOK);
+  const auto pages = Pages(dir.Path("U.APF"));
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].size(), 0u);
+  EXPECT_EQ(pages[1].size(), 2u);
+}
+
 TEST(ImageConverter, StatusAbortEndsTheConversion) {
   TTempDir dir;
   WriteFile(dir.Path("S.TIF"), EncodeTiff(Picture(1728, 40)));
