@@ -211,7 +211,9 @@ int TBufferedWriter::Close() {
   // would make the file system write the new data out at once, which costs more than the
   // conversion itself. Where swapping is not to be had (no older file, or a file system without
   // it) a rename does.
-  if (::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, name_.c_str(), RENAME_EXCHANGE) == 0) {
+  struct stat st {};
+  const bool olderFile = ::lstat(name_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (olderFile && ::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, name_.c_str(), RENAME_EXCHANGE) == 0) {
     ::unlink(tempName_.c_str());
     return ecOK;
   }
