@@ -127,6 +127,33 @@ TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
   EXPECT_TRUE(IsBlank(none));
 }
 
+// The fax engine's header line: rows rendered and coded one by one, without a file.
+TEST(TextConverter, HeaderLineRowsAreCodedWithoutAFile) {
+  ConverterState state(std::make_unique<TTextReader>());
+  auto& text = static_cast<TTextReader&>(state.Reader());
+  ASSERT_EQ(text.LoadFaxFont("APFAX.FNT", 16, false), ecOK);
+  state.SetMargins(0, 0);
+  Bytes stream;
+  for (int row = 1; row <= text.GlyphHeight(); ++row) {
+    uint8_t raster[kRasterBufferSize] = {};
+    text.RasterizeTextRow("12/10/2026 FROM +1 555 0100 PAGE 1", row, raster);
+    const int n = state.CompressRasterLine(raster);
+    stream.insert(stream.end(), state.CodedRow(), state.CodedRow() + n);
+  }
+  uint8_t eop[kEndOfPageBytes];
+  MakeEndOfPage(eop);
+  stream.insert(stream.end(), eop, eop + kEndOfPageBytes);
+  int rows = 0, inked = 0;
+  TMhDecoder d;
+  d.Decode(stream.data(), stream.size(), [&](const uint8_t* row, int len) {
+    ++rows;
+    inked += !IsBlank(Bytes(row, row + len));
+    return true;
+  });
+  EXPECT_EQ(rows, 8);
+  EXPECT_GE(inked, 6);
+}
+
 TEST(TextConverter, LongLinesAreCutAtTheRowWidth) {
   TTextCase t;
   t.state->SetMargins(50, 0);
