@@ -80,14 +80,12 @@ TEST(FaxConverter, FailuresRaiseTheirExceptionAndLeaveNoFile) {
   TTempDir dir;
   TFxFaxConverter c;
   c.SetInputDocumentType(idTiff);
-  Bytes tiff = EncodeTiff([] {
-    TMonoBitmap bm;
-    bm.width = bm.stride = 8;
-    bm.width = 64;
-    bm.height = 2;
-    bm.bits.assign(16, 0);
-    return bm;
-  }());
+  TMonoBitmap picture;
+  picture.width = 64;
+  picture.stride = 8;
+  picture.height = 2;
+  picture.bits.assign(16, 0);
+  Bytes tiff = EncodeTiff(picture);
   tiff[10 + 12 * 4 + 8] = 5; // LZW
   tiff[10 + 12 * 4 + 9] = 0;
   WriteFile(dir.Path("LZW.TIF"), tiff);
