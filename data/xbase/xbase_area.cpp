@@ -79,8 +79,14 @@ Err WorkArea::Open(const std::string& path, const std::string& alias, OpenMode m
   std::string cdx = FindCaseInsensitive(WithExtension(resolved, "CDX"));
   if (FileExists(cdx)) {
     size_t which = 0;
-    // An unreadable index does not stop the table from opening; it simply has no tags.
-    if (OpenIndexFile(cdx, false, which) != Err::Ok) CloseIndexes();
+    // An unreadable index does not stop the table from opening; it simply has no tags. One that
+    // another process keeps locked past the lock timeout does.
+    Err e = OpenIndexFile(cdx, false, which);
+    if (e == Err::LockTimeout) {
+      table_.Close();
+      return e;
+    }
+    if (e != Err::Ok) CloseIndexes();
   }
   return GoTop();
 }
@@ -487,7 +493,8 @@ Err WorkArea::OpenIndexFile(const std::string& path, bool create, size_t& which)
     }
   }
   auto cdx = std::make_unique<CdxFile>();
-  Err e = FileExists(path) ? cdx->Open(path, table_.Writable(), table_.Shared()) : Err::FileNotFound;
+  Err e = FileExists(path) ? cdx->Open(path, table_.Writable(), table_.Shared(), settings_.lockTimeoutSeconds)
+                           : Err::FileNotFound;
   if (e != Err::Ok) {
     if (!create) return e;
     if (!table_.Writable()) return Err::ReadOnly;
@@ -636,7 +643,7 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
   }
   size_t which = 0;
   if (Err e = OpenIndexFile(path, true, which); e != Err::Ok) {
-    if (!file.empty()) return e;
+    if (!file.empty() || e != Err::CorruptIndex) return e;
     // An unreadable production index is replaced by a new one.
     CloseIndexes();
     ::unlink(path.c_str());
@@ -861,7 +868,7 @@ Err WorkArea::TagStep(int direction) {
   CdxTag* tag = TagOf(o);
   if (!tag) return Err::NoSuchTag;
   bool forward = (direction > 0) != tag->descending;
-  if (table_.Shared() && direction > 0) (void)table_.RefreshCount();
+  if (table_.Shared()) (void)table_.RefreshCount();
   if (!posValid_) {
     if (Err e = PositionAtCurrentRecord(); e != Err::Ok) return e;
   }

@@ -184,11 +184,11 @@ Err CdxFile::CreateEmpty(const std::string& path) {
   return f.WriteAt(0, bytes.data(), bytes.size());
 }
 
-Err CdxFile::Open(const std::string& path, bool write, bool shared) {
+Err CdxFile::Open(const std::string& path, bool write, bool shared, int lockTimeoutSeconds) {
   Close();
   if (Err e = file_.Open(path, write); e != Err::Ok) return e;
   shared_ = shared;
-  Err e = Acquire(false, 1);
+  Err e = Acquire(false, lockTimeoutSeconds);
   if (e == Err::Ok) {
     Release();
   } else {

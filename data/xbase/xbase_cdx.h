@@ -59,7 +59,7 @@ class CdxFile {
   static constexpr uint64_t kIndexLockOffset = 0x7FFFFFFE;
 
   [[nodiscard]] static Err CreateEmpty(const std::string& path);
-  [[nodiscard]] Err Open(const std::string& path, bool write, bool shared);
+  [[nodiscard]] Err Open(const std::string& path, bool write, bool shared, int lockTimeoutSeconds = 1);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   const std::string& Path() const { return file_.Path(); }
