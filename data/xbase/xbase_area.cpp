@@ -681,10 +681,8 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
 Err WorkArea::IndexOpen(const std::string& file, int& order) {
   order = 0;
   std::string path = FindCaseInsensitive(file);
-  size_t before = indexes_.size();
   size_t which = 0;
   if (Err e = OpenIndexFile(path, false, which); e != Err::Ok) return e;
-  (void)before;
   for (size_t i = 0; i < orders_.size(); ++i)
     if (orders_[i].file == which) {
       order = static_cast<int>(i) + 1;
