@@ -743,16 +743,6 @@ Err CdxFile::Prev(const CdxTag& tag, CdxPosition& pos) {
   return Err::Ok;
 }
 
-Err CdxFile::DropTag(const std::string& name) {
-  int i = FindTag(name);
-  if (i < 0) return Err::NoSuchTag;
-  std::string key = PaddedName(name);
-  if (Err e = Remove(directory_, reinterpret_cast<const uint8_t*>(key.data()), tags_[i].header); e != Err::Ok)
-    return e;
-  tags_.erase(tags_.begin() + i);
-  return Touch();
-}
-
 Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
   const int kl = tag.keyLength;
   if (!ValidTagName(tag.name)) return Err::BadTagName;
@@ -782,7 +772,9 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
   });
   if (progress) progress(50);
 
-  tag.header = Allocate(1024);
+  // A tag built again keeps its header, and with it its place in the order of tags.
+  int existing = FindTag(tag.name);
+  tag.header = existing >= 0 ? tags_[existing].header : Allocate(1024);
   uint32_t maxRecno = 0;
   for (uint32_t r : list.recnos) maxRecno = std::max(maxRecno, r);
 
@@ -871,8 +863,10 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
     if (Err e = file_.WriteAt(blockStart, block.data(), block.size()); e != Err::Ok) return e;
   tag.root = root;
   if (Err e = WriteTagHeader(tag); e != Err::Ok) return e;
-  if (FindTag(tag.name) >= 0)
-    if (Err e = DropTag(tag.name); e != Err::Ok) return e;
+  if (existing >= 0) {
+    tags_[existing] = tag;
+    return Touch();
+  }
   std::string key = PaddedName(tag.name);
   if (Err e = Insert(directory_, reinterpret_cast<const uint8_t*>(key.data()), tag.header); e != Err::Ok) return e;
   tags_.push_back(tag);

@@ -88,10 +88,9 @@ class CdxFile {
   [[nodiscard]] Err Next(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Prev(const CdxTag& tag, CdxPosition& pos);
 
-  // Bulk-builds a new tag from unsorted keys and adds it to the directory (replacing a tag of
-  // that name). progress gets 0..100 for the sorting and writing.
+  // Bulk-builds a tag from unsorted keys and adds it to the directory; a tag of that name is
+  // replaced in its place. progress gets 50..100 for the sorting and writing.
   [[nodiscard]] Err AddTag(CdxTag tag, CdxKeyList& keys, const Progress& progress);
-  [[nodiscard]] Err DropTag(const std::string& name);
 
  private:
   struct Node {

@@ -159,6 +159,22 @@ TEST_F(XbaseEngine, TagsGetOrdersInBuildOrderAndSortTheirKeys) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
+TEST_F(XbaseEngine, ATagBuiltAgainKeepsItsOrder) {
+  MakeOutgoing({{"b", "", "", false}, {"a", "", "", true}});
+  BuildOpeningTags();
+  EXPECT_EQ(vd_IndexTag("", "subject", "UPPER(SUBJECT)+NOTES", 0, 1, ""), 2);
+  EXPECT_EQ(vd_TagName(2), "SUBJECT");
+  EXPECT_EQ(vd_IndexKey(2), "UPPER(SUBJECT)+NOTES");
+  EXPECT_EQ(Walk(), (std::vector<long>{1, 2}));
+  vd_Close();
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 1, 2), 0);
+  EXPECT_EQ(vd_SysProp(3000, 0), 5);
+  EXPECT_EQ(vd_TagArea("SUBJECT"), 2);
+  EXPECT_EQ(vd_TagArea("ARCHIVED"), 5);
+  std::string where;
+  EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
+}
+
 TEST_F(XbaseEngine, DescendingFlagKeepsEveryUnsentFax) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}, {"c", "", "", false}});
   EXPECT_EQ(vd_IndexTag("", "DATESENT", "DTOS(DATESENT)+TIMESENT", 0, 1, ".not. deleted()"), 1);
