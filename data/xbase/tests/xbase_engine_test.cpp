@@ -1,5 +1,6 @@
 // The engine through its entry points: tables, navigation, orders, filters, seek, pack, sharing.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -369,6 +370,42 @@ TEST_F(XbaseEngine, SharedOpensSeeEachOthersCommittedRows) {
   EXPECT_EQ(vd_GetTrimString("NAME"), "BRAVO");
   std::string where;
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
+}
+
+// As zn and znptf do with the phone book: two processes, each with the table open shared.
+TEST_F(XbaseEngine, TwoProcessesShareATableThroughItsLocks) {
+  ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}, {"ALPHA", "2"}}));
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 0, 2), 0);
+  ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    char c = 0;
+    bool ok = vd_Use(table_.c_str(), "OTHER", 0, 2) != 0 && vd_AppendBlank() == 0 &&
+              vd_Replace("NAME", 1024, "MIKE") == 0 && vd_Commit() == 0 && vd_Rlock(1) == 1;
+    c = ok ? '1' : 'x';
+    if (write(toParent[1], &c, 1) != 1 || read(toChild[0], &c, 1) != 1) _exit(1);
+    vd_Unlock(0);
+    c = '2';
+    if (write(toParent[1], &c, 1) != 1) _exit(1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(toParent[0], &c, 1), 1);
+  ASSERT_EQ(c, '1');
+  EXPECT_EQ(vd_RecCount(), 3);
+  EXPECT_EQ(Walk(), (std::vector<long>{2, 3, 1}));
+  EXPECT_EQ(vd_Rlock(1), 0);
+  EXPECT_EQ(vd_Use(table_.c_str(), "MINE", 2, 2), 0);  // no exclusive use while shared elsewhere
+  ASSERT_EQ(write(toChild[1], "go", 1), 1);
+  ASSERT_EQ(read(toParent[0], &c, 1), 1);
+  EXPECT_EQ(vd_Rlock(1), 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
 TEST_F(XbaseEngine, RecordLocksConflictBetweenOpensOfOneProcess) {
