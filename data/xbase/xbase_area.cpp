@@ -279,8 +279,8 @@ Err WorkArea::ReplaceDate(int field, int32_t julian) {
 Err WorkArea::AppendBlank() {
   if (!table_.Writable()) return Err::ReadOnly;
   if (Err e = Flush(); e != Err::Ok) return e;
-  std::vector<char> blank(table_.RecordLength(), ' ');
   if (table_.Shared()) {
+    std::vector<char> blank(table_.RecordLength(), ' ');
     // The header lock makes the count and the new record one step for every process.
     if (Err e = table_.LockHeader(settings_.lockTimeoutSeconds); e != Err::Ok) return e;
     struct HeaderUnlock { DbfTable& t; ~HeaderUnlock() { t.UnlockHeader(); } } unlock{table_};
@@ -315,7 +315,7 @@ Err WorkArea::AppendBlank() {
     uint32_t n = table_.RecordCount() + 1;
     table_.SetCount(n);
     recno_ = n;
-    buffer_ = original_ = blank;
+    std::fill(buffer_.begin(), buffer_.end(), ' ');  // a fresh record has no old keys to compare
     fresh_ = dirty_ = true;
     headerDirty_ = true;
   }

@@ -751,21 +751,29 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
   for (char& c : tag.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   tag.options = static_cast<uint8_t>(0x60 | (tag.forExpression.empty() ? 0 : 0x08));
 
-  // Sort on an 8-byte prefix held in the item, falling back to the key bytes only on a tie.
-  struct Item { uint64_t prefix; uint32_t index; uint32_t recno; };
+  // Sort on a 24-byte prefix held in the item, falling back to the key bytes only on a tie:
+  // comparisons then rarely reach into the key list, which is too large for the caches.
+  constexpr int kPrefix = 24;
+  struct Item { uint64_t prefix[kPrefix / 8]; uint32_t index; uint32_t recno; };
   size_t n = list.recnos.size();
   std::vector<Item> items(n);
   const uint8_t* keys = list.keys.data();
   for (size_t i = 0; i < n; ++i) {
-    uint64_t p = 0;
+    Item& item = items[i];
     const uint8_t* k = keys + i * kl;
-    for (int b = 0; b < 8; ++b) p = (p << 8) | (b < kl ? k[b] : 0);
-    items[i] = Item{p, static_cast<uint32_t>(i), list.recnos[i]};
+    for (int w = 0; w < kPrefix / 8; ++w) {
+      uint64_t v = 0;
+      for (int b = w * 8; b < w * 8 + 8; ++b) v = (v << 8) | (b < kl ? k[b] : 0);
+      item.prefix[w] = v;
+    }
+    item.index = static_cast<uint32_t>(i);
+    item.recno = list.recnos[i];
   }
   std::sort(items.begin(), items.end(), [keys, kl](const Item& a, const Item& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    if (kl > 8) {
-      int c = memcmp(keys + size_t(a.index) * kl + 8, keys + size_t(b.index) * kl + 8, kl - 8);
+    for (int w = 0; w < kPrefix / 8; ++w)
+      if (a.prefix[w] != b.prefix[w]) return a.prefix[w] < b.prefix[w];
+    if (kl > kPrefix) {
+      int c = memcmp(keys + size_t(a.index) * kl + kPrefix, keys + size_t(b.index) * kl + kPrefix, kl - kPrefix);
       if (c) return c < 0;
     }
     return a.recno < b.recno;
@@ -803,7 +811,12 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
   while (true) {
     writer.Reset();
     start = i;
-    while (i < n && writer.Add(keys + size_t(items[i].index) * kl, items[i].recno)) ++i;
+    while (i < n) {
+      // Keys are visited in sorted order, scattered over the key list: fetch ahead.
+      if (i + 16 < n) __builtin_prefetch(keys + size_t(items[i + 16].index) * kl);
+      if (!writer.Add(keys + size_t(items[i].index) * kl, items[i].recno)) break;
+      ++i;
+    }
     if (writer.Count() == 0 && i < n) return Err::KeyTooLong;
     uint32_t here = nextOffset();
     bool last = i >= n;
