@@ -13,7 +13,7 @@ namespace zn::xbase {
 
 namespace {
 
-constexpr size_t kScanBytes = 1 << 18;
+constexpr size_t kScanBytes = 1 << 22;
 
 std::string UpperText(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -596,14 +596,15 @@ Err WorkArea::BuildKeys(OrderRef& o, int keyLength, CdxKeyList& out) {
   out.recnos.reserve(count);
   size_t length = table_.RecordLength();
   uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-  std::vector<char> chunk(per * length);
+  RecordScan scan(table_);
   std::vector<uint8_t> key;
   int lastPercent = -1;
   for (uint32_t first = 1; first <= count; first += per) {
     uint32_t n = std::min(per, count - first + 1);
-    if (Err e = table_.ReadRecords(first, n, chunk.data()); e != Err::Ok) return e;
+    const char* chunk = nullptr;
+    if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
     for (uint32_t i = 0; i < n; ++i) {
-      EvalContext c{chunk.data() + i * length, first + i, &settings_};
+      EvalContext c{chunk + i * length, first + i, &settings_};
       if (o.condition && !o.condition->IsTrue(c)) continue;
       ValueKey(o.key->Evaluate(c), o.type, keyLength, key);
       out.keys.insert(out.keys.end(), key.begin(), key.end());
@@ -734,16 +735,18 @@ Err WorkArea::Pack() {
     uint32_t count = table_.RecordCount();
     size_t length = table_.RecordLength();
     uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-    std::vector<char> chunk(per * length), kept;
+    std::vector<char> kept;
+    RecordScan scan(table_);
     uint64_t at = header.size();
     uint32_t live = 0;
     Report(0);
     for (uint32_t first = 1; first <= count; first += per) {
       uint32_t n = std::min(per, count - first + 1);
-      if (Err e = table_.ReadRecords(first, n, chunk.data()); e != Err::Ok) return e;
+      const char* chunk = nullptr;
+      if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
       kept.clear();
       for (uint32_t i = 0; i < n; ++i) {
-        const char* r = chunk.data() + i * length;
+        const char* r = chunk + i * length;
         if (r[0] == '*') continue;
         kept.insert(kept.end(), r, r + length);
         ++live;
@@ -1128,12 +1131,13 @@ Err WorkArea::CountVisible(long& count) {
     uint32_t total = RecordCount();
     size_t length = table_.RecordLength();
     uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-    std::vector<char> chunk(per * length);
+    RecordScan scan(table_);
     for (uint32_t first = 1; first <= total; first += per) {
       uint32_t n = std::min(per, total - first + 1);
-      if (Err e = table_.ReadRecords(first, n, chunk.data()); e != Err::Ok) return e;
+      const char* chunk = nullptr;
+      if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
       for (uint32_t i = 0; i < n; ++i) {
-        const char* r = chunk.data() + i * length;
+        const char* r = chunk + i * length;
         EvalContext c{r, first + i, &settings_};
         if (settings_.deleted && r[0] == '*') continue;
         if (condition && !condition->IsTrue(c)) continue;

@@ -23,6 +23,7 @@ class File {
   bool IsOpen() const { return fd_ >= 0; }
   bool Writable() const { return writable_; }
   const std::string& Path() const { return path_; }
+  int Descriptor() const { return fd_; }
 
   [[nodiscard]] Err ReadAt(uint64_t offset, void* buffer, size_t length) const;  // short read = error
   size_t ReadSome(uint64_t offset, void* buffer, size_t length) const;             // bytes read
