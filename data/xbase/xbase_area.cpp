@@ -587,13 +587,14 @@ std::string WorkArea::KeyData() {
   }
 }
 
-Err WorkArea::BuildKeys(OrderRef& o, int keyLength, CdxKeyList& out) {
-  out.keyLength = keyLength;
-  out.keys.clear();
-  out.recnos.clear();
+std::string WorkArea::Folder() const {
+  size_t slash = table_.Path().find_last_of('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : table_.Path().substr(0, slash));
+}
+
+Err WorkArea::BuildKeys(OrderRef& o, KeySorter& out) {
+  const int keyLength = out.KeyLength();
   uint32_t count = RecordCount();
-  out.keys.reserve(size_t(count) * keyLength);
-  out.recnos.reserve(count);
   size_t length = table_.RecordLength();
   uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
   RecordScan scan(table_);
@@ -607,13 +608,12 @@ Err WorkArea::BuildKeys(OrderRef& o, int keyLength, CdxKeyList& out) {
       EvalContext c{chunk + i * length, first + i, &settings_};
       if (o.condition && !o.condition->IsTrue(c)) continue;
       ValueKey(o.key->Evaluate(c), o.type, keyLength, key);
-      out.keys.insert(out.keys.end(), key.begin(), key.end());
-      out.recnos.push_back(first + i);
+      if (Err e = out.Add(key.data(), first + i); e != Err::Ok) return e;
     }
     int percent = static_cast<int>(50.0 * (first + n - 1) / count);
     if (percent != lastPercent) Report(lastPercent = percent);
   }
-  return Err::Ok;
+  return out.Finish();
 }
 
 Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, const std::string& key,
@@ -654,9 +654,9 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
   if (Err e = cdx.Acquire(true, settings_.lockTimeoutSeconds); e != Err::Ok) return e;
   struct Releaser { CdxFile& c; ~Releaser() { c.Release(); } } releaser{cdx};
   if (Err e = cdx.BeginWrite(); e != Err::Ok) return e;
-  CdxKeyList keys;
+  KeySorter keys(keyLength, Folder());
   Report(0);
-  if (Err e = BuildKeys(ref, keyLength, keys); e != Err::Ok) return e;
+  if (Err e = BuildKeys(ref, keys); e != Err::Ok) return e;
   CdxTag tag;
   tag.name = UpperText(tagName);
   tag.keyLength = keyLength;
@@ -705,8 +705,8 @@ Err WorkArea::Reindex() {
       for (auto& o : orders_)
         if (o.file == i && o.name == tag.name) ref = &o;
       if (!ref) return Err::NoSuchTag;
-      CdxKeyList keys;
-      if (Err e = BuildKeys(*ref, tag.keyLength, keys); e != Err::Ok) return e;
+      KeySorter keys(tag.keyLength, Folder());
+      if (Err e = BuildKeys(*ref, keys); e != Err::Ok) return e;
       if (Err e = fresh.AddTag(tag, keys, [this](int p) { Report(p); }); e != Err::Ok) return e;
     }
     fresh.Close();
@@ -1165,41 +1165,38 @@ Err WorkArea::Check(std::string& where) {
   for (auto& o : orders_) {
     CdxTag* tag = TagOf(o);
     if (!tag) return Err::NoSuchTag;
-    CdxKeyList expected;
-    if (Err e = BuildKeys(o, tag->keyLength, expected); e != Err::Ok) return e;
-    std::vector<uint32_t> order(expected.recnos.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    KeySorter expected(tag->keyLength, Folder());
+    if (Err e = BuildKeys(o, expected); e != Err::Ok) return e;
     const int kl = tag->keyLength;
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      int c = memcmp(&expected.keys[size_t(a) * kl], &expected.keys[size_t(b) * kl], kl);
-      return c ? c < 0 : expected.recnos[a] < expected.recnos[b];
-    });
     CdxFile& cdx = *indexes_[o.file];
     CdxPosition p;
     if (Err e = cdx.First(*tag, p); e != Err::Ok) {
       where = "tag " + tag->name + ": " + ErrorText(e);
       return Err::CorruptIndex;
     }
-    size_t i = 0;
-    for (; p.Valid(); ++i) {
-      if (i >= order.size()) {
+    const uint8_t* key = nullptr;
+    uint32_t recno = 0;
+    bool more = false;
+    for (uint64_t i = 1;; ++i) {
+      if (Err e = expected.Next(key, recno, more); e != Err::Ok) return e;
+      if (!more && !p.Valid()) break;
+      if (!more) {
         where = "tag " + tag->name + ": entry for record " + std::to_string(p.Recno()) + " has no record";
         return Err::CorruptIndex;
       }
-      uint32_t want = order[i];
-      if (p.Recno() != expected.recnos[want] || memcmp(p.Key(), &expected.keys[size_t(want) * kl], kl) != 0) {
-        where = "tag " + tag->name + ": record " + std::to_string(expected.recnos[want]) +
-                " expected at position " + std::to_string(i + 1) + ", found record " + std::to_string(p.Recno());
+      if (!p.Valid()) {
+        where = "tag " + tag->name + ": record " + std::to_string(recno) + " missing";
+        return Err::CorruptIndex;
+      }
+      if (p.Recno() != recno || memcmp(p.Key(), key, kl) != 0) {
+        where = "tag " + tag->name + ": record " + std::to_string(recno) + " expected at position " +
+                std::to_string(i) + ", found record " + std::to_string(p.Recno());
         return Err::CorruptIndex;
       }
       if (Err e = cdx.Next(*tag, p); e != Err::Ok) {
         where = "tag " + tag->name + ": " + ErrorText(e);
         return Err::CorruptIndex;
       }
-    }
-    if (i != order.size()) {
-      where = "tag " + tag->name + ": record " + std::to_string(expected.recnos[order[i]]) + " missing";
-      return Err::CorruptIndex;
     }
   }
   return Err::Ok;

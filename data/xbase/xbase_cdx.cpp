@@ -1,4 +1,5 @@
 #include "xbase_cdx.h"
+#include "xbase_sort.h"
 
 #include <algorithm>
 #include <cctype>
@@ -76,14 +77,14 @@ class LeafWriter {
     memset(page_, 0, sizeof page_);
     count_ = 0;
     pool_ = kCdxPage;
-    prev_ = nullptr;
+    havePrev_ = false;
     prevTrail_ = 0;
   }
 
   bool Add(const uint8_t* key, uint32_t recno) {
     int trail = Trailing(key, keyLength_, fill_);
     int dup = 0;
-    if (prev_) {
+    if (havePrev_) {
       int limit = keyLength_ - std::max(trail, prevTrail_);
       while (dup < limit && key[dup] == prev_[dup]) ++dup;
     }
@@ -96,7 +97,8 @@ class LeafWriter {
     for (int i = 0; i < layout_.bytes; ++i) e[i] = static_cast<uint8_t>(v >> (8 * i));
     pool_ -= stored;
     memcpy(page_ + pool_, key + dup, stored);
-    prev_ = key;
+    memcpy(prev_, key, keyLength_);  // the caller's key may not outlive this call
+    havePrev_ = true;
     prevTrail_ = trail;
     ++count_;
     return true;
@@ -117,7 +119,8 @@ class LeafWriter {
   uint8_t page_[kCdxPage];
   int count_ = 0;
   uint32_t pool_ = kCdxPage;
-  const uint8_t* prev_ = nullptr;
+  uint8_t prev_[kMaxKeyLength];
+  bool havePrev_ = false;
   int prevTrail_ = 0;
 };
 
@@ -743,48 +746,19 @@ Err CdxFile::Prev(const CdxTag& tag, CdxPosition& pos) {
   return Err::Ok;
 }
 
-Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
+Err CdxFile::AddTag(CdxTag tag, KeySorter& keys, const Progress& progress) {
   const int kl = tag.keyLength;
   if (!ValidTagName(tag.name)) return Err::BadTagName;
-  if (kl < 1 || kl > kMaxKeyLength || list.keyLength != kl) return Err::KeyTooLong;
+  if (kl < 1 || kl > kMaxKeyLength || keys.KeyLength() != kl) return Err::KeyTooLong;
   if (tag.keyExpression.size() + tag.forExpression.size() + 2 > 512) return Err::BadArgument;
   for (char& c : tag.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   tag.options = static_cast<uint8_t>(0x60 | (tag.forExpression.empty() ? 0 : 0x08));
 
-  // Sort on a 24-byte prefix held in the item, falling back to the key bytes only on a tie:
-  // comparisons then rarely reach into the key list, which is too large for the caches.
-  constexpr int kPrefix = 24;
-  struct Item { uint64_t prefix[kPrefix / 8]; uint32_t index; uint32_t recno; };
-  size_t n = list.recnos.size();
-  std::vector<Item> items(n);
-  const uint8_t* keys = list.keys.data();
-  for (size_t i = 0; i < n; ++i) {
-    Item& item = items[i];
-    const uint8_t* k = keys + i * kl;
-    for (int w = 0; w < kPrefix / 8; ++w) {
-      uint64_t v = 0;
-      for (int b = w * 8; b < w * 8 + 8; ++b) v = (v << 8) | (b < kl ? k[b] : 0);
-      item.prefix[w] = v;
-    }
-    item.index = static_cast<uint32_t>(i);
-    item.recno = list.recnos[i];
-  }
-  std::sort(items.begin(), items.end(), [keys, kl](const Item& a, const Item& b) {
-    for (int w = 0; w < kPrefix / 8; ++w)
-      if (a.prefix[w] != b.prefix[w]) return a.prefix[w] < b.prefix[w];
-    if (kl > kPrefix) {
-      int c = memcmp(keys + size_t(a.index) * kl + kPrefix, keys + size_t(b.index) * kl + kPrefix, kl - kPrefix);
-      if (c) return c < 0;
-    }
-    return a.recno < b.recno;
-  });
-  if (progress) progress(50);
-
   // A tag built again keeps its header, and with it its place in the order of tags.
   int existing = FindTag(tag.name);
   tag.header = existing >= 0 ? tags_[existing].header : Allocate(1024);
-  uint32_t maxRecno = 0;
-  for (uint32_t r : list.recnos) maxRecno = std::max(maxRecno, r);
+  uint32_t maxRecno = keys.MaxRecno();
+  uint64_t n = keys.Count();
 
   // Pages are laid out one after the other, so they are gathered and written in large blocks.
   std::vector<uint8_t> block;
@@ -805,32 +779,34 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
   std::vector<Upper> level;
   LeafWriter writer(kl, tag.fill, maxRecno);
   uint32_t left = kCdxNone;
-  size_t start = 0;
-  size_t i = 0;
+  uint64_t done = 0;
   int lastPercent = 50;
+  // One key is read ahead: a leaf is finished when the next key does not fit, or when none is left.
+  const uint8_t* key = nullptr;
+  uint32_t recno = 0;
+  bool more = false;
+  if (Err e = keys.Next(key, recno, more); e != Err::Ok) return e;
+  std::vector<uint8_t> lastKey(kl);
+  uint32_t lastRecno = 0;
   while (true) {
     writer.Reset();
-    start = i;
-    while (i < n) {
-      // Keys are visited in sorted order, scattered over the key list: fetch ahead.
-      if (i + 16 < n) __builtin_prefetch(keys + size_t(items[i + 16].index) * kl);
-      if (!writer.Add(keys + size_t(items[i].index) * kl, items[i].recno)) break;
-      ++i;
+    while (more && writer.Add(key, recno)) {
+      memcpy(lastKey.data(), key, kl);
+      lastRecno = recno;
+      ++done;
+      if (Err e = keys.Next(key, recno, more); e != Err::Ok) return e;
     }
-    if (writer.Count() == 0 && i < n) return Err::KeyTooLong;
+    if (writer.Count() == 0 && more) return Err::KeyTooLong;
     uint32_t here = nextOffset();
-    bool last = i >= n;
+    bool last = !more;
     bool only = last && left == kCdxNone;
     if (Err e = emit(writer.Finish(static_cast<uint16_t>(only ? 3 : 2), left, last ? kCdxNone : here + kCdxPage));
         e != Err::Ok)
       return e;
-    if (i > start) {
-      const uint8_t* k = keys + size_t(items[i - 1].index) * kl;
-      level.push_back(Upper{std::vector<uint8_t>(k, k + kl), items[i - 1].recno, here});
-    }
+    if (writer.Count() > 0) level.push_back(Upper{lastKey, lastRecno, here});
     left = here;
     if (progress && n) {
-      int percent = 50 + static_cast<int>(40.0 * i / n);
+      int percent = 50 + static_cast<int>(40.0 * done / n);
       if (percent != lastPercent) progress(lastPercent = percent);
     }
     if (last) break;
@@ -880,8 +856,8 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
     tags_[existing] = tag;
     return Touch();
   }
-  std::string key = PaddedName(tag.name);
-  if (Err e = Insert(directory_, reinterpret_cast<const uint8_t*>(key.data()), tag.header); e != Err::Ok) return e;
+  std::string name = PaddedName(tag.name);
+  if (Err e = Insert(directory_, reinterpret_cast<const uint8_t*>(name.data()), tag.header); e != Err::Ok) return e;
   tags_.push_back(tag);
   std::sort(tags_.begin(), tags_.end(), [](const CdxTag& a, const CdxTag& b) { return a.header < b.header; });
   if (progress) progress(100);

@@ -13,6 +13,8 @@
 
 namespace zn::xbase {
 
+class KeySorter;
+
 constexpr uint32_t kCdxPage = 512;
 constexpr uint32_t kCdxNone = 0xFFFFFFFF;
 constexpr int kMaxKeyLength = 240;
@@ -40,13 +42,6 @@ struct CdxPosition {
   bool Valid() const { return leaf != kCdxNone && index >= 0 && index < static_cast<int>(recnos.size()); }
   const uint8_t* Key() const { return keys.data() + size_t(index) * keyLength; }
   uint32_t Recno() const { return recnos[index]; }
-};
-
-// Keys gathered for a bulk build: keyLength bytes per record.
-struct CdxKeyList {
-  int keyLength = 0;
-  std::vector<uint8_t> keys;
-  std::vector<uint32_t> recnos;
 };
 
 using Progress = std::function<void(int percent)>;
@@ -88,9 +83,9 @@ class CdxFile {
   [[nodiscard]] Err Next(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Prev(const CdxTag& tag, CdxPosition& pos);
 
-  // Bulk-builds a tag from unsorted keys and adds it to the directory; a tag of that name is
+  // Bulk-builds a tag from the sorted keys and adds it to the directory; a tag of that name is
   // replaced in its place. progress gets 50..100 for the sorting and writing.
-  [[nodiscard]] Err AddTag(CdxTag tag, CdxKeyList& keys, const Progress& progress);
+  [[nodiscard]] Err AddTag(CdxTag tag, KeySorter& keys, const Progress& progress);
 
  private:
   struct Node {

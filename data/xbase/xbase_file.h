@@ -19,6 +19,8 @@ class File {
 
   // create: make a new empty file (replacing one that exists).
   [[nodiscard]] Err Open(const std::string& path, bool write, bool create = false);
+  // A nameless file in folder, gone when closed.
+  [[nodiscard]] Err OpenTemporary(const std::string& folder);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   bool Writable() const { return writable_; }
