@@ -13,7 +13,7 @@ namespace zn::xbase {
 
 namespace {
 
-constexpr size_t kScanBytes = 1 << 22;
+constexpr size_t kScanBytes = 1 << 20;
 
 std::string UpperText(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -600,6 +600,7 @@ Err WorkArea::BuildKeys(OrderRef& o, KeySorter& out) {
   RecordScan scan(table_);
   std::vector<uint8_t> key;
   int lastPercent = -1;
+  out.Reserve(count);
   for (uint32_t first = 1; first <= count; first += per) {
     uint32_t n = std::min(per, count - first + 1);
     const char* chunk = nullptr;

@@ -351,7 +351,7 @@ Err CdxFile::ReadPage(uint32_t offset, const uint8_t*& page) {
     return Err::Ok;
   }
   if (offset % kCdxPage != 0 || offset < 1024 || offset + uint64_t(kCdxPage) > size_) return Err::CorruptIndex;
-  if (cache_.size() > 16384) cache_.clear();
+  if (cache_.size() > 4096) cache_.clear();  // 2 MB; the operating system caches the file too
   auto& slot = cache_[offset];
   if (file_.ReadAt(offset, slot.data(), kCdxPage) != Err::Ok) {
     cache_.erase(offset);

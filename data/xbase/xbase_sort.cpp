@@ -31,7 +31,14 @@ struct KeySorter::Item {
 
 KeySorter::KeySorter(int keyLength, const std::string& folder, size_t memoryBytes)
     : keyLength_(keyLength), entrySize_(keyLength + 4), folder_(folder) {
-  runCapacity_ = std::max<size_t>(1024, memoryBytes / (keyLength + 4 + sizeof(Item)));
+  // Per key: its bytes, its record number, a sort item and its place in the order.
+  runCapacity_ = std::max<size_t>(1024, memoryBytes / (keyLength + 4 + sizeof(Item) + 4));
+}
+
+void KeySorter::Reserve(uint64_t expected) {
+  size_t n = static_cast<size_t>(std::min<uint64_t>(expected, runCapacity_));
+  keys_.reserve(n * keyLength_);
+  recnos_.reserve(n);
 }
 
 Err KeySorter::Add(const uint8_t* key, uint32_t recno) {

@@ -13,11 +13,13 @@ namespace zn::xbase {
 class KeySorter {
  public:
   // folder: where a temporary file may go when the keys do not fit in memoryBytes.
-  KeySorter(int keyLength, const std::string& folder, size_t memoryBytes = 24u << 20);
+  KeySorter(int keyLength, const std::string& folder, size_t memoryBytes = 16u << 20);
   KeySorter(const KeySorter&) = delete;
   KeySorter& operator=(const KeySorter&) = delete;
 
   int KeyLength() const { return keyLength_; }
+  // Room for the number of keys expected (no more than one run's worth is taken).
+  void Reserve(uint64_t expected);
   [[nodiscard]] Err Add(const uint8_t* key, uint32_t recno);
   // After the last Add; then Next hands the keys out in order.
   [[nodiscard]] Err Finish();
