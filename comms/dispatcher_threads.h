@@ -1,0 +1,44 @@
+// The three threads behind every open port:
+//  - TComThread waits for line events (received bytes, modem lines, line errors, hang-up);
+//  - TDispThread moves received bytes into the ring and runs every trigger check and notification,
+//    waking at least every 50 ms;
+//  - TOutThread drains the output buffer, one write per contiguous piece.
+// They are started by StartDispatcher and joined by StopDispatcher before anything they use is freed.
+#pragma once
+
+namespace zn::comms {
+
+class TFxBaseDispatcher;
+
+class TFxDispatcherThread {
+public:
+    explicit TFxDispatcherThread(TFxBaseDispatcher& dispatcher) : d_(dispatcher) {}
+
+protected:
+    void CountIn();
+    void CountOut();
+    TFxBaseDispatcher& d_;
+};
+
+class TComThread : public TFxDispatcherThread {
+public:
+    using TFxDispatcherThread::TFxDispatcherThread;
+    void Execute();
+};
+
+class TDispThread : public TFxDispatcherThread {
+public:
+    using TFxDispatcherThread::TFxDispatcherThread;
+    void Execute();
+};
+
+class TOutThread : public TFxDispatcherThread {
+public:
+    using TFxDispatcherThread::TFxDispatcherThread;
+    void Execute();
+
+private:
+    void WriteLoop();
+};
+
+} // namespace zn::comms

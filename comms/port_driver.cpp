@@ -1,0 +1,524 @@
+// termios2 comes from the kernel headers; glibc's <termios.h> must stay out of this file, its struct
+// termios clashes with the kernel's.
+#include "comms/port_driver.h"
+
+#include "comms/port_names.h"
+#include "platform/io_error.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace zn::comms {
+
+namespace {
+
+std::string& LockFolder()
+{
+    static std::string folder = "/var/lock";
+    return folder;
+}
+
+bool ProcessAlive(long pid)
+{
+    if (pid <= 0 || pid > INT_MAX)
+        return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// A UUCP lock file holds the owner's pid: ten characters and a newline (HDB), or a binary int from
+// older programs.
+long ReadLockPid(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char text[64] = {};
+    ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n == sizeof(int)) {
+        int binaryPid;
+        std::memcpy(&binaryPid, text, sizeof binaryPid);
+        if (binaryPid > 0 && !(text[0] >= ' ' && text[0] <= '9'))
+            return binaryPid;
+    }
+    if (n <= 0)
+        return 0;
+    return std::strtol(text, nullptr, 10);
+}
+
+int SystemErrorForOpen(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return ErrorFileNotFound;
+    case EBUSY:
+    case EACCES:
+    case EPERM:
+    case EWOULDBLOCK:
+        return ErrorAccessDenied;
+    default:
+        return platform::ErrnoToIoError(err);
+    }
+}
+
+uint32_t ByteSizeFlag(int bits)
+{
+    switch (bits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- UUCP lock
+
+void UucpLock::SetLockFolderForTest(const std::string& folder)
+{
+    LockFolder() = folder;
+}
+
+std::string UucpLock::LockPathFor(const std::string& devicePath)
+{
+    std::string real = devicePath;
+    if (char* resolved = ::realpath(devicePath.c_str(), nullptr)) {
+        real = resolved;
+        std::free(resolved);
+    }
+    std::string name = real.rfind("/dev/", 0) == 0 ? real.substr(5) : real.substr(real.rfind('/') + 1);
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    return LockFolder() + "/LCK.." + name;
+}
+
+bool UucpLock::Acquire(const std::string& devicePath)
+{
+    Release();
+    std::string path = LockPathFor(devicePath);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            char text[16];
+            int n = std::snprintf(text, sizeof text, "%10ld\n", long(::getpid()));
+            bool ok = ::write(fd, text, size_t(n)) == n;
+            ::close(fd);
+            if (!ok) {
+                ::unlink(path.c_str());
+                return true; // a full disk must not keep the port from opening; flock still guards it
+            }
+            path_ = path;
+            return true;
+        }
+        if (errno != EEXIST)
+            return true; // no lock folder we may write to
+        long pid = ReadLockPid(path);
+        if (pid != 0 && ProcessAlive(pid))
+            return false;
+        if (pid == 0) {
+            // Being written right now, or empty: give the writer a moment before calling it stale.
+            ::usleep(50000);
+            pid = ReadLockPid(path);
+            if (pid != 0 && ProcessAlive(pid))
+                return false;
+        }
+        ::unlink(path.c_str()); // stale: its process is gone
+    }
+    return false;
+}
+
+void UucpLock::Release()
+{
+    if (path_.empty())
+        return;
+    if (ReadLockPid(path_) == long(::getpid()))
+        ::unlink(path_.c_str());
+    path_.clear();
+}
+
+// ---------------------------------------------------------------- driver
+
+TFxWin32Dispatcher::TFxWin32Dispatcher(void* owner) : TFxBaseDispatcher(owner) {}
+
+TFxWin32Dispatcher::~TFxWin32Dispatcher()
+{
+    if (ClosePending())
+        FinishClose();
+    else
+        ClosePort();
+    FinishClose();
+}
+
+bool TFxWin32Dispatcher::PrepareDevice()
+{
+    struct termios2 t;
+    if (::ioctl(fd_, TCGETS2, &t) != 0)
+        return false;
+    // Raw: no CR/LF translation, no echo, no signals; reads return at once with what is there.
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
+                           INPCK | IUCLC | IMAXBEL);
+    t.c_oflag &= ~tcflag_t(OPOST);
+    t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::ioctl(fd_, TCSETS2, &t) != 0)
+        return false;
+    int lines = 0;
+    modemIoctls_ = ::ioctl(fd_, TIOCMGET, &lines) == 0;
+    struct serial_icounter_struct ic {};
+    countIoctls_ = ::ioctl(fd_, TIOCGICOUNT, &ic) == 0;
+    if (countIoctls_)
+        lastCounts_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+    hungUp_ = false;
+    lastLines_ = GetModemLines();
+    // Start the shadow from what the device holds.
+    shadow_ = TComState{};
+    GetComState(shadow_);
+    return true;
+}
+
+int TFxWin32Dispatcher::OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize)
+{
+    std::string path = DeviceForName(deviceName);
+    if (int n = ComNumberFromName(deviceName))
+        SetEmulatedCarrier(ComPortCarrier(n));
+    if (::access(path.c_str(), F_OK) != 0) {
+        SetLastError(ErrorFileNotFound);
+        return -1;
+    }
+    if (!lock_.Acquire(path)) {
+        SetLastError(ErrorAccessDenied);
+        return -1;
+    }
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(SystemErrorForOpen(errno));
+        lock_.Release();
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        lock_.Release();
+        SetLastError(ErrorAccessDenied);
+        return -1;
+    }
+    ::ioctl(fd, TIOCEXCL); // keeps other programs that take no lock from opening it too
+    fd_ = fd;
+    if (!PrepareDevice()) {
+        ::close(fd);
+        fd_ = NoHandle;
+        lock_.Release();
+        SetLastError(ErrorFileNotFound); // not a serial device
+        return -1;
+    }
+    return fd;
+}
+
+int TFxWin32Dispatcher::CloseCom()
+{
+    if (fd_ == NoHandle)
+        return 0;
+    // Drop what the device still holds: closing a tty otherwise waits for its output to drain.
+    ::ioctl(fd_, TCFLSH, TCIOFLUSH);
+    ::ioctl(fd_, TIOCNXCL);
+    int r = ::close(fd_);
+    fd_ = NoHandle;
+    lock_.Release();
+    return r == 0 ? 0 : -1;
+}
+
+int TFxWin32Dispatcher::EscapeComFunction(int function)
+{
+    if (fd_ == NoHandle)
+        return 0;
+    int bits = 0;
+    switch (function) {
+    case EscSetDtr: bits = TIOCM_DTR; ::ioctl(fd_, TIOCMBIS, &bits); break;
+    case EscClrDtr: bits = TIOCM_DTR; ::ioctl(fd_, TIOCMBIC, &bits); break;
+    case EscSetRts: bits = TIOCM_RTS; ::ioctl(fd_, TIOCMBIS, &bits); break;
+    case EscClrRts: bits = TIOCM_RTS; ::ioctl(fd_, TIOCMBIC, &bits); break;
+    case EscSetBreak: ::ioctl(fd_, TIOCSBRK); break;
+    case EscClrBreak: ::ioctl(fd_, TIOCCBRK); break;
+    default: break;
+    }
+    return 0;
+}
+
+int TFxWin32Dispatcher::FlushCom(int which)
+{
+    if (fd_ == NoHandle)
+        return 0;
+    if (which == 1)
+        return ::ioctl(fd_, TCFLSH, TCIFLUSH) == 0 ? 0 : -platform::ErrnoToIoError(errno);
+    if (outThreadAlive_ && outputFlush_) {
+        // The output thread acknowledges from its idle wait or by abandoning a pending write. It may
+        // have ended or hang in a stalled device: the wait is bounded.
+        outputFlush_->Set();
+        threadSignal_->Wait(1000);
+    }
+    {
+        std::lock_guard<std::recursive_mutex> g(outputLock_);
+        outFull_ = false;
+        outRead_ = outWrite_ = 0;
+        ++flushGeneration_;
+    }
+    return ::ioctl(fd_, TCFLSH, TCOFLUSH) == 0 ? 0 : -platform::ErrnoToIoError(errno);
+}
+
+uint32_t TFxWin32Dispatcher::GetComError(TComStatus& status)
+{
+    uint32_t bits = pendingErrors_.exchange(0);
+    int inQueue = 0;
+    if (fd_ != NoHandle && ::ioctl(fd_, FIONREAD, &inQueue) != 0)
+        inQueue = 0;
+    status.inQue = uint32_t(inQueue > 0 ? inQueue : 0);
+    std::lock_guard<std::recursive_mutex> g(outputLock_);
+    status.outQue = outBuf_.empty() ? 0 : OutputWaiting();
+    return bits;
+}
+
+int TFxWin32Dispatcher::GetComState(TComState& state)
+{
+    state = shadow_;
+    struct termios2 t;
+    if (fd_ == NoHandle || ::ioctl(fd_, TCGETS2, &t) != 0)
+        return -1;
+    state.baud = t.c_ospeed;
+    switch (t.c_cflag & CSIZE) {
+    case CS5: state.byteSize = 5; break;
+    case CS6: state.byteSize = 6; break;
+    case CS7: state.byteSize = 7; break;
+    default: state.byteSize = 8; break;
+    }
+    if (!(t.c_cflag & PARENB))
+        state.parity = ParityNone;
+    else if (t.c_cflag & CMSPAR)
+        state.parity = (t.c_cflag & PARODD) ? ParityMark : ParitySpace;
+    else
+        state.parity = (t.c_cflag & PARODD) ? ParityOdd : ParityEven;
+    if (!(t.c_cflag & CSTOPB))
+        state.stopBits = StopBitsOne;
+    else
+        state.stopBits = state.byteSize == 5 ? StopBitsOneAndHalf : StopBitsTwo;
+    if (framingShadowed_) {
+        state.byteSize = shadow_.byteSize;
+        state.parity = shadow_.parity;
+        state.stopBits = shadow_.stopBits;
+    }
+    state.outX = t.c_iflag & IXON;
+    state.inX = t.c_iflag & IXOFF;
+    state.xonChar = t.c_cc[VSTART];
+    state.xoffChar = t.c_cc[VSTOP];
+    // Linux has one switch for RTS handshake and CTS output flow.
+    bool rtscts = t.c_cflag & CRTSCTS;
+    bool shadowRtscts = shadow_.outxCtsFlow || shadow_.rtsControl == RtsHandshake;
+    if (rtscts && !shadowRtscts) {
+        state.outxCtsFlow = true;
+        state.rtsControl = RtsHandshake;
+    } else if (!rtscts && shadowRtscts) {
+        state.outxCtsFlow = false;
+        if (state.rtsControl == RtsHandshake)
+            state.rtsControl = RtsEnable;
+    }
+    return 0;
+}
+
+int TFxWin32Dispatcher::SetComState(const TComState& state)
+{
+    struct termios2 t;
+    if (fd_ == NoHandle || ::ioctl(fd_, TCGETS2, &t) != 0)
+        return -platform::ErrnoToIoError(fd_ == NoHandle ? EBADF : errno);
+    if (state.byteSize < 5 || state.byteSize > 8 || state.parity > ParitySpace || state.stopBits > StopBitsTwo ||
+        state.baud == 0)
+        return -platform::ErrnoToIoError(EINVAL);
+    t.c_cflag &= ~tcflag_t(CBAUD | CBAUD << IBSHIFT | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | CLOCAL | CREAD | ByteSizeFlag(state.byteSize);
+    t.c_ispeed = t.c_ospeed = state.baud;
+    if (state.stopBits != StopBitsOne)
+        t.c_cflag |= CSTOPB;
+    switch (state.parity) {
+    case ParityOdd: t.c_cflag |= PARENB | PARODD; break;
+    case ParityEven: t.c_cflag |= PARENB; break;
+    case ParityMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case ParitySpace: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (state.outxCtsFlow || state.rtsControl == RtsHandshake)
+        t.c_cflag |= CRTSCTS;
+    t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK);
+    if (state.outX)
+        t.c_iflag |= IXON;
+    if (state.inX)
+        t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = state.xonChar;
+    t.c_cc[VSTOP] = state.xoffChar;
+    if (::ioctl(fd_, TCSETS2, &t) != 0)
+        return -platform::ErrnoToIoError(errno);
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told: it reads back as set.
+    struct termios2 back;
+    const tcflag_t framing = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
+    if (::ioctl(fd_, TCGETS2, &back) == 0 && (back.c_cflag & framing) != (t.c_cflag & framing))
+        framingShadowed_ = true;
+    shadow_ = state;
+    if (state.rtsControl == RtsToggle) {
+        struct serial_rs485 rs {};
+        rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        ::ioctl(fd_, TIOCSRS485, &rs); // devices without RS-485 support keep plain RTS
+    }
+    return 0;
+}
+
+int TFxWin32Dispatcher::ReadCom(uint8_t* dest, uint32_t count)
+{
+    if (fd_ == NoHandle)
+        return -1;
+    return TransferResult(::read(fd_, dest, count));
+}
+
+int TFxWin32Dispatcher::TransferResult(long n)
+{
+    if (n >= 0)
+        return int(n);
+    if (errno == EAGAIN || errno == EINTR)
+        return 0;
+    if (errno == EIO)
+        hungUp_ = true; // the far end of a pseudo-terminal closed, or the device went away
+    return -1;
+}
+
+bool TFxWin32Dispatcher::SetupCom(uint32_t, uint32_t)
+{
+    return true; // the kernel's queues have fixed sizes; the output buffer is ours
+}
+
+uint8_t TFxWin32Dispatcher::GetModemLines()
+{
+    int lines = 0;
+    if (modemIoctls_ && fd_ != NoHandle && ::ioctl(fd_, TIOCMGET, &lines) == 0) {
+        return uint8_t((lines & TIOCM_CTS ? MsCts : 0) | (lines & TIOCM_DSR ? MsDsr : 0) |
+                       (lines & TIOCM_RI ? MsRing : 0) | (lines & TIOCM_CD ? MsDcd : 0));
+    }
+    return uint8_t(MsCts | MsDsr | (emulatedCarrier_ && !hungUp_ ? MsDcd : 0));
+}
+
+void TFxWin32Dispatcher::SampleLines(uint32_t& mask)
+{
+    uint8_t lines = GetModemLines();
+    uint8_t changed = lines ^ lastLines_;
+    if (changed & MsCts) mask |= EvCts;
+    if (changed & MsDsr) mask |= EvDsr;
+    if (changed & MsDcd) mask |= EvRlsd;
+    if (changed & MsRing) mask |= (lines & MsRing) ? EvRing : EvRingTrailingEdge;
+    lastLines_ = lines;
+    if (!countIoctls_)
+        return;
+    struct serial_icounter_struct ic {};
+    if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
+        return;
+    uint32_t errors = 0;
+    if (ic.buf_overrun != lastCounts_.bufOverrun) errors |= CeRxOver;
+    if (ic.overrun != lastCounts_.overrun) errors |= CeOverrun;
+    if (ic.parity != lastCounts_.parity) errors |= CeRxParity;
+    if (ic.frame != lastCounts_.frame) errors |= CeFrame;
+    if (ic.brk != lastCounts_.brk) errors |= CeBreak;
+    lastCounts_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+    if (errors) {
+        pendingErrors_.fetch_or(errors);
+        mask |= (errors & CeBreak) ? EvBreak : 0;
+        mask |= (errors & ~CeBreak) ? EvErr : 0;
+    }
+}
+
+bool TFxWin32Dispatcher::WaitComEvent(uint32_t& mask)
+{
+    mask = 0;
+    bool sampling = modemIoctls_ || countIoctls_;
+    // Received bytes are an event only while the ring can take them; a full ring is read by the
+    // dispatch thread's poll. A hung-up device is never polled again: it would report for ever.
+    bool watchInput = !hungUp_ && !ringFull_;
+    // (A hang-up is reported whatever the events asked for, so a hung-up device leaves the set.)
+    struct pollfd fds[2] = {{hungUp_ ? -1 : fd_, short(watchInput ? POLLIN : 0), 0}, {wakeCom_->Fd(), POLLIN, 0}};
+    int timeout = sampling ? 20 : (watchInput || hungUp_ ? -1 : 50);
+    int n = ::poll(fds, 2, timeout);
+    if (n < 0 && errno != EINTR)
+        ::usleep(10000);
+    if (fds[1].revents & POLLIN)
+        return false;
+    if (!hungUp_ && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        hungUp_ = true;
+        mask |= EvRlsd;
+    }
+    if (fds[0].revents & POLLIN)
+        mask |= EvRxChar;
+    if (sampling || hungUp_)
+        SampleLines(mask);
+    return mask != 0;
+}
+
+int TFxWin32Dispatcher::WriteDevice(const uint8_t* data, uint32_t count)
+{
+    if (fd_ == NoHandle || hungUp_)
+        return -1;
+    return TransferResult(::write(fd_, data, count));
+}
+
+bool TFxWin32Dispatcher::WaitWritable()
+{
+    struct pollfd fds[2] = {{fd_, POLLOUT, 0}, {outputFlush_->Fd(), POLLIN, 0}};
+    for (;;) {
+        int n = ::poll(fds, 2, -1);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return true; // the write that follows reports the failure
+        }
+        if (fds[1].revents & POLLIN) {
+            outputFlush_->Consume();
+            return false;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            hungUp_ = true;
+        return true;
+    }
+}
+
+// ---------------------------------------------------------------- TAPI
+
+TFxTAPI32Dispatcher::TFxTAPI32Dispatcher(void* owner, int commHandle) : TFxWin32Dispatcher(owner)
+{
+    fd_ = commHandle;
+}
+
+int TFxTAPI32Dispatcher::OpenCom(const std::string&, uint32_t, uint32_t)
+{
+    if (fd_ == NoHandle) {
+        SetLastError(2007);
+        return -2007;
+    }
+    if (!PrepareDevice()) {
+        SetLastError(ErrorFileNotFound);
+        return -1;
+    }
+    return fd_;
+}
+
+} // namespace zn::comms

@@ -1,0 +1,95 @@
+// The port drivers: TFxWin32Dispatcher drives a serial device (any tty) through termios in raw mode;
+// TFxTAPI32Dispatcher is the same driver over a descriptor that the TAPI line device hands over.
+//
+// What the device cannot tell or do on Linux is kept in a shadow copy of the line settings (DTR
+// handshake, DSR sensitivity, XonLim, XoffLim, RTS toggle), so that read-modify-write of the settings
+// stays consistent. Modem lines and line-error counters have no pollable source: the comm-event
+// thread samples them. On a pseudo-terminal, where those calls fail, CTS and DSR read on and carrier
+// follows the port's carrier setting until the far end hangs up.
+//
+// Exclusive use: a UUCP lock file (/var/lock/LCK..name; stale ones of dead processes are removed)
+// and flock() on the device, so that other programs and a second open see the port as busy.
+#pragma once
+
+#include "comms/dispatcher.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace zn::comms {
+
+// "No descriptor": 0 is a valid one.
+constexpr int NoHandle = -1;
+
+// Windows-style system errors the driver reports through the dispatcher's last error.
+constexpr int ErrorFileNotFound = 2;
+constexpr int ErrorAccessDenied = 5; // the port is held by another program or open here already
+
+class UucpLock {
+public:
+    UucpLock() = default;
+    ~UucpLock() { Release(); }
+    UucpLock(const UucpLock&) = delete;
+    UucpLock& operator=(const UucpLock&) = delete;
+    // Takes the lock for a device path; false when a live process holds it. A lock folder that cannot
+    // be written is not an error (flock still guards the device).
+    bool Acquire(const std::string& devicePath);
+    void Release();
+    const std::string& Path() const { return path_; }
+
+    static std::string LockPathFor(const std::string& devicePath);
+    static void SetLockFolderForTest(const std::string& folder);
+
+private:
+    std::string path_;
+};
+
+class TFxWin32Dispatcher : public TFxBaseDispatcher {
+public:
+    explicit TFxWin32Dispatcher(void* owner);
+    ~TFxWin32Dispatcher() override;
+
+    int EscapeComFunction(int function) override;
+    int FlushCom(int which) override;
+    uint32_t GetComError(TComStatus& status) override;
+    int GetComState(TComState& state) override;
+    int ReadCom(uint8_t* dest, uint32_t count) override;
+    int SetComState(const TComState& state) override;
+    bool WaitComEvent(uint32_t& mask) override;
+    bool SetupCom(uint32_t inSize, uint32_t outSize) override;
+    uint8_t GetModemLines() override;
+    int OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize) override;
+    int CloseCom() override;
+    int WriteDevice(const uint8_t* data, uint32_t count) override;
+    bool WaitWritable() override;
+
+    int Descriptor() const { return fd_; }
+    bool HungUp() const { return hungUp_.load(); }
+
+protected:
+    // Puts an open descriptor into raw mode and learns what it supports. False when it is no tty.
+    bool PrepareDevice();
+    void SampleLines(uint32_t& mask);
+    // A read or write result: bytes moved, 0 when the device would block, -1 when it failed.
+    int TransferResult(long n);
+
+    TComState shadow_;
+    bool modemIoctls_ = false;
+    bool countIoctls_ = false;
+    bool framingShadowed_ = false; // the device does not keep data bits, parity and stop bits
+    uint8_t lastLines_ = 0;
+    struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } lastCounts_;
+    std::atomic<uint32_t> pendingErrors_{0};
+    std::atomic<bool> hungUp_{false};
+    UucpLock lock_;
+};
+
+class TFxTAPI32Dispatcher : public TFxWin32Dispatcher {
+public:
+    // The descriptor is owned from here on and closed with the port.
+    TFxTAPI32Dispatcher(void* owner, int commHandle);
+    int OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize) override;
+};
+
+} // namespace zn::comms
