@@ -303,6 +303,11 @@ Err CdxFile::ReadTagHeader(uint32_t offset, CdxTag& tag) {
   tag.descending = Le16(h + 502) != 0;
   unsigned forPos = Le16(h + 504), forLen = Le16(h + 506), keyPos = Le16(h + 508), keyLen = Le16(h + 510);
   if (tag.keyLength < 1 || tag.keyLength > kMaxKeyLength) return Err::CorruptIndex;
+  // Keys under a named collation or with a null marker are not the plain bytes this engine
+  // writes; such a file is left alone rather than damaged.
+  for (int i = 494; i < 502; ++i)
+    if (h[i] != 0) return Err::CorruptIndex;
+  if (offset != 0 && (tag.options & 0x02)) return Err::CorruptIndex;
   if (tag.root % kCdxPage != 0 || tag.root + uint64_t(kCdxPage) > size_) return Err::CorruptIndex;
   if (keyPos + keyLen > 512 || forPos + forLen > 512) return Err::CorruptIndex;
   const char* pool = reinterpret_cast<const char*>(h + 512);

@@ -350,7 +350,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, XbaseDamagedIndex,
                          ::testing::Values(Damage{"Truncated", -1, ""},
                                            Damage{"RootPastTheEnd", 0, std::string("\x00\xF0\xFF\x00", 4)},
                                            Damage{"WriteInProgressMark", 480, std::string("\x01", 1)},
-                                           Damage{"BadKeyLength", 12, std::string("\x00\x00", 2)}),
+                                           Damage{"BadKeyLength", 12, std::string("\x00\x00", 2)},
+                                           Damage{"CollatedTag", 0x600 + 494, "GENERAL"},
+                                           Damage{"NullableTag", 0x600 + 14, "\x62"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(XbaseEngine, ExclusiveOpenExcludesEveryOtherOpen) {
