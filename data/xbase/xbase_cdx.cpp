@@ -456,8 +456,10 @@ Err CdxFile::SetSiblingLink(uint32_t offset, bool leftLink, uint32_t value) {
   return WritePage(offset, page);
 }
 
+// Offsets in the file are 32 bits wide; kCdxNone when the file would outgrow them.
 uint32_t CdxFile::Allocate(uint32_t bytes) {
   uint64_t at = (size_ + kCdxPage - 1) / kCdxPage * kCdxPage;
+  if (at + bytes >= kCdxNone - kCdxPage) return kCdxNone;
   size_ = at + bytes;
   return static_cast<uint32_t>(at);
 }
@@ -538,8 +540,9 @@ Err CdxFile::Store(CdxTag& tag, TreePath& path, int level, Node& node) {
         right.children.assign(node.children.begin() + m, node.children.end());
       }
       // Check both halves fit before anything is written.
-      uint32_t probe = size_;
+      uint64_t probe = size_;
       uint32_t rightOffset = Allocate();
+      if (rightOffset == kCdxNone) return Err::FileWrite;
       left.left = node.left;
       left.right = rightOffset;
       right.left = offset;
@@ -561,6 +564,7 @@ Err CdxFile::Store(CdxTag& tag, TreePath& path, int level, Node& node) {
         root.recnos = {left.recnos.back(), right.recnos.back()};
         root.children = {offset, rightOffset};
         uint32_t rootOffset = Allocate();
+        if (rootOffset == kCdxNone) return Err::FileWrite;
         if (Err w = WriteNode(rootOffset, kl, tag.fill, root); w != Err::Ok) return w;
         tag.root = rootOffset;
         return WriteTagHeader(tag);
@@ -762,6 +766,7 @@ Err CdxFile::AddTag(CdxTag tag, KeySorter& keys, const Progress& progress) {
   // A tag built again keeps its header, and with it its place in the order of tags.
   int existing = FindTag(tag.name);
   tag.header = existing >= 0 ? tags_[existing].header : Allocate(1024);
+  if (tag.header == kCdxNone) return Err::FileWrite;
   uint32_t maxRecno = keys.MaxRecno();
   uint64_t n = keys.Count();
 
@@ -769,6 +774,7 @@ Err CdxFile::AddTag(CdxTag tag, KeySorter& keys, const Progress& progress) {
   std::vector<uint8_t> block;
   uint32_t blockStart = static_cast<uint32_t>(size_);
   auto emit = [&](const uint8_t* page) -> Err {
+    if (size_ + 2 * kCdxPage >= kCdxNone) return Err::FileWrite;
     if (block.empty()) blockStart = Allocate(0);
     block.insert(block.end(), page, page + kCdxPage);
     size_ += kCdxPage;
