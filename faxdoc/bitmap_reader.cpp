@@ -1,0 +1,206 @@
+#include "faxdoc/converter.h"
+
+#include "faxdoc/fax_errors.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zn::faxdoc {
+namespace {
+
+constexpr int kMaxBitmapSide = 65535;
+
+uint32_t Le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
+
+// The ordered-dither threshold for pixel (x mod 32, y mod 32): 0..31.
+int DitherThreshold(int a, int b) {
+  int t = 0;
+  for (int i = 0; i < 4; ++i) {
+    t = 2 * t | 2 * ((a ^ b) & 1) | (b & 1);
+    a >>= 1;
+    b >>= 1;
+  }
+  return t;
+}
+
+struct TDitherTable {
+  int t[32][32];
+  TDitherTable() {
+    for (int a = 0; a < 32; ++a)
+      for (int b = 0; b < 32; ++b)
+        t[a][b] = DitherThreshold(a, b);
+  }
+};
+
+// A channel of a bit-field pixel scaled to 0..255.
+uint32_t Channel(uint32_t pixel, uint32_t mask) {
+  if (mask == 0)
+    return 0;
+  const int shift = __builtin_ctz(mask);
+  const uint32_t max = mask >> shift;
+  return ((pixel & mask) >> shift) * 255 / max;
+}
+
+} // namespace
+
+int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
+  if (size < 26 || d[0] != 'B' || d[1] != 'M')
+    return kErrBadGraphicsFormat;
+  const uint32_t dataOffset = Le32(d + 10);
+  const uint32_t headerSize = Le32(d + 14);
+  if (headerSize < 12 || 14 + static_cast<size_t>(headerSize) > size)
+    return kErrBadGraphicsFormat;
+  int64_t width, height;
+  uint32_t bpp, compression = 0, colours = 0;
+  size_t paletteEntry = 4;
+  if (headerSize == 12) {
+    width = Le16(d + 18);
+    height = static_cast<int16_t>(Le16(d + 20));
+    bpp = Le16(d + 24);
+    paletteEntry = 3;
+  } else {
+    if (headerSize < 40)
+      return kErrBadGraphicsFormat;
+    width = static_cast<int32_t>(Le32(d + 18));
+    height = static_cast<int32_t>(Le32(d + 22));
+    bpp = Le16(d + 28);
+    compression = Le32(d + 30);
+    colours = Le32(d + 46);
+  }
+  const bool topDown = height < 0;
+  height = height < 0 ? -height : height;
+  if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+    return kErrBadGraphicsFormat;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+    return kErrBadGraphicsFormat;
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (bpp == 32)
+    masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+  if (compression == 3 && (bpp == 16 || bpp == 32)) {
+    const size_t at = headerSize >= 52 ? 14 + 40 : 14 + headerSize;
+    if (at + 12 > size)
+      return kErrBadGraphicsFormat;
+    for (int i = 0; i < 3; ++i)
+      masks[i] = Le32(d + at + 4 * i);
+  } else if (compression != 0) {
+    return kErrBadGraphicsFormat; // run-length coded bitmaps are not read
+  }
+  // The palette follows the header (and the bit fields of a 40-byte header).
+  std::vector<uint32_t> palette;
+  if (bpp <= 8) {
+    const size_t entries = colours && colours <= (1u << bpp) ? colours : (1u << bpp);
+    const size_t at = 14 + headerSize + (compression == 3 && headerSize == 40 ? 12 : 0);
+    if (at + entries * paletteEntry > size)
+      return kErrBadGraphicsFormat;
+    for (size_t i = 0; i < entries; ++i) {
+      const uint8_t* p = d + at + i * paletteEntry;
+      palette.push_back(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16));
+    }
+  }
+  const size_t stride = ((static_cast<size_t>(width) * bpp + 31) / 32) * 4;
+  if (dataOffset > size || stride * static_cast<size_t>(height) > size - dataOffset)
+    return kErrBadGraphicsFormat;
+  const auto srcRow = [&](int64_t y) {
+    return d + dataOffset + stride * static_cast<size_t>(topDown ? y : height - 1 - y);
+  };
+  const auto brightness = [](uint32_t bgr) { return (bgr & 0xFF) + (bgr >> 8 & 0xFF) + (bgr >> 16 & 0xFF); };
+
+  out = TSourceBitmap();
+  out.width = static_cast<int>(width);
+  out.height = static_cast<int>(height);
+  if (bpp == 1) {
+    // Monochrome: rows are kept as bits, 1 = white, whatever order the palette gives the colours.
+    const bool flip = palette.size() >= 2 && brightness(palette[0]) > brightness(palette[1]);
+    out.bitsPerPixel = 1;
+    out.stride = static_cast<int>((width + 7) / 8);
+    out.bits.resize(static_cast<size_t>(out.stride) * static_cast<size_t>(height));
+    for (int64_t y = 0; y < height; ++y) {
+      const uint8_t* s = srcRow(y);
+      uint8_t* o = out.bits.data() + static_cast<size_t>(y) * static_cast<size_t>(out.stride);
+      for (int i = 0; i < out.stride; ++i)
+        o[i] = flip ? static_cast<uint8_t>(~s[i]) : s[i];
+    }
+    return kOk;
+  }
+  out.bitsPerPixel = 32;
+  out.stride = static_cast<int>(width * 4);
+  out.bits.resize(static_cast<size_t>(out.stride) * static_cast<size_t>(height));
+  for (int64_t y = 0; y < height; ++y) {
+    const uint8_t* s = srcRow(y);
+    uint8_t* o = out.bits.data() + static_cast<size_t>(y) * static_cast<size_t>(out.stride);
+    for (int64_t x = 0; x < width; ++x) {
+      uint32_t bgr = 0;
+      if (bpp == 4 || bpp == 8) {
+        const uint32_t index = bpp == 8 ? s[x] : (s[x / 2] >> (x % 2 ? 0 : 4)) & 0x0F;
+        bgr = index < palette.size() ? palette[index] : 0;
+      } else if (bpp == 24) {
+        bgr = static_cast<uint32_t>(s[3 * x] | s[3 * x + 1] << 8 | s[3 * x + 2] << 16);
+      } else {
+        const uint32_t px = bpp == 16 ? Le16(s + 2 * x) : Le32(s + 4 * x);
+        bgr = Channel(px, masks[2]) | Channel(px, masks[1]) << 8 | Channel(px, masks[0]) << 16;
+      }
+      std::memcpy(o + 4 * x, &bgr, 4);
+    }
+  }
+  return kOk;
+}
+
+int LoadBmpFile(const std::string& name, TSourceBitmap& out) {
+  std::vector<uint8_t> data;
+  if (int rc = ReadWholeFile(name, data); rc < 0)
+    return rc;
+  return DecodeBmp(data.data(), data.size(), out);
+}
+
+int TBitmapReader::Open(ConverterState& state, const std::string& name) {
+  if (fromFile_) {
+    if (int rc = LoadBmpFile(name, bitmap_); rc < 0)
+      return rc;
+  } else {
+    if (!given_ || given_->width <= 0 || given_->height <= 0 ||
+        (given_->bitsPerPixel != 1 && given_->bitsPerPixel != 32) ||
+        given_->stride < (given_->bitsPerPixel == 1 ? (given_->width + 7) / 8 : given_->width * 4) ||
+        given_->bits.size() < static_cast<size_t>(given_->stride) * static_cast<size_t>(given_->height))
+      return kErrBadArgument;
+    bitmap_ = *given_;
+  }
+  row_ = 0;
+  state.DecideImageLayout(bitmap_.width, true);
+  state.bytesRead = 0;
+  state.bytesTotal = static_cast<int64_t>(bitmap_.height);
+  return kOk;
+}
+
+int TBitmapReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages, bool& endOfPage) {
+  static const TDitherTable dither;
+  morePages = false;
+  endOfPage = row_ >= bitmap_.height;
+  if (endOfPage)
+    return kOk;
+  const int w = std::min(bitmap_.width, kRasterBufferSize * 8);
+  const int rowBytes = (w + 7) / 8;
+  bytes = rowBytes;
+  const uint8_t* src = bitmap_.bits.data() + static_cast<size_t>(row_) * static_cast<size_t>(bitmap_.stride);
+  if (bitmap_.bitsPerPixel == 1) {
+    for (int i = 0; i < rowBytes; ++i)
+      raster[i] = static_cast<uint8_t>(~src[i]); // screen bitmaps keep 1 = white
+    if (w % 8)
+      raster[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (w % 8));
+  } else {
+    const int(*t)[32] = dither.t;
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = src + 4 * x;
+      if (p[0] + p[1] + p[2] < 10 * t[x & 31][row_ & 31])
+        raster[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+  }
+  state.ShiftRow(raster, rowBytes);
+  ++row_;
+  state.bytesRead = row_;
+  return kOk;
+}
+
+void TBitmapReader::Close(ConverterState&) { bitmap_ = TSourceBitmap(); }
+
+} // namespace zn::faxdoc

@@ -1,0 +1,213 @@
+#include "faxdoc/file_io.h"
+
+#include "faxdoc/fax_errors.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zn::faxdoc {
+
+int IoErrorCode(int err) {
+  switch (err) {
+  case ENOENT: return -2;
+  case ENOTDIR: return -3;
+  case EMFILE:
+  case ENFILE: return -4;
+  case EACCES:
+  case EPERM:
+  case EEXIST:
+  case EISDIR: return -5;
+  case EBADF: return -6;
+  case ENOMEM: return -8;
+  case ENOSPC:
+  case EDQUOT: return -101;
+  case EROFS: return -150;
+  default: return -162;
+  }
+}
+
+TInFile::~TInFile() { Close(); }
+
+int TInFile::Open(const std::string& name) {
+  Close();
+  if (name.empty())
+    return kErrFileNotFound;
+  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0)
+    return IoErrorCode(errno);
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    Close();
+    return IoErrorCode(EISDIR);
+  }
+  pos_ = 0;
+  return kOk;
+}
+
+void TInFile::Close() {
+  if (fd_ >= 0)
+    ::close(fd_);
+  fd_ = -1;
+}
+
+long TInFile::Read(void* buffer, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::read(fd_, static_cast<uint8_t*>(buffer) + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR)
+        continue;
+      return IoErrorCode(errno);
+    }
+    if (r == 0)
+      break;
+    done += static_cast<size_t>(r);
+  }
+  pos_ += static_cast<int64_t>(done);
+  return static_cast<long>(done);
+}
+
+int TInFile::Seek(int64_t pos) {
+  if (pos < 0 || ::lseek(fd_, pos, SEEK_SET) < 0)
+    return IoErrorCode(pos < 0 ? EINVAL : errno);
+  pos_ = pos;
+  return kOk;
+}
+
+int64_t TInFile::Size() const {
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data) {
+  TInFile f;
+  if (int rc = f.Open(name); rc < 0)
+    return rc;
+  data.resize(static_cast<size_t>(f.Size()));
+  const long n = f.Read(data.data(), data.size());
+  if (n < 0)
+    return static_cast<int>(n);
+  data.resize(static_cast<size_t>(n));
+  return kOk;
+}
+
+TBufferedWriter::~TBufferedWriter() {
+  if (fd_ >= 0)
+    Discard();
+}
+
+int TBufferedWriter::Create(const std::string& name) {
+  if (name.empty())
+    return kErrFileNotFound;
+  // The data goes to a new file beside the target, which replaces the target only when complete:
+  // a failed write never leaves a partial file nor destroys an older file of that name.
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; fd_ < 0; ++attempt) {
+    tempName_ = name + ".~" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    fd_ = ::open(tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0 && (errno != EEXIST || attempt > 100))
+      return IoErrorCode(errno);
+  }
+  name_ = name;
+  buffer_.assign(kBufferSize, 0);
+  used_ = 0;
+  filePos_ = 0;
+  return kOk;
+}
+
+int TBufferedWriter::Fail(int code) {
+  Discard();
+  return code;
+}
+
+static int WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR)
+        continue;
+      return IoErrorCode(errno);
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return kOk;
+}
+
+int TBufferedWriter::Flush() {
+  if (used_ == 0)
+    return kOk;
+  if (int rc = WriteAll(fd_, buffer_.data(), used_); rc < 0)
+    return Fail(rc);
+  filePos_ += static_cast<int64_t>(used_);
+  used_ = 0;
+  return kOk;
+}
+
+int TBufferedWriter::Write(const void* data, size_t n) {
+  if (fd_ < 0)
+    return IoErrorCode(EBADF);
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  if (used_ + n < kBufferSize) {
+    std::memcpy(buffer_.data() + used_, p, n);
+    used_ += n;
+    return kOk;
+  }
+  const size_t fill = kBufferSize - used_;
+  std::memcpy(buffer_.data() + used_, p, fill);
+  used_ = kBufferSize;
+  if (int rc = Flush(); rc < 0)
+    return rc;
+  p += fill;
+  n -= fill;
+  const size_t direct = n - n % kBufferSize;
+  if (direct > 0) {
+    if (int rc = WriteAll(fd_, p, direct); rc < 0)
+      return Fail(rc);
+    filePos_ += static_cast<int64_t>(direct);
+  }
+  std::memcpy(buffer_.data(), p + direct, n - direct);
+  used_ = n - direct;
+  return kOk;
+}
+
+int TBufferedWriter::Seek(int64_t pos) {
+  if (fd_ < 0)
+    return IoErrorCode(EBADF);
+  if (int rc = Flush(); rc < 0)
+    return rc;
+  if (::lseek(fd_, pos, SEEK_SET) < 0)
+    return Fail(IoErrorCode(errno));
+  filePos_ = pos;
+  return kOk;
+}
+
+int TBufferedWriter::Close() {
+  if (fd_ < 0)
+    return IoErrorCode(EBADF);
+  if (int rc = Flush(); rc < 0)
+    return rc;
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  if (!closed || ::rename(tempName_.c_str(), name_.c_str()) != 0) {
+    const int rc = IoErrorCode(errno);
+    ::unlink(tempName_.c_str());
+    return rc;
+  }
+  return kOk;
+}
+
+void TBufferedWriter::Discard() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(tempName_.c_str());
+  }
+  used_ = 0;
+}
+
+} // namespace zn::faxdoc

@@ -1,0 +1,66 @@
+// Files for the document engines: a read-only input file and the converter's buffered writer.
+// Failures are the negated I/O codes of the system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zn::faxdoc {
+
+class TInFile {
+ public:
+  TInFile() = default;
+  ~TInFile();
+  TInFile(const TInFile&) = delete;
+  TInFile& operator=(const TInFile&) = delete;
+
+  int Open(const std::string& name); // -2 for an empty name
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  // Reads up to `n` bytes; returns the count (short only at the end of the file) or a negative code.
+  long Read(void* buffer, size_t n);
+  int Seek(int64_t pos);
+  int64_t Size() const;
+  int64_t Position() const { return pos_; }
+
+ private:
+  int fd_ = -1;
+  int64_t pos_ = 0;
+};
+
+// Reads a whole file into `data`; a negative code on failure.
+int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data);
+
+// A 4096-byte buffer in front of a file written anew. The file appears under its name only when
+// Close succeeds; on a write error, a failed close, Discard or destruction nothing is left.
+class TBufferedWriter {
+ public:
+  static constexpr size_t kBufferSize = 4096;
+  TBufferedWriter() = default;
+  ~TBufferedWriter(); // an open writer that was never closed is discarded
+  TBufferedWriter(const TBufferedWriter&) = delete;
+  TBufferedWriter& operator=(const TBufferedWriter&) = delete;
+
+  int Create(const std::string& name);
+  int Write(const void* data, size_t n);
+  int Seek(int64_t pos);
+  int64_t Position() const { return filePos_ + static_cast<int64_t>(used_); }
+  int Close();   // flushes and closes; on failure the file is deleted
+  void Discard(); // closes and deletes the file
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int Flush();
+  int Fail(int code);
+
+  int fd_ = -1;
+  std::string name_;
+  std::string tempName_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  int64_t filePos_ = 0;
+};
+
+} // namespace zn::faxdoc

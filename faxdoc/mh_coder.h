@@ -1,0 +1,60 @@
+// Coding raster rows into T.4 one-dimensional (MH) code and back, bits packed LSB first.
+// Raster rows: bit 7 of byte 0 is the leftmost pixel, 1 = black.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace zn::faxdoc {
+
+constexpr int kNormalLineWidth = 1728;
+constexpr int kWideLineWidth = 2048;
+constexpr int kCodedRowBufferSize = 4096;
+constexpr int kEndOfPageBytes = 12;
+// The 16-bit EOL, white make-up 1728 and white terminating 0: the top-margin row of 1728-pixel pages.
+extern const uint8_t kBlankRow1728[6];
+
+// Codes one row behind a 16-bit EOL into `out` (kCodedRowBufferSize bytes) and returns the byte count:
+// the index of the byte holding the last code bit plus 2, so the row ends with one whole zero byte.
+// The coded row is exactly `lineWidth` pixels: `leftMargin` white pixels, then the raster's pixels
+// (each twice when `doubleWidth`), cut or filled with white at the row width.
+int CodeRasterRow(const uint8_t* raster, int rasterBytes, int lineWidth, int leftMargin,
+                  bool doubleWidth, uint8_t* out);
+
+// The end-of-page block: a 16-bit EOL, six 12-bit EOLs and a zero byte. Returns kEndOfPageBytes.
+int MakeEndOfPage(uint8_t* out);
+
+// An all-white row of `lineWidth` pixels as the coder writes it; returns the byte count.
+int CodeBlankRow(int lineWidth, uint8_t* out);
+
+// Decodes an MH bit stream into rows. Rows are delivered at the EOL that ends them, and only when
+// they are exactly 1728 or 2048 pixels wide (216 or 256 bytes); runs before the first EOL are ignored.
+class TMhDecoder {
+ public:
+  static constexpr int kMaxRowPixels = 4096;
+  static constexpr int kRowBufferBytes = 528;
+  // Gets each row (1 = black, MSB leftmost) and its byte count; returns false to stop.
+  using TRowSink = std::function<bool(const uint8_t* row, int bytes)>;
+
+  TMhDecoder();
+  // Decodes a page's whole bit stream. Returns true when the page ended inside it: at the third EOL
+  // in a row without a run between them, or when the sink asked to stop.
+  bool Decode(const uint8_t* data, size_t size, const TRowSink& sink);
+  int BadCodes() const { return badCodes_; }
+  bool Ended() const { return ended_; }
+
+ private:
+  bool EndRow(const TRowSink& sink);
+
+  uint8_t row_[kRowBufferBytes];
+  int rowPixels_ = 0;
+  int colour_ = 0;
+  int eolCount_ = 0;
+  bool beforeFirstEol_ = true;
+  bool error_ = false;
+  bool ended_ = false;
+  int badCodes_ = 0;
+};
+
+} // namespace zn::faxdoc

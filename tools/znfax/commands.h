@@ -1,0 +1,31 @@
+// znfax's subcommands. Each takes its own arguments (after the subcommand's name) and returns the
+// process exit code; failures are reported on standard error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zn::tools {
+
+using TArgs = std::vector<std::string>;
+
+struct TCommand {
+  const char* name;
+  const char* usage;
+  int (*run)(const TArgs& args);
+};
+
+// The fax file commands: convert, unpack, info, raw.
+extern const TCommand kFaxFileCommands[];
+extern const size_t kFaxFileCommandCount;
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1; // the operation failed: its code and text went to standard error
+constexpr int kExitUsage = 2;
+
+// Prints "znfax: error CODE: TEXT" on standard error and returns kExitFailed.
+int ReportError(int code, const std::string& context = {});
+int UsageError(const std::string& message);
+
+} // namespace zn::tools
