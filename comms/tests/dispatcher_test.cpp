@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 
@@ -364,4 +366,262 @@ TEST(Dispatcher, FlowSettingsLinuxLacksSurviveReadModifyWrite)
     EXPECT_EQ(xoff, 19);
     EXPECT_EQ(o.d->SetHardwareFlow(100, 200, HwUseRts), dispatch_error::BadArgument);
     EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), dispatch_error::BadArgument);
+}
+
+// ---------------------------------------------------------------- triggers and handlers
+
+namespace {
+
+// Counts the notifications per trigger handle.
+struct TriggerCounter {
+    std::mutex lock;
+    std::map<uintptr_t, int> fired;
+    std::map<uintptr_t, intptr_t> data;
+    std::function<void(uint32_t, uintptr_t)> also;
+    void Attach(TFxBaseDispatcher& d)
+    {
+        d.AddProcedureHandler(this, [this](uint32_t msg, uintptr_t handle, intptr_t lParam) {
+            if (msg != MsgTriggerTimer && msg != MsgTriggerStatus)
+                return;
+            {
+                std::lock_guard<std::mutex> g(lock);
+                ++fired[handle];
+                data[handle] = lParam & 0xFFFF;
+            }
+            if (also)
+                also(msg, handle);
+        });
+    }
+    int Count(int handle)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return fired[uintptr_t(handle)];
+    }
+};
+
+class ErrorInjectingDispatcher : public TFxWin32Dispatcher {
+public:
+    using TFxWin32Dispatcher::TFxWin32Dispatcher;
+    std::atomic<uint32_t> inject{0};
+    uint32_t GetComError(TComStatus& status) override
+    {
+        return TFxWin32Dispatcher::GetComError(status) | inject.exchange(0);
+    }
+};
+
+} // namespace
+
+TEST(DispatcherTriggers, ATimerFiresOncePerArming)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    TriggerCounter t;
+    t.Attach(*o.d);
+    int timer = o.d->AddTimerTrigger();
+    EXPECT_EQ(timer, 8);
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, true), 0);
+    EXPECT_TRUE(WaitUntil([&] { return t.Count(timer) == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(t.Count(timer), 1);
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 0, true), 0); // the stored interval again
+    EXPECT_TRUE(WaitUntil([&] { return t.Count(timer) == 2; }));
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, false), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(t.Count(timer), 2);
+    EXPECT_EQ(o.d->SetTimerTrigger(timer + 8, 1, true), dispatch_error::BadTriggerHandle);
+}
+
+struct StatusCase {
+    const char* name;
+    int type;
+    uint32_t value;
+};
+
+class StatusTriggers : public ::testing::TestWithParam<StatusCase> {};
+
+// Each type is armed, made to fire, and must fire exactly once until it is armed again.
+TEST_P(StatusTriggers, FireOncePerArming)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ErrorInjectingDispatcher d(nullptr);
+    ASSERT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 8192, 8192, OptDtrOn | OptRtsOn), 0);
+    TriggerCounter t;
+    t.Attach(d);
+    const StatusCase& c = GetParam();
+    int handle = d.AddStatusTrigger(c.type);
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(handle & 7, c.type);
+    auto provoke = [&] {
+        switch (c.type) {
+        case StatusModem: pty.CloseMaster(); break; // the far end hangs up: carrier drops
+        case StatusLine: d.inject = CeFrame; break;
+        default: d.WriteString("ATZ\r"); break;
+        }
+    };
+    for (int arming = 1; arming <= (c.type == StatusModem ? 1 : 2); ++arming) {
+        ASSERT_EQ(d.SetStatusTrigger(handle, c.value, true), 0);
+        provoke();
+        EXPECT_TRUE(WaitUntil([&] { return t.Count(handle) == arming; })) << c.name;
+        provoke();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(t.Count(handle), arming) << c.name;
+    }
+    if (c.type == StatusOutBuffFree) {
+        EXPECT_GE(t.data[uintptr_t(handle)], 4000);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, StatusTriggers,
+                         ::testing::Values(StatusCase{"modem status", StatusModem, MsDcd},
+                                           StatusCase{"line error", StatusLine, 4},
+                                           StatusCase{"output free", StatusOutBuffFree, 4000},
+                                           StatusCase{"output used", StatusOutBuffUsed, 0},
+                                           StatusCase{"output sent", StatusOutSent, 0}),
+                         [](const auto& info) { return std::string("Type") + std::to_string(info.param.type); });
+
+TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.d->AddTimerTrigger(), 8);
+    EXPECT_EQ(o.d->AddStatusTrigger(StatusOutSent), 16 + 5);
+    EXPECT_EQ(o.d->AddStatusTrigger(6), dispatch_error::BadArgument);
+    EXPECT_EQ(o.d->RemoveTrigger(AvailTriggerHandle), 0);
+    EXPECT_EQ(o.d->RemoveTrigger(8), 0);
+    EXPECT_EQ(o.d->RemoveTrigger(8), dispatch_error::BadTriggerHandle);
+    EXPECT_EQ(o.d->SetStatusTrigger(8, 0, true), dispatch_error::BadTriggerHandle);
+}
+
+TEST(DispatcherTriggers, AfterTheLastNumberTheLowestFreeHandleIsReused)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    for (int i = 1; i <= 4095; ++i)
+        ASSERT_EQ(o.d->AddTimerTrigger(), i * 8);
+    ASSERT_EQ(o.d->RemoveTrigger(24), 0);
+    EXPECT_EQ(o.d->AddTimerTrigger(), 24);
+    ASSERT_EQ(o.d->RemoveTrigger(16), 0);
+    EXPECT_EQ(o.d->AddStatusTrigger(StatusModem), 16 + 1);
+}
+
+TEST(DispatcherTriggers, SavedTriggersComeBackInANewDispatcher)
+{
+    TSavedTriggers saved;
+    int timer;
+    {
+        OpenDispatcher o;
+        ASSERT_EQ(o.result, 0);
+        timer = o.d->AddTimerTrigger();
+        o.d->SetTimerTrigger(timer, 1, false);
+        o.d->SetAvailLevel(3);
+        o.d->SaveTriggers(saved);
+    }
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    o.d->RestoreTriggers(saved);
+    TriggerCounter t;
+    t.Attach(*o.d);
+    ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, true), 0);
+    EXPECT_TRUE(WaitUntil([&] { return t.Count(timer) == 1; }));
+}
+
+TEST(DispatcherHandlers, OfTwoReadersTheOneThatTookMostDecidesWhatLeavesTheRing)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::atomic<int> calls{0};
+    std::atomic<uintptr_t> offered{0};
+    std::string first, second;
+    auto reader = [&](std::string& into, int n) {
+        return [&, n](uint32_t msg, uintptr_t count, intptr_t) {
+            if (msg != MsgTriggerAvail)
+                return;
+            offered = count;
+            uint8_t c;
+            for (int i = 0; i < n && o.d->ReadChar(c) == 0; ++i)
+                into.push_back(char(c));
+            ++calls;
+        };
+    };
+    o.d->AddProcedureHandler(&first, reader(first, 3));
+    o.d->AddProcedureHandler(&second, reader(second, 5));
+    o.d->SetAvailLevel(10);
+    o.pty.Send("0123456789");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 2; }));
+    EXPECT_EQ(offered, 10u);
+    EXPECT_EQ(first, "012");
+    EXPECT_EQ(second, "01234");
+    EXPECT_EQ(o.d->InputCount(), 5u);
+    uint8_t c;
+    ASSERT_EQ(o.d->ReadChar(c), 0);
+    EXPECT_EQ(c, '5');
+    uint8_t peeked;
+    EXPECT_EQ(o.d->PeekCharAt(peeked, 4), 0);
+    EXPECT_EQ(peeked, '9');
+    EXPECT_EQ(o.d->PeekCharAt(peeked, 5), dispatch_error::BufferIsEmpty);
+}
+
+TEST(DispatcherHandlers, RemovalWhileDispatchingTakesEffectWhenTheNotificationEnds)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::atomic<int> firstCalls{0}, secondCalls{0};
+    int secondKey = 0;
+    o.d->AddProcedureHandler(&firstCalls, [&](uint32_t msg, uintptr_t, intptr_t) {
+        if (msg != MsgTriggerAvail)
+            return;
+        ++firstCalls;
+        o.d->DiscardInput();
+        o.d->RemoveProcedureHandler(&secondKey);
+        o.d->RemoveProcedureHandler(&firstCalls); // itself, too
+    });
+    o.d->AddProcedureHandler(&secondKey, [&](uint32_t, uintptr_t, intptr_t) { ++secondCalls; });
+    o.d->SetAvailLevel(1);
+    o.pty.Send("A");
+    ASSERT_TRUE(WaitUntil([&] { return firstCalls == 1; }));
+    o.pty.Send("B");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(secondCalls, 0);
+    EXPECT_EQ(o.d->InputCount(), 1u); // B stays: nobody reads it any more
+}
+
+TEST(DispatcherHandlers, ABusyDirectReaderHoldsTheNotificationsBack)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    Collector c;
+    c.Attach(*o.d);
+    o.d->SetAvailLevel(1);
+    EXPECT_FALSE(o.d->ExchangeBusy(true));
+    o.pty.Send("OK\r");
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == 3; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(c.notifications, 0);
+    std::string got;
+    uint8_t ch;
+    while (o.d->ReadChar(ch) == 0)
+        got.push_back(char(ch));
+    EXPECT_EQ(got, "OK\r");
+    EXPECT_TRUE(o.d->ExchangeBusy(false));
+}
+
+TEST(DispatcherHandlers, ClosingFromInsideAHandlerDefersTheCloseToTheOwner)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::atomic<bool> closed{false};
+    o.d->AddProcedureHandler(&closed, [&](uint32_t msg, uintptr_t, intptr_t) {
+        if (msg == MsgTriggerAvail && !closed) {
+            o.d->ClosePort();
+            closed = true;
+        }
+    });
+    o.d->SetAvailLevel(1);
+    o.pty.Send("RING\r");
+    ASSERT_TRUE(WaitUntil([&] { return closed.load(); }));
+    EXPECT_TRUE(o.d->ClosePending());
+    EXPECT_TRUE(WaitUntil([&] { return !o.d->ThreadsRunning(); }));
+    o.d.reset(); // the owner frees it once the threads are gone: one teardown, no double free
 }

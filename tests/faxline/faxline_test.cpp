@@ -1,0 +1,188 @@
+// The Class 1 line itself: dialling results, ringing and answering, and faxes between peers
+// nobody here wrote (efax, spandsp's T.30 terminal) compared pixel for pixel.
+#include "faxline_harness.h"
+
+#include <gtest/gtest.h>
+
+using namespace faxline;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct DialCase {
+    const char *number;
+    const char *result;
+};
+
+void PrintTo(const DialCase &c, std::ostream *os)
+{
+    *os << c.number << " -> " << c.result;
+}
+
+class FaxlineDial : public ::testing::TestWithParam<DialCase> {};
+
+TEST_P(FaxlineDial, NumberGivesItsResult)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair", "--busy", "555", "--no-dialtone", "666", "--no-answer", "777",
+                                          "--ring-timeout", "2" });
+    ASSERT_TRUE(line);
+    ModemChat a(line->Port('A'));
+    ASSERT_TRUE(a.IsOpen());
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    EXPECT_EQ(a.Command(std::string("D") + GetParam().number, 10s), GetParam().result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, FaxlineDial,
+                         ::testing::Values(DialCase{ "555", "BUSY" }, DialCase{ "666", "NO DIALTONE" },
+                                           DialCase{ "777", "NO ANSWER" }),
+                         [](const auto &info) { return std::string("Number") + info.param.number; });
+
+TEST(FaxlineBackToBack, DiallingRingsTheOtherModemWhichAnswers)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair", dir.File("a"), dir.File("b") });
+    ASSERT_TRUE(line);
+    ModemChat a(dir.File("a"));
+    ModemChat b(dir.File("b"));
+    ASSERT_TRUE(a.IsOpen() && b.IsOpen());
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
+    a.Send("ATD123\r");
+    ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
+    EXPECT_EQ(b.Command("A", 10s), "CONNECT");   // answering sends CED, then V.21 flags for DIS
+    EXPECT_TRUE(a.ReadUntil({ "CONNECT" }, 10s)); // the caller hears the answerer's flags
+}
+
+TEST(FaxlineBackToBack, CalledPortInUseIsBusy)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair" });
+    ASSERT_TRUE(line);
+    ModemChat a(line->Port('A'));
+    ModemChat b(line->Port('B'));
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
+    ASSERT_EQ(b.Command("H1"), "OK");   // off hook
+    EXPECT_EQ(a.Command("D123", 10s), "BUSY");
+}
+
+TEST(FaxlineBackToBack, FarEndClosingItsPortEndsTheCall)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), { "pair" });
+    ASSERT_TRUE(line);
+    ModemChat a(line->Port('A'));
+    ASSERT_EQ(a.Command("+FCLASS=1"), "OK");
+    {
+        ModemChat b(line->Port('B'));
+        ASSERT_EQ(b.Command("+FCLASS=1"), "OK");
+        a.Send("ATD123\r");
+        ASSERT_TRUE(b.ReadUntil({ "RING" }, 5s));
+        ASSERT_EQ(b.Command("A", 10s), "CONNECT");
+        ASSERT_TRUE(a.ReadUntil({ "CONNECT" }, 10s));
+    }
+    // No modem lines on a pseudo-terminal: the caller learns of the hang-up as NO CARRIER.
+    EXPECT_TRUE(a.ReadUntil({ "NO CARRIER" }, 15s)) << a.Pending();
+}
+
+// ---- efax as the far end ----------------------------------------------------------------------
+
+class FaxlineEfax : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!HaveProgram("efax"))
+            GTEST_SKIP() << "efax is not installed";
+    }
+
+    std::unique_ptr<ChildProcess> Efax(const std::string &name, std::vector<std::string> args)
+    {
+        std::vector<std::string> argv{ "efax", "-v", "ewinchm" };
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<ChildProcess>(argv, dir_.File(name + ".out"), dir_.File(name + ".log"));
+    }
+
+    // efax puts a header band of white rows above each page it sends.
+    static void ExpectPageAfterHeader(const Bitmap &got, const Bitmap &sent)
+    {
+        ASSERT_GE(got.height, sent.height);
+        int header = got.height - sent.height;
+        for (int y = 0; y < header; y++)
+            ASSERT_TRUE(got.RowIsWhite(y)) << "header row " << y;
+        Bitmap page = got.Rows(header, sent.height);
+        EXPECT_TRUE(page == sent) << DescribeDifference(page, sent);
+    }
+
+    TempDir dir_;
+};
+
+class FaxlineEfaxToEfax : public FaxlineEfax, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FaxlineEfaxToEfax, PageCrossesBackToBackPairPixelExact)
+{
+    bool fast = GetParam();
+    std::vector<std::string> args{ "pair", "--calls", "1" };
+    if (fast)
+        args.push_back("--fast");
+    args.push_back(dir_.File("a"));
+    args.push_back(dir_.File("b"));
+    auto line = Line::Start(dir_.Path(), args);
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", { "-d", dir_.File("b"), "-o1", "-r", dir_.File("rx") });
+    auto tx = Efax("tx", { "-d", dir_.File("a"), "-o1", "-h", "", "-t", "123", ItuChartPath(1) });
+    EXPECT_EQ(tx->Wait(100s), 0);
+    EXPECT_EQ(rx->Wait(20s), 0);
+    auto sent = ReadPbm(ItuChartPath(1));
+    auto got = ReadTiffPages(dir_.File("rx.001"));
+    ASSERT_TRUE(sent && got);
+    ASSERT_EQ(got->size(), 1u);
+    ExpectPageAfterHeader(got->front(), *sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timing, FaxlineEfaxToEfax, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Fast" : "RealTime"; });
+
+TEST_F(FaxlineEfax, EfaxSendsTwoPagesToTheFaxTerminal)
+{
+    auto line = Line::Start(dir_.Path(), { "answer", "--fast", "--rx-file", dir_.File("rx.tif"), "--ident", "+1 555 0100",
+                                           dir_.File("a") });
+    ASSERT_TRUE(line);
+    auto tx = Efax("tx", { "-d", dir_.File("a"), "-o1", "-l", "+1 555 0199", "-h", "", "-t", "123", ItuChartPath(1), ItuChartPath(2) });
+    EXPECT_EQ(tx->Wait(100s), 0);
+    EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0].find("RESULT 0 "), std::string::npos) << results[0];
+    EXPECT_NE(results[0].find("pages_rx=2"), std::string::npos) << results[0];
+    EXPECT_NE(results[0].find("remote=\"+1 555 0199\""), std::string::npos) << results[0];
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->size(), 2u);
+    for (int p = 0; p < 2; p++)
+    {
+        auto sent = ReadPbm(ItuChartPath(p + 1));
+        ASSERT_TRUE(sent);
+        ExpectPageAfterHeader((*got)[static_cast<size_t>(p)], *sent);
+    }
+}
+
+TEST_F(FaxlineEfax, FaxTerminalCallsAndSendsTwoPagesToEfax)
+{
+    auto page1 = ReadPbm(ItuChartPath(1));
+    auto page2 = ReadPbm(ItuChartPath(3));
+    ASSERT_TRUE(page1 && page2);
+    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), { *page1, *page2 }));
+    auto line = Line::Start(dir_.Path(), { "call", "--fast", "--tx-file", dir_.File("tx.tif"), dir_.File("a") });
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", { "-d", dir_.File("a"), "-o1", "-r", dir_.File("rx") });
+    EXPECT_EQ(rx->Wait(100s), 0);
+    EXPECT_EQ(line->Process().Wait(20s), 0) << line->Output();
+    auto got1 = ReadTiffPages(dir_.File("rx.001"));
+    auto got2 = ReadTiffPages(dir_.File("rx.002"));
+    ASSERT_TRUE(got1 && got2);
+    EXPECT_TRUE(got1->front() == *page1) << DescribeDifference(got1->front(), *page1);
+    EXPECT_TRUE(got2->front() == *page2) << DescribeDifference(got2->front(), *page2);
+}
+
+} // namespace
