@@ -88,7 +88,6 @@ struct TFaxCommonRec {
     bool coverPending = false;
     bool active = false;
     bool handlerRegistered = false;
-    int handlerToken = 0;
     int32_t DialAttempts = 1;
     int32_t dialAttempt = 0;
     int32_t DialRetryWait = 0;

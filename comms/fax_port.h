@@ -60,9 +60,9 @@ public:
     virtual int SetStatusTrigger(int handle, uint32_t value, bool activate) = 0;
     virtual int SetAvailLevel(uint32_t count) = 0;
 
-    // Returns a token for RemoveProcedureHandler.
-    virtual int AddProcedureHandler(Handler handler) = 0;
-    virtual void RemoveProcedureHandler(int token) = 0;
+    // Registered under a key of the caller's choosing that removal names.
+    virtual int AddProcedureHandler(const void* key, Handler handler) = 0;
+    virtual void RemoveProcedureHandler(const void* key) = 0;
     virtual int SetUserSlot(void* record, int slot) = 0;
     // Held while a caller reads the input directly, so that no notification consumes it meanwhile.
     virtual bool ExchangeBusy(bool busy) = 0;

@@ -371,7 +371,11 @@ int FaxReceiveSession::ReceivePageData(bool& ended)
             continue;
         }
         lastChar_ = c;
-        modem.pageBuffer[size_t(modem.pageBufferCount++)] = class2 ? ReverseBits(c) : c;
+        if (rtcSeen_)
+            continue;
+        uint8_t stored = class2 ? ReverseBits(c) : c;
+        TrackRtc(stored);
+        modem.pageBuffer[size_t(modem.pageBufferCount++)] = stored;
         ++common.bytesTransferred;
         if (modem.pageBufferCount == int32_t(modem.pageBuffer.size()))
             if (int rc = FlushPageBuffer())
@@ -379,6 +383,21 @@ int FaxReceiveSession::ReceivePageData(bool& ended)
     }
     ArmResponseTimer(modem.responseTimeout);
     return 0;
+}
+
+void FaxReceiveSession::TrackRtc(uint8_t stored)
+{
+    for (int bit = 0; bit < 8; ++bit) {
+        if (!(stored & (1 << bit))) {
+            ++rtcZeros_;
+            continue;
+        }
+        // A 1 bit after eleven or more zeros ends an EOL; any other 1 bit is row data.
+        rtcEols_ = rtcZeros_ >= 11 ? rtcEols_ + 1 : 0;
+        rtcZeros_ = 0;
+        if (rtcEols_ >= 6)
+            rtcSeen_ = true;
+    }
 }
 
 int FaxReceiveSession::FinishPage()
@@ -763,6 +782,8 @@ void FaxReceiveSession::Step(int trigger)
         modem.pageBufferCount = 0;
         lastChar_ = 255;
         dleSeen_ = false;
+        rtcZeros_ = rtcEols_ = 0;
+        rtcSeen_ = false;
         common.bytesTransferred = 0;
         ArmResponseTimer(modem.responseTimeout);
         if (!Class1())

@@ -51,6 +51,7 @@ private:
     bool AcceptAndCreate();
     int ReceivePageData(bool& ended);
     int FlushPageBuffer();
+    void TrackRtc(uint8_t stored);
     int FinishPage();
     void CutPage();
     void CloseFax(bool good);
@@ -69,6 +70,10 @@ private:
     bool pageOpen_ = false;
     int pagesInFile_ = 0;
     uint8_t lastChar_ = 255;
+    // Return-to-control tracking: what follows the six EOLs that end a page is line noise.
+    int rtcZeros_ = 0;
+    int rtcEols_ = 0;
+    bool rtcSeen_ = false;
     bool dleSeen_ = false;
 };
 

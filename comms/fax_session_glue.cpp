@@ -76,7 +76,7 @@ FaxSession::~FaxSession()
 {
     std::lock_guard<std::recursive_mutex> hold(passLock_);
     if (common.dispatcher && (common.handlerRegistered || common.responseTimer > 0)) {
-        common.dispatcher->RemoveProcedureHandler(common.handlerToken);
+        common.dispatcher->RemoveProcedureHandler(this);
         for (int h : {common.statusTimer, common.responseTimer, common.outputFreeTrigger,
                       common.outputSentTrigger, common.modemStatusTrigger})
             if (h > 0)
@@ -110,7 +110,7 @@ int FaxSession::Start(FaxPort& port)
         return common.errorCode;
     }
     common.active = true;
-    common.handlerToken = port.AddProcedureHandler(
+    port.AddProcedureHandler(this,
         [this](uint32_t msg, uintptr_t w, intptr_t l) { Handler(msg, w, l); });
     common.handlerRegistered = true;
     Handler(0, 0, intptr_t(port.Handle()) << 16);
@@ -162,7 +162,7 @@ void FaxSession::FinishSession()
         *h = 0;
     }
     if (common.handlerRegistered)
-        port.RemoveProcedureHandler(common.handlerToken);
+        port.RemoveProcedureHandler(this);
     common.handlerRegistered = false;
     common.active = false;
     finished_ = true;

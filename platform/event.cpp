@@ -91,6 +91,8 @@ bool Event::Wait(int timeoutMs)
 
 int WaitForAny(const std::vector<Event*>& events, int timeoutMs)
 {
+    if (events.empty())
+        return -1; // nothing could ever end a wait for ever
     std::vector<pollfd> fds(events.size());
     for (size_t i = 0; i < events.size(); ++i)
         fds[i] = pollfd{events[i]->Fd(), POLLIN, 0};

@@ -28,7 +28,7 @@ private:
 };
 
 // Waits for any of the events, up to timeoutMs (-1: for ever). Returns the index of the first one
-// set (consumed as Wait() would), or -1 on time-out.
+// set (consumed as Wait() would), or -1 on time-out (at once for an empty list).
 int WaitForAny(const std::vector<Event*>& events, int timeoutMs);
 
 } // namespace zn::platform

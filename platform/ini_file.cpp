@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ namespace zn::platform {
 namespace {
 
 constexpr size_t kMaxValue = 1023; // what a 1024-byte buffer holds
+const std::string kBom = "\xEF\xBB\xBF";
 
 // One read-modify-write at a time within the process.
 std::mutex& WriteMutex()
@@ -27,6 +29,39 @@ std::mutex& WriteMutex()
     static std::mutex m;
     return m;
 }
+
+// One read-modify-write at a time across processes (zn and znptf share ZNPD.INI): an exclusive
+// flock on the file's folder, which, unlike the file, is not replaced by the write.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& path)
+    {
+        const auto slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ >= 0) {
+            while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock()
+    {
+        if (fd_ >= 0)
+            close(fd_); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Both locks, for the span of one change.
+struct WriteLock {
+    explicit WriteLock(const std::string& path) : local(WriteMutex()), shared(path) {}
+    std::lock_guard<std::mutex> local;
+    FolderLock shared;
+};
 
 std::string Trim(const std::string& text)
 {
@@ -103,7 +138,10 @@ public:
             std::string text = data.substr(pos, end - pos);
             if (!text.empty() && text.back() == '\r')
                 text.pop_back();
-            doc.lines.push_back(ParseLine(std::move(text)));
+            // A UTF-8 byte-order mark (from some editors) is kept but does not hide the first line.
+            Line line = ParseLine(pos == 0 && text.rfind(kBom, 0) == 0 ? text.substr(kBom.size()) : text);
+            line.text = std::move(text);
+            doc.lines.push_back(std::move(line));
             pos = end + 1;
         }
         return doc;
@@ -260,26 +298,31 @@ std::optional<int> ParseInteger(const std::string& text)
     return int(v);
 }
 
+// The value of the key as read through a 1024-byte buffer; nullopt when the key is missing.
+std::optional<std::string> Lookup(const std::string& path, const std::string& section, const std::string& key)
+{
+    const auto doc = Document::Load(ResolvePath(path));
+    const long i = doc ? doc->FindKey(section, key) : -1;
+    if (i < 0)
+        return std::nullopt;
+    return Unquote(doc->lines[size_t(i)].value).substr(0, kMaxValue);
+}
+
 } // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {}
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const
 {
-    const auto doc = Document::Load(ResolvePath(path_));
-    const long i = doc ? doc->FindKey(section, key) : -1;
-    std::string value = i >= 0 ? Unquote(doc->lines[size_t(i)].value)
-                               : def.substr(0, def.find_last_not_of(' ') + 1);
-    if (value.size() > kMaxValue)
-        value.resize(kMaxValue);
-    return value;
+    if (auto value = Lookup(path_, section, key))
+        return *value;
+    return def.substr(0, def.find_last_not_of(' ') + 1).substr(0, kMaxValue);
 }
 
 int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const
 {
-    if (!ValueExists(section, key))
-        return def;
-    return ParseInteger(ReadString(section, key, "")).value_or(def);
+    const auto value = Lookup(path_, section, key);
+    return value ? ParseInteger(*value).value_or(def) : def;
 }
 
 bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const
@@ -293,8 +336,8 @@ bool IniFile::WriteString(const std::string& section, const std::string& key, co
         errno = EINVAL;
         return false;
     }
-    std::lock_guard<std::mutex> lock(WriteMutex());
     const std::string path = ResolvePath(path_);
+    WriteLock lock(path);
     auto doc = Document::Load(path);
     if (!doc)
         return false;
@@ -336,8 +379,8 @@ bool IniFile::WriteBool(const std::string& section, const std::string& key, bool
 
 bool IniFile::DeleteKey(const std::string& section, const std::string& key)
 {
-    std::lock_guard<std::mutex> lock(WriteMutex());
     const std::string path = ResolvePath(path_);
+    WriteLock lock(path);
     auto doc = Document::Load(path);
     if (!doc)
         return false;
@@ -350,8 +393,8 @@ bool IniFile::DeleteKey(const std::string& section, const std::string& key)
 
 bool IniFile::EraseSection(const std::string& section)
 {
-    std::lock_guard<std::mutex> lock(WriteMutex());
     const std::string path = ResolvePath(path_);
+    WriteLock lock(path);
     auto doc = Document::Load(path);
     if (!doc)
         return false;

@@ -13,7 +13,8 @@ namespace zn::platform {
 // lines and unknown sections are kept. A new key goes after the last key of its section (after
 // its header when it has none), a new section (after a blank line) to the end of the file. Lines end in CR LF when
 // written; LF or CR LF are read. Every access reads the file again; every write goes to a temporary
-// file in the same folder that is then renamed over the file, so a reader never sees half a file.
+// file in the same folder that is then renamed over the file, so a reader never sees half a file;
+// changes are serialised within the process and, through a lock on the folder, between processes.
 // The path is resolved case-insensitively (ResolvePath) at each access.
 class IniFile {
 public:

@@ -42,7 +42,7 @@ void InstallQuitWatch()
 {
     static std::atomic<QCoreApplication*> watched{nullptr};
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || watched.exchange(app) == app)
+    if (!app || app->thread() != QThread::currentThread() || watched.exchange(app) == app)
         return;
     app->installEventFilter(new QuitWatch(app));
 }
@@ -310,10 +310,17 @@ bool SendMessageTimeout(uint32_t window, uint32_t msg, WParam w, LParam l, int t
     return false;
 }
 
+// A quit request belongs to the GUI thread's queue, as WM_QUIT to the thread it was posted to.
+bool QuitPendingHere()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return quitRequested && app && app->thread() == QThread::currentThread();
+}
+
 uint32_t PumpOneMessage()
 {
     InstallQuitWatch();
-    if (quitRequested)
+    if (QuitPendingHere())
         return WM_QUIT_MSG;
     if (auto queue = CurrentThreadQueue(false)) {
         Item item;
@@ -326,7 +333,7 @@ uint32_t PumpOneMessage()
     if (!dispatcher)
         return 0;
     const bool any = dispatcher->processEvents(QEventLoop::AllEvents);
-    if (quitRequested)
+    if (QuitPendingHere())
         return WM_QUIT_MSG;
     return any ? QT_EVENTS_MSG : 0;
 }

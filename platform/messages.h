@@ -52,7 +52,8 @@ constexpr uint32_t QT_EVENTS_MSG = 0xFFFF;
 // MessageWindow of this thread, or else one batch of Qt's own pending events. Never waits.
 // A quit request (QCoreApplication::quit, the last window closing, PostQuitMessage) is not
 // consumed: the loop that runs the program still ends.
-// Returns 0 when nothing was pending, 18 while a quit request is pending, else the message number
+// Returns 0 when nothing was pending, 18 on the GUI thread while a quit request is pending (other
+// threads never see it), else the message number
 // (low 16 bits) + window handle (low 16 bits) x 65536 of what was dispatched, or QT_EVENTS_MSG.
 uint32_t PumpOneMessage();
 // True once a quit request was made on the GUI thread's loop.

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"\"day\" d 'at' h", kMorning, "day 5 at 7"},
                       FormatCase{"ddddd", kMorning, "3/5/24"},
                       FormatCase{"c", kMorning, "3/5/24 7:08:09 AM"},
-                      FormatCase{"c", DateTime{2024, 3, 5, 0, 0, 0, 0}, "3/5/24"},
+                      FormatCase{"C", DateTime{2024, 3, 5, 0, 0, 0, 0}, "3/5/24"},
                       FormatCase{"tt", kAfternoon, "1:05:00 PM"}));
 
 TEST_F(DateFormatTest, LocaleFormsComeFromQtsLocaleInTheseLetters)

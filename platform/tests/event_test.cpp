@@ -79,6 +79,7 @@ TEST(EventTest, WaitForAnyGivesTheFirstSetAndConsumesOnlyThatOne)
     EXPECT_TRUE(c.IsSet());
     EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 2);
     EXPECT_EQ(WaitForAny({&a, &b, &c}, 10), -1);
+    EXPECT_EQ(WaitForAny({}, -1), -1);
 }
 
 TEST(EventTest, OnlyOneOfTwoWaitersTakesAnAutoResetSignal)

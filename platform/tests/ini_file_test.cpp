@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace zn::platform {
@@ -122,6 +123,27 @@ INSTANTIATE_TEST_SUITE_P(Values, IniIntegerTest,
                                            IntegerCase{"abc", -77}, IntegerCase{"", -77}, IntegerCase{"0x", -77},
                                            IntegerCase{"99999999999", -77}, IntegerCase{"\"3\"", 3}));
 
+TEST_F(IniFileTest, OddLinesSurviveAWriteByteForByte)
+{
+    using namespace std::string_literals;
+    const std::string odd =
+        "\xEF\xBB\xBF[Modem]\nno equals sign\n  indented = x \nbin\0ary=\x01\xff\n[ Spaced ]\n=empty key\n[broken\nk=v"s;
+    Write(odd);
+    EXPECT_EQ(ini_.ReadString("MODEM", "indented", ""), "x");
+    EXPECT_EQ(ini_.ReadString("Spaced", "k", "none"), "none");
+    EXPECT_EQ(ini_.ReadSection("Spaced"), std::vector<std::string>{""});
+    EXPECT_EQ(ini_.ReadString("broken", "k", ""), "v");
+    ASSERT_TRUE(ini_.WriteString("Spaced", "New", "1"));
+    std::string expected = odd;
+    size_t pos = 0;
+    while ((pos = expected.find('\n', pos)) != std::string::npos) {
+        expected.replace(pos, 1, "\r\n");
+        pos += 2;
+    }
+    expected.replace(expected.find("[broken"), 0, "New=1\r\n");
+    EXPECT_EQ(Read(), expected + "\r\n");
+}
+
 TEST_F(IniFileTest, LongValuesAreCutTo1023Characters)
 {
     ASSERT_TRUE(ini_.WriteString("S", "k", std::string(2000, 'x')));
@@ -201,6 +223,30 @@ TEST_F(IniFileTest, ConcurrentWritersLoseNoKey)
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(ini_.ReadSection("S").size(), 40u);
+}
+
+TEST_F(IniFileTest, ConcurrentProcessesLoseNoKey)
+{
+    std::vector<pid_t> children;
+    for (int p = 0; p < 3; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            IniFile ini(tmp_ / "ZN.INI");
+            bool ok = true;
+            for (int i = 0; i < 10; ++i)
+                ok = ini.WriteInteger("P" + std::to_string(p), "k" + std::to_string(i), i) && ok;
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int p = 0; p < 3; ++p)
+        EXPECT_EQ(ini_.ReadSection("P" + std::to_string(p)).size(), 10u) << p;
 }
 
 } // namespace

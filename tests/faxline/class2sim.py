@@ -1,0 +1,682 @@
+#!/usr/bin/python3
+"""class2sim: a scripted Class 2 / Class 2.0 fax modem on a pseudo-terminal.
+
+The far end of every call is simulated: dialling reaches a fax machine that accepts the
+pages sent to it (stored under --rx-dir as raw T.4 data and as PBM), and a call that rings in
+sends the pages given with --send. Faults are injected from the command line. See README.md.
+"""
+import argparse
+import os
+import pty
+import select
+import signal
+import subprocess
+import sys
+import termios
+import time
+import tty
+
+DLE, ETX, DC1, DC2, DC3 = 0x10, 0x03, 0x11, 0x12, 0x13
+CLASS2, CLASS20 = "2", "2.0"
+
+# The keywords of each generation: the same dialogue under two spellings.
+WORDS = {
+    CLASS2: dict(con="+FCON", csi="+FCSI", tsi="+FTSI", dis="+FDIS", dcs="+FDCS", pts="+FPTS",
+                 hng="+FHNG", cfr="+FCFR", et="+FET"),
+    CLASS20: dict(con="+FCO", csi="+FCI", tsi="+FTI", dis="+FIS", dcs="+FCS", pts="+FPS",
+                  hng="+FHS", cfr=None, et="+FET"),
+}
+# Post-page messages: +FET values, and Class 2.0's in-band DLE codes.
+PPM_NAMES = {0: "MPS", 1: "EOM", 2: "EOP"}
+PPM_DLE = {ord(","): 0, ord(";"): 1, ord("."): 2}
+
+BIT_RATES = [2400, 4800, 7200, 9600, 12000, 14400]
+
+# Capability fields: vr, br, wd, ln, df, ec, bf, st.
+DEFAULT_DIS = [1, 5, 0, 2, 0, 0, 0, 0]
+
+
+class Sim:
+    def __init__(self, opts):
+        self.o = opts
+        self.master, slave = pty.openpty()
+        self.slave_path = os.ttyname(slave)
+        tty.setraw(slave)
+        os.close(slave)   # the master now sees the port closed until a program opens it
+        os.set_blocking(self.master, False)
+        if opts.link:
+            try:
+                os.unlink(opts.link)
+            except FileNotFoundError:
+                pass
+            os.symlink(self.slave_path, opts.link)
+        self.log = open(opts.log, "a") if opts.log else None
+        self.t0 = time.monotonic()
+        self.command_counts = {}
+        self.page = 0            # pages received from the program, this call
+        self.page_attempt = 0
+        self.rx_total = 0
+        self.rings = 0
+        self.calls = 0
+        self.reset()
+
+    # ---- state --------------------------------------------------------------------------
+
+    def reset(self):
+        self.echo = True
+        self.verbose = True
+        self.fclass = "0"
+        self.params = {}          # +F parameters set by the program, keyword -> value text
+        self.local_dis = list(DEFAULT_DIS)
+        self.in_call = False
+        self.direction = None     # "tx" (program sends) or "rx" (program receives)
+        self.session = None       # negotiated DCS
+        self.pending_status = 1   # the receiving program's page verdict (+FPTS= / +FPS=)
+        self.send_index = 0       # next page of --send to deliver
+        self.resent = False
+        self.last_ppm = None
+        self.idle_since = time.monotonic()
+        self.ringing = False
+        self.next_ring = 0
+        self.buf = b""
+
+    @property
+    def w(self):
+        return WORDS[CLASS20 if self.fclass == "2.0" else CLASS2]
+
+    @property
+    def generation(self):
+        return CLASS20 if self.fclass == "2.0" else CLASS2
+
+    # ---- output -------------------------------------------------------------------------
+
+    def trace(self, what):
+        line = "%8.3f %s" % (time.monotonic() - self.t0, what)
+        if self.log:
+            self.log.write(line + "\n")
+            self.log.flush()
+        if self.o.trace:
+            sys.stderr.write(line + "\n")
+
+    def write(self, data):
+        while data:
+            try:
+                n = os.write(self.master, data)
+                data = data[n:]
+            except BlockingIOError:
+                select.select([], [self.master], [], 1.0)
+            except OSError:
+                return
+
+    def respond(self, text):
+        self.trace("> " + text)
+        self.write(b"\r\n" + text.encode() + b"\r\n")
+
+    def hng(self, code):
+        if self.generation == CLASS20:
+            return "%s:%02X" % (self.w["hng"], code)
+        return "%s:%d" % (self.w["hng"], code)
+
+    # ---- input --------------------------------------------------------------------------
+
+    def line_rate(self):
+        """Page data bytes a second: the session's bit rate, sped up by --speedup."""
+        br = (self.session or self.negotiate())[1]
+        return BIT_RATES[min(br, 5)] / 8.0 * self.o.speedup
+
+    def pace(self, start, nbytes):
+        """Waits until `nbytes` of page data would have crossed the line since `start`."""
+        due = start + nbytes / self.line_rate()
+        now = time.monotonic()
+        if due > now:
+            time.sleep(due - now)
+
+    def read_some(self, timeout, limit=4096):
+        """Bytes from the program, b"" on time-out; raises EOFError when the port closes."""
+        r, _, _ = select.select([self.master], [], [], timeout)
+        if not r:
+            return b""
+        try:
+            data = os.read(self.master, limit)
+        except BlockingIOError:
+            return b""
+        except OSError:
+            raise EOFError
+        if not data:
+            raise EOFError
+        return data
+
+    def port_open(self):
+        p = select.poll()
+        p.register(self.master, select.POLLIN)
+        for _, ev in p.poll(0):
+            if ev & select.POLLHUP:
+                return False
+        return True
+
+    # ---- main loop ----------------------------------------------------------------------
+
+    def run(self):
+        print("A %s" % self.slave_path)
+        print("READY", flush=True)
+        opened = False
+        while True:
+            if not self.port_open():
+                if opened:
+                    self.trace("port closed")
+                    opened = False
+                    self.reset()
+                    if self.o.calls and self.calls >= self.o.calls:
+                        return
+                time.sleep(0.02)
+                continue
+            if not opened:
+                self.trace("port opened")
+                opened = True
+            try:
+                data = self.read_some(0.05)
+            except EOFError:
+                continue
+            self.buf += data
+            while b"\r" in self.buf:
+                line, self.buf = self.buf.split(b"\r", 1)
+                self.command_line(line)
+            self.maybe_ring()
+
+    def maybe_ring(self):
+        if not self.o.send or self.in_call or self.calls >= max(self.o.calls, 1):
+            return
+        now = time.monotonic()
+        if not self.ringing:
+            if self.fclass in ("2", "2.0") and now - self.idle_since >= self.o.ring_delay:
+                self.ringing = True
+                self.rings = 0
+                self.next_ring = now
+            return
+        if now >= self.next_ring:
+            if self.rings >= self.o.rings:
+                self.ringing = False
+                self.calls += 1
+                return
+            self.rings += 1
+            self.respond("RING")
+            self.next_ring = now + 3.0
+
+    # ---- commands -----------------------------------------------------------------------
+
+    def command_line(self, raw):
+        text = raw.decode("latin-1").strip("\n").lstrip("\x00\x11\x13")
+        if not text:
+            return
+        if self.echo:
+            self.write(raw + b"\r")
+        self.trace("< " + text)
+        self.idle_since = time.monotonic()
+        if text.upper().startswith("A/"):
+            return
+        if not text.upper().startswith("AT"):
+            return
+        body = text[2:]
+        results = []
+        final = "OK"
+        i = 0
+        while i < len(body):
+            c = body[i]
+            if c in " ;":
+                i += 1
+                continue
+            if c == "+":
+                end = body.find(";", i)
+                end = len(body) if end < 0 else end
+                final = self.extended(body[i:end], results)
+                i = end
+            elif c.upper() == "D":
+                final = self.dial(body[i + 1:].strip(), results)
+                i = len(body)
+            else:
+                j = i + 1
+                if c == "&" and j < len(body):
+                    j += 1
+                if c.upper() == "S":
+                    while j < len(body) and body[j] not in "+;" and not (body[j].isalpha() and body[j - 1] != "S"):
+                        j += 1
+                else:
+                    while j < len(body) and body[j].isdigit():
+                        j += 1
+                final = self.basic(body[i:j], results)
+                i = j
+            if final not in ("OK",):
+                break
+        for r in results:
+            self.respond(r)
+        if final:
+            self.respond(final)
+
+    def counted_fault(self, name):
+        """Whether the fault list asks for ERROR on this occurrence of `name` (e.g. +FDT:2)."""
+        key = name.upper()
+        self.command_counts[key] = self.command_counts.get(key, 0) + 1
+        n = self.command_counts[key]
+        for f in self.o.error:
+            cmd, _, nth = f.partition(":")
+            if cmd.upper() == key and (not nth or int(nth) == n):
+                self.trace("fault: ERROR for %s #%d" % (key, n))
+                return True
+        return False
+
+    def hangup_fault(self, name):
+        for f in self.o.hangup_after:
+            parts = f.split(":")
+            if parts[0].upper() == name.upper() and int(parts[1] if len(parts) > 1 else 1) == self.command_counts.get(name.upper(), 0):
+                return int(parts[2]) if len(parts) > 2 else 50
+        return None
+
+    def basic(self, cmd, results):
+        c = cmd.upper()
+        if self.counted_fault(c[:1]):
+            return "ERROR"
+        if c.startswith("E"):
+            self.echo = c[1:] != "0"
+        elif c.startswith("V"):
+            self.verbose = c[1:] != "0"
+        elif c.startswith("Z"):
+            self.reset()
+        elif c.startswith("H"):
+            if self.in_call and c[1:] in ("", "0"):
+                self.end_call()
+        elif c.startswith("A") and c == "A":
+            return self.answer(results)
+        elif c.startswith("I"):
+            results.append("class2sim")
+        return "OK"
+
+    def extended(self, cmd, results):
+        name, op, value = cmd, "", ""
+        for sep in ("=?", "?", "="):
+            k = cmd.find(sep)
+            if k > 0:
+                name, op, value = cmd[:k], sep, cmd[k + len(sep):]
+                break
+        key = name.upper()
+        if self.counted_fault(key):
+            return "ERROR"
+        if key == "+FCLASS":
+            if op == "=?":
+                results.append(self.o.fclass_list)
+            elif op == "?":
+                results.append(self.fclass)
+            elif op == "=":
+                classes = [c.strip("() ") for c in self.o.fclass_list.split(",")]
+                if value not in classes:
+                    return "ERROR"
+                self.fclass = value
+            return "OK"
+        if self.fclass not in ("2", "2.0"):
+            return "ERROR"
+        if key in ("+FMFR", "+FMI") and op == "?":
+            results.append("class2sim")
+        elif key in ("+FMDL", "+FMM") and op == "?":
+            results.append("Class 2 and 2.0 simulator")
+        elif key in ("+FREV", "+FMR") and op == "?":
+            results.append("1.0")
+        elif key in ("+FDT",):
+            return self.data_transmit(results)
+        elif key in ("+FDR",):
+            return self.data_receive(results)
+        elif key == "+FET" and op == "=":
+            return self.end_of_page(int(value or "0"), results)
+        elif key in ("+FPTS", "+FPS") and op == "=":
+            self.pending_status = int(value.split(",")[0] or "1")
+        elif key in ("+FPTS", "+FPS") and op == "?":
+            results.append(str(self.pending_status))
+        elif key in ("+FDCC", "+FCC", "+FDIS", "+FIS") and op == "=":
+            fields = value.split(",")
+            for n, f in enumerate(fields[:8]):
+                if f.strip():
+                    self.local_dis[n] = int(f, 16) if self.generation == CLASS20 and n == 0 else int(f)
+        elif key in ("+FDCC", "+FCC", "+FDIS", "+FIS") and op == "?":
+            results.append(",".join(str(x) for x in self.local_dis))
+        elif key in ("+FDCC", "+FCC", "+FDIS", "+FIS") and op == "=?":
+            results.append("(0,1),(0-5),(0-4),(0-2),(0-3),(0-2),(0),(0-7)")
+        elif op == "=?":
+            results.append("(0-255)")
+        elif op == "?":
+            results.append(self.params.get(key, "0"))
+        elif op == "=":
+            self.params[key] = value
+        return "OK"
+
+    # ---- calls --------------------------------------------------------------------------
+
+    def remote_dis(self):
+        return [int(x) for x in self.o.remote_dis.split(",")]
+
+    def negotiate(self):
+        local, remote = self.local_dis, self.remote_dis()
+        dcs = [min(a, b) for a, b in zip(local, remote)]
+        dcs[7] = 0
+        return dcs
+
+    def caps_text(self, caps):
+        if self.generation == CLASS20:
+            return ",".join(["%X" % caps[0]] + [str(x) for x in caps[1:]])
+        return ",".join(str(x) for x in caps)
+
+    def dial(self, number, results):
+        if self.counted_fault("D"):
+            return "ERROR"
+        if self.fclass not in ("2", "2.0"):
+            return "NO CARRIER"
+        digits = number.lstrip("TtPpWw,").rstrip(";")
+        for d in self.o.dial_result:
+            num, _, result = d.partition("=")
+            if num == digits or num == "*":
+                self.trace("dial %s: %s" % (digits, result))
+                time.sleep(0.2)
+                self.calls += 1
+                return result
+        self.trace("dial %s: answered" % digits)
+        time.sleep(0.2)
+        self.in_call = True
+        self.direction = "tx"
+        self.page = 0
+        self.page_attempt = 0
+        results.append(self.w["con"])
+        results.append('%s:"%s"' % (self.w["csi"], self.o.remote_id))
+        results.append("%s:%s" % (self.w["dis"], self.caps_text(self.remote_dis())))
+        return "OK"
+
+    def answer(self, results):
+        if not self.o.send:
+            time.sleep(0.2)
+            return "NO CARRIER"
+        self.ringing = False
+        self.in_call = True
+        self.direction = "rx"
+        self.send_index = 0
+        self.session = self.negotiate()
+        results.append(self.w["con"])
+        results.append('%s:"%s"' % (self.w["tsi"], self.o.remote_id))
+        results.append("%s:%s" % (self.w["dcs"], self.caps_text(self.session)))
+        return "OK"
+
+    def end_call(self):
+        if self.in_call:
+            self.calls += 1
+        self.in_call = False
+        self.direction = None
+        self.ringing = False
+        self.idle_since = time.monotonic()
+
+    def call_dropped(self, code, results, final="ERROR"):
+        results.append(self.hng(code))
+        self.end_call()
+        return final
+
+    # ---- the program sends ----------------------------------------------------------------
+
+    def data_transmit(self, results):
+        if not self.in_call or self.direction != "tx":
+            return "ERROR"
+        code = self.hangup_fault("+FDT")
+        if code is not None:
+            return self.call_dropped(code, results)
+        if self.session is None:
+            self.session = self.negotiate()
+            results.append("%s:%s" % (self.w["dcs"], self.caps_text(self.session)))
+        for r in results:
+            self.respond(r)
+        results.clear()
+        self.respond("CONNECT")
+        if self.o.no_xon:
+            self.trace("fault: no XON")
+        else:
+            self.write(bytes([DC1]))
+        self.page_attempt += 1
+        return self.receive_page(results)
+
+    retry_pending = False
+
+    def receive_page(self, results):
+        """Collects one page of DLE-stuffed data from the program."""
+        page_no = self.page + (0 if self.retry_pending else 1)
+        data = bytearray()
+        dle = False
+        ppm = None
+        cut = None
+        if page_no in self.o.hangup_in_page and self.page_attempt == 1:
+            cut = 2000
+        deadline = time.monotonic() + self.o.data_timeout
+        start = time.monotonic()
+        consumed = 0
+        while True:
+            # Read no faster than the line carries the data: the port's queue is the flow control.
+            self.pace(start, consumed)
+            try:
+                chunk = self.read_some(0.5, 256)
+                consumed += len(chunk)
+            except EOFError:
+                self.end_call()
+                return None
+            if chunk:
+                deadline = time.monotonic() + self.o.data_timeout
+            elif time.monotonic() > deadline:
+                self.trace("no page data for %.0f s" % self.o.data_timeout)
+                return self.call_dropped(40, results)
+            done = False
+            for i, b in enumerate(chunk):
+                if dle:
+                    dle = False
+                    if b == DLE:
+                        data.append(DLE)
+                    elif b == ETX:
+                        done = True
+                    elif b in PPM_DLE and self.generation == CLASS20:
+                        ppm = PPM_DLE[b]
+                        done = True
+                    # Other DLE pairs (DLE SUB etc.) carry no page data here.
+                elif b == DLE:
+                    dle = True
+                else:
+                    data.append(b)
+                if done:
+                    self.buf = chunk[i + 1:]
+                    break
+            if cut is not None and len(data) >= cut:
+                self.trace("fault: the far end hangs up in page %d" % page_no)
+                self.respond(self.hng(self.o.hangup_code))
+                self.drain_until_etx(dle)
+                self.end_call()
+                return "ERROR"
+            if done:
+                break
+        self.rx_total += 1
+        self.store_page(page_no, bytes(data))
+        self.page = page_no
+        self.trace("page %d: %d bytes%s" % (page_no, len(data), "" if ppm is None else ", " + PPM_NAMES[ppm]))
+        if ppm is None:
+            return "OK"
+        return self.post_page(ppm, results)
+
+    def drain_until_etx(self, dle):
+        end = time.monotonic() + 5
+        while time.monotonic() < end:
+            try:
+                chunk = self.read_some(0.2)
+            except EOFError:
+                return
+            for b in chunk:
+                if dle and b == ETX:
+                    return
+                dle = not dle and b == DLE
+
+    def end_of_page(self, ppm, results):
+        if not self.in_call:
+            return "ERROR"
+        if self.direction == "rx":
+            return "OK"
+        return self.post_page(ppm, results)
+
+    def post_page(self, ppm, results):
+        code = self.hangup_fault("+FET")
+        if code is not None:
+            return self.call_dropped(code, results)
+        status = 1
+        if self.page in self.o.rtn and self.page_attempt == 1:
+            status = 2
+            self.trace("fault: RTN for page %d" % self.page)
+        results.append("%s:%d" % (self.w["pts"], status))
+        self.retry_pending = status != 1
+        if status == 1:
+            self.page_attempt = 0
+        self.last_ppm = ppm
+        if ppm == 2 and status == 1:
+            results.append(self.hng(0))
+            self.end_call()
+        elif ppm == 1:
+            self.session = None
+        return "OK"
+
+    def store_page(self, number, data):
+        if not self.o.rx_dir:
+            return
+        os.makedirs(self.o.rx_dir, exist_ok=True)
+        base = os.path.join(self.o.rx_dir, "page-%03d" % number)
+        with open(base + ".g3", "wb") as f:
+            f.write(data)
+        args = ["g3topbm"]
+        if not self.reversed_bits("tx"):
+            args.append("-reversebits")
+        if self.session and self.session[0] == 0:
+            args.append("-stretch")
+        with open(base + ".g3", "rb") as src, open(base + ".pbm", "wb") as dst:
+            subprocess.run(args, stdin=src, stdout=dst, stderr=subprocess.DEVNULL)
+        with open(os.path.join(self.o.rx_dir, "pages.txt"), "a") as f:
+            f.write("page %d attempt %d bytes %d dcs %s\n" % (number, self.page_attempt, len(data),
+                                                               self.caps_text(self.session or self.negotiate())))
+
+    # ---- the program receives -----------------------------------------------------------
+
+    def reversed_bits(self, direction):
+        """Whether page data on the port has the first bit on the line in bit 7 (+FBOR/+FBO bit 0
+        asks for that). Many Class 2 modems deliver received data so even with +FBOR=0, and
+        Class 2 programs expect it; Class 2.0 has the same order both ways."""
+        bor = self.params.get("+FBOR" if self.generation == CLASS2 else "+FBO", "0")
+        reverse = (int(bor or "0") & 1) == 1
+        if direction == "rx" and self.generation == CLASS2 and not self.o.class2_rx_direct:
+            reverse = not reverse
+        return reverse
+
+    def page_data(self, path):
+        args = ["pbmtog3"]
+        if not self.reversed_bits("rx"):
+            args.append("-reversebits")
+        with open(path, "rb") as src:
+            return subprocess.run(args, stdin=src, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True).stdout
+
+    def data_receive(self, results):
+        if not self.in_call or self.direction != "rx":
+            return "ERROR"
+        code = self.hangup_fault("+FDR")
+        if code is not None:
+            return self.call_dropped(code, results)
+        if self.pending_status in (2, 4) and self.send_index > 0 and not self.resent:
+            # The program rejected the last page (RTN): the far end sends it again.
+            self.trace("the program asks for page %d again" % self.send_index)
+            self.send_index -= 1
+            self.resent = True
+        else:
+            self.resent = False
+        self.pending_status = 1
+        if self.send_index >= len(self.o.send):
+            return self.call_dropped(0, results, "OK")
+        if self.w["cfr"] and self.send_index == 0:
+            results.append(self.w["cfr"])
+        for r in results:
+            self.respond(r)
+        results.clear()
+        self.respond("CONNECT")
+        # The program says it is ready with DC2 (some send XON instead).
+        deadline = time.monotonic() + 5
+        ready = False
+        while time.monotonic() < deadline and not ready:
+            try:
+                chunk = self.read_some(0.2)
+            except EOFError:
+                self.end_call()
+                return None
+            if DC2 in chunk or DC1 in chunk:
+                ready = True
+        if not ready:
+            self.trace("no DC2 from the program")
+            return self.call_dropped(90, results)
+        number = self.send_index + 1
+        data = self.page_data(self.o.send[self.send_index])
+        stuffed = data.replace(bytes([DLE]), bytes([DLE, DLE]))
+        if number in self.o.hangup_in_page:
+            self.trace("fault: the far end hangs up in page %d" % number)
+            self.write(stuffed[: len(stuffed) // 2] + bytes([DLE, ETX]))
+            return self.call_dropped(self.o.hangup_code, results)
+        self.trace("> page %d: %d bytes" % (number, len(data)))
+        start = time.monotonic()
+        for at in range(0, len(stuffed), 256):
+            self.pace(start, at)
+            self.write(stuffed[at:at + 256])
+        self.write(bytes([DLE, ETX]))
+        last = number == len(self.o.send)
+        ppm = 2 if last else 0
+        # The program's verdict on this page (+FPTS=/+FPS=) is given before the next +FDR.
+        results.append("%s:1,%d,0,0" % (self.w["pts"], 2376))
+        results.append("%s:%d" % (self.w["et"], ppm))
+        self.send_index += 1
+        return "OK"
+
+
+def main():
+    ap = argparse.ArgumentParser(description="a scripted Class 2 / Class 2.0 fax modem on a pseudo-terminal")
+    ap.add_argument("link", nargs="?", help="create this symbolic link to the port")
+    ap.add_argument("--fclass-list", default="0,2,2.0", help='answer to AT+FCLASS=? ("0,2,2.0")')
+    ap.add_argument("--remote-id", default="+1 555 0100", help="the far station's identity")
+    ap.add_argument("--remote-dis", default="1,5,0,2,0,0,0,0", help="the far station's capabilities")
+    ap.add_argument("--dial-result", action="append", default=[], metavar="NUMBER=RESULT",
+                    help='dialling NUMBER gives RESULT (BUSY, NO CARRIER, NO DIALTONE, NO ANSWER; "*" any)')
+    ap.add_argument("--rx-dir", help="store pages received from the program here")
+    ap.add_argument("--send", action="append", default=[], metavar="PBM",
+                    help="an incoming call delivers these pages (repeatable, in order)")
+    ap.add_argument("--ring-delay", type=float, default=1.0, help="idle seconds in fax class before RING")
+    ap.add_argument("--rings", type=int, default=5, help="RINGs before the caller gives up")
+    ap.add_argument("--calls", type=int, default=0, help="exit after this many calls (0: never)")
+    ap.add_argument("--class2-rx-direct", action="store_true",
+                    help="in Class 2, deliver received page data in the same bit order as sent data")
+    ap.add_argument("--error", action="append", default=[], metavar="CMD[:N]",
+                    help="answer ERROR to command CMD (e.g. +FDT, D, +FCLASS), its Nth use only")
+    ap.add_argument("--hangup-after", action="append", default=[], metavar="CMD[:N[:CODE]]",
+                    help="the far end hangs up at the Nth CMD (+FDT, +FET, +FDR): hang-up CODE, ERROR")
+    ap.add_argument("--hangup-in-page", action="append", type=int, default=[], metavar="PAGE",
+                    help="the far end hangs up in the middle of this page")
+    ap.add_argument("--hangup-code", type=int, default=50, help="hang-up code for --hangup-in-page")
+    ap.add_argument("--rtn", action="append", type=int, default=[], metavar="PAGE",
+                    help="the far end asks for this page again (+FPTS:2) on its first sending")
+    ap.add_argument("--no-xon", action="store_true", help="send no XON after CONNECT for +FDT")
+    ap.add_argument("--speedup", type=float, default=1.0,
+                    help="page data crosses the line this many times faster than its bit rate")
+    ap.add_argument("--data-timeout", type=float, default=10.0, help="seconds without page data before hanging up")
+    ap.add_argument("--trace", action="store_true", help="show the dialogue on stderr")
+    ap.add_argument("--log", help="append the dialogue to this file")
+    opts = ap.parse_args()
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
+    sim = Sim(opts)
+    try:
+        sim.run()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        if opts.link:
+            try:
+                os.unlink(opts.link)
+            except OSError:
+                pass
+
+
+if __name__ == "__main__":
+    main()
