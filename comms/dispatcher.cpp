@@ -111,7 +111,7 @@ int TFxBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
 
     int r = OpenCom(deviceName, inSize, outSize);
     if (r < 0) {
-        int code = r == dispatch_error::OutOfMemory ? r : (r == -1 ? -lastError_ : r);
+        int code = r == ecOutOfMemory ? r : (r == -1 ? -lastError_ : r);
         ClosePort();
         return code;
     }
@@ -295,16 +295,16 @@ int TFxBaseDispatcher::ReadChar(uint8_t& c)
     {
         std::lock_guard<std::recursive_mutex> g(ringLock_);
         if (ring_.empty())
-            return dispatch_error::BufferIsEmpty;
+            return ecBufferIsEmpty;
         uint32_t waiting = RingWaiting();
         if (peekMode_) {
             if (waiting <= peekCount_)
-                return dispatch_error::BufferIsEmpty;
+                return ecBufferIsEmpty;
             c = ring_[(ringRead_ + peekCount_) % RingSize];
             ++peekCount_;
         } else {
             if (waiting == 0)
-                return dispatch_error::BufferIsEmpty;
+                return ecBufferIsEmpty;
             c = ring_[ringRead_];
             ringRead_ = (ringRead_ + 1) % RingSize;
             ringFull_ = false;
@@ -321,7 +321,7 @@ int TFxBaseDispatcher::PeekCharAt(uint8_t& c, uint32_t n)
 {
     std::lock_guard<std::recursive_mutex> g(ringLock_);
     if (ring_.empty() || n == 0 || RingWaiting() < n)
-        return dispatch_error::BufferIsEmpty;
+        return ecBufferIsEmpty;
     c = ring_[(ringRead_ + n - 1) % RingSize];
     return 0;
 }
@@ -381,18 +381,18 @@ int TFxBaseDispatcher::WriteBlock(const void* data, uint32_t count)
     if (count == 0)
         return 0;
     if (!open_)
-        return dispatch_error::CommNotOpen;
+        return ecCommNotOpen;
     {
         std::lock_guard<std::recursive_mutex> g(outputLock_);
         GetComError(queueStatus_);
         uint32_t freeBytes = outSize_ - queueStatus_.outQue;
         if (count > freeBytes)
-            return dispatch_error::OutputBufferTooSmall;
+            return ecOutputBufferTooSmall;
         bool fills = count == freeBytes;
         int n = WriteCom(static_cast<const uint8_t*>(data), count);
         if (n <= 0) {
             GetComError(queueStatus_);
-            return dispatch_error::PutBlockFail;
+            return ecPutBlockFail;
         }
         if (fills)
             outFull_ = true;
@@ -542,7 +542,7 @@ int TFxBaseDispatcher::SetDtrLine(bool on)
     if (dtrFlow_)
         return 1;
     if (EscapeComFunction(on ? EscSetDtr : EscClrDtr) != 0)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     dtrOn_ = on;
     return 0;
 }
@@ -553,7 +553,7 @@ int TFxBaseDispatcher::SetRtsLine(bool on)
     if (rtsFlow_)
         return 1;
     if (EscapeComFunction(on ? EscSetRts : EscClrRts) != 0)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     rtsOn_ = on;
     return 0;
 }
@@ -624,7 +624,7 @@ bool TFxBaseDispatcher::TakeLineBreak()
 int TFxBaseDispatcher::SetHardwareFlow(uint32_t bufferFull, uint32_t bufferResume, int options)
 {
     if (bufferFull < bufferResume || bufferFull > inSize_)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     GetComState(lineSettings_);
     TComState& s = lineSettings_;
@@ -659,7 +659,7 @@ int TFxBaseDispatcher::SetHardwareFlow(uint32_t bufferFull, uint32_t bufferResum
 int TFxBaseDispatcher::SetSoftwareFlow(uint32_t bufferFull, uint32_t bufferResume, int options)
 {
     if (bufferFull < bufferResume || bufferFull > inSize_)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     GetComState(lineSettings_);
     TComState& s = lineSettings_;
@@ -837,7 +837,7 @@ int TFxBaseDispatcher::AddTimerTrigger()
 int TFxBaseDispatcher::AddStatusTrigger(int type)
 {
     if (type < 1 || type > 5)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     TStatusTrigger s;
     s.handle = NextTriggerHandle() + type;
@@ -868,7 +868,7 @@ int TFxBaseDispatcher::RemoveTrigger(int handle)
             AddDispatchEntry(log_kind::TrigDisp, log_sub::StatusTrigger, 1, &typeByte, uint32_t(handle));
             return 0;
         }
-    return dispatch_error::BadTriggerHandle;
+    return ecBadTriggerHandle;
 }
 
 int TFxBaseDispatcher::SetTimerTrigger(int handle, int32_t ticks, bool activate)
@@ -889,7 +889,7 @@ int TFxBaseDispatcher::SetTimerTrigger(int handle, int32_t ticks, bool activate)
         }
         return 0;
     }
-    return dispatch_error::BadTriggerHandle;
+    return ecBadTriggerHandle;
 }
 
 int TFxBaseDispatcher::SetStatusTrigger(int handle, uint32_t value, bool activate)
@@ -924,7 +924,7 @@ int TFxBaseDispatcher::SetStatusTrigger(int handle, uint32_t value, bool activat
         AddDispatchEntry(log_kind::TrDatChg, log_sub::StatusTrigger, 4, data, uint32_t(handle));
         return 0;
     }
-    return dispatch_error::BadTriggerHandle;
+    return ecBadTriggerHandle;
 }
 
 int TFxBaseDispatcher::SetAvailLevel(uint32_t count)
@@ -963,7 +963,7 @@ void TFxBaseDispatcher::RestoreTriggers(const TSavedTriggers& saved)
 int TFxBaseDispatcher::SetUserSlot(void* record, int slot)
 {
     if (slot < 1 || slot > 3)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     userSlots_[slot - 1] = record;
     return 0;
@@ -972,7 +972,7 @@ int TFxBaseDispatcher::SetUserSlot(void* record, int slot)
 int TFxBaseDispatcher::GetUserSlot(int slot, void*& record)
 {
     if (slot < 1 || slot > 3)
-        return dispatch_error::BadArgument;
+        return ecBadArgument;
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     record = userSlots_[slot - 1];
     return 0;

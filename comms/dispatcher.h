@@ -10,7 +10,8 @@
 // a handler runs.
 #pragma once
 
-#include "comms/fx_timing.h"
+#include "comms/error_codes.h"
+#include "comms/fx_misc.h"
 #include "comms/trace_log.h"
 
 #include "platform/event.h"
@@ -26,18 +27,6 @@
 #include <vector>
 
 namespace zn::comms {
-
-// Result codes the dispatcher gives (negative: failure; texts in the error table).
-namespace dispatch_error {
-constexpr int BadArgument = -1002;
-constexpr int CommNotOpen = -2007;
-constexpr int OutputBufferTooSmall = -3006;
-constexpr int PutBlockFail = -3004;
-constexpr int BufferIsEmpty = -3007;
-constexpr int BaseAddressNotSet = -3010;
-constexpr int BadTriggerHandle = -5003;
-constexpr int OutOfMemory = -8;
-} // namespace dispatch_error
 
 // Accumulated line errors (the communication-error bits).
 constexpr uint32_t CeRxOver = 0x01, CeOverrun = 0x02, CeRxParity = 0x04, CeFrame = 0x08, CeBreak = 0x10;

@@ -1,5 +1,9 @@
 #include "comms/trace_log.h"
 
+#include "comms/error_codes.h"
+#include "comms/fx_misc.h"
+#include "comms/string_resource.h"
+
 #include "platform/folders.h"
 #include "platform/io_error.h"
 
@@ -10,28 +14,14 @@
 #include <cstring>
 #include <memory>
 
-#if __has_include("comms/string_resource.h")
-#include "comms/string_resource.h"
-#define ZN_HAVE_STRING_TABLE 1
-#endif
 
 namespace zn::comms {
 
 namespace {
 
-constexpr uint32_t LogKindTextBase = 15001;
-constexpr uint32_t LogSubKindTextBase = 15100;
-constexpr uint32_t LogHeaderText1 = 15501;
-constexpr uint32_t LogHeaderText2 = 15502;
-constexpr uint32_t ModemStatusBitText = 15601;
-
 std::string TableText(uint32_t id)
 {
-#ifdef ZN_HAVE_STRING_TABLE
     return ErrorStrings().TextById(id);
-#else
-    return "#" + std::to_string(id);
-#endif
 }
 
 std::string& SystemTextOverride()
@@ -127,7 +117,7 @@ int TraceBuffer::Init(uint32_t entries)
         Clear();
     } else {
         if (entries > MaxTraceEntries)
-            return -1002;
+            return ecBadArgument;
         if (entries == 0)
             entries = 1;
         buffer_.assign(size_t(entries) * 2, 0);
@@ -325,21 +315,21 @@ int DispatchLog::Dump(const std::string& fileName, bool append, bool allHex, boo
     if (!file)
         return -error;
     FILE* f = file.get();
-    std::fprintf(f, "FXC v3.06\r\n");
+    std::fprintf(f, "FXC %s\r\n", TFxComponentCommon::LibraryVersion);
     std::fprintf(f, "Compiler : %s\r\n", CompilerText().c_str());
     std::fprintf(f, "Operating System : %s\r\n", SystemText().c_str());
     std::fprintf(f, "Device: %s\r\n", deviceName.c_str());
-    std::fprintf(f, "%s\r\n", TableText(LogHeaderText1).c_str());
-    std::fprintf(f, "%s\r\n", TableText(LogHeaderText2).c_str());
+    std::fprintf(f, "%s\r\n", TableText(idsLogHeader1).c_str());
+    std::fprintf(f, "%s\r\n", TableText(idsLogHeader2).c_str());
 
     static const char* const StatusTypeNames[] = {"(Not active)", "(Modem status)", "(Line status)",
                                                   "(Output buffer free)", "(Output buffer used)", "(Output sent)"};
     LogEntryHeader h;
     std::vector<uint8_t> data;
     while (TakeOldest(h, data)) {
-        std::string subWord = h.subKind ? TableText(LogSubKindTextBase + h.subKind) : std::string();
+        std::string subWord = h.subKind ? TableText(uint32_t(idsLogSubKindBase + h.subKind)) : std::string();
         std::fprintf(f, "%8s  %-8s  %-12s  %08x  ", FormatLogTime(h.time).c_str(),
-                     TableText(LogKindTextBase + h.kind).c_str(), subWord.c_str(), h.value);
+                     TableText(uint32_t(idsLogKindBase + h.kind)).c_str(), subWord.c_str(), h.value);
         bool triggerType = h.subKind == 15 && (h.kind == 5 || h.kind == 6);
         if (triggerType && !data.empty()) {
             if (data[0] < 6)
@@ -362,7 +352,7 @@ int DispatchLog::Dump(const std::string& fileName, bool append, bool allHex, boo
             std::string names;
             for (int bit = 0; bit < 8; ++bit)
                 if (h.value & (1u << bit))
-                    names += TableText(ModemStatusBitText + uint32_t(bit));
+                    names += TableText(uint32_t(idsModemStatusBitBase + bit));
             while (!names.empty() && names.back() == ' ')
                 names.pop_back();
             std::fprintf(f, " (%s)", names.c_str());

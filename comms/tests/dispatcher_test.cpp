@@ -182,7 +182,7 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
         ch = char(rng());
     for (size_t at = 0; at < Total; at += 4096) {
         int r;
-        while ((r = o.d->WriteBlock(data.data() + at, 4096)) == dispatch_error::OutputBufferTooSmall)
+        while ((r = o.d->WriteBlock(data.data() + at, 4096)) == ecOutputBufferTooSmall)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(r, 0);
     }
@@ -301,7 +301,7 @@ TEST(Dispatcher, ABlockAsLargeAsTheFreeSpaceFillsTheBufferOneMoreIsRefused)
     OpenDispatcher o(4096);
     ASSERT_EQ(o.result, 0);
     std::string big(4097, 'y');
-    EXPECT_EQ(o.d->WriteBlock(big.data(), 4097), dispatch_error::OutputBufferTooSmall);
+    EXPECT_EQ(o.d->WriteBlock(big.data(), 4097), ecOutputBufferTooSmall);
     EXPECT_EQ(o.d->OutputCount(), 0u);
     EXPECT_EQ(o.d->WriteBlock(big.data(), 4096), 0);
     EXPECT_EQ(o.pty.Receive(4096, 3000).size(), 4096u);
@@ -364,8 +364,8 @@ TEST(Dispatcher, FlowSettingsLinuxLacksSurviveReadModifyWrite)
     EXPECT_EQ(sw, SwReceive | SwTransmit);
     EXPECT_EQ(xon, 17);
     EXPECT_EQ(xoff, 19);
-    EXPECT_EQ(o.d->SetHardwareFlow(100, 200, HwUseRts), dispatch_error::BadArgument);
-    EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), dispatch_error::BadArgument);
+    EXPECT_EQ(o.d->SetHardwareFlow(100, 200, HwUseRts), ecBadArgument);
+    EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), ecBadArgument);
 }
 
 // ---------------------------------------------------------------- triggers and handlers
@@ -428,7 +428,7 @@ TEST(DispatcherTriggers, ATimerFiresOncePerArming)
     ASSERT_EQ(o.d->SetTimerTrigger(timer, 1, false), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     EXPECT_EQ(t.Count(timer), 2);
-    EXPECT_EQ(o.d->SetTimerTrigger(timer + 8, 1, true), dispatch_error::BadTriggerHandle);
+    EXPECT_EQ(o.d->SetTimerTrigger(timer + 8, 1, true), ecBadTriggerHandle);
 }
 
 struct StatusCase {
@@ -486,11 +486,11 @@ TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
     ASSERT_EQ(o.result, 0);
     EXPECT_EQ(o.d->AddTimerTrigger(), 8);
     EXPECT_EQ(o.d->AddStatusTrigger(StatusOutSent), 16 + 5);
-    EXPECT_EQ(o.d->AddStatusTrigger(6), dispatch_error::BadArgument);
+    EXPECT_EQ(o.d->AddStatusTrigger(6), ecBadArgument);
     EXPECT_EQ(o.d->RemoveTrigger(AvailTriggerHandle), 0);
     EXPECT_EQ(o.d->RemoveTrigger(8), 0);
-    EXPECT_EQ(o.d->RemoveTrigger(8), dispatch_error::BadTriggerHandle);
-    EXPECT_EQ(o.d->SetStatusTrigger(8, 0, true), dispatch_error::BadTriggerHandle);
+    EXPECT_EQ(o.d->RemoveTrigger(8), ecBadTriggerHandle);
+    EXPECT_EQ(o.d->SetStatusTrigger(8, 0, true), ecBadTriggerHandle);
 }
 
 TEST(DispatcherTriggers, AfterTheLastNumberTheLowestFreeHandleIsReused)
@@ -559,7 +559,7 @@ TEST(DispatcherHandlers, OfTwoReadersTheOneThatTookMostDecidesWhatLeavesTheRing)
     uint8_t peeked;
     EXPECT_EQ(o.d->PeekCharAt(peeked, 4), 0);
     EXPECT_EQ(peeked, '9');
-    EXPECT_EQ(o.d->PeekCharAt(peeked, 5), dispatch_error::BufferIsEmpty);
+    EXPECT_EQ(o.d->PeekCharAt(peeked, 5), ecBufferIsEmpty);
 }
 
 TEST(DispatcherHandlers, RemovalWhileDispatchingTakesEffectWhenTheNotificationEnds)
