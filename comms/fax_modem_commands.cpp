@@ -73,6 +73,8 @@ ResponseCollector::Item ResponseCollector::Add(uint8_t c)
         buffer_.assign(1, char(c));
         return None;
     }
+    if (c < 0x20 && c != '\r' && c != '\n')
+        return None; // flow control characters (XON, XOFF) and other noise between responses
     buffer_ += char(c);
     if (buffer_.size() > kResponseCapacity)
         buffer_.erase(0, buffer_.size() - kResponseCapacity);

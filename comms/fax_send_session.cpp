@@ -600,6 +600,22 @@ int FaxSendSession::RewindToSentPage()
     return rc;
 }
 
+void FaxSendSession::ResendPage()
+{
+    if (++pageRetryCount_ > pageRetryLimit) {
+        Port().WriteString("AT+FKS\r");
+        Abort(ecFaxSessionError);
+        return;
+    }
+    if (int rc = RewindToSentPage()) {
+        Abort(rc);
+        return;
+    }
+    SendCommand("AT+FDT");
+    ResponseReset(546);
+    state_ = tf2GetParams;
+}
+
 void FaxSendSession::Step(int trigger)
 {
     FaxEngineEvents& ev = Events();
@@ -1196,27 +1212,16 @@ void FaxSendSession::Step(int trigger)
             // The value line of AT+FPS?: its OK follows.
             std::string v = KeywordLine(kwPageStatus) ? KeywordValue() : response.Text();
             auto at = v.find_first_not_of(' ');
-            lastPostPage_ = at == std::string::npos ? 0 : uint8_t(v[at]);
+            pageStatus_ = at == std::string::npos ? 0 : uint8_t(v[at]);
             ResponseReset();
         } else if (IsOK()) {
-            if (lastPostPage_ == '1' || lastPostPage_ == '3') {
-                lastPostPage_ = 0;
+            if (pageStatus_ == '1' || pageStatus_ == '3') {
+                pageStatus_ = 0;
                 common.statusCode = fsPageOK;
                 state_ = modem.morePages && modem.resolutionDigit != modem.previousResolution ? tf2SndNwPrm : tf2NextPage;
                 break;
             }
-            if (++pageRetryCount_ > pageRetryLimit) {
-                Port().WriteString("AT+FKS\r");
-                Abort(ecFaxSessionError);
-                break;
-            }
-            if (int rc = RewindToSentPage()) {
-                Abort(rc);
-                break;
-            }
-            SendCommand("AT+FDT");
-            ResponseReset(546);
-            state_ = tf2GetParams;
+            ResendPage();
         } else {
             Abort(ecFaxSessionError);
         }
@@ -1250,12 +1255,23 @@ void FaxSendSession::Step(int trigger)
         } else if (IsError()) {
             SendCommand("AT+FPS?");
             common.statusCode = fsPageError;
-            lastPostPage_ = 0;
+            pageStatus_ = 0;
             state_ = tf2WaitPgOK;
         } else if (IsHangupWord()) {
             modem.hangupCode = HangupCodeOf(response.Text());
             ResponseReset();
         } else if (KeywordLine(kwPageStatus)) {
+            // The far end's verdict on the page; a rejected page is sent again after the OK.
+            std::string v = KeywordValue();
+            char digit = v.empty() ? 0 : v[0];
+            if (digit == '2') {
+                common.statusCode = fsPageError;
+                pageStatus_ = uint8_t(digit);
+                state_ = tf2WaitPgOK;
+            } else if (digit == '4' || digit == '5') {
+                Abort(ecCancelRequested);
+                break;
+            }
             ResponseReset();
         } else {
             Abort(ecFaxPageError);

@@ -76,6 +76,7 @@ private:
     int SendPageBlocks(bool& done);
     int AdvancePage();
     int RewindToSentPage();
+    void ResendPage();
     void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
     void ArmOutputSent() { Port().SetStatusTrigger(common.outputSentTrigger, 0, true); }
     int32_t DrainTicks();
@@ -98,6 +99,7 @@ private:
     std::ifstream coverReader_;
     std::string coverFileName_;
     uint8_t lastPostPage_ = 0;
+    uint8_t pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
     // The page whose post-page exchange runs, kept so that RTN can send it again.
     int32_t sentPage_ = 0;
     bool sentCover_ = false;
