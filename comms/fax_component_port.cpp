@@ -137,6 +137,17 @@ FaxPort& FaxSessionLine::Attach(TFxCustomComPort* port)
 
 void FaxSessionLine::WaitIdle() { guarded_->WaitIdle(); }
 
+void ComPortDeleter::operator()(TFxCustomComPort* port) const { delete port; }
+
+ComPortPtr MakeFaxComPort(int comNumber)
+{
+    ComPortPtr port(new TFxComPort);
+    port->SetPromptForPort(false);
+    port->SetComNumber(uint16_t(comNumber));
+    port->SetAutoOpen(true);
+    return port;
+}
+
 void RaiseFaxComponentError(int code)
 {
     if (code < 0)

@@ -34,6 +34,14 @@ private:
 uint32_t PortBaud(const TFxCustomComPort& port);
 bool PortIsOpen(const TFxCustomComPort& port);
 
+struct ComPortDeleter {
+    void operator()(TFxCustomComPort* port) const;
+};
+using ComPortPtr = std::unique_ptr<TFxCustomComPort, ComPortDeleter>;
+// A port component on COMn that never prompts and opens on first use: what a fax component needs
+// where no form provides one (the command-line tool, tests).
+ComPortPtr MakeFaxComPort(int comNumber);
+
 // Raises the exception of code (CheckErrorCode) when it is negative.
 void RaiseFaxComponentError(int code);
 // The error-string text of code.
