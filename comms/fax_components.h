@@ -232,6 +232,8 @@ protected:
 
     // The engine's calls, on the GUI thread. Answers go into the call, never into the session.
     struct EngineCall;
+    // Delivers one engine call as the message window does.
+    void DeliverCall(EngineCall& call) { Deliver(call); }
     virtual void DeliverNext(EngineCall& call) {}
     virtual void DeliverName(EngineCall& call) {}
     virtual void DeliverAccept(EngineCall& call) {}

@@ -36,8 +36,8 @@ QFrame* Panel(QWidget* parent, std::initializer_list<std::pair<const char*, QLab
         int row = i / columns, col = (i % columns) * 2;
         grid->addWidget(new QLabel(caption, frame), row, col);
         *value = new QLabel(frame);
-        (*value)->setMinimumWidth(120);
         grid->addWidget(*value, row, col + 1);
+        grid->setColumnStretch(col + 1, 1);
         ++i;
     }
     return frame;
@@ -65,6 +65,10 @@ TStandardFaxDisplay::TStandardFaxDisplay(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle("Fax Status");
     setFixedSize(529, 295);
+    // The form was laid out for an 8-point dialog font.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
 
     auto* panel1 = Panel(this, {{"Phone number:", &fsPhoneNumber}, {"Fax file name:", &fsFaxFileName},
                                 {"Cover file name:", &fsCoverFileName}, {"Total pages:", &fsTotalPages},
@@ -75,14 +79,14 @@ TStandardFaxDisplay::TStandardFaxDisplay(QWidget* parent) : QDialog(parent)
     auto* panel3 = Panel(this, {{"Current page:", &fsCurrentPage}, {"Page length:", &fsPageLength}}, 1);
     auto* panel4 = Panel(this, {{"Bytes transferred:", &fsBytesTransferred}, {"Elapsed time:", &fsElapsedTime}}, 1);
     auto* panel5 = Panel(this, {{"Status:", &fsStatusMsg}}, 1);
-    fsStatusMsg->setMinimumWidth(400);
 
     auto* panel6 = new QFrame(this);
     panel6->setFrameShape(QFrame::Panel);
     panel6->setFrameShadow(QFrame::Raised);
     panel6->setFixedHeight(34);
     fsLabel19 = new QLabel("Page progress:", panel6);
-    fsLabel19->setGeometry(8, 9, 160, 16);
+    fsLabel19->setGeometry(8, 9, 180, 16);
+    fsLabel19->lower();
     Meter = new TFxMeter(panel6);
     Meter->setGeometry(99, 7, 406, 20);
     Meter->SetPosition(0);
@@ -94,6 +98,8 @@ TStandardFaxDisplay::TStandardFaxDisplay(QWidget* parent) : QDialog(parent)
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 6, 6, 6);
     grid->setSpacing(4);
+    grid->setColumnStretch(0, 6);
+    grid->setColumnStretch(1, 5);
     grid->addWidget(panel1, 0, 0);
     grid->addWidget(panel2, 0, 1);
     grid->addWidget(panel3, 1, 0);
