@@ -18,6 +18,9 @@ struct TCommand {
 // The fax file commands: convert, unpack, info, raw.
 extern const TCommand kFaxFileCommands[];
 extern const size_t kFaxFileCommandCount;
+// The fax line commands: send, receive.
+extern const TCommand kFaxLineCommands[];
+extern const size_t kFaxLineCommandCount;
 
 // Exit codes.
 constexpr int kExitOk = 0;
