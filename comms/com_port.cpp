@@ -62,6 +62,7 @@ TFxCustomComPort::TFxCustomComPort() = default;
 
 TFxCustomComPort::~TFxCustomComPort()
 {
+    reopenAfterClose_ = false;
     try {
         if (portState_ == PortOpen)
             ClosePort();
@@ -69,10 +70,15 @@ TFxCustomComPort::~TFxCustomComPort()
         ReportHandlerException(&e);
     }
     if (dispatcher_) {
-        // A deferred close: its threads end on their own, nothing is freed under them.
-        while (dispatcher_->ThreadsRunning() || dispatcher_->IsBusy())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        FinishClosing();
+        // A deferred close: its threads end on their own, nothing is freed under them. A window
+        // notification may be waiting for this thread meanwhile.
+        while (dispatcher_ && (dispatcher_->ThreadsRunning() || dispatcher_->IsBusy())) {
+            uint32_t pumped = platform::PumpOneMessage(); // may finish the close itself (0x7E0A)
+            if (pumped == 0 || pumped == platform::WM_QUIT_MSG)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (dispatcher_)
+            FinishClosing();
     }
 }
 

@@ -181,6 +181,7 @@ int TFxBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
     {
         std::lock_guard<std::recursive_mutex> g(generalLock_);
         trace_.Abort();
+        traceActive_ = false;
         log_.Abort();
     }
     openTime_ = MillisecondClock();
@@ -310,10 +311,13 @@ int TFxBaseDispatcher::ReadChar(uint8_t& c)
             ringFull_ = false;
         }
     }
-    // The trace takes the general lock only after the ring lock is released.
-    std::lock_guard<std::recursive_mutex> g(generalLock_);
-    if (trace_.On())
-        trace_.Add('R', c);
+    // The trace takes the general lock only after the ring lock is released, and only when it runs:
+    // a fax session reads every byte through here.
+    if (traceActive_) {
+        std::lock_guard<std::recursive_mutex> g(generalLock_);
+        if (trace_.On())
+            trace_.Add('R', c);
+    }
     return 0;
 }
 
@@ -990,7 +994,9 @@ void* TFxBaseDispatcher::GetUserSlot(int slot)
 int TFxBaseDispatcher::InitTracing(uint32_t entries)
 {
     std::lock_guard<std::recursive_mutex> g(generalLock_);
-    return trace_.Init(entries);
+    int r = trace_.Init(entries);
+    traceActive_ = trace_.On();
+    return r;
 }
 
 void TFxBaseDispatcher::AddTraceEntry(char kind, uint8_t byte)
@@ -1009,18 +1015,21 @@ void TFxBaseDispatcher::StartTracing()
 {
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     trace_.Start();
+    traceActive_ = trace_.On();
 }
 
 void TFxBaseDispatcher::StopTracing()
 {
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     trace_.Stop();
+    traceActive_ = false;
 }
 
 void TFxBaseDispatcher::AbortTracing()
 {
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     trace_.Abort();
+    traceActive_ = false;
 }
 
 bool TFxBaseDispatcher::TracingOn()
@@ -1032,6 +1041,7 @@ bool TFxBaseDispatcher::TracingOn()
 int TFxBaseDispatcher::DumpTrace(const std::string& fileName, bool append, bool hex, bool allHex)
 {
     std::lock_guard<std::recursive_mutex> g(generalLock_);
+    traceActive_ = false;
     return trace_.Dump(fileName, append, hex, allHex);
 }
 

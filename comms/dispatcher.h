@@ -391,6 +391,7 @@ private:
     uint32_t largestConsumed_ = 0;
 
     std::atomic<bool> outputSent_{false};
+    std::atomic<bool> traceActive_{false}; // mirrors trace_.On() for the lock-free test in ReadChar
     std::atomic<uint32_t> commMask_{0};
     std::atomic<bool> finished_{false};
     std::thread comThread_, dispThread_, outThread_;

@@ -94,7 +94,7 @@ bool CheckApfSignature(const uint8_t* buffer64) {
 bool IsApfFile(const std::string& fileName) {
   TInFile f;
   uint8_t sig[6];
-  return f.Open(fileName) == kOk && f.Read(sig, 6) == 6 && CheckApfSignature(sig);
+  return f.Open(fileName) == ecOK && f.Read(sig, 6) == 6 && CheckApfSignature(sig);
 }
 
 namespace {
@@ -105,9 +105,9 @@ int ReadHeader(TInFile& f, TApfFileHeader& header) {
   if (n < 0)
     return static_cast<int>(n);
   if (n < 6 || !CheckApfSignature(buf))
-    return kErrFaxBadFormat;
+    return ecFaxBadFormat;
   header = TApfFileHeader::Decode(buf);
-  return kOk;
+  return ecOK;
 }
 
 } // namespace
@@ -126,23 +126,23 @@ int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFile
   if (int rc = ReadHeader(f, fileHeader); rc < 0)
     return rc;
   if (fileHeader.pageCount < page)
-    return kErrFaxBadFormat;
+    return ecFaxBadFormat;
   int64_t offset = fileHeader.page1Offset;
   for (unsigned p = 1; p <= page; ++p) {
     uint8_t buf[kApfPageHeaderSize];
     if (offset < 0 || f.Seek(offset) < 0)
-      return kErrFaxBadFormat;
+      return ecFaxBadFormat;
     const long n = f.Read(buf, sizeof buf);
     if (n < 0)
       return static_cast<int>(n);
     if (n != kApfPageHeaderSize)
-      return kErrFaxBadFormat;
+      return ecFaxBadFormat;
     pageHeader = TApfPageHeader::Decode(buf);
     if (pageHeader.length < 0)
-      return kErrFaxBadFormat;
+      return ecFaxBadFormat;
     offset += kApfPageHeaderSize + static_cast<int64_t>(pageHeader.length);
   }
-  return kOk;
+  return ecOK;
 }
 
 int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader& header) {
@@ -164,7 +164,7 @@ int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_
       if (n < 0)
         return static_cast<int>(n);
       if (n < 2)
-        return kErrFaxBadFormat;
+        return ecFaxBadFormat;
       bytesRead += 2;
       // A record never runs past the page: its count is capped at 4096 and at the bytes left.
       const int64_t left = std::max<int64_t>(length - bytesRead, 0);
@@ -178,7 +178,7 @@ int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_
       data.insert(data.end(), block, block + r);
       bytesRead += static_cast<int>(r);
       if (static_cast<size_t>(r) < count)
-        return kErrFaxBadFormat;
+        return ecFaxBadFormat;
     }
   } else {
     while (bytesRead < length) {
@@ -187,12 +187,12 @@ int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_
       if (r < 0)
         return static_cast<int>(r);
       if (r == 0)
-        return kErrFaxBadFormat;
+        return ecFaxBadFormat;
       data.insert(data.end(), block, block + r);
       bytesRead += static_cast<int>(r);
     }
   }
-  return kOk;
+  return ecOK;
 }
 
 int ReadApfPage(const std::string& fileName, unsigned page, TApfPageHeader& header, std::vector<uint8_t>& data) {

@@ -46,11 +46,11 @@ uint32_t Channel(uint32_t pixel, uint32_t mask) {
 
 int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
   if (size < 26 || d[0] != 'B' || d[1] != 'M')
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   const uint32_t dataOffset = Le32(d + 10);
   const uint32_t headerSize = Le32(d + 14);
   if (headerSize < 12 || 14 + static_cast<size_t>(headerSize) > size)
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   int64_t width, height;
   uint32_t bpp, compression = 0, colours = 0;
   size_t paletteEntry = 4;
@@ -61,7 +61,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
     paletteEntry = 3;
   } else {
     if (headerSize < 40)
-      return kErrBadGraphicsFormat;
+      return ecBadGraphicsFormat;
     width = static_cast<int32_t>(Le32(d + 18));
     height = static_cast<int32_t>(Le32(d + 22));
     bpp = Le16(d + 28);
@@ -71,20 +71,20 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
   const bool topDown = height < 0;
   height = height < 0 ? -height : height;
   if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide)
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
   if (bpp == 32)
     masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
   if (compression == 3 && (bpp == 16 || bpp == 32)) {
     const size_t at = headerSize >= 52 ? 14 + 40 : 14 + headerSize;
     if (at + 12 > size)
-      return kErrBadGraphicsFormat;
+      return ecBadGraphicsFormat;
     for (int i = 0; i < 3; ++i)
       masks[i] = Le32(d + at + 4 * i);
   } else if (compression != 0) {
-    return kErrBadGraphicsFormat; // run-length coded bitmaps are not read
+    return ecBadGraphicsFormat; // run-length coded bitmaps are not read
   }
   // The palette follows the header (and the bit fields of a 40-byte header).
   std::vector<uint32_t> palette;
@@ -92,7 +92,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
     const size_t entries = colours && colours <= (1u << bpp) ? colours : (1u << bpp);
     const size_t at = 14 + headerSize + (compression == 3 && headerSize == 40 ? 12 : 0);
     if (at + entries * paletteEntry > size)
-      return kErrBadGraphicsFormat;
+      return ecBadGraphicsFormat;
     for (size_t i = 0; i < entries; ++i) {
       const uint8_t* p = d + at + i * paletteEntry;
       palette.push_back(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16));
@@ -100,7 +100,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
   }
   const size_t stride = ((static_cast<size_t>(width) * bpp + 31) / 32) * 4;
   if (dataOffset > size || stride * static_cast<size_t>(height) > size - dataOffset)
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   const auto srcRow = [&](int64_t y) {
     return d + dataOffset + stride * static_cast<size_t>(topDown ? y : height - 1 - y);
   };
@@ -121,7 +121,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
       for (int i = 0; i < out.stride; ++i)
         o[i] = flip ? static_cast<uint8_t>(~s[i]) : s[i];
     }
-    return kOk;
+    return ecOK;
   }
   out.bitsPerPixel = 32;
   out.stride = static_cast<int>(width * 4);
@@ -143,7 +143,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
       std::memcpy(o + 4 * x, &bgr, 4);
     }
   }
-  return kOk;
+  return ecOK;
 }
 
 int LoadBmpFile(const std::string& name, TSourceBitmap& out) {
@@ -162,14 +162,14 @@ int TBitmapReader::Open(ConverterState& state, const std::string& name) {
         (given_->bitsPerPixel != 1 && given_->bitsPerPixel != 32) ||
         given_->stride < (given_->bitsPerPixel == 1 ? (given_->width + 7) / 8 : given_->width * 4) ||
         given_->bits.size() < static_cast<size_t>(given_->stride) * static_cast<size_t>(given_->height))
-      return kErrBadArgument;
+      return ecBadArgument;
     bitmap_ = *given_;
   }
   row_ = 0;
   state.DecideImageLayout(bitmap_.width, true);
   state.bytesRead = 0;
   state.bytesTotal = static_cast<int64_t>(bitmap_.height);
-  return kOk;
+  return ecOK;
 }
 
 int TBitmapReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages, bool& endOfPage) {
@@ -177,7 +177,7 @@ int TBitmapReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, 
   morePages = false;
   endOfPage = row_ >= bitmap_.height;
   if (endOfPage)
-    return kOk;
+    return ecOK;
   const int w = std::min(bitmap_.width, kRasterBufferSize * 8);
   const int rowBytes = (w + 7) / 8;
   bytes = rowBytes;
@@ -198,7 +198,7 @@ int TBitmapReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, 
   state.ShiftRow(raster, rowBytes);
   ++row_;
   state.bytesRead = row_;
-  return kOk;
+  return ecOK;
 }
 
 void TBitmapReader::Close(ConverterState&) { bitmap_ = TSourceBitmap(); }

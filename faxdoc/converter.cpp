@@ -44,11 +44,11 @@ void ConverterState::ShiftRow(uint8_t* raster, int rowBytes) const {
 
 int ConverterState::Status(int kind) {
   if (status_ && status_(*this, kind))
-    return kErrConvertAbort;
-  return kOk;
+    return ecConvertAbort;
+  return ecOK;
 }
 
-int ConverterState::Yield() { return yield_ ? yield_() : kOk; }
+int ConverterState::Yield() { return yield_ ? yield_() : ecOK; }
 
 int ConverterState::CreateApfFile(const std::string& outName) {
   fileHeader_ = TApfFileHeader();
@@ -107,7 +107,7 @@ int ConverterState::WriteApfLine(const uint8_t* data, int count, bool /*morePage
     return rc;
   pageHeader_.length += 2 + count;
   if (!endOfPage)
-    return kOk;
+    return ecOK;
   ++fileHeader_.pageCount;
   const int64_t end = out_.Position();
   uint8_t head[kApfPageHeaderSize];
@@ -175,7 +175,7 @@ int ConverterState::ConvertFile(const std::string& inName, const std::string& ou
                            : !inName.empty() ? ForceExtension(inName, "APF")
                                              : std::string();
   if (name.empty())
-    return kErrFileNotFound;
+    return ecFileNotFound;
   bytesRead = bytesTotal = 0;
   int rc = CreateApfFile(name);
   if (rc >= 0)
@@ -191,7 +191,7 @@ int TUserReader::ReadLine(ConverterState&, uint8_t* raster, int& bytes, bool& mo
   if (!read_) {
     endOfPage = true;
     morePages = false;
-    return kOk;
+    return ecOK;
   }
   return read_(raster, bytes, endOfPage, morePages);
 }

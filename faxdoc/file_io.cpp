@@ -1,6 +1,7 @@
 #include "faxdoc/file_io.h"
 
 #include "faxdoc/fax_errors.h"
+#include "platform/io_error.h"
 
 #include <atomic>
 #include <cerrno>
@@ -11,31 +12,14 @@
 
 namespace zn::faxdoc {
 
-int IoErrorCode(int err) {
-  switch (err) {
-  case ENOENT: return -2;
-  case ENOTDIR: return -3;
-  case EMFILE:
-  case ENFILE: return -4;
-  case EACCES:
-  case EPERM:
-  case EEXIST:
-  case EISDIR: return -5;
-  case EBADF: return -6;
-  case ENOMEM: return -8;
-  case ENOSPC:
-  case EDQUOT: return -101;
-  case EROFS: return -150;
-  default: return -162;
-  }
-}
+int IoErrorCode(int err) { return -platform::ErrnoToIoError(err); }
 
 TInFile::~TInFile() { Close(); }
 
 int TInFile::Open(const std::string& name) {
   Close();
   if (name.empty())
-    return kErrFileNotFound;
+    return ecFileNotFound;
   fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0)
     return IoErrorCode(errno);
@@ -45,7 +29,7 @@ int TInFile::Open(const std::string& name) {
     return IoErrorCode(EISDIR);
   }
   pos_ = 0;
-  return kOk;
+  return ecOK;
 }
 
 void TInFile::Close() {
@@ -75,7 +59,7 @@ int TInFile::Seek(int64_t pos) {
   if (pos < 0 || ::lseek(fd_, pos, SEEK_SET) < 0)
     return IoErrorCode(pos < 0 ? EINVAL : errno);
   pos_ = pos;
-  return kOk;
+  return ecOK;
 }
 
 int64_t TInFile::Size() const {
@@ -92,7 +76,7 @@ int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data) {
   if (n < 0)
     return static_cast<int>(n);
   data.resize(static_cast<size_t>(n));
-  return kOk;
+  return ecOK;
 }
 
 TBufferedWriter::~TBufferedWriter() {
@@ -102,7 +86,7 @@ TBufferedWriter::~TBufferedWriter() {
 
 int TBufferedWriter::Create(const std::string& name) {
   if (name.empty())
-    return kErrFileNotFound;
+    return ecFileNotFound;
   // The data goes to a new file beside the target, which replaces the target only when complete:
   // a failed write never leaves a partial file nor destroys an older file of that name.
   static std::atomic<unsigned> serial{0};
@@ -116,7 +100,7 @@ int TBufferedWriter::Create(const std::string& name) {
   buffer_.assign(kBufferSize, 0);
   used_ = 0;
   filePos_ = 0;
-  return kOk;
+  return ecOK;
 }
 
 int TBufferedWriter::Fail(int code) {
@@ -135,17 +119,17 @@ static int WriteAll(int fd, const uint8_t* p, size_t n) {
     p += w;
     n -= static_cast<size_t>(w);
   }
-  return kOk;
+  return ecOK;
 }
 
 int TBufferedWriter::Flush() {
   if (used_ == 0)
-    return kOk;
+    return ecOK;
   if (int rc = WriteAll(fd_, buffer_.data(), used_); rc < 0)
     return Fail(rc);
   filePos_ += static_cast<int64_t>(used_);
   used_ = 0;
-  return kOk;
+  return ecOK;
 }
 
 int TBufferedWriter::Write(const void* data, size_t n) {
@@ -155,7 +139,7 @@ int TBufferedWriter::Write(const void* data, size_t n) {
   if (used_ + n < kBufferSize) {
     std::memcpy(buffer_.data() + used_, p, n);
     used_ += n;
-    return kOk;
+    return ecOK;
   }
   const size_t fill = kBufferSize - used_;
   std::memcpy(buffer_.data() + used_, p, fill);
@@ -172,7 +156,7 @@ int TBufferedWriter::Write(const void* data, size_t n) {
   }
   std::memcpy(buffer_.data(), p + direct, n - direct);
   used_ = n - direct;
-  return kOk;
+  return ecOK;
 }
 
 int TBufferedWriter::Seek(int64_t pos) {
@@ -183,7 +167,7 @@ int TBufferedWriter::Seek(int64_t pos) {
   if (::lseek(fd_, pos, SEEK_SET) < 0)
     return Fail(IoErrorCode(errno));
   filePos_ = pos;
-  return kOk;
+  return ecOK;
 }
 
 int TBufferedWriter::Close() {
@@ -198,7 +182,7 @@ int TBufferedWriter::Close() {
     ::unlink(tempName_.c_str());
     return rc;
   }
-  return kOk;
+  return ecOK;
 }
 
 void TBufferedWriter::Discard() {

@@ -1,4 +1,6 @@
-// File-name extensions as the converter and unpacker handle them.
+// File-name extensions as the converter and unpacker handle them. The engines keep these three
+// small helpers of their own so that the command-line tools need nothing of the library's
+// case-insensitive file lookup (and its toolkit) at start.
 #pragma once
 
 #include <string>

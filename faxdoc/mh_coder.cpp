@@ -14,22 +14,22 @@ namespace {
 // Bits go out LSB first, which is little-endian order of a bit accumulator.
 class TBitSink {
  public:
-  explicit TBitSink(uint8_t* out) : out_(out) {}
+  explicit TBitSink(uint8_t* out) : out_(out), tables_(FaxCodeTables()) {}
 
+  // Stores the whole accumulator every time and keeps only the unfinished byte: no branch.
+  // The output has room for 8 bytes past the last code.
   void Put(const TFaxCode& c) {
     acc_ |= static_cast<uint64_t>(c.code) << bits_;
     bits_ += c.bits;
-    if (bits_ >= 32) {
-      for (int i = 0; i < 4; ++i)
-        out_[pos_ + i] = static_cast<uint8_t>(acc_ >> (8 * i));
-      pos_ += 4;
-      acc_ >>= 32;
-      bits_ -= 32;
-    }
+    std::memcpy(out_ + pos_, &acc_, 8);
+    const int whole = bits_ >> 3;
+    pos_ += whole;
+    acc_ = whole == 8 ? 0 : acc_ >> (8 * whole);
+    bits_ &= 7;
   }
 
   void PutRun(int run, int colour) {
-    const TFaxCodeTables& t = FaxCodeTables();
+    const TFaxCodeTables& t = tables_;
     while (run > kMaxMakeUpRun + 63) {
       Put(t.makeUp[colour][kMakeUpCodes]);
       run -= kMaxMakeUpRun;
@@ -54,30 +54,19 @@ class TBitSink {
 
  private:
   uint8_t* out_;
+  const TFaxCodeTables& tables_;
   int pos_ = 0;
   uint64_t acc_ = 0;
   int bits_ = 0;
 };
 
-uint64_t LoadBigEndian64(const uint8_t* row, int rowBytes, int index) {
-  uint64_t w = 0;
-  if (index + 8 <= rowBytes) {
-    std::memcpy(&w, row + index, 8);
-    return __builtin_bswap64(w);
-  }
-  for (int i = 0; i < 8; ++i) {
-    w <<= 8;
-    if (index + i < rowBytes)
-      w |= row[index + i];
-  }
-  return w;
-}
-
 // The first pixel at or after `pos` whose colour is not `colour` (1 = black), or `limit`.
-// Pixels past the row's bytes are white.
-int FindChange(const uint8_t* row, int rowBytes, int pos, int limit, int colour) {
+// `row` holds at least limit / 8 + 8 readable bytes.
+inline int FindChange(const uint8_t* row, int pos, int limit, int colour) {
   while (pos < limit) {
-    uint64_t w = LoadBigEndian64(row, rowBytes, pos >> 3);
+    uint64_t w;
+    std::memcpy(&w, row + (pos >> 3), 8);
+    w = __builtin_bswap64(w);
     if (colour)
       w = ~w;
     const int skip = pos & 7;
@@ -99,12 +88,19 @@ int CodeRasterRow(const uint8_t* raster, int rasterBytes, int lineWidth, int lef
   const int margin = std::clamp(leftMargin, 0, lineWidth);
   const int scale = doubleWidth ? 2 : 1;
   const int limit = std::min((lineWidth - margin) / scale, rasterBytes * 8);
+  // The pixels that count, in a buffer that can be read 8 bytes at a time past its end.
+  uint8_t row[kWideLineWidth / 8 + 16];
+  const size_t used = static_cast<size_t>((limit + 7) / 8);
+  std::memcpy(row, raster, used);
+  std::memset(row + used, 0, 16);
+  if (limit & 7)
+    row[limit >> 3] &= static_cast<uint8_t>(0xFF00 >> (limit & 7));
   int done = 0;       // pixels coded so far
   int pending = margin;
   int colour = 0;
   int pos = 0;
   for (;;) {
-    const int next = FindChange(raster, rasterBytes, pos, limit, colour);
+    const int next = FindChange(row, pos, limit, colour);
     int run = (next - pos) * scale;
     if (colour == 0) {
       run += pending;
@@ -152,20 +148,18 @@ int MakeEndOfPage(uint8_t* out) {
 
 namespace {
 
-// The bits of `data` from bit `pos` on, first bit in bit 0; bits past the end read as 0.
-inline uint64_t Peek(const uint8_t* data, size_t size, size_t pos) {
-  const size_t index = pos >> 3;
-  uint64_t w = 0;
-  if (index + 8 <= size) {
-    std::memcpy(&w, data + index, 8);
-  } else {
-    for (size_t i = 0; index + i < size && i < 8; ++i)
-      w |= static_cast<uint64_t>(data[index + i]) << (8 * i);
-  }
-  return w >> (pos & 7);
-}
-
+// Sets `len` pixels from `start` in a row buffer with 8 bytes to spare behind its last pixel.
 inline void SetBits(uint8_t* row, int start, int len) {
+  const int shift = start & 7;
+  if (shift + len <= 56) {
+    // Short runs, the most of them: one 64-bit OR.
+    uint8_t* at = row + (start >> 3);
+    uint64_t w;
+    std::memcpy(&w, at, 8);
+    w |= __builtin_bswap64((~0ull >> shift) & ~(~0ull >> (shift + len)));
+    std::memcpy(at, &w, 8);
+    return;
+  }
   const int end = start + len;
   const int sb = start >> 3;
   const int eb = end >> 3;
@@ -197,69 +191,123 @@ bool TMhDecoder::EndRow(const TRowSink& sink) {
   return go_on && ++eolCount_ < 3;
 }
 
+namespace {
+
+// The stream's bits, first bit in bit 0 of `acc`; `n` of them are valid, later bits may already
+// be there too (the next refill ORs the same bits into the same places).
+struct TBitSource {
+  const uint8_t* p;
+  const uint8_t* end;
+  uint64_t acc = 0;
+  int n = 0;
+
+  void Refill() {
+    if (end - p >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      acc |= w << n;
+      const int k = (63 - n) >> 3;
+      p += k;
+      n += 8 * k;
+    } else {
+      while (n <= 56 && p < end) {
+        acc |= static_cast<uint64_t>(*p++) << n;
+        n += 8;
+      }
+    }
+  }
+  void Skip(int bits) {
+    acc >>= bits;
+    n -= bits;
+  }
+};
+
+} // namespace
+
 bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink) {
   const TFaxDecodeTables& tables = FaxDecodeTables();
-  const size_t total = size * 8;
-  size_t pos = 0;
-  while (pos < total && !ended_) {
+  TBitSource in{data, data + size};
+  // The state lives in locals (registers) while codes are decoded, and in the members at each EOL.
+  int colour = colour_;
+  int rowPixels = rowPixels_;
+  int eolCount = eolCount_;
+  bool counting = !beforeFirstEol_;
+  uint8_t* const row = row_;
+  for (;;) {
+    if (in.n < 16) {
+      in.Refill();
+      if (in.n == 0)
+        break;
+    }
     if (error_) {
       // After an invalid code, 1 bits are skipped; the next 0 bit begins a new code.
-      uint64_t w = Peek(data, size, pos);
-      if (w == ~0ull >> (pos & 7)) {
-        pos += 64 - (pos & 7);
+      const int ones = __builtin_ctzll(~in.acc | (1ull << 63));
+      if (ones >= in.n) {
+        in.Skip(in.n);
         continue;
       }
-      pos += static_cast<size_t>(__builtin_ctzll(~w));
-      if (pos >= total)
-        break;
+      in.Skip(ones);
       error_ = false;
+      continue;
     }
-    const unsigned v = static_cast<unsigned>(Peek(data, size, pos)) & (kDecodeTableSize - 1);
-    const TDecodeEntry& e = tables.entry[colour_][v];
-    if (pos + e.bits > total)
-      break;
-    pos += e.bits;
-    switch (e.kind) {
-    case TDecodeKind::Terminating:
-    case TDecodeKind::MakeUp:
-      if (!beforeFirstEol_ && rowPixels_ + e.run <= kMaxRowPixels) {
-        if (colour_ && e.run)
-          SetBits(row_, rowPixels_, e.run);
-        rowPixels_ += e.run;
+    TDecodeEntry e = tables.first[colour][in.acc & (kFirstTableSize - 1)];
+    if (e.kind == TDecodeKind::Long)
+      e = tables.entry[colour][in.acc & (kDecodeTableSize - 1)];
+    if (e.bits > in.n)
+      break; // a code cut by the end of the page
+    in.Skip(e.bits);
+    if (e.kind <= TDecodeKind::MakeUp) {
+      if (rowPixels + e.run <= kMaxRowPixels && counting) {
+        if (colour)
+          SetBits(row, rowPixels, e.run);
+        rowPixels += e.run;
       }
-      if (e.kind == TDecodeKind::Terminating)
-        colour_ ^= 1;
-      eolCount_ = 0;
-      break;
-    case TDecodeKind::Zeros: {
-      // Fill zeros before an EOL: find the 1 bit that ends them.
-      for (;;) {
-        if (pos >= total)
-          return ended_;
-        const uint64_t w = Peek(data, size, pos);
-        if (w == 0) {
-          pos += 64 - (pos & 7);
-          continue;
-        }
-        pos += static_cast<size_t>(__builtin_ctzll(w)) + 1;
-        break;
-      }
-      if (pos > total)
-        return ended_;
-      if (!EndRow(sink))
-        ended_ = true;
-      break;
+      colour ^= e.kind == TDecodeKind::Terminating;
+      eolCount = 0;
+      continue;
     }
-    case TDecodeKind::Eol:
-      if (!EndRow(sink))
-        ended_ = true;
-      break;
-    case TDecodeKind::Invalid:
+    if (e.kind == TDecodeKind::Invalid) {
       ++badCodes_;
       error_ = true;
+      continue;
+    }
+    if (e.kind == TDecodeKind::Zeros) {
+      // Fill zeros before an EOL: find the 1 bit that ends them.
+      bool found = false;
+      for (;;) {
+        if (in.n < 16)
+          in.Refill();
+        if (in.n == 0)
+          break;
+        const int zeros = in.acc ? __builtin_ctzll(in.acc) : 64;
+        if (zeros >= in.n) {
+          in.Skip(in.n == 64 ? 63 : in.n);
+          if (in.n)
+            in.Skip(in.n);
+          continue;
+        }
+        in.Skip(zeros + 1);
+        found = true;
+        break;
+      }
+      if (!found)
+        break;
+    }
+    rowPixels_ = rowPixels;
+    eolCount_ = eolCount;
+    const bool goOn = EndRow(sink);
+    rowPixels = 0;
+    colour = 0;
+    eolCount = eolCount_;
+    counting = true;
+    if (!goOn) {
+      ended_ = true;
       break;
     }
   }
+  rowPixels_ = rowPixels;
+  colour_ = colour;
+  eolCount_ = eolCount;
   return ended_;
 }
 

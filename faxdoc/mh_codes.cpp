@@ -149,6 +149,11 @@ const TAllTables& Tables() {
       trie.LoopFillZeros();
       for (unsigned v = 0; v < kDecodeTableSize; ++v)
         t.decode.entry[colour][v] = trie.Lookup(v);
+      for (unsigned v = 0; v < kFirstTableSize; ++v) {
+        const TDecodeEntry& e = t.decode.entry[colour][v];
+        const bool resolved = e.bits <= kFirstCodeBits && e.kind != TDecodeKind::Zeros;
+        t.decode.first[colour][v] = resolved ? e : TDecodeEntry{0, 0, TDecodeKind::Long};
+      }
     }
     t.codes.eol12 = Reversed(kEol12);
     t.codes.eol16 = Reversed(kEol16);

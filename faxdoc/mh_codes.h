@@ -30,11 +30,12 @@ struct TFaxCodeTables {
 
 // Decoder lookup: indexed by the next kMaxCodeBits bits of the stream (first bit in bit 0).
 enum class TDecodeKind : uint8_t {
-  Invalid,     // no code starts with the first `bits` bits
   Terminating, // run of `run` (0..63): the colour changes after it
   MakeUp,      // run of `run` (64..2560): the colour stays
   Eol,         // any number (>= 11) of zeros and a 1
   Zeros,       // kMaxCodeBits zeros: fill before an EOL, keep counting
+  Invalid,     // no code starts with the first `bits` bits
+  Long,        // (first table only) the code is longer than kFirstCodeBits: look in the full table
 };
 
 struct TDecodeEntry {
@@ -44,8 +45,12 @@ struct TDecodeEntry {
 };
 
 constexpr int kDecodeTableSize = 1 << kMaxCodeBits;
+// Most codes are short: a small first table keeps them in the fastest cache.
+constexpr int kFirstCodeBits = 9;
+constexpr int kFirstTableSize = 1 << kFirstCodeBits;
 
 struct TFaxDecodeTables {
+  TDecodeEntry first[2][kFirstTableSize];
   TDecodeEntry entry[2][kDecodeTableSize];
 };
 

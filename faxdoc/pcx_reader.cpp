@@ -25,7 +25,7 @@ int TPcxReader::Open(ConverterState& state, const std::string& name) {
     pages_.emplace_back(0, file_.size());
   } else {
     if (file_.size() < 4 || Le32(file_, 0) != kDcxSignature)
-      return kErrBadGraphicsFormat;
+      return ecBadGraphicsFormat;
     std::vector<size_t> offsets;
     for (size_t at = 4; at + 4 <= file_.size() && offsets.size() < kDcxMaxPages; at += 4) {
       const size_t offset = Le32(file_, at);
@@ -39,38 +39,38 @@ int TPcxReader::Open(ConverterState& state, const std::string& name) {
       const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
       const size_t end = next == sorted.end() ? file_.size() : *next;
       if (offset >= file_.size())
-        return kErrBadGraphicsFormat;
+        return ecBadGraphicsFormat;
       pages_.emplace_back(offset, std::min(end, file_.size()));
     }
     if (pages_.empty())
-      return kErrBadGraphicsFormat;
+      return ecBadGraphicsFormat;
   }
   return OpenPage(state, pages_[0].first, pages_[0].second);
 }
 
 int TPcxReader::OpenPage(ConverterState& state, size_t begin, size_t end) {
   if (end < begin || end - begin < kPcxHeaderSize)
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   const uint8_t* h = &file_[begin];
   const int xmin = Le16(file_, begin + 4), ymin = Le16(file_, begin + 6);
   const int xmax = Le16(file_, begin + 8), ymax = Le16(file_, begin + 10);
   const int planes = h[65];
   bytesPerLine_ = static_cast<int>(Le16(file_, begin + 66));
   if (h[0] != 10 || h[2] != 1 || h[3] != 1 || xmax < xmin || ymax < ymin || xmax - xmin > state.LineWidth())
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   width_ = xmax - xmin + 1;
   height_ = ymax - ymin + 1;
   // Several planes would be colour, and a row length that does not hold the width, or one past the
   // raster buffer, cannot be a monochrome row.
   if (planes != 1 || bytesPerLine_ < (width_ + 7) / 8 || bytesPerLine_ > kRasterBufferSize)
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   pos_ = begin + kPcxHeaderSize;
   end_ = end;
   row_ = 0;
   state.DecideImageLayout(width_, false);
   state.bytesRead = 0;
   state.bytesTotal = static_cast<int64_t>(end - begin) - kPcxHeaderSize;
-  return kOk;
+  return ecOK;
 }
 
 int TPcxReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages, bool& endOfPage) {
@@ -82,7 +82,7 @@ int TPcxReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, boo
       if (int rc = OpenPage(state, pages_[page_].first, pages_[page_].second); rc < 0)
         return rc;
     }
-    return kOk;
+    return ecOK;
   }
   endOfPage = false;
   morePages = page_ + 1 < pages_.size();
@@ -93,13 +93,13 @@ int TPcxReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, boo
   const size_t start = pos_;
   while (done < bytesPerLine_) {
     if (pos_ >= end_)
-      return kErrDeviceRead;
+      return ecDeviceRead;
     uint8_t b = file_[pos_++];
     int count = 1;
     if (b >= 0xC0) {
       count = b & 0x3F;
       if (pos_ >= end_)
-        return kErrDeviceRead;
+        return ecDeviceRead;
       b = file_[pos_++];
     }
     for (int i = 0; i < count && done < bytesPerLine_; ++i, ++done)
@@ -111,7 +111,7 @@ int TPcxReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, boo
   state.ShiftRow(raster, rowBytes);
   state.bytesRead += static_cast<int64_t>(pos_ - start);
   ++row_;
-  return kOk;
+  return ecOK;
 }
 
 void TPcxReader::Close(ConverterState&) {

@@ -23,7 +23,7 @@ int TTextReader::LoadFaxFont(const std::string& /*fontFile*/, int glyphBytes, bo
   size_t size = 0;
   const uint8_t* font = resources::FaxFontResource(&size);
   if (!font || size != resources::kFaxFontResourceSize || (glyphBytes != 16 && glyphBytes != 48))
-    return kErrFaxFontMissing;
+    return ecFontFileNotFound;
   const bool small = glyphBytes == 16;
   const size_t base = small ? 0 : 4096;
   glyphWidth_ = small ? 12 : 20;
@@ -38,7 +38,7 @@ int TTextReader::LoadFaxFont(const std::string& /*fontFile*/, int glyphBytes, bo
         std::memcpy(&glyphs_[static_cast<size_t>((c * glyphHeight_ + r * times + t) * glyphRowBytes_)],
                     font + base + static_cast<size_t>(c * glyphBytes + r * glyphRowBytes_),
                     static_cast<size_t>(glyphRowBytes_));
-  return kOk;
+  return ecOK;
 }
 
 void TTextReader::RasterizeTextRow(const std::string& text, int row, uint8_t* raster) const {
@@ -63,7 +63,7 @@ void TTextReader::RasterizeTextRow(const std::string& text, int row, uint8_t* ra
 
 int TTextReader::Open(ConverterState& state, const std::string& name) {
   if (glyphs_.empty())
-    return kErrFaxFontMissing;
+    return ecFontFileNotFound;
   if (int rc = ReadWholeFile(name, data_); rc < 0)
     return rc;
   // A Ctrl-Z at the very end marks the end of the text.
@@ -76,7 +76,7 @@ int TTextReader::Open(ConverterState& state, const std::string& name) {
   blankDelivered_ = deferred_ = keptPending_ = keptQueued_ = false;
   state.bytesRead = 0;
   state.bytesTotal = static_cast<int64_t>(data_.size());
-  return kOk;
+  return ecOK;
 }
 
 void TTextReader::Close(ConverterState&) {
@@ -173,24 +173,24 @@ int TTextReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bo
     case TNext::EndOfPage:
       endOfPage = true;
       rowsOnPage_ = 0;
-      return kOk;
+      return ecOK;
     case TNext::EndOfInput:
       morePages = false;
       if (rowsOnPage_ == 0 && !blankDelivered_) {
         blankDelivered_ = true; // no page is left empty
         ++rowsOnPage_;
-        return kOk;
+        return ecOK;
       }
       endOfPage = true;
       rowsOnPage_ = 0;
-      return kOk;
+      return ecOK;
     }
   }
   RasterizeTextRow(text_, row_, raster);
   ++rowsOnPage_;
   if (++row_ > glyphHeight_)
     row_ = 0;
-  return kOk;
+  return ecOK;
 }
 
 } // namespace zn::faxdoc

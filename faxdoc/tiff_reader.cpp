@@ -53,15 +53,15 @@ int TTiffReader::Open(ConverterState& state, const std::string& name) {
   if (int rc = ReadWholeFile(name, file_); rc < 0)
     return rc;
   if (file_.size() < 8 || !((file_[0] == 'I' && file_[1] == 'I') || (file_[0] == 'M' && file_[1] == 'M')))
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   bigEndian_ = file_[0] == 'M';
   const TTiffBytes b(file_, bigEndian_);
   const size_t ifd = b.U32(4);
   if (!b.Has(ifd, 2))
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   const uint32_t entries = b.U16(ifd);
   if (!b.Has(ifd + 2, static_cast<size_t>(entries) * 12))
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   bool haveWidth = false, haveLength = false;
   uint32_t bits = 1;
   compression_ = kTiffNone;
@@ -78,7 +78,7 @@ int TTiffReader::Open(ConverterState& state, const std::string& name) {
     if (tag != 256 && tag != 257 && tag != 258 && tag != 259 && tag != 262 && tag != 278 && !many)
       continue;
     if (!EntryValues(b, e, v, many ? maxStrips : 16))
-      return kErrBadGraphicsFormat;
+      return ecBadGraphicsFormat;
     switch (tag) {
     case 256: width_ = v[0]; haveWidth = true; break;
     case 257: length_ = v[0]; haveLength = true; break;
@@ -92,7 +92,7 @@ int TTiffReader::Open(ConverterState& state, const std::string& name) {
   }
   if (!haveWidth || !haveLength || stripOffsets_.empty() || width_ == 0 || bits != 1 ||
       (compression_ != kTiffNone && compression_ != kTiffPackBits))
-    return kErrBadGraphicsFormat;
+    return ecBadGraphicsFormat;
   if (rowsPerStrip_ == 0 || rowsPerStrip_ > length_)
     rowsPerStrip_ = length_;
   row_ = 0;
@@ -103,7 +103,7 @@ int TTiffReader::Open(ConverterState& state, const std::string& name) {
   state.DecideImageLayout(static_cast<int>(std::min<uint32_t>(width_, kRasterBufferSize * 8)), false);
   state.bytesRead = 0;
   state.bytesTotal = static_cast<int64_t>(length_) * rowBytes;
-  return kOk;
+  return ecOK;
 }
 
 int TTiffReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages, bool& endOfPage) {
@@ -113,26 +113,26 @@ int TTiffReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bo
   const uint32_t kept = std::min<uint32_t>(rowBytes, kRasterBufferSize);
   bytes = static_cast<int>(kept);
   if (endOfPage)
-    return kOk;
+    return ecOK;
   // Strips in order, rowsPerStrip rows each, the last strip holding the rest.
   if (row_ == 0 || rowInStrip_ == rowsPerStrip_) {
     if (row_ != 0)
       ++strip_;
     if (strip_ >= stripOffsets_.size())
-      return kErrDeviceRead;
+      return ecDeviceRead;
     pos_ = stripOffsets_[strip_];
     const bool lastStrip = strip_ + 1 == stripOffsets_.size();
     const size_t count = strip_ < stripCounts_.size() ? stripCounts_[strip_] : file_.size();
     end_ = std::min(file_.size(), pos_ + count);
     if (pos_ > file_.size())
-      return kErrDeviceRead;
+      return ecDeviceRead;
     rowInStrip_ = 0;
     if (lastStrip)
       rowsPerStrip_ = length_ - row_;
   }
   if (compression_ == kTiffNone) {
     if (end_ - pos_ < rowBytes)
-      return kErrDeviceRead;
+      return ecDeviceRead;
     std::memcpy(raster, &file_[pos_], kept);
     pos_ += rowBytes;
   } else {
@@ -140,19 +140,19 @@ int TTiffReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bo
     uint32_t done = 0;
     while (done < rowBytes) {
       if (pos_ >= end_)
-        return kErrDeviceRead;
+        return ecDeviceRead;
       const uint8_t n = file_[pos_++];
       if (n < 128) {
         const uint32_t count = n + 1u;
         if (end_ - pos_ < count)
-          return kErrDeviceRead;
+          return ecDeviceRead;
         for (uint32_t i = 0; i < count; ++i, ++done)
           if (done < kept)
             raster[done] = file_[pos_ + i];
         pos_ += count;
       } else if (n > 128) {
         if (pos_ >= end_)
-          return kErrDeviceRead;
+          return ecDeviceRead;
         const uint32_t count = 257u - n;
         for (uint32_t i = 0; i < count; ++i, ++done)
           if (done < kept)
@@ -170,7 +170,7 @@ int TTiffReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bo
   ++row_;
   ++rowInStrip_;
   state.bytesRead += kept;
-  return kOk;
+  return ecOK;
 }
 
 void TTiffReader::Close(ConverterState&) { file_.clear(); }

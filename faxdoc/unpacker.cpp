@@ -82,10 +82,10 @@ void UnpackerState::ClearUnpackerFlags(uint16_t bits) { flags_ = static_cast<uin
 
 int UnpackerState::SetWhitespaceCompression(uint32_t from, uint32_t to) {
   if (from < to || (from == 0 && to != 0))
-    return kErrBadArgument;
+    return ecBadArgument;
   whitespaceFrom_ = from;
   whitespaceTo_ = to;
-  return kOk;
+  return ecOK;
 }
 
 void UnpackerState::SetUnpackerScaling(uint32_t horizMult, uint32_t horizDiv, uint32_t vertMult,
@@ -99,7 +99,7 @@ void UnpackerState::SetUnpackerScaling(uint32_t horizMult, uint32_t horizDiv, ui
 int UnpackerState::Output(int kind, const uint8_t* row, int len) {
   if (collecting_)
     return CollectRow(kind, row, len);
-  return outputLine_ ? outputLine_(*this, kind, row, pageNumber_, len) : kOk;
+  return outputLine_ ? outputLine_(*this, kind, row, pageNumber_, len) : ecOK;
 }
 
 int UnpackerState::Emit(const uint8_t* row, int len) {
@@ -140,7 +140,7 @@ int UnpackerState::Emit(const uint8_t* row, int len) {
   }
   if (status_)
     status_(*this, fileName_, pageNumber_, std::min(bytesRead_, pageLength_), pageLength_);
-  return kOk;
+  return ecOK;
 }
 
 // Blank-row compression: runs of at least From blank rows become To rows.
@@ -148,7 +148,7 @@ int UnpackerState::Deliver(const uint8_t* row, int len) {
   if (whitespaceFrom_ && whitespaceTo_) {
     if (AllZero(row, len)) {
       ++pendingBlanks_;
-      return kOk;
+      return ecOK;
     }
     if (pendingBlanks_ > 0) {
       const int n = pendingBlanks_ >= static_cast<int>(whitespaceFrom_) ? static_cast<int>(whitespaceTo_)
@@ -170,7 +170,7 @@ int UnpackerState::FlushPendingBlanks() {
   for (int i = 0; i < n; ++i)
     if (int rc = Emit(nullptr, 0); rc < 0)
       return rc;
-  return kOk;
+  return ecOK;
 }
 
 int UnpackerState::UnpackPage(const std::string& fileName, unsigned page) {
@@ -178,7 +178,7 @@ int UnpackerState::UnpackPage(const std::string& fileName, unsigned page) {
   if (int rc = OpenApfPage(f, fileName, std::max(page, 1u), fileHeader_, pageHeader_); rc < 0)
     return rc;
   if (fileHeader_.pageCount < page)
-    return kErrFaxBadFormat;
+    return ecFaxBadFormat;
 
   fileName_ = fileName;
   pageNumber_ = static_cast<int>(page);
@@ -188,13 +188,13 @@ int UnpackerState::UnpackPage(const std::string& fileName, unsigned page) {
   std::vector<uint8_t> data;
   const int readResult = ReadApfPageData(f, pageHeader_, data, bytesRead_);
   f.Close();
-  if (readResult < 0 && readResult != kErrFaxBadFormat)
+  if (readResult < 0 && readResult != ecFaxBadFormat)
     return readResult;
 
   if (int rc = Output(kOutputStart, nullptr, 0); rc < 0)
     return rc;
   TMhDecoder decoder;
-  int failure = kOk;
+  int failure = ecOK;
   const bool ended = decoder.Decode(data.data(), data.size(), [&](const uint8_t* row, int len) {
     failure = Deliver(row, len);
     if (failure >= 0 && (flags_ & kUnpackAbort))
@@ -220,7 +220,7 @@ int UnpackerState::CollectRow(int kind, const uint8_t* row, int len) {
       memRows_.assign(static_cast<size_t>(kMemBlockRows) * kMemRowBytes, white);
       memRowCount_ = 0;
       widestRow_ = 0;
-      return kOk;
+      return ecOK;
     }
     if (kind == kOutputRow) {
       if (memRowCount_ > 0 && memRowCount_ % kMemBlockRows == 0)
@@ -237,9 +237,9 @@ int UnpackerState::CollectRow(int kind, const uint8_t* row, int len) {
       ++memRowCount_;
     }
   } catch (const std::bad_alloc&) {
-    return kErrInsufficientMemory;
+    return ecOutOfMemory;
   }
-  return kOk;
+  return ecOK;
 }
 
 int UnpackerState::UnpackPageToMemBitmap(const std::string& fileName, unsigned page, bool invert,
@@ -271,28 +271,28 @@ int UnpackerState::UnpackPageToMemBitmap(const std::string& fileName, unsigned p
       const int64_t w = static_cast<int64_t>(horizMult_) * bm.width / horizDiv_;
       const int64_t h = static_cast<int64_t>(bm.height) * vertMult_ / vertDiv_;
       if (w <= 0 || h <= 0 || w > 65536 || h > 1 << 20)
-        return kErrBitmapFailure;
+        return ecCantMakeBitmap;
       bm = ScaleBitmap(bm, static_cast<int>(w), static_cast<int>(h));
     }
     out = std::move(bm);
   } catch (const std::bad_alloc&) {
-    return kErrInsufficientMemory;
+    return ecOutOfMemory;
   }
-  return kOk;
+  return ecOK;
 }
 
 int UnpackerState::UnpackPageToFile(const std::string& inName, const std::string& outName, unsigned page,
                                     const char* defaultExtension,
                                     std::vector<uint8_t> (*encode)(const TMonoBitmap&)) {
   if (inName.empty())
-    return kErrFileNotFound;
+    return ecFileNotFound;
   TMonoBitmap bm;
   if (int rc = UnpackPageToMemBitmap(inName, page, false, bm); rc < 0)
     return rc;
   try {
     return WriteFileData(UnpackOutputName(inName, outName, defaultExtension), encode(bm));
   } catch (const std::bad_alloc&) {
-    return kErrInsufficientMemory;
+    return ecOutOfMemory;
   }
 }
 

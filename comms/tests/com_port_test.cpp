@@ -2,7 +2,7 @@
 #include "comms/com_port.h"
 
 #include "comms/port_names.h"
-#include "comms/tests/pty_pair.h"
+#include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
 
 using namespace zn::comms;
 using zn::comms::test::PtyPair;
+using zn::comms::test::ReadFile;
 using zn::comms::test::WaitUntil;
 
 namespace {
@@ -42,13 +44,15 @@ protected:
 
     // Keeps the GUI thread's messages moving until pred() holds.
     template <typename Pred>
-    bool PumpUntil(Pred pred)
+    bool PumpUntil(Pred pred, int timeoutMs = 3000)
     {
-        return WaitUntil([&] {
-            QCoreApplication::processEvents();
-            zn::platform::PumpOneMessage();
-            return pred();
-        });
+        return WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                zn::platform::PumpOneMessage();
+                return pred();
+            },
+            timeoutMs);
     }
 
     std::string TempFile(const std::string& name)
@@ -61,12 +65,6 @@ protected:
     PtyPair pty;
     TFxComPort port;
 };
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 } // namespace
 
@@ -305,6 +303,28 @@ TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
     EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
 }
 
+TEST_F(ComPortTest, DestroyingAPortWhoseCloseIsDeferredWaitsForTheDispatcher)
+{
+    auto closing = std::make_unique<TFxComPort>();
+    closing->SetComNumber(5);
+    closing->SetOpen(true);
+    TFxBaseDispatcher* d = closing->GetDispatcher();
+    d->ExchangeBusy(true);
+    closing->SetOpen(false);
+    ASSERT_TRUE(closing->Closing());
+    closing->SetOpen(true); // a reopen asked for during the close is dropped with the port
+    std::thread reader([d] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        d->ExchangeBusy(false);
+    });
+    closing.reset();
+    reader.join();
+    TFxComPort again; // nothing holds the device any more
+    again.SetComNumber(5);
+    again.SetOpen(true);
+    EXPECT_TRUE(again.Open());
+}
+
 TEST_F(ComPortTest, TriggerEventsArriveOnTheGuiThreadOnlyWhenAssigned)
 {
     std::vector<uint32_t> avail;
@@ -313,6 +333,27 @@ TEST_F(ComPortTest, TriggerEventsArriveOnTheGuiThreadOnlyWhenAssigned)
     pty.Send("RING\r\n");
     EXPECT_TRUE(PumpUntil([&] { return !avail.empty(); }));
     EXPECT_EQ(avail.front(), 6u);
+}
+
+TEST_F(ComPortTest, AWindowAloneIsNotifiedOnlyOnceWindowNotificationIsForced)
+{
+    zn::comms::test::OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    int calls = 0;
+    zn::platform::MessageWindow window("test", [&](uint32_t msg, zn::platform::WParam, zn::platform::LParam l) {
+        if (msg == MsgTriggerAvail && ((l >> 16) & 0xFFFF) == o.d->Handle())
+            ++calls;
+        return zn::platform::LResult(0);
+    });
+    o.d->AddWindowHandler(window.Handle());
+    o.d->SetAvailLevel(1);
+    o.pty.Send("A");
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == 1; }));
+    PumpUntil([] { return false; }, 200); // nothing arrives meanwhile
+    EXPECT_EQ(calls, 0);
+    o.d->UpdateHandlerFlags(1);
+    o.pty.Send("B");
+    EXPECT_TRUE(PumpUntil([&] { return calls == 1; }));
 }
 
 TEST_F(ComPortTest, ChangingTheNumberOfAnOpenPortReopensItWithItsTriggers)
@@ -328,4 +369,69 @@ TEST_F(ComPortTest, ChangingTheNumberOfAnOpenPortReopensItWithItsTriggers)
     EXPECT_EQ(port.GetDispatcher()->SetTimerTrigger(timer, 1, false), 0);
     port.PutString("AT\r");
     EXPECT_EQ(other.Receive(3, 2000), "AT\r");
+}
+
+TEST_F(ComPortTest, AssignCopiesTheSettingsAndTheTriggersOfAnOpenPort)
+{
+    int calls = 0;
+    port.SetBaud(38400);
+    port.SetLogName("ZNOUT.LOG");
+    port.SetTapiMode(tmOff);
+    port.SetOnTriggerTimer([&](TFxCustomComPort&, int) { ++calls; });
+    port.SetOpen(true);
+    int timer = port.GetDispatcher()->AddTimerTrigger();
+    TFxComPort copy;
+    copy.Assign(port);
+    EXPECT_EQ(copy.Baud(), 38400);
+    EXPECT_EQ(copy.LogName(), "ZNOUT.LOG");
+    EXPECT_EQ(copy.TapiMode(), tmOff);
+    EXPECT_EQ(copy.ComNumber(), 5);
+    EXPECT_FALSE(copy.Open());
+    port.SetOpen(false);
+    copy.SetOpen(true);
+    ASSERT_EQ(copy.GetDispatcher()->SetTimerTrigger(timer, 1, true), 0); // the trigger came along
+    EXPECT_TRUE(PumpUntil([&] { return calls == 1; }));
+}
+
+TEST_F(ComPortTest, AFormThatOpensAMissingPortStillLoads)
+{
+    ::setenv("ZN_COM6", "/dev/zn-missing-tty", 1);
+    TFxComPort loading;
+    loading.SetLoading(true);
+    loading.SetComNumber(6);
+    loading.SetOpen(true); // only stored while loading
+    EXPECT_EQ(loading.GetDispatcher(), nullptr);
+    EXPECT_NO_THROW(loading.Loaded()); // the failure is reported, not raised
+    EXPECT_FALSE(loading.Open());
+    port.SetLoading(true);
+    port.SetOpen(true);
+    port.Loaded();
+    EXPECT_TRUE(port.Open());
+}
+
+TEST_F(ComPortTest, InTapiModeThePortRunsOverTheHandedOverDescriptor)
+{
+    TFxComPort tapi;
+    tapi.SetTapiMode(tmOn);
+    EXPECT_THROW(tapi.SetOpen(true), ENotOpenedByTapi);
+    int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    tapi.SetTapiHandle(fd);
+    tapi.SetComNumber(4);
+    tapi.SetOpen(true);
+    ASSERT_TRUE(tapi.Open());
+    EXPECT_EQ(tapi.GetDispatcher()->DeviceName(), "COM4");
+    tapi.PutString("ATA\r");
+    EXPECT_EQ(pty.Receive(4, 2000), "ATA\r");
+}
+
+TEST_F(ComPortTest, WaitForStringIsFalseWhenTheApplicationQuitsBeforeTheText)
+{
+    port.SetOpen(true);
+    zn::platform::PostQuitMessage(0);
+    ASSERT_TRUE(PumpUntil([] { return zn::platform::QuitRequested(); }));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.WaitForString("OK", 1092, false, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    zn::platform::ClearQuitRequest();
 }

@@ -1,7 +1,7 @@
 // The dispatcher and its threads over a pseudo-terminal: data both ways, triggers, handlers, close.
 #include "comms/dispatcher.h"
 #include "comms/port_driver.h"
-#include "comms/tests/pty_pair.h"
+#include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,49 +18,13 @@
 #include <random>
 
 using namespace zn::comms;
+using zn::comms::test::Collector;
+using zn::comms::test::OpenDispatcher;
 using zn::comms::test::PtyPair;
+using zn::comms::test::ReadFile;
 using zn::comms::test::WaitUntil;
 
 namespace {
-
-struct OpenDispatcher {
-    PtyPair pty;
-    std::unique_ptr<TFxWin32Dispatcher> d;
-
-    explicit OpenDispatcher(uint32_t outSize = 8192)
-    {
-        if (!pty.Ok())
-            return;
-        d = std::make_unique<TFxWin32Dispatcher>(nullptr);
-        d->SetDeviceName("COM9");
-        result = d->OpenPort(pty.SlavePath(), 19200, ParityNone, 8, 1, 8192, outSize, OptDtrOn | OptRtsOn);
-    }
-    int result = -1;
-};
-
-// Collects what the data-available notifications deliver, reading in the handler as the fax sessions do.
-struct Collector {
-    std::mutex lock;
-    std::string bytes;
-    std::atomic<int> notifications{0};
-    void Attach(TFxBaseDispatcher& d)
-    {
-        d.AddProcedureHandler(this, [this, &d](uint32_t msg, uintptr_t, intptr_t) {
-            if (msg != MsgTriggerAvail)
-                return;
-            ++notifications;
-            uint8_t c;
-            std::lock_guard<std::mutex> g(lock);
-            while (d.ReadChar(c) == 0)
-                bytes.push_back(char(c));
-        });
-    }
-    size_t Size()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return bytes.size();
-    }
-};
 
 int CountItems(const std::string& dump, const std::string& heading)
 {
@@ -82,20 +46,6 @@ int CountItems(const std::string& dump, const std::string& heading)
         pos = end;
     }
     return count;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    std::string s;
-    if (!f)
-        return s;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    std::fclose(f);
-    return s;
 }
 
 double CpuSeconds()
@@ -124,37 +74,6 @@ TEST(Dispatcher, OpensAPseudoTerminalAndTakesAHandle)
     EXPECT_FALSE(o.d->ThreadsRunning());
 }
 
-TEST(Dispatcher, AMissingDeviceGivesFileNotFound)
-{
-    TFxWin32Dispatcher d(nullptr);
-    EXPECT_EQ(d.OpenPort("/dev/zn-no-such-tty", 19200, 0, 8, 1, 4096, 4096, 0), -ErrorFileNotFound);
-    EXPECT_FALSE(d.ThreadsRunning());
-}
-
-TEST(Dispatcher, ATapiDispatcherWithoutHandleFailsWithNotOpen)
-{
-    TFxTAPI32Dispatcher d(nullptr, NoHandle);
-    EXPECT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, 0), -2007);
-}
-
-TEST(Dispatcher, ATapiDispatcherRunsOverAHandedOverDescriptor)
-{
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    TFxTAPI32Dispatcher d(nullptr, fd);
-    ASSERT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, OptDtrOn | OptRtsOn), 0);
-    Collector c;
-    c.Attach(d);
-    d.SetAvailLevel(1);
-    ASSERT_EQ(d.WriteString("ATZ\r"), 0);
-    EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
-    pty.Send("OK\r\n");
-    EXPECT_TRUE(WaitUntil([&] { return c.Size() == 4; }));
-    EXPECT_EQ(c.bytes, "OK\r\n");
-}
-
 TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
 {
     OpenDispatcher o;
@@ -176,6 +95,9 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
     o.d->SetAvailLevel(1);
     constexpr size_t Total = 1 << 20;
     ASSERT_EQ(o.d->InitTracing(2 * Total + 16), 0);
+    // The log runs too: reads into the ring log under the ring lock, traced reads take the general
+    // lock after the ring lock, writes take the output lock and then the general lock.
+    ASSERT_EQ(o.d->InitDispatchLog(1 << 20), 0);
     std::string data(Total, '\0');
     std::mt19937 rng(7);
     for (auto& ch : data)
@@ -197,62 +119,6 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
     EXPECT_EQ(CountItems(dump, "Transmit: "), int(Total));
     EXPECT_EQ(CountItems(dump, "Receive: "), int(Total));
     ::unlink(traceFile.c_str());
-}
-
-TEST(Dispatcher, ASecondOpenIsRefusedAndTheLockFileLivesWhileOpen)
-{
-    OpenDispatcher o;
-    ASSERT_EQ(o.result, 0);
-    std::string lockPath = UucpLock::LockPathFor(o.pty.SlavePath());
-    if (::access("/var/lock", W_OK) == 0) {
-        std::string text = ReadFile(lockPath);
-        EXPECT_EQ(std::atol(text.c_str()), long(::getpid())) << lockPath;
-        EXPECT_EQ(text.size(), 11u);
-    }
-    TFxWin32Dispatcher second(nullptr);
-    EXPECT_EQ(second.OpenPort(o.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
-    o.d->ClosePort();
-    EXPECT_NE(::access(lockPath.c_str(), F_OK), 0);
-    // Once closed, the port can be taken again.
-    TFxWin32Dispatcher third(nullptr);
-    EXPECT_EQ(third.OpenPort(o.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
-}
-
-TEST(Dispatcher, AStaleLockOfADeadProcessIsRemoved)
-{
-    if (::access("/var/lock", W_OK) != 0)
-        GTEST_SKIP() << "no writable lock folder";
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
-    FILE* f = std::fopen(lockPath.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "%10d\n", int(child));
-    std::fclose(f);
-    TFxWin32Dispatcher d(nullptr);
-    EXPECT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
-    EXPECT_EQ(std::atol(ReadFile(lockPath).c_str()), long(::getpid()));
-}
-
-TEST(Dispatcher, ALockHeldByALiveProcessMakesThePortBusy)
-{
-    if (::access("/var/lock", W_OK) != 0)
-        GTEST_SKIP() << "no writable lock folder";
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
-    FILE* f = std::fopen(lockPath.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "%10d\n", int(::getppid()));
-    std::fclose(f);
-    TFxWin32Dispatcher d(nullptr);
-    EXPECT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
-    EXPECT_EQ(std::atol(ReadFile(lockPath).c_str()), long(::getppid())); // not ours to remove
-    ::unlink(lockPath.c_str());
 }
 
 TEST(Dispatcher, AVanishedFarEndLeavesTheProcessIdleAndClosesQuickly)
@@ -314,58 +180,6 @@ TEST(Dispatcher, UnchangedLineParamsReturnAtOnce)
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(o.d->SetLineParams(0, 5, 9, 3), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(5));
-}
-
-struct LineCase {
-    uint32_t baud;
-    int parity, dataBits, stopBits;
-    int wantStop;
-};
-
-class LineParams : public ::testing::TestWithParam<LineCase> {};
-
-TEST_P(LineParams, AreAppliedAndReadBack)
-{
-    OpenDispatcher o;
-    ASSERT_EQ(o.result, 0);
-    const LineCase& c = GetParam();
-    ASSERT_EQ(o.d->SetLineParams(c.baud, c.parity, c.dataBits, c.stopBits), 0);
-    uint32_t baud;
-    int parity, data, stop;
-    o.d->GetLineParams(baud, parity, data, stop);
-    EXPECT_EQ(baud, c.baud);
-    EXPECT_EQ(parity, c.parity);
-    EXPECT_EQ(data, c.dataBits);
-    EXPECT_EQ(stop, c.wantStop);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, LineParams,
-                         ::testing::Values(LineCase{14400, ParityNone, 8, 1, 1}, LineCase{56000, ParityEven, 7, 1, 1},
-                                           LineCase{128000, ParityMark, 8, 2, 2},
-                                           LineCase{115200, ParitySpace, 8, 1, 1},
-                                           LineCase{2400, ParityOdd, 5, 1, 2}, // five data bits: 1.5 stop bits
-                                           LineCase{38400, ParityNone, 8, 0, 1}));
-
-TEST(Dispatcher, FlowSettingsLinuxLacksSurviveReadModifyWrite)
-{
-    OpenDispatcher o;
-    ASSERT_EQ(o.result, 0);
-    ASSERT_EQ(o.d->SetHardwareFlow(7372, 819, HwUseDtr | HwUseRts | HwRequireDsr | HwRequireCts), 0);
-    ASSERT_EQ(o.d->SetFlowChars(0x11, 0x13), 0);
-    ASSERT_EQ(o.d->SetLineBaud(9600), 0);
-    int hw, sw;
-    uint8_t xon, xoff;
-    o.d->GetFlowOptions(hw, sw, xon, xoff);
-    EXPECT_EQ(hw, HwUseDtr | HwUseRts | HwRequireDsr | HwRequireCts);
-    EXPECT_EQ(sw, 0);
-    EXPECT_EQ(o.d->SetDtrLine(false), 1); // DTR is under flow control
-    ASSERT_EQ(o.d->SetSoftwareFlow(6144, 2048, SwReceive | SwTransmit), 0);
-    o.d->GetFlowOptions(hw, sw, xon, xoff);
-    EXPECT_EQ(sw, SwReceive | SwTransmit);
-    EXPECT_EQ(xon, 17);
-    EXPECT_EQ(xoff, 19);
-    EXPECT_EQ(o.d->SetHardwareFlow(100, 200, HwUseRts), ecBadArgument);
-    EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), ecBadArgument);
 }
 
 // ---------------------------------------------------------------- triggers and handlers
@@ -491,6 +305,12 @@ TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
     EXPECT_EQ(o.d->RemoveTrigger(8), 0);
     EXPECT_EQ(o.d->RemoveTrigger(8), ecBadTriggerHandle);
     EXPECT_EQ(o.d->SetStatusTrigger(8, 0, true), ecBadTriggerHandle);
+    int record = 0;
+    EXPECT_EQ(o.d->SetUserSlot(&record, 2), 0);
+    EXPECT_EQ(o.d->GetUserSlot(2), &record);
+    EXPECT_EQ(o.d->SetUserSlot(&record, 4), ecBadArgument);
+    void* none = nullptr;
+    EXPECT_EQ(o.d->GetUserSlot(0, none), ecBadArgument);
 }
 
 TEST(DispatcherTriggers, AfterTheLastNumberTheLowestFreeHandleIsReused)
@@ -624,4 +444,78 @@ TEST(DispatcherHandlers, ClosingFromInsideAHandlerDefersTheCloseToTheOwner)
     EXPECT_TRUE(o.d->ClosePending());
     EXPECT_TRUE(WaitUntil([&] { return !o.d->ThreadsRunning(); }));
     o.d.reset(); // the owner frees it once the threads are gone: one teardown, no double free
+}
+
+TEST(Dispatcher, ASecondStartIsRefused)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    try {
+        o.d->StartDispatcher();
+        FAIL() << "no exception";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Dispatcher already started");
+    }
+}
+
+TEST(Dispatcher, DiscardingOutputAbandonsAStalledWriteAtOnceAndLaterDataStillFlows)
+{
+    OpenDispatcher o(16384);
+    ASSERT_EQ(o.result, 0);
+    std::string block(8192, 'x');
+    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {
+    }
+    ASSERT_TRUE(WaitUntil([&] { return o.d->OutputCount() > 0; }));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(o.d->DiscardOutput(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_EQ(o.d->OutputCount(), 0u);
+    o.pty.Receive(1 << 20, 300); // the far end takes what the tty held
+    ASSERT_EQ(o.d->WriteString("ATH0\r"), 0);
+    EXPECT_EQ(o.pty.Receive(5, 2000), "ATH0\r");
+}
+
+TEST(Dispatcher, AThreadEndedByAnExceptionStillCountsOut)
+{
+    class FailingEvents : public TFxWin32Dispatcher {
+    public:
+        using TFxWin32Dispatcher::TFxWin32Dispatcher;
+        bool WaitComEvent(uint32_t&) override { throw std::runtime_error("line gone"); }
+    };
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    FailingEvents d(nullptr);
+    ASSERT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    ASSERT_EQ(d.WriteString("AT\r"), 0); // the other threads go on
+    EXPECT_EQ(pty.Receive(3, 2000), "AT\r");
+    d.ClosePort();
+    EXPECT_FALSE(d.ThreadsRunning());
+}
+
+TEST(Dispatcher, AFullRingLeavesTheProcessIdleAndTheRestComesInOnceRead)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::string sent(12000, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = char('a' + i % 26);
+    std::thread far([&] { o.pty.Send(sent); });
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == TFxBaseDispatcher::RingSize; }));
+    double cpu0 = CpuSeconds();
+    auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    EXPECT_LT((CpuSeconds() - cpu0) / wall, 0.05);
+    EXPECT_TRUE(o.d->HasInput());
+    std::string got;
+    uint8_t c;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < sent.size() && std::chrono::steady_clock::now() < end) {
+        if (o.d->ReadChar(c) == 0)
+            got.push_back(char(c));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    far.join();
+    EXPECT_EQ(got, sent);
 }

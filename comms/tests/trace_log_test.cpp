@@ -2,6 +2,7 @@
 #include "comms/trace_log.h"
 
 #include "comms/error_codes.h"
+#include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,21 +12,9 @@
 #include <unistd.h>
 
 using namespace zn::comms;
+using zn::comms::test::ReadFile;
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::string s;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            s.append(buf, n);
-        std::fclose(f);
-    }
-    return s;
-}
 
 std::string Fixture(const std::string& name)
 {

@@ -53,8 +53,10 @@ class Sim:
         self.log = open(opts.log, "a") if opts.log else None
         self.t0 = time.monotonic()
         self.command_counts = {}
-        self.page = 0            # pages received from the program, this call
-        self.page_attempt = 0
+        self.page = 0            # pages accepted from the program (MCF), this call
+        self.rejected = 0        # transmissions answered with RTN
+        self.transmissions = 0   # page transmissions, this call
+        self.page_data_in = b""  # the last transmission, until its verdict
         self.rx_total = 0
         self.rings = 0
         self.calls = 0
@@ -380,7 +382,8 @@ class Sim:
         self.in_call = True
         self.direction = "tx"
         self.page = 0
-        self.page_attempt = 0
+        self.rejected = 0
+        self.transmissions = 0
         results.append(self.w["con"])
         results.append('%s:"%s"' % (self.w["csi"], self.o.remote_id))
         results.append("%s:%s" % (self.w["dis"], self.caps_text(self.remote_dis())))
@@ -432,19 +435,16 @@ class Sim:
             self.trace("fault: no XON")
         else:
             self.write(bytes([DC1]))
-        self.page_attempt += 1
         return self.receive_page(results)
-
-    retry_pending = False
 
     def receive_page(self, results):
         """Collects one page of DLE-stuffed data from the program."""
-        page_no = self.page + (0 if self.retry_pending else 1)
+        self.transmissions += 1
         data = bytearray()
         dle = False
         ppm = None
         cut = None
-        if page_no in self.o.hangup_in_page and self.page_attempt == 1:
+        if self.transmissions in self.o.hangup_in_page:
             cut = 2000
         deadline = time.monotonic() + self.o.data_timeout
         start = time.monotonic()
@@ -483,7 +483,7 @@ class Sim:
                     self.buf = chunk[i + 1:]
                     break
             if cut is not None and len(data) >= cut:
-                self.trace("fault: the far end hangs up in page %d" % page_no)
+                self.trace("fault: the far end hangs up in transmission %d" % self.transmissions)
                 self.respond(self.hng(self.o.hangup_code))
                 self.drain_until_etx(dle)
                 self.end_call()
@@ -491,9 +491,8 @@ class Sim:
             if done:
                 break
         self.rx_total += 1
-        self.store_page(page_no, bytes(data))
-        self.page = page_no
-        self.trace("page %d: %d bytes%s" % (page_no, len(data), "" if ppm is None else ", " + PPM_NAMES[ppm]))
+        self.page_data_in = bytes(data)
+        self.trace("transmission %d: %d bytes%s" % (self.transmissions, len(data), "" if ppm is None else ", " + PPM_NAMES[ppm]))
         if ppm is None:
             return "OK"
         return self.post_page(ppm, results)
@@ -522,13 +521,15 @@ class Sim:
         if code is not None:
             return self.call_dropped(code, results)
         status = 1
-        if self.page in self.o.rtn and self.page_attempt == 1:
+        if self.transmissions in self.o.rtn:
             status = 2
-            self.trace("fault: RTN for page %d" % self.page)
+            self.trace("fault: RTN for transmission %d" % self.transmissions)
+            self.rejected += 1
+            self.store_page("rejected-%03d" % self.rejected, self.page_data_in)
+        else:
+            self.page += 1
+            self.store_page("page-%03d" % self.page, self.page_data_in)
         results.append("%s:%d" % (self.w["pts"], status))
-        self.retry_pending = status != 1
-        if status == 1:
-            self.page_attempt = 0
         self.last_ppm = ppm
         if ppm == 2 and status == 1:
             results.append(self.hng(0))
@@ -537,11 +538,11 @@ class Sim:
             self.session = None
         return "OK"
 
-    def store_page(self, number, data):
+    def store_page(self, name, data):
         if not self.o.rx_dir:
             return
         os.makedirs(self.o.rx_dir, exist_ok=True)
-        base = os.path.join(self.o.rx_dir, "page-%03d" % number)
+        base = os.path.join(self.o.rx_dir, name)
         with open(base + ".g3", "wb") as f:
             f.write(data)
         args = ["g3topbm"]
@@ -552,7 +553,7 @@ class Sim:
         with open(base + ".g3", "rb") as src, open(base + ".pbm", "wb") as dst:
             subprocess.run(args, stdin=src, stdout=dst, stderr=subprocess.DEVNULL)
         with open(os.path.join(self.o.rx_dir, "pages.txt"), "a") as f:
-            f.write("page %d attempt %d bytes %d dcs %s\n" % (number, self.page_attempt, len(data),
+            f.write("%s transmission %d bytes %d dcs %s\n" % (name, self.transmissions, len(data),
                                                                self.caps_text(self.session or self.negotiate())))
 
     # ---- the program receives -----------------------------------------------------------
@@ -652,11 +653,11 @@ def main():
                     help="answer ERROR to command CMD (e.g. +FDT, D, +FCLASS), its Nth use only")
     ap.add_argument("--hangup-after", action="append", default=[], metavar="CMD[:N[:CODE]]",
                     help="the far end hangs up at the Nth CMD (+FDT, +FET, +FDR): hang-up CODE, ERROR")
-    ap.add_argument("--hangup-in-page", action="append", type=int, default=[], metavar="PAGE",
-                    help="the far end hangs up in the middle of this page")
+    ap.add_argument("--hangup-in-page", action="append", type=int, default=[], metavar="N",
+                    help="the far end hangs up in the middle of the Nth page it sends or is sent")
     ap.add_argument("--hangup-code", type=int, default=50, help="hang-up code for --hangup-in-page")
-    ap.add_argument("--rtn", action="append", type=int, default=[], metavar="PAGE",
-                    help="the far end asks for this page again (+FPTS:2) on its first sending")
+    ap.add_argument("--rtn", action="append", type=int, default=[], metavar="N",
+                    help="the far end rejects the Nth page transmission of a call (+FPTS:2 / +FPS:2)")
     ap.add_argument("--no-xon", action="store_true", help="send no XON after CONNECT for +FDT")
     ap.add_argument("--speedup", type=float, default=1.0,
                     help="page data crosses the line this many times faster than its bit rate")

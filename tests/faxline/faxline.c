@@ -110,6 +110,9 @@ static struct
     const char *ident;
     int modems;
     int ecm;
+    int maxRate;            /* fast-modem signals above this bit rate arrive as noise; 0 = none */
+    int64_t hangupAt;       /* the line drops this long after the call connects; 0 = never */
+    int noise;              /* peak amplitude of the noise for --max-rate */
 } opt;
 
 static port_t ports[2];
@@ -123,10 +126,11 @@ static struct
     enum call_state state;
     int caller;             /* index into ends */
     int callee;             /* -1: nobody (a number that never answers) */
-    int clearer;            /* the end that hung up */
+    int clearer;            /* the end that hung up; -1: the line itself dropped */
+    int64_t connectedAt;
     int result;             /* AT_CALL_EVENT_* for CALL_DIALLING */
     int64_t nextEvent;
-} call = { CALL_IDLE, -1, -1, -1, 0, 0 };
+} call = { CALL_IDLE, -1, -1, -1, 0, 0, 0 };
 
 static int64_t now;         /* line time in samples */
 static int lineActive;      /* the last tick carried a signal one way or the other */
@@ -139,6 +143,7 @@ static struct
     int pos;
 } delay;
 static int callsDone;
+static int64_t lastCallOver = -1;  /* line time the last wanted call ended */
 static int callsFailed;
 static volatile sig_atomic_t stopRequested;
 
@@ -517,7 +522,7 @@ static void CallOver(void)
     callsDone++;
     Trace("call %d over", callsDone);
     if (opt.calls > 0 && callsDone >= opt.calls)
-        stopRequested = 1;
+        lastCallOver = now;
 }
 
 static void EndEvent(int e, int event)
@@ -657,6 +662,7 @@ static void CallAdvance(void)
     {
         Trace("call connected");
         call.state = CALL_CONNECTED;
+        call.connectedAt = now;
         for (int e = 0; e < 2; e++)
         {
             if (ends[e].kind == END_TERMINAL)
@@ -667,11 +673,19 @@ static void CallAdvance(void)
     }
     if (call.state == CALL_CONNECTED && term.fax && term.finished)
         Hangup(ends[0].kind == END_TERMINAL ? 0 : 1);
+    if (call.state == CALL_CONNECTED && opt.hangupAt && now - call.connectedAt >= opt.hangupAt)
+    {
+        /* The line drops: both ends hear it go dead. */
+        Trace("the line drops");
+        call.state = CALL_CLEARING;
+        call.clearer = -1;
+        call.nextEvent = now + SECONDS(0.5);
+    }
     if (call.state == CALL_CLEARING && now >= call.nextEvent)
     {
-        int other = call.clearer == call.caller ? call.callee : call.caller;
-        if (other >= 0)
-            EndEvent(other, AT_CALL_EVENT_HANGUP);
+        for (int e = 0; e < 2; e++)
+            if (e != call.clearer && (e == call.caller || e == call.callee))
+                EndEvent(e, AT_CALL_EVENT_HANGUP);
         CallOver();
     }
 }
@@ -680,7 +694,7 @@ static void CallAdvance(void)
 static void TerminalMaybeCall(void)
 {
     port_t *p = ends[0].port;
-    if (terminalMode != 'c' || call.state != CALL_IDLE || stopRequested || !p->dteOpen || !p->commandsSeen)
+    if (terminalMode != 'c' || call.state != CALL_IDLE || lastCallOver >= 0 || !p->dteOpen || !p->commandsSeen)
         return;
     if (!p->awaitingAnswer && p->t31->at_state.at_rx_mode != AT_MODE_ONHOOK_COMMAND)
         return;
@@ -694,6 +708,36 @@ static void TerminalMaybeCall(void)
 }
 
 /* ---- the line ------------------------------------------------------------- */
+
+/* Whether this end is sending page data or a training check faster than `rate`. */
+static int FastSignalAbove(int e, int rate)
+{
+    int modem, bitRate;
+    if (ends[e].kind == END_PORT)
+    {
+        modem = ends[e].port->t31->modem;
+        bitRate = ends[e].port->t31->bit_rate;
+    }
+    else if (term.fax)
+    {
+        modem = term.fax->modems.current_tx_type;
+        bitRate = term.fax->modems.tx_bit_rate;
+    }
+    else
+        return 0;
+    if (modem != FAX_MODEM_V17_TX && modem != FAX_MODEM_V29_TX && modem != FAX_MODEM_V27TER_TX)
+        return 0;
+    return bitRate > rate;
+}
+
+/* White noise some 10 dB below a fax modem's signal: receivers still train, but V.17's data
+   at 14400 and 12000 arrives garbled. Louder noise stops training altogether. */
+static int16_t Noise(void)
+{
+    static uint32_t seed = 12345;
+    seed = seed * 1103515245u + 12345u;
+    return (int16_t) ((int32_t) ((seed >> 8) % (uint32_t) (2 * opt.noise + 1)) - opt.noise);
+}
 
 static void Tick(void)
 {
@@ -709,6 +753,10 @@ static void Tick(void)
         else if (term.fax)
             fax_tx(term.fax, tx[e], TICK_SAMPLES);
     }
+    for (int e = 0; e < 2; e++)
+        if (opt.maxRate && FastSignalAbove(e, opt.maxRate))
+            for (int i = 0; i < TICK_SAMPLES; i++)
+                tx[e][i] = saturate(tx[e][i] + Noise());
     lineActive = 0;
     for (int e = 0; e < 2; e++)
         for (int i = 0; i < TICK_SAMPLES; i++)
@@ -818,6 +866,16 @@ static void Run(void)
         Tick();
         CallAdvance();
         TerminalMaybeCall();
+        if (lastCallOver >= 0)
+        {
+            /* Stay until the programs have closed their ports (or a while), so that they can
+               still hang up and reset their modems. */
+            int open = 0;
+            for (int i = 0; i < nPorts; i++)
+                open |= ports[i].dteOpen;
+            if (!open || now - lastCallOver > SECONDS(15))
+                stopRequested = 1;
+        }
     }
 }
 
@@ -866,6 +924,9 @@ static void Usage(void)
             "  --ident ID          the terminal's station identity (\"faxline\")\n"
             "  --modems LIST       the terminal's modems: v27ter,v29,v17 (all)\n"
             "  --ecm               the terminal offers error correction\n"
+            "  --max-rate BPS      page data and training faster than BPS arrive garbled by noise\n"
+            "  --noise PEAK        amplitude of that noise (1200; 32767 is full scale)\n"
+            "  --hangup-at S       the line drops S seconds (line time) after the call connects\n"
             "  --delay MS          the line's one-way delay (20)\n"
             "  --trace             show the traffic between programs and modems on stderr\n"
             "  --log LEVEL         spandsp's own log on stderr (1 errors .. 5 flow .. 8 debug)\n");
@@ -897,6 +958,9 @@ int main(int argc, char **argv)
         { "trace", no_argument, NULL, 'T' },
         { "log", required_argument, NULL, 'L' },
         { "delay", required_argument, NULL, 'y' },
+        { "max-rate", required_argument, NULL, 'M' },
+        { "noise", required_argument, NULL, 'N' },
+        { "hangup-at", required_argument, NULL, 'H' },
         { NULL, 0, NULL, 0 }
     };
     const char *mode;
@@ -910,6 +974,7 @@ int main(int argc, char **argv)
     opt.callDelay = SECONDS(1);
     opt.ringTimeout = SECONDS(30);
     opt.ident = "faxline";
+    opt.noise = 1200;
     opt.modems = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
     optind = 2;
     while ((c = getopt_long(argc, argv, "", longOpts, NULL)) != -1)
@@ -931,6 +996,9 @@ int main(int argc, char **argv)
         case 'T': opt.trace = 1; break;
         case 'L': opt.logLevel = atoi(optarg); break;
         case 'y': delayMs = atoi(optarg); break;
+        case 'M': opt.maxRate = atoi(optarg); break;
+        case 'N': opt.noise = atoi(optarg); break;
+        case 'H': opt.hangupAt = SECONDS(atof(optarg)); break;
         default: Usage();
         }
     }

@@ -156,11 +156,24 @@ void ChildProcess::Terminate()
 
 std::unique_ptr<Line> Line::Start(const std::string &dir, const std::vector<std::string> &args)
 {
-    auto line = std::unique_ptr<Line>(new Line);
-    line->outPath_ = dir + "/faxline.out";
-    line->errPath_ = dir + "/faxline.err";
     std::vector<std::string> argv{ FaxlinePath() };
     argv.insert(argv.end(), args.begin(), args.end());
+    return StartProgram(dir, argv);
+}
+
+std::unique_ptr<Line> Line::StartClass2Sim(const std::string &dir, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv{ "/usr/bin/python3", Class2SimPath(), "--log", dir + "/class2sim.log" };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return StartProgram(dir, argv);
+}
+
+std::unique_ptr<Line> Line::StartProgram(const std::string &dir, const std::vector<std::string> &argv)
+{
+    auto line = std::unique_ptr<Line>(new Line);
+    std::string name = fs::path(argv[0]).filename() == "python3" ? "class2sim" : "faxline";
+    line->outPath_ = dir + "/" + name + ".out";
+    line->errPath_ = dir + "/" + name + ".err";
     line->process_ = std::make_unique<ChildProcess>(argv, line->outPath_, line->errPath_);
     auto end = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < end)
@@ -284,6 +297,7 @@ std::string ModemChat::Command(const std::string &cmd, std::chrono::milliseconds
                                                   "NO DIALTONE", "NO DIAL TONE", "NO ANSWER", "+FCERROR" };
     Send("AT" + cmd + "\r");
     auto got = ReadUntil(finals, timeout);
+    lastReply_ = got.value_or("");
     if (!got)
         return "";
     // The last line before the final "\r\n" is the result.
@@ -415,6 +429,22 @@ bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages)
             return false;
     }
     return true;
+}
+
+std::unique_ptr<ChildProcess> StartPeer(const TempDir &dir, const std::string &name, const std::vector<std::string> &argv)
+{
+    return std::make_unique<ChildProcess>(argv, dir.File(name + ".out"), dir.File(name + ".log"));
+}
+
+std::string CompareBelowHeader(const Bitmap &got, const Bitmap &sent)
+{
+    if (got.width != sent.width || got.height < sent.height)
+        return DescribeDifference(got, sent);
+    int header = got.height - sent.height;
+    for (int y = 0; y < header; y++)
+        if (!got.RowIsWhite(y))
+            return "header row " + std::to_string(y) + " is not white";
+    return DescribeDifference(got.Rows(header, sent.height), sent);
 }
 
 std::string DescribeDifference(const Bitmap &got, const Bitmap &want)

@@ -56,11 +56,13 @@ private:
     std::optional<int> status_;
 };
 
-// A running faxline: `faxline MODE ARGS...`. Ports are named 'A' and 'B'.
+// A running faxline (`faxline MODE ARGS...`, ports 'A' and 'B') or class2sim (port 'A').
 class Line {
 public:
     // Starts faxline in `dir` and waits until it reports its ports. Returns nullptr on failure.
     static std::unique_ptr<Line> Start(const std::string &dir, const std::vector<std::string> &args);
+    // Starts class2sim the same way.
+    static std::unique_ptr<Line> StartClass2Sim(const std::string &dir, const std::vector<std::string> &args);
     const std::string &Port(char name) const { return ports_.at(name); }
     // What faxline printed on standard output (ports, READY, RESULT lines).
     std::string Output() const;
@@ -70,6 +72,7 @@ public:
     ChildProcess &Process() { return *process_; }
 
 private:
+    static std::unique_ptr<Line> StartProgram(const std::string &dir, const std::vector<std::string> &argv);
     std::string outPath_;
     std::string errPath_;
     std::map<char, std::string> ports_;
@@ -93,12 +96,15 @@ public:
     // Sends "AT<cmd>\r" and waits for a final result (OK, ERROR, CONNECT, BUSY, NO CARRIER,
     // NO DIALTONE, NO ANSWER). Returns the final result's text, or "" on time-out.
     std::string Command(const std::string &cmd, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Everything the last Command read: intermediate results ("+FCON\r\n...") and the final one.
+    const std::string &LastReply() const { return lastReply_; }
     // Everything read so far and not yet consumed by ReadUntil.
     std::string &Pending() { return pending_; }
 
 private:
     int fd_ = -1;
     std::string pending_;
+    std::string lastReply_;
 };
 
 // A bi-level page: 1 bits are black, rows packed MSB first, each row (width + 7) / 8 bytes.
@@ -121,6 +127,11 @@ std::optional<Bitmap> ReadPbm(const std::string &path);
 std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string &path);
 // Writes pages as a T.4 (MH) TIFF-F file at 204 x 196 dpi, as fax programs take them.
 bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages);
+// Starts a far-end program (efax, sendfax) with its output in DIR/NAME.out and DIR/NAME.log.
+std::unique_ptr<ChildProcess> StartPeer(const TempDir &dir, const std::string &name, const std::vector<std::string> &argv);
+// Compares a page efax sent: efax puts a band of white header rows above the page. Returns ""
+// when the rows below the band equal `sent`, else what differs.
+std::string CompareBelowHeader(const Bitmap &got, const Bitmap &sent);
 // A short description of where two pages differ, for failure messages ("" when equal).
 std::string DescribeDifference(const Bitmap &got, const Bitmap &want);
 

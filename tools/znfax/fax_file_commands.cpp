@@ -1,6 +1,7 @@
 // convert, unpack, info and raw: the converter and unpacker engines from the command line.
 #include "tools/znfax/commands.h"
 
+#include "comms/exceptions.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/converter.h"
 #include "faxdoc/fax_errors.h"
@@ -19,26 +20,6 @@ namespace zn::tools {
 using namespace zn::faxdoc;
 
 namespace {
-
-const char* ErrorText(int code) {
-  switch (code) {
-  case -2: return "File not found";
-  case -3: return "Path not found";
-  case -4: return "Too many open files";
-  case -5: return "File access denied";
-  case -8: return "Insufficient memory";
-  case -101: return "Disk write error";
-  case -150: return "Disk is write-protected";
-  case -161: return "Device read error";
-  case -1002: return "Bad argument passed to function";
-  case -8001: return "File is not an APF file";
-  case -8002: return "Unsupported graphics file format";
-  case -8003: return "User aborted fax conversion";
-  case -8005: return "CreateBitmapIndirect API failure";
-  case -8052: return "APFAX.FNT not found, or resource bad";
-  default: return "I/O error";
-  }
-}
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -262,9 +243,9 @@ const size_t kFaxFileCommandCount = sizeof kFaxFileCommands / sizeof kFaxFileCom
 
 int ReportError(int code, const std::string& context) {
   if (context.empty())
-    std::fprintf(stderr, "znfax: error %d: %s\n", code, ErrorText(code));
+    std::fprintf(stderr, "znfax: error %d: %s\n", code, comms::LookupErrorText(code).c_str());
   else
-    std::fprintf(stderr, "znfax: %s: error %d: %s\n", context.c_str(), code, ErrorText(code));
+    std::fprintf(stderr, "znfax: %s: error %d: %s\n", context.c_str(), code, comms::LookupErrorText(code).c_str());
   return kExitFailed;
 }
 

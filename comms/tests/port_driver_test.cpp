@@ -1,0 +1,256 @@
+// The termios driver over pseudo-terminals: opening, exclusive use against other programs (efax
+// among them), line settings and the settings Linux keeps only in the shadow copy.
+#include "comms/port_driver.h"
+#include "comms/tests/port_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+using namespace zn::comms;
+using zn::comms::test::Collector;
+using zn::comms::test::OpenDispatcher;
+using zn::comms::test::PtyPair;
+using zn::comms::test::ReadFile;
+using zn::comms::test::WaitUntil;
+
+TEST(PortDriver, AMissingDeviceGivesFileNotFound)
+{
+    TFxWin32Dispatcher d(nullptr);
+    EXPECT_EQ(d.OpenPort("/dev/zn-no-such-tty", 19200, 0, 8, 1, 4096, 4096, 0), -ErrorFileNotFound);
+    EXPECT_FALSE(d.ThreadsRunning());
+}
+
+TEST(PortDriver, ATapiDispatcherWithoutHandleFailsWithNotOpen)
+{
+    TFxTAPI32Dispatcher d(nullptr, NoHandle);
+    EXPECT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, 0), -2007);
+}
+
+TEST(PortDriver, ATapiDispatcherRunsOverAHandedOverDescriptor)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    TFxTAPI32Dispatcher d(nullptr, fd);
+    ASSERT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, OptDtrOn | OptRtsOn), 0);
+    Collector c;
+    c.Attach(d);
+    d.SetAvailLevel(1);
+    ASSERT_EQ(d.WriteString("ATZ\r"), 0);
+    EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
+    pty.Send("OK\r\n");
+    EXPECT_TRUE(WaitUntil([&] { return c.Size() == 4; }));
+    EXPECT_EQ(c.bytes, "OK\r\n");
+}
+
+TEST(PortDriver, ASecondOpenIsRefusedAndTheLockFileLivesWhileOpen)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    std::string lockPath = UucpLock::LockPathFor(o.pty.SlavePath());
+    if (::access("/var/lock", W_OK) == 0) {
+        std::string text = ReadFile(lockPath);
+        EXPECT_EQ(std::atol(text.c_str()), long(::getpid())) << lockPath;
+        EXPECT_EQ(text.size(), 11u);
+    }
+    TFxWin32Dispatcher second(nullptr);
+    EXPECT_EQ(second.OpenPort(o.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    o.d->ClosePort();
+    EXPECT_NE(::access(lockPath.c_str(), F_OK), 0);
+    // Once closed, the port can be taken again.
+    TFxWin32Dispatcher third(nullptr);
+    EXPECT_EQ(third.OpenPort(o.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+}
+
+TEST(PortDriver, AStaleLockOfADeadProcessIsRemoved)
+{
+    if (::access("/var/lock", W_OK) != 0)
+        GTEST_SKIP() << "no writable lock folder";
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
+    FILE* f = std::fopen(lockPath.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%10d\n", int(child));
+    std::fclose(f);
+    TFxWin32Dispatcher d(nullptr);
+    EXPECT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    EXPECT_EQ(std::atol(ReadFile(lockPath).c_str()), long(::getpid()));
+}
+
+TEST(PortDriver, ALockHeldByALiveProcessMakesThePortBusy)
+{
+    if (::access("/var/lock", W_OK) != 0)
+        GTEST_SKIP() << "no writable lock folder";
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
+    FILE* f = std::fopen(lockPath.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%10d\n", int(::getppid()));
+    std::fclose(f);
+    TFxWin32Dispatcher d(nullptr);
+    EXPECT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    EXPECT_EQ(std::atol(ReadFile(lockPath).c_str()), long(::getppid())); // not ours to remove
+    ::unlink(lockPath.c_str());
+}
+
+struct LineCase {
+    uint32_t baud;
+    int parity, dataBits, stopBits;
+    int wantStop;
+};
+
+class LineParams : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineParams, AreAppliedAndReadBack)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    const LineCase& c = GetParam();
+    ASSERT_EQ(o.d->SetLineParams(c.baud, c.parity, c.dataBits, c.stopBits), 0);
+    uint32_t baud;
+    int parity, data, stop;
+    o.d->GetLineParams(baud, parity, data, stop);
+    EXPECT_EQ(baud, c.baud);
+    EXPECT_EQ(parity, c.parity);
+    EXPECT_EQ(data, c.dataBits);
+    EXPECT_EQ(stop, c.wantStop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, LineParams,
+                         ::testing::Values(LineCase{14400, ParityNone, 8, 1, 1}, LineCase{56000, ParityEven, 7, 1, 1},
+                                           LineCase{128000, ParityMark, 8, 2, 2},
+                                           LineCase{115200, ParitySpace, 8, 1, 1},
+                                           LineCase{2400, ParityOdd, 5, 1, 2}, // five data bits: 1.5 stop bits
+                                           LineCase{38400, ParityNone, 8, 0, 1}));
+
+TEST(PortDriver, FlowSettingsLinuxLacksSurviveReadModifyWrite)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    ASSERT_EQ(o.d->SetHardwareFlow(7372, 819, HwUseDtr | HwUseRts | HwRequireDsr | HwRequireCts), 0);
+    ASSERT_EQ(o.d->SetFlowChars(0x11, 0x13), 0);
+    ASSERT_EQ(o.d->SetLineBaud(9600), 0);
+    int hw, sw;
+    uint8_t xon, xoff;
+    o.d->GetFlowOptions(hw, sw, xon, xoff);
+    EXPECT_EQ(hw, HwUseDtr | HwUseRts | HwRequireDsr | HwRequireCts);
+    EXPECT_EQ(sw, 0);
+    EXPECT_EQ(o.d->SetDtrLine(false), 1); // DTR is under flow control
+    ASSERT_EQ(o.d->SetSoftwareFlow(6144, 2048, SwReceive | SwTransmit), 0);
+    o.d->GetFlowOptions(hw, sw, xon, xoff);
+    EXPECT_EQ(sw, SwReceive | SwTransmit);
+    EXPECT_EQ(xon, 17);
+    EXPECT_EQ(xoff, 19);
+    EXPECT_EQ(o.d->SetHardwareFlow(100, 200, HwUseRts), ecBadArgument);
+    EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), ecBadArgument);
+}
+
+
+// ---------------------------------------------------------------- efax as the other program
+
+namespace {
+
+// efax on the pty with a UUCP lock file, its messages read from a pipe.
+class Efax {
+public:
+    Efax(const std::string& device, const std::string& lockPath)
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        std::string received = ::testing::TempDir() + "zn_efax_rx";
+        const char* argv[] = {"efax", "-d", device.c_str(), "-x", lockPath.c_str(), "-v", "ewinx",
+                              "-r", received.c_str(), nullptr};
+        if (posix_spawnp(&pid_, "efax", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        out_ = fds[0];
+        ::fcntl(out_, F_SETFL, O_NONBLOCK);
+    }
+    ~Efax()
+    {
+        Stop();
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
+    void Stop()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    // What efax said so far.
+    const std::string& Said()
+    {
+        char buf[1024];
+        ssize_t n;
+        while ((n = ::read(out_, buf, sizeof buf)) > 0)
+            said_.append(buf, size_t(n));
+        return said_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string said_;
+};
+
+bool HaveEfax()
+{
+    return ::access("/usr/bin/efax", X_OK) == 0 && ::access("/var/lock", W_OK) == 0;
+}
+
+} // namespace
+
+TEST(PortDriverPeers, EfaxWaitsWhileZnHoldsThePort)
+{
+    if (!HaveEfax())
+        GTEST_SKIP() << "efax or a writable /var/lock missing";
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    Efax efax(o.pty.SlavePath(), UucpLock::LockPathFor(o.pty.SlavePath()));
+    ASSERT_TRUE(efax.Started());
+    EXPECT_TRUE(WaitUntil([&] { return efax.Said().find("locked or busy") != std::string::npos; }, 5000))
+        << efax.Said();
+}
+
+TEST(PortDriverPeers, ZnFindsThePortBusyWhileEfaxHoldsItAndTakesItAfterEfaxDied)
+{
+    if (!HaveEfax())
+        GTEST_SKIP() << "efax or a writable /var/lock missing";
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    std::string lockPath = UucpLock::LockPathFor(pty.SlavePath());
+    Efax efax(pty.SlavePath(), lockPath);
+    ASSERT_TRUE(efax.Started());
+    ASSERT_TRUE(WaitUntil([&] { return std::atol(ReadFile(lockPath).c_str()) == long(efax.Pid()); }));
+    TFxWin32Dispatcher busy(nullptr);
+    EXPECT_EQ(busy.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    efax.Stop(); // killed: its lock file stays behind, stale
+    TFxWin32Dispatcher free(nullptr);
+    EXPECT_EQ(free.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+}

@@ -1,0 +1,57 @@
+// What the fuzzers share: a scratch folder, file writing, and a walk over a table's orders.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "xbase_inspect.h"
+#include "xbase_vd.h"
+
+namespace zn::xbase::fuzz {
+
+inline const std::string& Scratch() {
+  static const std::string path = [] {
+    char pattern[] = "/tmp/xbase_fuzz_XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return std::string(made ? made : "/tmp");
+  }();
+  return path;
+}
+
+inline void Write(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) abort();
+  if (size) fwrite(data, 1, size, f);
+  fclose(f);
+}
+
+// Reads everything the selected table offers, in every order, a bounded number of steps.
+inline void Exercise() {
+  int fields = vd_FieldCount();
+  for (int order = 0; order <= vd_SysProp(3000, 0); ++order) {
+    vd_SetOrder(order);
+    int steps = 0;
+    for (vd_GoTop(); !vd_Eof() && steps < 300; vd_Skip(1), ++steps) {
+      for (int f = 1; f <= fields; ++f) {
+        std::string name = vd_FieldName(f);
+        vd_GetString(name.c_str());
+        vd_GetDateString(name.c_str());
+        vd_EvalString(name.c_str());
+      }
+      vd_KeyData();
+    }
+    for (vd_GoBottom(); !vd_Bof() && steps < 600; vd_Skip(-1), ++steps) {}
+    if (order > 0) {
+      vd_Seek("A");
+      vd_Seek("20240101");
+      vd_SetScope("A", "M");
+      vd_QueryRecCount();
+      vd_SetScope(nullptr, nullptr);
+    }
+  }
+  std::string where;
+  zn::xbase::CheckSelectedIndexes(where);
+}
+
+} // namespace zn::xbase::fuzz

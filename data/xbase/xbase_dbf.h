@@ -1,0 +1,66 @@
+// DBF table file: header and field descriptors, fixed-length records, shared-access locks.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "xbase_common.h"
+#include "xbase_file.h"
+
+namespace zn::xbase {
+
+class DbfTable {
+ public:
+  // Lock bytes lie beyond any data so that locked records stay readable by others.
+  static constexpr uint64_t kOpenLockOffset = 0x7FFFFFFF;
+  static constexpr uint64_t kHeaderLockOffset = 0x7FFFFFFE;
+
+  [[nodiscard]] static Err Create(const std::string& path, const std::vector<Field>& fields);
+  [[nodiscard]] Err Open(const std::string& path, OpenMode mode);
+  void Close();
+  bool IsOpen() const { return file_.IsOpen(); }
+
+  const std::string& Path() const { return file_.Path(); }
+  OpenMode Mode() const { return mode_; }
+  bool Shared() const { return mode_ != OpenMode::Exclusive; }
+  bool Writable() const { return mode_ != OpenMode::ReadOnly; }
+  const std::vector<Field>& Fields() const { return fields_; }
+  int FieldIndex(const std::string& name) const;  // -1 when there is no such field
+  int RecordLength() const { return recordLength_; }
+  int HeaderLength() const { return headerLength_; }
+  uint32_t RecordCount() const { return count_; }
+  bool HasIndexFlag() const { return (flags_ & 0x01) != 0; }
+
+  // Re-reads the record count another process may have raised (shared mode).
+  [[nodiscard]] Err RefreshCount();
+  void SetCount(uint32_t count) { count_ = count; }
+  [[nodiscard]] Err ReadRecords(uint32_t first, uint32_t number, char* out) const;
+  // Writes consecutive records; when they end the table the end-of-file byte follows them.
+  [[nodiscard]] Err WriteRecords(uint32_t first, uint32_t number, const char* data);
+  // Count, date of last update and the structural-index flag.
+  [[nodiscard]] Err WriteHeader();
+  void SetIndexFlag(bool present) { flags_ = present ? (flags_ | 0x01) : (flags_ & ~0x01); }
+  void BlankRecord(char* buffer) const;
+
+  [[nodiscard]] Err LockHeader(int timeoutSeconds);
+  void UnlockHeader();
+  [[nodiscard]] Err LockRecord(uint32_t recno, int timeoutSeconds);
+  void UnlockRecord(uint32_t recno);
+
+  // Builds the header block of a table with these fields and record count.
+  static std::vector<uint8_t> HeaderBytes(const std::vector<Field>& fields, uint32_t count, uint8_t flags);
+  uint8_t Flags() const { return flags_; }
+
+ private:
+  [[nodiscard]] Err ReadHeader();
+
+  File file_;
+  OpenMode mode_ = OpenMode::Shared;
+  std::vector<Field> fields_;
+  int headerLength_ = 0;
+  int recordLength_ = 0;
+  uint32_t count_ = 0;
+  uint8_t flags_ = 0;
+};
+
+} // namespace zn::xbase

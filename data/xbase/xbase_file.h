@@ -1,0 +1,63 @@
+// A file descriptor with positioned I/O and open-file-description byte-range locks.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "xbase_common.h"
+
+namespace zn::xbase {
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // create: make a new empty file (replacing one that exists).
+  [[nodiscard]] Err Open(const std::string& path, bool write, bool create = false);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Writable() const { return writable_; }
+  const std::string& Path() const { return path_; }
+
+  [[nodiscard]] Err ReadAt(uint64_t offset, void* buffer, size_t length) const;  // short read = error
+  size_t ReadSome(uint64_t offset, void* buffer, size_t length) const;             // bytes read
+  [[nodiscard]] Err WriteAt(uint64_t offset, const void* buffer, size_t length);
+  [[nodiscard]] Err Truncate(uint64_t length);
+  uint64_t Size() const;
+  [[nodiscard]] Err Sync();
+
+  // Locks survive other descriptors of the same file being closed, and conflict between two opens
+  // in one process as between two processes. timeoutSeconds 0: one try.
+  [[nodiscard]] Err Lock(uint64_t offset, uint64_t length, bool exclusive, int timeoutSeconds);
+  bool TryLock(uint64_t offset, uint64_t length, bool exclusive);
+  void Unlock(uint64_t offset, uint64_t length);
+
+ private:
+  int fd_ = -1;
+  bool writable_ = false;
+  std::string path_;
+};
+
+// Writes a new file under a temporary name beside the target and puts it in place by rename, so a
+// crash leaves either the old file or the complete new one.
+class FileReplacement {
+ public:
+  explicit FileReplacement(const std::string& target);
+  ~FileReplacement();  // removes the temporary file unless committed
+  [[nodiscard]] Err Open();
+  File& Out() { return file_; }
+  [[nodiscard]] Err Commit();  // flushes to disk and renames over the target
+
+ private:
+  std::string target_;
+  std::string temporary_;
+  File file_;
+  bool committed_ = false;
+};
+
+} // namespace zn::xbase

@@ -1,0 +1,50 @@
+// Shared by the fuzz targets: the input as a file, and the checks every reader must pass.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace zn::faxdoc::fuzz {
+
+// The fuzz input as a file the readers can open by name (a memory file, rewritten each run).
+inline std::string InputFile(const uint8_t* data, size_t size, const char* extension) {
+  static int fd = memfd_create("fuzz-input", 0);
+  if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    abort();
+  // The readers add their default extension to names without one; a link with the extension
+  // points at the memory file.
+  static std::string dir = [] {
+    char tmpl[] = "/tmp/znfuzz-XXXXXX";
+    if (!mkdtemp(tmpl))
+      abort();
+    return std::string(tmpl);
+  }();
+  const std::string name = dir + "/input." + extension;
+  static bool linked = false;
+  if (!linked) {
+    const std::string target = "/proc/self/fd/" + std::to_string(fd);
+    unlink(name.c_str());
+    if (symlink(target.c_str(), name.c_str()) != 0)
+      abort();
+    linked = true;
+  }
+  return name;
+}
+
+inline std::string OutputFile(const char* name) { return "/tmp/znfuzz-out-" + std::to_string(getpid()) + "-" + name; }
+
+// A failed conversion must leave no output file; a successful one leaves it, and it is removed here.
+inline void CheckOutput(int rc, const std::string& out) {
+  const bool exists = access(out.c_str(), F_OK) == 0;
+  if (rc < 0 && exists)
+    abort();
+  if (rc >= 0 && !exists)
+    abort();
+  unlink(out.c_str());
+}
+
+} // namespace zn::faxdoc::fuzz

@@ -1,0 +1,374 @@
+#include "faxdoc/converter.h"
+
+#include "faxdoc/fax_errors.h"
+#include "faxdoc/page_files.h"
+#include "faxdoc/tests/test_support.h"
+#include "faxdoc/unpacker.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace zn::faxdoc {
+namespace {
+
+using namespace zn::faxdoc::test;
+using Bytes = std::vector<uint8_t>;
+
+// Every page of a fax file as rows of 1728 or 2048 pixels.
+std::vector<std::vector<Bytes>> Pages(const std::string& name) {
+  TApfFileHeader h;
+  EXPECT_EQ(ReadApfHeader(name, h), ecOK);
+  std::vector<std::vector<Bytes>> pages;
+  for (unsigned p = 1; p <= h.pageCount; ++p) {
+    std::vector<Bytes> rows;
+    UnpackerState u([&](UnpackerState&, int kind, const uint8_t* row, int, int len) {
+      if (kind == kOutputRow)
+        rows.emplace_back(row, row + len);
+      return 0;
+    });
+    EXPECT_EQ(u.UnpackPage(name, p), ecOK);
+    pages.push_back(rows);
+  }
+  return pages;
+}
+
+bool IsBlank(const Bytes& row) {
+  for (uint8_t b : row)
+    if (b)
+      return false;
+  return true;
+}
+
+// Converts text with the large glyphs, no margin: 16 rows per text line in normal resolution.
+struct TTextCase {
+  TTempDir dir;
+  std::unique_ptr<ConverterState> state;
+  TTextReader* reader;
+  TTextCase() {
+    auto r = std::make_unique<TTextReader>();
+    reader = r.get();
+    state = std::make_unique<ConverterState>(std::move(r));
+    EXPECT_EQ(reader->LoadFaxFont("APFAX.FNT", 48, false), ecOK);
+    state->SetMargins(0, 0);
+  }
+  std::vector<std::vector<Bytes>> Convert(const std::string& text) {
+    WriteFile(dir.Path("IN.TXT"), text);
+    EXPECT_EQ(state->ConvertFile(dir.Path("IN.TXT"), ""), ecOK);
+    return Pages(dir.Path("IN.APF"));
+  }
+};
+
+TEST(TextConverter, EmptyFileGivesOnePageWithOneBlankRow) {
+  TTextCase t;
+  const auto pages = t.Convert("");
+  ASSERT_EQ(pages.size(), 1u);
+  ASSERT_EQ(pages[0].size(), 1u);
+  EXPECT_TRUE(IsBlank(pages[0][0]));
+}
+
+TEST(TextConverter, LinesEndAtCarriageReturnsAndLineFeeds) {
+  TTextCase t;
+  EXPECT_EQ(t.Convert("a\r\nb\nc\rd")[0].size(), 4u * 16);
+}
+
+TEST(TextConverter, FormFeedEndsThePageAfterItsLine) {
+  TTextCase t;
+  const auto pages = t.Convert("one\ftwo\r\nthree\r\n\fover\r\n");
+  // Page 1: "one"; page 2: "two" (behind the form feed), "three" and the empty text before the
+  // second form feed; page 3: "over".
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[0].size(), 16u);
+  EXPECT_EQ(pages[1].size(), 48u);
+  EXPECT_EQ(pages[2].size(), 16u);
+  EXPECT_EQ(t.Convert("one\f\r\ntwo\r\n").size(), 2u);
+  EXPECT_EQ(t.Convert("one\f").size(), 1u);
+}
+
+TEST(TextConverter, LinesPerPageStartsANewPage) {
+  TTextCase t;
+  t.reader->SetLinesPerPage(60);
+  std::string text;
+  for (int i = 1; i <= 61; ++i)
+    text += "line " + std::to_string(i) + "\r\n";
+  const auto pages = t.Convert(text);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].size(), 60u * 16);
+  EXPECT_EQ(pages[1].size(), 16u);
+}
+
+TEST(TextConverter, TabsAdvanceToTheNextTabStop) {
+  TTextCase t;
+  const auto tabbed = t.Convert("abcd\tX");
+  const auto spaced = t.Convert("abcd    X");
+  EXPECT_EQ(tabbed, spaced);
+  EXPECT_NE(t.Convert("abcd   X"), spaced);
+}
+
+TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
+  TTextReader r;
+  ASSERT_EQ(r.LoadFaxFont("APFAX.FNT", 16, true), ecOK);
+  EXPECT_EQ(r.GlyphWidth(), 12);
+  EXPECT_EQ(r.GlyphHeight(), 16);
+  Bytes row1(kRasterBufferSize, 0), row2(kRasterBufferSize, 0), none(kRasterBufferSize, 0);
+  int inked = 0;
+  for (int row = 1; row <= 16; row += 2) {
+    std::fill(row1.begin(), row1.end(), 0);
+    std::fill(row2.begin(), row2.end(), 0);
+    r.RasterizeTextRow("HH", row, row1.data());
+    r.RasterizeTextRow("HH", row + 1, row2.data());
+    EXPECT_EQ(row1, row2);
+    inked += !IsBlank(row1);
+  }
+  EXPECT_GT(inked, 3);
+  r.RasterizeTextRow("HH", 17, none.data());
+  EXPECT_TRUE(IsBlank(none));
+}
+
+TEST(TextConverter, LongLinesAreCutAtTheRowWidth) {
+  TTextCase t;
+  t.state->SetMargins(50, 0);
+  const auto full = t.Convert(std::string(84, 'W'));
+  EXPECT_EQ(t.Convert(std::string(200, 'W')), full);
+  EXPECT_NE(t.Convert(std::string(83, 'W')), full);
+}
+
+// ---- Image readers -------------------------------------------------------------------------------
+
+TMonoBitmap Picture(int width, int height) {
+  TMonoBitmap bm;
+  bm.stride = (width + 7) / 8;
+  bm.width = width;
+  bm.height = height;
+  bm.bits.assign(static_cast<size_t>(bm.stride * height), 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = y % 7; x < width; x += 5 + y % 3)
+      bm.Row(y)[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+  return bm;
+}
+
+int ConvertImage(std::unique_ptr<TFaxReader> reader, const std::string& in, const std::string& out,
+                 int margin = 0, uint32_t clearFlags = 0, int widthCode = 1, uint32_t topMargin = 0) {
+  ConverterState s(std::move(reader));
+  s.SetMargins(margin, topMargin);
+  s.ClearFlags(clearFlags);
+  s.SetWidth(widthCode);
+  return s.ConvertFile(in, out);
+}
+
+TEST(ImageConverter, PackBitsTiffConvertsPixelForPixel) {
+  TTempDir dir;
+  const TMonoBitmap pic = Picture(1728, 30);
+  WriteFile(dir.Path("P.TIF"), EncodeTiff(pic));
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("P.TIF"), dir.Path("P.APF")), ecOK);
+  const auto pages = Pages(dir.Path("P.APF"));
+  ASSERT_EQ(pages.size(), 1u);
+  ASSERT_EQ(pages[0].size(), 30u);
+  for (int y = 0; y < 30; ++y)
+    EXPECT_EQ(pages[0][static_cast<size_t>(y)], Bytes(pic.Row(y), pic.Row(y) + 216)) << y;
+}
+
+TEST(ImageConverter, NarrowTiffIsDoubledAndCentred) {
+  TTempDir dir;
+  TMonoBitmap pic = Picture(500, 4);
+  std::fill(pic.bits.begin(), pic.bits.end(), 0);
+  for (int y = 0; y < 4; ++y)
+    pic.Row(y)[0] = 0x80; // the leftmost pixel
+  WriteFile(dir.Path("N.TIF"), EncodeTiff(pic));
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("N.TIF"), "", 50), ecOK);
+  const auto pages = Pages(dir.Path("N.APF"));
+  ASSERT_EQ(pages[0].size(), 4u);
+  // Offset (1728 - 1000) / 32 = 22 bytes of the source, 352 pixels once doubled, behind the margin.
+  Bytes expected(216, 0);
+  expected[(50 + 352) / 8] = 0x30;
+  EXPECT_EQ(pages[0][0], expected);
+}
+
+TEST(ImageConverter, TiffCompressionsOtherThanPackBitsAreRefusedAndLeaveNoFile) {
+  TTempDir dir;
+  Bytes tiff = EncodeTiff(Picture(1728, 4));
+  tiff[10 + 12 * 4 + 8] = 5; // LZW
+  tiff[10 + 12 * 4 + 9] = 0;
+  WriteFile(dir.Path("L.TIF"), tiff);
+  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("L.TIF"), ""), ecBadGraphicsFormat);
+  EXPECT_FALSE(FileExists(dir.Path("L.APF")));
+}
+
+TEST(ImageConverter, AFailedConversionKeepsAnOlderFileOfThatName) {
+  TTempDir dir;
+  WriteFile(dir.Path("OLD.APF"), std::string("older"));
+  WriteFile(dir.Path("BAD.TIF"), std::string("MM\0*garbage", 11));
+  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("BAD.TIF"), dir.Path("OLD.APF")),
+            ecBadGraphicsFormat);
+  EXPECT_EQ(ReadFile(dir.Path("OLD.APF")), Bytes({'o', 'l', 'd', 'e', 'r'}));
+  EXPECT_EQ(dir.Files().size(), 2u);
+}
+
+TEST(ImageConverter, TruncatedTiffIsADeviceReadError) {
+  TTempDir dir;
+  Bytes tiff = EncodeTiff(Picture(1728, 40));
+  tiff.resize(tiff.size() - 100);
+  WriteFile(dir.Path("T.TIF"), tiff);
+  EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("T.TIF"), ""), ecDeviceRead);
+  EXPECT_FALSE(FileExists(dir.Path("T.APF")));
+}
+
+TEST(ImageConverter, PcxAndDcxConvertLikeTheirPicture) {
+  TTempDir dir;
+  const TMonoBitmap pic = Picture(1728, 12);
+  WriteFile(dir.Path("P.PCX"), EncodePcx(pic));
+  WriteFile(dir.Path("P.DCX"), EncodeDcx(pic));
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("P.PCX"), dir.Path("A.APF")), ecOK);
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(true), dir.Path("P.DCX"), dir.Path("B.APF")), ecOK);
+  const auto pages = Pages(dir.Path("A.APF"));
+  EXPECT_EQ(pages, Pages(dir.Path("B.APF")));
+  ASSERT_EQ(pages[0].size(), 12u);
+  EXPECT_EQ(pages[0][5], Bytes(pic.Row(5), pic.Row(5) + 216));
+}
+
+TEST(ImageConverter, DcxPagesBecomeFaxPages) {
+  TTempDir dir;
+  const Bytes one = EncodePcx(Picture(1728, 3)), two = EncodePcx(Picture(800, 5));
+  Bytes dcx(kDcxHeaderSize, 0);
+  const uint32_t offsets[] = {kDcxSignature, static_cast<uint32_t>(kDcxHeaderSize),
+                              static_cast<uint32_t>(kDcxHeaderSize + one.size())};
+  std::memcpy(dcx.data(), offsets, sizeof offsets);
+  dcx.insert(dcx.end(), one.begin(), one.end());
+  dcx.insert(dcx.end(), two.begin(), two.end());
+  WriteFile(dir.Path("M.DCX"), dcx);
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(true), dir.Path("M.DCX"), ""), ecOK);
+  const auto pages = Pages(dir.Path("M.APF"));
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].size(), 3u);
+  EXPECT_EQ(pages[1].size(), 5u);
+}
+
+struct TPcxFault {
+  const char* name;
+  size_t offset;
+  uint8_t value;
+};
+
+class PcxFaults : public ::testing::TestWithParam<TPcxFault> {};
+
+// Colour planes and row lengths that cannot hold a monochrome row are refused.
+TEST_P(PcxFaults, AreUnsupportedGraphicsFormats) {
+  TTempDir dir;
+  Bytes pcx = EncodePcx(Picture(1728, 4));
+  pcx[GetParam().offset] = GetParam().value;
+  WriteFile(dir.Path("F.PCX"), pcx);
+  EXPECT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("F.PCX"), ""), ecBadGraphicsFormat);
+  EXPECT_FALSE(FileExists(dir.Path("F.APF")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PcxFaults,
+                         ::testing::Values(TPcxFault{"FourPlanes", 65, 4}, TPcxFault{"NoPlanes", 65, 0},
+                                           TPcxFault{"RowTooShort", 66, 10}, TPcxFault{"RowPastBuffer", 67, 0x20},
+                                           TPcxFault{"NotPcx", 0, 11}, TPcxFault{"TwoBitsPerPixel", 3, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Images of 765 to 839 pixels with a margin of 50 are not doubled when the doubled row and its
+// margin would not fit, and never code past the row width.
+class DoubleWidthImages : public ::testing::TestWithParam<int> {};
+
+TEST_P(DoubleWidthImages, FitTheRow) {
+  TTempDir dir;
+  TMonoBitmap pic = Picture(GetParam(), 3);
+  WriteFile(dir.Path("W.PCX"), EncodePcx(pic));
+  ASSERT_EQ(ConvertImage(std::make_unique<TPcxReader>(false), dir.Path("W.PCX"), "", 50), ecOK);
+  const auto pages = Pages(dir.Path("W.APF"));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, DoubleWidthImages, ::testing::Values(765, 800, 814, 839, 600));
+
+TEST(ImageConverter, TopMarginRowsOfWidePagesAreWide) {
+  TTempDir dir;
+  WriteFile(dir.Path("W.TIF"), EncodeTiff(Picture(2048, 2)));
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("W.TIF"), "", 0, 0, 2, 3), ecOK);
+  const auto pages = Pages(dir.Path("W.APF"));
+  ASSERT_EQ(pages[0].size(), 5u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(pages[0][static_cast<size_t>(i)], Bytes(256, 0));
+}
+
+TEST(ImageConverter, HalfHeightCodesOddRows) {
+  TTempDir dir;
+  WriteFile(dir.Path("H.TIF"), EncodeTiff(Picture(1728, 9)));
+  ConverterState s(std::make_unique<TTiffReader>());
+  s.SetMargins(0, 0);
+  s.SetFlags(kCvtHalfHeight);
+  ASSERT_EQ(s.ConvertFile(dir.Path("H.TIF"), ""), ecOK);
+  EXPECT_EQ(Pages(dir.Path("H.APF"))[0].size(), 5u);
+}
+
+TEST(ImageConverter, BitmapOfFullWidthIsNotDoubled) {
+  TSourceBitmap bm;
+  bm.width = 1728;
+  bm.height = 2;
+  bm.stride = 216;
+  bm.bits.assign(432, 0xFF); // white
+  bm.bits[0] = 0x7F;         // one black pixel at the left
+  TTempDir dir;
+  auto reader = std::make_unique<TBitmapReader>(false);
+  reader->SetBitmap(&bm);
+  ConverterState s(std::move(reader));
+  s.SetMargins(0, 0);
+  ASSERT_EQ(s.ConvertFile("", dir.Path("B.APF")), ecOK);
+  EXPECT_FALSE(s.doubleWidth);
+  const auto pages = Pages(dir.Path("B.APF"));
+  ASSERT_EQ(pages[0].size(), 2u);
+  EXPECT_EQ(pages[0][0][0], 0x80);
+}
+
+TEST(ImageConverter, ColourBitmapsAreDitheredTowardsWhite) {
+  TSourceBitmap bm;
+  bm.width = 64;
+  bm.height = 32;
+  bm.bitsPerPixel = 32;
+  bm.stride = 256;
+  bm.bits.assign(static_cast<size_t>(bm.stride * bm.height), 0); // black
+  for (int x = 32; x < 64; ++x)
+    for (int y = 0; y < 32; ++y)
+      std::memset(&bm.bits[static_cast<size_t>(y * bm.stride + 4 * x)], 0xFF, 4); // white
+  TTempDir dir;
+  auto reader = std::make_unique<TBitmapReader>(false);
+  reader->SetBitmap(&bm);
+  ConverterState s(std::move(reader));
+  s.SetMargins(0, 0);
+  s.ClearFlags(kCvtCenterImage | kCvtDoubleWidth);
+  ASSERT_EQ(s.ConvertFile("", dir.Path("D.APF")), ecOK);
+  const auto rows = Pages(dir.Path("D.APF"))[0];
+  ASSERT_EQ(rows.size(), 32u);
+  EXPECT_EQ(rows[5][4], 0); // white stays white
+  int black = 0;
+  for (const Bytes& r : rows)
+    black += __builtin_popcount(r[0]) + __builtin_popcount(r[1]) + __builtin_popcount(r[2]) + __builtin_popcount(r[3]);
+  EXPECT_GT(black, 32 * 32 * 9 / 10); // pure black stays (almost all) black
+}
+
+TEST(ImageConverter, StatusAbortEndsTheConversion) {
+  TTempDir dir;
+  WriteFile(dir.Path("S.TIF"), EncodeTiff(Picture(1728, 40)));
+  ConverterState s(std::make_unique<TTiffReader>());
+  s.SetStatusProc([](ConverterState& st, int kind) { return kind == kStatusRow && st.LineNumber() == 10; });
+  EXPECT_EQ(s.ConvertFile(dir.Path("S.TIF"), ""), ecConvertAbort);
+  EXPECT_FALSE(FileExists(dir.Path("S.APF")));
+}
+
+TEST(ImageConverter, StationIdAndDateGoIntoTheHeader) {
+  TTempDir dir;
+  WriteFile(dir.Path("S.TIF"), EncodeTiff(Picture(1728, 1)));
+  ConverterState s(std::make_unique<TTiffReader>());
+  s.SetStationId("1234567890123456789012345");
+  ASSERT_EQ(s.ConvertFile(dir.Path("S"), ""), ecOK); // the reader's extension is added
+  TApfFileHeader h;
+  ASSERT_EQ(ReadApfHeader(dir.Path("S.APF"), h), ecOK);
+  EXPECT_EQ(h.StationId(), "12345678901234567890");
+  EXPECT_NE(h.dateTime, 0);
+  EXPECT_EQ(h.page1Offset, 64);
+}
+
+} // namespace
+} // namespace zn::faxdoc

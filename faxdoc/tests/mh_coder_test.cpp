@@ -1,0 +1,244 @@
+#include "faxdoc/mh_coder.h"
+#include "faxdoc/mh_codes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace zn::faxdoc {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Code(const Bytes& raster, int width, int margin = 0, bool doubleWidth = false) {
+  Bytes in(kCodedRowBufferSize, 0);
+  std::copy(raster.begin(), raster.end(), in.begin());
+  Bytes out(kCodedRowBufferSize, 0xEE);
+  const int n = CodeRasterRow(in.data(), kCodedRowBufferSize, width, margin, doubleWidth, out.data());
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+// Decodes a stream and collects the rows it delivers.
+std::vector<Bytes> Decode(const Bytes& stream, int* badCodes = nullptr) {
+  std::vector<Bytes> rows;
+  TMhDecoder d;
+  d.Decode(stream.data(), stream.size(), [&](const uint8_t* row, int n) {
+    rows.emplace_back(row, row + n);
+    return true;
+  });
+  if (badCodes)
+    *badCodes = d.BadCodes();
+  return rows;
+}
+
+Bytes EndOfPage() {
+  Bytes eop(kEndOfPageBytes);
+  MakeEndOfPage(eop.data());
+  return eop;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+void SetPixels(Bytes& row, int from, int to) {
+  for (int x = from; x < to; ++x)
+    row[static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80 >> (x & 7));
+}
+
+TEST(MhCodes, ReversalTurnsCodesAround) {
+  EXPECT_EQ(ReverseCode(0b0001, 4), 0b1000);
+  EXPECT_EQ(ReverseCode(0b010011011, 9), 0b110110010);
+  EXPECT_EQ(ReverseCode(1, 16), 0x8000);
+}
+
+TEST(MhCodes, EveryRunCodeDecodesToItsRun) {
+  const TFaxDecodeTables& dec = FaxDecodeTables();
+  const TFaxCodeTables& enc = FaxCodeTables();
+  for (int colour = 0; colour < 2; ++colour) {
+    for (int run = 0; run < kTermCodes; ++run) {
+      const TFaxCode c = enc.term[colour][run];
+      const TDecodeEntry& e = dec.entry[colour][c.code];
+      EXPECT_EQ(e.kind, TDecodeKind::Terminating) << colour << " " << run;
+      EXPECT_EQ(e.run, run);
+      EXPECT_EQ(e.bits, c.bits);
+    }
+    for (int k = 1; k <= kMakeUpCodes; ++k) {
+      const TFaxCode c = enc.makeUp[colour][k];
+      const TDecodeEntry& e = dec.entry[colour][c.code];
+      EXPECT_EQ(e.kind, TDecodeKind::MakeUp) << colour << " " << k;
+      EXPECT_EQ(e.run, 64 * k);
+      EXPECT_EQ(e.bits, c.bits);
+    }
+  }
+}
+
+TEST(MhCoder, BlankRowIsEolAndOneWhiteRun) {
+  const Bytes blank = Code({}, kNormalLineWidth);
+  EXPECT_EQ(blank, Bytes(kBlankRow1728, kBlankRow1728 + 6));
+  Bytes wide(kCodedRowBufferSize);
+  wide.resize(static_cast<size_t>(CodeBlankRow(kWideLineWidth, wide.data())));
+  EXPECT_EQ(wide, Code({}, kWideLineWidth));
+  // EOL, extended make-up 2048 (000000010011), white 0: 16 + 12 + 8 bits, then a zero byte.
+  EXPECT_EQ(wide, (Bytes{0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00}));
+}
+
+TEST(MhCoder, EndOfPageIsTwelveBytesOfEols) {
+  EXPECT_EQ(EndOfPage(), (Bytes{0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00}));
+}
+
+TEST(MhCoder, RowsBeginWithEolAndEndWithAZeroByte) {
+  Bytes row(216, 0);
+  SetPixels(row, 10, 20);
+  const Bytes coded = Code(row, kNormalLineWidth);
+  ASSERT_GE(coded.size(), 4u);
+  EXPECT_EQ(coded[0], 0x00);
+  EXPECT_EQ(coded[1], 0x80);
+  EXPECT_EQ(coded.back(), 0x00);
+  EXPECT_NE(coded[coded.size() - 2], 0x00); // the byte holding the last code bit
+}
+
+class MhRoundTrip : public ::testing::TestWithParam<int> {};
+
+TEST_P(MhRoundTrip, RandomRowsComeBackUnchanged) {
+  const int width = GetParam();
+  std::mt19937 rng(width);
+  Bytes stream;
+  std::vector<Bytes> rows;
+  for (int i = 0; i < 200; ++i) {
+    Bytes row(static_cast<size_t>(width / 8), 0);
+    // Rows of long and short runs alike, some all black.
+    const int density = i % 5;
+    for (auto& b : row)
+      b = density == 0 ? 0xFF : density == 1 ? static_cast<uint8_t>(rng()) : (rng() % 7 == 0 ? 0xFF : 0);
+    rows.push_back(row);
+    const Bytes coded = Code(row, width);
+    stream.insert(stream.end(), coded.begin(), coded.end());
+  }
+  stream = Cat({stream, EndOfPage()});
+  int bad = -1;
+  EXPECT_EQ(Decode(stream, &bad), rows);
+  EXPECT_EQ(bad, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, MhRoundTrip, ::testing::Values(kNormalLineWidth, kWideLineWidth));
+
+// Black make-up codes for runs of 512 and more are 13 bits long; rows holding such runs decode.
+TEST(MhDecoder, LongBlackRunsOfThirteenBitCodesDecode) {
+  Bytes stream;
+  std::vector<Bytes> rows;
+  for (int i = 0; i < 40; ++i) {
+    Bytes row(216, 0);
+    SetPixels(row, 100, 100 + 512 + 8 * i + (i % 3 ? 88 : 0)); // runs of 512 to 912
+    rows.push_back(row);
+    const Bytes coded = Code(row, kNormalLineWidth);
+    stream.insert(stream.end(), coded.begin(), coded.end());
+  }
+  EXPECT_EQ(Decode(Cat({stream, EndOfPage()})), rows);
+}
+
+TEST(MhDecoder, FillZerosBeforeAnEolAreAbsorbed) {
+  Bytes row(216, 0);
+  SetPixels(row, 0, 3);
+  const Bytes coded = Code(row, kNormalLineWidth);
+  // Row 1 coded, then 5 bytes of fill before row 2's EOL.
+  const Bytes stream = Cat({coded, Bytes(5, 0), coded, EndOfPage()});
+  EXPECT_EQ(Decode(stream), (std::vector<Bytes>{row, row}));
+}
+
+TEST(MhDecoder, RunsBeforeTheFirstEolAreIgnored) {
+  Bytes row(216, 0);
+  SetPixels(row, 7, 9);
+  const Bytes coded = Code(row, kNormalLineWidth);
+  // The same row without its leading EOL, then the row proper.
+  const Bytes stream = Cat({Bytes(coded.begin() + 2, coded.end()), coded, EndOfPage()});
+  EXPECT_EQ(Decode(stream), std::vector<Bytes>{row});
+}
+
+TEST(MhDecoder, AnInvalidCodeDropsItsRowAndDecodingGoesOn) {
+  Bytes row(216, 0);
+  SetPixels(row, 40, 50);
+  const Bytes good = Code(row, kNormalLineWidth);
+  Bytes broken = good;
+  broken[3] = 0x00;
+  broken[4] = 0xFF; // eight zeros then ones: no code starts this way
+  int bad = 0;
+  const std::vector<Bytes> rows = Decode(Cat({broken, good, EndOfPage()}), &bad);
+  EXPECT_GT(bad, 0);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.back(), row);
+}
+
+TEST(MhDecoder, RowsOfOtherWidthsAreDropped) {
+  Bytes stream;
+  Bytes raster(216, 0);
+  SetPixels(raster, 0, 10);
+  for (int width : {1000, 1728, 2048, 1200}) {
+    Bytes coded(kCodedRowBufferSize);
+    Bytes in(kCodedRowBufferSize, 0);
+    std::copy(raster.begin(), raster.end(), in.begin());
+    coded.resize(static_cast<size_t>(CodeRasterRow(in.data(), kCodedRowBufferSize, width, 0, false, coded.data())));
+    stream.insert(stream.end(), coded.begin(), coded.end());
+  }
+  const std::vector<Bytes> rows = Decode(Cat({stream, EndOfPage()}));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].size(), 216u);
+  EXPECT_EQ(rows[1].size(), 256u);
+}
+
+TEST(MhDecoder, ThePageEndsAtTheThirdEolWithoutARun) {
+  Bytes row(216, 0);
+  SetPixels(row, 1, 2);
+  const Bytes coded = Code(row, kNormalLineWidth);
+  // Rows after the end-of-page block are not part of the page.
+  const Bytes stream = Cat({coded, EndOfPage(), coded, coded});
+  EXPECT_EQ(Decode(stream).size(), 1u);
+}
+
+struct TDoubleCase {
+  int imageWidth;
+  int margin;
+  int offsetBytes;
+};
+
+class MhDoubleWidth : public ::testing::TestWithParam<TDoubleCase> {};
+
+// Whatever the image, margin and shift, a doubled row covers exactly the row width.
+TEST_P(MhDoubleWidth, CodedRowsNeverRunPastTheRowWidth) {
+  const TDoubleCase c = GetParam();
+  Bytes raster(512, 0);
+  SetPixels(raster, 8 * c.offsetBytes, 8 * c.offsetBytes + c.imageWidth);
+  for (int startBlack : {0, 1}) {
+    Bytes r = raster;
+    if (startBlack)
+      SetPixels(r, 0, 1);
+    const std::vector<Bytes> rows = Decode(Cat({Code(r, kNormalLineWidth, c.margin, true), EndOfPage()}));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].size(), 216u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, MhDoubleWidth,
+                         ::testing::Values(TDoubleCase{765, 50, 1}, TDoubleCase{800, 50, 4}, TDoubleCase{839, 50, 1},
+                                           TDoubleCase{864, 0, 0}, TDoubleCase{900, 50, 0}, TDoubleCase{500, 50, 7},
+                                           TDoubleCase{2000, 10, 0}));
+
+TEST(MhCoder, DoubleWidthPutsTheMarginOnceAndEveryPixelTwice) {
+  Bytes raster(216, 0);
+  SetPixels(raster, 0, 3);   // a row that starts black
+  SetPixels(raster, 10, 11);
+  const std::vector<Bytes> rows = Decode(Cat({Code(raster, kNormalLineWidth, 50, true), EndOfPage()}));
+  ASSERT_EQ(rows.size(), 1u);
+  Bytes expected(216, 0);
+  SetPixels(expected, 50, 56);
+  SetPixels(expected, 70, 72);
+  EXPECT_EQ(rows[0], expected);
+}
+
+} // namespace
+} // namespace zn::faxdoc

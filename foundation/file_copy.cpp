@@ -1,0 +1,116 @@
+#include "foundation/file_copy.h"
+
+#include "platform/folders.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zn::foundation {
+
+namespace {
+
+constexpr size_t kBlockSize = 2048;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    bool Close()
+    {
+        if (fd_ < 0)
+            return true;
+        const bool ok = ::close(fd_) == 0;
+        fd_ = -1;
+        return ok;
+    }
+
+private:
+    int fd_;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+ssize_t ReadSome(int fd, char* buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
+} // namespace
+
+bool CopyFileBlocks(const std::string& source, const std::string& destination,
+                    const CopyBlockObserver& observer)
+{
+    if (source == destination)
+        return false;
+    const std::string sourcePath = platform::ResolvePath(source);
+    const std::string destinationPath = platform::ResolvePath(destination);
+
+    Descriptor in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat sourceInfo {};
+    if (!in.Valid() || ::fstat(in.Get(), &sourceInfo) != 0)
+        return false;
+    struct stat destinationInfo {};
+    if (::stat(destinationPath.c_str(), &destinationInfo) == 0 && SameFile(sourceInfo, destinationInfo))
+        return false; // truncating the destination would destroy the source
+
+    const off_t size = ::lseek(in.Get(), 0, SEEK_END);
+    if (size < 0 || ::lseek(in.Get(), 0, SEEK_SET) != 0)
+        return false;
+
+    Descriptor out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out.Valid())
+        return false;
+
+    char buffer[kBlockSize];
+    off_t left = size;
+    bool ok = true;
+    while (left > 0) {
+        const size_t want = left < static_cast<off_t>(kBlockSize) ? static_cast<size_t>(left) : kBlockSize;
+        const ssize_t got = ReadSome(in.Get(), buffer, want);
+        if (got <= 0 || !WriteAll(out.Get(), buffer, static_cast<size_t>(got))) {
+            ok = false;
+            break;
+        }
+        left -= got;
+        if (observer)
+            observer(static_cast<size_t>(got));
+    }
+    in.Close();
+    struct stat written {};
+    const bool regular = ::fstat(out.Get(), &written) == 0 && S_ISREG(written.st_mode);
+    if (!out.Close())
+        ok = false; // a delayed write error (full disk on a network or quota file system)
+    if (!ok && regular)
+        ::unlink(destinationPath.c_str());
+    return ok;
+}
+
+} // namespace zn::foundation
