@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "comms/error_codes.h"
+
 namespace zn::comms {
 
 class FaxPort;
@@ -16,46 +18,6 @@ class FaxPort;
 // Timer values are ticks of 55 ms: 182 ticks are 10 s, 1092 ticks 60 s.
 constexpr int kTickMs = 55;
 inline int32_t SecondsToTicks(int seconds) { return int32_t((seconds * 1000 + kTickMs - 1) / kTickMs); }
-
-// Result codes used by the fax engine.
-enum FaxError : int {
-    ecOK = 0,
-    ecNoMemory = -8,
-    ecBadArgument = -100,
-    ecShortWrite = -160,
-    ecBufferIsEmpty = -3007,
-    ecNoMoreTriggers = -5001,
-    ecCancelRequested = -6005,
-    ecTimeout = -6006,
-    ecNoFilename = -6010,
-    ecFileRejected = -6011,
-    ecFaxBadFormat = -8001,
-    ecFaxIncompatible = -8060,
-    ecFaxBadModemResult = -8061,
-    ecFaxTrainError = -8062,
-    ecFaxInitError = -8063,
-    ecFaxBusy = -8064,
-    ecFaxVoiceCall = -8065,
-    ecFaxDataCall = -8066,
-    ecFaxNoDialTone = -8067,
-    ecFaxNoCarrier = -8068,
-    ecFaxSessionError = -8069,
-    ecFaxPageError = -8070,
-    ecFaxNoFontFile = -8071,
-    ecFaxNoAnswer = -8074,
-    ecFaxNoNameLeft = -8075,
-};
-
-// Status codes: ids of the error-string texts shown while a session runs.
-enum FaxStatusCode : int {
-    fsNone = 0,
-    fsInitializing = 4801, fsDialing = 4802, fsBusyWait = 4803, fsSendingPage = 4804,
-    fsSendingEOP = 4805, fsPageError = 4806, fsPageOK = 4807,
-    fsWaitingForCall = 4820, fsNoConnect = 4821, fsAnswering = 4822, fsIncomingFax = 4823,
-    fsGettingPage = 4824, fsGettingEOP = 4825, fsSendingMCF = 4826, fsGettingHangup = 4827,
-    fsHangup = 4828,
-    fsSessionParams = 4840, fsRemoteID = 4841, fsAborting = 4842, fsFinished = 4843,
-};
 
 // Fax class in use: 0/1 detect, then the class the session runs.
 enum FaxClassCode : uint8_t { fcDetect = 1, fcClass1 = 2, fcClass2 = 3, fcClass20 = 4 };

@@ -5,27 +5,12 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "platform/io_error.h"
+
 namespace zn::comms {
 
 namespace {
-int IoFailure()
-{
-    // The negated DOS-style I/O result of the last failure.
-    switch (errno) {
-    case ENOENT: return -2;
-    case ENOTDIR: return -3;
-    case EMFILE: case ENFILE: return -4;
-    case EACCES: case EPERM: case EEXIST: return -5;
-    case EBADF: return -6;
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return -101;
-    case EROFS: return -150;
-    default: return -162;
-    }
-}
+int IoFailure() { return -platform::ErrnoToIoError(errno); }
 
 uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
@@ -50,7 +35,7 @@ int WriteAt(std::FILE* f, long offset, const uint8_t* data, size_t n)
         return IoFailure();
     if (std::fseek(f, back, SEEK_SET) != 0)
         return IoFailure();
-    return written == n ? 0 : ecShortWrite;
+    return written == n ? 0 : ecDeviceWrite;
 }
 } // namespace
 
@@ -95,7 +80,7 @@ uint16_t ApfPageCount(const TFaxModemRec& m) { return Get16(&m.apfHeader[32]); }
 int ApfSeekPage(TFaxModemRec& m, int n)
 {
     if (!m.faxFile || n <= 0 || n > ApfPageCount(m))
-        return ecBadArgument;
+        return ecDiskRead;
     long offset = long(Get32(&m.apfHeader[34]));
     for (int page = 1;; ++page) {
         if (std::fseek(m.faxFile, offset, SEEK_SET) != 0)
@@ -184,17 +169,17 @@ int ApfAppendPageHeader(TFaxModemRec& m, bool fine, bool wide)
 int ApfWriteBytes(TFaxModemRec& m, const uint8_t* data, size_t n)
 {
     if (!m.faxFile)
-        return ecBadArgument;
+        return ecDiskRead;
     size_t written = std::fwrite(data, 1, n, m.faxFile);
     if (written != n)
-        return errno == ENOSPC ? IoFailure() : ecShortWrite;
+        return std::ferror(m.faxFile) ? IoFailure() : ecDeviceWrite;
     return 0;
 }
 
 int ApfFinishPage(TFaxModemRec& m, const std::string& remoteId, int32_t pageLength)
 {
     if (!m.faxFile)
-        return ecBadArgument;
+        return ecDiskRead;
     Put16(&m.apfHeader[32], uint16_t(ApfPageCount(m) + 1));
     Put32(&m.apfHeader[6], uint32_t(DosDateTimeNow()));
     PutStationId(&m.apfHeader[10], remoteId);
@@ -207,7 +192,7 @@ int ApfFinishPage(TFaxModemRec& m, const std::string& remoteId, int32_t pageLeng
 int ApfCutPage(TFaxModemRec& m)
 {
     if (!m.faxFile)
-        return ecBadArgument;
+        return ecDiskRead;
     if (std::fflush(m.faxFile) != 0 || ftruncate(fileno(m.faxFile), m.pageHeaderOffset) != 0)
         return IoFailure();
     if (std::fseek(m.faxFile, m.pageHeaderOffset, SEEK_SET) != 0)

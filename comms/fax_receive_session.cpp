@@ -138,7 +138,7 @@ void FaxReceiveSession::Pass(uint32_t msg, int trigger)
     Port().LogFax(79 + state_, Port().OutputCount(), ReceiveStateName(state_));
     bool runStep = true;
     if (msg == fmAbortRequest) {
-        common.statusCode = fsAborting;
+        common.statusCode = fsUserAbort;
         common.errorCode = ecCancelRequested;
         userAbort_ = true;
         state_ = rfAbort;
@@ -229,13 +229,13 @@ void FaxReceiveSession::HandleFrame()
     switch (modem.lastFCF) {
     case WithoutX(fcfTSI):
         common.remoteID = StationIdFromFrame(f.info);
-        common.statusCode = fsRemoteID;
+        common.statusCode = fsGotRemoteID;
         modem.forceStatus = true;
         break;
     case WithoutX(fcfDCS): {
         DecodedCaps caps = DecodeDCS(f.info);
         if (caps.rateIndex < 0 || !(modem.localRates & (1u << caps.rateIndex))) {
-            Abort(ecFaxIncompatible);
+            Abort(ecFaxBadMachine);
             return;
         }
         modem.rateIndex = caps.rateIndex;
@@ -246,7 +246,7 @@ void FaxReceiveSession::HandleFrame()
         modem.scanTimeCode = caps.scanTimeCode;
         modem.ECM = false;
         UpdateMinimumRowBytes();
-        common.statusCode = fsSessionParams;
+        common.statusCode = fsGettingParams;
         modem.forceStatus = true;
         break;
     }
@@ -315,7 +315,7 @@ int FaxReceiveSession::CreateFile()
     common.faxFile.clear();
     Events().FaxName(*this);
     if (common.faxFile.empty())
-        return ecFaxNoNameLeft;
+        return ecNoFilename;
     int rc = ApfCreate(modem, common.faxFile, common.StationID);
     if (rc)
         return rc;
@@ -706,7 +706,7 @@ void FaxReceiveSession::Step(int trigger)
 
     case rf1WtPgCnnct:
         if (IsConnect()) {
-            common.statusCode = fsSessionParams;
+            common.statusCode = fsGettingParams;
             state_ = rfStartPage;
         } else if (IsFcError() || IsNoCarrier()) {
             // No page carrier: the far end repeats its last command (DCS, or the post-page one).
@@ -721,7 +721,7 @@ void FaxReceiveSession::Step(int trigger)
     case rf2ValCnnct:
         if (KeywordLine(kwConnect)) {
             ArmResponseTimer(modem.responseTimeout);
-            common.statusCode = fsIncomingFax;
+            common.statusCode = fsValidatedAsFax;
             state_ = rf2GtSndID;
         }
         break;
@@ -731,7 +731,7 @@ void FaxReceiveSession::Step(int trigger)
             ArmResponseTimer(modem.responseTimeout);
             common.remoteID = StationIdFromReport(KeywordValue());
             if (AcceptAndCreate())
-                common.statusCode = fsRemoteID;
+                common.statusCode = fsGotRemoteID;
         } else if (KeywordLine(kwSessionParams)) {
             ArmResponseTimer(modem.responseTimeout);
             Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
@@ -739,7 +739,7 @@ void FaxReceiveSession::Step(int trigger)
             modem.wide = p.width == 1;
             modem.bitRate = p.bitRate;
             modem.scanTimeCode = p.scanTimeCode;
-            common.statusCode = fsSessionParams;
+            common.statusCode = fsGettingParams;
         } else if (IsOK()) {
             SendCommand("AT+FDR");
             state_ = rf2GtCnnct;
@@ -754,7 +754,7 @@ void FaxReceiveSession::Step(int trigger)
             modem.wide = p.width == 1;
             modem.bitRate = p.bitRate;
             modem.scanTimeCode = p.scanTimeCode;
-            common.statusCode = fsSessionParams;
+            common.statusCode = fsGettingParams;
         } else if (IsConnect()) {
             FlowOn();
             state_ = rfStartPage;
@@ -848,7 +848,7 @@ void FaxReceiveSession::Step(int trigger)
             break;
         }
         SendFrameCommand("AT+FTH=3");
-        common.statusCode = fsSendingMCF;
+        common.statusCode = fsGettingDocStatus;
         state_ = rf1SendMCF;
         break;
 
@@ -895,7 +895,7 @@ void FaxReceiveSession::Step(int trigger)
 
     case rf1WtHngp:
         if (IsOK()) {
-            common.statusCode = fsHangup;
+            common.statusCode = fsGotFHNG;
             state_ = rfComplete;
         }
         break;
@@ -918,7 +918,7 @@ void FaxReceiveSession::Step(int trigger)
             }
             ResponseReset();
         } else if (response.Has("+FET")) {
-            common.statusCode = fsSendingMCF;
+            common.statusCode = fsGettingDocStatus;
             std::string v = KeywordValue();
             char digit = v.empty() ? 0 : v[0];
             fileState_ = digit == '0' ? fsAppend : digit == '1' ? fsNewFile : digit == '2' ? fsComplete
@@ -939,7 +939,7 @@ void FaxReceiveSession::Step(int trigger)
     case rf2GetFHNG:
         if (IsHangupWord()) {
             modem.hangupCode = HangupCodeOf(response.Text());
-            common.statusCode = fsHangup;
+            common.statusCode = fsGotFHNG;
             ResponseReset();
         } else if (response.Has("+FET")) {
             common.statusCode = fsGettingHangup;

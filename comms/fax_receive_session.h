@@ -26,7 +26,11 @@ public:
     bool ConstantStatus = false;
     ReceiveState startState = rfInit;
 
-    ReceiveState State() const { return state_; }
+    ReceiveState State() const
+    {
+        std::lock_guard<std::recursive_mutex> hold(passLock_);
+        return state_;
+    }
 
 protected:
     void Prepare() override;

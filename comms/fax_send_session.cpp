@@ -152,7 +152,7 @@ void FaxSendSession::Pass(uint32_t msg, int trigger)
     Port().LogFax(30 + state_, Port().OutputCount(), SendStateName(state_));
     bool runStep = true;
     if (msg == fmAbortRequest) {
-        common.statusCode = fsAborting;
+        common.statusCode = fsUserAbort;
         userAbort_ = true;
         bool dataMode = InDataMode();
         common.errorCode = ecCancelRequested;
@@ -241,7 +241,7 @@ void FaxSendSession::HandleFrame()
     switch (modem.lastFCF) {
     case WithoutX(fcfCSI):
         common.remoteID = StationIdFromFrame(f.info);
-        common.statusCode = fsRemoteID;
+        common.statusCode = fsGotRemoteID;
         modem.forceStatus = true;
         break;
     case fcfDIS: {
@@ -255,15 +255,15 @@ void FaxSendSession::HandleFrame()
         modem.fine = modem.resolutionDigit == '1';
         modem.wide = (ApfPageFlags(modem) & kPageWide) != 0 && modem.faxFile;
         if ((modem.fine && !modem.remoteFine) || (modem.wide && !modem.remoteWide)) {
-            Abort(ecFaxIncompatible);
+            Abort(ecFaxBadMachine);
             return;
         }
         ChooseSpeedFromDis();
         if (modem.rateIndex < 0) {
-            Abort(ecFaxIncompatible);
+            Abort(ecFaxBadMachine);
             return;
         }
-        common.statusCode = fsSessionParams;
+        common.statusCode = fsGettingParams;
         modem.forceStatus = true;
         break;
     }
@@ -307,7 +307,7 @@ void FaxSendSession::OnResponseTimer()
     switch (state_) {
     case tf1Connect:
     case tf2Connect:
-        Abort(ecFaxNoAnswer);
+        Abort(ecNoAnswer);
         break;
     case tf1WaitMCF:
         Port().WriteChar(' '); // ends the frame receive
@@ -470,7 +470,7 @@ int FaxSendSession::OpenCover()
         return rc;
     }
     if (!textRows)
-        return ecFaxNoFontFile;
+        return ecFontFileNotFound;
     coverReader_.close();
     coverReader_.clear();
     coverReader_.open(coverFileName_, std::ios::binary);
@@ -862,15 +862,15 @@ void FaxSendSession::Step(int trigger)
             modem.remoteWide = p.width >= 1;
             bool fine = modem.resolutionDigit == '1';
             if ((fine && !modem.remoteFine) || (modem.wide && !modem.remoteWide)) {
-                Abort(ecFaxIncompatible);
+                Abort(ecFaxBadMachine);
                 break;
             }
-            common.statusCode = fsSessionParams;
+            common.statusCode = fsGettingParams;
             modem.forceStatus = true;
             ResponseReset();
         } else if (KeywordLine(kwCalledID)) {
             common.remoteID = StationIdFromReport(KeywordValue());
-            common.statusCode = fsRemoteID;
+            common.statusCode = fsGotRemoteID;
             modem.forceStatus = true;
             ResponseReset();
         } else if (KeywordLine(kwSessionParams)) {
@@ -881,7 +881,7 @@ void FaxSendSession::Step(int trigger)
             modem.scanTimeCode = p.scanTimeCode;
             modem.ECM = p.ECM;
             UpdateMinimumRowBytes();
-            common.statusCode = fsSessionParams;
+            common.statusCode = fsGettingParams;
             modem.forceStatus = true;
             ResponseReset();
         } else if (IsOK()) {
@@ -1189,7 +1189,7 @@ void FaxSendSession::Step(int trigger)
             std::string v = KeywordValue();
             char digit = v.empty() ? 0 : v[v.find_first_not_of(' ') == std::string::npos ? 0 : v.find_first_not_of(' ')];
             if (digit == '1' || digit == '3') {
-                common.statusCode = fsPageOK;
+                common.statusCode = fsPageAccepted;
                 ResponseReset();
             } else if (digit == '2') {
                 common.statusCode = fsPageError;
@@ -1217,7 +1217,7 @@ void FaxSendSession::Step(int trigger)
         } else if (IsOK()) {
             if (pageStatus_ == '1' || pageStatus_ == '3') {
                 pageStatus_ = 0;
-                common.statusCode = fsPageOK;
+                common.statusCode = fsPageAccepted;
                 state_ = modem.morePages && modem.resolutionDigit != modem.previousResolution ? tf2SndNwPrm : tf2NextPage;
                 break;
             }
@@ -1250,7 +1250,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf20ChckPg:
         if (IsOK()) {
-            common.statusCode = fsPageOK;
+            common.statusCode = fsPageAccepted;
             state_ = modem.morePages && modem.resolutionDigit != modem.previousResolution ? tf2SndNwPrm : tf2NextPage;
         } else if (IsError()) {
             SendCommand("AT+FPS?");
@@ -1307,7 +1307,7 @@ void FaxSendSession::Step(int trigger)
         SendSideHangup(false);
         bool end = userAbort_ || (common.options & (foExitOnError | foAbortNoConnect));
         if (end) {
-            common.statusCode = fsAborting;
+            common.statusCode = fsUserAbort;
             ReportStatus(false, true);
             modem.modemSetUp = false;
             state_ = tfDone;

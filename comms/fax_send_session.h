@@ -50,7 +50,11 @@ public:
     // Today's date and the time of day as the header line shows them.
     std::function<void(std::string& date, std::string& time)> dateTimeTexts;
 
-    SendState State() const { return state_; }
+    SendState State() const
+    {
+        std::lock_guard<std::recursive_mutex> hold(passLock_);
+        return state_;
+    }
 
 protected:
     void Prepare() override;

@@ -87,9 +87,11 @@ protected:
     void ArmStatusTimer();
     bool OwnTrigger(int trigger) const;
 
+    // Serialises every pass of the session, whichever thread runs it.
+    mutable std::recursive_mutex passLock_;
+
 private:
     FaxEngineEvents& events_;
-    std::recursive_mutex passLock_;
     bool finished_ = false;
 };
 

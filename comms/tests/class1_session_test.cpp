@@ -2,6 +2,8 @@
 // fax terminal and efax, and the pages arrive pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "apf_test_pages.h"
 #include "fax_test_bench.h"
 #include "faxline_harness.h"
@@ -183,5 +185,103 @@ INSTANTIATE_TEST_SUITE_P(
                 name += *p;
         return name;
     });
+
+// A cover at normal resolution in front of a fine document: EOM between them, and a new DIS and
+// DCS for the document.
+TEST_F(Class1Session, CoverAndDocumentOfMixedResolutionsGoThroughEom)
+{
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    auto cover = Charts({7});
+    auto document = Charts({1, 2});
+    ASSERT_TRUE(WriteApf(dir_.File("cover.apf"), cover, false));
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("doc.apf"), dir_.File("cover.apf")});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    session.sendMPS = false;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << line->Output();
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ExpectSamePages(*got, {cover[0], document[0], document[1]});
+}
+
+// efax, a far end nobody here wrote, over the back-to-back pair.
+class Class1Efax : public Class1Session {
+protected:
+    std::unique_ptr<ChildProcess> Efax(const std::string& name, const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv{"efax", "-v", "ewinchm"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<ChildProcess>(argv, dir_.File(name + ".out"), dir_.File(name + ".log"));
+    }
+    std::string EfaxLog(const std::string& name) { return ReadFileText(dir_.File(name + ".log")); }
+    static std::string ReadFileText(const std::string& path)
+    {
+        std::ifstream in(path);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+};
+
+TEST_F(Class1Efax, EngineSendsThreePagesToEfax)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    auto line = Line::Start(dir_.Path(), {"pair", "--fast", "--calls", "1"});
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", {"-d", line->Port('B'), "-o1", "-r", dir_.File("rx")});
+    auto pages = Charts({1, 3, 8});
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), pages, true));
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"123", dir_.File("out.apf"), ""});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << EfaxLog("rx");
+    EXPECT_EQ(rx->Wait(30s), 0) << EfaxLog("rx");
+    std::vector<Bitmap> got;
+    for (int p = 1; p <= 3; ++p) {
+        auto page = ReadTiffPages(dir_.File("rx.00" + std::to_string(p)));
+        ASSERT_TRUE(page && page->size() == 1) << p;
+        got.push_back(page->front());
+    }
+    ExpectSamePages(got, pages);
+}
+
+TEST_F(Class1Efax, EngineReceivesThreePagesFromEfax)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    auto line = Line::Start(dir_.Path(), {"pair", "--fast", "--calls", "1"});
+    ASSERT_TRUE(line);
+    TestPort port(line->Port('B'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.receiveDir = dir_.Path();
+    FaxReceiveSession session(events);
+    Configure(session, 14400);
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    auto tx = Efax("tx", {"-d", line->Port('A'), "-o1", "-l", "EFAX SENDER", "-h", "", "-t", "123",
+                          ItuChartPath(1), ItuChartPath(4), ItuChartPath(5)});
+    EXPECT_EQ(tx->Wait(300s), 0) << EfaxLog("tx");
+    ASSERT_TRUE(events.WaitFinished(60s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << EfaxLog("tx");
+    EXPECT_EQ(session.common.remoteID, "EFAX SENDER");
+    ASSERT_EQ(events.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ExpectSamePages(got, Charts({1, 4, 5}));
+}
 
 } // namespace

@@ -44,10 +44,11 @@ void RecordingEvents::FaxError(FaxSession&, int code)
     errors_.push_back(code);
 }
 
-void RecordingEvents::FaxFinish(FaxSession&, int)
+void RecordingEvents::FaxFinish(FaxSession&, int code)
 {
     std::lock_guard<std::mutex> g(m_);
     finished_ = true;
+    finishCode_ = code;
     cv_.notify_all();
 }
 
@@ -73,6 +74,12 @@ std::vector<std::string> RecordingEvents::Received()
 {
     std::lock_guard<std::mutex> g(m_);
     return received_;
+}
+
+int RecordingEvents::FinishCode()
+{
+    std::lock_guard<std::mutex> g(m_);
+    return finishCode_;
 }
 
 std::vector<int> RecordingEvents::Statuses()

@@ -39,11 +39,13 @@ public:
     std::vector<int> Errors();
     std::vector<std::string> Received();
     std::vector<int> Statuses();
+    int FinishCode();
 
 private:
     std::mutex m_;
     std::condition_variable cv_;
     bool finished_ = false;
+    int finishCode_ = 0;
     std::vector<int> logs_, errors_, statuses_;
     std::vector<std::string> received_;
 };
