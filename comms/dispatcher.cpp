@@ -1103,15 +1103,15 @@ bool TFxBaseDispatcher::ReadIntoRing()
     std::lock_guard<std::recursive_mutex> g(ringLock_);
     if (ring_.empty() || ringFull_)
         return false;
-    uint32_t inQueue;
+    uint32_t inQueue, bits;
     {
         std::lock_guard<std::recursive_mutex> o(outputLock_);
-        uint32_t bits = GetComError(queueStatus_);
+        bits = GetComError(queueStatus_);
         inQueue = queueStatus_.inQue;
-        if (bits) {
-            std::lock_guard<std::recursive_mutex> gl(generalLock_); // ring -> general: the fixed order
-            lineErrors_ |= bits & CeAllBits;
-        }
+    }
+    if (bits) {
+        std::lock_guard<std::recursive_mutex> gl(generalLock_); // ring -> general: the fixed order
+        lineErrors_ |= bits & CeAllBits;
     }
     if (inQueue == 0)
         return false;

@@ -160,6 +160,11 @@ TFxWin32Dispatcher::TFxWin32Dispatcher(void* owner) : TFxBaseDispatcher(owner) {
 
 TFxWin32Dispatcher::~TFxWin32Dispatcher()
 {
+    Shutdown();
+}
+
+void TFxWin32Dispatcher::Shutdown()
+{
     if (ClosePending())
         FinishClose();
     else
@@ -506,6 +511,11 @@ bool TFxWin32Dispatcher::WaitWritable()
 TFxTAPI32Dispatcher::TFxTAPI32Dispatcher(void* owner, int commHandle) : TFxWin32Dispatcher(owner)
 {
     fd_ = commHandle;
+}
+
+TFxTAPI32Dispatcher::~TFxTAPI32Dispatcher()
+{
+    Shutdown();
 }
 
 int TFxTAPI32Dispatcher::OpenCom(const std::string&, uint32_t, uint32_t)

@@ -68,6 +68,9 @@ public:
     bool HungUp() const { return hungUp_.load(); }
 
 protected:
+    // Closes the port and joins its threads. Every driver's destructor calls it first: the threads
+    // call the driver's virtual operations until they have ended.
+    void Shutdown();
     // Puts an open descriptor into raw mode and learns what it supports. False when it is no tty.
     bool PrepareDevice();
     void SampleLines(uint32_t& mask);
@@ -89,6 +92,7 @@ class TFxTAPI32Dispatcher : public TFxWin32Dispatcher {
 public:
     // The descriptor is owned from here on and closed with the port.
     TFxTAPI32Dispatcher(void* owner, int commHandle);
+    ~TFxTAPI32Dispatcher() override;
     int OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize) override;
 };
 
