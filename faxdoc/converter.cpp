@@ -11,7 +11,6 @@ namespace zn::faxdoc {
 
 ConverterState::ConverterState(std::unique_ptr<TFaxReader> reader)
     : reader_(std::move(reader)), coded_(kCodedRowBufferSize, 0), raster_(kRasterBufferSize, 0) {
-  InitFaxCodeTables();
 }
 
 ConverterState::~ConverterState() = default;

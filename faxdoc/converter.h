@@ -131,7 +131,9 @@ class ConverterState {
 
 // ---- Readers -----------------------------------------------------------------------------------
 
-// Plain text drawn with the built-in fax font.
+// Plain text drawn with the built-in fax font. Lines end at CR, LF or CR LF; a form feed ends
+// the page; tabs expand to the tab stop. The enhanced-text reader draws the same lines with a
+// font of the toolkit instead (it overrides the four drawing operations).
 class TTextReader : public TFaxReader {
  public:
   TTextReader();
@@ -148,10 +150,18 @@ class TTextReader : public TFaxReader {
   void SetLinesPerPage(unsigned lines) { linesPerPage_ = lines; }
   // glyphBytes 48 (20 x 16) or 16 (12 x 8); doubleHeight for high resolution. -8052 without the font.
   int LoadFaxFont(const std::string& fontFile, int glyphBytes, bool doubleHeight);
-  int GlyphHeight() const { return glyphHeight_; }
+  // Raster rows per text line.
+  virtual int GlyphHeight() const { return glyphHeight_; }
   int GlyphWidth() const { return glyphWidth_; }
-  // The glyph rows `row` (1-based) of `text`, packed from pixel 0; nothing past the glyph height.
-  void RasterizeTextRow(const std::string& text, int row, uint8_t* raster) const;
+  // Raster row `row` (1-based) of `text`, packed from pixel 0; nothing past the glyph height. The
+  // raster is zeroed by the caller.
+  virtual void RasterizeTextRow(const std::string& text, int row, uint8_t* raster);
+
+ protected:
+  // Whether a font is loaded.
+  virtual bool HasFont() const { return !glyphs_.empty(); }
+  // The characters of a line that fit behind the left margin.
+  virtual size_t MaxChars(const ConverterState& state) const;
 
  private:
   enum class TNext { Line, EndOfPage, EndOfInput };

@@ -9,8 +9,10 @@
 
 namespace zn::faxdoc {
 
+// Reads go through a buffer: the fax pages are read a few bytes (a record's count) at a time.
 class TInFile {
  public:
+  static constexpr size_t kBufferSize = 65536;
   TInFile() = default;
   ~TInFile();
   TInFile(const TInFile&) = delete;
@@ -26,8 +28,12 @@ class TInFile {
   int64_t Position() const { return pos_; }
 
  private:
+  friend int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data);
   int fd_ = -1;
-  int64_t pos_ = 0;
+  int64_t pos_ = 0;          // the position the caller sees
+  std::vector<uint8_t> buffer_;
+  int64_t bufferStart_ = 0;  // file position of buffer_[0]
+  size_t bufferFill_ = 0;
 };
 
 // Reads a whole file into `data`; a negative code on failure.
