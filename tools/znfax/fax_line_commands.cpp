@@ -241,11 +241,7 @@ int Receive(const TArgs& args) {
 
 } // namespace
 
-const TCommand kFaxLineCommands[] = {
-    {"send", "--port COMn [--class 1|2|2.0] [--bps N] [--station ID] [--cover FILE.APF] --number NUMBER FILE.APF...",
-     Send},
-    {"receive", "--port COMn [--class 1|2|2.0] [--bps N] [--station ID] --dir FOLDER [--calls N]", Receive},
-};
+const TCommand kFaxLineCommands[] = {{"send", kSendUsage, Send}, {"receive", kReceiveUsage, Receive}};
 const size_t kFaxLineCommandCount = sizeof kFaxLineCommands / sizeof kFaxLineCommands[0];
 
 } // namespace zn::tools
