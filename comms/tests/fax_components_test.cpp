@@ -122,16 +122,26 @@ struct Recorder {
     std::vector<std::string> events;
     int finishes = 0;
     int finishCode = 1;
+    int offThread = 0; // events that ran elsewhere than on the GUI thread
+    std::thread::id gui = std::this_thread::get_id();
 
     void Attach(TFxCustomAbstractFax& fax)
     {
         fax.OnFaxStatus = [this](TFxCustomAbstractFax&, bool first, bool last) {
+            offThread += std::this_thread::get_id() != gui;
             if (first || last)
                 events.push_back(first ? "status first" : "status last");
         };
-        fax.OnFaxLog = [this](TFxCustomAbstractFax&, int code) { events.push_back("log " + std::to_string(code)); };
-        fax.OnFaxError = [this](TFxCustomAbstractFax&, int code) { events.push_back("error " + std::to_string(code)); };
+        fax.OnFaxLog = [this](TFxCustomAbstractFax&, int code) {
+            offThread += std::this_thread::get_id() != gui;
+            events.push_back("log " + std::to_string(code));
+        };
+        fax.OnFaxError = [this](TFxCustomAbstractFax&, int code) {
+            offThread += std::this_thread::get_id() != gui;
+            events.push_back("error " + std::to_string(code));
+        };
         fax.OnFaxFinish = [this](TFxCustomAbstractFax&, int code) {
+            offThread += std::this_thread::get_id() != gui;
             events.push_back("finish " + std::to_string(code));
             ++finishes;
             finishCode = code;
@@ -247,6 +257,7 @@ TEST_P(ComponentsInEachClass, SendDeliversEventsInOrderAndLogsHistory)
               (std::vector<std::string>{"status first", "log 1", "log 2", "status last", "finish 0"}))
         << far.Log();
     EXPECT_EQ(recorder_.finishes, 1);
+    EXPECT_EQ(recorder_.offThread, 0);
     EXPECT_EQ(fax.GetRemoteID(), far.remoteID);
     EXPECT_FALSE(fax.Busy());
 
@@ -283,6 +294,7 @@ TEST_P(ComponentsInEachClass, ReceiveStoresTheFaxAndLogsHistory)
               (std::vector<std::string>{"status first", "log 4", "log 5", "status last", "finish 0"}))
         << far.Log();
     EXPECT_EQ(fax.FaxFile(), "") << "a received fax is no longer the file being received";
+    EXPECT_EQ(recorder_.offThread, 0);
     ASSERT_EQ(names, (std::vector<std::string>{dir_.File("in/FAX0001.APF")}));
     std::vector<Bitmap> got;
     ASSERT_TRUE(ReadApf(names[0], got));
@@ -381,6 +393,70 @@ TEST_F(FaxComponents, SlowGuiThreadDoesNotCorruptTheSession)
     EXPECT_NE(dialogue.find("5550100"), std::string::npos);
     EXPECT_EQ(dialogue.find("5550199"), std::string::npos) << "a late answer reached the modem";
     EXPECT_EQ(recorder_.finishes, 1);
+}
+
+TEST_F(FaxComponents, RefusedCallIsSkippedAndLogged)
+{
+    Class2Sim sim(dir_, {"--speedup", "50", "--ring-delay", "0.2", "--send", ItuChartPath(1)});
+    ASSERT_FALSE(sim.Device().empty());
+    UsePort(sim.Device());
+    TFxReceiveFax fax;
+    Tie(fax, fcClass2);
+    fax.SetDestinationDir(dir_.Path());
+    fax.OneFax = true;
+    fax.ExitOnError = true;
+    std::string askedFor;
+    fax.OnFaxAccept = [&](TFxCustomAbstractFax& f, bool& accept) {
+        askedFor = f.GetRemoteID();
+        accept = false;
+    };
+    fax.StartReceive();
+    ASSERT_TRUE(Finished(60s)) << sim.Log();
+    EXPECT_EQ(askedFor, "+1 555 0100");
+    EXPECT_EQ(recorder_.events,
+              (std::vector<std::string>{"status first", "error -6011", "log 6", "status last", "finish -6011"}))
+        << sim.Log();
+    EXPECT_TRUE(std::regex_match(ReadFile(history_), std::regex("Receive skipped at " + DateTime() + "\r\n\r\n")))
+        << ReadFile(history_);
+    EXPECT_EQ(CountEntries(dir_.Path()), 4) << "FXCFAX.HIS and the simulator's files only";
+}
+
+TEST_F(FaxComponents, SupportedClassesAreAskedOutsideASession)
+{
+    Class2Sim sim(dir_, {"--fclass-list", "0,1,2,2.0"});
+    ASSERT_FALSE(sim.Device().empty());
+    UsePort(sim.Device());
+    TFxSendFax fax;
+    fax.SetComPort(port_.get());
+    EXPECT_EQ(fax.GetSupportedFaxClasses(), (TFaxClassSet{fcClass1, fcClass2, fcClass2_0}));
+}
+
+TEST_F(FaxComponents, JoinedFilesAddTheirPagesAndABadFileLeavesNoTemporaryFile)
+{
+    std::vector<Bitmap> pages;
+    for (int n : {1, 2, 3})
+        pages.push_back(*ReadPbm(ItuChartPath(n)));
+    ASSERT_TRUE(WriteApf(dir_.File("a.apf"), {pages[0], pages[1]}, true));
+    ASSERT_TRUE(WriteApf(dir_.File("b.apf"), {pages[2]}, true));
+    ASSERT_EQ(JoinFaxFiles({dir_.File("a.apf"), dir_.File("b.apf")}, dir_.File("ab.apf")), 0);
+    std::vector<Bitmap> joined;
+    ASSERT_TRUE(ReadApf(dir_.File("ab.apf"), joined));
+    ASSERT_EQ(joined.size(), 3u);
+    EXPECT_TRUE(TrimWhiteRows(joined[2]) == TrimWhiteRows(pages[2]));
+
+    std::ofstream(dir_.File("bad.apf")) << "not a fax image file, but long enough to hold a header of 64 bytes....";
+    EXPECT_EQ(JoinFaxFiles({dir_.File("a.apf"), dir_.File("bad.apf")}, dir_.File("x.apf")), -8001);
+
+    Class2Sim sim(dir_, {});
+    ASSERT_FALSE(sim.Device().empty());
+    UsePort(sim.Device());
+    TFxSendFax fax;
+    Tie(fax, fcClass2);
+    fax.FaxFileList = {dir_.File("a.apf"), dir_.File("bad.apf")};
+    fax.PhoneNumber = "5550100";
+    EXPECT_THROW(fax.StartTransmit(), std::exception);
+    EXPECT_FALSE(fax.Busy());
+    EXPECT_TRUE(TempFaxFiles(tmp_.Path()).empty());
 }
 
 TEST_F(FaxComponents, StartWithoutPortRaises)
