@@ -442,6 +442,10 @@ void TFxCustomSendFax::SetSendMPS(bool on) { send_->sendMPS = on; }
 
 void TFxCustomSendFax::StartTransmit()
 {
+    // One session per record: a start before the running session's FaxFinish has been delivered
+    // would register the record twice on the port.
+    if (Busy())
+        return;
     FaxPort& line = CheckPort();
     RemoveJoinedFile();
     if (FaxFileList.size() >= 2 && !OnFaxNext) {
@@ -535,6 +539,8 @@ void TFxCustomReceiveFax::SetDestinationDir(const std::string& dir)
 
 void TFxCustomReceiveFax::StartReceive()
 {
+    if (Busy())
+        return;
     FaxPort& line = CheckPort();
     ApplyCommon();
     FaxReceiveSession& s = *receive_;

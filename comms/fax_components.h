@@ -311,7 +311,8 @@ public:
 
     TFaxNextEvent OnFaxNext;
 
-    // Starts sending; raises the port's exceptions and those of joining the files.
+    // Starts sending; raises the port's exceptions and those of joining the files. Does nothing
+    // while the component is busy.
     void StartTransmit();
     // The name of the joined file while a session sends one (empty otherwise).
     const std::string& JoinedFileName() const { return joinedFile_; }
@@ -352,6 +353,7 @@ public:
     TFaxAcceptEvent OnFaxAccept;
     TFaxNameEvent OnFaxName;
 
+    // Starts receiving; raises the port's exceptions. Does nothing while the component is busy.
     void StartReceive();
 
 protected:

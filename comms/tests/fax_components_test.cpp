@@ -383,6 +383,7 @@ TEST_F(FaxComponents, SlowGuiThreadDoesNotCorruptTheSession)
             std::this_thread::sleep_for(1500ms); // past the status time-out
     };
     fax.StartTransmit();
+    fax.StartTransmit(); // busy: the running session is left alone
     ASSERT_TRUE(Finished(120s)) << sim.Log();
 
     EXPECT_EQ(recorder_.events,
