@@ -31,37 +31,49 @@ namespace {
 constexpr int kNextTimeoutMs = 2000;
 constexpr int kCallTimeoutMs = 1000;
 
-// The header line and text cover rows, drawn with the fax font.
-class FontTextRows : public FaxTextRows {
-public:
-    int CodeText(const std::string& text, bool headerFont, bool fine, bool wide,
-                 std::vector<std::vector<uint8_t>>& rows) override
-    {
-        auto reader = std::make_unique<faxdoc::TTextReader>();
-        faxdoc::TTextReader& font = *reader;
-        if (int rc = font.LoadFaxFont("APFAX.FNT", headerFont ? 16 : 48, fine))
-            return rc;
-        faxdoc::ConverterState state(std::move(reader));
-        state.SetResolution(fine);
-        state.SetWidth(wide ? 2 : 1);
-        std::vector<uint8_t> raster(faxdoc::kRasterBufferSize);
-        rows.clear();
-        for (int row = 1; row <= font.GlyphHeight(); ++row) {
-            std::fill(raster.begin(), raster.end(), 0);
-            font.RasterizeTextRow(text, row, raster.data());
-            int n = state.CompressRasterLine(raster.data());
-            rows.emplace_back(state.CodedRow(), state.CodedRow() + n);
-        }
-        return 0;
-    }
-};
-
 std::string NowText() { return platform::FormatDateTime("c", platform::Now()); }
 
 // A file name as the disk spells it (the engine opens names as given).
 std::string DiskName(const std::string& name) { return name.empty() ? name : platform::ResolvePath(name); }
 
 } // namespace
+
+TEnhancedTextMaker& EnhancedTextMaker()
+{
+    static TEnhancedTextMaker maker;
+    return maker;
+}
+
+void SetEnhancedTextMaker(TEnhancedTextMaker maker) { EnhancedTextMaker() = std::move(maker); }
+
+int FaxFontTextRows::CodeText(const std::string& text, bool header, bool fine, bool wide,
+                              std::vector<std::vector<uint8_t>>& rows)
+{
+    std::unique_ptr<faxdoc::TTextReader> reader;
+    if (enhanced && EnhancedTextMaker()) {
+        int rc = 0;
+        reader = EnhancedTextMaker()(header ? headerFont : coverFont, fine, wide, rc);
+        if (rc < 0)
+            return rc;
+    } else {
+        reader = std::make_unique<faxdoc::TTextReader>();
+        if (int rc = reader->LoadFaxFont("APFAX.FNT", header ? 16 : 48, fine))
+            return rc;
+    }
+    faxdoc::TTextReader& font = *reader;
+    faxdoc::ConverterState state(std::move(reader));
+    state.SetResolution(fine);
+    state.SetWidth(wide ? 2 : 1);
+    std::vector<uint8_t> raster(faxdoc::kRasterBufferSize);
+    rows.clear();
+    for (int row = 1; row <= font.GlyphHeight(); ++row) {
+        std::fill(raster.begin(), raster.end(), 0);
+        font.RasterizeTextRow(text, row, raster.data());
+        int n = state.CompressRasterLine(raster.data());
+        rows.emplace_back(state.CodedRow(), state.CodedRow() + n);
+    }
+    return 0;
+}
 
 std::string StatusText(int code)
 {
@@ -422,7 +434,7 @@ TFxCustomSendFax::TFxCustomSendFax()
     : TFxCustomAbstractFax(1), dialWaitTicks_(SecondsToTicks(60))
 {
     send_ = std::make_unique<FaxSendSession>(Link());
-    textRows_ = std::make_unique<FontTextRows>();
+    textRows_ = std::make_unique<FaxFontTextRows>();
     send_->textRows = textRows_.get();
     AttachSession(*send_);
 }
@@ -474,6 +486,9 @@ void TFxCustomSendFax::StartTransmit()
     s.BufferMinimum = BufferMinimum;
     s.SafeMode = SafeMode;
     s.HeaderLine = HeaderLine.substr(0, 255);
+    textRows_->enhanced = EnhTextEnabled;
+    textRows_->headerFont = EnhHeaderFont;
+    textRows_->coverFont = EnhFont;
     s.HeaderSender = HeaderSender;
     s.HeaderRecipient = HeaderRecipient;
     s.HeaderTitle = HeaderTitle;

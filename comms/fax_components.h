@@ -23,7 +23,9 @@
 #include <thread>
 #include <vector>
 
+#include "comms/fax_send_session.h"
 #include "comms/fax_session_glue.h"
+#include "faxdoc/fax_converter.h"
 #include "comms/fx_misc.h"
 #include "platform/messages.h"
 
@@ -35,7 +37,6 @@ class TFxCustomAbstractFax;
 class TFxFaxLog;
 class TFxAbstractFaxStatus;
 class TFxCustomComPort;
-class FaxTextRows;
 
 // fcUnknown, fcDetect, fcClass1, fcClass2, fcClass2_0: the engine's class codes 0..4.
 using TFaxClass = FaxClassCode;
@@ -281,6 +282,22 @@ struct TFxCustomAbstractFax::EngineCall {
     bool started = false, done = false, abandoned = false;
 };
 
+// Text lines drawn in a toolkit font (the enhanced header and cover text); the programs with a GUI
+// install the maker (InstallEnhancedFaxText). fine doubles the font for high resolution.
+using TEnhancedTextMaker = std::function<std::unique_ptr<faxdoc::TTextReader>(
+    const faxdoc::TFaxTextFont& font, bool fine, bool wide, int& result)>;
+void SetEnhancedTextMaker(TEnhancedTextMaker maker);
+
+// The page header line and text cover lines as MH-coded rows: the fax font (size 16 for the header,
+// 48 for the cover), or with enhanced text the header and cover fonts through the installed maker.
+class FaxFontTextRows : public FaxTextRows {
+public:
+    bool enhanced = false;
+    faxdoc::TFaxTextFont headerFont, coverFont;
+    int CodeText(const std::string& text, bool headerFont, bool fine, bool wide,
+                 std::vector<std::vector<uint8_t>>& rows) override;
+};
+
 class TFxCustomSendFax : public TFxCustomAbstractFax {
 public:
     TFxCustomSendFax();
@@ -293,6 +310,7 @@ public:
     std::string PhoneNumber;
 
     bool EnhTextEnabled = false;
+    faxdoc::TFaxTextFont EnhHeaderFont, EnhFont;
     bool BlindDial = false;
     bool DetectBusy = true;
     bool ToneDial = true;
@@ -326,7 +344,7 @@ private:
     void RemoveJoinedFile();
 
     std::unique_ptr<FaxSendSession> send_;
-    std::unique_ptr<FaxTextRows> textRows_;
+    std::unique_ptr<FaxFontTextRows> textRows_;
     std::string dialPrefix_;
     int32_t dialWaitTicks_;
     std::string joinedFile_;

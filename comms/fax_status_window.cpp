@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "comms/fax_meter.h"
+#include "faxdoc/enh_text_reader.h"
 
 namespace zn::comms {
 
@@ -194,6 +195,16 @@ void TStandardFaxDisplay::UpdateValues()
         int length = f.GetPageLength();
         Meter->SetPosition(length == 0 ? 0 : int(std::lround(double(f.GetBytesTransferred()) * 100.0 / length)));
     }
+}
+
+void InstallEnhancedFaxText()
+{
+    SetEnhancedTextMaker([](const faxdoc::TFaxTextFont& font, bool fine, bool wide, int& result) {
+        auto reader = std::make_unique<faxdoc::TEnhTextReader>();
+        constexpr int kLeftMargin = 50; // the converter state's margin
+        result = reader->SetEnhTextFont(wide ? faxdoc::kWideLineWidth : faxdoc::kNormalLineWidth, kLeftMargin, font, fine);
+        return std::unique_ptr<faxdoc::TTextReader>(std::move(reader));
+    });
 }
 
 // ---- TFxFaxStatus ------------------------------------------------------------------------------

@@ -70,6 +70,10 @@ std::string ShortFaxFileName(const std::string& path);
 // Seconds as minutes ":" two-digit seconds, right-aligned in 6 characters.
 std::string MinutesSeconds(int32_t seconds);
 
+// Lets the send components draw enhanced header and cover text with the toolkit's fonts; programs
+// with a GUI call it once.
+void InstallEnhancedFaxText();
+
 class TFxFaxStatus : public TFxAbstractFaxStatus {
 public:
     TFxFaxStatus();

@@ -330,3 +330,44 @@ TEST(SendFax, Defaults)
 }
 
 } // namespace
+
+namespace {
+
+size_t LongestRow(const std::vector<std::vector<uint8_t>>& rows)
+{
+    size_t n = 0;
+    for (const auto& r : rows)
+        n = std::max(n, r.size());
+    return n;
+}
+
+TEST(FaxText, HeaderAndCoverRowsInTheFaxFontOrTheToolkitFont)
+{
+    App();
+    FaxFontTextRows text;
+    std::vector<std::vector<uint8_t>> rows;
+    ASSERT_EQ(text.CodeText("PAGE 1", true, false, false, rows), 0);
+    EXPECT_EQ(rows.size(), 8u); // the small fax font
+    ASSERT_EQ(text.CodeText("PAGE 1", true, true, false, rows), 0);
+    EXPECT_EQ(rows.size(), 16u); // doubled in high resolution
+    ASSERT_EQ(text.CodeText("COVER", false, false, false, rows), 0);
+    EXPECT_EQ(rows.size(), 16u); // the large fax font
+
+    text.enhanced = true; // without a maker the fax font stays
+    ASSERT_EQ(text.CodeText("PAGE 1", true, false, false, rows), 0);
+    EXPECT_EQ(rows.size(), 8u);
+
+    InstallEnhancedFaxText();
+    text.headerFont = {"DejaVu Sans", 24, true, false};
+    ASSERT_EQ(text.CodeText("PAGE 1", true, false, false, rows), 0);
+    const size_t normal = rows.size();
+    EXPECT_GT(normal, 16u);
+    EXPECT_GT(LongestRow(rows), 8u) << "the text draws black runs";
+    ASSERT_EQ(text.CodeText("PAGE 1", true, true, false, rows), 0);
+    EXPECT_GT(rows.size(), normal) << "high resolution draws the font at twice its size";
+    ASSERT_EQ(text.CodeText("", true, false, false, rows), 0);
+    EXPECT_LE(LongestRow(rows), 8u) << "an empty line is white";
+    SetEnhancedTextMaker(nullptr);
+}
+
+} // namespace
