@@ -233,6 +233,13 @@ void TFxBaseDispatcher::FinishClose()
     if (fd_ != -1)
         CloseCom();
     open_ = false;
+    // The threads are gone: their events go too, so a failed open leaves nothing open.
+    commEvent_.reset();
+    readyEvent_.reset();
+    threadSignal_.reset();
+    outputRequest_.reset();
+    outputFlush_.reset();
+    wakeCom_.reset();
     {
         std::lock_guard<std::recursive_mutex> g(outputLock_);
         outBuf_.clear();

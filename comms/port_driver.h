@@ -57,6 +57,7 @@ public:
     int ReadCom(uint8_t* dest, uint32_t count) override;
     int SetComState(const TComState& state) override;
     bool WaitComEvent(uint32_t& mask) override;
+    int WaitDispatch(int timeoutMs) override;
     bool SetupCom(uint32_t inSize, uint32_t outSize) override;
     uint8_t GetModemLines() override;
     int OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize) override;
@@ -85,6 +86,7 @@ protected:
     struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } lastCounts_;
     std::atomic<uint32_t> pendingErrors_{0};
     std::atomic<bool> hungUp_{false};
+    bool hangUpReported_ = false; // comm-event thread only
     UucpLock lock_;
 };
 
