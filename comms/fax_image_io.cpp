@@ -5,6 +5,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "platform/folders.h"
 #include "platform/io_error.h"
 
 namespace zn::comms {
@@ -59,6 +60,8 @@ int ApfOpenForReading(TFaxModemRec& m, const std::string& name, const std::strin
     auto dot = path.rfind('.');
     if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos)
         path += "." + ext;
+    // The name may be spelt in another case than the file on disk; it keeps its own case otherwise.
+    path = platform::ResolvePath(path);
     m.faxFile = std::fopen(path.c_str(), "rb");
     if (!m.faxFile)
         return IoFailure();

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "class1_frames.h"
+#include "platform/clock.h"
 
 namespace zn::comms {
 
@@ -24,19 +25,7 @@ std::string Trim(const std::string& s)
 }
 } // namespace
 
-void DelayMs(int ms)
-{
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-void DelayTicks(int ticks) { DelayMs(ticks * kTickMs); }
-
-int64_t NowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+int64_t NowMs() { return int64_t(platform::MonotonicMs()); }
 
 void ResponseCollector::Clear()
 {
@@ -123,7 +112,8 @@ std::string FaxModemCommands::KeywordValue() const
 
 int FaxModemCommands::SendCommand(const std::string& text, int waitMs)
 {
-    DelayMs(waitMs);
+    if (waitMs > 0)
+        DelayMs(uint32_t(waitMs));
     int rc = Port().WriteString(text + "\r");
     if (rc >= 0) {
         ResponseReset();
@@ -246,12 +236,12 @@ void FaxModemCommands::BaudSwitch(bool toInit)
         return;
     if (toInit && !modem.atInitBaud) {
         Port().SetLineBaud(19200);
-        DelayTicks(9);
+        DelayTicks(9, false);
         Port().SetLineBaud(modem.InitBaud);
         modem.atInitBaud = true;
     } else if (!toInit && modem.atInitBaud) {
         Port().SetLineBaud(19200);
-        DelayTicks(9);
+        DelayTicks(9, false);
         Port().SetLineBaud(modem.NormalBaud ? modem.NormalBaud : 19200);
         modem.atInitBaud = false;
     }

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "fax_engine.h"
+#include "comms/fx_misc.h"
 #include "fax_port.h"
 
 namespace zn::comms {
 
-void DelayMs(int ms);
-void DelayTicks(int ticks);
+// Milliseconds of the monotonic clock, for deadlines that must not wrap.
 int64_t NowMs();
 
 // Collects the modem's bytes into response lines (ended by CR LF, trimmed, never empty) and HDLC

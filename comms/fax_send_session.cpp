@@ -217,7 +217,7 @@ FaxSendSession::Collected FaxSendSession::Collect()
         }
         if (item != ResponseCollector::Line)
             continue;
-        if (IsError() && state_ != tf1SendEOP && state_ != tf1WaitMCF) {
+        if (IsError() && state_ != tf1SendEOP && state_ != tf1WaitMCF && state_ != tf20ChckPg) {
             Abort(ecFaxBadModemResult);
             return Collected::StateChanged;
         }
@@ -432,9 +432,9 @@ int FaxSendSession::SendHeaderLine()
         uint32_t queued = Port().OutputCount();
         return queued < BufferMinimum ? WriteZeros(std::min<uint32_t>(BufferMinimum - queued, 8192)) : 0;
     };
-    if ((rc = fill()))
-        return rc;
     if (!HeaderLine.empty() && textRows) {
+        if ((rc = fill()))
+            return rc;
         HeaderValues v;
         dateTimeTexts(v.date, v.time);
         v.stationId = common.StationID;
@@ -922,9 +922,8 @@ void FaxSendSession::Step(int trigger)
             state_ = tfSndPgeHdr;
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfSndPgeHdr:
@@ -975,9 +974,8 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfPrepPage:
@@ -1011,9 +1009,8 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfDrainPage:
@@ -1042,9 +1039,8 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
-        } else if (trigger == 0) {
-            DrainInput();
         }
+        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tf1PageEnd:
@@ -1057,7 +1053,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf1PrepEOP:
         if (++frameRetry_ < 4) {
-            DelayMs(frameRetry_ == 1 ? 100 : 500);
+            DelayMs(frameRetry_ == 1 ? 100u : 500u);
             SendFrameCommand("AT+FTH=3");
             state_ = tf1SendEOP;
         } else {
@@ -1239,7 +1235,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf2NextPage:
         if (modem.morePages) {
-            DelayTicks(5);
+            DelayTicks(5, false);
             SendCommand("AT+FDT");
             ResponseReset(546);
             state_ = tf2GetParams;

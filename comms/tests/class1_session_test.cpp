@@ -213,6 +213,50 @@ TEST_F(Class1Session, CoverAndDocumentOfMixedResolutionsGoThroughEom)
     ExpectSamePages(*got, {cover[0], document[0], document[1]});
 }
 
+// Both ends are this engine: the receiver answers EOM with MCF and a new DIS, and keeps writing
+// the same file with each page's resolution.
+TEST_F(Class1Session, EngineToEngineMixedResolutionsThroughEom)
+{
+    auto line = Line::Start(dir_.Path(), {"pair", "--fast", "--calls", "1"});
+    ASSERT_TRUE(line);
+    auto cover = Charts({6});
+    auto document = Charts({3, 4});
+    ASSERT_TRUE(WriteApf(dir_.File("cover.apf"), cover, false));
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+
+    TestPort rxPort(line->Port('B'));
+    ASSERT_TRUE(rxPort.IsOpen());
+    RecordingEvents rxEvents;
+    rxEvents.receiveDir = dir_.Path();
+    FaxReceiveSession receiver(rxEvents);
+    Configure(receiver, 14400);
+    receiver.common.StationID = "ZN RECEIVER";
+    receiver.OneFax = true;
+    ASSERT_EQ(receiver.Start(rxPort.Port()), 0);
+
+    TestPort txPort(line->Port('A'));
+    ASSERT_TRUE(txPort.IsOpen());
+    RecordingEvents txEvents;
+    txEvents.entries.push_back({"123", dir_.File("doc.apf"), dir_.File("cover.apf")});
+    FaxSendSession sender(txEvents);
+    Configure(sender, 14400);
+    sender.sendMPS = false;
+    ASSERT_EQ(sender.Start(txPort.Port()), 0);
+
+    ASSERT_TRUE(txEvents.WaitFinished(300s));
+    ASSERT_TRUE(rxEvents.WaitFinished(60s));
+    ASSERT_TRUE(txEvents.Errors().empty()) << txEvents.Errors().front();
+    ASSERT_TRUE(rxEvents.Errors().empty()) << rxEvents.Errors().front();
+    EXPECT_EQ(sender.common.remoteID, "ZN RECEIVER");
+    EXPECT_EQ(receiver.common.remoteID, "ZN ENGINE");
+    ASSERT_EQ(rxEvents.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    std::vector<bool> fine;
+    ASSERT_TRUE(ReadApf(rxEvents.Received().front(), got, &fine));
+    ExpectSamePages(got, {cover[0], document[0], document[1]});
+    EXPECT_EQ(fine, (std::vector<bool>{false, true, true}));
+}
+
 // efax, a far end nobody here wrote, over the back-to-back pair.
 class Class1Efax : public Class1Session {
 protected:

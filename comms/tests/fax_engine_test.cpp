@@ -283,6 +283,19 @@ TEST_F(FaxFile, RowRecordsAreCappedAndPadded)
     ApfClose(m);
 }
 
+TEST_F(FaxFile, NamesKeepTheirCaseAndFindAFileSpeltOtherwise)
+{
+    TFaxModemRec m;
+    ASSERT_EQ(ApfCreate(m, dir_.File("Mixed Case.apf"), "ID"), 0);
+    ApfClose(m);
+    ASSERT_EQ(ApfOpenForReading(m, dir_.File("Mixed Case.apf"), "APF"), 0);
+    EXPECT_EQ(m.openedFileName, dir_.File("Mixed Case.apf"));
+    ApfClose(m);
+    ASSERT_EQ(ApfOpenForReading(m, dir_.File("MIXED CASE"), "APF"), 0);
+    EXPECT_EQ(m.openedFileName, dir_.File("Mixed Case.apf"));
+    ApfClose(m);
+}
+
 TEST_F(FaxFile, WrongSignatureIsNoFaxFile)
 {
     std::ofstream(dir_.File("x.apf")) << std::string(64, 'x');
