@@ -6,6 +6,9 @@
 #include "faxdoc/page_files.h"
 #include "faxdoc/tests/test_support.h"
 
+#include "platform/messages.h"
+
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace zn::faxdoc {
@@ -151,6 +154,25 @@ TEST(FaxConverter, UserLinesComeFromTheOwner) {
   u.SetInFileName(dir.Path("LINES.APF"));
   u.SetAutoScaleMode(asNone);
   EXPECT_EQ(u.UnpackPageToBitmap(1).height, 5);
+}
+
+// A quit request met while the converter keeps the messages moving ends the conversion.
+TEST(FaxConverter, AQuitRequestEndsTheConversion) {
+  static int argc = 1;
+  static char name[] = "components_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance())
+    new QCoreApplication(argc, argv); // lives as long as the test program
+  TTempDir dir;
+  TFxFaxConverter c;
+  c.SetOutFileName(dir.Path("Q.APF"));
+  platform::PostQuitMessage(0);
+  EXPECT_THROW(c.ConvertBitmapToFile(MonoBitmap(100, 3)), comms::EGotQuitMsg);
+  EXPECT_TRUE(platform::QuitRequested()); // still pending for the program's own loop
+  platform::ClearQuitRequest();
+  EXPECT_FALSE(FileExists(dir.Path("Q.APF")));
+  c.ConvertBitmapToFile(MonoBitmap(100, 3));
+  EXPECT_TRUE(FileExists(dir.Path("Q.APF")));
 }
 
 // ---- Unpacker -------------------------------------------------------------------------------------
