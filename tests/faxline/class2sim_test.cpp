@@ -119,6 +119,20 @@ TEST_P(Class2SimDialogue, FarEndHangingUpAtDataCommandReportsHangupCode)
     EXPECT_NE(modem->LastReply().find(GetParam().hangup50), std::string::npos) << modem->LastReply();
 }
 
+TEST_P(Class2SimDialogue, RejectedPageAsErrorLeavesTheVerdictToAsk)
+{
+    auto modem = Open({ "--rtn", "1", "--rtn-error" });
+    ASSERT_TRUE(modem);
+    Dial(*modem);
+    ASSERT_EQ(modem->Command("+FDT"), "CONNECT");
+    modem->Send(std::string(100, '\0') + std::string{ DLE, ETX });
+    ASSERT_TRUE(modem->ReadUntil({ "OK" }, 10s));
+    EXPECT_EQ(modem->Command("+FET=2"), "ERROR");
+    std::string verdict = GetParam().fclass[1] ? "+FPS?" : "+FPTS?";
+    EXPECT_EQ(modem->Command(verdict), "OK");
+    EXPECT_EQ(modem->LastReply(), "\r\n2\r\n\r\nOK\r\n");
+}
+
 TEST_P(Class2SimDialogue, DataCommandGivesSessionConnectAndXon)
 {
     auto modem = Open({});
@@ -334,5 +348,43 @@ TEST_P(Class2SimSendfax, TwoPagesArrivePixelExact)
 
 INSTANTIATE_TEST_SUITE_P(Classes, Class2SimSendfax, ::testing::Values("cls2", "c2.0"),
                          [](const auto &info) { return std::string(info.param[1] == 'l' ? "Class2" : "Class20"); });
+
+} // namespace
+
+namespace {
+
+// A modem that breaks down: the engine must see an error, never hang.
+TEST(Class2SimBreakdown, SilentModemAnswersNothingFromItsTrigger)
+{
+    TempDir dir;
+    auto line = Line::StartClass2Sim(dir.Path(), { "--silent-after", "+FCLASS=2" });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    ASSERT_EQ(modem.Command("E0"), "OK");
+    EXPECT_EQ(modem.Command("+FCLASS=2", 1s), "");
+    EXPECT_EQ(modem.Command("", 1s), "");
+    EXPECT_EQ(modem.Pending(), "");
+}
+
+TEST(Class2SimBreakdown, GarbageModemAnswersNoResult)
+{
+    TempDir dir;
+    auto line = Line::StartClass2Sim(dir.Path(), { "--garbage-after", "*" });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    EXPECT_EQ(modem.Command("", 1s), "");
+    EXPECT_GE(modem.Pending().size(), 40u);
+}
+
+TEST(Class2SimBreakdown, VanishingModemClosesThePort)
+{
+    TempDir dir;
+    auto line = Line::StartClass2Sim(dir.Path(), { "--vanish-after", "D" });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    ASSERT_EQ(modem.Command("+FCLASS=2"), "OK");
+    EXPECT_EQ(modem.Command("D123", 2s), "");
+    EXPECT_TRUE(line->Process().Wait(5s));
+}
 
 } // namespace

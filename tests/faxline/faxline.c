@@ -113,6 +113,7 @@ static struct
     int maxRate;            /* fast-modem signals above this bit rate arrive as noise; 0 = none */
     int64_t hangupAt;       /* the line drops this long after the call connects; 0 = never */
     int noise;              /* peak amplitude of the noise for --max-rate */
+    int speed;              /* --fast runs at most this many times real time; 0 = no limit */
 } opt;
 
 static port_t ports[2];
@@ -809,6 +810,14 @@ static int LineMayRunFast(void)
     return reason[0] == '\0';
 }
 
+/* Wall time per tick: real time, or --fast's pace (none, or --speed times real time). */
+static int64_t TickNs(int fast)
+{
+    if (!fast)
+        return TICK_NS;
+    return opt.speed > 0 ? TICK_NS / opt.speed : 0;
+}
+
 static void Run(void)
 {
     int64_t deadline = MonotonicNs() + TICK_NS;
@@ -830,10 +839,10 @@ static void Run(void)
             n++;
         }
         fast = LineMayRunFast();
-        if (!fast && wasFast)
-            deadline = MonotonicNs() + TICK_NS;
+        if (fast != wasFast)
+            deadline = MonotonicNs() + TickNs(fast);
         wasFast = fast;
-        wait = fast ? 0 : (deadline - MonotonicNs()) / 1000000;
+        wait = (deadline - MonotonicNs()) / 1000000;
         if (wait < 0)
             wait = 0;
         poll(pfd, (nfds_t) n, (int) wait);
@@ -844,24 +853,20 @@ static void Run(void)
             FlushOut(&ports[i]);
             PortRead(&ports[i]);
         }
-        if (!fast)
+        if (fast && !LineMayRunFast())
+        {
+            /* Input just read made a program owe its modem something. */
+            deadline = MonotonicNs() + TICK_NS;
+            wasFast = 0;
+            continue;
+        }
         {
             int64_t t = MonotonicNs();
             if (t < deadline)
                 continue;
-            deadline += TICK_NS;
+            deadline += TickNs(fast);
             if (t - deadline > 10 * TICK_NS)
-                deadline = t + TICK_NS;   /* fell behind: do not race to catch up */
-        }
-        else
-        {
-            fast = LineMayRunFast();   /* input just read may have changed the picture */
-            if (!fast)
-            {
-                deadline = MonotonicNs() + TICK_NS;
-                wasFast = 0;
-                continue;
-            }
+                deadline = t + TickNs(fast);   /* fell behind: do not race to catch up */
         }
         Tick();
         CallAdvance();
@@ -915,6 +920,7 @@ static void Usage(void)
             "       faxline call   [options] --tx-file IN.tif [LINK_A]\n"
             "options:\n"
             "  --fast              run faster than real time while no program owes its modem anything\n"
+            "  --speed N           --fast, but at most N times real time\n"
             "  --busy NUMBER       dialling NUMBER gives BUSY (repeatable; \"*\" is any number)\n"
             "  --no-answer NUMBER  dialling NUMBER rings until NO ANSWER\n"
             "  --no-dialtone NUMBER  dialling NUMBER gives NO DIALTONE\n"
@@ -960,6 +966,7 @@ int main(int argc, char **argv)
         { "delay", required_argument, NULL, 'y' },
         { "max-rate", required_argument, NULL, 'M' },
         { "noise", required_argument, NULL, 'N' },
+        { "speed", required_argument, NULL, 'S' },
         { "hangup-at", required_argument, NULL, 'H' },
         { NULL, 0, NULL, 0 }
     };
@@ -998,6 +1005,7 @@ int main(int argc, char **argv)
         case 'y': delayMs = atoi(optarg); break;
         case 'M': opt.maxRate = atoi(optarg); break;
         case 'N': opt.noise = atoi(optarg); break;
+        case 'S': opt.speed = atoi(optarg); opt.fast = 1; break;
         case 'H': opt.hangupAt = SECONDS(atof(optarg)); break;
         default: Usage();
         }
