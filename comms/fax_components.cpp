@@ -139,6 +139,7 @@ public:
                     continue;
                 call->started = true;
             }
+            delivering_.push_back(call);
             try {
                 owner_.Deliver(*call);
             } catch (const std::exception& e) {
@@ -146,10 +147,18 @@ public:
                 // handlers report their own failures.
                 std::fprintf(stderr, "fax event %04X: %s\n", unsigned(call->msg), e.what());
             }
-            std::lock_guard<std::mutex> g(call->lock);
-            call->done = true;
-            call->doneSignal.notify_all();
+            delivering_.pop_back();
+            Complete(*call);
         }
+    }
+
+    // Lets the dispatch thread go on from the notifications being delivered now: a cancel from
+    // inside an event handler must not wait for the pass that waits for that handler.
+    void ReleaseNotifications()
+    {
+        for (const auto& call : delivering_)
+            if (!IsQuestion(call->msg))
+                Complete(*call);
     }
 
     void Forget()
@@ -216,15 +225,23 @@ private:
         std::unique_lock<std::mutex> g(call->lock);
         if (call->doneSignal.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] { return call->done; }))
             return call;
-        bool question = msg == fmFaxNext || msg == fmFaxName || msg == fmFaxAccept;
-        if (question && !call->started)
+        if (IsQuestion(msg) && !call->started)
             call->abandoned = true;
         return nullptr;
+    }
+
+    static bool IsQuestion(uint32_t msg) { return msg == fmFaxNext || msg == fmFaxName || msg == fmFaxAccept; }
+    static void Complete(EngineCall& call)
+    {
+        std::lock_guard<std::mutex> g(call.lock);
+        call.done = true;
+        call.doneSignal.notify_all();
     }
 
     TFxCustomAbstractFax& owner_;
     std::mutex queueLock_;
     std::deque<std::shared_ptr<EngineCall>> queue_;
+    std::vector<std::shared_ptr<EngineCall>> delivering_; // GUI thread only, innermost last
 };
 
 // ---- TFxCustomAbstractFax ------------------------------------------------------------------------
@@ -255,8 +272,8 @@ FaxEngineEvents& TFxCustomAbstractFax::Link() { return *link_; }
 void TFxCustomAbstractFax::StopSession()
 {
     // Runs in the concrete component's destructor, while its session still exists.
-    if (session_ && session_->common.active && !session_->Finished())
-        session_->Cancel();
+    if (session_)
+        CancelFax();
     guard_->port.WaitIdle();
     // What the session still told the component (its FaxFinish above all) is delivered first.
     link_->Drain();
@@ -375,8 +392,28 @@ void TFxCustomAbstractFax::StartSession(FaxPort& line)
 
 void TFxCustomAbstractFax::CancelFax()
 {
-    if (session_->common.active && !session_->Finished())
+    if (!session_->common.active || session_->Finished() || cancelling_)
+        return;
+    if (std::this_thread::get_id() != guiThread_) {
         session_->Cancel();
+        return;
+    }
+    // The abort pass waits for the session's lock, which the dispatch thread may hold while it
+    // waits for this thread: the pass runs beside the GUI thread, which keeps delivering the
+    // engine's calls until it is over.
+    cancelling_ = true;
+    link_->ReleaseNotifications();
+    std::atomic<bool> done{false};
+    std::thread abort([this, &done] {
+        session_->Cancel();
+        done = true;
+    });
+    while (!done) {
+        link_->Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    abort.join();
+    cancelling_ = false;
 }
 
 TFaxClassSet TFxCustomAbstractFax::GetSupportedFaxClasses()

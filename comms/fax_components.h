@@ -190,6 +190,7 @@ public:
 
     // True from the start of a session until its FaxFinish has been delivered.
     bool Busy() const { return busy_; }
+    // Ends the running session with -6005 (user abort); also from inside an event handler.
     void CancelFax();
     TFaxClassSet GetSupportedFaxClasses();
 
@@ -256,6 +257,7 @@ private:
     std::string stationID_;
     int initBaud_ = 0;
     bool busy_ = false;
+    bool cancelling_ = false;
     bool remoteIdTimeNoted_ = false;
     uint32_t remoteIdTime_ = 0;
     TFaxClassSet lastClasses_;

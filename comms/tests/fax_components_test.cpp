@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "apf_test_pages.h"
+#include "class2_sim_process.h"
 #include "comms/fax_component_port.h"
 #include "comms/fax_components.h"
 #include "comms/fax_send_session.h"
@@ -56,13 +57,7 @@ std::string Escaped(const std::string& text)
     return std::regex_replace(text, special, R"(\$&)");
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string ReadFile(const std::string& path) { return ReadWholeFile(path); }
 
 int CountEntries(const std::string& folder)
 {
@@ -88,34 +83,7 @@ std::vector<std::string> TempFaxFiles(const std::string& folder)
     return names;
 }
 
-// The scripted Class 2 / 2.0 modem on a pseudo-terminal.
-class Class2Sim {
-public:
-    Class2Sim(const TempDir& dir, std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"/usr/bin/python3", Class2SimPath()});
-        args.insert(args.end(), {"--log", dir.File("sim.log")});
-        log_ = dir.File("sim.log");
-        std::string out = dir.File("sim.out");
-        process_ = std::make_unique<ChildProcess>(args, out, dir.File("sim.err"));
-        for (int i = 0; i < 500 && device_.empty(); ++i) {
-            std::string text = ReadFile(out);
-            if (text.find("READY") != std::string::npos) {
-                std::istringstream in(text);
-                std::string word;
-                in >> word >> device_;
-            } else {
-                std::this_thread::sleep_for(20ms);
-            }
-        }
-    }
-    const std::string& Device() const { return device_; }
-    std::string Log() const { return ReadFile(log_); }
-
-private:
-    std::string device_, log_;
-    std::unique_ptr<ChildProcess> process_;
-};
+using Class2Sim = Class2SimProcess;
 
 // Everything a component tells the application, in order.
 struct Recorder {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,9 @@
 #include "comms/fax_components.h"
 #include "comms/fax_meter.h"
 #include "comms/fax_status_window.h"
+#include "apf_test_pages.h"
+#include "class2_sim_process.h"
+#include "comms/fax_component_port.h"
 #include "faxline_harness.h"
 
 using namespace zn::comms;
@@ -368,6 +372,59 @@ TEST(FaxText, HeaderAndCoverRowsInTheFaxFontOrTheToolkitFont)
     ASSERT_EQ(text.CodeText("", true, false, false, rows), 0);
     EXPECT_LE(LongestRow(rows), 8u) << "an empty line is white";
     SetEnhancedTextMaker(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// A real session with the window tied to it: the window shows the sending, and its Cancel button
+// ends the session.
+TEST(StatusWindow, FollowsASessionAndItsCancelButtonEndsIt)
+{
+    App();
+    faxline::TempDir dir;
+    // Page data flows slowly enough (real-time simulator) for the click to land inside the page.
+    zn::comms::test::Class2SimProcess sim(dir, {"--rx-dir", dir.File("rx")});
+    ASSERT_FALSE(sim.Device().empty());
+    ::setenv("ZN_COM8", sim.Device().c_str(), 1);
+    auto page = faxline::ReadPbm(faxline::ItuChartPath(1));
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(zn::comms::test::WriteApf(dir.File("a.apf"), {*page}, true));
+
+    ComPortPtr port = MakeFaxComPort(8);
+    TFxFaxStatus status;
+    TFxSendFax fax;
+    fax.SetComPort(port.get());
+    fax.SetStatusDisplay(&status);
+    fax.FaxClass = fcClass2;
+    fax.SetFaxFile(dir.File("a.apf"));
+    fax.PhoneNumber = "5550100";
+    bool shownWhileSending = false;
+    QString statusWhileSending;
+    fax.OnFaxStatus = [&](TFxCustomAbstractFax& f, bool, bool last) {
+        if (!last && f.GetProgressCode() == 4804 && !shownWhileSending) {
+            shownWhileSending = status.Form()->isVisible();
+            statusWhileSending = status.Form()->fsStatusMsg->text();
+            status.Form()->fsCancel->click();
+        }
+    };
+    int finish = 1, finishes = 0;
+    fax.OnFaxFinish = [&](TFxCustomAbstractFax&, int code) {
+        finish = code;
+        ++finishes;
+    };
+    fax.StartTransmit();
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!finishes && std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(finishes, 1) << sim.Log();
+    EXPECT_TRUE(shownWhileSending);
+    EXPECT_EQ(statusWhileSending, QString::fromStdString(StatusText(4804)));
+    EXPECT_EQ(finish, -6005);
+    EXPECT_FALSE(status.Form()->isVisible());
 }
 
 } // namespace
