@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "class2_sim_process.h"
 #include "faxline_harness.h"
 
 using namespace faxline;
@@ -15,40 +16,21 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string ReadFile(const std::string& path) { return zn::comms::test::ReadWholeFile(path); }
 
 std::string Znfax() { return std::string(std::getenv("ZN_BUILD_DIR")) + "/tools/znfax/znfax"; }
 
 // The simulator; its device is mapped to COM9 for the programs started afterwards.
 class Modem {
 public:
-    Modem(const TempDir& dir, std::vector<std::string> args)
+    Modem(const TempDir& dir, std::vector<std::string> args) : sim_(dir, std::move(args))
     {
-        args.insert(args.begin(), {"/usr/bin/python3", Class2SimPath()});
-        std::string out = dir.File("sim.out");
-        process_ = std::make_unique<ChildProcess>(args, out, dir.File("sim.err"));
-        for (int i = 0; i < 500 && device_.empty(); ++i) {
-            std::istringstream in(ReadFile(out));
-            std::string name, device;
-            while (in >> name >> device)
-                if (name == "A")
-                    device_ = device;
-            if (device_.empty())
-                std::this_thread::sleep_for(20ms);
-        }
-        ::setenv("ZN_COM9", device_.c_str(), 1);
+        ::setenv("ZN_COM9", sim_.Device().c_str(), 1);
     }
-    bool Ready() const { return !device_.empty(); }
+    bool Ready() const { return !sim_.Device().empty(); }
 
 private:
-    std::string device_;
-    std::unique_ptr<ChildProcess> process_;
+    zn::comms::test::Class2SimProcess sim_;
 };
 
 struct ToolRun {
