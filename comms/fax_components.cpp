@@ -349,7 +349,7 @@ void TFxCustomAbstractFax::SetInitBaud(int baud)
     if (NormalBaud == 0)
         NormalBaud = int(PortBaud(*comPort_));
     // The switch to the init baud follows at once on an open port, outside a session.
-    if (PortIsOpen(*comPort_) && !(session_->common.active && !session_->Finished())) {
+    if (PortIsOpen(*comPort_) && !busy_) {
         CheckPort();
         session_->modem.InitBaud = uint32_t(initBaud_);
         session_->modem.NormalBaud = uint32_t(NormalBaud);
@@ -392,12 +392,13 @@ void TFxCustomAbstractFax::StartSession(FaxPort& line)
 
 void TFxCustomAbstractFax::CancelFax()
 {
-    if (!session_->common.active || session_->Finished() || cancelling_)
-        return;
+    // The session checks under its own lock whether it still runs.
     if (std::this_thread::get_id() != guiThread_) {
         session_->Cancel();
         return;
     }
+    if (!busy_ || cancelling_)
+        return;
     // The abort pass waits for the session's lock, which the dispatch thread may hold while it
     // waits for this thread: the pass runs beside the GUI thread, which keeps delivering the
     // engine's calls until it is over.
@@ -418,7 +419,7 @@ void TFxCustomAbstractFax::CancelFax()
 
 TFaxClassSet TFxCustomAbstractFax::GetSupportedFaxClasses()
 {
-    if (session_->common.active && !session_->Finished())
+    if (busy_)
         return lastClasses_;
     CheckPort();
     FaxModemCommands::Classes found = session_->DetectClasses(false);
