@@ -597,7 +597,18 @@ void FaxReceiveSession::Step(int trigger)
         if (IsConnect()) {
             ResponseReset(54);
         } else if (IsOK()) {
-            if (modem.finalFrame && modem.lastFCF == WithoutX(fcfDCS)) {
+            uint8_t fcf = modem.lastFCF;
+            bool postPage = fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM) || fcf == WithoutX(fcfEOP);
+            if (modem.finalFrame && postPage && common.currentPage > 0 && !pageOpen_) {
+                // The caller did not hear our MCF and repeats its post-page command: answer again.
+                modem.morePages = fcf != WithoutX(fcfEOP);
+                eomSeen_ = fcf == WithoutX(fcfEOM);
+                SendFrameCommand("AT+FTH=3");
+                state_ = rf1SendMCF;
+                modem.finalFrame = false;
+                break;
+            }
+            if (modem.finalFrame && fcf == WithoutX(fcfDCS)) {
                 FlowOn();
                 // The far end's training follows its DCS within 75 ms: no wait before the command.
                 SendCommand("AT+FRM=" + modem.modulationCode, 0);
@@ -712,9 +723,7 @@ void FaxReceiveSession::Step(int trigger)
             // No page carrier: the far end repeats its last command (DCS, or the post-page one).
             SendFrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
-            state_ = eomSeen_ || common.currentPage > 0 ? rf1WaitEOP : rf1CollFrms;
-            if (state_ == rf1WaitEOP)
-                state_ = rf1CollFrms;
+            state_ = rf1CollFrms;
         }
         break;
 

@@ -13,6 +13,9 @@ namespace zn::comms {
 
 namespace {
 constexpr uint8_t DLE = 0x10, ETX = 0x03, XON = 0x11;
+// T.30: a station answers a command 75 ms after it ended. Every wait before this side's own
+// transmission keeps to that; longer ones only lengthen the call.
+constexpr int kResponseDelayMs = 75;
 // One flag for all send sessions: FaxNext is outstanding.
 std::atomic<bool> nextEntryBusy{false};
 
@@ -526,10 +529,16 @@ int FaxSendSession::SendPageBlocks(bool& done)
         int rc;
         if (modem.lengthWords) {
             int32_t used = 0;
-            rc = ApfReadRowRecord(modem, block, modem.minimumRowBytes, used);
+            rc = ApfReadRowRecord(modem, block, 0, used);
             if (!rc) {
                 fileBytesRead_ += used;
                 common.bytesTransferred += used;
+                // A stored row ends in a whole zero byte of fill; the next row's EOL begins with
+                // fifteen zeros of its own, so the byte only lengthens the page on the line.
+                if (block.size() > 2 && block.back() == 0)
+                    block.pop_back();
+                if (int32_t(block.size()) < modem.minimumRowBytes)
+                    block.resize(size_t(modem.minimumRowBytes), 0);
             }
         } else {
             rc = ApfReadBlock(modem, block, std::min<int32_t>(left, 4096));
@@ -598,6 +607,23 @@ int FaxSendSession::RewindToSentPage()
     if (!rc)
         ReadPageHeaderFlags();
     return rc;
+}
+
+void FaxSendSession::WatchDuringPage()
+{
+    // Nothing is expected from the modem while page data flows, but a Class 2/2.0 modem reports a
+    // far end that hung up: that report must end the fax, not be lost with the rest.
+    if (Class1()) {
+        DrainInput();
+        return;
+    }
+    uint8_t c;
+    while (Port().ReadChar(c) == 0)
+        if (response.Add(c) == ResponseCollector::Line && IsHangupWord()) {
+            modem.hangupCode = HangupCodeOf(response.Text());
+            Abort(ecFaxBadModemResult);
+            return;
+        }
 }
 
 void FaxSendSession::ResendPage()
@@ -745,8 +771,7 @@ void FaxSendSession::Step(int trigger)
             ResponseReset();
         } else if (IsOK()) {
             if (modem.finalFrame && disSeen_) {
-                DelayMs(200);
-                SendFrameCommand("AT+FTH=3");
+                SendCommand("AT+FTH=3", kResponseDelayMs);
                 modem.finalFrame = false;
                 state_ = tf1SendTSI;
             } else {
@@ -784,7 +809,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf1DCSRspns:
         if (IsOK()) {
-            SendCommand("AT+FTM=" + modem.modulationCode);
+            SendCommand("AT+FTM=" + modem.modulationCode, kResponseDelayMs);
             state_ = tf1TrainStrt;
         }
         break;
@@ -818,8 +843,7 @@ void FaxSendSession::Step(int trigger)
         if (IsOK()) {
             if (modem.finalFrame) {
                 if (modem.cfrSeen) {
-                    DelayMs(200);
-                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode));
+                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
                     modem.finalFrame = false;
                     state_ = tf1WaitPgCn;
                 } else {
@@ -922,8 +946,10 @@ void FaxSendSession::Step(int trigger)
             state_ = tfSndPgeHdr;
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfSndPgeHdr:
@@ -974,8 +1000,10 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfPrepPage:
@@ -1009,8 +1037,10 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tfDrainPage:
@@ -1039,8 +1069,10 @@ void FaxSendSession::Step(int trigger)
             }
         } else if (trigger == common.responseTimer) {
             Abort(ecTimeout);
+        } else if (trigger == 0 && !Class1()) {
+            WatchDuringPage();
         }
-        // Characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
+        // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         break;
 
     case tf1PageEnd:
@@ -1053,8 +1085,8 @@ void FaxSendSession::Step(int trigger)
 
     case tf1PrepEOP:
         if (++frameRetry_ < 4) {
-            DelayMs(frameRetry_ == 1 ? 100u : 500u);
-            SendFrameCommand("AT+FTH=3");
+            // The post-page command follows the page at once; a repeat waits for the far end to settle.
+            SendCommand("AT+FTH=3", frameRetry_ == 1 ? kResponseDelayMs : 500);
             state_ = tf1SendEOP;
         } else {
             Abort(ecTimeout);
@@ -1114,7 +1146,7 @@ void FaxSendSession::Step(int trigger)
                     SendFrameCommand("AT+FTH=3");
                     state_ = tf1SendDCN;
                 } else if (lastPostPage_ == fcfMPS) {
-                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode));
+                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
                     state_ = tf1WaitPgCn;
                 } else {
                     // After EOM the called station starts again with its DIS.

@@ -81,6 +81,7 @@ private:
     int AdvancePage();
     int RewindToSentPage();
     void ResendPage();
+    void WatchDuringPage();
     void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
     void ArmOutputSent() { Port().SetStatusTrigger(common.outputSentTrigger, 0, true); }
     int32_t DrainTicks();

@@ -174,14 +174,16 @@ TEST_F(Class1Dialogue, PageRejectedBeyondTheRetryLimitFailsTheFax)
 // The calling station, for the receive session.
 class CallingStation {
 public:
-    CallingStation(ScriptedPort& port, std::string page) : port_(port), page_(std::move(page))
+    CallingStation(ScriptedPort& port, std::string page, int pages = 1) : port_(port), page_(std::move(page)), pages_(pages)
     {
         port.onCommand = [this](const std::string& c) { Command(c); };
         port.onData = [this](const std::string& d) { Data(d); };
     }
-    int fcErrors = 1; // answer the first AT+FRM for the training with +FCERROR
+    int fcErrors = 1;          // answer the first AT+FRM for the training with +FCERROR
+    bool missFirstMcf = false; // act as if the first MCF was not heard: repeat MPS
     std::vector<std::string> commands;
     int cfrFrames = 0;
+    int mcfFrames = 0;
 
 private:
     void Command(const std::string& c)
@@ -201,7 +203,7 @@ private:
                 port_.Modem(ScriptedPort::Frame(fcfDCS, true, std::string(1, char(0)) + char(0x62) + char(0x88)));
                 step_ = 2;
             } else if (step_ == 3) {
-                port_.Modem(ScriptedPort::Frame(fcfEOP, true));
+                port_.Modem(ScriptedPort::Frame(sent_ < pages_ ? fcfMPS : fcfEOP, true));
                 step_ = 4;
             } else if (step_ == 4) {
                 port_.Modem(ScriptedPort::Frame(fcfDCN, true));
@@ -214,6 +216,13 @@ private:
                 port_.Modem("\r\nCONNECT\r\n" + std::string(2000, '\0') + "\x10\x03\r\nNO CARRIER\r\n");
             }
         } else if (c == "AT+FRM=146") {
+            if (repeatPending_) {
+                repeatPending_ = false;
+                port_.Modem("\r\n+FCERROR\r\n");
+                step_ = 3; // the post-page command once more
+                return;
+            }
+            ++sent_;
             port_.Modem("\r\nCONNECT\r\n" + page_ + "\x10\x03\r\nNO CARRIER\r\n");
             step_ = 3;
         } else {
@@ -226,6 +235,8 @@ private:
         uint8_t control = uint8_t(d[1]), fcf = uint8_t(d[2]);
         if (fcf == fcfCFR)
             ++cfrFrames;
+        if (fcf == fcfMCF && ++mcfFrames == 1 && missFirstMcf)
+            repeatPending_ = true;
         if (control & 0x10) {
             port_.Modem(kOK);
         } else {
@@ -236,7 +247,10 @@ private:
 
     ScriptedPort& port_;
     std::string page_;
+    int pages_;
+    int sent_ = 0;
     int step_ = 0;
+    bool repeatPending_ = false;
 };
 
 TEST_F(Class1Dialogue, AnswerSendsCfrOnceAndRetriesAfterTheWrongCarrier)
@@ -269,6 +283,29 @@ TEST_F(Class1Dialogue, AnswerSendsCfrOnceAndRetriesAfterTheWrongCarrier)
     std::vector<uint8_t> body;
     ASSERT_EQ(ApfReadBlock(m, body, ApfPageBodyLength(m)), 0);
     EXPECT_EQ(std::string(body.begin(), body.end()), std::string("\x00\x80\xB2\x59\x01\x00\x10\x01", 8));
+    ApfClose(m);
+}
+
+TEST_F(Class1Dialogue, RepeatedPostPageCommandIsAnsweredAgain)
+{
+    std::string page = std::string("\x00\x80\xB2\x59\x01\x00", 6);
+    CallingStation far(port_, page, 2);
+    far.fcErrors = 0;
+    far.missFirstMcf = true;
+    events_.receiveDir = dir_.Path();
+    FaxReceiveSession session(events_);
+    session.common.faxClass = fcClass1;
+    session.modem.DesiredBPS = 14400;
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port_), 0);
+    port_.Modem("\r\nRING\r\n");
+    ASSERT_TRUE(port_.Run(session));
+    EXPECT_TRUE(events_.Errors().empty()) << events_.Errors().front();
+    EXPECT_EQ(far.mcfFrames, 3); // page 1, page 1 again, page 2
+    ASSERT_EQ(events_.Received().size(), 1u);
+    TFaxModemRec m;
+    ASSERT_EQ(ApfOpenForReading(m, events_.Received().front(), "APF"), 0);
+    EXPECT_EQ(ApfPageCount(m), 2);
     ApfClose(m);
 }
 

@@ -213,6 +213,39 @@ TEST_F(Class1Session, CoverAndDocumentOfMixedResolutionsGoThroughEom)
     ExpectSamePages(*got, {cover[0], document[0], document[1]});
 }
 
+// A page of 2048-pixel rows: the far end's DIS offers wide rows, and the blank rows in front of
+// the page are as wide as the page.
+TEST_F(Class1Session, WidePageArrivesPixelExact)
+{
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    Bitmap narrow = Charts({2}).front();
+    Bitmap wide;
+    wide.width = 2048;
+    wide.height = narrow.height;
+    for (int y = 0; y < narrow.height; ++y) {
+        auto row = narrow.bits.begin() + y * narrow.RowBytes();
+        wide.bits.insert(wide.bits.end(), row, row + narrow.RowBytes());
+        wide.bits.insert(wide.bits.end(), size_t(wide.RowBytes() - narrow.RowBytes()), uint8_t(0));
+    }
+    ASSERT_TRUE(WriteApf(dir_.File("wide.apf"), {wide}, true));
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("wide.apf"), ""});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front();
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->size(), 1u);
+    EXPECT_EQ(got->front().width, 2048);
+    ExpectSamePages(*got, {wide});
+}
+
 // Both ends are this engine: the receiver answers EOM with MCF and a new DIS, and keeps writing
 // the same file with each page's resolution.
 TEST_F(Class1Session, EngineToEngineMixedResolutionsThroughEom)

@@ -108,7 +108,7 @@ TEST_P(Class2Send, EndsAsTheModemDecides)
     ASSERT_EQ(session.Start(port.Port()), 0);
     ASSERT_TRUE(events.WaitFinished(120s));
     if (c.expectError) {
-        ASSERT_FALSE(events.Errors().empty());
+        ASSERT_FALSE(events.Errors().empty()) << sim.Log();
         EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
         EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
         return;
@@ -196,7 +196,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Class2Case{fcClass2, {}, {1, 2, 3}, 0, "Class2ThreePages"},
                       Class2Case{fcClass20, {}, {1, 2, 3}, 0, "Class20ThreePages"},
                       Class2Case{fcClass20, {"--hangup-after", "+FDR:2"}, {1, 2}, ecFaxSessionError, "Class20HangupInCall"},
-                      Class2Case{fcClass2, {"--hangup-in-page", "1"}, {1}, ecFaxSessionError, "Class2HangupInPage"}),
+                      Class2Case{fcClass2, {"--hangup-in-page", "1"}, {1}, ecFaxSessionError, "Class2HangupInPage"},
+                      Class2Case{fcClass20, {"--error", "+FDR:2"}, {1, 2}, ecFaxBadModemResult, "Class20ErrorToFDR"},
+                      Class2Case{fcDetect, {"--fclass-list", "0,2"}, {3}, 0, "DetectedClass2"}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace
