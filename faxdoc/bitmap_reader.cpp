@@ -1,6 +1,7 @@
 #include "faxdoc/converter.h"
 
 #include "faxdoc/fax_errors.h"
+#include "faxdoc/raster_ops.h"
 
 #include <algorithm>
 #include <cstring>
@@ -209,7 +210,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
 }
 
 int LoadBmpFile(const std::string& name, TSourceBitmap& out) {
-  std::vector<uint8_t> data;
+  TFileBytes data;
   if (int rc = ReadWholeFile(name, data); rc < 0)
     return rc;
   return DecodeBmp(data.data(), data.size(), out);
@@ -245,8 +246,8 @@ int TBitmapReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, 
   bytes = rowBytes;
   const uint8_t* src = bitmap_.bits.data() + static_cast<size_t>(row_) * static_cast<size_t>(bitmap_.stride);
   if (bitmap_.bitsPerPixel == 1) {
-    for (int i = 0; i < rowBytes; ++i)
-      raster[i] = static_cast<uint8_t>(~src[i]); // screen bitmaps keep 1 = white
+    std::memcpy(raster, src, static_cast<size_t>(rowBytes));
+    InvertBytes(raster, static_cast<size_t>(rowBytes)); // screen bitmaps keep 1 = white
     if (w % 8)
       raster[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (w % 8));
   } else {

@@ -41,6 +41,9 @@ class TFaxReader {
   virtual int ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages,
                        bool& endOfPage) = 0;
   virtual void Close(ConverterState& state) = 0;
+  // Whether the reader writes a row only within its byte count (behind the centring offset) and,
+  // for text, within the row width and a glyph's bytes more; the line loop then clears only that.
+  virtual bool WritesWithinRow() const { return true; }
 };
 
 class ConverterState {
@@ -175,7 +178,7 @@ class TTextReader : public TFaxReader {
   std::vector<uint8_t> glyphs_; // 256 glyphs, rows top to bottom, each row doubled in high resolution
   int glyphWidth_ = 0, glyphHeight_ = 0, glyphRowBytes_ = 0;
 
-  std::vector<uint8_t> data_;
+  TFileBytes data_;
   size_t pos_ = 0;
   std::string text_;
   int row_ = 0; // glyph row of text_ to deliver next, 0 when a new line is due
@@ -198,7 +201,7 @@ class TTiffReader : public TFaxReader {
   void Close(ConverterState& state) override;
 
  private:
-  std::vector<uint8_t> file_;
+  TFileBytes file_;
   bool bigEndian_ = false;
   uint32_t width_ = 0, length_ = 0, rowsPerStrip_ = 0;
   uint32_t compression_ = 1;
@@ -223,7 +226,7 @@ class TPcxReader : public TFaxReader {
   int OpenPage(ConverterState& state, size_t begin, size_t end);
 
   bool dcx_;
-  std::vector<uint8_t> file_;
+  TFileBytes file_;
   std::vector<std::pair<size_t, size_t>> pages_;
   size_t page_ = 0;
   size_t pos_ = 0, end_ = 0;
@@ -278,6 +281,7 @@ class TUserReader : public TFaxReader {
     if (close_)
       close_();
   }
+  bool WritesWithinRow() const override { return false; }
 
  private:
   std::string extension_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -85,7 +86,7 @@ int64_t TInFile::Size() const {
   return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data) {
+int ReadWholeFile(const std::string& name, TFileBytes& data) {
   TInFile f;
   if (int rc = f.Open(name); rc < 0)
     return rc;
@@ -131,6 +132,7 @@ int TBufferedWriter::Create(const std::string& name) {
 
 int TBufferedWriter::Fail(int code) {
   Discard();
+  ::unlink(tempName_.c_str());
   return code;
 }
 
@@ -203,11 +205,20 @@ int TBufferedWriter::Close() {
     return rc;
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
-  if (!closed || ::rename(tempName_.c_str(), name_.c_str()) != 0) {
-    const int rc = IoErrorCode(errno);
+  if (!closed)
+    return Fail(IoErrorCode(errno));
+  // An older file of the name is swapped out and then deleted: replacing it by a plain rename
+  // would make the file system write the new data out at once, which costs more than the
+  // conversion itself. Where swapping is not to be had (no older file, or a file system without
+  // it) a rename does.
+  struct stat st {};
+  const bool olderFile = ::lstat(name_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (olderFile && ::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, name_.c_str(), RENAME_EXCHANGE) == 0) {
     ::unlink(tempName_.c_str());
-    return rc;
+    return ecOK;
   }
+  if (::rename(tempName_.c_str(), name_.c_str()) != 0)
+    return Fail(IoErrorCode(errno));
   return ecOK;
 }
 

@@ -6,6 +6,7 @@
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/mh_codes.h"
 #include "faxdoc/page_files.h"
+#include "faxdoc/raster_ops.h"
 
 #include <algorithm>
 #include <cstring>
@@ -123,8 +124,7 @@ int UnpackerState::Emit(const uint8_t* row, int len) {
       len = half;
     }
     if (invert_)
-      for (int i = 0; i < len; ++i)
-        w[i] = static_cast<uint8_t>(~w[i]);
+      InvertBytes(w, static_cast<size_t>(len));
     row = w;
   }
   const int times = normal && (flags_ & kUnpackDoubleHeight) ? 2 : 1;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace zn::faxdoc {
 namespace {
@@ -201,6 +203,15 @@ TEST(ImageConverter, AFailedConversionKeepsAnOlderFileOfThatName) {
   EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("BAD.TIF"), dir.Path("OLD.APF")),
             ecBadGraphicsFormat);
   EXPECT_EQ(ReadFile(dir.Path("OLD.APF")), Bytes({'o', 'l', 'd', 'e', 'r'}));
+  EXPECT_EQ(dir.Files().size(), 2u);
+}
+
+TEST(ImageConverter, AFolderOfTheOutputsNameStaysAndTheConversionFails) {
+  TTempDir dir;
+  WriteFile(dir.Path("P.TIF"), EncodeTiff(Picture(1728, 2)));
+  ASSERT_EQ(mkdir(dir.Path("OUT.APF").c_str(), 0777), 0);
+  EXPECT_LT(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("P.TIF"), dir.Path("OUT.APF")), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("OUT.APF")));
   EXPECT_EQ(dir.Files().size(), 2u);
 }
 
