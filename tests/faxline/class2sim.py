@@ -12,7 +12,6 @@ import select
 import signal
 import subprocess
 import sys
-import termios
 import time
 import tty
 
@@ -29,6 +28,9 @@ WORDS = {
 # Post-page messages: +FET values, and Class 2.0's in-band DLE codes.
 PPM_NAMES = {0: "MPS", 1: "EOM", 2: "EOP"}
 PPM_DLE = {ord(","): 0, ord(";"): 1, ord("."): 2}
+
+NUMERIC_RESULTS = {"OK": 0, "CONNECT": 1, "RING": 2, "NO CARRIER": 3, "ERROR": 4, "NO DIALTONE": 6,
+                   "BUSY": 7, "NO ANSWER": 8}
 
 BIT_RATES = [2400, 4800, 7200, 9600, 12000, 14400]
 
@@ -57,7 +59,6 @@ class Sim:
         self.rejected = 0        # transmissions answered with RTN
         self.transmissions = 0   # page transmissions, this call
         self.page_data_in = b""  # the last transmission, until its verdict
-        self.rx_total = 0
         self.rings = 0
         self.calls = 0
         self.broken = None
@@ -79,7 +80,6 @@ class Sim:
                                   # or the far end's answer to the last page sent
         self.send_index = 0       # next page of --send to deliver
         self.resent = False
-        self.last_ppm = None
         self.idle_since = time.monotonic()
         self.ringing = False
         self.next_ring = 0
@@ -115,6 +115,10 @@ class Sim:
 
     def respond(self, text):
         self.trace("> " + text)
+        if not self.verbose and text in NUMERIC_RESULTS:
+            # ATV0: result codes as digits, ended by CR alone.
+            self.write(b"%d\r" % NUMERIC_RESULTS[text])
+            return
         self.write(b"\r\n" + text.encode() + b"\r\n")
 
     def hng(self, code):
@@ -523,7 +527,6 @@ class Sim:
                 return "ERROR"
             if done:
                 break
-        self.rx_total += 1
         self.page_data_in = bytes(data)
         self.trace("transmission %d: %d bytes%s" % (self.transmissions, len(data), "" if ppm is None else ", " + PPM_NAMES[ppm]))
         if ppm is None:
@@ -567,7 +570,6 @@ class Sim:
             # Some modems end a rejected page with ERROR; the program asks +FPS? / +FPTS?.
             return "ERROR"
         results.append("%s:%d" % (self.w["pts"], status))
-        self.last_ppm = ppm
         if ppm == 2 and status == 1:
             results.append(self.hng(0))
             self.end_call()

@@ -92,6 +92,19 @@ TEST_P(Class2SimDialogue, CommandsAreEchoedUntilE0)
     EXPECT_EQ(*got, "\r\nOK\r\n");
 }
 
+TEST_P(Class2SimDialogue, V0GivesNumericResultsEndedByCr)
+{
+    auto modem = Open({ "--dial-result", "555=BUSY" });
+    ASSERT_TRUE(modem);
+    modem->Send("ATV0\r");
+    modem->ReadUntil({ "never" }, 500ms);
+    EXPECT_EQ(modem->Pending(), "0\r");
+    modem->Pending().clear();
+    modem->Send("ATD555\r");
+    modem->ReadUntil({ "never" }, 1s);
+    EXPECT_EQ(modem->Pending(), "7\r");
+}
+
 TEST_P(Class2SimDialogue, DialledNumbersGiveTheirResults)
 {
     auto modem = Open({ "--dial-result", "555=BUSY", "--dial-result", "666=NO CARRIER", "--dial-result", "777=NO DIALTONE" });
@@ -349,42 +362,44 @@ TEST_P(Class2SimSendfax, TwoPagesArrivePixelExact)
 INSTANTIATE_TEST_SUITE_P(Classes, Class2SimSendfax, ::testing::Values("cls2", "c2.0"),
                          [](const auto &info) { return std::string(info.param[1] == 'l' ? "Class2" : "Class20"); });
 
-} // namespace
-
-namespace {
-
 // A modem that breaks down: the engine must see an error, never hang.
-TEST(Class2SimBreakdown, SilentModemAnswersNothingFromItsTrigger)
+class Class2SimBreakdown : public ::testing::Test {
+protected:
+    ModemChat &Start(const std::vector<std::string> &args)
+    {
+        line_ = Line::StartClass2Sim(dir_.Path(), args);
+        EXPECT_TRUE(line_);
+        modem_ = std::make_unique<ModemChat>(line_ ? line_->Port('A') : std::string("/dev/null"));
+        return *modem_;
+    }
+
+    TempDir dir_;
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<ModemChat> modem_;
+};
+
+TEST_F(Class2SimBreakdown, SilentModemAnswersNothingFromItsTrigger)
 {
-    TempDir dir;
-    auto line = Line::StartClass2Sim(dir.Path(), { "--silent-after", "+FCLASS=2" });
-    ASSERT_TRUE(line);
-    ModemChat modem(line->Port('A'));
+    ModemChat &modem = Start({ "--silent-after", "+FCLASS=2" });
     ASSERT_EQ(modem.Command("E0"), "OK");
     EXPECT_EQ(modem.Command("+FCLASS=2", 1s), "");
     EXPECT_EQ(modem.Command("", 1s), "");
     EXPECT_EQ(modem.Pending(), "");
 }
 
-TEST(Class2SimBreakdown, GarbageModemAnswersNoResult)
+TEST_F(Class2SimBreakdown, GarbageModemAnswersNoResult)
 {
-    TempDir dir;
-    auto line = Line::StartClass2Sim(dir.Path(), { "--garbage-after", "*" });
-    ASSERT_TRUE(line);
-    ModemChat modem(line->Port('A'));
+    ModemChat &modem = Start({ "--garbage-after", "*" });
     EXPECT_EQ(modem.Command("", 1s), "");
     EXPECT_GE(modem.Pending().size(), 40u);
 }
 
-TEST(Class2SimBreakdown, VanishingModemClosesThePort)
+TEST_F(Class2SimBreakdown, VanishingModemClosesThePort)
 {
-    TempDir dir;
-    auto line = Line::StartClass2Sim(dir.Path(), { "--vanish-after", "D" });
-    ASSERT_TRUE(line);
-    ModemChat modem(line->Port('A'));
+    ModemChat &modem = Start({ "--vanish-after", "D" });
     ASSERT_EQ(modem.Command("+FCLASS=2"), "OK");
     EXPECT_EQ(modem.Command("D123", 2s), "");
-    EXPECT_TRUE(line->Process().Wait(5s));
+    EXPECT_TRUE(line_->Process().Wait(5s));
 }
 
 } // namespace

@@ -68,6 +68,7 @@ typedef struct
     int commandsSeen;          /* bytes received since the port was opened */
     int64_t lastInput;         /* line time of the last byte from the program */
     int dataOwed;              /* the modem said CONNECT and the program has not ended with DLE ETX */
+    int deferredEvent;         /* a call event for the modem outside its own call-backs; 0 = none */
     int dleSeen;
     uint8_t out[OUT_QUEUE_LEN];
     size_t outLen;
@@ -76,7 +77,6 @@ typedef struct
 typedef struct
 {
     fax_state_t *fax;
-    int callingParty;
     int finished;
     int completion;
     int pagesTx;
@@ -128,10 +128,12 @@ static struct
     int caller;             /* index into ends */
     int callee;             /* -1: nobody (a number that never answers) */
     int clearer;            /* the end that hung up; -1: the line itself dropped */
-    int64_t connectedAt;
+    int64_t connectedAt;    /* line time the call connected; -1: it never did */
+    int64_t startedAt;      /* line time and wall time of the dialling */
+    int64_t startedWall;
     int result;             /* AT_CALL_EVENT_* for CALL_DIALLING */
     int64_t nextEvent;
-} call = { CALL_IDLE, -1, -1, -1, 0, 0, 0 };
+} call = { CALL_IDLE, -1, -1, -1, 0, 0, -1, 0, 0 };
 
 static int64_t now;         /* line time in samples */
 static int lineActive;      /* the last tick carried a signal one way or the other */
@@ -303,6 +305,7 @@ static void ModemInit(port_t *p)
         span_log_set_tag(log, tag);
     }
     p->cts = 1;
+    p->deferredEvent = 0;
     p->awaitingAnswer = 0;
     p->commandsSeen = 0;
 }
@@ -451,7 +454,6 @@ static void TerminalStart(int callingParty)
 {
     t30_state_t *t30;
     memset(&term, 0, sizeof(term));
-    term.callingParty = callingParty;
     term.fax = fax_init(NULL, callingParty);
     fax_set_transmit_on_idle(term.fax, 1);
     t30 = fax_get_t30_state(term.fax);
@@ -522,6 +524,9 @@ static void CallOver(void)
     call.state = CALL_IDLE;
     callsDone++;
     Trace("call %d over", callsDone);
+    printf("CALL %d %s line=%.3f wall=%.3f\n", callsDone, call.connectedAt >= 0 ? "connected" : "unconnected",
+           (double) (now - call.startedAt) / SAMPLE_RATE, (double) (MonotonicNs() - call.startedWall) / 1e9);
+    fflush(stdout);
     if (opt.calls > 0 && callsDone >= opt.calls)
         lastCallOver = now;
 }
@@ -537,16 +542,18 @@ static void StartCall(int caller, const char *number)
     int callee = 1 - caller;
     if (call.state != CALL_IDLE)
     {
-        /* The line is in use: the exchange answers BUSY. */
-        if (call.caller != caller && call.callee != caller)
-        {
-            EndEvent(caller, AT_CALL_EVENT_BUSY);
-        }
+        /* The line is in use (or rings for this very port: glare): BUSY, once the modem's command
+           has returned. */
+        if (call.caller != caller && ends[caller].kind == END_PORT)
+            ends[caller].port->deferredEvent = AT_CALL_EVENT_BUSY;
         return;
     }
     call.caller = caller;
     call.callee = -1;
     call.clearer = -1;
+    call.connectedAt = -1;
+    call.startedAt = now;
+    call.startedWall = MonotonicNs();
     if (Listed(opt.noDialtone, opt.nNoDialtone, number))
     {
         call.state = CALL_DIALLING;
@@ -614,6 +621,12 @@ static void CallStep(void)
         {
             p->awaitingAnswer = 0;
             t31_call_event(p->t31, AT_CALL_EVENT_HANGUP);
+        }
+        if (p && p->deferredEvent)
+        {
+            int event = p->deferredEvent;
+            p->deferredEvent = 0;
+            t31_call_event(p->t31, event);
         }
     }
     if (call.state == CALL_IDLE || now < call.nextEvent)
@@ -702,6 +715,9 @@ static void TerminalMaybeCall(void)
     if (now - p->lastInput < opt.callDelay)
         return;
     Trace("terminal calls A");
+    call.connectedAt = -1;
+    call.startedAt = now;
+    call.startedWall = MonotonicNs();
     call.state = CALL_RINGING;
     call.caller = 1;
     call.callee = 0;
