@@ -1,0 +1,392 @@
+#include "fax_modem_commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "class1_frames.h"
+#include "platform/clock.h"
+
+namespace zn::comms {
+
+namespace {
+constexpr uint8_t DLE = 0x10, ETX = 0x03;
+constexpr size_t kResponseCapacity = 128;
+constexpr size_t kFrameCapacity = 1024;
+constexpr int kStuffedCapacity = 8192;
+
+std::string Trim(const std::string& s)
+{
+    auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+} // namespace
+
+int64_t NowMs() { return int64_t(platform::MonotonicMs()); }
+
+void ResponseCollector::Clear()
+{
+    buffer_.clear();
+    text_.clear();
+    inFrame_ = false;
+    dle_ = false;
+}
+
+ResponseCollector::Item ResponseCollector::Add(uint8_t c)
+{
+    if (inFrame_) {
+        if (dle_) {
+            dle_ = false;
+            if (c == ETX) {
+                inFrame_ = false;
+                text_ = buffer_;
+                buffer_.clear();
+                return Frame;
+            }
+            // DLE DLE is one DLE; a DLE before anything else is dropped.
+        } else if (c == DLE) {
+            dle_ = true;
+            return None;
+        }
+        if (buffer_.size() < kFrameCapacity)
+            buffer_ += char(c);
+        return None;
+    }
+    if (c == 0xFF) {
+        // Whatever came before the address byte is line noise.
+        inFrame_ = true;
+        dle_ = false;
+        buffer_.assign(1, char(c));
+        return None;
+    }
+    if (c < 0x20 && c != '\r' && c != '\n')
+        return None; // flow control characters (XON, XOFF) and other noise between responses
+    buffer_ += char(c);
+    if (buffer_.size() > kResponseCapacity)
+        buffer_.erase(0, buffer_.size() - kResponseCapacity);
+    if (c == '\n' && buffer_.size() >= 2 && buffer_[buffer_.size() - 2] == '\r') {
+        std::string line = Trim(buffer_);
+        buffer_.clear();
+        if (!line.empty()) {
+            text_ = line;
+            return Line;
+        }
+    }
+    return None;
+}
+
+FaxModemCommands::FaxModemCommands() { stuffed_.reserve(kStuffedCapacity); }
+
+FaxModemCommands::~FaxModemCommands()
+{
+    if (modem.faxFile)
+        std::fclose(modem.faxFile);
+}
+
+bool FaxModemCommands::IsHangupWord() const
+{
+    return !modem.keywords[kwHangup].empty() && response.Has(modem.keywords[kwHangup].c_str());
+}
+
+bool FaxModemCommands::KeywordLine(int slot) const
+{
+    const std::string& kw = modem.keywords[size_t(slot)];
+    const std::string& t = response.Text();
+    if (kw.empty() || t.compare(0, kw.size(), kw) != 0)
+        return false;
+    return t.size() == kw.size() || t[kw.size()] == ':' || t[kw.size()] == ' ';
+}
+
+std::string FaxModemCommands::KeywordValue() const
+{
+    const std::string& t = response.Text();
+    auto colon = t.find(':');
+    if (colon == std::string::npos)
+        return {};
+    auto first = t.find_first_not_of(' ', colon + 1);
+    return first == std::string::npos ? std::string() : t.substr(first);
+}
+
+int FaxModemCommands::SendCommand(const std::string& text, int waitMs)
+{
+    if (waitMs > 0)
+        DelayMs(uint32_t(waitMs));
+    int rc = Port().WriteString(text + "\r");
+    if (rc >= 0) {
+        ResponseReset();
+        rc = 0;
+    }
+    return rc;
+}
+
+void FaxModemCommands::ArmResponseTimer(int32_t ticks)
+{
+    Port().SetTimerTrigger(common.responseTimer, ticks, true);
+    modem.responseDeadlineMs = NowMs() + int64_t(ticks) * kTickMs;
+}
+
+void FaxModemCommands::StopResponseTimer() { Port().SetTimerTrigger(common.responseTimer, 0, false); }
+
+void FaxModemCommands::ResponseReset(int32_t ticks)
+{
+    response.Clear();
+    ArmResponseTimer(ticks < 0 ? modem.responseTimeout : ticks);
+}
+
+bool FaxModemCommands::ReadLineDirect(std::string& line, int64_t deadlineMs)
+{
+    line.clear();
+    while (NowMs() < deadlineMs) {
+        uint8_t c;
+        if (Port().ReadChar(c) != 0) {
+            DelayMs(2);
+            continue;
+        }
+        if (c == '\r') {
+            if (!line.empty())
+                return true;
+        } else if (c >= 32) {
+            line += char(c);
+        }
+    }
+    return false;
+}
+
+bool FaxModemCommands::SynchronousCommand(const std::string& text, int32_t ticks)
+{
+    syncLines.clear();
+    bool old = Port().ExchangeBusy(true);
+    bool result = false;
+    if (Port().WriteString(text + "\r") >= 0) {
+        int64_t deadline = NowMs() + int64_t(ticks < 0 ? modem.responseTimeout : ticks) * kTickMs;
+        std::string line;
+        bool first = true;
+        while (ReadLineDirect(line, deadline)) {
+            if (line == text)
+                continue; // echo
+            if (line.find("ERROR") != std::string::npos)
+                break;
+            if (line.find("OK") != std::string::npos) {
+                result = true;
+                break;
+            }
+            syncLines.push_back(line);
+            if (!first) {
+                result = true;
+                break;
+            }
+            first = false;
+        }
+    }
+    DrainInput();
+    Port().ExchangeBusy(old);
+    return result;
+}
+
+FaxModemCommands::Classes FaxModemCommands::DetectClasses(bool withInit)
+{
+    Classes c;
+    if (withInit && !SynchronousCommand(modem.defaultInit) && !SynchronousCommand(modem.defaultInit)
+        && syncLines.empty())
+        return c;
+    if (!SynchronousCommand("AT+FCLASS=?") || syncLines.empty())
+        return c;
+    std::string list = Trim(syncLines.front());
+    auto sep = list.find_first_of(":=");
+    if (sep != std::string::npos)
+        list = list.substr(sep + 1);
+    c.answered = true;
+    c.class1 = list.find('1') != std::string::npos;
+    c.class20 = list.find("2.0") != std::string::npos;
+    c.class2 = c.class20 ? list.find("2,") != std::string::npos || (list.size() >= 1 && list.back() == '2')
+                         : list.find('2') != std::string::npos;
+    return c;
+}
+
+bool FaxModemCommands::QueryModemSpeeds(bool transmit)
+{
+    modem.localRates = 0xC0; // 4800 and 2400: every Class 1 modem has them
+    if (!SynchronousCommand("AT+FCLASS=1"))
+        return false;
+    bool old = Port().ExchangeBusy(true);
+    Port().WriteString(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r");
+    int64_t deadline = NowMs() + int64_t(modem.responseTimeout) * kTickMs;
+    std::string line;
+    bool got = false;
+    while (ReadLineDirect(line, deadline)) {
+        if (line.find(',') != std::string::npos) {
+            modem.localRates |= RatesFromCodes(line);
+            got = true;
+        }
+        if (line.find("OK") != std::string::npos || line.find("ERROR") != std::string::npos)
+            break;
+        deadline = NowMs() + 36 * kTickMs;
+    }
+    DrainInput();
+    Port().ExchangeBusy(old);
+    return got;
+}
+
+void FaxModemCommands::BaudSwitch(bool toInit)
+{
+    if (modem.InitBaud == 0)
+        return;
+    if (toInit && !modem.atInitBaud) {
+        Port().SetLineBaud(19200);
+        DelayTicks(9, false);
+        Port().SetLineBaud(modem.InitBaud);
+        modem.atInitBaud = true;
+    } else if (!toInit && modem.atInitBaud) {
+        Port().SetLineBaud(19200);
+        DelayTicks(9, false);
+        Port().SetLineBaud(modem.NormalBaud ? modem.NormalBaud : 19200);
+        modem.atInitBaud = false;
+    }
+}
+
+void FaxModemCommands::HangupByDtr()
+{
+    Port().DiscardInput();
+    Port().DiscardOutput();
+    Port().SetModemLines(false, false);
+    DelayMs(500);
+    Port().SetModemLines(true, true);
+    DelayMs(500);
+}
+
+void FaxModemCommands::SendSideHangup(bool inDataMode)
+{
+    if (inDataMode) {
+        // Page data or TCF still flows to the modem: drop what is queued and end the data, so
+        // that the modem takes the next line as a command again.
+        Port().DiscardOutput();
+        const uint8_t end[2] = {DLE, ETX};
+        Port().WriteBlock(end, 2);
+        DelayMs(1000);
+    }
+    if (Port().ReadCarrier()) {
+        DelayMs(1000);
+        Port().WriteString("+++");
+        DelayMs(1000);
+        Port().WriteString("ATH\r");
+        DelayMs(1000);
+        DrainInput();
+        if (Port().ReadCarrier())
+            HangupByDtr();
+    } else {
+        Port().WriteString("ATH\r");
+        DelayMs(1000);
+        DrainInput();
+    }
+}
+
+void FaxModemCommands::ReceiveSideHangup()
+{
+    Port().SetDtrLine(false);
+    DelayMs(1000);
+    Port().WriteString("+++");
+    DelayMs(1000);
+    Port().WriteString("ATH\r");
+    DelayMs(1000);
+    Port().SetDtrLine(true);
+    DrainInput();
+}
+
+void FaxModemCommands::DrainInput()
+{
+    uint8_t c;
+    while (Port().ReadChar(c) == 0) {
+    }
+}
+
+void FaxModemCommands::LoadKeywords()
+{
+    if (common.faxClass == fcClass2)
+        modem.keywords = Class2Keywords();
+    else if (common.faxClass == fcClass20)
+        modem.keywords = Class20Keywords();
+}
+
+int FaxModemCommands::WriteRaw(const uint8_t* data, size_t n)
+{
+    // The output buffer may be fuller than the block; wait for room, a little at a time.
+    int64_t deadline = NowMs() + int64_t(modem.pageTimeout) * kTickMs;
+    while (n > 0) {
+        uint32_t room = Port().OutputFree();
+        if (room == 0) {
+            if (NowMs() >= deadline)
+                return ecTimeout;
+            DelayMs(2);
+            continue;
+        }
+        uint32_t piece = uint32_t(std::min<size_t>(n, room));
+        int rc = Port().WriteBlock(data, piece);
+        if (rc < 0) {
+            if (NowMs() >= deadline)
+                return rc;
+            DelayMs(2);
+            continue;
+        }
+        data += piece;
+        n -= piece;
+    }
+    return 0;
+}
+
+int FaxModemCommands::WriteStuffed(const uint8_t* data, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        stuffed_.push_back(data[i]);
+        if (data[i] == DLE)
+            stuffed_.push_back(DLE);
+        if (stuffed_.size() >= size_t(kStuffedCapacity) - 1) {
+            int rc = WriteRaw(stuffed_.data(), stuffed_.size());
+            stuffed_.clear();
+            if (rc)
+                return rc;
+        }
+    }
+    int rc = stuffed_.empty() ? 0 : WriteRaw(stuffed_.data(), stuffed_.size());
+    stuffed_.clear();
+    return rc;
+}
+
+int FaxModemCommands::WriteRow(const std::vector<uint8_t>& row)
+{
+    if (int32_t(row.size()) >= modem.minimumRowBytes) {
+        common.bytesTransferred += int32_t(row.size());
+        return WriteStuffed(row.data(), row.size());
+    }
+    std::vector<uint8_t> padded(row);
+    padded.resize(size_t(modem.minimumRowBytes), 0);
+    common.bytesTransferred += int32_t(padded.size());
+    return WriteStuffed(padded.data(), padded.size());
+}
+
+int FaxModemCommands::WriteBlankRows(int n, bool wide)
+{
+    std::vector<uint8_t> rows;
+    const uint8_t* blank = wide ? kBlankRow2048 : kBlankRow1728;
+    for (int i = 0; i < n; ++i) {
+        rows.insert(rows.end(), blank, blank + 6);
+        if (modem.minimumRowBytes >= 7)
+            rows.insert(rows.end(), size_t(modem.minimumRowBytes - 5), 0);
+    }
+    return WriteStuffed(rows.data(), rows.size());
+}
+
+int FaxModemCommands::WriteZeros(size_t n)
+{
+    std::vector<uint8_t> z(n, 0);
+    return WriteRaw(z.data(), z.size());
+}
+
+void FaxModemCommands::UpdateMinimumRowBytes()
+{
+    modem.minimumRowBytes = MinimumRowBytes(modem.scanTimeCode, modem.fine, modem.bitRate);
+}
+
+} // namespace zn::comms

@@ -1,0 +1,103 @@
+// The modem command layer every session uses: commands with CR and the response they wait for, the
+// collector that turns the modem's bytes into response lines and HDLC frames, the synchronous
+// command of the prepare steps, class detection, baud switching, hang-up, the DLE-doubling writers.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fax_engine.h"
+#include "comms/fx_misc.h"
+#include "fax_port.h"
+
+namespace zn::comms {
+
+// Milliseconds of the monotonic clock, for deadlines that must not wrap.
+int64_t NowMs();
+
+// Collects the modem's bytes into response lines (ended by CR LF, trimmed, never empty) and HDLC
+// frames. A frame begins at its address byte 0xFF, which no response line holds; inside it DLE DLE
+// stands for one DLE, CR and LF are data, and only an un-stuffed DLE ETX ends it.
+class ResponseCollector {
+public:
+    enum Item { None, Line, Frame };
+    void Clear();
+    Item Add(uint8_t c);
+    // The last complete line, or the bytes of the last complete frame.
+    const std::string& Text() const { return text_; }
+    bool Has(const char* word) const { return text_.find(word) != std::string::npos; }
+    bool InFrame() const { return inFrame_; }
+
+private:
+    std::string buffer_;
+    std::string text_;
+    bool inFrame_ = false;
+    bool dle_ = false;
+};
+
+class FaxModemCommands {
+public:
+    FaxModemCommands();
+    virtual ~FaxModemCommands();
+
+    TFaxCommonRec common;
+    TFaxModemRec modem;
+    ResponseCollector response;
+
+    FaxPort& Port() { return *common.dispatcher; }
+
+    // Waits (100 ms; 40 ms for the frame commands AT+FRH=3 / AT+FTH=3), writes the text and CR,
+    // and on success resets the response. waitMs 0 sends at once.
+    int SendCommand(const std::string& text, int waitMs = 100);
+    int SendFrameCommand(const std::string& text) { return SendCommand(text, 40); }
+    // Clears the response and arms the response timer (and the response deadline).
+    void ResponseReset(int32_t ticks = -1);
+    void ArmResponseTimer(int32_t ticks);
+    void StopResponseTimer();
+    bool ResponseDeadlinePassed() const { return NowMs() >= modem.responseDeadlineMs; }
+    bool IsOK() const { return response.Has("OK"); }
+    bool IsConnect() const { return response.Has("CONNECT"); }
+    bool IsNoCarrier() const { return response.Has("RRIER"); }
+    // "+FCERROR" (the modem heard another carrier than asked for) is not an ERROR: the command
+    // must be given again.
+    bool IsFcError() const { return response.Has("+FCERROR"); }
+    bool IsError() const { return response.Has("ERROR") && !response.Has("+FCERROR"); }
+    bool IsHangupWord() const;
+    // A Class 2/2.0 report line of this keyword ("+FCSI:..."), and the text after its colon.
+    bool KeywordLine(int slot) const;
+    std::string KeywordValue() const;
+
+    // Synchronous command of the prepare steps: sends the text, reads the answer lines directly
+    // (the port's notifications held meanwhile). True for OK, or for a line followed by another.
+    // The lines other than the echo are kept in syncLines.
+    bool SynchronousCommand(const std::string& text, int32_t ticks = -1);
+    std::vector<std::string> syncLines;
+    // AT+FCLASS=? → the classes offered.
+    struct Classes { bool class1 = false, class2 = false, class20 = false, answered = false; };
+    Classes DetectClasses(bool withInit);
+    // The modulations of AT+FTM=? (transmit) or AT+FRM=? (receive), after AT+FCLASS=1.
+    bool QueryModemSpeeds(bool transmit);
+
+    void BaudSwitch(bool toInit);
+    void HangupByDtr();
+    void SendSideHangup(bool inDataMode);
+    void ReceiveSideHangup();
+    void DrainInput();
+    void LoadKeywords();
+
+    // DLE-doubling writers. The row variant pads to the minimum row bytes and counts the bytes.
+    int WriteStuffed(const uint8_t* data, size_t n);
+    int WriteRow(const std::vector<uint8_t>& row);
+    int WriteBlankRows(int n, bool wide);
+    int WriteRaw(const uint8_t* data, size_t n);
+    int WriteZeros(size_t n);
+
+    // Recomputes the minimum row bytes from the scan time, resolution and bit rate.
+    void UpdateMinimumRowBytes();
+
+protected:
+    bool ReadLineDirect(std::string& line, int64_t deadlineMs);
+    std::vector<uint8_t> stuffed_;
+};
+
+} // namespace zn::comms

@@ -1,0 +1,117 @@
+// The send session: takes entries (number, fax file, cover) from its component one after another,
+// dials, and sends the pages in Class 1 (T.30 run here), Class 2 or Class 2.0 (T.30 run by the
+// modem). One pass of the state machine per port notification.
+#pragma once
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fax_session_glue.h"
+
+namespace zn::comms {
+
+enum SendState : uint8_t {
+    tfNone, tfGetEntry, tfInit, tf1Init1, tf2Init1, tf2Init1A, tf2Init1B, tf2Init2, tf2Init3, tfDial,
+    tfRetryWait, tf1Connect, tf1SendTSI, tf1TSIRespns, tf1DCSRspns, tf1TrainStrt, tf1TrainFnsh,
+    tf1WaitCFR, tf1WaitPgCn, tf2Connect, tf2GetParams, tfWaitXon, tfWaitFrHead, tfSndPgeHdr,
+    tfOpenCover, tfSendCover, tfPrepPage, tfSendPage, tfDrainPage, tf1PageEnd, tf1PrepEOP, tf1SendEOP,
+    tf1WaitMPS, tf1WaitEOP, tf1WaitMCF, tf1SendDCN, tf1Hangup, tf1WaitHngp, tf2SendEOP, tf2WaitFPTS,
+    tf2WaitFET, tf2WaitPgOK, tf2SndNwPrm, tf2NextPage, tf20ChckPg, tfClose, tfCompleteOK, tfAbort,
+    tfDone
+};
+const char* SendStateName(SendState s);
+
+// Turns a line of text into MH-coded rows: the page header line (small font) and the lines of a
+// text cover (large font). Provided by the component from the fax font converter.
+class FaxTextRows {
+public:
+    virtual ~FaxTextRows() = default;
+    virtual int CodeText(const std::string& text, bool headerFont, bool fine, bool wide,
+                         std::vector<std::vector<uint8_t>>& rows) = 0;
+};
+
+// The end-of-page block: the 16-bit EOL and six 12-bit EOLs (RTC), and a zero byte.
+extern const uint8_t kEndOfPage[12];
+
+class FaxSendSession : public FaxSession {
+public:
+    explicit FaxSendSession(FaxEngineEvents& events);
+
+    // Settings of the component.
+    uint16_t MaxSendCount = 50;
+    uint16_t BufferMinimum = 1000;
+    int32_t pageRetryLimit = 2;
+    bool SafeMode = true;
+    bool sendMPS = true;
+    std::string HeaderLine, HeaderSender, HeaderRecipient, HeaderTitle;
+    FaxTextRows* textRows = nullptr;
+    // Today's date and the time of day as the header line shows them.
+    std::function<void(std::string& date, std::string& time)> dateTimeTexts;
+
+    SendState State() const
+    {
+        std::lock_guard<std::recursive_mutex> hold(passLock_);
+        return state_;
+    }
+
+protected:
+    void Prepare() override;
+    void Pass(uint32_t msg, int trigger) override;
+
+private:
+    enum class Collected { Nothing, Line, StateChanged };
+    Collected Collect();
+    void HandleFrame();
+    bool NeedsResponse(SendState s) const;
+    bool RunsAtOnce(SendState s) const;
+    bool WaitsForResponse(SendState s) const;
+    void OnResponseTimer();
+    void Step(int trigger);
+    bool DialResult();
+
+    void Abort(int code);
+    int OpenEntry();
+    void ReadPageHeaderFlags();
+    int SendHeaderLine();
+    int OpenCover();
+    int SendCoverLines();
+    int SendPageBlocks(bool& done);
+    int AdvancePage();
+    int RewindToSentPage();
+    void ResendPage();
+    void WatchDuringPage();
+    void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
+    void ArmOutputSent() { Port().SetStatusTrigger(common.outputSentTrigger, 0, true); }
+    int32_t DrainTicks();
+    bool Class1() const { return common.faxClass == fcClass1; }
+    bool InDataMode() const;
+    void CloseFiles();
+    void ChooseSpeedFromDis();
+    void SendFinalFrame(uint8_t fcf);
+    void WriteFrame(const std::vector<uint8_t>& frame);
+    uint8_t PostPageFcf() const;
+
+    SendState state_ = tfNone;
+    int32_t pageRetryCount_ = 0;
+    int32_t frameRetry_ = 0;
+    bool mcfConnect_ = false;
+    bool userAbort_ = false;
+    bool entryActive_ = false;
+    bool disSeen_ = false;
+    bool textCoverOpen_ = false;
+    std::ifstream coverReader_;
+    std::string coverFileName_;
+    uint8_t lastPostPage_ = 0;
+    uint8_t pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
+    // The page whose post-page exchange runs, kept so that RTN can send it again.
+    int32_t sentPage_ = 0;
+    bool sentCover_ = false;
+    std::string sentCoverFile_;
+    char nextResolution_ = '0';
+    int64_t statusDeadline_ = 0;
+    int32_t fileBytesRead_ = 0;
+};
+
+} // namespace zn::comms

@@ -1,0 +1,173 @@
+#include "fax_session_glue.h"
+
+#include <cctype>
+#include <cstdio>
+#include <algorithm>
+#include <sys/stat.h>
+
+
+namespace zn::comms {
+
+namespace {
+bool Exists(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+} // namespace
+
+std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir,
+                            const std::string& ext, int month, int day)
+{
+    std::string dir = destinationDir;
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
+        dir += '/';
+    std::string stem = "FAX";
+    if (mode == "MMDD") {
+        char md[8];
+        std::snprintf(md, sizeof md, "%02d%02d", month % 100, day % 100);
+        stem = md;
+    }
+    for (int n = 1; n <= 9999; ++n) {
+        char num[8];
+        std::snprintf(num, sizeof num, "%04d", n);
+        std::string name = dir + stem + num + "." + ext;
+        if (!Exists(name))
+            return name;
+    }
+    return {};
+}
+
+std::string ExpandHeaderLine(const std::string& line, const HeaderValues& v)
+{
+    std::string s = line;
+    size_t pos = s.find('$');
+    while (pos != std::string::npos) {
+        size_t end = s.find(' ', pos);
+        if (end == std::string::npos)
+            end = s.size();
+        char letter = pos + 1 < s.size() ? char(std::toupper(static_cast<unsigned char>(s[pos + 1]))) : 0;
+        std::string with;
+        switch (letter) {
+        case 'D': with = v.date; break;
+        case 'T': with = v.time; break;
+        case 'I': with = v.stationId; break;
+        case 'P':
+            with = std::to_string(!v.withCover ? v.currentPage : v.currentPage == 0 ? 1 : v.currentPage + 1);
+            break;
+        case 'N': with = std::to_string(v.totalPages + (v.withCover ? 1 : 0)); break;
+        case 'F': with = v.sender; break;
+        case 'R': with = v.recipient; break;
+        case 'S': with = v.title; break;
+        default: break;
+        }
+        s.replace(pos, end - pos, with);
+        // Continue behind the inserted text: a replacement may itself hold a "$".
+        pos = s.find('$', pos + with.size());
+    }
+    return s.substr(0, 255);
+}
+
+} // namespace zn::comms
+
+namespace zn::comms {
+
+FaxSession::~FaxSession()
+{
+    std::lock_guard<std::recursive_mutex> hold(passLock_);
+    if (common.dispatcher && (common.handlerRegistered || common.responseTimer > 0)) {
+        common.dispatcher->RemoveProcedureHandler(this);
+        for (int h : {common.statusTimer, common.responseTimer, common.outputFreeTrigger,
+                      common.outputSentTrigger, common.modemStatusTrigger})
+            if (h > 0)
+                common.dispatcher->RemoveTrigger(h);
+    }
+}
+
+int FaxSession::Start(FaxPort& port)
+{
+    std::lock_guard<std::recursive_mutex> hold(passLock_);
+    common.dispatcher = &port;
+    common.handlerRegistered = false;
+    finished_ = false;
+    port.SetAvailLevel(1);
+    common.responseTimer = port.AddTimerTrigger();
+    common.statusTimer = port.AddTimerTrigger();
+    common.outputFreeTrigger = port.AddStatusTrigger(stOutputFree);
+    common.outputSentTrigger = port.AddStatusTrigger(stOutputSent);
+    common.modemStatusTrigger = port.AddStatusTrigger(stModemStatus);
+    if (common.responseTimer < 0 || common.statusTimer < 0 || common.outputFreeTrigger < 0
+        || common.outputSentTrigger < 0 || common.modemStatusTrigger < 0) {
+        ReportError(ecNoMoreTriggers);
+        FinishSession();
+        return ecNoMoreTriggers;
+    }
+    port.SetUserSlot(this, 2);
+    Prepare();
+    if (common.errorCode != 0) {
+        ReportStatus(false, true);
+        FinishSession();
+        return common.errorCode;
+    }
+    common.active = true;
+    port.AddProcedureHandler(this,
+        [this](uint32_t msg, uintptr_t w, intptr_t l) { Handler(msg, w, l); });
+    common.handlerRegistered = true;
+    Handler(0, 0, intptr_t(port.Handle()) << 16);
+    if (!finished_)
+        ArmStatusTimer();
+    return 0;
+}
+
+void FaxSession::Cancel()
+{
+    std::lock_guard<std::recursive_mutex> hold(passLock_);
+    if (common.active && !finished_)
+        Handler(fmAbortRequest, 0, 0);
+}
+
+void FaxSession::Handler(uint32_t msg, uintptr_t wParam, intptr_t lParam)
+{
+    std::lock_guard<std::recursive_mutex> hold(passLock_);
+    if (finished_)
+        return;
+    int trigger = msg == kMsgTimerTrigger || msg == kMsgStatusTrigger ? int(wParam) : 0;
+    Pass(msg, trigger);
+}
+
+bool FaxSession::OwnTrigger(int trigger) const
+{
+    return trigger == 0 || trigger == common.statusTimer || trigger == common.responseTimer
+           || trigger == common.outputFreeTrigger || trigger == common.outputSentTrigger;
+}
+
+void FaxSession::ArmStatusTimer()
+{
+    Port().SetTimerTrigger(common.statusTimer, SecondsToTicks(std::max<int32_t>(common.StatusInterval, 1)), true);
+}
+
+void FaxSession::ReportError(int code)
+{
+    common.errorCode = code;
+    events_.FaxError(*this, code);
+}
+
+void FaxSession::FinishSession()
+{
+    FaxPort& port = Port();
+    for (int* h : {&common.statusTimer, &common.responseTimer, &common.outputFreeTrigger,
+                   &common.outputSentTrigger, &common.modemStatusTrigger}) {
+        if (*h > 0)
+            port.RemoveTrigger(*h);
+        *h = 0;
+    }
+    if (common.handlerRegistered)
+        port.RemoveProcedureHandler(this);
+    common.handlerRegistered = false;
+    common.active = false;
+    finished_ = true;
+    port.LogFax(8, 0, "ErrorCode:" + std::to_string(common.errorCode));
+    events_.FaxFinish(*this, common.errorCode);
+}
+
+} // namespace zn::comms

@@ -1,0 +1,113 @@
+// How a fax session meets its fax component: the engine messages, the component's answers, the
+// names of received files and the $ tokens of the page header line; and the session base that
+// registers a session's triggers and handler on its port and serialises every pass.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "fax_engine.h"
+#include "fax_modem_commands.h"
+
+namespace zn::comms {
+
+// Engine -> component messages, sent to the component's window with lParam = the session.
+enum FaxEngineMessage : uint32_t {
+    fmAbortRequest = 0x7EA0, fmFaxNext = 0x7EA1, fmFaxStatus = 0x7EA2, fmFaxLog = 0x7EA3,
+    fmFaxName = 0x7EA4, fmFaxAccept = 0x7EA5, fmFaxError = 0x7EA6, fmFaxFinish = 0x7EA7,
+};
+
+enum FaxLogCode : int {
+    lfTransmitStart = 1, lfTransmitOK = 2, lfTransmitFail = 3, lfReceiveStart = 4, lfReceiveOK = 5,
+    lfReceiveSkip = 6, lfReceiveFail = 7,
+};
+
+class FaxSession;
+
+// What the engine asks and tells its component while a session runs. Called on the thread of the
+// pass (the port's dispatch thread, or the starting thread for the first pass and a cancel).
+class FaxEngineEvents {
+public:
+    virtual ~FaxEngineEvents() = default;
+    // Stores the next entry (phone number, fax file, cover file) into the session; false: no more.
+    virtual bool FaxNext(FaxSession& s) = 0;
+    virtual void FaxStatus(FaxSession& s, bool first, bool last) = 0;
+    virtual void FaxLog(FaxSession& s, int code) = 0;
+    // Stores the name of the file to receive into as the session's fax file.
+    virtual void FaxName(FaxSession& s) = 0;
+    virtual bool FaxAccept(FaxSession& s) = 0;
+    virtual void FaxError(FaxSession& s, int code) = 0;
+    // Runs after the pass that finished the session has returned (posted).
+    virtual void FaxFinish(FaxSession& s, int code) = 0;
+};
+
+// The engine messages as window messages to the component's window, with their time-outs.
+class WindowFaxEvents : public FaxEngineEvents {
+public:
+    explicit WindowFaxEvents(uint32_t window) : window_(window) {}
+    bool FaxNext(FaxSession& s) override;
+    void FaxStatus(FaxSession& s, bool first, bool last) override;
+    void FaxLog(FaxSession& s, int code) override;
+    void FaxName(FaxSession& s) override;
+    bool FaxAccept(FaxSession& s) override;
+    void FaxError(FaxSession& s, int code) override;
+    void FaxFinish(FaxSession& s, int code) override;
+
+private:
+    uint32_t window_;
+};
+
+// One session on one port: registers its triggers and handler (Start), runs its state machine one
+// pass per notification, and unregisters (Finish). Every pass, the first one and a cancel included,
+// holds the session's lock, so that passes from the starting thread and the dispatch thread never
+// overlap.
+class FaxSession : public FaxModemCommands {
+public:
+    explicit FaxSession(FaxEngineEvents& events) : events_(events) {}
+    ~FaxSession() override;
+
+    // Starts the session on the port: 0, or the error that ended it at once (FaxFinish is posted
+    // in both cases when the session cannot go on).
+    int Start(FaxPort& port);
+    // The user's cancel: one pass with the abort request, while the session is active.
+    void Cancel();
+    // One pass of the state machine (the port's procedure handler).
+    void Handler(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+    bool Finished() const { return finished_; }
+
+    FaxEngineEvents& Events() { return events_; }
+
+protected:
+    virtual void Prepare() = 0;
+    virtual void Pass(uint32_t msg, int trigger) = 0;
+    // Unregisters and posts FaxFinish with the error code.
+    void FinishSession();
+    void ReportError(int code);
+    void ReportStatus(bool first = false, bool last = false) { events_.FaxStatus(*this, first, last); }
+    void ArmStatusTimer();
+    bool OwnTrigger(int trigger) const;
+
+    // Serialises every pass of the session, whichever thread runs it.
+    mutable std::recursive_mutex passLock_;
+
+private:
+    FaxEngineEvents& events_;
+    bool finished_ = false;
+};
+
+// Receive file names: "FAX" + 4-digit counter, or month and day + counter ("MMDD" mode), in the
+// destination folder, the first one free. Empty when all 9999 are taken: the caller must fail
+// rather than overwrite an earlier fax.
+std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir,
+                            const std::string& ext, int month = 0, int day = 0);
+
+struct HeaderValues {
+    std::string date, time, stationId, sender, recipient, title;
+    int currentPage = 0;  // 0 while the cover is sent
+    int totalPages = 0;
+    bool withCover = false;
+};
+// Expands the $ tokens of a header line or text cover line; the result is cut at 255 characters.
+std::string ExpandHeaderLine(const std::string& line, const HeaderValues& v);
+
+} // namespace zn::comms

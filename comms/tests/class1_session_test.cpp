@@ -1,0 +1,400 @@
+// Class 1 sessions on the fax line test bed: the engine sends to and receives from spandsp's T.30
+// fax terminal and efax, and the pages arrive pixel for pixel.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "apf_test_pages.h"
+#include "fax_font_rows.h"
+#include "fax_test_bench.h"
+#include "faxline_harness.h"
+
+using namespace zn::comms;
+using namespace zn::comms::test;
+using namespace faxline;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<Bitmap> Charts(const std::vector<int>& numbers)
+{
+    std::vector<Bitmap> pages;
+    for (int n : numbers) {
+        auto b = ReadPbm(ItuChartPath(n));
+        if (b)
+            pages.push_back(*b);
+    }
+    return pages;
+}
+
+void ExpectSamePages(const std::vector<Bitmap>& got, const std::vector<Bitmap>& sent)
+{
+    ASSERT_EQ(got.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        Bitmap g = TrimWhiteRows(got[i]), s = TrimWhiteRows(sent[i]);
+        int firstDiff = -1;
+        for (int y = 0; y < std::min(g.height, s.height) && firstDiff < 0; ++y)
+            if (!(g.Rows(y, 1) == s.Rows(y, 1)))
+                firstDiff = y;
+        EXPECT_TRUE(g == s) << "page " << i + 1 << ": " << DescribeDifference(g, s) << ", first differing row "
+                            << firstDiff;
+    }
+}
+
+class Class1Session : public ::testing::Test {
+protected:
+    void Configure(FaxSession& s, int32_t bps)
+    {
+        s.common.faxClass = fcClass1;
+        s.common.StationID = "ZN ENGINE";
+        s.modem.DesiredBPS = bps;
+    }
+    TempDir dir_;
+};
+
+struct SendCase {
+    std::vector<int> charts;
+    bool fast;
+    int32_t bps;
+    const char* modems;
+    int expectRate;
+};
+
+void PrintTo(const SendCase& c, std::ostream* os)
+{
+    *os << c.charts.size() << " pages at " << c.bps << " to " << c.modems;
+}
+
+class Class1SendToTerminal : public Class1Session, public ::testing::WithParamInterface<SendCase> {};
+
+TEST_P(Class1SendToTerminal, PagesArrivePixelExact)
+{
+    const SendCase& c = GetParam();
+    std::vector<std::string> args{"answer", "--rx-file", dir_.File("rx.tif"), "--ident", "FAR END", "--modems", c.modems};
+    if (c.fast)
+        args.push_back("--fast");
+    auto line = Line::Start(dir_.Path(), args);
+    ASSERT_TRUE(line);
+    auto pages = Charts(c.charts);
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), pages, true));
+
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("out.apf"), ""});
+    FaxSendSession session(events);
+    Configure(session, c.bps);
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    EXPECT_TRUE(events.Errors().empty()) << events.Errors().front();
+    EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitOK}));
+    EXPECT_EQ(session.common.remoteID, "FAR END");
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0].find("rate=" + std::to_string(c.expectRate)), std::string::npos) << results[0];
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ExpectSamePages(*got, pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, Class1SendToTerminal,
+    ::testing::Values(SendCase{{1}, true, 14400, "v27ter,v29,v17", 14400},
+                      SendCase{{1}, false, 14400, "v27ter,v29,v17", 14400},
+                      SendCase{{1, 2, 3}, true, 14400, "v27ter,v29,v17", 14400},
+                      SendCase{{2}, true, 12000, "v27ter,v29,v17", 12000},
+                      SendCase{{2}, true, 9600, "v27ter,v29,v17", 9600},
+                      SendCase{{2}, true, 14400, "v27ter,v29", 9600},
+                      SendCase{{2}, true, 7200, "v27ter,v29", 7200},
+                      SendCase{{2}, true, 14400, "v27ter", 4800},
+                      SendCase{{2}, true, 4800, "v27ter,v29,v17", 4800}),
+    [](const auto& info) {
+        const SendCase& c = info.param;
+        std::string name = std::to_string(c.charts.size()) + "Pages" + (c.fast ? "Fast" : "RealTime") + "Desired"
+                           + std::to_string(c.bps) + "FarEnd";
+        for (const char* p = c.modems; *p; ++p)
+            if (std::isalnum(static_cast<unsigned char>(*p)))
+                name += *p;
+        return name;
+    });
+
+struct ReceiveCase {
+    std::vector<int> charts;
+    bool fast;
+    int32_t bps;
+    const char* modems;
+    int expectRate;
+};
+
+void PrintTo(const ReceiveCase& c, std::ostream* os)
+{
+    *os << c.charts.size() << " pages at " << c.bps << " from " << c.modems;
+}
+
+class Class1ReceiveFromTerminal : public Class1Session, public ::testing::WithParamInterface<ReceiveCase> {};
+
+TEST_P(Class1ReceiveFromTerminal, PagesArrivePixelExact)
+{
+    const ReceiveCase& c = GetParam();
+    auto pages = Charts(c.charts);
+    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), pages));
+    std::vector<std::string> args{"call", "--tx-file", dir_.File("tx.tif"), "--ident", "FAR END", "--modems", c.modems};
+    if (c.fast)
+        args.push_back("--fast");
+    auto line = Line::Start(dir_.Path(), args);
+    ASSERT_TRUE(line);
+
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.receiveDir = dir_.Path();
+    FaxReceiveSession session(events);
+    Configure(session, c.bps);
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    EXPECT_TRUE(events.Errors().empty()) << events.Errors().front();
+    EXPECT_EQ(events.Logs(), (std::vector<int>{lfReceiveStart, lfReceiveOK}));
+    EXPECT_EQ(session.common.remoteID, "FAR END");
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0].find("rate=" + std::to_string(c.expectRate)), std::string::npos) << results[0];
+    ASSERT_EQ(events.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ExpectSamePages(got, pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, Class1ReceiveFromTerminal,
+    ::testing::Values(ReceiveCase{{1}, true, 14400, "v27ter,v29,v17", 14400},
+                      ReceiveCase{{1}, false, 14400, "v27ter,v29,v17", 14400},
+                      ReceiveCase{{4, 5, 6}, true, 14400, "v27ter,v29,v17", 14400},
+                      ReceiveCase{{2}, true, 12000, "v27ter,v29,v17", 14400},
+                      ReceiveCase{{2}, true, 9600, "v27ter,v29,v17", 9600},
+                      ReceiveCase{{2}, true, 14400, "v27ter,v29", 9600},
+                      ReceiveCase{{2}, true, 4800, "v27ter,v29,v17", 4800},
+                      ReceiveCase{{2}, true, 14400, "v27ter", 4800}),
+    [](const auto& info) {
+        const ReceiveCase& c = info.param;
+        std::string name = std::to_string(c.charts.size()) + "Pages" + (c.fast ? "Fast" : "RealTime") + "Desired"
+                           + std::to_string(c.bps) + "FarEnd";
+        for (const char* p = c.modems; *p; ++p)
+            if (std::isalnum(static_cast<unsigned char>(*p)))
+                name += *p;
+        return name;
+    });
+
+// A cover at normal resolution in front of a fine document: EOM between them, and a new DIS and
+// DCS for the document.
+TEST_F(Class1Session, CoverAndDocumentOfMixedResolutionsGoThroughEom)
+{
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    auto cover = Charts({7});
+    auto document = Charts({1, 2});
+    ASSERT_TRUE(WriteApf(dir_.File("cover.apf"), cover, false));
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("doc.apf"), dir_.File("cover.apf")});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    session.sendMPS = false;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << line->Output();
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ExpectSamePages(*got, {cover[0], document[0], document[1]});
+}
+
+// A text cover drawn with the fax font, then the document under a header line.
+TEST_F(Class1Session, TextCoverAndHeaderLineGoOutWithThePages)
+{
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    auto document = Charts({5});
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+    std::ofstream(dir_.File("cover.txt")) << "To: $R\r\nFrom: $F\r\nPages: $N\r\n";
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("doc.apf"), dir_.File("cover.txt")});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    FaxFontRows rows;
+    session.textRows = &rows;
+    session.HeaderLine = "$F page $P of $N";
+    session.HeaderSender = "ZN";
+    session.HeaderRecipient = "FAR END";
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front();
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->size(), 2u);
+    // The cover holds its text; the page is the document under a header band.
+    Bitmap cover = TrimWhiteRows((*got)[0]);
+    EXPECT_GT(cover.height, 16 * 3);
+    Bitmap page = TrimWhiteRows((*got)[1]), sent = TrimWhiteRows(document[0]);
+    ASSERT_GT(page.height, sent.height);
+    Bitmap body = page.Rows(page.height - sent.height, sent.height);
+    EXPECT_TRUE(body == sent) << DescribeDifference(body, sent);
+}
+
+// A page of 2048-pixel rows: the far end's DIS offers wide rows, and the blank rows in front of
+// the page are as wide as the page.
+TEST_F(Class1Session, WidePageArrivesPixelExact)
+{
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    Bitmap narrow = Charts({2}).front();
+    Bitmap wide;
+    wide.width = 2048;
+    wide.height = narrow.height;
+    for (int y = 0; y < narrow.height; ++y) {
+        auto row = narrow.bits.begin() + y * narrow.RowBytes();
+        wide.bits.insert(wide.bits.end(), row, row + narrow.RowBytes());
+        wide.bits.insert(wide.bits.end(), size_t(wide.RowBytes() - narrow.RowBytes()), uint8_t(0));
+    }
+    ASSERT_TRUE(WriteApf(dir_.File("wide.apf"), {wide}, true));
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("wide.apf"), ""});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front();
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+    auto got = ReadTiffPages(dir_.File("rx.tif"));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->size(), 1u);
+    EXPECT_EQ(got->front().width, 2048);
+    ExpectSamePages(*got, {wide});
+}
+
+// Both ends are this engine: the receiver answers EOM with MCF and a new DIS, and keeps writing
+// the same file with each page's resolution.
+TEST_F(Class1Session, EngineToEngineMixedResolutionsThroughEom)
+{
+    auto line = Line::Start(dir_.Path(), {"pair", "--fast", "--calls", "1"});
+    ASSERT_TRUE(line);
+    auto cover = Charts({6});
+    auto document = Charts({3, 4});
+    ASSERT_TRUE(WriteApf(dir_.File("cover.apf"), cover, false));
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+
+    TestPort rxPort(line->Port('B'));
+    ASSERT_TRUE(rxPort.IsOpen());
+    RecordingEvents rxEvents;
+    rxEvents.receiveDir = dir_.Path();
+    FaxReceiveSession receiver(rxEvents);
+    Configure(receiver, 14400);
+    receiver.common.StationID = "ZN RECEIVER";
+    receiver.OneFax = true;
+    ASSERT_EQ(receiver.Start(rxPort.Port()), 0);
+
+    TestPort txPort(line->Port('A'));
+    ASSERT_TRUE(txPort.IsOpen());
+    RecordingEvents txEvents;
+    txEvents.entries.push_back({"123", dir_.File("doc.apf"), dir_.File("cover.apf")});
+    FaxSendSession sender(txEvents);
+    Configure(sender, 14400);
+    sender.sendMPS = false;
+    ASSERT_EQ(sender.Start(txPort.Port()), 0);
+
+    ASSERT_TRUE(txEvents.WaitFinished(300s));
+    ASSERT_TRUE(rxEvents.WaitFinished(60s));
+    ASSERT_TRUE(txEvents.Errors().empty()) << txEvents.Errors().front();
+    ASSERT_TRUE(rxEvents.Errors().empty()) << rxEvents.Errors().front();
+    EXPECT_EQ(sender.common.remoteID, "ZN RECEIVER");
+    EXPECT_EQ(receiver.common.remoteID, "ZN ENGINE");
+    ASSERT_EQ(rxEvents.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    std::vector<bool> fine;
+    ASSERT_TRUE(ReadApf(rxEvents.Received().front(), got, &fine));
+    ExpectSamePages(got, {cover[0], document[0], document[1]});
+    EXPECT_EQ(fine, (std::vector<bool>{false, true, true}));
+}
+
+// efax, a far end nobody here wrote, over the back-to-back pair.
+class Class1Efax : public Class1Session {
+protected:
+    std::unique_ptr<ChildProcess> Efax(const std::string& name, const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv{"efax", "-v", "ewinchm"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<ChildProcess>(argv, dir_.File(name + ".out"), dir_.File(name + ".log"));
+    }
+    std::string EfaxLog(const std::string& name) { return ReadFileText(dir_.File(name + ".log")); }
+    static std::string ReadFileText(const std::string& path)
+    {
+        std::ifstream in(path);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+};
+
+TEST_F(Class1Efax, EngineSendsThreePagesToEfax)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    auto line = Line::Start(dir_.Path(), {"pair", "--fast", "--calls", "1"});
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", {"-d", line->Port('B'), "-o1", "-r", dir_.File("rx")});
+    auto pages = Charts({1, 3, 8});
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), pages, true));
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"123", dir_.File("out.apf"), ""});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << EfaxLog("rx");
+    EXPECT_EQ(rx->Wait(30s), 0) << EfaxLog("rx");
+    std::vector<Bitmap> got;
+    for (int p = 1; p <= 3; ++p) {
+        auto page = ReadTiffPages(dir_.File("rx.00" + std::to_string(p)));
+        ASSERT_TRUE(page && page->size() == 1) << p;
+        got.push_back(page->front());
+    }
+    ExpectSamePages(got, pages);
+}
+
+TEST_F(Class1Efax, EngineReceivesThreePagesFromEfax)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    auto line = Line::Start(dir_.Path(), {"pair", "--fast", "--calls", "1"});
+    ASSERT_TRUE(line);
+    TestPort port(line->Port('B'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.receiveDir = dir_.Path();
+    FaxReceiveSession session(events);
+    Configure(session, 14400);
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    auto tx = Efax("tx", {"-d", line->Port('A'), "-o1", "-l", "EFAX SENDER", "-h", "", "-t", "123",
+                          ItuChartPath(1), ItuChartPath(4), ItuChartPath(5)});
+    EXPECT_EQ(tx->Wait(300s), 0) << EfaxLog("tx");
+    ASSERT_TRUE(events.WaitFinished(60s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << EfaxLog("tx");
+    EXPECT_EQ(session.common.remoteID, "EFAX SENDER");
+    ASSERT_EQ(events.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ExpectSamePages(got, Charts({1, 4, 5}));
+}
+
+} // namespace

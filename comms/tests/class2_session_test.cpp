@@ -1,0 +1,204 @@
+// Class 2 and Class 2.0 sessions against the scripted modem of the test bed: both directions, with
+// ERROR, page retry, a hang-up in mid-call, a missing XON and the dialling results injected.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "apf_test_pages.h"
+#include "fax_test_bench.h"
+#include "faxline_harness.h"
+
+using namespace zn::comms;
+using namespace zn::comms::test;
+using namespace faxline;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The simulator on a pseudo-terminal; its port is at Device().
+class Class2Sim {
+public:
+    Class2Sim(const TempDir& dir, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"/usr/bin/python3", Class2SimPath()});
+        args.insert(args.end(), {"--log", dir.File("sim.log")});
+        log_ = dir.File("sim.log");
+        out_ = dir.File("sim.out");
+        process_ = std::make_unique<ChildProcess>(args, out_, dir.File("sim.err"));
+        for (int i = 0; i < 500 && device_.empty(); ++i) {
+            std::string text = ReadText(out_);
+            if (text.find("READY") != std::string::npos) {
+                std::istringstream in(text);
+                std::string name;
+                in >> name >> device_;
+            } else {
+                std::this_thread::sleep_for(20ms);
+            }
+        }
+    }
+    const std::string& Device() const { return device_; }
+    std::string Log() const { return ReadText(log_); }
+
+private:
+    std::string out_, device_, log_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+struct Class2Case {
+    uint8_t faxClass;
+    std::vector<std::string> simArgs;
+    std::vector<int> charts;
+    int expectError;      // 0: the fax goes through
+    std::string name;
+};
+
+void PrintTo(const Class2Case& c, std::ostream* os) { *os << c.name; }
+
+std::vector<Bitmap> Charts(const std::vector<int>& numbers)
+{
+    std::vector<Bitmap> pages;
+    for (int n : numbers)
+        if (auto b = ReadPbm(ItuChartPath(n)))
+            pages.push_back(*b);
+    return pages;
+}
+
+void ExpectSamePages(const std::vector<Bitmap>& got, const std::vector<Bitmap>& sent)
+{
+    ASSERT_EQ(got.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        Bitmap g = TrimWhiteRows(got[i]), s = TrimWhiteRows(sent[i]);
+        EXPECT_TRUE(g == s) << "page " << i + 1 << ": " << DescribeDifference(g, s);
+    }
+}
+
+class Class2Send : public ::testing::TestWithParam<Class2Case> {
+protected:
+    TempDir dir_;
+};
+
+TEST_P(Class2Send, EndsAsTheModemDecides)
+{
+    const Class2Case& c = GetParam();
+    std::vector<std::string> args = c.simArgs;
+    args.insert(args.end(), {"--rx-dir", dir_.File("rx"), "--speedup", "50"});
+    Class2Sim sim(dir_, args);
+    ASSERT_FALSE(sim.Device().empty());
+    auto pages = Charts(c.charts);
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), pages, true));
+
+    TestPort port(sim.Device());
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"5550100", dir_.File("out.apf"), ""});
+    FaxSendSession session(events);
+    session.common.faxClass = c.faxClass;
+    session.common.StationID = "ZN ENGINE";
+    session.modem.DesiredBPS = 14400;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(120s));
+    if (c.expectError) {
+        ASSERT_FALSE(events.Errors().empty()) << sim.Log();
+        EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
+        EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
+        return;
+    }
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
+    EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitOK}));
+    EXPECT_EQ(session.common.remoteID, "+1 555 0100");
+    std::vector<Bitmap> got;
+    for (size_t i = 1; i <= pages.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "rx/page-%03zu.pbm", i);
+        auto b = ReadPbm(dir_.File(name));
+        ASSERT_TRUE(b) << name << "\n" << sim.Log();
+        got.push_back(*b);
+    }
+    ExpectSamePages(got, pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogues, Class2Send,
+    ::testing::Values(
+        Class2Case{fcClass2, {}, {1}, 0, "Class2OnePage"},
+        Class2Case{fcClass20, {}, {1}, 0, "Class20OnePage"},
+        Class2Case{fcClass2, {}, {1, 2, 3}, 0, "Class2ThreePages"},
+        Class2Case{fcClass20, {}, {1, 2, 3}, 0, "Class20ThreePages"},
+        Class2Case{fcDetect, {"--fclass-list", "0,1,2,2.0"}, {2}, 0, "DetectedClass20"},
+        Class2Case{fcDetect, {"--fclass-list", "0,2"}, {2}, 0, "DetectedClass2"},
+        Class2Case{fcClass2, {"--rtn", "1"}, {1, 2}, 0, "Class2PageRetry"},
+        Class2Case{fcClass20, {"--rtn", "1"}, {1, 2}, 0, "Class20PageRetry"},
+        Class2Case{fcClass2, {"--rtn", "1", "--rtn", "1", "--rtn", "1"}, {1}, 0, "Class2PageRetryOnce"},
+        Class2Case{fcClass2, {"--no-xon"}, {1}, 0, "Class2MissingXon"},
+        Class2Case{fcClass2, {"--error", "+FDT:1"}, {1}, ecFaxBadModemResult, "Class2ErrorToFDT"},
+        Class2Case{fcClass20, {"--hangup-in-page", "2"}, {1, 2}, ecFaxBadModemResult, "Class20HangupInPage"},
+        Class2Case{fcClass2, {"--hangup-in-page", "1"}, {1}, ecFaxBadModemResult, "Class2HangupInPage"},
+        Class2Case{fcClass2, {"--dial-result", "*=BUSY"}, {1}, ecFaxBusy, "Class2Busy"},
+        Class2Case{fcClass20, {"--dial-result", "*=NO CARRIER"}, {1}, ecFaxNoCarrier, "Class20NoCarrier"},
+        Class2Case{fcClass2, {"--dial-result", "*=NO DIALTONE"}, {1}, ecFaxNoDialTone, "Class2NoDialtone"}),
+    [](const auto& info) { return info.param.name; });
+
+class Class2Receive : public ::testing::TestWithParam<Class2Case> {
+protected:
+    TempDir dir_;
+};
+
+TEST_P(Class2Receive, PagesArriveOrTheCallFails)
+{
+    const Class2Case& c = GetParam();
+    std::vector<std::string> args = c.simArgs;
+    auto pages = Charts(c.charts);
+    for (int n : c.charts)
+        args.insert(args.end(), {"--send", ItuChartPath(n)});
+    args.insert(args.end(), {"--speedup", "50", "--ring-delay", "0.2"});
+    Class2Sim sim(dir_, args);
+    ASSERT_FALSE(sim.Device().empty());
+
+    TestPort port(sim.Device());
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.receiveDir = dir_.Path();
+    FaxReceiveSession session(events);
+    session.common.faxClass = c.faxClass;
+    session.common.StationID = "ZN ENGINE";
+    session.common.options = foExitOnError;
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(120s));
+    if (c.expectError) {
+        ASSERT_FALSE(events.Errors().empty());
+        EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
+        EXPECT_TRUE(events.Received().empty());
+        return;
+    }
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
+    EXPECT_EQ(session.common.remoteID, "+1 555 0100");
+    ASSERT_EQ(events.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ExpectSamePages(got, pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogues, Class2Receive,
+    ::testing::Values(Class2Case{fcClass2, {}, {1}, 0, "Class2OnePage"},
+                      Class2Case{fcClass20, {}, {1}, 0, "Class20OnePage"},
+                      Class2Case{fcClass2, {}, {1, 2, 3}, 0, "Class2ThreePages"},
+                      Class2Case{fcClass20, {}, {1, 2, 3}, 0, "Class20ThreePages"},
+                      Class2Case{fcClass20, {"--hangup-after", "+FDR:2"}, {1, 2}, ecFaxSessionError, "Class20HangupInCall"},
+                      Class2Case{fcClass2, {"--hangup-in-page", "1"}, {1}, ecFaxSessionError, "Class2HangupInPage"},
+                      Class2Case{fcClass20, {"--error", "+FDR:2"}, {1, 2}, ecFaxBadModemResult, "Class20ErrorToFDR"},
+                      Class2Case{fcDetect, {"--fclass-list", "0,2"}, {3}, 0, "DetectedClass2"}),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace

@@ -1,0 +1,307 @@
+// The fax record's helpers, the response collector, receive names, header tokens and the engine's
+// reads and writes of fax image files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "comms/fax_image_io.h"
+#include "comms/fax_modem_commands.h"
+#include "comms/fax_session_glue.h"
+#include "faxline_harness.h"
+
+using namespace zn::comms;
+
+namespace {
+
+TEST(Record, DefaultInitFollowsDiallingOptions)
+{
+    EXPECT_EQ(DefaultInitString(true, false), "ATE0Q0V1X1S0=0S2=43");
+    EXPECT_EQ(DefaultInitString(false, false), "ATE0Q0V1X2S0=0S2=43");
+    EXPECT_EQ(DefaultInitString(true, true), "ATE0Q0V1X3S0=0S2=43");
+    EXPECT_EQ(DefaultInitString(false, true), "ATE0Q0V1X4S0=0S2=43");
+}
+
+TEST(Record, ModemInitGetsAtAndUpperCase)
+{
+    EXPECT_EQ(NormaliseModemInit("e0"), "ATE0");
+    EXPECT_EQ(NormaliseModemInit("at&f"), "AT&F");
+    EXPECT_EQ(NormaliseModemInit(""), "");
+    EXPECT_EQ(NormaliseModemInit(std::string(45, 'x')).size(), 40u);
+}
+
+TEST(Record, BitRateDigits)
+{
+    EXPECT_EQ(BrDigit(2400), '0');
+    EXPECT_EQ(BrDigit(4800), '1');
+    EXPECT_EQ(BrDigit(7200), '2');
+    EXPECT_EQ(BrDigit(9600), '3');
+    EXPECT_EQ(BrDigit(12000), '4');
+    EXPECT_EQ(BrDigit(14400), '5');
+    EXPECT_EQ(BrDigit(19200), '3');
+}
+
+TEST(Record, MinimumRowBytes)
+{
+    EXPECT_EQ(MinimumRowBytes(5, false, 14400), 36); // 20 ms
+    EXPECT_EQ(MinimumRowBytes(4, true, 9600), 12);   // 10 ms at fine
+    EXPECT_EQ(MinimumRowBytes(0, true, 14400), 0);
+}
+
+TEST(Record, HangupCode)
+{
+    EXPECT_EQ(HangupCodeOf("+FHNG:50"), 50);
+    EXPECT_EQ(HangupCodeOf("+FHS: 2"), 2);
+    EXPECT_EQ(HangupCodeOf("+FHNG"), 0);
+}
+
+TEST(Record, StationIdOfAReport)
+{
+    EXPECT_EQ(StationIdFromReport("\"  +1 555 0100 \""), "+1 555 0100");
+    EXPECT_EQ(StationIdFromReport(std::string(30, '9')).size(), 20u);
+}
+
+TEST(Record, BitReversal)
+{
+    EXPECT_EQ(ReverseBits(0x01), 0x80);
+    EXPECT_EQ(ReverseBits(0xB2), 0x4D);
+}
+
+TEST(Record, BlankRowsCodeTheFullWidth)
+{
+    // EOL, then one white make-up code and terminating code 0: 1728 or 2048 pixels.
+    EXPECT_EQ(std::vector<uint8_t>(kBlankRow1728, kBlankRow1728 + 6), (std::vector<uint8_t>{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00}));
+    EXPECT_EQ(std::vector<uint8_t>(kBlankRow2048, kBlankRow2048 + 6), (std::vector<uint8_t>{0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00}));
+}
+
+ResponseCollector::Item Feed(ResponseCollector& r, const std::string& bytes, ResponseCollector::Item stopAt)
+{
+    ResponseCollector::Item last = ResponseCollector::None;
+    for (unsigned char c : bytes) {
+        last = r.Add(c);
+        if (last == stopAt)
+            return last;
+    }
+    return last;
+}
+
+TEST(Collector, LinesAreTrimmedAndNeverEmpty)
+{
+    ResponseCollector r;
+    EXPECT_EQ(Feed(r, "\r\n\r\nOK\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    EXPECT_EQ(r.Text(), "OK");
+}
+
+TEST(Collector, FrameKeepsCrLfAndUnstuffsDle)
+{
+    ResponseCollector r;
+    ASSERT_EQ(Feed(r, "\r\nCONNECT\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    EXPECT_EQ(r.Text(), "CONNECT");
+    // A frame whose information holds CR LF and a DLE (stuffed), then OK.
+    std::string frame = std::string("\xFF\x03\x40") + "\r\n" + "\x10\x10" + "AB" + "\x10\x03";
+    ASSERT_EQ(Feed(r, frame, ResponseCollector::Frame), ResponseCollector::Frame);
+    EXPECT_EQ(r.Text(), std::string("\xFF\x03\x40\r\n\x10" "AB"));
+    ASSERT_EQ(Feed(r, "\r\nOK\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    EXPECT_EQ(r.Text(), "OK");
+}
+
+TEST(Collector, NoiseBeforeAFrameAndFlowCharactersAreDropped)
+{
+    ResponseCollector r;
+    ASSERT_EQ(Feed(r, std::string("zz\x11\xFF\x13\x84\x10\x03"), ResponseCollector::Frame), ResponseCollector::Frame);
+    EXPECT_EQ(r.Text(), "\xFF\x13\x84");
+    ASSERT_EQ(Feed(r, "\x11\r\nOK\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    EXPECT_EQ(r.Text(), "OK");
+}
+
+TEST(Collector, LongLineKeepsItsLast128Characters)
+{
+    ResponseCollector r;
+    std::string line = std::string(100, 'a') + std::string(100, 'b');
+    ASSERT_EQ(Feed(r, line + "\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    EXPECT_EQ(r.Text(), std::string(26, 'a') + std::string(100, 'b'));
+}
+
+TEST(Collector, FcErrorIsNoError)
+{
+    struct Probe : FaxModemCommands {
+        void Take(const std::string& s) { Feed(response, s, ResponseCollector::Line); }
+    } p;
+    p.Take("\r\n+FCERROR\r\n");
+    EXPECT_TRUE(p.IsFcError());
+    EXPECT_FALSE(p.IsError());
+    p.Take("\r\nERROR\r\n");
+    EXPECT_TRUE(p.IsError());
+}
+
+class ReceiveNames : public ::testing::Test {
+protected:
+    void Touch(const std::string& name) { std::ofstream(dir_.File(name)) << "x"; }
+    faxline::TempDir dir_;
+};
+
+TEST_F(ReceiveNames, FirstFreeCounterInTheFolder)
+{
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("FAX0001.APF"));
+    Touch("FAX0001.APF");
+    Touch("FAX0002.APF");
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path() + "/", "APF"), dir_.File("FAX0003.APF"));
+    EXPECT_EQ(ReceiveFileName("MMDD", dir_.Path(), "APF", 3, 9), dir_.File("03090001.APF"));
+}
+
+TEST_F(ReceiveNames, AllNamesTakenGivesNoName)
+{
+    char name[32];
+    for (int n = 1; n <= 9999; ++n) {
+        std::snprintf(name, sizeof name, "FAX%04d.APF", n);
+        Touch(name);
+    }
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), "");
+}
+
+struct TokenCase {
+    std::string line;
+    std::string expanded;
+};
+
+void PrintTo(const TokenCase& c, std::ostream* os) { *os << '"' << c.line << '"'; }
+
+class HeaderTokens : public ::testing::TestWithParam<TokenCase> {};
+
+TEST_P(HeaderTokens, Expand)
+{
+    HeaderValues v;
+    v.date = "2026-12-10";
+    v.time = "14:30";
+    v.stationId = "ID$P";
+    v.sender = "Sender";
+    v.recipient = "Recipient";
+    v.title = "Title";
+    v.currentPage = 2;
+    v.totalPages = 3;
+    EXPECT_EQ(ExpandHeaderLine(GetParam().line, v), GetParam().expanded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, HeaderTokens,
+    ::testing::Values(TokenCase{"$D $T $F to $R $S page $P of $N", "2026-12-10 14:30 Sender to Recipient Title page 2 of 3"},
+                      // A token runs up to the next blank.
+                      TokenCase{"$R: $P/$N", "Recipient 2"},
+                      TokenCase{"$d $t", "2026-12-10 14:30"},
+                      TokenCase{"a $Q b", "a  b"},
+                      TokenCase{"end $", "end "},
+                      TokenCase{"$Pxyz!", "2"},
+                      // A replacement holding "$" is not scanned again.
+                      TokenCase{"from $I", "from ID$P"}));
+
+TEST(HeaderTokensWithCover, PageNumbersCountTheCover)
+{
+    HeaderValues v;
+    v.withCover = true;
+    v.totalPages = 3;
+    v.currentPage = 0;
+    EXPECT_EQ(ExpandHeaderLine("$P of $N", v), "1 of 4");
+    v.currentPage = 1;
+    EXPECT_EQ(ExpandHeaderLine("$P of $N", v), "2 of 4");
+}
+
+TEST(HeaderTokensLength, CutAt255)
+{
+    HeaderValues v;
+    v.title = std::string(300, 't');
+    EXPECT_EQ(ExpandHeaderLine("$S", v).size(), 255u);
+}
+
+class FaxFile : public ::testing::Test {
+protected:
+    faxline::TempDir dir_;
+};
+
+TEST_F(FaxFile, ReceivedPagesAreCountedAndACutPageLeavesNoTrace)
+{
+    TFaxModemRec m;
+    std::string name = dir_.File("FAX0001.APF");
+    ASSERT_EQ(ApfCreate(m, name, "LOCAL"), 0);
+    const uint8_t page1[] = {1, 2, 3, 4};
+    ASSERT_EQ(ApfAppendPageHeader(m, true, false), 0);
+    ASSERT_EQ(ApfWriteBytes(m, page1, sizeof page1), 0);
+    ASSERT_EQ(ApfFinishPage(m, "REMOTE", 4), 0);
+    const uint8_t bad[] = {9, 9, 9};
+    ASSERT_EQ(ApfAppendPageHeader(m, false, true), 0);
+    ASSERT_EQ(ApfWriteBytes(m, bad, sizeof bad), 0);
+    ASSERT_EQ(ApfCutPage(m), 0);
+    const uint8_t page2[] = {5, 6};
+    ASSERT_EQ(ApfAppendPageHeader(m, false, true), 0);
+    ASSERT_EQ(ApfWriteBytes(m, page2, sizeof page2), 0);
+    ASSERT_EQ(ApfFinishPage(m, "REMOTE", 2), 0);
+    ApfClose(m);
+
+    TFaxModemRec r;
+    ASSERT_EQ(ApfOpenForReading(r, dir_.File("FAX0001"), "APF"), 0); // the extension is added
+    EXPECT_EQ(ApfPageCount(r), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&r.apfHeader[11]), 6), "REMOTE");
+    ASSERT_EQ(ApfSeekPage(r, 2), 0);
+    EXPECT_EQ(ApfPageBodyLength(r), 2);
+    EXPECT_EQ(ApfPageFlags(r), kPageWide);
+    std::vector<uint8_t> body;
+    ASSERT_EQ(ApfReadBlock(r, body, 2), 0);
+    EXPECT_EQ(body, (std::vector<uint8_t>{5, 6}));
+    EXPECT_EQ(ApfSeekPage(r, 3), ecDiskRead);
+    EXPECT_EQ(ApfSeekPage(r, 0), ecDiskRead);
+    ApfClose(r);
+}
+
+TEST_F(FaxFile, RowRecordsAreCappedAndPadded)
+{
+    std::string path = dir_.File("rows.apf");
+    {
+        std::ofstream out(path, std::ios::binary);
+        std::string header(64, '\0');
+        header.replace(0, 6, "APF10\x1A");
+        header[32] = 1;
+        header[34] = 64;
+        out << header;
+        std::string page(16, '\0');
+        uint32_t length = 2 + 5000 + 2 + 3;
+        for (int i = 0; i < 4; ++i)
+            page[size_t(i)] = char((length >> (8 * i)) & 0xFF);
+        page[4] = 4;
+        out << page;
+        out << char(0x88) << char(0x13) << std::string(5000, '\x55'); // 5000 bytes
+        out << char(3) << char(0) << "abc";
+    }
+    TFaxModemRec m;
+    ASSERT_EQ(ApfOpenForReading(m, path, "APF"), 0);
+    ASSERT_EQ(ApfSeekPage(m, 1), 0);
+    std::vector<uint8_t> row;
+    int32_t used = 0;
+    ASSERT_EQ(ApfReadRowRecord(m, row, 10, used), 0);
+    EXPECT_EQ(row.size(), 4096u);
+    EXPECT_EQ(used, 5002);
+    ASSERT_EQ(ApfReadRowRecord(m, row, 10, used), 0);
+    EXPECT_EQ(row, (std::vector<uint8_t>{'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0}));
+    ApfClose(m);
+}
+
+TEST_F(FaxFile, NamesKeepTheirCaseAndFindAFileSpeltOtherwise)
+{
+    TFaxModemRec m;
+    ASSERT_EQ(ApfCreate(m, dir_.File("Mixed Case.apf"), "ID"), 0);
+    ApfClose(m);
+    ASSERT_EQ(ApfOpenForReading(m, dir_.File("Mixed Case.apf"), "APF"), 0);
+    EXPECT_EQ(m.openedFileName, dir_.File("Mixed Case.apf"));
+    ApfClose(m);
+    ASSERT_EQ(ApfOpenForReading(m, dir_.File("MIXED CASE"), "APF"), 0);
+    EXPECT_EQ(m.openedFileName, dir_.File("Mixed Case.apf"));
+    ApfClose(m);
+}
+
+TEST_F(FaxFile, WrongSignatureIsNoFaxFile)
+{
+    std::ofstream(dir_.File("x.apf")) << std::string(64, 'x');
+    TFaxModemRec m;
+    EXPECT_EQ(ApfOpenForReading(m, dir_.File("x.apf"), "APF"), ecFaxBadFormat);
+    EXPECT_EQ(ApfOpenForReading(m, dir_.File("missing.apf"), "APF"), -2);
+}
+
+} // namespace
