@@ -233,6 +233,13 @@ void TFxBaseDispatcher::FinishClose()
     if (fd_ != -1)
         CloseCom();
     open_ = false;
+    // The threads are gone: their events go too, so a failed open leaves nothing open.
+    commEvent_.reset();
+    readyEvent_.reset();
+    threadSignal_.reset();
+    outputRequest_.reset();
+    outputFlush_.reset();
+    wakeCom_.reset();
     {
         std::lock_guard<std::recursive_mutex> g(outputLock_);
         outBuf_.clear();
@@ -1103,15 +1110,15 @@ bool TFxBaseDispatcher::ReadIntoRing()
     std::lock_guard<std::recursive_mutex> g(ringLock_);
     if (ring_.empty() || ringFull_)
         return false;
-    uint32_t inQueue;
+    uint32_t inQueue, bits;
     {
         std::lock_guard<std::recursive_mutex> o(outputLock_);
-        uint32_t bits = GetComError(queueStatus_);
+        bits = GetComError(queueStatus_);
         inQueue = queueStatus_.inQue;
-        if (bits) {
-            std::lock_guard<std::recursive_mutex> gl(generalLock_); // ring -> general: the fixed order
-            lineErrors_ |= bits & CeAllBits;
-        }
+    }
+    if (bits) {
+        std::lock_guard<std::recursive_mutex> gl(generalLock_); // ring -> general: the fixed order
+        lineErrors_ |= bits & CeAllBits;
     }
     if (inQueue == 0)
         return false;

@@ -161,6 +161,10 @@ public:
     virtual int WriteCom(const uint8_t* data, uint32_t count);
     // Blocks until a line event (mask out, true) or a wake-up by CloseCom/StopDispatcher (false).
     virtual bool WaitComEvent(uint32_t& mask) = 0;
+    // Dispatch thread: waits up to timeoutMs for a comm event or for received bytes, so that a byte
+    // reaches its handler with one thread switch. The base waits for the comm event only.
+    enum { DispatchTimeout = 0, DispatchCommEvent = 1, DispatchData = 2 };
+    virtual int WaitDispatch(int timeoutMs);
     virtual bool SetupCom(uint32_t inSize, uint32_t outSize) = 0;
     // The modem lines in the high nibble of a modem-status byte (CTS, DSR, RI, DCD).
     virtual uint8_t GetModemLines() = 0;

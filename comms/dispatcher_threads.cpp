@@ -80,14 +80,14 @@ void TDispThread::Execute()
     d_.threadSignal_->Set();
     RunGuarded("dispatch", [this] {
         do {
-            bool event = d_.commEvent_->Wait(50);
+            int woken = d_.WaitDispatch(50);
             if (d_.killThreads_)
                 return;
-            if (event)
+            if (woken == TFxBaseDispatcher::DispatchCommEvent)
                 d_.EventRound(d_.commMask_.exchange(0), true);
-            else if (d_.ReadIntoRing())
-                // Bytes that came in without a line event are announced too.
-                d_.EventRound(0, false);
+            else if (woken == TFxBaseDispatcher::DispatchData || d_.ReadIntoRing())
+                // Received bytes are announced whether they woke this thread or came with the poll.
+                d_.EventRound(EvRxChar, false);
             d_.PeriodicRound();
         } while (!d_.killThreads_ && !d_.closePending_);
     });
@@ -171,6 +171,11 @@ void TOutThread::WriteLoop()
 }
 
 // ---------------------------------------------------------------- start and stop
+
+int TFxBaseDispatcher::WaitDispatch(int timeoutMs)
+{
+    return commEvent_->Wait(timeoutMs) ? DispatchCommEvent : DispatchTimeout;
+}
 
 void TFxBaseDispatcher::StartDispatcher()
 {

@@ -1,7 +1,7 @@
 // The three threads behind every open port:
-//  - TComThread waits for line events (received bytes, modem lines, line errors, hang-up);
-//  - TDispThread moves received bytes into the ring and runs every trigger check and notification,
-//    waking at least every 50 ms;
+//  - TComThread waits for line events (modem lines, line errors, hang-up);
+//  - TDispThread wakes on received bytes, on a line event and at least every 50 ms; it moves received
+//    bytes into the ring and runs every trigger check and notification;
 //  - TOutThread drains the output buffer, one write per contiguous piece.
 // They are started by StartDispatcher and joined by StopDispatcher before anything they use is freed.
 #pragma once

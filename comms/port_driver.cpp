@@ -160,6 +160,11 @@ TFxWin32Dispatcher::TFxWin32Dispatcher(void* owner) : TFxBaseDispatcher(owner) {
 
 TFxWin32Dispatcher::~TFxWin32Dispatcher()
 {
+    Shutdown();
+}
+
+void TFxWin32Dispatcher::Shutdown()
+{
     if (ClosePending())
         FinishClose();
     else
@@ -189,6 +194,7 @@ bool TFxWin32Dispatcher::PrepareDevice()
     if (countIoctls_)
         lastCounts_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
     hungUp_ = false;
+    hangUpReported_ = false;
     lastLines_ = GetModemLines();
     // Start the shadow from what the device holds.
     shadow_ = TComState{};
@@ -452,26 +458,41 @@ bool TFxWin32Dispatcher::WaitComEvent(uint32_t& mask)
 {
     mask = 0;
     bool sampling = modemIoctls_ || countIoctls_;
-    // Received bytes are an event only while the ring can take them; a full ring is read by the
-    // dispatch thread's poll. A hung-up device is never polled again: it would report for ever.
-    bool watchInput = !hungUp_ && !ringFull_;
-    // (A hang-up is reported whatever the events asked for, so a hung-up device leaves the set.)
-    struct pollfd fds[2] = {{hungUp_ ? -1 : fd_, short(watchInput ? POLLIN : 0), 0}, {wakeCom_->Fd(), POLLIN, 0}};
-    int timeout = sampling ? 20 : (watchInput || hungUp_ ? -1 : 50);
-    int n = ::poll(fds, 2, timeout);
+    // Received bytes wake the dispatch thread itself (WaitDispatch); this thread watches the lines
+    // and the hang-up. A hang-up is reported whatever the events asked for, so once reported the
+    // device leaves the set: it would report for ever.
+    struct pollfd fds[2] = {{hangUpReported_ ? -1 : fd_, 0, 0}, {wakeCom_->Fd(), POLLIN, 0}};
+    int n = ::poll(fds, 2, sampling ? 20 : -1);
     if (n < 0 && errno != EINTR)
         ::usleep(10000);
     if (fds[1].revents & POLLIN)
         return false;
-    if (!hungUp_ && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
         hungUp_ = true;
+    if (hungUp_ && !hangUpReported_) {
+        hangUpReported_ = true;
         mask |= EvRlsd;
     }
-    if (fds[0].revents & POLLIN)
-        mask |= EvRxChar;
     if (sampling || hungUp_)
         SampleLines(mask);
     return mask != 0;
+}
+
+int TFxWin32Dispatcher::WaitDispatch(int timeoutMs)
+{
+    // Bytes are watched only while the ring can take them (a full ring is refilled by the periodic
+    // poll), and never on a hung-up device.
+    bool watchInput = !hungUp_ && !ringFull_;
+    struct pollfd fds[2] = {{commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) <= 0)
+        return DispatchTimeout;
+    if ((fds[0].revents & POLLIN) && commEvent_->Consume())
+        return DispatchCommEvent;
+    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        hungUp_ = true; // the comm-event thread reports it
+        return DispatchTimeout;
+    }
+    return (fds[1].revents & POLLIN) ? DispatchData : DispatchTimeout;
 }
 
 int TFxWin32Dispatcher::WriteDevice(const uint8_t* data, uint32_t count)
@@ -506,6 +527,11 @@ bool TFxWin32Dispatcher::WaitWritable()
 TFxTAPI32Dispatcher::TFxTAPI32Dispatcher(void* owner, int commHandle) : TFxWin32Dispatcher(owner)
 {
     fd_ = commHandle;
+}
+
+TFxTAPI32Dispatcher::~TFxTAPI32Dispatcher()
+{
+    Shutdown();
 }
 
 int TFxTAPI32Dispatcher::OpenCom(const std::string&, uint32_t, uint32_t)

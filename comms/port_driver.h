@@ -57,6 +57,7 @@ public:
     int ReadCom(uint8_t* dest, uint32_t count) override;
     int SetComState(const TComState& state) override;
     bool WaitComEvent(uint32_t& mask) override;
+    int WaitDispatch(int timeoutMs) override;
     bool SetupCom(uint32_t inSize, uint32_t outSize) override;
     uint8_t GetModemLines() override;
     int OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize) override;
@@ -68,6 +69,9 @@ public:
     bool HungUp() const { return hungUp_.load(); }
 
 protected:
+    // Closes the port and joins its threads. Every driver's destructor calls it first: the threads
+    // call the driver's virtual operations until they have ended.
+    void Shutdown();
     // Puts an open descriptor into raw mode and learns what it supports. False when it is no tty.
     bool PrepareDevice();
     void SampleLines(uint32_t& mask);
@@ -82,6 +86,7 @@ protected:
     struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } lastCounts_;
     std::atomic<uint32_t> pendingErrors_{0};
     std::atomic<bool> hungUp_{false};
+    bool hangUpReported_ = false; // comm-event thread only
     UucpLock lock_;
 };
 
@@ -89,6 +94,7 @@ class TFxTAPI32Dispatcher : public TFxWin32Dispatcher {
 public:
     // The descriptor is owned from here on and closed with the port.
     TFxTAPI32Dispatcher(void* owner, int commHandle);
+    ~TFxTAPI32Dispatcher() override;
     int OpenCom(const std::string& deviceName, uint32_t inSize, uint32_t outSize) override;
 };
 

@@ -1,6 +1,7 @@
 #include "faxdoc/converter.h"
 
 #include "faxdoc/fax_errors.h"
+#include "faxdoc/raster_ops.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,6 +41,52 @@ uint32_t Channel(uint32_t pixel, uint32_t mask) {
   const int shift = __builtin_ctz(mask);
   const uint32_t max = mask >> shift;
   return ((pixel & mask) >> shift) * 255 / max;
+}
+
+// Run-length coded 8- and 4-bit pixels (compression 1 and 2) into one palette index per pixel,
+// rows top to bottom. False when the data breaks off or runs outside the picture.
+bool DecodeRle(const uint8_t* d, size_t size, int bpp, int64_t width, int64_t height, std::vector<uint8_t>& out) {
+  out.assign(static_cast<size_t>(width * height), 0);
+  int64_t x = 0, y = height - 1; // RLE bitmaps are stored bottom-up
+  size_t i = 0;
+  const auto put = [&](uint8_t index) {
+    if (x < width && y >= 0)
+      out[static_cast<size_t>(y * width + x)] = index;
+    ++x;
+  };
+  while (i + 1 < size) {
+    const uint8_t count = d[i], value = d[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (int k = 0; k < count; ++k)
+        put(bpp == 8 ? value : static_cast<uint8_t>(k % 2 ? value & 0x0F : value >> 4));
+      continue;
+    }
+    if (value == 0) { // end of line
+      x = 0;
+      --y;
+    } else if (value == 1) { // end of bitmap
+      return true;
+    } else if (value == 2) { // move
+      if (i + 1 >= size)
+        return false;
+      x += d[i];
+      y -= d[i + 1];
+      i += 2;
+    } else { // `value` pixels as they are, padded to a 16-bit boundary
+      const size_t bytes = bpp == 8 ? value : (value + 1u) / 2;
+      if (i + bytes > size)
+        return false;
+      for (int k = 0; k < value; ++k)
+        put(bpp == 8 ? d[i + static_cast<size_t>(k)]
+                     : static_cast<uint8_t>(k % 2 ? d[i + static_cast<size_t>(k / 2)] & 0x0F
+                                                  : d[i + static_cast<size_t>(k / 2)] >> 4));
+      i += bytes + (bytes & 1);
+    }
+    if (y < -1)
+      return false;
+  }
+  return true; // data that ends without its end mark keeps what it drew
 }
 
 } // namespace
@@ -83,9 +130,12 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
       return ecBadGraphicsFormat;
     for (int i = 0; i < 3; ++i)
       masks[i] = Le32(d + at + 4 * i);
-  } else if (compression != 0) {
-    return ecBadGraphicsFormat; // run-length coded bitmaps are not read
+  } else if (compression != 0 && !(compression == 1 && bpp == 8) && !(compression == 2 && bpp == 4)) {
+    return ecBadGraphicsFormat;
   }
+  const bool rle = compression == 1 || compression == 2;
+  if (rle && topDown)
+    return ecBadGraphicsFormat;
   // The palette follows the header (and the bit fields of a 40-byte header).
   std::vector<uint32_t> palette;
   if (bpp <= 8) {
@@ -98,10 +148,23 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
       palette.push_back(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16));
     }
   }
-  const size_t stride = ((static_cast<size_t>(width) * bpp + 31) / 32) * 4;
-  if (dataOffset > size || stride * static_cast<size_t>(height) > size - dataOffset)
+  size_t stride = ((static_cast<size_t>(width) * bpp + 31) / 32) * 4;
+  std::vector<uint8_t> expanded;
+  if (rle) {
+    // A run can paint at most 255 pixels for two bytes: a picture far larger than its data is no
+    // run-length bitmap.
+    if (dataOffset > size || static_cast<uint64_t>(width * height) > 128 * static_cast<uint64_t>(size - dataOffset + 2))
+      return ecBadGraphicsFormat;
+    if (!DecodeRle(d + dataOffset, size - dataOffset, bpp, width, height, expanded))
+      return ecBadGraphicsFormat;
+    bpp = 8;
+    stride = static_cast<size_t>(width);
+  } else if (dataOffset > size || stride * static_cast<size_t>(height) > size - dataOffset) {
     return ecBadGraphicsFormat;
-  const auto srcRow = [&](int64_t y) {
+  }
+  const auto srcRow = [&](int64_t y) -> const uint8_t* {
+    if (rle)
+      return expanded.data() + stride * static_cast<size_t>(y);
     return d + dataOffset + stride * static_cast<size_t>(topDown ? y : height - 1 - y);
   };
   const auto brightness = [](uint32_t bgr) { return (bgr & 0xFF) + (bgr >> 8 & 0xFF) + (bgr >> 16 & 0xFF); };
@@ -147,7 +210,7 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out) {
 }
 
 int LoadBmpFile(const std::string& name, TSourceBitmap& out) {
-  std::vector<uint8_t> data;
+  TFileBytes data;
   if (int rc = ReadWholeFile(name, data); rc < 0)
     return rc;
   return DecodeBmp(data.data(), data.size(), out);
@@ -183,8 +246,8 @@ int TBitmapReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, 
   bytes = rowBytes;
   const uint8_t* src = bitmap_.bits.data() + static_cast<size_t>(row_) * static_cast<size_t>(bitmap_.stride);
   if (bitmap_.bitsPerPixel == 1) {
-    for (int i = 0; i < rowBytes; ++i)
-      raster[i] = static_cast<uint8_t>(~src[i]); // screen bitmaps keep 1 = white
+    std::memcpy(raster, src, static_cast<size_t>(rowBytes));
+    InvertBytes(raster, static_cast<size_t>(rowBytes)); // screen bitmaps keep 1 = white
     if (w % 8)
       raster[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (w % 8));
   } else {

@@ -11,7 +11,6 @@ namespace zn::faxdoc {
 
 ConverterState::ConverterState(std::unique_ptr<TFaxReader> reader)
     : reader_(std::move(reader)), coded_(kCodedRowBufferSize, 0), raster_(kRasterBufferSize, 0) {
-  InitFaxCodeTables();
 }
 
 ConverterState::~ConverterState() = default;
@@ -129,9 +128,17 @@ int ConverterState::ConvertLines(const std::string& inName) {
   if (rc >= 0)
     rc = reader_->Open(*this, inName_);
   bool morePages = true;
+  // The raster is clear before every row: at the start whole, later as far as the last row reached.
+  std::memset(raster, 0, kRasterBufferSize);
+  size_t dirty = 0;
   const auto readRow = [&](int& bytes, bool& endOfPage) {
-    std::memset(raster, 0, kRasterBufferSize);
+    std::memset(raster, 0, dirty);
+    bytes = 0;
     int r = reader_->ReadLine(*this, raster, bytes, morePages, endOfPage);
+    dirty = !reader_->WritesWithinRow()
+                ? kRasterBufferSize
+                : std::min<size_t>(kRasterBufferSize, static_cast<size_t>(std::max(bytes + std::max(centringOffset, 0),
+                                                                                    lineWidth_ / 8) + 4));
     ++lineNumber_;
     if (r >= 0)
       r = Status(kStatusRow);

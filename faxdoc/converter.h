@@ -41,6 +41,9 @@ class TFaxReader {
   virtual int ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages,
                        bool& endOfPage) = 0;
   virtual void Close(ConverterState& state) = 0;
+  // Whether the reader writes a row only within its byte count (behind the centring offset) and,
+  // for text, within the row width and a glyph's bytes more; the line loop then clears only that.
+  virtual bool WritesWithinRow() const { return true; }
 };
 
 class ConverterState {
@@ -131,7 +134,9 @@ class ConverterState {
 
 // ---- Readers -----------------------------------------------------------------------------------
 
-// Plain text drawn with the built-in fax font.
+// Plain text drawn with the built-in fax font. Lines end at CR, LF or CR LF; a form feed ends
+// the page; tabs expand to the tab stop. The enhanced-text reader draws the same lines with a
+// font of the toolkit instead (it overrides the four drawing operations).
 class TTextReader : public TFaxReader {
  public:
   TTextReader();
@@ -148,10 +153,18 @@ class TTextReader : public TFaxReader {
   void SetLinesPerPage(unsigned lines) { linesPerPage_ = lines; }
   // glyphBytes 48 (20 x 16) or 16 (12 x 8); doubleHeight for high resolution. -8052 without the font.
   int LoadFaxFont(const std::string& fontFile, int glyphBytes, bool doubleHeight);
-  int GlyphHeight() const { return glyphHeight_; }
+  // Raster rows per text line.
+  virtual int GlyphHeight() const { return glyphHeight_; }
   int GlyphWidth() const { return glyphWidth_; }
-  // The glyph rows `row` (1-based) of `text`, packed from pixel 0; nothing past the glyph height.
-  void RasterizeTextRow(const std::string& text, int row, uint8_t* raster) const;
+  // Raster row `row` (1-based) of `text`, packed from pixel 0; nothing past the glyph height. The
+  // raster is zeroed by the caller.
+  virtual void RasterizeTextRow(const std::string& text, int row, uint8_t* raster);
+
+ protected:
+  // Whether a font is loaded.
+  virtual bool HasFont() const { return !glyphs_.empty(); }
+  // The characters of a line that fit behind the left margin.
+  virtual size_t MaxChars(const ConverterState& state) const;
 
  private:
   enum class TNext { Line, EndOfPage, EndOfInput };
@@ -165,7 +178,7 @@ class TTextReader : public TFaxReader {
   std::vector<uint8_t> glyphs_; // 256 glyphs, rows top to bottom, each row doubled in high resolution
   int glyphWidth_ = 0, glyphHeight_ = 0, glyphRowBytes_ = 0;
 
-  std::vector<uint8_t> data_;
+  TFileBytes data_;
   size_t pos_ = 0;
   std::string text_;
   int row_ = 0; // glyph row of text_ to deliver next, 0 when a new line is due
@@ -188,7 +201,7 @@ class TTiffReader : public TFaxReader {
   void Close(ConverterState& state) override;
 
  private:
-  std::vector<uint8_t> file_;
+  TFileBytes file_;
   bool bigEndian_ = false;
   uint32_t width_ = 0, length_ = 0, rowsPerStrip_ = 0;
   uint32_t compression_ = 1;
@@ -213,7 +226,7 @@ class TPcxReader : public TFaxReader {
   int OpenPage(ConverterState& state, size_t begin, size_t end);
 
   bool dcx_;
-  std::vector<uint8_t> file_;
+  TFileBytes file_;
   std::vector<std::pair<size_t, size_t>> pages_;
   size_t page_ = 0;
   size_t pos_ = 0, end_ = 0;
@@ -268,6 +281,7 @@ class TUserReader : public TFaxReader {
     if (close_)
       close_();
   }
+  bool WritesWithinRow() const override { return false; }
 
  private:
   std::string extension_;

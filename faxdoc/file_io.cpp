@@ -3,8 +3,10 @@
 #include "faxdoc/fax_errors.h"
 #include "platform/io_error.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,6 +31,8 @@ int TInFile::Open(const std::string& name) {
     return IoErrorCode(EISDIR);
   }
   pos_ = 0;
+  bufferStart_ = 0;
+  bufferFill_ = 0;
   return ecOK;
 }
 
@@ -36,28 +40,43 @@ void TInFile::Close() {
   if (fd_ >= 0)
     ::close(fd_);
   fd_ = -1;
+  bufferFill_ = 0;
 }
 
 long TInFile::Read(void* buffer, size_t n) {
+  uint8_t* out = static_cast<uint8_t*>(buffer);
   size_t done = 0;
   while (done < n) {
-    const ssize_t r = ::read(fd_, static_cast<uint8_t*>(buffer) + done, n - done);
-    if (r < 0) {
-      if (errno == EINTR)
-        continue;
-      return IoErrorCode(errno);
+    const int64_t offset = pos_ - bufferStart_;
+    if (offset >= 0 && static_cast<size_t>(offset) < bufferFill_) {
+      const size_t k = std::min(n - done, bufferFill_ - static_cast<size_t>(offset));
+      std::memcpy(out + done, buffer_.data() + offset, k);
+      done += k;
+      pos_ += static_cast<int64_t>(k);
+      continue;
     }
+    if (buffer_.empty())
+      buffer_.resize(kBufferSize);
+    // Refill the buffer from the caller's position.
+    if (::lseek(fd_, pos_, SEEK_SET) < 0)
+      return IoErrorCode(errno);
+    ssize_t r;
+    do
+      r = ::read(fd_, buffer_.data(), buffer_.size());
+    while (r < 0 && errno == EINTR);
+    if (r < 0)
+      return IoErrorCode(errno);
+    bufferStart_ = pos_;
+    bufferFill_ = static_cast<size_t>(r);
     if (r == 0)
       break;
-    done += static_cast<size_t>(r);
   }
-  pos_ += static_cast<int64_t>(done);
   return static_cast<long>(done);
 }
 
 int TInFile::Seek(int64_t pos) {
-  if (pos < 0 || ::lseek(fd_, pos, SEEK_SET) < 0)
-    return IoErrorCode(pos < 0 ? EINVAL : errno);
+  if (pos < 0)
+    return IoErrorCode(EINVAL);
   pos_ = pos;
   return ecOK;
 }
@@ -67,15 +86,23 @@ int64_t TInFile::Size() const {
   return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data) {
+int ReadWholeFile(const std::string& name, TFileBytes& data) {
   TInFile f;
   if (int rc = f.Open(name); rc < 0)
     return rc;
   data.resize(static_cast<size_t>(f.Size()));
-  const long n = f.Read(data.data(), data.size());
-  if (n < 0)
-    return static_cast<int>(n);
-  data.resize(static_cast<size_t>(n));
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t r = ::read(f.fd_, data.data() + done, data.size() - done);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r < 0)
+      return IoErrorCode(errno);
+    if (r == 0)
+      break;
+    done += static_cast<size_t>(r);
+  }
+  data.resize(done);
   return ecOK;
 }
 
@@ -105,6 +132,7 @@ int TBufferedWriter::Create(const std::string& name) {
 
 int TBufferedWriter::Fail(int code) {
   Discard();
+  ::unlink(tempName_.c_str());
   return code;
 }
 
@@ -177,11 +205,20 @@ int TBufferedWriter::Close() {
     return rc;
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
-  if (!closed || ::rename(tempName_.c_str(), name_.c_str()) != 0) {
-    const int rc = IoErrorCode(errno);
+  if (!closed)
+    return Fail(IoErrorCode(errno));
+  // An older file of the name is swapped out and then deleted: replacing it by a plain rename
+  // would make the file system write the new data out at once, which costs more than the
+  // conversion itself. Where swapping is not to be had (no older file, or a file system without
+  // it) a rename does.
+  struct stat st {};
+  const bool olderFile = ::lstat(name_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (olderFile && ::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, name_.c_str(), RENAME_EXCHANGE) == 0) {
     ::unlink(tempName_.c_str());
-    return rc;
+    return ecOK;
   }
+  if (::rename(tempName_.c_str(), name_.c_str()) != 0)
+    return Fail(IoErrorCode(errno));
   return ecOK;
 }
 

@@ -4,13 +4,40 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zn::faxdoc {
 
+// Leaves new elements uninitialised: a buffer that a read fills at once need not be cleared first.
+template <class T>
+struct TNoInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TNoInitAllocator<U>;
+  };
+  TNoInitAllocator() = default;
+  template <class U>
+  TNoInitAllocator(const TNoInitAllocator<U>&) {}
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+  }
+};
+
+// A whole input file in memory.
+using TFileBytes = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
+
+// Reads go through a buffer: the fax pages are read a few bytes (a record's count) at a time.
 class TInFile {
  public:
+  static constexpr size_t kBufferSize = 65536;
   TInFile() = default;
   ~TInFile();
   TInFile(const TInFile&) = delete;
@@ -26,12 +53,16 @@ class TInFile {
   int64_t Position() const { return pos_; }
 
  private:
+  friend int ReadWholeFile(const std::string& name, TFileBytes& data);
   int fd_ = -1;
-  int64_t pos_ = 0;
+  int64_t pos_ = 0;          // the position the caller sees
+  std::vector<uint8_t> buffer_;
+  int64_t bufferStart_ = 0;  // file position of buffer_[0]
+  size_t bufferFill_ = 0;
 };
 
 // Reads a whole file into `data`; a negative code on failure.
-int ReadWholeFile(const std::string& name, std::vector<uint8_t>& data);
+int ReadWholeFile(const std::string& name, TFileBytes& data);
 
 // A 4096-byte buffer in front of a file written anew. The file appears under its name only when
 // Close succeeds; on a write error, a failed close, Discard or destruction nothing is left.

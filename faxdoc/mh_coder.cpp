@@ -210,7 +210,7 @@ struct TBitSource {
       p += k;
       n += 8 * k;
     } else {
-      while (n <= 56 && p < end) {
+      while (n <= 55 && p < end) { // at most 63 bits, so that any count of them can be skipped
         acc |= static_cast<uint64_t>(*p++) << n;
         n += 8;
       }
@@ -281,9 +281,7 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink) 
           break;
         const int zeros = in.acc ? __builtin_ctzll(in.acc) : 64;
         if (zeros >= in.n) {
-          in.Skip(in.n == 64 ? 63 : in.n);
-          if (in.n)
-            in.Skip(in.n);
+          in.Skip(in.n);
           continue;
         }
         in.Skip(zeros + 1);

@@ -123,40 +123,64 @@ struct TCodeTrie {
   }
 };
 
-struct TAllTables {
-  TFaxCodeTables codes;
-  TFaxDecodeTables decode;
-};
-
 TFaxCode Reversed(const TFaxCode& c) { return {ReverseCode(c.code, c.bits), c.bits}; }
 
-const TAllTables& Tables() {
-  static const TAllTables* tables = [] {
-    static TAllTables t;
+// The encoder's tables and the decoder's are built apart, each on first use: a program that only
+// codes never pays for the decoder's.
+const TFaxCodeTables& CodeTables() {
+  static const TFaxCodeTables* tables = [] {
+    static TFaxCodeTables t;
+    for (int colour = 0; colour < 2; ++colour) {
+      const TRunColour rc = static_cast<TRunColour>(colour);
+      for (int run = 0; run < kTermCodes; ++run)
+        t.term[colour][run] = Reversed(T4TermCode(rc, run));
+      t.makeUp[colour][0] = {0, 0};
+      for (int k = 1; k <= kMakeUpCodes; ++k)
+        t.makeUp[colour][k] = Reversed(T4MakeUpCode(rc, k));
+    }
+    t.eol12 = Reversed(kEol12);
+    t.eol16 = Reversed(kEol16);
+    return &t;
+  }();
+  return *tables;
+}
+
+const TFaxDecodeTables& DecodeTables() {
+  static const TFaxDecodeTables* tables = [] {
+    static TFaxDecodeTables t;
     for (int colour = 0; colour < 2; ++colour) {
       const TRunColour rc = static_cast<TRunColour>(colour);
       TCodeTrie trie;
-      for (int run = 0; run < kTermCodes; ++run) {
-        t.codes.term[colour][run] = Reversed(T4TermCode(rc, run));
+      for (int run = 0; run < kTermCodes; ++run)
         trie.Add(T4TermCode(rc, run), TDecodeKind::Terminating, static_cast<uint16_t>(run));
-      }
-      t.codes.makeUp[colour][0] = {0, 0};
-      for (int k = 1; k <= kMakeUpCodes; ++k) {
-        t.codes.makeUp[colour][k] = Reversed(T4MakeUpCode(rc, k));
+      for (int k = 1; k <= kMakeUpCodes; ++k)
         trie.Add(T4MakeUpCode(rc, k), TDecodeKind::MakeUp, static_cast<uint16_t>(64 * k));
-      }
       trie.Add(kEol12, TDecodeKind::Eol, 0);
       trie.LoopFillZeros();
+      // Every code fills the entries that begin with it; the few left over (fill zeros and
+      // invalid strings) are walked through the trie.
+      std::vector<bool> filled(kDecodeTableSize, false);
+      const auto fill = [&](const TFaxCode& c, TDecodeKind kind, int run) {
+        const unsigned code = ReverseCode(c.code, c.bits);
+        for (unsigned high = 0; high < (1u << (kMaxCodeBits - c.bits)); ++high) {
+          const unsigned v = code | high << c.bits;
+          t.entry[colour][v] = {static_cast<uint16_t>(run), static_cast<uint8_t>(c.bits), kind};
+          filled[v] = true;
+        }
+      };
+      for (int run = 0; run < kTermCodes; ++run)
+        fill(T4TermCode(rc, run), TDecodeKind::Terminating, run);
+      for (int k = 1; k <= kMakeUpCodes; ++k)
+        fill(T4MakeUpCode(rc, k), TDecodeKind::MakeUp, 64 * k);
       for (unsigned v = 0; v < kDecodeTableSize; ++v)
-        t.decode.entry[colour][v] = trie.Lookup(v);
+        if (!filled[v])
+          t.entry[colour][v] = trie.Lookup(v);
       for (unsigned v = 0; v < kFirstTableSize; ++v) {
-        const TDecodeEntry& e = t.decode.entry[colour][v];
+        const TDecodeEntry& e = t.entry[colour][v];
         const bool resolved = e.bits <= kFirstCodeBits && e.kind != TDecodeKind::Zeros;
-        t.decode.first[colour][v] = resolved ? e : TDecodeEntry{0, 0, TDecodeKind::Long};
+        t.first[colour][v] = resolved ? e : TDecodeEntry{0, 0, TDecodeKind::Long};
       }
     }
-    t.codes.eol12 = Reversed(kEol12);
-    t.codes.eol16 = Reversed(kEol16);
     return &t;
   }();
   return *tables;
@@ -181,8 +205,11 @@ const TFaxCode& T4MakeUpCode(TRunColour colour, int k) {
   return colour == TRunColour::White ? kWhiteMakeUp[k] : kBlackMakeUp[k];
 }
 
-void InitFaxCodeTables() { (void)Tables(); }
-const TFaxCodeTables& FaxCodeTables() { return Tables().codes; }
-const TFaxDecodeTables& FaxDecodeTables() { return Tables().decode; }
+void InitFaxCodeTables() {
+  (void)CodeTables();
+  (void)DecodeTables();
+}
+const TFaxCodeTables& FaxCodeTables() { return CodeTables(); }
+const TFaxDecodeTables& FaxDecodeTables() { return DecodeTables(); }
 
 } // namespace zn::faxdoc

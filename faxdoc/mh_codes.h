@@ -54,8 +54,8 @@ struct TFaxDecodeTables {
   TDecodeEntry entry[2][kDecodeTableSize];
 };
 
-// Builds the reversed tables and the decoder tables once; later calls return at once.
-// Every coder calls it itself; calling it at start-up only moves the work there.
+// Builds the reversed tables and the decoder tables once; later calls return at once. The coders
+// build what they use on first use, so calling it at start-up only moves the work there.
 void InitFaxCodeTables();
 
 const TFaxCodeTables& FaxCodeTables();

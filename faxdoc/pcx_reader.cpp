@@ -11,8 +11,8 @@ namespace {
 
 constexpr int kDcxMaxPages = 1024;
 
-uint32_t Le16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint32_t>(d[at] | d[at + 1] << 8); }
-uint32_t Le32(const std::vector<uint8_t>& d, size_t at) { return Le16(d, at) | Le16(d, at + 2) << 16; }
+uint32_t Le16(const TFileBytes& d, size_t at) { return static_cast<uint32_t>(d[at] | d[at + 1] << 8); }
+uint32_t Le32(const TFileBytes& d, size_t at) { return Le16(d, at) | Le16(d, at + 2) << 16; }
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "faxdoc/fax_errors.h"
 #include "resources/fonts/fax_font_resource.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zn::faxdoc {
@@ -41,7 +42,7 @@ int TTextReader::LoadFaxFont(const std::string& /*fontFile*/, int glyphBytes, bo
   return ecOK;
 }
 
-void TTextReader::RasterizeTextRow(const std::string& text, int row, uint8_t* raster) const {
+void TTextReader::RasterizeTextRow(const std::string& text, int row, uint8_t* raster) {
   if (row < 1 || row > glyphHeight_ || glyphs_.empty())
     return;
   int pixel = 0;
@@ -62,7 +63,7 @@ void TTextReader::RasterizeTextRow(const std::string& text, int row, uint8_t* ra
 }
 
 int TTextReader::Open(ConverterState& state, const std::string& name) {
-  if (glyphs_.empty())
+  if (!HasFont())
     return ecFontFileNotFound;
   if (int rc = ReadWholeFile(name, data_); rc < 0)
     return rc;
@@ -118,12 +119,14 @@ std::string TTextReader::PrepareLine(ConverterState& state, const std::string& r
       out += c;
     }
   }
+  out.resize(std::min(out.size(), MaxChars(state)));
+  return out;
+}
+
+size_t TTextReader::MaxChars(const ConverterState& state) const {
   const int W = state.LineWidth();
   const int M = std::max(state.LeftMargin(), 0);
-  const int maxChars = std::max(W / glyphWidth_ - M / glyphWidth_, 0);
-  if (out.size() > static_cast<size_t>(maxChars))
-    out.resize(static_cast<size_t>(maxChars));
-  return out;
+  return static_cast<size_t>(std::max(W / glyphWidth_ - M / glyphWidth_, 0));
 }
 
 // Text behind a form feed begins the next page; a line that ends in a form feed just ends its page.
@@ -188,7 +191,7 @@ int TTextReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bo
   }
   RasterizeTextRow(text_, row_, raster);
   ++rowsOnPage_;
-  if (++row_ > glyphHeight_)
+  if (++row_ > GlyphHeight())
     row_ = 0;
   return ecOK;
 }

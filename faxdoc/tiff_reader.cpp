@@ -1,6 +1,7 @@
 #include "faxdoc/converter.h"
 
 #include "faxdoc/fax_errors.h"
+#include "faxdoc/raster_ops.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +14,7 @@ constexpr uint32_t kTiffPackBits = 32773;
 
 class TTiffBytes {
  public:
-  TTiffBytes(const std::vector<uint8_t>& d, bool big) : d_(d), big_(big) {}
+  TTiffBytes(const TFileBytes& d, bool big) : d_(d), big_(big) {}
   bool Has(size_t at, size_t n) const { return at <= d_.size() && n <= d_.size() - at; }
   uint32_t U8(size_t at) const { return d_[at]; }
   uint32_t U16(size_t at) const {
@@ -24,7 +25,7 @@ class TTiffBytes {
   }
 
  private:
-  const std::vector<uint8_t>& d_;
+  const TFileBytes& d_;
   bool big_;
 };
 
@@ -162,8 +163,7 @@ int TTiffReader::ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bo
     }
   }
   if (invert_)
-    for (uint32_t i = 0; i < kept; ++i)
-      raster[i] = static_cast<uint8_t>(~raster[i]);
+    InvertBytes(raster, kept);
   if (width_ % 8 && kept == rowBytes)
     raster[kept - 1] &= static_cast<uint8_t>(0xFF00 >> (width_ % 8));
   state.ShiftRow(raster, static_cast<int>(kept));

@@ -6,6 +6,7 @@
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/mh_codes.h"
 #include "faxdoc/page_files.h"
+#include "faxdoc/raster_ops.h"
 
 #include <algorithm>
 #include <cstring>
@@ -65,7 +66,6 @@ std::string UnpackOutputName(const std::string& inName, const std::string& outNa
 }
 
 UnpackerState::UnpackerState(TOutputLineProc outputLine) : outputLine_(std::move(outputLine)) {
-  InitFaxCodeTables();
   work_.resize(TMhDecoder::kRowBufferBytes);
 }
 
@@ -103,33 +103,31 @@ int UnpackerState::Output(int kind, const uint8_t* row, int len) {
 }
 
 int UnpackerState::Emit(const uint8_t* row, int len) {
-  if (len > 0 && (invert_ || ((flags_ & kUnpackHalfWidth) && !(pageHeader_.flags & kPageHighResolution)))) {
+  const bool normal = !(pageHeader_.flags & kPageHighResolution);
+  const bool halve = normal && (flags_ & kUnpackHalfWidth) && len > 0;
+  if (len > 0 && (invert_ || halve)) {
     uint8_t* w = work_.data();
     std::memcpy(w, row, static_cast<size_t>(len));
+    // Halving ORs black pixels, so it comes before inverting: a one-pixel black line stays.
+    if (halve) {
+      const int half = len / 2;
+      for (int i = 0; i < half; ++i) {
+        uint8_t out = 0;
+        for (int b = 0; b < 2; ++b) {
+          const uint8_t in = w[2 * i + b];
+          for (int p = 0; p < 4; ++p)
+            if (in & (0xC0 >> (2 * p)))
+              out = static_cast<uint8_t>(out | (0x80 >> (4 * b + p)));
+        }
+        w[i] = out;
+      }
+      len = half;
+    }
     if (invert_)
-      for (int i = 0; i < len; ++i)
-        w[i] = static_cast<uint8_t>(~w[i]);
+      InvertBytes(w, static_cast<size_t>(len));
     row = w;
   }
-  const bool normal = !(pageHeader_.flags & kPageHighResolution);
-  int times = 1;
-  if (normal && (flags_ & kUnpackDoubleHeight)) {
-    times = 2;
-  } else if (normal && (flags_ & kUnpackHalfWidth) && len > 0) {
-    uint8_t* w = work_.data();
-    const int half = len / 2;
-    for (int i = 0; i < half; ++i) {
-      uint8_t out = 0;
-      for (int b = 0; b < 2; ++b) {
-        const uint8_t in = w[2 * i + b];
-        for (int p = 0; p < 4; ++p)
-          if (in & (0xC0 >> (2 * p)))
-            out = static_cast<uint8_t>(out | (0x80 >> (4 * b + p)));
-      }
-      w[i] = out;
-    }
-    len = half;
-  }
+  const int times = normal && (flags_ & kUnpackDoubleHeight) ? 2 : 1;
   for (int t = 0; t < times; ++t) {
     if (int rc = Output(kOutputRow, row, len); rc < 0)
       return rc;

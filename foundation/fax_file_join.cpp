@@ -1,14 +1,10 @@
 #include "foundation/fax_file_join.h"
 
-#include "foundation/apf_headers.h"
-#include "comms/error_codes.h"
 #include "comms/exceptions.h"
+#include "faxdoc/apf_file.h"
 #include "platform/folders.h"
-#include "platform/io_error.h"
 
 #include <sys/stat.h>
-
-#include <cerrno>
 
 #include <cstdio>
 #include <memory>
@@ -18,7 +14,11 @@ namespace zn::foundation {
 
 namespace {
 
+using faxdoc::TApfFileHeader;
+using faxdoc::TApfPageHeader;
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+constexpr unsigned kMaxPages = 65535; // the page count is 16 bits
 
 File OpenFile(const std::string& path, const char* mode)
 {
@@ -36,57 +36,46 @@ bool WriteExactly(std::FILE* file, const void* data, size_t size)
 }
 
 // Copies the file's pages (header and data each) to out, walking from its page-1 offset.
-bool CopyPages(std::FILE* in, const ApfFileHeader& header, std::FILE* out)
+bool CopyPages(std::FILE* in, const TApfFileHeader& header, std::FILE* out)
 {
-    long offset = header.Page1Offset();
+    long offset = header.page1Offset;
     std::vector<char> buffer(64 * 1024);
-    for (unsigned page = 0; page < header.PageCount(); ++page) {
-        ApfPageHeader pageHeader;
-        if (offset < kApfFileHeaderSize || std::fseek(in, offset, SEEK_SET) != 0
-            || !ReadExactly(in, pageHeader.bytes.data(), pageHeader.bytes.size()) || pageHeader.Length() < 0
-            || !WriteExactly(out, pageHeader.bytes.data(), pageHeader.bytes.size()))
+    for (unsigned page = 0; page < header.pageCount; ++page) {
+        uint8_t raw[faxdoc::kApfPageHeaderSize];
+        if (offset < faxdoc::kApfFileHeaderSize || std::fseek(in, offset, SEEK_SET) != 0
+            || !ReadExactly(in, raw, sizeof raw) || !WriteExactly(out, raw, sizeof raw))
             return false;
-        long left = pageHeader.Length();
+        const int32_t length = TApfPageHeader::Decode(raw).length;
+        if (length < 0)
+            return false;
+        long left = length;
         while (left > 0) {
             const size_t chunk = left < static_cast<long>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
             if (!ReadExactly(in, buffer.data(), chunk) || !WriteExactly(out, buffer.data(), chunk))
                 return false;
             left -= static_cast<long>(chunk);
         }
-        offset += kApfPageHeaderSize + pageHeader.Length();
+        offset += faxdoc::kApfPageHeaderSize + length;
     }
     return true;
 }
 
 // Opens a fax file and reads its file header; nullptr when it cannot be read or is no fax file.
-File OpenFaxFile(const std::string& path, ApfFileHeader& header)
+File OpenFaxFile(const std::string& path, TApfFileHeader& header)
 {
     File file = OpenFile(platform::ResolvePath(path), "rb");
-    if (!file || !ReadExactly(file.get(), header.bytes.data(), header.bytes.size()) || !header.SignatureOk())
+    uint8_t raw[faxdoc::kApfFileHeaderSize];
+    if (!file || !ReadExactly(file.get(), raw, sizeof raw) || !faxdoc::CheckApfSignature(raw))
         return File(nullptr, &std::fclose);
+    header = TApfFileHeader::Decode(raw);
     return file;
 }
 
-constexpr int kReadBeyondEndOfFile = 100;
-
-// Page 1's header of a fax file: 0, or the comms library's negative code (a missing file -2, a short
-// read -100, not a fax file or no pages -8001).
-int ReadFirstPageHeader(const std::string& path, ApfPageHeader& page)
+bool WriteFileHeader(std::FILE* out, const TApfFileHeader& header)
 {
-    if (path.empty())
-        return -2;
-    File file = OpenFile(platform::ResolvePath(path), "rb");
-    if (!file)
-        return -platform::ErrnoToIoError(errno);
-    ApfFileHeader header;
-    if (!ReadExactly(file.get(), header.bytes.data(), header.bytes.size()))
-        return -kReadBeyondEndOfFile;
-    if (!header.SignatureOk() || header.PageCount() < 1)
-        return comms::ecFaxBadFormat;
-    if (std::fseek(file.get(), header.Page1Offset(), SEEK_SET) != 0
-        || !ReadExactly(file.get(), page.bytes.data(), page.bytes.size()))
-        return -kReadBeyondEndOfFile;
-    return 0;
+    uint8_t raw[faxdoc::kApfFileHeaderSize];
+    header.Encode(raw);
+    return WriteExactly(out, raw, sizeof raw);
 }
 
 bool SameFile(const std::string& a, const std::string& b)
@@ -98,9 +87,9 @@ bool SameFile(const std::string& a, const std::string& b)
 
 bool HighResolution(const std::string& path)
 {
-    ApfPageHeader page;
-    comms::CheckErrorCode(nullptr, ReadFirstPageHeader(path, page));
-    return page.HighResolution();
+    TApfPageHeader page;
+    comms::CheckErrorCode(nullptr, faxdoc::ReadApfPageHeader(platform::ResolvePath(path), 1, page));
+    return page.flags & faxdoc::kPageHighResolution;
 }
 
 } // namespace
@@ -121,27 +110,27 @@ bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, co
     if (!out)
         return false;
 
-    ApfFileHeader headerA;
+    TApfFileHeader headerA;
     File a = OpenFaxFile(fileA, headerA);
     if (!a)
         return false;
-    ApfFileHeader header = headerA; // A's header, with page 1 directly behind it
-    header.SetPage1Offset(kApfFileHeaderSize);
-    if (!WriteExactly(out.get(), header.bytes.data(), header.bytes.size()) || !CopyPages(a.get(), headerA, out.get()))
+    TApfFileHeader header = headerA; // A's header, with page 1 directly behind it
+    header.page1Offset = faxdoc::kApfFirstPageOffset;
+    if (!WriteFileHeader(out.get(), header) || !CopyPages(a.get(), headerA, out.get()))
         return false;
     a.reset();
 
-    ApfFileHeader headerB;
+    TApfFileHeader headerB;
     File b = OpenFaxFile(fileB, headerB);
     if (!b)
         return false;
-    const unsigned pages = header.PageCount() + headerB.PageCount();
-    if (pages > kMaxApfPages || !CopyPages(b.get(), headerB, out.get()))
+    const unsigned pages = header.pageCount + headerB.pageCount;
+    if (pages > kMaxPages || !CopyPages(b.get(), headerB, out.get()))
         return false;
     b.reset();
 
-    header.SetPageCount(static_cast<uint16_t>(pages));
-    if (std::fseek(out.get(), 0, SEEK_SET) != 0 || !WriteExactly(out.get(), header.bytes.data(), header.bytes.size()))
+    header.pageCount = static_cast<uint16_t>(pages);
+    if (std::fseek(out.get(), 0, SEEK_SET) != 0 || !WriteFileHeader(out.get(), header))
         return false;
     return std::fclose(out.release()) == 0;
 }

@@ -216,6 +216,7 @@ struct TriggerCounter {
 class ErrorInjectingDispatcher : public TFxWin32Dispatcher {
 public:
     using TFxWin32Dispatcher::TFxWin32Dispatcher;
+    ~ErrorInjectingDispatcher() override { Shutdown(); } // the threads call GetComError until then
     std::atomic<uint32_t> inject{0};
     uint32_t GetComError(TComStatus& status) override
     {
@@ -293,6 +294,21 @@ INSTANTIATE_TEST_SUITE_P(Types, StatusTriggers,
                                            StatusCase{"output used", StatusOutBuffUsed, 0},
                                            StatusCase{"output sent", StatusOutSent, 0}),
                          [](const auto& info) { return std::string("Type") + std::to_string(info.param.type); });
+
+TEST(DispatcherTriggers, ATriggerReArmedInItsOwnHandlerFiresAgainInTheNextRoundAtTheEarliest)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    TriggerCounter t;
+    t.Attach(*o.d);
+    int handle = o.d->AddStatusTrigger(StatusOutBuffFree); // always true: 8192 bytes free
+    t.also = [&](uint32_t, uintptr_t h) { o.d->SetStatusTrigger(int(h), 1, true); };
+    ASSERT_EQ(o.d->SetStatusTrigger(handle, 1, true), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // One firing per dispatch round (at least every 50 ms), never a loop inside one round.
+    EXPECT_GE(t.Count(handle), 2);
+    EXPECT_LE(t.Count(handle), 20);
+}
 
 TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)
 {
@@ -480,6 +496,7 @@ TEST(Dispatcher, AThreadEndedByAnExceptionStillCountsOut)
     class FailingEvents : public TFxWin32Dispatcher {
     public:
         using TFxWin32Dispatcher::TFxWin32Dispatcher;
+        ~FailingEvents() override { Shutdown(); }
         bool WaitComEvent(uint32_t&) override { throw std::runtime_error("line gone"); }
     };
     PtyPair pty;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -160,6 +161,33 @@ TEST(PortDriver, FlowSettingsLinuxLacksSurviveReadModifyWrite)
     EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), ecBadArgument);
 }
 
+
+namespace {
+
+int OpenDescriptors()
+{
+    int n = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir))
+            ++n;
+        ::closedir(dir);
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(PortDriver, AFailedOpenLeavesNoDescriptorBehind)
+{
+    OpenDispatcher holder;
+    ASSERT_EQ(holder.result, 0);
+    int before = OpenDescriptors();
+    TFxWin32Dispatcher busy(nullptr);
+    EXPECT_EQ(busy.OpenPort(holder.pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    TFxWin32Dispatcher missing(nullptr);
+    EXPECT_EQ(missing.OpenPort("/dev/zn-missing-tty", 19200, 0, 8, 1, 4096, 4096, 0), -ErrorFileNotFound);
+    EXPECT_EQ(OpenDescriptors(), before); // while the two failed dispatchers still exist
+}
 
 // ---------------------------------------------------------------- efax as the other program
 

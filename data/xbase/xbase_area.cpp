@@ -13,7 +13,7 @@ namespace zn::xbase {
 
 namespace {
 
-constexpr size_t kScanBytes = 1 << 18;
+constexpr size_t kScanBytes = 1 << 20;
 
 std::string UpperText(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -79,8 +79,14 @@ Err WorkArea::Open(const std::string& path, const std::string& alias, OpenMode m
   std::string cdx = FindCaseInsensitive(WithExtension(resolved, "CDX"));
   if (FileExists(cdx)) {
     size_t which = 0;
-    // An unreadable index does not stop the table from opening; it simply has no tags.
-    if (OpenIndexFile(cdx, false, which) != Err::Ok) CloseIndexes();
+    // An unreadable index does not stop the table from opening; it simply has no tags. One that
+    // another process keeps locked past the lock timeout does.
+    Err e = OpenIndexFile(cdx, false, which);
+    if (e == Err::LockTimeout) {
+      table_.Close();
+      return e;
+    }
+    if (e != Err::Ok) CloseIndexes();
   }
   return GoTop();
 }
@@ -273,8 +279,8 @@ Err WorkArea::ReplaceDate(int field, int32_t julian) {
 Err WorkArea::AppendBlank() {
   if (!table_.Writable()) return Err::ReadOnly;
   if (Err e = Flush(); e != Err::Ok) return e;
-  std::vector<char> blank(table_.RecordLength(), ' ');
   if (table_.Shared()) {
+    std::vector<char> blank(table_.RecordLength(), ' ');
     // The header lock makes the count and the new record one step for every process.
     if (Err e = table_.LockHeader(settings_.lockTimeoutSeconds); e != Err::Ok) return e;
     struct HeaderUnlock { DbfTable& t; ~HeaderUnlock() { t.UnlockHeader(); } } unlock{table_};
@@ -309,7 +315,7 @@ Err WorkArea::AppendBlank() {
     uint32_t n = table_.RecordCount() + 1;
     table_.SetCount(n);
     recno_ = n;
-    buffer_ = original_ = blank;
+    std::fill(buffer_.begin(), buffer_.end(), ' ');  // a fresh record has no old keys to compare
     fresh_ = dirty_ = true;
     headerDirty_ = true;
   }
@@ -487,7 +493,8 @@ Err WorkArea::OpenIndexFile(const std::string& path, bool create, size_t& which)
     }
   }
   auto cdx = std::make_unique<CdxFile>();
-  Err e = FileExists(path) ? cdx->Open(path, table_.Writable(), table_.Shared()) : Err::FileNotFound;
+  Err e = FileExists(path) ? cdx->Open(path, table_.Writable(), table_.Shared(), settings_.lockTimeoutSeconds)
+                           : Err::FileNotFound;
   if (e != Err::Ok) {
     if (!create) return e;
     if (!table_.Writable()) return Err::ReadOnly;
@@ -580,32 +587,34 @@ std::string WorkArea::KeyData() {
   }
 }
 
-Err WorkArea::BuildKeys(OrderRef& o, int keyLength, CdxKeyList& out) {
-  out.keyLength = keyLength;
-  out.keys.clear();
-  out.recnos.clear();
+std::string WorkArea::Folder() const {
+  size_t slash = table_.Path().find_last_of('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : table_.Path().substr(0, slash));
+}
+
+Err WorkArea::BuildKeys(OrderRef& o, KeySorter& out) {
+  const int keyLength = out.KeyLength();
   uint32_t count = RecordCount();
-  out.keys.reserve(size_t(count) * keyLength);
-  out.recnos.reserve(count);
   size_t length = table_.RecordLength();
   uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-  std::vector<char> chunk(per * length);
+  RecordScan scan(table_);
   std::vector<uint8_t> key;
   int lastPercent = -1;
+  out.Reserve(count);
   for (uint32_t first = 1; first <= count; first += per) {
     uint32_t n = std::min(per, count - first + 1);
-    if (Err e = table_.ReadRecords(first, n, chunk.data()); e != Err::Ok) return e;
+    const char* chunk = nullptr;
+    if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
     for (uint32_t i = 0; i < n; ++i) {
-      EvalContext c{chunk.data() + i * length, first + i, &settings_};
+      EvalContext c{chunk + i * length, first + i, &settings_};
       if (o.condition && !o.condition->IsTrue(c)) continue;
       ValueKey(o.key->Evaluate(c), o.type, keyLength, key);
-      out.keys.insert(out.keys.end(), key.begin(), key.end());
-      out.recnos.push_back(first + i);
+      if (Err e = out.Add(key.data(), first + i); e != Err::Ok) return e;
     }
     int percent = static_cast<int>(50.0 * (first + n - 1) / count);
     if (percent != lastPercent) Report(lastPercent = percent);
   }
-  return Err::Ok;
+  return out.Finish();
 }
 
 Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, const std::string& key,
@@ -636,7 +645,7 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
   }
   size_t which = 0;
   if (Err e = OpenIndexFile(path, true, which); e != Err::Ok) {
-    if (!file.empty()) return e;
+    if (!file.empty() || e != Err::CorruptIndex) return e;
     // An unreadable production index is replaced by a new one.
     CloseIndexes();
     ::unlink(path.c_str());
@@ -646,9 +655,9 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
   if (Err e = cdx.Acquire(true, settings_.lockTimeoutSeconds); e != Err::Ok) return e;
   struct Releaser { CdxFile& c; ~Releaser() { c.Release(); } } releaser{cdx};
   if (Err e = cdx.BeginWrite(); e != Err::Ok) return e;
-  CdxKeyList keys;
+  KeySorter keys(keyLength, Folder());
   Report(0);
-  if (Err e = BuildKeys(ref, keyLength, keys); e != Err::Ok) return e;
+  if (Err e = BuildKeys(ref, keys); e != Err::Ok) return e;
   CdxTag tag;
   tag.name = UpperText(tagName);
   tag.keyLength = keyLength;
@@ -674,10 +683,8 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
 Err WorkArea::IndexOpen(const std::string& file, int& order) {
   order = 0;
   std::string path = FindCaseInsensitive(file);
-  size_t before = indexes_.size();
   size_t which = 0;
   if (Err e = OpenIndexFile(path, false, which); e != Err::Ok) return e;
-  (void)before;
   for (size_t i = 0; i < orders_.size(); ++i)
     if (orders_[i].file == which) {
       order = static_cast<int>(i) + 1;
@@ -699,8 +706,8 @@ Err WorkArea::Reindex() {
       for (auto& o : orders_)
         if (o.file == i && o.name == tag.name) ref = &o;
       if (!ref) return Err::NoSuchTag;
-      CdxKeyList keys;
-      if (Err e = BuildKeys(*ref, tag.keyLength, keys); e != Err::Ok) return e;
+      KeySorter keys(tag.keyLength, Folder());
+      if (Err e = BuildKeys(*ref, keys); e != Err::Ok) return e;
       if (Err e = fresh.AddTag(tag, keys, [this](int p) { Report(p); }); e != Err::Ok) return e;
     }
     fresh.Close();
@@ -729,16 +736,18 @@ Err WorkArea::Pack() {
     uint32_t count = table_.RecordCount();
     size_t length = table_.RecordLength();
     uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-    std::vector<char> chunk(per * length), kept;
+    std::vector<char> kept;
+    RecordScan scan(table_);
     uint64_t at = header.size();
     uint32_t live = 0;
     Report(0);
     for (uint32_t first = 1; first <= count; first += per) {
       uint32_t n = std::min(per, count - first + 1);
-      if (Err e = table_.ReadRecords(first, n, chunk.data()); e != Err::Ok) return e;
+      const char* chunk = nullptr;
+      if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
       kept.clear();
       for (uint32_t i = 0; i < n; ++i) {
-        const char* r = chunk.data() + i * length;
+        const char* r = chunk + i * length;
         if (r[0] == '*') continue;
         kept.insert(kept.end(), r, r + length);
         ++live;
@@ -861,7 +870,7 @@ Err WorkArea::TagStep(int direction) {
   CdxTag* tag = TagOf(o);
   if (!tag) return Err::NoSuchTag;
   bool forward = (direction > 0) != tag->descending;
-  if (table_.Shared() && direction > 0) (void)table_.RefreshCount();
+  if (table_.Shared()) (void)table_.RefreshCount();
   if (!posValid_) {
     if (Err e = PositionAtCurrentRecord(); e != Err::Ok) return e;
   }
@@ -1123,12 +1132,13 @@ Err WorkArea::CountVisible(long& count) {
     uint32_t total = RecordCount();
     size_t length = table_.RecordLength();
     uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-    std::vector<char> chunk(per * length);
+    RecordScan scan(table_);
     for (uint32_t first = 1; first <= total; first += per) {
       uint32_t n = std::min(per, total - first + 1);
-      if (Err e = table_.ReadRecords(first, n, chunk.data()); e != Err::Ok) return e;
+      const char* chunk = nullptr;
+      if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
       for (uint32_t i = 0; i < n; ++i) {
-        const char* r = chunk.data() + i * length;
+        const char* r = chunk + i * length;
         EvalContext c{r, first + i, &settings_};
         if (settings_.deleted && r[0] == '*') continue;
         if (condition && !condition->IsTrue(c)) continue;
@@ -1156,41 +1166,38 @@ Err WorkArea::Check(std::string& where) {
   for (auto& o : orders_) {
     CdxTag* tag = TagOf(o);
     if (!tag) return Err::NoSuchTag;
-    CdxKeyList expected;
-    if (Err e = BuildKeys(o, tag->keyLength, expected); e != Err::Ok) return e;
-    std::vector<uint32_t> order(expected.recnos.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    KeySorter expected(tag->keyLength, Folder());
+    if (Err e = BuildKeys(o, expected); e != Err::Ok) return e;
     const int kl = tag->keyLength;
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      int c = memcmp(&expected.keys[size_t(a) * kl], &expected.keys[size_t(b) * kl], kl);
-      return c ? c < 0 : expected.recnos[a] < expected.recnos[b];
-    });
     CdxFile& cdx = *indexes_[o.file];
     CdxPosition p;
     if (Err e = cdx.First(*tag, p); e != Err::Ok) {
       where = "tag " + tag->name + ": " + ErrorText(e);
       return Err::CorruptIndex;
     }
-    size_t i = 0;
-    for (; p.Valid(); ++i) {
-      if (i >= order.size()) {
+    const uint8_t* key = nullptr;
+    uint32_t recno = 0;
+    bool more = false;
+    for (uint64_t i = 1;; ++i) {
+      if (Err e = expected.Next(key, recno, more); e != Err::Ok) return e;
+      if (!more && !p.Valid()) break;
+      if (!more) {
         where = "tag " + tag->name + ": entry for record " + std::to_string(p.Recno()) + " has no record";
         return Err::CorruptIndex;
       }
-      uint32_t want = order[i];
-      if (p.Recno() != expected.recnos[want] || memcmp(p.Key(), &expected.keys[size_t(want) * kl], kl) != 0) {
-        where = "tag " + tag->name + ": record " + std::to_string(expected.recnos[want]) +
-                " expected at position " + std::to_string(i + 1) + ", found record " + std::to_string(p.Recno());
+      if (!p.Valid()) {
+        where = "tag " + tag->name + ": record " + std::to_string(recno) + " missing";
+        return Err::CorruptIndex;
+      }
+      if (p.Recno() != recno || memcmp(p.Key(), key, kl) != 0) {
+        where = "tag " + tag->name + ": record " + std::to_string(recno) + " expected at position " +
+                std::to_string(i) + ", found record " + std::to_string(p.Recno());
         return Err::CorruptIndex;
       }
       if (Err e = cdx.Next(*tag, p); e != Err::Ok) {
         where = "tag " + tag->name + ": " + ErrorText(e);
         return Err::CorruptIndex;
       }
-    }
-    if (i != order.size()) {
-      where = "tag " + tag->name + ": record " + std::to_string(expected.recnos[order[i]]) + " missing";
-      return Err::CorruptIndex;
     }
   }
   return Err::Ok;

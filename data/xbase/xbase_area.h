@@ -12,6 +12,7 @@
 #include "xbase_common.h"
 #include "xbase_dbf.h"
 #include "xbase_expr.h"
+#include "xbase_sort.h"
 
 namespace zn::xbase {
 
@@ -117,7 +118,9 @@ class WorkArea {
   [[nodiscard]] Err UpdateKeys(const char* before, const char* after, uint32_t recno);
   [[nodiscard]] Err FinishIndexWrites();
   [[nodiscard]] Err OpenIndexFile(const std::string& path, bool create, size_t& which);
-  [[nodiscard]] Err BuildKeys(OrderRef& o, int keyLength, CdxKeyList& out);
+  // The order's keys of every record it holds, sorted.
+  [[nodiscard]] Err BuildKeys(OrderRef& o, KeySorter& out);
+  std::string Folder() const;
   [[nodiscard]] Err Reindex();
   // Tag-order movement.
   [[nodiscard]] Err TagStep(int direction);  // +1 / -1 in the order as presented

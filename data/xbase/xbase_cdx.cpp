@@ -1,4 +1,5 @@
 #include "xbase_cdx.h"
+#include "xbase_sort.h"
 
 #include <algorithm>
 #include <cctype>
@@ -76,14 +77,14 @@ class LeafWriter {
     memset(page_, 0, sizeof page_);
     count_ = 0;
     pool_ = kCdxPage;
-    prev_ = nullptr;
+    havePrev_ = false;
     prevTrail_ = 0;
   }
 
   bool Add(const uint8_t* key, uint32_t recno) {
     int trail = Trailing(key, keyLength_, fill_);
     int dup = 0;
-    if (prev_) {
+    if (havePrev_) {
       int limit = keyLength_ - std::max(trail, prevTrail_);
       while (dup < limit && key[dup] == prev_[dup]) ++dup;
     }
@@ -96,7 +97,8 @@ class LeafWriter {
     for (int i = 0; i < layout_.bytes; ++i) e[i] = static_cast<uint8_t>(v >> (8 * i));
     pool_ -= stored;
     memcpy(page_ + pool_, key + dup, stored);
-    prev_ = key;
+    memcpy(prev_, key, keyLength_);  // the caller's key may not outlive this call
+    havePrev_ = true;
     prevTrail_ = trail;
     ++count_;
     return true;
@@ -117,7 +119,8 @@ class LeafWriter {
   uint8_t page_[kCdxPage];
   int count_ = 0;
   uint32_t pool_ = kCdxPage;
-  const uint8_t* prev_ = nullptr;
+  uint8_t prev_[kMaxKeyLength];
+  bool havePrev_ = false;
   int prevTrail_ = 0;
 };
 
@@ -184,11 +187,11 @@ Err CdxFile::CreateEmpty(const std::string& path) {
   return f.WriteAt(0, bytes.data(), bytes.size());
 }
 
-Err CdxFile::Open(const std::string& path, bool write, bool shared) {
+Err CdxFile::Open(const std::string& path, bool write, bool shared, int lockTimeoutSeconds) {
   Close();
   if (Err e = file_.Open(path, write); e != Err::Ok) return e;
   shared_ = shared;
-  Err e = Acquire(false, 1);
+  Err e = Acquire(false, lockTimeoutSeconds);
   if (e == Err::Ok) {
     Release();
   } else {
@@ -300,6 +303,11 @@ Err CdxFile::ReadTagHeader(uint32_t offset, CdxTag& tag) {
   tag.descending = Le16(h + 502) != 0;
   unsigned forPos = Le16(h + 504), forLen = Le16(h + 506), keyPos = Le16(h + 508), keyLen = Le16(h + 510);
   if (tag.keyLength < 1 || tag.keyLength > kMaxKeyLength) return Err::CorruptIndex;
+  // Keys under a named collation or with a null marker are not the plain bytes this engine
+  // writes; such a file is left alone rather than damaged.
+  for (int i = 494; i < 502; ++i)
+    if (h[i] != 0) return Err::CorruptIndex;
+  if (offset != 0 && (tag.options & 0x02)) return Err::CorruptIndex;
   if (tag.root % kCdxPage != 0 || tag.root + uint64_t(kCdxPage) > size_) return Err::CorruptIndex;
   if (keyPos + keyLen > 512 || forPos + forLen > 512) return Err::CorruptIndex;
   const char* pool = reinterpret_cast<const char*>(h + 512);
@@ -348,7 +356,7 @@ Err CdxFile::ReadPage(uint32_t offset, const uint8_t*& page) {
     return Err::Ok;
   }
   if (offset % kCdxPage != 0 || offset < 1024 || offset + uint64_t(kCdxPage) > size_) return Err::CorruptIndex;
-  if (cache_.size() > 16384) cache_.clear();
+  if (cache_.size() > 4096) cache_.clear();  // 2 MB; the operating system caches the file too
   auto& slot = cache_[offset];
   if (file_.ReadAt(offset, slot.data(), kCdxPage) != Err::Ok) {
     cache_.erase(offset);
@@ -448,8 +456,10 @@ Err CdxFile::SetSiblingLink(uint32_t offset, bool leftLink, uint32_t value) {
   return WritePage(offset, page);
 }
 
+// Offsets in the file are 32 bits wide; kCdxNone when the file would outgrow them.
 uint32_t CdxFile::Allocate(uint32_t bytes) {
   uint64_t at = (size_ + kCdxPage - 1) / kCdxPage * kCdxPage;
+  if (at + bytes >= kCdxNone - kCdxPage) return kCdxNone;
   size_ = at + bytes;
   return static_cast<uint32_t>(at);
 }
@@ -530,8 +540,9 @@ Err CdxFile::Store(CdxTag& tag, TreePath& path, int level, Node& node) {
         right.children.assign(node.children.begin() + m, node.children.end());
       }
       // Check both halves fit before anything is written.
-      uint32_t probe = size_;
+      uint64_t probe = size_;
       uint32_t rightOffset = Allocate();
+      if (rightOffset == kCdxNone) return Err::FileWrite;
       left.left = node.left;
       left.right = rightOffset;
       right.left = offset;
@@ -553,6 +564,7 @@ Err CdxFile::Store(CdxTag& tag, TreePath& path, int level, Node& node) {
         root.recnos = {left.recnos.back(), right.recnos.back()};
         root.children = {offset, rightOffset};
         uint32_t rootOffset = Allocate();
+        if (rootOffset == kCdxNone) return Err::FileWrite;
         if (Err w = WriteNode(rootOffset, kl, tag.fill, root); w != Err::Ok) return w;
         tag.root = rootOffset;
         return WriteTagHeader(tag);
@@ -743,53 +755,26 @@ Err CdxFile::Prev(const CdxTag& tag, CdxPosition& pos) {
   return Err::Ok;
 }
 
-Err CdxFile::DropTag(const std::string& name) {
-  int i = FindTag(name);
-  if (i < 0) return Err::NoSuchTag;
-  std::string key = PaddedName(name);
-  if (Err e = Remove(directory_, reinterpret_cast<const uint8_t*>(key.data()), tags_[i].header); e != Err::Ok)
-    return e;
-  tags_.erase(tags_.begin() + i);
-  return Touch();
-}
-
-Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
+Err CdxFile::AddTag(CdxTag tag, KeySorter& keys, const Progress& progress) {
   const int kl = tag.keyLength;
   if (!ValidTagName(tag.name)) return Err::BadTagName;
-  if (kl < 1 || kl > kMaxKeyLength || list.keyLength != kl) return Err::KeyTooLong;
+  if (kl < 1 || kl > kMaxKeyLength || keys.KeyLength() != kl) return Err::KeyTooLong;
   if (tag.keyExpression.size() + tag.forExpression.size() + 2 > 512) return Err::BadArgument;
   for (char& c : tag.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   tag.options = static_cast<uint8_t>(0x60 | (tag.forExpression.empty() ? 0 : 0x08));
 
-  // Sort on an 8-byte prefix held in the item, falling back to the key bytes only on a tie.
-  struct Item { uint64_t prefix; uint32_t index; uint32_t recno; };
-  size_t n = list.recnos.size();
-  std::vector<Item> items(n);
-  const uint8_t* keys = list.keys.data();
-  for (size_t i = 0; i < n; ++i) {
-    uint64_t p = 0;
-    const uint8_t* k = keys + i * kl;
-    for (int b = 0; b < 8; ++b) p = (p << 8) | (b < kl ? k[b] : 0);
-    items[i] = Item{p, static_cast<uint32_t>(i), list.recnos[i]};
-  }
-  std::sort(items.begin(), items.end(), [keys, kl](const Item& a, const Item& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    if (kl > 8) {
-      int c = memcmp(keys + size_t(a.index) * kl + 8, keys + size_t(b.index) * kl + 8, kl - 8);
-      if (c) return c < 0;
-    }
-    return a.recno < b.recno;
-  });
-  if (progress) progress(50);
-
-  tag.header = Allocate(1024);
-  uint32_t maxRecno = 0;
-  for (uint32_t r : list.recnos) maxRecno = std::max(maxRecno, r);
+  // A tag built again keeps its header, and with it its place in the order of tags.
+  int existing = FindTag(tag.name);
+  tag.header = existing >= 0 ? tags_[existing].header : Allocate(1024);
+  if (tag.header == kCdxNone) return Err::FileWrite;
+  uint32_t maxRecno = keys.MaxRecno();
+  uint64_t n = keys.Count();
 
   // Pages are laid out one after the other, so they are gathered and written in large blocks.
   std::vector<uint8_t> block;
   uint32_t blockStart = static_cast<uint32_t>(size_);
   auto emit = [&](const uint8_t* page) -> Err {
+    if (size_ + 2 * kCdxPage >= kCdxNone) return Err::FileWrite;
     if (block.empty()) blockStart = Allocate(0);
     block.insert(block.end(), page, page + kCdxPage);
     size_ += kCdxPage;
@@ -805,27 +790,34 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
   std::vector<Upper> level;
   LeafWriter writer(kl, tag.fill, maxRecno);
   uint32_t left = kCdxNone;
-  size_t start = 0;
-  size_t i = 0;
+  uint64_t done = 0;
   int lastPercent = 50;
+  // One key is read ahead: a leaf is finished when the next key does not fit, or when none is left.
+  const uint8_t* key = nullptr;
+  uint32_t recno = 0;
+  bool more = false;
+  if (Err e = keys.Next(key, recno, more); e != Err::Ok) return e;
+  std::vector<uint8_t> lastKey(kl);
+  uint32_t lastRecno = 0;
   while (true) {
     writer.Reset();
-    start = i;
-    while (i < n && writer.Add(keys + size_t(items[i].index) * kl, items[i].recno)) ++i;
-    if (writer.Count() == 0 && i < n) return Err::KeyTooLong;
+    while (more && writer.Add(key, recno)) {
+      memcpy(lastKey.data(), key, kl);
+      lastRecno = recno;
+      ++done;
+      if (Err e = keys.Next(key, recno, more); e != Err::Ok) return e;
+    }
+    if (writer.Count() == 0 && more) return Err::KeyTooLong;
     uint32_t here = nextOffset();
-    bool last = i >= n;
+    bool last = !more;
     bool only = last && left == kCdxNone;
     if (Err e = emit(writer.Finish(static_cast<uint16_t>(only ? 3 : 2), left, last ? kCdxNone : here + kCdxPage));
         e != Err::Ok)
       return e;
-    if (i > start) {
-      const uint8_t* k = keys + size_t(items[i - 1].index) * kl;
-      level.push_back(Upper{std::vector<uint8_t>(k, k + kl), items[i - 1].recno, here});
-    }
+    if (writer.Count() > 0) level.push_back(Upper{lastKey, lastRecno, here});
     left = here;
     if (progress && n) {
-      int percent = 50 + static_cast<int>(40.0 * i / n);
+      int percent = 50 + static_cast<int>(40.0 * done / n);
       if (percent != lastPercent) progress(lastPercent = percent);
     }
     if (last) break;
@@ -871,10 +863,12 @@ Err CdxFile::AddTag(CdxTag tag, CdxKeyList& list, const Progress& progress) {
     if (Err e = file_.WriteAt(blockStart, block.data(), block.size()); e != Err::Ok) return e;
   tag.root = root;
   if (Err e = WriteTagHeader(tag); e != Err::Ok) return e;
-  if (FindTag(tag.name) >= 0)
-    if (Err e = DropTag(tag.name); e != Err::Ok) return e;
-  std::string key = PaddedName(tag.name);
-  if (Err e = Insert(directory_, reinterpret_cast<const uint8_t*>(key.data()), tag.header); e != Err::Ok) return e;
+  if (existing >= 0) {
+    tags_[existing] = tag;
+    return Touch();
+  }
+  std::string name = PaddedName(tag.name);
+  if (Err e = Insert(directory_, reinterpret_cast<const uint8_t*>(name.data()), tag.header); e != Err::Ok) return e;
   tags_.push_back(tag);
   std::sort(tags_.begin(), tags_.end(), [](const CdxTag& a, const CdxTag& b) { return a.header < b.header; });
   if (progress) progress(100);

@@ -13,6 +13,8 @@
 
 namespace zn::xbase {
 
+class KeySorter;
+
 constexpr uint32_t kCdxPage = 512;
 constexpr uint32_t kCdxNone = 0xFFFFFFFF;
 constexpr int kMaxKeyLength = 240;
@@ -42,13 +44,6 @@ struct CdxPosition {
   uint32_t Recno() const { return recnos[index]; }
 };
 
-// Keys gathered for a bulk build: keyLength bytes per record.
-struct CdxKeyList {
-  int keyLength = 0;
-  std::vector<uint8_t> keys;
-  std::vector<uint32_t> recnos;
-};
-
 using Progress = std::function<void(int percent)>;
 
 // Key bytes of typed values, ordered by memcmp.
@@ -59,7 +54,7 @@ class CdxFile {
   static constexpr uint64_t kIndexLockOffset = 0x7FFFFFFE;
 
   [[nodiscard]] static Err CreateEmpty(const std::string& path);
-  [[nodiscard]] Err Open(const std::string& path, bool write, bool shared);
+  [[nodiscard]] Err Open(const std::string& path, bool write, bool shared, int lockTimeoutSeconds = 1);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   const std::string& Path() const { return file_.Path(); }
@@ -88,10 +83,9 @@ class CdxFile {
   [[nodiscard]] Err Next(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Prev(const CdxTag& tag, CdxPosition& pos);
 
-  // Bulk-builds a new tag from unsorted keys and adds it to the directory (replacing a tag of
-  // that name). progress gets 0..100 for the sorting and writing.
-  [[nodiscard]] Err AddTag(CdxTag tag, CdxKeyList& keys, const Progress& progress);
-  [[nodiscard]] Err DropTag(const std::string& name);
+  // Bulk-builds a tag from the sorted keys and adds it to the directory; a tag of that name is
+  // replaced in its place. progress gets 50..100 for the sorting and writing.
+  [[nodiscard]] Err AddTag(CdxTag tag, KeySorter& keys, const Progress& progress);
 
  private:
   struct Node {

@@ -50,6 +50,8 @@ class DbfTable {
   // Builds the header block of a table with these fields and record count.
   static std::vector<uint8_t> HeaderBytes(const std::vector<Field>& fields, uint32_t count, uint8_t flags);
   uint8_t Flags() const { return flags_; }
+  int Descriptor() const { return file_.Descriptor(); }
+  uint64_t FileSize() const;
 
  private:
   [[nodiscard]] Err ReadHeader();
@@ -61,6 +63,25 @@ class DbfTable {
   int recordLength_ = 0;
   uint32_t count_ = 0;
   uint8_t flags_ = 0;
+};
+
+// Runs of records for a pass over the whole table. In exclusive use the file is mapped rather
+// than copied (nobody else can shorten it under the mapping); shared, the records are read.
+class RecordScan {
+ public:
+  explicit RecordScan(const DbfTable& table) : table_(table) {}
+  ~RecordScan();
+  RecordScan(const RecordScan&) = delete;
+  RecordScan& operator=(const RecordScan&) = delete;
+  // Records first..first+number-1, valid until the next call.
+  [[nodiscard]] Err Read(uint32_t first, uint32_t number, const char*& out);
+
+ private:
+  void Unmap();
+  const DbfTable& table_;
+  std::vector<char> buffer_;
+  void* map_ = nullptr;
+  size_t mapLength_ = 0;
 };
 
 } // namespace zn::xbase

@@ -15,6 +15,7 @@ using namespace zn::xbase;
 namespace {
 
 constexpr int kAreas = 255;
+constexpr int kNoArea = static_cast<int>(Err::NoArea);
 
 struct Creation {
   std::string path;
@@ -36,15 +37,13 @@ Engine& E() {
   return engine;
 }
 
-int Fail(Err e) {
-  E().lastError = e;
-  return static_cast<int>(e);
-}
-
+// Records the outcome of a call as the last error and returns its code.
 int Result(Err e) {
   E().lastError = e;
   return static_cast<int>(e);
 }
+
+int Fail(Err e) { return Result(e); }
 
 WorkArea* Current() {
   Engine& e = E();
@@ -251,7 +250,7 @@ int vd_RecSize() {
 }
 
 int vd_GetRecord(char* buffer) {
-  return OnArea(Fail(Err::NoArea), [buffer](WorkArea& a) {
+  return OnArea(kNoArea, [buffer](WorkArea& a) {
     if (!buffer) return Fail(Err::BadArgument);
     memcpy(buffer, a.Record(), a.Table().RecordLength());
     return Result(Err::Ok);
@@ -259,20 +258,20 @@ int vd_GetRecord(char* buffer) {
 }
 
 int vd_PutRecord(const char* buffer) {
-  return OnArea(Fail(Err::NoArea), [buffer](WorkArea& a) {
+  return OnArea(kNoArea, [buffer](WorkArea& a) {
     if (!buffer) return Fail(Err::BadArgument);
     return Result(a.PutRecord(buffer));
   });
 }
 
-int vd_AppendBlank() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.AppendBlank()); }); }
-int vd_Delete() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.Delete()); }); }
-int vd_Recall() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.Recall()); }); }
+int vd_AppendBlank() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.AppendBlank()); }); }
+int vd_Delete() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.Delete()); }); }
+int vd_Recall() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.Recall()); }); }
 int vd_Deleted() { return OnArea(0, [](WorkArea& a) { return a.Deleted() ? 1 : 0; }); }
-int vd_Commit() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.Commit()); }); }
+int vd_Commit() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.Commit()); }); }
 
 int vd_Replace(const char* field, int kind, const char* text) {
-  return OnArea(Fail(Err::NoArea), [=](WorkArea& a) {
+  return OnArea(kNoArea, [=](WorkArea& a) {
     int f = FieldByName(a, field);
     if (f < 0) return Fail(Err::NoSuchField);
     std::string value = Text(text);
@@ -290,7 +289,7 @@ int vd_Replace(const char* field, int kind, const char* text) {
 }
 
 int vd_Replace(const char* field, int kind, double number) {
-  return OnArea(Fail(Err::NoArea), [=](WorkArea& a) {
+  return OnArea(kNoArea, [=](WorkArea& a) {
     int f = FieldByName(a, field);
     if (f < 0) return Fail(Err::NoSuchField);
     if (kind != 8) return Fail(Err::BadArgument);
@@ -299,7 +298,7 @@ int vd_Replace(const char* field, int kind, double number) {
 }
 
 int vd_Replace(const char* field, int kind, bool logical) {
-  return OnArea(Fail(Err::NoArea), [=](WorkArea& a) {
+  return OnArea(kNoArea, [=](WorkArea& a) {
     int f = FieldByName(a, field);
     if (f < 0) return Fail(Err::NoSuchField);
     if (kind != 128) return Fail(Err::BadArgument);
@@ -348,10 +347,10 @@ char* vd_GetMemo(const char*, int) {
 
 void vd_MemDealloc(char*) {}
 
-int vd_GoTop() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.GoTop()); }); }
-int vd_GoBottom() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.GoBottom()); }); }
-int vd_Skip(long n) { return OnArea(Fail(Err::NoArea), [n](WorkArea& a) { return Result(a.Skip(n)); }); }
-int vd_Go(long r) { return OnArea(Fail(Err::NoArea), [r](WorkArea& a) { return Result(a.Go(r)); }); }
+int vd_GoTop() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.GoTop()); }); }
+int vd_GoBottom() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.GoBottom()); }); }
+int vd_Skip(long n) { return OnArea(kNoArea, [n](WorkArea& a) { return Result(a.Skip(n)); }); }
+int vd_Go(long r) { return OnArea(kNoArea, [r](WorkArea& a) { return Result(a.Go(r)); }); }
 long vd_RecNo() { return OnArea(0L, [](WorkArea& a) { return static_cast<long>(a.RecNo()); }); }
 long vd_RecCount() { return OnArea(0L, [](WorkArea& a) { return static_cast<long>(a.RecordCount()); }); }
 int vd_Bof() { return OnArea(1, [](WorkArea& a) { return a.Bof() ? 1 : 0; }); }
@@ -367,7 +366,7 @@ int vd_Rlock(long recno) {
 }
 
 int vd_Unlock(long recno) {
-  return OnArea(Fail(Err::NoArea), [recno](WorkArea& a) {
+  return OnArea(kNoArea, [recno](WorkArea& a) {
     a.Unlock(recno < 0 ? 0 : static_cast<uint32_t>(recno));
     return Result(Err::Ok);
   });
@@ -395,7 +394,7 @@ int vd_IndexOpen(const char* file) {
 }
 
 int vd_CloseIndexes() {
-  return OnArea(Fail(Err::NoArea), [](WorkArea& a) { a.CloseIndexes(); return Result(Err::Ok); });
+  return OnArea(kNoArea, [](WorkArea& a) { a.CloseIndexes(); return Result(Err::Ok); });
 }
 
 int vd_SetOrder(int order) {
@@ -437,7 +436,7 @@ int vd_Seek(const char* key) {
 }
 
 int vd_SetScope(const char* low, const char* high) {
-  return OnArea(Fail(Err::NoArea), [=](WorkArea& a) { return Result(a.SetScope(low, high)); });
+  return OnArea(kNoArea, [=](WorkArea& a) { return Result(a.SetScope(low, high)); });
 }
 
 int vd_EvalTest(const char* expression) {
@@ -477,7 +476,7 @@ int vd_EvalLogical(const char* expression) {
 }
 
 int vd_Query(const char* expression) {
-  return OnArea(Fail(Err::NoArea), [expression](WorkArea& a) { return Result(a.SetFilter(expression)); });
+  return OnArea(kNoArea, [expression](WorkArea& a) { return Result(a.SetFilter(expression)); });
 }
 
 long vd_QueryRecCount() {
@@ -505,7 +504,7 @@ int vd_SetLockTimeout(int seconds) { return Swap(E().settings.lockTimeoutSeconds
 int vd_SetMemoBlockSize(int size) { return Swap(E().settings.memoBlockSize, size); }
 int vd_SetFastRead(int on) { return Swap(E().settings.fastRead, on); }
 void vd_SetGaugeHook(std::function<void(int)> hook) { E().progress = std::move(hook); }
-int vd_Pack() { return OnArea(Fail(Err::NoArea), [](WorkArea& a) { return Result(a.Pack()); }); }
+int vd_Pack() { return OnArea(kNoArea, [](WorkArea& a) { return Result(a.Pack()); }); }
 
 namespace zn::xbase {
 
@@ -519,7 +518,7 @@ bool SelectedIndexDescending(int n) {
 
 int CheckSelectedIndexes(std::string& where) {
   where.clear();
-  return OnArea(Fail(Err::NoArea), [&where](WorkArea& a) { return Result(a.Check(where)); });
+  return OnArea(kNoArea, [&where](WorkArea& a) { return Result(a.Check(where)); });
 }
 
 } // namespace zn::xbase

@@ -442,6 +442,8 @@ Err Expression::Compile(const std::string& text, const std::vector<Field>& field
   for (Field& f : e->fields_) f.name = Upper(f.name);
   Parser parser(*e, tokens);
   if (Err err = parser.Parse(e->root_); err != Err::Ok) return err;
+  for (const auto& n : e->nodes_)
+    if (n->op == Op::Field) e->fieldNodes_.push_back(n.get());
   out = std::move(e);
   return Err::Ok;
 }
@@ -655,14 +657,14 @@ const Value& Eval(const Node* n, const EvalContext& c) {
 
 const Value& Expression::Evaluate(const EvalContext& context) const {
   // Field reads are refreshed first so that Eval stays free of the field table.
-  for (const auto& n : nodes_)
-    if (n->op == Op::Field) {
-      if (context.record) ReadField(fields_[n->field], context.record, n->result);
-      else {
-        n->result = Value();
-        n->result.type = n->type;
-      }
+  for (Node* n : fieldNodes_) {
+    if (context.record) {
+      ReadField(fields_[n->field], context.record, n->result);
+    } else {
+      n->result = Value();
+      n->result.type = n->type;
     }
+  }
   return Eval(root_, context);
 }
 

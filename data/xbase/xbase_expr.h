@@ -49,6 +49,7 @@ class Expression {
   std::string text_;
   std::vector<Field> fields_;
   std::vector<std::unique_ptr<Node>> nodes_;
+  std::vector<Node*> fieldNodes_;  // read from the record before each evaluation
   Node* root_ = nullptr;
   friend class Parser;
 };

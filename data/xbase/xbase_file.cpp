@@ -44,6 +44,21 @@ Err File::Open(const std::string& path, bool write, bool create) {
   return Err::Ok;
 }
 
+Err File::OpenTemporary(const std::string& folder) {
+  Close();
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    std::string pattern = folder + "/xbaseXXXXXX";
+    fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return Err::FileOpen;
+    ::unlink(pattern.c_str());
+  }
+  fd_ = fd;
+  writable_ = true;
+  path_.clear();
+  return Err::Ok;
+}
+
 void File::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

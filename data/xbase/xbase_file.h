@@ -19,10 +19,13 @@ class File {
 
   // create: make a new empty file (replacing one that exists).
   [[nodiscard]] Err Open(const std::string& path, bool write, bool create = false);
+  // A nameless file in folder, gone when closed.
+  [[nodiscard]] Err OpenTemporary(const std::string& folder);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   bool Writable() const { return writable_; }
   const std::string& Path() const { return path_; }
+  int Descriptor() const { return fd_; }
 
   [[nodiscard]] Err ReadAt(uint64_t offset, void* buffer, size_t length) const;  // short read = error
   size_t ReadSome(uint64_t offset, void* buffer, size_t length) const;             // bytes read

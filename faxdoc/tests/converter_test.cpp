@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace zn::faxdoc {
 namespace {
@@ -125,6 +127,33 @@ TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
   EXPECT_TRUE(IsBlank(none));
 }
 
+// The fax engine's header line: rows rendered and coded one by one, without a file.
+TEST(TextConverter, HeaderLineRowsAreCodedWithoutAFile) {
+  ConverterState state(std::make_unique<TTextReader>());
+  auto& text = static_cast<TTextReader&>(state.Reader());
+  ASSERT_EQ(text.LoadFaxFont("APFAX.FNT", 16, false), ecOK);
+  state.SetMargins(0, 0);
+  Bytes stream;
+  for (int row = 1; row <= text.GlyphHeight(); ++row) {
+    uint8_t raster[kRasterBufferSize] = {};
+    text.RasterizeTextRow("12/10/2026 FROM +1 555 0100 PAGE 1", row, raster);
+    const int n = state.CompressRasterLine(raster);
+    stream.insert(stream.end(), state.CodedRow(), state.CodedRow() + n);
+  }
+  uint8_t eop[kEndOfPageBytes];
+  MakeEndOfPage(eop);
+  stream.insert(stream.end(), eop, eop + kEndOfPageBytes);
+  int rows = 0, inked = 0;
+  TMhDecoder d;
+  d.Decode(stream.data(), stream.size(), [&](const uint8_t* row, int len) {
+    ++rows;
+    inked += !IsBlank(Bytes(row, row + len));
+    return true;
+  });
+  EXPECT_EQ(rows, 8);
+  EXPECT_GE(inked, 6);
+}
+
 TEST(TextConverter, LongLinesAreCutAtTheRowWidth) {
   TTextCase t;
   t.state->SetMargins(50, 0);
@@ -201,6 +230,15 @@ TEST(ImageConverter, AFailedConversionKeepsAnOlderFileOfThatName) {
   EXPECT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("BAD.TIF"), dir.Path("OLD.APF")),
             ecBadGraphicsFormat);
   EXPECT_EQ(ReadFile(dir.Path("OLD.APF")), Bytes({'o', 'l', 'd', 'e', 'r'}));
+  EXPECT_EQ(dir.Files().size(), 2u);
+}
+
+TEST(ImageConverter, AFolderOfTheOutputsNameStaysAndTheConversionFails) {
+  TTempDir dir;
+  WriteFile(dir.Path("P.TIF"), EncodeTiff(Picture(1728, 2)));
+  ASSERT_EQ(mkdir(dir.Path("OUT.APF").c_str(), 0777), 0);
+  EXPECT_LT(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("P.TIF"), dir.Path("OUT.APF")), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("OUT.APF")));
   EXPECT_EQ(dir.Files().size(), 2u);
 }
 
@@ -346,6 +384,70 @@ TEST(ImageConverter, ColourBitmapsAreDitheredTowardsWhite) {
   for (const Bytes& r : rows)
     black += __builtin_popcount(r[0]) + __builtin_popcount(r[1]) + __builtin_popcount(r[2]) + __builtin_popcount(r[3]);
   EXPECT_GT(black, 32 * 32 * 9 / 10); // pure black stays (almost all) black
+}
+
+// A page that ends before its first row still gets its page header: the file's page count and its
+// pages agree.
+TEST(ImageConverter, APageWithoutRowsIsStillAPage) {
+  TTempDir dir;
+  int calls = 0;
+  ConverterState s(std::make_unique<TUserReader>(
+      "", nullptr,
+      [&](uint8_t* raster, int& bytes, bool& endOfPage, bool& morePages) {
+        ++calls;
+        endOfPage = calls == 1 || calls == 4; // page 1: no rows; page 2: two rows
+        morePages = calls == 1;
+        raster[0] = 0xFF;
+        bytes = 216;
+        return 0;
+      },
+      nullptr));
+  ASSERT_EQ(s.ConvertFile("", dir.Path("U.APF")), ecOK);
+  const auto pages = Pages(dir.Path("U.APF"));
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].size(), 0u);
+  EXPECT_EQ(pages[1].size(), 2u);
+}
+
+// A BMP file: 40-byte header, a palette of white and black, then `data` as coded.
+Bytes Bmp(int width, int height, int bpp, int compression, const Bytes& data) {
+  Bytes b(14 + 40 + 8, 0);
+  const auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(10, 62);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(width));
+  put32(22, static_cast<uint32_t>(height));
+  b[26] = 1;
+  b[28] = static_cast<uint8_t>(bpp);
+  put32(30, static_cast<uint32_t>(compression));
+  put32(46, 2);
+  b[54] = b[55] = b[56] = 0xFF; // index 0 white, index 1 black
+  b.insert(b.end(), data.begin(), data.end());
+  put32(2, static_cast<uint32_t>(b.size()));
+  return b;
+}
+
+TEST(ImageConverter, RunLengthCodedBmpsReadLikeTheirPlainForm) {
+  // 8 x 2: top row black at 0 and 2, bottom row black at 0..3 (rows are stored bottom-up).
+  const Bytes plain8 = Bmp(8, 2, 8, 0, {1, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0});
+  const Bytes rle8 = Bmp(8, 2, 8, 1, {4, 1, 4, 0, 0, 0, 0, 3, 1, 0, 1, 0, 5, 0, 0, 0, 0, 1});
+  const Bytes rle4 = Bmp(8, 2, 4, 2, {4, 0x11, 4, 0x00, 0, 0, 0, 3, 0x10, 0x10, 5, 0x00, 0, 1});
+  TSourceBitmap a, b, c;
+  ASSERT_EQ(DecodeBmp(plain8.data(), plain8.size(), a), ecOK);
+  ASSERT_EQ(DecodeBmp(rle8.data(), rle8.size(), b), ecOK);
+  ASSERT_EQ(DecodeBmp(rle4.data(), rle4.size(), c), ecOK);
+  EXPECT_EQ(a.bits, b.bits);
+  EXPECT_EQ(a.bits, c.bits);
+  EXPECT_EQ(a.bits[0], 0);    // top left black
+  EXPECT_EQ(a.bits[4], 0xFF); // next pixel white
+  // Runs that leave the picture or break off are refused.
+  const Bytes broken = Bmp(8, 2, 8, 1, {0, 2, 1, 9, 0, 40, 1});
+  EXPECT_EQ(DecodeBmp(broken.data(), broken.size(), a), ecBadGraphicsFormat);
 }
 
 TEST(ImageConverter, StatusAbortEndsTheConversion) {

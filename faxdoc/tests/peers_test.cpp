@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace zn::faxdoc {
 namespace {
@@ -174,6 +175,50 @@ INSTANTIATE_TEST_SUITE_P(
                       TTiffVariant{"BigEndian", "-none", "-B -c none"},
                       TTiffVariant{"BigEndianStripsPackBits", "-packbits", "-B -c packbits -r 37"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct TPicture {
+  const char* name;
+  std::string command; // writes the picture of chart %C to standard output
+  std::string extension;
+};
+
+class NetpbmPictures : public ::testing::TestWithParam<TPicture> {};
+
+// PCX, DCX and BMP files from netpbm convert to exactly the chart's page.
+TEST_P(NetpbmPictures, ConvertToTheChartsPage) {
+  REQUIRE_PROGRAMS("ppmtopcx", "ppmtobmp", "g3topbm");
+  TTempDir dir;
+  for (int chart : {2, 5}) {
+    std::string command = GetParam().command;
+    command.replace(command.find("%C"), 2, "'" + Chart(chart) + "'");
+    const std::string picture = dir.Path("p." + GetParam().extension);
+    ASSERT_EQ(RunCommand(command + " > '" + picture + "' 2>/dev/null"), 0);
+    if (GetParam().extension == "dcx") { // a DCX is the PCX behind a table of page offsets
+      Bytes dcx(kDcxHeaderSize, 0);
+      const uint32_t head[] = {kDcxSignature, static_cast<uint32_t>(kDcxHeaderSize)};
+      std::memcpy(dcx.data(), head, sizeof head);
+      const Bytes pcx = ReadFile(picture);
+      dcx.insert(dcx.end(), pcx.begin(), pcx.end());
+      WriteFile(picture, dcx);
+    }
+    std::unique_ptr<TFaxReader> reader;
+    if (GetParam().extension == "bmp")
+      reader = std::make_unique<TBitmapReader>(true);
+    else
+      reader = std::make_unique<TPcxReader>(GetParam().extension == "dcx");
+    ConverterState s(std::move(reader));
+    s.SetMargins(0, 0);
+    ASSERT_EQ(s.ConvertFile(picture, dir.Path("P.APF")), ecOK);
+    WriteRawPage(dir.Path("P.APF"), dir.Path("p.g3"));
+    ASSERT_EQ(RunCommand("g3topbm -reversebits '" + dir.Path("p.g3") + "' > '" + dir.Path("g.pbm") + "' 2>/dev/null"), 0);
+    EXPECT_TRUE(ReadPbm(dir.Path("g.pbm")) == ReadPbm(Chart(chart))) << chart;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NetpbmPictures,
+                         ::testing::Values(TPicture{"Pcx", "ppmtopcx %C", "pcx"}, TPicture{"Dcx", "ppmtopcx %C", "dcx"},
+                                           TPicture{"Bmp", "ppmtobmp %C", "bmp"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class RefusedTiffs : public ::testing::TestWithParam<const char*> {};
 

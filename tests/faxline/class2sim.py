@@ -12,7 +12,6 @@ import select
 import signal
 import subprocess
 import sys
-import termios
 import time
 import tty
 
@@ -29,6 +28,9 @@ WORDS = {
 # Post-page messages: +FET values, and Class 2.0's in-band DLE codes.
 PPM_NAMES = {0: "MPS", 1: "EOM", 2: "EOP"}
 PPM_DLE = {ord(","): 0, ord(";"): 1, ord("."): 2}
+
+NUMERIC_RESULTS = {"OK": 0, "CONNECT": 1, "RING": 2, "NO CARRIER": 3, "ERROR": 4, "NO DIALTONE": 6,
+                   "BUSY": 7, "NO ANSWER": 8}
 
 BIT_RATES = [2400, 4800, 7200, 9600, 12000, 14400]
 
@@ -57,9 +59,10 @@ class Sim:
         self.rejected = 0        # transmissions answered with RTN
         self.transmissions = 0   # page transmissions, this call
         self.page_data_in = b""  # the last transmission, until its verdict
-        self.rx_total = 0
         self.rings = 0
         self.calls = 0
+        self.broken = None
+        self.garbage_seed = 1
         self.reset()
 
     # ---- state --------------------------------------------------------------------------
@@ -73,10 +76,10 @@ class Sim:
         self.in_call = False
         self.direction = None     # "tx" (program sends) or "rx" (program receives)
         self.session = None       # negotiated DCS
-        self.pending_status = 1   # the receiving program's page verdict (+FPTS= / +FPS=)
+        self.pending_status = 1   # the page verdict: set by a receiving program (+FPTS= / +FPS=),
+                                  # or the far end's answer to the last page sent
         self.send_index = 0       # next page of --send to deliver
         self.resent = False
-        self.last_ppm = None
         self.idle_since = time.monotonic()
         self.ringing = False
         self.next_ring = 0
@@ -112,6 +115,10 @@ class Sim:
 
     def respond(self, text):
         self.trace("> " + text)
+        if not self.verbose and text in NUMERIC_RESULTS:
+            # ATV0: result codes as digits, ended by CR alone.
+            self.write(b"%d\r" % NUMERIC_RESULTS[text])
+            return
         self.write(b"\r\n" + text.encode() + b"\r\n")
 
     def hng(self, code):
@@ -206,9 +213,39 @@ class Sim:
 
     # ---- commands -----------------------------------------------------------------------
 
+    def breakdown(self, text):
+        """Whether this command line makes the modem fall silent, talk garbage or vanish."""
+        for mode, triggers in (("silent", self.o.silent_after), ("garbage", self.o.garbage_after),
+                               ("vanish", self.o.vanish_after)):
+            for t in triggers:
+                cmd, _, nth = t.partition(":")
+                if cmd != "*" and cmd.upper() not in text.upper():
+                    continue
+                key = "break " + t
+                self.command_counts[key] = self.command_counts.get(key, 0) + 1
+                if int(nth or "1") == self.command_counts[key]:
+                    return mode
+        return None
+
     def command_line(self, raw):
         text = raw.decode("latin-1").strip("\n").lstrip("\x00\x11\x13")
         if not text:
+            return
+        if self.broken is None:
+            self.broken = self.breakdown(text)
+            if self.broken:
+                self.trace("fault: the modem goes %s at %s" % (self.broken, text))
+        if self.broken == "vanish":
+            if self.o.link:
+                os.unlink(self.o.link)
+            os._exit(0)
+        if self.broken == "silent":
+            self.trace("< " + text + " (no answer)")
+            return
+        if self.broken == "garbage":
+            self.trace("< " + text + " (garbage)")
+            self.write(bytes((self.garbage_seed * 7 + i * 31) % 256 for i in range(40)))
+            self.garbage_seed += 1
             return
         if self.echo:
             self.write(raw + b"\r")
@@ -490,7 +527,6 @@ class Sim:
                 return "ERROR"
             if done:
                 break
-        self.rx_total += 1
         self.page_data_in = bytes(data)
         self.trace("transmission %d: %d bytes%s" % (self.transmissions, len(data), "" if ppm is None else ", " + PPM_NAMES[ppm]))
         if ppm is None:
@@ -529,8 +565,11 @@ class Sim:
         else:
             self.page += 1
             self.store_page("page-%03d" % self.page, self.page_data_in)
+        self.pending_status = status
+        if status != 1 and self.o.rtn_error:
+            # Some modems end a rejected page with ERROR; the program asks +FPS? / +FPTS?.
+            return "ERROR"
         results.append("%s:%d" % (self.w["pts"], status))
-        self.last_ppm = ppm
         if ppm == 2 and status == 1:
             results.append(self.hng(0))
             self.end_call()
@@ -658,6 +697,14 @@ def main():
     ap.add_argument("--hangup-code", type=int, default=50, help="hang-up code for --hangup-in-page")
     ap.add_argument("--rtn", action="append", type=int, default=[], metavar="N",
                     help="the far end rejects the Nth page transmission of a call (+FPTS:2 / +FPS:2)")
+    ap.add_argument("--silent-after", action="append", default=[], metavar="CMD[:N]",
+                    help="from the Nth command line containing CMD (\"*\": any) on, answer nothing")
+    ap.add_argument("--garbage-after", action="append", default=[], metavar="CMD[:N]",
+                    help="from the Nth command line containing CMD on, answer every line with garbage")
+    ap.add_argument("--vanish-after", action="append", default=[], metavar="CMD[:N]",
+                    help="at the Nth command line containing CMD, exit: the port disappears")
+    ap.add_argument("--rtn-error", action="store_true",
+                    help="a rejected page ends in ERROR instead of +FPTS:2 / +FPS:2; +FPTS? / +FPS? then gives 2")
     ap.add_argument("--no-xon", action="store_true", help="send no XON after CONNECT for +FDT")
     ap.add_argument("--speedup", type=float, default=1.0,
                     help="page data crosses the line this many times faster than its bit rate")

@@ -92,6 +92,19 @@ TEST_P(Class2SimDialogue, CommandsAreEchoedUntilE0)
     EXPECT_EQ(*got, "\r\nOK\r\n");
 }
 
+TEST_P(Class2SimDialogue, V0GivesNumericResultsEndedByCr)
+{
+    auto modem = Open({ "--dial-result", "555=BUSY" });
+    ASSERT_TRUE(modem);
+    modem->Send("ATV0\r");
+    modem->ReadUntil({ "never" }, 500ms);
+    EXPECT_EQ(modem->Pending(), "0\r");
+    modem->Pending().clear();
+    modem->Send("ATD555\r");
+    modem->ReadUntil({ "never" }, 1s);
+    EXPECT_EQ(modem->Pending(), "7\r");
+}
+
 TEST_P(Class2SimDialogue, DialledNumbersGiveTheirResults)
 {
     auto modem = Open({ "--dial-result", "555=BUSY", "--dial-result", "666=NO CARRIER", "--dial-result", "777=NO DIALTONE" });
@@ -117,6 +130,20 @@ TEST_P(Class2SimDialogue, FarEndHangingUpAtDataCommandReportsHangupCode)
     Dial(*modem);
     EXPECT_EQ(modem->Command("+FDT"), "ERROR");
     EXPECT_NE(modem->LastReply().find(GetParam().hangup50), std::string::npos) << modem->LastReply();
+}
+
+TEST_P(Class2SimDialogue, RejectedPageAsErrorLeavesTheVerdictToAsk)
+{
+    auto modem = Open({ "--rtn", "1", "--rtn-error" });
+    ASSERT_TRUE(modem);
+    Dial(*modem);
+    ASSERT_EQ(modem->Command("+FDT"), "CONNECT");
+    modem->Send(std::string(100, '\0') + std::string{ DLE, ETX });
+    ASSERT_TRUE(modem->ReadUntil({ "OK" }, 10s));
+    EXPECT_EQ(modem->Command("+FET=2"), "ERROR");
+    std::string verdict = GetParam().fclass[1] ? "+FPS?" : "+FPTS?";
+    EXPECT_EQ(modem->Command(verdict), "OK");
+    EXPECT_EQ(modem->LastReply(), "\r\n2\r\n\r\nOK\r\n");
 }
 
 TEST_P(Class2SimDialogue, DataCommandGivesSessionConnectAndXon)
@@ -334,5 +361,45 @@ TEST_P(Class2SimSendfax, TwoPagesArrivePixelExact)
 
 INSTANTIATE_TEST_SUITE_P(Classes, Class2SimSendfax, ::testing::Values("cls2", "c2.0"),
                          [](const auto &info) { return std::string(info.param[1] == 'l' ? "Class2" : "Class20"); });
+
+// A modem that breaks down: the engine must see an error, never hang.
+class Class2SimBreakdown : public ::testing::Test {
+protected:
+    ModemChat &Start(const std::vector<std::string> &args)
+    {
+        line_ = Line::StartClass2Sim(dir_.Path(), args);
+        EXPECT_TRUE(line_);
+        modem_ = std::make_unique<ModemChat>(line_ ? line_->Port('A') : std::string("/dev/null"));
+        return *modem_;
+    }
+
+    TempDir dir_;
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<ModemChat> modem_;
+};
+
+TEST_F(Class2SimBreakdown, SilentModemAnswersNothingFromItsTrigger)
+{
+    ModemChat &modem = Start({ "--silent-after", "+FCLASS=2" });
+    ASSERT_EQ(modem.Command("E0"), "OK");
+    EXPECT_EQ(modem.Command("+FCLASS=2", 1s), "");
+    EXPECT_EQ(modem.Command("", 1s), "");
+    EXPECT_EQ(modem.Pending(), "");
+}
+
+TEST_F(Class2SimBreakdown, GarbageModemAnswersNoResult)
+{
+    ModemChat &modem = Start({ "--garbage-after", "*" });
+    EXPECT_EQ(modem.Command("", 1s), "");
+    EXPECT_GE(modem.Pending().size(), 40u);
+}
+
+TEST_F(Class2SimBreakdown, VanishingModemClosesThePort)
+{
+    ModemChat &modem = Start({ "--vanish-after", "D" });
+    ASSERT_EQ(modem.Command("+FCLASS=2"), "OK");
+    EXPECT_EQ(modem.Command("D123", 2s), "");
+    EXPECT_TRUE(line_->Process().Wait(5s));
+}
 
 } // namespace

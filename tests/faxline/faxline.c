@@ -68,6 +68,7 @@ typedef struct
     int commandsSeen;          /* bytes received since the port was opened */
     int64_t lastInput;         /* line time of the last byte from the program */
     int dataOwed;              /* the modem said CONNECT and the program has not ended with DLE ETX */
+    int deferredEvent;         /* a call event for the modem outside its own call-backs; 0 = none */
     int dleSeen;
     uint8_t out[OUT_QUEUE_LEN];
     size_t outLen;
@@ -76,7 +77,6 @@ typedef struct
 typedef struct
 {
     fax_state_t *fax;
-    int callingParty;
     int finished;
     int completion;
     int pagesTx;
@@ -113,6 +113,7 @@ static struct
     int maxRate;            /* fast-modem signals above this bit rate arrive as noise; 0 = none */
     int64_t hangupAt;       /* the line drops this long after the call connects; 0 = never */
     int noise;              /* peak amplitude of the noise for --max-rate */
+    int speed;              /* --fast runs at most this many times real time; 0 = no limit */
 } opt;
 
 static port_t ports[2];
@@ -127,10 +128,12 @@ static struct
     int caller;             /* index into ends */
     int callee;             /* -1: nobody (a number that never answers) */
     int clearer;            /* the end that hung up; -1: the line itself dropped */
-    int64_t connectedAt;
+    int64_t connectedAt;    /* line time the call connected; -1: it never did */
+    int64_t startedAt;      /* line time and wall time of the dialling */
+    int64_t startedWall;
     int result;             /* AT_CALL_EVENT_* for CALL_DIALLING */
     int64_t nextEvent;
-} call = { CALL_IDLE, -1, -1, -1, 0, 0, 0 };
+} call = { CALL_IDLE, -1, -1, -1, 0, 0, -1, 0, 0 };
 
 static int64_t now;         /* line time in samples */
 static int lineActive;      /* the last tick carried a signal one way or the other */
@@ -302,6 +305,7 @@ static void ModemInit(port_t *p)
         span_log_set_tag(log, tag);
     }
     p->cts = 1;
+    p->deferredEvent = 0;
     p->awaitingAnswer = 0;
     p->commandsSeen = 0;
 }
@@ -450,7 +454,6 @@ static void TerminalStart(int callingParty)
 {
     t30_state_t *t30;
     memset(&term, 0, sizeof(term));
-    term.callingParty = callingParty;
     term.fax = fax_init(NULL, callingParty);
     fax_set_transmit_on_idle(term.fax, 1);
     t30 = fax_get_t30_state(term.fax);
@@ -521,6 +524,9 @@ static void CallOver(void)
     call.state = CALL_IDLE;
     callsDone++;
     Trace("call %d over", callsDone);
+    printf("CALL %d %s line=%.3f wall=%.3f\n", callsDone, call.connectedAt >= 0 ? "connected" : "unconnected",
+           (double) (now - call.startedAt) / SAMPLE_RATE, (double) (MonotonicNs() - call.startedWall) / 1e9);
+    fflush(stdout);
     if (opt.calls > 0 && callsDone >= opt.calls)
         lastCallOver = now;
 }
@@ -536,16 +542,18 @@ static void StartCall(int caller, const char *number)
     int callee = 1 - caller;
     if (call.state != CALL_IDLE)
     {
-        /* The line is in use: the exchange answers BUSY. */
-        if (call.caller != caller && call.callee != caller)
-        {
-            EndEvent(caller, AT_CALL_EVENT_BUSY);
-        }
+        /* The line is in use (or rings for this very port: glare): BUSY, once the modem's command
+           has returned. */
+        if (call.caller != caller && ends[caller].kind == END_PORT)
+            ends[caller].port->deferredEvent = AT_CALL_EVENT_BUSY;
         return;
     }
     call.caller = caller;
     call.callee = -1;
     call.clearer = -1;
+    call.connectedAt = -1;
+    call.startedAt = now;
+    call.startedWall = MonotonicNs();
     if (Listed(opt.noDialtone, opt.nNoDialtone, number))
     {
         call.state = CALL_DIALLING;
@@ -613,6 +621,12 @@ static void CallStep(void)
         {
             p->awaitingAnswer = 0;
             t31_call_event(p->t31, AT_CALL_EVENT_HANGUP);
+        }
+        if (p && p->deferredEvent)
+        {
+            int event = p->deferredEvent;
+            p->deferredEvent = 0;
+            t31_call_event(p->t31, event);
         }
     }
     if (call.state == CALL_IDLE || now < call.nextEvent)
@@ -701,6 +715,9 @@ static void TerminalMaybeCall(void)
     if (now - p->lastInput < opt.callDelay)
         return;
     Trace("terminal calls A");
+    call.connectedAt = -1;
+    call.startedAt = now;
+    call.startedWall = MonotonicNs();
     call.state = CALL_RINGING;
     call.caller = 1;
     call.callee = 0;
@@ -809,6 +826,14 @@ static int LineMayRunFast(void)
     return reason[0] == '\0';
 }
 
+/* Wall time per tick: real time, or --fast's pace (none, or --speed times real time). */
+static int64_t TickNs(int fast)
+{
+    if (!fast)
+        return TICK_NS;
+    return opt.speed > 0 ? TICK_NS / opt.speed : 0;
+}
+
 static void Run(void)
 {
     int64_t deadline = MonotonicNs() + TICK_NS;
@@ -830,10 +855,10 @@ static void Run(void)
             n++;
         }
         fast = LineMayRunFast();
-        if (!fast && wasFast)
-            deadline = MonotonicNs() + TICK_NS;
+        if (fast != wasFast)
+            deadline = MonotonicNs() + TickNs(fast);
         wasFast = fast;
-        wait = fast ? 0 : (deadline - MonotonicNs()) / 1000000;
+        wait = (deadline - MonotonicNs()) / 1000000;
         if (wait < 0)
             wait = 0;
         poll(pfd, (nfds_t) n, (int) wait);
@@ -844,24 +869,20 @@ static void Run(void)
             FlushOut(&ports[i]);
             PortRead(&ports[i]);
         }
-        if (!fast)
+        if (fast && !LineMayRunFast())
+        {
+            /* Input just read made a program owe its modem something. */
+            deadline = MonotonicNs() + TICK_NS;
+            wasFast = 0;
+            continue;
+        }
         {
             int64_t t = MonotonicNs();
             if (t < deadline)
                 continue;
-            deadline += TICK_NS;
+            deadline += TickNs(fast);
             if (t - deadline > 10 * TICK_NS)
-                deadline = t + TICK_NS;   /* fell behind: do not race to catch up */
-        }
-        else
-        {
-            fast = LineMayRunFast();   /* input just read may have changed the picture */
-            if (!fast)
-            {
-                deadline = MonotonicNs() + TICK_NS;
-                wasFast = 0;
-                continue;
-            }
+                deadline = t + TickNs(fast);   /* fell behind: do not race to catch up */
         }
         Tick();
         CallAdvance();
@@ -915,6 +936,7 @@ static void Usage(void)
             "       faxline call   [options] --tx-file IN.tif [LINK_A]\n"
             "options:\n"
             "  --fast              run faster than real time while no program owes its modem anything\n"
+            "  --speed N           --fast, but at most N times real time\n"
             "  --busy NUMBER       dialling NUMBER gives BUSY (repeatable; \"*\" is any number)\n"
             "  --no-answer NUMBER  dialling NUMBER rings until NO ANSWER\n"
             "  --no-dialtone NUMBER  dialling NUMBER gives NO DIALTONE\n"
@@ -960,6 +982,7 @@ int main(int argc, char **argv)
         { "delay", required_argument, NULL, 'y' },
         { "max-rate", required_argument, NULL, 'M' },
         { "noise", required_argument, NULL, 'N' },
+        { "speed", required_argument, NULL, 'S' },
         { "hangup-at", required_argument, NULL, 'H' },
         { NULL, 0, NULL, 0 }
     };
@@ -998,6 +1021,7 @@ int main(int argc, char **argv)
         case 'y': delayMs = atoi(optarg); break;
         case 'M': opt.maxRate = atoi(optarg); break;
         case 'N': opt.noise = atoi(optarg); break;
+        case 'S': opt.speed = atoi(optarg); opt.fast = 1; break;
         case 'H': opt.hangupAt = SECONDS(atof(optarg)); break;
         default: Usage();
         }

@@ -376,6 +376,13 @@ std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string &path)
         b.width = static_cast<int>(w);
         b.height = static_cast<int>(h);
         b.bits.resize(static_cast<size_t>(b.RowBytes()) * h);
+        float yres = 0;
+        uint16_t unit = RESUNIT_INCH;
+        if (TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &yres))
+        {
+            TIFFGetFieldDefaulted(tif.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
+            b.yResolution = unit == RESUNIT_CENTIMETER ? yres * 2.54f : yres;
+        }
         std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(tif.get())));
         for (uint32_t y = 0; y < h; y++)
         {
@@ -415,7 +422,7 @@ bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages)
         TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(b.height));
         TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, b.yResolution > 0 ? b.yResolution : 196.0f);
         TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
         TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pages.size()));
         std::vector<uint8_t> row(static_cast<size_t>(b.RowBytes()));

@@ -112,20 +112,23 @@ struct Bitmap {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> bits;
+    // Rows per inch: 196 (fine) or 98 (standard) for fax pages; 0 when unknown (PBM).
+    float yResolution = 0;
     int RowBytes() const { return (width + 7) / 8; }
     bool RowIsWhite(int row) const;
     // Rows [first, first + count) as a new bitmap.
     Bitmap Rows(int first, int count) const;
     bool operator==(const Bitmap &other) const
     {
-        return width == other.width && height == other.height && bits == other.bits;
+        return width == other.width && height == other.height && bits == other.bits;  // pixels only
     }
 };
 
 std::optional<Bitmap> ReadPbm(const std::string &path);
 // Every page of a TIFF file (any compression libtiff decodes).
 std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string &path);
-// Writes pages as a T.4 (MH) TIFF-F file at 204 x 196 dpi, as fax programs take them.
+// Writes pages as a T.4 (MH) TIFF-F file at 204 dpi across and each page's yResolution down
+// (196 when unknown), as fax programs take them.
 bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages);
 // Starts a far-end program (efax, sendfax) with its output in DIR/NAME.out and DIR/NAME.log.
 std::unique_ptr<ChildProcess> StartPeer(const TempDir &dir, const std::string &name, const std::vector<std::string> &argv);

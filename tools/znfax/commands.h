@@ -18,6 +18,12 @@ struct TCommand {
 // The fax file commands: convert, unpack, info, raw.
 extern const TCommand kFaxFileCommands[];
 extern const size_t kFaxFileCommandCount;
+// The fax line commands: send, receive (in znfax they start znfax-line, which runs them).
+constexpr const char* kSendUsage =
+    "--port COMn [--class 1|2|2.0] [--bps N] [--station ID] [--cover FILE.APF] --number NUMBER FILE.APF...";
+constexpr const char* kReceiveUsage = "--port COMn [--class 1|2|2.0] [--bps N] [--station ID] --dir FOLDER [--calls N]";
+extern const TCommand kFaxLineCommands[];
+extern const size_t kFaxLineCommandCount;
 
 // Exit codes.
 constexpr int kExitOk = 0;

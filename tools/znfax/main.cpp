@@ -13,6 +13,7 @@ struct TCommandTable {
 
 const TCommandTable kTables[] = {
     {zn::tools::kFaxFileCommands, zn::tools::kFaxFileCommandCount},
+    {zn::tools::kFaxLineCommands, zn::tools::kFaxLineCommandCount},
 };
 
 void PrintUsage(FILE* out) {

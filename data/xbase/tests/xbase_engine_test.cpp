@@ -1,5 +1,6 @@
 // The engine through its entry points: tables, navigation, orders, filters, seek, pack, sharing.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,6 +160,44 @@ TEST_F(XbaseEngine, TagsGetOrdersInBuildOrderAndSortTheirKeys) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
+TEST_F(XbaseEngine, ATagBuiltAgainKeepsItsOrder) {
+  MakeOutgoing({{"b", "", "", false}, {"a", "", "", true}});
+  BuildOpeningTags();
+  EXPECT_EQ(vd_IndexTag("", "subject", "UPPER(SUBJECT)+NOTES", 0, 1, ""), 2);
+  EXPECT_EQ(vd_TagName(2), "SUBJECT");
+  EXPECT_EQ(vd_IndexKey(2), "UPPER(SUBJECT)+NOTES");
+  EXPECT_EQ(Walk(), (std::vector<long>{1, 2}));
+  vd_Close();
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 1, 2), 0);
+  EXPECT_EQ(vd_SysProp(3000, 0), 5);
+  EXPECT_EQ(vd_TagArea("SUBJECT"), 2);
+  EXPECT_EQ(vd_TagArea("ARCHIVED"), 5);
+  std::string where;
+  EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
+}
+
+// Keys beyond the sorting memory go through merged runs; the tag must come out the same.
+TEST_F(XbaseEngine, IndexBuildLargerThanItsSortingMemory) {
+  ASSERT_TRUE(CreateTable(table_, {{"TEXT", "C", 120, 0}}));
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+  for (int i = 0; i < 200000; ++i) {
+    vd_AppendBlank();
+    std::string text = std::string(100, 'x') + std::to_string((i * 7919) % 200000);
+    vd_Replace("TEXT", 1024, text.c_str());
+  }
+  ASSERT_EQ(vd_IndexTag("", "TEXT", "TEXT", 0, 0, ""), 1);
+  std::string where;
+  EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
+  std::string previous;
+  long seen = 0;
+  for (vd_GoTop(); !vd_Eof(); vd_Skip(1), ++seen) {
+    std::string text = vd_GetString("TEXT");
+    ASSERT_LE(previous, text);
+    previous = text;
+  }
+  EXPECT_EQ(seen, 200000);
+}
+
 TEST_F(XbaseEngine, DescendingFlagKeepsEveryUnsentFax) {
   MakeOutgoing({{"a", "", "", false}, {"b", "", "", false}, {"c", "", "", false}});
   EXPECT_EQ(vd_IndexTag("", "DATESENT", "DTOS(DATESENT)+TIMESENT", 0, 1, ".not. deleted()"), 1);
@@ -311,7 +350,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, XbaseDamagedIndex,
                          ::testing::Values(Damage{"Truncated", -1, ""},
                                            Damage{"RootPastTheEnd", 0, std::string("\x00\xF0\xFF\x00", 4)},
                                            Damage{"WriteInProgressMark", 480, std::string("\x01", 1)},
-                                           Damage{"BadKeyLength", 12, std::string("\x00\x00", 2)}),
+                                           Damage{"BadKeyLength", 12, std::string("\x00\x00", 2)},
+                                           Damage{"CollatedTag", 0x600 + 494, "GENERAL"},
+                                           Damage{"NullableTag", 0x600 + 14, "\x62"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(XbaseEngine, ExclusiveOpenExcludesEveryOtherOpen) {
@@ -353,6 +394,42 @@ TEST_F(XbaseEngine, SharedOpensSeeEachOthersCommittedRows) {
   EXPECT_EQ(vd_GetTrimString("NAME"), "BRAVO");
   std::string where;
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
+}
+
+// As zn and znptf do with the phone book: two processes, each with the table open shared.
+TEST_F(XbaseEngine, TwoProcessesShareATableThroughItsLocks) {
+  ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}, {"ALPHA", "2"}}));
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 0, 2), 0);
+  ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    char c = 0;
+    bool ok = vd_Use(table_.c_str(), "OTHER", 0, 2) != 0 && vd_AppendBlank() == 0 &&
+              vd_Replace("NAME", 1024, "MIKE") == 0 && vd_Commit() == 0 && vd_Rlock(1) == 1;
+    c = ok ? '1' : 'x';
+    if (write(toParent[1], &c, 1) != 1 || read(toChild[0], &c, 1) != 1) _exit(1);
+    vd_Unlock(0);
+    c = '2';
+    if (write(toParent[1], &c, 1) != 1) _exit(1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(toParent[0], &c, 1), 1);
+  ASSERT_EQ(c, '1');
+  EXPECT_EQ(vd_RecCount(), 3);
+  EXPECT_EQ(Walk(), (std::vector<long>{2, 3, 1}));
+  EXPECT_EQ(vd_Rlock(1), 0);
+  EXPECT_EQ(vd_Use(table_.c_str(), "MINE", 2, 2), 0);  // no exclusive use while shared elsewhere
+  ASSERT_EQ(write(toChild[1], "go", 1), 1);
+  ASSERT_EQ(read(toParent[0], &c, 1), 1);
+  EXPECT_EQ(vd_Rlock(1), 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
 TEST_F(XbaseEngine, RecordLocksConflictBetweenOpensOfOneProcess) {

@@ -212,7 +212,9 @@ TEST_F(XbaseKilledWriter, PackLosesNoLiveRow) {
     vd_SetDeleted(0);
     ExpectIndexesSound();
     vd_CloseAll();
-    EXPECT_NE(access((table_ + ".new").c_str(), F_OK) == 0 && count == rows - rows / 3, true);
+    if (count == rows - rows / 3) {
+      EXPECT_NE(access((table_ + ".new").c_str(), F_OK), 0) << "the packed copy was put in place";
+    }
   }
 }
 

@@ -1,0 +1,120 @@
+// znfax as its users run it: exit codes, error texts on standard error, and files made.
+#include "faxdoc/page_files.h"
+#include "faxdoc/tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace zn::tools {
+namespace {
+
+using namespace zn::faxdoc::test;
+
+struct TResult {
+  int exit;
+  std::string out;
+  std::string err;
+};
+
+TResult Znfax(const TTempDir& dir, const std::string& args) {
+  TResult r;
+  const std::string errFile = dir.Path("stderr.txt");
+  r.exit = RunCommand("'" + ZnfaxPath() + "' " + args + " 2>'" + errFile + "'", &r.out);
+  const auto err = ReadFile(errFile);
+  r.err.assign(err.begin(), err.end());
+  return r;
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+void WriteTiff(const std::string& name) {
+  faxdoc::TMonoBitmap bm;
+  bm.width = 1728;
+  bm.stride = 216;
+  bm.height = 20;
+  bm.bits.assign(216 * 20, 0);
+  for (int y = 0; y < 20; ++y)
+    bm.Row(y)[y] = 0xF0;
+  WriteFile(name, faxdoc::EncodeTiff(bm));
+}
+
+TEST(Znfax, WithoutACommandPrintsUsage) {
+  TTempDir dir;
+  const TResult r = Znfax(dir, "");
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_NE(r.err.find("znfax convert"), std::string::npos);
+  EXPECT_EQ(Znfax(dir, "frobnicate").exit, 2);
+  EXPECT_EQ(Znfax(dir, "--help").exit, 0);
+}
+
+TEST(Znfax, ConvertsInfoRawAndUnpacks) {
+  TTempDir dir;
+  WriteTiff(dir.Path("in.tif"));
+  ASSERT_EQ(Znfax(dir, "convert --fine --margin 0 " + Q(dir.Path("in.tif"))).exit, 0);
+  ASSERT_TRUE(FileExists(dir.Path("in.APF")));
+  const TResult info = Znfax(dir, "info " + Q(dir.Path("in.APF")));
+  EXPECT_EQ(info.exit, 0);
+  EXPECT_NE(info.out.find("pages: 1"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("page 1: "), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("flags 0x0005 (high resolution"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("rows 20, width 1728, bad codes 0"), std::string::npos) << info.out;
+  for (const char* ext : {"bmp", "pcx", "dcx", "tif"}) {
+    const std::string out = dir.Path(std::string("page.") + ext);
+    EXPECT_EQ(Znfax(dir, "unpack --page 1 " + Q(dir.Path("in.APF")) + " " + Q(out)).exit, 0) << ext;
+    EXPECT_TRUE(FileExists(out)) << ext;
+  }
+  ASSERT_EQ(Znfax(dir, "raw " + Q(dir.Path("in.APF")) + " " + Q(dir.Path("in.g3"))).exit, 0);
+  const auto raw = ReadFile(dir.Path("in.g3"));
+  ASSERT_GE(raw.size(), 12u);
+  EXPECT_EQ(raw[0], 0x00);
+  EXPECT_EQ(raw[1], 0x80); // rows begin with their EOL, no record counts
+  if (HaveProgram("g3topbm")) {
+    ASSERT_EQ(RunCommand("g3topbm -reversebits " + Q(dir.Path("in.g3")) + " > " + Q(dir.Path("g.pbm")) + " 2>/dev/null"), 0);
+    const TRaster r = ReadPbm(dir.Path("g.pbm"));
+    EXPECT_EQ(r.height, 20);
+    EXPECT_EQ(r.Row(3)[3], 0xF0);
+  }
+}
+
+struct TFailure {
+  const char* name;
+  std::string args; // %D stands for the test folder
+  int exit;
+  std::string error;
+};
+
+class ZnfaxFailures : public ::testing::TestWithParam<TFailure> {};
+
+TEST_P(ZnfaxFailures, ExitWithTheCodeAndTextOnStandardError) {
+  TTempDir dir;
+  WriteTiff(dir.Path("in.tif"));
+  WriteFile(dir.Path("text.txt"), std::string("not a fax\r\n"));
+  ASSERT_EQ(Znfax(dir, "convert " + Q(dir.Path("in.tif")) + " " + Q(dir.Path("one.apf"))).exit, 0);
+  std::vector<uint8_t> lzw = ReadFile(dir.Path("in.tif"));
+  lzw[10 + 12 * 4 + 8] = 5;
+  lzw[10 + 12 * 4 + 9] = 0;
+  WriteFile(dir.Path("lzw.tif"), lzw);
+  std::string args = GetParam().args;
+  for (size_t at; (at = args.find("%D")) != std::string::npos;)
+    args.replace(at, 2, dir.Path(""));
+  const auto before = dir.Files().size();
+  const TResult r = Znfax(dir, args);
+  EXPECT_EQ(r.exit, GetParam().exit);
+  EXPECT_NE(r.err.find(GetParam().error), std::string::npos) << r.err;
+  EXPECT_EQ(dir.Files().size(), before) << "no output is left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZnfaxFailures,
+    ::testing::Values(
+        TFailure{"Lzw", "convert %Dlzw.tif %Dout.apf", 1, "error -8002: Unsupported graphics file format"},
+        TFailure{"MissingInput", "convert %Dnone.pcx %Dout.apf", 1, "error -2: File not found"},
+        TFailure{"NotAFaxFile", "info %Dtext.txt", 1, "error -8001: File is not an APF file"},
+        TFailure{"PagePastTheEnd", "unpack --page 3 %Done.apf %Dp.tif", 1, "error -8001: File is not an APF file"},
+        TFailure{"RawOfNoFaxFile", "raw %Dtext.txt %Dout.g3", 1, "error -8001"},
+        TFailure{"UnknownOutputKind", "unpack %Done.apf %Dp.jpg", 2, "extension"},
+        TFailure{"BadMargin", "convert --margin x %Din.tif", 2, "--margin"},
+        TFailure{"BadPage", "unpack --page 0 %Done.apf %Dp.tif", 2, "--page"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zn::tools
