@@ -309,4 +309,36 @@ TEST_F(Class1Dialogue, RepeatedPostPageCommandIsAnsweredAgain)
     ApfClose(m);
 }
 
+// After the six EOLs that end a page the carrier's last bits are noise: they stay out of the file.
+TEST_F(Class1Dialogue, NothingAfterThePagesRtcIsKept)
+{
+    const std::string row("\x00\x80\xB2\x59\x01", 5);
+    const std::string rtc("\x00\x80\x00\x08\x80\x00\x08\x80\x00\x08\x80", 11);
+    CallingStation far(port_, row + rtc + "\x5A\xA5\x13\x37", 1);
+    far.fcErrors = 0;
+    events_.receiveDir = dir_.Path();
+    FaxReceiveSession session(events_);
+    session.common.faxClass = fcClass1;
+    session.modem.DesiredBPS = 14400;
+    session.modem.AnswerOnRing = 2;
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port_), 0);
+    port_.Modem("\r\nRING\r\n");
+    ASSERT_FALSE(port_.Run(session)); // one ring is not enough
+    EXPECT_EQ(std::count(far.commands.begin(), far.commands.end(), "ATA"), 0);
+    port_.Modem("\r\nRING\r\n");
+    ASSERT_TRUE(port_.Run(session));
+    ASSERT_EQ(events_.Received().size(), 1u);
+    TFaxModemRec m;
+    ASSERT_EQ(ApfOpenForReading(m, events_.Received().front(), "APF"), 0);
+    ASSERT_EQ(ApfSeekPage(m, 1), 0);
+    std::vector<uint8_t> body;
+    ASSERT_EQ(ApfReadBlock(m, body, ApfPageBodyLength(m)), 0);
+    // The row and the RTC's six EOLs, then nothing of the noise.
+    std::string kept(body.begin(), body.end());
+    EXPECT_GE(kept.size(), row.size() + 10);
+    EXPECT_EQ(kept, (row + rtc).substr(0, kept.size()));
+    ApfClose(m);
+}
+
 } // namespace
