@@ -109,6 +109,34 @@ TEST_F(FailingCall, CancelInTheMiddleOfAPageEndsTheCallAtBothEnds)
     EXPECT_EQ(results[0].find("RESULT 0 "), std::string::npos) << results[0];
 }
 
+TEST_F(FailingCall, CancelWhileReceivingAPageLeavesNoFax)
+{
+    auto b = ReadPbm(ItuChartPath(3));
+    ASSERT_TRUE(b);
+    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), {*b}));
+    auto line = Line::Start(dir_.Path(), {"call", "--tx-file", dir_.File("tx.tif")});
+    ASSERT_TRUE(line);
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.receiveDir = dir_.Path();
+    FaxReceiveSession session(events);
+    Configure(session);
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(WaitFor([&] { return session.State() == rfGtPgDta; }, 120s));
+    std::this_thread::sleep_for(2s);
+    session.Cancel();
+    ASSERT_TRUE(events.WaitFinished(60s));
+    EXPECT_EQ(events.FinishCode(), ecCancelRequested);
+    EXPECT_EQ(events.Logs(), (std::vector<int>{lfReceiveStart, lfReceiveFail}));
+    EXPECT_TRUE(ApfFilesIn(dir_.Path()).empty());
+    ASSERT_TRUE(line->Process().Wait(60s));
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].find("RESULT 0 "), std::string::npos) << results[0];
+}
+
 TEST_F(FailingCall, FarEndHangingUpInTheMiddleOfAPageEndsTheSend)
 {
     if (!HaveProgram("efax"))
