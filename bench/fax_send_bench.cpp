@@ -1,6 +1,7 @@
 // Fax engine against efax: the wall time of a Class 1 fax of 1 and of 8 ITU charts through the
-// back-to-back modem pair in real time, efax receiving in both runs; and the line's own time for the
-// same call (the T.30 phases at their nominal lengths plus the page data bits / rate).
+// back-to-back modem pair in real time, efax receiving in both runs; and each call's line time (the
+// T.30 phases at their nominal lengths plus the page data bits / rate, with the data each program
+// sends: ours counted at the port, efax's as efix codes the pages).
 //
 //   zn_fax_send_bench [pages...]     (default: 1 8)
 #include <atomic>
@@ -117,6 +118,22 @@ Run Efax(const std::string& dir, const std::vector<std::string>& pbms)
     return r;
 }
 
+// efax's own coding of the pages (efix writes what efax sends), in bytes.
+int64_t EfaxDataBytes(const std::vector<std::string>& pbms, const std::string& dir)
+{
+    int64_t total = 0;
+    for (size_t i = 0; i < pbms.size(); ++i) {
+        std::string out = dir + "/efix" + std::to_string(i);
+        std::string cmd = "efix -i pbm -o fax '" + pbms[i] + "' > '" + out + "' 2>/dev/null";
+        if (std::system(cmd.c_str()) != 0)
+            return -1;
+        struct stat st{};
+        if (::stat(out.c_str(), &st) == 0)
+            total += st.st_size;
+    }
+    return total;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,7 +143,8 @@ int main(int argc, char** argv)
         counts.push_back(std::atoi(argv[i]));
     if (counts.empty())
         counts = {1, 8};
-    std::printf("%-8s %12s %12s %8s %12s %10s\n", "pages", "ours s", "efax s", "ratio", "line s", "ours/line");
+    std::printf("%-6s %9s %9s %7s %13s %13s %10s %10s\n", "pages", "ours s", "efax s", "ratio", "ours line s",
+                "efax line s", "ours/line", "efax/line");
     for (int n : counts) {
         TempDir dir;
         std::vector<Bitmap> pages;
@@ -147,8 +165,10 @@ int main(int argc, char** argv)
         int rate = ours.rate ? ours.rate : 14400;
         int64_t dataBytes = ours.bytes - int64_t(rate / 100) * 18;
         double line = LineModelSeconds(n, dataBytes, rate);
-        std::printf("%-8d %11.1f%s %11.1f%s %8.2f %12.1f %10.3f\n", n, ours.seconds, ours.ok ? " " : "!",
-                    efax.seconds, efax.ok ? " " : "!", ours.seconds / efax.seconds, line, ours.seconds / line);
+        double efaxLine = LineModelSeconds(n, EfaxDataBytes(pbms, dir.Path()), rate);
+        std::printf("%-6d %8.1f%s %8.1f%s %7.3f %13.1f %13.1f %10.3f %10.3f\n", n, ours.seconds, ours.ok ? " " : "!",
+                    efax.seconds, efax.ok ? " " : "!", ours.seconds / efax.seconds, line, efaxLine,
+                    ours.seconds / line, efax.seconds / efaxLine);
         std::fflush(stdout);
     }
     return 0;
