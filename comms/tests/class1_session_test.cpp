@@ -386,6 +386,37 @@ TEST_F(Class1Efax, EngineSendsThreePagesToEfax)
     ExpectSamePages(got, pages);
 }
 
+TEST_F(Class1Efax, EngineSendsMixedResolutionsToEfaxThroughEom)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    auto line = Line::Start(dir_.Path(), {"pair", "--speed", "8", "--calls", "1"});
+    ASSERT_TRUE(line);
+    auto rx = Efax("rx", {"-d", line->Port('B'), "-o1", "-r", dir_.File("rx")});
+    auto cover = Charts({7}, 600);
+    auto document = Charts({2}, 600);
+    ASSERT_TRUE(WriteApf(dir_.File("cover.apf"), cover, false));
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.entries.push_back({"123", dir_.File("doc.apf"), dir_.File("cover.apf")});
+    FaxSendSession session(events);
+    Configure(session, 14400);
+    session.sendMPS = false;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << EfaxLog("rx");
+    EXPECT_EQ(rx->Wait(30s), 0) << EfaxLog("rx");
+    std::vector<Bitmap> got;
+    for (int p = 1; p <= 2; ++p) {
+        auto page = ReadTiffPages(dir_.File("rx.00" + std::to_string(p)));
+        ASSERT_TRUE(page && page->size() == 1) << p << "\n" << EfaxLog("rx");
+        got.push_back(page->front());
+    }
+    ExpectSamePages(got, {cover[0], document[0]});
+}
+
 TEST_F(Class1Efax, EngineReceivesThreePagesFromEfax)
 {
     if (!HaveProgram("efax"))
