@@ -78,6 +78,40 @@ ResponseCollector::Item ResponseCollector::Add(uint8_t c)
     return None;
 }
 
+void RowPacker::Put(uint32_t bit)
+{
+    acc_ |= bit << bits_;
+    if (++bits_ == 8) {
+        bytes_.push_back(uint8_t(acc_));
+        acc_ = 0;
+        bits_ = 0;
+    }
+}
+
+bool RowPacker::AddRow(const std::vector<uint8_t>& row, int32_t minimumBits)
+{
+    size_t total = row.size() * 8, first = 0;
+    while (first < total && !(row[first / 8] & (1u << (first % 8))))
+        ++first;
+    if (first < 11 || first == total)
+        return false; // no EOL in front: not a row this packer may move
+    int32_t written = 0;
+    for (int i = 0; i < 11; ++i, ++written)
+        Put(0);
+    // The EOL's one bit and everything after it, trailing zeros included: they may end a code.
+    for (size_t b = first; b < total; ++b, ++written)
+        Put((row[b / 8] >> (b % 8)) & 1u);
+    for (; written < minimumBits; ++written)
+        Put(0);
+    return true;
+}
+
+void RowPacker::Flush()
+{
+    while (bits_ != 0)
+        Put(0);
+}
+
 FaxModemCommands::FaxModemCommands() { stuffed_.reserve(kStuffedCapacity); }
 
 FaxModemCommands::~FaxModemCommands()

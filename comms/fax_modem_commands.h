@@ -35,6 +35,25 @@ private:
     bool dle_ = false;
 };
 
+// Joins stored rows into one bit stream for the line: each row's EOL as twelve bits (eleven zeros
+// and a one) right behind the previous row, instead of the sixteen-bit EOL and the byte alignment
+// of the stored form. A row is padded with zero bits to the minimum scan-line length.
+class RowPacker {
+public:
+    // Appends a stored row (it must begin with an EOL); false leaves it to be sent as it is.
+    bool AddRow(const std::vector<uint8_t>& row, int32_t minimumBits);
+    // Ends the stream at a byte boundary (zero fill bits, as in front of an EOL).
+    void Flush();
+    std::vector<uint8_t>& Bytes() { return bytes_; }
+    void Reset() { bytes_.clear(); acc_ = 0; bits_ = 0; }
+
+private:
+    void Put(uint32_t bit);
+    std::vector<uint8_t> bytes_;
+    uint32_t acc_ = 0;
+    int bits_ = 0;
+};
+
 class FaxModemCommands {
 public:
     FaxModemCommands();

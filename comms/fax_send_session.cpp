@@ -512,10 +512,8 @@ int FaxSendSession::SendPageBlocks(bool& done)
             deadline = NowMs() + 2000LL * common.StatusInterval;
         }
         int32_t left = common.pageLength - fileBytesRead_;
-        if (left <= 0) {
-            done = true;
-            return 0;
-        }
+        if (left <= 0)
+            break;
         int rc;
         if (modem.lengthWords) {
             int32_t used = 0;
@@ -523,12 +521,20 @@ int FaxSendSession::SendPageBlocks(bool& done)
             if (!rc) {
                 fileBytesRead_ += used;
                 common.bytesTransferred += used;
-                // A stored row ends in a whole zero byte of fill; the next row's EOL begins with
-                // fifteen zeros of its own, so the byte only lengthens the page on the line.
+                // A stored row ends in a whole zero byte of fill, and its EOL takes sixteen bits
+                // on a byte boundary: on the line rows follow each other bit by bit.
                 if (block.size() > 2 && block.back() == 0)
                     block.pop_back();
-                if (int32_t(block.size()) < modem.minimumRowBytes)
-                    block.resize(size_t(modem.minimumRowBytes), 0);
+                if (rowPacker_.AddRow(block, modem.minimumRowBytes * 8)) {
+                    block.swap(rowPacker_.Bytes());
+                    rowPacker_.Bytes().clear();
+                } else {
+                    rowPacker_.Flush();
+                    if (int32_t(block.size()) < modem.minimumRowBytes)
+                        block.resize(size_t(modem.minimumRowBytes), 0);
+                    block.insert(block.begin(), rowPacker_.Bytes().begin(), rowPacker_.Bytes().end());
+                    rowPacker_.Bytes().clear();
+                }
             }
         } else {
             rc = ApfReadBlock(modem, block, std::min<int32_t>(left, 4096));
@@ -542,8 +548,13 @@ int FaxSendSession::SendPageBlocks(bool& done)
         if ((rc = WriteStuffed(block.data(), block.size())))
             return rc;
     }
-    if (common.pageLength - fileBytesRead_ <= 0)
+    if (common.pageLength - fileBytesRead_ <= 0) {
         done = true;
+        rowPacker_.Flush();
+        if (int rc = WriteStuffed(rowPacker_.Bytes().data(), rowPacker_.Bytes().size()))
+            return rc;
+        rowPacker_.Reset();
+    }
     return 0;
 }
 
@@ -997,6 +1008,7 @@ void FaxSendSession::Step(int trigger)
     case tfPrepPage:
         common.bytesTransferred = 0;
         fileBytesRead_ = 0;
+        rowPacker_.Reset();
         common.pageLength = ApfPageBodyLength(modem);
         ArmResponseTimer(modem.pageTimeout);
         ArmOutputFree();

@@ -110,6 +110,7 @@ private:
     std::string sentCoverFile_;
     char nextResolution_ = '0';
     int32_t fileBytesRead_ = 0;
+    RowPacker rowPacker_;
 };
 
 } // namespace zn::comms
