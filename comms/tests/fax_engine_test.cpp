@@ -8,6 +8,9 @@
 #include "comms/fax_image_io.h"
 #include "comms/fax_modem_commands.h"
 #include "comms/fax_session_glue.h"
+#include "apf_test_pages.h"
+#include "faxdoc/mh_coder.h"
+#include "faxdoc/converter.h"
 #include "faxline_harness.h"
 
 using namespace zn::comms;
@@ -302,6 +305,111 @@ TEST_F(FaxFile, WrongSignatureIsNoFaxFile)
     TFaxModemRec m;
     EXPECT_EQ(ApfOpenForReading(m, dir_.File("x.apf"), "APF"), ecFaxBadFormat);
     EXPECT_EQ(ApfOpenForReading(m, dir_.File("missing.apf"), "APF"), -2);
+}
+
+} // namespace
+
+namespace {
+
+// Rows joined bit by bit, with and without minimum scan-line padding, read back as the same page.
+class PackedRows : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(PackedRows, DecodeToTheStoredPage)
+{
+    faxline::TempDir dir;
+    auto chart = faxline::ReadPbm(faxline::ItuChartPath(4));
+    ASSERT_TRUE(chart);
+    faxline::Bitmap page = chart->Rows(600, 400);
+    ASSERT_TRUE(zn::comms::test::WriteApf(dir.File("rows.apf"), {page}, true));
+    TFaxModemRec m;
+    ASSERT_EQ(ApfOpenForReading(m, dir.File("rows.apf"), "APF"), 0);
+    ASSERT_EQ(ApfSeekPage(m, 1), 0);
+    int32_t left = ApfPageBodyLength(m);
+    RowPacker packer;
+    std::vector<uint8_t> row, stream;
+    while (left > 0) {
+        int32_t used = 0;
+        ASSERT_EQ(ApfReadRowRecord(m, row, 0, used), 0);
+        left -= used;
+        ASSERT_TRUE(packer.AddRow(row, GetParam()));
+        stream.insert(stream.end(), packer.Bytes().begin(), packer.Bytes().end());
+        packer.Bytes().clear();
+    }
+    packer.Flush();
+    stream.insert(stream.end(), packer.Bytes().begin(), packer.Bytes().end());
+    ApfClose(m);
+    EXPECT_LT(stream.size(), size_t(ApfPageBodyLength(m)) + (GetParam() ? 400u * GetParam() / 8 : 0u));
+
+    // The stream as a page without row records.
+    std::string file(64, '\0');
+    file.replace(0, 6, "APF10\x1A");
+    file[32] = 1;
+    file[34] = 64;
+    std::string header(16, '\0');
+    for (int i = 0; i < 4; ++i)
+        header[size_t(i)] = char((stream.size() >> (8 * i)) & 0xFF);
+    header[4] = 1;
+    std::ofstream(dir.File("packed.apf"), std::ios::binary)
+        << file << header << std::string(stream.begin(), stream.end());
+    std::vector<faxline::Bitmap> got;
+    ASSERT_TRUE(zn::comms::test::ReadApf(dir.File("packed.apf"), got));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(zn::comms::test::TrimWhiteRows(got[0]) == zn::comms::test::TrimWhiteRows(page));
+}
+
+INSTANTIATE_TEST_SUITE_P(MinimumBits, PackedRows, ::testing::Values(0, 8 * 36));
+
+TEST(PackedRowsRefuse, ARowWithoutEol)
+{
+    RowPacker packer;
+    EXPECT_FALSE(packer.AddRow({0xFF, 0x01}, 0));
+    EXPECT_TRUE(packer.Bytes().empty());
+}
+
+} // namespace
+
+namespace {
+
+// Rows as the converter codes them (sixteen-bit EOL, a whole zero byte at the end), joined bit by
+// bit: the same page.
+TEST(PackedConverterRows, DecodeToTheRasterRows)
+{
+    auto chart = faxline::ReadPbm(faxline::ItuChartPath(5));
+    ASSERT_TRUE(chart);
+    faxline::Bitmap page = chart->Rows(800, 300);
+    RowPacker packer;
+    std::vector<uint8_t> coded(zn::faxdoc::kCodedRowBufferSize), stream;
+    std::vector<uint8_t> raster(zn::faxdoc::kRasterBufferSize);
+    for (int y = 0; y < page.height; ++y) {
+        std::fill(raster.begin(), raster.end(), 0);
+        std::copy_n(page.bits.begin() + y * page.RowBytes(), page.RowBytes(), raster.begin());
+        int n = zn::faxdoc::CodeRasterRow(raster.data(), page.RowBytes(), 1728, 0, false, coded.data());
+        std::vector<uint8_t> row(coded.begin(), coded.begin() + n);
+        ASSERT_EQ(row.back(), 0);
+        row.pop_back(); // as the sender drops it
+        ASSERT_TRUE(packer.AddRow(row, 0));
+    }
+    uint8_t eop[zn::faxdoc::kEndOfPageBytes];
+    zn::faxdoc::MakeEndOfPage(eop);
+    ASSERT_TRUE(packer.AddRow(std::vector<uint8_t>(eop, eop + sizeof eop - 1), 0));
+    packer.Flush();
+    stream = packer.Bytes();
+
+    faxline::TempDir dir;
+    std::string file(64, '\0');
+    file.replace(0, 6, "APF10\x1A");
+    file[32] = 1;
+    file[34] = 64;
+    std::string header(16, '\0');
+    for (int i = 0; i < 4; ++i)
+        header[size_t(i)] = char((stream.size() >> (8 * i)) & 0xFF);
+    std::ofstream(dir.File("packed.apf"), std::ios::binary)
+        << file << header << std::string(stream.begin(), stream.end());
+    std::vector<faxline::Bitmap> got;
+    ASSERT_TRUE(zn::comms::test::ReadApf(dir.File("packed.apf"), got));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(zn::comms::test::TrimWhiteRows(got[0]) == zn::comms::test::TrimWhiteRows(page))
+        << faxline::DescribeDifference(zn::comms::test::TrimWhiteRows(got[0]), zn::comms::test::TrimWhiteRows(page));
 }
 
 } // namespace
