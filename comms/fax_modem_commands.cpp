@@ -95,12 +95,18 @@ bool RowPacker::AddRow(const std::vector<uint8_t>& row, int32_t minimumBits)
         ++first;
     if (first < 11 || first == total)
         return false; // no EOL in front: not a row this packer may move
+    size_t last = total - 1;
+    while (!(row[last / 8] & (1u << (last % 8))))
+        --last;
     int32_t written = 0;
     for (int i = 0; i < 11; ++i, ++written)
         Put(0);
-    // The EOL's one bit and everything after it, trailing zeros included: they may end a code.
-    for (size_t b = first; b < total; ++b, ++written)
+    for (size_t b = first; b <= last; ++b, ++written)
         Put((row[b / 8] >> (b % 8)) & 1u);
+    // No MH code ends in more than three zeros: three of the zeros behind the last one bit keep
+    // any code whole, the rest is fill.
+    for (size_t z = 0; z < std::min<size_t>(total - 1 - last, 3); ++z, ++written)
+        Put(0);
     for (; written < minimumBits; ++written)
         Put(0);
     return true;

@@ -36,8 +36,8 @@ private:
 };
 
 // Joins stored rows into one bit stream for the line: each row's EOL as twelve bits (eleven zeros
-// and a one) right behind the previous row, instead of the sixteen-bit EOL and the byte alignment
-// of the stored form. A row is padded with zero bits to the minimum scan-line length.
+// and a one) right behind the previous row, without the sixteen-bit EOL, the byte alignment and
+// the fill of the stored form. A row is padded with zero bits to the minimum scan-line length.
 class RowPacker {
 public:
     // Appends a stored row (it must begin with an EOL); false leaves it to be sent as it is.
