@@ -113,7 +113,7 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
     echo.join();
     EXPECT_EQ(QCryptographicHash::hash(QByteArray::fromStdString(c.bytes), QCryptographicHash::Sha256),
               QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha256));
-    std::string traceFile = ::testing::TempDir() + "loopback.trc";
+    std::string traceFile = ::testing::TempDir() + "zn_loopback_" + std::to_string(::getpid()) + ".trc";
     ASSERT_EQ(o.d->DumpTrace(traceFile, false, true, true), 0);
     std::string dump = ReadFile(traceFile);
     EXPECT_EQ(CountItems(dump, "Transmit: "), int(Total));

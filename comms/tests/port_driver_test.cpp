@@ -205,7 +205,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        std::string received = ::testing::TempDir() + "zn_efax_rx";
+        std::string received = ::testing::TempDir() + "zn_efax_rx_" + std::to_string(::getpid());
         const char* argv[] = {"efax", "-d", device.c_str(), "-x", lockPath.c_str(), "-v", "ewinx",
                               "-r", received.c_str(), nullptr};
         if (posix_spawnp(&pid_, "efax", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
