@@ -355,7 +355,6 @@ private:
     void ClearAllTriggers();
     void RemoveDeletedHandlers();
     void WaitForThreadsToEnd();
-    void StartThread(int which);
 
     void* owner_;
     int handle_ = -1;

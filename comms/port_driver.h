@@ -63,7 +63,6 @@ public:
     bool WaitWritable() override;
 
     int Descriptor() const { return fd_; }
-    bool HungUp() const { return hungUp_.load(); }
 
 protected:
     // Closes the port and joins its threads. Every driver's destructor calls it first: the threads
