@@ -409,8 +409,10 @@ char TFxCustomComPort::ReadChar()
 
 bool TFxCustomComPort::WaitForString(const std::string& text, int32_t ticks, bool ignoreCase, bool yield)
 {
-    if (text.empty() || Closing())
+    if (text.empty())
         return true;
+    if (Closing())
+        return false; // nothing more arrives on a port that is going: the text has not come
     TFxBaseDispatcher* d = ValidDispatcher();
     if (!d)
         return false;

@@ -303,6 +303,20 @@ TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
     EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
 }
 
+TEST_F(ComPortTest, WaitForStringOnAClosingPortIsFalse)
+{
+    port.SetOpen(true);
+    TFxBaseDispatcher* d = port.GetDispatcher();
+    d->ExchangeBusy(true); // keeps the close pending
+    port.SetOpen(false);
+    ASSERT_TRUE(port.Closing());
+    pty.Send("OK\r\n");
+    EXPECT_FALSE(port.WaitForString("OK", 18, false, false));
+    EXPECT_TRUE(port.WaitForString("", 18, false, false));
+    d->ExchangeBusy(false);
+    EXPECT_TRUE(PumpUntil([&] { return !port.Closing(); }));
+}
+
 TEST_F(ComPortTest, DestroyingAPortWhoseCloseIsDeferredWaitsForTheDispatcher)
 {
     auto closing = std::make_unique<TFxComPort>();
