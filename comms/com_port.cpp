@@ -577,6 +577,7 @@ void TFxCustomComPort::SetOpen(bool open)
         return;
     }
     if (!open) {
+        reopenAfterClose_ = false; // a later False overrides a True that came during a close
         ClosePort();
     } else if (portState_ == PortClosing) {
         reopenAfterClose_ = true;

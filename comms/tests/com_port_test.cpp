@@ -317,6 +317,26 @@ TEST_F(ComPortTest, WaitForStringOnAClosingPortIsFalse)
     EXPECT_TRUE(PumpUntil([&] { return !port.Closing(); }));
 }
 
+TEST_F(ComPortTest, OpenTrueThenFalseDuringACloseLeavesThePortClosed)
+{
+    port.SetOpen(true);
+    TFxBaseDispatcher* d = port.GetDispatcher();
+    d->ExchangeBusy(true); // keeps the close pending
+    port.SetOpen(false);
+    ASSERT_TRUE(port.Closing());
+    port.SetOpen(true);
+    port.SetOpen(false); // the last word: closed
+    EXPECT_FALSE(port.Open());
+    d->ExchangeBusy(false);
+    ASSERT_TRUE(PumpUntil([&] { return !port.Closing(); }));
+    PumpUntil([] { return false; }, 100);
+    EXPECT_FALSE(port.Open());
+    TFxComPort other; // the device is free
+    other.SetComNumber(5);
+    other.SetOpen(true);
+    EXPECT_TRUE(other.Open());
+}
+
 TEST_F(ComPortTest, DestroyingAPortWhoseCloseIsDeferredWaitsForTheDispatcher)
 {
     auto closing = std::make_unique<TFxComPort>();
