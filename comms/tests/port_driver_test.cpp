@@ -53,6 +53,26 @@ TEST(PortDriver, ATapiDispatcherRunsOverAHandedOverDescriptor)
     EXPECT_EQ(c.bytes, "OK\r\n");
 }
 
+TEST(PortDriver, DescriptorZeroIsAValidHandedOverHandle)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const int savedStdin = ::dup(0);
+    ASSERT_GE(savedStdin, 0);
+    const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::dup2(fd, 0), 0);
+    ::close(fd);
+    {
+        TFxTAPI32Dispatcher d(nullptr, 0);
+        EXPECT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        EXPECT_EQ(d.WriteString("ATA\r"), 0);
+        EXPECT_EQ(pty.Receive(4, 2000), "ATA\r");
+    }
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
+}
+
 TEST(PortDriver, ASecondOpenIsRefusedAndTheLockFileLivesWhileOpen)
 {
     OpenDispatcher o;
