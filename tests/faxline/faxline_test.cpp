@@ -346,3 +346,48 @@ TEST_F(FaxlineEfax, LineDroppingInThePageFailsTheTerminalsCall)
 }
 
 } // namespace
+
+namespace {
+
+// A hand-played Class 1 receiver against the fax terminal: the terminal sends its training check
+// 75 ms after DCS, so the receiver must be listening (AT+FRM) by then, even on a fast line.
+class FaxlineClass1Timing : public ::testing::TestWithParam<int> {};
+
+TEST_P(FaxlineClass1Timing, ReceiverCatchesTrainingOnlyWhenPrompt)
+{
+    const int delayMs = GetParam();
+    TempDir dir;
+    ASSERT_TRUE(WriteFaxTiff(dir.File("tx.tif"), { *ReadPbm(ItuChartPath(2)) }));
+    auto line = Line::Start(dir.Path(), { "call", "--fast", "--call-delay", "300", "--tx-file", dir.File("tx.tif") });
+    ASSERT_TRUE(line);
+    ModemChat modem(line->Port('A'));
+    ASSERT_EQ(modem.Command("+FCLASS=1"), "OK");
+    ASSERT_TRUE(modem.ReadUntil({ "RING" }, 10s));
+    ASSERT_EQ(modem.Command("A", 10s), "CONNECT");
+    // DIS: a G3 receiver of fine pages with V.27ter only, so that DCS asks for 4800 bit/s (AT+FRM=48).
+    const char dis[] = { '\xff', '\x13', '\x80', '\x00', '\x4a', '\x70', '\x10', '\x03' };
+    modem.Send(std::string(dis, sizeof dis));
+    ASSERT_TRUE(modem.ReadUntil({ "OK" }, 10s)) << modem.Pending();
+    // Frames until DCS (FCF 0x83 from the sender; the low bit marks the caller).
+    bool dcs = false;
+    for (int i = 0; i < 6 && !dcs; i++)
+    {
+        ASSERT_EQ(modem.Command("+FRH=3", 10s), "CONNECT");
+        auto frame = modem.ReadUntil({ "OK", "ERROR" }, 10s);
+        ASSERT_TRUE(frame);
+        size_t start = frame->find("\xff");
+        dcs = start != std::string::npos && start + 2 < frame->size() && (static_cast<uint8_t>((*frame)[start + 2]) & 0xfe) == 0x82;
+    }
+    ASSERT_TRUE(dcs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    std::string result = modem.Command("+FRM=48", 10s);
+    if (delayMs == 0)
+        EXPECT_EQ(result, "CONNECT");
+    else   // 120 ms: what a receiver that waits before every command does, and misses
+        EXPECT_NE(result, "CONNECT") << "the training check was missed, yet the modem connected";
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, FaxlineClass1Timing, ::testing::Values(0, 120),
+                         [](const auto &info) { return "FrmAfter" + std::to_string(info.param) + "ms"; });
+
+} // namespace
