@@ -62,6 +62,17 @@ protected:
         return path;
     }
 
+    // Opens the port and closes it while a direct reader holds the dispatcher busy: the close stays
+    // pending until the returned dispatcher is released with ExchangeBusy(false).
+    TFxBaseDispatcher* OpenThenStartAPendingClose()
+    {
+        port.SetOpen(true);
+        TFxBaseDispatcher* d = port.GetDispatcher();
+        d->ExchangeBusy(true); // as a wait for a string does
+        port.SetOpen(false);
+        return d;
+    }
+
     PtyPair pty;
     TFxComPort port;
 };
@@ -290,10 +301,7 @@ TEST_F(ComPortTest, ATraceThatCannotBeWrittenStillClosesThePortThenReports)
 
 TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
 {
-    port.SetOpen(true);
-    TFxBaseDispatcher* d = port.GetDispatcher();
-    d->ExchangeBusy(true); // as a wait for a string does
-    port.SetOpen(false);
+    TFxBaseDispatcher* d = OpenThenStartAPendingClose();
     EXPECT_FALSE(port.Open());
     EXPECT_TRUE(port.Closing());
     port.SetOpen(true); // arrives during the close: the port opens once the close is done
@@ -305,10 +313,7 @@ TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
 
 TEST_F(ComPortTest, WaitForStringOnAClosingPortIsFalse)
 {
-    port.SetOpen(true);
-    TFxBaseDispatcher* d = port.GetDispatcher();
-    d->ExchangeBusy(true); // keeps the close pending
-    port.SetOpen(false);
+    TFxBaseDispatcher* d = OpenThenStartAPendingClose();
     ASSERT_TRUE(port.Closing());
     pty.Send("OK\r\n");
     EXPECT_FALSE(port.WaitForString("OK", 18, false, false));
@@ -319,10 +324,7 @@ TEST_F(ComPortTest, WaitForStringOnAClosingPortIsFalse)
 
 TEST_F(ComPortTest, OpenTrueThenFalseDuringACloseLeavesThePortClosed)
 {
-    port.SetOpen(true);
-    TFxBaseDispatcher* d = port.GetDispatcher();
-    d->ExchangeBusy(true); // keeps the close pending
-    port.SetOpen(false);
+    TFxBaseDispatcher* d = OpenThenStartAPendingClose();
     ASSERT_TRUE(port.Closing());
     port.SetOpen(true);
     port.SetOpen(false); // the last word: closed
