@@ -409,8 +409,10 @@ char TFxCustomComPort::ReadChar()
 
 bool TFxCustomComPort::WaitForString(const std::string& text, int32_t ticks, bool ignoreCase, bool yield)
 {
-    if (text.empty() || Closing())
+    if (text.empty())
         return true;
+    if (Closing())
+        return false; // nothing more arrives on a port that is going: the text has not come
     TFxBaseDispatcher* d = ValidDispatcher();
     if (!d)
         return false;
@@ -575,6 +577,7 @@ void TFxCustomComPort::SetOpen(bool open)
         return;
     }
     if (!open) {
+        reopenAfterClose_ = false; // a later False overrides a True that came during a close
         ClosePort();
     } else if (portState_ == PortClosing) {
         reopenAfterClose_ = true;

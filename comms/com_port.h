@@ -206,7 +206,7 @@ private:
     std::unique_ptr<TFxBaseDispatcher> dispatcher_;
     uint16_t availLevel_ = 1;
     uint8_t threadBoost_ = 0;
-    int tapiHandle_ = -1;
+    int tapiHandle_ = NoHandle;
     bool reopenAfterClose_ = false;
 
     TDeviceLayer deviceLayer_ = dlWin32;

@@ -198,7 +198,7 @@ int TFxBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
 int TFxBaseDispatcher::ClosePort()
 {
     int result = 0;
-    if (fd_ != -1 && open_) {
+    if (fd_ != NoHandle && open_) {
         DiscardOutput();
         DiscardInput();
     }
@@ -230,7 +230,7 @@ void TFxBaseDispatcher::FinishClose()
     StopDispatcher();
     if (finished_.exchange(true))
         return;
-    if (fd_ != -1)
+    if (fd_ != NoHandle)
         CloseCom();
     open_ = false;
     // The threads are gone: their events go too, so a failed open leaves nothing open.
@@ -348,7 +348,7 @@ uint32_t TFxBaseDispatcher::InputCount()
 
 int TFxBaseDispatcher::DiscardInput()
 {
-    if (fd_ != -1)
+    if (fd_ != NoHandle)
         FlushCom(1);
     std::lock_guard<std::recursive_mutex> g(ringLock_);
     if (peekMode_) {
@@ -436,7 +436,7 @@ uint32_t TFxBaseDispatcher::OutputFree()
 
 int TFxBaseDispatcher::DiscardOutput()
 {
-    if (fd_ == -1)
+    if (fd_ == NoHandle)
         return 0;
     return FlushCom(0);
 }

@@ -28,6 +28,9 @@
 
 namespace zn::comms {
 
+// "No descriptor": 0 is a valid one.
+constexpr int NoHandle = -1;
+
 // Accumulated line errors (the communication-error bits).
 constexpr uint32_t CeRxOver = 0x01, CeOverrun = 0x02, CeRxParity = 0x04, CeFrame = 0x08, CeBreak = 0x10;
 constexpr uint32_t CeAllBits = 0x1F;
@@ -319,7 +322,7 @@ protected:
 
     uint32_t inSize_ = 0;
     uint32_t outSize_ = 0;
-    int fd_ = -1; // the device descriptor; -1 when closed (0 is a valid descriptor)
+    int fd_ = NoHandle; // the device descriptor
 
     // Output buffer (output lock).
     std::vector<uint8_t> outBuf_;
@@ -352,7 +355,6 @@ private:
     void ClearAllTriggers();
     void RemoveDeletedHandlers();
     void WaitForThreadsToEnd();
-    void StartThread(int which);
 
     void* owner_;
     int handle_ = -1;

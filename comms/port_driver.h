@@ -19,9 +19,6 @@
 
 namespace zn::comms {
 
-// "No descriptor": 0 is a valid one.
-constexpr int NoHandle = -1;
-
 // Windows-style system errors the driver reports through the dispatcher's last error.
 constexpr int ErrorFileNotFound = 2;
 constexpr int ErrorAccessDenied = 5; // the port is held by another program or open here already
@@ -66,7 +63,6 @@ public:
     bool WaitWritable() override;
 
     int Descriptor() const { return fd_; }
-    bool HungUp() const { return hungUp_.load(); }
 
 protected:
     // Closes the port and joins its threads. Every driver's destructor calls it first: the threads

@@ -13,6 +13,10 @@ std::string WithSlash(std::string folder)
     return folder;
 }
 
+// The one spelling of each folder this program creates.
+constexpr const char* kSendFolder = "SEND";
+constexpr const char* kReceiveFolder = "Receive";
+
 // An existing folder of that name in any letter case, else the name as given.
 std::string SubFolder(const std::string& name)
 {
@@ -33,12 +37,12 @@ std::string GetIniFileName()
 
 std::string GetSendFolder()
 {
-    return SubFolder("SEND");
+    return SubFolder(kSendFolder);
 }
 
 std::string GetReceiveFolder()
 {
-    return SubFolder("RECEIVE");
+    return SubFolder(kReceiveFolder);
 }
 
 std::string GetCoversFolder()
@@ -48,7 +52,7 @@ std::string GetCoversFolder()
 
 void CreateDataFolders()
 {
-    for (const char* name : {"SEND", "Receive"}) {
+    for (const char* name : {kSendFolder, kReceiveFolder}) {
         try {
             platform::EnsureFolderCI(GetProgramFolder() + name);
         } catch (...) {

@@ -1,5 +1,7 @@
 #include "foundation/single_instance.h"
 
+#include "platform/folders.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -44,9 +46,14 @@ std::string RuntimeFolder()
     struct stat info {};
     if (runtime && *runtime && ::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode))
         return runtime;
+    // Another user may have made this name first (a symlink or a folder of theirs): the lock and
+    // the socket only go where nobody else can reach them, else into our own program folder.
     const std::string folder = "/tmp/zn-runtime-" + std::to_string(::getuid());
     ::mkdir(folder.c_str(), 0700);
-    return folder;
+    if (::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+        (info.st_mode & 077) == 0)
+        return folder;
+    return zn::platform::ProgramFolder();
 }
 
 std::string FileNameOf(const std::string& path)

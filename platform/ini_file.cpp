@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -200,12 +201,26 @@ std::string WriteTarget(const std::string& path)
     return path;
 }
 
+// A new file next to target, named uniquely by O_EXCL. Created like any new file, its mode is 0666
+// less the umask: reading the umask would mean setting it, which races with other threads.
+int CreateTemporaryNextTo(const std::string& target, std::string& name)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = target + "." + std::to_string(getpid()) + "." + std::to_string(counter++) + ".tmp";
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 // Writes data to a temporary file next to path, then renames it over path.
 bool ReplaceFileAtomically(const std::string& path, const std::string& data)
 {
     const std::string target = WriteTarget(path);
-    std::string tmp = target + ".XXXXXX";
-    const int fd = mkstemp(tmp.data());
+    std::string tmp;
+    const int fd = CreateTemporaryNextTo(target, tmp);
     if (fd < 0)
         return false;
     struct Cleanup {
@@ -219,15 +234,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data)
     } cleanup{tmp};
 
     struct stat st{};
-    mode_t mode;
-    if (stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0;
+    bool ok = stat(target.c_str(), &st) != 0 || fchmod(fd, st.st_mode & 07777) == 0; // keep an existing file's mode
     size_t done = 0;
     while (ok && done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);

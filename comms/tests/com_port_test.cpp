@@ -62,6 +62,17 @@ protected:
         return path;
     }
 
+    // Opens the port and closes it while a direct reader holds the dispatcher busy: the close stays
+    // pending until the returned dispatcher is released with ExchangeBusy(false).
+    TFxBaseDispatcher* OpenThenStartAPendingClose()
+    {
+        port.SetOpen(true);
+        TFxBaseDispatcher* d = port.GetDispatcher();
+        d->ExchangeBusy(true); // as a wait for a string does
+        port.SetOpen(false);
+        return d;
+    }
+
     PtyPair pty;
     TFxComPort port;
 };
@@ -290,10 +301,7 @@ TEST_F(ComPortTest, ATraceThatCannotBeWrittenStillClosesThePortThenReports)
 
 TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
 {
-    port.SetOpen(true);
-    TFxBaseDispatcher* d = port.GetDispatcher();
-    d->ExchangeBusy(true); // as a wait for a string does
-    port.SetOpen(false);
+    TFxBaseDispatcher* d = OpenThenStartAPendingClose();
     EXPECT_FALSE(port.Open());
     EXPECT_TRUE(port.Closing());
     port.SetOpen(true); // arrives during the close: the port opens once the close is done
@@ -301,6 +309,34 @@ TEST_F(ComPortTest, ACloseWhileADirectReaderIsBusyCompletesAndReopensLater)
     EXPECT_TRUE(PumpUntil([&] { return !port.Closing() && port.Open(); }));
     port.PutString("ATZ\r");
     EXPECT_EQ(pty.Receive(4, 2000), "ATZ\r");
+}
+
+TEST_F(ComPortTest, WaitForStringOnAClosingPortIsFalse)
+{
+    TFxBaseDispatcher* d = OpenThenStartAPendingClose();
+    ASSERT_TRUE(port.Closing());
+    pty.Send("OK\r\n");
+    EXPECT_FALSE(port.WaitForString("OK", 18, false, false));
+    EXPECT_TRUE(port.WaitForString("", 18, false, false));
+    d->ExchangeBusy(false);
+    EXPECT_TRUE(PumpUntil([&] { return !port.Closing(); }));
+}
+
+TEST_F(ComPortTest, OpenTrueThenFalseDuringACloseLeavesThePortClosed)
+{
+    TFxBaseDispatcher* d = OpenThenStartAPendingClose();
+    ASSERT_TRUE(port.Closing());
+    port.SetOpen(true);
+    port.SetOpen(false); // the last word: closed
+    EXPECT_FALSE(port.Open());
+    d->ExchangeBusy(false);
+    ASSERT_TRUE(PumpUntil([&] { return !port.Closing(); }));
+    PumpUntil([] { return false; }, 100);
+    EXPECT_FALSE(port.Open());
+    TFxComPort other; // the device is free
+    other.SetComNumber(5);
+    other.SetOpen(true);
+    EXPECT_TRUE(other.Open());
 }
 
 TEST_F(ComPortTest, DestroyingAPortWhoseCloseIsDeferredWaitsForTheDispatcher)

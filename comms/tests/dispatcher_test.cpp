@@ -113,7 +113,7 @@ TEST(Dispatcher, OneMebibyteLoopsBackUnchangedAndTheTraceCountsAgree)
     echo.join();
     EXPECT_EQ(QCryptographicHash::hash(QByteArray::fromStdString(c.bytes), QCryptographicHash::Sha256),
               QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha256));
-    std::string traceFile = ::testing::TempDir() + "loopback.trc";
+    std::string traceFile = ::testing::TempDir() + "zn_loopback_" + std::to_string(::getpid()) + ".trc";
     ASSERT_EQ(o.d->DumpTrace(traceFile, false, true, true), 0);
     std::string dump = ReadFile(traceFile);
     EXPECT_EQ(CountItems(dump, "Transmit: "), int(Total));
@@ -171,6 +171,57 @@ TEST(Dispatcher, ABlockAsLargeAsTheFreeSpaceFillsTheBufferOneMoreIsRefused)
     EXPECT_EQ(o.d->OutputCount(), 0u);
     EXPECT_EQ(o.d->WriteBlock(big.data(), 4096), 0);
     EXPECT_EQ(o.pty.Receive(4096, 3000).size(), 4096u);
+}
+
+// Equal indexes with the buffer full mean OutSize bytes waiting, not none; and data that wraps the
+// buffer end goes out once, in order.
+TEST(Dispatcher, AFullOutputBufferThatWrapsCountsAllItsBytesAndGoesOutOnce)
+{
+    constexpr uint32_t OutSize = 4096;
+    OpenDispatcher o(OutSize);
+    ASSERT_EQ(o.result, 0);
+    std::string sent;
+    auto nextBytes = [&sent](uint32_t count) {
+        std::string block;
+        for (uint32_t i = 0; i < count; ++i)
+            block.push_back(char((sent.size() + i) % 251));
+        return block;
+    };
+    // The far end reads nothing: write until the tty is full and the output thread stalls.
+    uint32_t lastCount = UINT32_MAX;
+    auto unchangedSince = std::chrono::steady_clock::now();
+    const auto deadline = unchangedSince + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (o.d->OutputFree() > 512) {
+            const std::string block = nextBytes(512);
+            ASSERT_EQ(o.d->WriteBlock(block.data(), uint32_t(block.size())), 0);
+            sent += block;
+            continue;
+        }
+        const uint32_t count = o.d->OutputCount();
+        if (count != lastCount) {
+            lastCount = count;
+            unchangedSince = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - unchangedSince > std::chrono::milliseconds(200)) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(sent.size(), OutSize) << "the buffer's indexes have not wrapped";
+
+    const std::string last = nextBytes(o.d->OutputFree());
+    ASSERT_EQ(o.d->WriteBlock(last.data(), uint32_t(last.size())), 0);
+    sent += last;
+    EXPECT_EQ(o.d->OutputCount(), OutSize);
+    EXPECT_EQ(o.d->OutputFree(), 0u);
+    TComStatus status;
+    o.d->GetComError(status);
+    EXPECT_EQ(status.outQue, OutSize);
+    EXPECT_EQ(o.d->WriteChar('x'), ecOutputBufferTooSmall);
+
+    EXPECT_EQ(o.pty.Receive(sent.size(), 5000), sent);
+    EXPECT_TRUE(WaitUntil([&] { return o.d->OutputCount() == 0; }));
+    EXPECT_EQ(o.pty.Receive(1, 200), "") << "nothing goes out twice";
 }
 
 TEST(Dispatcher, UnchangedLineParamsReturnAtOnce)
@@ -308,6 +359,23 @@ TEST(DispatcherTriggers, ATriggerReArmedInItsOwnHandlerFiresAgainInTheNextRoundA
     // One firing per dispatch round (at least every 50 ms), never a loop inside one round.
     EXPECT_GE(t.Count(handle), 2);
     EXPECT_LE(t.Count(handle), 20);
+}
+
+TEST(DispatcherTriggers, RemovingTheAvailTriggerSwitchesDataNotificationsOff)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    Collector c;
+    c.Attach(*o.d);
+    o.d->SetAvailLevel(1);
+    o.pty.Send("A");
+    ASSERT_TRUE(WaitUntil([&] { return c.notifications == 1; }));
+    EXPECT_EQ(o.d->RemoveTrigger(AvailTriggerHandle), 0);
+    o.pty.Send("B");
+    ASSERT_TRUE(WaitUntil([&] { return o.d->InputCount() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // three dispatch rounds
+    EXPECT_EQ(c.notifications, 1);
+    EXPECT_EQ(c.Size(), 1u);
 }
 
 TEST(DispatcherTriggers, HandlesAreMultiplesOfEightAndUnknownOnesAreRefused)

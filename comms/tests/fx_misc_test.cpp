@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace zn::comms;
 
 namespace {
@@ -304,12 +306,12 @@ TEST(PathHelpers, ForceAndDefaultExtensions)
 
 TEST(PathHelpers, FileExistsIgnoresLetterCase)
 {
-    const std::string dir = testing::TempDir();
-    const std::string path = dir + "/FxMiscExists.APF";
+    const std::string base = testing::TempDir() + "FxMisc" + std::to_string(::getpid());
+    const std::string path = base + "Exists.APF";
     std::ofstream(path) << "x";
     EXPECT_TRUE(FileExistsPChar(path));
-    EXPECT_TRUE(FileExistsPChar(dir + "/fxmiscexists.apf"));
-    EXPECT_FALSE(FileExistsPChar(dir + "/FxMiscMissing.APF"));
+    EXPECT_TRUE(FileExistsPChar(testing::TempDir() + "fxmisc" + std::to_string(::getpid()) + "exists.apf"));
+    EXPECT_FALSE(FileExistsPChar(base + "Missing.APF"));
     EXPECT_FALSE(FileExistsPChar(""));
     std::remove(path.c_str());
 }

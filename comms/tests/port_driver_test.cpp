@@ -53,6 +53,26 @@ TEST(PortDriver, ATapiDispatcherRunsOverAHandedOverDescriptor)
     EXPECT_EQ(c.bytes, "OK\r\n");
 }
 
+TEST(PortDriver, DescriptorZeroIsAValidHandedOverHandle)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const int savedStdin = ::dup(0);
+    ASSERT_GE(savedStdin, 0);
+    const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::dup2(fd, 0), 0);
+    ::close(fd);
+    {
+        TFxTAPI32Dispatcher d(nullptr, 0);
+        EXPECT_EQ(d.OpenPort("", 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        EXPECT_EQ(d.WriteString("ATA\r"), 0);
+        EXPECT_EQ(pty.Receive(4, 2000), "ATA\r");
+    }
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
+}
+
 TEST(PortDriver, ASecondOpenIsRefusedAndTheLockFileLivesWhileOpen)
 {
     OpenDispatcher o;
@@ -205,7 +225,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        std::string received = ::testing::TempDir() + "zn_efax_rx";
+        std::string received = ::testing::TempDir() + "zn_efax_rx_" + std::to_string(::getpid());
         const char* argv[] = {"efax", "-d", device.c_str(), "-x", lockPath.c_str(), "-v", "ewinx",
                               "-r", received.c_str(), nullptr};
         if (posix_spawnp(&pid_, "efax", &actions, nullptr, const_cast<char**>(argv), environ) != 0)

@@ -18,14 +18,14 @@ enum class Op {
   Recno, Iif,
 };
 
-struct FunctionSpec {
+struct FunctionInfo {
   const char* name;
   Op op;
   int minArgs, maxArgs;
 };
 
 // Argument types are checked in Parser::CheckFunction.
-const FunctionSpec kFunctions[] = {
+const FunctionInfo kFunctions[] = {
     {"DTOS", Op::Dtos, 1, 1},       {"CTOD", Op::Ctod, 1, 1},     {"DTOC", Op::Dtoc, 1, 1},
     {"DATE", Op::Date, 0, 0},       {"UPPER", Op::Upper, 1, 1},   {"ALLTRIM", Op::Alltrim, 1, 1},
     {"LTRIM", Op::Ltrim, 1, 1},     {"TRIM", Op::Trim, 1, 1},     {"SUBSTR", Op::Substr, 2, 3},
@@ -357,10 +357,10 @@ class Parser {
   }
 
   Err Function(const std::string& name, Node*& out) {
-    const FunctionSpec* spec = nullptr;
+    const FunctionInfo* function = nullptr;
     for (const auto& f : kFunctions)
-      if (name == f.name) spec = &f;
-    if (!spec) return Err::ExprSyntax;
+      if (name == f.name) function = &f;
+    if (!function) return Err::ExprSyntax;
     std::vector<Node*> args;
     if (!Accept(Tok::RParen)) {
       do {
@@ -371,8 +371,8 @@ class Parser {
       if (!Accept(Tok::RParen)) return Err::ExprSyntax;
     }
     int count = static_cast<int>(args.size());
-    if (count < spec->minArgs || count > spec->maxArgs) return Err::ExprSyntax;
-    return CheckFunction(spec->op, args, out);
+    if (count < function->minArgs || count > function->maxArgs) return Err::ExprSyntax;
+    return CheckFunction(function->op, args, out);
   }
 
   static bool Is(const std::vector<Node*>& a, size_t i, char type) { return i >= a.size() || a[i]->type == type; }

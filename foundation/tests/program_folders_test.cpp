@@ -31,6 +31,7 @@ TEST(ProgramFoldersTest, RootFolderGetsNoSecondSeparator)
 TEST(ProgramFoldersTest, DataFoldersAreCreatedOnceAndFoundInAnyCase)
 {
     TempHome home;
+    EXPECT_EQ(GetReceiveFolder(), home.Path() + "/Receive/") << "the spelling it will be created with";
     CreateDataFolders();
     CreateDataFolders();
     EXPECT_TRUE(std::filesystem::is_directory(home.Path() + "/SEND"));

@@ -200,3 +200,36 @@ TEST_F(SingleInstanceTest, InstanceThatDiedLeavesNoLock)
 
 } // namespace
 } // namespace zn::foundation
+
+namespace zn::foundation {
+namespace {
+
+TEST_F(SingleInstanceTest, AFallbackFolderOthersCanWriteToIsNotUsed)
+{
+    // Without a runtime folder the lock goes to /tmp/zn-runtime-<uid>, but only when that is a
+    // private folder of ours: one that others can write to (or a symlink planted there) is passed
+    // over for the program folder.
+    const std::string fallback = "/tmp/zn-runtime-" + std::to_string(::getuid());
+    ::mkdir(fallback.c_str(), 0700);
+    struct stat before {};
+    ASSERT_EQ(::lstat(fallback.c_str(), &before), 0);
+    ASSERT_TRUE(S_ISDIR(before.st_mode));
+    ASSERT_EQ(::chmod(fallback.c_str(), 0777), 0);
+    const std::string home = runtime_ + "/home";
+    ::mkdir(home.c_str(), 0700);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("ZN_HOME", home.c_str(), 1);
+    ::unlink((fallback + "/ZNTEST.EXE.lock").c_str()); // left by an older build
+    {
+        Probe first({"ZNTEST.EXE"});
+        EXPECT_TRUE(first.WaitForOutput("first\n"));
+        struct stat lock {};
+        EXPECT_EQ(::stat((home + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
+        EXPECT_NE(::stat((fallback + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
+    }
+    ::chmod(fallback.c_str(), before.st_mode & 07777);
+    ::unsetenv("ZN_HOME");
+}
+
+} // namespace
+} // namespace zn::foundation

@@ -187,6 +187,17 @@ TEST_F(IniFileTest, WriteIsAtomicAndKeepsTheFileMode)
         << "no temporary file left behind";
 }
 
+TEST_F(IniFileTest, ANewFileTakesItsModeFromTheUmask)
+{
+    const mode_t saved = umask(027);
+    const bool written = ini_.WriteString("S", "k", "1");
+    umask(saved);
+    ASSERT_TRUE(written);
+    struct stat info{};
+    ASSERT_EQ(stat((tmp_ / "ZN.INI").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
 TEST_F(IniFileTest, FailedWriteReportsFailure)
 {
     IniFile nowhere(tmp_ / "missing/ZN.INI");

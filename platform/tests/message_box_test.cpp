@@ -137,13 +137,3 @@ TEST(MessageBoxTest, HookSeesTheBoxAndGivesTheAnswer)
 
 } // namespace
 } // namespace zn::platform
-
-int main(int argc, char** argv)
-{
-    // Test discovery runs this program without the test environment: never look for a display.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace zn::resources;
 
 namespace {
@@ -135,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Tables, BuiltTable, testing::Values(
 
 TEST(Str0Generator, RefusesADuplicateIdAndWritesNothing)
 {
-    const std::string dir = testing::TempDir() + "/strtable_gen_dup";
+    const std::string dir = testing::TempDir() + "/strtable_gen_dup_" + std::to_string(::getpid());
     ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
     std::ofstream(dir + "/dup.txt") << "1\tone\n1\tagain\n";
     const std::string command = Env("ZN_BUILD_DIR") + "/resources/zn_strtable_gen '" + dir + "' '" + dir
