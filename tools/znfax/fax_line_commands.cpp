@@ -67,8 +67,9 @@ std::string ApplyCommon(const TLineOptions& o, TFxCustomAbstractFax& fax) {
       return "--class must be 1, 2 or 2.0";
   }
   if ((it = o.values.find("--bps")) != o.values.end()) {
-    long bps = std::strtol(it->second.c_str(), nullptr, 10);
-    if (bps < 2400 || bps > 14400)
+    char* end = nullptr;
+    long bps = std::strtol(it->second.c_str(), &end, 10);
+    if (*end || bps < 2400 || bps > 14400)
       return "--bps must lie between 2400 and 14400";
     fax.DesiredBPS = uint16_t(bps);
   }
