@@ -12,9 +12,11 @@ namespace zn::xbase::fuzz {
 
 inline const std::string& Scratch() {
   static const std::string path = [] {
-    char pattern[] = "/tmp/xbase_fuzz_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return std::string(made ? made : "/tmp");
+    // $TMPDIR: run_fuzzers.sh points it into the build folder and clears it.
+    const char* root = std::getenv("TMPDIR");
+    std::string pattern = std::string(root && *root ? root : "/tmp") + "/xbase_fuzz_XXXXXX";
+    if (!mkdtemp(pattern.data())) abort();
+    return pattern;
   }();
   return path;
 }
