@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 
 namespace zn::faxdoc {
@@ -107,6 +108,13 @@ TEST(TextConverter, TabsAdvanceToTheNextTabStop) {
   const auto spaced = t.Convert("abcd    X");
   EXPECT_EQ(tabbed, spaced);
   EXPECT_NE(t.Convert("abcd   X"), spaced);
+}
+
+// A tab stop past the row width (a setting of any size) fills the rest of the line and no more.
+TEST(TextConverter, TabStopPastTheRowWidthEndsTheLine) {
+  TTextCase t;
+  t.reader->SetTabStop(std::numeric_limits<unsigned>::max());
+  EXPECT_EQ(t.Convert("abcd\tX"), t.Convert("abcd"));
 }
 
 TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
