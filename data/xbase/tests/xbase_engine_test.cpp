@@ -327,6 +327,11 @@ TEST_F(XbaseEngine, PackThatRunsOutOfSpaceLeavesNoTemporaryIndex) {
   EXPECT_EQ(access((dir_ / "ZNOUT.CDX").c_str(), F_OK), 0);
   EXPECT_NE(access((dir_ / "ZNOUT.CDX.new").c_str(), F_OK), 0);
   EXPECT_NE(access((table_ + ".new").c_str(), F_OK), 0);
+  // The table is packed; the old index, marked as being rewritten, is not trusted.
+  vd_CloseAll();
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+  EXPECT_EQ(vd_RecCount(), 3);
+  EXPECT_EQ(vd_SysProp(3000, 0), 0);
 }
 
 TEST_F(XbaseEngine, PackNeedsExclusiveUse) {
