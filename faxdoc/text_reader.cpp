@@ -109,17 +109,17 @@ std::string TTextReader::PrepareLine(ConverterState& state, const std::string& r
     keptPending_ = true;
     text.resize(ff);
   }
+  // The line is cut at the row width; a tab never expands past it, whatever the tab stop.
+  const size_t maxChars = MaxChars(state);
   std::string out;
   for (char c : text) {
-    if (c == '\t') {
-      do
-        out += ' ';
-      while (out.size() % tabStop_ != 0);
-    } else {
+    if (out.size() >= maxChars)
+      break;
+    if (c == '\t')
+      out.append(std::min(tabStop_ - out.size() % tabStop_, maxChars - out.size()), ' ');
+    else
       out += c;
-    }
   }
-  out.resize(std::min(out.size(), MaxChars(state)));
   return out;
 }
 

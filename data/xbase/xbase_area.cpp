@@ -697,7 +697,9 @@ Err WorkArea::Reindex() {
   for (size_t i = 0; i < indexes_.size(); ++i) {
     std::string path = indexes_[i]->Path();
     std::vector<CdxTag> tags = indexes_[i]->Tags();
-    std::string temporary = path + ".new";
+    FileReplacement out(path);
+    if (Err e = out.Open(); e != Err::Ok) return e;
+    const std::string temporary = out.Out().Path();
     if (Err e = CdxFile::CreateEmpty(temporary); e != Err::Ok) return e;
     CdxFile fresh;
     if (Err e = fresh.Open(temporary, true, false); e != Err::Ok) return e;
@@ -712,7 +714,7 @@ Err WorkArea::Reindex() {
     }
     fresh.Close();
     indexes_[i]->Close();
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return Err::FileWrite;
+    if (Err e = out.Commit(); e != Err::Ok) return e;
     if (Err e = indexes_[i]->Open(path, true, table_.Shared()); e != Err::Ok) return e;
   }
   return SyncOrders();

@@ -10,6 +10,13 @@
 
 namespace zn::faxdoc::fuzz {
 
+// Where the targets put their files: $TMPDIR (run_fuzzers.sh points it into the build folder and
+// clears it), else /tmp.
+inline std::string TempRoot() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir && *dir ? dir : "/tmp";
+}
+
 // The fuzz input as a file the readers can open by name (a memory file, rewritten each run).
 inline std::string InputFile(const uint8_t* data, size_t size, const char* extension) {
   static int fd = memfd_create("fuzz-input", 0);
@@ -18,10 +25,10 @@ inline std::string InputFile(const uint8_t* data, size_t size, const char* exten
   // The readers add their default extension to names without one; a link with the extension
   // points at the memory file.
   static std::string dir = [] {
-    char tmpl[] = "/tmp/znfuzz-XXXXXX";
-    if (!mkdtemp(tmpl))
+    std::string tmpl = TempRoot() + "/znfuzz-XXXXXX";
+    if (!mkdtemp(tmpl.data()))
       abort();
-    return std::string(tmpl);
+    return tmpl;
   }();
   const std::string name = dir + "/input." + extension;
   static bool linked = false;
@@ -35,7 +42,7 @@ inline std::string InputFile(const uint8_t* data, size_t size, const char* exten
   return name;
 }
 
-inline std::string OutputFile(const char* name) { return "/tmp/znfuzz-out-" + std::to_string(getpid()) + "-" + name; }
+inline std::string OutputFile(const char* name) { return TempRoot() + "/znfuzz-out-" + std::to_string(getpid()) + "-" + name; }
 
 // A failed conversion must leave no output file; a successful one leaves it, and it is removed here.
 inline void CheckOutput(int rc, const std::string& out) {

@@ -4,11 +4,14 @@
 #include "faxdoc/page_files.h"
 #include "faxdoc/tests/test_support.h"
 #include "faxdoc/unpacker.h"
+#include "resources/fonts/fax_font_resource.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 
 namespace zn::faxdoc {
@@ -107,6 +110,13 @@ TEST(TextConverter, TabsAdvanceToTheNextTabStop) {
   EXPECT_NE(t.Convert("abcd   X"), spaced);
 }
 
+// A tab stop past the row width (a setting of any size) fills the rest of the line and no more.
+TEST(TextConverter, TabStopPastTheRowWidthEndsTheLine) {
+  TTextCase t;
+  t.reader->SetTabStop(std::numeric_limits<unsigned>::max());
+  EXPECT_EQ(t.Convert("abcd\tX"), t.Convert("abcd"));
+}
+
 TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
   TTextReader r;
   ASSERT_EQ(r.LoadFaxFont("APFAX.FNT", 16, true), ecOK);
@@ -125,6 +135,29 @@ TEST(TextConverter, GlyphRowsComeFromTheFontAndHighResolutionDoublesThem) {
   EXPECT_GT(inked, 3);
   r.RasterizeTextRow("HH", 17, none.data());
   EXPECT_TRUE(IsBlank(none));
+}
+
+// Every glyph, small (12 x 8, 2 bytes a row) and large (20 x 16, 3 bytes a row), leaves its two
+// rightmost columns blank, so that a line cut at the row width loses no ink; the letters have ink.
+TEST(FaxFont, TheTwoRightmostColumnsOfEveryGlyphAreBlank) {
+  size_t size = 0;
+  const uint8_t* font = zn::resources::FaxFontResource(&size);
+  ASSERT_EQ(size, zn::resources::kFaxFontResourceSize);
+  struct TBlock {
+    size_t offset;
+    int width, height, rowBytes;
+  };
+  for (const TBlock b : {TBlock{0, 12, 8, 2}, TBlock{4096, 20, 16, 3}}) {
+    const size_t glyphBytes = static_cast<size_t>(b.height * b.rowBytes);
+    for (int code = 0; code < 256; ++code)
+      for (int y = 0; y < b.height; ++y) {
+        const uint8_t* row = font + b.offset + glyphBytes * static_cast<size_t>(code) + y * b.rowBytes;
+        for (int x = b.width - 2; x < b.width; ++x)
+          EXPECT_FALSE(row[x >> 3] & (0x80 >> (x & 7))) << "glyph " << code << " of width " << b.width;
+      }
+    const uint8_t* letter = font + b.offset + glyphBytes * 'W';
+    EXPECT_TRUE(std::any_of(letter, letter + glyphBytes, [](uint8_t v) { return v != 0; }));
+  }
 }
 
 // The fax engine's header line: rows rendered and coded one by one, without a file.

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 #include "comms/fax_component_port.h"
@@ -66,8 +67,9 @@ std::string ApplyCommon(const TLineOptions& o, TFxCustomAbstractFax& fax) {
       return "--class must be 1, 2 or 2.0";
   }
   if ((it = o.values.find("--bps")) != o.values.end()) {
-    long bps = std::strtol(it->second.c_str(), nullptr, 10);
-    if (bps < 2400 || bps > 14400)
+    char* end = nullptr;
+    long bps = std::strtol(it->second.c_str(), &end, 10);
+    if (*end || bps < 2400 || bps > 14400)
       return "--bps must lie between 2400 and 14400";
     fax.DesiredBPS = uint16_t(bps);
   }
@@ -130,7 +132,30 @@ QCoreApplication& Application() {
   return app;
 }
 
-// Runs the event loop until the component finishes; prints and returns the exit code.
+// Starts the session and runs the event loop until the component finishes with finishCode; false,
+// with the result line printed, when the session could not start.
+bool RunSession(TFxCustomAbstractFax& fax, const std::function<void()>& start, int& finishCode) {
+  QCoreApplication& app = Application();
+  bool finished = false;
+  fax.OnFaxFinish = [&](TFxCustomAbstractFax&, int code) {
+    finishCode = code;
+    finished = true;
+    app.exit(0);
+  };
+  bool started = true;
+  try {
+    start();
+  } catch (const std::exception& e) {
+    std::printf("result -1: %s\n", e.what());
+    started = false;
+  }
+  if (started && !finished)
+    app.exec();
+  fax.OnFaxFinish = nullptr;  // it refers to this frame
+  return started;
+}
+
+// Prints the result line and returns the exit code.
 int Finish(int code, bool allThrough) {
   int result = allThrough ? 0 : (code ? code : -1);
   std::printf("result %d: %s\n", result, ResultText(result).c_str());
@@ -149,7 +174,7 @@ int Send(const TArgs& args) {
     return UsageError("send needs --number NUMBER");
   if (o.operands.empty())
     return UsageError("send needs at least one FILE.APF");
-  QCoreApplication& app = Application();
+  Application();  // the components live on this thread's event loop
 
   ComPortPtr port = MakeFaxComPort(com);
   TFxSendFax fax;
@@ -163,20 +188,8 @@ int Send(const TArgs& args) {
   TReporter report;
   report.Attach(fax);
   int finishCode = 0;
-  bool finished = false;
-  fax.OnFaxFinish = [&](TFxCustomAbstractFax&, int code) {
-    finishCode = code;
-    finished = true;
-    app.exit(0);
-  };
-  try {
-    fax.StartTransmit();
-  } catch (const std::exception& e) {
-    std::printf("result -1: %s\n", e.what());
+  if (!RunSession(fax, [&] { fax.StartTransmit(); }, finishCode))
     return kExitFailed;
-  }
-  if (!finished)
-    app.exec();
   int code = finishCode ? finishCode : report.firstError;
   return Finish(code, code == 0 && report.sent == 1 && report.failed == 0);
 }
@@ -199,7 +212,7 @@ int Receive(const TArgs& args) {
     if (*end || calls < 1)
       return UsageError("--calls must be 1 or more");
   }
-  QCoreApplication& app = Application();
+  Application();
 
   ComPortPtr port = MakeFaxComPort(com);
   TFxReceiveFax fax;
@@ -220,20 +233,8 @@ int Receive(const TArgs& args) {
       f.CancelFax();
   };
   int finishCode = 0;
-  bool finished = false;
-  fax.OnFaxFinish = [&](TFxCustomAbstractFax&, int code) {
-    finishCode = code;
-    finished = true;
-    app.exit(0);
-  };
-  try {
-    fax.StartReceive();
-  } catch (const std::exception& e) {
-    std::printf("result -1: %s\n", e.what());
+  if (!RunSession(fax, [&] { fax.StartReceive(); }, finishCode))
     return kExitFailed;
-  }
-  if (!finished)
-    app.exec();
   bool allThrough = report.received == calls && report.failed == 0;
   int code = allThrough ? 0 : report.firstError ? report.firstError : finishCode;
   return Finish(code, allThrough);

@@ -93,11 +93,29 @@ TEST(ZnfaxLine, ReceivesTheCallsAskedFor)
     EXPECT_EQ(Znfax(dir, {"info", dir.File("FAX0002.APF")}).exit, 0);
 }
 
-TEST(ZnfaxLine, MissingPortIsAUsageError)
+class ZnfaxLineUsage : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(ZnfaxLineUsage, IsRefusedBeforeThePortIsOpened)
 {
     TempDir dir;
-    ToolRun r = Znfax(dir, {"send", "--number", "1", "a.apf"});
+    ToolRun r = Znfax(dir, GetParam());
     EXPECT_EQ(r.exit, 2) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZnfaxLineUsage,
+    ::testing::Values(std::vector<std::string>{"send", "--number", "1", "a.apf"},
+                      std::vector<std::string>{"send", "--port", "COM9", "--bps", "9600x", "--number", "1", "a.apf"},
+                      std::vector<std::string>{"send", "--port", "COM9", "--class", "3", "--number", "1", "a.apf"},
+                      std::vector<std::string>{"receive", "--port", "COM9", "--dir", ".", "--calls", "0"}));
+
+TEST(ZnfaxLine, PortThatCannotOpenFailsWithItsText)
+{
+    TempDir dir;
+    ::setenv("ZN_COM9", dir.File("no-such-tty").c_str(), 1);
+    ToolRun r = Znfax(dir, {"send", "--port", "COM9", "--number", "1", "a.apf"});
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_EQ(r.LastLine().rfind("result -1: ", 0), 0u) << r.out;
 }
 
 } // namespace

@@ -16,6 +16,10 @@ if ! cmake -S "$src" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUI
   fi
   cat "$out.log"; exit 1
 fi
+# The targets' scratch files go into the build folder, cleared on each run.
+export TMPDIR="$out/tmp"
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
 corpus="$out/corpus"
 rm -rf "$corpus"
 mkdir -p "$corpus/dbf" "$corpus/cdx" "$corpus/expr"

@@ -9,22 +9,7 @@ namespace {
 std::vector<uint8_t> PristineTable() {
   using namespace zn::xbase::fuzz;
   std::string path = Scratch() + "/SEED.DBF";
-  vd_CreateNew(path.c_str(), "XXXXXXXXXX", 2, 4);
-  vd_CreateField("NAME", "C", 10, 0);
-  vd_CreateField("BORN", "D", 8, 0);
-  vd_CreateField("OK", "L", 1, 0);
-  vd_CreateField("AMT", "N", 8, 2);
-  vd_CreateExec();
-  vd_Close();
-  vd_Use(path.c_str(), nullptr, 2, 2);
-  for (int i = 0; i < 60; ++i) {
-    vd_AppendBlank();
-    std::string name = std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i);
-    vd_Replace("NAME", 1024, name.c_str());
-    vd_Replace("BORN", 1024, i % 4 ? "20240115" : "");
-    vd_Replace("OK", 128, i % 2 == 0);
-    vd_Replace("AMT", 8, i * 1.5);
-  }
+  MakeSeedTable(path);
   vd_CloseAll();
   FILE* f = fopen(path.c_str(), "rb");
   std::vector<uint8_t> bytes;

@@ -12,9 +12,11 @@ namespace zn::xbase::fuzz {
 
 inline const std::string& Scratch() {
   static const std::string path = [] {
-    char pattern[] = "/tmp/xbase_fuzz_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return std::string(made ? made : "/tmp");
+    // $TMPDIR: run_fuzzers.sh points it into the build folder and clears it.
+    const char* root = std::getenv("TMPDIR");
+    std::string pattern = std::string(root && *root ? root : "/tmp") + "/xbase_fuzz_XXXXXX";
+    if (!mkdtemp(pattern.data())) abort();
+    return pattern;
   }();
   return path;
 }
@@ -24,6 +26,26 @@ inline void Write(const std::string& path, const uint8_t* data, size_t size) {
   if (!f) abort();
   if (size) fwrite(data, 1, size, f);
   fclose(f);
+}
+
+// The seed table: four fields, sixty rows of varied values; left open in a new area, selected.
+inline void MakeSeedTable(const std::string& path) {
+  vd_CreateNew(path.c_str(), "XXXXXXXXXX", 2, 4);
+  vd_CreateField("NAME", "C", 10, 0);
+  vd_CreateField("BORN", "D", 8, 0);
+  vd_CreateField("OK", "L", 1, 0);
+  vd_CreateField("AMT", "N", 8, 2);
+  vd_CreateExec();
+  vd_Close();
+  vd_Use(path.c_str(), nullptr, 2, 2);
+  for (int i = 0; i < 60; ++i) {
+    vd_AppendBlank();
+    std::string name = std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i);
+    vd_Replace("NAME", 1024, name.c_str());
+    vd_Replace("BORN", 1024, i % 4 ? "20240115" : "");
+    vd_Replace("OK", 128, i % 2 == 0);
+    vd_Replace("AMT", 8, i * 1.5);
+  }
 }
 
 // Reads everything the selected table offers, in every order, a bounded number of steps.

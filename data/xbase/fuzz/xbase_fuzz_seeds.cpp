@@ -2,28 +2,13 @@
 #include <fstream>
 #include <string>
 
-#include "xbase_vd.h"
+#include "xbase_fuzz_common.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   std::string root = argv[1];
   std::string table = root + "/dbf/T.DBF";
-  vd_CreateNew(table.c_str(), "XXXXXXXXXX", 2, 4);
-  vd_CreateField("NAME", "C", 10, 0);
-  vd_CreateField("BORN", "D", 8, 0);
-  vd_CreateField("OK", "L", 1, 0);
-  vd_CreateField("AMT", "N", 8, 2);
-  vd_CreateExec();
-  vd_Close();
-  vd_Use(table.c_str(), nullptr, 2, 2);
-  for (int i = 0; i < 60; ++i) {
-    vd_AppendBlank();
-    std::string name = std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i);
-    vd_Replace("NAME", 1024, name.c_str());
-    vd_Replace("BORN", 1024, i % 4 ? "20240115" : "");
-    vd_Replace("OK", 128, i % 2 == 0);
-    vd_Replace("AMT", 8, i * 1.5);
-  }
+  zn::xbase::fuzz::MakeSeedTable(table);
   vd_IndexTag("", "NAME", "UPPER(NAME)", 0, 0, ".not. deleted()");
   vd_IndexTag("", "BORN", "DTOS(BORN)+NAME", 0, 1, "");
   vd_IndexTag("", "OK", "OK", 0, 0, "");

@@ -1,5 +1,7 @@
 // The engine through its entry points: tables, navigation, orders, filters, seek, pack, sharing.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -299,6 +301,37 @@ TEST_F(XbaseEngine, PackDropsDeletedRowsAndRebuildsTags) {
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
   vd_Close();
   EXPECT_FALSE(access((table_ + ".new").c_str(), F_OK) == 0);
+}
+
+// A disk that fills while the indexes are rebuilt fails the pack and leaves no half-built index
+// file beside the table.
+TEST_F(XbaseEngine, PackThatRunsOutOfSpaceLeavesNoTemporaryIndex) {
+  MakeOutgoing({{"d", "", "", false}, {"c", "", "", false}, {"b", "", "", false}, {"a", "", "", false}});
+  BuildOpeningTags();
+  vd_Go(2);
+  vd_Delete();
+  ASSERT_EQ(vd_Commit(), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for the packed table, not for the rebuilt index.
+    const rlimit limit{3000, 3000};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(vd_Pack() == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(access((dir_ / "ZNOUT.CDX").c_str(), F_OK), 0);
+  EXPECT_NE(access((dir_ / "ZNOUT.CDX.new").c_str(), F_OK), 0);
+  EXPECT_NE(access((table_ + ".new").c_str(), F_OK), 0);
+  // The table is packed; the old index, marked as being rewritten, is not trusted.
+  vd_CloseAll();
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+  EXPECT_EQ(vd_RecCount(), 3);
+  EXPECT_EQ(vd_SysProp(3000, 0), 0);
 }
 
 TEST_F(XbaseEngine, PackNeedsExclusiveUse) {
