@@ -3,16 +3,19 @@
 #include <cctype>
 #include <cstdio>
 #include <algorithm>
-#include <sys/stat.h>
+#include <set>
+
+#include "platform/folders.h"
 
 
 namespace zn::comms {
 
 namespace {
-bool Exists(const std::string& path)
+std::string Upper(std::string text)
 {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0;
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 } // namespace
 
@@ -28,12 +31,16 @@ std::string ReceiveFileName(const std::string& mode, const std::string& destinat
         std::snprintf(md, sizeof md, "%02d%02d", month % 100, day % 100);
         stem = md;
     }
+    // A name is taken in any spelling: "fax0001.apf" holds FAX0001.APF too. One scan of the folder.
+    std::set<std::string> taken;
+    for (const auto& name : zn::platform::ListFolderCI(dir, stem + "????." + ext))
+        taken.insert(Upper(name));
     for (int n = 1; n <= 9999; ++n) {
         char num[8];
         std::snprintf(num, sizeof num, "%04d", n);
-        std::string name = dir + stem + num + "." + ext;
-        if (!Exists(name))
-            return name;
+        const std::string name = stem + num + "." + ext;
+        if (!taken.count(Upper(name)))
+            return dir + name;
     }
     return {};
 }

@@ -150,6 +150,10 @@ TEST_F(ReceiveNames, FirstFreeCounterInTheFolder)
     Touch("FAX0002.APF");
     EXPECT_EQ(ReceiveFileName("FAX", dir_.Path() + "/", "APF"), dir_.File("FAX0003.APF"));
     EXPECT_EQ(ReceiveFileName("MMDD", dir_.Path(), "APF", 3, 9), dir_.File("03090001.APF"));
+    // Another spelling of a name still takes it: the fax in it is never shadowed or overwritten.
+    Touch("fax0003.apf");
+    Touch("Fax0004.Apf");
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("FAX0005.APF"));
 }
 
 TEST_F(ReceiveNames, AllNamesTakenGivesNoName)
