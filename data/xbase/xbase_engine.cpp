@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "xbase_area.h"
-#include "xbase_inspect.h"
+#include "xbase_diagnostics.h"
 #include "xbase_vd.h"
 
 using namespace zn::xbase;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "xbase_inspect.h"
+#include "xbase_diagnostics.h"
 #include "xbase_vd.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "xbase_inspect.h"
+#include "xbase_diagnostics.h"
 #include "xbase_vd.h"
 
 namespace zn::xbase::fuzz {

@@ -3,7 +3,7 @@
 #include <map>
 #include <random>
 
-#include "xbase_inspect.h"
+#include "xbase_diagnostics.h"
 #include "xbase_test_util.h"
 
 namespace zn::xbase::test {

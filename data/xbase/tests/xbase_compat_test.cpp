@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "xbase_common.h"
-#include "xbase_inspect.h"
+#include "xbase_diagnostics.h"
 #include "xbase_test_util.h"
 
 namespace zn::xbase::test {

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "xbase_inspect.h"
+#include "xbase_diagnostics.h"
 #include "xbase_test_util.h"
 
 namespace zn::xbase::test {
