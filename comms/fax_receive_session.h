@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "class1_frames.h"
 #include "fax_session_glue.h"
 
 namespace zn::comms {
@@ -79,6 +80,7 @@ private:
     int rtcEols_ = 0;
     bool rtcSeen_ = false;
     bool dleSeen_ = false;
+    TrainingCount training_;
 };
 
 } // namespace zn::comms
