@@ -306,6 +306,15 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink) 
   rowPixels_ = rowPixels;
   colour_ = colour;
   eolCount_ = eolCount;
+  // The data ended without the EOL that ends the last row (a sender that stops after the row, or
+  // no RTC): a row of a whole page width is complete all the same.
+  if (!ended_ && counting && (rowPixels == kNormalLineWidth || rowPixels == kWideLineWidth)) {
+    const bool goOn = sink(row_, rowPixels / 8);
+    std::memset(row_, 0, static_cast<size_t>(rowPixels / 8));
+    rowPixels_ = 0;
+    colour_ = 0;
+    ended_ = !goOn;
+  }
   return ended_;
 }
 

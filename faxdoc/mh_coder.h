@@ -39,7 +39,8 @@ class TMhDecoder {
 
   TMhDecoder();
   // Decodes a page's whole bit stream. Returns true when the page ended inside it: at the third EOL
-  // in a row without a run between them, or when the sink asked to stop.
+  // in a row without a run between them, or when the sink asked to stop. A last row of a whole
+  // page width that the data ends without an EOL is delivered too.
   bool Decode(const uint8_t* data, size_t size, const TRowSink& sink);
   int BadCodes() const { return badCodes_; }
   bool Ended() const { return ended_; }

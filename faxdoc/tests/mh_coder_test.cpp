@@ -200,6 +200,113 @@ TEST(MhDecoder, ThePageEndsAtTheThirdEolWithoutARun) {
   EXPECT_EQ(Decode(stream).size(), 1u);
 }
 
+// A stream written code by code, so that a test can place fill and EOLs bit by bit: the first bit
+// sent goes to bit 0 of each byte.
+class TBitStream {
+ public:
+  void Put(const TFaxCode& c) {
+    for (int i = c.bits - 1; i >= 0; --i)
+      PutBit((c.code >> i) & 1);
+  }
+  void Zeros(int n) {
+    for (int i = 0; i < n; ++i)
+      PutBit(0);
+  }
+  void Eol() {
+    Zeros(11);
+    PutBit(1);
+  }
+  // A row of alternating white and black runs, white first, behind its EOL.
+  void Row(const std::vector<int>& runs) {
+    Eol();
+    int colour = 0;
+    for (int run : runs) {
+      const TRunColour c = colour ? TRunColour::Black : TRunColour::White;
+      for (; run >= 64; run -= std::min(run, kMaxMakeUpRun) / 64 * 64)
+        Put(T4MakeUpCode(c, std::min(run, kMaxMakeUpRun) / 64));
+      Put(T4TermCode(c, run));
+      colour ^= 1;
+    }
+  }
+  void Rtc() {
+    for (int i = 0; i < 6; ++i)
+      Eol();
+  }
+  Bytes bytes;
+
+ private:
+  void PutBit(int b) {
+    if (bits_ % 8 == 0)
+      bytes.push_back(0);
+    if (b)
+      bytes.back() |= static_cast<uint8_t>(1 << (bits_ % 8));
+    ++bits_;
+  }
+  size_t bits_ = 0;
+};
+
+// The raster of a row given as runs, white first.
+Bytes RowOf(const std::vector<int>& runs) {
+  Bytes row(216, 0);
+  int x = 0, colour = 0;
+  for (int run : runs) {
+    if (colour)
+      SetPixels(row, x, x + run);
+    x += run;
+    colour ^= 1;
+  }
+  return row;
+}
+
+// How a page's last row meets the end of the page data.
+struct TLastRowCase {
+  const char* name;
+  std::vector<int> lastRow;
+  int fill;         // zero bits between the last row and the next EOL
+  bool rtc;         // the RTC follows; else the data simply ends
+  bool noiseAfter;  // carrier-off noise after the RTC
+};
+
+void PrintTo(const TLastRowCase& c, std::ostream* os) { *os << c.name; }
+
+class MhLastRow : public ::testing::TestWithParam<TLastRowCase> {};
+
+TEST_P(MhLastRow, TheLastRowIsDelivered) {
+  const TLastRowCase& c = GetParam();
+  const std::vector<std::vector<int>> rows{{1728, 0}, {100, 28, 1600}, {0, 1728, 0}, c.lastRow};
+  TBitStream s;
+  std::vector<Bytes> expected;
+  for (const auto& r : rows) {
+    s.Row(r);
+    expected.push_back(RowOf(r));
+  }
+  s.Zeros(c.fill);
+  if (c.rtc)
+    s.Rtc();
+  if (c.noiseAfter)
+    s.bytes.insert(s.bytes.end(), {0xFF, 0xFF, 0x2F, 0x65, 0xA8, 0x69, 0xD0, 0x11, 0xEE, 0xEE});
+  EXPECT_EQ(Decode(s.bytes), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, MhLastRow,
+    ::testing::Values(TLastRowCase{"WhiteWithFiveFillBits", {1728, 0}, 5, true, false},
+                      TLastRowCase{"WhiteThenNoise", {1728, 0}, 5, true, true},
+                      TLastRowCase{"Black", {0, 1728, 0}, 5, true, false},
+                      TLastRowCase{"WhiteWithoutFill", {1728, 0}, 0, true, false},
+                      TLastRowCase{"MixedWithoutFill", {3, 1000, 725}, 0, true, false},
+                      TLastRowCase{"WhiteAndNoRtc", {1728, 0}, 0, false, false},
+                      TLastRowCase{"BlackAndNoRtc", {0, 1728, 0}, 3, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A row cut short by the end of the data is no row.
+TEST(MhDecoder, ARowCutByTheEndOfTheDataIsDropped) {
+  TBitStream s;
+  s.Row({1728, 0});
+  s.Row({1000});
+  EXPECT_EQ(Decode(s.bytes), std::vector<Bytes>{RowOf({1728, 0})});
+}
+
 struct TDoubleCase {
   int imageWidth;
   int margin;
