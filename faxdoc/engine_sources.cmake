@@ -1,6 +1,7 @@
 # The engine sources of zn_faxdoc (plain C++), shared with the fuzz build.
 set(ZN_FAXDOC_ENGINE_SOURCES
   apf_file.cpp
+  apf_join.cpp
   bitmap_reader.cpp
   converter.cpp
   file_io.cpp

@@ -2,81 +2,14 @@
 
 #include "comms/exceptions.h"
 #include "faxdoc/apf_file.h"
+#include "faxdoc/apf_join.h"
 #include "platform/folders.h"
 
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <memory>
-#include <vector>
-
 namespace zn::foundation {
 
 namespace {
-
-using faxdoc::TApfFileHeader;
-using faxdoc::TApfPageHeader;
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-constexpr unsigned kMaxPages = 65535; // the page count is 16 bits
-
-File OpenFile(const std::string& path, const char* mode)
-{
-    return File(std::fopen(path.c_str(), mode), &std::fclose);
-}
-
-bool ReadExactly(std::FILE* file, void* data, size_t size)
-{
-    return std::fread(data, 1, size, file) == size;
-}
-
-bool WriteExactly(std::FILE* file, const void* data, size_t size)
-{
-    return std::fwrite(data, 1, size, file) == size;
-}
-
-// Copies the file's pages (header and data each) to out, walking from its page-1 offset.
-bool CopyPages(std::FILE* in, const TApfFileHeader& header, std::FILE* out)
-{
-    long offset = header.page1Offset;
-    std::vector<char> buffer(64 * 1024);
-    for (unsigned page = 0; page < header.pageCount; ++page) {
-        uint8_t raw[faxdoc::kApfPageHeaderSize];
-        if (offset < faxdoc::kApfFileHeaderSize || std::fseek(in, offset, SEEK_SET) != 0
-            || !ReadExactly(in, raw, sizeof raw) || !WriteExactly(out, raw, sizeof raw))
-            return false;
-        const int32_t length = TApfPageHeader::Decode(raw).length;
-        if (length < 0)
-            return false;
-        long left = length;
-        while (left > 0) {
-            const size_t chunk = left < static_cast<long>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
-            if (!ReadExactly(in, buffer.data(), chunk) || !WriteExactly(out, buffer.data(), chunk))
-                return false;
-            left -= static_cast<long>(chunk);
-        }
-        offset += faxdoc::kApfPageHeaderSize + length;
-    }
-    return true;
-}
-
-// Opens a fax file and reads its file header; nullptr when it cannot be read or is no fax file.
-File OpenFaxFile(const std::string& path, TApfFileHeader& header)
-{
-    File file = OpenFile(platform::ResolvePath(path), "rb");
-    uint8_t raw[faxdoc::kApfFileHeaderSize];
-    if (!file || !ReadExactly(file.get(), raw, sizeof raw) || !faxdoc::CheckApfSignature(raw))
-        return File(nullptr, &std::fclose);
-    header = TApfFileHeader::Decode(raw);
-    return file;
-}
-
-bool WriteFileHeader(std::FILE* out, const TApfFileHeader& header)
-{
-    uint8_t raw[faxdoc::kApfFileHeaderSize];
-    header.Encode(raw);
-    return WriteExactly(out, raw, sizeof raw);
-}
 
 bool SameFile(const std::string& a, const std::string& b)
 {
@@ -87,7 +20,7 @@ bool SameFile(const std::string& a, const std::string& b)
 
 bool HighResolution(const std::string& path)
 {
-    TApfPageHeader page;
+    faxdoc::TApfPageHeader page;
     comms::CheckErrorCode(nullptr, faxdoc::ReadApfPageHeader(platform::ResolvePath(path), 1, page));
     return page.flags & faxdoc::kPageHighResolution;
 }
@@ -106,33 +39,9 @@ bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, co
         return false;
     if (SameFile(destination, fileA) || SameFile(destination, fileB))
         return false; // creating the destination would empty an input
-    File out = OpenFile(platform::ResolvePath(destination), "wb");
-    if (!out)
-        return false;
-
-    TApfFileHeader headerA;
-    File a = OpenFaxFile(fileA, headerA);
-    if (!a)
-        return false;
-    TApfFileHeader header = headerA; // A's header, with page 1 directly behind it
-    header.page1Offset = faxdoc::kApfFirstPageOffset;
-    if (!WriteFileHeader(out.get(), header) || !CopyPages(a.get(), headerA, out.get()))
-        return false;
-    a.reset();
-
-    TApfFileHeader headerB;
-    File b = OpenFaxFile(fileB, headerB);
-    if (!b)
-        return false;
-    const unsigned pages = header.pageCount + headerB.pageCount;
-    if (pages > kMaxPages || !CopyPages(b.get(), headerB, out.get()))
-        return false;
-    b.reset();
-
-    header.pageCount = static_cast<uint16_t>(pages);
-    if (std::fseek(out.get(), 0, SEEK_SET) != 0 || !WriteFileHeader(out.get(), header))
-        return false;
-    return std::fclose(out.release()) == 0;
+    return faxdoc::JoinApfFiles({platform::ResolvePath(fileA), platform::ResolvePath(fileB)},
+                                platform::ResolvePath(destination))
+        == 0;
 }
 
 } // namespace zn::foundation
