@@ -5,6 +5,11 @@
 
 namespace zn::comms {
 
+// The engine's port interface names the dispatcher's notifications without depending on it.
+static_assert(kMsgDataAvailable == MsgTriggerAvail && kMsgTimerTrigger == MsgTriggerTimer
+                  && kMsgStatusTrigger == MsgTriggerStatus,
+              "the fax port's notifications are the dispatcher's");
+
 class DispatcherFaxPort : public FaxPort {
 public:
     explicit DispatcherFaxPort(TFxBaseDispatcher& d) : d_(d) {}

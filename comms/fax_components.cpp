@@ -17,6 +17,7 @@
 #include "comms/fax_send_session.h"
 #include "comms/string_resource.h"
 #include "faxdoc/apf_file.h"
+#include "faxdoc/apf_join.h"
 #include "faxdoc/converter.h"
 #include "platform/clock.h"
 #include "platform/date_format.h"
@@ -485,7 +486,7 @@ TFxCustomSendFax::~TFxCustomSendFax()
 
 uint16_t TFxCustomSendFax::DialWait() const
 {
-    return uint16_t((int64_t(dialWaitTicks_) * kTickMs + 500) / 1000);
+    return uint16_t(TicksToSeconds(dialWaitTicks_));
 }
 
 void TFxCustomSendFax::SetSendMPS(bool on) { send_->sendMPS = on; }
@@ -793,44 +794,14 @@ void TFxAbstractFaxStatus::SetFax(TFxCustomAbstractFax* fax)
 
 // ---- Joining fax files ---------------------------------------------------------------------------
 
-namespace {
-int IoCode() { return -platform::ErrnoToIoError(errno ? errno : EIO); }
-}
-
 int JoinFaxFiles(const std::vector<std::string>& files, const std::string& target)
 {
     if (files.empty())
         return ecNoFilename;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return IoCode();
-    faxdoc::TApfFileHeader first;
-    for (size_t i = 0; i < files.size(); ++i) {
-        std::ifstream in(DiskName(files[i]), std::ios::binary);
-        if (!in)
-            return IoCode();
-        uint8_t raw[faxdoc::kApfFileHeaderSize];
-        if (!in.read(reinterpret_cast<char*>(raw), sizeof raw) || !faxdoc::CheckApfSignature(raw))
-            return ecFaxBadFormat;
-        if (i == 0) {
-            first = faxdoc::TApfFileHeader::Decode(raw);
-            out.write(reinterpret_cast<const char*>(raw), sizeof raw);
-        } else {
-            first.pageCount = uint16_t(first.pageCount + faxdoc::TApfFileHeader::Decode(raw).pageCount);
-        }
-        char buffer[65536];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-            if (!out.write(buffer, in.gcount()))
-                return IoCode();
-        if (in.bad())
-            return IoCode();
-    }
-    uint8_t raw[faxdoc::kApfFileHeaderSize];
-    first.Encode(raw);
-    out.seekp(0);
-    out.write(reinterpret_cast<const char*>(raw), sizeof raw);
-    out.close();
-    return out ? 0 : IoCode();
+    std::vector<std::string> onDisk;
+    for (const auto& f : files)
+        onDisk.push_back(DiskName(f));
+    return faxdoc::JoinApfFiles(onDisk, target);
 }
 
 std::string MakeTempFaxName()

@@ -5,11 +5,6 @@
 
 namespace zn::comms {
 
-const uint8_t kApfSignature[6] = {'A', 'P', 'F', '1', '0', 0x1A};
-const uint8_t kBlankRow1728[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
-// EOL, white extended make-up 2048 (000000010011), white terminating 0, LSB first.
-const uint8_t kBlankRow2048[6] = {0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00};
-
 const KeywordTable& Class2Keywords()
 {
     static const KeywordTable k = {"AT+FCLASS=2", "AT+FMDL?", "AT+FMFR?", "AT+FREV?", "AT+FDIS",

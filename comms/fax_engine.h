@@ -10,14 +10,15 @@
 #include <vector>
 
 #include "comms/error_codes.h"
+#include "comms/fx_misc.h"
+#include "faxdoc/apf_file.h"
+#include "faxdoc/mh_coder.h"
 
 namespace zn::comms {
 
 class FaxPort;
 
-// Timer values are ticks of 55 ms: 182 ticks are 10 s, 1092 ticks 60 s.
-constexpr int kTickMs = 55;
-inline int32_t SecondsToTicks(int seconds) { return int32_t((seconds * 1000 + kTickMs - 1) / kTickMs); }
+// Timer values are ticks (fx_misc.h): 182 ticks are 10 s, 1092 ticks 60 s.
 
 // Fax class in use: 0/1 detect, then the class the session runs.
 enum FaxClassCode : uint8_t { fcDetect = 1, fcClass1 = 2, fcClass2 = 3, fcClass20 = 4 };
@@ -70,14 +71,12 @@ struct TFaxCommonRec {
     std::string phoneNumber;    // 40
 };
 
-// The 64-byte file header and 16-byte page header of a fax image file.
-constexpr int kApfHeaderSize = 64;
-constexpr int kApfPageHeaderSize = 16;
-constexpr uint16_t kPageFine = 0x1, kPageWide = 0x2, kPageLengthWords = 0x4;
-extern const uint8_t kApfSignature[6];
-// The pre-coded blank row: EOL, white make-up 1728, white terminating 0; and one for 2048-pixel rows.
-extern const uint8_t kBlankRow1728[6];
-extern const uint8_t kBlankRow2048[6];
+// The fax image file's layout, page flags and pre-coded blank rows are the document library's.
+using faxdoc::kBlankRow1728;
+using faxdoc::kBlankRow2048;
+using faxdoc::kPageHighResolution;
+using faxdoc::kPageLengthPrefixed;
+using faxdoc::kPageWide;
 
 struct TFaxModemRec {
     bool forceStatus = false;
@@ -115,8 +114,8 @@ struct TFaxModemRec {
     uint32_t InitBaud = 0, NormalBaud = 0;
     std::vector<uint8_t> pageBuffer = std::vector<uint8_t>(4096);
     std::FILE* faxFile = nullptr;
-    std::array<uint8_t, kApfHeaderSize> apfHeader{};
-    std::array<uint8_t, kApfPageHeaderSize> pageHeader{};
+    faxdoc::TApfFileHeader apfHeader;
+    faxdoc::TApfPageHeader pageHeader;
     long pageHeaderOffset = 0;          // file offset of the current page header
     KeywordTable keywords;
     std::string modulationCode;         // "AT+FTM="/"AT+FRM=" code of the session speed

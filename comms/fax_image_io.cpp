@@ -13,19 +13,6 @@ namespace zn::comms {
 namespace {
 int IoFailure() { return -platform::ErrnoToIoError(errno); }
 
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-void Put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
-void Put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-
-void PutStationId(uint8_t* p, const std::string& id)
-{
-    std::string s = id.substr(0, 20);
-    p[0] = uint8_t(s.size());
-    std::memset(p + 1, ' ', 20);
-    std::memcpy(p + 1, s.data(), s.size());
-}
-
 int WriteAt(std::FILE* f, long offset, const uint8_t* data, size_t n)
 {
     long back = std::ftell(f);
@@ -38,20 +25,21 @@ int WriteAt(std::FILE* f, long offset, const uint8_t* data, size_t n)
         return IoFailure();
     return written == n ? 0 : ecDeviceWrite;
 }
+
+int WriteHeaders(TFaxModemRec& m)
+{
+    uint8_t file[faxdoc::kApfFileHeaderSize], page[faxdoc::kApfPageHeaderSize];
+    m.apfHeader.Encode(file);
+    m.pageHeader.Encode(page);
+    if (int rc = WriteAt(m.faxFile, 0, file, sizeof file))
+        return rc;
+    return WriteAt(m.faxFile, m.pageHeaderOffset, page, sizeof page);
+}
+
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 } // namespace
 
-int32_t DosDateTimeNow()
-{
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    int year = tm.tm_year + 1900;
-    if (year < 1980 || year > 2099)
-        return 0;
-    uint32_t date = uint32_t(tm.tm_mday | (tm.tm_mon + 1) << 5 | (year - 1980) << 9);
-    uint32_t time = uint32_t(tm.tm_sec / 2 | tm.tm_min << 5 | tm.tm_hour << 11);
-    return int32_t(date << 16 | time);
-}
+int32_t DosDateTimeNow() { return faxdoc::DosDateTime(std::time(nullptr)); }
 
 int ApfOpenForReading(TFaxModemRec& m, const std::string& name, const std::string& ext)
 {
@@ -66,39 +54,43 @@ int ApfOpenForReading(TFaxModemRec& m, const std::string& name, const std::strin
     if (!m.faxFile)
         return IoFailure();
     m.openedFileName = path;
-    if (std::fread(m.apfHeader.data(), 1, kApfHeaderSize, m.faxFile) != size_t(kApfHeaderSize)) {
+    uint8_t raw[faxdoc::kApfFileHeaderSize];
+    if (std::fread(raw, 1, sizeof raw, m.faxFile) != sizeof raw) {
         int rc = std::ferror(m.faxFile) ? IoFailure() : ecFaxBadFormat;
         ApfClose(m);
         return rc;
     }
-    if (std::memcmp(m.apfHeader.data(), kApfSignature, 6) != 0) {
+    if (!faxdoc::CheckApfSignature(raw)) {
         ApfClose(m);
         return ecFaxBadFormat;
     }
+    m.apfHeader = faxdoc::TApfFileHeader::Decode(raw);
     return 0;
 }
 
-uint16_t ApfPageCount(const TFaxModemRec& m) { return Get16(&m.apfHeader[32]); }
+uint16_t ApfPageCount(const TFaxModemRec& m) { return m.apfHeader.pageCount; }
 
 int ApfSeekPage(TFaxModemRec& m, int n)
 {
     if (!m.faxFile || n <= 0 || n > ApfPageCount(m))
         return ecDiskRead;
-    long offset = long(Get32(&m.apfHeader[34]));
+    long offset = long(uint32_t(m.apfHeader.page1Offset));
     for (int page = 1;; ++page) {
         if (std::fseek(m.faxFile, offset, SEEK_SET) != 0)
             return IoFailure();
-        if (std::fread(m.pageHeader.data(), 1, kApfPageHeaderSize, m.faxFile) != size_t(kApfPageHeaderSize))
+        uint8_t raw[faxdoc::kApfPageHeaderSize];
+        if (std::fread(raw, 1, sizeof raw, m.faxFile) != sizeof raw)
             return std::ferror(m.faxFile) ? IoFailure() : ecFaxBadFormat;
+        m.pageHeader = faxdoc::TApfPageHeader::Decode(raw);
         m.pageHeaderOffset = offset;
         if (page == n)
             return 0;
-        offset += kApfPageHeaderSize + long(Get32(&m.pageHeader[0]));
+        offset += faxdoc::kApfPageHeaderSize + long(uint32_t(m.pageHeader.length));
     }
 }
 
-int32_t ApfPageBodyLength(const TFaxModemRec& m) { return int32_t(Get32(&m.pageHeader[0])); }
-uint16_t ApfPageFlags(const TFaxModemRec& m) { return Get16(&m.pageHeader[4]); }
+int32_t ApfPageBodyLength(const TFaxModemRec& m) { return m.pageHeader.length; }
+uint16_t ApfPageFlags(const TFaxModemRec& m) { return m.pageHeader.flags; }
 
 int ApfReadRowRecord(TFaxModemRec& m, std::vector<uint8_t>& row, int32_t minRow, int32_t& fileBytes)
 {
@@ -108,8 +100,8 @@ int ApfReadRowRecord(TFaxModemRec& m, std::vector<uint8_t>& row, int32_t minRow,
         return std::ferror(m.faxFile) ? IoFailure() : ecFaxBadFormat;
     size_t n = Get16(len);
     size_t stored = n;
-    if (n > 4096)
-        n = 4096;
+    if (n > size_t(faxdoc::kApfMaxRecordBytes))
+        n = size_t(faxdoc::kApfMaxRecordBytes);
     row.assign(n, 0);
     if (n && std::fread(row.data(), 1, n, m.faxFile) != n)
         return std::ferror(m.faxFile) ? IoFailure() : ecFaxBadFormat;
@@ -141,17 +133,19 @@ void ApfClose(TFaxModemRec& m)
 int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stationId)
 {
     ApfClose(m);
-    m.apfHeader.fill(0);
-    std::memcpy(m.apfHeader.data(), kApfSignature, 6);
-    Put32(&m.apfHeader[6], uint32_t(DosDateTimeNow()));
-    PutStationId(&m.apfHeader[10], stationId);
-    Put16(&m.apfHeader[32], 0);
-    Put32(&m.apfHeader[34], kApfHeaderSize);
+    m.apfHeader = {};
+    m.apfHeader.SetSignature();
+    m.apfHeader.dateTime = DosDateTimeNow();
+    m.apfHeader.SetStationId(stationId);
+    m.apfHeader.pageCount = 0;
+    m.apfHeader.page1Offset = faxdoc::kApfFirstPageOffset;
     m.faxFile = std::fopen(name.c_str(), "w+b");
     if (!m.faxFile)
         return IoFailure();
     m.openedFileName = name;
-    if (std::fwrite(m.apfHeader.data(), 1, kApfHeaderSize, m.faxFile) != size_t(kApfHeaderSize)) {
+    uint8_t raw[faxdoc::kApfFileHeaderSize];
+    m.apfHeader.Encode(raw);
+    if (std::fwrite(raw, 1, sizeof raw, m.faxFile) != sizeof raw) {
         int rc = IoFailure();
         ApfClose(m);
         return rc;
@@ -164,9 +158,11 @@ int ApfAppendPageHeader(TFaxModemRec& m, bool fine, bool wide)
     if (std::fseek(m.faxFile, 0, SEEK_END) != 0)
         return IoFailure();
     m.pageHeaderOffset = std::ftell(m.faxFile);
-    m.pageHeader.fill(0);
-    Put16(&m.pageHeader[4], uint16_t((fine ? kPageFine : 0) | (wide ? kPageWide : 0)));
-    return ApfWriteBytes(m, m.pageHeader.data(), kApfPageHeaderSize);
+    m.pageHeader = {};
+    m.pageHeader.flags = uint16_t((fine ? kPageHighResolution : 0) | (wide ? kPageWide : 0));
+    uint8_t raw[faxdoc::kApfPageHeaderSize];
+    m.pageHeader.Encode(raw);
+    return ApfWriteBytes(m, raw, sizeof raw);
 }
 
 int ApfWriteBytes(TFaxModemRec& m, const uint8_t* data, size_t n)
@@ -183,13 +179,11 @@ int ApfFinishPage(TFaxModemRec& m, const std::string& remoteId, int32_t pageLeng
 {
     if (!m.faxFile)
         return ecDiskRead;
-    Put16(&m.apfHeader[32], uint16_t(ApfPageCount(m) + 1));
-    Put32(&m.apfHeader[6], uint32_t(DosDateTimeNow()));
-    PutStationId(&m.apfHeader[10], remoteId);
-    if (int rc = WriteAt(m.faxFile, 0, m.apfHeader.data(), kApfHeaderSize))
-        return rc;
-    Put32(&m.pageHeader[0], uint32_t(pageLength));
-    return WriteAt(m.faxFile, m.pageHeaderOffset, m.pageHeader.data(), kApfPageHeaderSize);
+    m.apfHeader.pageCount = uint16_t(ApfPageCount(m) + 1);
+    m.apfHeader.dateTime = DosDateTimeNow();
+    m.apfHeader.SetStationId(remoteId);
+    m.pageHeader.length = pageLength;
+    return WriteHeaders(m);
 }
 
 int ApfCutPage(TFaxModemRec& m)

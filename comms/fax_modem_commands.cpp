@@ -165,7 +165,7 @@ int FaxModemCommands::SendCommand(const std::string& text, int waitMs)
 void FaxModemCommands::ArmResponseTimer(int32_t ticks)
 {
     Port().SetTimerTrigger(common.responseTimer, ticks, true);
-    modem.responseDeadlineMs = NowMs() + int64_t(ticks) * kTickMs;
+    modem.responseDeadlineMs = NowMs() + int64_t(ticks) * MsPerTick;
 }
 
 void FaxModemCommands::StopResponseTimer() { Port().SetTimerTrigger(common.responseTimer, 0, false); }
@@ -201,7 +201,7 @@ bool FaxModemCommands::SynchronousCommand(const std::string& text, int32_t ticks
     bool old = Port().ExchangeBusy(true);
     bool result = false;
     if (Port().WriteString(text + "\r") >= 0) {
-        int64_t deadline = NowMs() + int64_t(ticks < 0 ? modem.responseTimeout : ticks) * kTickMs;
+        int64_t deadline = NowMs() + int64_t(ticks < 0 ? modem.responseTimeout : ticks) * MsPerTick;
         std::string line;
         bool first = true;
         while (ReadLineDirect(line, deadline)) {
@@ -253,7 +253,7 @@ bool FaxModemCommands::QueryModemSpeeds(bool transmit)
         return false;
     bool old = Port().ExchangeBusy(true);
     Port().WriteString(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r");
-    int64_t deadline = NowMs() + int64_t(modem.responseTimeout) * kTickMs;
+    int64_t deadline = NowMs() + int64_t(modem.responseTimeout) * MsPerTick;
     std::string line;
     bool got = false;
     while (ReadLineDirect(line, deadline)) {
@@ -263,7 +263,7 @@ bool FaxModemCommands::QueryModemSpeeds(bool transmit)
         }
         if (line.find("OK") != std::string::npos || line.find("ERROR") != std::string::npos)
             break;
-        deadline = NowMs() + 36 * kTickMs;
+        deadline = NowMs() + 36 * MsPerTick;
     }
     DrainInput();
     Port().ExchangeBusy(old);
@@ -353,7 +353,7 @@ void FaxModemCommands::LoadKeywords()
 int FaxModemCommands::WriteRaw(const uint8_t* data, size_t n)
 {
     // The output buffer may be fuller than the block; wait for room, a little at a time.
-    int64_t deadline = NowMs() + int64_t(modem.pageTimeout) * kTickMs;
+    int64_t deadline = NowMs() + int64_t(modem.pageTimeout) * MsPerTick;
     while (n > 0) {
         uint32_t room = Port().OutputFree();
         if (room == 0) {

@@ -68,7 +68,7 @@ FaxSendSession::FaxSendSession(FaxEngineEvents& events) : FaxSession(events)
 void FaxSendSession::Prepare()
 {
     modem.resolutionDigit = '0';
-    modem.apfHeader.fill(0);
+    modem.apfHeader = {};
     state_ = tfGetEntry;
     common.statusCode = fsInitializing;
     common.errorCode = 0;
@@ -378,9 +378,9 @@ int FaxSendSession::OpenEntry()
 void FaxSendSession::ReadPageHeaderFlags()
 {
     uint16_t flags = ApfPageFlags(modem);
-    modem.lengthWords = (flags & kPageLengthWords) != 0;
+    modem.lengthWords = (flags & kPageLengthPrefixed) != 0;
     modem.previousResolution = modem.resolutionDigit;
-    modem.resolutionDigit = (flags & kPageFine) ? '1' : '0';
+    modem.resolutionDigit = (flags & kPageHighResolution) ? '1' : '0';
 }
 
 void FaxSendSession::CloseFiles()
@@ -417,7 +417,7 @@ int32_t FaxSendSession::DrainTicks()
     // session's bit rate, on top of the response time-out.
     int32_t rate = std::max<int32_t>(modem.bitRate, 2400);
     int64_t queued = int64_t(Port().OutputCount()) + 24 * 1024;
-    return modem.responseTimeout + int32_t(queued * 8 * 1000 / rate / kTickMs);
+    return modem.responseTimeout + int32_t(queued * 8 * 1000 / rate / MsPerTick);
 }
 
 int FaxSendSession::SendHeaderLine()
@@ -705,7 +705,7 @@ void FaxSendSession::Step(int trigger)
             TFaxModemRec probe;
             if (ApfOpenForReading(probe, common.coverFile, common.FaxFileExt) == 0 && ApfSeekPage(probe, 1) == 0) {
                 modem.previousResolution = modem.resolutionDigit;
-                modem.resolutionDigit = (ApfPageFlags(probe) & kPageFine) ? '1' : '0';
+                modem.resolutionDigit = (ApfPageFlags(probe) & kPageHighResolution) ? '1' : '0';
             }
             ApfClose(probe);
         }

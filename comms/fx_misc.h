@@ -2,6 +2,7 @@
 // time-out is counted in, event timers, delays, the text-line reader, path helpers and the base
 // classes of the library's components.
 #pragma once
+#include "platform/messages.h"
 #include <cstddef>
 #include <cstdint>
 #include <istream>
@@ -50,7 +51,7 @@ int32_t RemainingSeconds(const EventTimer& timer);
 
 // ---- Delays ------------------------------------------------------------------------------------
 
-constexpr uint32_t QuitMessage = 18;
+constexpr uint32_t QuitMessage = platform::WM_QUIT_MSG;
 
 // Handles at most one pending message of the calling thread. Returns 0 when none was pending,
 // QuitMessage when a quit request is pending (it stays pending so that the main loop still ends),

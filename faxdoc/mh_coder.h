@@ -14,6 +14,8 @@ constexpr int kCodedRowBufferSize = 4096;
 constexpr int kEndOfPageBytes = 12;
 // The 16-bit EOL, white make-up 1728 and white terminating 0: the top-margin row of 1728-pixel pages.
 extern const uint8_t kBlankRow1728[6];
+// The 16-bit EOL, white extended make-up 2048 and white terminating 0: the same for 2048-pixel pages.
+extern const uint8_t kBlankRow2048[6];
 
 // Codes one row behind a 16-bit EOL into `out` (kCodedRowBufferSize bytes) and returns the byte count:
 // the index of the byte holding the last code bit plus 2, so the row ends with one whole zero byte.

@@ -279,7 +279,7 @@ TEST_F(Class1Dialogue, AnswerSendsCfrOnceAndRetriesAfterTheWrongCarrier)
     ASSERT_EQ(ApfOpenForReading(m, events_.Received().front(), "APF"), 0);
     EXPECT_EQ(ApfPageCount(m), 1);
     ASSERT_EQ(ApfSeekPage(m, 1), 0);
-    EXPECT_EQ(ApfPageFlags(m), kPageFine);
+    EXPECT_EQ(ApfPageFlags(m), kPageHighResolution);
     std::vector<uint8_t> body;
     ASSERT_EQ(ApfReadBlock(m, body, ApfPageBodyLength(m)), 0);
     EXPECT_EQ(std::string(body.begin(), body.end()), std::string("\x00\x80\xB2\x59\x01\x00\x10\x01", 8));

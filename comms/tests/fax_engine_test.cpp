@@ -246,7 +246,7 @@ TEST_F(FaxFile, ReceivedPagesAreCountedAndACutPageLeavesNoTrace)
     TFaxModemRec r;
     ASSERT_EQ(ApfOpenForReading(r, dir_.File("FAX0001"), "APF"), 0); // the extension is added
     EXPECT_EQ(ApfPageCount(r), 2);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(&r.apfHeader[11]), 6), "REMOTE");
+    EXPECT_EQ(r.apfHeader.StationId(), "REMOTE");
     ASSERT_EQ(ApfSeekPage(r, 2), 0);
     EXPECT_EQ(ApfPageBodyLength(r), 2);
     EXPECT_EQ(ApfPageFlags(r), kPageWide);
