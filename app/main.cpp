@@ -4,7 +4,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 
-#include "comms/string_resource.h"
+#include "comms/base/string_resource.h"
 #include <exception>
 
 int main(int argc, char** argv)

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 #include "apf_test_pages.h"
-#include "fax_image_io.h"
+#include "comms/engine/fax_image_io.h"
 #include "fax_test_bench.h"
 #include "faxline_harness.h"
 

@@ -4,8 +4,8 @@
 // on the same tty.
 //
 //   zn_port_bench [megabytes] [latency samples]
-#include "comms/dispatcher.h"
-#include "comms/port_driver.h"
+#include "comms/port/dispatcher.h"
+#include "comms/port/port_driver.h"
 
 #include <fcntl.h>
 #include <poll.h>

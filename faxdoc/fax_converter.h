@@ -2,7 +2,7 @@
 // exceptions (CheckErrorCode); file names are found without regard to letter case.
 #pragma once
 
-#include "comms/fx_misc.h"
+#include "comms/base/fx_misc.h"
 #include "faxdoc/converter.h"
 
 #include <cstdint>

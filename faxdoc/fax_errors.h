@@ -1,7 +1,7 @@
 // Result codes of the document engines: 0 success, negative failure (the library's codes).
 #pragma once
 
-#include "comms/error_codes.h"
+#include "comms/base/error_codes.h"
 
 namespace zn::faxdoc {
 

@@ -1,6 +1,6 @@
 #include "faxdoc/fax_unpacker.h"
 
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 #include "faxdoc/fax_errors.h"
 #include "faxdoc/file_names.h"
 #include "platform/folders.h"

@@ -2,7 +2,7 @@
 // anew from the properties; failures surface as the library's exceptions (CheckErrorCode).
 #pragma once
 
-#include "comms/fx_misc.h"
+#include "comms/base/fx_misc.h"
 #include "faxdoc/unpacker.h"
 
 #include <cstdint>

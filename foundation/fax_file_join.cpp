@@ -1,6 +1,6 @@
 #include "foundation/fax_file_join.h"
 
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/apf_join.h"
 #include "platform/folders.h"

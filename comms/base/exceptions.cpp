@@ -1,6 +1,6 @@
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 
-#include "comms/string_resource.h"
+#include "comms/base/string_resource.h"
 #include "platform/io_error.h"
 
 #include <algorithm>

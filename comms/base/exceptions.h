@@ -3,8 +3,8 @@
 // (ExceptionToErrorCode). Inside the engines failures stay codes; exceptions are raised only at the
 // component boundary and never cross a thread or a C callback.
 #pragma once
-#include "comms/error_codes.h"
-#include "comms/fx_misc.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/fx_misc.h"
 
 #include <new>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "comms/fx_misc.h"
+#include "comms/base/fx_misc.h"
 
 #include "platform/clock.h"
 #include "platform/folders.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "comms/error_codes.h"
-#include "comms/fx_misc.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/fx_misc.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/mh_coder.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fax_engine.h"
-#include "comms/fx_misc.h"
+#include "comms/base/fx_misc.h"
 #include "fax_port.h"
 
 namespace zn::comms {

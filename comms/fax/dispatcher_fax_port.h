@@ -1,7 +1,7 @@
 // The fax engine's view of an open port dispatcher.
 #pragma once
-#include "comms/dispatcher.h"
-#include "fax_port.h"
+#include "comms/port/dispatcher.h"
+#include "comms/engine/fax_port.h"
 
 namespace zn::comms {
 

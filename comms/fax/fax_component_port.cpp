@@ -1,13 +1,13 @@
-#include "comms/fax_component_port.h"
+#include "comms/fax/fax_component_port.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 
-#include "comms/com_port.h"
-#include "comms/dispatcher_fax_port.h"
-#include "comms/exceptions.h"
+#include "comms/port/com_port.h"
+#include "comms/fax/dispatcher_fax_port.h"
+#include "comms/base/exceptions.h"
 #include "platform/io_error.h"
 
 namespace zn::comms {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "comms/fax_port.h"
+#include "comms/engine/fax_port.h"
 
 namespace zn::comms {
 

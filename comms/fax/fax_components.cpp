@@ -1,4 +1,4 @@
-#include "comms/fax_components.h"
+#include "comms/fax/fax_components.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,10 +12,10 @@
 #include <map>
 #include <unistd.h>
 
-#include "comms/fax_component_port.h"
-#include "comms/fax_receive_session.h"
-#include "comms/fax_send_session.h"
-#include "comms/string_resource.h"
+#include "comms/fax/fax_component_port.h"
+#include "comms/engine/fax_receive_session.h"
+#include "comms/engine/fax_send_session.h"
+#include "comms/base/string_resource.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/apf_join.h"
 #include "faxdoc/converter.h"

@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "comms/fax_send_session.h"
-#include "comms/fax_session_glue.h"
+#include "comms/engine/fax_send_session.h"
+#include "comms/engine/fax_session_glue.h"
 #include "faxdoc/fax_converter.h"
-#include "comms/fx_misc.h"
+#include "comms/base/fx_misc.h"
 #include "platform/messages.h"
 
 namespace zn::comms {

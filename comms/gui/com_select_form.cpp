@@ -1,6 +1,6 @@
-#include "comms/com_select_form.h"
+#include "comms/gui/com_select_form.h"
 
-#include "comms/com_port.h"
+#include "comms/port/com_port.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "comms/fax_meter.h"
+#include "comms/gui/fax_meter.h"
 
 #include <QPainter>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "comms/fax_status_window.h"
+#include "comms/gui/fax_status_window.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "comms/fax_meter.h"
+#include "comms/gui/fax_meter.h"
 #include "faxdoc/enh_text_reader.h"
 
 namespace zn::comms {

@@ -5,8 +5,8 @@
 
 #include <QDialog>
 
-#include "comms/fax_components.h"
-#include "comms/fx_misc.h"
+#include "comms/fax/fax_components.h"
+#include "comms/base/fx_misc.h"
 
 class QLabel;
 class QPushButton;

@@ -1,7 +1,7 @@
-#include "comms/com_port.h"
+#include "comms/port/com_port.h"
 
-#include "comms/exceptions.h"
-#include "comms/port_driver.h"
+#include "comms/base/exceptions.h"
+#include "comms/port/port_driver.h"
 
 #include <cctype>
 #include <chrono>

@@ -6,9 +6,9 @@
 // All port operations run on the GUI thread.
 #pragma once
 
-#include "comms/dispatcher.h"
-#include "comms/exceptions.h"
-#include "comms/fx_misc.h"
+#include "comms/port/dispatcher.h"
+#include "comms/base/exceptions.h"
+#include "comms/base/fx_misc.h"
 
 #include "platform/messages.h"
 

@@ -1,4 +1,4 @@
-#include "comms/dispatcher.h"
+#include "comms/port/dispatcher.h"
 
 #include <algorithm>
 #include <chrono>

@@ -10,9 +10,9 @@
 // a handler runs.
 #pragma once
 
-#include "comms/error_codes.h"
-#include "comms/fx_misc.h"
-#include "comms/trace_log.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/fx_misc.h"
+#include "comms/port/trace_log.h"
 
 #include "platform/event.h"
 #include "platform/messages.h"

@@ -1,6 +1,6 @@
-#include "comms/dispatcher_threads.h"
+#include "comms/port/dispatcher_threads.h"
 
-#include "comms/dispatcher.h"
+#include "comms/port/dispatcher.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // termios2 comes from the kernel headers; glibc's <termios.h> must stay out of this file, its struct
 // termios clashes with the kernel's.
-#include "comms/port_driver.h"
+#include "comms/port/port_driver.h"
 
-#include "comms/port_names.h"
+#include "comms/port/port_names.h"
 #include "platform/io_error.h"
 
 #include <asm/ioctls.h>

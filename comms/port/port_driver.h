@@ -11,7 +11,7 @@
 // and flock() on the device, so that other programs and a second open see the port as busy.
 #pragma once
 
-#include "comms/dispatcher.h"
+#include "comms/port/dispatcher.h"
 
 #include <atomic>
 #include <cstdint>

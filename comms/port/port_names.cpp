@@ -1,4 +1,4 @@
-#include "comms/port_names.h"
+#include "comms/port/port_names.h"
 
 #include "platform/folders.h"
 #include "platform/ini_file.h"

@@ -1,8 +1,8 @@
-#include "comms/trace_log.h"
+#include "comms/port/trace_log.h"
 
-#include "comms/error_codes.h"
-#include "comms/fx_misc.h"
-#include "comms/string_resource.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/fx_misc.h"
+#include "comms/base/string_resource.h"
 
 #include "platform/folders.h"
 #include "platform/io_error.h"

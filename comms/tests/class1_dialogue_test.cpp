@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "apf_test_pages.h"
-#include "comms/class1_frames.h"
-#include "comms/fax_image_io.h"
-#include "comms/fax_receive_session.h"
-#include "comms/fax_send_session.h"
+#include "comms/engine/class1_frames.h"
+#include "comms/engine/fax_image_io.h"
+#include "comms/engine/fax_receive_session.h"
+#include "comms/engine/fax_send_session.h"
 #include "fax_test_bench.h"
 #include "scripted_port.h"
 

@@ -2,7 +2,7 @@
 // Class 2/2.0 parameter reports.
 #include <gtest/gtest.h>
 
-#include "comms/class1_frames.h"
+#include "comms/engine/class1_frames.h"
 
 using namespace zn::comms;
 

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "apf_test_pages.h"
-#include "comms/class1_frames.h"
+#include "comms/engine/class1_frames.h"
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/unpacker.h"
 #include "fax_font_rows.h"

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "apf_test_pages.h"
-#include "comms/fax_receive_session.h"
-#include "comms/fax_send_session.h"
+#include "comms/engine/fax_receive_session.h"
+#include "comms/engine/fax_send_session.h"
 #include "fax_test_bench.h"
 #include "scripted_port.h"
 

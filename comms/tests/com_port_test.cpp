@@ -1,7 +1,7 @@
 // The port component over pseudo-terminals mapped to COMn.
-#include "comms/com_port.h"
+#include "comms/port/com_port.h"
 
-#include "comms/port_names.h"
+#include "comms/port/port_names.h"
 #include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>

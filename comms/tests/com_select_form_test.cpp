@@ -1,7 +1,7 @@
 // The port selection dialog, on Qt's offscreen platform.
-#include "comms/com_select_form.h"
+#include "comms/gui/com_select_form.h"
 
-#include "comms/com_port.h"
+#include "comms/port/com_port.h"
 #include "comms/tests/pty_pair.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // DelayTicks with pumping, inside a running main loop.
-#include "comms/fx_misc.h"
+#include "comms/base/fx_misc.h"
 
 #include "platform/messages.h"
 

@@ -1,6 +1,6 @@
 // The dispatcher and its threads over a pseudo-terminal: data both ways, triggers, handlers, close.
-#include "comms/dispatcher.h"
-#include "comms/port_driver.h"
+#include "comms/port/dispatcher.h"
+#include "comms/port/port_driver.h"
 #include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>

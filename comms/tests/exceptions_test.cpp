@@ -1,4 +1,4 @@
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 
 #include <gtest/gtest.h>
 

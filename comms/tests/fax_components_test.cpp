@@ -15,9 +15,9 @@
 
 #include "apf_test_pages.h"
 #include "class2_sim_process.h"
-#include "comms/fax_component_port.h"
-#include "comms/fax_components.h"
-#include "comms/fax_send_session.h"
+#include "comms/fax/fax_component_port.h"
+#include "comms/fax/fax_components.h"
+#include "comms/engine/fax_send_session.h"
 #include "faxline_harness.h"
 
 std::string PortLockFileFor(const std::string& device);

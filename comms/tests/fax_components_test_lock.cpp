@@ -1,6 +1,6 @@
 // The port layer's lock file name, kept out of the fax components test's own unit, which includes the
 // engine's headers.
-#include "comms/port_driver.h"
+#include "comms/port/port_driver.h"
 
 #include <string>
 

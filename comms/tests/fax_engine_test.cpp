@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <fstream>
 
-#include "comms/fax_image_io.h"
-#include "comms/fax_modem_commands.h"
-#include "comms/fax_session_glue.h"
+#include "comms/engine/fax_image_io.h"
+#include "comms/engine/fax_modem_commands.h"
+#include "comms/engine/fax_session_glue.h"
 #include "apf_test_pages.h"
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/converter.h"

@@ -1,7 +1,7 @@
 // Header lines and text covers drawn with the built-in fax font and MH-coded, as the fax
 // components give them to the send session.
 #pragma once
-#include "comms/fax_send_session.h"
+#include "comms/engine/fax_send_session.h"
 #include "faxdoc/converter.h"
 
 namespace zn::comms::test {

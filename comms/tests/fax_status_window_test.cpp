@@ -11,13 +11,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "comms/fax_component_port.h"
-#include "comms/fax_components.h"
-#include "comms/fax_meter.h"
-#include "comms/fax_status_window.h"
+#include "comms/fax/fax_component_port.h"
+#include "comms/fax/fax_components.h"
+#include "comms/gui/fax_meter.h"
+#include "comms/gui/fax_status_window.h"
 #include "apf_test_pages.h"
 #include "class2_sim_process.h"
-#include "comms/fax_component_port.h"
+#include "comms/fax/fax_component_port.h"
 #include "faxline_harness.h"
 
 using namespace zn::comms;

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "comms/dispatcher_fax_port.h"
-#include "comms/fax_receive_session.h"
-#include "comms/fax_send_session.h"
-#include "comms/port_driver.h"
+#include "comms/fax/dispatcher_fax_port.h"
+#include "comms/engine/fax_receive_session.h"
+#include "comms/engine/fax_send_session.h"
+#include "comms/port/port_driver.h"
 
 namespace zn::comms::test {
 

@@ -1,6 +1,6 @@
 // The termios driver over pseudo-terminals: opening, exclusive use against other programs (efax
 // among them), line settings and the settings Linux keeps only in the shadow copy.
-#include "comms/port_driver.h"
+#include "comms/port/port_driver.h"
 #include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // An open dispatcher over a fresh pseudo-terminal, for the port tests.
 #pragma once
 
-#include "comms/port_driver.h"
+#include "comms/port/port_driver.h"
 #include "comms/tests/pty_pair.h"
 
 #include <atomic>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "comms/fax_port.h"
-#include "comms/fax_session_glue.h"
+#include "comms/engine/fax_port.h"
+#include "comms/engine/fax_session_glue.h"
 
 namespace zn::comms::test {
 

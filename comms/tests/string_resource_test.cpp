@@ -1,4 +1,4 @@
-#include "comms/string_resource.h"
+#include "comms/base/string_resource.h"
 
 #include "resources/str0_table.h"
 

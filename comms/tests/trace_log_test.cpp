@@ -1,7 +1,7 @@
 // Trace and dispatch-log records and their text dumps, compared byte for byte with fixtures.
-#include "comms/trace_log.h"
+#include "comms/port/trace_log.h"
 
-#include "comms/error_codes.h"
+#include "comms/base/error_codes.h"
 #include "comms/tests/port_fixture.h"
 
 #include <gtest/gtest.h>

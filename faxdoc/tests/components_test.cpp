@@ -1,7 +1,7 @@
 #include "faxdoc/fax_converter.h"
 #include "faxdoc/fax_unpacker.h"
 
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 #include "faxdoc/fax_errors.h"
 #include "faxdoc/page_files.h"
 #include "faxdoc/tests/test_support.h"

@@ -1,6 +1,6 @@
 #include "faxdoc/enh_text_reader.h"
 
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 #include "faxdoc/fax_converter.h"
 #include "faxdoc/fax_unpacker.h"
 #include "faxdoc/tests/test_support.h"

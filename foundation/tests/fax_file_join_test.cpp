@@ -1,6 +1,6 @@
 #include "foundation/fax_file_join.h"
 
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 #include "faxdoc/converter.h"
 #include "faxdoc/page_files.h"
 #include "faxdoc/unpacker.h"

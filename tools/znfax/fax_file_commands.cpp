@@ -1,7 +1,7 @@
 // convert, unpack, info and raw: the converter and unpacker engines from the command line.
 #include "tools/znfax/commands.h"
 
-#include "comms/exceptions.h"
+#include "comms/base/exceptions.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/converter.h"
 #include "faxdoc/fax_errors.h"

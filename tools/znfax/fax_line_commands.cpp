@@ -10,8 +10,8 @@
 #include <functional>
 #include <map>
 
-#include "comms/fax_component_port.h"
-#include "comms/fax_components.h"
+#include "comms/fax/fax_component_port.h"
+#include "comms/fax/fax_components.h"
 #include "platform/date_format.h"
 
 namespace zn::tools {
