@@ -54,10 +54,19 @@ QDate RawDate(const char* p)
     return QDate(parts[0], parts[1], parts[2]);
 }
 
+// Fixed-point text, halves rounded away from zero (printf would round them to even).
 std::string FormatFixed(double value, int decimals)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    double scale = std::pow(10.0, decimals);
+    double scaled = std::round(std::fabs(value) * scale * (1 + 1e-15));
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.0f", scaled);
+    std::string text = digits;
+    if (decimals > 0) {
+        if (static_cast<int>(text.size()) <= decimals) text.insert(0, static_cast<size_t>(decimals) + 1 - text.size(), '0');
+        text.insert(text.size() - static_cast<size_t>(decimals), ".");
+    }
+    if (value < 0 && scaled != 0) text.insert(0, "-");
     return text;
 }
 
