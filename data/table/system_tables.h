@@ -42,6 +42,8 @@ const std::vector<TagDef>& PhoneTags();
 // PAGES is N 2 (other programs read these tables): counts above 99 are stored as 99.
 constexpr int kMaxStoredPages = 99;
 int StoredPageCount(int pages);
+// Writes a received fax's page count into ZNREC's PAGES field (in edit or insert state).
+void PutPageCount(TField& pages, int count);
 
 // Labels and widths of the fields of a dataset from the definitions above.
 void ApplyFieldLabels(TTable& table, const std::vector<FieldDef>& fields);
