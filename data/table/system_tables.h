@@ -1,7 +1,9 @@
 // The system's three tables in the program folder: ZNOUT (outgoing faxes), ZNREC (received faxes)
 // and ZNPB (the phone book). Each is a DBF with a production CDX of the same base name. The Make
 // procedures create the DBF; the Open procedures create it when missing, open it, build the tags
-// when the CDX is missing, and set the filters. The folder ends in "/".
+// when the CDX is missing, and set the filters. The folder ends in "/". The dataset's Exclusive
+// setting is kept for ZNOUT and ZNREC (the main window's are exclusive, which packing needs);
+// OpenPhoneDBF sets it from its argument.
 #pragma once
 #include <string>
 #include <vector>
