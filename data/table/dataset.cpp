@@ -251,6 +251,18 @@ std::string TField::DisplayText() const
     }
 }
 
+QString TField::DisplayString() const
+{
+    if (type_ == TFieldType::ftString && !Calculated()) {
+        const char* p = Raw();
+        if (!p) return QString();
+        int n = width_;
+        while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0')) --n;
+        return QString::fromLatin1(p, n);
+    }
+    return QString::fromLatin1(DisplayText().c_str());
+}
+
 void TField::PutRaw(int result)
 {
     if (result != DBIERR_NONE) throw EDatabaseError(result, name_);
@@ -638,6 +650,16 @@ void TTable::GoToRecord(long recno)
     EngineCheck(vd_Go(recno));
     if (vd_Eof()) throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
     LoadFromEngine(current_);
+    bof_ = eof_ = false;
+    NotifyScroll();
+}
+
+void TTable::GoToRow(const TRecordBuffer& row)
+{
+    RequireActive();
+    CheckBrowseMode();
+    // The engine is moved to it only when the dataset next moves (PositionEngine).
+    current_ = row;
     bof_ = eof_ = false;
     NotifyScroll();
 }
