@@ -573,6 +573,18 @@ void TTable::PositionEngine()
     if (current_.recno > 0 && vd_RecNo() != current_.recno) EngineCheck(vd_Go(current_.recno));
 }
 
+// The engine's record becomes the current one with the given flags; past the end the view is empty.
+void TTable::TakeEngineRecord(bool bof, bool eof)
+{
+    if (vd_Eof()) {
+        SetEmpty();
+        return;
+    }
+    LoadFromEngine(current_);
+    bof_ = bof;
+    eof_ = eof;
+}
+
 void TTable::NotifyScroll() { Notify(TDataEvent::deDataSetScroll); }
 
 void TTable::First()
@@ -581,13 +593,7 @@ void TTable::First()
     CheckBrowseMode();
     AreaScope scope(area_);
     EngineCheck(vd_GoTop());
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        bof_ = true;
-        eof_ = false;
-    }
+    TakeEngineRecord(true, false);
     NotifyScroll();
 }
 
@@ -597,13 +603,7 @@ void TTable::Last()
     CheckBrowseMode();
     AreaScope scope(area_);
     EngineCheck(vd_GoBottom());
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        eof_ = true;
-        bof_ = false;
-    }
+    TakeEngineRecord(false, true);
     NotifyScroll();
 }
 
@@ -754,12 +754,7 @@ void TTable::Delete()
     // The view moves on to the next row, or the last one when the deleted row ended the view.
     EngineCheck(vd_Skip(1));
     if (vd_Eof()) EngineCheck(vd_GoBottom());
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        bof_ = eof_ = false;
-    }
+    TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
 }
 
@@ -793,12 +788,7 @@ void TTable::Refresh()
     } else {
         EngineCheck(vd_Go(current_.recno));
     }
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        bof_ = eof_ = false;
-    }
+    TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
 }
 
@@ -831,13 +821,7 @@ void TTable::Resync()
         bof_ = eof_ = false;
     } else {
         EngineCheck(vd_GoTop());
-        if (vd_Eof()) {
-            SetEmpty();
-        } else {
-            LoadFromEngine(current_);
-            bof_ = true;
-            eof_ = false;
-        }
+        TakeEngineRecord(true, false);
     }
     Notify(TDataEvent::deDataSetChanged);
 }

@@ -219,6 +219,7 @@ class TTable {
     void PositionEngine();
     void LoadFromEngine(TRecordBuffer& row);
     void NotifyScroll();
+    void TakeEngineRecord(bool bof, bool eof);
     void SetEmpty();
     void RequireActive() const;
     void RequireEditing() const;
