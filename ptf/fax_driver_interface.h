@@ -11,8 +11,8 @@
 // the message layer while the monitor waits, so FileName is set before the answer is built.
 #pragma once
 #include "comms/fx_misc.h"
+#include "ptf/channel.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -21,24 +21,6 @@
 #include <thread>
 
 namespace zn::ptf {
-
-constexpr size_t kChannelMessageSize = 257;
-constexpr uint8_t kCodeDocStart = 1;
-constexpr uint8_t kCodeDocEnd = 2;
-constexpr uint8_t kCodeFileName = 3;
-constexpr const char* kChannelName = "FxFaxCnv";
-constexpr const char* kSemaphoreName = "/FxFaxCnvSem";
-
-using ChannelMessage = std::array<uint8_t, kChannelMessageSize>;
-// Code and text (cut to 255 characters) as one 257-byte message; the unused tail is zero.
-ChannelMessage MakeChannelMessage(uint8_t code, const std::string& text);
-// The text of a message (its length byte bounded by 255 and by the bytes received).
-std::string ChannelMessageText(const uint8_t* data, size_t received);
-
-// The folder of the channel of the user uid: $XDG_RUNTIME_DIR when it is set and we are that user,
-// else /run/user/<uid> when it exists, else /tmp/zn-<uid>. Empty when none is private to that user.
-std::string ChannelFolder(unsigned uid, bool forServer);
-std::string ChannelPath(unsigned uid, bool forServer);
 
 class TMonitorThread;
 
