@@ -2,6 +2,10 @@
 
 #include "faxdoc/apf_file.h"
 #include "faxdoc/fax_errors.h"
+#include "platform/file_replacement.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -88,13 +92,10 @@ int OpenFaxFile(const std::string& path, File& file, TApfFileHeader& header)
 
 } // namespace
 
-int JoinApfFiles(const std::vector<std::string>& files, const std::string& target)
+namespace {
+
+int WriteJoined(std::FILE* out, const std::vector<std::string>& files)
 {
-    if (files.empty())
-        return ecBadArgument;
-    File out = OpenFile(target, "wb");
-    if (!out)
-        return IoFailure();
     TApfFileHeader joined;
     unsigned pages = 0;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -105,21 +106,45 @@ int JoinApfFiles(const std::vector<std::string>& files, const std::string& targe
         if (i == 0) {
             joined = header; // the first file's header, with page 1 directly behind it
             joined.page1Offset = kApfFirstPageOffset;
-            if (int rc = WriteFileHeader(out.get(), joined); rc != ecOK)
+            if (int rc = WriteFileHeader(out, joined); rc != ecOK)
                 return rc;
         }
         pages += header.pageCount;
         if (pages > kMaxPages)
             return ecFaxBadFormat;
-        if (int rc = CopyPages(in.get(), header, out.get()); rc != ecOK)
+        if (int rc = CopyPages(in.get(), header, out); rc != ecOK)
             return rc;
     }
     joined.pageCount = static_cast<uint16_t>(pages);
-    if (std::fseek(out.get(), 0, SEEK_SET) != 0)
+    if (std::fseek(out, 0, SEEK_SET) != 0)
         return IoFailure();
-    if (int rc = WriteFileHeader(out.get(), joined); rc != ecOK)
+    return WriteFileHeader(out, joined);
+}
+
+} // namespace
+
+int JoinApfFiles(const std::vector<std::string>& files, const std::string& target)
+{
+    if (files.empty())
+        return ecBadArgument;
+    // Written beside the target and put in place, on disk, whatever the join came to: like a file
+    // written in place, a failed join leaves what was written so far.
+    platform::FileReplacement replacement(target);
+    if (int err = replacement.Open())
+        return IoErrorCode(err);
+    const int fd = ::fcntl(replacement.Descriptor(), F_DUPFD_CLOEXEC, 0);
+    File out(fd >= 0 ? ::fdopen(fd, "wb") : nullptr, &std::fclose);
+    if (!out) {
+        const int rc = IoFailure();
+        if (fd >= 0)
+            ::close(fd);
         return rc;
-    return std::fclose(out.release()) == 0 ? ecOK : IoFailure();
+    }
+    const int joined = WriteJoined(out.get(), files);
+    const int closed = std::fclose(out.release()) == 0 ? ecOK : IoFailure();
+    if (int err = replacement.Commit())
+        return IoErrorCode(err);
+    return joined != ecOK ? joined : closed;
 }
 
 } // namespace zn::faxdoc
