@@ -252,11 +252,11 @@ bool FaxModemCommands::QueryModemSpeeds(bool transmit)
     if (!SynchronousCommand("AT+FCLASS=1"))
         return false;
     bool old = Port().ExchangeBusy(true);
-    Port().WriteString(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r");
+    bool written = Port().WriteString(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r") == 0;
     int64_t deadline = NowMs() + int64_t(modem.responseTimeout) * MsPerTick;
     std::string line;
     bool got = false;
-    while (ReadLineDirect(line, deadline)) {
+    while (written && ReadLineDirect(line, deadline)) {
         if (line.find(',') != std::string::npos) {
             modem.localRates |= RatesFromCodes(line);
             got = true;
@@ -309,15 +309,15 @@ void FaxModemCommands::SendSideHangup(bool inDataMode)
     }
     if (Port().ReadCarrier()) {
         DelayMs(1000);
-        Port().WriteString("+++");
+        Keep(Port().WriteString("+++"));
         DelayMs(1000);
-        Port().WriteString("ATH\r");
+        Keep(Port().WriteString("ATH\r"));
         DelayMs(1000);
         DrainInput();
         if (Port().ReadCarrier())
             HangupByDtr();
     } else {
-        Port().WriteString("ATH\r");
+        Keep(Port().WriteString("ATH\r"));
         DelayMs(1000);
         DrainInput();
     }
@@ -327,9 +327,9 @@ void FaxModemCommands::ReceiveSideHangup()
 {
     Port().SetDtrLine(false);
     DelayMs(1000);
-    Port().WriteString("+++");
+    Keep(Port().WriteString("+++"));
     DelayMs(1000);
-    Port().WriteString("ATH\r");
+    Keep(Port().WriteString("ATH\r"));
     DelayMs(1000);
     Port().SetDtrLine(true);
     DrainInput();

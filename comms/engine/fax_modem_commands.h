@@ -67,8 +67,8 @@ public:
 
     // Waits (100 ms; 40 ms for the frame commands AT+FRH=3 / AT+FTH=3), writes the text and CR,
     // and on success resets the response. waitMs 0 sends at once.
-    int SendCommand(const std::string& text, int waitMs = 100);
-    int SendFrameCommand(const std::string& text) { return SendCommand(text, 40); }
+    [[nodiscard]] int SendCommand(const std::string& text, int waitMs = 100);
+    [[nodiscard]] int SendFrameCommand(const std::string& text) { return SendCommand(text, 40); }
     // Clears the response and arms the response timer (and the response deadline).
     void ResponseReset(int32_t ticks = -1);
     void ArmResponseTimer(int32_t ticks);
@@ -105,11 +105,28 @@ public:
     void LoadKeywords();
 
     // DLE-doubling writers. The row variant pads to the minimum row bytes and counts the bytes.
-    int WriteStuffed(const uint8_t* data, size_t n);
-    int WriteRow(const std::vector<uint8_t>& row);
-    int WriteBlankRows(int n, bool wide);
-    int WriteRaw(const uint8_t* data, size_t n);
-    int WriteZeros(size_t n);
+    [[nodiscard]] int WriteStuffed(const uint8_t* data, size_t n);
+    [[nodiscard]] int WriteRow(const std::vector<uint8_t>& row);
+    [[nodiscard]] int WriteBlankRows(int n, bool wide);
+    [[nodiscard]] int WriteRaw(const uint8_t* data, size_t n);
+    [[nodiscard]] int WriteZeros(size_t n);
+
+    // The session's own sends: a failed command or write is kept (the first one counts) and ends
+    // the session after its pass, so that no step goes on as if the modem had it.
+    void Command(const std::string& text, int waitMs = 100) { Keep(SendCommand(text, waitMs)); }
+    void FrameCommand(const std::string& text) { Keep(SendFrameCommand(text)); }
+    void Keep(int rc)
+    {
+        if (rc < 0 && writeFailure_ == 0)
+            writeFailure_ = rc;
+    }
+    // The kept failure, cleared; 0 when every send went through.
+    int TakeWriteFailure()
+    {
+        int rc = writeFailure_;
+        writeFailure_ = 0;
+        return rc;
+    }
 
     // Recomputes the minimum row bytes from the scan time, resolution and bit rate.
     void UpdateMinimumRowBytes();
@@ -117,6 +134,7 @@ public:
 protected:
     bool ReadLineDirect(std::string& line, int64_t deadlineMs);
     std::vector<uint8_t> stuffed_;
+    int writeFailure_ = 0;
 };
 
 } // namespace zn::comms

@@ -35,9 +35,9 @@ public:
     virtual uint32_t InputCount() = 0;
     virtual void DiscardInput() = 0;
 
-    virtual int WriteBlock(const uint8_t* data, uint32_t count) = 0; // 0 when queued whole, else < 0
-    int WriteChar(uint8_t c) { return WriteBlock(&c, 1); }
-    int WriteString(const std::string& s)
+    [[nodiscard]] virtual int WriteBlock(const uint8_t* data, uint32_t count) = 0; // 0 when queued whole, else < 0
+    [[nodiscard]] int WriteChar(uint8_t c) { return WriteBlock(&c, 1); }
+    [[nodiscard]] int WriteString(const std::string& s)
     {
         return WriteBlock(reinterpret_cast<const uint8_t*>(s.data()), uint32_t(s.size()));
     }

@@ -38,6 +38,8 @@ void FaxReceiveSession::Prepare()
     common.errorCode = 0;
     common.statusCode = 0;
     userAbort_ = false;
+    writeFailed_ = false;
+    TakeWriteFailure();
     if (common.faxClass <= fcDetect) {
         Classes c = DetectClasses(false);
         common.faxClass = c.class20 ? fcClass20 : c.class2 ? fcClass2 : c.class1 ? fcClass1 : 0;
@@ -152,6 +154,7 @@ void FaxReceiveSession::Pass(uint32_t msg, int trigger)
             runStep = false;
     }
     for (;;) {
+        ReceiveState before = state_;
         if (runStep) {
             if (NeedsResponse(state_)) {
                 if (trigger == 0) {
@@ -172,6 +175,12 @@ void FaxReceiveSession::Pass(uint32_t msg, int trigger)
             }
         }
         runStep = true;
+        // A command or write the port refused ends the session: the modem cannot have it. What the
+        // abort step itself sends goes out as far as the port takes it.
+        if (int rc = TakeWriteFailure(); rc && before != rfAbort && state_ != rfAbort && state_ != rfDone) {
+            writeFailed_ = true;
+            Abort(rc);
+        }
         if (state_ == rfDone)
             return;
         if (RunsAtOnce(state_)) {
@@ -305,7 +314,7 @@ void FaxReceiveSession::FlowOff()
 void FaxReceiveSession::WriteFrame(const std::vector<uint8_t>& frame)
 {
     DelayMs(20);
-    WriteRaw(frame.data(), frame.size());
+    Keep(WriteRaw(frame.data(), frame.size()));
 }
 
 int FaxReceiveSession::CreateFile()
@@ -329,7 +338,7 @@ bool FaxReceiveSession::AcceptAndCreate()
         return true;
     if (!Events().FaxAccept(*this)) {
         if (!Class1())
-            Port().WriteString("AT+FKS\r");
+            Keep(Port().WriteString("AT+FKS\r"));
         ReportError(ecFileRejected);
         ReceiveSideHangup();
         Events().FaxLog(*this, lfReceiveSkip);
@@ -480,10 +489,10 @@ void FaxReceiveSession::Step(int trigger)
         FlowOff();
         Port().SetModemLines(true, true);
         if (Class1()) {
-            SendCommand("AT+FCLASS=1");
+            Command("AT+FCLASS=1");
             state_ = rf1Init1;
         } else {
-            SendCommand(modem.keywords[kwSelectClass]);
+            Command(modem.keywords[kwSelectClass]);
             state_ = rf2Init1;
         }
         break;
@@ -510,14 +519,14 @@ void FaxReceiveSession::Step(int trigger)
         }
         if (state_ == rf2Init1) {
             BaudSwitch(false);
-            SendCommand(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0,"
+            Command(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0,"
                         + modem.ecmDigit + ",0,0");
             state_ = common.faxClass == fcClass20 ? rf2Init1A : rf2Init3;
         } else if (state_ == rf2Init1A) {
-            SendCommand("AT+FLO=2");
+            Command("AT+FLO=2");
             state_ = rf2Init1B;
         } else if (state_ == rf2Init1B) {
-            SendCommand("AT+FNR=1,1,1,0");
+            Command("AT+FNR=1,1,1,0");
             state_ = rf2Init3;
         } else {
             StopResponseTimer();
@@ -553,7 +562,7 @@ void FaxReceiveSession::Step(int trigger)
     case rfAnswer:
         answerBusy = true;
         StatusFirst();
-        SendCommand("ATA");
+        Command("ATA");
         ArmResponseTimer(modem.DialWait);
         common.statusCode = fsAnswering;
         modem.frameRetry = 0;
@@ -583,7 +592,7 @@ void FaxReceiveSession::Step(int trigger)
             ResponseReset();
         } else if (IsOK()) {
             DelayMs(200);
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
             modem.finalFrame = false;
             state_ = rf1CollFrms;
@@ -600,7 +609,7 @@ void FaxReceiveSession::Step(int trigger)
                 // The caller did not hear our MCF and repeats its post-page command: answer again.
                 modem.morePages = fcf != WithoutX(fcfEOP);
                 eomSeen_ = fcf == WithoutX(fcfEOM);
-                SendFrameCommand("AT+FTH=3");
+                FrameCommand("AT+FTH=3");
                 state_ = rf1SendMCF;
                 modem.finalFrame = false;
                 break;
@@ -608,16 +617,16 @@ void FaxReceiveSession::Step(int trigger)
             if (modem.finalFrame && fcf == WithoutX(fcfDCS)) {
                 FlowOn();
                 // The far end's training follows its DCS within 75 ms: no wait before the command.
-                SendCommand("AT+FRM=" + modem.modulationCode, 0);
+                Command("AT+FRM=" + modem.modulationCode, 0);
                 modem.frameRetry = 0;
                 state_ = rf1StrtTrn;
             } else {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
                 ArmResponseTimer(54);
             }
             modem.finalFrame = false;
         } else if (IsFcError() || IsNoCarrier()) {
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
         }
         break;
@@ -626,7 +635,7 @@ void FaxReceiveSession::Step(int trigger)
         if (++modem.frameRetry > 3) {
             Abort(ecTimeout);
         } else {
-            Port().WriteString("AT\r"); // ends the frame receive
+            Keep(Port().WriteString("AT\r")); // ends the frame receive
             ArmResponseTimer(modem.responseTimeout);
             state_ = rf1CollRtry2;
         }
@@ -635,7 +644,7 @@ void FaxReceiveSession::Step(int trigger)
     case rf1CollRtry2:
         DelayMs(100);
         DrainInput();
-        SendFrameCommand("AT+FTH=3");
+        FrameCommand("AT+FTH=3");
         state_ = rf1SendCSI;
         break;
 
@@ -646,7 +655,7 @@ void FaxReceiveSession::Step(int trigger)
             state_ = rf1CollTrn;
         } else if (IsFcError() || IsNoCarrier()) {
             // Another carrier than the training: most likely the DCS once more.
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
             state_ = rf1CollFrms;
         }
@@ -668,7 +677,7 @@ void FaxReceiveSession::Step(int trigger)
         if (good) {
             state_ = rf1FinTrn;
         } else {
-            SendFrameCommand("AT+FTH=3");
+            FrameCommand("AT+FTH=3");
             state_ = rf1Retrain;
         }
         break;
@@ -683,7 +692,7 @@ void FaxReceiveSession::Step(int trigger)
             }
             ResponseReset();
         } else if (IsOK()) {
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
             state_ = rf1CollFrms;
         }
@@ -693,7 +702,7 @@ void FaxReceiveSession::Step(int trigger)
         if (IsNoCarrier()) {
             FlowOff();
             DelayMs(20);
-            SendFrameCommand("AT+FTH=3");
+            FrameCommand("AT+FTH=3");
             state_ = rf1SendCFR;
         }
         break;
@@ -705,7 +714,7 @@ void FaxReceiveSession::Step(int trigger)
             ResponseReset();
         } else if (IsOK()) {
             // The page follows CFR within 75 ms: no wait before the command.
-            SendCommand("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
+            Command("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
             if (!AcceptAndCreate())
                 break;
             state_ = rf1WtPgCnnct;
@@ -718,7 +727,7 @@ void FaxReceiveSession::Step(int trigger)
             state_ = rfStartPage;
         } else if (IsFcError() || IsNoCarrier()) {
             // No page carrier: the far end repeats its last command (DCS, or the post-page one).
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
             state_ = rf1CollFrms;
         }
@@ -747,7 +756,7 @@ void FaxReceiveSession::Step(int trigger)
             modem.scanTimeCode = p.scanTimeCode;
             common.statusCode = fsGettingParams;
         } else if (IsOK()) {
-            SendCommand("AT+FDR");
+            Command("AT+FDR");
             state_ = rf2GtCnnct;
         }
         break;
@@ -793,7 +802,7 @@ void FaxReceiveSession::Step(int trigger)
         common.bytesTransferred = 0;
         ArmResponseTimer(modem.responseTimeout);
         if (!Class1())
-            Port().WriteChar(DC2);
+            Keep(Port().WriteChar(DC2));
         common.statusCode = fsGettingPage;
         state_ = rfGtPgDta;
         break;
@@ -822,7 +831,7 @@ void FaxReceiveSession::Step(int trigger)
 
     case rf1FinPage:
         if (IsNoCarrier()) {
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             modem.finalFrame = false;
             state_ = rf1WaitEOP;
         }
@@ -840,11 +849,11 @@ void FaxReceiveSession::Step(int trigger)
                 modem.pageGood = true;
                 state_ = rf1WritePage;
             } else {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
             }
             modem.finalFrame = false;
         } else if (IsFcError() || IsNoCarrier()) {
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
         }
         break;
 
@@ -853,7 +862,7 @@ void FaxReceiveSession::Step(int trigger)
             Abort(rc);
             break;
         }
-        SendFrameCommand("AT+FTH=3");
+        FrameCommand("AT+FTH=3");
         common.statusCode = fsGettingDocStatus;
         state_ = rf1SendMCF;
         break;
@@ -866,16 +875,16 @@ void FaxReceiveSession::Step(int trigger)
             if (modem.morePages && eomSeen_) {
                 // EOM: a new T.30 phase B. The caller waits for our CSI and DIS again.
                 DelayMs(200);
-                SendFrameCommand("AT+FTH=3");
+                FrameCommand("AT+FTH=3");
                 modem.frameRetry = 0;
                 state_ = rf1SendCSI;
             } else if (modem.morePages) {
-                SendCommand("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
+                Command("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
                 fileState_ = fsAppend;
                 state_ = rf1WtPgCnnct;
             } else {
                 DelayMs(200);
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
                 CloseFax(true);
                 common.statusCode = fsGettingHangup;
                 state_ = rf1WaitDCN;
@@ -888,13 +897,13 @@ void FaxReceiveSession::Step(int trigger)
             ResponseReset();
         } else if (IsOK()) {
             if (modem.finalFrame) {
-                SendCommand("ATH");
+                Command("ATH");
                 state_ = rf1WtHngp;
             } else {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
             }
         } else if (IsNoCarrier()) {
-            SendCommand("ATH");
+            Command("ATH");
             state_ = rf1WtHngp;
         }
         break;
@@ -931,7 +940,7 @@ void FaxReceiveSession::Step(int trigger)
                        : digit == '3' ? fsNewFile : fsNoMorePages;
             ResponseReset();
         } else if (IsOK()) {
-            SendCommand("AT+FDR");
+            Command("AT+FDR");
             if (fileState_ == fsComplete) {
                 CloseFax(true);
                 common.statusCode = fsGettingHangup;
@@ -978,7 +987,7 @@ void FaxReceiveSession::Step(int trigger)
         }
         ReceiveSideHangup();
         StatusLast();
-        if ((common.options & foExitOnError) || userAbort_) {
+        if ((common.options & foExitOnError) || userAbort_ || writeFailed_) {
             modem.modemSetUp = false;
             state_ = rfDone;
             FinishSession();

@@ -72,6 +72,7 @@ private:
     bool statusShown_ = false;
     bool eomSeen_ = false;
     bool userAbort_ = false;
+    bool writeFailed_ = false; // the port refused a command or write: the session ends
     bool pageOpen_ = false;
     int pagesInFile_ = 0;
     uint8_t lastChar_ = 255;

@@ -82,6 +82,8 @@ void FaxSendSession::Prepare()
     common.dialAttempt = 0;
     common.currentPage = 1;
     userAbort_ = false;
+    writeFailed_ = false;
+    TakeWriteFailure();
 
     Port().SetLineBaud(19200);
     Port().SetModemLines(true, true);
@@ -162,6 +164,7 @@ void FaxSendSession::Pass(uint32_t msg, int trigger)
             runStep = false;
     }
     for (;;) {
+        SendState before = state_;
         if (runStep) {
             if (NeedsResponse(state_)) {
                 if (trigger == 0) {
@@ -182,6 +185,12 @@ void FaxSendSession::Pass(uint32_t msg, int trigger)
             }
         }
         runStep = true;
+        // A command or write the port refused ends the session: the modem cannot have it. What the
+        // abort step itself sends goes out as far as the port takes it.
+        if (int rc = TakeWriteFailure(); rc && before != tfAbort && state_ != tfAbort && state_ != tfDone) {
+            writeFailed_ = true;
+            Abort(rc);
+        }
         if (state_ == tfDone)
             return;
         if (RunsAtOnce(state_)) {
@@ -273,7 +282,7 @@ void FaxSendSession::HandleFrame()
         modem.rateIndex = next;
         modem.bitRate = FaxRates()[size_t(next)].bitRate;
         UpdateMinimumRowBytes();
-        SendFrameCommand("AT+FTH=3");
+        FrameCommand("AT+FTH=3");
         state_ = tf1TSIRespns;
         break;
     }
@@ -303,7 +312,7 @@ void FaxSendSession::OnResponseTimer()
         Abort(ecNoAnswer);
         break;
     case tf1WaitMCF:
-        Port().WriteChar(' '); // ends the frame receive
+        Keep(Port().WriteChar(' ')); // ends the frame receive
         state_ = tf1PrepEOP;
         break;
     case tf1WaitHngp:
@@ -394,7 +403,7 @@ void FaxSendSession::CloseFiles()
 void FaxSendSession::WriteFrame(const std::vector<uint8_t>& frame)
 {
     DelayMs(20);
-    WriteRaw(frame.data(), frame.size());
+    Keep(WriteRaw(frame.data(), frame.size()));
 }
 
 void FaxSendSession::SendFinalFrame(uint8_t fcf) { WriteFrame(BuildFrame(fcf, true)); }
@@ -633,7 +642,7 @@ void FaxSendSession::WatchDuringPage()
 void FaxSendSession::ResendPage()
 {
     if (++pageRetryCount_ > pageRetryLimit) {
-        Port().WriteString("AT+FKS\r");
+        Keep(Port().WriteString("AT+FKS\r"));
         Abort(ecFaxSessionError);
         return;
     }
@@ -641,7 +650,7 @@ void FaxSendSession::ResendPage()
         Abort(rc);
         return;
     }
-    SendCommand("AT+FDT");
+    Command("AT+FDT");
     ResponseReset(546);
     state_ = tf2GetParams;
 }
@@ -712,10 +721,10 @@ void FaxSendSession::Step(int trigger)
         modem.wide = modem.faxFile && (ApfPageFlags(modem) & kPageWide) != 0;
         common.statusCode = fsInitializing;
         if (Class1()) {
-            SendCommand("AT+FCLASS=1");
+            Command("AT+FCLASS=1");
             state_ = tf1Init1;
         } else {
-            SendCommand(modem.keywords[kwSelectClass]);
+            Command(modem.keywords[kwSelectClass]);
             state_ = tf2Init1;
         }
         break;
@@ -738,17 +747,17 @@ void FaxSendSession::Step(int trigger)
             break;
         }
         if (state_ == tf2Init1) {
-            SendCommand(modem.keywords[kwLocalID] + "=\"" + common.StationID + "\"");
+            Command(modem.keywords[kwLocalID] + "=\"" + common.StationID + "\"");
             state_ = common.faxClass == fcClass20 ? tf2Init1A : tf2Init2;
         } else if (state_ == tf2Init1A) {
-            SendCommand("AT+FLO=2");
+            Command("AT+FLO=2");
             state_ = tf2Init1B;
         } else if (state_ == tf2Init1B) {
-            SendCommand("AT+FNR=1,1,1,0");
+            Command("AT+FNR=1,1,1,0");
             state_ = tf2Init2;
         } else if (state_ == tf2Init2) {
             char wideDigit = modem.wide ? '1' : '0';
-            SendCommand(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS)
+            Command(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS)
                         + "," + wideDigit + ",2,0," + modem.ecmDigit + ",0,0");
             state_ = tf2Init3;
         } else {
@@ -757,7 +766,7 @@ void FaxSendSession::Step(int trigger)
         break;
 
     case tfDial:
-        SendCommand(std::string(modem.ToneDial ? "ATDT" : "ATDP") + modem.DialPrefix + common.phoneNumber);
+        Command(std::string(modem.ToneDial ? "ATDT" : "ATDP") + modem.DialPrefix + common.phoneNumber);
         ArmResponseTimer(modem.DialWait);
         common.statusCode = fsDialing;
         modem.finalFrame = false;
@@ -775,14 +784,14 @@ void FaxSendSession::Step(int trigger)
             ResponseReset();
         } else if (IsOK()) {
             if (modem.finalFrame && disSeen_) {
-                SendCommand("AT+FTH=3", kResponseDelayMs);
+                Command("AT+FTH=3", kResponseDelayMs);
                 modem.finalFrame = false;
                 state_ = tf1SendTSI;
             } else {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
             }
         } else if (IsFcError()) {
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
         } else if (!DialResult()) {
             ResponseReset(std::max<int32_t>(modem.DialWait, modem.responseTimeout));
         }
@@ -813,7 +822,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf1DCSRspns:
         if (IsOK()) {
-            SendCommand("AT+FTM=" + modem.modulationCode, kResponseDelayMs);
+            Command("AT+FTM=" + modem.modulationCode, kResponseDelayMs);
             state_ = tf1TrainStrt;
         }
         break;
@@ -823,7 +832,7 @@ void FaxSendSession::Step(int trigger)
             if (common.options & foSoftwareFlow)
                 Port().SetSoftwareFlow(0, 0, kSoftwareFlowTransmit);
             std::vector<uint8_t> tcf = BuildTCF(modem.bitRate);
-            WriteRaw(tcf.data(), tcf.size());
+            Keep(WriteRaw(tcf.data(), tcf.size()));
             ResponseReset(DrainTicks());
             state_ = tf1TrainFnsh;
         } else if (IsNoCarrier() || IsFcError()) {
@@ -836,7 +845,7 @@ void FaxSendSession::Step(int trigger)
             if (common.options & foSoftwareFlow)
                 Port().ClearSoftwareFlow();
             DelayMs(200);
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             modem.cfrSeen = false;
             modem.finalFrame = false;
             state_ = tf1WaitCFR;
@@ -847,19 +856,19 @@ void FaxSendSession::Step(int trigger)
         if (IsOK()) {
             if (modem.finalFrame) {
                 if (modem.cfrSeen) {
-                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
+                    Command("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
                     modem.finalFrame = false;
                     state_ = tf1WaitPgCn;
                 } else {
                     DelayMs(200);
-                    SendFrameCommand("AT+FTH=3");
+                    FrameCommand("AT+FTH=3");
                     state_ = tf1TSIRespns;
                 }
             } else {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
             }
         } else if (IsFcError() || IsNoCarrier()) {
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
         }
         break;
 
@@ -913,7 +922,7 @@ void FaxSendSession::Step(int trigger)
             modem.forceStatus = true;
             ResponseReset();
         } else if (IsOK()) {
-            SendCommand("AT+FDT");
+            Command("AT+FDT");
             ResponseReset(546);
         } else if (IsConnect()) {
             if (common.faxClass == fcClass20) {
@@ -987,12 +996,12 @@ void FaxSendSession::Step(int trigger)
                 break;
             }
             if (coverReader_.eof() || !coverReader_.good()) {
-                WriteStuffed(kEndOfPage, sizeof kEndOfPage);
+                Keep(WriteStuffed(kEndOfPage, sizeof kEndOfPage));
                 if (modem.minimumRowBytes > int32_t(sizeof kEndOfPage))
-                    WriteZeros(size_t(modem.minimumRowBytes) - sizeof kEndOfPage);
+                    Keep(WriteZeros(size_t(modem.minimumRowBytes) - sizeof kEndOfPage));
                 if (Class1()) {
                     const uint8_t end[2] = {DLE, ETX};
-                    WriteRaw(end, 2);
+                    Keep(WriteRaw(end, 2));
                 }
                 common.statusCode = fsSendingPage;
                 ArmResponseTimer(DrainTicks());
@@ -1030,7 +1039,7 @@ void FaxSendSession::Step(int trigger)
             if (done) {
                 if (Class1()) {
                     const uint8_t end[2] = {DLE, ETX};
-                    WriteRaw(end, 2);
+                    Keep(WriteRaw(end, 2));
                 }
                 common.statusCode = fsSendingPage;
                 ArmResponseTimer(DrainTicks());
@@ -1063,13 +1072,13 @@ void FaxSendSession::Step(int trigger)
                 state_ = tf1PageEnd;
             } else if (common.faxClass == fcClass2) {
                 const uint8_t end[2] = {DLE, ETX};
-                WriteRaw(end, 2);
+                Keep(WriteRaw(end, 2));
                 state_ = tf2SendEOP;
             } else {
                 uint8_t end[2] = {DLE, '.'};
                 if (modem.morePages)
                     end[1] = modem.resolutionDigit == modem.previousResolution ? ',' : ';';
-                WriteRaw(end, 2);
+                Keep(WriteRaw(end, 2));
                 state_ = tf2SendEOP;
             }
         } else if (trigger == common.responseTimer) {
@@ -1091,7 +1100,7 @@ void FaxSendSession::Step(int trigger)
     case tf1PrepEOP:
         if (++frameRetry_ < 4) {
             // The post-page command follows the page at once; a repeat waits for the far end to settle.
-            SendCommand("AT+FTH=3", frameRetry_ == 1 ? kResponseDelayMs : 500);
+            Command("AT+FTH=3", frameRetry_ == 1 ? kResponseDelayMs : 500);
             state_ = tf1SendEOP;
         } else {
             Abort(ecTimeout);
@@ -1112,7 +1121,7 @@ void FaxSendSession::Step(int trigger)
     case tf1WaitMPS:
         if (IsOK()) {
             DelayMs(200);
-            SendFrameCommand("AT+FRH=3");
+            FrameCommand("AT+FRH=3");
             ArmResponseTimer(54);
             mcfConnect_ = false;
             modem.finalFrame = false;
@@ -1129,7 +1138,7 @@ void FaxSendSession::Step(int trigger)
             state_ = tf1PrepEOP;
         } else if (IsOK()) {
             if (!modem.finalFrame) {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
                 break;
             }
             uint8_t fcf = modem.lastFCF;
@@ -1143,35 +1152,35 @@ void FaxSendSession::Step(int trigger)
                     Abort(rc);
                     break;
                 }
-                SendFrameCommand("AT+FTH=3");
+                FrameCommand("AT+FTH=3");
                 state_ = tf1TSIRespns;
             } else if (fcf == WithoutX(fcfMCF)) {
                 pageRetryCount_ = 0;
                 if (!modem.morePages) {
-                    SendFrameCommand("AT+FTH=3");
+                    FrameCommand("AT+FTH=3");
                     state_ = tf1SendDCN;
                 } else if (lastPostPage_ == fcfMPS) {
-                    SendCommand("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
+                    Command("AT+FTM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), kResponseDelayMs);
                     state_ = tf1WaitPgCn;
                 } else {
                     // After EOM the called station starts again with its DIS.
                     disSeen_ = false;
                     modem.finalFrame = false;
-                    SendFrameCommand("AT+FRH=3");
+                    FrameCommand("AT+FRH=3");
                     ArmResponseTimer(std::max<int32_t>(modem.responseTimeout, 4 * 182));
                     state_ = tf1Connect;
                 }
             } else if (fcf == WithoutX(fcfRTP)) {
                 pageRetryCount_ = 0;
                 if (modem.morePages) {
-                    SendFrameCommand("AT+FTH=3");
+                    FrameCommand("AT+FTH=3");
                     state_ = tf1TSIRespns;
                 } else {
-                    SendFrameCommand("AT+FTH=3");
+                    FrameCommand("AT+FTH=3");
                     state_ = tf1SendDCN;
                 }
             } else {
-                SendFrameCommand("AT+FRH=3");
+                FrameCommand("AT+FRH=3");
             }
         }
         break;
@@ -1186,7 +1195,7 @@ void FaxSendSession::Step(int trigger)
 
     case tf1Hangup:
         if (IsOK()) {
-            SendCommand("ATH");
+            Command("ATH");
             ArmResponseTimer(26);
             state_ = tf1WaitHngp;
         }
@@ -1206,7 +1215,7 @@ void FaxSendSession::Step(int trigger)
     case tf2WaitFPTS:
         if (IsOK()) {
             char digit = !modem.morePages ? '2' : modem.resolutionDigit != modem.previousResolution ? '1' : '0';
-            SendCommand(std::string("AT+FET=") + digit);
+            Command(std::string("AT+FET=") + digit);
             ResponseReset(DrainTicks());
             state_ = tf2WaitFET;
         } else {
@@ -1263,7 +1272,7 @@ void FaxSendSession::Step(int trigger)
     case tf2SndNwPrm:
         if (modem.morePages) {
             std::string kw = common.faxClass == fcClass2 ? "AT+FDIS=" : "AT+FIS=";
-            SendCommand(kw + modem.resolutionDigit);
+            Command(kw + modem.resolutionDigit);
             state_ = tf2GetParams;
         } else {
             state_ = tfClose;
@@ -1273,7 +1282,7 @@ void FaxSendSession::Step(int trigger)
     case tf2NextPage:
         if (modem.morePages) {
             DelayTicks(5, false);
-            SendCommand("AT+FDT");
+            Command("AT+FDT");
             ResponseReset(546);
             state_ = tf2GetParams;
         } else {
@@ -1286,7 +1295,7 @@ void FaxSendSession::Step(int trigger)
             common.statusCode = fsPageAccepted;
             state_ = modem.morePages && modem.resolutionDigit != modem.previousResolution ? tf2SndNwPrm : tf2NextPage;
         } else if (IsError()) {
-            SendCommand("AT+FPS?");
+            Command("AT+FPS?");
             common.statusCode = fsPageError;
             pageStatus_ = 0;
             state_ = tf2WaitPgOK;
@@ -1338,7 +1347,7 @@ void FaxSendSession::Step(int trigger)
             ev.FaxLog(*this, lfTransmitFail);
         entryActive_ = false;
         SendSideHangup(false);
-        bool end = userAbort_ || (common.options & (foExitOnError | foAbortNoConnect));
+        bool end = userAbort_ || writeFailed_ || (common.options & (foExitOnError | foAbortNoConnect));
         if (end) {
             common.statusCode = fsUserAbort;
             ReportStatus(false, true);

@@ -97,6 +97,7 @@ private:
     int32_t frameRetry_ = 0;
     bool mcfConnect_ = false;
     bool userAbort_ = false;
+    bool writeFailed_ = false; // the port refused a command or write: the session ends
     bool entryActive_ = false;
     bool disSeen_ = false;
     bool textCoverOpen_ = false;
