@@ -22,6 +22,7 @@ const char* ReceiveStateName(ReceiveState s);
 class FaxReceiveSession : public FaxSession {
 public:
     explicit FaxReceiveSession(FaxEngineEvents& events);
+    ~FaxReceiveSession() override { Detach(); }
 
     bool OneFax = false;
     bool ConstantStatus = false;

@@ -38,6 +38,7 @@ extern const uint8_t kEndOfPage[12];
 class FaxSendSession : public FaxSession {
 public:
     explicit FaxSendSession(FaxEngineEvents& events);
+    ~FaxSendSession() override { Detach(); }
 
     // Settings of the component.
     uint16_t MaxSendCount = 50;

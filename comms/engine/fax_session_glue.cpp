@@ -79,15 +79,21 @@ std::string ExpandHeaderLine(const std::string& line, const HeaderValues& v)
 
 namespace zn::comms {
 
-FaxSession::~FaxSession()
+FaxSession::~FaxSession() { Detach(); }
+
+void FaxSession::Detach()
 {
+    // Waits for a pass that is running, then takes the session off the port for good.
     std::lock_guard<std::recursive_mutex> hold(passLock_);
     if (common.dispatcher && (common.handlerRegistered || common.responseTimer > 0)) {
         common.dispatcher->RemoveProcedureHandler(this);
-        for (int h : {common.statusTimer, common.responseTimer, common.outputFreeTrigger,
-                      common.outputSentTrigger, common.modemStatusTrigger})
-            if (h > 0)
-                common.dispatcher->RemoveTrigger(h);
+        for (int* h : {&common.statusTimer, &common.responseTimer, &common.outputFreeTrigger,
+                       &common.outputSentTrigger, &common.modemStatusTrigger})
+            if (*h > 0) {
+                common.dispatcher->RemoveTrigger(*h);
+                *h = 0;
+            }
+        common.handlerRegistered = false;
     }
 }
 

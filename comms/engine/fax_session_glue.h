@@ -81,6 +81,8 @@ protected:
     virtual void Prepare() = 0;
     virtual void Pass(uint32_t msg, int trigger) = 0;
     // Unregisters and posts FaxFinish with the error code.
+    // Called first by every derived destructor, so that no pass runs on a half-destroyed session.
+    void Detach();
     void FinishSession();
     void ReportError(int code);
     void ReportStatus(bool first = false, bool last = false) { events_.FaxStatus(*this, first, last); }
