@@ -1,5 +1,7 @@
 #include "app/small_forms.h"
 
+#include "app/form_controls.h"
+
 #include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
 #include "foundation/gui/url_label.h"
@@ -27,24 +29,6 @@ const char* const kSupportAddress = "support@tarvel-fax.example";
 namespace {
 
 constexpr int kDeleteWhatHelpContext = 1031;
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QString& hint = {})
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, int maxLength, const QString& hint)
-{
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->setMaxLength(maxLength);
-    e->setToolTip(hint);
-    return e;
-}
 
 // The About box's picture: a fax sheet coming out of a machine, drawn rather than shipped.
 QPixmap AboutPicture()
@@ -131,10 +115,10 @@ TGetSenderInfo::TGetSenderInfo(QWidget* parent) : QDialog(parent)
     setObjectName("TGetSenderInfo");
     setWindowTitle("Sender Information");
     setFont(QFont("Arial", 9));
-    Name = MakeEdit(this, "Name", 35, "Enter your name here");
-    FaxNumber = MakeEdit(this, "FaxNumber", 20, "Enter your own fax number here");
-    Voicenumber = MakeEdit(this, "Voicenumber", 20, "Enter your own phone number here");
-    Company = MakeEdit(this, "Company", 35, "Enter your company  name here");
+    Name = MakeEdit<QLineEdit>(this, "Name", 35, "Enter your name here");
+    FaxNumber = MakeEdit<QLineEdit>(this, "FaxNumber", 20, "Enter your own fax number here");
+    Voicenumber = MakeEdit<QLineEdit>(this, "Voicenumber", 20, "Enter your own phone number here");
+    Company = MakeEdit<QLineEdit>(this, "Company", 35, "Enter your company  name here");
     OKButton = MakeButton(this, "OKButton", "&Accept", "Accept changes made and exit");
     OKButton->setDefault(true);
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l", "Cancel changes made and exit");

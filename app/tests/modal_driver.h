@@ -30,9 +30,10 @@ private:
     void Poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal == last_ || actions_.empty() || !modal->isVisible())
+        // A dialog is answered once; a later one may reuse the same address.
+        if (!modal || modal->property("answeredByTest").toBool() || actions_.empty() || !modal->isVisible())
             return;
-        last_ = modal;
+        modal->setProperty("answeredByTest", true);
         seen_.push_back(modal->objectName().toStdString());
         Action action = std::move(actions_.front());
         actions_.pop_front();
@@ -41,7 +42,6 @@ private:
     QTimer timer_;
     std::deque<Action> actions_;
     std::vector<std::string> seen_;
-    QWidget* last_ = nullptr;
 };
 
 template <class T>
