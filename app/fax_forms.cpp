@@ -55,7 +55,7 @@ TPhoneBook::TPhoneBook(QWidget* parent) : QDialog(parent)
     setObjectName("TPhoneBook");
     setWindowTitle("Phone Book Browser");
     setFont(QFont("Arial", 9));
-    resize(440, 340);
+    resize(520, 360);
     PhoneVeldrane.SetDataSource(&PhoneDataSource);
     PhoneGrid = new data::TDBGrid(this);
     PhoneGrid->setObjectName("PhoneGrid");
@@ -110,7 +110,7 @@ bool TPhoneBook::Open(bool exclusive)
     PhoneTable.FieldByName("NAME").SetDisplayLabel("Name");
     PhoneTable.FieldByName("PHONE").SetDisplayLabel("Fax #");
     PhoneGrid->SetDataSource(&PhoneDataSource);
-    PhoneGrid->SetColumnWidths({240, 150});
+    PhoneGrid->SetColumnWidths({230, 150});
     return true;
 }
 

@@ -39,7 +39,7 @@ TAssistantPelloForm::TAssistantPelloForm(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName("TAssistantPelloForm");
-    resize(260, 340);
+    resize(270, 410);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::ToolTipBase));

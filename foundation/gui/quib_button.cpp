@@ -13,6 +13,12 @@ TQuibButton::TQuibButton(QWidget* parent) : QWidget(parent)
     Color = parent ? parent->palette().color(QPalette::Window) : palette().color(QPalette::Button);
 }
 
+QSize TQuibButton::sizeHint() const
+{
+    // The caption on one line, clear of the rounded corner.
+    return {CaptionX + fontMetrics().horizontalAdvance(caption_) + RoundedCornerSize / 2 + 4, 25};
+}
+
 void TQuibButton::SetCaption(const QString& caption)
 {
     caption_ = caption;

@@ -47,6 +47,8 @@ public:
     // The grey version of a glyph by the brightness of each pixel.
     static QImage MakeDisabledGlyph(const QImage& glyph, const QPalette& palette);
 
+    QSize sizeHint() const override;
+
 signals:
     void OnClick();
     void OnDblClick();
