@@ -54,10 +54,19 @@ QDate RawDate(const char* p)
     return QDate(parts[0], parts[1], parts[2]);
 }
 
+// Fixed-point text, halves rounded away from zero (printf would round them to even).
 std::string FormatFixed(double value, int decimals)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    double scale = std::pow(10.0, decimals);
+    double scaled = std::round(std::fabs(value) * scale * (1 + 1e-15));
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.0f", scaled);
+    std::string text = digits;
+    if (decimals > 0) {
+        if (static_cast<int>(text.size()) <= decimals) text.insert(0, static_cast<size_t>(decimals) + 1 - text.size(), '0');
+        text.insert(text.size() - static_cast<size_t>(decimals), ".");
+    }
+    if (value < 0 && scaled != 0) text.insert(0, "-");
     return text;
 }
 
@@ -240,6 +249,18 @@ std::string TField::DisplayText() const
     case TFieldType::ftBoolean: return AsBoolean() ? "True" : "False";
     default: return AsString();
     }
+}
+
+QString TField::DisplayString() const
+{
+    if (type_ == TFieldType::ftString && !Calculated()) {
+        const char* p = Raw();
+        if (!p) return QString();
+        int n = width_;
+        while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0')) --n;
+        return QString::fromLatin1(p, n);
+    }
+    return QString::fromLatin1(DisplayText().c_str());
 }
 
 void TField::PutRaw(int result)
@@ -552,6 +573,18 @@ void TTable::PositionEngine()
     if (current_.recno > 0 && vd_RecNo() != current_.recno) EngineCheck(vd_Go(current_.recno));
 }
 
+// The engine's record becomes the current one with the given flags; past the end the view is empty.
+void TTable::TakeEngineRecord(bool bof, bool eof)
+{
+    if (vd_Eof()) {
+        SetEmpty();
+        return;
+    }
+    LoadFromEngine(current_);
+    bof_ = bof;
+    eof_ = eof;
+}
+
 void TTable::NotifyScroll() { Notify(TDataEvent::deDataSetScroll); }
 
 void TTable::First()
@@ -560,13 +593,7 @@ void TTable::First()
     CheckBrowseMode();
     AreaScope scope(area_);
     EngineCheck(vd_GoTop());
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        bof_ = true;
-        eof_ = false;
-    }
+    TakeEngineRecord(true, false);
     NotifyScroll();
 }
 
@@ -576,13 +603,7 @@ void TTable::Last()
     CheckBrowseMode();
     AreaScope scope(area_);
     EngineCheck(vd_GoBottom());
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        eof_ = true;
-        bof_ = false;
-    }
+    TakeEngineRecord(false, true);
     NotifyScroll();
 }
 
@@ -629,6 +650,16 @@ void TTable::GoToRecord(long recno)
     EngineCheck(vd_Go(recno));
     if (vd_Eof()) throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
     LoadFromEngine(current_);
+    bof_ = eof_ = false;
+    NotifyScroll();
+}
+
+void TTable::GoToRow(const TRecordBuffer& row)
+{
+    RequireActive();
+    CheckBrowseMode();
+    // The engine is moved to it only when the dataset next moves (PositionEngine).
+    current_ = row;
     bof_ = eof_ = false;
     NotifyScroll();
 }
@@ -723,12 +754,7 @@ void TTable::Delete()
     // The view moves on to the next row, or the last one when the deleted row ended the view.
     EngineCheck(vd_Skip(1));
     if (vd_Eof()) EngineCheck(vd_GoBottom());
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        bof_ = eof_ = false;
-    }
+    TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
 }
 
@@ -762,12 +788,7 @@ void TTable::Refresh()
     } else {
         EngineCheck(vd_Go(current_.recno));
     }
-    if (vd_Eof()) {
-        SetEmpty();
-    } else {
-        LoadFromEngine(current_);
-        bof_ = eof_ = false;
-    }
+    TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
 }
 
@@ -800,13 +821,7 @@ void TTable::Resync()
         bof_ = eof_ = false;
     } else {
         EngineCheck(vd_GoTop());
-        if (vd_Eof()) {
-            SetEmpty();
-        } else {
-            LoadFromEngine(current_);
-            bof_ = true;
-            eof_ = false;
-        }
+        TakeEngineRecord(true, false);
     }
     Notify(TDataEvent::deDataSetChanged);
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include <QDate>
 #include <QDateTime>
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -75,6 +76,7 @@ class TField {
     QDateTime AsDateTime() const;
     // What a grid shows: dates in the short date format, logicals "True"/"False", numbers as stored.
     std::string DisplayText() const;
+    QString DisplayString() const;     // the same, for Qt, without an intermediate copy for texts
 
     // Writing needs the dataset in edit or insert state (or calculating, for calculated fields).
     // A value that does not fit its field throws EDatabaseError 10019.
@@ -192,6 +194,8 @@ class TTable {
     // (direction 1) or backward (-1), not including it; recno 0 starts before the top (forward) or
     // after the bottom (backward). Rows stop at the ends. The current record is untouched.
     void ReadRows(long recno, int direction, int count, std::vector<TRecordBuffer>& rows);
+    // Makes a row read that way the current record without reading it again.
+    void GoToRow(const TRecordBuffer& row);
     // Makes a row read that way the active record, so that Fields read it (painting, calculating);
     // null makes the current record active again.
     void SetActiveRecord(const TRecordBuffer* row);
@@ -215,6 +219,7 @@ class TTable {
     void PositionEngine();
     void LoadFromEngine(TRecordBuffer& row);
     void NotifyScroll();
+    void TakeEngineRecord(bool bof, bool eof);
     void SetEmpty();
     void RequireActive() const;
     void RequireEditing() const;

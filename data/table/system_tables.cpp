@@ -86,6 +86,8 @@ const std::vector<TagDef>& PhoneTags()
 
 int StoredPageCount(int pages) { return std::clamp(pages, 0, kMaxStoredPages); }
 
+void PutPageCount(TField& pages, int count) { pages.SetAsInteger(StoredPageCount(count)); }
+
 void ApplyFieldLabels(TTable& table, const std::vector<FieldDef>& fields)
 {
     for (const FieldDef& d : fields)

@@ -1,7 +1,9 @@
 // The system's three tables in the program folder: ZNOUT (outgoing faxes), ZNREC (received faxes)
 // and ZNPB (the phone book). Each is a DBF with a production CDX of the same base name. The Make
 // procedures create the DBF; the Open procedures create it when missing, open it, build the tags
-// when the CDX is missing, and set the filters. The folder ends in "/".
+// when the CDX is missing, and set the filters. The folder ends in "/". The dataset's Exclusive
+// setting is kept for ZNOUT and ZNREC (the main window's are exclusive, which packing needs);
+// OpenPhoneDBF sets it from its argument.
 #pragma once
 #include <string>
 #include <vector>
@@ -42,6 +44,8 @@ const std::vector<TagDef>& PhoneTags();
 // PAGES is N 2 (other programs read these tables): counts above 99 are stored as 99.
 constexpr int kMaxStoredPages = 99;
 int StoredPageCount(int pages);
+// Writes a received fax's page count into ZNREC's PAGES field (in edit or insert state).
+void PutPageCount(TField& pages, int count);
 
 // Labels and widths of the fields of a dataset from the definitions above.
 void ApplyFieldLabels(TTable& table, const std::vector<FieldDef>& fields);

@@ -152,7 +152,7 @@ void TTableModel::SetCurrentRow(int row)
     reloading_ = true;
     try {
         table_->CheckBrowseMode();
-        table_->GoToRecord(rows_[static_cast<size_t>(row)].recno);
+        table_->GoToRow(rows_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
         reloading_ = false;
         Refill(currentRow_);
@@ -165,22 +165,57 @@ void TTableModel::SetCurrentRow(int row)
 
 void TTableModel::MoveBy(int distance)
 {
-    if (!table_ || !table_->Active() || distance == 0) return;
+    if (!table_ || !table_->Active() || distance == 0 || rows_.empty() || currentRow_ < 0) return;
+    int count = static_cast<int>(rows_.size());
     int wanted = currentRow_ + distance;
-    if (wanted >= 0 && wanted < static_cast<int>(rows_.size())) {
+    if (wanted >= 0 && wanted < count) {
         SetCurrentRow(wanted);
         return;
     }
-    // Past the window: the dataset moves and the window follows with the current record at its edge.
+    // Past the window: only the rows beyond it are read (one more tells whether the end is
+    // there), the window slides over them and the current record sits at its edge.
+    int direction = distance > 0 ? 1 : -1;
+    int beyond = direction > 0 ? wanted - (count - 1) : -wanted;
+    std::vector<TRecordBuffer> extra;
     reloading_ = true;
-    int moved = 0;
     try {
-        moved = table_->MoveBy(distance);
+        table_->ReadRows(direction > 0 ? rows_.back().recno : rows_.front().recno, direction, beyond + 1, extra);
+    } catch (const EDatabaseError&) {
+        extra.clear();
+    }
+    reloading_ = false;
+    bool end = static_cast<int>(extra.size()) <= beyond;
+    if (!end) extra.pop_back();
+    int got = static_cast<int>(extra.size());
+    if (got == 0) {
+        SetCurrentRow(direction > 0 ? count - 1 : 0);
+        (direction > 0 ? atBottom_ : atTop_) = true;
+        return;
+    }
+    std::vector<TRecordBuffer> window;
+    window.reserve(static_cast<size_t>(count));
+    if (direction > 0) {
+        int keep = std::max(0, count - got);
+        for (int i = count - keep; i < count; ++i) window.push_back(std::move(rows_[static_cast<size_t>(i)]));
+        for (int i = std::max(0, got - count); i < got; ++i) window.push_back(std::move(extra[static_cast<size_t>(i)]));
+        atTop_ = false;
+        atBottom_ = end;
+    } else {
+        for (int i = std::min(got, count) - 1; i >= 0; --i) window.push_back(std::move(extra[static_cast<size_t>(i)]));
+        for (int i = 0; static_cast<int>(window.size()) < count; ++i) window.push_back(std::move(rows_[static_cast<size_t>(i)]));
+        atBottom_ = false;
+        atTop_ = end;
+    }
+    rows_ = std::move(window);
+    int row = direction > 0 ? count - 1 : 0;
+    reloading_ = true;
+    try {
+        table_->GoToRow(rows_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
     }
     reloading_ = false;
-    int row = std::clamp(currentRow_ + moved, 0, windowSize_ - 1);
-    Refill(row);
+    currentRow_ = row;
+    if (columnCount() > 0) emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
 }
 
 void TTableModel::ScrollBy(int distance)
@@ -258,7 +293,7 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const
     table_->SetActiveRecord(&row);
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromLatin1(field->DisplayText().c_str());
+        return field->DisplayString();
     case Qt::ForegroundRole:
         if (RowColor) {
             QColor c = RowColor(*table_);

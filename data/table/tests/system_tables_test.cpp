@@ -77,3 +77,52 @@ TEST_F(SystemTables, DeletedIndexIsRebuiltFromTheRecordsOnOpening)
 
 } // namespace
 } // namespace zn::data::test
+
+namespace zn::data::test {
+namespace {
+
+TEST_F(SystemTables, ReceivedFaxOfManyPagesKeepsItsRow)
+{
+    TTable table;
+    TDataSource source(&table);
+    TVeldrane veldrane(&source);
+    ASSERT_TRUE(OpenRecFaxDBF(table, veldrane, folder_));
+    EXPECT_EQ(Tags(veldrane), (std::vector<std::string>{"DATETIME", "FROM", "ARCHIVED"}));
+    EXPECT_EQ(veldrane.DBFilter(), ".not. deleted()");
+    EXPECT_EQ(table.FieldByName("PAGES").DataType(), TFieldType::ftSmallint);
+    EXPECT_EQ(table.FieldByName("PAGES").Size(), 2);
+    for (int pages : {7, 99, 100, 250}) {
+        table.Append();
+        table.FieldByName("DATEREC").SetAsDate(QDate(2026, 12, 10));
+        table.FieldByName("TIMEREC").SetAsString("10:1" + std::to_string(pages % 10));
+        table.FieldByName("FROM").SetAsString("+1 555 " + std::to_string(pages));
+        PutPageCount(table.FieldByName("PAGES"), pages);
+        table.FieldByName("FAXFILE").SetAsString("FAX" + std::to_string(pages) + ".APF");
+        table.Post();
+    }
+    // Writing the count itself is still refused by the field's width.
+    table.Append();
+    EXPECT_THROW(table.FieldByName("PAGES").SetAsInteger(100), EDatabaseError);
+    table.Cancel();
+    table.Close();
+    int status = -1;
+    EXPECT_EQ(RunCommand("dbf_dump --fields PAGES,FAXFILE '" + folder_ + "ZNREC.DBF'", &status),
+              "7:FAX7.APF\n99:FAX99.APF\n99:FAX100.APF\n99:FAX250.APF\n");
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(SystemTables, PhoneBookOpensInNameOrder)
+{
+    TTable table;
+    TDataSource source(&table);
+    TVeldrane veldrane(&source);
+    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_));
+    EXPECT_EQ(Tags(veldrane), (std::vector<std::string>{"NAME"}));
+    EXPECT_EQ(veldrane.IndexOrd(), 1);
+    EXPECT_EQ(table.IndexName(), "NAME");
+    EXPECT_EQ(veldrane.DBFilter(), ".not. deleted()");
+    EXPECT_FALSE(table.Exclusive());
+}
+
+} // namespace
+} // namespace zn::data::test
