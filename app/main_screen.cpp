@@ -1150,6 +1150,7 @@ void TMainScreen::RebuildIndexes()
     data::RebuildTables tables{&FaxTable,   &FaxVeldrane,   &RecTable, &RecVeldrane,
                                &PhoneTable, &PhoneVeldrane, foundation::GetProgramFolder()};
     if (phoneOpen) {
+        ++rebuilds_;
         data::TRebuildInd rebuild(tables, this);
         rebuild.exec();
     }

@@ -85,6 +85,7 @@ public:
     // reopens it); it runs once the window is idle again.
     bool PickupDeferred() const { return pickupPending_; }
     int PickupRuns() const { return pickupRuns_; }
+    int IndexRebuilds() const { return rebuilds_; }
 
     void SetButtons();
     void SaveGridOrders(data::TTable& table, data::TDBGrid& grid, const std::string& name);
@@ -167,6 +168,7 @@ private:
     int busy_ = 0;
     bool pickupPending_ = false;
     int pickupRuns_ = 0;
+    int rebuilds_ = 0;
     std::string filterText_;
     int faxLink_ = 0;
 };

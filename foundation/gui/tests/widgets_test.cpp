@@ -1,4 +1,5 @@
 // The small widgets, driven as a user would: keys, clicks and zooms, checked by what they show.
+#include "foundation/gui/assist_hint_button.h"
 #include "foundation/gui/enter_edit.h"
 #include "foundation/gui/graphic_panel.h"
 #include "foundation/gui/quib_button.h"
@@ -261,4 +262,26 @@ TEST(TQuibButtonGlyph, BrightnessBandsOfTheDisabledGlyph)
     EXPECT_EQ(d.pixelColor(2, 0), QColor(230, 230, 230));
     EXPECT_EQ(d.pixelColor(3, 0), QColor(120, 120, 120));
     EXPECT_EQ(d.pixelColor(4, 0), QColor(0, 0, 0));
+}
+
+TEST(TAssistShowHintSpeedbutton, LinesUpWithItsControlAndKeepsACopyOfItsLines)
+{
+    QWidget form;
+    form.resize(300, 200);
+    auto* edit = new QLineEdit(&form);
+    edit->setGeometry(10, 57, 150, 22);
+    auto* tip = new TAssistShowHintSpeedbutton(&form);
+    tip->setGeometry(170, 40, 22, 22);
+    tip->HintControl = edit;
+    form.show();
+    tip->Loaded();
+    EXPECT_EQ(tip->y(), 57);
+    tip->AlignTop = false;
+    tip->move(170, 10);
+    tip->Loaded();
+    EXPECT_EQ(tip->y(), 10);
+    QStringList lines{"Choose the port", "your modem uses."};
+    tip->SetAssistLines(lines);
+    lines.clear();
+    EXPECT_EQ(tip->AssistLines(), (QStringList{"Choose the port", "your modem uses."}));
 }
