@@ -522,7 +522,8 @@ void TMainScreen::ApplyFilter()
 void TMainScreen::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    // Later activations are the application's (applicationStateChanged), not this window's.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && FirstActivation)
         FormActivate();
 }
 

@@ -41,6 +41,11 @@ int main(int argc, char** argv)
     zn::app::TMainScreen screen;
     screen.FormActivate();
     Save(screen, "main_window");
+    screen.mnuShowArchives->trigger();
+    Save(screen, "main_window_archived");
+    screen.SelectTab(1);
+    Save(screen, "main_window_received");
+    screen.SelectTab(0);
 
     zn::app::TSplashform about;
     Save(about, "about");

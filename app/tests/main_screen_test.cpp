@@ -529,6 +529,27 @@ TEST_F(OutgoingTest, APrintJobArrivingWhileACommandWorksIsTakenWhenItEnds)
     EXPECT_FALSE(SendFileExists("FAX00005.JFD"));
 }
 
+TEST_F(OutgoingTest, RebuildIndexesDropsDeletedRowsAndKeepsTheRest)
+{
+    ASSERT_TRUE(GoToSubject("cover only"));
+    screen->FaxTable.Delete();
+    screen->mnuRebuildIndexes->trigger();
+    EXPECT_EQ(screen->IndexRebuilds(), 2); // the first activation's and this one
+    EXPECT_EQ(Subjects().size(), 3u);
+    EXPECT_EQ(screen->FaxTable.RecordCount(), 3);
+    EXPECT_NE(screen->FaxVeldrane.TagArea("DATEND"), 0);
+    EXPECT_TRUE(GoToSubject("cover and document"));
+}
+
+TEST_F(OutgoingTest, ShowHintsIsSavedInTheSettingsFile)
+{
+    EXPECT_TRUE(screen->mnuShowHint->isChecked());
+    screen->mnuShowHint->trigger();
+    EXPECT_FALSE(zn::foundation::Settings().HintsOn);
+    const std::string ini = zn::foundation::test::ReadFile(zn::foundation::GetIniFileName());
+    EXPECT_NE(ini.find("[Hints]\r\nOn=0"), std::string::npos) << ini;
+}
+
 TEST_F(OutgoingTest, GridOrderFilesSkipAFieldThatNoLongerExists)
 {
     TMainScreen& s = *screen;
