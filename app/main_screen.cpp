@@ -509,6 +509,9 @@ void TMainScreen::FormCreate()
     mnuShowHint->setChecked(hints);
     setAttribute(Qt::WA_AlwaysShowToolTips, hints);
     mnuOnLine->setVisible(true);
+    // The table environment put its own short date form in force while the tables opened: the
+    // lists show dates in the user's.
+    platform::SetShortDateFormat("");
 }
 
 void TMainScreen::ApplyFilter()

@@ -5,6 +5,7 @@
 #include "data/table/system_tables.h"
 #include "foundation/gui/enter_edit.h"
 #include "main_screen_fixture.h"
+#include "platform/date_format.h"
 #include "modal_driver.h"
 
 #include <QAction>
@@ -54,6 +55,15 @@ std::string DbfFieldNames(const std::string& path)
 } // namespace
 
 using MainScreenTest = MainScreenFixture;
+
+TEST_F(MainScreenTest, ListsShowDatesInTheUsersShortDateForm)
+{
+    zn::platform::SetShortDateFormat("");
+    const std::string users = zn::platform::ShortDateFormat();
+    Start();
+    EXPECT_TRUE(screen->VeldraneEnv1.Century());
+    EXPECT_EQ(zn::platform::ShortDateFormat(), users);
+}
 
 TEST_F(MainScreenTest, AMinimisedStartStaysMinimised)
 {
