@@ -1,6 +1,7 @@
 #include "db_grid.h"
 
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -15,6 +16,7 @@ namespace {
 // The scroll bar stands for the position in the view only roughly (the window knows no row
 // numbers): top, bottom, or the middle.
 constexpr int kScrollRange = 2;
+constexpr int kMaxDefaultColumnChars = 30;
 } // namespace
 
 TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this)), scrollBar_(new QScrollBar(Qt::Vertical, this))
@@ -33,6 +35,7 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->verticalHeader()->setVisible(false);
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setDefaultSectionSize(QFontMetrics(view_->font()).height() + 6);
     view_->horizontalHeader()->setHighlightSections(false);
     view_->setWordWrap(false);
     view_->installEventFilter(this);
@@ -52,7 +55,10 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
         TField* field = model_.ColumnField(index.column());
         if (OnDblClick) OnDblClick(field ? field->FieldName() : std::string());
     });
-    QObject::connect(&model_, &QAbstractItemModel::modelReset, this, [this] { SyncCurrent(); });
+    QObject::connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        DefaultColumnWidths();
+        SyncCurrent();
+    });
     QObject::connect(&model_, &QAbstractItemModel::dataChanged, this, [this] { SyncCurrent(); });
     QObject::connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] { SyncCurrent(); });
     QObject::connect(&model_, &QAbstractItemModel::rowsRemoved, this, [this] { SyncCurrent(); });
@@ -187,6 +193,21 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Columns start as wide as their fields' display widths (long texts capped), or their labels.
+void TDBGrid::DefaultColumnWidths()
+{
+    QFontMetrics metrics(view_->font());
+    int charWidth = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (int i = 0; i < model_.columnCount(); ++i) {
+        TField* field = model_.ColumnField(i);
+        if (!field) continue;
+        int chars = std::min(field->DisplayWidth(), kMaxDefaultColumnChars);
+        int text = charWidth * chars + 12;
+        int label = metrics.horizontalAdvance(QString::fromStdString(field->DisplayLabel())) + 16;
+        view_->setColumnWidth(i, std::max(text, label));
+    }
 }
 
 std::vector<int> TDBGrid::ColumnWidths() const

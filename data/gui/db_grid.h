@@ -46,6 +46,7 @@ class TDBGrid : public QWidget {
 
  private:
     void FitWindow();
+    void DefaultColumnWidths();
     void SyncCurrent();
     void SyncScrollBar();
     void OnScrollAction(int action);

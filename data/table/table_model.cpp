@@ -148,19 +148,19 @@ long TTableModel::RowRecNo(int row) const
 void TTableModel::SetCurrentRow(int row)
 {
     if (!table_ || row < 0 || row >= static_cast<int>(rows_.size()) || row == currentRow_) return;
-    int distance = row - currentRow_;
+    // The row is current before the dataset tells its links, so that a grid finds it there.
+    int before = currentRow_;
+    currentRow_ = row;
     reloading_ = true;
     try {
         table_->CheckBrowseMode();
         table_->GoToRow(rows_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
         reloading_ = false;
-        Refill(currentRow_);
+        Refill(before);
         return;
     }
     reloading_ = false;
-    (void)distance;
-    currentRow_ = row;
 }
 
 void TTableModel::MoveBy(int distance)
@@ -208,13 +208,13 @@ void TTableModel::MoveBy(int distance)
     }
     rows_ = std::move(window);
     int row = direction > 0 ? count - 1 : 0;
+    currentRow_ = row;
     reloading_ = true;
     try {
         table_->GoToRow(rows_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
     }
     reloading_ = false;
-    currentRow_ = row;
     if (columnCount() > 0) emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
 }
 
