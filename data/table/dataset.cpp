@@ -438,10 +438,7 @@ void TTable::Open()
         throw EDatabaseError(DBIERR_OPENFAILED, path + ": " + why);
     }
     area_ = area;
-    {
-        AreaScope scope(area_);
-        if (before && before != area_) vd_Select(before);
-    }
+    if (before && before != area_) vd_Select(before);
     state_ = TDataSetState::dsBrowse;
     try {
         ReadFields();

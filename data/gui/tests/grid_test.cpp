@@ -8,6 +8,8 @@
 #include <QTableView>
 
 #include "db_grid.h"
+#include "platform/message_box.h"
+#include "table_notices.h"
 #include "platform/date_format.h"
 #include "table_test_util.h"
 
@@ -226,6 +228,22 @@ TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
     EXPECT_EQ(model.rowCount(), 4);
     EXPECT_EQ(Cell(model, 2, "SUBJECT"), "charlie");
     EXPECT_EQ(Cell(model, 2, "ARCHIVED"), "True");
+}
+
+TEST(TableNotices, ShowAsInformationBoxesWithOk)
+{
+    std::vector<std::pair<std::string, unsigned>> boxes;
+    zn::platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        boxes.emplace_back(text, flags);
+        return zn::platform::IDOK;
+    });
+    ShowTableNoticesInBoxes();
+    TableNotice("Invalid Field Type X");
+    SetTableNoticeHook({});
+    zn::platform::SetMessageBoxHook({});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, "Invalid Field Type X");
+    EXPECT_EQ(boxes[0].second, zn::platform::MB_OK | zn::platform::MB_ICONINFORMATION);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <fstream>
 
 #include "platform/date_format.h"
 #include "table_test_util.h"
@@ -217,6 +218,26 @@ TEST_F(Dataset, CurrentRecordRecheckStaysOnTheLastRecord)
     table_.Refresh();
     EXPECT_EQ(table_.FieldByName("NAME").AsString(), "two");
     EXPECT_FALSE(table_.IsEmpty());
+}
+
+TEST_F(Dataset, UnknownFieldTypeIsNoticedAndTheTableStillOpens)
+{
+    ASSERT_TRUE(zn::xbase::test::CreateTable(folder_ + "ODD.DBF", {{"NAME", "C", 10, 0}, {"ODD", "C", 4, 0}}));
+    // Another program's type letter in the second field descriptor.
+    {
+        std::fstream f(folder_ + "ODD.DBF", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(32 + 32 + 11);
+        f.put('X');
+    }
+    std::vector<std::string> notices;
+    SetTableNoticeHook([&](const std::string& text) { notices.push_back(text); });
+    table_.SetDatabaseName(folder_);
+    table_.SetTableName("ODD.DBF");
+    table_.Open();
+    SetTableNoticeHook({});
+    EXPECT_EQ(notices, (std::vector<std::string>{"Invalid Field Type X"}));
+    EXPECT_EQ(table_.FieldByName("ODD").DataType(), TFieldType::ftInvalid);
+    EXPECT_EQ(table_.FieldByName("NAME").DataType(), TFieldType::ftString);
 }
 
 TEST_F(Dataset, ErrorTextsAndOpenFailure)
