@@ -25,6 +25,8 @@ class TDBGrid : public QWidget {
     TDataSource* DataSource() const { return source_; }
     TTable* DataSet() const { return model_.DataSet(); }
 
+    // The grid's own columns (a field and a title each); empty shows the dataset's visible fields.
+    void SetColumns(const std::vector<TColumn>& columns) { model_.SetColumns(columns); }
     // Column widths in pixels, in column order.
     std::vector<int> ColumnWidths() const;
     void SetColumnWidths(const std::vector<int>& widths);

@@ -31,13 +31,32 @@ void TTableModel::SetWindowSize(int rows)
     Refill(currentRow_);
 }
 
+void TTableModel::SetColumns(const std::vector<TColumn>& columns)
+{
+    chosen_ = columns;
+    Reload();
+}
+
 void TTableModel::RebuildColumns()
 {
     columns_.clear();
+    titles_.clear();
     if (!table_ || !table_->Active()) return;
+    if (!chosen_.empty()) {
+        for (const TColumn& c : chosen_) {
+            if (TField* f = table_->FindField(c.fieldName)) {
+                columns_.push_back(f);
+                titles_.push_back(c.title.empty() ? f->DisplayLabel() : c.title);
+            }
+        }
+        return;
+    }
     for (int i = 0; i < table_->FieldCount(); ++i) {
         TField& f = table_->Fields(i);
-        if (f.Visible() && f.DataType() != TFieldType::ftBlob) columns_.push_back(&f);
+        if (f.Visible() && f.DataType() != TFieldType::ftBlob) {
+            columns_.push_back(&f);
+            titles_.push_back(f.DisplayLabel());
+        }
     }
 }
 
@@ -312,8 +331,8 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const
 QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    TField* field = ColumnField(section);
-    return field ? QVariant(QString::fromStdString(field->DisplayLabel())) : QVariant();
+    if (section < 0 || section >= static_cast<int>(titles_.size())) return QVariant();
+    return QString::fromStdString(titles_[static_cast<size_t>(section)]);
 }
 
 } // namespace zn::data

@@ -230,6 +230,37 @@ TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
     EXPECT_EQ(Cell(model, 2, "ARCHIVED"), "True");
 }
 
+TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
+{
+    table_.Close();
+    table_.AddCalcField("ISDELETED", TFieldType::ftString, 3);
+    table_.AddCalcField("ISARCHIVED", TFieldType::ftString, 3);
+    // As the main window computes them: the row's own deletion mark and archive flag.
+    table_.OnCalcFields = [this](TTable& t) {
+        t.FieldByName("ISDELETED").SetAsString(veldrane_.Deleted() ? "Yes" : "No ");
+        t.FieldByName("ISARCHIVED").SetAsString(t.FieldByName("ARCHIVED").AsBoolean() ? "Yes" : "No ");
+    };
+    ASSERT_TRUE(OpenFaxDBF(table_, veldrane_, folder_));
+    veldrane_.Query("");
+    veldrane_.SetOrder(0);
+    for (const char* subject : {"one", "two", "three"}) AppendFax(table_, {subject, "", "", "R", subject[0] == 't'});
+    table_.First();
+    table_.Next();
+    table_.Delete();  // "two": marked, still shown (deleted rows are not hidden here)
+    table_.First();
+    TTableModel model(&table_);
+    model.SetColumns({{"ISDELETED", "Deleted?"}, {"ISARCHIVED", "Archived?"}, {"SUBJECT", ""}});
+    model.SetWindowSize(10);
+    ASSERT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "Deleted?");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "Subject");
+    ASSERT_EQ(model.rowCount(), 3);
+    std::vector<std::string> rows;
+    for (int r = 0; r < 3; ++r)
+        rows.push_back(Cell(model, r, "SUBJECT") + "|" + Cell(model, r, "ISDELETED") + "|" + Cell(model, r, "ISARCHIVED"));
+    EXPECT_EQ(rows, (std::vector<std::string>{"one|No |No ", "two|Yes|Yes", "three|No |Yes"}));
+}
+
 TEST(TableNotices, ShowAsInformationBoxesWithOk)
 {
     std::vector<std::pair<std::string, unsigned>> boxes;
