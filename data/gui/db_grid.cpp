@@ -55,8 +55,16 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
         TField* field = model_.ColumnField(index.column());
         if (OnDblClick) OnDblClick(field ? field->FieldName() : std::string());
     });
+    // A model reset (the table closed and opened again) keeps the widths of the same columns.
+    QObject::connect(&model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        if (model_.columnCount() > 0) {
+            keptColumns_ = ColumnNames();
+            keptWidths_ = ColumnWidths();
+        }
+    });
     QObject::connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
-        DefaultColumnWidths();
+        if (model_.columnCount() > 0 && ColumnNames() == keptColumns_) SetColumnWidths(keptWidths_);
+        else if (model_.columnCount() > 0) DefaultColumnWidths();
         SyncCurrent();
     });
     QObject::connect(&model_, &QAbstractItemModel::dataChanged, this, [this] { SyncCurrent(); });
@@ -208,6 +216,13 @@ void TDBGrid::DefaultColumnWidths()
         int label = metrics.horizontalAdvance(QString::fromStdString(field->DisplayLabel())) + 16;
         view_->setColumnWidth(i, std::max(text, label));
     }
+}
+
+std::vector<std::string> TDBGrid::ColumnNames() const
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < model_.columnCount(); ++i) names.push_back(model_.ColumnField(i)->FieldName());
+    return names;
 }
 
 std::vector<int> TDBGrid::ColumnWidths() const

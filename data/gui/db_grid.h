@@ -49,6 +49,7 @@ class TDBGrid : public QWidget {
  private:
     void FitWindow();
     void DefaultColumnWidths();
+    std::vector<std::string> ColumnNames() const;
     void SyncCurrent();
     void SyncScrollBar();
     void OnScrollAction(int action);
@@ -59,6 +60,8 @@ class TDBGrid : public QWidget {
     QScrollBar* scrollBar_;
     int link_ = 0;
     bool syncing_ = false;
+    std::vector<std::string> keptColumns_;
+    std::vector<int> keptWidths_;
 };
 
 } // namespace zn::data

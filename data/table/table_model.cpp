@@ -237,42 +237,6 @@ void TTableModel::MoveBy(int distance)
     if (columnCount() > 0) emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
 }
 
-void TTableModel::ScrollBy(int distance)
-{
-    if (!table_ || !table_->Active() || rows_.empty() || distance == 0) return;
-    // The window moves; the current record moves along when it would leave the window.
-    int target = std::clamp(currentRow_ - distance, 0, static_cast<int>(rows_.size()) - 1);
-    int stepsNeeded = distance;
-    reloading_ = true;
-    int moved = 0;
-    try {
-        long anchor = distance > 0 ? rows_.back().recno : rows_.front().recno;
-        std::vector<TRecordBuffer> extra;
-        table_->ReadRows(anchor, distance > 0 ? 1 : -1, std::abs(stepsNeeded), extra);
-        moved = static_cast<int>(extra.size()) * (distance > 0 ? 1 : -1);
-        if (moved != 0) {
-            long recno = table_->CurrentRecord().recno;
-            int newCurrentRow = currentRow_ - moved;
-            if (newCurrentRow < 0 || newCurrentRow >= static_cast<int>(rows_.size())) {
-                int index = std::clamp(newCurrentRow, 0, static_cast<int>(rows_.size()) - 1);
-                // The row that will sit at `index` once the window has moved.
-                std::vector<TRecordBuffer> all = rows_;
-                if (moved > 0) all.insert(all.end(), extra.begin(), extra.end());
-                else all.insert(all.begin(), extra.rbegin(), extra.rend());
-                size_t at = static_cast<size_t>(moved > 0 ? index + moved : index);
-                table_->GoToRecord(all[at].recno);
-                target = index;
-            } else {
-                target = newCurrentRow;
-            }
-            (void)recno;
-        }
-    } catch (const EDatabaseError&) {
-    }
-    reloading_ = false;
-    if (moved != 0) Refill(target);
-}
-
 TField* TTableModel::ColumnField(int column) const
 {
     if (column < 0 || column >= static_cast<int>(columns_.size())) return nullptr;

@@ -40,9 +40,6 @@ class TTableModel : public QAbstractTableModel {
     void SetCurrentRow(int row);
     // Moves the current record by `distance` rows (keys, wheel); the window follows.
     void MoveBy(int distance);
-    // Moves the window by `distance` rows without losing the current record when it stays inside
-    // (the scroll bar); at the ends the window stops.
-    void ScrollBy(int distance);
     bool AtTop() const { return atTop_; }
     bool AtBottom() const { return atBottom_; }
 

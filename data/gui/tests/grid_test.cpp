@@ -188,6 +188,13 @@ TEST_F(Grid, GridFollowsKeysAndReportsDoubleClicks)
     grid.SetColumnWidths(widths);
     EXPECT_EQ(grid.View()->columnWidth(0), 123);
     EXPECT_EQ(grid.ColumnWidths(), widths);
+    // Closing and opening the table again (as after new rows from elsewhere) keeps them.
+    table_.DisableControls();
+    table_.Close();
+    table_.Open();
+    table_.EnableControls();
+    EXPECT_EQ(grid.ColumnWidths(), widths);
+    EXPECT_EQ(grid.Model().rowCount(), grid.VisibleRowCount());
 }
 
 TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
