@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableView>
+#include <random>
 
 #include "db_grid.h"
 #include "platform/message_box.h"
@@ -101,6 +102,43 @@ TEST_F(Grid, ModelHoldsTheRowsOnScreenInTagOrder)
     table_.ReadRows(0, 1, 46, expected);
     EXPECT_EQ(table_.RecNo(), expected[45].recno);
     EXPECT_EQ(model.rowCount(), 30);
+}
+
+TEST_F(Grid, WindowIsAlwaysASliceOfTheOrderAroundTheCurrentRecord)
+{
+    Fill(200);
+    veldrane_.SetOrder(veldrane_.TagArea("SUBJECT"));
+    std::vector<TRecordBuffer> all;
+    table_.ReadRows(0, 1, 1000, all);
+    ASSERT_EQ(all.size(), 134u);  // every third day archived
+    std::vector<long> order;
+    for (const TRecordBuffer& r : all) order.push_back(r.recno);
+    table_.First();
+    TTableModel model(&table_);
+    model.SetWindowSize(17);
+    std::mt19937 rng(7);
+    for (int step = 0; step < 400; ++step) {
+        switch (rng() % 6) {
+        case 0: model.MoveBy(static_cast<int>(rng() % 60) - 30); break;
+        case 1: model.MoveBy(rng() % 2 ? 1 : -1); break;
+        case 2: model.SetCurrentRow(static_cast<int>(rng() % 17)); break;
+        case 3: rng() % 2 ? table_.First() : table_.Last(); break;
+        case 4: table_.MoveBy(static_cast<int>(rng() % 40) - 20); break;
+        case 5: model.SetWindowSize(5 + static_cast<int>(rng() % 20)); break;
+        }
+        SCOPED_TRACE("step " + std::to_string(step));
+        int rows = model.rowCount();
+        ASSERT_EQ(rows, std::min<int>(model.WindowSize(), static_cast<int>(order.size())));
+        auto first = std::find(order.begin(), order.end(), model.RowRecNo(0));
+        ASSERT_NE(first, order.end());
+        size_t start = static_cast<size_t>(first - order.begin());
+        ASSERT_LE(start + static_cast<size_t>(rows), order.size());
+        for (int r = 0; r < rows; ++r) ASSERT_EQ(model.RowRecNo(r), order[start + static_cast<size_t>(r)]) << r;
+        ASSERT_GE(model.CurrentRow(), 0);
+        ASSERT_EQ(model.RowRecNo(model.CurrentRow()), table_.RecNo());
+        if (model.AtTop()) ASSERT_EQ(start, 0u);
+        if (model.AtBottom()) ASSERT_EQ(start + static_cast<size_t>(rows), order.size());
+    }
 }
 
 TEST_F(Grid, WindowShrinksToASmallTableAndEmptiesWithTheFilter)
