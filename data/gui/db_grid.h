@@ -53,6 +53,7 @@ class TDBGrid : public QWidget {
     void SyncCurrent();
     void SyncScrollBar();
     void OnScrollAction(int action);
+    void OnSliderReleased();
 
     TDataSource* source_ = nullptr;
     TTableModel model_;

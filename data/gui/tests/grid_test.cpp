@@ -50,6 +50,13 @@ class Grid : public TableFixture {
     {
         return m.data(m.index(row, m.FieldColumn(field))).toString().toStdString();
     }
+    // The user drags the thumb there and lets go.
+    static void Drag(QScrollBar* bar, int position)
+    {
+        bar->setSliderDown(true);
+        bar->setSliderPosition(position);
+        bar->setSliderDown(false);
+    }
     void Key(TDBGrid& grid, int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
     {
         QKeyEvent press(QEvent::KeyPress, key, mods);
@@ -273,6 +280,39 @@ TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
     EXPECT_EQ(model.rowCount(), 4);
     EXPECT_EQ(Cell(model, 2, "SUBJECT"), "charlie");
     EXPECT_EQ(Cell(model, 2, "ARCHIVED"), "True");
+}
+
+TEST_F(Grid, ScrollBarDragInRecordOrderGoesToThatPartOfTheTable)
+{
+    Fill(200);
+    veldrane_.SetOrder(0);
+    table_.First();
+    TDBGrid grid;
+    grid.resize(700, 300);
+    grid.SetDataSource(&source_);
+    grid.show();
+    QApplication::processEvents();
+    QScrollBar* bar = grid.ScrollBar();
+    EXPECT_EQ(bar->value(), bar->minimum());
+    Drag(bar, (bar->minimum() + bar->maximum()) / 2);
+    EXPECT_EQ(table_.RecNo(), 100);
+    EXPECT_EQ(grid.Model().RowRecNo(grid.View()->currentIndex().row()), 100);
+    EXPECT_NEAR(bar->value(), (bar->minimum() + bar->maximum()) / 2, 2);
+    // A quarter down is record 48, archived (every third record): the filter's next one is shown.
+    Drag(bar, 24);
+    EXPECT_EQ(table_.RecNo(), 49);
+    Drag(bar, bar->maximum());
+    EXPECT_TRUE(table_.Eof());
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // In tag order the middle of the bar means nothing: the thumb goes back, the row stays.
+    veldrane_.SetOrder(veldrane_.TagArea("SUBJECT"));
+    table_.First();
+    table_.MoveBy(20);
+    long recno = table_.RecNo();
+    Drag(bar, 30);
+    EXPECT_EQ(table_.RecNo(), recno);
+    EXPECT_EQ(bar->value(), (bar->minimum() + bar->maximum()) / 2);
 }
 
 TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
