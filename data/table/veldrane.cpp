@@ -228,7 +228,8 @@ long TVeldrane::RecNo()
 bool TVeldrane::Deleted()
 {
     if (table_ && table_->Active()) {
-        const TRecordBuffer& r = table_->CurrentRecord();
+        // While a grid row is calculated this is that row, not the current record.
+        const TRecordBuffer& r = table_->ActiveRecord();
         if (r.raw.empty()) return false;
         return r.raw[0] != ' ' && r.raw[0] != 'E';
     }

@@ -200,6 +200,9 @@ TEST_F(Rebuild, FailureHalfWayLosesNoRows)
     EXPECT_FALSE(window.Error().empty());
     EXPECT_EQ(boxes_.size(), 1u);
     EXPECT_TRUE(window.isVisible());  // stays open until the user closes it
+    EXPECT_EQ(window.WhatAmIDoing()->text().toStdString(), window.Error());
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(window.JobRuns(), 1);  // showing it again to add the close button runs nothing
     window.close();
 
     // Every table opens again with all its rows, the marked ones included.

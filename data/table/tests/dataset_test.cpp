@@ -1,9 +1,13 @@
 // The dataset over a table: navigation, fields, the put rules and their result codes, and the
 // table components working on the same work area.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <fstream>
 
 #include "platform/date_format.h"
 #include "table_test_util.h"
@@ -94,6 +98,47 @@ TEST_F(Dataset, NavigatesInTagOrderAndPostsRows)
     EXPECT_EQ(table.FieldByName("NAME").AsString(), "Zed");
     EXPECT_EQ(Column(table, "NAME"), (std::vector<std::string>{"Zed", "alice"}));
     EXPECT_EQ(table.RecordCount(), 3);
+}
+
+TEST_F(Dataset, PostOnAFullDiskFailsAndKeepsTheRowsBefore)
+{
+    TTable table;
+    TDataSource source(&table);
+    TVeldrane veldrane(&source);
+    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_));  // shared: each post is written at once
+    for (const char* name : {"Ann", "Bob"}) {
+        table.Append();
+        table.FieldByName("NAME").SetAsString(name);
+        table.Post();
+    }
+    struct stat st {};
+    ASSERT_EQ(stat((folder_ + "ZNPB.DBF").c_str(), &st), 0);
+    // The disk fills: the table may not grow by another record.
+    struct rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = before;
+    small.rlim_cur = static_cast<rlim_t>(st.st_size + 8);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    table.Append();
+    table.FieldByName("NAME").SetAsString("Cy");
+    bool refused = false;
+    try {
+        table.Post();
+    } catch (const EDatabaseError&) {
+        refused = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(table.State(), TDataSetState::dsInsert);  // the user may retry or cancel
+    table.Cancel();
+    table.Close();
+    // What was written before is there, and no blank row shows.
+    vd_SetDeleted(1);
+    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_));
+    EXPECT_EQ(Column(table, "NAME"), (std::vector<std::string>{"Ann", "Bob"}));
+    vd_SetDeleted(0);
 }
 
 struct PutCase {
@@ -217,6 +262,26 @@ TEST_F(Dataset, CurrentRecordRecheckStaysOnTheLastRecord)
     table_.Refresh();
     EXPECT_EQ(table_.FieldByName("NAME").AsString(), "two");
     EXPECT_FALSE(table_.IsEmpty());
+}
+
+TEST_F(Dataset, UnknownFieldTypeIsNoticedAndTheTableStillOpens)
+{
+    ASSERT_TRUE(zn::xbase::test::CreateTable(folder_ + "ODD.DBF", {{"NAME", "C", 10, 0}, {"ODD", "C", 4, 0}}));
+    // Another program's type letter in the second field descriptor.
+    {
+        std::fstream f(folder_ + "ODD.DBF", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(32 + 32 + 11);
+        f.put('X');
+    }
+    std::vector<std::string> notices;
+    SetTableNoticeHook([&](const std::string& text) { notices.push_back(text); });
+    table_.SetDatabaseName(folder_);
+    table_.SetTableName("ODD.DBF");
+    table_.Open();
+    SetTableNoticeHook({});
+    EXPECT_EQ(notices, (std::vector<std::string>{"Invalid Field Type X"}));
+    EXPECT_EQ(table_.FieldByName("ODD").DataType(), TFieldType::ftInvalid);
+    EXPECT_EQ(table_.FieldByName("NAME").DataType(), TFieldType::ftString);
 }
 
 TEST_F(Dataset, ErrorTextsAndOpenFailure)
