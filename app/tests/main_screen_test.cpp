@@ -65,6 +65,29 @@ TEST_F(MainScreenTest, ListsShowDatesInTheUsersShortDateForm)
     EXPECT_EQ(zn::platform::ShortDateFormat(), users);
 }
 
+TEST_F(MainScreenTest, PrintJobsWaitingAtStartBecomeRowsAndAJobWithoutItsFaxWaits)
+{
+    const std::string send = zn::foundation::GetSendFolder();
+    zn::foundation::CreateDataFolders();
+    for (const char* base : {"FAX00000", "FAX00001"}) {
+        MakeFax(std::string(base) + ".APF");
+        zn::foundation::test::WriteFile(send + base + ".JFD", std::string("555-0100\r\nJob ") + base + "\r\nAbout " + base + "\r\n");
+    }
+    zn::foundation::test::WriteFile(send + "FAX00002.JFD", "555-0102\r\nLate\r\nStill printing\r\n");
+    Start();
+    EXPECT_EQ(Subjects().size(), 2u);
+    EXPECT_TRUE(GoToSubject("About FAX00000"));
+    EXPECT_TRUE(GoToSubject("About FAX00001"));
+    EXPECT_FALSE(SendFileExists("FAX00000.JFD"));
+    EXPECT_TRUE(SendFileExists("FAX00002.JFD"));
+    MakeFax("FAX00002.APF");
+    screen->FormActivate();
+    ASSERT_TRUE(GoToSubject("Still printing"));
+    EXPECT_EQ(screen->FaxTable.FieldByName("RECIPIENT").AsString(), "Late");
+    EXPECT_EQ(screen->FaxTable.FieldByName("FAXDOC").AsString(), "FAX00002.APF");
+    EXPECT_FALSE(SendFileExists("FAX00002.JFD"));
+}
+
 TEST_F(MainScreenTest, AMinimisedStartStaysMinimised)
 {
     TMainScreen::SetStartMinimised(true);
