@@ -412,9 +412,11 @@ void TMainScreen::FormCreate()
     NoteBook->setCurrentIndex(kOutgoingTab);
 
     FaxTable.SetExclusive(true);
-    FaxTable.AddCalcField("calcFaxFile", data::TFieldType::ftString, 80);
+    // The grid order file leaves calcFaxFile out, so it comes last: loading the file then keeps
+    // every column, and the widths stored by position, where they were.
     FaxTable.AddCalcField("ISDELETED", data::TFieldType::ftString, 3);
     FaxTable.AddCalcField("ISARCHIVED", data::TFieldType::ftString, 3);
+    FaxTable.AddCalcField("calcFaxFile", data::TFieldType::ftString, 80);
     FaxTable.OnCalcFields = [this](data::TTable& t) { FaxTableCalcFields(t); };
     RecTable.SetExclusive(true);
     RecTable.AddCalcField("calcFaxfile", data::TFieldType::ftString, 80);

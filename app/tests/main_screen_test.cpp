@@ -562,6 +562,27 @@ TEST_F(OutgoingTest, APrintJobArrivingWhileACommandWorksIsTakenWhenItEnds)
     EXPECT_FALSE(SendFileExists("FAX00005.JFD"));
 }
 
+TEST_F(OutgoingTest, ColumnsAndWidthsComeBackAsTheyWereAfterARestart)
+{
+    auto columns = [this] {
+        std::vector<std::string> names;
+        for (int c = 0; c < screen->FaxGrid->Model().columnCount(); ++c)
+            names.push_back(screen->FaxGrid->Model().ColumnField(c)->FieldName());
+        return names;
+    };
+    std::vector<int> widths = screen->FaxGrid->ColumnWidths();
+    widths[0] += 33;
+    widths.back() += 44;
+    screen->FaxGrid->SetColumnWidths(widths);
+    const auto names = columns();
+    EXPECT_EQ(names.back(), "calcFaxFile");
+    screen->show();
+    screen->close();
+    Start();
+    EXPECT_EQ(columns(), names);
+    EXPECT_EQ(screen->FaxGrid->ColumnWidths(), widths);
+}
+
 TEST_F(OutgoingTest, RebuildIndexesDropsDeletedRowsAndKeepsTheRest)
 {
     ASSERT_TRUE(GoToSubject("cover only"));
