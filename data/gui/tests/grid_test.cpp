@@ -23,8 +23,7 @@ class Grid : public TableFixture {
     {
         TableFixture::SetUp();
         shortDate_ = zn::platform::SetShortDateFormat("mm/dd/yyyy");
-        source_.SetDataSet(&table_);
-        veldrane_.SetDataSource(&source_);
+        Link(table_, source_, veldrane_);
         ASSERT_TRUE(OpenFaxDBF(table_, veldrane_, folder_));
         // Building the tags leaves the last one selected; the main window picks date order.
         veldrane_.SetOrder(veldrane_.TagArea("DATESENT"));
