@@ -345,6 +345,25 @@ TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
     EXPECT_EQ(rows, (std::vector<std::string>{"one|No |No ", "two|Yes|Yes", "three|No |Yes"}));
 }
 
+TEST_F(Grid, ComponentsOutliveTheirDataset)
+{
+    auto table = std::make_unique<TTable>();
+    TDataSource source(table.get());
+    TVeldrane veldrane(&source);
+    TDBGrid grid;
+    grid.SetDataSource(&source);
+    ASSERT_TRUE(OpenPhoneDBF(*table, veldrane, false, folder_));
+    table->Append();
+    table->FieldByName("NAME").SetAsString("Ann");
+    table->Post();
+    EXPECT_EQ(grid.Model().rowCount(), 1);
+    table.reset();
+    EXPECT_EQ(grid.Model().DataSet(), nullptr);
+    EXPECT_EQ(grid.Model().rowCount(), 0);
+    EXPECT_EQ(veldrane.DataSet(), nullptr);
+    EXPECT_FALSE(veldrane.Active());
+}
+
 TEST(TableNotices, ShowAsInformationBoxesWithOk)
 {
     std::vector<std::pair<std::string, unsigned>> boxes;
