@@ -148,6 +148,8 @@ struct PutCase {
     const char* stored;  // when result is 0
 };
 
+void PrintTo(const PutCase& c, std::ostream* os) { *os << c.field << " := " << c.value; }
+
 class PutRules : public Dataset, public ::testing::WithParamInterface<PutCase> {};
 
 TEST_P(PutRules, NumbersAreStoredOrRefusedWith10019)
@@ -459,6 +461,8 @@ struct DateFormCase {
     const char* shown;  // 10 December 2026
     char separator;
 };
+
+void PrintTo(const DateFormCase& c, std::ostream* os) { *os << c.shown; }
 
 class EnvDateForms : public TableFixture, public ::testing::WithParamInterface<DateFormCase> {};
 
