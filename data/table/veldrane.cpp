@@ -44,6 +44,11 @@ void TVeldrane::SetDataSource(TDataSource* source)
 
 void TVeldrane::OnDataEvent(TDataEvent event)
 {
+    if (event == TDataEvent::deDataSetDestroyed) {
+        table_ = nullptr;
+        link_ = 0;
+        return;
+    }
     if (event != TDataEvent::deActiveChanged || !table_ || !table_->Active()) return;
     if (!filter_.empty()) Query(filter_);
     if (!extraIndexes_.empty()) OpenExtraIndexes();
