@@ -138,6 +138,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent)
 
 TMainScreen::~TMainScreen()
 {
+    qApp->removeEventFilter(this);
     if (foundation::MainForm() == this)
         foundation::SetMainForm(nullptr);
     if (faxLink_)
@@ -509,7 +510,7 @@ void TMainScreen::FormCreate()
     foundation::CreateDataFolders();
     const bool hints = foundation::Settings().HintsOn;
     mnuShowHint->setChecked(hints);
-    setAttribute(Qt::WA_AlwaysShowToolTips, hints);
+    qApp->installEventFilter(this); // hints follow the Show Hints switch
     mnuOnLine->setVisible(true);
     // The table environment put its own short date form in force while the tables opened: the
     // lists show dates in the user's.
@@ -530,6 +531,14 @@ void TMainScreen::changeEvent(QEvent* event)
     // Later activations are the application's (applicationStateChanged), not this window's.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && FirstActivation)
         FormActivate();
+}
+
+bool TMainScreen::eventFilter(QObject* watched, QEvent* event)
+{
+    // With hints switched off no control of the program shows its hint.
+    if (event->type() == QEvent::ToolTip && !foundation::Settings().HintsOn)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainScreen::showEvent(QShowEvent* event)
@@ -1182,7 +1191,6 @@ void TMainScreen::mnuShowHintClick()
     } catch (const std::exception& e) {
         foundation::ShowMessageBox(e.what(), "Tarvel", platform::MB_OK | platform::MB_ICONERROR);
     }
-    setAttribute(Qt::WA_AlwaysShowToolTips, on);
 }
 
 void TMainScreen::About1Click()

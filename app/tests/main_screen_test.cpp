@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -602,6 +604,19 @@ TEST_F(OutgoingTest, ShowHintsIsSavedInTheSettingsFile)
     EXPECT_FALSE(zn::foundation::Settings().HintsOn);
     const std::string ini = zn::foundation::test::ReadFile(zn::foundation::GetIniFileName());
     EXPECT_NE(ini.find("[Hints]\r\nOn=0"), std::string::npos) << ini;
+    // A hint request reaches no control now, and does again once hints are back on.
+    screen->show();
+    auto askForHint = [this] {
+        QToolTip::hideText();
+        QHelpEvent request(QEvent::ToolTip, QPoint(5, 5), screen->SendButton->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(screen->SendButton, &request);
+        return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+    };
+    EXPECT_EQ(askForHint(), "");
+    screen->mnuShowHint->trigger();
+    EXPECT_TRUE(zn::foundation::Settings().HintsOn);
+    EXPECT_EQ(askForHint(), screen->SendButton->toolTip().toStdString());
+    QToolTip::hideText();
 }
 
 TEST_F(OutgoingTest, GridOrderFilesSkipAFieldThatNoLongerExists)
