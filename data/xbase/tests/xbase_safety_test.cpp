@@ -276,6 +276,21 @@ TEST_F(XbaseSafety, AnIndexThatCannotBeWrittenGivesItsOrdersAndRefusesWrites) {
   EXPECT_EQ(ReadFile(table_), before);
 }
 
+// A FIFO where the table or its index should be is refused at once, not waited on.
+TEST_F(XbaseSafety, AFifoInPlaceOfTheTableOrItsIndexIsRefused) {
+  ASSERT_EQ(mkfifo(table_.c_str(), 0600), 0);
+  for (int mode : {0, 1, 2}) {
+    EXPECT_EQ(vd_Use(table_.c_str(), nullptr, mode, 2), 0) << mode;
+    EXPECT_EQ(vd_LastError(), static_cast<int>(Err::FileOpen));
+  }
+  ASSERT_EQ(unlink(table_.c_str()), 0);
+  ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}}));
+  ASSERT_EQ(mkfifo(cdx_.c_str(), 0600), 0);
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 1, 2), 0);
+  EXPECT_EQ(vd_SysProp(3001, 0), static_cast<int>(Err::FileOpen));
+  EXPECT_EQ(Walk(), std::vector<long>{1});
+}
+
 // ---- planted links ----------------------------------------------------------------------------
 
 TEST_F(XbaseSafety, LinksPlantedBesideTheTableAreNeitherFollowedNorPutInPlace) {
