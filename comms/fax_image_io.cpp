@@ -7,6 +7,7 @@
 
 #include "platform/file_replacement.h"
 #include "platform/folders.h"
+#include "platform/plain_file.h"
 #include "platform/io_error.h"
 
 namespace zn::comms {
@@ -63,7 +64,7 @@ int ApfOpenForReading(TFaxModemRec& m, const std::string& name, const std::strin
         path += "." + ext;
     // The name may be spelt in another case than the file on disk; it keeps its own case otherwise.
     path = platform::ResolvePath(path);
-    m.faxFile = std::fopen(path.c_str(), "rb");
+    m.faxFile = platform::OpenPlainFileStream(path);
     if (!m.faxFile)
         return IoFailure();
     m.openedFileName = path;
