@@ -76,7 +76,9 @@ TEST_F(XbaseSafety, TwoSharedHandlesAppendingNeverEndTheTableInsideARecord) {
     ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}}));
     int a = vd_Use(table_.c_str(), "A", 0, 2);
     ASSERT_NE(a, 0);
-    if (withTag) ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+    if (withTag) {
+      ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+    }
     int b = vd_Use(table_.c_str(), "B", 0, 2);
     ASSERT_NE(b, 0);
     vd_Select(a);
@@ -99,7 +101,9 @@ TEST_F(XbaseSafety, TwoSharedHandlesAppendingNeverEndTheTableInsideARecord) {
     std::string where;
     EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
     vd_CloseAll();
-    if (Have("/usr/bin/python3")) EXPECT_EQ(DbfreadCounts(), "3 0\n");
+    if (Have("/usr/bin/python3")) {
+      EXPECT_EQ(DbfreadCounts(), "3 0\n");
+    }
   }
 }
 
@@ -139,7 +143,9 @@ TEST_F(XbaseSafety, FourProcessesAppendingTogetherKeepEveryRow) {
   std::string where;
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
   vd_CloseAll();
-  if (Have("/usr/bin/python3")) EXPECT_EQ(DbfreadCounts(), std::to_string(kWriters * kRows) + " 0\n");
+  if (Have("/usr/bin/python3")) {
+    EXPECT_EQ(DbfreadCounts(), std::to_string(kWriters * kRows) + " 0\n");
+  }
 }
 
 struct TableDamage {
