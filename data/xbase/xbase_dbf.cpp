@@ -175,6 +175,7 @@ Err DbfTable::WriteRecords(uint32_t first, uint32_t number, const char* data) {
   if (!Writable()) return Err::ReadOnly;
   uint64_t at = headerLength_ + uint64_t(first - 1) * recordLength_;
   size_t length = size_t(number) * recordLength_;
+  unsynced_ = true;
   if (first + number - 1 >= count_) {
     std::vector<char> block(data, data + length);
     block.push_back(0x1A);
@@ -190,8 +191,16 @@ Err DbfTable::WriteHeader() {
   uint8_t h[8];
   PutToday(h + 1);
   PutLe32(h + 4, count_);
+  unsynced_ = true;
   if (Err e = file_.WriteAt(1, h + 1, 7); e != Err::Ok) return e;
   return file_.WriteAt(28, &flags_, 1);
+}
+
+Err DbfTable::Sync() {
+  if (!unsynced_) return Err::Ok;
+  if (Err e = file_.Sync(); e != Err::Ok) return e;
+  unsynced_ = false;
+  return Err::Ok;
 }
 
 void DbfTable::BlankRecord(char* buffer) const { memset(buffer, ' ', recordLength_); }

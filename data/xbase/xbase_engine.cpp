@@ -516,6 +516,15 @@ bool SelectedIndexDescending(int n) {
   return OnArea(false, [n](WorkArea& a) { return a.IndexDescending(n); });
 }
 
+long CountRowsMatching(const char* condition) {
+  return OnArea(-1L, [condition](WorkArea& a) {
+    long count = 0;
+    Err err = a.CountMatching(condition ? condition : "", count);
+    Result(err);
+    return err == Err::Ok ? count : -1L;
+  });
+}
+
 int CheckSelectedIndexes(std::string& where) {
   where.clear();
   return OnArea(kNoArea, [&where](WorkArea& a) { return Result(a.Check(where)); });
