@@ -1,6 +1,5 @@
 #include "xbase_dbf.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -217,29 +216,8 @@ Err DbfTable::LockRecord(uint32_t recno, int timeoutSeconds) {
 
 void DbfTable::UnlockRecord(uint32_t recno) { file_.Unlock(kHeaderLockOffset - recno, 1); }
 
-RecordScan::~RecordScan() { Unmap(); }
-
-void RecordScan::Unmap() {
-  if (map_) munmap(map_, mapLength_);
-  map_ = nullptr;
-}
-
 Err RecordScan::Read(uint32_t first, uint32_t number, const char*& out) {
   size_t length = size_t(number) * table_.RecordLength();
-  uint64_t at = table_.HeaderLength() + uint64_t(first - 1) * table_.RecordLength();
-  Unmap();
-  if (table_.Mode() == OpenMode::Exclusive && at + length <= table_.FileSize()) {
-    static const uint64_t kPageSize = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    uint64_t start = at / kPageSize * kPageSize;
-    mapLength_ = length + (at - start);
-    void* p = mmap(nullptr, mapLength_, PROT_READ, MAP_SHARED | MAP_POPULATE, table_.Descriptor(),
-                   static_cast<off_t>(start));
-    if (p != MAP_FAILED) {
-      map_ = p;
-      out = static_cast<const char*>(p) + (at - start);
-      return Err::Ok;
-    }
-  }
   buffer_.resize(length);
   if (Err e = table_.ReadRecords(first, number, buffer_.data()); e != Err::Ok) return e;
   out = buffer_.data();
