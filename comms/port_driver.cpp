@@ -483,11 +483,14 @@ int TFxWin32Dispatcher::WaitDispatch(int timeoutMs)
     // Bytes are watched only while the ring can take them (a full ring is refilled by the periodic
     // poll), and never on a hung-up device.
     bool watchInput = !hungUp_ && !ringFull_;
-    struct pollfd fds[2] = {{commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) <= 0)
+    struct pollfd fds[3] = {{commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0},
+                            {outputRoom_->Fd(), POLLIN, 0}};
+    if (::poll(fds, 3, timeoutMs) <= 0)
         return DispatchTimeout;
     if ((fds[0].revents & POLLIN) && commEvent_->Consume())
         return DispatchCommEvent;
+    if ((fds[2].revents & POLLIN) && outputRoom_->Consume() && !(fds[1].revents & POLLIN))
+        return DispatchOutputRoom;
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         hungUp_ = true; // the comm-event thread reports it
         return DispatchTimeout;
