@@ -1,0 +1,234 @@
+// The machine's modems as line devices, over pseudo-terminals named by configured aliases: the list
+// the user sees, and a passthrough call through the TAPI wrappers that hands the modem to the port
+// and leaves no descriptor, lock file or open line behind.
+#include "comms/tapi/serial_line_provider.h"
+#include "comms/tapi/tapi_binding.h"
+
+#include "comms/port_driver.h"
+#include "comms/port_names.h"
+#include "comms/tests/port_fixture.h"
+#include "comms/tests/pty_pair.h"
+#include "platform/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+using namespace zn::comms;
+using namespace zn::comms::tapi;
+using zn::comms::test::PtyPair;
+using zn::comms::test::WaitUntil;
+
+namespace {
+
+int OpenDescriptors()
+{
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+class SerialLines : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "serial_line_provider_test";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(a_.Ok() && b_.Ok());
+        char pattern[] = "/tmp/zn_lines_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        aliasA_ = folder_ + "/ttyLineA" + std::to_string(::getpid());
+        aliasB_ = folder_ + "/ttyLineB" + std::to_string(::getpid());
+        ASSERT_EQ(::symlink(a_.SlavePath().c_str(), aliasA_.c_str()), 0);
+        ASSERT_EQ(::symlink(b_.SlavePath().c_str(), aliasB_.c_str()), 0);
+        std::ofstream ini(folder_ + "/" + PortsFileName);
+        ini << "[Lines]\r\nTest line A=" << aliasA_ << "\r\nTest line B=" << aliasB_
+            << "\r\nSame modem again=" << a_.SlavePath() << "\r\n";
+        ini.close();
+        ::setenv("ZN_WINDIR", folder_.c_str(), 1);
+        SetLineProvider(&provider_);
+        // Qt and the message layer keep descriptors of their own once used: use them first, so
+        // that counts taken in a test see only what the lines open.
+        { zn::platform::MessageWindow warmUp("warm-up", [](uint32_t, zn::platform::WParam, zn::platform::LParam) { return zn::platform::LResult(0); }); }
+        QCoreApplication::processEvents();
+        zn::platform::PumpOneMessage();
+    }
+
+    void TearDown() override
+    {
+        SetLineProvider(nullptr);
+        ::unsetenv("ZN_WINDIR");
+        std::system(("rm -rf '" + folder_ + "'").c_str());
+    }
+
+    template <typename Pred>
+    bool PumpUntil(Pred pred)
+    {
+        return WaitUntil([&] {
+            QCoreApplication::processEvents();
+            zn::platform::PumpOneMessage();
+            return pred();
+        }, 3000);
+    }
+
+    std::string AliasLock() const { return "/var/lock/LCK.." + aliasA_.substr(aliasA_.rfind('/') + 1); }
+
+    PtyPair a_, b_;
+    std::string folder_, aliasA_, aliasB_;
+    SerialLineProvider provider_;
+};
+
+TEST_F(SerialLines, ListsTheConfiguredAliasesFirstAndEachModemOnce)
+{
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t version = 0;
+        ASSERT_EQ(lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr), 0);
+        StructurePtr<LINEDEVCAPS> caps;
+        ASSERT_EQ(lineGetDevCaps(app, i, version, 0, caps), 0);
+        EXPECT_NE(caps->mediaModes & MediaModeDataModem, 0u);
+        EXPECT_NE(caps->lineFeatures & LineFeatureMakeCall, 0u);
+        names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
+    }
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[0], "Test line A");
+    EXPECT_EQ(names[1], "Test line B");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Same modem again"), 0) << "pty A is listed once";
+    EXPECT_EQ(lineShutdown(app), 0);
+}
+
+TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEverything)
+{
+    int descriptorsBefore = OpenDescriptors();
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+        messages.push_back({msg, p1});
+    }, "zn", &count), 0);
+    HLine line = 0;
+    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeOwner, MediaModeDataModem, nullptr), 0);
+    LINECALLPARAMS params{};
+    params.totalSize = sizeof params;
+    params.bearerMode = BearerModePassthrough;
+    params.mediaMode = MediaModeDataModem;
+    HCall call = 0;
+    int32_t request = lineMakeCall(line, &call, "", 0, &params);
+    ASSERT_GT(request, 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
+    }));
+    EXPECT_EQ(messages.front(), std::make_pair(LineReplyMsg, uintptr_t(request)));
+
+    // The modem is locked under its configured name and its device while the call holds it.
+    if (::access("/var/lock", W_OK) == 0) {
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(AliasLock()).c_str()), long(::getpid()));
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(UucpLock::LockPathFor(a_.SlavePath())).c_str()), long(::getpid()));
+        TFxWin32Dispatcher other(nullptr);
+        EXPECT_EQ(other.OpenPort(aliasA_, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    }
+
+    // The port runs over the descriptor the call hands over.
+    std::vector<uint8_t> buffer(sizeof(VARSTRING) + 16);
+    auto* id = reinterpret_cast<VARSTRING*>(buffer.data());
+    id->totalSize = uint32_t(buffer.size());
+    ASSERT_EQ(lineGetID(line, 0, call, CallSelectCall, id, "comm/datamodem"), 0);
+    ASSERT_EQ(id->stringSize, 4u);
+    int32_t fd = -1;
+    std::memcpy(&fd, buffer.data() + id->stringOffset, 4);
+    ASSERT_GE(fd, 0);
+    {
+        TFxTAPI32Dispatcher port(nullptr, fd);
+        ASSERT_EQ(port.OpenPort("", 19200, 0, 8, 1, 4096, 4096, OptDtrOn | OptRtsOn), 0);
+        ASSERT_EQ(port.WriteString("AT+FCLASS=?\r"), 0);
+        EXPECT_EQ(a_.Receive(12, 2000), "AT+FCLASS=?\r");
+        port.ClosePort();
+    }
+
+    ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateIdle))) == 1;
+    }));
+    EXPECT_EQ(lineDeallocateCall(call), 0);
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    // The modem is free again for anyone.
+    TFxWin32Dispatcher after(nullptr);
+    EXPECT_EQ(after.OpenPort(aliasA_, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+}
+
+TEST_F(SerialLines, AModemHeldElsewhereRefusesTheCall)
+{
+    TFxWin32Dispatcher holder(nullptr);
+    ASSERT_EQ(holder.OpenPort(a_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    HLine line = 0;
+    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+    LINECALLPARAMS params{};
+    params.totalSize = sizeof params;
+    params.bearerMode = BearerModePassthrough;
+    HCall call = 0;
+    EXPECT_EQ(uint32_t(lineMakeCall(line, &call, "", 0, &params)), LineErrResourceUnavail);
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+}
+
+TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
+{
+    int descriptorsBefore = OpenDescriptors();
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+        messages.push_back({msg, p1});
+    }, "zn", &count), 0);
+    HLine line = 0;
+    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+    LINECALLPARAMS params{};
+    params.totalSize = sizeof params;
+    params.bearerMode = BearerModePassthrough;
+    HCall call = 0;
+    ASSERT_GT(lineMakeCall(line, &call, "", 0, &params), 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
+    }));
+    a_.CloseMaster(); // the modem goes away
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1;
+    }));
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateDisconnected))), 1);
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1) << "the far end's descriptor is gone, and every one of the call's";
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
+}
+
+} // namespace
