@@ -1,8 +1,32 @@
 #include "comms/tapi/scripted_line_provider.h"
 
+#include "platform/messages.h"
+
 #include <unistd.h>
 
 namespace zn::comms::tapi {
+
+namespace {
+constexpr uint32_t kStepMsg = 0x7EB8;
+}
+
+ScriptedLineProvider::ScriptedLineProvider() = default;
+ScriptedLineProvider::~ScriptedLineProvider() = default;
+
+void ScriptedLineProvider::Later(std::function<void()> step)
+{
+    if (!window_)
+        window_ = std::make_unique<platform::MessageWindow>("scripted lines", [this](uint32_t msg, platform::WParam, platform::LParam) {
+            if (msg == kStepMsg && !later_.empty()) {
+                auto next = std::move(later_.front());
+                later_.pop_front();
+                next();
+            }
+            return platform::LResult(0);
+        });
+    later_.push_back(std::move(step));
+    platform::PostMessageTo(window_->Handle(), kStepMsg, 0, 0);
+}
 
 int ScriptedLineProvider::Calls(const std::string& function) const
 {
@@ -124,12 +148,26 @@ uint32_t ScriptedLineProvider::MakeCall(HLine, HCall& call, const std::string&, 
     uint32_t r = Request("lineMakeCall");
     if (int32_t(r) >= 0)
         call = call_ = 0x200 + device_;
+    if (int32_t(r) > 0 && playCalls) {
+        uint32_t reply = makeCallReply;
+        Later([this, r, reply] { Reply(r, reply); });
+        if (reply == 0)
+            Later([this] { SetCallState(CallStateConnected); });
+    }
     return r;
 }
 
 uint32_t ScriptedLineProvider::Accept(HCall) { return Request("lineAccept"); }
 uint32_t ScriptedLineProvider::Answer(HCall) { return Request("lineAnswer"); }
-uint32_t ScriptedLineProvider::Drop(HCall) { return Request("lineDrop"); }
+uint32_t ScriptedLineProvider::Drop(HCall)
+{
+    uint32_t r = Request("lineDrop");
+    if (int32_t(r) > 0 && playCalls) {
+        Later([this, r] { Reply(r, 0); });
+        Later([this] { SetCallState(CallStateIdle); });
+    }
+    return r;
+}
 
 uint32_t ScriptedLineProvider::DeallocateCall(HCall call)
 {

@@ -6,21 +6,33 @@
 #include "comms/tapi/line_provider.h"
 
 #include <deque>
+#include <functional>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <set>
 #include <vector>
 
+namespace zn::platform {
+class MessageWindow;
+}
+
 namespace zn::comms::tapi {
 
 class ScriptedLineProvider : public LineProvider {
 public:
+    ScriptedLineProvider();
+    ~ScriptedLineProvider() override;
     std::vector<LineDeviceInfo> devices;
     std::set<std::string> missing;                          // functions not offered
     std::map<std::string, std::deque<uint32_t>> results;    // forced results, taken in turn
     std::map<std::string, uint32_t> always;                 // forced for every call
     bool answerAsynchronously = true;                       // MakeCall, Drop, Accept, Answer: request ids
     int commHandle = -1;                                    // the descriptor a call hands over (dup'ed)
+    // Played while the thread processes messages, as TAPI's answers come: a placed call gets its
+    // reply (makeCallReply) and, when that is 0, CONNECTED; a drop its reply and IDLE.
+    bool playCalls = true;
+    uint32_t makeCallReply = 0;
 
     // Calls made, by function name.
     int Calls(const std::string& function) const;
@@ -57,6 +69,10 @@ private:
     // A forced result for the function, else `otherwise`; records the call.
     uint32_t Result(const std::string& function, uint32_t otherwise);
     uint32_t Request(const std::string& function);
+    void Later(std::function<void()> step);
+
+    std::unique_ptr<platform::MessageWindow> window_;
+    std::deque<std::function<void()>> later_;
 
     mutable std::mutex lock_;
     std::map<std::string, int> calls_;

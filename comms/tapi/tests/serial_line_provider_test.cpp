@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "comms/tapi/tests/qt_app.h"
+
 #include <QCoreApplication>
 
 #include <dirent.h>
@@ -40,14 +42,7 @@ int OpenDescriptors()
 
 class SerialLines : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "serial_line_provider_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { zn::comms::test::EnsureCoreApplication(); }
 
     void SetUp() override
     {
