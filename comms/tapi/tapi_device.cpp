@@ -191,17 +191,16 @@ void TFxCustomTapiDevice::ShutdownTapi()
     CheckLine(lineShutdown(app));
 }
 
-std::vector<std::string> TFxCustomTapiDevice::DeviceList()
+std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filter)
 {
-    InitializeTapi();
     std::vector<std::string> names;
-    for (uint32_t i = 0; i < deviceCount_; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         uint32_t version = 0;
         StructurePtr<LINEDEVCAPS> caps;
-        if (lineNegotiateAPIVersion(app_, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0 ||
-            lineGetDevCaps(app_, i, version, 0, caps) != 0)
+        if (lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0 ||
+            lineGetDevCaps(app, i, version, 0, caps) != 0)
             continue;
-        if (FilterUnsupportedDevices) {
+        if (filter) {
             if (!(caps->mediaModes & MediaModeDataModem) && !(caps->mediaModes & MediaModeAutomatedVoice))
                 continue;
             if (!(caps->lineFeatures & LineFeatureMakeCall))
@@ -210,6 +209,12 @@ std::vector<std::string> TFxCustomTapiDevice::DeviceList()
         names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
     }
     return names;
+}
+
+std::vector<std::string> TFxCustomTapiDevice::DeviceList()
+{
+    InitializeTapi();
+    return ListLineDevices(app_, deviceCount_, FilterUnsupportedDevices);
 }
 
 int TFxCustomTapiDevice::DeviceByName(const std::string& name)

@@ -37,6 +37,10 @@ constexpr const char* TapiStateFileName = "TAPI.INI";
 
 class TFxCustomTapiDevice;
 
+// The names of the devices 0..count-1 of an initialised line application; with `filter`, only
+// devices that can make calls as data modems (or as voice lines with wave devices).
+std::vector<std::string> ListLineDevices(tapi::HLineApp app, uint32_t count, bool filter);
+
 class TFxTapiLog : public TFxBaseComponent {
 public:
     std::string TapiHistoryName = "FXCTAPI.HIS";
