@@ -5,6 +5,7 @@
 #include "platform/folders.h"
 #include "platform/ini_file.h"
 #include "platform/messages.h"
+#include "platform/modem_inhibition.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -209,10 +210,12 @@ uint32_t SerialLineProvider::MakeCall(HLine lineHandle, HCall& call, const std::
     const std::string& path = lines_[line->device].path;
     if (!line->lock.Acquire(path))
         return LineErrResourceUnavail;
+    line->inhibition = platform::ModemInhibition::Inhibit(path);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (fd >= 0)
             ::close(fd);
+        line->inhibition.reset();
         line->lock.Release();
         return LineErrResourceUnavail;
     }
@@ -309,6 +312,7 @@ void SerialLineProvider::Hang(Line& line)
         line.fd = -1;
     }
     line.lock.Release();
+    line.inhibition.reset();
     line.callState = CallStateIdle;
 }
 

@@ -5,8 +5,9 @@
 //    ("usb-U.S._Robotics_USB_Modem_0001-if00" gives "U.S. Robotics USB Modem (ttyACM0)");
 //  - /dev/ttyACM* and /dev/ttyUSB* that no listing names ("Modem on ttyACM0").
 // A device reached by two names is listed once, under the first. A passthrough call takes the port
-// layer's locks (every name of the device, and flock), opens the device and hands a copy of its
-// descriptor over; dropping or closing the line releases everything. Replies and call states come
+// layer's locks (every name of the device, and flock), asks ModemManager (when it runs and manages
+// the device) to leave it alone, opens the device and hands a copy of its descriptor over;
+// dropping or closing the line releases everything. Replies and call states come
 // through the line callback while the thread that initialised processes messages, as TAPI's do.
 // A device that vanishes during a call (a USB modem unplugged, the far end of a test line closed)
 // ends it: the provider closes its descriptor, releases the locks and reports the call
@@ -26,6 +27,7 @@
 namespace zn::platform {
 class Event;
 class MessageWindow;
+class ModemInhibition;
 }
 
 namespace zn::comms::tapi {
@@ -73,6 +75,7 @@ private:
         bool open = false;
         int fd = -1;              // the device, while a call holds it
         UucpLock lock;
+        std::unique_ptr<platform::ModemInhibition> inhibition;
         uint32_t callState = CallStateIdle;
         // Watches the device for a hang-up while the call holds it.
         std::thread watcher;

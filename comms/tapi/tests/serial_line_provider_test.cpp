@@ -9,6 +9,7 @@
 #include "comms/tests/port_fixture.h"
 #include "comms/tests/pty_pair.h"
 #include "platform/messages.h"
+#include "platform/modem_inhibition.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
 
 using namespace zn::comms;
 using namespace zn::comms::tapi;
@@ -63,6 +67,7 @@ protected:
         // Qt and the message layer keep descriptors of their own once used: use them first, so
         // that counts taken in a test see only what the lines open.
         { zn::platform::MessageWindow warmUp("warm-up", [](uint32_t, zn::platform::WParam, zn::platform::LParam) { return zn::platform::LResult(0); }); }
+        (void)zn::platform::ModemInhibition::Inhibit("/dev/null"); // the bus connection, kept for the process
         QCoreApplication::processEvents();
         zn::platform::PumpOneMessage();
     }
@@ -224,6 +229,119 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
+}
+
+// A bus of the test's own standing in for the system bus, with the ModemManager stand-in on it.
+class PrivateModemManager {
+public:
+    PrivateModemManager(const std::string& port, const std::string& uid, const std::string& log) : log_(log)
+    {
+        FILE* p = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        if (!p)
+            return;
+        char line[512];
+        if (std::fgets(line, sizeof line, p))
+            address_ = std::string(line, std::strcspn(line, "\n"));
+        if (std::fgets(line, sizeof line, p))
+            daemon_ = pid_t(std::atol(line));
+        ::pclose(p);
+        if (address_.empty())
+            return;
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+        std::string script = std::string(std::getenv("ZN_SOURCE_DIR")) + "/comms/tapi/tests/fake_modem_manager.py";
+        fake_ = ::fork();
+        if (fake_ == 0) {
+            ::execl("/usr/bin/python3", "python3", script.c_str(), address_.c_str(), port.c_str(), uid.c_str(), log.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        WaitUntil([&] { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }, 10000);
+    }
+    ~PrivateModemManager()
+    {
+        if (fake_ > 0) {
+            ::kill(fake_, SIGTERM);
+            ::waitpid(fake_, nullptr, 0);
+        }
+        if (daemon_ > 0)
+            ::kill(daemon_, SIGTERM);
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+    bool Ready() { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }
+    // The InhibitDevice calls logged: "inhibit UID on|off SENDER".
+    std::vector<std::string> Calls()
+    {
+        std::vector<std::string> out;
+        std::istringstream in(zn::comms::test::ReadFile(log_));
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("inhibit ", 0) == 0)
+                out.push_back(line);
+        return out;
+    }
+
+private:
+    std::string log_, address_;
+    pid_t daemon_ = -1, fake_ = -1;
+};
+
+// The private bus comes first: the process's system bus connection is made once, at the first use.
+class SerialLinesWithModemManager : public SerialLines {
+protected:
+    void SetUp() override
+    {
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0 ||
+            std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
+            GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+        ASSERT_TRUE(a_.Ok());
+        std::string device = a_.SlavePath().substr(5); // "pts/N", as ModemManager names ports
+        mmLog_ = "/tmp/zn_mm_" + std::to_string(::getpid()) + ".log";
+        mm_ = std::make_unique<PrivateModemManager>(device, "/sys/devices/test/modem0", mmLog_);
+        SerialLines::SetUp();
+    }
+    void TearDown() override
+    {
+        SerialLines::TearDown();
+        mm_.reset();
+        ::unlink(mmLog_.c_str());
+    }
+    std::string mmLog_;
+    std::unique_ptr<PrivateModemManager> mm_;
+};
+
+TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
+{
+    PrivateModemManager& mm = *mm_;
+    ASSERT_TRUE(mm.Ready());
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    HLine line = 0;
+    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+    LINECALLPARAMS params{};
+    params.totalSize = sizeof params;
+    params.bearerMode = BearerModePassthrough;
+    HCall call = 0;
+    ASSERT_GT(lineMakeCall(line, &call, "", 0, &params), 0);
+    std::vector<std::string> calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].rfind("inhibit /sys/devices/test/modem0 on ", 0), 0u) << calls[0];
+    // Another device ModemManager does not manage is not its business.
+    HLine other = 0;
+    ASSERT_EQ(lineOpen(app, 1, &other, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+    HCall otherCall = 0;
+    ASSERT_GT(lineMakeCall(other, &otherCall, "", 0, &params), 0);
+    EXPECT_EQ(mm.Calls().size(), 1u);
+    EXPECT_EQ(lineClose(other), 0);
+
+    ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+    calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    std::string sender = calls[0].substr(calls[0].rfind(' ') + 1);
+    EXPECT_EQ(calls[1], "inhibit /sys/devices/test/modem0 off " + sender) << "given back by the connection that took it";
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+    EXPECT_EQ(mm.Calls().size(), 2u);
 }
 
 } // namespace
