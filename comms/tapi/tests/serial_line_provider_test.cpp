@@ -89,6 +89,18 @@ protected:
         }, 3000);
     }
 
+    // Opens the line of `device` and places a passthrough call on it: lineMakeCall's answer.
+    static int32_t PlaceCall(HLineApp app, uint32_t device, HLine& line, HCall& call)
+    {
+        if (int32_t r = lineOpen(app, device, &line, ApiVersion14, 0, device + 1, PrivilegeNone, MediaModeDataModem, nullptr); r != 0)
+            return r;
+        LINECALLPARAMS params{};
+        params.totalSize = sizeof params;
+        params.bearerMode = BearerModePassthrough;
+        params.mediaMode = MediaModeDataModem;
+        return lineMakeCall(line, &call, "", 0, &params);
+    }
+
     std::string AliasLock() const { return "/var/lock/LCK.." + aliasA_.substr(aliasA_.rfind('/') + 1); }
 
     PtyPair a_, b_;
@@ -128,13 +140,8 @@ TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEveryth
         messages.push_back({msg, p1});
     }, "zn", &count), 0);
     HLine line = 0;
-    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeOwner, MediaModeDataModem, nullptr), 0);
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
-    params.mediaMode = MediaModeDataModem;
     HCall call = 0;
-    int32_t request = lineMakeCall(line, &call, "", 0, &params);
+    int32_t request = PlaceCall(app, 0, line, call);
     ASSERT_GT(request, 0);
     ASSERT_TRUE(PumpUntil([&] {
         return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
@@ -189,12 +196,8 @@ TEST_F(SerialLines, AModemHeldElsewhereRefusesTheCall)
     uint32_t count = 0;
     ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
     HLine line = 0;
-    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr), 0);
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
     HCall call = 0;
-    EXPECT_EQ(uint32_t(lineMakeCall(line, &call, "", 0, &params)), LineErrResourceUnavail);
+    EXPECT_EQ(uint32_t(PlaceCall(app, 0, line, call)), LineErrResourceUnavail);
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app), 0);
 }
@@ -209,12 +212,8 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
         messages.push_back({msg, p1});
     }, "zn", &count), 0);
     HLine line = 0;
-    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr), 0);
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
     HCall call = 0;
-    ASSERT_GT(lineMakeCall(line, &call, "", 0, &params), 0);
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
     ASSERT_TRUE(PumpUntil([&] {
         return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
     }));
@@ -317,20 +316,15 @@ TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
     uint32_t count = 0;
     ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
     HLine line = 0;
-    ASSERT_EQ(lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr), 0);
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
     HCall call = 0;
-    ASSERT_GT(lineMakeCall(line, &call, "", 0, &params), 0);
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
     std::vector<std::string> calls = mm.Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].rfind("inhibit /sys/devices/test/modem0 on ", 0), 0u) << calls[0];
     // Another device ModemManager does not manage is not its business.
     HLine other = 0;
-    ASSERT_EQ(lineOpen(app, 1, &other, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
     HCall otherCall = 0;
-    ASSERT_GT(lineMakeCall(other, &otherCall, "", 0, &params), 0);
+    ASSERT_GT(PlaceCall(app, 1, other, otherCall), 0);
     EXPECT_EQ(mm.Calls().size(), 1u);
     EXPECT_EQ(lineClose(other), 0);
 
