@@ -14,7 +14,8 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  libdbd-xbase-perl python3-dbfread python3-dbf
  dbus-daemon python3-dbus python3-gi
  clang libclang-rt-14-dev
- xvfb xauth xfonts-base fonts-dejavu-core
+ xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
+ qt6-multimedia-dev
  cups ghostscript"
 
 missing=""
