@@ -105,14 +105,14 @@ std::string TrimSpaces(const std::string& s) { return TrimLeftSpaces(TrimRightSp
 QFont ZoomedFont(const TFontSpec& font, float zoom) {
   int size = font.Size();
   if (zoom != 1.0f)
-    size = static_cast<int>(static_cast<float>(size) * zoom);
+    size = static_cast<int>(static_cast<double>(size) * static_cast<double>(zoom)); // 10 x 0.9f: 8
   return MakeFont(font.name, std::max(size, 1), font.bold, font.italic, font.underline);
 }
 
 int ZoomedPenWidth(int width, float zoom) {
   if (zoom == 1.0f)
     return width;
-  return static_cast<int>(std::lround(static_cast<float>(width) * zoom));
+  return static_cast<int>(std::lrint(static_cast<double>(width) * static_cast<double>(zoom)));
 }
 
 std::vector<std::string> WrapLines(const std::vector<std::string>& lines, const QFont& font,
@@ -156,7 +156,7 @@ std::vector<std::string> WrapLines(const std::vector<std::string>& lines, const 
 // ---- TFaxGraphicControl --------------------------------------------------------------------------
 
 int TFaxGraphicControl::Scaled(int v, float zoom) {
-  return static_cast<int>(std::lround(static_cast<float>(v) * zoom));
+  return static_cast<int>(std::lrint(static_cast<double>(v) * static_cast<double>(zoom)));
 }
 
 QRect TFaxGraphicControl::DisplayRect() const {
@@ -169,7 +169,7 @@ void TFaxGraphicControl::SetDisplayBounds(const QRect& r) {
   // Only what the user changed at this zoom moves the model: an unchanged side keeps its 100%
   // value, so showing an item at another zoom never moves it.
   const QRect shown = DisplayRect();
-  const auto back = [this](int v) { return static_cast<int>(std::lround(static_cast<float>(v) / Zoom)); };
+  const auto back = [this](int v) { return static_cast<int>(std::lrint(static_cast<double>(v) / static_cast<double>(Zoom))); };
   SetBounds(r.left() == shown.left() ? Left : back(r.left()), r.top() == shown.top() ? Top : back(r.top()),
             r.width() == shown.width() ? Width : back(r.width()),
             r.height() == shown.height() ? Height : back(r.height()));

@@ -80,6 +80,8 @@ class TItemHost {
 // truncated after zooming (the zoom a 32-bit float, as the surface keeps it).
 QFont ZoomedFont(const TFontSpec& font, float zoom);
 int ZoomedPenWidth(int width, float zoom);
+// Products are rounded half to even and computed in double precision, so that 10 x 0.9f truncates
+// to 8 as the zoom arithmetic of the designer always did.
 // Breaks `lines` at word boundaries to `width` pixels in `font` (a word wider than the line is
 // broken between characters); an empty line stays.
 std::vector<std::string> WrapLines(const std::vector<std::string>& lines, const QFont& font,
