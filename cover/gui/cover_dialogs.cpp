@@ -216,7 +216,11 @@ TFaxImageBrowser::TFaxImageBrowser(QWidget* parent) : QDialog(parent) {
   DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));
   FileListBox1 = new QListWidget(this);
   FileListBox1->setObjectName(QStringLiteral("FileListBox1"));
+  folderLabel_ = new QLabel(this);
+  folderLabel_->setObjectName(QStringLiteral("FolderLabel"));
+  folderLabel_->setTextFormat(Qt::PlainText);
   left->addWidget(DriveComboBox1);
+  left->addWidget(folderLabel_);
   left->addWidget(DirectoryListBox1, 1);
   left->addWidget(FileListBox1, 1);
   layout->addLayout(left, 1);
@@ -269,14 +273,14 @@ void TFaxImageBrowser::SetDirectory(const QString& folder) {
 
 void TFaxImageBrowser::FillLists() {
   QDir dir(directory_);
+  folderLabel_->setText(QFontMetrics(folderLabel_->font()).elidedText(directory_, Qt::ElideMiddle, 300));
+  folderLabel_->setToolTip(directory_);
   DirectoryListBox1->clear();
   if (!dir.isRoot())
     DirectoryListBox1->addItem(QStringLiteral(".."));
   DirectoryListBox1->addItems(dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase));
   FileListBox1->clear();
   // The mask "*.BMP;*.JPG;*.JIF;*.WMF", in any letter case.
-  dir.setNameFilters({QStringLiteral("*.bmp"), QStringLiteral("*.jpg"), QStringLiteral("*.jif"), QStringLiteral("*.wmf")});
-  dir.setFilter(QDir::Files | QDir::CaseSensitive);
   QStringList files;
   for (const QString& name : QDir(directory_).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)) {
     const QString ext = QFileInfo(name).suffix().toUpper();

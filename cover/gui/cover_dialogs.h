@@ -80,6 +80,7 @@ class TFaxImageBrowser : public QDialog {
  private:
   void FileListBox1Change();
   void FillLists();
+  QLabel* folderLabel_;
   QString directory_;
   TPicture picture_;
   bool busy_ = false;
