@@ -119,36 +119,58 @@ std::vector<std::string> WrapLines(const std::vector<std::string>& lines, const 
                                    const std::string& fontName, int width) {
   const QFontMetrics fm(font);
   const auto textWidth = [&](const std::string& s) { return fm.horizontalAdvance(DrawnText(fontName, s)); };
+  const int space = textWidth(" ");
   std::vector<std::string> out;
   for (const std::string& line : lines) {
     if (line.empty() || width <= 0 || textWidth(line) <= width) {
       out.push_back(line);
       continue;
     }
+    // Words are measured once and added up, so that a long text wraps in linear time.
+    std::string current;
+    int currentWidth = 0;
     size_t pos = 0;
     while (pos < line.size()) {
-      // The longest run of whole words from pos that fits; spaces after it are dropped.
-      size_t end = pos, lastBreak = std::string::npos;
-      while (end < line.size()) {
-        size_t next = line.find(' ', end);
-        next = next == std::string::npos ? line.size() : next;
-        if (textWidth(line.substr(pos, next - pos)) > width)
-          break;
-        lastBreak = next;
-        end = next + 1;
-      }
-      size_t cut = lastBreak;
-      if (cut == std::string::npos || cut == pos) {
-        // A word wider than the line: as many characters as fit, at least one.
-        cut = pos + 1;
-        while (cut < line.size() && line[cut] != ' ' && textWidth(line.substr(pos, cut + 1 - pos)) <= width)
-          ++cut;
-      }
-      out.push_back(line.substr(pos, cut - pos));
-      pos = cut;
+      size_t spaces = 0;
       while (pos < line.size() && line[pos] == ' ')
-        ++pos;
+        ++pos, ++spaces;
+      size_t end = line.find(' ', pos);
+      end = end == std::string::npos ? line.size() : end;
+      std::string word = line.substr(pos, end - pos);
+      pos = end;
+      if (word.empty())
+        break; // trailing spaces
+      int wordWidth = textWidth(word);
+      const int gap = current.empty() ? 0 : static_cast<int>(spaces) * space;
+      if (!current.empty() && currentWidth + gap + wordWidth <= width) {
+        current += std::string(spaces, ' ') + word;
+        currentWidth += gap + wordWidth;
+        continue;
+      }
+      if (!current.empty())
+        out.push_back(current);
+      current.clear();
+      currentWidth = 0;
+      // A word wider than the line: as many characters as fit, at least one, on each line.
+      while (wordWidth > width && word.size() > 1) {
+        size_t n = 0;
+        int w = 0;
+        while (n < word.size()) {
+          const int c = textWidth(word.substr(n, 1));
+          if (n > 0 && w + c > width)
+            break;
+          w += c;
+          ++n;
+        }
+        out.push_back(word.substr(0, n));
+        word.erase(0, n);
+        wordWidth = textWidth(word);
+      }
+      current = word;
+      currentWidth = wordWidth;
     }
+    if (!current.empty())
+      out.push_back(current);
   }
   return out;
 }

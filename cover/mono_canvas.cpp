@@ -56,7 +56,8 @@ QString DrawnText(const std::string& fontName, const std::string& text) {
 QFont MakeFont(const std::string& name, int points, bool bold, bool italic, bool underline) {
   QFont font(FamilyFor(name));
   // The character height in pixels at 96 ppi, rounded as the platform rounds it.
-  const int pixels = std::max(1, (std::abs(points) * kScreenPixelsPerInch + 36) / 72);
+  // Glyphs taller than a page are no cover's text: the size is held there.
+  const int pixels = std::clamp((std::min(std::abs(points), 2000) * kScreenPixelsPerInch + 36) / 72, 1, 2667);
   font.setPixelSize(pixels);
   font.setBold(bold);
   font.setItalic(italic);
@@ -240,15 +241,15 @@ int TMonoCanvas::TextHeight(const std::string&) const { return QFontMetrics(font
 void TMonoCanvas::StretchDraw(const QRect& target, const QImage& picture) {
   if (picture.isNull() || target.width() <= 0 || target.height() <= 0)
     return;
-  QImage scaled = picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
-                      .convertToFormat(QImage::Format_Mono, Qt::ThresholdDither | Qt::AvoidDither);
-  // The threshold conversion may order the two colours either way.
-  if (scaled.colorCount() == 2 && qGray(scaled.color(0)) > qGray(scaled.color(1))) {
-    scaled.invertPixels();
-    scaled.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+  // Made black and white at its own size, then scaled while drawn: only the part on the page is
+  // ever expanded, however large the target.
+  QImage mono = picture.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither | Qt::AvoidDither);
+  if (mono.colorCount() == 2 && qGray(mono.color(0)) > qGray(mono.color(1))) {
+    mono.invertPixels();
+    mono.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
   }
   QPainter& p = Painter();
-  p.drawImage(target.topLeft(), scaled);
+  p.drawImage(target, mono);
 }
 
 std::vector<uint8_t> TMonoCanvas::Rows(int& stride) const {
