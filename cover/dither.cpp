@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace zn::cover {
 
@@ -35,119 +36,186 @@ class TNearestEngine : public TDitherEngine {
     column_ += direction_;
     return MonochromeIndex(r, g, b);
   }
+  void Row(const uint8_t* in, uint8_t* out) {
+    for (int x = column_; x >= 0 && x < width_; x = column_) {
+      const uint8_t* px = in + 3 * x;
+      out[x] = static_cast<uint8_t>(Dither(px[2], px[1], px[0]));
+    }
+  }
   void NextLine() { Turn(); }
 };
 
-// Floyd-Steinberg with the running terms of the classic serpentine implementation: per channel
-// one error row of width + 2 entries (a guard at each end); the pixel's own entry is one ahead of
-// the pointer in the scan direction, and the pointer's entry receives the error of the pixel before.
+// The three channels' errors side by side in one vector (the fourth lane unused), so that one
+// addition spreads the error of all three.
+typedef int32_t TChannels __attribute__((vector_size(16)));
+
+inline int Corrected(int input, int error, int divisor) {
+  return Clamp255(input + (error + divisor / 2) / divisor); // division truncating toward zero
+}
+
+// Floyd-Steinberg with the running terms of the classic serpentine implementation: one error row of
+// width + 2 entries (a guard at each end); the pixel's own entry is one ahead of the pointer in the
+// scan direction, and the pointer's entry receives the error of the pixel before.
 class TFloydSteinbergEngine : public TDitherEngine {
  public:
-  explicit TFloydSteinbergEngine(int width) : TDitherEngine(width) {
-    for (auto& row : rows_)
-      row.assign(static_cast<size_t>(width) + 2, 0);
-  }
+  explicit TFloydSteinbergEngine(int width) : TDitherEngine(width), row_(static_cast<size_t>(width) + 2, TChannels{}) {}
   int Dither(int r, int g, int b) {
-    int value[3] = {r, g, b};
-    for (int c = 0; c < 3; ++c)
-      value[c] = Clamp255(value[c] + (rows_[c][static_cast<size_t>(pointer_ + direction_)] + current_[c] + 8) / 16);
-    const int index = MonochromeIndex(value[0], value[1], value[2]);
+    const TChannels sum = row_[static_cast<size_t>(pointer_ + direction_)] + current_;
+    const int v0 = Clamp255(r + (sum[0] + 8) / 16);
+    const int v1 = Clamp255(g + (sum[1] + 8) / 16);
+    const int v2 = Clamp255(b + (sum[2] + 8) / 16);
+    const int index = MonochromeIndex(v0, v1, v2);
     const int out = index ? 255 : 0;
+    const int e[3] = {v0 - out, v1 - out, v2 - out};
+    TChannels& entry = row_[static_cast<size_t>(pointer_)];
     for (int c = 0; c < 3; ++c) {
-      const int e = value[c] - out;
-      if (e == 0) {
+      if (e[c] == 0) {
         current_[c] = 0;
         continue;
       }
-      rows_[c][static_cast<size_t>(pointer_)] = belowPrev_[c] + 3 * e;
-      belowPrev_[c] = below_[c] + 5 * e;
-      below_[c] = e;
-      current_[c] = 7 * e;
+      entry[c] = belowPrev_[c] + 3 * e[c];
+      belowPrev_[c] = below_[c] + 5 * e[c];
+      below_[c] = e[c];
+      current_[c] = 7 * e[c];
     }
     pointer_ += direction_;
     column_ += direction_;
     return index;
   }
-  void NextLine() {
-    for (int c = 0; c < 3; ++c) {
-      rows_[c][static_cast<size_t>(pointer_)] = belowPrev_[c];
-      current_[c] = below_[c] = belowPrev_[c] = 0;
+  void Row(const uint8_t* in, uint8_t* out) {
+    for (int x = column_; x >= 0 && x < width_; x = column_) {
+      const uint8_t* px = in + 3 * x;
+      out[x] = static_cast<uint8_t>(Dither(px[2], px[1], px[0]));
     }
+  }
+  void NextLine() {
+    TChannels& entry = row_[static_cast<size_t>(pointer_)];
+    for (int c = 0; c < 3; ++c)
+      entry[c] = belowPrev_[c];
+    current_ = below_ = belowPrev_ = TChannels{};
     Turn();
     pointer_ = direction_ > 0 ? 0 : width_ + 1;
   }
 
  private:
-  std::array<std::vector<int>, 3> rows_;
+  std::vector<TChannels> row_;
   int pointer_ = 0;
-  int current_[3] = {}, below_[3] = {}, belowPrev_[3] = {};
+  TChannels current_{}, below_{}, belowPrev_{};
 };
 
 // The wider kernels: error rows of width + 4 entries (two guards at each end), the pixel's entry
-// at column + 2. Rows is 3 for Stucki and Sierra, 2 for Burkes.
+// at column + 2. Kernel::kRows is 3 for Stucki and Sierra, 2 for Burkes.
 struct TKernelTap {
   int row;
   int offset; // in scan directions
   int weight;
 };
 
-template <int Rows, int Divisor, size_t Taps>
+struct TStucki {
+  static constexpr int kRows = 3, kDivisor = 42;
+  static constexpr std::array<TKernelTap, 12> kTaps = {{{0, 1, 8}, {0, 2, 4},
+                                                        {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
+                                                        {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}}};
+};
+struct TSierra {
+  static constexpr int kRows = 3, kDivisor = 32;
+  static constexpr std::array<TKernelTap, 10> kTaps = {{{0, 1, 5}, {0, 2, 3},
+                                                        {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2},
+                                                        {2, -1, 2}, {2, 0, 3}, {2, 1, 2}}};
+};
+struct TBurkes {
+  static constexpr int kRows = 2, kDivisor = 32;
+  static constexpr std::array<TKernelTap, 7> kTaps = {{{0, 1, 8}, {0, 2, 4},
+                                                       {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}}};
+};
+
+template <class Kernel>
 class TKernelEngine : public TDitherEngine {
- public:
-  TKernelEngine(int width, const std::array<TKernelTap, Taps>& taps) : TDitherEngine(width), taps_(taps) {
-    for (auto& channel : rows_)
-      for (auto& row : channel)
-        row.assign(static_cast<size_t>(width) + 4, 0);
+  // Every tap unrolled with its row, offset and weight as constants.
+  template <int D, size_t I>
+  static void Tap(TChannels* r0, TChannels* r1, TChannels* r2, const TChannels* m) {
+    constexpr TKernelTap t = Kernel::kTaps[I];
+    TChannels* row = t.row == 0 ? r0 : t.row == 1 ? r1 : r2;
+    row[t.offset * D] += m[t.weight];
   }
-  int Dither(int r, int g, int b) {
-    const size_t p = static_cast<size_t>(column_ + 2);
-    int value[3] = {r, g, b};
-    for (int c = 0; c < 3; ++c)
-      value[c] = Clamp255(value[c] + (rows_[c][0][p] + Divisor / 2) / Divisor);
-    const int index = MonochromeIndex(value[0], value[1], value[2]);
-    const int out = index ? 255 : 0;
-    for (int c = 0; c < 3; ++c) {
-      const int e = value[c] - out;
-      if (e == 0)
+  template <int D, size_t... I>
+  static void Spread(TChannels* r0, TChannels* r1, TChannels* r2, const TChannels* m, std::index_sequence<I...>) {
+    (Tap<D, I>(r0, r1, r2, m), ...);
+  }
+
+  template <int D>
+  void RowIn(const uint8_t* in, uint8_t* out) {
+    TChannels* r0 = row0_;
+    TChannels* r1 = row1_;
+    TChannels* r2 = row2_;
+    for (int x = column_; x >= 0 && x < width_; x += D, r0 += D, r1 += D, r2 += D) {
+      const uint8_t* px = in + 3 * x; // blue, green, red
+      const TChannels err = r0[0];
+      r0[0] = TChannels{}; // read once: cleared for its next turn as the last row
+      const int v0 = Corrected(px[2], err[0], Kernel::kDivisor);
+      const int v1 = Corrected(px[1], err[1], Kernel::kDivisor);
+      const int v2 = Corrected(px[0], err[2], Kernel::kDivisor);
+      const int index = MonochromeIndex(v0, v1, v2);
+      out[x] = static_cast<uint8_t>(index);
+      const int o = index ? 255 : 0;
+      const TChannels e = {v0 - o, v1 - o, v2 - o, 0};
+      if (!(e[0] | e[1] | e[2]))
         continue;
-      for (const TKernelTap& t : taps_)
-        rows_[c][t.row][p + static_cast<size_t>(t.offset * direction_)] += t.weight * e;
+      // The weights (1 to 8) as sums, the same for every kernel.
+      TChannels m[9];
+      m[1] = e;
+      m[2] = e + e;
+      m[3] = m[2] + e;
+      m[4] = m[2] + m[2];
+      m[5] = m[4] + e;
+      m[8] = m[4] + m[4];
+      Spread<D>(r0, r1, r2, m, std::make_index_sequence<Kernel::kTaps.size()>());
     }
-    column_ += direction_;
-    return index;
+    column_ = direction_ > 0 ? width_ : -1;
+  }
+
+ public:
+  explicit TKernelEngine(int width) : TDitherEngine(width) {
+    for (auto& row : rows_)
+      row.assign(static_cast<size_t>(width) + 4, TChannels{});
+    Point();
+  }
+  // One row in the current direction, pixel by pixel with the row pointers.
+  void Row(const uint8_t* in, uint8_t* out) {
+    if (direction_ > 0)
+      RowIn<1>(in, out);
+    else
+      RowIn<-1>(in, out);
   }
   void NextLine() {
-    for (auto& channel : rows_) {
-      std::fill(channel[0].begin(), channel[0].end(), 0);
-      std::rotate(channel.begin(), channel.begin() + 1, channel.end());
-    }
+    // Every column's entry was cleared when it was read; only the guards are left.
+    std::vector<TChannels>& done = rows_[0];
+    done[0] = done[1] = done[done.size() - 2] = done[done.size() - 1] = TChannels{};
+    std::rotate(rows_.begin(), rows_.begin() + 1, rows_.end());
     Turn();
+    Point();
   }
 
  private:
-  std::array<TKernelTap, Taps> taps_;
-  std::array<std::array<std::vector<int>, Rows>, 3> rows_;
+  // Pointers at the entry of the current column (column + 2) in each row.
+  void Point() {
+    const size_t p = static_cast<size_t>(column_ + 2);
+    row0_ = rows_[0].data() + p;
+    row1_ = rows_[1].data() + p;
+    row2_ = Kernel::kRows > 2 ? rows_[Kernel::kRows - 1].data() + p : row1_;
+  }
+  std::array<std::vector<TChannels>, Kernel::kRows> rows_;
+  TChannels* row0_ = nullptr;
+  TChannels* row1_ = nullptr;
+  TChannels* row2_ = nullptr;
 };
-
-constexpr std::array<TKernelTap, 12> kStucki = {{{0, 1, 8}, {0, 2, 4},
-                                                 {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
-                                                 {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}}};
-constexpr std::array<TKernelTap, 10> kSierra = {{{0, 1, 5}, {0, 2, 3},
-                                                 {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2},
-                                                 {2, -1, 2}, {2, 0, 3}, {2, 1, 2}}};
-constexpr std::array<TKernelTap, 7> kBurkes = {{{0, 1, 8}, {0, 2, 4},
-                                                {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}}};
 
 template <class Engine>
 void Run(const TBgrImage& src, Engine& engine, TMonoIndexImage& out) {
   const int w = src.width;
   for (int y = 0; y < src.height; ++y) {
     const uint8_t* in = src.Row(y);
-    uint8_t* dst = out.index.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-    for (int x = engine.Column(); x >= 0 && x < w; x = engine.Column()) {
-      const uint8_t* px = in + 3 * x;
-      dst[x] = static_cast<uint8_t>(engine.Dither(px[2], px[1], px[0]));
-    }
+    engine.Row(in, out.index.data() + static_cast<size_t>(y) * static_cast<size_t>(w));
     engine.NextLine();
   }
 }
@@ -178,17 +246,17 @@ TMonoIndexImage ReduceToMonochrome(const TBgrImage& source, int mode) {
       break;
     }
     case dmStucki: {
-      TKernelEngine<3, 42, 12> e(source.width, kStucki);
+      TKernelEngine<TStucki> e(source.width);
       Run(source, e, out);
       break;
     }
     case dmSierra: {
-      TKernelEngine<3, 32, 10> e(source.width, kSierra);
+      TKernelEngine<TSierra> e(source.width);
       Run(source, e, out);
       break;
     }
     case dmBurkes: {
-      TKernelEngine<2, 32, 7> e(source.width, kBurkes);
+      TKernelEngine<TBurkes> e(source.width);
       Run(source, e, out);
       break;
     }
