@@ -1,7 +1,9 @@
 #include "cover/design_filer.h"
 
 #include "cover/property_sink.h"
-#include "platform/file_replace.h"
+#include "platform/file_replacement.h"
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -140,9 +142,22 @@ std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {
 }
 
 void WriteFileAtomically(const std::string& fileName, const std::vector<uint8_t>& bytes) {
-  errno = 0;
-  if (!platform::ReplaceFileAtomically(fileName, std::string(bytes.begin(), bytes.end())))
-    throw TStreamError("cannot write " + fileName + ": " + std::strerror(errno ? errno : EIO));
+  platform::FileReplacement out(fileName);
+  int error = out.Open();
+  size_t done = 0;
+  while (error == 0 && done < bytes.size()) {
+    const ssize_t n = ::write(out.Descriptor(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      error = n < 0 ? errno : EIO;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (error == 0)
+    error = out.Commit();
+  if (error != 0)
+    throw TStreamError("cannot write " + fileName + ": " + std::strerror(error));
 }
 
 } // namespace zn::cover

@@ -1,6 +1,6 @@
 #include "ini_file.h"
 
-#include "file_replace.h"
+#include "file_replacement.h"
 #include "folders.h"
 
 #include <QString>
@@ -191,6 +191,44 @@ public:
         return out;
     }
 };
+
+// The file a write replaces: the target of a symbolic link rather than the link.
+std::string WriteTarget(const std::string& path)
+{
+    char real[PATH_MAX];
+    struct stat st{};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path.c_str(), real))
+        return real;
+    return path;
+}
+
+// Writes data to a new file next to path and puts it in place (platform/file_replacement.h).
+bool ReplaceFileAtomically(const std::string& path, const std::string& data)
+{
+    FileReplacement out(WriteTarget(path));
+    if (int error = out.Open(); error != 0) {
+        errno = error;
+        return false;
+    }
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(out.Descriptor(), data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            out.Discard();
+            errno = error;
+            return false;
+        }
+        done += size_t(n);
+    }
+    if (int error = out.Commit(); error != 0) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
 
 bool ValidName(const std::string& name)
 {
