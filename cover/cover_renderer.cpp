@@ -80,14 +80,24 @@ TCoverValues PreviewValues() {
   return v;
 }
 
-std::string RenderCoverPreview(const std::string& templateName) {
+std::vector<uint8_t> PreviewBitmap(const std::vector<uint8_t>& renderFile) {
   TMonoCanvas canvas(kPreviewWidth, kPreviewHeight);
   const std::vector<std::string> message = {"Fax Message goes here", "Fax Message goes here",
                                             "Fax Message goes here etc..."};
-  if (const std::optional<std::string> fct = FindRenderFile(templateName))
-    RenderCoverFile(canvas, *fct, PreviewValues(), message, 2);
+  RenderCoverBytes(canvas, renderFile, PreviewValues(), message, 2);
+  return canvas.BmpFile();
+}
+
+std::string RenderCoverPreview(const std::string& templateName) {
+  std::vector<uint8_t> fct;
+  if (const std::optional<std::string> name = FindRenderFile(templateName)) {
+    try {
+      fct = ReadFileBytes(*name);
+    } catch (const TStreamError&) {
+    }
+  }
   const std::string bmp = faxdoc::ForceExtension(templateName, "bmp");
-  WriteFileAtomically(bmp, canvas.BmpFile());
+  WriteFileAtomically(bmp, PreviewBitmap(fct));
   return bmp;
 }
 

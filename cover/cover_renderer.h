@@ -46,6 +46,8 @@ std::string RenderCoverPageToFax(const std::string& faxName, const std::string& 
 
 // The sample values of the preview.
 TCoverValues PreviewValues();
+// The preview's 1-bit .BMP file image of a render file's bytes.
+std::vector<uint8_t> PreviewBitmap(const std::vector<uint8_t>& renderFile);
 // Renders the template with the sample values at half size and saves it as the template's name
 // with the extension ".bmp" (a 1-bit bitmap, written as one step). Returns that name.
 std::string RenderCoverPreview(const std::string& templateName);
