@@ -50,16 +50,6 @@ bool IsBlackAndWhite(const QImage& image) {
   return true;
 }
 
-std::string UpperExtension(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return {};
-  std::string ext = path.substr(dot);
-  for (char& c : ext)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 std::optional<TPicture> Bitmap(std::optional<QImage> image) {
   if (!image)
@@ -83,6 +73,17 @@ std::optional<TPicture> Metafile(std::vector<uint8_t> bytes) {
 }
 
 } // namespace
+
+std::string UpperExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return {};
+  std::string ext = path.substr(dot);
+  for (char& c : ext)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
 
 int TPicture::Width() const { return kind == pkBitmap ? bitmap.width() : kind == pkMetafile ? metaWidth : 0; }
 int TPicture::Height() const { return kind == pkBitmap ? bitmap.height() : kind == pkMetafile ? metaHeight : 0; }

@@ -47,6 +47,9 @@ std::vector<uint8_t> EncodePictureData(const TPicture& picture);
 // dither mode `mode`; an empty image for an unknown mode. Throws TDitherError.
 QImage ReduceImage(const QImage& image, int mode);
 
+// The extension of a file name (with its dot), in upper case; empty without one.
+std::string UpperExtension(const std::string& path);
+
 // A picture file as the image browser loads it, by the upper-cased extension (.BMP, .JPG, .JIF,
 // .WMF). Any failure (unreadable, corrupt, too large, unknown kind) gives nullopt.
 std::optional<TPicture> LoadPictureFile(const std::string& path);

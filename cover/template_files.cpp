@@ -1,6 +1,7 @@
 #include "cover/template_files.h"
 
 #include "cover/cover_renderer.h"
+#include "cover/picture.h"
 #include "cover/render_file.h"
 #include "faxdoc/file_names.h"
 #include "platform/file_replacement.h"
@@ -17,16 +18,6 @@ namespace zn::cover {
 
 namespace {
 
-std::string UpperExtension(const std::string& name) {
-  const size_t slash = name.find_last_of('/');
-  const size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return {};
-  std::string ext = name.substr(dot);
-  for (char& c : ext)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 // The name as it exists on disk in any letter case, else as given.
 std::string OnDisk(const std::string& name) { return platform::ResolvePath(name); }
