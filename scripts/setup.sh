@@ -13,8 +13,8 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  efax mgetty-fax netpbm libtiff-tools socat
  libdbd-xbase-perl python3-dbfread python3-dbf
  clang libclang-rt-14-dev
- xvfb xauth xfonts-base fonts-dejavu-core
- fonts-liberation fonts-symbola libjpeg-turbo-progs imagemagick xdotool
+ xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
+ qt6-multimedia-dev fonts-symbola libjpeg-turbo-progs xdotool
  cups ghostscript"
 
 missing=""
