@@ -15,7 +15,7 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  dbus-daemon python3-dbus python3-gi
  clang libclang-rt-14-dev
  xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
- qt6-multimedia-dev
+ qt6-multimedia-dev fonts-symbola libjpeg-turbo-progs xdotool
  cups ghostscript"
 
 missing=""
