@@ -129,20 +129,24 @@ int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFile
     return ecFaxBadFormat;
   int64_t offset = fileHeader.page1Offset;
   for (unsigned p = 1; p <= page; ++p) {
-    uint8_t buf[kApfPageHeaderSize];
-    if (offset < 0 || f.Seek(offset) < 0)
-      return ecFaxBadFormat;
-    const long n = f.Read(buf, sizeof buf);
-    if (n < 0)
-      return static_cast<int>(n);
-    if (n != kApfPageHeaderSize)
-      return ecFaxBadFormat;
-    pageHeader = TApfPageHeader::Decode(buf);
-    if (pageHeader.length < 0)
-      return ecFaxBadFormat;
+    if (int rc = ReadApfPageHeaderAt(f, offset, pageHeader); rc < 0)
+      return rc;
     offset += kApfPageHeaderSize + static_cast<int64_t>(pageHeader.length);
   }
   return ecOK;
+}
+
+int ReadApfPageHeaderAt(TInFile& f, int64_t offset, TApfPageHeader& pageHeader) {
+  uint8_t buf[kApfPageHeaderSize];
+  if (offset < 0 || f.Seek(offset) < 0)
+    return ecFaxBadFormat;
+  const long n = f.Read(buf, sizeof buf);
+  if (n < 0)
+    return static_cast<int>(n);
+  if (n != kApfPageHeaderSize)
+    return ecFaxBadFormat;
+  pageHeader = TApfPageHeader::Decode(buf);
+  return pageHeader.length < 0 ? ecFaxBadFormat : ecOK;
 }
 
 int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader& header) {

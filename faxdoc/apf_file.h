@@ -15,6 +15,13 @@ constexpr int kApfFirstPageOffset = 64;
 constexpr int kApfStationIdCapacity = 20;
 constexpr int kApfMaxRecordBytes = 4096; // readers cap a length-prefixed record at this
 extern const uint8_t kApfSignature[6];   // "APF10" and 0x1A
+// What one file can hold: the page count is 16 bits. A page has at most kMaxPageRows rows, far
+// more than the longest real fax (a metre of paper is under 8000 rows at fine resolution), which
+// also keeps the 32-bit page length from overflowing: every reader and writer holds to it.
+constexpr int kMaxApfPages = 65535;
+constexpr int kMaxPageRows = 131072;
+static_assert(static_cast<int64_t>(kMaxPageRows + 8) * (2 + kApfMaxRecordBytes) < INT32_MAX,
+              "a page of the longest length-prefixed rows fits the page length");
 
 enum TApfPageFlags : uint16_t {
   kPageHighResolution = 1,
@@ -55,6 +62,8 @@ int ReadApfHeader(const std::string& fileName, TApfFileHeader& header);
 int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader& header);
 
 class TInFile;
+// Reads the page header at `offset` of an open fax file, leaving `f` at the page's data.
+int ReadApfPageHeaderAt(TInFile& f, int64_t offset, TApfPageHeader& pageHeader);
 // Opens `fileName`, checks its header and walks to page N (1-based; 0 stops after the file header),
 // leaving `f` at the page's data.
 int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFileHeader& fileHeader,

@@ -58,20 +58,40 @@ long TInFile::Read(void* buffer, size_t n) {
     if (buffer_.empty())
       buffer_.resize(kBufferSize);
     // Refill the buffer from the caller's position.
-    if (::lseek(fd_, pos_, SEEK_SET) < 0)
-      return IoErrorCode(errno);
     ssize_t r;
     do
-      r = ::read(fd_, buffer_.data(), buffer_.size());
+      r = ::pread(fd_, buffer_.data(), buffer_.size(), pos_);
     while (r < 0 && errno == EINTR);
     if (r < 0)
-      return IoErrorCode(errno);
+      return error_ = IoErrorCode(errno);
     bufferStart_ = pos_;
     bufferFill_ = static_cast<size_t>(r);
     if (r == 0)
       break;
   }
   return static_cast<long>(done);
+}
+
+int TInFile::GetByteSlow() {
+  uint8_t b;
+  return Read(&b, 1) == 1 ? b : -1;
+}
+
+int TInFile::ReadAt(int64_t pos, void* buffer, size_t n) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd_, p, n, pos);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r < 0)
+      return error_ = IoErrorCode(errno);
+    if (r == 0)
+      return -1;
+    p += r;
+    pos += r;
+    n -= static_cast<size_t>(r);
+  }
+  return ecOK;
 }
 
 int TInFile::Seek(int64_t pos) {
@@ -119,7 +139,7 @@ int TBufferedWriter::Create(const std::string& name) {
   static std::atomic<unsigned> serial{0};
   for (int attempt = 0; fd_ < 0; ++attempt) {
     tempName_ = name + ".~" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    fd_ = ::open(tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd_ = ::open(tempName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && (errno != EEXIST || attempt > 100))
       return IoErrorCode(errno);
   }
@@ -195,6 +215,34 @@ int TBufferedWriter::Seek(int64_t pos) {
   if (::lseek(fd_, pos, SEEK_SET) < 0)
     return Fail(IoErrorCode(errno));
   filePos_ = pos;
+  return ecOK;
+}
+
+int TBufferedWriter::WriteAt(int64_t pos, const void* data, size_t n) {
+  const int64_t end = Position();
+  if (int rc = Seek(pos); rc < 0)
+    return rc;
+  if (int rc = Write(data, n); rc < 0)
+    return rc;
+  return Seek(end);
+}
+
+int TBufferedWriter::ReadAt(int64_t pos, void* data, size_t n) {
+  if (fd_ < 0)
+    return IoErrorCode(EBADF);
+  if (int rc = Flush(); rc < 0)
+    return rc;
+  uint8_t* p = static_cast<uint8_t*>(data);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd_, p, n, pos);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r <= 0)
+      return Fail(IoErrorCode(r < 0 ? errno : EIO));
+    p += r;
+    pos += r;
+    n -= static_cast<size_t>(r);
+  }
   return ecOK;
 }
 

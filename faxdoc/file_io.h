@@ -51,14 +51,31 @@ class TInFile {
   int Seek(int64_t pos);
   int64_t Size() const;
   int64_t Position() const { return pos_; }
+  // The next byte, or -1 at the end of the file or on a read error (then Error() says which).
+  int GetByte() {
+    const int64_t at = pos_ - bufferStart_;
+    if (at >= 0 && static_cast<size_t>(at) < bufferFill_) {
+      ++pos_;
+      return buffer_[static_cast<size_t>(at)];
+    }
+    return GetByteSlow();
+  }
+  // Reads exactly `n` bytes at `pos` past the buffer (for blocks read out of order): 0, -1 when the
+  // file ends first, or the negated I/O code.
+  int ReadAt(int64_t pos, void* buffer, size_t n);
+  // The negated I/O code of the last failed read, 0 when none failed.
+  int Error() const { return error_; }
 
  private:
+  int GetByteSlow();
+
   friend int ReadWholeFile(const std::string& name, TFileBytes& data);
   int fd_ = -1;
   int64_t pos_ = 0;          // the position the caller sees
   std::vector<uint8_t> buffer_;
   int64_t bufferStart_ = 0;  // file position of buffer_[0]
   size_t bufferFill_ = 0;
+  int error_ = 0;
 };
 
 // Reads a whole file into `data`; a negative code on failure.
@@ -78,6 +95,9 @@ class TBufferedWriter {
   int Write(const void* data, size_t n);
   int Seek(int64_t pos);
   int64_t Position() const { return filePos_ + static_cast<int64_t>(used_); }
+  // Rewrites or reads back `n` bytes already written at `pos`; the write position stays.
+  int WriteAt(int64_t pos, const void* data, size_t n);
+  int ReadAt(int64_t pos, void* data, size_t n);
   int Close();   // flushes and closes; on failure the file is deleted
   void Discard(); // closes and deletes the file
   bool IsOpen() const { return fd_ >= 0; }

@@ -97,6 +97,8 @@ void UnpackerState::SetUnpackerScaling(uint32_t horizMult, uint32_t horizDiv, ui
 }
 
 int UnpackerState::Output(int kind, const uint8_t* row, int len) {
+  if (fileOut_)
+    return FileRow(kind, row, len);
   if (collecting_)
     return CollectRow(kind, row, len);
   return outputLine_ ? outputLine_(*this, kind, row, pageNumber_, len) : ecOK;
@@ -173,32 +175,85 @@ int UnpackerState::FlushPendingBlanks() {
 
 int UnpackerState::UnpackPage(const std::string& fileName, unsigned page) {
   TInFile f;
-  if (int rc = OpenApfPage(f, fileName, std::max(page, 1u), fileHeader_, pageHeader_); rc < 0)
+  TApfFileHeader fileHeader;
+  TApfPageHeader pageHeader;
+  if (int rc = OpenApfPage(f, fileName, std::max(page, 1u), fileHeader, pageHeader); rc < 0)
     return rc;
-  if (fileHeader_.pageCount < page)
+  if (fileHeader.pageCount < page)
     return ecFaxBadFormat;
+  return UnpackPageAt(f, fileName, page, fileHeader, pageHeader);
+}
 
+int UnpackerState::UnpackPageAt(TInFile& f, const std::string& fileName, unsigned page,
+                                const TApfFileHeader& fileHeader, const TApfPageHeader& pageHeader) {
+  fileHeader_ = fileHeader;
+  pageHeader_ = pageHeader;
   fileName_ = fileName;
   pageNumber_ = static_cast<int>(page);
+  return DecodePage(f);
+}
+
+// The page's data goes to the decoder in pieces as it is read, so memory stays a piece whatever
+// the page's length.
+int UnpackerState::DecodePage(TInFile& f) {
+  constexpr size_t kPieceBytes = 65536;
   pageLength_ = pageHeader_.length;
   rowsDelivered_ = 0;
   pendingBlanks_ = 0;
-  std::vector<uint8_t> data;
-  const int readResult = ReadApfPageData(f, pageHeader_, data, bytesRead_);
-  f.Close();
-  if (readResult < 0 && readResult != ecFaxBadFormat)
-    return readResult;
-
+  bytesRead_ = 0;
   if (int rc = Output(kOutputStart, nullptr, 0); rc < 0)
     return rc;
   TMhDecoder decoder;
   int failure = ecOK;
-  const bool ended = decoder.Decode(data.data(), data.size(), [&](const uint8_t* row, int len) {
+  int rows = 0;
+  const TMhDecoder::TRowSink sink = [&](const uint8_t* row, int len) {
+    if (++rows > kMaxPageRows) {
+      failure = ecPageTooLong;
+      return false;
+    }
     failure = Deliver(row, len);
     if (failure >= 0 && (flags_ & kUnpackAbort))
       return false;
     return failure >= 0;
-  });
+  };
+  input_.clear();
+  input_.reserve(kPieceBytes + kApfMaxRecordBytes);
+  const bool prefixed = pageHeader_.flags & kPageLengthPrefixed;
+  int readResult = ecOK;
+  bool ended = false;
+  while (bytesRead_ < pageLength_ && readResult == ecOK && !ended) {
+    const int64_t left = pageLength_ - bytesRead_;
+    size_t want = static_cast<size_t>(std::min<int64_t>(left, kPieceBytes));
+    if (prefixed) {
+      // A record never runs past the page: its count is capped at 4096 and at the bytes left.
+      uint8_t countBytes[2];
+      const long n = f.Read(countBytes, 2);
+      if (n < 0)
+        return static_cast<int>(n);
+      if (n < 2) {
+        readResult = ecFaxBadFormat;
+        break;
+      }
+      bytesRead_ += 2;
+      want = static_cast<size_t>(std::min<int64_t>({countBytes[0] | countBytes[1] << 8, kApfMaxRecordBytes,
+                                                    std::max<int64_t>(pageLength_ - bytesRead_, 0)}));
+    }
+    const size_t at = input_.size();
+    input_.resize(at + want);
+    const long r = want > 0 ? f.Read(input_.data() + at, want) : 0;
+    if (r < 0)
+      return static_cast<int>(r);
+    input_.resize(at + static_cast<size_t>(r));
+    bytesRead_ += static_cast<int>(r);
+    if (static_cast<size_t>(r) < want || (!prefixed && r == 0))
+      readResult = ecFaxBadFormat;
+    if (input_.size() >= kPieceBytes || readResult < 0 || bytesRead_ >= pageLength_) {
+      ended = decoder.Decode(input_.data(), input_.size(), sink);
+      input_.clear();
+    }
+  }
+  if (!input_.empty())
+    ended = decoder.Decode(input_.data(), input_.size(), sink);
   badCodes_ = decoder.BadCodes();
   if (failure < 0)
     return failure;
@@ -279,32 +334,107 @@ int UnpackerState::UnpackPageToMemBitmap(const std::string& fileName, unsigned p
   return ecOK;
 }
 
+namespace {
+
+// The bytes of a row that hold ink (its length up to the last non-zero byte), at most kMemRowBytes.
+int InkedBytes(const uint8_t* row, int len) {
+  for (int i = std::min(len, kMemRowBytes) - 1; i >= 0; --i)
+    if (row[i])
+      return i + 1;
+  return 0;
+}
+
+} // namespace
+
+int UnpackerState::FileRow(int kind, const uint8_t* row, int len) {
+  if (kind != kOutputRow)
+    return ecOK;
+  const int n = std::min(len, kMemRowBytes);
+  widestRow_ = std::max(widestRow_, InkedBytes(row, n));
+  if (widestRow_ > fileStride_) {
+    // Decoding goes on only to find the widest row; the page is written again that wide.
+    fileTooNarrow_ = true;
+    return ecOK;
+  }
+  if (fileTooNarrow_)
+    return ecOK;
+  uint8_t out[kMemRowBytes] = {};
+  if (n > 0)
+    std::memcpy(out, row, static_cast<size_t>(std::min(n, fileStride_)));
+  return fileOut_->WriteRow(out);
+}
+
+int UnpackerState::StreamPageToFile(const std::string& inName, const std::string& outName, unsigned page,
+                                    TPageFileKind kind) {
+  TPageFileWriter writer;
+  int rc = ecOK;
+  fileOut_ = &writer;
+  // The page is as wide as its widest row and at least as its row width: first tried at the row
+  // width, which nearly every page is.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TInFile f;
+    TApfFileHeader fileHeader;
+    TApfPageHeader pageHeader;
+    rc = OpenApfPage(f, inName, std::max(page, 1u), fileHeader, pageHeader);
+    if (rc >= 0 && fileHeader.pageCount < page)
+      rc = ecFaxBadFormat;
+    if (rc < 0)
+      break;
+    if (attempt == 0) {
+      fileStride_ = (pageHeader.flags & kPageWide) ? kWideLineWidth / 8 : kNormalLineWidth / 8;
+      widestRow_ = 0;
+    } else {
+      fileStride_ = widestRow_ + (widestRow_ & 1);
+    }
+    fileTooNarrow_ = false;
+    rc = writer.Create(UnpackOutputName(inName, outName, DefaultPageExtension(kind)), kind, fileStride_);
+    if (rc >= 0) {
+      fileHeader_ = fileHeader;
+      pageHeader_ = pageHeader;
+      fileName_ = inName;
+      pageNumber_ = static_cast<int>(page);
+      rc = DecodePage(f);
+    }
+    if (rc < 0 || !fileTooNarrow_)
+      break;
+    writer.Discard();
+  }
+  fileOut_ = nullptr;
+  if (rc < 0)
+    return rc;
+  return writer.Close();
+}
+
 int UnpackerState::UnpackPageToFile(const std::string& inName, const std::string& outName, unsigned page,
-                                    const char* defaultExtension,
-                                    std::vector<uint8_t> (*encode)(const TMonoBitmap&)) {
+                                    TPageFileKind kind) {
   if (inName.empty())
     return ecFileNotFound;
+  if (horizMult_ == horizDiv_ && vertMult_ == vertDiv_)
+    return StreamPageToFile(inName, outName, page, kind);
+  // A scaled page is made whole in memory first.
   TMonoBitmap bm;
   if (int rc = UnpackPageToMemBitmap(inName, page, false, bm); rc < 0)
     return rc;
+  if ((kind == TPageFileKind::Pcx || kind == TPageFileKind::Dcx) && bm.height > kPcxMaxRows)
+    return ecPageTooTallForFormat;
   try {
-    return WriteFileData(UnpackOutputName(inName, outName, defaultExtension), encode(bm));
+    return WriteFileData(UnpackOutputName(inName, outName, DefaultPageExtension(kind)), EncodePage(kind, bm));
   } catch (const std::bad_alloc&) {
     return ecOutOfMemory;
   }
 }
 
 int UnpackerState::UnpackPageToPcx(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "PCX", EncodePcx);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Pcx);
 }
 int UnpackerState::UnpackPageToDcx(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "DCX", EncodeDcx);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Dcx);
 }
 int UnpackerState::UnpackPageToTiff(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "TIF", EncodeTiff);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Tiff);
 }
 int UnpackerState::UnpackPageToBmp(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "BMP", EncodeBmp);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Bmp);
 }
 
 } // namespace zn::faxdoc

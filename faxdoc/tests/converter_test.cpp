@@ -467,20 +467,29 @@ Bytes Bmp(int width, int height, int bpp, int compression, const Bytes& data) {
 
 TEST(ImageConverter, RunLengthCodedBmpsReadLikeTheirPlainForm) {
   // 8 x 2: top row black at 0 and 2, bottom row black at 0..3 (rows are stored bottom-up).
-  const Bytes plain8 = Bmp(8, 2, 8, 0, {1, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0});
-  const Bytes rle8 = Bmp(8, 2, 8, 1, {4, 1, 4, 0, 0, 0, 0, 3, 1, 0, 1, 0, 5, 0, 0, 0, 0, 1});
-  const Bytes rle4 = Bmp(8, 2, 4, 2, {4, 0x11, 4, 0x00, 0, 0, 0, 3, 0x10, 0x10, 5, 0x00, 0, 1});
-  TSourceBitmap a, b, c;
-  ASSERT_EQ(DecodeBmp(plain8.data(), plain8.size(), a), ecOK);
-  ASSERT_EQ(DecodeBmp(rle8.data(), rle8.size(), b), ecOK);
-  ASSERT_EQ(DecodeBmp(rle4.data(), rle4.size(), c), ecOK);
-  EXPECT_EQ(a.bits, b.bits);
-  EXPECT_EQ(a.bits, c.bits);
-  EXPECT_EQ(a.bits[0], 0);    // top left black
-  EXPECT_EQ(a.bits[4], 0xFF); // next pixel white
+  TTempDir dir;
+  WriteFile(dir.Path("PLAIN8.BMP"), Bmp(8, 2, 8, 0, {1, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0}));
+  WriteFile(dir.Path("RLE8.BMP"), Bmp(8, 2, 8, 1, {4, 1, 4, 0, 0, 0, 0, 3, 1, 0, 1, 0, 5, 0, 0, 0, 0, 1}));
+  WriteFile(dir.Path("RLE4.BMP"), Bmp(8, 2, 4, 2, {4, 0x11, 4, 0x00, 0, 0, 0, 3, 0x10, 0x10, 5, 0x00, 0, 1}));
+  std::vector<std::vector<Bytes>> pages;
+  for (const char* name : {"PLAIN8", "RLE8", "RLE4"}) {
+    ConverterState s(std::make_unique<TBitmapReader>(true));
+    s.SetMargins(0, 0);
+    s.ClearFlags(kCvtCenterImage | kCvtDoubleWidth);
+    ASSERT_EQ(s.ConvertFile(dir.Path(name), ""), ecOK) << name;
+    pages.push_back(Pages(dir.Path(std::string(name) + ".APF"))[0]);
+  }
+  // Palette pictures are dithered: the threshold at (0, 0) is 0, so only pixels 1.. can be black.
+  ASSERT_EQ(pages[0].size(), 2u);
+  EXPECT_EQ(pages[0][0][0], 0x20); // top row: black at 0 and 2
+  EXPECT_EQ(pages[0][1][0], 0xF0); // bottom row: black at 0..3
+  EXPECT_EQ(pages[0], pages[1]);
+  EXPECT_EQ(pages[0], pages[2]);
   // Runs that leave the picture or break off are refused.
-  const Bytes broken = Bmp(8, 2, 8, 1, {0, 2, 1, 9, 0, 40, 1});
-  EXPECT_EQ(DecodeBmp(broken.data(), broken.size(), a), ecBadGraphicsFormat);
+  WriteFile(dir.Path("BROKEN.BMP"), Bmp(8, 2, 8, 1, {0, 2, 1, 9, 0, 40, 1}));
+  ConverterState s(std::make_unique<TBitmapReader>(true));
+  EXPECT_EQ(s.ConvertFile(dir.Path("BROKEN.BMP"), ""), ecBadGraphicsFormat);
+  EXPECT_FALSE(FileExists(dir.Path("BROKEN.APF")));
 }
 
 TEST(ImageConverter, StatusAbortEndsTheConversion) {

@@ -5,6 +5,7 @@
 #include "faxdoc/apf_file.h"
 #include "faxdoc/converter.h"
 #include "faxdoc/fax_errors.h"
+#include "faxdoc/file_io.h"
 #include "faxdoc/file_names.h"
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/page_files.h"
@@ -192,19 +193,26 @@ int Info(const TArgs& args) {
   std::printf("station id: \"%s\"\n", h.StationId().c_str());
   std::printf("pages: %u\n", h.pageCount);
   std::printf("page 1 offset: %d\n", h.page1Offset);
+  // One walk through the file: each page is decoded where its header leaves the file.
+  TInFile f;
+  if (int rc = f.Open(name); rc < 0)
+    return ReportError(rc, name);
+  int rows = 0, width = 0;
+  UnpackerState unpacker([&](UnpackerState&, int kind, const uint8_t*, int, int len) {
+    if (kind == kOutputRow) {
+      ++rows;
+      width = std::max(width, len * 8);
+    }
+    return 0;
+  });
+  int64_t offset = h.page1Offset;
   for (unsigned page = 1; page <= h.pageCount; ++page) {
     TApfPageHeader ph;
-    if (int rc = ReadApfPageHeader(name, page, ph); rc < 0)
+    if (int rc = ReadApfPageHeaderAt(f, offset, ph); rc < 0)
       return ReportError(rc, name);
-    int rows = 0, width = 0;
-    UnpackerState unpacker([&](UnpackerState&, int kind, const uint8_t*, int, int len) {
-      if (kind == kOutputRow) {
-        ++rows;
-        width = std::max(width, len * 8);
-      }
-      return 0;
-    });
-    const int rc = unpacker.UnpackPage(name, page);
+    offset += kApfPageHeaderSize + static_cast<int64_t>(ph.length);
+    rows = width = 0;
+    const int rc = unpacker.UnpackPageAt(f, name, page, h, ph);
     std::printf("page %u: length %d, flags 0x%04X (%s), rows %d, width %d, bad codes %d%s\n", page, ph.length,
                 ph.flags, FlagText(ph.flags).c_str(), rows, width, unpacker.BadCodes(),
                 rc < 0 ? ", truncated" : "");
