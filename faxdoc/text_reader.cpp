@@ -150,6 +150,7 @@ TTextReader::TNext TTextReader::NextLine(ConverterState& state, std::string& tex
   if (keptPending_) {
     keptPending_ = false;
     keptQueued_ = !kept_.empty();
+    linesOnPage_ = 0;
     morePages = keptQueued_ || InputLeft();
     return TNext::EndOfPage;
   }
@@ -163,10 +164,14 @@ TTextReader::TNext TTextReader::NextLine(ConverterState& state, std::string& tex
   state.bytesRead = file_.Position();
   ++linesOnPage_;
   if (linesPerPage_ && linesOnPage_ > linesPerPage_) {
-    deferred_ = true;
+    // A form feed that opens the line behind a full page asks for the page end made here: it
+    // starts no page of its own.
+    if (!raw.empty() && raw[0] == kFormFeed)
+      raw.erase(0, 1);
+    deferred_ = !raw.empty();
     deferredLine_ = raw;
     linesOnPage_ = 0;
-    morePages = true;
+    morePages = deferred_ || InputLeft();
     return TNext::EndOfPage;
   }
   text = PrepareLine(state, raw);
