@@ -387,7 +387,7 @@ int UnpackerState::StreamPageToFile(const std::string& inName, const std::string
       fileStride_ = widestRow_ + (widestRow_ & 1);
     }
     fileTooNarrow_ = false;
-    rc = writer.Create(UnpackOutputName(inName, outName, DefaultPageExtension(kind)), kind, fileStride_);
+    rc = writer.Create(outName, kind, fileStride_);
     if (rc >= 0) {
       fileHeader_ = fileHeader;
       pageHeader_ = pageHeader;
@@ -409,8 +409,11 @@ int UnpackerState::UnpackPageToFile(const std::string& inName, const std::string
                                     TPageFileKind kind) {
   if (inName.empty())
     return ecFileNotFound;
+  const std::string output = UnpackOutputName(inName, outName, DefaultPageExtension(kind));
+  if (int rc = RefuseOutputOverInput(inName, output); rc < 0)
+    return rc;
   if (horizMult_ == horizDiv_ && vertMult_ == vertDiv_)
-    return StreamPageToFile(inName, outName, page, kind);
+    return StreamPageToFile(inName, output, page, kind);
   // A scaled page is made whole in memory first.
   TMonoBitmap bm;
   if (int rc = UnpackPageToMemBitmap(inName, page, false, bm); rc < 0)
@@ -418,7 +421,7 @@ int UnpackerState::UnpackPageToFile(const std::string& inName, const std::string
   if ((kind == TPageFileKind::Pcx || kind == TPageFileKind::Dcx) && bm.height > kPcxMaxRows)
     return ecPageTooTallForFormat;
   try {
-    return WriteFileData(UnpackOutputName(inName, outName, DefaultPageExtension(kind)), EncodePage(kind, bm));
+    return WriteFileData(output, EncodePage(kind, bm));
   } catch (const std::bad_alloc&) {
     return ecOutOfMemory;
   }
