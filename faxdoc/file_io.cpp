@@ -56,6 +56,7 @@ int TInFile::Open(const std::string& name) {
     return Failed(IoErrorCode(EISDIR));
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  size_ = static_cast<int64_t>(st.st_size);
   pos_ = 0;
   bufferStart_ = 0;
   bufferFill_ = 0;
@@ -127,10 +128,6 @@ int TInFile::Seek(int64_t pos) {
   return ecOK;
 }
 
-int64_t TInFile::Size() const {
-  struct stat st {};
-  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-}
 
 int ReadWholeFile(const std::string& name, TFileBytes& data) {
   TInFile f;

@@ -63,7 +63,7 @@ class TInFile {
   // Reads up to `n` bytes; returns the count (short only at the end of the file) or a negative code.
   long Read(void* buffer, size_t n);
   int Seek(int64_t pos);
-  int64_t Size() const;
+  int64_t Size() const { return size_; } // when the file was opened
   int64_t Position() const { return pos_; }
   // The next byte, or -1 at the end of the file or on a read error (then Error() says which).
   int GetByte() {
@@ -87,6 +87,7 @@ class TInFile {
   int Failed(int code); // notes the file as the one that failed
   int fd_ = -1;
   std::string name_;
+  int64_t size_ = 0;
   int64_t pos_ = 0;          // the position the caller sees
   std::vector<uint8_t> buffer_;
   int64_t bufferStart_ = 0;  // file position of buffer_[0]
