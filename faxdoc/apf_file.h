@@ -20,8 +20,9 @@ extern const uint8_t kApfSignature[6];   // "APF10" and 0x1A
 // also keeps the 32-bit page length from overflowing: every reader and writer holds to it.
 constexpr int kMaxApfPages = 65535;
 constexpr int kMaxPageRows = 131072;
-static_assert(static_cast<int64_t>(kMaxPageRows + 8) * (2 + kApfMaxRecordBytes) < INT32_MAX,
-              "a page of the longest length-prefixed rows fits the page length");
+// The data of a page of the longest rows, a bound for a page whose rows cannot be counted.
+constexpr int64_t kMaxPageBytes = static_cast<int64_t>(kMaxPageRows) * (2 + kApfMaxRecordBytes);
+static_assert(kMaxPageBytes + 64 * 1024 < INT32_MAX, "a page of the longest rows fits the page length");
 
 enum TApfPageFlags : uint16_t {
   kPageHighResolution = 1,
