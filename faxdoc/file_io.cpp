@@ -128,27 +128,6 @@ int TInFile::Seek(int64_t pos) {
   return ecOK;
 }
 
-
-int ReadWholeFile(const std::string& name, TFileBytes& data) {
-  TInFile f;
-  if (int rc = f.Open(name); rc < 0)
-    return rc;
-  data.resize(static_cast<size_t>(f.Size()));
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t r = ::read(f.fd_, data.data() + done, data.size() - done);
-    if (r < 0 && errno == EINTR)
-      continue;
-    if (r < 0)
-      return f.Failed(IoErrorCode(errno));
-    if (r == 0)
-      break;
-    done += static_cast<size_t>(r);
-  }
-  data.resize(done);
-  return ecOK;
-}
-
 TBufferedWriter::~TBufferedWriter() { Discard(); }
 
 int TBufferedWriter::Create(const std::string& name) {

@@ -13,26 +13,6 @@
 
 namespace zn::faxdoc {
 
-// Leaves new elements uninitialised: a buffer that a read fills at once need not be cleared first.
-template <class T>
-struct TNoInitAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = TNoInitAllocator<U>;
-  };
-  TNoInitAllocator() = default;
-  template <class U>
-  TNoInitAllocator(const TNoInitAllocator<U>&) {}
-  template <class U>
-  void construct(U* p) {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... A>
-  void construct(U* p, A&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
-  }
-};
-
 // The file that the last failed file operation of this thread concerns: messages name it rather
 // than guess between the input and the output. Empty after a failure that is no file's (a bad
 // format, an aborted conversion).
@@ -43,10 +23,8 @@ void ClearFailedFileName();
 // would replace the input.
 int RefuseOutputOverInput(const std::string& input, const std::string& output);
 
-// A whole input file in memory.
-using TFileBytes = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
-
-// Reads go through a buffer: the fax pages are read a few bytes (a record's count) at a time.
+// An input file read through a buffer: pages and pictures are read a few bytes at a time, as rows
+// are asked for, never whole.
 class TInFile {
  public:
   static constexpr size_t kBufferSize = 65536;
@@ -83,7 +61,6 @@ class TInFile {
  private:
   int GetByteSlow();
 
-  friend int ReadWholeFile(const std::string& name, TFileBytes& data);
   int Failed(int code); // notes the file as the one that failed
   int fd_ = -1;
   std::string name_;
@@ -95,8 +72,6 @@ class TInFile {
   int error_ = 0;
 };
 
-// Reads a whole file into `data`; a negative code on failure.
-int ReadWholeFile(const std::string& name, TFileBytes& data);
 
 // A 4096-byte buffer in front of a file written anew. The file appears under its name only when
 // Close succeeds, and is then on disk (platform/file_replacement.h); on a write error, a failed
