@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,10 @@ int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFile
 // Returns 0, or -8001 when the file ends inside the page (what was read until then is kept in
 // `data`), or a negative I/O code. `bytesRead` counts the page bytes consumed.
 int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_t>& data, int& bytesRead);
+// The same, piece by piece as it is read (a record, or up to 4096 bytes of a plain stream): `sink`
+// gets each piece and returns false to stop reading. `bytesRead` is up to date at every piece.
+using TApfDataSink = std::function<bool(const uint8_t* data, size_t size)>;
+int ReadApfPageData(TInFile& f, const TApfPageHeader& header, const TApfDataSink& sink, int& bytesRead);
 // Page N's header and its coded rows as one MH stream (page 0 = page 1).
 int ReadApfPage(const std::string& fileName, unsigned page, TApfPageHeader& header, std::vector<uint8_t>& data);
 

@@ -216,44 +216,26 @@ int UnpackerState::DecodePage(TInFile& f) {
       return false;
     return failure >= 0;
   };
+  // Pieces of the page are gathered and decoded some 64 KB at a time.
   input_.clear();
   input_.reserve(kPieceBytes + kApfMaxRecordBytes);
-  const bool prefixed = pageHeader_.flags & kPageLengthPrefixed;
-  int readResult = ecOK;
   bool ended = false;
-  while (bytesRead_ < pageLength_ && readResult == ecOK && !ended) {
-    const int64_t left = pageLength_ - bytesRead_;
-    size_t want = static_cast<size_t>(std::min<int64_t>(left, kPieceBytes));
-    if (prefixed) {
-      // A record never runs past the page: its count is capped at 4096 and at the bytes left.
-      uint8_t countBytes[2];
-      const long n = f.Read(countBytes, 2);
-      if (n < 0)
-        return static_cast<int>(n);
-      if (n < 2) {
-        readResult = ecFaxBadFormat;
-        break;
-      }
-      bytesRead_ += 2;
-      want = static_cast<size_t>(std::min<int64_t>({countBytes[0] | countBytes[1] << 8, kApfMaxRecordBytes,
-                                                    std::max<int64_t>(pageLength_ - bytesRead_, 0)}));
-    }
-    const size_t at = input_.size();
-    input_.resize(at + want);
-    const long r = want > 0 ? f.Read(input_.data() + at, want) : 0;
-    if (r < 0)
-      return static_cast<int>(r);
-    input_.resize(at + static_cast<size_t>(r));
-    bytesRead_ += static_cast<int>(r);
-    if (static_cast<size_t>(r) < want || (!prefixed && r == 0))
-      readResult = ecFaxBadFormat;
-    if (input_.size() >= kPieceBytes || readResult < 0 || bytesRead_ >= pageLength_) {
-      ended = decoder.Decode(input_.data(), input_.size(), sink);
-      input_.clear();
-    }
-  }
-  if (!input_.empty())
+  const auto decode = [&] {
     ended = decoder.Decode(input_.data(), input_.size(), sink);
+    input_.clear();
+    return !ended;
+  };
+  const int readResult = ReadApfPageData(
+      f, pageHeader_,
+      [&](const uint8_t* piece, size_t size) {
+        input_.insert(input_.end(), piece, piece + size);
+        return input_.size() < kPieceBytes || decode();
+      },
+      bytesRead_);
+  if (readResult < 0 && readResult != ecFaxBadFormat)
+    return readResult;
+  if (!ended && !input_.empty())
+    decode();
   badCodes_ = decoder.BadCodes();
   if (failure < 0)
     return failure;

@@ -252,12 +252,25 @@ int Raw(const TArgs& args) {
     return UsageError(error);
   if (OutputIsInput(p.operands[0], p.operands[1]))
     return kExitFailed;
+  // The page's data goes to the output as it is read.
+  TInFile in;
+  TApfFileHeader fileHeader;
   TApfPageHeader header;
-  std::vector<uint8_t> data;
-  if (int rc = ReadApfPage(p.operands[0], page, header, data); rc < 0)
+  if (int rc = OpenApfPage(in, p.operands[0], page, fileHeader, header); rc < 0)
     return ReportError(rc, p.operands[0]);
-  if (int rc = WriteFileData(p.operands[1], data); rc < 0)
+  TBufferedWriter out;
+  if (int rc = out.Create(p.operands[1]); rc < 0)
     return ReportError(rc, p.operands[1]);
+  int written = ecOK, bytesRead = 0;
+  const int rc = ReadApfPageData(
+      in, header, [&](const uint8_t* piece, size_t size) { return (written = out.Write(piece, size)) >= 0; },
+      bytesRead);
+  if (written < 0)
+    return ReportError(written, p.operands[1]);
+  if (rc < 0)
+    return ReportError(rc, p.operands[0]);
+  if (int close = out.Close(); close < 0)
+    return ReportError(close, p.operands[1]);
   return kExitOk;
 }
 
