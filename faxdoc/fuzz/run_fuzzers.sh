@@ -32,7 +32,7 @@ for target in $targets; do
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
   cp "$src/$project/corpus/$target/"* "$work/corpus/"
-  if TMPDIR="$work/tmp" "$build/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+  if TMPDIR="$work/tmp" "$build/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 -max_len=65536 \
       -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1; then
     echo "fuzz_$target: $(grep -o 'Done [0-9]* runs' "$work/log" | tail -1)"
   else
