@@ -1,5 +1,12 @@
 #include "cover/picture.h"
 
+#include "cover/bmp_decode.h"
+#include "platform/plain_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
 #include "cover/component_stream.h"
 #include "cover/dither.h"
 #include "cover/jpeg_decoder.h"
@@ -120,7 +127,7 @@ std::optional<QImage> DecodeBmpImage(const std::vector<uint8_t>& data) {
       return std::nullopt;
   }
   faxdoc::TSourceBitmap bm;
-  if (faxdoc::DecodeBmp(data.data(), data.size(), bm) < 0)
+  if (DecodeBmp(data.data(), data.size(), bm) < 0)
     return std::nullopt;
   if (bm.bitsPerPixel == 1) {
     QImage img(bm.width, bm.height, QImage::Format_Mono);
@@ -265,11 +272,33 @@ QImage ReduceImage(const QImage& image, int mode) {
   return out;
 }
 
+// A picture file whole, from a plain file of a size a picture can have.
+bool ReadPictureBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+  constexpr int64_t kMaxPictureFileBytes = 512 << 20;
+  const int fd = platform::OpenPlainFileForReading(path);
+  if (fd < 0)
+    return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && st.st_size <= kMaxPictureFileBytes;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      ok = n > 0;
+      done += ok ? static_cast<size_t>(n) : 0;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
 std::optional<TPicture> LoadPictureFile(const std::string& path) {
-  faxdoc::TFileBytes raw;
-  if (faxdoc::ReadWholeFile(path, raw) < 0)
+  std::vector<uint8_t> bytes;
+  if (!ReadPictureBytes(path, bytes))
     return std::nullopt;
-  std::vector<uint8_t> bytes(raw.begin(), raw.end());
   const std::string ext = UpperExtension(path);
   if (ext == ".BMP")
     return Bitmap(DecodeBmpImage(bytes));
