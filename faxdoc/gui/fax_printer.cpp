@@ -53,7 +53,10 @@ TFxCustomFaxPrinter::~TFxCustomFaxPrinter() {
 
 QPrinter& TFxCustomFaxPrinter::Printer() {
   if (!printer_)
+  {
     printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer_->setDocName(QString::fromStdString(caption_));
+  }
   return *printer_;
 }
 

@@ -1,0 +1,201 @@
+// The fax printer on sheets kept as images: where pages land, the header and footer rules, the print
+// log and the status window through a whole job, an abort and an unpacking failure.
+#include "comms/exceptions.h"
+#include "faxdoc/apf_file.h"
+#include "faxdoc/gui/fax_printer.h"
+#include "faxdoc/gui/fax_printer_status.h"
+#include "faxdoc/gui/tests/view_test_support.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace zn::faxdoc {
+namespace {
+
+using namespace zn::faxdoc::test;
+
+// Letter paper at 100 dots per inch, without margins.
+constexpr int kSheetW = 850, kSheetH = 1100;
+
+std::string ReadText(const std::string& name) {
+  const std::vector<uint8_t> bytes = ReadFile(name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+QRect Quarter(int slot) {
+  const int w = kSheetW / 2, h = kSheetH / 2;
+  return QRect(QPoint((slot % 2) * w + 2, (slot / 2) * h + 2), QPoint((slot % 2) * w + w - 3, (slot / 2) * h + h - 3));
+}
+
+class FaxPrinterOnImages : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { EnsureApplication(); }
+  void SetUp() override {
+    if (!HaveProgram("pbmtog3"))
+      GTEST_SKIP() << "pbmtog3 is not installed";
+    printer.SetPageTarget(&target);
+    printer.SetFaxPrinterLog(&log);
+    printer.SetStatusDisplay(&status);
+    log.LogFileName = dir.Path("FAXPRINT.LOG");
+  }
+
+  TTempDir dir;
+  TImagePageTarget target{kSheetW, kSheetH, 100};
+  TFxFaxPrinter printer;
+  TFxFaxPrinterLog log;
+  TFxFaxPrinterStatus status;
+};
+
+TEST_F(FaxPrinterOnImages, SixPagesFourASheetLandInReadingOrderUnderTheirHeaderRules) {
+  MakeChartFax(dir, "SIX.APF", {1, 2, 3, 4, 5, 6}, kPageHighResolution);
+  printer.SetFileName(dir.Path("SIX.APF"));
+  printer.MultiPage = true;
+  printer.PrintFax();
+  ASSERT_EQ(target.Sheets().size(), 2u);
+  int page = 1;
+  for (const QImage& sheet : target.Sheets())
+    for (int slot = 0; slot < 4; ++slot, ++page) {
+      if (page > 6) {
+        EXPECT_EQ(Ink(sheet, Quarter(slot)), 0) << "slot " << slot << " of the last sheet is empty";
+        continue;
+      }
+      const QRect between = BetweenRules(sheet, Quarter(slot));
+      ASSERT_FALSE(between.isEmpty()) << "page " << page << " has a header and a footer rule";
+      const QRect drawn(between.topLeft(), QSize(static_cast<int>(Quarter(slot).width() * 0.93), between.height()));
+      EXPECT_EQ(ClosestChart(sheet, drawn), page) << "page " << page;
+      // Nothing of the page right of its 93% width.
+      EXPECT_EQ(Ink(sheet, QRect(QPoint(drawn.right() + 3, between.top()), QPoint(Quarter(slot).right(), between.bottom()))), 0);
+    }
+  EXPECT_EQ(target.Title(), "APro Fax Printer");
+}
+
+TEST_F(FaxPrinterOnImages, OnePageASheetWithoutMarginsFillsTheSheetHeight) {
+  MakeChartFax(dir, "TWO.APF", {7, 8}, kPageHighResolution);
+  printer.SetFileName(dir.Path("TWO.APF"));
+  printer.FaxHeader().Enabled = false;
+  printer.FaxFooter().Enabled = false;
+  printer.PrintFax();
+  ASSERT_EQ(target.Sheets().size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    const QImage& sheet = target.Sheets()[static_cast<size_t>(i)];
+    EXPECT_EQ(ClosestChart(sheet, QRect(0, 0, static_cast<int>(kSheetW * 0.93), kSheetH)), 7 + i);
+    EXPECT_TRUE(RuledRows(sheet, sheet.rect()).empty()) << "no header or footer rule";
+  }
+}
+
+TEST_F(FaxPrinterOnImages, AJobIsLoggedAndShownInTheStatusWindowWhileItRuns) {
+  MakeChartFax(dir, "THREE.APF", {1, 2, 3}, 0);
+  printer.SetFileName(dir.Path("THREE.APF"));
+  printer.SetFirstPage(2);
+  std::vector<std::string> statusLines;
+  std::vector<int> statusCodes;
+  bool visible = true;
+  printer.OnNextPage = [&](TFxCustomFaxPrinter&, unsigned current, unsigned total) {
+    visible = visible && status.DisplayVisible();
+    statusLines.push_back(status.Display()->findChild<QLabel*>("fpsStatusLine")->text().toStdString());
+    EXPECT_EQ(total, 3u);
+    EXPECT_EQ(printer.CurrentPage(), current);
+  };
+  printer.OnFaxPrintStatus = [&](TFxCustomFaxPrinter&, int code) { statusCodes.push_back(code); };
+  std::vector<TFaxPLCode> logCodes;
+  printer.OnFaxPrintLog = [&](TFxCustomFaxPrinter&, TFaxPLCode code) { logCodes.push_back(code); };
+  printer.PrintFax();
+  EXPECT_TRUE(visible);
+  EXPECT_FALSE(status.DisplayVisible());
+  EXPECT_EQ(target.Sheets().size(), 2u);
+  // What the window showed as each page began.
+  EXPECT_EQ(statusLines, (std::vector<std::string>{"Idle 0 of 3", "Submitting 2 of 3"}));
+  EXPECT_EQ(statusCodes, (std::vector<int>{4, 1, 2, 3, 4, 1, 2, 3}));
+  EXPECT_EQ(logCodes, (std::vector<TFaxPLCode>{lcStart, lcFinish}));
+  auto* display = status.Display();
+  EXPECT_EQ(display->findChild<QLabel*>("fpsFileName")->text(), "THREE.APF");
+  EXPECT_EQ(display->findChild<QLabel*>("fpsResolution")->text(), "standard");
+  EXPECT_EQ(display->findChild<QLabel*>("fpsWidth")->text(), "1728");
+  EXPECT_EQ(display->findChild<QLabel*>("fpsFirstPage")->text(), "2");
+  const std::string text = ReadText(log.LogFileName);
+  const std::string name = dir.Path("THREE.APF");
+  ASSERT_EQ(text.find("Printing " + name + " started at "), 0u) << text;
+  EXPECT_NE(text.find("\r\nPrinting " + name + " finished at "), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
+  EXPECT_EQ(printer.CurrentPage(), 0u);
+  EXPECT_EQ(printer.LastStatus(), 0);
+}
+
+TEST_F(FaxPrinterOnImages, TheAbortButtonDropsTheJobAndNothingIsLoggedAsFinished) {
+  MakeChartFax(dir, "FOUR.APF", {1, 2, 3, 4}, kPageHighResolution);
+  printer.SetFileName(dir.Path("FOUR.APF"));
+  printer.OnNextPage = [&](TFxCustomFaxPrinter&, unsigned current, unsigned) {
+    if (current == 2)
+      status.Display()->findChild<QPushButton*>("fpsAbortButton")->click();
+  };
+  std::vector<unsigned> rendered;
+  printer.OnFaxPrintStatus = [&](TFxCustomFaxPrinter& p, int code) {
+    if (code == ppRendering)
+      rendered.push_back(p.CurrentPage());
+  };
+  EXPECT_NO_THROW(printer.PrintFax());
+  EXPECT_EQ(rendered, (std::vector<unsigned>{1}));
+  EXPECT_TRUE(target.Sheets().empty());
+  EXPECT_FALSE(target.Printing());
+  EXPECT_FALSE(status.DisplayVisible());
+  const std::string text = ReadText(log.LogFileName);
+  EXPECT_NE(text.find(" aborted at "), std::string::npos) << text;
+  EXPECT_EQ(text.find(" finished at "), std::string::npos) << text;
+  EXPECT_EQ(text.find(" failed at "), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
+  EXPECT_EQ(printer.CurrentPage(), 0u);
+
+  // The next job prints in full.
+  printer.OnNextPage = nullptr;
+  printer.PrintFax();
+  EXPECT_EQ(target.Sheets().size(), 4u);
+}
+
+TEST_F(FaxPrinterOnImages, AnUnpackingFailureEndsTheJobAsFailed) {
+  MakeChartFax(dir, "BAD.APF", {1, 2, 3}, kPageHighResolution);
+  // Page 3 loses most of its data: the file ends inside it.
+  std::vector<uint8_t> bytes = ReadFile(dir.Path("BAD.APF"));
+  bytes.resize(bytes.size() - 20000);
+  WriteFile(dir.Path("BAD.APF"), bytes);
+  printer.SetFileName(dir.Path("BAD.APF"));
+  ASSERT_EQ(printer.TotalPages(), 3);
+  std::vector<TFaxPLCode> logCodes;
+  printer.OnFaxPrintLog = [&](TFxCustomFaxPrinter&, TFaxPLCode code) { logCodes.push_back(code); };
+  EXPECT_ANY_THROW(printer.PrintFax());
+  EXPECT_EQ(logCodes, (std::vector<TFaxPLCode>{lcStart, lcFailed}));
+  EXPECT_FALSE(target.Printing()) << "the job is not left open";
+  EXPECT_EQ(target.Jobs(), 0);
+  EXPECT_FALSE(status.DisplayVisible());
+  EXPECT_EQ(printer.LastStatus(), 0);
+  EXPECT_EQ(printer.CurrentPage(), 0u);
+  EXPECT_NE(ReadText(log.LogFileName).find(" failed at "), std::string::npos);
+}
+
+TEST_F(FaxPrinterOnImages, ADeviceThatCannotStartAJobFails) {
+  MakeChartFax(dir, "ONE.APF", {2}, kPageHighResolution);
+  TImagePageTarget broken(0, 0, 100);
+  printer.SetPageTarget(&broken);
+  printer.SetFileName(dir.Path("ONE.APF"));
+  EXPECT_THROW(printer.PrintFax(), comms::EFXException);
+  EXPECT_NE(ReadText(log.LogFileName).find(" failed at "), std::string::npos);
+  EXPECT_FALSE(status.DisplayVisible());
+}
+
+TEST_F(FaxPrinterOnImages, TagsInTheFileNameArePrintedAsTheyAre) {
+  MakeChartFax(dir, "A$F$P.APF", {2}, kPageHighResolution);
+  printer.SetFileName(dir.Path("A$F$P.APF"));
+  EXPECT_EQ(printer.ReplaceMarginTags("FILE: $F", 1), "FILE: " + dir.Path("A$F$P.APF"));
+  EXPECT_EQ(printer.ReplaceMarginTags("Page: $P of $N", 1), "Page: 1 of 1");
+  printer.PrintFax();
+  EXPECT_EQ(target.Sheets().size(), 1u);
+}
+
+TEST_F(FaxPrinterOnImages, AMissingFileRaisesWhenNamed) {
+  EXPECT_ANY_THROW(printer.SetFileName(dir.Path("NONE.APF")));
+  EXPECT_EQ(printer.TotalPages(), 0);
+}
+
+} // namespace
+} // namespace zn::faxdoc
