@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QPaintDevice>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -17,6 +18,13 @@ namespace zn::faxdoc {
 namespace {
 
 void ProcessMessages() { QCoreApplication::processEvents(); }
+
+// The rule under a header and over a footer and the gap beside it: a pixel on a screen-like
+// device, proportionally more on a printer, so that the rule stays visible on paper.
+int RuleUnit(QPainter& canvas) {
+  const int ppi = canvas.device() ? canvas.device()->logicalDpiY() : 100;
+  return std::max(1, ppi / 100);
+}
 
 std::string NowText() { return platform::FormatDateTime("c", platform::Now()); }
 
@@ -155,9 +163,11 @@ void TFxCustomFaxPrinter::PrintHeader(QPainter& canvas, unsigned page, TPrintRec
   canvas.setClipRect(box);
   canvas.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
   canvas.restore();
-  rect.top += h + 2;
-  canvas.drawLine(rect.left, rect.top, rect.right, rect.top);
-  rect.top += 1;
+  const int k = RuleUnit(canvas);
+  rect.top += h + 2 * k;
+  canvas.fillRect(rect.left, rect.top, rect.Width(), k, Qt::black);
+  // A gap as wide as the rule keeps the page from covering it where the device rounds.
+  rect.top += k + (k > 1 ? k : 0);
 }
 
 void TFxCustomFaxPrinter::PrintFooter(QPainter& canvas, unsigned page, TPrintRect& rect) {
@@ -171,9 +181,10 @@ void TFxCustomFaxPrinter::PrintFooter(QPainter& canvas, unsigned page, TPrintRec
   canvas.setClipRect(box);
   canvas.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
   canvas.restore();
-  rect.bottom -= h + 2;
-  canvas.drawLine(rect.left, rect.bottom, rect.right, rect.bottom);
-  rect.bottom -= 1;
+  const int k = RuleUnit(canvas);
+  rect.bottom -= h + 2 * k;
+  canvas.fillRect(rect.left, rect.bottom - k + 1, rect.Width(), k, Qt::black);
+  rect.bottom -= k + (k > 1 ? k : 0);
 }
 
 void TFxCustomFaxPrinter::DoStatus(int code) {
