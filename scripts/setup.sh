@@ -13,7 +13,8 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  efax mgetty-fax netpbm libtiff-tools socat
  libdbd-xbase-perl python3-dbfread python3-dbf
  clang libclang-rt-14-dev
- xvfb xauth xfonts-base fonts-dejavu-core"
+ xvfb xauth xfonts-base fonts-dejavu-core
+ cups printer-driver-cups-pdf poppler-utils ghostscript imagemagick"
 
 missing=""
 for p in $PACKAGES; do
