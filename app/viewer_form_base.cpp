@@ -20,6 +20,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 namespace zn::app {
@@ -104,8 +105,11 @@ void TViewerFormBase::BuildForm(QWidget* pages, const std::vector<std::string>& 
     });
     layout->setMenuBar(menus);
 
-    auto* bar = new QHBoxLayout;
-    bar->setContentsMargins(4, 4, 4, 4);
+    // A tool bar rather than a row of buttons: a narrow window folds the buttons that do not fit
+    // behind the bar's extension button instead of growing.
+    auto* bar = new QToolBar;
+    bar->setObjectName("ButtonBar");
+    bar->setMovable(false);
     FirstButton = Button("FirstButton", "|<", "First page");
     PrevButton = Button("PrevButton", "<", "Previous page");
     NextButton = Button("NextButton", ">", "Next page");
@@ -121,11 +125,14 @@ void TViewerFormBase::BuildForm(QWidget* pages, const std::vector<std::string>& 
         b->setFixedWidth(36);
     for (QPushButton* b : {FirstButton, PrevButton, NextButton, LastButton, ZoomInButton, ZoomOutButton, Printbutton,
                            PrintSinglePageButton, PrinterSetupButton})
-        bar->addWidget(b);
-    bar->addStretch();
+        pageButtonActions_.push_back(bar->addWidget(b));
+    pageButtonActions_.resize(4); // the first four: the page buttons
+    auto* spacer = new QWidget;
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    bar->addWidget(spacer);
     bar->addWidget(Helpbutton);
     bar->addWidget(CloseButton);
-    layout->addLayout(bar);
+    layout->addWidget(bar);
     layout->addWidget(pages, 1);
     statusLine_ = new QLabel;
     statusLine_->setObjectName("StatusBar");
@@ -169,8 +176,9 @@ QString TViewerFormBase::PageStatus(int page, int pages) const
 
 void TViewerFormBase::ShowPageButtons(bool visible)
 {
-    for (QPushButton* b : {FirstButton, PrevButton, NextButton, LastButton})
-        b->setVisible(visible);
+    // In a tool bar a widget shows and hides through its action.
+    for (QAction* action : pageButtonActions_)
+        action->setVisible(visible);
 }
 
 void TViewerFormBase::DisablePrintingWithoutPrinters(bool alsoSinglePage)

@@ -97,6 +97,7 @@ private:
     faxdoc::TFxFaxPrinter printer_;
     std::unique_ptr<faxdoc::TFxFaxPrinterStatus> status_;
     QLabel* statusLine_ = nullptr;
+    std::vector<QAction*> pageButtonActions_;
 };
 
 // The unpacker of a page export or of a page shown by the alternate viewer: normal-resolution
