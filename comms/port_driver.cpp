@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -207,7 +208,10 @@ int TFxWin32Dispatcher::OpenCom(const std::string& deviceName, uint32_t inSize, 
     std::string path = DeviceForName(deviceName);
     if (int n = ComNumberFromName(deviceName))
         SetEmulatedCarrier(ComPortCarrier(n));
-    if (::access(path.c_str(), F_OK) != 0) {
+    // Only a character device can be a serial port: a folder or a plain file given as the port is
+    // no port at all (not one that is "already open"), and gets no lock file either.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
         SetLastError(ErrorFileNotFound);
         return -1;
     }

@@ -183,6 +183,8 @@ int ConverterState::ConvertFile(const std::string& inName, const std::string& ou
                                              : std::string();
   if (name.empty())
     return ecFileNotFound;
+  if (int rc = RefuseOutputOverInput(inName, name); rc < 0)
+    return rc;
   bytesRead = bytesTotal = 0;
   int rc = CreateApfFile(name);
   if (rc >= 0)

@@ -16,20 +16,46 @@ namespace zn::faxdoc {
 
 int IoErrorCode(int err) { return -platform::ErrnoToIoError(err); }
 
+namespace {
+thread_local std::string failedFile;
+
+int FileFailed(const std::string& name, int code) {
+  failedFile = name;
+  return code;
+}
+} // namespace
+
+const std::string& FailedFileName() { return failedFile; }
+
+void ClearFailedFileName() { failedFile.clear(); }
+
+int RefuseOutputOverInput(const std::string& input, const std::string& output) {
+  struct stat in {}, out {};
+  if (input == output || (::stat(input.c_str(), &in) == 0 && ::stat(output.c_str(), &out) == 0 &&
+                          in.st_dev == out.st_dev && in.st_ino == out.st_ino))
+    return FileFailed(output, IoErrorCode(EACCES));
+  return ecOK;
+}
+
 TInFile::~TInFile() { Close(); }
+
+int TInFile::Failed(int code) { return FileFailed(name_, code); }
 
 int TInFile::Open(const std::string& name) {
   Close();
+  name_ = name;
   if (name.empty())
     return ecFileNotFound;
-  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO would otherwise block until someone writes to it.
+  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0)
-    return IoErrorCode(errno);
+    return Failed(IoErrorCode(errno));
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     Close();
-    return IoErrorCode(EISDIR);
+    return Failed(IoErrorCode(EISDIR));
   }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   pos_ = 0;
   bufferStart_ = 0;
   bufferFill_ = 0;
@@ -59,13 +85,13 @@ long TInFile::Read(void* buffer, size_t n) {
       buffer_.resize(kBufferSize);
     // Refill the buffer from the caller's position.
     if (::lseek(fd_, pos_, SEEK_SET) < 0)
-      return IoErrorCode(errno);
+      return Failed(IoErrorCode(errno));
     ssize_t r;
     do
       r = ::read(fd_, buffer_.data(), buffer_.size());
     while (r < 0 && errno == EINTR);
     if (r < 0)
-      return IoErrorCode(errno);
+      return Failed(IoErrorCode(errno));
     bufferStart_ = pos_;
     bufferFill_ = static_cast<size_t>(r);
     if (r == 0)
@@ -97,7 +123,7 @@ int ReadWholeFile(const std::string& name, TFileBytes& data) {
     if (r < 0 && errno == EINTR)
       continue;
     if (r < 0)
-      return IoErrorCode(errno);
+      return f.Failed(IoErrorCode(errno));
     if (r == 0)
       break;
     done += static_cast<size_t>(r);
@@ -106,24 +132,20 @@ int ReadWholeFile(const std::string& name, TFileBytes& data) {
   return ecOK;
 }
 
-TBufferedWriter::~TBufferedWriter() {
-  if (fd_ >= 0)
-    Discard();
-}
+TBufferedWriter::~TBufferedWriter() { Discard(); }
 
 int TBufferedWriter::Create(const std::string& name) {
+  Discard();
   if (name.empty())
     return ecFileNotFound;
   // The data goes to a new file beside the target, which replaces the target only when complete:
   // a failed write never leaves a partial file nor destroys an older file of that name.
-  static std::atomic<unsigned> serial{0};
-  for (int attempt = 0; fd_ < 0; ++attempt) {
-    tempName_ = name + ".~" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    fd_ = ::open(tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && (errno != EEXIST || attempt > 100))
-      return IoErrorCode(errno);
+  file_ = std::make_unique<platform::FileReplacement>(name);
+  if (int error = file_->Open(); error != 0) {
+    file_.reset();
+    return FileFailed(name, IoErrorCode(error));
   }
-  name_ = name;
+  fd_ = file_->Descriptor();
   buffer_.assign(kBufferSize, 0);
   used_ = 0;
   filePos_ = 0;
@@ -131,8 +153,9 @@ int TBufferedWriter::Create(const std::string& name) {
 }
 
 int TBufferedWriter::Fail(int code) {
+  if (file_)
+    FileFailed(file_->Target(), code);
   Discard();
-  ::unlink(tempName_.c_str());
   return code;
 }
 
@@ -203,31 +226,18 @@ int TBufferedWriter::Close() {
     return IoErrorCode(EBADF);
   if (int rc = Flush(); rc < 0)
     return rc;
-  const bool closed = ::close(fd_) == 0;
   fd_ = -1;
-  if (!closed)
-    return Fail(IoErrorCode(errno));
-  // An older file of the name is swapped out and then deleted: replacing it by a plain rename
-  // would make the file system write the new data out at once, which costs more than the
-  // conversion itself. Where swapping is not to be had (no older file, or a file system without
-  // it) a rename does.
-  struct stat st {};
-  const bool olderFile = ::lstat(name_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  if (olderFile && ::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, name_.c_str(), RENAME_EXCHANGE) == 0) {
-    ::unlink(tempName_.c_str());
-    return ecOK;
-  }
-  if (::rename(tempName_.c_str(), name_.c_str()) != 0)
-    return Fail(IoErrorCode(errno));
+  if (const int error = file_->Commit(); error != 0)
+    return Fail(IoErrorCode(error));
+  file_.reset();
   return ecOK;
 }
 
 void TBufferedWriter::Discard() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-    ::unlink(tempName_.c_str());
-  }
+  if (file_)
+    file_->Discard();
+  file_.reset();
+  fd_ = -1;
   used_ = 0;
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_replacement.h"
+
 namespace zn::faxdoc {
 
 // Leaves new elements uninitialised: a buffer that a read fills at once need not be cleared first.
@@ -31,6 +33,16 @@ struct TNoInitAllocator : std::allocator<T> {
   }
 };
 
+// The file that the last failed file operation of this thread concerns: messages name it rather
+// than guess between the input and the output. Empty after a failure that is no file's (a bad
+// format, an aborted conversion).
+const std::string& FailedFileName();
+void ClearFailedFileName();
+
+// ecAccessDenied when output names the file input names (by any path or link): writing the output
+// would replace the input.
+int RefuseOutputOverInput(const std::string& input, const std::string& output);
+
 // A whole input file in memory.
 using TFileBytes = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
 
@@ -43,7 +55,9 @@ class TInFile {
   TInFile(const TInFile&) = delete;
   TInFile& operator=(const TInFile&) = delete;
 
-  int Open(const std::string& name); // -2 for an empty name
+  // -2 for an empty name; a folder, FIFO, device or socket is refused (ecAccessDenied) rather than
+  // read or waited on.
+  int Open(const std::string& name);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   // Reads up to `n` bytes; returns the count (short only at the end of the file) or a negative code.
@@ -54,7 +68,9 @@ class TInFile {
 
  private:
   friend int ReadWholeFile(const std::string& name, TFileBytes& data);
+  int Failed(int code); // notes the file as the one that failed
   int fd_ = -1;
+  std::string name_;
   int64_t pos_ = 0;          // the position the caller sees
   std::vector<uint8_t> buffer_;
   int64_t bufferStart_ = 0;  // file position of buffer_[0]
@@ -65,7 +81,8 @@ class TInFile {
 int ReadWholeFile(const std::string& name, TFileBytes& data);
 
 // A 4096-byte buffer in front of a file written anew. The file appears under its name only when
-// Close succeeds; on a write error, a failed close, Discard or destruction nothing is left.
+// Close succeeds, and is then on disk (platform/file_replacement.h); on a write error, a failed
+// close, Discard, destruction or a SIGTERM nothing is left.
 class TBufferedWriter {
  public:
   static constexpr size_t kBufferSize = 4096;
@@ -87,8 +104,7 @@ class TBufferedWriter {
   int Fail(int code);
 
   int fd_ = -1;
-  std::string name_;
-  std::string tempName_;
+  std::unique_ptr<platform::FileReplacement> file_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   int64_t filePos_ = 0;

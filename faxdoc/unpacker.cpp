@@ -284,11 +284,14 @@ int UnpackerState::UnpackPageToFile(const std::string& inName, const std::string
                                     std::vector<uint8_t> (*encode)(const TMonoBitmap&)) {
   if (inName.empty())
     return ecFileNotFound;
+  const std::string output = UnpackOutputName(inName, outName, defaultExtension);
+  if (int rc = RefuseOutputOverInput(inName, output); rc < 0)
+    return rc;
   TMonoBitmap bm;
   if (int rc = UnpackPageToMemBitmap(inName, page, false, bm); rc < 0)
     return rc;
   try {
-    return WriteFileData(UnpackOutputName(inName, outName, defaultExtension), encode(bm));
+    return WriteFileData(output, encode(bm));
   } catch (const std::bad_alloc&) {
     return ecOutOfMemory;
   }

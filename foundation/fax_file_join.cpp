@@ -2,9 +2,12 @@
 
 #include "comms/exceptions.h"
 #include "faxdoc/apf_file.h"
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -100,23 +103,18 @@ bool SameFaxResolution(const std::string& fileA, const std::string& fileB)
     return highA == HighResolution(fileB);
 }
 
-bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, const std::string& fileB)
-{
-    if (!platform::FileExistsCI(fileA) || !platform::FileExistsCI(fileB))
-        return false;
-    if (SameFile(destination, fileA) || SameFile(destination, fileB))
-        return false; // creating the destination would empty an input
-    File out = OpenFile(platform::ResolvePath(destination), "wb");
-    if (!out)
-        return false;
+namespace {
 
+// Steps 3 to 7 of the join into out; false as soon as one fails.
+bool WriteJoined(std::FILE* out, const std::string& fileA, const std::string& fileB)
+{
     TApfFileHeader headerA;
     File a = OpenFaxFile(fileA, headerA);
     if (!a)
         return false;
     TApfFileHeader header = headerA; // A's header, with page 1 directly behind it
     header.page1Offset = faxdoc::kApfFirstPageOffset;
-    if (!WriteFileHeader(out.get(), header) || !CopyPages(a.get(), headerA, out.get()))
+    if (!WriteFileHeader(out, header) || !CopyPages(a.get(), headerA, out))
         return false;
     a.reset();
 
@@ -125,14 +123,37 @@ bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, co
     if (!b)
         return false;
     const unsigned pages = header.pageCount + headerB.pageCount;
-    if (pages > kMaxPages || !CopyPages(b.get(), headerB, out.get()))
+    if (pages > kMaxPages || !CopyPages(b.get(), headerB, out))
         return false;
     b.reset();
 
     header.pageCount = static_cast<uint16_t>(pages);
-    if (std::fseek(out.get(), 0, SEEK_SET) != 0 || !WriteFileHeader(out.get(), header))
+    return std::fseek(out, 0, SEEK_SET) == 0 && WriteFileHeader(out, header);
+}
+
+} // namespace
+
+bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, const std::string& fileB)
+{
+    if (!platform::FileExistsCI(fileA) || !platform::FileExistsCI(fileB))
         return false;
-    return std::fclose(out.release()) == 0;
+    if (SameFile(destination, fileA) || SameFile(destination, fileB))
+        return false; // creating the destination would empty an input
+    // Written beside the destination and put in place, on disk, whatever the join came to: like a
+    // file written in place, a failed join leaves what was written so far.
+    platform::FileReplacement replacement(platform::ResolvePath(destination));
+    if (replacement.Open() != 0)
+        return false;
+    const int fd = ::fcntl(replacement.Descriptor(), F_DUPFD_CLOEXEC, 0);
+    File out(fd >= 0 ? ::fdopen(fd, "wb") : nullptr, &std::fclose);
+    if (!out) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const bool joined = WriteJoined(out.get(), fileA, fileB);
+    const bool closed = std::fclose(out.release()) == 0;
+    return replacement.Commit() == 0 && closed && joined;
 }
 
 } // namespace zn::foundation

@@ -14,7 +14,8 @@ bool SameFaxResolution(const std::string& fileA, const std::string& fileB);
 // summed page count. False when A or B is missing or is the destination itself (nothing is created
 // or changed); false too when A or B is not a fax file or is cut short, when the pages would exceed
 // 65535 or when writing fails: the destination then holds what was written so far (A's pages when
-// B is bad).
+// B is bad). The destination is written beside its name and put in place, on disk, by
+// platform/file_replacement.h: a link planted under its name is replaced, never followed.
 bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, const std::string& fileB);
 
 } // namespace zn::foundation

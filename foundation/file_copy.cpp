@@ -1,5 +1,6 @@
 #include "foundation/file_copy.h"
 
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 
 #include <fcntl.h>
@@ -85,8 +86,17 @@ bool CopyFileBlocks(const std::string& source, const std::string& destination,
     if (size < 0 || ::lseek(in.Get(), 0, SEEK_SET) != 0)
         return false;
 
-    Descriptor out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out.Valid())
+    // A file is written aside and put in place whole (platform/file_replacement.h); a device
+    // destination is written to as it is.
+    struct stat existing {};
+    const bool device = ::stat(destinationPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)
+        && !S_ISDIR(existing.st_mode);
+    platform::FileReplacement replacement(destinationPath);
+    Descriptor deviceOut(device ? ::open(destinationPath.c_str(), O_WRONLY | O_CLOEXEC) : -1);
+    if (!device && replacement.Open() != 0)
+        return false;
+    const int out = device ? deviceOut.Get() : replacement.Descriptor();
+    if (out < 0)
         return false;
 
     char buffer[kBlockSize];
@@ -95,7 +105,7 @@ bool CopyFileBlocks(const std::string& source, const std::string& destination,
     while (left > 0) {
         const size_t want = left < static_cast<off_t>(kBlockSize) ? static_cast<size_t>(left) : kBlockSize;
         const ssize_t got = ReadSome(in.Get(), buffer, want);
-        if (got <= 0 || !WriteAll(out.Get(), buffer, static_cast<size_t>(got))) {
+        if (got <= 0 || !WriteAll(out, buffer, static_cast<size_t>(got))) {
             ok = false;
             break;
         }
@@ -104,13 +114,10 @@ bool CopyFileBlocks(const std::string& source, const std::string& destination,
             observer(static_cast<size_t>(got));
     }
     in.Close();
-    struct stat written {};
-    const bool regular = ::fstat(out.Get(), &written) == 0 && S_ISREG(written.st_mode);
-    if (!out.Close())
-        ok = false; // a delayed write error (full disk on a network or quota file system)
-    if (!ok && regular)
-        ::unlink(destinationPath.c_str());
-    return ok;
+    if (device)
+        return deviceOut.Close() && ok;
+    // A delayed write error (full disk on a network or quota file system) fails the commit.
+    return ok && replacement.Commit() == 0;
 }
 
 } // namespace zn::foundation

@@ -293,6 +293,20 @@ bool TPreviousInstance::AskFirstInstanceToRestore() const
     }
 }
 
+bool TPreviousInstance::AskProgramToRestore(const std::string& programFile)
+{
+    TPreviousInstance other;
+    const std::string name = FileNameOf(programFile);
+    other.title_ = SetTitleFromFileName(name);
+    const std::string folder = RuntimeFolder();
+    other.socketPath_ = folder + "/" + name + ".sock";
+    // Only a program that holds its lock is running; otherwise there is nobody to wait for.
+    Socket lock(::open((folder + "/" + name + ".lock").c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    if (lock.Get() < 0 || ::flock(lock.Get(), LOCK_SH | LOCK_NB) == 0)
+        return false;
+    return other.AskFirstInstanceToRestore();
+}
+
 TOneInstance::TOneInstance(QWidget* owner) : QObject(owner)
 {
     TPreviousInstance& instance = TPreviousInstance::Get();

@@ -33,6 +33,9 @@ public:
 
     // Second instance: asks the first to restore its window; true when it answered.
     bool AskFirstInstanceToRestore() const;
+    // Another program's first instance (named by its program file, "ZN.EXE"): asks it to restore its
+    // window. True when it answered.
+    static bool AskProgramToRestore(const std::string& programFile);
     // First instance: starts answering requests (on the GUI thread; needs the application object).
     void Listen();
 

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <mutex>
 
 namespace zn::platform {
 namespace {
@@ -256,9 +257,26 @@ std::string FormatDateTime(const std::string& format, const DateTime& when)
     return out;
 }
 
+namespace {
+std::mutex shortDateMutex;
+std::string shortDateOverride;
+} // namespace
+
 std::string ShortDateFormat()
 {
+    {
+        std::lock_guard<std::mutex> lock(shortDateMutex);
+        if (!shortDateOverride.empty()) return shortDateOverride;
+    }
     return FromQtFormat(QLocale().dateFormat(QLocale::ShortFormat));
+}
+
+std::string SetShortDateFormat(const std::string& format)
+{
+    std::string before = ShortDateFormat();
+    std::lock_guard<std::mutex> lock(shortDateMutex);
+    shortDateOverride = format;
+    return before;
 }
 
 std::string LongDateFormat()

@@ -21,6 +21,9 @@ std::string FormatDateTime(const std::string& format, const DateTime& when);
 // The user's locale forms (QLocale's default), as format strings of the kind above. They are read
 // from the locale at each call, so a changed locale shows at once.
 std::string ShortDateFormat();
+// Replaces the locale's short date form for the whole process (the table settings do this); an
+// empty text gives the locale's form back. Returns the form in force before.
+std::string SetShortDateFormat(const std::string& format);
 std::string LongDateFormat();
 std::string ShortTimeFormat();
 std::string LongTimeFormat();

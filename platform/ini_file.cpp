@@ -1,5 +1,6 @@
 #include "ini_file.h"
 
+#include "file_replacement.h"
 #include "folders.h"
 
 #include <QString>
@@ -201,59 +202,32 @@ std::string WriteTarget(const std::string& path)
     return path;
 }
 
-// A new file next to target, named uniquely by O_EXCL. Created like any new file, its mode is 0666
-// less the umask: reading the umask would mean setting it, which races with other threads.
-int CreateTemporaryNextTo(const std::string& target, std::string& name)
-{
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = target + "." + std::to_string(getpid()) + "." + std::to_string(counter++) + ".tmp";
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// Writes data to a temporary file next to path, then renames it over path.
+// Writes data to a new file next to path and puts it in place (platform/file_replacement.h).
 bool ReplaceFileAtomically(const std::string& path, const std::string& data)
 {
-    const std::string target = WriteTarget(path);
-    std::string tmp;
-    const int fd = CreateTemporaryNextTo(target, tmp);
-    if (fd < 0)
+    FileReplacement out(WriteTarget(path));
+    if (int error = out.Open(); error != 0) {
+        errno = error;
         return false;
-    struct Cleanup {
-        const std::string& name;
-        bool keep = false;
-        ~Cleanup()
-        {
-            if (!keep)
-                unlink(name.c_str());
-        }
-    } cleanup{tmp};
-
-    struct stat st{};
-    bool ok = stat(target.c_str(), &st) != 0 || fchmod(fd, st.st_mode & 07777) == 0; // keep an existing file's mode
+    }
     size_t done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    while (done < data.size()) {
+        const ssize_t n = write(out.Descriptor(), data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        ok = n > 0;
-        if (ok)
-            done += size_t(n);
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            out.Discard();
+            errno = error;
+            return false;
+        }
+        done += size_t(n);
     }
-    ok = ok && fsync(fd) == 0;
-    const int savedErrno = errno;
-    ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmp.c_str(), target.c_str()) == 0) {
-        cleanup.keep = true;
-        return true;
+    if (int error = out.Commit(); error != 0) {
+        errno = error;
+        return false;
     }
-    if (errno == 0)
-        errno = savedErrno;
-    return false;
+    return true;
 }
 
 bool ValidName(const std::string& name)

@@ -1,9 +1,10 @@
 #include "foundation/single_instance.h"
+#include "ptf/main_form.h"
 
 #include <QApplication>
-#include <QMainWindow>
 #include <QMessageBox>
 
+#include "comms/exceptions.h"
 #include "comms/string_resource.h"
 #include <exception>
 
@@ -22,10 +23,15 @@ int main(int argc, char** argv)
     {
         zn::foundation::TOneInstance oneInstance; // a second start ends here with exit code 0
     }
-    QApplication::setApplicationName("Tarvel");
-    QMainWindow mainScreen;
-    mainScreen.setWindowTitle("Tarvel");
-    mainScreen.resize(400, 200);
-    mainScreen.show();
+    QApplication::setApplicationName("Tarvel NT Print To Fax");
+    // Only the tray menu's Close (or the end of the session) ends the program, not a closed dialog.
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::unique_ptr<zn::ptf::TMainForm> mainForm;
+    try {
+        mainForm = std::make_unique<zn::ptf::TMainForm>();
+    } catch (const zn::comms::EFXException& e) {
+        QMessageBox::critical(nullptr, "Tarvel NT Print To Fax", QString::fromLocal8Bit(e.what()));
+        return 1;
+    }
     return app.exec();
 }

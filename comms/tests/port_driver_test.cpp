@@ -29,6 +29,22 @@ TEST(PortDriver, AMissingDeviceGivesFileNotFound)
     EXPECT_FALSE(d.ThreadsRunning());
 }
 
+TEST(PortDriver, AFolderOrPlainFileGivenAsThePortIsNoPort)
+{
+    char folder[] = "/tmp/zn-port-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/ttyS0";
+    ::close(::open(file.c_str(), O_WRONLY | O_CREAT, 0644));
+    for (const std::string& path : {std::string(folder), file}) {
+        TFxWin32Dispatcher d(nullptr);
+        EXPECT_EQ(d.OpenPort(path, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorFileNotFound) << path;
+        EXPECT_FALSE(d.ThreadsRunning());
+        EXPECT_NE(::access(UucpLock::LockPathFor(path).c_str(), F_OK), 0) << "no lock file for " << path;
+    }
+    ::unlink(file.c_str());
+    ::rmdir(folder);
+}
+
 TEST(PortDriver, ATapiDispatcherWithoutHandleFailsWithNotOpen)
 {
     TFxTAPI32Dispatcher d(nullptr, NoHandle);

@@ -77,18 +77,36 @@ Err WorkArea::Open(const std::string& path, const std::string& alias, OpenMode m
   buffer_.assign(table_.RecordLength(), ' ');
   original_ = buffer_;
   std::string cdx = FindCaseInsensitive(WithExtension(resolved, "CDX"));
+  indexFault_ = Err::Ok;
+  indexFaultPath_.clear();
   if (FileExists(cdx)) {
     size_t which = 0;
-    // An unreadable index does not stop the table from opening; it simply has no tags. One that
-    // another process keeps locked past the lock timeout does.
+    // An unreadable index does not stop the table from opening: it has no tags, and the fault is
+    // kept for the program to ask (it rebuilds the index) and to refuse writes. One that another
+    // process keeps locked past the lock timeout does stop it.
     Err e = OpenIndexFile(cdx, false, which);
     if (e == Err::LockTimeout) {
       table_.Close();
       return e;
     }
-    if (e != Err::Ok) CloseIndexes();
+    if (e != Err::Ok) {
+      CloseIndexes();
+      indexFault_ = e;
+      indexFaultPath_ = cdx;
+    } else if (table_.Writable() && !indexes_[which]->Writable()) {
+      indexFault_ = Err::ReadOnly;
+      indexFaultPath_ = cdx;
+    }
   }
   return GoTop();
+}
+
+Err WorkArea::IndexFault() {
+  if (indexFault_ != Err::Ok && !FileExists(indexFaultPath_)) {
+    indexFault_ = Err::Ok;
+    indexFaultPath_.clear();
+  }
+  return indexFault_;
 }
 
 Err WorkArea::Close() {
@@ -162,6 +180,7 @@ Err WorkArea::WriteCurrent() {
 
 Err WorkArea::Flush() {
   if (!dirty_) return Err::Ok;
+  if (Err e = IndexFault(); e != Err::Ok) return e;
   bool autoLock = table_.Shared() && !locks_.count(recno_);
   if (autoLock)
     if (Err e = table_.LockRecord(recno_, settings_.lockTimeoutSeconds); e != Err::Ok) return e;
@@ -279,6 +298,7 @@ Err WorkArea::ReplaceDate(int field, int32_t julian) {
 Err WorkArea::AppendBlank() {
   if (!table_.Writable()) return Err::ReadOnly;
   if (Err e = Flush(); e != Err::Ok) return e;
+  if (Err e = IndexFault(); e != Err::Ok) return e;
   if (table_.Shared()) {
     std::vector<char> blank(table_.RecordLength(), ' ');
     // The header lock makes the count and the new record one step for every process.
@@ -495,12 +515,16 @@ Err WorkArea::OpenIndexFile(const std::string& path, bool create, size_t& which)
   auto cdx = std::make_unique<CdxFile>();
   Err e = FileExists(path) ? cdx->Open(path, table_.Writable(), table_.Shared(), settings_.lockTimeoutSeconds)
                            : Err::FileNotFound;
-  if (e != Err::Ok) {
-    if (!create) return e;
+  // An index that may be read but not written still gives its orders; writes through it fail.
+  if (e == Err::FileOpen && table_.Writable())
+    e = cdx->Open(path, false, table_.Shared(), settings_.lockTimeoutSeconds);
+  if (e == Err::FileNotFound && create) {
     if (!table_.Writable()) return Err::ReadOnly;
-    if (Err c = CdxFile::CreateEmpty(path); c != Err::Ok) return c;
-    if (Err o = cdx->Open(path, true, table_.Shared()); o != Err::Ok) return o;
+    // Another process may make the file first: then that one is opened.
+    if (Err c = CdxFile::CreateEmpty(path); c != Err::Ok && !FileExists(path)) return c;
+    e = cdx->Open(path, true, table_.Shared(), settings_.lockTimeoutSeconds);
   }
+  if (e != Err::Ok) return e;
   indexes_.push_back(std::move(cdx));
   which = indexes_.size() - 1;
   if (Err s = SyncOrders(); s != Err::Ok) {
@@ -643,14 +667,11 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
       path += ".CDX";
     path = FindCaseInsensitive(path);
   }
+  // A tag is never added to a file that could not be read: a new file would drop its other tags.
+  if (file.empty())
+    if (Err e = IndexFault(); e != Err::Ok) return e;
   size_t which = 0;
-  if (Err e = OpenIndexFile(path, true, which); e != Err::Ok) {
-    if (!file.empty() || e != Err::CorruptIndex) return e;
-    // An unreadable production index is replaced by a new one.
-    CloseIndexes();
-    ::unlink(path.c_str());
-    if (Err again = OpenIndexFile(path, true, which); again != Err::Ok) return again;
-  }
+  if (Err e = OpenIndexFile(path, true, which); e != Err::Ok) return e;
   CdxFile& cdx = *indexes_[which];
   if (Err e = cdx.Acquire(true, settings_.lockTimeoutSeconds); e != Err::Ok) return e;
   struct Releaser { CdxFile& c; ~Releaser() { c.Release(); } } releaser{cdx};
@@ -670,7 +691,7 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
     if (Err e = cdx.EndWrite(); e != Err::Ok) return e;
   if (file.empty() && !table_.HasIndexFlag()) {
     table_.SetIndexFlag(true);
-    if (Err e = table_.WriteHeader(); e != Err::Ok) return e;
+    if (Err e = table_.WriteHeader(settings_.lockTimeoutSeconds); e != Err::Ok) return e;
   }
   if (Err e = SyncOrders(); e != Err::Ok) return e;
   order = TagOrder(tag.name);
@@ -699,10 +720,9 @@ Err WorkArea::Reindex() {
     std::vector<CdxTag> tags = indexes_[i]->Tags();
     FileReplacement out(path);
     if (Err e = out.Open(); e != Err::Ok) return e;
-    const std::string temporary = out.Out().Path();
-    if (Err e = CdxFile::CreateEmpty(temporary); e != Err::Ok) return e;
+    if (Err e = CdxFile::WriteEmpty(out.Out()); e != Err::Ok) return e;
     CdxFile fresh;
-    if (Err e = fresh.Open(temporary, true, false); e != Err::Ok) return e;
+    if (Err e = fresh.Open(std::move(out.Out())); e != Err::Ok) return e;
     for (CdxTag& tag : tags) {
       OrderRef* ref = nullptr;
       for (auto& o : orders_)
@@ -722,6 +742,7 @@ Err WorkArea::Reindex() {
 
 Err WorkArea::Pack() {
   if (table_.Mode() != OpenMode::Exclusive) return Err::ExclusiveNeeded;
+  if (Err e = IndexFault(); e != Err::Ok) return e;
   if (Err e = Commit(); e != Err::Ok) return e;
   // The indexes are marked as being rewritten first: a crash before they are rebuilt leaves
   // them recognisably stale.
@@ -1162,7 +1183,16 @@ Err WorkArea::CountVisible(long& count) {
 }
 
 Err WorkArea::Check(std::string& where) {
+  if (Err e = IndexFault(); e != Err::Ok) {
+    const char* what = e == Err::CorruptIndex ? "is damaged or was left half-written; it needs rebuilding"
+                       : e == Err::ReadOnly   ? "cannot be written; writes to the table are refused"
+                                              : "cannot be read; it needs rebuilding";
+    where = "index " + indexFaultPath_ + " " + what;
+    return e;
+  }
   if (Err e = Commit(); e != Err::Ok) return e;
+  if (table_.Shared()) (void)table_.RefreshCount();
+  if (Err e = table_.CheckRecords(where); e != Err::Ok) return e;
   if (Err e = AcquireIndexes(false); e != Err::Ok) return e;
   struct Releaser { WorkArea& a; ~Releaser() { a.ReleaseIndexes(); } } releaser{*this};
   for (auto& o : orders_) {

@@ -84,8 +84,16 @@ class WorkArea {
   [[nodiscard]] Err Compile(const std::string& text, const Expression*& out);
   EvalContext Context() const { return EvalContext{buffer_.data(), recno_, &settings_}; }
 
-  // Every tag's keys against the records; the first disagreement is described in `where`.
+  // The records against the header, then every tag's keys against the records; the first fault
+  // is described in `where`.
   [[nodiscard]] Err Check(std::string& where);
+
+  // A production index that is there but could not be opened at all (damaged, left half-written,
+  // unreadable: CorruptIndex, FileOpen, FileRead) or not for writing (ReadOnly); Ok otherwise. While
+  // such a file is there, writes through this area are refused with that error: they would leave
+  // it stale. Deleting the file (and building the tags again) ends it.
+  Err IndexFault();
+  const std::string& IndexFaultPath() const { return indexFaultPath_; }
 
  private:
   struct OrderRef {
@@ -162,6 +170,8 @@ class WorkArea {
   std::string filterText_;
   std::map<std::string, std::unique_ptr<Expression>> expressions_;
   std::set<uint32_t> locks_;
+  Err indexFault_ = Err::Ok;
+  std::string indexFaultPath_;
 };
 
 } // namespace zn::xbase

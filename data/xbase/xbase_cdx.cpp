@@ -177,14 +177,34 @@ void NumberKey(double value, uint8_t* out) {
   for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
 }
 
-Err CdxFile::CreateEmpty(const std::string& path) {
-  File f;
-  if (Err e = f.Open(path, true, true); e != Err::Ok) return e;
+Err CdxFile::WriteEmpty(File& file) {
   std::vector<uint8_t> bytes(1024 + kCdxPage, 0);
   WriteTagHeaderBytes(bytes.data(), DirectoryTag(1024));
   LeafWriter leaf(10, 0x20, 0);
   memcpy(bytes.data() + 1024, leaf.Finish(3, kCdxNone, kCdxNone), kCdxPage);
-  return f.WriteAt(0, bytes.data(), bytes.size());
+  return file.WriteAt(0, bytes.data(), bytes.size());
+}
+
+Err CdxFile::CreateEmpty(const std::string& path) {
+  // Made whole beside the name and put there only if the name is still free: nobody sees half an
+  // index, and a file or link already under the name is neither followed nor replaced.
+  FileReplacement out(path);
+  if (Err e = out.Open(); e != Err::Ok) return e;
+  if (Err e = WriteEmpty(out.Out()); e != Err::Ok) return e;
+  return out.CommitNew();
+}
+
+Err CdxFile::Open(File file) {
+  Close();
+  file_ = std::move(file);
+  shared_ = false;
+  Err e = Acquire(false, 0);
+  if (e == Err::Ok) {
+    Release();
+  } else {
+    Close();
+  }
+  return e;
 }
 
 Err CdxFile::Open(const std::string& path, bool write, bool shared, int lockTimeoutSeconds) {
@@ -220,6 +240,7 @@ int CdxFile::FindTag(const std::string& name) const {
 }
 
 Err CdxFile::Acquire(bool write, int timeoutSeconds) {
+  if (write && !file_.Writable()) return Err::ReadOnly;
   if (lockDepth_ > 0) {
     if (shared_ && write && !lockedWrite_) {
       if (Err e = file_.Lock(kIndexLockOffset, 1, true, timeoutSeconds); e != Err::Ok) return e;

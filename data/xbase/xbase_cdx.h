@@ -53,10 +53,17 @@ class CdxFile {
  public:
   static constexpr uint64_t kIndexLockOffset = 0x7FFFFFFE;
 
+  // A new index without tags under path; FileOpen when a file of that name exists already (made by
+  // another process meanwhile: open that one instead).
   [[nodiscard]] static Err CreateEmpty(const std::string& path);
+  // Writes an index without tags into an empty open file.
+  [[nodiscard]] static Err WriteEmpty(File& file);
   [[nodiscard]] Err Open(const std::string& path, bool write, bool shared, int lockTimeoutSeconds = 1);
+  // Opens the index in a file already open (a replacement being written, used alone).
+  [[nodiscard]] Err Open(File file);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
+  bool Writable() const { return file_.Writable(); }
   const std::string& Path() const { return file_.Path(); }
 
   // Tags in the order they were built (their headers' order in the file).

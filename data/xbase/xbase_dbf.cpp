@@ -3,7 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -161,7 +163,8 @@ int DbfTable::FieldIndex(const std::string& name) const {
 Err DbfTable::RefreshCount() {
   uint8_t b[4];
   if (file_.ReadAt(4, b, 4) != Err::Ok) return Err::FileRead;
-  uint64_t room = (file_.Size() - headerLength_) / recordLength_;
+  uint64_t size = file_.Size();
+  uint64_t room = size > static_cast<uint64_t>(headerLength_) ? (size - headerLength_) / recordLength_ : 0;
   count_ = static_cast<uint32_t>(std::min<uint64_t>(Le32(b), room));
   return Err::Ok;
 }
@@ -175,7 +178,8 @@ Err DbfTable::WriteRecords(uint32_t first, uint32_t number, const char* data) {
   if (!Writable()) return Err::ReadOnly;
   uint64_t at = headerLength_ + uint64_t(first - 1) * recordLength_;
   size_t length = size_t(number) * recordLength_;
-  if (first + number - 1 >= count_) {
+  bool knowsTheEnd = !Shared() || headerLocked_;
+  if (knowsTheEnd && first + number - 1 >= count_) {
     std::vector<char> block(data, data + length);
     block.push_back(0x1A);
     return file_.WriteAt(at, block.data(), block.size());
@@ -185,8 +189,15 @@ Err DbfTable::WriteRecords(uint32_t first, uint32_t number, const char* data) {
 
 uint64_t DbfTable::FileSize() const { return file_.Size(); }
 
-Err DbfTable::WriteHeader() {
+Err DbfTable::WriteHeader(int lockTimeoutSeconds) {
   if (!Writable()) return Err::ReadOnly;
+  if (Shared() && !headerLocked_) {
+    if (Err e = LockHeader(lockTimeoutSeconds); e != Err::Ok) return e;
+    Err e = RefreshCount();
+    if (e == Err::Ok) e = WriteHeader();
+    UnlockHeader();
+    return e;
+  }
   uint8_t h[8];
   PutToday(h + 1);
   PutLe32(h + 4, count_);
@@ -197,10 +208,45 @@ Err DbfTable::WriteHeader() {
 void DbfTable::BlankRecord(char* buffer) const { memset(buffer, ' ', recordLength_); }
 
 Err DbfTable::LockHeader(int timeoutSeconds) {
-  return file_.Lock(kHeaderLockOffset, 1, true, timeoutSeconds);
+  Err e = file_.Lock(kHeaderLockOffset, 1, true, timeoutSeconds);
+  headerLocked_ = e == Err::Ok;
+  return e;
 }
 
-void DbfTable::UnlockHeader() { file_.Unlock(kHeaderLockOffset, 1); }
+void DbfTable::UnlockHeader() {
+  file_.Unlock(kHeaderLockOffset, 1);
+  headerLocked_ = false;
+}
+
+Err DbfTable::CheckRecords(std::string& where) const {
+  uint8_t b[4];
+  if (file_.ReadAt(4, b, 4) != Err::Ok) return Err::FileRead;
+  uint64_t size = file_.Size();
+  uint64_t room = size > static_cast<uint64_t>(headerLength_) ? (size - headerLength_) / recordLength_ : 0;
+  uint32_t count = std::min<uint64_t>(Le32(b), room);
+  if (Le32(b) > room) {
+    where = "table: the header counts " + std::to_string(Le32(b)) + " records, the file holds " +
+            std::to_string(room);
+    return Err::CorruptTable;
+  }
+  const uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, (1u << 20) / recordLength_));
+  RecordScan scan(*this);
+  for (uint32_t first = 1; first <= count; first += per) {
+    uint32_t n = std::min(per, count - first + 1);
+    const char* chunk = nullptr;
+    if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
+    for (uint32_t i = 0; i < n; ++i) {
+      unsigned char flag = static_cast<unsigned char>(chunk[size_t(i) * recordLength_]);
+      if (flag == ' ' || flag == '*') continue;
+      char hex[8];
+      snprintf(hex, sizeof hex, "0x%02X", flag);
+      where = "table: record " + std::to_string(first + i) + " has the deletion flag " + hex +
+              (flag == 0x1A ? " (an end-of-file byte written over it)" : "");
+      return Err::CorruptTable;
+    }
+  }
+  return Err::Ok;
+}
 
 Err DbfTable::LockRecord(uint32_t recno, int timeoutSeconds) {
   return file_.Lock(kHeaderLockOffset - recno, 1, true, timeoutSeconds);

@@ -35,10 +35,16 @@ class DbfTable {
   [[nodiscard]] Err RefreshCount();
   void SetCount(uint32_t count) { count_ = count; }
   [[nodiscard]] Err ReadRecords(uint32_t first, uint32_t number, char* out) const;
-  // Writes consecutive records; when they end the table the end-of-file byte follows them.
+  // Writes consecutive records; when they end the table the end-of-file byte follows them. Shared,
+  // only a writer holding the header lock knows where the table ends (others may have appended
+  // since this handle last looked): without it the records are written alone.
   [[nodiscard]] Err WriteRecords(uint32_t first, uint32_t number, const char* data);
-  // Count, date of last update and the structural-index flag.
-  [[nodiscard]] Err WriteHeader();
+  // Count, date of last update and the structural-index flag. Shared, the count written is the
+  // one on disk under the header lock (taken here when the caller does not hold it).
+  [[nodiscard]] Err WriteHeader(int lockTimeoutSeconds = 1);
+  // The records against the header: a count beyond the data, deletion flags that are neither
+  // blank nor "*" (an end-of-file byte written over a record). CorruptTable with `where` set.
+  [[nodiscard]] Err CheckRecords(std::string& where) const;
   void SetIndexFlag(bool present) { flags_ = present ? (flags_ | 0x01) : (flags_ & ~0x01); }
   void BlankRecord(char* buffer) const;
 
@@ -63,6 +69,7 @@ class DbfTable {
   int recordLength_ = 0;
   uint32_t count_ = 0;
   uint8_t flags_ = 0;
+  bool headerLocked_ = false;
 };
 
 // Runs of records for a pass over the whole table. In exclusive use the file is mapped rather

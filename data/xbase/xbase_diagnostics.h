@@ -6,8 +6,11 @@ namespace zn::xbase {
 
 std::string SelectedIndexCondition(int order);
 bool SelectedIndexDescending(int order);
-// Every tag's keys against the records: 0 and an empty text when they agree, else the engine
-// error and where they first differ.
+// The records against the table's header, then every tag's keys against the records: 0 and an
+// empty text when all agree, else the engine error and the first fault (an index that could not
+// be opened, a damaged record, a key that differs).
 int CheckSelectedIndexes(std::string& where);
+// The production index that could not be opened ("PATH: error text"), empty when there is none.
+std::string SelectedIndexFault();
 
 } // namespace zn::xbase

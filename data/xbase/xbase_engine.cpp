@@ -133,6 +133,7 @@ intptr_t vd_SysProp(int code, intptr_t value) {
   switch (code) {
     case 65002: return value >= 1 && value <= kAreas && e.areas[value] ? 1 : 0;
     case 3000: return OnArea<intptr_t>(0, [](WorkArea& a) { return intptr_t(a.OrderCount()); });
+    case 3001: return OnArea<intptr_t>(0, [](WorkArea& a) { return intptr_t(a.IndexFault()); });
     case 1000: return e.settings.softSeek ? 1 : 0;
     case 1001: { intptr_t b = e.settings.softSeek; e.settings.softSeek = value != 0; return b; }
     case 1002: return e.settings.exact ? 1 : 0;
@@ -514,6 +515,13 @@ std::string SelectedIndexCondition(int n) {
 
 bool SelectedIndexDescending(int n) {
   return OnArea(false, [n](WorkArea& a) { return a.IndexDescending(n); });
+}
+
+std::string SelectedIndexFault() {
+  return OnArea(std::string(), [](WorkArea& a) {
+    Err e = a.IndexFault();
+    return e == Err::Ok ? std::string() : a.IndexFaultPath() + ": " + ErrorText(e);
+  });
 }
 
 int CheckSelectedIndexes(std::string& where) {

@@ -27,10 +27,9 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-Err File::Open(const std::string& path, bool write, bool create) {
+Err File::Open(const std::string& path, bool write) {
   Close();
-  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-  if (create) flags |= O_CREAT | O_TRUNC;
+  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;  // a FIFO does not block the open
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return errno == ENOENT ? Err::FileNotFound : Err::FileOpen;
   struct stat st {};
@@ -38,10 +37,18 @@ Err File::Open(const std::string& path, bool write, bool create) {
     ::close(fd);
     return Err::FileOpen;
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   writable_ = write;
   path_ = path;
   return Err::Ok;
+}
+
+void File::Adopt(int fd, bool write, const std::string& path) {
+  Close();
+  fd_ = fd;
+  writable_ = write;
+  path_ = path;
 }
 
 Err File::OpenTemporary(const std::string& folder) {
@@ -138,27 +145,33 @@ void File::Unlock(uint64_t offset, uint64_t length) {
   fcntl(fd_, F_OFD_SETLK, &fl);
 }
 
-FileReplacement::FileReplacement(const std::string& target)
-    : target_(target), temporary_(target + ".new") {}
-
-FileReplacement::~FileReplacement() {
-  if (!committed_ && file_.IsOpen()) {
-    file_.Close();
-    ::unlink(temporary_.c_str());
+Err FileReplacement::Open() {
+  if (replacement_.Open() != 0) return Err::FileOpen;
+  int fd = ::fcntl(replacement_.Descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    replacement_.Discard();
+    return Err::FileOpen;
   }
-}
-
-Err FileReplacement::Open() { return file_.Open(temporary_, true, true); }
-
-Err FileReplacement::Commit() {
-  if (Err e = file_.Sync(); e != Err::Ok) return e;
-  file_.Close();
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    ::unlink(temporary_.c_str());
-    return Err::FileWrite;
-  }
-  committed_ = true;
+  file_.Adopt(fd, true, replacement_.TemporaryPath());
   return Err::Ok;
 }
+
+Err FileReplacement::Finish(bool replace) {
+  if (file_.IsOpen()) {
+    Err e = file_.Sync();
+    file_.Close();
+    if (e != Err::Ok) {
+      replacement_.Discard();
+      return e;
+    }
+  }
+  int error = replace ? replacement_.Commit() : replacement_.CommitNew();
+  if (error == 0) return Err::Ok;
+  return error == EEXIST ? Err::FileOpen : Err::FileWrite;
+}
+
+Err FileReplacement::Commit() { return Finish(true); }
+
+Err FileReplacement::CommitNew() { return Finish(false); }
 
 } // namespace zn::xbase

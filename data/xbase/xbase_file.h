@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_replacement.h"
 #include "xbase_common.h"
 
 namespace zn::xbase {
@@ -17,8 +18,9 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // create: make a new empty file (replacing one that exists).
-  [[nodiscard]] Err Open(const std::string& path, bool write, bool create = false);
+  [[nodiscard]] Err Open(const std::string& path, bool write);
+  // Takes over a descriptor (closed by this File).
+  void Adopt(int fd, bool write, const std::string& path);
   // A nameless file in folder, gone when closed.
   [[nodiscard]] Err OpenTemporary(const std::string& folder);
   void Close();
@@ -47,20 +49,21 @@ class File {
 };
 
 // Writes a new file under a temporary name beside the target and puts it in place by rename, so a
-// crash leaves either the old file or the complete new one.
+// crash leaves either the old file or the complete new one (platform/file_replacement.h).
 class FileReplacement {
  public:
-  explicit FileReplacement(const std::string& target);
-  ~FileReplacement();  // removes the temporary file unless committed
+  explicit FileReplacement(const std::string& target) : replacement_(target) {}
   [[nodiscard]] Err Open();
+  // The temporary, open for writing. It may be moved out (to a CdxFile): its descriptor is one
+  // of its own.
   File& Out() { return file_; }
-  [[nodiscard]] Err Commit();  // flushes to disk and renames over the target
+  [[nodiscard]] Err Commit();     // flushes to disk and renames over the target
+  [[nodiscard]] Err CommitNew();  // the same, unless the target exists by then (FileOpen)
 
  private:
-  std::string target_;
-  std::string temporary_;
+  [[nodiscard]] Err Finish(bool replace);
+  platform::FileReplacement replacement_;
   File file_;
-  bool committed_ = false;
 };
 
 } // namespace zn::xbase

@@ -17,7 +17,9 @@ std::string vd_LastErrorText();
 // Work areas.
 int vd_Select(int area);        // returns the area selected before
 int vd_WorkArea(const char* alias);
-// 65002: area n open; 3000: number of orders; 1000/1002: soft-seek/exact setting; 1001/1003 set
+// 65002: area n open; 3000: number of orders; 3001: the production index is there but could not
+// be opened (damaged, half-written, unreadable) or not for writing: its negative error code, else
+// 0 — the program rebuilds the index then, and writes through the area fail until it is deleted; 1000/1002: soft-seek/exact setting; 1001/1003 set
 // them to n; 65000: address of the current record buffer; 65010/65008: size/address of the state
 // block the table layer saves around a field write (nothing to save: 0); 65012: field n is
 // variable-length (never); 65005, 65006, 1006, 1009: accepted, 0.

@@ -252,5 +252,19 @@ TEST_F(FaxFileJoinTest, SameResolutionRaisesForFilesItCannotRead)
     EXPECT_THROW(SameFaxResolution(Path("short.apf"), Path("std.apf")), comms::EFaxBadFormat);
 }
 
+TEST_F(FaxFileJoinTest, ALinkAtTheDestinationIsReplacedNotWrittenThrough)
+{
+    WriteFile(Path("a.apf"), FaxFile(cover_));
+    WriteFile(Path("b.apf"), FaxFile(document_));
+    WriteFile(Path("victim"), "precious");
+    ASSERT_EQ(::symlink(Path("victim").c_str(), Path("j.apf").c_str()), 0);
+    ASSERT_TRUE(ConcatFaxFiles(Path("j.apf"), Path("a.apf"), Path("b.apf")));
+    EXPECT_EQ(ReadFile(Path("victim")), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(Path("j.apf")));
+    std::vector<Page> all = cover_;
+    all.insert(all.end(), document_.begin(), document_.end());
+    EXPECT_EQ(ReadFile(Path("j.apf")), FaxFile(all));
+}
+
 } // namespace
 } // namespace zn::foundation

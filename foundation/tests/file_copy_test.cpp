@@ -123,5 +123,17 @@ TEST_F(FileCopyTest, SourceEndingEarlyEndsTheCopy)
     EXPECT_FALSE(std::filesystem::exists(Path("b.apf")));
 }
 
+// A link planted under the destination's name is replaced by the copy, never written through.
+TEST_F(FileCopyTest, ALinkAtTheDestinationIsReplacedNotWrittenThrough)
+{
+    WriteFile(Path("a.apf"), Pattern(3000));
+    WriteFile(Path("victim"), "precious");
+    ASSERT_EQ(::symlink(Path("victim").c_str(), Path("b.apf").c_str()), 0);
+    ASSERT_TRUE(CopyFileBlocks(Path("a.apf"), Path("b.apf")));
+    EXPECT_EQ(ReadFile(Path("victim")), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(Path("b.apf")));
+    EXPECT_EQ(ReadFile(Path("b.apf")), Pattern(3000));
+}
+
 } // namespace
 } // namespace zn::foundation

@@ -47,6 +47,8 @@ int Info() {
            vd_FieldDecimals(i));
   int orders = static_cast<int>(vd_SysProp(3000, 0));
   printf("tags %d\n", orders);
+  std::string fault = zn::xbase::SelectedIndexFault();
+  if (!fault.empty()) printf("index fault %s\n", fault.c_str());
   for (int i = 1; i <= orders; ++i) {
     printf("  %d %-10s key \"%s\"", i, vd_TagName(i).c_str(), vd_IndexKey(i).c_str());
     std::string condition = zn::xbase::SelectedIndexCondition(i);
@@ -108,14 +110,18 @@ int main(int argc, char** argv) {
       else if (rest[i] == "--descending") descending = true;
       else return Usage();
     }
-    if (!vd_IndexTag("", rest[0].c_str(), rest[1].c_str(), 0, descending, condition.c_str()))
+    std::string fault = zn::xbase::SelectedIndexFault();
+    if (!vd_IndexTag("", rest[0].c_str(), rest[1].c_str(), 0, descending, condition.c_str())) {
       status = Failed("index");
+      if (!fault.empty())
+        fprintf(stderr, "xbtool: the index %s; remove it and build its tags again\n", fault.c_str());
+    }
   } else if (command == "pack") {
     if (vd_Pack() != 0) status = Failed("pack");
   } else if (command == "check") {
     std::string where;
     if (zn::xbase::CheckSelectedIndexes(where) != 0) {
-      if (vd_LastError() == -8 && !where.empty()) {
+      if (!where.empty()) {
         printf("%s\n", where.c_str());
         status = 1;
       } else {

@@ -69,6 +69,37 @@ TEST_F(XbtoolProgram, CheckSaysWhereATagDisagrees) {
   EXPECT_NE(out.find("tag NAME"), std::string::npos) << out;
 }
 
+TEST_F(XbtoolProgram, AnIndexLeftHalfWrittenIsNamedAndKeptWithItsTags) {
+  int status = -1;
+  Tool("index " + table_ + " NAME NAME", status);
+  ASSERT_EQ(status, 0);
+  Tool("index " + table_ + " PHONE PHONE", status);
+  ASSERT_EQ(status, 0);
+  std::string cdx = dir_ / "ZNPB.CDX";
+  std::string bytes = ReadFile(cdx);
+  bytes[480] = 1;  // the mark of a write in progress, as a writer that died leaves it
+  WriteFile(cdx, bytes);
+  std::string out = Tool("check " + table_, status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("index " + cdx + " is damaged"), std::string::npos) << out;
+  out = Tool("info " + table_, status);
+  EXPECT_NE(out.find("index fault " + cdx + ": Index file is corrupt"), std::string::npos) << out;
+  out = Tool("index " + table_ + " NEW NAME", status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(out.find("remove it and build its tags again"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(cdx), bytes) << "the other tags are still in the file";
+}
+
+TEST_F(XbtoolProgram, CheckFindsARecordEndedByAnotherWriter) {
+  std::string bytes = ReadFile(table_);
+  bytes[97 + 61] = 0x1A;  // record 2's deletion flag
+  WriteFile(table_, bytes);
+  int status = -1;
+  std::string out = Tool("check " + table_, status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out, "table: record 2 has the deletion flag 0x1A (an end-of-file byte written over it)\n");
+}
+
 TEST_F(XbtoolProgram, ReportsEngineErrors) {
   int status = 0;
   std::string out = Tool("info " + (dir_ / "MISSING.DBF"), status);

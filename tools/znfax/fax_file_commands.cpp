@@ -5,6 +5,7 @@
 #include "faxdoc/apf_file.h"
 #include "faxdoc/converter.h"
 #include "faxdoc/fax_errors.h"
+#include "faxdoc/file_io.h"
 #include "faxdoc/file_names.h"
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/page_files.h"
@@ -65,6 +66,20 @@ TParsed Parse(const TArgs& args, const std::vector<std::string>& flags, const st
     }
   }
   return p;
+}
+
+// An engine failure, reported with the file it concerns: the one the engine names (the output for
+// a failed write), else the input.
+int ReportFileError(int code, const std::string& input) {
+  return ReportError(code, FailedFileName().empty() ? input : FailedFileName());
+}
+
+// Writing the output over the input would destroy the input: refused before anything is read.
+bool OutputIsInput(const std::string& input, const std::string& output) {
+  if (output.empty() || RefuseOutputOverInput(input, output) == ecOK)
+    return false;
+  std::fprintf(stderr, "znfax: %s: the output would replace the input file\n", output.c_str());
+  return true;
 }
 
 bool PageOption(const TParsed& p, unsigned& page, std::string& error) {
@@ -130,8 +145,11 @@ int Convert(const TArgs& args) {
   if (!doubleWidth)
     state.ClearFlags(kCvtDoubleWidth);
   const std::string output = p.operands.size() > 1 ? p.operands[1] : std::string();
+  if (OutputIsInput(input, output))
+    return kExitFailed;
+  ClearFailedFileName();
   if (int rc = state.ConvertFile(input, output); rc < 0)
-    return ReportError(rc, input);
+    return ReportFileError(rc, input);
   return kExitOk;
 }
 
@@ -148,6 +166,9 @@ int Unpack(const TArgs& args) {
   const std::string& in = p.operands[0];
   const std::string& out = p.operands[1];
   const std::string ext = ExtensionOf(out);
+  if (OutputIsInput(in, out))
+    return kExitFailed;
+  ClearFailedFileName();
   UnpackerState unpacker;
   int rc;
   if (ext == "bmp")
@@ -160,7 +181,7 @@ int Unpack(const TArgs& args) {
     rc = unpacker.UnpackPageToTiff(in, out, page);
   else
     return UsageError("the output's extension must be .bmp, .pcx, .dcx or .tif");
-  return rc < 0 ? ReportError(rc, in) : kExitOk;
+  return rc < 0 ? ReportFileError(rc, in) : kExitOk;
 }
 
 std::string FlagText(uint16_t flags) {
@@ -222,6 +243,8 @@ int Raw(const TArgs& args) {
   std::string error;
   if (!PageOption(p, page, error))
     return UsageError(error);
+  if (OutputIsInput(p.operands[0], p.operands[1]))
+    return kExitFailed;
   TApfPageHeader header;
   std::vector<uint8_t> data;
   if (int rc = ReadApfPage(p.operands[0], page, header, data); rc < 0)

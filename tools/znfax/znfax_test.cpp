@@ -1,8 +1,15 @@
 // znfax as its users run it: exit codes, error texts on standard error, and files made.
+#include "faxdoc/converter.h"
 #include "faxdoc/page_files.h"
 #include "faxdoc/tests/test_support.h"
+#include "platform/file_replacement.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zn::tools {
 namespace {
@@ -88,6 +95,7 @@ TEST_P(ZnfaxFailures, ExitWithTheCodeAndTextOnStandardError) {
   TTempDir dir;
   WriteTiff(dir.Path("in.tif"));
   WriteFile(dir.Path("text.txt"), std::string("not a fax\r\n"));
+  ASSERT_EQ(mkdir(dir.Path("folder.txt").c_str(), 0755), 0);
   ASSERT_EQ(Znfax(dir, "convert " + Q(dir.Path("in.tif")) + " " + Q(dir.Path("one.apf"))).exit, 0);
   std::vector<uint8_t> lzw = ReadFile(dir.Path("in.tif"));
   lzw[10 + 12 * 4 + 8] = 5;
@@ -113,8 +121,92 @@ INSTANTIATE_TEST_SUITE_P(
         TFailure{"RawOfNoFaxFile", "raw %Dtext.txt %Dout.g3", 1, "error -8001"},
         TFailure{"UnknownOutputKind", "unpack %Done.apf %Dp.jpg", 2, "extension"},
         TFailure{"BadMargin", "convert --margin x %Din.tif", 2, "--margin"},
-        TFailure{"BadPage", "unpack --page 0 %Done.apf %Dp.tif", 2, "--page"}),
+        TFailure{"BadPage", "unpack --page 0 %Done.apf %Dp.tif", 2, "--page"},
+        // A failure to write names the output, not the input.
+        TFailure{"OutputFolderMissing", "convert %Din.tif %Dmissing/out.apf", 1, "missing/out.apf: error -2: File not found"},
+        TFailure{"UnpackFolderMissing", "unpack %Done.apf %Dmissing/p.pcx", 1, "missing/p.pcx: error -2"},
+        TFailure{"InputIsAFolder", "convert %Dfolder.txt %Dout.apf", 1, "error -5: File access denied"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Each way of naming the input as the output is refused, and the input is left as it was.
+TEST(Znfax, RefusesAnOutputThatWouldReplaceItsInput) {
+  TTempDir dir;
+  WriteTiff(dir.Path("in.tif"));
+  WriteFile(dir.Path("same.txt"), std::string("a letter\r\n"));
+  ASSERT_EQ(Znfax(dir, "convert " + Q(dir.Path("in.tif")) + " " + Q(dir.Path("r.apf"))).exit, 0);
+  ASSERT_EQ(symlink(dir.Path("r.apf").c_str(), dir.Path("link.apf").c_str()), 0);
+  const auto text = ReadFile(dir.Path("same.txt"));
+  const auto fax = ReadFile(dir.Path("r.apf"));
+  for (const std::string& args :
+       {"convert " + Q(dir.Path("same.txt")) + " " + Q(dir.Path("same.txt")),
+        "convert " + Q(dir.Path("same.txt")) + " " + Q(dir.Path("./same.txt")),
+        "raw " + Q(dir.Path("r.apf")) + " " + Q(dir.Path("r.apf")),
+        "raw " + Q(dir.Path("r.apf")) + " " + Q(dir.Path("link.apf")),
+        "unpack " + Q(dir.Path("r.apf")) + " " + Q(dir.Path("link.apf"))}) {
+    const TResult r = Znfax(dir, args);
+    EXPECT_EQ(r.exit, 1) << args;
+    EXPECT_NE(r.err.find("the output would replace the input file"), std::string::npos) << args << ": " << r.err;
+  }
+  EXPECT_EQ(ReadFile(dir.Path("same.txt")), text);
+  EXPECT_EQ(ReadFile(dir.Path("r.apf")), fax);
+  // The engine refuses too, for the programs that call it directly, and names the output.
+  faxdoc::ConverterState state(std::make_unique<faxdoc::TTextReader>());
+  EXPECT_EQ(state.ConvertFile(dir.Path("same.txt"), dir.Path("./same.txt")), -5);
+  EXPECT_EQ(faxdoc::FailedFileName(), dir.Path("./same.txt"));
+  EXPECT_EQ(ReadFile(dir.Path("same.txt")), text);
+}
+
+TEST(Znfax, RefusesAFifoAsInputInsteadOfWaitingOnIt) {
+  TTempDir dir;
+  ASSERT_EQ(mkfifo(dir.Path("pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(dir.Path("pipe.apf").c_str(), 0600), 0);
+  for (const std::string& args : {"convert " + Q(dir.Path("pipe.txt")) + " " + Q(dir.Path("out.apf")),
+                                  "info " + Q(dir.Path("pipe.apf")),
+                                  "unpack " + Q(dir.Path("pipe.apf")) + " " + Q(dir.Path("p.pcx"))}) {
+    // Bounded: a znfax that waits for a writer is killed, and fails the test, rather than hanging it.
+    std::string out;
+    const int exit = RunCommand("timeout 20 '" + ZnfaxPath() + "' " + args + " 2>&1", &out);
+    EXPECT_EQ(exit, 1) << args;
+    EXPECT_NE(out.find("error -5: File access denied"), std::string::npos) << args << ": " << out;
+  }
+  EXPECT_FALSE(FileExists(dir.Path("out.apf")));
+}
+
+// Killed in the middle of a conversion, znfax leaves no partial output behind; what a process
+// killed outright (SIGKILL) leaves is removed by the next conversion into that folder.
+TEST(Znfax, ConversionsEndedBySignalsLeaveNoTemporaries) {
+  TTempDir dir;
+  std::string big;
+  for (int i = 0; i < 60000; ++i)
+    big += "A line of a long letter that keeps the converter busy for a while " + std::to_string(i) + "\r\n";
+  WriteFile(dir.Path("long.txt"), big);
+  auto temporaries = [&dir] {
+    int n = 0;
+    for (const std::string& name : dir.Files())
+      n += platform::IsReplacementTemporary(name) ? 1 : 0;
+    return n;
+  };
+  for (int signal : {SIGTERM, SIGINT, SIGKILL}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl(ZnfaxPath().c_str(), "znfax", "convert", dir.Path("long.txt").c_str(), dir.Path("out.apf").c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int wait = 0; wait < 20000 && temporaries() == 0; ++wait)
+      usleep(500);
+    ASSERT_EQ(temporaries(), 1) << "the conversion is under way";
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+    EXPECT_EQ(temporaries(), signal == SIGKILL ? 1 : 0) << signal;
+    EXPECT_FALSE(FileExists(dir.Path("out.apf")));
+  }
+  WriteFile(dir.Path("short.txt"), std::string("a short letter\r\n"));
+  EXPECT_EQ(Znfax(dir, "convert " + Q(dir.Path("short.txt")) + " " + Q(dir.Path("short.apf"))).exit, 0);
+  EXPECT_EQ(temporaries(), 0) << "the killed conversion's temporary was removed";
+}
 
 } // namespace
 } // namespace zn::tools

@@ -213,7 +213,7 @@ TEST_F(XbaseKilledWriter, PackLosesNoLiveRow) {
     ExpectIndexesSound();
     vd_CloseAll();
     if (count == rows - rows / 3) {
-      EXPECT_NE(access((table_ + ".new").c_str(), F_OK), 0) << "the packed copy was put in place";
+      EXPECT_TRUE(TemporariesOf(table_).empty()) << "the packed copy was put in place";
     }
   }
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
+
+#include "platform/file_replacement.h"
 #include "xbase_common.h"
 #include "xbase_vd.h"
 
@@ -91,6 +94,20 @@ inline std::string ReadFile(const std::string& path) {
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
+}
+
+// Names of the temporaries a replacement of `target` (a full path) left beside it.
+inline std::vector<std::string> TemporariesOf(const std::string& target) {
+  size_t slash = target.find_last_of('/');
+  std::string folder = target.substr(0, slash), name = target.substr(slash + 1) + ".";
+  std::vector<std::string> found;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d))
+      if (platform::IsReplacementTemporary(e->d_name) && std::string(e->d_name).rfind(name, 0) == 0)
+        found.push_back(e->d_name);
+    closedir(d);
+  }
+  return found;
 }
 
 // Engine settings back to their defaults between tests.

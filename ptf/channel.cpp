@@ -1,0 +1,71 @@
+#include "ptf/channel.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace zn::ptf {
+
+namespace {
+
+bool PrivateFolderOf(const std::string& folder, unsigned uid)
+{
+    struct stat info {};
+    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == uid &&
+           (info.st_mode & 077) == 0;
+}
+
+} // namespace
+
+ChannelMessage MakeChannelMessage(uint8_t code, const std::string& text)
+{
+    ChannelMessage message{};
+    const size_t length = std::min<size_t>(text.size(), 255);
+    message[0] = code;
+    message[1] = static_cast<uint8_t>(length);
+    std::memcpy(message.data() + 2, text.data(), length);
+    return message;
+}
+
+std::string ChannelMessageText(const uint8_t* data, size_t received)
+{
+    if (received < 2)
+        return {};
+    const size_t length = std::min<size_t>(data[1], received - 2);
+    return std::string(reinterpret_cast<const char*>(data) + 2, length);
+}
+
+std::string ChannelFolder(unsigned uid, bool forServer)
+{
+    if (forServer && uid == ::getuid()) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        struct stat info {};
+        if (runtime && *runtime && ::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode))
+            return runtime;
+    }
+    if (!forServer) {
+        const char* given = std::getenv("ZN_FAX_CHANNEL_DIR");
+        if (given && *given)
+            return PrivateFolderOf(given, uid) ? std::string(given) : std::string();
+        const std::string runUser = "/run/user/" + std::to_string(uid);
+        if (PrivateFolderOf(runUser, uid))
+            return runUser;
+    }
+    // The same private fallback as the single-instance lock; another user's folder of that name is
+    // never used.
+    const std::string folder = "/tmp/zn-runtime-" + std::to_string(uid);
+    if (forServer)
+        ::mkdir(folder.c_str(), 0700);
+    return PrivateFolderOf(folder, uid) ? folder : std::string();
+}
+
+std::string ChannelPath(unsigned uid, bool forServer)
+{
+    const std::string folder = ChannelFolder(uid, forServer);
+    return folder.empty() ? folder : folder + "/" + kChannelName;
+}
+
+} // namespace zn::ptf

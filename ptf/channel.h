@@ -1,0 +1,31 @@
+// The fax printer driver's conversion channel: where it lives and what its messages hold. Shared by
+// znptf (the server) and the printer backend (the client); plain C++.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zn::ptf {
+
+constexpr size_t kChannelMessageSize = 257;
+constexpr uint8_t kCodeDocStart = 1;
+constexpr uint8_t kCodeDocEnd = 2;
+constexpr uint8_t kCodeFileName = 3;
+constexpr const char* kChannelName = "FxFaxCnv";
+constexpr const char* kSemaphoreName = "/FxFaxCnvSem";
+
+using ChannelMessage = std::array<uint8_t, kChannelMessageSize>;
+// Code and text (cut to 255 characters) as one 257-byte message; the unused tail is zero.
+ChannelMessage MakeChannelMessage(uint8_t code, const std::string& text);
+// The text of a message (its length byte bounded by 255 and by the bytes received).
+std::string ChannelMessageText(const uint8_t* data, size_t received);
+
+// The folder of the channel of the user uid. The server (znptf) uses $XDG_RUNTIME_DIR, else a
+// private /tmp/zn-runtime-<uid>. A client (the printer backend) looks in $ZN_FAX_CHANNEL_DIR when
+// it is set, else in /run/user/<uid> and then /tmp/zn-runtime-<uid>, taking a folder only when it
+// belongs to that user and nobody else may enter it. Empty when there is none.
+std::string ChannelFolder(unsigned uid, bool forServer);
+std::string ChannelPath(unsigned uid, bool forServer);
+
+} // namespace zn::ptf

@@ -1,0 +1,272 @@
+#include "ptf/fax_driver_interface.h"
+
+#include "comms/exceptions.h"
+#include "platform/event.h"
+#include "platform/messages.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <semaphore.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+namespace zn::ptf {
+
+namespace {
+
+// The private message that carries one request to the GUI thread.
+constexpr uint32_t kRequestMessage = 0x7E8D;
+// A driver that connects and then says nothing must not hold the channel for other jobs.
+constexpr int kPeerSilenceMs = 30000;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void Raise(const std::string& text)
+{
+    throw comms::EFXException::CreateWithMessage(text);
+}
+
+struct Request {
+    uint8_t code;
+    std::string text;
+    std::string answer;
+};
+
+} // namespace
+
+// ---- The monitor thread ------------------------------------------------------------------------
+
+class TMonitorThread {
+public:
+    TMonitorThread(TFxFaxDriverInterface& owner, int listener) : owner_(owner), listener_(listener) {}
+    ~TMonitorThread() { Stop(); }
+
+    void Start() { thread_ = std::thread([this] { Execute(); }); }
+    void Stop()
+    {
+        stop_.Set();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    // Waits until fd is readable; false when the stop event came first (or after timeoutMs).
+    bool WaitReadable(int fd, int timeoutMs)
+    {
+        pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {fd, POLLIN, 0}};
+        for (;;) {
+            const int n = ::poll(fds, 2, timeoutMs);
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n > 0 && !(fds[0].revents & POLLIN) && fds[1].revents != 0;
+        }
+    }
+
+    bool PeerAllowed(int connection)
+    {
+        ucred peer {};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+            return false;
+        return peer.uid == ::getuid() || peer.uid == 0;
+    }
+
+    void Execute()
+    {
+        for (;;) {
+            if (!WaitReadable(listener_, -1))
+                return;
+            Fd connection(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
+            if (connection.Get() < 0)
+                continue;
+            if (!PeerAllowed(connection.Get())) {
+                owner_.Log("Refused a driver connection from another user");
+                continue;
+            }
+            if (!WaitReadable(connection.Get(), kPeerSilenceMs)) {
+                if (stop_.IsSet())
+                    return;
+                continue;
+            }
+            ChannelMessage buffer{};
+            const ssize_t received = ::recv(connection.Get(), buffer.data(), buffer.size(), 0);
+            if (received <= 0)
+                continue;
+            const uint8_t code = buffer[0];
+            if (code == 0)
+                continue;
+            if (code != kCodeDocStart && code != kCodeDocEnd) {
+                char line[64];
+                std::snprintf(line, sizeof line, "Unknown incoming event encountered:%d", code);
+                owner_.Log(line);
+                continue;
+            }
+            Request request{code, ChannelMessageText(buffer.data(), size_t(received)), {}};
+            // The driver waits while the handler runs; only the stop event (which destroys the
+            // window first) ends the wait early.
+            platform::LResult result = 0;
+            if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
+                                              reinterpret_cast<platform::LParam>(&request), INT_MAX,
+                                              &result))
+                return;
+            if (code == kCodeDocStart) {
+                const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
+                ::send(connection.Get(), answer.data(), answer.size(), MSG_NOSIGNAL);
+            }
+        }
+    }
+
+    TFxFaxDriverInterface& owner_;
+    int listener_;
+    platform::Event stop_{true, false};
+    std::thread thread_;
+};
+
+// ---- The component -----------------------------------------------------------------------------
+
+struct TFxFaxDriverInterface::Window {
+    Fd listener;
+    Fd lock;
+    sem_t* semaphore = SEM_FAILED;
+    std::string semaphoreName;
+    std::unique_ptr<platform::MessageWindow> window;
+};
+
+TFxFaxDriverInterface::TFxFaxDriverInterface() : windowHolder_(std::make_unique<Window>())
+{
+    Window& w = *windowHolder_;
+    const auto pipeError = [](int error) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Unable to create named pipe. Error:%d", error);
+        Raise(text);
+    };
+    socketPath_ = ChannelPath(::getuid(), true);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (socketPath_.empty() || socketPath_.size() >= sizeof address.sun_path)
+        pipeError(ENAMETOOLONG);
+    std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size());
+
+    // One server: the lock beside the socket tells a live server from a socket left by a dead one.
+    const std::string lockPath = socketPath_ + ".lock";
+    w.lock.Reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (w.lock.Get() < 0)
+        pipeError(errno);
+    if (::flock(w.lock.Get(), LOCK_EX | LOCK_NB) != 0)
+        pipeError(errno == EWOULDBLOCK ? EADDRINUSE : errno);
+    ::unlink(socketPath_.c_str());
+    w.listener.Reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (w.listener.Get() < 0)
+        pipeError(errno);
+    const mode_t oldMask = ::umask(077); // the socket is born 0600; no window where others may connect
+    const int bound = ::bind(w.listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const int bindError = errno;
+    ::umask(oldMask);
+    if (bound != 0)
+        pipeError(bindError);
+    ::chmod(socketPath_.c_str(), 0600);
+    if (::listen(w.listener.Get(), 8) != 0)
+        pipeError(errno);
+
+    w.window = std::make_unique<platform::MessageWindow>(
+        kChannelName, [this](uint32_t msg, platform::WParam, platform::LParam l) -> platform::LResult {
+            if (msg != kRequestMessage)
+                return 0;
+            auto* request = reinterpret_cast<Request*>(l);
+            try {
+                HandleRequest(request->code, request->text, &request->answer);
+            } catch (const std::exception& e) {
+                // A failing handler must not take the channel down: the driver still gets its
+                // answer (the file name as it stands) and the next job is served.
+                request->answer = FileName;
+                Log(e.what());
+            }
+            return 1;
+        });
+    window_ = w.window->Handle();
+
+    // The driver may wait on the semaphore for the channel to be served (count 0 to 1).
+    w.semaphoreName = std::string(kSemaphoreName) + "-" + std::to_string(::getuid());
+    w.semaphore = ::sem_open(w.semaphoreName.c_str(), O_CREAT, 0600, 0);
+    if (w.semaphore == SEM_FAILED)
+        Raise("Unable to create event");
+    int value = 0;
+    if (::sem_getvalue(w.semaphore, &value) == 0 && value < 1 && ::sem_post(w.semaphore) != 0)
+        Raise("Unable to release semaphore");
+
+    thread_ = std::make_unique<TMonitorThread>(*this, w.listener.Get());
+    thread_->Start();
+}
+
+TFxFaxDriverInterface::~TFxFaxDriverInterface()
+{
+    Window& w = *windowHolder_;
+    // The window goes first so that a request waiting for the GUI thread returns at once.
+    w.window.reset();
+    thread_.reset();
+    if (w.semaphore != SEM_FAILED) {
+        ::sem_close(w.semaphore);
+        ::sem_unlink(w.semaphoreName.c_str());
+    }
+    ::unlink(socketPath_.c_str());
+}
+
+void TFxFaxDriverInterface::HandleRequest(uint8_t code, const std::string& text, std::string* answer)
+{
+    if (code == kCodeDocStart) {
+        docName_ = text;
+        DoDocStart();
+        *answer = FileName;
+    } else {
+        DoDocEnd();
+    }
+}
+
+void TFxFaxDriverInterface::DoDocStart()
+{
+    if (OnDocStart)
+        OnDocStart(*this);
+}
+
+void TFxFaxDriverInterface::DoDocEnd()
+{
+    if (OnDocEnd)
+        OnDocEnd(*this);
+}
+
+void TFxFaxDriverInterface::Log(const std::string& line)
+{
+    if (OnLog)
+        OnLog(line);
+    else
+        std::fprintf(stderr, "znptf: %s\n", line.c_str());
+}
+
+} // namespace zn::ptf

@@ -1,0 +1,214 @@
+#include "ptf/main_form.h"
+
+#include "foundation/dialogs.h"
+#include "platform/message_box.h"
+#include "platform/folders.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zn::ptf {
+
+// ---- TGetDataForm ------------------------------------------------------------------------------
+
+TGetDataForm::TGetDataForm(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("GetDataForm");
+    setWindowTitle("Tarvel NT Print To Fax");
+    // It belongs to no window of ours and must show above the program that printed.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
+
+    auto* fields = new QVBoxLayout;
+    const auto addField = [&](const char* labelName, const char* caption, const char* editName, int width) {
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(labelName);
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(editName);
+        edit->setMaxLength(width);
+        edit->setMinimumWidth(320);
+        label->setBuddy(edit);
+        fields->addWidget(label);
+        fields->addWidget(edit);
+        fields->addSpacing(4);
+        return edit;
+    };
+    Phone = addField("Label1", "Phone Number", "Phone", kPhoneWidth);
+    Recipient = addField("Label2", "Recipient", "Recipient", kRecipientWidth);
+    Subject = addField("Label3", "Subject", "Subject", kSubjectWidth);
+
+    Button1 = new QPushButton("Ok", this);
+    Button1->setObjectName("Button1");
+    Button1->setDefault(true);
+    Button2 = new QPushButton("&Phone Book", this);
+    Button2->setObjectName("Button2");
+    Button2->setAutoDefault(false);
+    Button3 = new QPushButton("Cancel", this);
+    Button3->setObjectName("Button3");
+    Button3->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    buttons->addStretch();
+    buttons->addWidget(Button3);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    Phone->setFocus();
+}
+
+void TGetDataForm::Button1Click()
+{
+    done(1);
+}
+
+void TGetDataForm::Button3Click()
+{
+    done(2);
+}
+
+void TGetDataForm::Button2Click()
+{
+    std::string name;
+    std::string phone;
+    if (!PickPhoneNumber) {
+        QApplication::beep();
+        return;
+    }
+    if (PickPhoneNumber(&name, &phone)) {
+        Recipient->setText(QString::fromStdString(name));
+        Phone->setText(QString::fromStdString(phone));
+    }
+}
+
+void TGetDataForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    raise();
+    activateWindow();
+    Phone->setFocus();
+}
+
+// ---- TMainForm ---------------------------------------------------------------------------------
+
+TMainForm::TMainForm()
+{
+    setObjectName("MainForm");
+    setWindowTitle("MainForm");
+    setWindowState(Qt::WindowMinimized);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    CloseTarvelNTDriver1 = PopupMenu1->addAction("Close");
+    CloseTarvelNTDriver1->setObjectName("CloseTarvelNTDriver1");
+    About1 = PopupMenu1->addAction("About");
+    About1->setObjectName("About1");
+    StartTarvel1 = PopupMenu1->addAction("Start Tarvel");
+    StartTarvel1->setObjectName("StartTarvel1");
+    connect(CloseTarvelNTDriver1, &QAction::triggered, this, [this] { CloseTarvelNTDriver1Click(); });
+    connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+    connect(StartTarvel1, &QAction::triggered, this, [this] { StartTarvel1Click(); });
+
+    TrayIcon1 = new TTrayIcon(this);
+    TrayIcon1->setObjectName("TrayIcon1");
+    TrayIcon1->SetHint("Tarvel NT Print To Fax");
+    TrayIcon1->SetShowHint(true);
+    TrayIcon1->SetIcon(ProgramIcon());
+    TrayIcon1->PopupMenu = PopupMenu1;
+    TrayIcon1->LeftPopup = true;
+    TrayIcon1->StartMinimized = true;
+    TrayIcon1->MinimizeToTray = true;
+    TrayIcon1->SetCycleInterval(0);
+
+    // The channel last: once it serves, document starts may arrive.
+    FaxConvController1 = std::make_unique<TFxFaxDriverInterface>();
+    FaxConvController1->FileName = "C:\\DEFAULT.APF";
+    FaxConvController1->OnDocStart = [this](TFxFaxDriverInterface& s) { FaxConvController1DocStart(s); };
+    FaxConvController1->OnDocEnd = [this](TFxFaxDriverInterface& s) { FaxConvController1DocEnd(s); };
+
+    RunJobDialog = [](TGetDataForm& dialog) { return dialog.exec(); };
+    TrayIcon1->Loaded();
+    QApplication::processEvents();
+}
+
+TMainForm::~TMainForm()
+{
+    FaxConvController1.reset(); // the monitor thread ends before the form it calls goes
+}
+
+void TMainForm::FaxConvController1DocStart(TFxFaxDriverInterface& sender)
+{
+    TJobName name = NameJobImage();
+    sender.FileName = name.path;
+    jobs_[name.path] = std::move(name);
+}
+
+void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
+{
+    const std::string image = sender.FileName;
+    TJobName job;
+    if (const auto found = jobs_.find(image); found != jobs_.end()) {
+        job = found->second;
+        jobs_.erase(found);
+    } else {
+        job = TJobName{image, false, "No print job was started for this document."};
+    }
+    const std::string kept = "\r\rThe printed pages are kept in\r" + image;
+    if (!job.usable) {
+        foundation::ShowMessageBox("The fax was not created.\r\r" + job.problem + kept, "Tarvel NT Print To Fax",
+                                   platform::MB_OK | platform::MB_ICONWARNING);
+        return;
+    }
+
+    TGetDataForm dialog;
+    dialog.PickPhoneNumber = PickPhoneNumber;
+    const int result = RunJobDialog(dialog);
+    if (result == 1) {
+        if (!WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
+                          dialog.Subject->text().toStdString())) {
+            const std::string why = std::strerror(errno);
+            foundation::ShowMessageBox("The fax was not created: its job file " + JobFilePath(image) +
+                                           " could not be written (" + why + ")." + kept,
+                                       "Tarvel NT Print To Fax", platform::MB_OK | platform::MB_ICONWARNING);
+        } else if (foundation::AskYesNo("Switch to Tarvel now?", "FAX CREATED")) {
+            Switch(ReadZnpdIni().executable);
+        }
+    } else {
+        platform::DeleteFileCI(image);
+    }
+    QApplication::processEvents();
+}
+
+void TMainForm::CloseTarvelNTDriver1Click()
+{
+    close();
+    QApplication::quit();
+}
+
+void TMainForm::About1Click()
+{
+    foundation::ShowInformation(kAboutText);
+}
+
+void TMainForm::StartTarvel1Click()
+{
+    Switch(ReadZnpdIni().executable);
+}
+
+} // namespace zn::ptf

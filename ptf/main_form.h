@@ -1,0 +1,78 @@
+// znptf's windows: the main form that never shows (it owns the driver channel and the tray icon)
+// and the job dialog that asks for the fax number, recipient and subject of each print job.
+#pragma once
+#include "ptf/fax_driver_interface.h"
+#include "ptf/print_job.h"
+#include "ptf/tray_icon.h"
+
+#include <QDialog>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace zn::ptf {
+
+class TGetDataForm : public QDialog {
+public:
+    explicit TGetDataForm(QWidget* parent = nullptr);
+    QLineEdit* Phone;
+    QLineEdit* Recipient;
+    QLineEdit* Subject;
+    QPushButton* Button1; // "Ok"
+    QPushButton* Button2; // "&Phone Book"
+    QPushButton* Button3; // "Cancel"
+    // Opens the phone-number picker; true with the chosen name and number. Unset: the button beeps.
+    std::function<bool(std::string* name, std::string* phone)> PickPhoneNumber;
+
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+class TMainForm : public QWidget {
+public:
+    TMainForm();
+    ~TMainForm() override;
+
+    std::unique_ptr<TFxFaxDriverInterface> FaxConvController1;
+    QMenu* PopupMenu1;
+    QAction* CloseTarvelNTDriver1;
+    QAction* About1;
+    QAction* StartTarvel1;
+    TTrayIcon* TrayIcon1;
+
+    void FaxConvController1DocStart(TFxFaxDriverInterface& sender);
+    void FaxConvController1DocEnd(TFxFaxDriverInterface& sender);
+    void CloseTarvelNTDriver1Click();
+    void About1Click();
+    void StartTarvel1Click();
+
+    // Shows the job dialog modally and returns its result (1 Ok, 2 Cancel); tests answer it here.
+    std::function<int(TGetDataForm&)> RunJobDialog;
+    // Switches to zn; tests see the switch here.
+    std::function<bool(const std::string& executable)> Switch = SwitchToZn;
+    // Opens the phone-number picker for the job dialog.
+    std::function<bool(std::string* name, std::string* phone)> PickPhoneNumber;
+
+    static constexpr const char* kAboutText =
+        "Tarvel Print To Fax Controller\r\rIt is important to leave this small program running\rso that "
+        "you can print to the Tarvel Printer Driver from\ryour Windows programs.\r\rThis program starts "
+        "automatically when Windows starts.";
+
+private:
+    // What document start found out about each image it named.
+    std::map<std::string, TJobName> jobs_;
+};
+
+} // namespace zn::ptf

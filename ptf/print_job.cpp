@@ -1,0 +1,179 @@
+#include "ptf/print_job.h"
+
+#include "foundation/dialogs.h"
+#include "foundation/single_instance.h"
+#include "platform/folders.h"
+#include "platform/ini_file.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace zn::ptf {
+
+namespace {
+
+constexpr const char* kSection = "Location";
+constexpr int kLastJobNumber = 99999;
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// A file of our own in the program folder for an image that has no job to go with.
+std::string SpareImagePath()
+{
+    const std::string folder = platform::ProgramFolder();
+    for (int n = 0; n <= kLastJobNumber; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/UNSENT%05d.APF", n);
+        const std::string path = platform::ResolvePath(folder + name);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return platform::ResolvePath(folder + "/ZN.APF");
+}
+
+TJobName Unusable(const std::string& problem)
+{
+    return TJobName{SpareImagePath(), false, problem};
+}
+
+} // namespace
+
+TZnpdLocation ReadZnpdIni()
+{
+    TZnpdLocation location;
+    location.iniPath = platform::ResolvePath(platform::WindowsFolder() + "/ZNPD.INI");
+    location.fileFound = platform::FileExistsCI(location.iniPath);
+    if (!location.fileFound)
+        return location;
+    const platform::IniFile ini(location.iniPath);
+    location.outPath = ini.ReadString(kSection, "ZNOutPath", "");
+    if (!location.outPath.empty() && (location.outPath.back() == '\\' || location.outPath.back() == '/'))
+        location.outPath.pop_back();
+    location.executable = ini.ReadString(kSection, "ZNExecutable", "");
+    return location;
+}
+
+TJobName NameJobImage()
+{
+    const TZnpdLocation location = ReadZnpdIni();
+    if (!location.fileFound) {
+        foundation::ShowInformation("Missing Tarvel initialization file\r\r" + location.iniPath + "\r" + "\r" +
+                                    "Please run Tarvel to create or recreate this file.");
+        return Unusable("Tarvel's initialization file (ZNPD.INI) is missing.");
+    }
+    if (location.outPath.empty())
+        foundation::ShowInformation("Tarvel initialization file error (ZNPD.INI).\rMissing entry for fax file "
+                                    "output.\r\rPlease run Tarvel to recreate this file.");
+    if (!platform::FileExistsCI(location.executable))
+        foundation::ShowInformation("Tarvel initialization file error (ZNPD.INI).\rMissing or bad entry for "
+                                    "ZN.EXE path.\r(" + location.executable + ")" + "\r" +
+                                    "Please run Tarvel to recreate this file.");
+    if (location.outPath.empty())
+        return Unusable("Tarvel's initialization file (ZNPD.INI) names no folder for faxes.");
+
+    const std::string folder = platform::EnsureFolderCI(location.outPath);
+    if (folder.empty())
+        return Unusable("The fax folder " + location.outPath + " cannot be created.");
+    for (int n = 0; n <= kLastJobNumber; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/FAX%05d.APF", n);
+        const std::string candidate = folder + name;
+        // Taken in any letter case, or by a job file still waiting for zn.
+        if (platform::FileExistsCI(candidate) || platform::FileExistsCI(JobFilePath(candidate)))
+            continue;
+        const std::string path = platform::ResolvePath(candidate);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            return TJobName{path, true, {}};
+        }
+        if (errno != EEXIST)
+            return Unusable("The fax file " + path + " cannot be created.");
+    }
+    return Unusable("The fax folder " + folder + " holds FAX00000.APF to FAX99999.APF: no name is left.");
+}
+
+std::string JobFieldText(const std::string& typed, int width)
+{
+    std::string text;
+    for (char c : typed)
+        if (c != '\r' && c != '\n')
+            text += c;
+    // Cut by characters, not in the middle of a UTF-8 sequence.
+    const QString cut = QString::fromStdString(text).left(width);
+    return cut.toStdString();
+}
+
+std::string JobFilePath(const std::string& imagePath)
+{
+    const auto slash = imagePath.find_last_of("/\\");
+    const auto dot = imagePath.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return imagePath + ".JFD";
+    return imagePath.substr(0, dot) + ".JFD";
+}
+
+bool WriteJobFile(const std::string& imagePath, const std::string& phone, const std::string& recipient,
+                  const std::string& subject)
+{
+    const std::string path = JobFilePath(imagePath);
+    const std::string text = JobFieldText(phone, kPhoneWidth) + "\r\n" +
+                             JobFieldText(recipient, kRecipientWidth) + "\r\n" +
+                             JobFieldText(subject, kSubjectWidth) + "\r\n";
+    // zn takes up whatever .JFD it finds: the file appears whole or not at all.
+    const std::string temporary = FolderOf(path) + "/.jfd-" + std::to_string(::getpid()) + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool SwitchToZn(const std::string& executable)
+{
+    if (foundation::TPreviousInstance::AskProgramToRestore("ZN.EXE"))
+        return true;
+    const std::string program = platform::ResolvePath(executable);
+    if (!platform::FileExistsCI(program))
+        return false;
+    return QProcess::startDetached(QString::fromStdString(program), QStringList(),
+                                   QString::fromStdString(FolderOf(program)));
+}
+
+} // namespace zn::ptf

@@ -1,0 +1,268 @@
+// One print job through znptf: naming the image, the job dialog, the job file and the switch to zn,
+// driven through the real channel where the driver takes part.
+#include "ptf/main_form.h"
+#include "ptf/print_job.h"
+
+#include "platform/ini_file.h"
+#include "platform/message_box.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <vector>
+
+namespace zn::ptf {
+namespace {
+
+struct Box {
+    std::string text;
+    std::string caption;
+    unsigned flags;
+};
+
+class PrintJob : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home_.isValid() && windir_.isValid() && runtime_.isValid());
+        qputenv("ZN_HOME", home_.path().toUtf8());
+        qputenv("ZN_WINDIR", windir_.path().toUtf8());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
+        platform::SetMessageBoxHook([this](const std::string& text, const std::string& caption, unsigned flags) {
+            boxes_.push_back({text, caption, flags});
+            return answer_;
+        });
+    }
+    void TearDown() override { platform::SetMessageBoxHook({}); }
+
+    std::string Send() const { return home_.path().toStdString() + "/SEND"; }
+    std::string Exe() const { return home_.path().toStdString() + "/zn"; }
+    void WriteZnpd(const std::string& outPath, const std::string& executable)
+    {
+        platform::IniFile ini(windir_.path().toStdString() + "/ZNPD.INI");
+        ASSERT_TRUE(ini.WriteString("Location", "ZNOutPath", outPath));
+        ASSERT_TRUE(ini.WriteString("Location", "ZNExecutable", executable));
+        std::ofstream(Exe()) << "#!/bin/sh\n";
+    }
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+    QTemporaryDir home_, windir_, runtime_;
+    std::vector<Box> boxes_;
+    int answer_ = platform::IDYES;
+};
+
+TEST_F(PrintJob, TheNextFreeNameIsReservedInTheSendFolder)
+{
+    WriteZnpd(Send() + "\\", Exe()); // a trailing separator gives no doubled one
+    QDir().mkpath(QString::fromStdString(Send()));
+    std::ofstream(Send() + "/FAX00000.APF") << "x";
+    std::ofstream(Send() + "/fax00001.apf") << "x"; // taken in any letter case
+    const TJobName first = NameJobImage();
+    EXPECT_TRUE(first.usable);
+    EXPECT_EQ(first.path, Send() + "/FAX00002.APF");
+    // Reserved at once: the next job cannot get the same name.
+    EXPECT_TRUE(Exists(first.path));
+    EXPECT_EQ(NameJobImage().path, Send() + "/FAX00003.APF");
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(PrintJob, AMissingSendFolderIsCreatedFirst)
+{
+    WriteZnpd(Send() + "/deeper", Exe());
+    const TJobName name = NameJobImage();
+    EXPECT_TRUE(name.usable);
+    EXPECT_EQ(name.path, Send() + "/deeper/FAX00000.APF");
+}
+
+TEST_F(PrintJob, SettingsProblemsAreShownWithTheirTexts)
+{
+    // No ZNPD.INI at all.
+    TJobName name = NameJobImage();
+    EXPECT_FALSE(name.usable);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Missing Tarvel initialization file\r\r" + windir_.path().toStdString() +
+                                  "/ZNPD.INI\r\rPlease run Tarvel to create or recreate this file.");
+    EXPECT_EQ(boxes_[0].caption, "Information");
+    // The image still has somewhere to go, outside the send folder.
+    EXPECT_EQ(name.path.rfind(home_.path().toStdString(), 0), 0u);
+    EXPECT_EQ(name.path.find("/SEND/"), std::string::npos);
+
+    // No output folder and a wrong program path: both said, and the job is not usable.
+    boxes_.clear();
+    WriteZnpd("", "/nowhere/ZN.EXE");
+    name = NameJobImage();
+    EXPECT_FALSE(name.usable);
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[0].text, "Tarvel initialization file error (ZNPD.INI).\rMissing entry for fax file output.\r\r"
+                              "Please run Tarvel to recreate this file.");
+    EXPECT_EQ(boxes_[1].text, "Tarvel initialization file error (ZNPD.INI).\rMissing or bad entry for ZN.EXE "
+                              "path.\r(/nowhere/ZN.EXE)\rPlease run Tarvel to recreate this file.");
+}
+
+TEST_F(PrintJob, JobFieldsLoseLineBreaksAndKeepTheirBlanksWithinTheTableWidths)
+{
+    struct Case {
+        std::string typed;
+        int width;
+        std::string stored;
+    } cases[] = {
+        {"  Ann Smith", kRecipientWidth, "  Ann Smith"},
+        {"555\r\n0100", kPhoneWidth, "5550100"},
+        {"line one\nline two", kSubjectWidth, "line oneline two"},
+        {std::string(40, 'r'), kRecipientWidth, std::string(35, 'r')},
+        {"Zoë Ärger", 4, "Zoë "},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JobFieldText(c.typed, c.width), c.stored) << c.typed;
+
+    const std::string image = Send() + "/FAX00004.APF";
+    QDir().mkpath(QString::fromStdString(Send()));
+    ASSERT_TRUE(WriteJobFile(image, "555 0100", "  Ann\rSmith", "Offer\n2027"));
+    EXPECT_EQ(Read(Send() + "/FAX00004.JFD"), "555 0100\r\n  AnnSmith\r\nOffer2027\r\n");
+}
+
+// The whole job through the channel, as the driver runs it.
+class PrintJobThroughChannel : public PrintJob {
+protected:
+    // One driver request; returns the text of the answer (empty when none).
+    std::string Request(TMainForm& form, uint8_t code, const std::string& text)
+    {
+        auto driver = std::async(std::launch::async, [&] {
+            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, form.FaxConvController1->SocketPath().c_str(), sizeof address.sun_path - 1);
+            std::string answer;
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                const ChannelMessage m = MakeChannelMessage(code, text);
+                ::send(fd, m.data(), m.size(), MSG_NOSIGNAL);
+                ChannelMessage reply{};
+                const ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
+                if (n == 257 && reply[0] == kCodeFileName)
+                    answer = ChannelMessageText(reply.data(), 257);
+            }
+            ::close(fd);
+            return answer;
+        });
+        while (driver.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return driver.get();
+    }
+};
+
+TEST_F(PrintJobThroughChannel, OkWritesTheJobFileAndOffersTheSwitch)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    EXPECT_FALSE(form.isVisible());
+    int dialogs = 0;
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        ++dialogs;
+        EXPECT_EQ(dialog.windowTitle(), "Tarvel NT Print To Fax");
+        EXPECT_EQ(dialog.Phone->maxLength(), 25);
+        dialog.Phone->setText("555-0100");
+        dialog.Recipient->setText(" Ann");
+        dialog.Subject->setText("Offer");
+        return 1;
+    };
+    std::vector<std::string> switched;
+    form.Switch = [&](const std::string& exe) {
+        switched.push_back(exe);
+        return true;
+    };
+    const std::string image = Request(form, kCodeDocStart, "offer.pdf");
+    ASSERT_EQ(image, Send() + "/FAX00000.APF");
+    std::ofstream(image) << "APF10\x1A";
+    EXPECT_EQ(Request(form, kCodeDocEnd, ""), "");
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "555-0100\r\n Ann\r\nOffer\r\n");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "Switch to Tarvel now?");
+    EXPECT_EQ(boxes_[0].caption, "FAX CREATED");
+    EXPECT_EQ(switched, std::vector<std::string>{Exe()});
+}
+
+TEST_F(PrintJobThroughChannel, CancelDeletesTheImageAndWritesNoJobFile)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.RunJobDialog = [](TGetDataForm&) { return 2; };
+    const std::string image = Request(form, kCodeDocStart, "offer.pdf");
+    std::ofstream(image) << "APF10\x1A";
+    Request(form, kCodeDocEnd, "");
+    EXPECT_FALSE(Exists(image));
+    EXPECT_FALSE(Exists(Send() + "/FAX00000.JFD"));
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(PrintJobThroughChannel, AJobThatCouldNotBeMadeIsNeverReportedAsCreated)
+{
+    // No ZNPD.INI: the pages are kept and the user is told, with no dialog and no switch.
+    {
+        TMainForm form;
+        form.RunJobDialog = [](TGetDataForm&) -> int { ADD_FAILURE() << "dialog shown"; return 1; };
+        const std::string image = Request(form, kCodeDocStart, "offer.pdf");
+        std::ofstream(image) << "APF10\x1A";
+        Request(form, kCodeDocEnd, "");
+        EXPECT_TRUE(Exists(image));
+        ASSERT_EQ(boxes_.size(), 2u);
+        EXPECT_EQ(boxes_[1].text.rfind("The fax was not created.", 0), 0u) << boxes_[1].text;
+        EXPECT_NE(boxes_[1].text.find(image), std::string::npos);
+    }
+    // A job file that cannot be written (a folder stands in its place): the same, and no "FAX CREATED".
+    boxes_.clear();
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.RunJobDialog = [](TGetDataForm&) { return 1; };
+    const std::string image = Request(form, kCodeDocStart, "offer.pdf");
+    std::ofstream(image) << "APF10\x1A";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Send() + "/FAX00000.JFD/in-the-way")));
+    Request(form, kCodeDocEnd, "");
+    EXPECT_TRUE(Exists(image));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text.rfind("The fax was not created: its job file", 0), 0u) << boxes_[0].text;
+}
+
+TEST_F(PrintJobThroughChannel, TheTrayMenuAndAbout)
+{
+    TMainForm form;
+    EXPECT_EQ(form.TrayIcon1->TipText(), "Tarvel NT Print To Fax");
+    QStringList items;
+    for (QAction* action : form.PopupMenu1->actions())
+        items << action->text();
+    EXPECT_EQ(items, (QStringList{"Close", "About", "Start Tarvel"}));
+    form.About1->trigger();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, TMainForm::kAboutText);
+    // The left button pops the menu up.
+    int popups = 0;
+    form.TrayIcon1->PopupAt = [&](QMenu* menu, QPoint) {
+        EXPECT_EQ(menu, form.PopupMenu1);
+        ++popups;
+    };
+    form.TrayIcon1->HandleTrayMessage(TTrayIcon::WM_LBUTTONDOWN);
+    form.TrayIcon1->HandleTrayMessage(TTrayIcon::WM_LBUTTONUP);
+    EXPECT_EQ(popups, 1);
+}
+
+} // namespace
+} // namespace zn::ptf
