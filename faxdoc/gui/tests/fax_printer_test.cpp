@@ -192,6 +192,30 @@ TEST_F(FaxPrinterOnImages, TagsInTheFileNameArePrintedAsTheyAre) {
   EXPECT_EQ(target.Sheets().size(), 1u);
 }
 
+TEST_F(FaxPrinterOnImages, ANormalResolutionPageAt200DotsPerInchKeepsItsProportions) {
+  MakeChartFax(dir, "NORMAL.APF", {1}, 0);
+  const int rows = ReadPbm(dir.Path("half1.pbm")).height; // 1188 rows of 3.85 lines/mm
+  // A sheet tall enough to show a page of four times the rows.
+  TImagePageTarget tall(900, 2600, 100);
+  printer.SetPageTarget(&tall);
+  printer.SetFileName(dir.Path("NORMAL.APF"));
+  printer.FaxHeader().Enabled = false;
+  printer.FaxFooter().Enabled = false;
+  printer.PrintScale = psNone;
+  printer.PrintFax();
+  ASSERT_EQ(tall.Sheets().size(), 1u);
+  const QImage& sheet = tall.Sheets()[0];
+  // At 100 dpi the page of 2 x 1188 rows at 200 dpi is 864 x 1188 device pixels: rows doubled once,
+  // not twice.
+  int bottom = 0;
+  for (int y = 0; y < sheet.height(); ++y)
+    if (Ink(sheet, QRect(0, y, sheet.width(), 1)) > 0)
+      bottom = y;
+  EXPECT_GT(bottom, rows * 8 / 10);
+  EXPECT_LT(bottom, rows);
+  EXPECT_EQ(ClosestChart(sheet, QRect(0, 0, 864, rows)), 1);
+}
+
 TEST_F(FaxPrinterOnImages, AMissingFileRaisesWhenNamed) {
   EXPECT_ANY_THROW(printer.SetFileName(dir.Path("NONE.APF")));
   EXPECT_EQ(printer.TotalPages(), 0);
