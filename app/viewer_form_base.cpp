@@ -1,6 +1,6 @@
 #include "app/viewer_form_base.h"
 
-#include "app/pre_print_form.h"
+#include "app/print_command.h"
 #include "comms/exceptions.h"
 #include "faxdoc/page_files.h"
 #include "foundation/dialogs.h"
@@ -11,15 +11,12 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPrinter>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -261,72 +258,21 @@ void TViewerFormBase::PrintbuttonClick(int tag)
 {
     if (!foundation::SelectUsablePrinter(true) || foundation::TrimBlanks(FileName).empty())
         return;
-    const bool single = tag == 2;
-    foundation::PrintOptions& options = foundation::PrintSettings();
     try {
-        foundation::LoadPrintSettings();
         InitPrintRange();
     } catch (...) {
         return;
     }
-    const std::string printerName = foundation::CurrentPrinterName();
-    if (!printerName.empty())
-        printer_.Printer().setPrinterName(QString::fromStdString(printerName));
-
-    TPrePrintForm form;
-    const int count = PageCount();
-    if (single) {
-        form.FromPage->setValue(CurrentPageNo());
-        form.ToPage->setValue(CurrentPageNo());
-        form.FromPage->setEnabled(false);
-        form.ToPage->setEnabled(false);
-        form.PrintMultiPage->setEnabled(false);
-    } else {
-        form.FromPage->setMaximum(std::max(1, count));
-        form.ToPage->setMaximum(std::max(1, count));
-        form.FromPage->setValue(static_cast<int>(printer_.FirstPage()));
-        form.ToPage->setValue(static_cast<int>(printer_.LastPage()));
-        form.PrintMultiPage->setEnabled(true);
-    }
-    form.PrintHeader->setEnabled(true);
-    form.PrintFooter->setEnabled(true);
-    form.PrintMultiPage->setChecked(options.MultiPage);
-    form.PrintHeader->setChecked(options.Header);
-    form.PrintFooter->setChecked(options.Footer);
-    form.StretchToFit->setChecked(options.Stretch);
-    foundation::CenterForm(form);
-    const bool ok = form.exec() == QDialog::Accepted;
-
-    int from = CurrentPageNo(), to = CurrentPageNo();
-    if (!single) {
-        from = form.FromPage->value();
-        to = form.ToPage->value();
-        options.MultiPage = form.PrintMultiPage->isChecked();
-    }
-    options.Header = form.PrintHeader->isChecked();
-    options.Footer = form.PrintFooter->isChecked();
-    options.Stretch = form.StretchToFit->isChecked();
-    try {
-        foundation::SavePrintSettings();
-    } catch (...) {
-    }
-    if (!ok)
-        return;
-    printer_.SetFirstPage(static_cast<unsigned>(from));
-    printer_.SetLastPage(static_cast<unsigned>(to));
-    printer_.PrintScale = options.Stretch ? faxdoc::psFitToPage : faxdoc::psNone;
-    printer_.MultiPage = single ? false : options.MultiPage;
-    printer_.FaxHeader().Enabled = options.Header;
-    printer_.FaxHeader().Caption = options.Header ? HeaderText : "";
-    printer_.FaxFooter().Enabled = options.Footer;
-    printer_.FaxFooter().Caption = options.Footer ? "Page: $P of $N" : "";
-    try {
-        printer_.PrintFax();
-    } catch (...) {
-    }
-    if (single) {
+    TPrintRequest request;
+    request.headerText = HeaderText;
+    request.pageCount = PageCount();
+    request.singlePage = tag == 2;
+    request.currentPage = CurrentPageNo();
+    request.firstPage = static_cast<int>(printer_.FirstPage());
+    request.lastPage = static_cast<int>(printer_.LastPage());
+    if (PrintWithDialog(printer_, request) && request.singlePage) {
         printer_.SetFirstPage(1);
-        printer_.SetLastPage(static_cast<unsigned>(count));
+        printer_.SetLastPage(static_cast<unsigned>(request.pageCount));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "app/alt_fax_viewer_form.h"
 #include "app/fax_viewer_form.h"
 #include "app/pre_print_form.h"
+#include "app/print_command.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/gui/tests/view_test_support.h"
 #include "foundation/printer_choice.h"
@@ -363,6 +364,37 @@ TEST(FaxViewerForm, TheRotationMenuTurnsThePageAndChecksItsItem) {
   EXPECT_FALSE(form.Rotate90Item->isChecked());
   EXPECT_TRUE(form.Rotate270Item->isChecked());
   EXPECT_EQ(form.FaxViewer->Window().apwViewGetPageDim().width(), 2376);
+}
+
+TEST(PrintCommand, TheMainWindowsPrintOffersAllPagesAndKeepsTheOptions) {
+  EnsureApplication();
+  if (!HaveProgram("pbmtog3"))
+    GTEST_SKIP();
+  foundation::test::TempHome home;
+  TTempDir dir;
+  foundation::SetPrinterNamesForTest(std::vector<std::string>{"Tarvel Fax Printer", "Paper"});
+  foundation::SetPrinterIndex(1);
+  foundation::PrintSettings() = foundation::PrintOptions();
+  MakeChartFax(dir, "FIVE.APF", {1, 2, 3, 4, 5}, kPageHighResolution);
+  faxdoc::TFxFaxPrinter printer;
+  faxdoc::TImagePageTarget target(850, 1100, 100);
+  printer.SetPageTarget(&target);
+  std::vector<int> offered;
+  WhenModal<TPrePrintForm>([&](TPrePrintForm& f) {
+    offered = {f.FromPage->value(), f.ToPage->value(), f.ToPage->maximum(), f.PrintMultiPage->isEnabled()};
+    f.FromPage->setValue(4);
+    f.PrintHeader->setChecked(true);
+    f.BitBtn1->click();
+  });
+  EXPECT_TRUE(PrintFaxFile(printer, dir.Path("FIVE.APF"), "From: Ann             Received: 12/10/26"));
+  EXPECT_EQ(offered, (std::vector<int>{1, 5, 5, 1}));
+  EXPECT_EQ(target.Sheets().size(), 2u);
+  EXPECT_EQ(printer.FaxHeader().Caption, "From: Ann             Received: 12/10/26");
+  EXPECT_FALSE(printer.FaxFooter().Enabled);
+  foundation::PrintSettings() = foundation::PrintOptions();
+  foundation::LoadPrintSettings();
+  EXPECT_TRUE(foundation::PrintSettings().Header) << "saved in ZN.INI";
+  foundation::SetPrinterNamesForTest(std::nullopt);
 }
 
 TEST(PrePrintForm, AToPageBelowTheFromPageKeepsTheDialogOpen) {

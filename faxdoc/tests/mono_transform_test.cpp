@@ -118,6 +118,27 @@ TEST_P(BlackKeeping, OnePixelLinesSurviveEveryReduction) {
   }
 }
 
+TEST_P(BlackKeeping, HalvingAPartKeepsItsLinesAndNothingBeyondThePart) {
+  const bool blackIsOne = GetParam();
+  TRaster r = Blank(1728, 40);
+  for (int x = 0; x < 1728; ++x)
+    r.Set(x, 21);
+  r.Set(1101, 5); // beyond the part
+  r.Set(1100, 6); // the part's last column... of the next pair
+  r.Set(1099, 7); // the part's last column
+  const TRaster out = ToRaster(ScalePartKeepingBlack(FromRaster(r, blackIsOne), 0, 0, 1100, 40, 550, 20));
+  ASSERT_EQ(out.width, 550);
+  auto ink = [&](int x, int y) { return (out.Row(y)[x >> 3] >> (7 - (x & 7))) & 1; };
+  int total = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 550; ++x)
+      total += ink(x, y);
+  EXPECT_EQ(total, 550 + 1);
+  for (int x = 0; x < 550; ++x)
+    EXPECT_EQ(ink(x, 10), 1);
+  EXPECT_EQ(ink(549, 3), 1);
+}
+
 TEST_P(BlackKeeping, EnlargingRepeatsPixelsAndAPartIsCutFromThePage) {
   const bool blackIsOne = GetParam();
   TRaster r = Blank(16, 4);
