@@ -199,7 +199,8 @@ int main(int argc, char** argv) {
   const double inkOurs = InkOfFirstPage(dir + "/ours.pdf", dir, "ours");
   const double inkPeer = InkOfFirstPage(dir + "/peer.pdf", dir, "peer");
   std::printf("ink of sheet 1 at 100 dpi: zn %.2f%%, peer %.2f%%\n", inkOurs, inkPeer);
-  Run("pdfimages -list '" + dir + "/ours.pdf' | sed -n 3p | awk '{print \"zn page images: \" $4 \" x \" $5 \", \" $8 \" bit, \" $9}'");
+  std::fflush(stdout);
+  Run("pdfimages -list '" + dir + "/ours.pdf' | sed -n 3p | awk '{print \"zn page images in the PDF: \" $4 \" x \" $5 \", \" $8 \" bit a pixel\"}'");
   Run("rm -rf '" + dir + "'");
   return 0;
 }

@@ -91,5 +91,26 @@ TEST(FaxPrinterPdf, SixPagesFourASheetGiveTwoSheetsWithFootersAndTheExactPages) 
   }
 }
 
+TEST(FaxPrinterPdf, APdfFileThatCannotBeWrittenFailsTheJob) {
+  EnsureApplication();
+  if (!HaveProgram("pbmtog3"))
+    GTEST_SKIP() << "pbmtog3 is not installed";
+  TTempDir dir;
+  MakeChartFax(dir, "ONE.APF", {1}, kPageHighResolution);
+  TFxFaxPrinter printer;
+  TFxFaxPrinterLog log;
+  log.LogFileName = dir.Path("FAXPRINT.LOG");
+  printer.SetFaxPrinterLog(&log);
+  printer.SetFileName(dir.Path("ONE.APF"));
+  printer.Printer().setOutputFormat(QPrinter::PdfFormat);
+  printer.Printer().setOutputFileName(QString::fromStdString(dir.Path("no/such/folder/out.pdf")));
+  EXPECT_ANY_THROW(printer.PrintFax());
+  const std::vector<uint8_t> bytes = ReadFile(log.LogFileName);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find(" failed at "), std::string::npos) << text;
+  EXPECT_EQ(text.find(" finished at "), std::string::npos) << text;
+  EXPECT_FALSE(printer.PageTarget().Printing());
+}
+
 } // namespace
 } // namespace zn::faxdoc
