@@ -24,8 +24,10 @@ TFaxViewer::TFaxViewer(const std::string& fileName, const std::string& title, co
     FaxViewer = new faxdoc::TFxFaxViewer;
     FaxViewer->setObjectName("FaxViewer1");
     FaxViewer->OnPageChange = [this](faxdoc::TFxCustomFaxViewer&) { ShowPageStatus(); };
-    FaxViewer->OnViewerError = [](faxdoc::TFxCustomFaxViewer&, int code) {
+    FaxViewer->OnViewerError = [this](faxdoc::TFxCustomFaxViewer&, int code) {
         foundation::ShowMessageBox(QString::asprintf("Viewer error %d", code).toStdString(), "Error", 16);
+        // A page that fails to decode leaves the viewer empty; the status line says so.
+        ShowPageStatus();
     };
 
     auto* rotation = new QMenu("&Rotation", this);

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   }
   if (argc > 2 && argv[2][0]) {
     const QString out = argv[2];
-    QTimer::singleShot(500, [&] {
+    QTimer::singleShot(500, [&app, &form, out] {
       form->grab().save(out);
       app.quit();
     });

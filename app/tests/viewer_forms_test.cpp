@@ -397,6 +397,32 @@ TEST(PrintCommand, TheMainWindowsPrintOffersAllPagesAndKeepsTheOptions) {
   foundation::SetPrinterNamesForTest(std::nullopt);
 }
 
+TEST(FaxViewerForm, APageThatFailsToDecodeIsReportedAndTheStatusSaysNoFile) {
+  EnsureApplication();
+  if (!HaveProgram("pbmtog3"))
+    GTEST_SKIP();
+  foundation::test::TempHome home;
+  TTempDir dir;
+  MakeChartFax(dir, "BAD.APF", {1, 2}, kPageHighResolution);
+  std::vector<uint8_t> bytes = ReadFile(dir.Path("BAD.APF"));
+  bytes.resize(bytes.size() - 10000);
+  WriteFile(dir.Path("BAD.APF"), bytes);
+  std::vector<std::string> boxes;
+  platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned) {
+    boxes.push_back(text);
+    return 1;
+  });
+  TFaxViewer form(dir.Path("BAD.APF"), "");
+  form.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.StatusText().toStdString(), "Page 1 of 2");
+  form.NextButton->click();
+  platform::SetMessageBoxHook({});
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("Viewer error -", 0), 0u) << boxes[0];
+  EXPECT_EQ(form.StatusText().toStdString(), "No file loaded");
+}
+
 TEST(PrePrintForm, AToPageBelowTheFromPageKeepsTheDialogOpen) {
   EnsureApplication();
   TPrePrintForm form;
