@@ -325,15 +325,22 @@ TEST_P(ViewerForms, WithoutPrintersThePrintButtonsAreOff) {
   EXPECT_FALSE(form->PrinterSetupButton->isEnabled());
 }
 
+// A program folder and a folder for fax files, for the tests of one window.
+class OneFaxFolder : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { EnsureApplication(); }
+  void SetUp() override {
+    if (!HaveProgram("pbmtog3"))
+      GTEST_SKIP() << "pbmtog3 is not installed";
+  }
+  foundation::test::TempHome home;
+  TTempDir dir;
+};
+
 INSTANTIATE_TEST_SUITE_P(Both, ViewerForms, ::testing::Values(Kind::Regular, Kind::Alternate),
                          [](const auto& info) { return info.param == Kind::Regular ? "Regular" : "Alternate"; });
 
-TEST(FaxViewerForm, AWidePageInANarrowWindowStartsAtTheSmallestZoom) {
-  EnsureApplication();
-  if (!HaveProgram("pbmtog3"))
-    GTEST_SKIP();
-  foundation::test::TempHome home;
-  TTempDir dir;
+TEST_F(OneFaxFolder, AWidePageInANarrowWindowStartsAtTheSmallestZoom) {
   MakeChartFax(dir, "ONE.APF", {1}, kPageHighResolution);
   for (const auto& [width, zoom] : {std::pair{300, 25}, {520, 50}, {1900, 50}}) {
     TFaxViewer form(dir.Path("ONE.APF"), "");
@@ -346,12 +353,7 @@ TEST(FaxViewerForm, AWidePageInANarrowWindowStartsAtTheSmallestZoom) {
   }
 }
 
-TEST(FaxViewerForm, TheRotationMenuTurnsThePageAndChecksItsItem) {
-  EnsureApplication();
-  if (!HaveProgram("pbmtog3"))
-    GTEST_SKIP();
-  foundation::test::TempHome home;
-  TTempDir dir;
+TEST_F(OneFaxFolder, TheRotationMenuTurnsThePageAndChecksItsItem) {
   MakeChartFax(dir, "ONE.APF", {1}, kPageHighResolution);
   TFaxViewer form(dir.Path("ONE.APF"), "");
   form.show();
@@ -366,12 +368,7 @@ TEST(FaxViewerForm, TheRotationMenuTurnsThePageAndChecksItsItem) {
   EXPECT_EQ(form.FaxViewer->Window().apwViewGetPageDim().width(), 2376);
 }
 
-TEST(PrintCommand, TheMainWindowsPrintOffersAllPagesAndKeepsTheOptions) {
-  EnsureApplication();
-  if (!HaveProgram("pbmtog3"))
-    GTEST_SKIP();
-  foundation::test::TempHome home;
-  TTempDir dir;
+TEST_F(OneFaxFolder, TheMainWindowsPrintOffersAllPagesAndKeepsTheOptions) {
   foundation::SetPrinterNamesForTest(std::vector<std::string>{"Tarvel Fax Printer", "Paper"});
   foundation::SetPrinterIndex(1);
   foundation::PrintSettings() = foundation::PrintOptions();
@@ -397,12 +394,7 @@ TEST(PrintCommand, TheMainWindowsPrintOffersAllPagesAndKeepsTheOptions) {
   foundation::SetPrinterNamesForTest(std::nullopt);
 }
 
-TEST(FaxViewerForm, APageThatFailsToDecodeIsReportedAndTheStatusSaysNoFile) {
-  EnsureApplication();
-  if (!HaveProgram("pbmtog3"))
-    GTEST_SKIP();
-  foundation::test::TempHome home;
-  TTempDir dir;
+TEST_F(OneFaxFolder, APageThatFailsToDecodeIsReportedAndTheStatusSaysNoFile) {
   MakeChartFax(dir, "BAD.APF", {1, 2}, kPageHighResolution);
   std::vector<uint8_t> bytes = ReadFile(dir.Path("BAD.APF"));
   bytes.resize(bytes.size() - 10000);
