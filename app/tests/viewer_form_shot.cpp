@@ -1,6 +1,6 @@
 // Test tool: opens a fax viewer window on a fax made of ITU charts (normal resolution, as most
 // received faxes are) and keeps it up, or saves a picture of it.
-//   viewer_form_shot regular|alternate [OUT.png] [zoom 25|50|75|100]
+//   viewer_form_shot regular|alternate [OUT.png] [zoom 25|50|75|100] [FAX.APF]
 //   viewer_form_shot print|status OUT.png     (the print dialog, the printer's status window)
 // Without OUT.png the window stays until closed (for a screenshot of the whole screen under Xvfb).
 #include "app/alt_fax_viewer_form.h"
@@ -48,9 +48,12 @@ int main(int argc, char** argv) {
     });
     return app.exec();
   }
-  zn::faxdoc::test::MakeChartFax(dir, "FAX0001.APF", {1, 2, 4}, 0);
+  std::string file = argc > 4 ? argv[4] : "";
+  if (file.empty()) {
+    zn::faxdoc::test::MakeChartFax(dir, "FAX0001.APF", {1, 2, 4}, 0);
+    file = dir.Path("FAX0001.APF");
+  }
   std::unique_ptr<zn::app::TViewerFormBase> form;
-  const std::string file = dir.Path("FAX0001.APF");
   if (std::string(argv[1]) == "alternate")
     form = std::make_unique<zn::app::TAltFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
   else
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
   form->resize(900, 700);
   form->move(40, 30);
   form->show();
-  if (argc > 3) {
+  if (argc > 3 && argv[3][0]) {
     const QString item = QString("N%1PercentItem").arg(argv[3]);
     if (auto* action = form->findChild<QAction*>(item))
       action->trigger();
