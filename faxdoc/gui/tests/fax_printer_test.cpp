@@ -216,6 +216,34 @@ TEST_F(FaxPrinterOnImages, ANormalResolutionPageAt200DotsPerInchKeepsItsProporti
   EXPECT_EQ(ClosestChart(sheet, QRect(0, 0, 864, rows)), 1);
 }
 
+TEST_F(FaxPrinterOnImages, AWidePageFittedStaysBetweenHeaderAndFooter) {
+  if (!HaveProgram("pbmmake"))
+    GTEST_SKIP() << "pbmmake is not installed";
+  // A black page of 2048 pixels by 3000 rows: taller than the sheet in any proportion.
+  ASSERT_EQ(RunCommand("pbmmake -black 2048 3000 | pbmtog3 -nofixedwidth -reversebits > '" + dir.Path("w.g3") + "'"), 0);
+  WriteFile(dir.Path("WIDE.APF"), MakeApf({{kPageHighResolution | kPageWide, ReadFile(dir.Path("w.g3"))}}));
+  printer.SetFileName(dir.Path("WIDE.APF"));
+  ASSERT_TRUE(printer.FaxWidth());
+  printer.PrintFax();
+  ASSERT_EQ(target.Sheets().size(), 1u);
+  const QImage& sheet = target.Sheets()[0];
+  const std::vector<int> rules = RuledRows(sheet, QRect(0, 0, kSheetW, kSheetH));
+  ASSERT_GE(rules.size(), 2u);
+  // The page is the black block that starts right under the header rule; it ends above the footer
+  // rule, with the footer's text below it and nothing past the sheet's space.
+  const int footerRule = rules.back();
+  int pageBottom = 0;
+  for (int y = rules.front() + 1; y < kSheetH; ++y)
+    if (Ink(sheet, QRect(10, y, 1, 1)) > 0)
+      pageBottom = y;
+    else if (pageBottom)
+      break;
+  EXPECT_LT(pageBottom, footerRule) << "the page ends above the footer rule";
+  EXPECT_GT(pageBottom, footerRule - 5);
+  const int footerInk = Ink(sheet, QRect(0, footerRule + 1, kSheetW, kSheetH - footerRule - 1));
+  EXPECT_LT(footerInk, (kSheetH - footerRule - 1) * kSheetW / 4) << "only the footer's text below its rule";
+}
+
 TEST_F(FaxPrinterOnImages, AMissingFileRaisesWhenNamed) {
   EXPECT_ANY_THROW(printer.SetFileName(dir.Path("NONE.APF")));
   EXPECT_EQ(printer.TotalPages(), 0);
