@@ -4,6 +4,7 @@
 #include "app/alt_fax_viewer_form.h"
 #include "app/fax_viewer_form.h"
 #include "app/pre_print_form.h"
+#include "app/prepared_fax.h"
 #include "app/print_command.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/gui/tests/view_test_support.h"
@@ -28,6 +29,8 @@
 
 namespace zn::app {
 namespace {
+
+using faxdoc::TViewerWindow;
 
 using namespace zn::faxdoc::test;
 using faxdoc::kPageHighResolution;
@@ -413,6 +416,28 @@ TEST_F(OneFaxFolder, APageThatFailsToDecodeIsReportedAndTheStatusSaysNoFile) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].rfind("Viewer error -", 0), 0u) << boxes[0];
   EXPECT_EQ(form.StatusText().toStdString(), "No file loaded");
+}
+
+TEST_F(OneFaxFolder, AnOutgoingFaxIsViewedAsItsCoverFollowedByItsDocument) {
+  MakeChartFax(dir, "COV00001.APF", {7}, kPageHighResolution);
+  MakeChartFax(dir, "FAX00001.APF", {1, 2}, kPageHighResolution);
+  std::string joined;
+  {
+    TPreparedFax both(dir.Path("COV00001.APF"), dir.Path("FAX00001.APF"));
+    ASSERT_TRUE(both.Joined());
+    joined = both.FileName();
+    EXPECT_EQ(joined.substr(0, home.Path().size() + 5), home.Path() + "/Temp");
+    faxdoc::TApfFileHeader header;
+    ASSERT_EQ(faxdoc::ReadApfHeader(joined, header), 0);
+    EXPECT_EQ(header.pageCount, 3);
+    TViewerWindow viewer;
+    ASSERT_EQ(viewer.apwViewSetFile(joined), 0);
+    EXPECT_EQ(ClosestChart(viewer.DisplayImage(), viewer.DisplayImage().rect()), 7) << "the cover comes first";
+  }
+  EXPECT_FALSE(FileExists(joined)) << "the joined file is removed after use";
+  EXPECT_EQ(TPreparedFax("", dir.Path("FAX00001.APF")).FileName(), dir.Path("FAX00001.APF"));
+  EXPECT_EQ(TPreparedFax(dir.Path("COV00001.APF"), dir.Path("GONE.APF")).FileName(), dir.Path("COV00001.APF"));
+  EXPECT_EQ(TPreparedFax(dir.Path("NONE.APF"), "").FileName(), "");
 }
 
 TEST(PrePrintForm, AToPageBelowTheFromPageKeepsTheDialogOpen) {
