@@ -242,10 +242,24 @@ TEST_F(ViewerWindowTest, MarkingByMouseScrollsOnItsOwnAndCopiesThePart) {
   EXPECT_EQ(viewer->apwViewCopy(), -8051);
   QWidget* port = viewer->viewport();
   Key(viewer.get(), Qt::Key_Down, Qt::ControlModifier); // scrolled down by 80
+  const QImage before = port->grab().toImage();
   Mouse(port, QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton);
   Mouse(port, QEvent::MouseMove, {300, 250}, Qt::LeftButton);
   Mouse(port, QEvent::MouseButtonRelease, {300, 250}, Qt::NoButton);
   ASSERT_TRUE(viewer->HasMark());
+  // The marked part is shown inverted, the rest as it was.
+  const QImage after = port->grab().toImage();
+  int inverted = 0, same = 0, inside = 0, outside = 0;
+  for (int y = 0; y < before.height(); y += 3)
+    for (int x = 0; x < before.width(); x += 3) {
+      const bool in = x >= 100 && x <= 300 && y >= 50 && y <= 250;
+      const bool flipped = qGray(before.pixel(x, y)) != qGray(after.pixel(x, y));
+      (in ? inside : outside) += 1;
+      inverted += in && flipped;
+      same += !in && !flipped;
+    }
+  EXPECT_EQ(inverted, inside);
+  EXPECT_EQ(same, outside);
   TViewerMark m = viewer->Mark();
   EXPECT_EQ((std::vector<int>{m.left, m.top, m.right, m.bottom}), (std::vector<int>{100, 130, 300, 330}));
 
