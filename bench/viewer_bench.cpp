@@ -158,6 +158,21 @@ int main(int argc, char** argv) {
   std::printf("%-8s %12.2f %12.2f %12.2f %12.2f\n\n", "all", Median(allOpen[0]), Median(allOpen[1]),
               Median(allTurn[0]), Median(allTurn[1]));
 
+  // A quarter turn of the page shown (the Rotation menu), at 50%.
+  {
+    const std::string one = dir + "/ONE1.APF";
+    viewer.apwViewSetFile(one);
+    viewer.apwViewSetScale({1, 2, 1, 2});
+    std::vector<double> turns;
+    for (int r = 0; r < rounds; ++r) {
+      const auto t0 = Clock::now();
+      viewer.apwViewSetRotation((r + 1) % 4);
+      viewer.viewport()->repaint();
+      turns.push_back(Ms(t0));
+    }
+    std::printf("quarter turn of itu1 at 50%%, shown: %.2f ms (median)\n\n", Median(turns));
+  }
+
   // Printing 20 pages.
   std::vector<int> twenty;
   for (int i = 0; i < 20; ++i)
