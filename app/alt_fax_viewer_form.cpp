@@ -18,7 +18,8 @@ TAltFaxViewer::TAltFaxViewer(const std::string& fileName, const std::string& tit
     ScrollBox = new QScrollArea;
     ScrollBox->setObjectName("ScrollBox");
     ScrollBox->setBackgroundRole(QPalette::Dark);
-    ZoomPanel = new foundation::TGZoomPanel;
+    ZoomPanel = new foundation::gui::TGZoomPanel;
+    ZoomPanel->setObjectName("ZoomPanel");
     ScrollBox->setWidget(ZoomPanel);
     ScrollBox->setWidgetResizable(false);
     BuildForm(ScrollBox, {"BMP", "PCX", "DCX"}, "View using Regular Fax Viewer");

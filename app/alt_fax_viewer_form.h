@@ -5,7 +5,7 @@
 
 #include "app/viewer_form_base.h"
 #include "faxdoc/fax_unpacker.h"
-#include "foundation/zoom_panel.h"
+#include "foundation/gui/zoom_panel.h"
 
 class QScrollArea;
 
@@ -17,7 +17,7 @@ public:
     TAltFaxViewer(const std::string& fileName, const std::string& title, const std::string& headerText = "",
                   QWidget* parent = nullptr);
 
-    foundation::TGZoomPanel* ZoomPanel;
+    foundation::gui::TGZoomPanel* ZoomPanel;
     QScrollArea* ScrollBox;
     int CurrentPage() const { return currentPage_; }
 

@@ -13,8 +13,9 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  efax mgetty-fax netpbm libtiff-tools socat
  libdbd-xbase-perl python3-dbfread python3-dbf
  clang libclang-rt-14-dev
- xvfb xauth xfonts-base fonts-dejavu-core
- cups ghostscript printer-driver-cups-pdf poppler-utils imagemagick"
+ xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
+ qt6-multimedia-dev
+ cups ghostscript printer-driver-cups-pdf poppler-utils"
 
 missing=""
 for p in $PACKAGES; do

@@ -2,6 +2,8 @@
 // filters set on opening; the files checked with dbf_dump, index_dump and python3-dbfread.
 #include <unistd.h>
 
+#include <fstream>
+
 #include "table_test_util.h"
 
 namespace zn::data::test {
@@ -80,6 +82,47 @@ TEST_F(SystemTables, DeletedIndexIsRebuiltFromTheRecordsOnOpening)
 
 namespace zn::data::test {
 namespace {
+
+TEST_F(SystemTables, DamagedIndexIsRebuiltOnOpening)
+{
+    for (bool exclusive : {true, false}) {
+        {
+            TTable table;
+            TDataSource source(&table);
+            TVeldrane veldrane(&source);
+            ASSERT_TRUE(OpenPhoneDBF(table, veldrane, true, folder_));
+            if (exclusive) {
+                for (const char* name : {"Cy", "Ann", "Bob"}) {
+                    table.Append();
+                    table.FieldByName("NAME").SetAsString(name);
+                    table.Post();
+                }
+            }
+        }
+        // Garbage over the index file's header.
+        {
+            std::fstream f(folder_ + "ZNPB.CDX", std::ios::in | std::ios::out | std::ios::binary);
+            f.write(std::string(512, '\x5A').data(), 512);
+        }
+        TTable table;
+        TDataSource source(&table);
+        TVeldrane veldrane(&source);
+        ASSERT_TRUE(OpenPhoneDBF(table, veldrane, exclusive, folder_)) << exclusive;
+        EXPECT_EQ(veldrane.SysProp(3001, 0), 0) << exclusive;
+        EXPECT_EQ(table.Exclusive(), exclusive);
+        EXPECT_EQ(Tags(veldrane), (std::vector<std::string>{"NAME"})) << exclusive;
+        std::vector<std::string> names = {"Ann", "Bob", "Cy"};
+        if (!exclusive) names.push_back("Dee");  // written in the first round
+        EXPECT_EQ(Column(table, "NAME"), names) << exclusive;
+        // Writes work again.
+        table.Append();
+        table.FieldByName("NAME").SetAsString(exclusive ? "Dee" : "Eve");
+        EXPECT_NO_THROW(table.Post());
+        table.Close();
+        EXPECT_EQ(RunCommand("index_dump --type=char '" + folder_ + "ZNPB.CDX' NAME | cut -c1-3 | tr -d ' ' | tr '\\n' ,"),
+                  exclusive ? "Ann,Bob,Cy,Dee," : "Ann,Bob,Cy,Dee,Eve,");
+    }
+}
 
 TEST_F(SystemTables, ReceivedFaxOfManyPagesKeepsItsRow)
 {
