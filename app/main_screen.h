@@ -33,6 +33,8 @@ constexpr const char* kReceiveModeRefusal =
     "You are in Fax Receive mode. This operation cannot be done\rwhile in Fax Receive mode. Click the Stop "
     "button to end\rFax Receive mode";
 
+class TSendFaxForm;
+
 class TMainScreen : public QMainWindow {
     Q_OBJECT
 public:
@@ -122,6 +124,10 @@ public:
     faxdoc::TFxFaxPrinter fxFaxPrinter1;
     bool CoverFileExists();
 
+    // Sending the highlighted outgoing fax through the send dialog.
+    void SendButtonClick();
+    // The send dialog as shown by SendButtonClick; tests run it here.
+    std::function<int(TSendFaxForm&)> RunSendDialog;
     // Other commands.
     void mnuPhoneBookClick();
     void mnuRebuildIndexesClick();
