@@ -788,10 +788,11 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
 TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
 {
     Start();
-    screen->SendButton->setEnabled(true);
-    screen->SendButton->click();
+    // Sending has its dialog now; receive mode is still to come.
+    screen->ReceiveButton->setEnabled(true);
+    screen->ReceiveButton->click();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Sending a fax is not available yet.");
+    EXPECT_EQ(boxes[0].text, "Receive mode is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
     ASSERT_EQ(boxes.size(), 2u);
