@@ -3,6 +3,9 @@
 
 #include "app/fax_forms.h"
 #include "app/form_controls.h"
+#include "app/prepared_fax.h"
+#include "app/print_command.h"
+#include "app/show_fax_viewer.h"
 #include "app/small_forms.h"
 #include "data/gui/rebuild_indexes.h"
 #include "data/table/system_tables.h"
@@ -12,7 +15,9 @@
 #include "foundation/form_placement.h"
 #include "foundation/gui/enter_edit.h"
 #include "foundation/gui/graphic_panel.h"
+#include "foundation/printer_choice.h"
 #include "foundation/program_folders.h"
+#include "foundation/text_values.h"
 #include "foundation/settings.h"
 #include "platform/date_format.h"
 #include "platform/folders.h"
@@ -30,6 +35,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrintDialog>
 #include <QPushButton>
 #include <QSoundEffect>
 #include <QStackedWidget>
@@ -265,8 +271,8 @@ void TMainScreen::BuildFrame()
     connect(SendButton, &QPushButton::clicked, this, [this] { SendButtonClick(); });
     connect(EditButton, &QPushButton::clicked, this, [this] { EditButtonClick(); });
     connect(DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
-    connect(ButtonviewPrint, &QPushButton::clicked, this, [this] { NotAvailableYet("Viewing a fax"); });
-    connect(Printbutton, &QPushButton::clicked, this, [this] { NotAvailableYet("Printing a fax"); });
+    connect(ButtonviewPrint, &QPushButton::clicked, this, [this] { mnuViewPrintClick(); });
+    connect(Printbutton, &QPushButton::clicked, this, [this] { PrintbuttonClick(); });
     connect(OrderButton, &QPushButton::clicked, this, [this] { OrderButtonClick(); });
     connect(Newbutton, &QPushButton::clicked, this, [this] {
         if (!RefuseInReceiveMode())
@@ -362,7 +368,7 @@ void TMainScreen::BuildMenus()
     connect(mnuForward, &QAction::triggered, this, [this] { mnuForwardClick(); });
     connect(mnuViewPrint, &QAction::triggered, ButtonviewPrint, &QPushButton::click);
     connect(mnuPrint, &QAction::triggered, Printbutton, &QPushButton::click);
-    connect(PrintSetup1, &QAction::triggered, this, [this] { NotAvailableYet("Printer set-up"); });
+    connect(PrintSetup1, &QAction::triggered, this, [this] { PrintSetup1Click(); });
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(mnuPreferences, &QAction::triggered, BitBtn1, &QPushButton::click);
     connect(mnuPhoneBook, &QAction::triggered, this, [this] { mnuPhoneBookClick(); });
@@ -745,6 +751,77 @@ std::string TMainScreen::GetDatetimeAsString(bool outgoing)
         return platform::FormatDateTime(platform::ShortDateFormat(), d) + " at " + timeText;
     } catch (const std::exception&) {
         return {};
+    }
+}
+
+// The fax of the current row ready for viewing or printing, and its title line.
+std::unique_ptr<TPreparedFax> TMainScreen::PrepareCurrentFax(std::string& titleLine)
+{
+    if (CurrentTab() == kReceivedTab) {
+        const std::string date = GetDatetimeAsString(false);
+        titleLine = "From: " + foundation::TrimBlanks(RecTable.FieldByName("FROM").AsString()) +
+                    "             Received: " + date;
+        const std::string file = RecTable.FieldByName("FAXFILE").AsString();
+        const std::string path = file.empty() ? "" : foundation::GetProgramFolder() + "Receive/" + file;
+        return std::make_unique<TPreparedFax>("", path.empty() ? "" : platform::ResolvePath(path));
+    }
+    const std::string date = GetDatetimeAsString(true);
+    titleLine = "To: " + FaxTable.FieldByName("RECIPIENT").AsString() + "             Sent: " + date;
+    const std::string cover = CoverFileExists()
+                                  ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXCOVER").AsString())
+                                  : "";
+    const std::string doc = DocumentFileExists()
+                                ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXDOC").AsString())
+                                : "";
+    return std::make_unique<TPreparedFax>(cover, doc);
+}
+
+void TMainScreen::mnuViewPrintClick()
+{
+    if (!isVisible())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Status->setText("Preparing files for viewing...");
+    QCoreApplication::processEvents();
+    std::string titleLine;
+    std::unique_ptr<TPreparedFax> prepared = PrepareCurrentFax(titleLine);
+    if (prepared->FileName().empty()) {
+        QApplication::restoreOverrideCursor();
+        Status->setText("");
+        foundation::ShowInformation("Error - fax file missing");
+        return;
+    }
+    Status->setText("Loading viewer...");
+    QApplication::restoreOverrideCursor();
+    ShowFaxViewer(prepared->FileName(), titleLine, "Fax printout", this);
+    Status->setText("");
+}
+
+void TMainScreen::PrintbuttonClick()
+{
+    if (!foundation::SelectUsablePrinter(true))
+        return;
+    Status->setText("Preparing files for printing...");
+    QCoreApplication::processEvents();
+    std::string titleLine;
+    std::unique_ptr<TPreparedFax> prepared = PrepareCurrentFax(titleLine);
+    Status->setText("");
+    if (prepared->FileName().empty()) {
+        foundation::ShowInformation("Error - fax file missing");
+        return;
+    }
+    PrintFaxFile(fxFaxPrinter1, prepared->FileName(), titleLine);
+}
+
+void TMainScreen::PrintSetup1Click()
+{
+    if (!foundation::SelectUsablePrinter(true))
+        return;
+    try {
+        fxFaxPrinter1.Printer();
+        QPrintDialog dialog(&fxFaxPrinter1.Printer(), this);
+        dialog.exec();
+    } catch (...) {
     }
 }
 

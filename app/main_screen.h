@@ -6,6 +6,8 @@
 #include "data/gui/db_grid.h"
 #include "data/table/dataset.h"
 #include "data/table/veldrane.h"
+#include "app/prepared_fax.h"
+#include "faxdoc/gui/fax_printer.h"
 
 #include <QMainWindow>
 
@@ -114,6 +116,12 @@ public:
     void FaxTableCloseAndOpen();
     std::string GetDatetimeAsString(bool outgoing);
     bool DocumentFileExists();
+    // View, Print and Print Setup on the fax of the current row.
+    void mnuViewPrintClick();
+    void PrintbuttonClick();
+    void PrintSetup1Click();
+    std::unique_ptr<TPreparedFax> PrepareCurrentFax(std::string& titleLine);
+    faxdoc::TFxFaxPrinter fxFaxPrinter1;
     bool CoverFileExists();
 
     // Sending the highlighted outgoing fax through the send dialog.

@@ -1,6 +1,8 @@
 // The main window from an empty program folder: its tables, the enabling of its commands, the
 // commands on the outgoing list with the files in SEND checked afterwards, and its close query.
 #include "app/fax_forms.h"
+#include "app/fax_viewer_form.h"
+#include "foundation/printer_choice.h"
 #include "app/small_forms.h"
 #include "data/table/system_tables.h"
 #include "foundation/gui/enter_edit.h"
@@ -240,6 +242,56 @@ TEST_F(OutgoingTest, CalculatedColumnsShowTheFileOrCoverOnlyAndYesNo)
     std::transform(expected.begin(), expected.end(), expected.begin(), ::tolower);
     EXPECT_EQ(Field("calcFaxFile"), expected);
     EXPECT_EQ(screen->GetDatetimeAsString(true), "not sent");
+}
+
+TEST_F(OutgoingTest, ViewShowsCoverAndDocumentJoinedAndRemovesTheJoinedFileAfterwards)
+{
+    screen->show();
+    ASSERT_TRUE(GoToSubject("cover and document"));
+    ModalDriver driver;
+    std::string title, status, file;
+    int pages = 0;
+    driver.Then([&](QWidget* d) {
+        auto* viewer = dynamic_cast<zn::app::TFaxViewer*>(d);
+        ASSERT_NE(viewer, nullptr);
+        file = viewer->FileName;
+        title = viewer->Title;
+        pages = viewer->FaxViewer->NumPages();
+        status = viewer->StatusText().toStdString();
+        EXPECT_TRUE(fs::exists(file));
+        ClickIn(d, "CloseButton");
+    });
+    screen->ButtonviewPrint->click();
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(title, "To: Recipient of cover and document             Sent: not sent");
+    EXPECT_EQ(pages, 2) << "the cover's page and the document's";
+    EXPECT_EQ(status, title + ": Page 1 of 2");
+    EXPECT_NE(file.find("Temp"), std::string::npos);
+    EXPECT_FALSE(fs::exists(file)) << "the joined file is removed after viewing";
+
+    ASSERT_TRUE(GoToSubject("document only"));
+    driver.Then([&](QWidget* d) {
+        file = dynamic_cast<zn::app::TFaxViewer*>(d)->FileName;
+        ClickIn(d, "CloseButton");
+    });
+    screen->ButtonviewPrint->click();
+    EXPECT_EQ(fs::path(file).filename(), "FAX00000.APF");
+    EXPECT_TRUE(fs::exists(file));
+}
+
+TEST_F(OutgoingTest, ViewAndPrintOfARowWithoutItsFileSayTheFileIsMissing)
+{
+    screen->show();
+    ASSERT_TRUE(GoToSubject("document only"));
+    fs::remove(zn::foundation::GetSendFolder() + "FAX00000.APF");
+    screen->ButtonviewPrint->click();
+    zn::foundation::SetPrinterNamesForTest(std::vector<std::string>{"Tarvel Fax Printer", "Paper"});
+    zn::foundation::SetPrinterIndex(1);
+    screen->Printbutton->click();
+    zn::foundation::SetPrinterNamesForTest(std::nullopt);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Error - fax file missing");
+    EXPECT_EQ(boxes[1].text, "Error - fax file missing");
 }
 
 TEST_F(OutgoingTest, CloneCopiesTheDocumentUnderANewName)
@@ -736,12 +788,11 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
 TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
 {
     Start();
-    screen->SendButton->setEnabled(true);
-    screen->SendButton->click();
+    // Sending has its dialog now; receive mode is still to come.
+    screen->ReceiveButton->setEnabled(true);
+    screen->ReceiveButton->click();
     ASSERT_EQ(boxes.size(), 1u);
-    // A fresh folder has no modem port yet.
-    EXPECT_EQ(boxes[0].text, "No modem port has been chosen yet. Set [Modem] ComPort in ZN.INI (0 is COM1)\rbefore "
-                             "sending; quick setup is not available yet.");
+    EXPECT_EQ(boxes[0].text, "Receive mode is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
     ASSERT_EQ(boxes.size(), 2u);

@@ -1,5 +1,8 @@
 #include "foundation/gui/zoom_panel.h"
 
+#include "faxdoc/gui/mono_image.h"
+#include "faxdoc/mono_transform.h"
+
 #include <QCoreApplication>
 #include <QPainter>
 
@@ -16,6 +19,8 @@ TGZoomPanel::TGZoomPanel(QWidget* parent) : QWidget(parent)
 void TGZoomPanel::SetPicture(const QImage& picture)
 {
     picture_ = picture.convertToFormat(QImage::Format_RGB32);
+    mono_ = picture.depth() == 1 ? picture : QImage();
+    scaled_ = QImage();
     update();
 }
 
@@ -41,8 +46,14 @@ void TGZoomPanel::paintEvent(QPaintEvent*)
         return;
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
-    if (!picture_.isNull())
+    if (!mono_.isNull()) {
+        // A fax page: plain stretching drops thin black lines, so shrink it keeping black.
+        if (scaled_.size() != size())
+            scaled_ = faxdoc::ToImage(faxdoc::ScaleKeepingBlack(faxdoc::FromImage(mono_), width(), height()));
+        p.drawImage(0, 0, scaled_);
+    } else if (!picture_.isNull()) {
         p.drawImage(rect(), picture_, picture_.rect());
+    }
     p.setPen(QPen(Qt::black, 1, Qt::SolidLine));
     p.setBrush(Qt::NoBrush);
     p.drawRect(rect().adjusted(0, 0, -1, -1));

@@ -26,6 +26,8 @@ protected:
 
 private:
     QImage picture_;
+    QImage mono_;   // a 1-bit picture as given, shrunk keeping its black pixels
+    QImage scaled_; // mono_ at the panel's size, made when first painted at that size
     float zoomFactor_ = 1.0f;
     bool zooming_ = false;
 };
