@@ -142,6 +142,7 @@ TMainScreen::~TMainScreen()
 {
     if (foundation::MainForm() == this)
         foundation::SetMainForm(nullptr);
+    DisconnectReceiveMode();
     if (faxLink_)
         FaxTable.RemoveLink(faxLink_);
     // The grids let go of the datasets before the tables close.
@@ -275,7 +276,7 @@ void TMainScreen::BuildFrame()
         if (!RefuseInReceiveMode())
             NotAvailableYet("The quick fax editor");
     });
-    connect(ReceiveButton, &QPushButton::clicked, this, [this] { NotAvailableYet("Receive mode"); });
+    connect(ReceiveButton, &QPushButton::clicked, this, [this] { ReceiveButtonClick(); });
     connect(Exitbutton, &QPushButton::clicked, this, &QWidget::close);
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
         if (!RefuseInReceiveMode())
@@ -405,6 +406,7 @@ bool TMainScreen::RefuseInReceiveMode()
 void TMainScreen::FormCreate()
 {
     filterText_ = kFilterAtStart;
+    ConnectReceiveMode();
     FaxVeldrane.SetDataSource(&FaxDataSource);
     RecVeldrane.SetDataSource(&RecDataSource);
     PhoneVeldrane.SetDataSource(&PhoneDataSource);
@@ -610,7 +612,12 @@ void TMainScreen::FirstActivationSteps()
             FormActivate();
     });
     WriteQWPDINI();
-    // Receive mode at start-up comes with the receive commands.
+    if (foundation::Settings().AtStartup) {
+        try {
+            ReceiveButtonClick();
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 int TMainScreen::CurrentTab() const { return NoteBook->currentIndex(); }
@@ -1327,7 +1334,7 @@ bool TMainScreen::FormCloseQuery()
     if (FaxComingIn && !foundation::AskYesNo("You are recieving a fax. Close the program?", "ALERT!"))
         return false;
     if (ReceiveModeOn)
-        ReceiveModeOn = false; // stopping the modem comes with the receive commands
+        StopReceivingNow();
     if (tablesOpen_) {
         try {
             SaveGridOrders(FaxTable, *FaxGrid, "Out");

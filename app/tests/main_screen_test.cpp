@@ -700,10 +700,10 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
 TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
 {
     Start();
-    screen->SendButton->setEnabled(true);
-    screen->SendButton->click();
+    screen->ButtonviewPrint->setEnabled(true);
+    screen->ButtonviewPrint->click();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Sending a fax is not available yet.");
+    EXPECT_EQ(boxes[0].text, "Viewing a fax is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
     ASSERT_EQ(boxes.size(), 2u);
