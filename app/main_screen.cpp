@@ -140,6 +140,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent)
 
 TMainScreen::~TMainScreen()
 {
+    qApp->removeEventFilter(this);
     if (foundation::MainForm() == this)
         foundation::SetMainForm(nullptr);
     DisconnectReceiveMode();
@@ -416,9 +417,11 @@ void TMainScreen::FormCreate()
     NoteBook->setCurrentIndex(kOutgoingTab);
 
     FaxTable.SetExclusive(true);
-    FaxTable.AddCalcField("calcFaxFile", data::TFieldType::ftString, 80);
+    // The grid order file leaves calcFaxFile out, so it comes last: loading the file then keeps
+    // every column, and the widths stored by position, where they were.
     FaxTable.AddCalcField("ISDELETED", data::TFieldType::ftString, 3);
     FaxTable.AddCalcField("ISARCHIVED", data::TFieldType::ftString, 3);
+    FaxTable.AddCalcField("calcFaxFile", data::TFieldType::ftString, 80);
     FaxTable.OnCalcFields = [this](data::TTable& t) { FaxTableCalcFields(t); };
     RecTable.SetExclusive(true);
     RecTable.AddCalcField("calcFaxfile", data::TFieldType::ftString, 80);
@@ -511,7 +514,7 @@ void TMainScreen::FormCreate()
     foundation::CreateDataFolders();
     const bool hints = foundation::Settings().HintsOn;
     mnuShowHint->setChecked(hints);
-    setAttribute(Qt::WA_AlwaysShowToolTips, hints);
+    qApp->installEventFilter(this); // hints follow the Show Hints switch
     mnuOnLine->setVisible(true);
     // The table environment put its own short date form in force while the tables opened: the
     // lists show dates in the user's.
@@ -532,6 +535,14 @@ void TMainScreen::changeEvent(QEvent* event)
     // Later activations are the application's (applicationStateChanged), not this window's.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && FirstActivation)
         FormActivate();
+}
+
+bool TMainScreen::eventFilter(QObject* watched, QEvent* event)
+{
+    // With hints switched off no control of the program shows its hint.
+    if (event->type() == QEvent::ToolTip && !foundation::Settings().HintsOn)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainScreen::showEvent(QShowEvent* event)
@@ -1299,7 +1310,6 @@ void TMainScreen::mnuShowHintClick()
     } catch (const std::exception& e) {
         foundation::ShowMessageBox(e.what(), "Tarvel", platform::MB_OK | platform::MB_ICONERROR);
     }
-    setAttribute(Qt::WA_AlwaysShowToolTips, on);
 }
 
 void TMainScreen::About1Click()

@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -562,6 +564,27 @@ TEST_F(OutgoingTest, APrintJobArrivingWhileACommandWorksIsTakenWhenItEnds)
     EXPECT_FALSE(SendFileExists("FAX00005.JFD"));
 }
 
+TEST_F(OutgoingTest, ColumnsAndWidthsComeBackAsTheyWereAfterARestart)
+{
+    auto columns = [this] {
+        std::vector<std::string> names;
+        for (int c = 0; c < screen->FaxGrid->Model().columnCount(); ++c)
+            names.push_back(screen->FaxGrid->Model().ColumnField(c)->FieldName());
+        return names;
+    };
+    std::vector<int> widths = screen->FaxGrid->ColumnWidths();
+    widths[0] += 33;
+    widths.back() += 44;
+    screen->FaxGrid->SetColumnWidths(widths);
+    const auto names = columns();
+    EXPECT_EQ(names.back(), "calcFaxFile");
+    screen->show();
+    screen->close();
+    Start();
+    EXPECT_EQ(columns(), names);
+    EXPECT_EQ(screen->FaxGrid->ColumnWidths(), widths);
+}
+
 TEST_F(OutgoingTest, RebuildIndexesDropsDeletedRowsAndKeepsTheRest)
 {
     ASSERT_TRUE(GoToSubject("cover only"));
@@ -581,6 +604,19 @@ TEST_F(OutgoingTest, ShowHintsIsSavedInTheSettingsFile)
     EXPECT_FALSE(zn::foundation::Settings().HintsOn);
     const std::string ini = zn::foundation::test::ReadFile(zn::foundation::GetIniFileName());
     EXPECT_NE(ini.find("[Hints]\r\nOn=0"), std::string::npos) << ini;
+    // A hint request reaches no control now, and does again once hints are back on.
+    screen->show();
+    auto askForHint = [this] {
+        QToolTip::hideText();
+        QHelpEvent request(QEvent::ToolTip, QPoint(5, 5), screen->SendButton->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(screen->SendButton, &request);
+        return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+    };
+    EXPECT_EQ(askForHint(), "");
+    screen->mnuShowHint->trigger();
+    EXPECT_TRUE(zn::foundation::Settings().HintsOn);
+    EXPECT_EQ(askForHint(), screen->SendButton->toolTip().toStdString());
+    QToolTip::hideText();
 }
 
 TEST_F(OutgoingTest, GridOrderFilesSkipAFieldThatNoLongerExists)

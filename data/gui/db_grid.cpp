@@ -87,7 +87,12 @@ void TDBGrid::SetDataSource(TDataSource* source)
     source_ = source;
     model_.SetDataSet(source ? source->DataSet() : nullptr);
     // The model hears the dataset first (it linked first); then the grid puts the cursor row right.
-    if (model_.DataSet()) link_ = model_.DataSet()->AddLink([this](TDataEvent) { SyncCurrent(); });
+    if (model_.DataSet()) {
+        link_ = model_.DataSet()->AddLink([this](TDataEvent e) {
+            if (e == TDataEvent::deDataSetDestroyed) link_ = 0;
+            SyncCurrent();
+        });
+    }
     FitWindow();
     SyncCurrent();
 }

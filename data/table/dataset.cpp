@@ -383,6 +383,8 @@ TTable::~TTable()
     } catch (const EDatabaseError&) {
         // Closing after a failure: the engine has already reported it.
     }
+    disabled_ = 0;
+    Notify(TDataEvent::deDataSetDestroyed);
 }
 
 void TTable::SetDatabaseName(const std::string& folder)

@@ -113,6 +113,7 @@ enum class TDataEvent {
     deDataSetScroll,   // the current record moved
     deRecordChange,    // the current record's values changed (edit, post, cancel)
     deLayoutChange,    // fields shown, their order, labels or widths
+    deDataSetDestroyed,  // the dataset is going away: links drop it and must not remove themselves
 };
 
 class TTable {

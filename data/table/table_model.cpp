@@ -72,6 +72,12 @@ void TTableModel::Reload()
 
 void TTableModel::OnDataEvent(TDataEvent event)
 {
+    if (event == TDataEvent::deDataSetDestroyed) {
+        table_ = nullptr;
+        link_ = 0;
+        Reload();
+        return;
+    }
     if (reloading_) return;
     switch (event) {
     case TDataEvent::deActiveChanged:
@@ -94,6 +100,8 @@ void TTableModel::OnDataEvent(TDataEvent event)
         Refill(table_->Bof() ? 0 : table_->Eof() ? windowSize_ - 1 : currentRow_);
         break;
     }
+    case TDataEvent::deDataSetDestroyed:
+        break;
     case TDataEvent::deRecordChange:
         if (currentRow_ >= 0 && currentRow_ < static_cast<int>(rows_.size()) && columnCount() > 0) {
             rows_[static_cast<size_t>(currentRow_)] = table_->CurrentRecord();

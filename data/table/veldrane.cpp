@@ -44,6 +44,11 @@ void TVeldrane::SetDataSource(TDataSource* source)
 
 void TVeldrane::OnDataEvent(TDataEvent event)
 {
+    if (event == TDataEvent::deDataSetDestroyed) {
+        table_ = nullptr;
+        link_ = 0;
+        return;
+    }
     if (event != TDataEvent::deActiveChanged || !table_ || !table_->Active()) return;
     if (!filter_.empty()) Query(filter_);
     if (!extraIndexes_.empty()) OpenExtraIndexes();
@@ -285,6 +290,8 @@ intptr_t TVeldrane::SysProp(int code, intptr_t value)
     Area area(*this);
     return vd_SysProp(code, value);
 }
+
+bool TVeldrane::IndexNeedsRebuild() { return SysProp(3001, 0) != 0; }
 
 void TVeldrane::SetExtraIndexes(const std::vector<std::string>& files)
 {

@@ -23,8 +23,7 @@ class Grid : public TableFixture {
     {
         TableFixture::SetUp();
         shortDate_ = zn::platform::SetShortDateFormat("mm/dd/yyyy");
-        source_.SetDataSet(&table_);
-        veldrane_.SetDataSource(&source_);
+        Link(table_, source_, veldrane_);
         ASSERT_TRUE(OpenFaxDBF(table_, veldrane_, folder_));
         // Building the tags leaves the last one selected; the main window picks date order.
         veldrane_.SetOrder(veldrane_.TagArea("DATESENT"));
@@ -344,6 +343,25 @@ TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
     for (int r = 0; r < 3; ++r)
         rows.push_back(Cell(model, r, "SUBJECT") + "|" + Cell(model, r, "ISDELETED") + "|" + Cell(model, r, "ISARCHIVED"));
     EXPECT_EQ(rows, (std::vector<std::string>{"one|No |No ", "two|Yes|Yes", "three|No |Yes"}));
+}
+
+TEST_F(Grid, ComponentsOutliveTheirDataset)
+{
+    auto table = std::make_unique<TTable>();
+    TDataSource source(table.get());
+    TVeldrane veldrane(&source);
+    TDBGrid grid;
+    grid.SetDataSource(&source);
+    ASSERT_TRUE(OpenPhoneDBF(*table, veldrane, false, folder_));
+    table->Append();
+    table->FieldByName("NAME").SetAsString("Ann");
+    table->Post();
+    EXPECT_EQ(grid.Model().rowCount(), 1);
+    table.reset();
+    EXPECT_EQ(grid.Model().DataSet(), nullptr);
+    EXPECT_EQ(grid.Model().rowCount(), 0);
+    EXPECT_EQ(veldrane.DataSet(), nullptr);
+    EXPECT_FALSE(veldrane.Active());
 }
 
 TEST(TableNotices, ShowAsInformationBoxesWithOk)

@@ -148,6 +148,8 @@ struct PutCase {
     const char* stored;  // when result is 0
 };
 
+void PrintTo(const PutCase& c, std::ostream* os) { *os << c.field << " := " << c.value; }
+
 class PutRules : public Dataset, public ::testing::WithParamInterface<PutCase> {};
 
 TEST_P(PutRules, NumbersAreStoredOrRefusedWith10019)
@@ -346,8 +348,7 @@ class Veldrane : public TableFixture {
     void SetUp() override
     {
         TableFixture::SetUp();
-        source_.SetDataSet(&table_);
-        veldrane_.SetDataSource(&source_);
+        Link(table_, source_, veldrane_);
     }
     TTable table_;
     TDataSource source_;
@@ -435,25 +436,13 @@ TEST_F(Veldrane, PhoneBookSharedByTwoProcesses)
     table_.Append();
     table_.FieldByName("NAME").SetAsString("Shared");
     table_.Post();
-    int ready[2], done[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(done), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        // Another program holding the phone book shared while this one works.
-        vd_CloseAll();
-        TTable t;
-        TVeldrane v;
-        bool ok = OpenPhoneDBF(t, v, false, folder_);
-        std::string name = ok ? t.FieldByName("NAME").AsString() : "";
-        char c = ok && name == "Shared" ? 'y' : 'n';
-        (void)!write(ready[1], &c, 1);
-        (void)!read(done[0], &c, 1);
-        _exit(0);
-    }
-    char answer = 0;
-    ASSERT_EQ(read(ready[0], &answer, 1), 1);
-    EXPECT_EQ(answer, 'y');
+    // Another program holding the phone book shared while this one works.
+    OtherProgram other([this] {
+        static TTable t;  // kept open until the child ends
+        static TVeldrane v;
+        return OpenPhoneDBF(t, v, false, folder_) && t.FieldByName("NAME").AsString() == "Shared";
+    });
+    ASSERT_TRUE(other.Holding());
     // Shared beside it works; exclusive needs sole use.
     TTable second;
     TVeldrane secondVeldrane;
@@ -461,10 +450,7 @@ TEST_F(Veldrane, PhoneBookSharedByTwoProcesses)
     EXPECT_TRUE(OpenPhoneDBF(second, secondVeldrane, false, folder_));
     second.Close();
     EXPECT_FALSE(OpenPhoneDBF(second, secondVeldrane, true, folder_));
-    char c = 'x';
-    (void)!write(done[1], &c, 1);
-    int status = 0;
-    waitpid(child, &status, 0);
+    other.Release();
     EXPECT_TRUE(OpenPhoneDBF(second, secondVeldrane, true, folder_));
     EXPECT_EQ(second.FieldByName("NAME").AsString(), "Shared");
 }
@@ -475,6 +461,8 @@ struct DateFormCase {
     const char* shown;  // 10 December 2026
     char separator;
 };
+
+void PrintTo(const DateFormCase& c, std::ostream* os) { *os << c.shown; }
 
 class EnvDateForms : public TableFixture, public ::testing::WithParamInterface<DateFormCase> {};
 
