@@ -736,10 +736,12 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
 TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
 {
     Start();
-    screen->ButtonviewPrint->setEnabled(true);
-    screen->ButtonviewPrint->click();
+    screen->SendButton->setEnabled(true);
+    screen->SendButton->click();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Viewing a fax is not available yet.");
+    // A fresh folder has no modem port yet.
+    EXPECT_EQ(boxes[0].text, "No modem port has been chosen yet. Set [Modem] ComPort in ZN.INI (0 is COM1)\rbefore "
+                             "sending; quick setup is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
     ASSERT_EQ(boxes.size(), 2u);
