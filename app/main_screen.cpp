@@ -149,6 +149,7 @@ TMainScreen::~TMainScreen()
     qApp->removeEventFilter(this);
     if (foundation::MainForm() == this)
         foundation::SetMainForm(nullptr);
+    DisconnectReceiveMode();
     if (faxLink_)
         FaxTable.RemoveLink(faxLink_);
     // The grids let go of the datasets before the tables close.
@@ -282,7 +283,7 @@ void TMainScreen::BuildFrame()
         if (!RefuseInReceiveMode())
             NotAvailableYet("The quick fax editor");
     });
-    connect(ReceiveButton, &QPushButton::clicked, this, [this] { NotAvailableYet("Receive mode"); });
+    connect(ReceiveButton, &QPushButton::clicked, this, [this] { ReceiveButtonClick(); });
     connect(Exitbutton, &QPushButton::clicked, this, &QWidget::close);
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
         if (!RefuseInReceiveMode())
@@ -412,6 +413,7 @@ bool TMainScreen::RefuseInReceiveMode()
 void TMainScreen::FormCreate()
 {
     filterText_ = kFilterAtStart;
+    ConnectReceiveMode();
     FaxVeldrane.SetDataSource(&FaxDataSource);
     RecVeldrane.SetDataSource(&RecDataSource);
     PhoneVeldrane.SetDataSource(&PhoneDataSource);
@@ -627,7 +629,12 @@ void TMainScreen::FirstActivationSteps()
             FormActivate();
     });
     WriteQWPDINI();
-    // Receive mode at start-up comes with the receive commands.
+    if (foundation::Settings().AtStartup) {
+        try {
+            ReceiveButtonClick();
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 int TMainScreen::CurrentTab() const { return NoteBook->currentIndex(); }
@@ -1414,7 +1421,7 @@ bool TMainScreen::FormCloseQuery()
     if (FaxComingIn && !foundation::AskYesNo("You are recieving a fax. Close the program?", "ALERT!"))
         return false;
     if (ReceiveModeOn)
-        ReceiveModeOn = false; // stopping the modem comes with the receive commands
+        StopReceivingNow();
     if (tablesOpen_) {
         try {
             SaveGridOrders(FaxTable, *FaxGrid, "Out");

@@ -3,6 +3,8 @@
 // the lists (edit, clone, delete, archive, show archived, sort, forward, phone book, rebuild).
 // Everything runs on the GUI thread.
 #pragma once
+#include "comms/com_port.h"
+#include "comms/fax_components.h"
 #include "data/gui/db_grid.h"
 #include "data/table/dataset.h"
 #include "data/table/veldrane.h"
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -34,6 +37,9 @@ constexpr const char* kReceiveModeRefusal =
     "button to end\rFax Receive mode";
 
 class TSendFaxForm;
+
+// The error code of the last failed receive (-1 until one fails).
+extern int LastReceiveErrorCode;
 
 class TMainScreen : public QMainWindow {
     Q_OBJECT
@@ -124,6 +130,24 @@ public:
     faxdoc::TFxFaxPrinter fxFaxPrinter1;
     bool CoverFileExists();
 
+    // Receive mode (receive_mode.cpp): the window's own port and receive component answer call
+    // after call, store each fax in RECEIVE and add its ZNREC row.
+    comms::TFxComPort FxComPort1;
+    comms::TFxReceiveFax FxReceiveFax1;
+    bool LoggingMode = false;
+    int CurrentPage = 0;
+    int LastReceiveError = 0;
+    std::string ReceiveFileName; // the file being received; empty once recorded or deleted
+    std::vector<std::string> ReceiveLog;
+    std::string LastLogLine;
+    int LastStatusCode = 0;
+    std::string OpenErrorText;
+    void ReceiveButtonClick();
+    void StartReceivingNow();
+    void StopReceivingNow();
+    void AddtoLastRecLog(const std::string& text, bool stamped);
+    void SaveLocalRecLog();
+
     // Sending the highlighted outgoing fax through the send dialog.
     void SendButtonClick();
     // The send dialog as shown by SendButtonClick; tests run it here.
@@ -165,6 +189,19 @@ private:
     void FormClose();
     void WMCloseProgram();
     void WMFaxReceived();
+    void FxReceiveFax1FaxAccept(bool& accept);
+    void FxReceiveFax1FaxName(std::string& name);
+    void FxReceiveFax1FaxError(int code);
+    void FxReceiveFax1FaxLog(int code);
+    void FxReceiveFax1FaxStatus(bool first, bool last);
+    void ShowReceiveStatus();
+    void RecordReceivedFax();
+    void ReceiveFailed();
+    void CloseReceiveLine();
+    void ShowReceiveModeOff();
+    void WriteRecLog();
+    void ConnectReceiveMode();
+    void DisconnectReceiveMode();
     bool RefuseInReceiveMode();
     void NotAvailableYet(const char* command);
     void GoBackTo(data::TTable& table, long recno);

@@ -59,15 +59,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     setObjectName("SendFaxForm");
     setWindowTitle("Send Fax");
 
-    FxComPort1.SetComNumber(1);
-    FxComPort1.SetInSize(8192);
-    FxComPort1.SetOutSize(8192);
-    FxComPort1.SetAutoOpen(false);
-    FxComPort1.SetPromptForPort(false);
-    FxComPort1.SetHWFlowOptions(comms::HWFlow(comms::hwfUseRTS) | comms::HWFlow(comms::hwfRequireCTS));
-    FxComPort1.SetBufferFull(7372);
-    FxComPort1.SetBufferResume(819);
-    FxComPort1.SetTapiMode(comms::tmOff);
+    foundation::SetFaxPortDefaults(FxComPort1);
     FxSendFax1.FaxClass = comms::fcUnknown;
     FxSendFax1.SetComPort(&FxComPort1);
     FxSendFax1.SetStatusDisplay(&FxFaxStatus1);

@@ -13,6 +13,19 @@ namespace zn::foundation {
 
 int LastPortError = -1;
 
+void SetFaxPortDefaults(comms::TFxCustomComPort& port)
+{
+    port.SetComNumber(1);
+    port.SetInSize(8192);
+    port.SetOutSize(8192);
+    port.SetAutoOpen(false);
+    port.SetPromptForPort(false);
+    port.SetHWFlowOptions(comms::HWFlow(comms::hwfUseRTS) | comms::HWFlow(comms::hwfRequireCTS));
+    port.SetBufferFull(7372);
+    port.SetBufferResume(819);
+    port.SetTapiMode(comms::tmOff);
+}
+
 namespace {
 
 constexpr int32_t kOkWaitSeconds = 6;

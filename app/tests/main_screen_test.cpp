@@ -788,11 +788,9 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
 TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
 {
     Start();
-    // Sending has its dialog now; receive mode is still to come.
-    screen->ReceiveButton->setEnabled(true);
-    screen->ReceiveButton->click();
+    screen->mnuPreferences->trigger();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Receive mode is not available yet.");
+    EXPECT_EQ(boxes[0].text, "The settings wizard is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
     ASSERT_EQ(boxes.size(), 2u);

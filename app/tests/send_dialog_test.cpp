@@ -2,6 +2,7 @@
 // spandsp's fax terminal on the test bed's Class 1 modem, with the row updated afterwards.
 #include "app/error_display_form.h"
 #include "app/send_fax_form.h"
+#include "fax_pages.h"
 #include "main_screen_fixture.h"
 #include "modal_driver.h"
 
@@ -91,26 +92,7 @@ protected:
         std::ifstream in(foundation::GetProgramFolder() + "Lastsend.log", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    std::vector<Bitmap> Pages(const std::string& apf)
-    {
-        const std::string tif = apf + ".tif";
-        const QString znfax = qEnvironmentVariable("ZN_BUILD_DIR") + "/tools/znfax/znfax";
-        QProcess info;
-        info.start(znfax, {"info", QString::fromStdString(apf)});
-        info.waitForFinished();
-        const QString text = info.readAllStandardOutput();
-        const int count = text.section("pages: ", 1).section('\n', 0, 0).toInt();
-        std::vector<Bitmap> all;
-        for (int page = 1; page <= count; ++page) {
-            EXPECT_EQ(QProcess::execute(znfax, {"unpack", "--page", QString::number(page), QString::fromStdString(apf),
-                                                QString::fromStdString(tif)}),
-                      0);
-            auto pages = ReadTiffPages(tif);
-            if (pages && !pages->empty())
-                all.push_back(pages->front());
-        }
-        return all;
-    }
+    std::vector<Bitmap> Pages(const std::string& apf) { return FaxFilePages(apf); }
     ModalDriver modal_;
 };
 
