@@ -2,6 +2,7 @@
 
 #include "app/fax_forms.h"
 #include "app/form_controls.h"
+#include "app/log_cleanup.h"
 #include "app/small_forms.h"
 #include "data/gui/rebuild_indexes.h"
 #include "data/table/system_tables.h"
@@ -370,7 +371,7 @@ void TMainScreen::BuildMenus()
     });
     connect(FaxLogFileCleanup1, &QAction::triggered, this, [this] {
         if (!RefuseInReceiveMode())
-            NotAvailableYet("The fax log clean-up");
+            RunLogCleanup(*this);
     });
     connect(mnuRebuildIndexes, &QAction::triggered, this, [this] { mnuRebuildIndexesClick(); });
     connect(QuickConfigurationAnalysis1, &QAction::triggered, this,
