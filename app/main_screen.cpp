@@ -1,4 +1,5 @@
 #include "app/main_screen.h"
+#include "app/send_fax_form.h"
 
 #include "app/fax_forms.h"
 #include "app/form_controls.h"
@@ -20,6 +21,7 @@
 #include "platform/messages.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -261,7 +263,7 @@ void TMainScreen::BuildFrame()
         NoteBook->setCurrentIndex(TabSet1->currentIndex());
         SetButtons();
     });
-    connect(SendButton, &QPushButton::clicked, this, [this] { NotAvailableYet("Sending a fax"); });
+    connect(SendButton, &QPushButton::clicked, this, [this] { SendButtonClick(); });
     connect(EditButton, &QPushButton::clicked, this, [this] { EditButtonClick(); });
     connect(DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
     connect(ButtonviewPrint, &QPushButton::clicked, this, [this] { NotAvailableYet("Viewing a fax"); });
@@ -766,6 +768,116 @@ void TMainScreen::GoBackTo(data::TTable& table, long recno)
             table.GoToRecord(recno);
         } catch (const std::exception&) {
         }
+    }
+}
+
+void TMainScreen::SendButtonClick()
+{
+    if (ReceiveModeOn) {
+        foundation::ShowInformation("You are in Fax Receive mode. You cannot send\rwhile in Fax Receive mode. Click "
+                                    "the Stop button to end\rFax Receive mode");
+        return;
+    }
+    if (foundation::Settings().PortNotConfigured) {
+        foundation::ShowInformation("No modem port has been chosen yet. Set [Modem] ComPort in ZN.INI (0 is COM1)"
+                                    "\rbefore sending; quick setup is not available yet.");
+        return;
+    }
+    if (CurrentTab() != 0) {
+        foundation::ShowInformation("Please switch to the Outgoing Faxes tab\rand highlight a fax to send");
+        return;
+    }
+    if (!ListHasRows(FaxTable)) {
+        QApplication::beep();
+        return;
+    }
+    Busy busy(*this);
+    const long remembered = FaxTable.RecNo();
+    // The row is found again afterwards by its number and its files: a result is never written into
+    // another fax's row.
+    const std::string document = FaxTable.FieldByName("FAXDOC").AsString();
+    const std::string cover = FaxTable.FieldByName("FAXCOVER").AsString();
+    Status->setText("Preparing fax files...");
+    QApplication::processEvents();
+    struct ResetStatus {
+        QLabel* status;
+        ~ResetStatus() { status->clear(); }
+    } resetStatus{Status};
+
+    const bool haveDocument = DocumentFileExists();
+    const bool haveCover = CoverFileExists();
+    std::string firstFile, secondFile;
+    if (haveDocument && haveCover) {
+        firstFile = foundation::GetSendFolder() + document;
+        secondFile = foundation::GetSendFolder() + cover;
+    } else if (haveDocument) {
+        firstFile = foundation::GetSendFolder() + document;
+    } else if (haveCover) {
+        firstFile = foundation::GetSendFolder() + cover;
+    } else {
+        foundation::ShowInformation("Error opening fax file");
+        return;
+    }
+    firstFile = platform::ResolvePath(firstFile);
+    if (!secondFile.empty())
+        secondFile = platform::ResolvePath(secondFile);
+
+    Status->setText("Preparing Send Fax form...");
+    auto& s = foundation::Settings();
+    std::string result, number;
+    {
+        TSendFaxForm dialog(this);
+        dialog.FirstFile = firstFile;
+        dialog.SecondFile = secondFile;
+        dialog.ToLabel->setText(QString::fromStdString(FaxTable.FieldByName("RECIPIENT").AsString()));
+        dialog.Subjectlabel->setText(QString::fromStdString(FaxTable.FieldByName("SUBJECT").AsString()));
+        dialog.HandedNumber = FaxTable.FieldByName("PHONE").AsString();
+        dialog.FxComPort1.SetComNumber(uint16_t(s.ComPort + 1));
+        dialog.sfDialPrefix->setText(QString::fromStdString(s.DialPrefix));
+        dialog.sfDialsuffix->setText(QString::fromStdString(s.DialSuffix));
+        dialog.DisablePrefix->setChecked(s.PrefixDisable);
+        dialog.DisableSuffix->setChecked(s.SuffixDisable);
+        if (RunSendDialog)
+            RunSendDialog(dialog);
+        else
+            dialog.exec();
+        result = dialog.ResultText;
+        number = dialog.sfPhoneNumber->text().toStdString();
+        s.DialPrefix = dialog.sfDialPrefix->text().toStdString();
+        s.DialSuffix = dialog.sfDialsuffix->text().toStdString();
+        s.PrefixDisable = dialog.DisablePrefix->isChecked();
+        s.SuffixDisable = dialog.DisableSuffix->isChecked();
+    }
+    try {
+        foundation::SaveSettings();
+    } catch (const std::exception& e) {
+        foundation::ShowMessageBox(e.what(), "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);
+    }
+
+    GoBackTo(FaxTable, remembered);
+    if (!FaxTable.Active() || FaxTable.IsEmpty() || FaxTable.RecNo() != remembered ||
+        FaxTable.FieldByName("FAXDOC").AsString() != document || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
+        foundation::ShowMessageBox("The fax's row could not be found again, so its result was not recorded.\r\rResult: " +
+                                       (result.empty() ? std::string("none") : result),
+                                   "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);
+        return;
+    }
+    try {
+        FaxTable.Edit();
+        if (!QString::fromStdString(result).trimmed().isEmpty())
+            FaxTable.FieldByName("LASTRESULT").SetAsString(result);
+        FaxTable.FieldByName("PHONE").SetAsString(number);
+        const QString upper = QString::fromStdString(result).toUpper();
+        if (upper == "SENT" || upper == "OK") {
+            const QDateTime now = QDateTime::currentDateTime();
+            FaxTable.FieldByName("DATESENT").SetAsDate(now.date());
+            FaxTable.FieldByName("TIMESENT").SetAsString(now.toString("hh:mm").toStdString());
+        }
+        FaxTable.Post();
+    } catch (const std::exception& e) {
+        FaxTable.Cancel();
+        foundation::ShowMessageBox(std::string("The fax's result could not be recorded: ") + e.what(), "Tarvel",
+                                   platform::MB_OK | platform::MB_ICONWARNING);
     }
 }
 

@@ -31,6 +31,8 @@ constexpr const char* kReceiveModeRefusal =
     "You are in Fax Receive mode. This operation cannot be done\rwhile in Fax Receive mode. Click the Stop "
     "button to end\rFax Receive mode";
 
+class TSendFaxForm;
+
 class TMainScreen : public QMainWindow {
     Q_OBJECT
 public:
@@ -114,6 +116,10 @@ public:
     bool DocumentFileExists();
     bool CoverFileExists();
 
+    // Sending the highlighted outgoing fax through the send dialog.
+    void SendButtonClick();
+    // The send dialog as shown by SendButtonClick; tests run it here.
+    std::function<int(TSendFaxForm&)> RunSendDialog;
     // Other commands.
     void mnuPhoneBookClick();
     void mnuRebuildIndexesClick();

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
         !Spawn({znfax, "convert", "--margin", "0", dir + "/c" + n + ".tif", dir + "/c" + n + ".apf"}) ||
         !Spawn({"pbmtog3", "-reversebits", pbm}, dir + "/c" + n + ".g3")) {
       std::fprintf(stderr, "could not prepare chart %d (netpbm and znfax needed)\n", i);
+      Spawn({"rm", "-rf", dir});
       return 1;
     }
   }

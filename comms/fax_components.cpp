@@ -20,6 +20,7 @@
 #include "faxdoc/converter.h"
 #include "platform/clock.h"
 #include "platform/date_format.h"
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 #include "platform/io_error.h"
 #include "platform/messages.h"
@@ -801,7 +802,13 @@ int JoinFaxFiles(const std::vector<std::string>& files, const std::string& targe
 {
     if (files.empty())
         return ecNoFilename;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    // Written beside the target and put in place whole (platform/file_replacement.h).
+    platform::FileReplacement replacement(target);
+    if (int error = replacement.Open()) {
+        errno = error;
+        return IoCode();
+    }
+    std::ofstream out("/proc/self/fd/" + std::to_string(replacement.Descriptor()), std::ios::binary);
     if (!out)
         return IoCode();
     faxdoc::TApfFileHeader first;
@@ -830,7 +837,13 @@ int JoinFaxFiles(const std::vector<std::string>& files, const std::string& targe
     out.seekp(0);
     out.write(reinterpret_cast<const char*>(raw), sizeof raw);
     out.close();
-    return out ? 0 : IoCode();
+    if (!out)
+        return IoCode();
+    if (int error = replacement.Commit()) {
+        errno = error;
+        return IoCode();
+    }
+    return 0;
 }
 
 std::string MakeTempFaxName()

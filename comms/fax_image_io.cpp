@@ -5,7 +5,9 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
+#include "platform/plain_file.h"
 #include "platform/io_error.h"
 
 namespace zn::comms {
@@ -62,7 +64,7 @@ int ApfOpenForReading(TFaxModemRec& m, const std::string& name, const std::strin
         path += "." + ext;
     // The name may be spelt in another case than the file on disk; it keeps its own case otherwise.
     path = platform::ResolvePath(path);
-    m.faxFile = std::fopen(path.c_str(), "rb");
+    m.faxFile = platform::OpenPlainFileStream(path);
     if (!m.faxFile)
         return IoFailure();
     m.openedFileName = path;
@@ -156,6 +158,19 @@ int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stati
         ApfClose(m);
         return rc;
     }
+    return ApfSync(m);
+}
+
+int ApfSync(TFaxModemRec& m)
+{
+    if (!m.faxFile)
+        return ecDiskRead;
+    if (std::fflush(m.faxFile) != 0)
+        return IoFailure();
+    if (int error = platform::SyncFileAndFolder(fileno(m.faxFile), m.openedFileName)) {
+        errno = error;
+        return IoFailure();
+    }
     return 0;
 }
 
@@ -189,7 +204,11 @@ int ApfFinishPage(TFaxModemRec& m, const std::string& remoteId, int32_t pageLeng
     if (int rc = WriteAt(m.faxFile, 0, m.apfHeader.data(), kApfHeaderSize))
         return rc;
     Put32(&m.pageHeader[0], uint32_t(pageLength));
-    return WriteAt(m.faxFile, m.pageHeaderOffset, m.pageHeader.data(), kApfPageHeaderSize);
+    if (int rc = WriteAt(m.faxFile, m.pageHeaderOffset, m.pageHeader.data(), kApfPageHeaderSize))
+        return rc;
+    if (std::fflush(m.faxFile) != 0 || ::fdatasync(fileno(m.faxFile)) != 0)
+        return IoFailure();
+    return 0;
 }
 
 int ApfCutPage(TFaxModemRec& m)

@@ -424,8 +424,12 @@ void FaxReceiveSession::CloseFax(bool good)
     if (!modem.faxFile)
         return;
     std::string name = modem.openedFileName;
+    const bool keep = good || pagesInFile_ > 0;
+    // What is kept is on disk, file and folder, before it is recorded as received.
+    if (keep && ApfSync(modem) != 0)
+        good = false;
     ApfClose(modem);
-    if (!good && pagesInFile_ == 0)
+    if (!keep)
         std::remove(name.c_str()); // nothing of this call is worth keeping
     Events().FaxLog(*this, good ? lfReceiveOK : lfReceiveFail);
     common.faxFile.clear();

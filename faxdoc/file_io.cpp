@@ -2,6 +2,7 @@
 
 #include "faxdoc/fax_errors.h"
 #include "platform/io_error.h"
+#include "platform/plain_file.h"
 
 #include <algorithm>
 #include <atomic>
@@ -46,16 +47,9 @@ int TInFile::Open(const std::string& name) {
   name_ = name;
   if (name.empty())
     return ecFileNotFound;
-  // Opened without waiting: a FIFO would otherwise block until someone writes to it.
-  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  fd_ = platform::OpenPlainFileForReading(name);
   if (fd_ < 0)
     return Failed(IoErrorCode(errno));
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
-    return Failed(IoErrorCode(EISDIR));
-  }
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   pos_ = 0;
   bufferStart_ = 0;
   bufferFill_ = 0;

@@ -4,6 +4,7 @@
 #include "faxdoc/apf_file.h"
 #include "platform/file_replacement.h"
 #include "platform/folders.h"
+#include "platform/plain_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,11 +23,6 @@ using faxdoc::TApfPageHeader;
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 constexpr unsigned kMaxPages = 65535; // the page count is 16 bits
-
-File OpenFile(const std::string& path, const char* mode)
-{
-    return File(std::fopen(path.c_str(), mode), &std::fclose);
-}
 
 bool ReadExactly(std::FILE* file, void* data, size_t size)
 {
@@ -66,7 +62,7 @@ bool CopyPages(std::FILE* in, const TApfFileHeader& header, std::FILE* out)
 // Opens a fax file and reads its file header; nullptr when it cannot be read or is no fax file.
 File OpenFaxFile(const std::string& path, TApfFileHeader& header)
 {
-    File file = OpenFile(platform::ResolvePath(path), "rb");
+    File file(platform::OpenPlainFileStream(platform::ResolvePath(path)), &std::fclose);
     uint8_t raw[faxdoc::kApfFileHeaderSize];
     if (!file || !ReadExactly(file.get(), raw, sizeof raw) || !faxdoc::CheckApfSignature(raw))
         return File(nullptr, &std::fclose);

@@ -291,6 +291,8 @@ intptr_t TVeldrane::SysProp(int code, intptr_t value)
     return vd_SysProp(code, value);
 }
 
+bool TVeldrane::IndexNeedsRebuild() { return SysProp(3001, 0) != 0; }
+
 void TVeldrane::SetExtraIndexes(const std::vector<std::string>& files)
 {
     extraIndexes_ = files;

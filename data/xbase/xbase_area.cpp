@@ -109,6 +109,15 @@ Err WorkArea::IndexFault() {
   return indexFault_;
 }
 
+std::string WorkArea::IndexFaultText() {
+  switch (IndexFault()) {
+    case Err::Ok: return "";
+    case Err::CorruptIndex: return "is damaged or was left half-written; it needs rebuilding";
+    case Err::ReadOnly: return "cannot be written; writes to the table are refused";
+    default: return "cannot be read; it needs rebuilding";
+  }
+}
+
 Err WorkArea::Close() {
   if (!table_.IsOpen()) return Err::Ok;
   Err e = table_.Writable() ? Commit() : Err::Ok;
@@ -1184,10 +1193,7 @@ Err WorkArea::CountVisible(long& count) {
 
 Err WorkArea::Check(std::string& where) {
   if (Err e = IndexFault(); e != Err::Ok) {
-    const char* what = e == Err::CorruptIndex ? "is damaged or was left half-written; it needs rebuilding"
-                       : e == Err::ReadOnly   ? "cannot be written; writes to the table are refused"
-                                              : "cannot be read; it needs rebuilding";
-    where = "index " + indexFaultPath_ + " " + what;
+    where = "index " + indexFaultPath_ + " " + IndexFaultText();
     return e;
   }
   if (Err e = Commit(); e != Err::Ok) return e;

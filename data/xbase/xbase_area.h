@@ -94,6 +94,7 @@ class WorkArea {
   // it stale. Deleting the file (and building the tags again) ends it.
   Err IndexFault();
   const std::string& IndexFaultPath() const { return indexFaultPath_; }
+  std::string IndexFaultText();  // what the fault means, for messages; empty without one
 
  private:
   struct OrderRef {

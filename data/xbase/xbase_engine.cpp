@@ -519,8 +519,7 @@ bool SelectedIndexDescending(int n) {
 
 std::string SelectedIndexFault() {
   return OnArea(std::string(), [](WorkArea& a) {
-    Err e = a.IndexFault();
-    return e == Err::Ok ? std::string() : a.IndexFaultPath() + ": " + ErrorText(e);
+    return a.IndexFault() == Err::Ok ? std::string() : a.IndexFaultPath() + " " + a.IndexFaultText();
   });
 }
 

@@ -124,6 +124,37 @@ TEST_F(SystemTables, DamagedIndexIsRebuiltOnOpening)
     }
 }
 
+// An index left half-written by a crash: the program learns it needs rebuilding, and after the
+// rebuild's steps (the file deleted, every tag built again) the table has all its tags.
+TEST_F(SystemTables, AnIndexLeftHalfWrittenIsReportedForRebuilding)
+{
+    {
+        TTable table;
+        TDataSource source(&table);
+        TVeldrane veldrane(&source);
+        ASSERT_TRUE(OpenFaxDBF(table, veldrane, folder_));
+        AppendFax(table, {"Zulu", "20260105", "10:00", "Kim"});
+        EXPECT_FALSE(veldrane.IndexNeedsRebuild());
+        table.Close();
+    }
+    std::string cdx = zn::xbase::test::ReadFile(folder_ + "ZNOUT.CDX");
+    ASSERT_GT(cdx.size(), 480u);
+    cdx[480] = 1; // the mark of an index write in progress
+    zn::xbase::test::WriteFile(folder_ + "ZNOUT.CDX", cdx);
+    TTable table;
+    TDataSource source(&table);
+    TVeldrane veldrane(&source);
+    ASSERT_TRUE(OpenFaxDBF(table, veldrane, folder_));
+    EXPECT_TRUE(veldrane.IndexNeedsRebuild());
+    EXPECT_EQ(veldrane.TagArea("DATEND"), 0);
+    veldrane.CloseIndexes();
+    ASSERT_EQ(unlink((folder_ + "ZNOUT.CDX").c_str()), 0);
+    BuildTags(veldrane, FaxTags(), false);
+    EXPECT_FALSE(veldrane.IndexNeedsRebuild());
+    EXPECT_EQ(Tags(veldrane).size(), 6u);
+    table.Close();
+}
+
 TEST_F(SystemTables, ReceivedFaxOfManyPagesKeepsItsRow)
 {
     TTable table;
