@@ -3,6 +3,7 @@
 
 #include "app/fax_forms.h"
 #include "app/form_controls.h"
+#include "app/log_cleanup.h"
 #include "app/prepared_fax.h"
 #include "app/print_command.h"
 #include "app/show_fax_viewer.h"
@@ -379,7 +380,7 @@ void TMainScreen::BuildMenus()
     });
     connect(FaxLogFileCleanup1, &QAction::triggered, this, [this] {
         if (!RefuseInReceiveMode())
-            NotAvailableYet("The fax log clean-up");
+            RunLogCleanup(*this);
     });
     connect(mnuRebuildIndexes, &QAction::triggered, this, [this] { mnuRebuildIndexesClick(); });
     connect(QuickConfigurationAnalysis1, &QAction::triggered, this,

@@ -2,17 +2,20 @@
 // they can be looked at. Usage: app_form_shots OUTPUT_FOLDER (with ZN_HOME set to a scratch folder).
 #include "app/error_display_form.h"
 #include "app/fax_forms.h"
+#include "app/log_cleanup.h"
 #include "app/main_screen.h"
 #include "app/small_forms.h"
 #include "foundation/gui/assistant_help.h"
 #include "foundation/gui/enter_edit.h"
 #include "foundation/gui/assistant_pello.h"
+#include "foundation/program_folders.h"
 #include "foundation/settings.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -46,6 +49,28 @@ int main(int argc, char** argv)
     screen.SelectTab(1);
     Save(screen, "main_window_received");
     screen.SelectTab(0);
+
+    for (const char* recipient : {"Ann Example", "Bob Sample"}) {
+        screen.FaxTable.Append();
+        screen.FaxTable.FieldByName("RECIPIENT").SetAsString(recipient);
+        screen.FaxTable.FieldByName("SUBJECT").SetAsString("Quarterly figures");
+        screen.FaxTable.FieldByName("PHONE").SetAsString("555-0100");
+        screen.FaxTable.FieldByName("DATESENT").SetAsDate(QDate(2026, 11, 20));
+        screen.FaxTable.Post();
+    }
+    {
+        zn::app::TDMForm cleanup({&screen.FaxTable, &screen.FaxVeldrane, &screen.FaxDataSource, &screen.RecTable,
+                                  &screen.RecVeldrane, &screen.RecDataSource, &screen.VeldraneEnv1,
+                                  zn::foundation::GetProgramFolder()});
+        Save(cleanup, "log_cleanup");
+    }
+    zn::app::TDateSelector selector;
+    selector.SetDate(QDate(2026, 6, 1));
+    Save(selector, "select_date");
+    zn::app::TDeleteForConditions conditions;
+    conditions.rRecipient->setChecked(true);
+    conditions.FaxRECIPIENT->setText("Ann Example");
+    Save(conditions, "delete_where");
 
     zn::app::TSplashform about;
     Save(about, "about");

@@ -9,6 +9,7 @@
 #include "main_screen_fixture.h"
 #include "platform/date_format.h"
 #include "modal_driver.h"
+#include "undeletable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -428,52 +429,6 @@ TEST_F(OutgoingTest, CancellingTheDeleteChoiceKeepsEverything)
     EXPECT_TRUE(SendFileExists("FAX00001.APF"));
 }
 
-namespace {
-// Makes a file impossible to delete: the immutable flag as root, a read-only folder otherwise.
-class Undeletable {
-public:
-    explicit Undeletable(const std::string& path) : path_(path)
-    {
-        const int fd = ::open(path.c_str(), O_RDONLY);
-        int flags = 0;
-        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags |= FS_IMMUTABLE_FL;
-            immutable_ = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        if (fd >= 0)
-            ::close(fd);
-        if (!immutable_) {
-            folder_ = fs::path(path).parent_path().string();
-            fs::permissions(folder_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                            fs::perm_options::remove);
-        }
-    }
-    ~Undeletable()
-    {
-        if (immutable_) {
-            const int fd = ::open(path_.c_str(), O_RDONLY);
-            int flags = 0;
-            if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-                flags &= ~FS_IMMUTABLE_FL;
-                ioctl(fd, FS_IOC_SETFLAGS, &flags);
-            }
-            if (fd >= 0)
-                ::close(fd);
-        } else {
-            fs::permissions(folder_, fs::perms::owner_write, fs::perm_options::add);
-        }
-    }
-    // True when the protection holds (root without the flag could still delete).
-    bool Holds() const
-    {
-        return immutable_ || ::access(folder_.c_str(), W_OK) != 0;
-    }
-
-private:
-    std::string path_, folder_;
-    bool immutable_ = false;
-};
-} // namespace
 
 TEST_F(OutgoingTest, AFileThatCannotBeDeletedKeepsItsRowAndTheUserIsTold)
 {
