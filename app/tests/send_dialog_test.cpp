@@ -109,7 +109,11 @@ TEST_F(SendDialog, ACoverAndATwoPageDocumentArriveAndTheRowRecordsTheSend)
     AddOutgoing("Offer", "FAX00001.APF", "COV00001.APF");
     ASSERT_TRUE(GoToSubject("Offer"));
 
+    // A send that fails shows the error window, which waits for the user: answer it, so that a
+    // failure ends the test with its reasons instead of leaving it waiting.
+    AnswerErrorWindows(1);
     SendThroughDialog();
+    EXPECT_TRUE(modal_.Seen().empty()) << "the send failed; see Lastsend.log:\n" << Log();
 
     // The far end has the cover first, then the document, each below the header line we add.
     std::vector<Bitmap> sent = Pages(cover);
