@@ -162,6 +162,26 @@ std::vector<uint8_t> BuildTCF(int32_t bitRate)
     return t;
 }
 
+void TrainingCount::Add(uint8_t c)
+{
+    ++bytes;
+    if (c != 0) {
+        ++nonZero;
+        zeroRun = 0;
+        return;
+    }
+    longestZeroRun = std::max(longestZeroRun, ++zeroRun);
+}
+
+bool TrainingIsGood(const TrainingCount& t, int32_t bitRate)
+{
+    if (t.bytes <= 0)
+        return false;
+    if (bitRate > 0 && t.longestZeroRun >= bitRate / 8)
+        return true;
+    return int64_t(t.nonZero) * 100 / t.bytes < 10;
+}
+
 ReceivedFrame ParseFrame(const std::string& bytes)
 {
     ReceivedFrame f;

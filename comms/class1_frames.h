@@ -78,6 +78,16 @@ std::vector<uint8_t> BuildDCS(const DcsParams& p);
 // The training check: zeros for 1.5 s at the bit rate, at most 8192 bytes, then DLE ETX.
 std::vector<uint8_t> BuildTCF(int32_t bitRate);
 
+// What a receiver counted of a training check: all bytes, the non-zero ones and the longest run
+// of zero bytes.
+struct TrainingCount {
+    int32_t bytes = 0, nonZero = 0, zeroRun = 0, longestZeroRun = 0;
+    void Add(uint8_t c);
+};
+// The training is good when it holds a clean second of zeros at the bit rate (a modem may start
+// its zeros late or end in carrier-off noise), or else when fewer than 10 % of its bytes are not zero.
+bool TrainingIsGood(const TrainingCount& t, int32_t bitRate);
+
 // A frame received after AT+FRH=3 (without DLE stuffing, without DLE ETX).
 struct ReceivedFrame {
     bool valid = false;   // began with the address 0xFF and held a control field and an FCF

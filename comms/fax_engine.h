@@ -107,7 +107,6 @@ struct TFaxModemRec {
     int32_t minimumRowBytes = 0;
     int32_t hangupCode = 0;
     int32_t pageBufferCount = 0;
-    int32_t tcfBytes = 0, tcfNonZero = 0, tcfZeroRun = 0, tcfLongestZeroRun = 0;
     int32_t frameRetry = 0;
     int32_t DialWait = 1092;
     int32_t AnswerOnRing = 1;

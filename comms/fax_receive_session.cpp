@@ -457,14 +457,11 @@ int FaxReceiveSession::TrainingCheck(bool& ended, bool& good)
             }
             if (c == ETX) {
                 ended = true;
-                int64_t all = std::max<int32_t>(modem.tcfBytes, 1);
-                good = modem.tcfBytes > 0 && modem.tcfNonZero * 100 / all < 10;
+                good = TrainingIsGood(training_, modem.bitRate);
                 return 0;
             }
         }
-        ++modem.tcfBytes;
-        if (c != 0)
-            ++modem.tcfNonZero;
+        training_.Add(c);
     }
     return ResponseDeadlinePassed() ? ecTimeout : 0;
 }
@@ -657,7 +654,7 @@ void FaxReceiveSession::Step(int trigger)
 
     case rf1StrtTrn:
         if (IsConnect()) {
-            modem.tcfBytes = modem.tcfNonZero = 0;
+            training_ = TrainingCount{};
             ResponseReset();
             state_ = rf1CollTrn;
         } else if (IsFcError() || IsNoCarrier()) {

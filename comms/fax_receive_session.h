@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "class1_frames.h"
 #include "fax_session_glue.h"
 
 namespace zn::comms {
@@ -80,6 +81,7 @@ private:
     int pageRows_ = 0; // EOLs of the page so far: the row being received is this one
     bool rtcSeen_ = false;
     bool dleSeen_ = false;
+    TrainingCount training_;
 };
 
 } // namespace zn::comms

@@ -403,6 +403,11 @@ uint8_t FaxSendSession::PostPageFcf() const
 {
     if (!modem.morePages)
         return fcfEOP;
+    // A next page of another resolution or width needs a new DCS: EOM lets the far end send its
+    // DIS again.
+    bool nextWide = (ApfPageFlags(modem) & kPageWide) != 0;
+    if (modem.resolutionDigit != modem.previousResolution || nextWide != modem.wide)
+        return fcfEOM;
     return sendMPS ? fcfMPS : fcfEOM;
 }
 

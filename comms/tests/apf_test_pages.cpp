@@ -187,7 +187,8 @@ bool WriteApf(const std::string& path, const std::vector<faxline::Bitmap>& pages
         Put16(body, 12);
         body.append(endOfPage, 12);
         Put32(file, uint32_t(body.size()));
-        Put16(file, (fine ? 1 : 0) | (page.width == 2048 ? 2 : 0) | 4);
+        bool pageFine = page.yResolution > 0 ? page.yResolution > 150 : fine;
+        Put16(file, (pageFine ? 1 : 0) | (page.width == 2048 ? 2 : 0) | 4);
         file += std::string(10, '\0');
         file += body;
     }

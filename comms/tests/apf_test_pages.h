@@ -8,7 +8,8 @@
 
 namespace zn::comms::test {
 
-// Writes the pages as a fax image file, each row a length-prefixed record.
+// Writes the pages as a fax image file, each row a length-prefixed record. A page whose
+// yResolution is set is fine above 150 lines per inch; the others take `fine`.
 bool WriteApf(const std::string& path, const std::vector<faxline::Bitmap>& pages, bool fine);
 // Reads every page of a fax image file (either page form).
 bool ReadApf(const std::string& path, std::vector<faxline::Bitmap>& pages, std::vector<bool>* fine = nullptr);

@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include "apf_test_pages.h"
+#include "comms/class1_frames.h"
+#include "faxdoc/mh_coder.h"
+#include "faxdoc/unpacker.h"
 #include "fax_font_rows.h"
 #include "fax_test_bench.h"
 #include "faxline_harness.h"
@@ -94,6 +97,32 @@ protected:
         s.common.faxClass = fcClass1;
         s.common.StationID = "ZN ENGINE";
         s.modem.DesiredBPS = bps;
+    }
+    // Sends one entry at up to 14400 bit/s to the fax terminal of `line` and returns the pages it
+    // stored; `setUp` adjusts the session first.
+    std::vector<Bitmap> SendToTerminal(Line& line, const FaxEntry& entry,
+                                       const std::function<void(FaxSendSession&)>& setUp = {})
+    {
+        TestPort port(line.Port('A'));
+        if (!port.IsOpen()) {
+            ADD_FAILURE() << "port " << line.Port('A') << " does not open";
+            return {};
+        }
+        RecordingEvents events;
+        events.entries.push_back(entry);
+        FaxSendSession session(events);
+        Configure(session, 14400);
+        if (setUp)
+            setUp(session);
+        if (session.Start(port.Port()) != 0 || !events.WaitFinished(300s)) {
+            ADD_FAILURE() << "the session did not run to its end\n" << line.Output();
+            return {};
+        }
+        EXPECT_TRUE(events.Errors().empty()) << events.Errors().front() << line.Output();
+        EXPECT_EQ(line.Process().Wait(30s), 0) << line.Output();
+        auto got = ReadTiffPages(dir_.File("rx.tif"));
+        EXPECT_TRUE(got) << "no pages stored";
+        return got ? *got : std::vector<Bitmap>{};
     }
     TempDir dir_;
 };
@@ -288,21 +317,37 @@ TEST_F(Class1Session, CoverAndDocumentOfMixedResolutionsGoThroughEom)
     ASSERT_TRUE(WriteApf(dir_.File("cover.apf"), cover, false));
     ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
 
-    TestPort port(line->Port('A'));
-    ASSERT_TRUE(port.IsOpen());
-    RecordingEvents events;
-    events.entries.push_back({"5550100", dir_.File("doc.apf"), dir_.File("cover.apf")});
-    FaxSendSession session(events);
-    Configure(session, 14400);
-    session.sendMPS = false;
-    ASSERT_EQ(session.Start(port.Port()), 0);
-    ASSERT_TRUE(events.WaitFinished(300s));
-    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << line->Output();
-    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
-    auto got = ReadTiffPages(dir_.File("rx.tif"));
-    ASSERT_TRUE(got);
-    ExpectSamePages(*got, {cover[0], document[0], document[1]});
+    auto got = SendToTerminal(*line, {"5550100", dir_.File("doc.apf"), dir_.File("cover.apf")},
+                              [](FaxSendSession& s) { s.sendMPS = false; });
+    ExpectSamePages(got, {cover[0], document[0], document[1]});
 }
+
+// One file whose pages change resolution, in both orders: each change ends the page with EOM
+// and a new DCS, and the far end stores every page at its own resolution.
+class Class1MixedResolutionFile : public Class1Session, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Class1MixedResolutionFile, EachPageArrivesAtItsResolution)
+{
+    bool fineFirst = GetParam();
+    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif")});
+    ASSERT_TRUE(line);
+    auto pages = Charts({1, 2, 3}, kBand);
+    std::vector<bool> fine{fineFirst, !fineFirst, !fineFirst};
+    for (size_t i = 0; i < pages.size(); ++i)
+        pages[i].yResolution = fine[i] ? 196 : 98;
+    ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), pages, false));
+
+    auto got = SendToTerminal(*line, {"5550100", dir_.File("doc.apf"), ""});
+    ExpectSamePages(got, pages);
+    ASSERT_EQ(got.size(), pages.size());
+    for (size_t i = 0; i < pages.size(); ++i) {
+        EXPECT_EQ(got[i].yResolution > 150, fine[i]) << "page " << i + 1 << ": " << got[i].yResolution;
+        EXPECT_EQ(TrimWhiteRows(got[i]).height, TrimWhiteRows(pages[i]).height) << "page " << i + 1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, Class1MixedResolutionFile, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "FineThenNormal" : "NormalThenFine"; });
 
 // A text cover drawn with the fax font, then the document under a header line.
 TEST_F(Class1Session, TextCoverAndHeaderLineGoOutWithThePages)
@@ -312,28 +357,18 @@ TEST_F(Class1Session, TextCoverAndHeaderLineGoOutWithThePages)
     auto document = Charts({5}, 1000);
     ASSERT_TRUE(WriteApf(dir_.File("doc.apf"), document, true));
     std::ofstream(dir_.File("cover.txt")) << "To: $R\r\nFrom: $F\r\nPages: $N\r\n";
-    TestPort port(line->Port('A'));
-    ASSERT_TRUE(port.IsOpen());
-    RecordingEvents events;
-    events.entries.push_back({"5550100", dir_.File("doc.apf"), dir_.File("cover.txt")});
-    FaxSendSession session(events);
-    Configure(session, 14400);
     FaxFontRows rows;
-    session.textRows = &rows;
-    session.HeaderLine = "$F page $P of $N";
-    session.HeaderSender = "ZN";
-    session.HeaderRecipient = "FAR END";
-    ASSERT_EQ(session.Start(port.Port()), 0);
-    ASSERT_TRUE(events.WaitFinished(300s));
-    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front();
-    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
-    auto got = ReadTiffPages(dir_.File("rx.tif"));
-    ASSERT_TRUE(got);
-    ASSERT_EQ(got->size(), 2u);
+    auto got = SendToTerminal(*line, {"5550100", dir_.File("doc.apf"), dir_.File("cover.txt")}, [&](FaxSendSession& s) {
+        s.textRows = &rows;
+        s.HeaderLine = "$F page $P of $N";
+        s.HeaderSender = "ZN";
+        s.HeaderRecipient = "FAR END";
+    });
+    ASSERT_EQ(got.size(), 2u);
     // The cover holds its text; the page is the document under a header band.
-    Bitmap cover = TrimWhiteRows((*got)[0]);
+    Bitmap cover = TrimWhiteRows(got[0]);
     EXPECT_GT(cover.height, 16 * 3);
-    Bitmap page = TrimWhiteRows((*got)[1]), sent = TrimWhiteRows(document[0]);
+    Bitmap page = TrimWhiteRows(got[1]), sent = TrimWhiteRows(document[0]);
     ASSERT_GT(page.height, sent.height);
     Bitmap body = page.Rows(page.height - sent.height, sent.height);
     EXPECT_TRUE(body == sent) << DescribeDifference(body, sent);
@@ -355,21 +390,10 @@ TEST_F(Class1Session, WidePageArrivesPixelExact)
         wide.bits.insert(wide.bits.end(), size_t(wide.RowBytes() - narrow.RowBytes()), uint8_t(0));
     }
     ASSERT_TRUE(WriteApf(dir_.File("wide.apf"), {wide}, true));
-    TestPort port(line->Port('A'));
-    ASSERT_TRUE(port.IsOpen());
-    RecordingEvents events;
-    events.entries.push_back({"5550100", dir_.File("wide.apf"), ""});
-    FaxSendSession session(events);
-    Configure(session, 14400);
-    ASSERT_EQ(session.Start(port.Port()), 0);
-    ASSERT_TRUE(events.WaitFinished(300s));
-    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front();
-    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
-    auto got = ReadTiffPages(dir_.File("rx.tif"));
-    ASSERT_TRUE(got);
-    ASSERT_EQ(got->size(), 1u);
-    EXPECT_EQ(got->front().width, 2048);
-    ExpectSamePages(*got, {wide});
+    auto got = SendToTerminal(*line, {"5550100", dir_.File("wide.apf"), ""});
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got.front().width, 2048);
+    ExpectSamePages(got, {wide});
 }
 
 // Both ends are this engine: the receiver answers EOM with MCF and a new DIS, and keeps writing
@@ -415,6 +439,256 @@ TEST_F(Class1Session, EngineToEngineMixedResolutionsThroughEom)
     ExpectSamePages(got, {cover[0], document[0], document[1]});
     EXPECT_EQ(fine, (std::vector<bool>{false, true, true}));
 }
+
+// The frames in what a Class 1 modem delivered: each starts with the address 0xFF and a control
+// field and ends with DLE ETX.
+std::vector<ReceivedFrame> FramesIn(const std::string& s)
+{
+    std::vector<ReceivedFrame> frames;
+    for (size_t at = 0; (at = s.find('\xFF', at)) != std::string::npos && at + 2 < s.size(); ++at) {
+        if (s[at + 1] != '\x03' && s[at + 1] != '\x13')
+            continue;
+        std::string bytes;
+        size_t i = at;
+        for (; i + 1 < s.size(); ++i) {
+            if (s[i] == '\x10') {
+                if (s[i + 1] == '\x03')
+                    break;
+                ++i; // DLE DLE
+            }
+            bytes += s[i];
+        }
+        frames.push_back(ParseFrame(bytes));
+        at = i;
+    }
+    return frames;
+}
+
+std::string Stuffed(const std::string& data)
+{
+    std::string out;
+    for (char c : data) {
+        out += c;
+        if (c == '\x10')
+            out += c;
+    }
+    return out + "\x10\x03";
+}
+
+// The engine answers on modem B of the back-to-back pair; the calling side is a program that
+// drives modem A by hand, so that it can send what other senders' modems really send.
+class Class1ByHand : public Class1Session {
+protected:
+    void SetUp() override
+    {
+        line_ = Line::Start(dir_.Path(), {"pair", "--calls", "1"});
+        ASSERT_TRUE(line_);
+        rxPort_ = std::make_unique<TestPort>(line_->Port('B'));
+        ASSERT_TRUE(rxPort_->IsOpen());
+        events_.receiveDir = dir_.Path();
+        receiver_ = std::make_unique<FaxReceiveSession>(events_);
+        Configure(*receiver_, 9600);
+        receiver_->OneFax = true;
+        receiver_->common.options |= foExitOnError;
+        ASSERT_EQ(receiver_->Start(rxPort_->Port()), 0);
+        tx_ = std::make_unique<ModemChat>(line_->Port('A'));
+        ASSERT_TRUE(tx_->IsOpen());
+    }
+
+    // Dials and reads the answerer's frames up to its DIS.
+    void Call()
+    {
+        ASSERT_EQ(tx_->Command("+FCLASS=1"), "OK");
+        ASSERT_EQ(tx_->Command("D123", 60s), "CONNECT") << tx_->LastReply();
+        bool disSeen = false;
+        for (int round = 0; round < 4 && !disSeen; ++round) {
+            auto got = tx_->ReadUntil({"OK", "ERROR", "NO CARRIER"}, 10s);
+            ASSERT_TRUE(got) << tx_->Pending();
+            for (const auto& f : FramesIn(*got))
+                disSeen = disSeen || (f.valid && f.final && f.fcf == fcfDIS);
+            if (!disSeen) {
+                ASSERT_EQ(tx_->Command("+FRH=3", 10s), "CONNECT");
+            }
+        }
+        ASSERT_TRUE(disSeen);
+    }
+
+    void SendFrame(const std::vector<uint8_t>& frame)
+    {
+        ASSERT_EQ(tx_->Command("+FTH=3"), "CONNECT");
+        tx_->Send(std::string(frame.begin(), frame.end()));
+        ASSERT_TRUE(tx_->ReadUntil({"OK"}, 5s)) << tx_->Pending();
+    }
+
+    // DCS at V.29 9600.
+    void SendDcs(bool fine)
+    {
+        DcsParams dcs;
+        for (size_t i = 0; i < FaxRates().size() && dcs.rateIndex == 0; ++i)
+            if (FaxRates()[i].bitRate == 9600 && FaxRates()[i].modulation == modV29)
+                dcs.rateIndex = int(i);
+        ASSERT_GT(dcs.rateIndex, 0);
+        dcs.fine = fine;
+        SendFrame(BuildDCS(dcs));
+    }
+
+    // Training check or page: `data` at 9600, DLE-stuffed and ended by DLE ETX here.
+    void SendData(const std::string& data)
+    {
+        ASSERT_EQ(tx_->Command("+FTM=96"), "CONNECT");
+        tx_->Send(Stuffed(data));
+        ASSERT_TRUE(tx_->ReadUntil({"OK"}, 60s)) << tx_->Pending();
+    }
+
+    // The answerer's response frame: its FCF, or 0 when none came.
+    uint8_t Response()
+    {
+        if (tx_->Command("+FRH=3", 10s) != "CONNECT")
+            return 0;
+        auto answer = tx_->ReadUntil({"OK", "ERROR"}, 10s);
+        auto frames = answer ? FramesIn(*answer) : std::vector<ReceivedFrame>{};
+        return frames.size() == 1 && frames[0].valid ? WithoutX(frames[0].fcf) : 0;
+    }
+
+    void HangUp()
+    {
+        SendFrame(BuildFrame(fcfDCN, true));
+        tx_->Command("H");
+    }
+
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<TestPort> rxPort_;
+    RecordingEvents events_;
+    std::unique_ptr<FaxReceiveSession> receiver_;
+    std::unique_ptr<ModemChat> tx_;
+};
+
+// The training check as senders' modems really send it: the engine must judge it as a T.30
+// receiver would.
+struct TrainingCase {
+    const char* name;
+    int onesMs;       // 0xFF bytes before the zeros (a modem that starts its zeros late)
+    int zerosMs;      // the run of zero bytes
+    int noiseBytes;   // carrier-off noise after the zeros
+    int spoilEvery;   // a non-zero byte every N bytes of the zeros (0: none)
+    uint8_t answer;   // CFR or FTT
+};
+
+void PrintTo(const TrainingCase& c, std::ostream* os) { *os << c.name; }
+
+class Class1TrainingCheck : public Class1ByHand, public ::testing::WithParamInterface<TrainingCase> {};
+
+TEST_P(Class1TrainingCheck, ReceiverJudgesTheTrainingByItsZeros)
+{
+    const TrainingCase& c = GetParam();
+    Call();
+    SendDcs(false);
+    std::string tcf(size_t(c.onesMs * 9600 / 8000), '\xFF');
+    size_t zeros = size_t(c.zerosMs * 9600 / 8000);
+    for (size_t i = 0; i < zeros; ++i)
+        tcf += c.spoilEvery && i % size_t(c.spoilEvery) == 0 ? '\x5A' : '\0';
+    for (int i = 0; i < c.noiseBytes; ++i)
+        tcf += "\xA5\xC3\x3C\x96"[i % 4];
+    SendData(tcf);
+    EXPECT_EQ(Response(), WithoutX(c.answer));
+    EXPECT_EQ(receiver_->modem.bitRate, 9600);
+    HangUp();
+    // A call without pages is a failed reception.
+    ASSERT_TRUE(events_.WaitFinished(60s));
+    EXPECT_EQ(events_.Errors().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Senders, Class1TrainingCheck,
+    ::testing::Values(TrainingCase{"LateZerosAndCarrierOffNoise", 400, 1500, 34, 0, fcfCFR},
+                      TrainingCase{"CleanZeros", 0, 1500, 0, 0, fcfCFR},
+                      TrainingCase{"ZerosSpoiledThroughout", 0, 1500, 0, 8, fcfFTT},
+                      TrainingCase{"TooShortARunAmidNoise", 400, 700, 400, 0, fcfFTT}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The rows of a page's MH data as the unpacker decodes it.
+std::vector<std::vector<uint8_t>> DecodedRows(const std::string& data)
+{
+    std::vector<std::vector<uint8_t>> rows;
+    zn::faxdoc::TMhDecoder decoder;
+    decoder.Decode(reinterpret_cast<const uint8_t*>(data.data()), data.size(), [&](const uint8_t* row, int n) {
+        rows.emplace_back(row, row + n);
+        return true;
+    });
+    return rows;
+}
+
+// The rows of page 1 of a stored fax file.
+std::vector<std::vector<uint8_t>> StoredRows(const std::string& file)
+{
+    std::vector<std::vector<uint8_t>> rows;
+    zn::faxdoc::UnpackerState unpacker([&](zn::faxdoc::UnpackerState&, int kind, const uint8_t* row, int, int len) {
+        if (kind == zn::faxdoc::kOutputRow)
+            rows.emplace_back(row, row + len);
+        return 0;
+    });
+    EXPECT_EQ(unpacker.UnpackPage(file, 1), 0);
+    return rows;
+}
+
+// The bit position where a page's RTC (six EOLs in a row) begins, first bit = bit 0 of byte 0.
+size_t RtcStart(const std::string& data)
+{
+    std::vector<size_t> eolStarts;
+    int zeros = 0;
+    for (size_t i = 0; i < data.size() * 8; ++i) {
+        if (!(uint8_t(data[i / 8]) >> (i % 8) & 1)) {
+            ++zeros;
+            continue;
+        }
+        if (zeros >= 11) {
+            size_t start = i - 11;
+            bool adjoins = !eolStarts.empty() && eolStarts.back() + 12 == start;
+            if (!adjoins)
+                eolStarts.clear();
+            eolStarts.push_back(start);
+            if (eolStarts.size() == 6)
+                return eolStarts.front();
+        }
+        zeros = 0;
+    }
+    return std::string::npos;
+}
+
+// A page as another fax server's modem delivered it, sent as it was and once more cut off right
+// after its last row (no EOL, no RTC): the stored page holds every row.
+class Class1ReceivedStream : public Class1ByHand, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Class1ReceivedStream, EveryRowIsStored)
+{
+    std::ifstream in(std::string(std::getenv("ZN_TESTDATA")) + "/streams/received-2286rows.g3", std::ios::binary);
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(page.size(), 30000u);
+    size_t rtc = RtcStart(page);
+    ASSERT_NE(rtc, std::string::npos);
+    if (GetParam())
+        page.resize(rtc / 8 + 1); // the last row and the fill bits up to the byte's end
+    auto sent = DecodedRows(page);
+    ASSERT_EQ(sent.size(), 2285u);
+
+    Call();
+    SendDcs(true);
+    SendData(std::string(1800, '\0'));
+    ASSERT_EQ(Response(), WithoutX(fcfCFR));
+    SendData(page);
+    SendFrame(BuildFrame(fcfEOP, true));
+    EXPECT_EQ(Response(), WithoutX(fcfMCF));
+    HangUp();
+    ASSERT_TRUE(events_.WaitFinished(60s));
+    ASSERT_TRUE(events_.Errors().empty()) << events_.Errors().front();
+    ASSERT_EQ(events_.Received().size(), 1u);
+    auto stored = StoredRows(events_.Received().front());
+    EXPECT_EQ(stored.size(), sent.size());
+    EXPECT_TRUE(stored == sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, Class1ReceivedStream, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "CutAfterTheLastRow" : "AsReceived"; });
 
 // efax, a far end nobody here wrote, over the back-to-back pair.
 class Class1Efax : public Class1Session {
