@@ -73,22 +73,22 @@ QFont ToQFont(const TFontSpec& font) {
 }
 
 TFontSpec FromQFont(const QFont& font, uint32_t color) {
-  TFontSpec spec;
+  TFontSpec described;
   const QString family = font.family();
-  spec.name = family == QLatin1String("Liberation Sans")     ? "Arial"
+  described.name = family == QLatin1String("Liberation Sans")     ? "Arial"
               : family == QLatin1String("Liberation Mono")   ? "Courier New"
               : family == QLatin1String("Liberation Serif")  ? "Times New Roman"
               : family == QLatin1String(kSymbolFontFamily)   ? "WingDings"
                                                              : family.toStdString();
-  spec.SetSize(font.pointSize() > 0 ? font.pointSize() : std::max(1, font.pixelSize() * 72 / 96));
-  spec.bold = font.bold();
-  spec.italic = font.italic();
-  spec.underline = font.underline();
-  spec.strikeOut = font.strikeOut();
-  spec.color = color;
-  if (spec.name == "WingDings")
-    spec.charset = "SYMBOL_CHARSET";
-  return spec;
+  described.SetSize(font.pointSize() > 0 ? font.pointSize() : std::max(1, font.pixelSize() * 72 / 96));
+  described.bold = font.bold();
+  described.italic = font.italic();
+  described.underline = font.underline();
+  described.strikeOut = font.strikeOut();
+  described.color = color;
+  if (described.name == "WingDings")
+    described.charset = "SYMBOL_CHARSET";
+  return described;
 }
 
 TFaxGetLabelText::TFaxGetLabelText(QWidget* parent) : QDialog(parent) {
