@@ -1,10 +1,12 @@
+#include "app/main_screen.h"
+#include "comms/base/string_resource.h"
+#include "foundation/locale_formats.h"
+#include "foundation/settings.h"
 #include "foundation/single_instance.h"
 
 #include <QApplication>
-#include <QMainWindow>
 #include <QMessageBox>
 
-#include "comms/base/string_resource.h"
 #include <exception>
 
 int main(int argc, char** argv)
@@ -20,11 +22,14 @@ int main(int argc, char** argv)
         QMessageBox::critical(nullptr, "Tarvel", QString::fromLocal8Bit(e.what()));
         return 1;
     }
+    zn::foundation::ReloadLocaleFormats();
+    zn::foundation::Settings().ProgramVersion = zn::app::kProgramVersion;
     QApplication::setApplicationName("Tarvel");
-    QMainWindow mainScreen;
-    zn::foundation::TOneInstance oneInstance(&mainScreen); // a second start ends here with exit code 0
-    mainScreen.setWindowTitle("Tarvel");
-    mainScreen.resize(800, 500);
+    zn::foundation::TOneInstance oneInstance(nullptr); // a second start ends here with exit code 0
+    zn::app::TMainScreen mainScreen;
+    zn::foundation::TPreviousInstance::Get().SetInstanceWindow(&mainScreen);
+    // A restore request from a second start is an activation: it picks up waiting print jobs.
+    zn::foundation::TPreviousInstance::Get().SetRestoreObserver([&mainScreen] { mainScreen.FormActivate(); });
     mainScreen.show();
     return app.exec();
 }

@@ -129,20 +129,24 @@ int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFile
     return ecFaxBadFormat;
   int64_t offset = fileHeader.page1Offset;
   for (unsigned p = 1; p <= page; ++p) {
-    uint8_t buf[kApfPageHeaderSize];
-    if (offset < 0 || f.Seek(offset) < 0)
-      return ecFaxBadFormat;
-    const long n = f.Read(buf, sizeof buf);
-    if (n < 0)
-      return static_cast<int>(n);
-    if (n != kApfPageHeaderSize)
-      return ecFaxBadFormat;
-    pageHeader = TApfPageHeader::Decode(buf);
-    if (pageHeader.length < 0)
-      return ecFaxBadFormat;
+    if (int rc = ReadApfPageHeaderAt(f, offset, pageHeader); rc < 0)
+      return rc;
     offset += kApfPageHeaderSize + static_cast<int64_t>(pageHeader.length);
   }
   return ecOK;
+}
+
+int ReadApfPageHeaderAt(TInFile& f, int64_t offset, TApfPageHeader& pageHeader) {
+  uint8_t buf[kApfPageHeaderSize];
+  if (offset < 0 || f.Seek(offset) < 0)
+    return ecFaxBadFormat;
+  const long n = f.Read(buf, sizeof buf);
+  if (n < 0)
+    return static_cast<int>(n);
+  if (n != kApfPageHeaderSize)
+    return ecFaxBadFormat;
+  pageHeader = TApfPageHeader::Decode(buf);
+  return pageHeader.length < 0 ? ecFaxBadFormat : ecOK;
 }
 
 int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader& header) {
@@ -151,14 +155,14 @@ int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader
   return OpenApfPage(f, fileName, page, fh, header);
 }
 
-int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_t>& data, int& bytesRead) {
+int ReadApfPageData(TInFile& f, const TApfPageHeader& header, const TApfDataSink& sink, int& bytesRead) {
   const int64_t length = header.length;
-  const int64_t available = std::max<int64_t>(f.Size() - f.Position(), 0);
-  data.reserve(static_cast<size_t>(std::min(length, available)));
+  const bool prefixed = header.flags & kPageLengthPrefixed;
   bytesRead = 0;
   uint8_t block[kApfMaxRecordBytes];
-  if (header.flags & kPageLengthPrefixed) {
-    while (bytesRead < length) {
+  while (bytesRead < length) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(length - bytesRead, sizeof block));
+    if (prefixed) {
       uint8_t countBytes[2];
       const long n = f.Read(countBytes, 2);
       if (n < 0)
@@ -167,32 +171,33 @@ int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_
         return ecFaxBadFormat;
       bytesRead += 2;
       // A record never runs past the page: its count is capped at 4096 and at the bytes left.
-      const int64_t left = std::max<int64_t>(length - bytesRead, 0);
-      const size_t count = static_cast<size_t>(
-          std::min<int64_t>({countBytes[0] | countBytes[1] << 8, kApfMaxRecordBytes, left}));
-      if (count == 0)
+      want = static_cast<size_t>(std::min<int64_t>(
+          {countBytes[0] | countBytes[1] << 8, kApfMaxRecordBytes, std::max<int64_t>(length - bytesRead, 0)}));
+      if (want == 0)
         continue;
-      const long r = f.Read(block, count);
-      if (r < 0)
-        return static_cast<int>(r);
-      data.insert(data.end(), block, block + r);
-      bytesRead += static_cast<int>(r);
-      if (static_cast<size_t>(r) < count)
-        return ecFaxBadFormat;
     }
-  } else {
-    while (bytesRead < length) {
-      const size_t want = static_cast<size_t>(std::min<int64_t>(length - bytesRead, sizeof block));
-      const long r = f.Read(block, want);
-      if (r < 0)
-        return static_cast<int>(r);
-      if (r == 0)
-        return ecFaxBadFormat;
-      data.insert(data.end(), block, block + r);
-      bytesRead += static_cast<int>(r);
-    }
+    const long r = f.Read(block, want);
+    if (r < 0)
+      return static_cast<int>(r);
+    bytesRead += static_cast<int>(r);
+    if (r > 0 && !sink(block, static_cast<size_t>(r)))
+      return ecOK;
+    if (static_cast<size_t>(r) < want)
+      return ecFaxBadFormat;
   }
   return ecOK;
+}
+
+int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_t>& data, int& bytesRead) {
+  const int64_t available = std::max<int64_t>(f.Size() - f.Position(), 0);
+  data.reserve(static_cast<size_t>(std::min<int64_t>(header.length, available)));
+  return ReadApfPageData(
+      f, header,
+      [&](const uint8_t* piece, size_t size) {
+        data.insert(data.end(), piece, piece + size);
+        return true;
+      },
+      bytesRead);
 }
 
 int ReadApfPage(const std::string& fileName, unsigned page, TApfPageHeader& header, std::vector<uint8_t>& data) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ constexpr int kApfFirstPageOffset = 64;
 constexpr int kApfStationIdCapacity = 20;
 constexpr int kApfMaxRecordBytes = 4096; // readers cap a length-prefixed record at this
 extern const uint8_t kApfSignature[6];   // "APF10" and 0x1A
+// What one file can hold: the page count is 16 bits. A page has at most kMaxPageRows rows, far
+// more than the longest real fax (a metre of paper is under 8000 rows at fine resolution), which
+// also keeps the 32-bit page length from overflowing: every reader and writer holds to it.
+constexpr int kMaxApfPages = 65535;
+constexpr int kMaxPageRows = 131072;
+// The data of a page of the longest rows, a bound for a page whose rows cannot be counted.
+constexpr int64_t kMaxPageBytes = static_cast<int64_t>(kMaxPageRows) * (2 + kApfMaxRecordBytes);
+static_assert(kMaxPageBytes + 64 * 1024 < INT32_MAX, "a page of the longest rows fits the page length");
 
 enum TApfPageFlags : uint16_t {
   kPageHighResolution = 1,
@@ -55,6 +64,8 @@ int ReadApfHeader(const std::string& fileName, TApfFileHeader& header);
 int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader& header);
 
 class TInFile;
+// Reads the page header at `offset` of an open fax file, leaving `f` at the page's data.
+int ReadApfPageHeaderAt(TInFile& f, int64_t offset, TApfPageHeader& pageHeader);
 // Opens `fileName`, checks its header and walks to page N (1-based; 0 stops after the file header),
 // leaving `f` at the page's data.
 int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFileHeader& fileHeader,
@@ -64,6 +75,10 @@ int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFile
 // Returns 0, or -8001 when the file ends inside the page (what was read until then is kept in
 // `data`), or a negative I/O code. `bytesRead` counts the page bytes consumed.
 int ReadApfPageData(TInFile& f, const TApfPageHeader& header, std::vector<uint8_t>& data, int& bytesRead);
+// The same, piece by piece as it is read (a record, or up to 4096 bytes of a plain stream): `sink`
+// gets each piece and returns false to stop reading. `bytesRead` is up to date at every piece.
+using TApfDataSink = std::function<bool(const uint8_t* data, size_t size)>;
+int ReadApfPageData(TInFile& f, const TApfPageHeader& header, const TApfDataSink& sink, int& bytesRead);
 // Page N's header and its coded rows as one MH stream (page 0 = page 1).
 int ReadApfPage(const std::string& fileName, unsigned page, TApfPageHeader& header, std::vector<uint8_t>& data);
 

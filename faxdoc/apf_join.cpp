@@ -3,6 +3,7 @@
 #include "faxdoc/apf_file.h"
 #include "faxdoc/fax_errors.h"
 #include "platform/file_replacement.h"
+#include "platform/plain_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,11 +19,6 @@ namespace {
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 constexpr unsigned kMaxPages = 65535; // the page count is 16 bits
-
-File OpenFile(const std::string& path, const char* mode)
-{
-    return File(std::fopen(path.c_str(), mode), &std::fclose);
-}
 
 int IoFailure() { return IoErrorCode(errno ? errno : EIO); }
 
@@ -78,7 +74,7 @@ int CopyPages(std::FILE* in, const TApfFileHeader& header, std::FILE* out)
 // Opens a fax file and reads its file header.
 int OpenFaxFile(const std::string& path, File& file, TApfFileHeader& header)
 {
-    file = OpenFile(path, "rb");
+    file = File(platform::OpenPlainFileStream(path), &std::fclose); // a FIFO is refused, not waited on
     if (!file)
         return IoFailure();
     uint8_t raw[kApfFileHeaderSize];

@@ -65,14 +65,9 @@ int ConverterState::CreateApfFile(const std::string& outName) {
 int ConverterState::FinishApfFile() {
   fileHeader_.SetStationId(stationId_);
   fileHeader_.dateTime = DosDateTime(std::time(nullptr));
-  const int64_t end = out_.Position();
   uint8_t head[kApfFileHeaderSize];
   fileHeader_.Encode(head);
-  if (int rc = out_.Seek(0); rc < 0)
-    return rc;
-  if (int rc = out_.Write(head, sizeof head); rc < 0)
-    return rc;
-  if (int rc = out_.Seek(end); rc < 0)
+  if (int rc = out_.WriteAt(0, head, sizeof head); rc < 0)
     return rc;
   return out_.Close();
 }
@@ -94,6 +89,8 @@ int ConverterState::WriteApfLine(const uint8_t* data, int count, bool /*morePage
       return rc;
     lastPageWithHeader_ = pageNumber_;
   }
+  if (!endOfPage && ++pageRows_ > kMaxPageRows)
+    return ecPageTooLong;
   uint8_t eop[kEndOfPageBytes];
   if (endOfPage) {
     count = MakeEndOfPage(eop);
@@ -108,14 +105,9 @@ int ConverterState::WriteApfLine(const uint8_t* data, int count, bool /*morePage
   if (!endOfPage)
     return ecOK;
   ++fileHeader_.pageCount;
-  const int64_t end = out_.Position();
   uint8_t head[kApfPageHeaderSize];
   pageHeader_.Encode(head);
-  if (int rc = out_.Seek(pageHeaderPosition_); rc < 0)
-    return rc;
-  if (int rc = out_.Write(head, sizeof head); rc < 0)
-    return rc;
-  return out_.Seek(end);
+  return out_.WriteAt(pageHeaderPosition_, head, sizeof head);
 }
 
 int ConverterState::ConvertLines(const std::string& inName) {
@@ -145,8 +137,12 @@ int ConverterState::ConvertLines(const std::string& inName) {
     return r;
   };
   while (rc >= 0 && morePages) {
-    ++pageNumber_;
+    if (++pageNumber_ > kMaxApfPages) {
+      rc = ecTooManyPages;
+      break;
+    }
     lineNumber_ = 0;
+    pageRows_ = 0;
     uint8_t blank[kCodedRowBufferSize];
     const int blankBytes = CodeBlankRow(lineWidth_, blank);
     for (uint32_t i = 0; i < topMargin_ && rc >= 0; ++i)
@@ -194,6 +190,37 @@ int ConverterState::ConvertFile(const std::string& inName, const std::string& ou
   if (rc < 0)
     out_.Discard();
   return rc;
+}
+
+int CheckImageSize(int64_t width, int64_t height) {
+  if (width > kMaxImageWidth)
+    return ecPictureTooLarge;
+  if (height > kMaxPageRows)
+    return ecPageTooLong;
+  return ecOK;
+}
+
+bool TUsedRanges::Take(int64_t begin, int64_t end) {
+  if (end <= begin)
+    return true;
+  // The first range that ends after `begin` is the only one that can overlap.
+  auto it = std::lower_bound(ranges_.begin(), ranges_.end(), begin,
+                             [](const std::pair<int64_t, int64_t>& r, int64_t at) { return r.second <= at; });
+  if (it != ranges_.end() && it->first < end)
+    return false;
+  // Merge with the neighbours it touches, so that a file read in order keeps one range.
+  if (it != ranges_.begin() && std::prev(it)->second == begin) {
+    --it;
+    it->second = end;
+  } else {
+    it = ranges_.insert(it, {begin, end});
+  }
+  const auto next = std::next(it);
+  if (next != ranges_.end() && next->first == it->second) {
+    it->second = next->second;
+    ranges_.erase(next);
+  }
+  return true;
 }
 
 int TUserReader::ReadLine(ConverterState&, uint8_t* raster, int& bytes, bool& morePages, bool& endOfPage) {

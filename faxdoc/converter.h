@@ -121,6 +121,7 @@ class ConverterState {
 
   uint32_t pageNumber_ = 0;
   uint32_t lineNumber_ = 0;
+  int pageRows_ = 0; // rows written on the current page
   uint32_t lastPageWithHeader_ = 0;
   int64_t pageHeaderPosition_ = 0;
   std::string inName_;
@@ -170,7 +171,7 @@ class TTextReader : public TFaxReader {
   enum class TNext { Line, EndOfPage, EndOfInput };
   TNext NextLine(ConverterState& state, std::string& text, bool& morePages);
   std::string PrepareLine(ConverterState& state, const std::string& raw);
-  bool InputLeft() const { return pos_ < data_.size(); }
+  bool InputLeft() const { return file_.Position() < end_; }
   bool ReadRawLine(std::string& line);
 
   unsigned tabStop_ = 4;
@@ -178,8 +179,8 @@ class TTextReader : public TFaxReader {
   std::vector<uint8_t> glyphs_; // 256 glyphs, rows top to bottom, each row doubled in high resolution
   int glyphWidth_ = 0, glyphHeight_ = 0, glyphRowBytes_ = 0;
 
-  TFileBytes data_;
-  size_t pos_ = 0;
+  TInFile file_;
+  int64_t end_ = 0; // where the text ends
   std::string text_;
   int row_ = 0; // glyph row of text_ to deliver next, 0 when a new line is due
   unsigned linesOnPage_ = 0;
@@ -192,7 +193,24 @@ class TTextReader : public TFaxReader {
   bool keptQueued_ = false;  // kept_ is the next page's first line
 };
 
-// TIFF: one page, uncompressed or PackBits, 1 bit per pixel.
+// The largest picture the image readers take: at most kMaxImageWidth pixels wide (-8059 beyond)
+// and kMaxPageRows rows tall (-8056 beyond). Only the pixels that fit the fax row are kept.
+constexpr int kMaxImageWidth = 65535;
+int CheckImageSize(int64_t width, int64_t height);
+
+// Byte ranges of an input already taken by a page: a picture whose parts share their data
+// (strips or pages at one offset) would make a small file a huge fax, and is refused.
+class TUsedRanges {
+ public:
+  // False when [begin, end) overlaps a range taken before; else takes it.
+  bool Take(int64_t begin, int64_t end);
+  void Clear() { ranges_.clear(); }
+
+ private:
+  std::vector<std::pair<int64_t, int64_t>> ranges_; // sorted, disjoint, merged when adjacent
+};
+
+// TIFF: every page (IFD) in turn, uncompressed or PackBits, 1 bit per pixel.
 class TTiffReader : public TFaxReader {
  public:
   const char* DefaultExtension() const override { return "TIF"; }
@@ -201,16 +219,23 @@ class TTiffReader : public TFaxReader {
   void Close(ConverterState& state) override;
 
  private:
-  TFileBytes file_;
+  int OpenPage(ConverterState& state);
+  int NextStrip();
+
+  TInFile file_;
   bool bigEndian_ = false;
+  std::vector<uint32_t> pages_; // IFD offsets
+  size_t page_ = 0;
   uint32_t width_ = 0, length_ = 0, rowsPerStrip_ = 0;
   uint32_t compression_ = 1;
   bool invert_ = false;
   std::vector<uint32_t> stripOffsets_, stripCounts_;
+  TUsedRanges used_;
   uint32_t row_ = 0;
   size_t strip_ = 0;
   uint32_t rowInStrip_ = 0;
-  size_t pos_ = 0, end_ = 0;
+  uint32_t stripRows_ = 0;
+  int64_t end_ = 0; // end of the strip being read
 };
 
 // PCX, and DCX: PCX pages behind a table of page offsets.
@@ -223,13 +248,13 @@ class TPcxReader : public TFaxReader {
   void Close(ConverterState& state) override;
 
  private:
-  int OpenPage(ConverterState& state, size_t begin, size_t end);
+  int OpenPage(ConverterState& state, int64_t begin, int64_t end);
 
   bool dcx_;
-  TFileBytes file_;
-  std::vector<std::pair<size_t, size_t>> pages_;
+  TInFile file_;
+  std::vector<std::pair<int64_t, int64_t>> pages_;
   size_t page_ = 0;
-  size_t pos_ = 0, end_ = 0;
+  int64_t end_ = 0;
   int width_ = 0, height_ = 0, bytesPerLine_ = 0;
   int row_ = 0;
 };
@@ -244,24 +269,27 @@ struct TSourceBitmap {
   std::vector<uint8_t> bits;
 };
 
-// Loads a BMP file into a source bitmap; -8002 when it cannot be read.
-int LoadBmpFile(const std::string& name, TSourceBitmap& out);
-int DecodeBmp(const uint8_t* data, size_t size, TSourceBitmap& out);
+// The ordered dither of colour pictures: pixel (x, y) is black when R + G + B < 10 x threshold.
+int DitherThreshold(int x, int y);
 
+// A BMP file (idBmp) read row by row, or the bitmap set with SetBitmap (idBitmap).
 class TBitmapReader : public TFaxReader {
  public:
-  // fromFile: a BMP file named at open (idBmp); else the bitmap set with SetBitmap (idBitmap).
-  explicit TBitmapReader(bool fromFile) : fromFile_(fromFile) {}
+  explicit TBitmapReader(bool fromFile);
+  ~TBitmapReader() override;
   const char* DefaultExtension() const override { return fromFile_ ? "BMP" : ""; }
   void SetBitmap(const TSourceBitmap* bitmap) { given_ = bitmap; }
   int Open(ConverterState& state, const std::string& name) override;
   int ReadLine(ConverterState& state, uint8_t* raster, int& bytes, bool& morePages, bool& endOfPage) override;
   void Close(ConverterState& state) override;
 
+  class TBmpFile;
+
  private:
   bool fromFile_;
   const TSourceBitmap* given_ = nullptr;
-  TSourceBitmap bitmap_;
+  std::unique_ptr<TBmpFile> file_;
+  int width_ = 0, height_ = 0;
   int row_ = 0;
 };
 

@@ -6,10 +6,14 @@ set(ZN_FAXDOC_ENGINE_SOURCES
   converter.cpp
   file_io.cpp
   file_names.cpp
+  margin_tags.cpp
   mh_codes.cpp
   mh_coder.cpp
+  mono_transform.cpp
   page_files.cpp
   pcx_reader.cpp
+  print_layout.cpp
+  print_log.cpp
   text_reader.cpp
   tiff_reader.cpp
   unpacker.cpp

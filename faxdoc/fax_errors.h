@@ -17,6 +17,10 @@ using comms::ecFontFileNotFound;
 using comms::ecGotQuitMsg;
 using comms::ecOK;
 using comms::ecOutOfMemory;
+using comms::ecPageTooLong;
+using comms::ecPageTooTallForFormat;
+using comms::ecPictureTooLarge;
+using comms::ecTooManyPages;
 
 // The negated I/O code of an errno value.
 int IoErrorCode(int err);

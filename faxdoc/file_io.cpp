@@ -2,6 +2,7 @@
 
 #include "faxdoc/fax_errors.h"
 #include "platform/io_error.h"
+#include "platform/plain_file.h"
 
 #include <algorithm>
 #include <atomic>
@@ -46,8 +47,7 @@ int TInFile::Open(const std::string& name) {
   name_ = name;
   if (name.empty())
     return ecFileNotFound;
-  // Opened without waiting: a FIFO would otherwise block until someone writes to it.
-  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  fd_ = platform::OpenPlainFileForReading(name);
   if (fd_ < 0)
     return Failed(IoErrorCode(errno));
   struct stat st {};
@@ -56,6 +56,7 @@ int TInFile::Open(const std::string& name) {
     return Failed(IoErrorCode(EISDIR));
   }
   ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  size_ = static_cast<int64_t>(st.st_size);
   pos_ = 0;
   bufferStart_ = 0;
   bufferFill_ = 0;
@@ -84,14 +85,12 @@ long TInFile::Read(void* buffer, size_t n) {
     if (buffer_.empty())
       buffer_.resize(kBufferSize);
     // Refill the buffer from the caller's position.
-    if (::lseek(fd_, pos_, SEEK_SET) < 0)
-      return Failed(IoErrorCode(errno));
     ssize_t r;
     do
-      r = ::read(fd_, buffer_.data(), buffer_.size());
+      r = ::pread(fd_, buffer_.data(), buffer_.size(), pos_);
     while (r < 0 && errno == EINTR);
     if (r < 0)
-      return Failed(IoErrorCode(errno));
+      return error_ = Failed(IoErrorCode(errno));
     bufferStart_ = pos_;
     bufferFill_ = static_cast<size_t>(r);
     if (r == 0)
@@ -100,35 +99,32 @@ long TInFile::Read(void* buffer, size_t n) {
   return static_cast<long>(done);
 }
 
+int TInFile::GetByteSlow() {
+  uint8_t b;
+  return Read(&b, 1) == 1 ? b : -1;
+}
+
+int TInFile::ReadAt(int64_t pos, void* buffer, size_t n) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd_, p, n, pos);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r < 0)
+      return error_ = Failed(IoErrorCode(errno));
+    if (r == 0)
+      return -1;
+    p += r;
+    pos += r;
+    n -= static_cast<size_t>(r);
+  }
+  return ecOK;
+}
+
 int TInFile::Seek(int64_t pos) {
   if (pos < 0)
     return IoErrorCode(EINVAL);
   pos_ = pos;
-  return ecOK;
-}
-
-int64_t TInFile::Size() const {
-  struct stat st {};
-  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-}
-
-int ReadWholeFile(const std::string& name, TFileBytes& data) {
-  TInFile f;
-  if (int rc = f.Open(name); rc < 0)
-    return rc;
-  data.resize(static_cast<size_t>(f.Size()));
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t r = ::read(f.fd_, data.data() + done, data.size() - done);
-    if (r < 0 && errno == EINTR)
-      continue;
-    if (r < 0)
-      return f.Failed(IoErrorCode(errno));
-    if (r == 0)
-      break;
-    done += static_cast<size_t>(r);
-  }
-  data.resize(done);
   return ecOK;
 }
 
@@ -218,6 +214,34 @@ int TBufferedWriter::Seek(int64_t pos) {
   if (::lseek(fd_, pos, SEEK_SET) < 0)
     return Fail(IoErrorCode(errno));
   filePos_ = pos;
+  return ecOK;
+}
+
+int TBufferedWriter::WriteAt(int64_t pos, const void* data, size_t n) {
+  const int64_t end = Position();
+  if (int rc = Seek(pos); rc < 0)
+    return rc;
+  if (int rc = Write(data, n); rc < 0)
+    return rc;
+  return Seek(end);
+}
+
+int TBufferedWriter::ReadAt(int64_t pos, void* data, size_t n) {
+  if (fd_ < 0)
+    return IoErrorCode(EBADF);
+  if (int rc = Flush(); rc < 0)
+    return rc;
+  uint8_t* p = static_cast<uint8_t*>(data);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd_, p, n, pos);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r <= 0)
+      return Fail(IoErrorCode(r < 0 ? errno : EIO));
+    p += r;
+    pos += r;
+    n -= static_cast<size_t>(r);
+  }
   return ecOK;
 }
 

@@ -13,26 +13,6 @@
 
 namespace zn::faxdoc {
 
-// Leaves new elements uninitialised: a buffer that a read fills at once need not be cleared first.
-template <class T>
-struct TNoInitAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = TNoInitAllocator<U>;
-  };
-  TNoInitAllocator() = default;
-  template <class U>
-  TNoInitAllocator(const TNoInitAllocator<U>&) {}
-  template <class U>
-  void construct(U* p) {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... A>
-  void construct(U* p, A&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
-  }
-};
-
 // The file that the last failed file operation of this thread concerns: messages name it rather
 // than guess between the input and the output. Empty after a failure that is no file's (a bad
 // format, an aborted conversion).
@@ -43,10 +23,8 @@ void ClearFailedFileName();
 // would replace the input.
 int RefuseOutputOverInput(const std::string& input, const std::string& output);
 
-// A whole input file in memory.
-using TFileBytes = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
-
-// Reads go through a buffer: the fax pages are read a few bytes (a record's count) at a time.
+// An input file read through a buffer: pages and pictures are read a few bytes at a time, as rows
+// are asked for, never whole.
 class TInFile {
  public:
   static constexpr size_t kBufferSize = 65536;
@@ -63,22 +41,37 @@ class TInFile {
   // Reads up to `n` bytes; returns the count (short only at the end of the file) or a negative code.
   long Read(void* buffer, size_t n);
   int Seek(int64_t pos);
-  int64_t Size() const;
+  int64_t Size() const { return size_; } // when the file was opened
   int64_t Position() const { return pos_; }
+  // The next byte, or -1 at the end of the file or on a read error (then Error() says which).
+  int GetByte() {
+    const int64_t at = pos_ - bufferStart_;
+    if (at >= 0 && static_cast<size_t>(at) < bufferFill_) {
+      ++pos_;
+      return buffer_[static_cast<size_t>(at)];
+    }
+    return GetByteSlow();
+  }
+  // Reads exactly `n` bytes at `pos` past the buffer (for blocks read out of order): 0, -1 when the
+  // file ends first, or the negated I/O code.
+  int ReadAt(int64_t pos, void* buffer, size_t n);
+  // The negated I/O code of the last failed read, 0 when none failed.
+  int Error() const { return error_; }
 
  private:
-  friend int ReadWholeFile(const std::string& name, TFileBytes& data);
+  int GetByteSlow();
+
   int Failed(int code); // notes the file as the one that failed
   int fd_ = -1;
   std::string name_;
+  int64_t size_ = 0;
   int64_t pos_ = 0;          // the position the caller sees
   std::vector<uint8_t> buffer_;
   int64_t bufferStart_ = 0;  // file position of buffer_[0]
   size_t bufferFill_ = 0;
+  int error_ = 0;
 };
 
-// Reads a whole file into `data`; a negative code on failure.
-int ReadWholeFile(const std::string& name, TFileBytes& data);
 
 // A 4096-byte buffer in front of a file written anew. The file appears under its name only when
 // Close succeeds, and is then on disk (platform/file_replacement.h); on a write error, a failed
@@ -95,6 +88,9 @@ class TBufferedWriter {
   int Write(const void* data, size_t n);
   int Seek(int64_t pos);
   int64_t Position() const { return filePos_ + static_cast<int64_t>(used_); }
+  // Rewrites or reads back `n` bytes already written at `pos`; the write position stays.
+  int WriteAt(int64_t pos, const void* data, size_t n);
+  int ReadAt(int64_t pos, void* data, size_t n);
   int Close();   // flushes and closes; on failure the file is deleted
   void Discard(); // closes and deletes the file
   bool IsOpen() const { return fd_ >= 0; }

@@ -226,13 +226,16 @@ struct TBitSource {
 } // namespace
 
 bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink) {
+  if (ended_)
+    return true;
   const TFaxDecodeTables& tables = FaxDecodeTables();
-  TBitSource in{data, data + size};
+  TBitSource in{data, data + size, pending_, pendingBits_};
   // The state lives in locals (registers) while codes are decoded, and in the members at each EOL.
   int colour = colour_;
   int rowPixels = rowPixels_;
   int eolCount = eolCount_;
   bool counting = !beforeFirstEol_;
+  bool fill = inFill_;
   uint8_t* const row = row_;
   for (;;) {
     if (in.n < 16) {
@@ -240,57 +243,50 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink) 
       if (in.n == 0)
         break;
     }
-    if (error_) {
-      // After an invalid code, 1 bits are skipped; the next 0 bit begins a new code.
-      const int ones = __builtin_ctzll(~in.acc | (1ull << 63));
-      if (ones >= in.n) {
-        in.Skip(in.n);
-        continue;
-      }
-      in.Skip(ones);
-      error_ = false;
-      continue;
-    }
-    TDecodeEntry e = tables.first[colour][in.acc & (kFirstTableSize - 1)];
-    if (e.kind == TDecodeKind::Long)
-      e = tables.entry[colour][in.acc & (kDecodeTableSize - 1)];
-    if (e.bits > in.n)
-      break; // a code cut by the end of the page
-    in.Skip(e.bits);
-    if (e.kind <= TDecodeKind::MakeUp) {
-      if (rowPixels + e.run <= kMaxRowPixels && counting) {
-        if (colour)
-          SetBits(row, rowPixels, e.run);
-        rowPixels += e.run;
-      }
-      colour ^= e.kind == TDecodeKind::Terminating;
-      eolCount = 0;
-      continue;
-    }
-    if (e.kind == TDecodeKind::Invalid) {
-      ++badCodes_;
-      error_ = true;
-      continue;
-    }
-    if (e.kind == TDecodeKind::Zeros) {
-      // Fill zeros before an EOL: find the 1 bit that ends them.
-      bool found = false;
-      for (;;) {
-        if (in.n < 16)
-          in.Refill();
-        if (in.n == 0)
-          break;
-        const int zeros = in.acc ? __builtin_ctzll(in.acc) : 64;
-        if (zeros >= in.n) {
+    if (!fill) {
+      if (error_) {
+        // After an invalid code, 1 bits are skipped; the next 0 bit begins a new code.
+        const int ones = __builtin_ctzll(~in.acc | (1ull << 63));
+        if (ones >= in.n) {
           in.Skip(in.n);
           continue;
         }
-        in.Skip(zeros + 1);
-        found = true;
-        break;
+        in.Skip(ones);
+        error_ = false;
+        continue;
       }
-      if (!found)
-        break;
+      TDecodeEntry e = tables.first[colour][in.acc & (kFirstTableSize - 1)];
+      if (e.kind == TDecodeKind::Long)
+        e = tables.entry[colour][in.acc & (kDecodeTableSize - 1)];
+      if (e.bits > in.n)
+        break; // a code cut by the end of the piece: the next piece finishes it
+      in.Skip(e.bits);
+      if (e.kind <= TDecodeKind::MakeUp) {
+        if (rowPixels + e.run <= kMaxRowPixels && counting) {
+          if (colour)
+            SetBits(row, rowPixels, e.run);
+          rowPixels += e.run;
+        }
+        colour ^= e.kind == TDecodeKind::Terminating;
+        eolCount = 0;
+        continue;
+      }
+      if (e.kind == TDecodeKind::Invalid) {
+        ++badCodes_;
+        error_ = true;
+        continue;
+      }
+      fill = e.kind == TDecodeKind::Zeros;
+    }
+    if (fill) {
+      // Fill zeros before an EOL: find the 1 bit that ends them.
+      const int zeros = in.acc ? __builtin_ctzll(in.acc) : 64;
+      if (zeros >= in.n) {
+        in.Skip(in.n);
+        continue;
+      }
+      in.Skip(zeros + 1);
+      fill = false;
     }
     rowPixels_ = rowPixels;
     eolCount_ = eolCount;
@@ -307,15 +303,26 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink) 
   rowPixels_ = rowPixels;
   colour_ = colour;
   eolCount_ = eolCount;
+  inFill_ = fill;
+  // Only the bits counted as read are kept: the next piece brings the rest.
+  pending_ = in.n > 0 ? in.acc & (~0ull >> (64 - in.n)) : 0;
+  pendingBits_ = in.n;
+  return ended_;
+}
+
+bool TMhDecoder::Finish(const TRowSink& sink) {
   // The data ended without the EOL that ends the last row (a sender that stops after the row, or
   // no RTC): a row of a whole page width is complete all the same.
-  if (!ended_ && counting && (rowPixels == kNormalLineWidth || rowPixels == kWideLineWidth)) {
-    const bool goOn = sink(row_, rowPixels / 8);
-    std::memset(row_, 0, static_cast<size_t>(rowPixels / 8));
-    rowPixels_ = 0;
-    colour_ = 0;
+  if (!ended_ && !beforeFirstEol_ && (rowPixels_ == kNormalLineWidth || rowPixels_ == kWideLineWidth)) {
+    const bool goOn = sink(row_, rowPixels_ / 8);
     ended_ = !goOn;
   }
+  std::memset(row_, 0, sizeof row_);
+  rowPixels_ = 0;
+  colour_ = 0;
+  pending_ = 0;
+  pendingBits_ = 0;
+  inFill_ = false;
   return ended_;
 }
 

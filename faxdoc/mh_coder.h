@@ -40,10 +40,13 @@ class TMhDecoder {
   using TRowSink = std::function<bool(const uint8_t* row, int bytes)>;
 
   TMhDecoder();
-  // Decodes a page's whole bit stream. Returns true when the page ended inside it: at the third EOL
-  // in a row without a run between them, or when the sink asked to stop. A last row of a whole
-  // page width that the data ends without an EOL is delivered too.
+  // Decodes a page's bit stream, whole or in consecutive pieces (a code cut at the end of a piece
+  // is finished by the next). Returns true when the page ended: at the third EOL in a row without
+  // a run between them, or when the sink asked to stop.
   bool Decode(const uint8_t* data, size_t size, const TRowSink& sink);
+  // Called after the last piece: a last row of a whole page width that the data ends without an
+  // EOL is delivered too. Returns true when the sink asked to stop (or the page had ended).
+  bool Finish(const TRowSink& sink);
   int BadCodes() const { return badCodes_; }
   bool Ended() const { return ended_; }
 
@@ -57,6 +60,9 @@ class TMhDecoder {
   bool beforeFirstEol_ = true;
   bool error_ = false;
   bool ended_ = false;
+  bool inFill_ = false;  // within the fill zeros of an EOL when a piece ended
+  uint64_t pending_ = 0; // bits of the last piece not yet decoded, first bit in bit 0
+  int pendingBits_ = 0;
   int badCodes_ = 0;
 };
 

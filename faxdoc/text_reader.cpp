@@ -10,6 +10,7 @@ namespace zn::faxdoc {
 namespace {
 
 constexpr size_t kMaxKeptText = 255;
+constexpr size_t kMaxLineBytes = 8192;
 constexpr char kFormFeed = 12;
 constexpr char kCtrlZ = 26;
 
@@ -65,38 +66,47 @@ void TTextReader::RasterizeTextRow(const std::string& text, int row, uint8_t* ra
 int TTextReader::Open(ConverterState& state, const std::string& name) {
   if (!HasFont())
     return ecFontFileNotFound;
-  if (int rc = ReadWholeFile(name, data_); rc < 0)
+  if (int rc = file_.Open(name); rc < 0)
     return rc;
   // A Ctrl-Z at the very end marks the end of the text.
-  if (!data_.empty() && data_.back() == kCtrlZ)
-    data_.pop_back();
-  pos_ = 0;
+  end_ = file_.Size();
+  uint8_t last = 0;
+  if (end_ > 0 && file_.ReadAt(end_ - 1, &last, 1) == ecOK && last == kCtrlZ)
+    --end_;
   row_ = 0;
   linesOnPage_ = 0;
   rowsOnPage_ = 0;
   blankDelivered_ = deferred_ = keptPending_ = keptQueued_ = false;
   state.bytesRead = 0;
-  state.bytesTotal = static_cast<int64_t>(data_.size());
+  state.bytesTotal = end_;
   return ecOK;
 }
 
-void TTextReader::Close(ConverterState&) {
-  data_.clear();
-  pos_ = 0;
-}
+void TTextReader::Close(ConverterState&) { file_.Close(); }
 
-// Lines end at a carriage return, a line feed, or both together.
+// Lines end at a carriage return, a line feed, or both together. Of a long line only what can be
+// drawn is kept: its start, and the text behind its first form feed.
 bool TTextReader::ReadRawLine(std::string& line) {
-  if (pos_ >= data_.size())
+  if (!InputLeft())
     return false;
-  const size_t start = pos_;
-  while (pos_ < data_.size() && data_[pos_] != '\r' && data_[pos_] != '\n')
-    ++pos_;
-  line.assign(reinterpret_cast<const char*>(data_.data() + start), pos_ - start);
-  if (pos_ < data_.size()) {
-    if (data_[pos_] == '\r' && pos_ + 1 < data_.size() && data_[pos_ + 1] == '\n')
-      ++pos_;
-    ++pos_;
+  line.clear();
+  size_t formFeed = std::string::npos;
+  while (InputLeft()) {
+    const int c = file_.GetByte();
+    if (c < 0)
+      break;
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && InputLeft()) {
+        if (file_.GetByte() != '\n')
+          file_.Seek(file_.Position() - 1);
+      }
+      break;
+    }
+    if (formFeed == std::string::npos ? line.size() < kMaxLineBytes || c == kFormFeed
+                                      : line.size() - formFeed <= kMaxKeptText)
+      line += static_cast<char>(c);
+    if (c == kFormFeed && formFeed == std::string::npos)
+      formFeed = line.size() - 1;
   }
   return true;
 }
@@ -140,6 +150,7 @@ TTextReader::TNext TTextReader::NextLine(ConverterState& state, std::string& tex
   if (keptPending_) {
     keptPending_ = false;
     keptQueued_ = !kept_.empty();
+    linesOnPage_ = 0;
     morePages = keptQueued_ || InputLeft();
     return TNext::EndOfPage;
   }
@@ -150,13 +161,17 @@ TTextReader::TNext TTextReader::NextLine(ConverterState& state, std::string& tex
   } else if (!ReadRawLine(raw)) {
     return TNext::EndOfInput;
   }
-  state.bytesRead = static_cast<int64_t>(pos_);
+  state.bytesRead = file_.Position();
   ++linesOnPage_;
   if (linesPerPage_ && linesOnPage_ > linesPerPage_) {
-    deferred_ = true;
+    // A form feed that opens the line behind a full page asks for the page end made here: it
+    // starts no page of its own.
+    if (!raw.empty() && raw[0] == kFormFeed)
+      raw.erase(0, 1);
+    deferred_ = !raw.empty();
     deferredLine_ = raw;
     linesOnPage_ = 0;
-    morePages = true;
+    morePages = deferred_ || InputLeft();
     return TNext::EndOfPage;
   }
   text = PrepareLine(state, raw);

@@ -97,6 +97,8 @@ void UnpackerState::SetUnpackerScaling(uint32_t horizMult, uint32_t horizDiv, ui
 }
 
 int UnpackerState::Output(int kind, const uint8_t* row, int len) {
+  if (fileOut_)
+    return FileRow(kind, row, len);
   if (collecting_)
     return CollectRow(kind, row, len);
   return outputLine_ ? outputLine_(*this, kind, row, pageNumber_, len) : ecOK;
@@ -173,32 +175,69 @@ int UnpackerState::FlushPendingBlanks() {
 
 int UnpackerState::UnpackPage(const std::string& fileName, unsigned page) {
   TInFile f;
-  if (int rc = OpenApfPage(f, fileName, std::max(page, 1u), fileHeader_, pageHeader_); rc < 0)
+  TApfFileHeader fileHeader;
+  TApfPageHeader pageHeader;
+  if (int rc = OpenApfPage(f, fileName, std::max(page, 1u), fileHeader, pageHeader); rc < 0)
     return rc;
-  if (fileHeader_.pageCount < page)
+  if (fileHeader.pageCount < page)
     return ecFaxBadFormat;
+  return UnpackPageAt(f, fileName, page, fileHeader, pageHeader);
+}
 
+int UnpackerState::UnpackPageAt(TInFile& f, const std::string& fileName, unsigned page,
+                                const TApfFileHeader& fileHeader, const TApfPageHeader& pageHeader) {
+  fileHeader_ = fileHeader;
+  pageHeader_ = pageHeader;
   fileName_ = fileName;
   pageNumber_ = static_cast<int>(page);
+  return DecodePage(f);
+}
+
+// The page's data goes to the decoder in pieces as it is read, so memory stays a piece whatever
+// the page's length.
+int UnpackerState::DecodePage(TInFile& f) {
+  constexpr size_t kPieceBytes = 65536;
   pageLength_ = pageHeader_.length;
   rowsDelivered_ = 0;
   pendingBlanks_ = 0;
-  std::vector<uint8_t> data;
-  const int readResult = ReadApfPageData(f, pageHeader_, data, bytesRead_);
-  f.Close();
-  if (readResult < 0 && readResult != ecFaxBadFormat)
-    return readResult;
-
+  bytesRead_ = 0;
   if (int rc = Output(kOutputStart, nullptr, 0); rc < 0)
     return rc;
   TMhDecoder decoder;
   int failure = ecOK;
-  const bool ended = decoder.Decode(data.data(), data.size(), [&](const uint8_t* row, int len) {
+  int rows = 0;
+  const TMhDecoder::TRowSink sink = [&](const uint8_t* row, int len) {
+    if (++rows > kMaxPageRows) {
+      failure = ecPageTooLong;
+      return false;
+    }
     failure = Deliver(row, len);
     if (failure >= 0 && (flags_ & kUnpackAbort))
       return false;
     return failure >= 0;
-  });
+  };
+  // Pieces of the page are gathered and decoded some 64 KB at a time.
+  input_.clear();
+  input_.reserve(kPieceBytes + kApfMaxRecordBytes);
+  bool ended = false;
+  const auto decode = [&] {
+    ended = decoder.Decode(input_.data(), input_.size(), sink);
+    input_.clear();
+    return !ended;
+  };
+  const int readResult = ReadApfPageData(
+      f, pageHeader_,
+      [&](const uint8_t* piece, size_t size) {
+        input_.insert(input_.end(), piece, piece + size);
+        return input_.size() < kPieceBytes || decode();
+      },
+      bytesRead_);
+  if (readResult < 0 && readResult != ecFaxBadFormat)
+    return readResult;
+  if (!ended && !input_.empty())
+    decode();
+  if (!ended)
+    ended = decoder.Finish(sink);
   badCodes_ = decoder.BadCodes();
   if (failure < 0)
     return failure;
@@ -279,35 +318,110 @@ int UnpackerState::UnpackPageToMemBitmap(const std::string& fileName, unsigned p
   return ecOK;
 }
 
+namespace {
+
+// The bytes of a row that hold ink (its length up to the last non-zero byte), at most kMemRowBytes.
+int InkedBytes(const uint8_t* row, int len) {
+  for (int i = std::min(len, kMemRowBytes) - 1; i >= 0; --i)
+    if (row[i])
+      return i + 1;
+  return 0;
+}
+
+} // namespace
+
+int UnpackerState::FileRow(int kind, const uint8_t* row, int len) {
+  if (kind != kOutputRow)
+    return ecOK;
+  const int n = std::min(len, kMemRowBytes);
+  widestRow_ = std::max(widestRow_, InkedBytes(row, n));
+  if (widestRow_ > fileStride_) {
+    // Decoding goes on only to find the widest row; the page is written again that wide.
+    fileTooNarrow_ = true;
+    return ecOK;
+  }
+  if (fileTooNarrow_)
+    return ecOK;
+  uint8_t out[kMemRowBytes] = {};
+  if (n > 0)
+    std::memcpy(out, row, static_cast<size_t>(std::min(n, fileStride_)));
+  return fileOut_->WriteRow(out);
+}
+
+int UnpackerState::StreamPageToFile(const std::string& inName, const std::string& outName, unsigned page,
+                                    TPageFileKind kind) {
+  TPageFileWriter writer;
+  int rc = ecOK;
+  fileOut_ = &writer;
+  // The page is as wide as its widest row and at least as its row width: first tried at the row
+  // width, which nearly every page is.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TInFile f;
+    TApfFileHeader fileHeader;
+    TApfPageHeader pageHeader;
+    rc = OpenApfPage(f, inName, std::max(page, 1u), fileHeader, pageHeader);
+    if (rc >= 0 && fileHeader.pageCount < page)
+      rc = ecFaxBadFormat;
+    if (rc < 0)
+      break;
+    if (attempt == 0) {
+      fileStride_ = (pageHeader.flags & kPageWide) ? kWideLineWidth / 8 : kNormalLineWidth / 8;
+      widestRow_ = 0;
+    } else {
+      fileStride_ = widestRow_ + (widestRow_ & 1);
+    }
+    fileTooNarrow_ = false;
+    rc = writer.Create(outName, kind, fileStride_);
+    if (rc >= 0) {
+      fileHeader_ = fileHeader;
+      pageHeader_ = pageHeader;
+      fileName_ = inName;
+      pageNumber_ = static_cast<int>(page);
+      rc = DecodePage(f);
+    }
+    if (rc < 0 || !fileTooNarrow_)
+      break;
+    writer.Discard();
+  }
+  fileOut_ = nullptr;
+  if (rc < 0)
+    return rc;
+  return writer.Close();
+}
+
 int UnpackerState::UnpackPageToFile(const std::string& inName, const std::string& outName, unsigned page,
-                                    const char* defaultExtension,
-                                    std::vector<uint8_t> (*encode)(const TMonoBitmap&)) {
+                                    TPageFileKind kind) {
   if (inName.empty())
     return ecFileNotFound;
-  const std::string output = UnpackOutputName(inName, outName, defaultExtension);
+  const std::string output = UnpackOutputName(inName, outName, DefaultPageExtension(kind));
   if (int rc = RefuseOutputOverInput(inName, output); rc < 0)
     return rc;
+  if (horizMult_ == horizDiv_ && vertMult_ == vertDiv_)
+    return StreamPageToFile(inName, output, page, kind);
+  // A scaled page is made whole in memory first.
   TMonoBitmap bm;
   if (int rc = UnpackPageToMemBitmap(inName, page, false, bm); rc < 0)
     return rc;
+  if ((kind == TPageFileKind::Pcx || kind == TPageFileKind::Dcx) && bm.height > kPcxMaxRows)
+    return ecPageTooTallForFormat;
   try {
-    return WriteFileData(output, encode(bm));
+    return WriteFileData(output, EncodePage(kind, bm));
   } catch (const std::bad_alloc&) {
     return ecOutOfMemory;
   }
 }
 
 int UnpackerState::UnpackPageToPcx(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "PCX", EncodePcx);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Pcx);
 }
 int UnpackerState::UnpackPageToDcx(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "DCX", EncodeDcx);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Dcx);
 }
 int UnpackerState::UnpackPageToTiff(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "TIF", EncodeTiff);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Tiff);
 }
 int UnpackerState::UnpackPageToBmp(const std::string& inName, const std::string& outName, unsigned page) {
-  return UnpackPageToFile(inName, outName, page, "BMP", EncodeBmp);
+  return UnpackPageToFile(inName, outName, page, TPageFileKind::Bmp);
 }
 
 } // namespace zn::faxdoc

@@ -4,6 +4,7 @@
 
 #include "faxdoc/apf_file.h"
 #include "faxdoc/mono_bitmap.h"
+#include "faxdoc/page_files.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,10 @@ class UnpackerState {
   void SetUnpackerScaling(uint32_t horizMult, uint32_t horizDiv, uint32_t vertMult, uint32_t vertDiv);
 
   int UnpackPage(const std::string& fileName, unsigned page);
+  // Decodes the page whose header was just read from `f` (an open fax file whose header is
+  // `fileHeader`): for walking a file's pages once.
+  int UnpackPageAt(TInFile& f, const std::string& fileName, unsigned page, const TApfFileHeader& fileHeader,
+                   const TApfPageHeader& pageHeader);
   int UnpackPageToMemBitmap(const std::string& fileName, unsigned page, bool invert, TMonoBitmap& out);
   int UnpackPageToPcx(const std::string& inName, const std::string& outName, unsigned page);
   int UnpackPageToDcx(const std::string& inName, const std::string& outName, unsigned page);
@@ -60,8 +65,10 @@ class UnpackerState {
   int Output(int kind, const uint8_t* row, int len);
   int FlushPendingBlanks();
   int CollectRow(int kind, const uint8_t* row, int len);
-  int UnpackPageToFile(const std::string& inName, const std::string& outName, unsigned page,
-                       const char* defaultExtension, std::vector<uint8_t> (*encode)(const TMonoBitmap&));
+  int FileRow(int kind, const uint8_t* row, int len);
+  int DecodePage(TInFile& f);
+  int UnpackPageToFile(const std::string& inName, const std::string& outName, unsigned page, TPageFileKind kind);
+  int StreamPageToFile(const std::string& inName, const std::string& outName, unsigned page, TPageFileKind kind);
 
   TOutputLineProc outputLine_;
   TStatusProc status_;
@@ -84,11 +91,19 @@ class UnpackerState {
   TApfPageHeader pageHeader_;
   std::vector<uint8_t> work_; // one row for inverting and halving
 
+  std::vector<uint8_t> input_; // a piece of the page's coded data
+
   // The page collected in memory.
   bool collecting_ = false;
   std::vector<uint8_t> memRows_;
   int memRowCount_ = 0;
   int widestRow_ = 0;
+
+  // The page written to a file as it decodes, `fileStride_` bytes a row; a row wider than that
+  // (a 2048-pixel row with ink past 1728 on a narrow page) sets `fileTooNarrow_`.
+  TPageFileWriter* fileOut_ = nullptr;
+  int fileStride_ = 0;
+  bool fileTooNarrow_ = false;
 };
 
 // The output name of a page file: `outName` when it has an extension; else `outName` (or, when

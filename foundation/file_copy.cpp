@@ -2,6 +2,7 @@
 
 #include "platform/file_replacement.h"
 #include "platform/folders.h"
+#include "platform/plain_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,7 +75,7 @@ bool CopyFileBlocks(const std::string& source, const std::string& destination,
     const std::string sourcePath = platform::ResolvePath(source);
     const std::string destinationPath = platform::ResolvePath(destination);
 
-    Descriptor in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor in(platform::OpenPlainFileForReading(sourcePath));
     struct stat sourceInfo {};
     if (!in.Valid() || ::fstat(in.Get(), &sourceInfo) != 0)
         return false;

@@ -29,8 +29,10 @@ constexpr int kSlots = 64;
 struct Slot {
     std::atomic<bool> used{false};
     std::atomic<bool> ready{false};
-    char path[PATH_MAX];
+    char path[PATH_MAX] = {};
 };
+// Every member initialised: the slots are set up at compile time, and a program start does not
+// touch the pages of all of them.
 Slot slots[kSlots];
 
 extern "C" void RemoveTemporariesAndEnd(int signal)

@@ -2,6 +2,7 @@
 
 #include "foundation/dialogs.h"
 #include "foundation/single_instance.h"
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
 
@@ -151,18 +152,15 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
     const std::string text = JobFieldText(phone, kPhoneWidth) + "\r\n" +
                              JobFieldText(recipient, kRecipientWidth) + "\r\n" +
                              JobFieldText(subject, kSubjectWidth) + "\r\n";
-    // zn takes up whatever .JFD it finds: the file appears whole or not at all.
-    const std::string temporary = FolderOf(path) + "/.jfd-" + std::to_string(::getpid()) + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
+    // zn takes up whatever .JFD it finds: the file appears whole or not at all, and on disk.
+    platform::FileReplacement out(path);
+    if (out.Open() != 0)
         return false;
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    if (!WriteAll(out.Descriptor(), text)) {
+        out.Discard();
         return false;
     }
-    return true;
+    return out.Commit() == 0;
 }
 
 bool SwitchToZn(const std::string& executable)

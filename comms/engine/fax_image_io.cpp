@@ -5,7 +5,9 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
+#include "platform/plain_file.h"
 #include "platform/io_error.h"
 
 namespace zn::comms {
@@ -50,7 +52,7 @@ int ApfOpenForReading(TFaxModemRec& m, const std::string& name, const std::strin
         path += "." + ext;
     // The name may be spelt in another case than the file on disk; it keeps its own case otherwise.
     path = platform::ResolvePath(path);
-    m.faxFile = std::fopen(path.c_str(), "rb");
+    m.faxFile = platform::OpenPlainFileStream(path);
     if (!m.faxFile)
         return IoFailure();
     m.openedFileName = path;
@@ -150,6 +152,19 @@ int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stati
         ApfClose(m);
         return rc;
     }
+    return ApfSync(m);
+}
+
+int ApfSync(TFaxModemRec& m)
+{
+    if (!m.faxFile)
+        return ecDiskRead;
+    if (std::fflush(m.faxFile) != 0)
+        return IoFailure();
+    if (int error = platform::SyncFileAndFolder(fileno(m.faxFile), m.openedFileName)) {
+        errno = error;
+        return IoFailure();
+    }
     return 0;
 }
 
@@ -183,7 +198,11 @@ int ApfFinishPage(TFaxModemRec& m, const std::string& remoteId, int32_t pageLeng
     m.apfHeader.dateTime = DosDateTimeNow();
     m.apfHeader.SetStationId(remoteId);
     m.pageHeader.length = pageLength;
-    return WriteHeaders(m);
+    if (int rc = WriteHeaders(m))
+        return rc;
+    if (std::fflush(m.faxFile) != 0 || ::fdatasync(fileno(m.faxFile)) != 0)
+        return IoFailure();
+    return 0;
 }
 
 int ApfCutPage(TFaxModemRec& m)

@@ -28,12 +28,16 @@ int ApfReadRowRecord(TFaxModemRec& m, std::vector<uint8_t>& row, int32_t minRow,
 int ApfReadBlock(TFaxModemRec& m, std::vector<uint8_t>& out, int32_t max);
 void ApfClose(TFaxModemRec& m);
 
-// Receiving: creates the file with a fresh header (page count 0, page 1 at 64).
+// Receiving: creates the file with a fresh header (page count 0, page 1 at 64), its name on disk.
 int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stationId);
+// Puts what was written on disk, with the file's entry in its folder (before a fax is recorded or
+// reported as received).
+int ApfSync(TFaxModemRec& m);
 // Appends a zeroed page header with the resolution flags at the end of the file.
 int ApfAppendPageHeader(TFaxModemRec& m, bool fine, bool wide);
 int ApfWriteBytes(TFaxModemRec& m, const uint8_t* data, size_t n);
-// Counts the page and writes its length and the file header; the position is kept.
+// Counts the page and writes its length and the file header, and puts the page on disk (before it
+// is confirmed to the sender); the position is kept.
 int ApfFinishPage(TFaxModemRec& m, const std::string& remoteId, int32_t pageLength);
 // Removes the current (unfinished) page: cuts the file back to its page header.
 int ApfCutPage(TFaxModemRec& m);

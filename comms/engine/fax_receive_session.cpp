@@ -6,6 +6,7 @@
 
 #include "class1_frames.h"
 #include "fax_image_io.h"
+#include "faxdoc/apf_file.h"
 
 namespace zn::comms {
 
@@ -380,7 +381,9 @@ int FaxReceiveSession::ReceivePageData(bool& ended)
             continue;
         }
         lastChar_ = c;
-        if (rtcSeen_)
+        // A page keeps at most the rows a fax page can have (and their bytes): the rest of a longer
+        // one is not stored.
+        if (rtcSeen_ || pageRows_ > faxdoc::kMaxPageRows || common.bytesTransferred >= faxdoc::kMaxPageBytes)
             continue;
         uint8_t stored = class2 ? ReverseBits(c) : c;
         TrackRtc(stored);
@@ -394,7 +397,7 @@ int FaxReceiveSession::ReceivePageData(bool& ended)
     return 0;
 }
 
-void FaxReceiveSession::TrackRtc(uint8_t stored)
+void FaxReceiveSession::TrackRtc(uint8_t& stored)
 {
     for (int bit = 0; bit < 8; ++bit) {
         if (!(stored & (1 << bit))) {
@@ -403,7 +406,13 @@ void FaxReceiveSession::TrackRtc(uint8_t stored)
         }
         // A 1 bit after eleven or more zeros ends an EOL; any other 1 bit is row data.
         rtcEols_ = rtcZeros_ >= 11 ? rtcEols_ + 1 : 0;
+        pageRows_ += rtcZeros_ >= 11;
         rtcZeros_ = 0;
+        if (pageRows_ > faxdoc::kMaxPageRows) {
+            // The EOL that ends the last row kept: the page stops with it.
+            stored &= uint8_t((2u << bit) - 1);
+            return;
+        }
         if (rtcEols_ >= 6)
             rtcSeen_ = true;
     }
@@ -433,8 +442,12 @@ void FaxReceiveSession::CloseFax(bool good)
     if (!modem.faxFile)
         return;
     std::string name = modem.openedFileName;
+    const bool keep = good || pagesInFile_ > 0;
+    // What is kept is on disk, file and folder, before it is recorded as received.
+    if (keep && ApfSync(modem) != 0)
+        good = false;
     ApfClose(modem);
-    if (!good && pagesInFile_ == 0)
+    if (!keep)
         std::remove(name.c_str()); // nothing of this call is worth keeping
     Events().FaxLog(*this, good ? lfReceiveOK : lfReceiveFail);
     common.faxFile.clear();
@@ -797,7 +810,7 @@ void FaxReceiveSession::Step(int trigger)
         modem.pageBufferCount = 0;
         lastChar_ = 255;
         dleSeen_ = false;
-        rtcZeros_ = rtcEols_ = 0;
+        rtcZeros_ = rtcEols_ = pageRows_ = 0;
         rtcSeen_ = false;
         common.bytesTransferred = 0;
         ArmResponseTimer(modem.responseTimeout);

@@ -57,7 +57,7 @@ private:
     bool AcceptAndCreate();
     int ReceivePageData(bool& ended);
     int FlushPageBuffer();
-    void TrackRtc(uint8_t stored);
+    void TrackRtc(uint8_t& stored);
     int FinishPage();
     void CutPage();
     void CloseFax(bool good);
@@ -80,6 +80,7 @@ private:
     // Return-to-control tracking: what follows the six EOLs that end a page is line noise.
     int rtcZeros_ = 0;
     int rtcEols_ = 0;
+    int pageRows_ = 0; // EOLs of the page so far: the row being received is this one
     bool rtcSeen_ = false;
     bool dleSeen_ = false;
     TrainingCount training_;

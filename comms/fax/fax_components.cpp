@@ -21,6 +21,7 @@
 #include "faxdoc/converter.h"
 #include "platform/clock.h"
 #include "platform/date_format.h"
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 #include "platform/io_error.h"
 #include "platform/messages.h"

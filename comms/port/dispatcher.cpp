@@ -108,6 +108,7 @@ int TFxBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
     outputRequest_ = std::make_unique<platform::Event>(false);
     outputFlush_ = std::make_unique<platform::Event>(false);
     wakeCom_ = std::make_unique<platform::Event>(true);
+    outputRoom_ = std::make_unique<platform::Event>(false);
 
     int r = OpenCom(deviceName, inSize, outSize);
     if (r < 0) {
@@ -240,6 +241,7 @@ void TFxBaseDispatcher::FinishClose()
     outputRequest_.reset();
     outputFlush_.reset();
     wakeCom_.reset();
+    outputRoom_.reset();
     {
         std::lock_guard<std::recursive_mutex> g(outputLock_);
         outBuf_.clear();
@@ -328,6 +330,38 @@ int TFxBaseDispatcher::ReadChar(uint8_t& c)
     return 0;
 }
 
+uint32_t TFxBaseDispatcher::ReadBlock(uint8_t* data, uint32_t count)
+{
+    uint32_t taken = 0;
+    {
+        std::lock_guard<std::recursive_mutex> g(ringLock_);
+        if (ring_.empty())
+            return 0;
+        uint32_t waiting = RingWaiting();
+        uint32_t from = ringRead_;
+        if (peekMode_) {
+            waiting = waiting > peekCount_ ? waiting - peekCount_ : 0;
+            from = (ringRead_ + peekCount_) % RingSize;
+        }
+        taken = std::min(count, waiting);
+        uint32_t first = std::min(taken, RingSize - from);
+        std::memcpy(data, &ring_[from], first);
+        std::memcpy(data + first, &ring_[0], taken - first);
+        if (peekMode_) {
+            peekCount_ += taken;
+        } else if (taken > 0) {
+            ringRead_ = (ringRead_ + taken) % RingSize;
+            ringFull_ = false;
+        }
+    }
+    if (taken > 0 && traceActive_) {
+        std::lock_guard<std::recursive_mutex> g(generalLock_);
+        for (uint32_t i = 0; i < taken && trace_.On(); ++i)
+            trace_.Add('R', data[i]);
+    }
+    return taken;
+}
+
 int TFxBaseDispatcher::PeekCharAt(uint8_t& c, uint32_t n)
 {
     std::lock_guard<std::recursive_mutex> g(ringLock_);
@@ -373,17 +407,22 @@ uint32_t TFxBaseDispatcher::OutputWaiting()
 
 int TFxBaseDispatcher::WriteCom(const uint8_t* data, uint32_t count)
 {
+    bool wasEmpty;
     {
         std::lock_guard<std::recursive_mutex> g(outputLock_);
         if (outBuf_.empty())
             return 0;
+        wasEmpty = OutputWaiting() == 0;
         uint32_t first = std::min(count, outSize_ - outWrite_);
         std::memcpy(&outBuf_[outWrite_], data, first);
         if (count > first)
             std::memcpy(&outBuf_[0], data + first, count - first);
         outWrite_ = (outWrite_ + count) % outSize_;
     }
-    outputRequest_->Set();
+    // While bytes wait, the output thread is writing and looks for more before it sleeps (both
+    // under the output lock): only an empty buffer needs it woken.
+    if (wasEmpty)
+        outputRequest_->Set();
     return int(count);
 }
 
@@ -395,7 +434,9 @@ int TFxBaseDispatcher::WriteBlock(const void* data, uint32_t count)
         return ecCommNotOpen;
     {
         std::lock_guard<std::recursive_mutex> g(outputLock_);
-        GetComError(queueStatus_);
+        // The output side of the queue status only: its input side costs a system call, and the
+        // line-error bits it would collect belong to the dispatch thread.
+        queueStatus_.outQue = outBuf_.empty() ? 0 : OutputWaiting();
         uint32_t freeBytes = outSize_ - queueStatus_.outQue;
         if (count > freeBytes)
             return ecOutputBufferTooSmall;
@@ -931,6 +972,8 @@ int TFxBaseDispatcher::SetStatusTrigger(int handle, uint32_t value, bool activat
             }
         }
         s.active = activate;
+        if (activate)
+            WantRoom(s);
         uint8_t data[4] = {uint8_t(s.value), uint8_t(s.value >> 8), s.active, s.fired};
         AddDispatchEntry(log_kind::TrDatChg, log_sub::StatusTrigger, 4, data, uint32_t(handle));
         return 0;
@@ -1256,6 +1299,29 @@ bool TFxBaseDispatcher::CheckAvail()
     return Notify(MsgTriggerAvail, count, 0);
 }
 
+void TFxBaseDispatcher::WantRoom(const TStatusTrigger& s)
+{
+    uint32_t wanted = 0;
+    switch (s.type) {
+    case StatusOutBuffFree: wanted = std::max<uint32_t>(1, s.value); break;
+    case StatusOutBuffUsed: wanted = outSize_ > s.value ? outSize_ - s.value : 1; break;
+    case StatusOutSent: wanted = 1; break;
+    default: return;
+    }
+    uint32_t current = roomWanted_;
+    while ((current == 0 || wanted < current) && !roomWanted_.compare_exchange_weak(current, wanted)) {
+    }
+    // The room may have come before the wish: the output thread then has nothing more to say. (On
+    // the dispatch thread itself the next round looks, so that a trigger re-armed in its handler
+    // fires once per round, not in a loop.)
+    if (std::this_thread::get_id() == dispThread_.get_id())
+        return;
+    std::lock_guard<std::recursive_mutex> o(outputLock_);
+    uint32_t wantedNow = roomWanted_;
+    if (wantedNow && !outBuf_.empty() && outSize_ - OutputWaiting() >= wantedNow && roomWanted_.exchange(0) && outputRoom_)
+        outputRoom_->Set();
+}
+
 bool TFxBaseDispatcher::CheckStatusTriggers()
 {
     int32_t handle = 0;
@@ -1290,6 +1356,8 @@ bool TFxBaseDispatcher::CheckStatusTriggers()
                 fire = outputSent_.exchange(false);
                 break;
             }
+            if (!fire)
+                WantRoom(s); // the output thread says when there is room
             if (fire) {
                 s.active = 0;
                 s.fired = 1;

@@ -166,7 +166,7 @@ public:
     virtual bool WaitComEvent(uint32_t& mask) = 0;
     // Dispatch thread: waits up to timeoutMs for a comm event or for received bytes, so that a byte
     // reaches its handler with one thread switch. The base waits for the comm event only.
-    enum { DispatchTimeout = 0, DispatchCommEvent = 1, DispatchData = 2 };
+    enum { DispatchTimeout = 0, DispatchCommEvent = 1, DispatchData = 2, DispatchOutputRoom = 3 };
     virtual int WaitDispatch(int timeoutMs);
     virtual bool SetupCom(uint32_t inSize, uint32_t outSize) = 0;
     // The modem lines in the high nibble of a modem-status byte (CTS, DSR, RI, DCD).
@@ -193,6 +193,9 @@ public:
     // ---- reading ----
     bool HasInput();
     int ReadChar(uint8_t& c);
+    // Up to `count` waiting bytes in one step, as that many ReadChar calls would take them (peek
+    // mode included); the number taken, 0 when none waits.
+    uint32_t ReadBlock(uint8_t* data, uint32_t count);
     int PeekCharAt(uint8_t& c, uint32_t n);
     uint32_t InputCount();
     int DiscardInput();
@@ -310,6 +313,11 @@ protected:
     std::unique_ptr<platform::Event> outputRequest_; // auto: data queued
     std::unique_ptr<platform::Event> outputFlush_;   // auto: abandon the pending write
     std::unique_ptr<platform::Event> wakeCom_;       // manual: ends the comm thread's wait
+    // auto: output thread -> dispatch thread, the output buffer has the free space an output status
+    // trigger waits for (so it fires at once, not at the next 50 ms round)
+    std::unique_ptr<platform::Event> outputRoom_;
+    std::atomic<uint32_t> roomWanted_{0}; // free bytes that trigger needs; 0: none waits
+    void WantRoom(const TStatusTrigger& s); // under the general lock
 
     std::atomic<bool> killThreads_{false};
     std::atomic<bool> closePending_{false};

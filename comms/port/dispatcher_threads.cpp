@@ -144,30 +144,42 @@ void TOutThread::WriteLoop()
             }
             generation = d_.flushGeneration_;
         }
+        // What the device took is given back to the buffer at once, so that writers refill it
+        // while the rest of the piece waits for the device.
         uint32_t done = 0;
         while (done < piece.size()) {
             int n = d_.WriteDevice(piece.data() + done, uint32_t(piece.size() - done));
             if (n > 0) {
                 done += uint32_t(n);
+                if (!Consumed(uint32_t(n), generation))
+                    break; // flushed meanwhile: the indexes were reset
             } else if (n == 0) {
                 if (!d_.WaitWritable()) {
                     d_.threadSignal_->Set(); // flush: the pending write is abandoned
                     return;
                 }
             } else {
-                break; // the device refused it: the piece is dropped, as if written
+                // The device refused it: the piece is dropped, as if written.
+                Consumed(uint32_t(piece.size() - done), generation);
+                break;
             }
         }
-        std::lock_guard<std::recursive_mutex> g(d_.outputLock_);
-        if (generation != d_.flushGeneration_ || d_.outBuf_.empty())
-            continue; // flushed meanwhile: the indexes were reset
-        d_.outRead_ += uint32_t(piece.size());
-        if (d_.outRead_ >= d_.outSize_)
-            d_.outRead_ -= d_.outSize_;
-        if (d_.outRead_ == d_.outWrite_)
-            d_.outRead_ = d_.outWrite_ = 0;
-        d_.outFull_ = false;
     }
+}
+
+bool TOutThread::Consumed(uint32_t count, uint64_t generation)
+{
+    std::lock_guard<std::recursive_mutex> g(d_.outputLock_);
+    if (generation != d_.flushGeneration_ || d_.outBuf_.empty())
+        return false;
+    d_.outRead_ = (d_.outRead_ + count) % d_.outSize_;
+    d_.outFull_ = false;
+    if (d_.outRead_ == d_.outWrite_)
+        d_.outRead_ = d_.outWrite_ = 0;
+    uint32_t wanted = d_.roomWanted_;
+    if (wanted && d_.outSize_ - d_.OutputWaiting() >= wanted && d_.roomWanted_.exchange(0) && d_.outputRoom_)
+        d_.outputRoom_->Set();
+    return true;
 }
 
 // ---------------------------------------------------------------- start and stop

@@ -6,6 +6,8 @@
 // They are started by StartDispatcher and joined by StopDispatcher before anything they use is freed.
 #pragma once
 
+#include <cstdint>
+
 namespace zn::comms {
 
 class TFxBaseDispatcher;
@@ -39,6 +41,8 @@ public:
 
 private:
     void WriteLoop();
+    // Gives `count` written bytes back to the output buffer; false when a flush came between.
+    bool Consumed(uint32_t count, uint64_t generation);
 };
 
 } // namespace zn::comms

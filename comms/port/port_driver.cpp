@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -97,6 +98,21 @@ void UucpLock::SetLockFolderForTest(const std::string& folder)
     LockFolder() = folder;
 }
 
+namespace {
+
+// LCK.. and the name below /dev with its slashes made underscores; a name elsewhere (an alias in a
+// test bed's folder) by its last part.
+std::string LockPathOfName(const std::string& name)
+{
+    std::string base = name.rfind("/dev/", 0) == 0 ? name.substr(5) : name.substr(name.rfind('/') + 1);
+    for (char& c : base)
+        if (c == '/')
+            c = '_';
+    return LockFolder() + "/LCK.." + base;
+}
+
+} // namespace
+
 std::string UucpLock::LockPathFor(const std::string& devicePath)
 {
     std::string real = devicePath;
@@ -104,17 +120,49 @@ std::string UucpLock::LockPathFor(const std::string& devicePath)
         real = resolved;
         std::free(resolved);
     }
-    std::string name = real.rfind("/dev/", 0) == 0 ? real.substr(5) : real.substr(real.rfind('/') + 1);
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    return LockFolder() + "/LCK.." + name;
+    return LockPathOfName(real);
+}
+
+std::vector<std::string> UucpLock::LockPathsFor(const std::string& devicePath)
+{
+    std::vector<std::string> paths;
+    auto add = [&paths](const std::string& p) {
+        if (std::find(paths.begin(), paths.end(), p) == paths.end())
+            paths.push_back(p);
+    };
+    // The configured name and each link it leads through (a bounded walk: links may loop).
+    std::string name = devicePath;
+    for (int hop = 0; hop < 16; ++hop) {
+        add(LockPathOfName(name));
+        char target[4096];
+        ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            break;
+        std::string next(target, size_t(n));
+        if (next[0] != '/' && name.find('/') != std::string::npos)
+            next = name.substr(0, name.rfind('/') + 1) + next;
+        name = next;
+    }
+    add(LockPathFor(devicePath));
+    return paths;
 }
 
 bool UucpLock::Acquire(const std::string& devicePath)
 {
     Release();
-    std::string path = LockPathFor(devicePath);
+    for (const std::string& path : LockPathsFor(devicePath)) {
+        if (!AcquireOne(path)) {
+            Release();
+            return false;
+        }
+        if (ReadLockPid(path) == long(::getpid()))
+            paths_.push_back(path);
+    }
+    return true;
+}
+
+bool UucpLock::AcquireOne(const std::string& path)
+{
     for (int attempt = 0; attempt < 2; ++attempt) {
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
@@ -122,11 +170,8 @@ bool UucpLock::Acquire(const std::string& devicePath)
             int n = std::snprintf(text, sizeof text, "%10ld\n", long(::getpid()));
             bool ok = ::write(fd, text, size_t(n)) == n;
             ::close(fd);
-            if (!ok) {
-                ::unlink(path.c_str());
-                return true; // a full disk must not keep the port from opening; flock still guards it
-            }
-            path_ = path;
+            if (!ok)
+                ::unlink(path.c_str()); // a full disk must not keep the port from opening; flock still guards it
             return true;
         }
         if (errno != EEXIST)
@@ -148,11 +193,10 @@ bool UucpLock::Acquire(const std::string& devicePath)
 
 void UucpLock::Release()
 {
-    if (path_.empty())
-        return;
-    if (ReadLockPid(path_) == long(::getpid()))
-        ::unlink(path_.c_str());
-    path_.clear();
+    for (const std::string& path : paths_)
+        if (ReadLockPid(path) == long(::getpid()))
+            ::unlink(path.c_str());
+    paths_.clear();
 }
 
 // ---------------------------------------------------------------- driver
@@ -487,11 +531,14 @@ int TFxWin32Dispatcher::WaitDispatch(int timeoutMs)
     // Bytes are watched only while the ring can take them (a full ring is refilled by the periodic
     // poll), and never on a hung-up device.
     bool watchInput = !hungUp_ && !ringFull_;
-    struct pollfd fds[2] = {{commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) <= 0)
+    struct pollfd fds[3] = {{commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0},
+                            {outputRoom_->Fd(), POLLIN, 0}};
+    if (::poll(fds, 3, timeoutMs) <= 0)
         return DispatchTimeout;
     if ((fds[0].revents & POLLIN) && commEvent_->Consume())
         return DispatchCommEvent;
+    if ((fds[2].revents & POLLIN) && outputRoom_->Consume() && !(fds[1].revents & POLLIN))
+        return DispatchOutputRoom;
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         hungUp_ = true; // the comm-event thread reports it
         return DispatchTimeout;

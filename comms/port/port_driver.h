@@ -14,6 +14,7 @@
 #include "comms/port/dispatcher.h"
 
 #include <atomic>
+#include <vector>
 #include <cstdint>
 #include <string>
 
@@ -23,23 +24,29 @@ namespace zn::comms {
 constexpr int ErrorFileNotFound = 2;
 constexpr int ErrorAccessDenied = 5; // the port is held by another program or open here already
 
+// A device is locked under every name it is known by here: the name as configured (/dev/modem, a
+// /dev/serial/by-id/ link, a test bed's alias), each link on the way, and the device itself. A
+// program that opens the modem by any of those names then finds it locked.
 class UucpLock {
 public:
     UucpLock() = default;
     ~UucpLock() { Release(); }
     UucpLock(const UucpLock&) = delete;
     UucpLock& operator=(const UucpLock&) = delete;
-    // Takes the lock for a device path; false when a live process holds it. A lock folder that cannot
-    // be written is not an error (flock still guards the device).
+    // Takes the locks for a device path; false (holding none) when a live process holds any of
+    // them. A lock folder that cannot be written is not an error (flock still guards the device).
     bool Acquire(const std::string& devicePath);
     void Release();
-    const std::string& Path() const { return path_; }
+    const std::vector<std::string>& Paths() const { return paths_; }
 
+    // The lock file of the resolved device, and those of every name of the device.
     static std::string LockPathFor(const std::string& devicePath);
+    static std::vector<std::string> LockPathsFor(const std::string& devicePath);
     static void SetLockFolderForTest(const std::string& folder);
 
 private:
-    std::string path_;
+    static bool AcquireOne(const std::string& path);
+    std::vector<std::string> paths_;
 };
 
 class TFxWin32Dispatcher : public TFxBaseDispatcher {

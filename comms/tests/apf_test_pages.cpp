@@ -1,6 +1,7 @@
 #include "apf_test_pages.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -16,14 +17,32 @@ using TiffPtr = std::unique_ptr<TIFF, void (*)(TIFF*)>;
 void Put16(std::string& s, uint32_t v) { s += char(v & 0xFF); s += char((v >> 8) & 0xFF); }
 void Put32(std::string& s, uint32_t v) { Put16(s, v & 0xFFFF); Put16(s, v >> 16); }
 
-std::string TempName(const std::string& hint)
-{
-    char name[] = "/tmp/zn-apf-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0)
-        close(fd);
-    return std::string(name) + hint;
-}
+// A scratch TIFF file for libtiff in the temporary folder ($TMPDIR, else /tmp), removed with
+// this object on every path.
+class ScratchTiff {
+public:
+    ScratchTiff()
+    {
+        const char* dir = std::getenv("TMPDIR");
+        path_ = std::string(dir && *dir ? dir : "/tmp") + "/zn-apf-XXXXXX.tif";
+        const int fd = mkstemps(path_.data(), 4);
+        if (fd >= 0)
+            close(fd);
+        else
+            path_.clear();
+    }
+    ~ScratchTiff()
+    {
+        if (!path_.empty())
+            std::remove(path_.c_str());
+    }
+    ScratchTiff(const ScratchTiff&) = delete;
+    ScratchTiff& operator=(const ScratchTiff&) = delete;
+    const char* c_str() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
 
 void SetG3Fields(TIFF* t, int width, int height, int rowsPerStrip)
 {
@@ -42,7 +61,7 @@ void SetG3Fields(TIFF* t, int width, int height, int rowsPerStrip)
 // Each row MH-coded behind its EOL, LSB first, as one strip per row.
 bool CodeRows(const faxline::Bitmap& b, std::vector<std::string>& rows)
 {
-    std::string tmp = TempName(".tif");
+    ScratchTiff tmp;
     {
         TiffPtr t(TIFFOpen(tmp.c_str(), "w"), TIFFClose);
         if (!t)
@@ -57,7 +76,6 @@ bool CodeRows(const faxline::Bitmap& b, std::vector<std::string>& rows)
         }
     }
     TiffPtr t(TIFFOpen(tmp.c_str(), "r"), TIFFClose);
-    std::remove(tmp.c_str());
     if (!t)
         return false;
     tmsize_t n = TIFFNumberOfStrips(t.get());
@@ -110,7 +128,7 @@ bool DecodePage(const std::string& whole, int width, faxline::Bitmap& page)
 {
     std::string stream = UpToRtc(whole);
     int rows = CountEols(stream);
-    std::string tmp = TempName(".tif");
+    ScratchTiff tmp;
     {
         TiffPtr t(TIFFOpen(tmp.c_str(), "w"), TIFFClose);
         if (!t)
@@ -120,7 +138,6 @@ bool DecodePage(const std::string& whole, int width, faxline::Bitmap& page)
             return false;
     }
     TiffPtr t(TIFFOpen(tmp.c_str(), "r"), TIFFClose);
-    std::remove(tmp.c_str());
     if (!t)
         return false;
     page.width = width;

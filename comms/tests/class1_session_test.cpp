@@ -2,7 +2,12 @@
 // fax terminal and efax, and the pages arrive pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <fstream>
+#include <mutex>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "apf_test_pages.h"
 #include "comms/engine/class1_frames.h"
@@ -16,6 +21,34 @@ using namespace zn::comms;
 using namespace zn::comms::test;
 using namespace faxline;
 using namespace std::chrono_literals;
+
+// Every fsync and fdatasync of this program is noted (by the path of what was synced) before it
+// goes to the kernel: a test sees what was on disk at a given moment.
+namespace {
+std::mutex syncedMutex;
+std::vector<std::string> syncedPaths;
+
+int NoteSync(int fd, long call)
+{
+    char link[64], target[PATH_MAX];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    {
+        std::lock_guard<std::mutex> g(syncedMutex);
+        syncedPaths.push_back(n > 0 ? std::string(target, size_t(n)) : std::string());
+    }
+    return int(::syscall(call, fd));
+}
+
+std::vector<std::string> SyncedSoFar()
+{
+    std::lock_guard<std::mutex> g(syncedMutex);
+    return syncedPaths;
+}
+} // namespace
+
+extern "C" int fsync(int fd) { return NoteSync(fd, SYS_fsync); }
+extern "C" int fdatasync(int fd) { return NoteSync(fd, SYS_fdatasync); }
 
 namespace {
 
@@ -230,6 +263,48 @@ INSTANTIATE_TEST_SUITE_P(
                 name += *p;
         return name;
     });
+
+// What a log entry of a received fax records must be on disk when it is written: the file's data
+// and its name in the folder (a power cut then loses neither).
+class DurabilityEvents : public RecordingEvents {
+public:
+    std::vector<std::string> syncedAtReceiveOK;
+    void FaxLog(FaxSession& s, int code) override
+    {
+        if (code == lfReceiveOK)
+            syncedAtReceiveOK = SyncedSoFar();
+        RecordingEvents::FaxLog(s, code);
+    }
+};
+
+TEST_F(Class1Session, AReceivedFaxIsOnDiskBeforeItIsRecorded)
+{
+    auto pages = Charts({1, 2}, kBand);
+    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), pages));
+    auto line = Line::Start(dir_.Path(), {"call", "--fast", "--tx-file", dir_.File("tx.tif"), "--ident", "FAR END"});
+    ASSERT_TRUE(line);
+    TestPort port(line->Port('A'));
+    ASSERT_TRUE(port.IsOpen());
+    DurabilityEvents events;
+    events.receiveDir = dir_.Path();
+    FaxReceiveSession session(events);
+    Configure(session, 14400);
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_EQ(events.Logs(), (std::vector<int>{lfReceiveStart, lfReceiveOK}));
+    ASSERT_EQ(events.Received().size(), 1u);
+    char file[PATH_MAX], folder[PATH_MAX];
+    ASSERT_NE(::realpath(events.Received().front().c_str(), file), nullptr);
+    ASSERT_NE(::realpath(dir_.Path().c_str(), folder), nullptr);
+    const auto& synced = events.syncedAtReceiveOK;
+    const auto fileSyncs = std::count(synced.begin(), synced.end(), std::string(file));
+    EXPECT_GE(fileSyncs, 3) << "on creation, after each of the 2 pages and at the end";
+    auto lastFileSync = std::find(synced.rbegin(), synced.rend(), std::string(file));
+    EXPECT_NE(std::find(synced.rbegin(), lastFileSync, std::string(folder)), lastFileSync)
+        << "the folder is synced after the file's last sync";
+    ASSERT_EQ(line->Process().Wait(30s), 0) << line->Output();
+}
 
 // A cover at normal resolution in front of a fine document: EOM between them, and a new DIS and
 // DCS for the document.
@@ -536,10 +611,12 @@ std::vector<std::vector<uint8_t>> DecodedRows(const std::string& data)
 {
     std::vector<std::vector<uint8_t>> rows;
     zn::faxdoc::TMhDecoder decoder;
-    decoder.Decode(reinterpret_cast<const uint8_t*>(data.data()), data.size(), [&](const uint8_t* row, int n) {
+    const zn::faxdoc::TMhDecoder::TRowSink sink = [&](const uint8_t* row, int n) {
         rows.emplace_back(row, row + n);
         return true;
-    });
+    };
+    if (!decoder.Decode(reinterpret_cast<const uint8_t*>(data.data()), data.size(), sink))
+        decoder.Finish(sink);
     return rows;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "apf_test_pages.h"
+#include "faxdoc/apf_file.h"
 #include "fax_test_bench.h"
 #include "faxline_harness.h"
 
@@ -187,6 +188,48 @@ TEST_P(Class2Receive, PagesArriveOrTheCallFails)
     std::vector<Bitmap> got;
     ASSERT_TRUE(ReadApf(events.Received().front(), got));
     ExpectSamePages(got, pages);
+}
+
+// A page longer than a fax page can be is kept to its first rows: the file holds a page of the
+// row limit, its last row the last one sent within it.
+TEST(Class2ReceiveLimits, APageLongerThanAPageCanBeKeepsItsFirstRows)
+{
+    TempDir dir;
+    const int rows = zn::faxdoc::kMaxPageRows + 300;
+    {
+        std::ofstream pbm(dir.File("tall.pbm"), std::ios::binary);
+        pbm << "P4\n1728 " << rows << "\n";
+        std::string row(216, '\0'), mark(216, '\0');
+        mark[0] = mark[215] = '\xFF';
+        for (int y = 0; y < rows; ++y) {
+            const bool marked = y == 0 || y == zn::faxdoc::kMaxPageRows - 1 || y == zn::faxdoc::kMaxPageRows + 100;
+            pbm << (marked ? mark : row);
+        }
+    }
+    Class2Sim sim(dir, {"--send", dir.File("tall.pbm"), "--speedup", "1000", "--ring-delay", "0.2"});
+    ASSERT_FALSE(sim.Device().empty());
+    TestPort port(sim.Device());
+    ASSERT_TRUE(port.IsOpen());
+    RecordingEvents events;
+    events.receiveDir = dir.Path();
+    FaxReceiveSession session(events);
+    session.common.faxClass = fcClass2;
+    session.common.options = foExitOnError;
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port.Port()), 0);
+    ASSERT_TRUE(events.WaitFinished(300s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
+    ASSERT_EQ(events.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ASSERT_EQ(got.size(), 1u);
+    // The page stops at the EOL behind its last row; this reader counts the EOL as one more blank row.
+    ASSERT_GE(got[0].height, zn::faxdoc::kMaxPageRows);
+    ASSERT_LE(got[0].height, zn::faxdoc::kMaxPageRows + 1);
+    EXPECT_FALSE(got[0].RowIsWhite(0));
+    EXPECT_FALSE(got[0].RowIsWhite(zn::faxdoc::kMaxPageRows - 1));
+    for (int y = zn::faxdoc::kMaxPageRows; y < got[0].height; ++y)
+        EXPECT_TRUE(got[0].RowIsWhite(y));
 }
 
 INSTANTIATE_TEST_SUITE_P(

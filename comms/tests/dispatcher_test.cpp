@@ -466,6 +466,62 @@ TEST(DispatcherHandlers, OfTwoReadersTheOneThatTookMostDecidesWhatLeavesTheRing)
     EXPECT_EQ(o.d->PeekCharAt(peeked, 5), ecBufferIsEmpty);
 }
 
+TEST(DispatcherHandlers, ABlockReadTakesWhatAsManyCharacterReadsWouldAcrossTheRingsEnd)
+{
+    OpenDispatcher o;
+    ASSERT_EQ(o.result, 0);
+    // In the handler: peek mode, as ReadChar; the reader that took most decides what leaves.
+    std::atomic<int> calls{0};
+    std::string blockRead, charRead;
+    o.d->AddProcedureHandler(&blockRead, [&](uint32_t msg, uintptr_t, intptr_t) {
+        if (msg != MsgTriggerAvail)
+            return;
+        uint8_t buf[3];
+        uint32_t n = o.d->ReadBlock(buf, sizeof buf);
+        blockRead.assign(reinterpret_cast<char*>(buf), n);
+        ++calls;
+    });
+    o.d->AddProcedureHandler(&charRead, [&](uint32_t msg, uintptr_t, intptr_t) {
+        if (msg != MsgTriggerAvail)
+            return;
+        uint8_t c;
+        for (int i = 0; i < 5 && o.d->ReadChar(c) == 0; ++i)
+            charRead.push_back(char(c));
+        ++calls;
+    });
+    o.d->SetAvailLevel(10);
+    o.pty.Send("0123456789");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 2; }));
+    EXPECT_EQ(blockRead, "012");
+    EXPECT_EQ(charRead, "01234");
+    o.d->RemoveProcedureHandler(&blockRead);
+    o.d->RemoveProcedureHandler(&charRead);
+    // Outside a handler a block read consumes at once, and an empty ring gives 0.
+    uint8_t rest[64];
+    ASSERT_EQ(o.d->ReadBlock(rest, sizeof rest), 5u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(rest), 5), "56789");
+    EXPECT_EQ(o.d->ReadBlock(rest, sizeof rest), 0u);
+    EXPECT_EQ(o.d->InputCount(), 0u);
+
+    // Bytes that wrap round the end of the ring come out whole and in order.
+    std::mt19937 rng(7);
+    std::string sent, got;
+    for (int round = 0; round < 3; ++round) {
+        std::string chunk(5000, '\0');
+        for (char& c : chunk)
+            c = char(rng());
+        sent += chunk;
+        o.pty.Send(chunk);
+        std::vector<uint8_t> buf(TFxBaseDispatcher::RingSize);
+        ASSERT_TRUE(WaitUntil([&] {
+            uint32_t n = o.d->ReadBlock(buf.data(), uint32_t(buf.size()));
+            got.append(reinterpret_cast<char*>(buf.data()), n);
+            return got.size() == sent.size();
+        }));
+    }
+    EXPECT_EQ(got, sent);
+}
+
 TEST(DispatcherHandlers, RemovalWhileDispatchingTakesEffectWhenTheNotificationEnds)
 {
     OpenDispatcher o;

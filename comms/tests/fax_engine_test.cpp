@@ -2,7 +2,10 @@
 // reads and writes of fax image files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 
 #include "comms/engine/fax_image_io.h"
@@ -16,6 +19,49 @@
 using namespace zn::comms;
 
 namespace {
+
+// The test pages go through scratch TIFF files for libtiff: none is left in the temporary folder.
+static std::vector<std::string> Names(const std::string& folder, const std::string& prefix = "")
+{
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.' && std::string(e->d_name).rfind(prefix, 0) == 0)
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(TestPages, LeaveNoScratchFilesBehind)
+{
+    const auto inTmpBefore = Names("/tmp", "zn-apf-");
+    faxline::TempDir dir, scratch;
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    ::setenv("TMPDIR", scratch.Path().c_str(), 1);
+    faxline::Bitmap page;
+    page.width = 1728;
+    page.height = 8;
+    page.bits.assign(size_t(page.RowBytes()) * page.height, 0);
+    page.bits[100] = 0xF0;
+    std::vector<faxline::Bitmap> got;
+    const bool written = zn::comms::test::WriteApf(dir.File("p.apf"), {page}, true);
+    const bool read = zn::comms::test::ReadApf(dir.File("p.apf"), got);
+    if (before)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    ASSERT_TRUE(written);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].bits[100], 0xF0);
+    EXPECT_EQ(Names(scratch.Path()), std::vector<std::string>{});
+    for (const std::string& name : Names("/tmp", "zn-apf-"))
+        EXPECT_TRUE(std::binary_search(inTmpBefore.begin(), inTmpBefore.end(), name) || name.size() > 13)
+            << "an empty name-holder /tmp/" << name << " was left";
+}
 
 TEST(Record, DefaultInitFollowsDiallingOptions)
 {

@@ -318,3 +318,83 @@ TEST(PortDriverPeers, ZnFindsThePortBusyWhileEfaxHoldsItAndTakesItAfterEfaxDied)
     TFxWin32Dispatcher free(nullptr);
     EXPECT_EQ(free.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
 }
+
+// The test bed's way to name a modem: an alias in a folder of its own that links to the device.
+class AliasedPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::access("/var/lock", W_OK) != 0)
+            GTEST_SKIP() << "no writable lock folder";
+        ASSERT_TRUE(pty_.Ok());
+        char pattern[] = "/tmp/zn_alias_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        alias_ = folder_ + "/ttyZnAlias" + std::to_string(::getpid());
+        ASSERT_EQ(::symlink(pty_.SlavePath().c_str(), alias_.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        if (!alias_.empty())
+            ::unlink(alias_.c_str());
+        if (!folder_.empty())
+            ::rmdir(folder_.c_str());
+    }
+    static bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+    std::string AliasLock() const { return "/var/lock/LCK..ttyZnAlias" + std::to_string(::getpid()); }
+
+    PtyPair pty_;
+    std::string folder_, alias_;
+};
+
+TEST_F(AliasedPort, IsLockedUnderTheConfiguredNameAndTheDeviceAndReleasedFromBoth)
+{
+    std::string deviceLock = UucpLock::LockPathFor(pty_.SlavePath());
+    std::vector<std::string> names = UucpLock::LockPathsFor(alias_);
+    EXPECT_NE(std::find(names.begin(), names.end(), AliasLock()), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), deviceLock), names.end());
+    {
+        TFxWin32Dispatcher d(nullptr);
+        ASSERT_EQ(d.OpenPort(alias_, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        EXPECT_EQ(std::atol(ReadFile(AliasLock()).c_str()), long(::getpid()));
+        EXPECT_EQ(std::atol(ReadFile(deviceLock).c_str()), long(::getpid()));
+        // By the device's own name it is busy too.
+        TFxWin32Dispatcher second(nullptr);
+        EXPECT_EQ(second.OpenPort(pty_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+        if (HaveEfax()) {
+            // A program that opens the modem by the configured name and locks that name.
+            Efax efax(alias_, AliasLock());
+            ASSERT_TRUE(efax.Started());
+            EXPECT_TRUE(WaitUntil([&] { return efax.Said().find("locked or busy") != std::string::npos; }, 5000))
+                << efax.Said();
+        }
+        d.ClosePort();
+        EXPECT_FALSE(Exists(AliasLock()));
+        EXPECT_FALSE(Exists(deviceLock));
+    }
+}
+
+TEST_F(AliasedPort, ALiveLockUnderTheConfiguredNameKeepsThePortAndLeavesNoLockOfOurs)
+{
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    FILE* f = std::fopen(AliasLock().c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%10d\n", int(holder));
+    std::fclose(f);
+    TFxWin32Dispatcher d(nullptr);
+    EXPECT_EQ(d.OpenPort(alias_, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    EXPECT_FALSE(Exists(UucpLock::LockPathFor(pty_.SlavePath())));
+    EXPECT_EQ(std::atol(ReadFile(AliasLock()).c_str()), long(holder));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    // Its holder gone, the lock is stale and the port opens.
+    TFxWin32Dispatcher again(nullptr);
+    EXPECT_EQ(again.OpenPort(alias_, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    again.ClosePort();
+    EXPECT_FALSE(Exists(AliasLock()));
+}
+

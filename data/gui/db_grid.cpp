@@ -1,6 +1,7 @@
 #include "db_grid.h"
 
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,9 +13,12 @@
 namespace zn::data {
 
 namespace {
-// The scroll bar stands for the position in the view only roughly (the window knows no row
-// numbers): top, bottom, or the middle.
-constexpr int kScrollRange = 2;
+// The scroll bar stands for the position only roughly, since the window knows no row numbers: in
+// record order the record number against the record count, in tag order the top, the bottom or
+// the middle.
+constexpr int kScrollRange = 100;
+constexpr int kScrollPage = 10;
+constexpr int kMaxDefaultColumnChars = 30;
 } // namespace
 
 TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this)), scrollBar_(new QScrollBar(Qt::Vertical, this))
@@ -33,12 +37,14 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->verticalHeader()->setVisible(false);
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setDefaultSectionSize(QFontMetrics(view_->font()).height() + 6);
     view_->horizontalHeader()->setHighlightSections(false);
     view_->setWordWrap(false);
     view_->installEventFilter(this);
     view_->viewport()->installEventFilter(this);
     scrollBar_->setRange(0, kScrollRange);
-    scrollBar_->setPageStep(1);
+    scrollBar_->setPageStep(kScrollPage);
+    QObject::connect(scrollBar_, &QScrollBar::sliderReleased, this, [this] { OnSliderReleased(); });
     QObject::connect(scrollBar_, &QScrollBar::actionTriggered, this, [this](int action) { OnScrollAction(action); });
     QObject::connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                      [this](const QModelIndex& current, const QModelIndex&) {
@@ -52,7 +58,18 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
         TField* field = model_.ColumnField(index.column());
         if (OnDblClick) OnDblClick(field ? field->FieldName() : std::string());
     });
-    QObject::connect(&model_, &QAbstractItemModel::modelReset, this, [this] { SyncCurrent(); });
+    // A model reset (the table closed and opened again) keeps the widths of the same columns.
+    QObject::connect(&model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        if (model_.columnCount() > 0) {
+            keptColumns_ = ColumnNames();
+            keptWidths_ = ColumnWidths();
+        }
+    });
+    QObject::connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        if (model_.columnCount() > 0 && ColumnNames() == keptColumns_) SetColumnWidths(keptWidths_);
+        else if (model_.columnCount() > 0) DefaultColumnWidths();
+        SyncCurrent();
+    });
     QObject::connect(&model_, &QAbstractItemModel::dataChanged, this, [this] { SyncCurrent(); });
     QObject::connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] { SyncCurrent(); });
     QObject::connect(&model_, &QAbstractItemModel::rowsRemoved, this, [this] { SyncCurrent(); });
@@ -70,7 +87,12 @@ void TDBGrid::SetDataSource(TDataSource* source)
     source_ = source;
     model_.SetDataSet(source ? source->DataSet() : nullptr);
     // The model hears the dataset first (it linked first); then the grid puts the cursor row right.
-    if (model_.DataSet()) link_ = model_.DataSet()->AddLink([this](TDataEvent) { SyncCurrent(); });
+    if (model_.DataSet()) {
+        link_ = model_.DataSet()->AddLink([this](TDataEvent e) {
+            if (e == TDataEvent::deDataSetDestroyed) link_ = 0;
+            SyncCurrent();
+        });
+    }
     FitWindow();
     SyncCurrent();
 }
@@ -106,15 +128,47 @@ void TDBGrid::SyncCurrent()
 
 void TDBGrid::SyncScrollBar()
 {
+    if (scrollBar_->isSliderDown()) return;  // the user is dragging: the thumb is theirs
     QSignalBlocker block(scrollBar_);
+    TTable* table = model_.DataSet();
     bool top = model_.AtTop() && model_.CurrentRow() <= 0;
     bool bottom = model_.AtBottom() && model_.CurrentRow() == model_.rowCount() - 1;
     scrollBar_->setEnabled(!(model_.AtTop() && model_.AtBottom()));
-    scrollBar_->setValue(top ? 0 : bottom ? kScrollRange : 1);
+    int value = kScrollRange / 2;
+    if (top) value = 0;
+    else if (bottom) value = kScrollRange;
+    else if (table && table->Active() && table->IndexName().empty()) {
+        long count = table->RecordCount();
+        if (count > 1) value = static_cast<int>((table->RecNo() - 1) * kScrollRange / (count - 1));
+        value = std::clamp(value, 1, kScrollRange - 1);
+    }
+    scrollBar_->setValue(value);
+}
+
+// A drag ends: at either end the first or last row; in record order the record at that fraction
+// of the table (or the next one the filter lets through); in tag order the thumb goes back.
+void TDBGrid::OnSliderReleased()
+{
+    TTable* table = model_.DataSet();
+    int value = scrollBar_->sliderPosition();
+    try {
+        if (table && table->Active() && !table->IsEmpty()) {
+            if (value <= 0) table->First();
+            else if (value >= kScrollRange) table->Last();
+            else if (table->IndexName().empty()) {
+                long count = table->RecordCount();
+                table->GoToRecord(std::clamp(1 + (count - 1) * value / kScrollRange, 1L, count));
+                if (table->CheckCurrentRecord() != DBIERR_NONE) table->Refresh();
+            }
+        }
+    } catch (const EDatabaseError&) {
+    }
+    SyncCurrent();
 }
 
 void TDBGrid::OnScrollAction(int action)
 {
+    if (action == QAbstractSlider::SliderMove) return;  // a drag acts when it ends
     int page = std::max(1, VisibleRowCount() - 1);
     TTable* table = model_.DataSet();
     if (!table || !table->Active()) return;
@@ -126,12 +180,6 @@ void TDBGrid::OnScrollAction(int action)
         case QAbstractSlider::SliderPageStepSub: model_.MoveBy(-page); break;
         case QAbstractSlider::SliderToMinimum: table->First(); break;
         case QAbstractSlider::SliderToMaximum: table->Last(); break;
-        case QAbstractSlider::SliderMove: {
-            int value = scrollBar_->sliderPosition();
-            if (value <= 0) table->First();
-            else if (value >= kScrollRange) table->Last();
-            break;
-        }
         default: break;
         }
     } catch (const EDatabaseError&) {
@@ -187,6 +235,28 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Columns start as wide as their fields' display widths (long texts capped), or their labels.
+void TDBGrid::DefaultColumnWidths()
+{
+    QFontMetrics metrics(view_->font());
+    int charWidth = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (int i = 0; i < model_.columnCount(); ++i) {
+        TField* field = model_.ColumnField(i);
+        if (!field) continue;
+        int chars = std::min(field->DisplayWidth(), kMaxDefaultColumnChars);
+        int text = charWidth * chars + 12;
+        int label = metrics.horizontalAdvance(QString::fromStdString(field->DisplayLabel())) + 16;
+        view_->setColumnWidth(i, std::max(text, label));
+    }
+}
+
+std::vector<std::string> TDBGrid::ColumnNames() const
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < model_.columnCount(); ++i) names.push_back(model_.ColumnField(i)->FieldName());
+    return names;
 }
 
 std::vector<int> TDBGrid::ColumnWidths() const

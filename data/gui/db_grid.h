@@ -25,6 +25,8 @@ class TDBGrid : public QWidget {
     TDataSource* DataSource() const { return source_; }
     TTable* DataSet() const { return model_.DataSet(); }
 
+    // The grid's own columns (a field and a title each); empty shows the dataset's visible fields.
+    void SetColumns(const std::vector<TColumn>& columns) { model_.SetColumns(columns); }
     // Column widths in pixels, in column order.
     std::vector<int> ColumnWidths() const;
     void SetColumnWidths(const std::vector<int>& widths);
@@ -46,9 +48,12 @@ class TDBGrid : public QWidget {
 
  private:
     void FitWindow();
+    void DefaultColumnWidths();
+    std::vector<std::string> ColumnNames() const;
     void SyncCurrent();
     void SyncScrollBar();
     void OnScrollAction(int action);
+    void OnSliderReleased();
 
     TDataSource* source_ = nullptr;
     TTableModel model_;
@@ -56,6 +61,8 @@ class TDBGrid : public QWidget {
     QScrollBar* scrollBar_;
     int link_ = 0;
     bool syncing_ = false;
+    std::vector<std::string> keptColumns_;
+    std::vector<int> keptWidths_;
 };
 
 } // namespace zn::data

@@ -140,6 +140,12 @@ void TRebuildInd::RunJob()
     } catch (const std::exception& e) {
         error_ = e.what();
         platform::MessageBoxShow(error_, "Rebuild Indexes", platform::MB_OK | platform::MB_ICONERROR);
+        // The window stays with what failed, and can now be closed.
+        SetCaption(error_);
+        label_->setWordWrap(true);
+        setWindowFlag(Qt::WindowCloseButtonHint, true);
+        setFixedSize(400, 140);
+        show();
         return;
     }
     finished_ = true;

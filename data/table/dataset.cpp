@@ -383,6 +383,8 @@ TTable::~TTable()
     } catch (const EDatabaseError&) {
         // Closing after a failure: the engine has already reported it.
     }
+    disabled_ = 0;
+    Notify(TDataEvent::deDataSetDestroyed);
 }
 
 void TTable::SetDatabaseName(const std::string& folder)
@@ -438,10 +440,7 @@ void TTable::Open()
         throw EDatabaseError(DBIERR_OPENFAILED, path + ": " + why);
     }
     area_ = area;
-    {
-        AreaScope scope(area_);
-        if (before && before != area_) vd_Select(before);
-    }
+    if (before && before != area_) vd_Select(before);
     state_ = TDataSetState::dsBrowse;
     try {
         ReadFields();
@@ -713,8 +712,18 @@ void TTable::Post()
         if (vd_RecNo() != current_.recno) EngineCheck(vd_Go(current_.recno));
     }
     long recno = vd_RecNo();
-    EngineCheck(vd_PutRecord(editing_.raw.data()));
-    EngineCheck(vd_Commit());
+    try {
+        EngineCheck(vd_PutRecord(editing_.raw.data()));
+        EngineCheck(vd_Commit());
+    } catch (const EDatabaseError&) {
+        // The row stays in edit or insert state for the user to retry or cancel; a blank row the
+        // append left behind is marked deleted rather than shown as an empty fax.
+        if (state_ == TDataSetState::dsInsert) {
+            vd_Delete();
+            vd_Commit();
+        }
+        throw;
+    }
     vd_Unlock(recno);
     state_ = TDataSetState::dsBrowse;
     active_ = &current_;

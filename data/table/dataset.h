@@ -113,6 +113,7 @@ enum class TDataEvent {
     deDataSetScroll,   // the current record moved
     deRecordChange,    // the current record's values changed (edit, post, cancel)
     deLayoutChange,    // fields shown, their order, labels or widths
+    deDataSetDestroyed,  // the dataset is going away: links drop it and must not remove themselves
 };
 
 class TTable {
@@ -200,6 +201,9 @@ class TTable {
     // null makes the current record active again.
     void SetActiveRecord(const TRecordBuffer* row);
     const TRecordBuffer& CurrentRecord() const { return current_; }
+    // The record the fields read: the current one, the one being edited, or a row being painted or
+    // calculated.
+    const TRecordBuffer& ActiveRecord() const { return *active_; }
 
     // The engine position of the current record written down before a TVeldrane call moves it, and
     // the dataset brought back in step with the engine after.

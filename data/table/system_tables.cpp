@@ -125,6 +125,33 @@ std::string Folder(const std::string& programFolder)
 
 enum class Kind { Fax, RecFax, Phone };
 
+// An index file that is there but cannot be used (damaged, half-written by a writer that died)
+// refuses every write: it is removed and the opening set of tags built again from the records.
+// That needs sole use; a table others hold stays as it is, readable in record order.
+void RepairIndex(TTable& table, TVeldrane& veldrane, const std::string& cdx, const std::vector<TagDef>& tags)
+{
+    const bool shared = !table.Exclusive();
+    if (shared) {
+        table.Close();
+        table.SetExclusive(true);
+        try {
+            table.Open();
+        } catch (const EDatabaseError&) {
+            table.SetExclusive(false);
+            table.Open();
+            return;
+        }
+    }
+    veldrane.CloseIndexes();
+    platform::DeleteFileCI(cdx);
+    BuildTags(veldrane, tags, true);
+    if (shared) {
+        table.Close();
+        table.SetExclusive(false);
+        table.Open();
+    }
+}
+
 bool OpenTable(TTable& table, TVeldrane& veldrane, const std::string& programFolder, Kind kind,
                bool exclusive, bool setExclusive)
 {
@@ -149,7 +176,9 @@ bool OpenTable(TTable& table, TVeldrane& veldrane, const std::string& programFol
     }
     try {
         ApplyFieldLabels(table, fields);
-        if (!platform::FileExistsCI(folder + base + ".CDX")) BuildTags(veldrane, tags, true);
+        const std::string cdx = folder + base + ".CDX";
+        if (!platform::FileExistsCI(cdx)) BuildTags(veldrane, tags, true);
+        else if (veldrane.SysProp(3001, 0) < 0) RepairIndex(table, veldrane, cdx, tags);
         if (kind == Kind::Fax) {
             table.First();
             veldrane.Query(kArchiveFilterAtStart);

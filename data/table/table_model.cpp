@@ -31,13 +31,32 @@ void TTableModel::SetWindowSize(int rows)
     Refill(currentRow_);
 }
 
+void TTableModel::SetColumns(const std::vector<TColumn>& columns)
+{
+    chosen_ = columns;
+    Reload();
+}
+
 void TTableModel::RebuildColumns()
 {
     columns_.clear();
+    titles_.clear();
     if (!table_ || !table_->Active()) return;
+    if (!chosen_.empty()) {
+        for (const TColumn& c : chosen_) {
+            if (TField* f = table_->FindField(c.fieldName)) {
+                columns_.push_back(f);
+                titles_.push_back(c.title.empty() ? f->DisplayLabel() : c.title);
+            }
+        }
+        return;
+    }
     for (int i = 0; i < table_->FieldCount(); ++i) {
         TField& f = table_->Fields(i);
-        if (f.Visible() && f.DataType() != TFieldType::ftBlob) columns_.push_back(&f);
+        if (f.Visible() && f.DataType() != TFieldType::ftBlob) {
+            columns_.push_back(&f);
+            titles_.push_back(f.DisplayLabel());
+        }
     }
 }
 
@@ -53,6 +72,12 @@ void TTableModel::Reload()
 
 void TTableModel::OnDataEvent(TDataEvent event)
 {
+    if (event == TDataEvent::deDataSetDestroyed) {
+        table_ = nullptr;
+        link_ = 0;
+        Reload();
+        return;
+    }
     if (reloading_) return;
     switch (event) {
     case TDataEvent::deActiveChanged:
@@ -75,6 +100,8 @@ void TTableModel::OnDataEvent(TDataEvent event)
         Refill(table_->Bof() ? 0 : table_->Eof() ? windowSize_ - 1 : currentRow_);
         break;
     }
+    case TDataEvent::deDataSetDestroyed:
+        break;
     case TDataEvent::deRecordChange:
         if (currentRow_ >= 0 && currentRow_ < static_cast<int>(rows_.size()) && columnCount() > 0) {
             rows_[static_cast<size_t>(currentRow_)] = table_->CurrentRecord();
@@ -148,19 +175,19 @@ long TTableModel::RowRecNo(int row) const
 void TTableModel::SetCurrentRow(int row)
 {
     if (!table_ || row < 0 || row >= static_cast<int>(rows_.size()) || row == currentRow_) return;
-    int distance = row - currentRow_;
+    // The row is current before the dataset tells its links, so that a grid finds it there.
+    int before = currentRow_;
+    currentRow_ = row;
     reloading_ = true;
     try {
         table_->CheckBrowseMode();
         table_->GoToRow(rows_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
         reloading_ = false;
-        Refill(currentRow_);
+        Refill(before);
         return;
     }
     reloading_ = false;
-    (void)distance;
-    currentRow_ = row;
 }
 
 void TTableModel::MoveBy(int distance)
@@ -208,50 +235,14 @@ void TTableModel::MoveBy(int distance)
     }
     rows_ = std::move(window);
     int row = direction > 0 ? count - 1 : 0;
+    currentRow_ = row;
     reloading_ = true;
     try {
         table_->GoToRow(rows_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
     }
     reloading_ = false;
-    currentRow_ = row;
     if (columnCount() > 0) emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
-}
-
-void TTableModel::ScrollBy(int distance)
-{
-    if (!table_ || !table_->Active() || rows_.empty() || distance == 0) return;
-    // The window moves; the current record moves along when it would leave the window.
-    int target = std::clamp(currentRow_ - distance, 0, static_cast<int>(rows_.size()) - 1);
-    int stepsNeeded = distance;
-    reloading_ = true;
-    int moved = 0;
-    try {
-        long anchor = distance > 0 ? rows_.back().recno : rows_.front().recno;
-        std::vector<TRecordBuffer> extra;
-        table_->ReadRows(anchor, distance > 0 ? 1 : -1, std::abs(stepsNeeded), extra);
-        moved = static_cast<int>(extra.size()) * (distance > 0 ? 1 : -1);
-        if (moved != 0) {
-            long recno = table_->CurrentRecord().recno;
-            int newCurrentRow = currentRow_ - moved;
-            if (newCurrentRow < 0 || newCurrentRow >= static_cast<int>(rows_.size())) {
-                int index = std::clamp(newCurrentRow, 0, static_cast<int>(rows_.size()) - 1);
-                // The row that will sit at `index` once the window has moved.
-                std::vector<TRecordBuffer> all = rows_;
-                if (moved > 0) all.insert(all.end(), extra.begin(), extra.end());
-                else all.insert(all.begin(), extra.rbegin(), extra.rend());
-                size_t at = static_cast<size_t>(moved > 0 ? index + moved : index);
-                table_->GoToRecord(all[at].recno);
-                target = index;
-            } else {
-                target = newCurrentRow;
-            }
-            (void)recno;
-        }
-    } catch (const EDatabaseError&) {
-    }
-    reloading_ = false;
-    if (moved != 0) Refill(target);
 }
 
 TField* TTableModel::ColumnField(int column) const
@@ -312,8 +303,8 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const
 QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    TField* field = ColumnField(section);
-    return field ? QVariant(QString::fromStdString(field->DisplayLabel())) : QVariant();
+    if (section < 0 || section >= static_cast<int>(titles_.size())) return QVariant();
+    return QString::fromStdString(titles_[static_cast<size_t>(section)]);
 }
 
 } // namespace zn::data

@@ -8,11 +8,18 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "dataset.h"
 
 namespace zn::data {
+
+// A grid column of its own choosing: a field and the column's title ("" = the field's label).
+struct TColumn {
+    std::string fieldName;
+    std::string title;
+};
 
 class TTableModel : public QAbstractTableModel {
  public:
@@ -33,12 +40,11 @@ class TTableModel : public QAbstractTableModel {
     void SetCurrentRow(int row);
     // Moves the current record by `distance` rows (keys, wheel); the window follows.
     void MoveBy(int distance);
-    // Moves the window by `distance` rows without losing the current record when it stays inside
-    // (the scroll bar); at the ends the window stops.
-    void ScrollBy(int distance);
     bool AtTop() const { return atTop_; }
     bool AtBottom() const { return atBottom_; }
 
+    // The columns shown; empty (the default) shows every visible field in column order.
+    void SetColumns(const std::vector<TColumn>& columns);
     TField* ColumnField(int column) const;
     int FieldColumn(const std::string& fieldName) const;
 
@@ -64,6 +70,8 @@ class TTableModel : public QAbstractTableModel {
     int windowSize_ = 20;
     std::vector<TRecordBuffer> rows_;
     std::vector<TField*> columns_;
+    std::vector<TColumn> chosen_;
+    std::vector<std::string> titles_;
     int currentRow_ = -1;
     bool atTop_ = true, atBottom_ = true;
     bool reloading_ = false;

@@ -44,6 +44,11 @@ void TVeldrane::SetDataSource(TDataSource* source)
 
 void TVeldrane::OnDataEvent(TDataEvent event)
 {
+    if (event == TDataEvent::deDataSetDestroyed) {
+        table_ = nullptr;
+        link_ = 0;
+        return;
+    }
     if (event != TDataEvent::deActiveChanged || !table_ || !table_->Active()) return;
     if (!filter_.empty()) Query(filter_);
     if (!extraIndexes_.empty()) OpenExtraIndexes();
@@ -228,7 +233,8 @@ long TVeldrane::RecNo()
 bool TVeldrane::Deleted()
 {
     if (table_ && table_->Active()) {
-        const TRecordBuffer& r = table_->CurrentRecord();
+        // While a grid row is calculated this is that row, not the current record.
+        const TRecordBuffer& r = table_->ActiveRecord();
         if (r.raw.empty()) return false;
         return r.raw[0] != ' ' && r.raw[0] != 'E';
     }
@@ -284,6 +290,8 @@ intptr_t TVeldrane::SysProp(int code, intptr_t value)
     Area area(*this);
     return vd_SysProp(code, value);
 }
+
+bool TVeldrane::IndexNeedsRebuild() { return SysProp(3001, 0) != 0; }
 
 void TVeldrane::SetExtraIndexes(const std::vector<std::string>& files)
 {

@@ -66,6 +66,10 @@ class TVeldrane {
     // The engine's progress in percent during pack and index builds; an empty hook removes it.
     void SetGaugeHook(std::function<void(int percent)> hook);
     intptr_t SysProp(int code, intptr_t value);
+    // The table's index file is there but could not be opened (damaged, left half-written by a
+    // crash, unreadable, or not writable): its tags are missing and writes fail until the index is
+    // deleted and its tags built again, as the index rebuild does.
+    bool IndexNeedsRebuild();
 
     // Index files opened beside the production index whenever the dataset opens.
     void SetExtraIndexes(const std::vector<std::string>& files);

@@ -109,6 +109,15 @@ Err WorkArea::IndexFault() {
   return indexFault_;
 }
 
+std::string WorkArea::IndexFaultText() {
+  switch (IndexFault()) {
+    case Err::Ok: return "";
+    case Err::CorruptIndex: return "is damaged or was left half-written; it needs rebuilding";
+    case Err::ReadOnly: return "cannot be written; writes to the table are refused";
+    default: return "cannot be read; it needs rebuilding";
+  }
+}
+
 Err WorkArea::Close() {
   if (!table_.IsOpen()) return Err::Ok;
   Err e = table_.Writable() ? Commit() : Err::Ok;
@@ -374,7 +383,11 @@ Err WorkArea::Commit() {
     if (Err e = table_.WriteHeader(); e != Err::Ok) return e;
     headerDirty_ = false;
   }
-  return FinishIndexWrites();
+  // A commit is on disk when it returns: the records first, then the keys that point at them.
+  if (Err e = table_.Sync(); e != Err::Ok) return e;
+  for (auto& cdx : indexes_)
+    if (Err e = cdx->Commit(); e != Err::Ok) return e;
+  return Err::Ok;
 }
 
 Err WorkArea::Lock(uint32_t recno) {
@@ -620,25 +633,39 @@ Err WorkArea::BuildKeys(OrderRef& o, KeySorter& out) {
   const int keyLength = out.KeyLength();
   uint32_t count = RecordCount();
   size_t length = table_.RecordLength();
-  uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-  RecordScan scan(table_);
-  std::vector<uint8_t> key;
+  std::vector<uint8_t> key(keyLength);
   int lastPercent = -1;
-  out.Reserve(count);
-  for (uint32_t first = 1; first <= count; first += per) {
-    uint32_t n = std::min(per, count - first + 1);
-    const char* chunk = nullptr;
-    if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
+  // The common keys (a text field, upper-cased or not) and condition (.not. deleted()) are taken
+  // straight from the record.
+  int keyField = -1, unusedField = -1;
+  Expression::Shape keyShape = o.key->Form(keyField);
+  bool direct = keyShape != Expression::Shape::Other && keyShape != Expression::Shape::NotDeleted &&
+                table_.Fields()[keyField].length == keyLength;
+  bool notDeleted = o.condition && o.condition->Form(unusedField) == Expression::Shape::NotDeleted;
+  bool upper = keyShape == Expression::Shape::UpperTextField;
+  size_t keyOffset = direct ? table_.Fields()[keyField].offset : 0;
+  RecordScan scan(table_);
+  Err e = scan.ForEachRun(count, [&](uint32_t first, uint32_t n, const char* records) {
     for (uint32_t i = 0; i < n; ++i) {
-      EvalContext c{chunk + i * length, first + i, &settings_};
-      if (o.condition && !o.condition->IsTrue(c)) continue;
-      ValueKey(o.key->Evaluate(c), o.type, keyLength, key);
+      const char* record = records + i * length;
+      EvalContext c{record, first + i, &settings_};
+      if (notDeleted ? record[0] == '*' : o.condition && !o.condition->IsTrue(c)) continue;
+      if (direct) {
+        const char* text = record + keyOffset;
+        for (int k = 0; k < keyLength; ++k) {
+          unsigned char ch = static_cast<unsigned char>(text[k]);
+          key[k] = upper && ch >= 'a' && ch <= 'z' ? static_cast<uint8_t>(ch - 32) : ch;
+        }
+      } else {
+        ValueKey(o.key->Evaluate(c), o.type, keyLength, key);
+      }
       if (Err e = out.Add(key.data(), first + i); e != Err::Ok) return e;
     }
     int percent = static_cast<int>(50.0 * (first + n - 1) / count);
     if (percent != lastPercent) Report(lastPercent = percent);
-  }
-  return out.Finish();
+    return Err::Ok;
+  });
+  return e != Err::Ok ? e : out.Finish();
 }
 
 Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, const std::string& key,
@@ -687,11 +714,12 @@ Err WorkArea::IndexTag(const std::string& file, const std::string& tagName, cons
   tag.forExpression = condition;
   tag.fill = ref.type == 'C' ? 0x20 : 0x00;
   if (Err e = cdx.AddTag(tag, keys, [this](int p) { Report(p); }); e != Err::Ok) return e;
-  if (table_.Shared())
-    if (Err e = cdx.EndWrite(); e != Err::Ok) return e;
+  // A built tag is on disk when the build returns.
+  if (Err e = cdx.Commit(); e != Err::Ok) return e;
   if (file.empty() && !table_.HasIndexFlag()) {
     table_.SetIndexFlag(true);
     if (Err e = table_.WriteHeader(settings_.lockTimeoutSeconds); e != Err::Ok) return e;
+    if (Err e = table_.Sync(); e != Err::Ok) return e;
   }
   if (Err e = SyncOrders(); e != Err::Ok) return e;
   order = TagOrder(tag.name);
@@ -1137,57 +1165,134 @@ Err WorkArea::Compile(const std::string& text, const Expression*& out) {
 
 Err WorkArea::CountVisible(long& count) {
   count = 0;
-  if (Err e = Flush(); e != Err::Ok) return e;
-  if (Err e = FlushAppends(); e != Err::Ok) return e;
-  uint32_t keep = recno_;
-  bool keepEof = eof_, keepBof = bof_;
   if (order_ > 0 && (scopeLow_ || scopeHigh_)) {
+    if (Err e = Flush(); e != Err::Ok) return e;
+    if (Err e = FlushAppends(); e != Err::Ok) return e;
+    uint32_t keep = recno_;
+    bool keepEof = eof_, keepBof = bof_;
     // Only the scope's keys are read, in order.
     if (Err e = TagEdge(true); e != Err::Ok) return e;
     while (!eof_) {
       ++count;
       if (Err e = TagStep(1); e != Err::Ok) return e;
     }
-  } else {
-    // A sequential pass: a record counts when the order's condition, the Deleted setting and
-    // the filter all let it through.
-    Expression* condition = order_ > 0 ? orders_[order_ - 1].condition.get() : nullptr;
-    uint32_t total = RecordCount();
-    size_t length = table_.RecordLength();
-    uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, kScanBytes / length));
-    RecordScan scan(table_);
-    for (uint32_t first = 1; first <= total; first += per) {
-      uint32_t n = std::min(per, total - first + 1);
-      const char* chunk = nullptr;
-      if (Err e = scan.Read(first, n, chunk); e != Err::Ok) return e;
-      for (uint32_t i = 0; i < n; ++i) {
-        const char* r = chunk + i * length;
-        EvalContext c{r, first + i, &settings_};
-        if (settings_.deleted && r[0] == '*') continue;
-        if (condition && !condition->IsTrue(c)) continue;
-        if (filter_ && !filter_->IsTrue(c)) continue;
-        ++count;
-      }
-    }
+    return RestorePosition(keep, keepEof, keepBof);
   }
-  // The position is left as it was.
-  if (keepEof) {
+  std::vector<const Expression*> conditions;
+  if (order_ > 0 && orders_[order_ - 1].condition) conditions.push_back(orders_[order_ - 1].condition.get());
+  if (filter_) conditions.push_back(filter_.get());
+  return CountRecords(conditions, count);
+}
+
+Err WorkArea::CountMatching(const std::string& condition, long& count) {
+  count = 0;
+  std::vector<const Expression*> conditions;
+  if (!condition.empty()) {
+    const Expression* e = nullptr;
+    if (Err err = Compile(condition, e); err != Err::Ok) return err;
+    if (e->Type() != 'L') return Err::ExprType;
+    conditions.push_back(e);
+  }
+  return CountRecords(conditions, count);
+}
+
+Err WorkArea::RestorePosition(uint32_t recno, bool eof, bool bof) {
+  if (eof) {
     SetEof();
-  } else if (Err e = ReadCurrent(keep); e != Err::Ok) {
+  } else if (Err e = ReadCurrent(recno); e != Err::Ok) {
     return e;
   } else if (order_ > 0) {
     if (Err p = PositionAtCurrentRecord(); p != Err::Ok) return p;
   }
-  bof_ = keepBof;
+  bof_ = bof;
   return Err::Ok;
+}
+
+Err WorkArea::CountRecords(const std::vector<const Expression*>& conditions, long& count) {
+  count = 0;
+  if (Err e = Flush(); e != Err::Ok) return e;
+  if (Err e = FlushAppends(); e != Err::Ok) return e;
+  bool served = false;
+  Err e = CountFromTag(conditions, served, count);
+  // A tag that cannot be read does not stop the count: the records still tell.
+  if (e == Err::LockTimeout) return e;
+  if (e == Err::Ok && served) return Err::Ok;
+  uint32_t keep = recno_;
+  bool keepEof = eof_, keepBof = bof_;
+  if (Err s = CountByScan(conditions, count); s != Err::Ok) return s;
+  return RestorePosition(keep, keepEof, keepBof);
+}
+
+// A tag serves when the conditions it was built with are among those asked for, and what is
+// left over is nothing (every entry counts) or a test of the tag's logical key (the entries with
+// key T or F count). The Deleted setting asks for .NOT. DELETED().
+Err WorkArea::CountFromTag(const std::vector<const Expression*>& conditions, bool& served, long& count) {
+  served = false;
+  if (orders_.empty()) return Err::Ok;
+  std::vector<std::string> wanted;
+  for (const Expression* c : conditions)
+    for (std::string& part : c->Conjuncts()) wanted.push_back(std::move(part));
+  if (settings_.deleted) {
+    std::unique_ptr<Expression> notDeleted;
+    if (Err e = Expression::Compile(".NOT. DELETED()", table_.Fields(), notDeleted); e != Err::Ok) return e;
+    wanted.push_back(notDeleted->Canonical());
+  }
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+
+  if (Err e = AcquireIndexes(false); e != Err::Ok) return e;
+  struct Releaser { WorkArea& a; ~Releaser() { a.ReleaseIndexes(); } } releaser{*this};
+  for (auto& o : orders_) {
+    std::vector<std::string> rest = wanted;
+    bool covered = true;
+    if (o.condition) {
+      for (const std::string& part : o.condition->Conjuncts()) {
+        auto it = std::find(rest.begin(), rest.end(), part);
+        if (it == rest.end()) {
+          covered = false;
+          break;
+        }
+        rest.erase(it);
+      }
+    }
+    if (!covered || rest.size() > 1) continue;
+    uint8_t key = 0;
+    if (rest.size() == 1) {
+      if (o.type != 'L') continue;
+      if (rest[0] == o.key->Canonical()) key = 'T';
+      else if (rest[0] == o.key->NegatedCanonical()) key = 'F';
+      else continue;
+    }
+    CdxTag* tag = TagOf(o);
+    if (!tag) continue;
+    uint64_t n = 0;
+    if (Err e = indexes_[o.file]->CountKeys(*tag, key ? &key : nullptr, n); e != Err::Ok) return e;
+    count = static_cast<long>(n);
+    served = true;
+    return Err::Ok;
+  }
+  return Err::Ok;
+}
+
+Err WorkArea::CountByScan(const std::vector<const Expression*>& conditions, long& count) {
+  count = 0;
+  size_t length = table_.RecordLength();
+  RecordScan scan(table_);
+  return scan.ForEachRun(RecordCount(), [&](uint32_t first, uint32_t n, const char* records) {
+    for (uint32_t i = 0; i < n; ++i) {
+      const char* r = records + i * length;
+      if (settings_.deleted && r[0] == '*') continue;
+      EvalContext c{r, first + i, &settings_};
+      if (std::all_of(conditions.begin(), conditions.end(), [&c](const Expression* e) { return e->IsTrue(c); }))
+        ++count;
+    }
+    return Err::Ok;
+  });
 }
 
 Err WorkArea::Check(std::string& where) {
   if (Err e = IndexFault(); e != Err::Ok) {
-    const char* what = e == Err::CorruptIndex ? "is damaged or was left half-written; it needs rebuilding"
-                       : e == Err::ReadOnly   ? "cannot be written; writes to the table are refused"
-                                              : "cannot be read; it needs rebuilding";
-    where = "index " + indexFaultPath_ + " " + what;
+    where = "index " + indexFaultPath_ + " " + IndexFaultText();
     return e;
   }
   if (Err e = Commit(); e != Err::Ok) return e;

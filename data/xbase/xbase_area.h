@@ -78,7 +78,12 @@ class WorkArea {
 
   [[nodiscard]] Err SetFilter(const char* expression);
   const std::string& FilterText() const { return filterText_; }
+  // Records in the current view: the Deleted setting, the order's FOR condition, the scope and
+  // the filter let them through.
   [[nodiscard]] Err CountVisible(long& count);
+  // Records of the whole table that the Deleted setting and `condition` let through (order,
+  // scope and filter aside).
+  [[nodiscard]] Err CountMatching(const std::string& condition, long& count);
 
   // Expressions compiled once per text and kept.
   [[nodiscard]] Err Compile(const std::string& text, const Expression*& out);
@@ -94,6 +99,7 @@ class WorkArea {
   // it stale. Deleting the file (and building the tags again) ends it.
   Err IndexFault();
   const std::string& IndexFaultPath() const { return indexFaultPath_; }
+  std::string IndexFaultText();  // what the fault means, for messages; empty without one
 
  private:
   struct OrderRef {
@@ -137,6 +143,12 @@ class WorkArea {
   void RememberPosition();
   [[nodiscard]] Err PositionAtCurrentRecord();
   [[nodiscard]] Err ScanTag(bool top);
+  // Records that the Deleted setting and every one of `conditions` let through, read from a tag
+  // when one serves, else counted in a pass over the records. The position is left as it was.
+  [[nodiscard]] Err CountRecords(const std::vector<const Expression*>& conditions, long& count);
+  [[nodiscard]] Err CountFromTag(const std::vector<const Expression*>& conditions, bool& served, long& count);
+  [[nodiscard]] Err CountByScan(const std::vector<const Expression*>& conditions, long& count);
+  [[nodiscard]] Err RestorePosition(uint32_t recno, bool eof, bool bof);
   std::string ProductionIndexPath() const;
   void Report(int percent) const;
 

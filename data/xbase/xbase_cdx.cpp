@@ -225,7 +225,7 @@ void CdxFile::Close() {
   tags_.clear();
   cache_.clear();
   lockDepth_ = 0;
-  dirty_ = false;
+  dirty_ = unsynced_ = false;
   counter_ = 0;
   directory_ = CdxTag{};
   directory_.keyLength = 0;
@@ -288,7 +288,18 @@ Err CdxFile::BeginWrite() {
   if (dirty_) return Err::Ok;
   uint8_t one = 1;
   if (Err e = file_.WriteAt(kDirtyOffset, &one, 1); e != Err::Ok) return e;
-  dirty_ = true;
+  dirty_ = unsynced_ = true;
+  return Err::Ok;
+}
+
+Err CdxFile::Commit() {
+  if (!unsynced_) return Err::Ok;
+  if (dirty_) {
+    if (Err e = file_.Sync(); e != Err::Ok) return e;
+    if (Err e = EndWrite(); e != Err::Ok) return e;
+  }
+  if (Err e = file_.Sync(); e != Err::Ok) return e;
+  unsynced_ = false;
   return Err::Ok;
 }
 
@@ -773,6 +784,27 @@ Err CdxFile::Prev(const CdxTag& tag, CdxPosition& pos) {
     return Err::Ok;
   }
   pos = CdxPosition{};
+  return Err::Ok;
+}
+
+Err CdxFile::CountKeys(const CdxTag& tag, const uint8_t* key, uint64_t& count) {
+  count = 0;
+  CdxPosition pos;
+  if (Err e = key ? Find(tag, key, 0, pos) : First(tag, pos); e != Err::Ok) return e;
+  const int kl = tag.keyLength;
+  while (pos.Valid()) {
+    int n = static_cast<int>(pos.recnos.size());
+    int i = pos.index;
+    if (key) {
+      while (i < n && memcmp(pos.keys.data() + size_t(i) * kl, key, kl) == 0) ++i;
+    } else {
+      i = n;
+    }
+    count += static_cast<uint64_t>(i - pos.index);
+    if (i < n) break;  // a greater key: no more of this one
+    pos.index = n - 1;
+    if (Err e = Next(tag, pos); e != Err::Ok) return e;
+  }
   return Err::Ok;
 }
 

@@ -78,6 +78,9 @@ class CdxFile {
   // crash is recognised and rebuilt instead of trusted.
   [[nodiscard]] Err BeginWrite();
   [[nodiscard]] Err EndWrite();
+  // Ends a write as EndWrite does, durably: the pages reach the disk before the mark is cleared,
+  // and the cleared mark before it returns. Pages written and already ended are synced too.
+  [[nodiscard]] Err Commit();
   // Bumped whenever the trees may have changed; positions taken before must be re-found.
   uint64_t Generation() const { return generation_; }
 
@@ -89,6 +92,8 @@ class CdxFile {
   [[nodiscard]] Err Last(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Next(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Prev(const CdxTag& tag, CdxPosition& pos);
+  // Entries of the tag whose key is `key` (every entry when key is null), read leaf by leaf.
+  [[nodiscard]] Err CountKeys(const CdxTag& tag, const uint8_t* key, uint64_t& count);
 
   // Bulk-builds a tag from the sorted keys and adds it to the directory; a tag of that name is
   // replaced in its place. progress gets 50..100 for the sorting and writing.
@@ -131,6 +136,7 @@ class CdxFile {
   int lockDepth_ = 0;
   bool lockedWrite_ = false;
   bool dirty_ = false;
+  bool unsynced_ = false;
   uint32_t counter_ = 0;
   uint64_t size_ = 0;
   uint64_t generation_ = 1;

@@ -35,6 +35,7 @@ const ErrorEntry kErrorTexts[] = {
     {Err::BadTagName, "Invalid tag name"},
     {Err::BadField, "Invalid field definition"},
     {Err::NotFound, "Record not found"},
+    {Err::OutOfMemory, "Out of memory"},
 };
 
 // Separator and order of day, month and year for each date format.

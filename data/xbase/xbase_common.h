@@ -31,6 +31,7 @@ enum class Err : int {
   BadTagName = -21,
   BadField = -22,
   NotFound = -23,
+  OutOfMemory = -24,
 };
 
 const char* ErrorText(Err e);

@@ -1,6 +1,5 @@
 #include "xbase_dbf.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,6 +177,7 @@ Err DbfTable::WriteRecords(uint32_t first, uint32_t number, const char* data) {
   if (!Writable()) return Err::ReadOnly;
   uint64_t at = headerLength_ + uint64_t(first - 1) * recordLength_;
   size_t length = size_t(number) * recordLength_;
+  unsynced_ = true;
   bool knowsTheEnd = !Shared() || headerLocked_;
   if (knowsTheEnd && first + number - 1 >= count_) {
     std::vector<char> block(data, data + length);
@@ -201,8 +201,16 @@ Err DbfTable::WriteHeader(int lockTimeoutSeconds) {
   uint8_t h[8];
   PutToday(h + 1);
   PutLe32(h + 4, count_);
+  unsynced_ = true;
   if (Err e = file_.WriteAt(1, h + 1, 7); e != Err::Ok) return e;
   return file_.WriteAt(28, &flags_, 1);
+}
+
+Err DbfTable::Sync() {
+  if (!unsynced_) return Err::Ok;
+  if (Err e = file_.Sync(); e != Err::Ok) return e;
+  unsynced_ = false;
+  return Err::Ok;
 }
 
 void DbfTable::BlankRecord(char* buffer) const { memset(buffer, ' ', recordLength_); }
@@ -254,29 +262,8 @@ Err DbfTable::LockRecord(uint32_t recno, int timeoutSeconds) {
 
 void DbfTable::UnlockRecord(uint32_t recno) { file_.Unlock(kHeaderLockOffset - recno, 1); }
 
-RecordScan::~RecordScan() { Unmap(); }
-
-void RecordScan::Unmap() {
-  if (map_) munmap(map_, mapLength_);
-  map_ = nullptr;
-}
-
 Err RecordScan::Read(uint32_t first, uint32_t number, const char*& out) {
   size_t length = size_t(number) * table_.RecordLength();
-  uint64_t at = table_.HeaderLength() + uint64_t(first - 1) * table_.RecordLength();
-  Unmap();
-  if (table_.Mode() == OpenMode::Exclusive && at + length <= table_.FileSize()) {
-    static const uint64_t kPageSize = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    uint64_t start = at / kPageSize * kPageSize;
-    mapLength_ = length + (at - start);
-    void* p = mmap(nullptr, mapLength_, PROT_READ, MAP_SHARED | MAP_POPULATE, table_.Descriptor(),
-                   static_cast<off_t>(start));
-    if (p != MAP_FAILED) {
-      map_ = p;
-      out = static_cast<const char*>(p) + (at - start);
-      return Err::Ok;
-    }
-  }
   buffer_.resize(length);
   if (Err e = table_.ReadRecords(first, number, buffer_.data()); e != Err::Ok) return e;
   out = buffer_.data();

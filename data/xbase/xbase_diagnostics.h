@@ -10,7 +10,7 @@ bool SelectedIndexDescending(int order);
 // empty text when all agree, else the engine error and the first fault (an index that could not
 // be opened, a damaged record, a key that differs).
 int CheckSelectedIndexes(std::string& where);
-// The production index that could not be opened ("PATH: error text"), empty when there is none.
+// The production index that could not be opened ("PATH is damaged ..."), empty when there is none.
 std::string SelectedIndexFault();
 
 } // namespace zn::xbase

@@ -517,10 +517,18 @@ bool SelectedIndexDescending(int n) {
   return OnArea(false, [n](WorkArea& a) { return a.IndexDescending(n); });
 }
 
+long CountRowsMatching(const char* condition) {
+  return OnArea(-1L, [condition](WorkArea& a) {
+    long count = 0;
+    Err err = a.CountMatching(condition ? condition : "", count);
+    Result(err);
+    return err == Err::Ok ? count : -1L;
+  });
+}
+
 std::string SelectedIndexFault() {
   return OnArea(std::string(), [](WorkArea& a) {
-    Err e = a.IndexFault();
-    return e == Err::Ok ? std::string() : a.IndexFaultPath() + ": " + ErrorText(e);
+    return a.IndexFault() == Err::Ok ? std::string() : a.IndexFaultPath() + " " + a.IndexFaultText();
   });
 }
 

@@ -452,6 +452,90 @@ char Expression::Type() const { return root_->type; }
 int Expression::Width() const { return root_->width; }
 int Expression::SingleField() const { return root_->op == Op::Field ? root_->field : -1; }
 
+namespace {
+
+const Expression::Node* DropDoubleNegation(const Expression::Node* n) {
+  while (n->op == Op::Not && n->args[0]->op == Op::Not) n = n->args[0]->args[0];
+  return n;
+}
+
+void Render(const Expression::Node* n, std::string& out) {
+  n = DropDoubleNegation(n);
+  switch (n->op) {
+    case Op::Constant: {
+      const Value& v = n->constant;
+      out += 'K';
+      out += v.type;
+      out += ':';
+      switch (v.type) {
+        case 'C': out += std::to_string(v.text.size()) + ':' + v.text; break;
+        case 'N': out += std::to_string(v.number); break;
+        case 'D': out += std::to_string(v.date); break;
+        default: out += v.logical ? 'T' : 'F';
+      }
+      return;
+    }
+    case Op::Field: out += 'F' + std::to_string(n->field); return;
+    default:
+      out += 'O' + std::to_string(static_cast<int>(n->op)) + '(';
+      for (size_t i = 0; i < n->args.size(); ++i) {
+        if (i) out += ',';
+        Render(n->args[i], out);
+      }
+      out += ')';
+  }
+}
+
+void CollectConjuncts(const Expression::Node* n, std::vector<std::string>& out) {
+  n = DropDoubleNegation(n);
+  if (n->op == Op::And) {
+    CollectConjuncts(n->args[0], out);
+    CollectConjuncts(n->args[1], out);
+    return;
+  }
+  std::string text;
+  Render(n, text);
+  out.push_back(std::move(text));
+}
+
+} // namespace
+
+std::vector<std::string> Expression::Conjuncts() const {
+  std::vector<std::string> out;
+  CollectConjuncts(root_, out);
+  return out;
+}
+
+std::string Expression::Canonical() const {
+  std::string out;
+  Render(root_, out);
+  return out;
+}
+
+std::string Expression::NegatedCanonical() const {
+  const Node* n = DropDoubleNegation(root_);
+  std::string out;
+  if (n->op == Op::Not) {
+    Render(n->args[0], out);
+  } else {
+    out = 'O' + std::to_string(static_cast<int>(Op::Not)) + '(';
+    Render(n, out);
+    out += ')';
+  }
+  return out;
+}
+
+Expression::Shape Expression::Form(int& field) const {
+  field = -1;
+  const Node* n = root_;
+  if (n->op == Op::Not && n->args[0]->op == Op::Deleted) return Shape::NotDeleted;
+  bool upper = n->op == Op::Upper;
+  if (upper) n = n->args[0];
+  if (n->op != Op::Field || fields_[n->field].type != 'C') return Shape::Other;
+  field = n->field;
+  return upper ? Shape::UpperTextField : Shape::TextField;
+}
+
 void ReadField(const Field& field, const char* record, Value& out) {
   const char* p = record + field.offset;
   switch (field.type) {

@@ -36,6 +36,16 @@ class Expression {
   int Width() const;
   // A single field name: its index, else -1.
   int SingleField() const;
+  // Shapes that index builds and counts handle without walking the tree.
+  enum class Shape { Other, TextField, UpperTextField, NotDeleted };
+  Shape Form(int& field) const;
+  // The conditions a logical expression ANDs together, each in a canonical form (equal forms
+  // test the same thing whatever the spelling: letter case, blanks, parentheses, "!" for .NOT.,
+  // a double negation). Any other expression: its own canonical form alone.
+  std::vector<std::string> Conjuncts() const;
+  // Canonical form of the whole expression, and of its negation.
+  std::string Canonical() const;
+  std::string NegatedCanonical() const;
 
   // The result stays valid until the next evaluation of this expression.
   const Value& Evaluate(const EvalContext& context) const;

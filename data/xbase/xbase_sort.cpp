@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace zn::xbase {
@@ -22,12 +23,16 @@ uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (ui
 
 } // namespace
 
-// The first bytes of a key held with it, so that most comparisons stay within the item.
-struct KeySorter::Item {
-  uint64_t prefix[kPrefix / 8];
-  uint32_t index;
-  uint32_t recno;
-};
+
+
+void* MapPages(size_t bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+void UnmapPages(void* p, size_t bytes) { munmap(p, bytes); }
+
+void DiscardPages(void* p, size_t bytes) { madvise(p, bytes, MADV_DONTNEED); }
 
 KeySorter::KeySorter(int keyLength, const std::string& folder, size_t memoryBytes)
     : keyLength_(keyLength), entrySize_(keyLength + 4), folder_(folder) {
@@ -35,17 +40,21 @@ KeySorter::KeySorter(int keyLength, const std::string& folder, size_t memoryByte
   runCapacity_ = std::max<size_t>(1024, memoryBytes / (keyLength + 4 + sizeof(Item) + 4));
 }
 
-void KeySorter::Reserve(uint64_t expected) {
-  size_t n = static_cast<size_t>(std::min<uint64_t>(expected, runCapacity_));
-  keys_.reserve(n * keyLength_);
-  recnos_.reserve(n);
+Err KeySorter::Allocate() {
+  keys_ = PageArray<uint8_t>(runCapacity_ * keyLength_);
+  recnos_ = PageArray<uint32_t>(runCapacity_);
+  items_ = PageArray<Item>(runCapacity_);
+  order_ = PageArray<uint32_t>(runCapacity_);
+  return keys_.Ok() && recnos_.Ok() && items_.Ok() && order_.Ok() ? Err::Ok : Err::OutOfMemory;
 }
 
 Err KeySorter::Add(const uint8_t* key, uint32_t recno) {
-  if (recnos_.size() >= runCapacity_)
+  if (!keys_.Data())
+    if (Err e = Allocate(); e != Err::Ok) return e;
+  if (held_ >= runCapacity_)
     if (Err e = Spill(); e != Err::Ok) return e;
-  keys_.insert(keys_.end(), key, key + keyLength_);
-  recnos_.push_back(recno);
+  memcpy(keys_.Data() + held_ * keyLength_, key, keyLength_);
+  recnos_[held_++] = recno;
   maxRecno_ = std::max(maxRecno_, recno);
   ++count_;
   return Err::Ok;
@@ -53,9 +62,9 @@ Err KeySorter::Add(const uint8_t* key, uint32_t recno) {
 
 void KeySorter::SortRun() {
   const int kl = keyLength_;
-  const uint8_t* keys = keys_.data();
-  std::vector<Item> items(recnos_.size());
-  for (size_t i = 0; i < items.size(); ++i) {
+  const uint8_t* keys = keys_.Data();
+  Item* items = items_.Data();
+  for (size_t i = 0; i < held_; ++i) {
     Item& item = items[i];
     const uint8_t* k = keys + i * kl;
     for (int w = 0; w < kPrefix / 8; ++w) {
@@ -66,7 +75,7 @@ void KeySorter::SortRun() {
     item.index = static_cast<uint32_t>(i);
     item.recno = recnos_[i];
   }
-  std::sort(items.begin(), items.end(), [keys, kl](const Item& a, const Item& b) {
+  std::sort(items, items + held_, [keys, kl](const Item& a, const Item& b) {
     for (int w = 0; w < kPrefix / 8; ++w)
       if (a.prefix[w] != b.prefix[w]) return a.prefix[w] < b.prefix[w];
     if (kl > kPrefix) {
@@ -75,8 +84,8 @@ void KeySorter::SortRun() {
     }
     return a.recno < b.recno;
   });
-  order_.resize(items.size());
-  for (size_t i = 0; i < items.size(); ++i) order_[i] = items[i].index;
+  for (size_t i = 0; i < held_; ++i) order_[i] = items[i].index;
+  sorted_ = held_;
   cursor_ = 0;
 }
 
@@ -85,12 +94,13 @@ Err KeySorter::Spill() {
     if (Err e = spill_.OpenTemporary(folder_); e != Err::Ok) return e;
   SortRun();
   std::vector<uint8_t> block;
-  block.reserve(std::min(order_.size() * entrySize_, size_t(1) << 22));
+  block.reserve(std::min(sorted_ * entrySize_, size_t(1) << 22));
   Run run;
   run.offset = spillEnd_;
-  run.remaining = order_.size();
-  for (uint32_t index : order_) {
-    const uint8_t* k = keys_.data() + size_t(index) * keyLength_;
+  run.remaining = sorted_;
+  for (size_t i = 0; i < sorted_; ++i) {
+    uint32_t index = order_[i];
+    const uint8_t* k = keys_.Data() + size_t(index) * keyLength_;
     block.insert(block.end(), k, k + keyLength_);
     uint32_t r = recnos_[index];
     uint8_t b[4] = {uint8_t(r), uint8_t(r >> 8), uint8_t(r >> 16), uint8_t(r >> 24)};
@@ -104,9 +114,7 @@ Err KeySorter::Spill() {
   if (Err e = spill_.WriteAt(spillEnd_, block.data(), block.size()); e != Err::Ok) return e;
   spillEnd_ += block.size();
   runs_.push_back(std::move(run));
-  keys_.clear();
-  recnos_.clear();
-  order_.clear();
+  held_ = sorted_ = 0;
   return Err::Ok;
 }
 
@@ -144,8 +152,13 @@ Err KeySorter::Finish() {
     SortRun();
     return Err::Ok;
   }
-  if (!recnos_.empty())
+  if (held_)
     if (Err e = Spill(); e != Err::Ok) return e;
+  // Only the merge's buffers are needed from here on.
+  keys_ = {};
+  recnos_ = {};
+  items_ = {};
+  order_ = {};
   for (size_t i = 0; i < runs_.size(); ++i) {
     if (Err e = Refill(runs_[i]); e != Err::Ok) return e;
     if (runs_[i].filled) heap_.push_back(i);
@@ -157,12 +170,12 @@ Err KeySorter::Finish() {
 
 Err KeySorter::Next(const uint8_t*& key, uint32_t& recno, bool& more) {
   if (runs_.empty()) {
-    more = cursor_ < order_.size();
+    more = cursor_ < sorted_;
     if (!more) return Err::Ok;
     // Keys are visited in sorted order, scattered over the key list: fetch ahead.
-    if (cursor_ + 16 < order_.size()) __builtin_prefetch(keys_.data() + size_t(order_[cursor_ + 16]) * keyLength_);
+    if (cursor_ + 16 < sorted_) __builtin_prefetch(keys_.Data() + size_t(order_[cursor_ + 16]) * keyLength_);
     uint32_t index = order_[cursor_++];
-    key = keys_.data() + size_t(index) * keyLength_;
+    key = keys_.Data() + size_t(index) * keyLength_;
     recno = recnos_[index];
     return Err::Ok;
   }

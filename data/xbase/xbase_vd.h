@@ -112,3 +112,17 @@ int vd_SetFastRead(int on);
 // Pack and index builds report their progress in percent to the hook; an empty hook removes it.
 void vd_SetGaugeHook(std::function<void(int percent)> hook);
 int vd_Pack();
+
+// Beyond the engine's entry points: what the table layer asks.
+namespace zn::xbase {
+
+// Rows of the selected table that `condition` (a logical xBase expression; null or empty: every
+// row) and the Deleted setting let through, whatever the area's filter, order and scope: what a
+// grid shows as "rows matching the archive filter" without setting that filter. Counted from an
+// index tag when one holds exactly those rows (a tag on the logical field the condition tests,
+// or one whose FOR condition is the condition), else by reading the table; vd_QueryRecCount
+// counts the current view the same way. -1 on failure (vd_LastError tells). The current record
+// stays where it was.
+long CountRowsMatching(const char* condition);
+
+} // namespace zn::xbase

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <sys/stat.h>
 
@@ -100,6 +101,30 @@ TEST(TextConverter, LinesPerPageStartsANewPage) {
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[0].size(), 60u * 16);
   EXPECT_EQ(pages[1].size(), 16u);
+}
+
+// Text that puts a form feed after every full page (at the end of the last line, on a line of its
+// own, or in front of the next page's first line) gives one page per page of text.
+TEST(TextConverter, FormFeedThatEndsAFullPageStartsNoExtraPage) {
+  TTextCase t;
+  t.reader->SetLinesPerPage(60);
+  for (const char* formFeed : {"\f\r\n", "\r\n\f\r\n", "\r\n\f"}) {
+    std::string text;
+    for (int page = 1; page <= 3; ++page)
+      for (int i = 1; i <= 60; ++i)
+        text += "page " + std::to_string(page) + " line " + std::to_string(i) + (i == 60 ? formFeed : "\r\n");
+    const auto pages = t.Convert(text);
+    ASSERT_EQ(pages.size(), 3u) << testing::PrintToString(formFeed);
+    for (const auto& page : pages)
+      EXPECT_EQ(page.size(), 60u * 16) << testing::PrintToString(formFeed);
+  }
+  // Lines counted on a page that a form feed ended start again from one.
+  std::string text = "a\f\r\n";
+  for (int i = 1; i <= 60; ++i)
+    text += "b\r\n";
+  const auto pages = t.Convert(text);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[1].size(), 60u * 16);
 }
 
 TEST(TextConverter, TabsAdvanceToTheNextTabStop) {
@@ -467,20 +492,202 @@ Bytes Bmp(int width, int height, int bpp, int compression, const Bytes& data) {
 
 TEST(ImageConverter, RunLengthCodedBmpsReadLikeTheirPlainForm) {
   // 8 x 2: top row black at 0 and 2, bottom row black at 0..3 (rows are stored bottom-up).
-  const Bytes plain8 = Bmp(8, 2, 8, 0, {1, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0});
-  const Bytes rle8 = Bmp(8, 2, 8, 1, {4, 1, 4, 0, 0, 0, 0, 3, 1, 0, 1, 0, 5, 0, 0, 0, 0, 1});
-  const Bytes rle4 = Bmp(8, 2, 4, 2, {4, 0x11, 4, 0x00, 0, 0, 0, 3, 0x10, 0x10, 5, 0x00, 0, 1});
-  TSourceBitmap a, b, c;
-  ASSERT_EQ(DecodeBmp(plain8.data(), plain8.size(), a), ecOK);
-  ASSERT_EQ(DecodeBmp(rle8.data(), rle8.size(), b), ecOK);
-  ASSERT_EQ(DecodeBmp(rle4.data(), rle4.size(), c), ecOK);
-  EXPECT_EQ(a.bits, b.bits);
-  EXPECT_EQ(a.bits, c.bits);
-  EXPECT_EQ(a.bits[0], 0);    // top left black
-  EXPECT_EQ(a.bits[4], 0xFF); // next pixel white
+  TTempDir dir;
+  WriteFile(dir.Path("PLAIN8.BMP"), Bmp(8, 2, 8, 0, {1, 1, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0}));
+  WriteFile(dir.Path("RLE8.BMP"), Bmp(8, 2, 8, 1, {4, 1, 4, 0, 0, 0, 0, 3, 1, 0, 1, 0, 5, 0, 0, 0, 0, 1}));
+  WriteFile(dir.Path("RLE4.BMP"), Bmp(8, 2, 4, 2, {4, 0x11, 4, 0x00, 0, 0, 0, 3, 0x10, 0x10, 5, 0x00, 0, 1}));
+  std::vector<std::vector<Bytes>> pages;
+  for (const char* name : {"PLAIN8", "RLE8", "RLE4"}) {
+    ConverterState s(std::make_unique<TBitmapReader>(true));
+    s.SetMargins(0, 0);
+    s.ClearFlags(kCvtCenterImage | kCvtDoubleWidth);
+    ASSERT_EQ(s.ConvertFile(dir.Path(name), ""), ecOK) << name;
+    pages.push_back(Pages(dir.Path(std::string(name) + ".APF"))[0]);
+  }
+  // Palette pictures are dithered: the threshold at (0, 0) is 0, so only pixels 1.. can be black.
+  ASSERT_EQ(pages[0].size(), 2u);
+  EXPECT_EQ(pages[0][0][0], 0x20); // top row: black at 0 and 2
+  EXPECT_EQ(pages[0][1][0], 0xF0); // bottom row: black at 0..3
+  EXPECT_EQ(pages[0], pages[1]);
+  EXPECT_EQ(pages[0], pages[2]);
   // Runs that leave the picture or break off are refused.
-  const Bytes broken = Bmp(8, 2, 8, 1, {0, 2, 1, 9, 0, 40, 1});
-  EXPECT_EQ(DecodeBmp(broken.data(), broken.size(), a), ecBadGraphicsFormat);
+  WriteFile(dir.Path("BROKEN.BMP"), Bmp(8, 2, 8, 1, {0, 2, 1, 9, 0, 40, 1}));
+  ConverterState s(std::make_unique<TBitmapReader>(true));
+  EXPECT_EQ(s.ConvertFile(dir.Path("BROKEN.BMP"), ""), ecBadGraphicsFormat);
+  EXPECT_FALSE(FileExists(dir.Path("BROKEN.APF")));
+}
+
+// ---- Limits: what a page and a file can hold, and pictures that claim more than they bring ----
+
+// A TIFF page made by hand: uncompressed, 1 bit, strips at offsets into the file.
+struct THandTiffPage {
+  uint32_t width, length, rowsPerStrip;
+  std::vector<uint32_t> offsets, counts;
+};
+
+// The pages' IFDs behind `data` (which starts at offset 8), chained in order; `loop` makes the
+// last IFD point back at the first.
+Bytes HandTiff(const std::vector<THandTiffPage>& pages, const Bytes& data, bool loop = false) {
+  Bytes b = {'I', 'I', 42, 0, 0, 0, 0, 0};
+  b.insert(b.end(), data.begin(), data.end());
+  const auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  const auto append32 = [&](uint32_t v) {
+    b.resize(b.size() + 4);
+    put32(b.size() - 4, v);
+  };
+  size_t link = 4, first = 0;
+  for (const THandTiffPage& p : pages) {
+    // Strip tables of more than one entry go in front of their IFD.
+    const auto table = [&](const std::vector<uint32_t>& v) {
+      const uint32_t at = static_cast<uint32_t>(b.size());
+      for (uint32_t x : v)
+        append32(x);
+      return v.size() == 1 ? v[0] : at;
+    };
+    const uint32_t offsets = table(p.offsets), counts = table(p.counts);
+    const uint32_t ifd = static_cast<uint32_t>(b.size());
+    put32(link, ifd);
+    first = first ? first : ifd;
+    const uint32_t entries[][3] = {{256, 1, p.width},  {257, 1, p.length},
+                                   {258, 1, 1},        {259, 1, 1},
+                                   {273, static_cast<uint32_t>(p.offsets.size()), offsets},
+                                   {278, 1, p.rowsPerStrip},
+                                   {279, static_cast<uint32_t>(p.counts.size()), counts}};
+    b.push_back(7);
+    b.push_back(0);
+    for (const auto& e : entries) {
+      b.push_back(static_cast<uint8_t>(e[0]));
+      b.push_back(static_cast<uint8_t>(e[0] >> 8));
+      b.push_back(4); // LONG
+      b.push_back(0);
+      append32(e[1]);
+      append32(e[2]);
+    }
+    link = b.size();
+    append32(0);
+  }
+  if (loop)
+    put32(link, static_cast<uint32_t>(first));
+  return b;
+}
+
+Bytes Dcx(const std::vector<uint32_t>& offsets, const Bytes& pages) {
+  Bytes b(4 + 4 * (offsets.size() + 1), 0);
+  const auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(0, kDcxSignature);
+  for (size_t i = 0; i < offsets.size(); ++i)
+    put32(4 + 4 * i, offsets[i] + static_cast<uint32_t>(b.size()));
+  b.insert(b.end(), pages.begin(), pages.end());
+  return b;
+}
+
+struct THostileCase {
+  const char* name;
+  const char* extension;
+  std::function<Bytes()> make;
+  int expected;
+};
+
+class HostilePictures : public ::testing::TestWithParam<THostileCase> {};
+
+std::unique_ptr<TFaxReader> ReaderFor(const std::string& extension) {
+  if (extension == "TIF")
+    return std::make_unique<TTiffReader>();
+  if (extension == "BMP")
+    return std::make_unique<TBitmapReader>(true);
+  return std::make_unique<TPcxReader>(extension == "DCX");
+}
+
+// Each is refused with its own message and leaves no file, whatever it claims to hold.
+TEST_P(HostilePictures, AreRefusedWithTheirReason) {
+  const THostileCase& c = GetParam();
+  TTempDir dir;
+  const std::string in = dir.Path(std::string("IN.") + c.extension);
+  WriteFile(in, c.make());
+  EXPECT_EQ(ConvertImage(ReaderFor(c.extension), in, ""), c.expected);
+  EXPECT_FALSE(FileExists(dir.Path("IN.APF")));
+}
+
+const Bytes kRow216(216, 0x0F);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostilePictures,
+    ::testing::Values(
+        THostileCase{"TiffTallerThanAPage", "TIF",
+                     [] { return HandTiff({{1728, kMaxPageRows + 1, 1, {8}, {216}}}, kRow216); }, ecPageTooLong},
+        THostileCase{"TiffOf280MillionRows", "TIF",
+                     [] { return HandTiff({{1728, 280000000, 1, {8}, {216}}}, kRow216); }, ecPageTooLong},
+        THostileCase{"TiffWiderThanAnyPicture", "TIF",
+                     [] { return HandTiff({{kMaxImageWidth + 1, 1, 1, {8}, {8192}}}, Bytes(8192, 0)); },
+                     ecPictureTooLarge},
+        THostileCase{"TiffStripsShareTheirData", "TIF",
+                     [] { return HandTiff({{1728, 1000, 1, std::vector<uint32_t>(1000, 8), std::vector<uint32_t>(1000, 216)}}, kRow216); },
+                     ecBadGraphicsFormat},
+        THostileCase{"TiffPagesShareTheirData", "TIF",
+                     [] { return HandTiff({{1728, 1, 1, {8}, {216}}, {1728, 1, 1, {8}, {216}}}, kRow216); },
+                     ecBadGraphicsFormat},
+        THostileCase{"TiffPagesComeBackToTheFirst", "TIF",
+                     [] { return HandTiff({{1728, 1, 1, {8}, {216}}}, kRow216, true); }, ecBadGraphicsFormat},
+        THostileCase{"BmpTallerThanAPage", "BMP", [] { return Bmp(1728, kMaxPageRows + 1, 1, 0, {}); }, ecPageTooLong},
+        THostileCase{"BmpWiderThanAnyPicture", "BMP", [] { return Bmp(kMaxImageWidth + 1, 1, 1, 0, Bytes(8192, 0)); },
+                     ecPictureTooLarge},
+        THostileCase{"DcxPagesShareTheirData", "DCX",
+                     [] { return Dcx({0, 0, 0}, EncodePcx(Picture(1728, 100))); }, ecBadGraphicsFormat}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same tall page (95,040 rows: forty A4 pages end to end) converts from a TIFF and from a BMP.
+TEST(ImageConverter, TallPagesConvertAlikeFromEveryReader) {
+  TTempDir dir;
+  const TMonoBitmap pic = Picture(1728, 95040);
+  WriteFile(dir.Path("T.TIF"), EncodeTiff(pic));
+  WriteFile(dir.Path("T.BMP"), EncodeBmp(pic));
+  ASSERT_EQ(ConvertImage(std::make_unique<TTiffReader>(), dir.Path("T.TIF"), dir.Path("TIF.APF")), ecOK);
+  ASSERT_EQ(ConvertImage(std::make_unique<TBitmapReader>(true), dir.Path("T.BMP"), dir.Path("BMP.APF")), ecOK);
+  TApfPageHeader a, b;
+  Bytes fromTiff, fromBmp;
+  ASSERT_EQ(ReadApfPage(dir.Path("TIF.APF"), 1, a, fromTiff), ecOK);
+  ASSERT_EQ(ReadApfPage(dir.Path("BMP.APF"), 1, b, fromBmp), ecOK);
+  EXPECT_TRUE(fromTiff == fromBmp);
+  int rows = 0;
+  UnpackerState u([&](UnpackerState&, int kind, const uint8_t*, int, int) { return rows += kind == kOutputRow, 0; });
+  ASSERT_EQ(u.UnpackPage(dir.Path("BMP.APF"), 1), ecOK);
+  EXPECT_EQ(rows, 95040);
+}
+
+// A file holds at most 65535 pages: a text of 65536 form feeds is refused, not wrapped round.
+TEST(TextConverter, MorePagesThanAFileHoldsAreRefused) {
+  TTextCase t;
+  std::string text;
+  for (int i = 0; i < kMaxApfPages + 1; ++i)
+    text += "\f\n";
+  WriteFile(t.dir.Path("IN.TXT"), text);
+  EXPECT_EQ(t.state->ConvertFile(t.dir.Path("IN.TXT"), ""), ecTooManyPages);
+  EXPECT_FALSE(FileExists(t.dir.Path("IN.APF")));
+}
+
+// Rows supplied by the owner stop at the page row limit: no page length past what a page holds.
+TEST(FaxConverter, PagesStopAtTheRowLimit) {
+  TTempDir dir;
+  int rows = 0;
+  ConverterState s(std::make_unique<TUserReader>(
+      "", [](const std::string&) { return 0; },
+      [&](uint8_t* raster, int& bytes, bool& endOfPage, bool& morePages) {
+        raster[0] = 0x80;
+        bytes = 1;
+        endOfPage = ++rows > kMaxPageRows + 10;
+        morePages = false;
+        return 0;
+      },
+      nullptr));
+  EXPECT_EQ(s.ConvertFile("", dir.Path("U.APF")), ecPageTooLong);
+  EXPECT_EQ(rows, kMaxPageRows + 1);
+  EXPECT_FALSE(FileExists(dir.Path("U.APF")));
 }
 
 TEST(ImageConverter, StatusAbortEndsTheConversion) {

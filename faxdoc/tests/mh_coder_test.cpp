@@ -24,10 +24,12 @@ Bytes Code(const Bytes& raster, int width, int margin = 0, bool doubleWidth = fa
 std::vector<Bytes> Decode(const Bytes& stream, int* badCodes = nullptr) {
   std::vector<Bytes> rows;
   TMhDecoder d;
-  d.Decode(stream.data(), stream.size(), [&](const uint8_t* row, int n) {
+  const TMhDecoder::TRowSink sink = [&](const uint8_t* row, int n) {
     rows.emplace_back(row, row + n);
     return true;
-  });
+  };
+  if (!d.Decode(stream.data(), stream.size(), sink))
+    d.Finish(sink);
   if (badCodes)
     *badCodes = d.BadCodes();
   return rows;
@@ -127,6 +129,40 @@ TEST_P(MhRoundTrip, RandomRowsComeBackUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, MhRoundTrip, ::testing::Values(kNormalLineWidth, kWideLineWidth));
+
+// A page read from a file reaches the decoder in pieces: cut anywhere (inside a code, inside the
+// fill zeros of an EOL, inside an invalid code), the rows and the count of bad codes are those of
+// the whole stream.
+TEST(MhDecoder, AStreamInPiecesDecodesAsAWhole) {
+  std::mt19937 rng(7);
+  Bytes stream;
+  for (int i = 0; i < 60; ++i) {
+    Bytes row(216, 0);
+    for (auto& b : row)
+      b = i % 3 == 0 ? static_cast<uint8_t>(rng()) : (rng() % 9 == 0 ? 0xFF : 0);
+    stream = Cat({stream, Code(row, kNormalLineWidth), Bytes(i % 4 == 0 ? 3 : 0, 0)});
+    if (i % 17 == 5)
+      stream = Cat({stream, Bytes{0xFF, 0xFF, 0x3F}}); // no code starts with so many ones
+  }
+  stream = Cat({stream, EndOfPage()});
+  int wholeBad = -1;
+  const std::vector<Bytes> whole = Decode(stream, &wholeBad);
+  ASSERT_GT(whole.size(), 40u);
+  ASSERT_GT(wholeBad, 0);
+  for (size_t piece : {1, 2, 3, 5, 8, 13, 64, 1000}) {
+    TMhDecoder d;
+    std::vector<Bytes> rows;
+    bool ended = false;
+    for (size_t at = 0; at < stream.size() && !ended; at += piece)
+      ended = d.Decode(stream.data() + at, std::min(piece, stream.size() - at), [&](const uint8_t* row, int n) {
+        rows.emplace_back(row, row + n);
+        return true;
+      });
+    EXPECT_TRUE(ended) << piece;
+    EXPECT_EQ(rows, whole) << piece;
+    EXPECT_EQ(d.BadCodes(), wholeBad) << piece;
+  }
+}
 
 // Black make-up codes for runs of 512 and more are 13 bits long; rows holding such runs decode.
 TEST(MhDecoder, LongBlackRunsOfThirteenBitCodesDecode) {
@@ -286,6 +322,21 @@ TEST_P(MhLastRow, TheLastRowIsDelivered) {
   if (c.noiseAfter)
     s.bytes.insert(s.bytes.end(), {0xFF, 0xFF, 0x2F, 0x65, 0xA8, 0x69, 0xD0, 0x11, 0xEE, 0xEE});
   EXPECT_EQ(Decode(s.bytes), expected);
+  // The same page read in pieces: the row is finished after the last piece, wherever it was cut.
+  for (size_t piece : {1, 3, 7, 64}) {
+    TMhDecoder d;
+    std::vector<Bytes> rows;
+    const TMhDecoder::TRowSink sink = [&](const uint8_t* row, int n) {
+      rows.emplace_back(row, row + n);
+      return true;
+    };
+    bool ended = false;
+    for (size_t at = 0; at < s.bytes.size() && !ended; at += piece)
+      ended = d.Decode(s.bytes.data() + at, std::min(piece, s.bytes.size() - at), sink);
+    if (!ended)
+      d.Finish(sink);
+    EXPECT_EQ(rows, expected) << piece;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -176,6 +176,65 @@ INSTANTIATE_TEST_SUITE_P(
                       TTiffVariant{"BigEndianStripsPackBits", "-packbits", "-B -c packbits -r 37"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A TIFF of several pages (joined by libtiff's tiffcp, the pages in their own compressions) converts
+// to a fax page for each, every one exactly its chart; g3topbm decodes them.
+TEST(Peers, EveryPageOfAMultiPageTiffConverts) {
+  REQUIRE_PROGRAMS("pamtotiff", "tiffcp", "tiffinfo", "g3topbm");
+  TTempDir dir;
+  const int charts[] = {1, 4, 7};
+  const char* options[] = {"-none", "-packbits", "-none -rowsperstrip=50"};
+  std::string pages;
+  for (int i = 0; i < 3; ++i) {
+    const std::string page = dir.Path("p" + std::to_string(i) + ".tif");
+    ASSERT_EQ(RunCommand(std::string("pamtotiff ") + options[i] + " '" + Chart(charts[i]) + "' > '" + page + "' 2>/dev/null"), 0);
+    pages += " '" + page + "'";
+  }
+  ASSERT_EQ(RunCommand("tiffcp" + pages + " '" + dir.Path("all.tif") + "' 2>/dev/null"), 0);
+  std::string info;
+  ASSERT_EQ(RunCommand("tiffinfo '" + dir.Path("all.tif") + "' 2>&1 | grep -c 'TIFF Directory'", &info), 0);
+  ASSERT_EQ(std::stoi(info), 3);
+  ConverterState s(std::make_unique<TTiffReader>());
+  s.SetMargins(0, 0);
+  ASSERT_EQ(s.ConvertFile(dir.Path("all.tif"), dir.Path("ALL.APF")), ecOK);
+  TApfFileHeader h;
+  ASSERT_EQ(ReadApfHeader(dir.Path("ALL.APF"), h), ecOK);
+  ASSERT_EQ(h.pageCount, 3);
+  for (unsigned page = 1; page <= 3; ++page) {
+    WriteRawPage(dir.Path("ALL.APF"), dir.Path("p.g3"), page);
+    ASSERT_EQ(RunCommand("g3topbm -reversebits '" + dir.Path("p.g3") + "' > '" + dir.Path("g.pbm") + "' 2>/dev/null"), 0);
+    EXPECT_TRUE(ReadPbm(dir.Path("g.pbm")) == ReadPbm(Chart(charts[page - 1]))) << page;
+  }
+}
+
+// A page taller than a PCX holds still unpacks to a TIFF that libtiff reads whole.
+TEST(Peers, TallPagesUnpackToTiffsThatLibtiffReads) {
+  REQUIRE_PROGRAMS("tiffinfo", "tifftopnm");
+  TTempDir dir;
+  std::vector<Bytes> rows;
+  Bytes raster(kCodedRowBufferSize, 0), coded(kCodedRowBufferSize);
+  for (int y = 0; y < 70000; ++y) {
+    std::fill(raster.begin(), raster.begin() + 216, 0);
+    raster[static_cast<size_t>(y % 216)] = 0xFF;
+    const int n = CodeRasterRow(raster.data(), kCodedRowBufferSize, kNormalLineWidth, 0, false, coded.data());
+    rows.emplace_back(coded.begin(), coded.begin() + n);
+  }
+  Bytes eop(kEndOfPageBytes);
+  MakeEndOfPage(eop.data());
+  rows.push_back(eop);
+  WriteFile(dir.Path("T.APF"), MakeApf({{4, Records(rows)}}));
+  UnpackerState u;
+  ASSERT_EQ(u.UnpackPageToTiff(dir.Path("T.APF"), dir.Path("t.tif"), 1), ecOK);
+  EXPECT_EQ(u.UnpackPageToPcx(dir.Path("T.APF"), dir.Path("t.pcx"), 1), ecPageTooTallForFormat);
+  std::string info;
+  ASSERT_EQ(RunCommand("tiffinfo '" + dir.Path("t.tif") + "' 2>&1", &info), 0);
+  EXPECT_NE(info.find("Image Width: 1728 Image Length: 70000"), std::string::npos) << info;
+  ASSERT_EQ(RunCommand("tifftopnm '" + dir.Path("t.tif") + "' > '" + dir.Path("t.pbm") + "' 2>/dev/null"), 0);
+  const TRaster r = ReadPbm(dir.Path("t.pbm"));
+  ASSERT_EQ(r.height, 70000);
+  for (int y : {0, 215, 216, 69999})
+    EXPECT_EQ(r.Row(y)[y % 216], 0xFF) << y;
+}
+
 struct TPicture {
   const char* name;
   std::string command; // writes the picture of chart %C to standard output

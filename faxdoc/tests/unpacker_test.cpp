@@ -205,6 +205,77 @@ TEST(Unpacker, AbortStopsThePage) {
   EXPECT_EQ(rows, 10);
 }
 
+// Page files are written row by row as the page decodes; they are byte for byte what the whole
+// page in memory encodes to, also when a 2048-pixel row inks past 1728 on a narrow page (the file
+// is then as wide as that row) and when the page is in plain stream form.
+TEST(Unpacker, PageFilesWrittenAsRowsComeAreThoseOfTheWholePage) {
+  TTempDir dir;
+  std::vector<Bytes> rows;
+  for (int i = 0; i < 300; ++i)
+    rows.push_back(i % 3 ? CodedRow(kNormalLineWidth, i, i + 40) : Blank(kNormalLineWidth));
+  std::vector<Bytes> wideInk = rows;
+  wideInk[150] = CodedRow(kWideLineWidth, 1900, 1950);
+  struct TPage {
+    const char* name;
+    uint16_t flags;
+    Bytes data;
+  };
+  const std::vector<Bytes> ended = [&] { auto r = rows; r.push_back(Eop()); return r; }();
+  Bytes plain;
+  for (const Bytes& r : ended)
+    plain.insert(plain.end(), r.begin(), r.end());
+  for (const TPage& page : {TPage{"records", 4, Records(ended)}, TPage{"stream", 0, plain},
+                            TPage{"wide ink", 4, Records([&] { auto r = wideInk; r.push_back(Eop()); return r; }())}}) {
+    const std::string name = dir.Path("P.APF");
+    WriteFile(name, MakeApf({{page.flags, page.data}}));
+    UnpackerState u;
+    TMonoBitmap bm;
+    ASSERT_EQ(u.UnpackPageToMemBitmap(name, 1, false, bm), ecOK) << page.name;
+    const struct {
+      TPageFileKind kind;
+      int (UnpackerState::*unpack)(const std::string&, const std::string&, unsigned);
+    } kinds[] = {{TPageFileKind::Pcx, &UnpackerState::UnpackPageToPcx},
+                 {TPageFileKind::Dcx, &UnpackerState::UnpackPageToDcx},
+                 {TPageFileKind::Tiff, &UnpackerState::UnpackPageToTiff},
+                 {TPageFileKind::Bmp, &UnpackerState::UnpackPageToBmp}};
+    for (const auto& k : kinds) {
+      const std::string out = dir.Path(std::string("OUT.") + DefaultPageExtension(k.kind));
+      ASSERT_EQ((u.*k.unpack)(name, out, 1), ecOK) << page.name << " " << out;
+      EXPECT_TRUE(ReadFile(out) == EncodePage(k.kind, bm)) << page.name << " " << out;
+    }
+    EXPECT_EQ(bm.width, page.name == std::string("wide ink") ? 1952 : 1728);
+  }
+}
+
+// Decoding stops at the page row limit; PCX and DCX, whose row numbers are 16 bits, refuse a page
+// of more than 65535 rows and leave no file, while TIFF and BMP take it.
+TEST(Unpacker, RowLimitsOfPagesAndOfFileFormats) {
+  TTempDir dir;
+  const auto page = [&](int rows) {
+    std::vector<Bytes> r(static_cast<size_t>(rows), Blank(kNormalLineWidth));
+    r.push_back(Eop());
+    WriteFile(dir.Path("T.APF"), MakeApf({{4, Records(r)}}));
+    return dir.Path("T.APF");
+  };
+  UnpackerState u;
+  int delivered = 0;
+  u.SetOutputLine([&](UnpackerState&, int kind, const uint8_t*, int, int) { return delivered += kind == kOutputRow, 0; });
+  EXPECT_EQ(u.UnpackPage(page(kMaxPageRows), 1), ecOK);
+  EXPECT_EQ(delivered, kMaxPageRows);
+  EXPECT_EQ(u.UnpackPage(page(kMaxPageRows + 1), 1), ecPageTooLong);
+
+  const std::string tall = page(kPcxMaxRows + 1);
+  EXPECT_EQ(u.UnpackPageToPcx(tall, dir.Path("T.PCX"), 1), ecPageTooTallForFormat);
+  EXPECT_EQ(u.UnpackPageToDcx(tall, dir.Path("T.DCX"), 1), ecPageTooTallForFormat);
+  EXPECT_FALSE(FileExists(dir.Path("T.PCX")));
+  EXPECT_FALSE(FileExists(dir.Path("T.DCX")));
+  EXPECT_EQ(u.UnpackPageToBmp(tall, dir.Path("T.BMP"), 1), ecOK);
+  const Bytes bmp = ReadFile(dir.Path("T.BMP"));
+  ASSERT_GT(bmp.size(), 26u);
+  EXPECT_EQ(bmp[22] | bmp[23] << 8 | bmp[24] << 16, kPcxMaxRows + 1);
+  EXPECT_EQ(u.UnpackPageToPcx(page(kPcxMaxRows), dir.Path("T.PCX"), 1), ecOK);
+}
+
 TEST(Unpacker, MissingInputIsFileNotFound) {
   TTempDir dir;
   UnpackerState u;

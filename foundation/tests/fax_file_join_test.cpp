@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -264,6 +268,23 @@ TEST_F(FaxFileJoinTest, ALinkAtTheDestinationIsReplacedNotWrittenThrough)
     std::vector<Page> all = cover_;
     all.insert(all.end(), document_.begin(), document_.end());
     EXPECT_EQ(ReadFile(Path("j.apf")), FaxFile(all));
+}
+
+// A FIFO as an input is refused at once instead of waiting for a writer. The join runs in a child
+// that is killed after ten seconds, so that a join that waits fails the test instead of hanging it.
+TEST_F(FaxFileJoinTest, AFifoAsAnInputIsRefusedWithoutWaiting)
+{
+    WriteFile(Path("a.apf"), FaxFile(cover_));
+    ASSERT_EQ(::mkfifo(Path("pipe.apf").c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        ::_exit(ConcatFaxFiles(Path("j.apf"), Path("a.apf"), Path("pipe.apf")) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the join waited on the FIFO or succeeded";
 }
 
 } // namespace

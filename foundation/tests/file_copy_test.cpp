@@ -6,6 +6,7 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -133,6 +134,23 @@ TEST_F(FileCopyTest, ALinkAtTheDestinationIsReplacedNotWrittenThrough)
     EXPECT_EQ(ReadFile(Path("victim")), "precious");
     EXPECT_FALSE(std::filesystem::is_symlink(Path("b.apf")));
     EXPECT_EQ(ReadFile(Path("b.apf")), Pattern(3000));
+}
+
+// A FIFO as the source is refused at once instead of waiting for a writer. The copy runs in a child
+// that is killed after ten seconds, so that a copy that waits fails the test instead of hanging it.
+TEST_F(FileCopyTest, AFifoAsTheSourceIsRefusedWithoutWaiting)
+{
+    ASSERT_EQ(::mkfifo(Path("pipe.apf").c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        ::_exit(CopyFileBlocks(Path("pipe.apf"), Path("b.apf")) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the copy waited on the FIFO or succeeded";
+    EXPECT_FALSE(std::filesystem::exists(Path("b.apf")));
 }
 
 } // namespace

@@ -112,6 +112,7 @@ static struct
     int ecm;
     int maxRate;            /* fast-modem signals above this bit rate arrive as noise; 0 = none */
     int64_t hangupAt;       /* the line drops this long after the call connects; 0 = never */
+    int hangupCalls;        /* only the first this many calls drop; 0 = every call */
     int noise;              /* peak amplitude of the noise for --max-rate */
     int speed;              /* --fast runs at most this many times real time; 0 = no limit */
 } opt;
@@ -687,7 +688,8 @@ static void CallAdvance(void)
     }
     if (call.state == CALL_CONNECTED && term.fax && term.finished)
         Hangup(ends[0].kind == END_TERMINAL ? 0 : 1);
-    if (call.state == CALL_CONNECTED && opt.hangupAt && now - call.connectedAt >= opt.hangupAt)
+    if (call.state == CALL_CONNECTED && opt.hangupAt && now - call.connectedAt >= opt.hangupAt
+        && (opt.hangupCalls == 0 || callsDone < opt.hangupCalls))
     {
         /* The line drops: both ends hear it go dead. */
         Trace("the line drops");
@@ -722,6 +724,7 @@ static void TerminalMaybeCall(void)
     call.caller = 1;
     call.callee = 0;
     call.nextEvent = now;
+    ringStarted = now;   /* each call rings for its own ring time-out */
 }
 
 /* ---- the line ------------------------------------------------------------- */
@@ -949,6 +952,7 @@ static void Usage(void)
             "  --max-rate BPS      page data and training faster than BPS arrive garbled by noise\n"
             "  --noise PEAK        amplitude of that noise (1200; 32767 is full scale)\n"
             "  --hangup-at S       the line drops S seconds (line time) after the call connects\n"
+            "  --hangup-calls N    only the first N calls drop (every call)\n"
             "  --delay MS          the line's one-way delay (20)\n"
             "  --trace             show the traffic between programs and modems on stderr\n"
             "  --log LEVEL         spandsp's own log on stderr (1 errors .. 5 flow .. 8 debug)\n");
@@ -984,6 +988,7 @@ int main(int argc, char **argv)
         { "noise", required_argument, NULL, 'N' },
         { "speed", required_argument, NULL, 'S' },
         { "hangup-at", required_argument, NULL, 'H' },
+        { "hangup-calls", required_argument, NULL, 'K' },
         { NULL, 0, NULL, 0 }
     };
     const char *mode;
@@ -1023,6 +1028,7 @@ int main(int argc, char **argv)
         case 'N': opt.noise = atoi(optarg); break;
         case 'S': opt.speed = atoi(optarg); opt.fast = 1; break;
         case 'H': opt.hangupAt = SECONDS(atof(optarg)); break;
+        case 'K': opt.hangupCalls = atoi(optarg); break;
         default: Usage();
         }
     }

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     if (!vd_IndexTag("", rest[0].c_str(), rest[1].c_str(), 0, descending, condition.c_str())) {
       status = Failed("index");
       if (!fault.empty())
-        fprintf(stderr, "xbtool: the index %s; remove it and build its tags again\n", fault.c_str());
+        fprintf(stderr, "xbtool: the index %s: remove it and build its tags again\n", fault.c_str());
     }
   } else if (command == "pack") {
     if (vd_Pack() != 0) status = Failed("pack");

@@ -25,6 +25,17 @@ constexpr const char* kReceiveUsage = "--port COMn [--class 1|2|2.0] [--bps N] [
 extern const TCommand kFaxLineCommands[];
 extern const size_t kFaxLineCommandCount;
 
+// The cover check: renders a cover from a render file as the quick faxes do (it needs the toolkit's
+// fonts, so in znfax it starts znfax-cover, which runs it).
+constexpr const char* kCoverUsage =
+    "RENDERFILE OUT.APF [--preview OUT.BMP] [--value NAME=TEXT]... [--flag NAME]... [--message TEXTFILE]";
+extern const TCommand kCoverCommands[];
+extern const size_t kCoverCommandCount;
+
+// Runs `program` from znfax's own folder with the subcommand and its arguments in place of this
+// process; returns only when it cannot be started.
+int RunSiblingProgram(const char* program, const char* command, const TArgs& args);
+
 // Exit codes.
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1; // the operation failed: its code and text went to standard error

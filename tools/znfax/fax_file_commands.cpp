@@ -213,19 +213,26 @@ int Info(const TArgs& args) {
   std::printf("station id: \"%s\"\n", h.StationId().c_str());
   std::printf("pages: %u\n", h.pageCount);
   std::printf("page 1 offset: %d\n", h.page1Offset);
+  // One walk through the file: each page is decoded where its header leaves the file.
+  TInFile f;
+  if (int rc = f.Open(name); rc < 0)
+    return ReportError(rc, name);
+  int rows = 0, width = 0;
+  UnpackerState unpacker([&](UnpackerState&, int kind, const uint8_t*, int, int len) {
+    if (kind == kOutputRow) {
+      ++rows;
+      width = std::max(width, len * 8);
+    }
+    return 0;
+  });
+  int64_t offset = h.page1Offset;
   for (unsigned page = 1; page <= h.pageCount; ++page) {
     TApfPageHeader ph;
-    if (int rc = ReadApfPageHeader(name, page, ph); rc < 0)
+    if (int rc = ReadApfPageHeaderAt(f, offset, ph); rc < 0)
       return ReportError(rc, name);
-    int rows = 0, width = 0;
-    UnpackerState unpacker([&](UnpackerState&, int kind, const uint8_t*, int, int len) {
-      if (kind == kOutputRow) {
-        ++rows;
-        width = std::max(width, len * 8);
-      }
-      return 0;
-    });
-    const int rc = unpacker.UnpackPage(name, page);
+    offset += kApfPageHeaderSize + static_cast<int64_t>(ph.length);
+    rows = width = 0;
+    const int rc = unpacker.UnpackPageAt(f, name, page, h, ph);
     std::printf("page %u: length %d, flags 0x%04X (%s), rows %d, width %d, bad codes %d%s\n", page, ph.length,
                 ph.flags, FlagText(ph.flags).c_str(), rows, width, unpacker.BadCodes(),
                 rc < 0 ? ", truncated" : "");
@@ -245,12 +252,25 @@ int Raw(const TArgs& args) {
     return UsageError(error);
   if (OutputIsInput(p.operands[0], p.operands[1]))
     return kExitFailed;
+  // The page's data goes to the output as it is read.
+  TInFile in;
+  TApfFileHeader fileHeader;
   TApfPageHeader header;
-  std::vector<uint8_t> data;
-  if (int rc = ReadApfPage(p.operands[0], page, header, data); rc < 0)
+  if (int rc = OpenApfPage(in, p.operands[0], page, fileHeader, header); rc < 0)
     return ReportError(rc, p.operands[0]);
-  if (int rc = WriteFileData(p.operands[1], data); rc < 0)
+  TBufferedWriter out;
+  if (int rc = out.Create(p.operands[1]); rc < 0)
     return ReportError(rc, p.operands[1]);
+  int written = ecOK, bytesRead = 0;
+  const int rc = ReadApfPageData(
+      in, header, [&](const uint8_t* piece, size_t size) { return (written = out.Write(piece, size)) >= 0; },
+      bytesRead);
+  if (written < 0)
+    return ReportError(written, p.operands[1]);
+  if (rc < 0)
+    return ReportError(rc, p.operands[0]);
+  if (int close = out.Close(); close < 0)
+    return ReportError(close, p.operands[1]);
   return kExitOk;
 }
 

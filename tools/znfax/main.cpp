@@ -14,6 +14,7 @@ struct TCommandTable {
 const TCommandTable kTables[] = {
     {zn::tools::kFaxFileCommands, zn::tools::kFaxFileCommandCount},
     {zn::tools::kFaxLineCommands, zn::tools::kFaxLineCommandCount},
+    {zn::tools::kCoverCommands, zn::tools::kCoverCommandCount},
 };
 
 void PrintUsage(FILE* out) {

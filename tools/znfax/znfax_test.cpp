@@ -1,5 +1,7 @@
 // znfax as its users run it: exit codes, error texts on standard error, and files made.
+#include "faxdoc/apf_file.h"
 #include "faxdoc/converter.h"
+#include "faxdoc/mh_coder.h"
 #include "faxdoc/page_files.h"
 #include "faxdoc/tests/test_support.h"
 #include "platform/file_replacement.h"
@@ -80,6 +82,43 @@ TEST(Znfax, ConvertsInfoRawAndUnpacks) {
     EXPECT_EQ(r.height, 20);
     EXPECT_EQ(r.Row(3)[3], 0xF0);
   }
+}
+
+// A file of the most pages a file can hold (each only its end-of-page block) is walked once:
+// every page is listed.
+TEST(Znfax, InfoListsEveryPageOfAFullFile) {
+  TTempDir dir;
+  std::vector<uint8_t> eop(faxdoc::kEndOfPageBytes);
+  faxdoc::MakeEndOfPage(eop.data());
+  const std::vector<TTestPage> pages(faxdoc::kMaxApfPages, TTestPage{4, Records({eop})});
+  WriteFile(dir.Path("full.apf"), MakeApf(pages));
+  const TResult r = Znfax(dir, "info " + Q(dir.Path("full.apf")));
+  EXPECT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.out.find("pages: 65535\n"), std::string::npos);
+  size_t listed = 0;
+  for (size_t at = 0; (at = r.out.find(": length ", at)) != std::string::npos; ++at)
+    ++listed;
+  EXPECT_EQ(listed, 65535u);
+  EXPECT_NE(r.out.find("page 65535: length 14, flags 0x0004"), std::string::npos);
+}
+
+// A page taller than PCX and DCX hold is refused for them with its reason; TIFF and BMP take it.
+TEST(Znfax, UnpackRefusesPagesTooTallForTheFormat) {
+  TTempDir dir;
+  std::vector<uint8_t> blank(faxdoc::kCodedRowBufferSize), eop(faxdoc::kEndOfPageBytes);
+  blank.resize(static_cast<size_t>(faxdoc::CodeBlankRow(faxdoc::kNormalLineWidth, blank.data())));
+  faxdoc::MakeEndOfPage(eop.data());
+  std::vector<std::vector<uint8_t>> rows(70000, blank);
+  rows.push_back(eop);
+  WriteFile(dir.Path("tall.apf"), MakeApf({{4, Records(rows)}}));
+  for (const char* ext : {"pcx", "dcx"}) {
+    const TResult r = Znfax(dir, "unpack " + Q(dir.Path("tall.apf")) + " " + Q(dir.Path(std::string("p.") + ext)));
+    EXPECT_EQ(r.exit, 1) << ext;
+    EXPECT_NE(r.err.find("error -8058: Page too tall for the output file format (65535 rows)"), std::string::npos) << r.err;
+    EXPECT_FALSE(FileExists(dir.Path(std::string("p.") + ext)));
+  }
+  for (const char* ext : {"tif", "bmp"})
+    EXPECT_EQ(Znfax(dir, "unpack " + Q(dir.Path("tall.apf")) + " " + Q(dir.Path(std::string("p.") + ext))).exit, 0) << ext;
 }
 
 struct TFailure {

@@ -6,8 +6,11 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableView>
+#include <random>
 
 #include "db_grid.h"
+#include "platform/message_box.h"
+#include "table_notices.h"
 #include "platform/date_format.h"
 #include "table_test_util.h"
 
@@ -20,8 +23,7 @@ class Grid : public TableFixture {
     {
         TableFixture::SetUp();
         shortDate_ = zn::platform::SetShortDateFormat("mm/dd/yyyy");
-        source_.SetDataSet(&table_);
-        veldrane_.SetDataSource(&source_);
+        Link(table_, source_, veldrane_);
         ASSERT_TRUE(OpenFaxDBF(table_, veldrane_, folder_));
         // Building the tags leaves the last one selected; the main window picks date order.
         veldrane_.SetOrder(veldrane_.TagArea("DATESENT"));
@@ -46,6 +48,13 @@ class Grid : public TableFixture {
     std::string Cell(const TTableModel& m, int row, const std::string& field)
     {
         return m.data(m.index(row, m.FieldColumn(field))).toString().toStdString();
+    }
+    // The user drags the thumb there and lets go.
+    static void Drag(QScrollBar* bar, int position)
+    {
+        bar->setSliderDown(true);
+        bar->setSliderPosition(position);
+        bar->setSliderDown(false);
     }
     void Key(TDBGrid& grid, int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
     {
@@ -99,6 +108,43 @@ TEST_F(Grid, ModelHoldsTheRowsOnScreenInTagOrder)
     table_.ReadRows(0, 1, 46, expected);
     EXPECT_EQ(table_.RecNo(), expected[45].recno);
     EXPECT_EQ(model.rowCount(), 30);
+}
+
+TEST_F(Grid, WindowIsAlwaysASliceOfTheOrderAroundTheCurrentRecord)
+{
+    Fill(200);
+    veldrane_.SetOrder(veldrane_.TagArea("SUBJECT"));
+    std::vector<TRecordBuffer> all;
+    table_.ReadRows(0, 1, 1000, all);
+    ASSERT_EQ(all.size(), 134u);  // every third day archived
+    std::vector<long> order;
+    for (const TRecordBuffer& r : all) order.push_back(r.recno);
+    table_.First();
+    TTableModel model(&table_);
+    model.SetWindowSize(17);
+    std::mt19937 rng(7);
+    for (int step = 0; step < 400; ++step) {
+        switch (rng() % 6) {
+        case 0: model.MoveBy(static_cast<int>(rng() % 60) - 30); break;
+        case 1: model.MoveBy(rng() % 2 ? 1 : -1); break;
+        case 2: model.SetCurrentRow(static_cast<int>(rng() % 17)); break;
+        case 3: rng() % 2 ? table_.First() : table_.Last(); break;
+        case 4: table_.MoveBy(static_cast<int>(rng() % 40) - 20); break;
+        case 5: model.SetWindowSize(5 + static_cast<int>(rng() % 20)); break;
+        }
+        SCOPED_TRACE("step " + std::to_string(step));
+        int rows = model.rowCount();
+        ASSERT_EQ(rows, std::min<int>(model.WindowSize(), static_cast<int>(order.size())));
+        auto first = std::find(order.begin(), order.end(), model.RowRecNo(0));
+        ASSERT_NE(first, order.end());
+        size_t start = static_cast<size_t>(first - order.begin());
+        ASSERT_LE(start + static_cast<size_t>(rows), order.size());
+        for (int r = 0; r < rows; ++r) ASSERT_EQ(model.RowRecNo(r), order[start + static_cast<size_t>(r)]) << r;
+        ASSERT_GE(model.CurrentRow(), 0);
+        ASSERT_EQ(model.RowRecNo(model.CurrentRow()), table_.RecNo());
+        if (model.AtTop()) ASSERT_EQ(start, 0u);
+        if (model.AtBottom()) ASSERT_EQ(start + static_cast<size_t>(rows), order.size());
+    }
 }
 
 TEST_F(Grid, WindowShrinksToASmallTableAndEmptiesWithTheFilter)
@@ -186,6 +232,13 @@ TEST_F(Grid, GridFollowsKeysAndReportsDoubleClicks)
     grid.SetColumnWidths(widths);
     EXPECT_EQ(grid.View()->columnWidth(0), 123);
     EXPECT_EQ(grid.ColumnWidths(), widths);
+    // Closing and opening the table again (as after new rows from elsewhere) keeps them.
+    table_.DisableControls();
+    table_.Close();
+    table_.Open();
+    table_.EnableControls();
+    EXPECT_EQ(grid.ColumnWidths(), widths);
+    EXPECT_EQ(grid.Model().rowCount(), grid.VisibleRowCount());
 }
 
 TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
@@ -226,6 +279,105 @@ TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
     EXPECT_EQ(model.rowCount(), 4);
     EXPECT_EQ(Cell(model, 2, "SUBJECT"), "charlie");
     EXPECT_EQ(Cell(model, 2, "ARCHIVED"), "True");
+}
+
+TEST_F(Grid, ScrollBarDragInRecordOrderGoesToThatPartOfTheTable)
+{
+    Fill(200);
+    veldrane_.SetOrder(0);
+    table_.First();
+    TDBGrid grid;
+    grid.resize(700, 300);
+    grid.SetDataSource(&source_);
+    grid.show();
+    QApplication::processEvents();
+    QScrollBar* bar = grid.ScrollBar();
+    EXPECT_EQ(bar->value(), bar->minimum());
+    Drag(bar, (bar->minimum() + bar->maximum()) / 2);
+    EXPECT_EQ(table_.RecNo(), 100);
+    EXPECT_EQ(grid.Model().RowRecNo(grid.View()->currentIndex().row()), 100);
+    EXPECT_NEAR(bar->value(), (bar->minimum() + bar->maximum()) / 2, 2);
+    // A quarter down is record 48, archived (every third record): the filter's next one is shown.
+    Drag(bar, 24);
+    EXPECT_EQ(table_.RecNo(), 49);
+    Drag(bar, bar->maximum());
+    EXPECT_TRUE(table_.Eof());
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // In tag order the middle of the bar means nothing: the thumb goes back, the row stays.
+    veldrane_.SetOrder(veldrane_.TagArea("SUBJECT"));
+    table_.First();
+    table_.MoveBy(20);
+    long recno = table_.RecNo();
+    Drag(bar, 30);
+    EXPECT_EQ(table_.RecNo(), recno);
+    EXPECT_EQ(bar->value(), (bar->minimum() + bar->maximum()) / 2);
+}
+
+TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
+{
+    table_.Close();
+    table_.AddCalcField("ISDELETED", TFieldType::ftString, 3);
+    table_.AddCalcField("ISARCHIVED", TFieldType::ftString, 3);
+    // As the main window computes them: the row's own deletion mark and archive flag.
+    table_.OnCalcFields = [this](TTable& t) {
+        t.FieldByName("ISDELETED").SetAsString(veldrane_.Deleted() ? "Yes" : "No ");
+        t.FieldByName("ISARCHIVED").SetAsString(t.FieldByName("ARCHIVED").AsBoolean() ? "Yes" : "No ");
+    };
+    ASSERT_TRUE(OpenFaxDBF(table_, veldrane_, folder_));
+    veldrane_.Query("");
+    veldrane_.SetOrder(0);
+    for (const char* subject : {"one", "two", "three"}) AppendFax(table_, {subject, "", "", "R", subject[0] == 't'});
+    table_.First();
+    table_.Next();
+    table_.Delete();  // "two": marked, still shown (deleted rows are not hidden here)
+    table_.First();
+    TTableModel model(&table_);
+    model.SetColumns({{"ISDELETED", "Deleted?"}, {"ISARCHIVED", "Archived?"}, {"SUBJECT", ""}});
+    model.SetWindowSize(10);
+    ASSERT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "Deleted?");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "Subject");
+    ASSERT_EQ(model.rowCount(), 3);
+    std::vector<std::string> rows;
+    for (int r = 0; r < 3; ++r)
+        rows.push_back(Cell(model, r, "SUBJECT") + "|" + Cell(model, r, "ISDELETED") + "|" + Cell(model, r, "ISARCHIVED"));
+    EXPECT_EQ(rows, (std::vector<std::string>{"one|No |No ", "two|Yes|Yes", "three|No |Yes"}));
+}
+
+TEST_F(Grid, ComponentsOutliveTheirDataset)
+{
+    auto table = std::make_unique<TTable>();
+    TDataSource source(table.get());
+    TVeldrane veldrane(&source);
+    TDBGrid grid;
+    grid.SetDataSource(&source);
+    ASSERT_TRUE(OpenPhoneDBF(*table, veldrane, false, folder_));
+    table->Append();
+    table->FieldByName("NAME").SetAsString("Ann");
+    table->Post();
+    EXPECT_EQ(grid.Model().rowCount(), 1);
+    table.reset();
+    EXPECT_EQ(grid.Model().DataSet(), nullptr);
+    EXPECT_EQ(grid.Model().rowCount(), 0);
+    EXPECT_EQ(veldrane.DataSet(), nullptr);
+    EXPECT_FALSE(veldrane.Active());
+}
+
+TEST(TableNotices, ShowAsInformationBoxesWithOk)
+{
+    std::vector<std::pair<std::string, unsigned>> boxes;
+    zn::platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned flags) {
+        boxes.emplace_back(text, flags);
+        return zn::platform::IDOK;
+    });
+    ShowTableNoticesInBoxes();
+    TableNotice("Invalid Field Type X");
+    SetTableNoticeHook({});
+    zn::platform::SetMessageBoxHook({});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, "Invalid Field Type X");
+    EXPECT_EQ(boxes[0].second, zn::platform::MB_OK | zn::platform::MB_ICONINFORMATION);
 }
 
 } // namespace

@@ -25,12 +25,9 @@ class Rebuild : public TableFixture {
     void SetUp() override
     {
         TableFixture::SetUp();
-        faxSource_.SetDataSet(&fax_);
-        faxV_.SetDataSource(&faxSource_);
-        recSource_.SetDataSet(&rec_);
-        recV_.SetDataSource(&recSource_);
-        phoneSource_.SetDataSet(&phone_);
-        phoneV_.SetDataSource(&phoneSource_);
+        Link(fax_, faxSource_, faxV_);
+        Link(rec_, recSource_, recV_);
+        Link(phone_, phoneSource_, phoneV_);
         // The main window's table components are exclusive; packing needs that.
         fax_.SetExclusive(true);
         rec_.SetExclusive(true);
@@ -102,17 +99,19 @@ TEST_F(Rebuild, PacksAndBuildsEveryTagWithDatendLast)
     TRebuildInd window(tables_);
     EXPECT_EQ(window.windowTitle(), "Rebuild Indexes");
     std::vector<int> gauge;
-    std::vector<std::string> captions;
     QObject::connect(window.Gauge1(), &QProgressBar::valueChanged, [&](int v) { gauge.push_back(v); });
     // A second activation while the job runs (the window is hidden and shown from a timer that
     // fires inside the job's progress handling) must not start another job.
+    bool reshownDuringJob = false;
     QTimer::singleShot(0, &window, [&] {
         QTimer::singleShot(0, &window, [&] {
+            reshownDuringJob = window.JobRuns() == 1 && !window.Finished();
             window.hide();
             window.show();
         });
     });
     Run(window);
+    EXPECT_TRUE(reshownDuringJob);
     EXPECT_TRUE(window.Finished()) << window.Error();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.JobRuns(), 1);
@@ -157,25 +156,11 @@ TEST_F(Rebuild, GaugeMovesOnlyForProgressKeys)
 
 TEST_F(Rebuild, PhoneBookHeldByAnotherProgramIsLeftAsItIs)
 {
-    int ready[2], done[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(done), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        vd_CloseAll();
-        int area = vd_Use((folder_ + "ZNPB.DBF").c_str(), nullptr, 0, 2);
-        char c = area ? 'y' : 'n';
-        (void)!write(ready[1], &c, 1);
-        (void)!read(done[0], &c, 1);
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+    OtherProgram other([this] { return vd_Use((folder_ + "ZNPB.DBF").c_str(), nullptr, 0, 2) != 0; });
+    ASSERT_TRUE(other.Holding());
     TRebuildInd window(tables_);
     Run(window);
-    (void)!write(done[1], &c, 1);
-    waitpid(child, nullptr, 0);
+    other.Release();
     EXPECT_TRUE(window.Finished());
     EXPECT_EQ(faxV_.RecCount(), 37);
     // ZNPB still has its deleted row: it was not packed.
@@ -200,6 +185,9 @@ TEST_F(Rebuild, FailureHalfWayLosesNoRows)
     EXPECT_FALSE(window.Error().empty());
     EXPECT_EQ(boxes_.size(), 1u);
     EXPECT_TRUE(window.isVisible());  // stays open until the user closes it
+    EXPECT_EQ(window.WhatAmIDoing()->text().toStdString(), window.Error());
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(window.JobRuns(), 1);  // showing it again to add the close button runs nothing
     window.close();
 
     // Every table opens again with all its rows, the marked ones included.

@@ -1,9 +1,13 @@
 // The dataset over a table: navigation, fields, the put rules and their result codes, and the
 // table components working on the same work area.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <fstream>
 
 #include "platform/date_format.h"
 #include "table_test_util.h"
@@ -96,12 +100,55 @@ TEST_F(Dataset, NavigatesInTagOrderAndPostsRows)
     EXPECT_EQ(table.RecordCount(), 3);
 }
 
+TEST_F(Dataset, PostOnAFullDiskFailsAndKeepsTheRowsBefore)
+{
+    TTable table;
+    TDataSource source(&table);
+    TVeldrane veldrane(&source);
+    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_));  // shared: each post is written at once
+    for (const char* name : {"Ann", "Bob"}) {
+        table.Append();
+        table.FieldByName("NAME").SetAsString(name);
+        table.Post();
+    }
+    struct stat st {};
+    ASSERT_EQ(stat((folder_ + "ZNPB.DBF").c_str(), &st), 0);
+    // The disk fills: the table may not grow by another record.
+    struct rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = before;
+    small.rlim_cur = static_cast<rlim_t>(st.st_size + 8);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    table.Append();
+    table.FieldByName("NAME").SetAsString("Cy");
+    bool refused = false;
+    try {
+        table.Post();
+    } catch (const EDatabaseError&) {
+        refused = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(table.State(), TDataSetState::dsInsert);  // the user may retry or cancel
+    table.Cancel();
+    table.Close();
+    // What was written before is there, and no blank row shows.
+    vd_SetDeleted(1);
+    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_));
+    EXPECT_EQ(Column(table, "NAME"), (std::vector<std::string>{"Ann", "Bob"}));
+    vd_SetDeleted(0);
+}
+
 struct PutCase {
     const char* field;
     double value;
     int result;
     const char* stored;  // when result is 0
 };
+
+void PrintTo(const PutCase& c, std::ostream* os) { *os << c.field << " := " << c.value; }
 
 class PutRules : public Dataset, public ::testing::WithParamInterface<PutCase> {};
 
@@ -219,6 +266,26 @@ TEST_F(Dataset, CurrentRecordRecheckStaysOnTheLastRecord)
     EXPECT_FALSE(table_.IsEmpty());
 }
 
+TEST_F(Dataset, UnknownFieldTypeIsNoticedAndTheTableStillOpens)
+{
+    ASSERT_TRUE(zn::xbase::test::CreateTable(folder_ + "ODD.DBF", {{"NAME", "C", 10, 0}, {"ODD", "C", 4, 0}}));
+    // Another program's type letter in the second field descriptor.
+    {
+        std::fstream f(folder_ + "ODD.DBF", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(32 + 32 + 11);
+        f.put('X');
+    }
+    std::vector<std::string> notices;
+    SetTableNoticeHook([&](const std::string& text) { notices.push_back(text); });
+    table_.SetDatabaseName(folder_);
+    table_.SetTableName("ODD.DBF");
+    table_.Open();
+    SetTableNoticeHook({});
+    EXPECT_EQ(notices, (std::vector<std::string>{"Invalid Field Type X"}));
+    EXPECT_EQ(table_.FieldByName("ODD").DataType(), TFieldType::ftInvalid);
+    EXPECT_EQ(table_.FieldByName("NAME").DataType(), TFieldType::ftString);
+}
+
 TEST_F(Dataset, ErrorTextsAndOpenFailure)
 {
     EXPECT_EQ(DbiErrorText(11011), "File Open Error");
@@ -281,8 +348,7 @@ class Veldrane : public TableFixture {
     void SetUp() override
     {
         TableFixture::SetUp();
-        source_.SetDataSet(&table_);
-        veldrane_.SetDataSource(&source_);
+        Link(table_, source_, veldrane_);
     }
     TTable table_;
     TDataSource source_;
@@ -370,25 +436,13 @@ TEST_F(Veldrane, PhoneBookSharedByTwoProcesses)
     table_.Append();
     table_.FieldByName("NAME").SetAsString("Shared");
     table_.Post();
-    int ready[2], done[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(done), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        // Another program holding the phone book shared while this one works.
-        vd_CloseAll();
-        TTable t;
-        TVeldrane v;
-        bool ok = OpenPhoneDBF(t, v, false, folder_);
-        std::string name = ok ? t.FieldByName("NAME").AsString() : "";
-        char c = ok && name == "Shared" ? 'y' : 'n';
-        (void)!write(ready[1], &c, 1);
-        (void)!read(done[0], &c, 1);
-        _exit(0);
-    }
-    char answer = 0;
-    ASSERT_EQ(read(ready[0], &answer, 1), 1);
-    EXPECT_EQ(answer, 'y');
+    // Another program holding the phone book shared while this one works.
+    OtherProgram other([this] {
+        static TTable t;  // kept open until the child ends
+        static TVeldrane v;
+        return OpenPhoneDBF(t, v, false, folder_) && t.FieldByName("NAME").AsString() == "Shared";
+    });
+    ASSERT_TRUE(other.Holding());
     // Shared beside it works; exclusive needs sole use.
     TTable second;
     TVeldrane secondVeldrane;
@@ -396,10 +450,7 @@ TEST_F(Veldrane, PhoneBookSharedByTwoProcesses)
     EXPECT_TRUE(OpenPhoneDBF(second, secondVeldrane, false, folder_));
     second.Close();
     EXPECT_FALSE(OpenPhoneDBF(second, secondVeldrane, true, folder_));
-    char c = 'x';
-    (void)!write(done[1], &c, 1);
-    int status = 0;
-    waitpid(child, &status, 0);
+    other.Release();
     EXPECT_TRUE(OpenPhoneDBF(second, secondVeldrane, true, folder_));
     EXPECT_EQ(second.FieldByName("NAME").AsString(), "Shared");
 }
@@ -410,6 +461,8 @@ struct DateFormCase {
     const char* shown;  // 10 December 2026
     char separator;
 };
+
+void PrintTo(const DateFormCase& c, std::ostream* os) { *os << c.shown; }
 
 class EnvDateForms : public TableFixture, public ::testing::WithParamInterface<DateFormCase> {};
 

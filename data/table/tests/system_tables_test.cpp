@@ -2,6 +2,8 @@
 // filters set on opening; the files checked with dbf_dump, index_dump and python3-dbfread.
 #include <unistd.h>
 
+#include <fstream>
+
 #include "table_test_util.h"
 
 namespace zn::data::test {
@@ -80,6 +82,81 @@ TEST_F(SystemTables, DeletedIndexIsRebuiltFromTheRecordsOnOpening)
 
 namespace zn::data::test {
 namespace {
+
+TEST_F(SystemTables, DamagedIndexIsRebuiltOnOpening)
+{
+    for (bool exclusive : {true, false}) {
+        {
+            TTable table;
+            TDataSource source(&table);
+            TVeldrane veldrane(&source);
+            ASSERT_TRUE(OpenPhoneDBF(table, veldrane, true, folder_));
+            if (exclusive) {
+                for (const char* name : {"Cy", "Ann", "Bob"}) {
+                    table.Append();
+                    table.FieldByName("NAME").SetAsString(name);
+                    table.Post();
+                }
+            }
+        }
+        // Garbage over the index file's header.
+        {
+            std::fstream f(folder_ + "ZNPB.CDX", std::ios::in | std::ios::out | std::ios::binary);
+            f.write(std::string(512, '\x5A').data(), 512);
+        }
+        TTable table;
+        TDataSource source(&table);
+        TVeldrane veldrane(&source);
+        ASSERT_TRUE(OpenPhoneDBF(table, veldrane, exclusive, folder_)) << exclusive;
+        EXPECT_EQ(veldrane.SysProp(3001, 0), 0) << exclusive;
+        EXPECT_EQ(table.Exclusive(), exclusive);
+        EXPECT_EQ(Tags(veldrane), (std::vector<std::string>{"NAME"})) << exclusive;
+        std::vector<std::string> names = {"Ann", "Bob", "Cy"};
+        if (!exclusive) names.push_back("Dee");  // written in the first round
+        EXPECT_EQ(Column(table, "NAME"), names) << exclusive;
+        // Writes work again.
+        table.Append();
+        table.FieldByName("NAME").SetAsString(exclusive ? "Dee" : "Eve");
+        EXPECT_NO_THROW(table.Post());
+        table.Close();
+        EXPECT_EQ(RunCommand("index_dump --type=char '" + folder_ + "ZNPB.CDX' NAME | cut -c1-3 | tr -d ' ' | tr '\\n' ,"),
+                  exclusive ? "Ann,Bob,Cy,Dee," : "Ann,Bob,Cy,Dee,Eve,");
+    }
+}
+
+// An index left half-written by a crash: the program learns it needs rebuilding, and after the
+// rebuild's steps (the file deleted, every tag built again) the table has all its tags. Opening a
+// system table takes those steps itself: it finds the mark, rebuilds the opening tags and keeps the
+// rows.
+TEST_F(SystemTables, AnIndexLeftHalfWrittenIsReportedForRebuilding)
+{
+    {
+        TTable table;
+        TDataSource source(&table);
+        TVeldrane veldrane(&source);
+        ASSERT_TRUE(OpenFaxDBF(table, veldrane, folder_));
+        AppendFax(table, {"Zulu", "20260105", "10:00", "Kim"});
+        EXPECT_FALSE(veldrane.IndexNeedsRebuild());
+        table.Close();
+    }
+    std::string cdx = zn::xbase::test::ReadFile(folder_ + "ZNOUT.CDX");
+    ASSERT_GT(cdx.size(), 480u);
+    cdx[480] = 1; // the mark of an index write in progress
+    zn::xbase::test::WriteFile(folder_ + "ZNOUT.CDX", cdx);
+    TTable table;
+    TDataSource source(&table);
+    TVeldrane veldrane(&source);
+    ASSERT_TRUE(OpenFaxDBF(table, veldrane, folder_));
+    EXPECT_FALSE(veldrane.IndexNeedsRebuild());
+    EXPECT_EQ(Tags(veldrane).size(), 5u); // the opening set; DATEND comes with the full rebuild
+    EXPECT_EQ(Column(table, "SUBJECT"), (std::vector<std::string>{"Zulu"}));
+    veldrane.CloseIndexes();
+    ASSERT_EQ(unlink((folder_ + "ZNOUT.CDX").c_str()), 0);
+    BuildTags(veldrane, FaxTags(), false);
+    EXPECT_FALSE(veldrane.IndexNeedsRebuild());
+    EXPECT_EQ(Tags(veldrane).size(), 6u);
+    table.Close();
+}
 
 TEST_F(SystemTables, ReceivedFaxOfManyPagesKeepsItsRow)
 {

@@ -15,6 +15,14 @@ int main(int argc, char** argv) {
   vd_IndexTag("", "AMT", "AMT", 0, 0, "");
   vd_CloseAll();
   std::rename((root + "/dbf/T.CDX").c_str(), (root + "/cdx/T.CDX").c_str());
+  {
+    // The table again with steps for the shared writers behind its records (read from the end):
+    // A appends, B appends, A fills its record in and commits, B deletes one.
+    std::ifstream in(table, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream out(root + "/dbf/SHARED.DBF", std::ios::binary);
+    out << bytes << std::string("\x0C\x03\x00\x01", 4);
+  }
   const char* expressions[] = {
       "DTOS(DATESENT)+TIMESENT", "UPPER(SUBJECT)", ".not. deleted()", "ALLTRIM(UPPER(SUBJECT))==\"BETA\"",
       "\"ALP\"$ALLTRIM(UPPER(SUBJECT))", "(DATESENT<CTOD(\"03/01/2024\"))", "EMPTY(DATESENT) .or. ARCHIVED",

@@ -76,7 +76,9 @@ TEST_F(XbaseSafety, TwoSharedHandlesAppendingNeverEndTheTableInsideARecord) {
     ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}}));
     int a = vd_Use(table_.c_str(), "A", 0, 2);
     ASSERT_NE(a, 0);
-    if (withTag) ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+    if (withTag) {
+      ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+    }
     int b = vd_Use(table_.c_str(), "B", 0, 2);
     ASSERT_NE(b, 0);
     vd_Select(a);
@@ -99,7 +101,9 @@ TEST_F(XbaseSafety, TwoSharedHandlesAppendingNeverEndTheTableInsideARecord) {
     std::string where;
     EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
     vd_CloseAll();
-    if (Have("/usr/bin/python3")) EXPECT_EQ(DbfreadCounts(), "3 0\n");
+    if (Have("/usr/bin/python3")) {
+      EXPECT_EQ(DbfreadCounts(), "3 0\n");
+    }
   }
 }
 
@@ -139,7 +143,9 @@ TEST_F(XbaseSafety, FourProcessesAppendingTogetherKeepEveryRow) {
   std::string where;
   EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
   vd_CloseAll();
-  if (Have("/usr/bin/python3")) EXPECT_EQ(DbfreadCounts(), std::to_string(kWriters * kRows) + " 0\n");
+  if (Have("/usr/bin/python3")) {
+    EXPECT_EQ(DbfreadCounts(), std::to_string(kWriters * kRows) + " 0\n");
+  }
 }
 
 struct TableDamage {
@@ -274,6 +280,21 @@ TEST_F(XbaseSafety, AnIndexThatCannotBeWrittenGivesItsOrdersAndRefusesWrites) {
   });
   EXPECT_EQ(failed, 0);
   EXPECT_EQ(ReadFile(table_), before);
+}
+
+// A FIFO where the table or its index should be is refused at once, not waited on.
+TEST_F(XbaseSafety, AFifoInPlaceOfTheTableOrItsIndexIsRefused) {
+  ASSERT_EQ(mkfifo(table_.c_str(), 0600), 0);
+  for (int mode : {0, 1, 2}) {
+    EXPECT_EQ(vd_Use(table_.c_str(), nullptr, mode, 2), 0) << mode;
+    EXPECT_EQ(vd_LastError(), static_cast<int>(Err::FileOpen));
+  }
+  ASSERT_EQ(unlink(table_.c_str()), 0);
+  ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}}));
+  ASSERT_EQ(mkfifo(cdx_.c_str(), 0600), 0);
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 1, 2), 0);
+  EXPECT_EQ(vd_SysProp(3001, 0), static_cast<int>(Err::FileOpen));
+  EXPECT_EQ(Walk(), std::vector<long>{1});
 }
 
 // ---- planted links ----------------------------------------------------------------------------

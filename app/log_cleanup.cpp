@@ -1,0 +1,601 @@
+#include "app/log_cleanup.h"
+
+#include "app/main_screen.h"
+#include "foundation/dialogs.h"
+#include "foundation/form_placement.h"
+#include "foundation/program_folders.h"
+#include "foundation/text_values.h"
+#include "platform/folders.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <vector>
+
+namespace zn::app {
+
+namespace {
+
+constexpr int kCleanupHelpContext = 21071;
+constexpr const char* kLongDate = "dddd, MMMM d, yyyy";
+// A file on its way out: renamed so, the row it belongs to can still get it back.
+constexpr const char* kAsideSuffix = ".deleting";
+
+QPushButton* Button(const char* name, const char* caption, QWidget* parent)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QString Folded(const std::string& text)
+{
+    return QString::fromStdString(foundation::TrimBlanks(text)).toUpper();
+}
+
+// Whether the table shows any row; the current row stays where it was when it still shows.
+bool HasRows(data::TTable& table)
+{
+    if (!table.Active() || table.IsEmpty())
+        return false;
+    const long recno = table.RecNo();
+    table.First();
+    if (table.Eof())
+        return false;
+    try {
+        table.GoToRecord(recno);
+        if (table.CheckCurrentRecord() != 0 || table.RecNo() != recno)
+            table.First();
+    } catch (const std::exception&) {
+        table.First();
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- TDateSelector ----
+
+TDateSelector::TDateSelector(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("DateSelector");
+    setWindowTitle("Select Date");
+    Calendar = new QCalendarWidget(this);
+    Calendar->setObjectName("Calendar");
+    ShowDatePanel = new QLabel(this);
+    ShowDatePanel->setObjectName("ShowDatePanel");
+    ShowDatePanel->setAlignment(Qt::AlignCenter);
+    ShowDatePanel->setFrameShape(QFrame::Panel);
+    ShowDatePanel->setFrameShadow(QFrame::Sunken);
+    PrevYear = Button("PrevYear", "Year-", this);
+    PrevMonth = Button("PrevMonth", "Month-", this);
+    DoCurrentDate = Button("DoCurrentDate", "Today", this);
+    NextMonth = Button("NextMonth", "Month +", this);
+    NextYear = Button("NextYear", "Year+", this);
+    OKButton = Button("OKButton", "OK", this);
+    OKButton->setDefault(true);
+    CancelButton = Button("CancelButton", "Cancel", this);
+
+    auto* steps = new QHBoxLayout;
+    for (QPushButton* b : {PrevYear, PrevMonth, DoCurrentDate, NextMonth, NextYear})
+        steps->addWidget(b);
+    auto* answer = new QHBoxLayout;
+    answer->addStretch();
+    answer->addWidget(OKButton);
+    answer->addWidget(CancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(ShowDatePanel);
+    layout->addWidget(Calendar);
+    layout->addLayout(steps);
+    layout->addLayout(answer);
+
+    connect(PrevYear, &QPushButton::clicked, this, [this] { SetDate(Date().addYears(-1)); });
+    connect(PrevMonth, &QPushButton::clicked, this, [this] { SetDate(Date().addMonths(-1)); });
+    connect(DoCurrentDate, &QPushButton::clicked, this, [this] { SetDate(QDate::currentDate()); });
+    connect(NextMonth, &QPushButton::clicked, this, [this] { SetDate(Date().addMonths(1)); });
+    connect(NextYear, &QPushButton::clicked, this, [this] { SetDate(Date().addYears(1)); });
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Calendar, &QCalendarWidget::activated, this, &QDialog::accept);
+    connect(Calendar, &QCalendarWidget::selectionChanged, this, [this] { ShowDate(); });
+    ShowDate();
+}
+
+QDate TDateSelector::Date() const { return Calendar->selectedDate(); }
+
+void TDateSelector::SetDate(const QDate& date)
+{
+    Calendar->setSelectedDate(date);
+    ShowDate();
+}
+
+void TDateSelector::ShowDate()
+{
+    ShowDatePanel->setText(QLocale(QLocale::English).toString(Date(), kLongDate));
+}
+
+// ---- TDeleteForConditions ----
+
+TDeleteForConditions::TDeleteForConditions(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("DeleteForConditions");
+    setWindowTitle("Delete Faxes Where....");
+    auto radio = [this](const char* name, const char* caption) {
+        auto* r = new QRadioButton(caption, this);
+        r->setObjectName(name);
+        return r;
+    };
+    auto edit = [this](const char* name) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        return e;
+    };
+    rFrom = radio("rFrom", "Fax is FROM:");
+    rRecipient = radio("rRecipient", "RECIPIENT is:");
+    rPhone = radio("rPhone", "FAX # is:");
+    FaxFROM = edit("FaxFROM");
+    FaxRECIPIENT = edit("FaxRECIPIENT");
+    FaxPHONE = edit("FaxPHONE");
+    ExactMatch = new QCheckBox("Text must match exactly", this);
+    ExactMatch->setObjectName("ExactMatch");
+    ExactMatch->setChecked(true);
+    auto* note = new QLabel("(uncheck to allow  partial matches)", this);
+    OKButton = Button("OKButton", "OK", this);
+    OKButton->setDefault(true);
+    CancelButton = Button("CancelButton", "Cancel", this);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(rFrom, 0, 0);
+    grid->addWidget(FaxFROM, 0, 1);
+    grid->addWidget(rRecipient, 1, 0);
+    grid->addWidget(FaxRECIPIENT, 1, 1);
+    grid->addWidget(rPhone, 2, 0);
+    grid->addWidget(FaxPHONE, 2, 1);
+    grid->addWidget(ExactMatch, 3, 1);
+    grid->addWidget(note, 4, 1);
+    auto* answer = new QHBoxLayout;
+    answer->addStretch();
+    answer->addWidget(OKButton);
+    answer->addWidget(CancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(answer);
+    FaxFROM->setMinimumWidth(260);
+
+    connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+std::string TDeleteForConditions::FieldName() const
+{
+    if (rFrom->isChecked())
+        return "FROM";
+    return rRecipient->isChecked() ? "RECIPIENT" : "PHONE";
+}
+
+QString TDeleteForConditions::Value() const
+{
+    const QLineEdit* e = rFrom->isChecked() ? FaxFROM : rRecipient->isChecked() ? FaxRECIPIENT : FaxPHONE;
+    return Folded(e->text().toStdString());
+}
+
+void TDeleteForConditions::OKButtonClick()
+{
+    if (Value().isEmpty()) {
+        foundation::ShowInformation("Please enter a value");
+        return;
+    }
+    if (foundation::AskYesNo("Are you sure you wish to delete all faxes matching this criteria?", "VERIFY DELETE"))
+        accept();
+}
+
+// ---- TDMForm ----
+
+TDMForm::TDMForm(const CleanupTables& tables, QWidget* parent) : QDialog(parent), tables_(tables)
+{
+    setObjectName("DMForm");
+    setWindowTitle("Fax Log Cleanup Utility");
+    resize(760, 420);
+
+    auto* bar = new QMenuBar(this);
+    Actions = bar->addMenu("&Actions");
+    Actions->setObjectName("Actions");
+    auto item = [this](QMenu* menu, const char* name, const char* caption) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(name);
+        return a;
+    };
+    mnuDeleteSome = item(Actions, "mnuDeleteSome", "Delete All Before A Particular Date");
+    mnuDeleteAllArchivedFaxes = item(Actions, "mnuDeleteAllArchivedFaxes", "Delete All Archived Faxes");
+    mnuDeleteAllthatHaveBeenSent = item(Actions, "mnuDeleteAllthatHaveBeenSent", "Delete All that Have Been Sent");
+    mnuDeleteAllThatHaveNOTBeenSent =
+        item(Actions, "mnuDeleteAllThatHaveNOTBeenSent", "Delete All That Have NOT Been Sent");
+    DeleteAllFaxes1 = item(Actions, "DeleteAllFaxes1", "Delete All Faxes");
+    mnuDeleteAllFaxesMeetingCertainConditions = item(Actions, "mnuDeleteAllFaxesMeetingCertainConditions",
+                                                     "Delete All Faxes Meeting Certain Conditions...");
+    Actions->addSeparator();
+    mnuToggleDeletedState = item(Actions, "mnuToggleDeletedState", "Delete Current Fax");
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    Delete1 = item(PopupMenu1, "Delete1", "Delete");
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    outgoing = new QWidget;
+    outgoing->setObjectName("outgoing");
+    incoming = new QWidget;
+    incoming->setObjectName("incoming");
+    SendGrid = new data::TDBGrid(outgoing);
+    SendGrid->setObjectName("SendGrid");
+    RecGrid = new data::TDBGrid(incoming);
+    RecGrid->setObjectName("RecGrid");
+    for (auto [page, grid] : {std::pair{outgoing, SendGrid}, std::pair{incoming, RecGrid}}) {
+        auto* l = new QVBoxLayout(page);
+        l->setContentsMargins(2, 2, 2, 2);
+        l->addWidget(grid);
+        grid->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(grid, &QWidget::customContextMenuRequested, this,
+                [this, grid](const QPoint& at) { PopupMenu1->popup(grid->mapToGlobal(at)); });
+    }
+    PageControl1->addTab(outgoing, "Outgoing Faxes");
+    PageControl1->addTab(incoming, "Incoming Faxes");
+
+    Button1 = Button("Button1", "Close", this);
+    Helpbutton = Button("Helpbutton", "Help", this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Button1);
+    buttons->addWidget(Helpbutton);
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(bar);
+    layout->addWidget(PageControl1);
+    layout->addLayout(buttons);
+
+    connect(mnuDeleteSome, &QAction::triggered, this, [this] { DeleteSome(); });
+    connect(mnuDeleteAllArchivedFaxes, &QAction::triggered, this, [this] { mnuDeleteAllArchivedFaxesClick(); });
+    connect(mnuDeleteAllthatHaveBeenSent, &QAction::triggered, this,
+            [this] { mnuDeleteAllthatHaveBeenSentClick(); });
+    connect(mnuDeleteAllThatHaveNOTBeenSent, &QAction::triggered, this,
+            [this] { mnuDeleteAllThatHaveNOTBeenSentClick(); });
+    connect(DeleteAllFaxes1, &QAction::triggered, this, [this] { DeleteAllFaxes1Click(); });
+    connect(mnuDeleteAllFaxesMeetingCertainConditions, &QAction::triggered, this,
+            [this] { mnuDeleteAllFaxesMeetingCertainConditionsClick(); });
+    connect(mnuToggleDeletedState, &QAction::triggered, this, [this] { mnuToggleDeletedStateClick(); });
+    connect(Delete1, &QAction::triggered, this, [this] { mnuToggleDeletedStateClick(); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] { UpdateViewState(); });
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(kCleanupHelpContext); });
+    auto deletedColumn = [this](const std::string& field) {
+        if (field == "ISDELETED" || field == "IsDeleted")
+            mnuToggleDeletedStateClick();
+    };
+    SendGrid->OnDblClick = deletedColumn;
+    RecGrid->OnDblClick = deletedColumn;
+}
+
+TDMForm::~TDMForm()
+{
+    SendGrid->SetDataSource(nullptr);
+    RecGrid->SetDataSource(nullptr);
+}
+
+bool TDMForm::Outgoing() const { return PageControl1->currentWidget() == outgoing; }
+data::TTable& TDMForm::Current() { return Outgoing() ? *tables_.faxTable : *tables_.recTable; }
+data::TVeldrane& TDMForm::CurrentVeldrane() { return Outgoing() ? *tables_.faxVeldrane : *tables_.recVeldrane; }
+
+void TDMForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (firstActivation_)
+        FormActivate();
+}
+
+void TDMForm::FormActivate()
+{
+    firstActivation_ = false;
+    // Every entry is listed while the window is open, archived ones too.
+    faxFilter_ = tables_.faxVeldrane->Filter();
+    recFilter_ = tables_.recVeldrane->Filter();
+    filtersSaved_ = true;
+    tables_.faxVeldrane->Query("");
+    tables_.recVeldrane->Query("");
+    tables_.faxTable->Refresh();
+    tables_.recTable->Refresh();
+    PageControl1->setCurrentWidget(outgoing);
+    LoadGrids();
+    mnuDeleteAllArchivedFaxes->setVisible(true);
+    UpdateViewState();
+}
+
+void TDMForm::done(int result)
+{
+    if (filtersSaved_) {
+        tables_.faxVeldrane->Query(faxFilter_);
+        tables_.recVeldrane->Query(recFilter_);
+        filtersSaved_ = false;
+    }
+    QDialog::done(result);
+}
+
+void TDMForm::LoadGrids()
+{
+    SendGrid->SetDataSource(tables_.faxSource);
+    RecGrid->SetDataSource(tables_.recSource);
+    SendGrid->SetColumns({{"ISDELETED", "Deleted?"},
+                          {"ISARCHIVED", "Archived?"},
+                          {"DATESENT", ""},
+                          {"TIMESENT", ""},
+                          {"RECIPIENT", ""},
+                          {"SUBJECT", ""},
+                          {"PHONE", ""},
+                          {"LASTRESULT", ""},
+                          {"calcFaxFile", ""},
+                          {"CODES", ""},
+                          {"NOTES", ""}});
+    RecGrid->SetColumns({{"IsDeleted", "Deleted?"},
+                         {"IsArchived", "Archived?"},
+                         {"DATEREC", ""},
+                         {"TIMEREC", ""},
+                         {"FROM", ""},
+                         {"PAGES", ""},
+                         {"FAXFILE", ""},
+                         {"NOTES", ""}});
+}
+
+void TDMForm::UpdateViewState()
+{
+    mnuDeleteAllthatHaveBeenSent->setVisible(Outgoing());
+    mnuDeleteAllThatHaveNOTBeenSent->setVisible(Outgoing());
+    const bool outRows = HasRows(*tables_.faxTable);
+    const bool recRows = HasRows(*tables_.recTable);
+    SendGrid->setEnabled(outRows);
+    RecGrid->setEnabled(recRows);
+    SendGrid->setContextMenuPolicy(outRows ? Qt::CustomContextMenu : Qt::NoContextMenu);
+    RecGrid->setContextMenuPolicy(recRows ? Qt::CustomContextMenu : Qt::NoContextMenu);
+    Actions->setEnabled(Outgoing() ? outRows : recRows);
+    PageControl1->setTabText(0, outRows ? "Outgoing Faxes" : "OutGoing Faxes (none)");
+    PageControl1->setTabText(1, recRows ? "Incoming Faxes" : "Incoming Faxes (none)");
+}
+
+void TDMForm::Ask(const std::string& question, const std::string& caption, const RowTest& test)
+{
+    if (foundation::AskYesNo(question, caption))
+        DeleteRun(test);
+}
+
+void TDMForm::DeleteSome()
+{
+    TDateSelector selector(this);
+    selector.setWindowTitle("Delete all before...");
+    selector.SetDate(QDate::currentDate());
+    foundation::CenterForm(selector);
+    if (selector.exec() != QDialog::Accepted)
+        return;
+    const QDate before = selector.Date();
+    byDate_ = true;
+    const std::string field = Outgoing() ? "DATESENT" : "DATEREC";
+    const std::string kind = Outgoing() ? "outgoing" : "received";
+    Ask("Delete all " + kind + " faxes prior to " + QLocale(QLocale::English).toString(before, kLongDate).toStdString()
+            + " (action is permanent)?",
+        "DELETE", [field, before](data::TTable& t) {
+            const QDate d = t.FieldByName(field).AsDate();
+            return d.isValid() && d < before;
+        });
+}
+
+void TDMForm::mnuDeleteAllArchivedFaxesClick()
+{
+    Ask("Delete all archived " + std::string(Outgoing() ? "outgoing" : "received")
+            + " faxes? (action is permanent)",
+        "DELETE", [](data::TTable& t) { return t.FieldByName("ARCHIVED").AsBoolean(); });
+}
+
+void TDMForm::mnuDeleteAllthatHaveBeenSentClick()
+{
+    Ask("Delete all outgoing faxes which have been sent? (action is permanent)", "DELETE",
+        [](data::TTable& t) { return !t.FieldByName("DATESENT").IsNull(); });
+}
+
+void TDMForm::mnuDeleteAllThatHaveNOTBeenSentClick()
+{
+    Ask("Delete all outgoing faxes which have NOT been sent? (action is permanent)", "DELETE",
+        [](data::TTable& t) { return t.FieldByName("DATESENT").IsNull(); });
+}
+
+void TDMForm::DeleteAllFaxes1Click()
+{
+    Ask("Delete all " + std::string(Outgoing() ? "outgoing" : "received") + " faxes ? (action is permanent)",
+        "DELETE ALL", [](data::TTable&) { return true; });
+}
+
+void TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick()
+{
+    data::TTable& t = Current();
+    TDeleteForConditions dialog(this);
+    if (Outgoing()) {
+        dialog.rFrom->setEnabled(false);
+        dialog.FaxFROM->setEnabled(false);
+        dialog.rRecipient->setChecked(true);
+        if (!t.IsEmpty()) {
+            dialog.FaxRECIPIENT->setText(QString::fromStdString(t.FieldByName("RECIPIENT").AsString()));
+            dialog.FaxPHONE->setText(QString::fromStdString(t.FieldByName("PHONE").AsString()));
+        }
+    } else {
+        for (QWidget* w : std::initializer_list<QWidget*>{dialog.rRecipient, dialog.rPhone, dialog.FaxRECIPIENT,
+                                                          dialog.FaxPHONE})
+            w->setEnabled(false);
+        dialog.rFrom->setChecked(true);
+        if (!t.IsEmpty())
+            dialog.FaxFROM->setText(
+                QString::fromStdString(foundation::TrimBlanks(t.FieldByName("FROM").AsString())));
+    }
+    foundation::CenterForm(dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const std::string field = dialog.FieldName();
+    const QString value = dialog.Value();
+    if (value.isEmpty())
+        return;
+    // The value is compared as data: whatever it holds, it is never read as an expression.
+    if (dialog.ExactMatch->isChecked())
+        DeleteRun([field, value](data::TTable& row) { return Folded(row.FieldByName(field).AsString()) == value; });
+    else
+        DeleteRun([field, value](data::TTable& row) {
+            return Folded(row.FieldByName(field).AsString()).contains(value);
+        });
+}
+
+void TDMForm::mnuToggleDeletedStateClick()
+{
+    data::TTable& t = Current();
+    if (t.IsEmpty() || !foundation::AskYesNo("Delete this fax? (action is permanent)", "DELETE"))
+        return;
+    const long recno = t.RecNo();
+    t.Next();
+    const long next = t.Eof() ? 0 : t.RecNo();
+    t.GoToRecord(recno);
+    if (DeleteEntry(t))
+        entriesDeleted_ = true;
+    else
+        foundation::ShowInformation("The files of this fax could not be deleted; the fax was kept.");
+    try {
+        if (next > 0)
+            t.GoToRecord(next);
+        else
+            t.Last();
+    } catch (const std::exception&) {
+    }
+    UpdateViewState();
+}
+
+int TDMForm::DeleteRun(const RowTest& test)
+{
+    data::TTable& t = Current();
+    data::TVeldrane& v = CurrentVeldrane();
+    const std::string dateField = Outgoing() ? "DATESENT" : "DATEREC";
+    const long recno = t.RecNo();
+    const int order = v.SetOrder(0);
+    t.DisableControls();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The rows to go are chosen first, so that deleting one never disturbs the walk. Rows already
+    // marked deleted are hidden and so never counted again.
+    std::vector<long> doomed;
+    for (t.First(); !t.Eof(); t.Next())
+        if (test(t) && !(byDate_ && t.FieldByName(dateField).IsNull()))
+            doomed.push_back(t.RecNo());
+    int count = 0;
+    int kept = 0;
+    for (long r : doomed) {
+        try {
+            t.GoToRecord(r);
+            if (t.RecNo() != r)
+                continue;
+            if (DeleteEntry(t)) {
+                entriesDeleted_ = true;
+                ++count;
+            } else {
+                ++kept;
+            }
+        } catch (const std::exception&) {
+            ++kept;
+        }
+    }
+    try {
+        t.EnableControls();
+        t.Refresh();
+        v.SetOrder(order);
+        if (recno > 0)
+            t.GoToRecord(recno);
+    } catch (const std::exception&) {
+    }
+    QApplication::restoreOverrideCursor();
+    foundation::ShowInformation(std::to_string(count) + " deleted.");
+    if (kept > 0)
+        foundation::ShowInformation(std::to_string(kept)
+                                    + " fax(es) were kept: their files could not be deleted.");
+    UpdateViewState();
+    byDate_ = false;
+    return count;
+}
+
+bool TDMForm::DeleteEntry(data::TTable& table)
+{
+    std::vector<std::string> names;
+    std::string folder;
+    if (&table == tables_.faxTable) {
+        folder = tables_.programFolder + "SEND/";
+        const std::string doc = Folded(table.FieldByName("FAXDOC").AsString()).toStdString();
+        const std::string cover = Folded(table.FieldByName("FAXCOVER").AsString()).toStdString();
+        if (!doc.empty())
+            names.push_back(doc);
+        if (!cover.empty()) {
+            names.push_back(cover);
+            const size_t dot = cover.find_last_of('.');
+            names.push_back((dot == std::string::npos ? cover : cover.substr(0, dot)) + ".fcd");
+        }
+    } else {
+        folder = tables_.programFolder + "RECEIVE/";
+        const std::string file = foundation::TrimBlanks(table.FieldByName("FAXFILE").AsString());
+        if (!file.empty())
+            names.push_back(file);
+    }
+    // Move the files aside; a file that cannot be moved (or is a folder) brings the others back.
+    std::vector<std::pair<std::string, std::string>> moved;
+    auto undo = [&moved] {
+        for (const auto& [from, to] : moved)
+            std::rename(to.c_str(), from.c_str());
+    };
+    for (const std::string& name : names) {
+        const std::string path = platform::ResolvePath(folder + name);
+        const QFileInfo info(QString::fromStdString(path));
+        if (!info.exists() && !info.isSymLink())
+            continue;
+        const std::string aside = path + kAsideSuffix;
+        if (info.isDir() || std::rename(path.c_str(), aside.c_str()) != 0) {
+            undo();
+            return false;
+        }
+        moved.emplace_back(path, aside);
+    }
+    try {
+        table.Delete();
+    } catch (const std::exception&) {
+        undo();
+        return false;
+    }
+    for (const auto& entry : moved)
+        std::remove(entry.second.c_str());
+    return true;
+}
+
+void RunLogCleanup(TMainScreen& screen)
+{
+    CleanupTables tables{&screen.FaxTable,   &screen.FaxVeldrane,   &screen.FaxDataSource,
+                         &screen.RecTable,   &screen.RecVeldrane,   &screen.RecDataSource,
+                         &screen.VeldraneEnv1, foundation::GetProgramFolder()};
+    bool deleted = false;
+    {
+        TDMForm form(tables, &screen);
+        foundation::CenterForm(form);
+        form.exec();
+        deleted = form.EntriesDeleted();
+    }
+    if (deleted)
+        screen.mnuRebuildIndexesClick();
+}
+
+} // namespace zn::app

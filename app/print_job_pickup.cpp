@@ -1,0 +1,65 @@
+// The hand-over to the print-to-fax controller: ZNPD.INI tells it where to leave jobs and how to
+// start zn; the jobs it leaves in SEND become rows of the outgoing list.
+#include "app/main_screen.h"
+
+#include "foundation/program_folders.h"
+#include "platform/folders.h"
+#include "platform/ini_file.h"
+
+#include <QCoreApplication>
+
+#include <fstream>
+
+namespace zn::app {
+
+void TMainScreen::WriteQWPDINI()
+{
+    // There are no short 8.3 names here: the paths are written as they are.
+    platform::IniFile ini(platform::WindowsFolder() + "/ZNPD.INI");
+    ini.WriteString("Location", "ZNOutPath", foundation::GetSendFolder());
+    ini.WriteString("Location", "ZNExecutable", QCoreApplication::applicationFilePath().toStdString());
+}
+
+bool TMainScreen::ProcessExtraPDFaxFiles()
+{
+    const std::string send = foundation::GetSendFolder();
+    const auto jobs = platform::ListFolderCI(send, "*.jfd");
+    for (const std::string& job : jobs)
+        ProcessPDFaxFile(send + job.substr(0, job.size() - 4) + ".APF");
+    if (jobs.empty())
+        return false;
+    FaxTableCloseAndOpen();
+    return true;
+}
+
+void TMainScreen::ProcessPDFaxFile(const std::string& faxPath)
+{
+    if (!platform::FileExistsCI(faxPath))
+        return; // the driver may still be writing it: the job waits for the next activation
+    const std::string jobPath = faxPath.substr(0, faxPath.size() - 4) + ".JFD";
+    std::string lines[3];
+    if (platform::FileExistsCI(jobPath)) {
+        std::ifstream in(platform::ResolvePath(jobPath));
+        for (std::string& line : lines) {
+            std::getline(in, line);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+        }
+    }
+    try {
+        const std::string resolved = platform::ResolvePath(faxPath);
+        FaxTable.Append();
+        FaxTable.FieldByName("FAXDOC").SetAsString(resolved.substr(resolved.find_last_of('/') + 1));
+        FaxTable.FieldByName("PHONE").SetAsString(lines[0].substr(0, 25));
+        FaxTable.FieldByName("RECIPIENT").SetAsString(lines[1].substr(0, 35));
+        FaxTable.FieldByName("SUBJECT").SetAsString(lines[2].substr(0, 50));
+        FaxTable.Post();
+        platform::DeleteFileCI(jobPath);
+        QCoreApplication::processEvents();
+    } catch (const std::exception&) {
+        if (FaxTable.State() != data::TDataSetState::dsBrowse)
+            FaxTable.Cancel(); // the job stays and is tried again at the next activation
+    }
+}
+
+} // namespace zn::app

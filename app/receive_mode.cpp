@@ -1,0 +1,483 @@
+// Receive mode of the main window: the window's own port and receive component answer call after
+// call, each fax is stored in RECEIVE and recorded as a ZNREC row, and "Lastrec.log" keeps the
+// story of the session.
+#include "app/error_display_form.h"
+#include "app/main_screen.h"
+#include "app/send_fax_form.h"
+#include "comms/base/exceptions.h"
+#include "data/table/system_tables.h"
+#include "foundation/dialogs.h"
+#include "foundation/fax_file_names.h"
+#include "foundation/modem_probe.h"
+#include "foundation/program_folders.h"
+#include "foundation/settings.h"
+#include "foundation/text_values.h"
+#include "platform/folders.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDate>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdio>
+#include <fstream>
+
+namespace zn::app {
+
+int LastReceiveErrorCode = -1;
+
+namespace {
+
+constexpr int kReceivedTab = 1;
+
+// A start-up step failed; its message has been shown and logged.
+struct StartAborted {};
+
+class HourGlass {
+public:
+    HourGlass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~HourGlass() { QApplication::restoreOverrideCursor(); }
+    HourGlass(const HourGlass&) = delete;
+    HourGlass& operator=(const HourGlass&) = delete;
+};
+
+std::string Trimmed(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
+std::string Upper(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
+
+std::string LogStamp() { return QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss").toStdString(); }
+
+std::string BareName(const std::string& path)
+{
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The stamped line each status code adds to the log ("" for the codes that log nothing).
+std::string StatusLogLine(int code, int page, const std::string& remoteID)
+{
+    switch (code) {
+    case 4820: return "Waiting for call ";
+    case 4821: return "Call was not a fax call ";
+    case 4822: return "Answering call ";
+    case 4823: return "Call validated as a fax call ";
+    case 4824: return "Receiving page " + std::to_string(page);
+    case 4825: return "Page " + std::to_string(page) + " received ";
+    case 4826: return "Waiting for more pages ";
+    case 4827: return "Hanging up ";
+    case 4828: return "Faxmodem has disconnected or hung up ";
+    case 4840: return "Got session parameters";
+    case 4841: return "Connected to " + Trimmed(remoteID) + " ";
+    case 4842: return "Session cancelled by the user or by the remote device ";
+    case 4843: return "Finished ";
+    default: return {};
+    }
+}
+
+} // namespace
+
+void TMainScreen::ConnectReceiveMode()
+{
+    foundation::SetFaxPortDefaults(FxComPort1);
+    FxReceiveFax1.SetComPort(&FxComPort1);
+    FxReceiveFax1.SetStationID("FX RcvFax");
+    FxReceiveFax1.StatusInterval = 2;
+    FxReceiveFax1.FaxFileExt = "APF";
+    FxReceiveFax1.OnFaxStatus = [this](comms::TFxCustomAbstractFax&, bool first, bool last) {
+        FxReceiveFax1FaxStatus(first, last);
+    };
+    FxReceiveFax1.OnFaxLog = [this](comms::TFxCustomAbstractFax&, int code) { FxReceiveFax1FaxLog(code); };
+    FxReceiveFax1.OnFaxError = [this](comms::TFxCustomAbstractFax&, int code) { FxReceiveFax1FaxError(code); };
+    FxReceiveFax1.OnFaxAccept = [this](comms::TFxCustomAbstractFax&, bool& accept) { FxReceiveFax1FaxAccept(accept); };
+    FxReceiveFax1.OnFaxName = [this](comms::TFxCustomAbstractFax&, std::string& name) { FxReceiveFax1FaxName(name); };
+}
+
+void TMainScreen::DisconnectReceiveMode()
+{
+    // The window is going: the session ends without calling back into it.
+    FxReceiveFax1.OnFaxStatus = nullptr;
+    FxReceiveFax1.OnFaxLog = nullptr;
+    FxReceiveFax1.OnFaxError = nullptr;
+    FxReceiveFax1.OnFaxAccept = nullptr;
+    FxReceiveFax1.OnFaxName = nullptr;
+    try {
+        if (FxReceiveFax1.Busy())
+            FxReceiveFax1.CancelFax();
+    } catch (const std::exception&) {
+    }
+    CloseReceiveLine();
+    if (!ReceiveFileName.empty()) {
+        std::remove(ReceiveFileName.c_str());
+        ReceiveFileName.clear();
+    }
+}
+
+void TMainScreen::ReceiveButtonClick()
+{
+    if (!ReceiveModeOn && foundation::Settings().PortNotConfigured) {
+        foundation::ShowInformation("No modem port has been chosen yet. Set [Modem] ComPort in ZN.INI (0 is COM1)"
+                                    "\rbefore receiving; quick setup is not available yet.");
+        return;
+    }
+    if (ReceiveModeOn)
+        StopReceivingNow();
+    else
+        StartReceivingNow();
+    SetButtons();
+    if (ReceiveModeOn)
+        Status->setText("Waiting for fax...");
+}
+
+void TMainScreen::ShowReceiveModeOff()
+{
+    ReceiveButton->setText("Receive");
+    ReceiveButton->setToolTip("Start receiving faxes");
+    mnuReceive->setText("Receive Faxes");
+}
+
+void TMainScreen::CloseReceiveLine()
+{
+    try {
+        if (LoggingMode && FxComPort1.Logging() == comms::tlOn)
+            FxComPort1.SetLogging(comms::tlDump);
+        if (FxComPort1.Open())
+            FxComPort1.SetOpen(false);
+    } catch (const std::exception&) {
+        // The line is being given up; a port that will not close says so on the next open.
+    }
+}
+
+void TMainScreen::StartReceivingNow()
+{
+    auto& s = foundation::Settings();
+    HourGlass hourGlass;
+    LastReceiveError = 0;
+    FxReceiveFax1.SetDestinationDir(foundation::GetReceiveFolder());
+    FxReceiveFax1.NamingMode = s.GlobalUseAlternateNamingRec ? 2 : 1;
+    ReceiveLog.clear();
+    LastLogLine.clear();
+    LastStatusCode = 0;
+    AddtoLastRecLog("Start: ", true);
+    SelectTab(kReceivedTab);
+    QApplication::processEvents();
+    ReceiveModeOn = true;
+
+    const std::string n = std::to_string(s.ComPort + 1);
+    try {
+        SetButtons();
+        QApplication::processEvents();
+        Status->setText("Starting receive mode...");
+
+        FxComPort1.SetComNumber(uint16_t(s.ComPort + 1));
+        FxReceiveFax1.FaxClass = comms::TFaxClass(s.FaxClassReceive + 1);
+        FxReceiveFax1.SetStationID(s.Fax);
+        FxReceiveFax1.AnswerOnRing = uint16_t(s.AnswerOnRing);
+        FxReceiveFax1.DesiredBPS = uint16_t(s.MaximumBPSReceive);
+        FxReceiveFax1.DesiredECM = s.ECMReceive;
+        if (!s.InitStringReceive.empty())
+            FxReceiveFax1.SetModemInit(TSendFaxForm::ModemInitFor(s.InitStringReceive));
+        if (LoggingMode) {
+            AddtoLastRecLog("Logging on", true);
+            FxComPort1.SetLogging(comms::tlOn);
+            FxComPort1.SetLogName(foundation::GetProgramFolder() + "ZNIN.LOG");
+        }
+        const int inSize = s.GlobalLargerReceiveBuffer ? 16384 : 8192;
+        FxComPort1.SetInSize(uint16_t(inSize));
+        FxComPort1.SetBufferFull(uint16_t(inSize * 9 / 10));
+        FxComPort1.SetBufferResume(uint16_t(inSize / 10));
+        AddtoLastRecLog("Buffer Size " + std::to_string(inSize), true);
+
+        // Line devices are reached through their serial ports here.
+        FxComPort1.SetTapiMode(comms::tmOff);
+        OpenErrorText.clear();
+        AddtoLastRecLog("Opening com port: COM" + n, true);
+        if (!foundation::OpenComPort(FxComPort1, OpenErrorText)) {
+            if (LoggingMode)
+                FxComPort1.SetLogging(comms::tlDump);
+            AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
+            OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n + ") correct? Please\r\n"
+                             "click on the Find Modem button in Preferences to be sure.";
+            ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
+            SaveLocalRecLog();
+            throw StartAborted();
+        }
+        AddtoLastRecLog("Opened com port OK", true);
+
+        AddtoLastRecLog("Checking for modem", true);
+        Status->setText("Checking for modem...");
+        if (!foundation::CheckModemResponds(FxComPort1)) {
+            AddtoLastRecLog("Error checking for modem", true);
+            const bool goOn = AskContinue(
+                "No Response From Modem",
+                QString::fromStdString("We did not receive a modem response from COM" + n + ".\r\n\r\n"
+                                       "To verify the communications port, please click on the Find Modem button "
+                                       "in Preferences to be sure.\r\n\r\nIf you are sure there is a modem on COM" +
+                                       n + ", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
+                                           "session."),
+                false);
+            if (!goOn) {
+                CloseReceiveLine();
+                AddtoLastRecLog("Exit - unable to find modem ", true);
+                SaveLocalRecLog();
+                throw StartAborted();
+            }
+        }
+
+        if (!s.ResetString.empty()) {
+            Status->setText("Sending reset string...");
+            AddtoLastRecLog("Sending reset string: " + s.ResetString, true);
+            std::string reset = s.ResetString;
+            if (!foundation::SendModemCommand(FxComPort1, reset)) {
+                AddtoLastRecLog("Failure sending reset string: " + s.ResetString, true);
+                CloseReceiveLine();
+                ShowError("Unable to Continue",
+                          QString::fromStdString("We are unable to continue the fax session. \r\n\r\nThe modem did "
+                                                 "not respond to the reset string:   (" + s.ResetString + ")\r\n\r\n"
+                                                 "Is the Communications Port (COM" + n + ") correct? Please\r\n"
+                                                 "click on the Find Modem button in Preferences to be sure."),
+                          false);
+                AddtoLastRecLog("Exiting modem not responding to reset", true);
+                SaveLocalRecLog();
+                throw StartAborted();
+            }
+        }
+
+        AddtoLastRecLog("Config", true);
+        AddtoLastRecLog("  Desired BPS: " + std::to_string(s.MaximumBPSReceive), false);
+        if (s.ECMReceive)
+            AddtoLastRecLog("  Desired ECM: ON", false);
+        if (s.ToneOrPulse == 1)
+            AddtoLastRecLog("  Using Pulse Dialing ***", false);
+        AddtoLastRecLog("  Fax Class: " + foundation::FaxClassToText(s.FaxClassReceive), false);
+        AddtoLastRecLog("  User INIT String: " + s.InitStringReceive, false);
+
+        AddtoLastRecLog("Start Receive Mode ", true);
+        FxReceiveFax1.StartReceive();
+        ReceiveButton->setText("STOP");
+        ReceiveButton->setToolTip("Stop receiving faxes");
+        mnuReceive->setText("Stop Receiving Faxes");
+        Status->setText("Waiting for fax...");
+        WriteRecLog();
+    } catch (...) {
+        CloseReceiveLine();
+        ReceiveModeOn = false;
+        ShowReceiveModeOff();
+        LoggingMode = false;
+        AddtoLastRecLog("Error Starting Fax Receive ", true);
+        SaveLocalRecLog();
+    }
+}
+
+void TMainScreen::StopReceivingNow()
+{
+    HourGlass hourGlass;
+    Status->setText("Ending fax receive mode...");
+    QApplication::processEvents();
+    try {
+        if (FxReceiveFax1.Busy())
+            FxReceiveFax1.CancelFax();
+        // The cancelled session hangs up and reports its end before the port goes.
+        QElapsedTimer timer;
+        timer.start();
+        while (FxReceiveFax1.Busy() && timer.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        const std::string after = foundation::Settings().AfterString;
+        if (!after.empty() && FxComPort1.Open()) {
+            Status->setText("Sending AFTER reset string...");
+            std::string command = after;
+            foundation::SendModemCommand(FxComPort1, command);
+        }
+        CloseReceiveLine();
+        QApplication::processEvents();
+    } catch (const std::exception&) {
+    }
+    // A fax the cancel cut short is not kept.
+    if (!ReceiveFileName.empty()) {
+        std::remove(ReceiveFileName.c_str());
+        ReceiveFileName.clear();
+    }
+    FaxComingIn = false;
+    LoggingMode = false;
+    ReceiveModeOn = false;
+    ShowReceiveModeOff();
+    Status->clear();
+    AddtoLastRecLog("Stopped receive mode ", true);
+    SaveLocalRecLog();
+}
+
+void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)
+{
+    FaxComingIn = true;
+    LastReceiveError = 0;
+    accept = true;
+}
+
+void TMainScreen::FxReceiveFax1FaxName(std::string& name)
+{
+    const auto made =
+        foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(), foundation::Settings().GlobalUseAlternateNamingRec);
+    name = made ? made->substr(0, 255) : std::string();
+}
+
+void TMainScreen::FxReceiveFax1FaxError(int code)
+{
+    LastReceiveError = code;
+    AddtoLastRecLog("Error " + comms::ErrorCodeToText(code), true);
+}
+
+void TMainScreen::FxReceiveFax1FaxStatus(bool first, bool last)
+{
+    ShowReceiveStatus();
+    if (first)
+        CurrentPage = 0;
+    if (last)
+        FaxComingIn = false;
+    if (LoggingMode && LastStatusCode == 4824 && FxComPort1.Logging() == comms::tlOn)
+        FxComPort1.SetLogging(comms::tlPause);
+}
+
+void TMainScreen::FxReceiveFax1FaxLog(int code)
+{
+    switch (code) {
+    case comms::lfReceiveStart:
+        ReceiveFileName = FxReceiveFax1.FaxFile();
+        AddtoLastRecLog("Receiving a fax ", true);
+        break;
+    case comms::lfReceiveOK: RecordReceivedFax(); break;
+    case comms::lfReceiveFail: ReceiveFailed(); break;
+    default: break;
+    }
+}
+
+void TMainScreen::ShowReceiveStatus()
+{
+    const int code = FxReceiveFax1.GetProgressCode();
+    const int page = FxReceiveFax1.GetCurrentPage();
+    const std::string remoteID = Trimmed(FxReceiveFax1.GetRemoteID());
+    if (code != LastStatusCode) {
+        const std::string line = StatusLogLine(code, page, remoteID);
+        if (!line.empty())
+            AddtoLastRecLog(line, true);
+    }
+    LastStatusCode = code;
+    CurrentPage = page;
+
+    std::string text = Trimmed(comms::StatusText(code));
+    std::string pagePart, bytesPart;
+    if (Upper(text) == "GOT CLASS 2 FHNG CODE") {
+        text = "Hangup successful";
+    } else if (text == "Getting page data") {
+        text = "Receiving fax";
+        if (page > 0)
+            pagePart = ", page " + std::to_string(page);
+        if (FxReceiveFax1.GetBytesTransferred() > 0)
+            bytesPart = " (" + std::to_string(FxReceiveFax1.GetBytesTransferred()) + " bytes)";
+    }
+    if (!remoteID.empty())
+        text += " from: " + remoteID + pagePart + bytesPart;
+    if (Upper(text).find("ABORT") != std::string::npos)
+        text.clear();
+    Status->setText(QString::fromStdString(text));
+}
+
+// One received file: its row, the sound, the log. A call that goes on after EOM delivers its next
+// file through the same steps, so every file gets its own row.
+void TMainScreen::RecordReceivedFax()
+{
+    FaxComingIn = false;
+    const std::string file = ReceiveFileName.empty() ? FxReceiveFax1.FaxFile() : ReceiveFileName;
+    const std::string remoteID = FxReceiveFax1.GetRemoteID();
+    CurrentPage = FxReceiveFax1.GetCurrentPage();
+    AddtoLastRecLog(std::to_string(CurrentPage) + " pages received from " + Trimmed(remoteID), true);
+    try {
+        if (!RecTable.Active())
+            throw std::runtime_error("the received-fax table is not open");
+        RecTable.Append();
+        const QDateTime now = QDateTime::currentDateTime();
+        RecTable.FieldByName("DATEREC").SetAsDate(now.date());
+        RecTable.FieldByName("TIMEREC").SetAsString(now.toString("hh:mm").toStdString());
+        RecTable.FieldByName("FROM").SetAsString(remoteID);
+        data::PutPageCount(RecTable.FieldByName("PAGES"), CurrentPage);
+        RecTable.FieldByName("FAXFILE").SetAsString(BareName(file));
+        RecTable.FieldByName("NOTES").SetAsString("");
+        RecTable.FieldByName("ARCHIVED").SetAsBoolean(false);
+        RecTable.Post();
+        const long recno = RecTable.RecNo();
+        try {
+            const int order = RecVeldrane.IndexOrd();
+            RecTable.DisableControls();
+            RecTable.Close();
+            QApplication::processEvents();
+            RecTable.Open();
+            RecVeldrane.SetOrder(order);
+            ApplyFilter();
+            GoBackTo(RecTable, recno);
+            RecTable.EnableControls();
+        } catch (const std::exception&) {
+            RecTable.EnableControls();
+        }
+    } catch (const std::exception& e) {
+        // The fax stays in RECEIVE; only its row is missing.
+        try {
+            RecTable.Cancel();
+        } catch (const std::exception&) {
+        }
+        AddtoLastRecLog(std::string("Unable to record the fax ") + BareName(file) + ": " + e.what(), true);
+    }
+    // Recorded: no later error may delete this file.
+    ReceiveFileName.clear();
+    PostFaxReceived();
+    SetButtons();
+    WriteRecLog();
+}
+
+void TMainScreen::ReceiveFailed()
+{
+    FaxComingIn = false;
+    std::string text = "Unknown error";
+    if (LastReceiveError != 0) {
+        text = comms::ErrorCodeToText(LastReceiveError);
+        LastReceiveErrorCode = LastReceiveError;
+    }
+    AddtoLastRecLog("Receive Failed with error: " + text, true);
+    LastReceiveError = 0;
+    if (!ReceiveFileName.empty()) {
+        if (platform::FileExistsCI(ReceiveFileName))
+            std::remove(platform::ResolvePath(ReceiveFileName).c_str());
+        ReceiveFileName.clear();
+    }
+    WriteRecLog();
+    // The window closes itself; the component stays armed and answers the next call meanwhile.
+    const QString message =
+        QString::fromStdString("Tarvel failed to receive an incoming fax.\r\n\r\nThe error message was:   " + text);
+    QMetaObject::invokeMethod(
+        this, [message] { ShowError("Failed To Receive Incoming Fax", message, false); }, Qt::QueuedConnection);
+}
+
+void TMainScreen::AddtoLastRecLog(const std::string& text, bool stamped)
+{
+    if (text == LastLogLine)
+        return;
+    LastLogLine = text;
+    ReceiveLog.push_back(stamped ? LogStamp() + "  " + text : text);
+}
+
+void TMainScreen::WriteRecLog()
+{
+    try {
+        std::ofstream out(foundation::GetProgramFolder() + "Lastrec.log", std::ios::binary | std::ios::trunc);
+        for (const std::string& line : ReceiveLog)
+            out << line << "\r\n";
+    } catch (const std::exception&) {
+    }
+}
+
+void TMainScreen::SaveLocalRecLog()
+{
+    AddtoLastRecLog("Finish: ", true);
+    WriteRecLog();
+}
+
+} // namespace zn::app

@@ -1,0 +1,526 @@
+#include "app/send_fax_form.h"
+
+#include "app/error_display_form.h"
+#include "comms/base/exceptions.h"
+#include "foundation/dialogs.h"
+#include "foundation/fax_file_join.h"
+#include "foundation/modem_probe.h"
+#include "foundation/program_folders.h"
+#include "foundation/settings.h"
+#include "foundation/text_values.h"
+#include "platform/date_format.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <fstream>
+
+namespace zn::app {
+
+namespace {
+
+using foundation::Settings;
+
+constexpr int kDefaultDialWait = 75;
+
+std::string Stamp()
+{
+    return platform::FormatDateTime("dddddd tt", platform::Now());
+}
+
+std::string Trimmed(const std::string& text)
+{
+    return QString::fromStdString(text).trimmed().toStdString();
+}
+
+std::string Upper(const std::string& text)
+{
+    return QString::fromStdString(text).toUpper().toStdString();
+}
+
+class HourGlass {
+public:
+    HourGlass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~HourGlass() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("SendFaxForm");
+    setWindowTitle("Send Fax");
+
+    foundation::SetFaxPortDefaults(FxComPort1);
+    FxSendFax1.FaxClass = comms::fcUnknown;
+    FxSendFax1.SetComPort(&FxComPort1);
+    FxSendFax1.SetStatusDisplay(&FxFaxStatus1);
+    FxSendFax1.FaxFileExt = "APF";
+    FxSendFax1.EnhTextEnabled = true;
+    FxSendFax1.OnFaxStatus = [this](comms::TFxCustomAbstractFax&, bool, bool) { FxSendFax1FaxStatus(); };
+    FxSendFax1.OnFaxFinish = [this](comms::TFxCustomAbstractFax&, int code) { FxSendFax1FaxFinish(code); };
+
+    const auto label = [this](const char* name, const QString& text) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(name);
+        return l;
+    };
+    const auto edit = [this](const char* name) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        return e;
+    };
+    const auto button = [this](const char* name, const QString& text) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    ToLabel = label("ToLabel", "");
+    Subjectlabel = label("Subjectlabel", "");
+    sfDialPrefix = edit("sfDialPrefix");
+    sfPhoneNumber = edit("sfPhoneNumber");
+    sfPhoneNumber->setMaxLength(25);
+    sfDialsuffix = edit("sfDialsuffix");
+    DisablePrefix = new QCheckBox("Disable Prefix", this);
+    DisablePrefix->setObjectName("DisablePrefix");
+    DisableSuffix = new QCheckBox("Disable Suffix", this);
+    DisableSuffix->setObjectName("DisableSuffix");
+    status = label("status", "");
+    status->setVisible(false);
+    status->setStyleSheet("font-weight: bold");
+    SendFaxButton = button("SendFaxButton", "&Send Fax Now");
+    SendFaxButton->setDefault(true);
+    CloseButton = button("CloseButton", "&Close");
+    Helpbutton = button("Helpbutton", "&Help");
+    ProblemSolverButton = button("ProblemSolverButton", "&Problem Solver");
+    PreferencesButton = button("PreferencesButton", "P&references");
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(label("Label1", "To:"), 0, 0);
+    grid->addWidget(ToLabel, 0, 1, 1, 3);
+    grid->addWidget(label("Label2", "Subject:"), 1, 0);
+    grid->addWidget(Subjectlabel, 1, 1, 1, 3);
+    grid->addWidget(label("Label3", "Dial Prefix"), 2, 0);
+    grid->addWidget(label("Label4", "Fax Number"), 2, 1);
+    grid->addWidget(label("Label5", "Dial Suffix"), 2, 2);
+    grid->addWidget(sfDialPrefix, 3, 0);
+    grid->addWidget(sfPhoneNumber, 3, 1);
+    grid->addWidget(sfDialsuffix, 3, 2);
+    grid->addWidget(DisablePrefix, 4, 0);
+    grid->addWidget(DisableSuffix, 4, 2);
+    grid->setColumnStretch(1, 2);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(SendFaxButton);
+    buttons->addWidget(PreferencesButton);
+    buttons->addWidget(ProblemSolverButton);
+    buttons->addStretch();
+    buttons->addWidget(Helpbutton);
+    buttons->addWidget(CloseButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(status);
+    layout->addLayout(buttons);
+    setMinimumWidth(520);
+
+    connect(SendFaxButton, &QPushButton::clicked, this, [this] { SendFaxButtonClick(); });
+    connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButtonClick(); });
+    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(1016); });
+    connect(ProblemSolverButton, &QPushButton::clicked, this, [] { foundation::ShowGeneralHelp(); });
+    connect(PreferencesButton, &QPushButton::clicked, this, [] {
+        foundation::ShowInformation("The settings wizard is not available yet.");
+    });
+    SendFaxButton->setFocus();
+}
+
+TSendFaxForm::~TSendFaxForm()
+{
+    // The session and its port go before the form's widgets.
+    FxSendFax1.OnFaxFinish = nullptr;
+    FxSendFax1.OnFaxStatus = nullptr;
+    if (FxSendFax1.Busy())
+        FxSendFax1.CancelFax();
+    CloseLine();
+}
+
+void TSendFaxForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (FirstActivation) {
+        FirstActivation = false;
+        sfPhoneNumber->setText(QString::fromStdString(HandedNumber));
+    }
+}
+
+void TSendFaxForm::Status(const QString& text)
+{
+    status->setText(text);
+    status->setVisible(true);
+    QApplication::processEvents();
+}
+
+void TSendFaxForm::AddtoLastSendLog(const std::string& text)
+{
+    if (text == LastLogLine)
+        return;
+    SendLog.push_back(text);
+    LastLogLine = text;
+}
+
+void TSendFaxForm::SaveLocalLog()
+{
+    AddtoLastSendLog("Finish: " + Stamp());
+    std::ofstream out(foundation::GetProgramFolder() + "Lastsend.log", std::ios::binary | std::ios::trunc);
+    for (const std::string& line : SendLog)
+        out << line << "\r\n";
+}
+
+void TSendFaxForm::CloseLine()
+{
+    try {
+        if (LogSession && FxComPort1.Logging() == comms::tlOn)
+            FxComPort1.SetLogging(comms::tlDump);
+        if (FxComPort1.Open())
+            FxComPort1.SetOpen(false);
+    } catch (const std::exception&) {
+        // The line is being given up; a port that will not close says so on the next open.
+    }
+}
+
+void TSendFaxForm::EndAttempt(const std::string& lastLine)
+{
+    Busy = false;
+    status->setVisible(false);
+    if (!lastLine.empty())
+        AddtoLastSendLog(lastLine);
+    SaveLocalLog();
+}
+
+int TSendFaxForm::SetDialWaitFromInit(const std::string& initString)
+{
+    const std::string upper = Upper(initString);
+    const auto at = upper.find("S7=");
+    if (at == std::string::npos)
+        return kDefaultDialWait;
+    std::string part = upper.substr(at, 6);
+    while (!part.empty() && !std::isdigit(static_cast<unsigned char>(part.back())))
+        part.pop_back();
+    if (part.size() < 4)
+        return kDefaultDialWait;
+    bool ok = false;
+    const int value = QString::fromStdString(part.substr(3, 3)).toInt(&ok);
+    if (!ok)
+        return kDefaultDialWait;
+    return value < kDefaultDialWait ? kDefaultDialWait : value;
+}
+
+std::string TSendFaxForm::ModemInitFor(const std::string& initString)
+{
+    return Upper(initString).find("AT") != std::string::npos ? initString : "AT" + initString;
+}
+
+void TSendFaxForm::BuildHeader()
+{
+    const auto& s = Settings();
+    HeaderText = "Sent";
+    if (!Trimmed(s.Name + s.Fax).empty())
+        HeaderText += " by";
+    if (!s.Name.empty())
+        HeaderText += ": " + s.Name + "    ";
+    if (!s.Fax.empty())
+        HeaderText += "         $I          ";
+    const platform::DateTime now = platform::Now();
+    HeaderText += "           " + platform::FormatDateTime(platform::ShortDateFormat(), now) + "    " +
+                  platform::FormatDateTime(platform::ShortTimeFormat(), now);
+    HeaderText += "              Page $P of $N";
+}
+
+void TSendFaxForm::SendFaxButtonClick()
+{
+    if (Trimmed(sfPhoneNumber->text().toStdString()).empty()) {
+        foundation::ShowInformation("Phone number is blank");
+        sfPhoneNumber->setFocus();
+        return;
+    }
+    if (Busy) {
+        QApplication::beep();
+        return;
+    }
+    auto& s = Settings();
+    SendLog.clear();
+    LastLogLine.clear();
+    HourGlass hourGlass;
+    Busy = true;
+    status->setVisible(true);
+
+    AddtoLastSendLog("Start:" + Stamp());
+    if (LogSession) {
+        AddtoLastSendLog("Logging on");
+        FxComPort1.SetLogging(comms::tlOn);
+        FxComPort1.SetLogName(foundation::GetProgramFolder() + "ZNOUT.LOG");
+    }
+    QApplication::processEvents();
+    FxComPort1.SetOutSize(s.GlobalLargerSendBuffer ? 16384 : 8192);
+
+    // Line devices are reached through their serial ports here.
+    FxComPort1.SetTapiMode(comms::tmOff);
+    Status("Opening communications port...");
+    FxComPort1.SetComNumber(uint16_t(s.ComPort + 1));
+    const std::string n = std::to_string(FxComPort1.ComNumber());
+    AddtoLastSendLog("Opening com port: COM" + n);
+    std::string message;
+    if (!foundation::OpenComPort(FxComPort1, message)) {
+        QApplication::restoreOverrideCursor();
+        if (LogSession)
+            FxComPort1.SetLogging(comms::tlDump);
+        AddtoLastSendLog("Error opening com port: COM" + n);
+        AddtoLastSendLog("Message:" + message);
+        CloseLine();
+        ShowError("Error Opening Communications Port",
+                  QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port (COM" + n +
+                                         ") correct? Please" + "\r\n" +
+                                         "click on the Find Modem button on the Preferences screen to be sure."),
+                  true);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        EndAttempt("");
+        return;
+    }
+    AddtoLastSendLog("Opened com port OK");
+
+    if (LogSession)
+        FxComPort1.AddStringToLog("Check_for_modem");
+    Status("Checking for modem...");
+    AddtoLastSendLog("Checking for modem");
+    if (!foundation::CheckModemResponds(FxComPort1)) {
+        AddtoLastSendLog("Error checking for modem");
+        const bool goOn = AskContinue(
+            "No Response From Modem",
+            QString::fromStdString("We did not receive a modem response from COM" + n + "." + "\r\n\r\n" +
+                                   "To verify the communications port, please click on the Find Modem button on "
+                                   "the Preferences screen." + "\r\n\r\n" + "If you are sure there is a modem on COM" +
+                                   n + ", press CONTINUE" + "\r\n" +
+                                   "to continue, otherwise press OK to stop the fax session."),
+            true);
+        if (!goOn) {
+            if (LogSession)
+                FxComPort1.AddStringToLog("Check_for_modem_ERROR");
+            CloseLine();
+            EndAttempt("Exit");
+            return;
+        }
+    }
+
+    if (!s.ResetString.empty()) {
+        if (LogSession)
+            FxComPort1.AddStringToLog("Sending_RESET_string:" + s.ResetString);
+        AddtoLastSendLog("Sending reset string: " + s.ResetString);
+        Status("Sending reset string...");
+        if (!foundation::SendModemCommand(FxComPort1, s.ResetString)) {
+            AddtoLastSendLog("Failure sending reset string: " + s.ResetString);
+            if (LogSession)
+                FxComPort1.AddStringToLog("Sending_RESET_string_Error");
+            CloseLine();
+            ShowError("Unable to Continue",
+                      QString::fromStdString("We are unable to continue the fax session. \r\n\r\nThe modem did not "
+                                             "respond to the reset string:   (" + s.ResetString + ")" + "\r\n\r\n" +
+                                             "Is the Communications Port (COM" + n + ") correct? Please" + "\r\n" +
+                                             "click on the Find Modem button on the Preferences screen to be sure."),
+                      true);
+            EndAttempt("Exiting...");
+            return;
+        }
+    }
+
+    status->clear();
+    status->setVisible(false);
+    const std::string phone = sfPhoneNumber->text().toStdString();
+    const std::string prefix = sfDialPrefix->text().toStdString();
+    const std::string suffix = sfDialsuffix->text().toStdString();
+    const std::string classText = foundation::FaxClassToText(s.FaxClass);
+    if (LogSession) {
+        FxComPort1.AddStringToLog("Start_of_fax_session");
+        FxComPort1.AddStringToLog("DesiredBPS_" + std::to_string(s.MaximumBPS));
+        if (s.ECM)
+            FxComPort1.AddStringToLog("DesiredECM_ON");
+        if (s.BlindDial)
+            FxComPort1.AddStringToLog("BlindDial_ON");
+        if (s.IgnoreBusy)
+            FxComPort1.AddStringToLog("Ignore Busy_ON");
+        if (s.RenegotiateBetween)
+            FxComPort1.AddStringToLog("Negotiate_between_pages_ON");
+        FxComPort1.AddStringToLog("Phone_" + phone);
+        if (!DisablePrefix->isChecked())
+            FxComPort1.AddStringToLog("DialPrefix_" + prefix);
+        if (!DisableSuffix->isChecked())
+            FxComPort1.AddStringToLog("DialSuffix_" + suffix);
+        if (s.ToneOrPulse == 1)
+            FxComPort1.AddStringToLog("PulseDialing");
+        FxComPort1.AddStringToLog("FaxClass_" + classText);
+        FxComPort1.AddStringToLog("StationID_" + s.Fax);
+        FxComPort1.AddStringToLog("UserINITString_" + s.InitString);
+    }
+    AddtoLastSendLog("Desired BPS: " + std::to_string(s.MaximumBPS));
+    if (s.ECM)
+        AddtoLastSendLog("Desired ECM: ON");
+    if (s.BlindDial)
+        AddtoLastSendLog("Blind Dial: ON");
+    if (s.IgnoreBusy)
+        AddtoLastSendLog("Ignore Busy: ON");
+    AddtoLastSendLog(s.RenegotiateBetween ? "Negotiate between pages: ON" : "Negotiate between pages: OFF");
+    AddtoLastSendLog("Fax#: " + phone);
+    if (!DisablePrefix->isChecked())
+        AddtoLastSendLog("Dial Prefix: " + prefix);
+    if (!DisableSuffix->isChecked())
+        AddtoLastSendLog("Dial Suffix: " + suffix);
+    if (s.ToneOrPulse == 1)
+        AddtoLastSendLog("Using Pulse Dialing ***");
+    AddtoLastSendLog("Fax Class: " + classText);
+    AddtoLastSendLog("StationID: " + s.Fax);
+    AddtoLastSendLog("User INIT String: " + s.InitString);
+
+    try {
+        FxSendFax1.DesiredBPS = uint16_t(s.MaximumBPS);
+        FxSendFax1.DesiredECM = s.ECM;
+        FxSendFax1.BlindDial = s.BlindDial;
+        FxSendFax1.DetectBusy = !s.IgnoreBusy;
+        FxSendFax1.FaxFileList.clear();
+        if (!Trimmed(FirstFile).empty() && !Trimmed(SecondFile).empty()) {
+            FxSendFax1.FaxFileList.push_back(SecondFile);
+            FxSendFax1.FaxFileList.push_back(FirstFile);
+            FxSendFax1.SetSendMPS(foundation::SameFaxResolution(FirstFile, SecondFile) && !s.RenegotiateBetween);
+        } else {
+            FxSendFax1.SetFaxFile(FirstFile);
+            FxSendFax1.SetSendMPS(!s.RenegotiateBetween);
+        }
+        FxSendFax1.PhoneNumber = phone + (DisableSuffix->isChecked() ? "" : suffix);
+        FxSendFax1.ToneDial = s.ToneOrPulse == 0;
+        FxSendFax1.FaxClass = comms::TFaxClass(s.FaxClass + 1);
+        try {
+            FxSendFax1.DialAttempts = uint16_t(s.DialAttempts);
+            FxSendFax1.DialRetryWait = uint16_t(s.RetryWait);
+            FxSendFax1.SetDialWait(uint16_t(SetDialWaitFromInit(s.InitString)));
+        } catch (const std::exception&) {
+        }
+        FxSendFax1.SetStationID(s.Fax);
+        FxSendFax1.SetDialPrefix(DisablePrefix->isChecked() ? std::string() : prefix);
+        if (!s.InitString.empty())
+            FxSendFax1.SetModemInit(ModemInitFor(s.InitString));
+        BuildHeader();
+        FxSendFax1.HeaderLine = HeaderText;
+        FxSendFax1.EnhTextEnabled = !s.UseAlternateHeaderFont;
+        AddtoLastSendLog("StartTransmit");
+        FxSendFax1.StartTransmit();
+    } catch (const std::exception& e) {
+        Busy = false;
+        CloseLine();
+        AddtoLastSendLog("Error...");
+        AddtoLastSendLog(e.what());
+        SaveLocalLog();
+    }
+}
+
+void TSendFaxForm::FxSendFax1FaxStatus()
+{
+    if (!LogSession || FxComPort1.Logging() != comms::tlOn)
+        return;
+    const int code = FxSendFax1.GetProgressCode();
+    if (code == 4804)
+        FxComPort1.SetLogging(comms::tlPause);
+    else
+        FxComPort1.AddStringToLog(comms::StatusText(code));
+}
+
+void TSendFaxForm::FxSendFax1FaxFinish(int code)
+{
+    const std::string text = comms::ErrorCodeToText(code);
+    ResultText = text;
+    AddtoLastSendLog("Result: " + text);
+    if (code == 0 || Upper(text) == "OK")
+        ResultText = "Sent";
+    QApplication::processEvents();
+    auto& s = Settings();
+    if (!s.AfterString.empty()) {
+        status->setText("Sending AFTER reset string...");
+        status->setVisible(true);
+        foundation::SendModemCommand(FxComPort1, s.AfterString);
+    }
+    CloseLine();
+    QApplication::processEvents();
+    Busy = false;
+    status->setVisible(false);
+    if (ResultText != "Sent") {
+        LastSendErrorCode = code;
+        const QString message = QString::fromStdString("We have received an error message while trying to send "
+                                                       "the fax\r\n\r\nError message: " + text + "\r\n" + "\r\n")
+                                    .left(255);
+        ShowError("Fax Failure", message, true);
+    } else {
+        foundation::ShowInformation("The fax was sent successfully");
+    }
+    SaveLocalLog();
+}
+
+void TSendFaxForm::CloseButtonClick()
+{
+    if (Busy) {
+        QApplication::beep();
+        return;
+    }
+    accept();
+}
+
+void TSendFaxForm::reject()
+{
+    // Esc and the window's close button are refused while a session runs, as Close is.
+    if (Busy) {
+        QApplication::beep();
+        return;
+    }
+    QDialog::reject();
+}
+
+void TSendFaxForm::closeEvent(QCloseEvent* event)
+{
+    if (Busy) {
+        QApplication::beep();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TSendFaxForm::ToggleLogging()
+{
+    if (LogSession) {
+        LogSession = false;
+        foundation::ShowInformation("Logging is now OFF");
+    } else {
+        LogSession = true;
+        foundation::ShowInformation("Logging is now ON. Log file will be saved\rfor this fax session as ZNOUT.LOG. "
+                                    "This will\roverwrite any previous ZNOUT.LOG.");
+    }
+}
+
+void TSendFaxForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Z && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        ToggleLogging();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+int LastSendErrorCode = 0;
+
+} // namespace zn::app

@@ -1,0 +1,85 @@
+// The send dialog: opens the modem's port, checks the modem, sends one fax through the send
+// component and keeps the session log Lastsend.log. The main window reads ResultText afterwards.
+#pragma once
+#include "comms/port/com_port.h"
+#include "comms/fax/fax_components.h"
+#include "comms/gui/fax_status_window.h"
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace zn::app {
+
+// The result code of the last failed send (0: none yet).
+extern int LastSendErrorCode;
+
+class TSendFaxForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TSendFaxForm(QWidget* parent = nullptr);
+    ~TSendFaxForm() override;
+
+    comms::TFxComPort FxComPort1;
+    comms::TFxFaxStatus FxFaxStatus1;
+    comms::TFxSendFax FxSendFax1;
+
+    QLineEdit* sfDialPrefix;
+    QLineEdit* sfPhoneNumber;
+    QLineEdit* sfDialsuffix;
+    QCheckBox* DisablePrefix;
+    QCheckBox* DisableSuffix;
+    QLabel* ToLabel;
+    QLabel* Subjectlabel;
+    QLabel* status;
+    QPushButton* SendFaxButton;
+    QPushButton* CloseButton;
+    QPushButton* Helpbutton;
+    QPushButton* ProblemSolverButton;
+    QPushButton* PreferencesButton;
+
+    bool Busy = false;
+    bool FirstActivation = true;
+    std::vector<std::string> SendLog;
+    std::string LastLogLine;
+    std::string FirstFile;
+    std::string SecondFile;
+    std::string HandedNumber;
+    std::string ResultText;
+    bool LogSession = false;
+    std::string HeaderText;
+
+    void SendFaxButtonClick();
+    void FxSendFax1FaxFinish(int code);
+    void FxSendFax1FaxStatus();
+    void BuildHeader();
+    void AddtoLastSendLog(const std::string& text);
+    void SaveLocalLog();
+    void CloseButtonClick();
+    void ToggleLogging(); // Ctrl+Shift+Z
+
+    // The dial wait from the init string's S7= (75 at the least).
+    static int SetDialWaitFromInit(const std::string& initString);
+    // The modem init as sent: "AT" in front unless the string holds it in any case.
+    static std::string ModemInitFor(const std::string& initString);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CloseLine();
+    void Status(const QString& text);
+    // The failure paths before the transmission: line closed, log saved, ready for another try.
+    void EndAttempt(const std::string& lastLine);
+};
+
+} // namespace zn::app

@@ -1,0 +1,213 @@
+#include "comms/tapi/scripted_line_provider.h"
+
+#include "platform/messages.h"
+
+#include <unistd.h>
+
+namespace zn::comms::tapi {
+
+namespace {
+constexpr uint32_t kStepMsg = 0x7EB8;
+}
+
+ScriptedLineProvider::ScriptedLineProvider() = default;
+ScriptedLineProvider::~ScriptedLineProvider() = default;
+
+void ScriptedLineProvider::Later(std::function<void()> step)
+{
+    if (!window_)
+        window_ = std::make_unique<platform::MessageWindow>("scripted lines", [this](uint32_t msg, platform::WParam, platform::LParam) {
+            if (msg == kStepMsg && !later_.empty()) {
+                auto next = std::move(later_.front());
+                later_.pop_front();
+                next();
+            }
+            return platform::LResult(0);
+        });
+    later_.push_back(std::move(step));
+    platform::PostMessageTo(window_->Handle(), kStepMsg, 0, 0);
+}
+
+int ScriptedLineProvider::Calls(const std::string& function) const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = calls_.find(function);
+    return it == calls_.end() ? 0 : it->second;
+}
+
+uint32_t ScriptedLineProvider::LastRequest(const std::string& function) const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = lastRequest_.find(function);
+    return it == lastRequest_.end() ? 0 : it->second;
+}
+
+uint32_t ScriptedLineProvider::Result(const std::string& function, uint32_t otherwise)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    ++calls_[function];
+    auto once = results.find(function);
+    if (once != results.end() && !once->second.empty()) {
+        uint32_t r = once->second.front();
+        once->second.pop_front();
+        return r;
+    }
+    auto ever = always.find(function);
+    return ever != always.end() ? ever->second : otherwise;
+}
+
+uint32_t ScriptedLineProvider::Request(const std::string& function)
+{
+    uint32_t r = Result(function, 0);
+    if (r != 0 || !answerAsynchronously)
+        return r;
+    std::lock_guard<std::mutex> g(lock_);
+    uint32_t id = nextRequest_++;
+    lastRequest_[function] = id;
+    return id;
+}
+
+void ScriptedLineProvider::Reply(uint32_t requestId, uint32_t result)
+{
+    if (callback_)
+        callback_(line_, LineReplyMsg, instance_, requestId, result, 0);
+}
+
+void ScriptedLineProvider::SetCallState(uint32_t state, uintptr_t mode)
+{
+    callState_ = state;
+    if (callback_)
+        callback_(call_, LineCallStateMsg, instance_, state, mode, 0);
+}
+
+void ScriptedLineProvider::Reinit()
+{
+    if (callback_)
+        callback_(line_, LineLineDevStateMsg, instance_, DevStateReinit, 0, 0);
+}
+
+void ScriptedLineProvider::AddDevice(const LineDeviceInfo& info)
+{
+    devices.push_back(info);
+    if (callback_)
+        callback_(uint32_t(devices.size() - 1), LineCreateMsg, 0, devices.size() - 1, 0, 0);
+}
+
+bool ScriptedLineProvider::Offers(const std::string& function) const { return !missing.count(function); }
+
+uint32_t ScriptedLineProvider::Initialize(HLineApp& app, LineCallback callback, const std::string&, uint32_t& deviceCount)
+{
+    uint32_t r = Result("lineInitialize", 0);
+    if (r != 0)
+        return r;
+    callback_ = std::move(callback);
+    app = app_ = 0x51;
+    deviceCount = uint32_t(devices.size());
+    return 0;
+}
+
+uint32_t ScriptedLineProvider::Shutdown(HLineApp app)
+{
+    uint32_t r = Result("lineShutdown", app == app_ && app_ ? 0 : LineErrInvalAppHandle);
+    if (r == 0) {
+        app_ = 0;
+        callback_ = nullptr;
+    }
+    return r;
+}
+
+uint32_t ScriptedLineProvider::NegotiateApiVersion(HLineApp, uint32_t device, uint32_t low, uint32_t high, uint32_t& version)
+{
+    if (device >= devices.size())
+        return Result("lineNegotiateAPIVersion", LineErrBadDeviceId);
+    version = ApiVersion14;
+    return Result("lineNegotiateAPIVersion", low <= ApiVersion14 && ApiVersion14 <= high ? 0 : LineErrIncompatibleApiVersion);
+}
+
+uint32_t ScriptedLineProvider::DeviceInfo(HLineApp, uint32_t device, LineDeviceInfo& info)
+{
+    uint32_t r = Result("lineGetDevCaps", device < devices.size() ? 0 : LineErrBadDeviceId);
+    if (r == 0)
+        info = devices[device];
+    return r;
+}
+
+uint32_t ScriptedLineProvider::Open(HLineApp, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
+{
+    uint32_t r = Result("lineOpen", device < devices.size() ? 0 : LineErrBadDeviceId);
+    if (r == 0) {
+        line = line_ = 0x100 + device;
+        device_ = device;
+        instance_ = instance;
+    }
+    return r;
+}
+
+uint32_t ScriptedLineProvider::MakeCall(HLine, HCall& call, const std::string&, uint32_t)
+{
+    uint32_t r = Request("lineMakeCall");
+    if (int32_t(r) >= 0)
+        call = call_ = 0x200 + device_;
+    if (int32_t(r) > 0 && playCalls) {
+        uint32_t reply = makeCallReply;
+        Later([this, r, reply] { Reply(r, reply); });
+        if (reply == 0)
+            Later([this] { SetCallState(CallStateConnected); });
+    }
+    return r;
+}
+
+uint32_t ScriptedLineProvider::Accept(HCall) { return Request("lineAccept"); }
+uint32_t ScriptedLineProvider::Answer(HCall) { return Request("lineAnswer"); }
+uint32_t ScriptedLineProvider::Drop(HCall)
+{
+    uint32_t r = Request("lineDrop");
+    if (int32_t(r) > 0 && playCalls) {
+        Later([this, r] { Reply(r, 0); });
+        Later([this] { SetCallState(CallStateIdle); });
+    }
+    return r;
+}
+
+uint32_t ScriptedLineProvider::DeallocateCall(HCall call)
+{
+    uint32_t r = Result("lineDeallocateCall", call == call_ && call_ ? 0 : LineErrInvalCallHandle);
+    if (r == 0)
+        call_ = 0;
+    return r;
+}
+
+uint32_t ScriptedLineProvider::Close(HLine line)
+{
+    uint32_t r = Result("lineClose", line == line_ && line_ ? 0 : LineErrInvalLineHandle);
+    if (r == 0)
+        line_ = 0;
+    return r;
+}
+
+uint32_t ScriptedLineProvider::CommHandle(HCall call, int& fd)
+{
+    uint32_t r = Result("lineGetID", call == call_ && call_ && commHandle >= 0 ? 0 : LineErrOperationFailed);
+    if (r == 0)
+        fd = ::dup(commHandle);
+    return r;
+}
+
+uint32_t ScriptedLineProvider::SetStatusMessages(HLine, uint32_t, uint32_t) { return Result("lineSetStatusMessages", 0); }
+uint32_t ScriptedLineProvider::MonitorDigits(HCall, uint32_t) { return Result("lineMonitorDigits", 0); }
+
+uint32_t ScriptedLineProvider::CallState(HCall call, uint32_t& state)
+{
+    state = callState_;
+    return Result("lineGetCallStatus", call == call_ && call_ ? 0 : LineErrInvalCallHandle);
+}
+
+uint32_t ScriptedLineProvider::CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName)
+{
+    mediaMode = MediaModeDataModem;
+    callerId.clear();
+    callerName.clear();
+    return Result("lineGetCallInfo", call == call_ && call_ ? 0 : LineErrInvalCallHandle);
+}
+
+} // namespace zn::comms::tapi

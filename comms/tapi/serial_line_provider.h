@@ -1,0 +1,101 @@
+// The machine's serial modems as TAPI line devices. The devices, in this order:
+//  - the aliases configured in section [Lines] of ZNPORTS.INI in the configuration folder (name =
+//    device path), so that test lines and unusual devices appear under the name given there;
+//  - every serial modem listed in /dev/serial/by-id, named for the user from that listing
+//    ("usb-U.S._Robotics_USB_Modem_0001-if00" gives "U.S. Robotics USB Modem (ttyACM0)");
+//  - /dev/ttyACM* and /dev/ttyUSB* that no listing names ("Modem on ttyACM0").
+// A device reached by two names is listed once, under the first. A passthrough call takes the port
+// layer's locks (every name of the device, and flock), asks ModemManager (when it runs and manages
+// the device) to leave it alone, opens the device and hands a copy of its descriptor over;
+// dropping or closing the line releases everything. Replies and call states come
+// through the line callback while the thread that initialised processes messages, as TAPI's do.
+// A device that vanishes during a call (a USB modem unplugged, the far end of a test line closed)
+// ends it: the provider closes its descriptor, releases the locks and reports the call
+// DISCONNECTED (mode UNAVAIL) and the line closed (LINE_CLOSE), so that the line device releases
+// the port.
+#pragma once
+
+#include "comms/port/port_driver.h"
+#include "comms/tapi/line_provider.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace zn::platform {
+class Event;
+class MessageWindow;
+class ModemInhibition;
+}
+
+namespace zn::comms::tapi {
+
+struct SerialLine {
+    std::string name;
+    std::string path; // as configured or listed
+};
+
+// The lines as listed above, read afresh.
+std::vector<SerialLine> ListSerialLines();
+
+class SerialLineProvider : public LineProvider {
+public:
+    SerialLineProvider();
+    ~SerialLineProvider() override;
+
+    bool Offers(const std::string& function) const override;
+    uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName, uint32_t& deviceCount) override;
+    uint32_t Shutdown(HLineApp app) override;
+    uint32_t NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high, uint32_t& version) override;
+    uint32_t DeviceInfo(HLineApp app, uint32_t device, LineDeviceInfo& info) override;
+    uint32_t Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t privileges,
+                  uint32_t mediaModes) override;
+    uint32_t MakeCall(HLine line, HCall& call, const std::string& number, uint32_t bearerMode) override;
+    uint32_t Accept(HCall call) override;
+    uint32_t Answer(HCall call) override;
+    uint32_t Drop(HCall call) override;
+    uint32_t DeallocateCall(HCall call) override;
+    uint32_t Close(HLine line) override;
+    uint32_t CommHandle(HCall call, int& fd) override;
+    uint32_t SetStatusMessages(HLine line, uint32_t lineStates, uint32_t addressStates) override;
+    uint32_t MonitorDigits(HCall call, uint32_t modes) override;
+    uint32_t CallState(HCall call, uint32_t& state) override;
+    uint32_t CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName) override;
+
+private:
+    struct Message {
+        uint32_t device, message;
+        uintptr_t p1, p2, p3;
+    };
+    struct Line {
+        uint32_t device = 0;
+        uintptr_t instance = 0;
+        bool open = false;
+        int fd = -1;              // the device, while a call holds it
+        UucpLock lock;
+        std::unique_ptr<platform::ModemInhibition> inhibition;
+        uint32_t callState = CallStateIdle;
+        // Watches the device for a hang-up while the call holds it.
+        std::thread watcher;
+        std::unique_ptr<platform::Event> stopWatching;
+        std::atomic<bool> vanished{false};
+    };
+    void Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2 = 0);
+    void Deliver();
+    void Watch(Line& line);
+    void Vanished(uint32_t device);
+    void Hang(Line& line);        // closes the device and releases the locks
+    Line* LineOf(uint32_t handle); // line and call handles are the device's number + a base
+
+    std::vector<SerialLine> lines_;
+    std::vector<std::unique_ptr<Line>> open_;
+    LineCallback callback_;
+    std::unique_ptr<platform::MessageWindow> window_;
+    std::deque<Message> queue_;
+    HLineApp app_ = 0;
+    uint32_t nextRequest_ = 1;
+};
+
+} // namespace zn::comms::tapi

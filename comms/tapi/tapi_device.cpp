@@ -1,0 +1,483 @@
+#include "comms/tapi/tapi_device.h"
+
+#include "comms/base/error_codes.h"
+#include "comms/base/exceptions.h"
+#include "platform/clock.h"
+#include "platform/date_format.h"
+#include "platform/folders.h"
+#include "platform/ini_file.h"
+#include "platform/io_error.h"
+#include "platform/messages.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <signal.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zn::comms {
+
+using namespace tapi;
+
+namespace {
+
+constexpr uintptr_t kConnected = 0, kPortOpen = 1, kPortClose = 2, kFail = 3, kLineCreate = 4;
+
+const char* const kLogTexts[] = {"",          "call started",  "call finished\r\n", "  dialing ",
+                                 "  accepting", "  answering",  "  connected",       "  cancelled",
+                                 "  dropped",   "  busy",       "  dial failed",     "  received digit"};
+
+bool ProcessAlive(long pid) { return ::kill(pid_t(pid), 0) == 0 || errno == EPERM; }
+
+// A wait that keeps the GUI thread's messages moving.
+template <typename Done>
+bool PumpUntil(Done done, int timeoutMs)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        if (platform::PumpOneMessage() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- TFxTapiLog --------------------------------------------------------------------------------
+
+std::string TFxTapiLog::LogText(TTapiLogCode code, const std::string& number)
+{
+    if (code <= ltapiNone || code > ltapiReceivedDigit)
+        return {};
+    std::string text = kLogTexts[code];
+    if (code == ltapiDial)
+        text += number;
+    return text;
+}
+
+void TFxTapiLog::UpdateLogFile(TTapiLogCode code)
+{
+    if (TapiHistoryName.empty())
+        return;
+    std::string text = LogText(code, TapiDevice ? TapiDevice->Number() : std::string());
+    if (text.empty())
+        return;
+    std::string line = platform::FormatDateTime("c", platform::Now()) + " : " + text + "\r\n";
+    std::string path = platform::ResolvePath(TapiHistoryName);
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (!f) {
+        int code = platform::ErrnoToIoError(errno);
+        throw EInOutError(ErrorCodeToText(-code), code);
+    }
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fclose(f);
+}
+
+// ---- TFxCustomTapiDevice ----------------------------------------------------------------------
+
+TFxCustomTapiDevice::TFxCustomTapiDevice()
+{
+    window_ = std::make_unique<platform::MessageWindow>("fxTapiDevice", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
+        if (msg != MsgTapiEvent)
+            return platform::LResult(0);
+        switch (w) {
+        case kConnected: if (OnTapiConnect) OnTapiConnect(); break;
+        case kPortOpen: if (OnTapiPortOpen) OnTapiPortOpen(); break;
+        case kPortClose: if (OnTapiPortClose) OnTapiPortClose(); break;
+        case kFail: if (OnTapiFail) OnTapiFail(); break;
+        case kLineCreate:
+            if (uint32_t(l) >= deviceCount_)
+                deviceCount_ = uint32_t(l) + 1;
+            if (OnLineCreate) OnLineCreate(uint32_t(l));
+            break;
+        }
+        return platform::LResult(0);
+    });
+}
+
+TFxCustomTapiDevice::~TFxCustomTapiDevice()
+{
+    try {
+        ShutdownTapi();
+    } catch (...) {
+    }
+}
+
+void TFxCustomTapiDevice::SetComPort(TFxCustomComPort* port)
+{
+    port_ = port;
+    if (port_ && port_->TapiMode() == tmAuto)
+        port_->SetTapiMode(tmOn);
+}
+
+void TFxCustomTapiDevice::CheckLine(int32_t result)
+{
+    if (result >= 0)
+        return;
+    int code = result == ecTapiLoadFail || result == ecTapiGetAddrFail ? result : LineErrorToCode(uint32_t(result));
+    CheckErrorCode(this, code);
+}
+
+std::string TFxCustomTapiDevice::StatePath() const
+{
+    return platform::ResolvePath(platform::ProgramFolder() + "/" + TapiStateFileName);
+}
+
+void TFxCustomTapiDevice::RemoveStaleStates()
+{
+    platform::IniFile state(StatePath());
+    for (const std::string& key : state.ReadSection("TAPI")) {
+        if (key.size() != 9 || key[0] != '$')
+            continue;
+        long pid = std::strtol(key.c_str() + 1, nullptr, 16);
+        if (pid > 0 && ProcessAlive(pid))
+            continue;
+        (void)lineShutdown(HLineApp(state.ReadInteger("TAPI", key, 0)));
+        state.DeleteKey("TAPI", key);
+    }
+}
+
+void TFxCustomTapiDevice::InitializeTapi()
+{
+    if (app_ || initialising_)
+        return;
+    initialising_ = true;
+    struct Done { bool& f; ~Done() { f = false; } } done{initialising_};
+    RemoveStaleStates();
+    auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t) {
+        try {
+            OnLineMessage(device, message, p1, p2);
+        } catch (...) {
+            // An exception in a line message goes no further than the message (the application's
+            // handler would only report it).
+        }
+    };
+    uint32_t count = 0;
+    int32_t r = lineInitialize(&app_, nullptr, callback, "zn", &count);
+    if (uint32_t(r) == LineErrReinit) {
+        // TAPI is being reinitialised: give it time, then once more.
+        PumpUntil([] { return false; }, ReinitRetryMs);
+        r = lineInitialize(&app_, nullptr, callback, "zn", &count);
+    }
+    // Any other answer than 0 fails with its own code (a loop on an unexpected answer would never
+    // end).
+    if (r != 0) {
+        app_ = 0;
+        CheckLine(r < 0 ? r : int32_t(LineErrOperationFailed));
+    }
+    if (deviceCount_ == 0)
+        deviceCount_ = count;
+    char key[16];
+    std::snprintf(key, sizeof key, "$%08X", unsigned(::getpid()));
+    platform::IniFile(StatePath()).WriteInteger("TAPI", key, int(app_));
+    line_ = 0;
+    call_ = 0;
+}
+
+void TFxCustomTapiDevice::ShutdownTapi()
+{
+    if (!app_)
+        return;
+    HangUp(true);
+    HLineApp app = app_;
+    app_ = 0;
+    char key[16];
+    std::snprintf(key, sizeof key, "$%08X", unsigned(::getpid()));
+    platform::IniFile(StatePath()).DeleteKey("TAPI", key);
+    CheckLine(lineShutdown(app));
+}
+
+std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filter)
+{
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t version = 0;
+        StructurePtr<LINEDEVCAPS> caps;
+        if (lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0 ||
+            lineGetDevCaps(app, i, version, 0, caps) != 0)
+            continue;
+        if (filter) {
+            if (!(caps->mediaModes & MediaModeDataModem) && !(caps->mediaModes & MediaModeAutomatedVoice))
+                continue;
+            if (!(caps->lineFeatures & LineFeatureMakeCall))
+                continue;
+        }
+        names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
+    }
+    return names;
+}
+
+std::vector<std::string> TFxCustomTapiDevice::DeviceList()
+{
+    InitializeTapi();
+    return ListLineDevices(app_, deviceCount_, FilterUnsupportedDevices);
+}
+
+int TFxCustomTapiDevice::DeviceByName(const std::string& name)
+{
+    std::vector<std::string> names = DeviceList();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name)
+            return int(i);
+    return -1;
+}
+
+uint32_t TFxCustomTapiDevice::ChooseDevice()
+{
+    int id = selected_.empty() ? -1 : DeviceByName(selected_);
+    if (id >= 0)
+        return uint32_t(id);
+    std::vector<std::string> names = DeviceList();
+    if (names.size() == 1 && selected_.empty()) {
+        selected_ = names[0];
+        return 0;
+    }
+    std::string chosen;
+    if ((!ShowPorts && !ShowTapiDevices) || !PickDevice || !PickDevice(chosen))
+        CheckErrorCode(this, ecTapiNoSelect);
+    id = DeviceByName(chosen);
+    if (id < 0)
+        CheckErrorCode(this, ecTapiNoSelect);
+    selected_ = chosen;
+    return uint32_t(id);
+}
+
+void TFxCustomTapiDevice::OpenLine()
+{
+    device_ = int(ChooseDevice());
+    CheckLine(lineOpen(app_, uint32_t(device_), &line_, ApiVersion14, 0, reinterpret_cast<uintptr_t>(this),
+                       dialing_ ? PrivilegeNone : PrivilegeOwner, EnableVoice ? MediaModeAutomatedVoice : MediaModeDataModem,
+                       nullptr));
+    lineActive_ = callPlaced_ = true;
+    CheckLine(lineSetStatusMessages(line_, 0x1FFFFFF, 0x1FF));
+    lineOpen_ = true;
+    if (!dialing_)
+        Log(ltapiCallStart);
+}
+
+void TFxCustomTapiDevice::OpenPassthrough()
+{
+    if (!port_)
+        CheckErrorCode(this, ecPortNotAssigned);
+    if (port_->TapiMode() == tmAuto)
+        port_->SetTapiMode(tmOn);
+    if (port_->TapiMode() != tmOn)
+        CheckErrorCode(this, ecTapiNotSet);
+    if (call_ || lineActive_)
+        CheckErrorCode(this, ecTapiBusy);
+    InitializeTapi();
+    passthrough_ = true;
+    dialing_ = false;
+    // The line is opened once to answer (so that the device is chosen), then closed again.
+    OpenLine();
+    HangUp(true);
+    MakeCall();
+}
+
+void TFxCustomTapiDevice::MakeCall()
+{
+    cancelled_ = false;
+    failReported_ = false;
+    connected_ = false;
+    dialing_ = true;
+    OpenLine();
+    LINECALLPARAMS params{};
+    params.totalSize = sizeof params;
+    params.bearerMode = BearerModePassthrough;
+    params.mediaMode = EnableVoice ? MediaModeAutomatedVoice : MediaModeDataModem;
+    params.callParamFlags = 2;
+    params.addressMode = 1;
+    Log(ltapiDial);
+    int32_t r = WaitForReply(lineMakeCall(line_, &call_, number_.c_str(), 0, &params));
+    if (r < 0) {
+        Log(ltapiDialFail);
+        HangUp(true);
+        if (!OnTapiFail)
+            CheckErrorCode(this, ecTapiCallUnavail);
+        Post(kFail);
+        return;
+    }
+    // The call reaches CONNECTED through the line messages; the port is handed over there.
+    WaitForState(CallStateConnected);
+}
+
+int32_t TFxCustomTapiDevice::WaitForReply(int32_t request)
+{
+    if (request <= 0)
+        return request;
+    if (waiting_)
+        return int32_t(LineErrOperationFailed);
+    waiting_ = true;
+    awaited_ = request;
+    replied_ = false;
+    bool arrived = PumpUntil([this] { return replied_ || !lineActive_; }, WaitMs);
+    waiting_ = false;
+    if (!arrived)
+        return int32_t(LineErrOperationFailed);
+    return replied_ ? replyResult_ : int32_t(LineErrOperationFailed);
+}
+
+bool TFxCustomTapiDevice::WaitForState(uint32_t state)
+{
+    if (waiting_)
+        return false;
+    waiting_ = true;
+    bool reached = PumpUntil([this, state] { return callState_ == state || !lineActive_; }, WaitMs);
+    waiting_ = false;
+    return reached && callState_ == state;
+}
+
+void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2)
+{
+    switch (message) {
+    case LineCreateMsg:
+        Post(kLineCreate, intptr_t(p1));
+        break;
+    case LineReplyMsg:
+        if (int32_t(p1) == awaited_) {
+            replyResult_ = int32_t(uint32_t(p2));
+            replied_ = true;
+        }
+        break;
+    case LineCloseMsg:
+        line_ = 0;
+        call_ = 0;
+        HangUp(true);
+        break;
+    case LineLineDevStateMsg:
+        if (p1 == DevStateReinit || p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
+            HangUp(true);
+        break;
+    case LineCallStateMsg:
+        callState_ = uint32_t(p1);
+        stateChanged_ = true;
+        (void)device;
+        switch (p1) {
+        case CallStateConnected:
+            if (connected_)
+                break;
+            connected_ = true;
+            HandOver();
+            Post(kConnected);
+            Log(ltapiConnect);
+            break;
+        case CallStateBusy:
+            Log(ltapiBusy);
+            HangUp(false);
+            break;
+        case CallStateDisconnected:
+            if (p2 == 0x20)
+                Log(ltapiBusy);
+            HangUp(false);
+            break;
+        case CallStateIdle:
+            HangUp(false);
+            break;
+        default: break;
+        }
+        break;
+    default: break;
+    }
+}
+
+void TFxCustomTapiDevice::HandOver()
+{
+    if (!port_)
+        return;
+    port_->SetOpen(false);
+    std::vector<uint8_t> buffer(1028);
+    auto* id = reinterpret_cast<VARSTRING*>(buffer.data());
+    id->totalSize = uint32_t(buffer.size());
+    int32_t fd = -1;
+    if (lineGetID(line_, 0, call_, CallSelectCall, id, "comm/datamodem") == 0 && id->stringSize >= 4)
+        std::memcpy(&fd, buffer.data() + id->stringOffset, 4);
+    port_->SetTapiHandle(fd);
+    port_->SetOpen(true);
+    port_->FlushInBuffer();
+    port_->FlushOutBuffer();
+    if (TFxBaseDispatcher* d = port_->GetDispatcher())
+        d->SetDeviceName(selected_);
+    Post(kPortOpen);
+}
+
+bool TFxCustomTapiDevice::ReleasePort()
+{
+    if (!port_)
+        return false;
+    bool wasOpen = port_->Open();
+    port_->SetOpen(false);
+    port_->SetTapiHandle(NoHandle);
+    return wasOpen;
+}
+
+void TFxCustomTapiDevice::HangUp(bool)
+{
+    if (hangingUp_)
+        return;
+    hangingUp_ = true;
+    struct Done { bool& f; ~Done() { f = false; } } done{hangingUp_};
+    bool wasConnected = connected_;
+    bool hadCall = lineActive_ || callPlaced_;
+    bool portWasOpen = false;
+    if (lineActive_) {
+        portWasOpen = ReleasePort();
+        if (call_) {
+            StructurePtr<LINECALLSTATUS> status;
+            if (lineGetCallStatus(call_, status) == 0 && status->callState != CallStateIdle) {
+                WaitForReply(lineDrop(call_, nullptr, 0));
+                WaitForState(CallStateIdle);
+            }
+            lineDeallocateCall(call_);
+        }
+        if (line_)
+            lineClose(line_);
+        call_ = line_ = 0;
+        lineOpen_ = connected_ = lineActive_ = false;
+        if (portWasOpen)
+            Post(kPortClose);
+        Log(ltapiDrop);
+    }
+    callPlaced_ = false;
+    if (hadCall && !passthrough_) {
+        Log(ltapiCallFinish);
+        if (!wasConnected) {
+            Log(ltapiDialFail);
+            Post(kFail);
+        }
+    }
+}
+
+void TFxCustomTapiDevice::CancelCall()
+{
+    cancelled_ = true;
+    Log(ltapiCancel);
+    HangUp(true);
+    if (passthrough_) {
+        // The end of a passthrough call is written too, so that the history shows where it ended.
+        Log(ltapiCallFinish);
+        passthrough_ = false;
+    }
+}
+
+void TFxCustomTapiDevice::Log(TTapiLogCode code)
+{
+    if (log_)
+        log_->UpdateLogFile(code);
+}
+
+void TFxCustomTapiDevice::Post(uintptr_t event, intptr_t param)
+{
+    if (event == kFail) {
+        if (failReported_)
+            return;
+        failReported_ = true;
+    }
+    if (window_)
+        platform::PostMessageTo(window_->Handle(), MsgTapiEvent, event, param);
+}
+
+} // namespace zn::comms

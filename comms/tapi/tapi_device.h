@@ -1,0 +1,131 @@
+// The TAPI line device: opens a line, places a passthrough call and hands the call's descriptor to
+// its port, which then runs over a TFxTAPI32Dispatcher; beside it the call-history log
+// (FXCTAPI.HIS). Everything runs on the GUI thread: the provider's messages arrive through the
+// line callback while the thread processes messages, and the waits (30 seconds at most) process
+// messages themselves. Notifications 0x7EB5 are queued to the device's message window and raise
+// OnTapiConnect (0), OnTapiPortOpen (1), OnTapiPortClose (2), OnTapiFail (3) and a new device
+// (4, LINE_CREATE).
+//
+// The state of every process that initialised TAPI is one line in TAPI.INI in the program folder:
+// section [TAPI], key "$" + the process id in 8 hexadecimal digits, value its line application.
+// A process that initialises removes the lines of processes that have ended, shutting their line
+// applications down.
+#pragma once
+
+#include "comms/port/com_port.h"
+#include "comms/base/fx_misc.h"
+#include "comms/tapi/tapi_binding.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zn::platform {
+class MessageWindow;
+}
+
+namespace zn::comms {
+
+enum TTapiLogCode {
+    ltapiNone, ltapiCallStart, ltapiCallFinish, ltapiDial, ltapiAccept, ltapiAnswer, ltapiConnect, ltapiCancel,
+    ltapiDrop, ltapiBusy, ltapiDialFail, ltapiReceivedDigit
+};
+
+constexpr uint32_t MsgTapiEvent = 0x7EB5;
+constexpr const char* TapiStateFileName = "TAPI.INI";
+
+class TFxCustomTapiDevice;
+
+// The names of the devices 0..count-1 of an initialised line application; with `filter`, only
+// devices that can make calls as data modems (or as voice lines with wave devices).
+std::vector<std::string> ListLineDevices(tapi::HLineApp app, uint32_t count, bool filter);
+
+class TFxTapiLog : public TFxBaseComponent {
+public:
+    std::string TapiHistoryName = "FXCTAPI.HIS";
+    TFxCustomTapiDevice* TapiDevice = nullptr;
+    // Appends the line of the code: date and time, " : ", the text.
+    virtual void UpdateLogFile(TTapiLogCode code);
+    static std::string LogText(TTapiLogCode code, const std::string& number);
+};
+
+class TFxCustomTapiDevice : public TFxBaseComponent {
+public:
+    TFxCustomTapiDevice();
+    ~TFxCustomTapiDevice() override;
+
+    void SetComPort(TFxCustomComPort* port);
+    TFxCustomComPort* ComPort() const { return port_; }
+    void SetTapiLog(TFxTapiLog* log) { log_ = log; if (log) log->TapiDevice = this; }
+    const std::string& SelectedDevice() const { return selected_; }
+    void SetSelectedDevice(const std::string& name) { selected_ = name; }
+    const std::string& Number() const { return number_; }
+
+    bool ShowTapiDevices = true;
+    bool ShowPorts = true;
+    bool FilterUnsupportedDevices = true;
+    uint16_t RetryWait = 60;
+    uint16_t MaxAttempts = 3;
+    uint8_t AnswerOnRing = 2;
+    bool EnableVoice = false;
+
+    // The picker (the "Device Selection" window): true with the chosen device's name.
+    std::function<bool(std::string& chosen)> PickDevice;
+    std::function<void()> OnTapiPortOpen, OnTapiPortClose, OnTapiConnect, OnTapiFail;
+    std::function<void(uint32_t device)> OnLineCreate;
+
+    // The device names, filtered as FilterUnsupportedDevices says.
+    std::vector<std::string> DeviceList();
+    // Places a passthrough call on the chosen device and hands its descriptor to the port.
+    void OpenPassthrough();
+    // Ends the call: "  cancelled", the port released, the line closed.
+    void CancelCall();
+    bool Connected() const { return connected_; }
+    bool LineActive() const { return lineActive_; }
+    tapi::HLineApp LineApp() const { return app_; }
+
+    // How long a wait lasts, and how long the retry after REINIT waits (tests shorten them).
+    int WaitMs = 30000;
+    int ReinitRetryMs = 5000;
+
+private:
+    void InitializeTapi();
+    void ShutdownTapi();
+    void RemoveStaleStates();
+    void CheckLine(int32_t result); // raises for a negative result
+    int DeviceByName(const std::string& name);
+    uint32_t ChooseDevice();
+    void OpenLine();
+    void MakeCall();
+    void HangUp(bool noRedial);
+    void HandOver();
+    bool ReleasePort();
+    int32_t WaitForReply(int32_t request);
+    bool WaitForState(uint32_t state);
+    void Log(TTapiLogCode code);
+    void Post(uintptr_t event, intptr_t param = 0);
+    void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2);
+    std::string StatePath() const;
+
+    TFxCustomComPort* port_ = nullptr;
+    TFxTapiLog* log_ = nullptr;
+    std::unique_ptr<platform::MessageWindow> window_;
+    tapi::HLineApp app_ = 0;
+    tapi::HLine line_ = 0;
+    tapi::HCall call_ = 0;
+    int device_ = -1;
+    uint32_t deviceCount_ = 0;
+    std::string selected_, number_;
+    int32_t awaited_ = 0, replyResult_ = 0;
+    bool replied_ = false;
+    uint32_t callState_ = 0;
+    bool stateChanged_ = false;
+    bool lineActive_ = false, callPlaced_ = false, connected_ = false, hangingUp_ = false, initialising_ = false;
+    bool passthrough_ = false, dialing_ = false, cancelled_ = false, lineOpen_ = false, waiting_ = false;
+    bool failReported_ = false;
+};
+
+class TFxTapiDevice : public TFxCustomTapiDevice {};
+
+} // namespace zn::comms

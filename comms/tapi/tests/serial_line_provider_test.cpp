@@ -1,0 +1,341 @@
+// The machine's modems as line devices, over pseudo-terminals named by configured aliases: the list
+// the user sees, and a passthrough call through the TAPI wrappers that hands the modem to the port
+// and leaves no descriptor, lock file or open line behind.
+#include "comms/tapi/serial_line_provider.h"
+#include "comms/tapi/tapi_binding.h"
+
+#include "comms/port/port_driver.h"
+#include "comms/port/port_names.h"
+#include "comms/tests/port_fixture.h"
+#include "comms/tests/pty_pair.h"
+#include "platform/messages.h"
+#include "platform/modem_inhibition.h"
+
+#include <gtest/gtest.h>
+
+#include "comms/tapi/tests/qt_app.h"
+
+#include <QCoreApplication>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace zn::comms;
+using namespace zn::comms::tapi;
+using zn::comms::test::PtyPair;
+using zn::comms::test::WaitUntil;
+
+namespace {
+
+int OpenDescriptors()
+{
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+class SerialLines : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { zn::comms::test::EnsureCoreApplication(); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(a_.Ok() && b_.Ok());
+        char pattern[] = "/tmp/zn_lines_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        aliasA_ = folder_ + "/ttyLineA" + std::to_string(::getpid());
+        aliasB_ = folder_ + "/ttyLineB" + std::to_string(::getpid());
+        ASSERT_EQ(::symlink(a_.SlavePath().c_str(), aliasA_.c_str()), 0);
+        ASSERT_EQ(::symlink(b_.SlavePath().c_str(), aliasB_.c_str()), 0);
+        std::ofstream ini(folder_ + "/" + PortsFileName);
+        ini << "[Lines]\r\nTest line A=" << aliasA_ << "\r\nTest line B=" << aliasB_
+            << "\r\nSame modem again=" << a_.SlavePath() << "\r\n";
+        ini.close();
+        ::setenv("ZN_WINDIR", folder_.c_str(), 1);
+        SetLineProvider(&provider_);
+        // Qt and the message layer keep descriptors of their own once used: use them first, so
+        // that counts taken in a test see only what the lines open.
+        { zn::platform::MessageWindow warmUp("warm-up", [](uint32_t, zn::platform::WParam, zn::platform::LParam) { return zn::platform::LResult(0); }); }
+        (void)zn::platform::ModemInhibition::Inhibit("/dev/null"); // the bus connection, kept for the process
+        QCoreApplication::processEvents();
+        zn::platform::PumpOneMessage();
+    }
+
+    void TearDown() override
+    {
+        SetLineProvider(nullptr);
+        ::unsetenv("ZN_WINDIR");
+        std::system(("rm -rf '" + folder_ + "'").c_str());
+    }
+
+    template <typename Pred>
+    bool PumpUntil(Pred pred)
+    {
+        return WaitUntil([&] {
+            QCoreApplication::processEvents();
+            zn::platform::PumpOneMessage();
+            return pred();
+        }, 3000);
+    }
+
+    // Opens the line of `device` and places a passthrough call on it: lineMakeCall's answer.
+    static int32_t PlaceCall(HLineApp app, uint32_t device, HLine& line, HCall& call)
+    {
+        if (int32_t r = lineOpen(app, device, &line, ApiVersion14, 0, device + 1, PrivilegeNone, MediaModeDataModem, nullptr); r != 0)
+            return r;
+        LINECALLPARAMS params{};
+        params.totalSize = sizeof params;
+        params.bearerMode = BearerModePassthrough;
+        params.mediaMode = MediaModeDataModem;
+        return lineMakeCall(line, &call, "", 0, &params);
+    }
+
+    std::string AliasLock() const { return "/var/lock/LCK.." + aliasA_.substr(aliasA_.rfind('/') + 1); }
+
+    PtyPair a_, b_;
+    std::string folder_, aliasA_, aliasB_;
+    SerialLineProvider provider_;
+};
+
+TEST_F(SerialLines, ListsTheConfiguredAliasesFirstAndEachModemOnce)
+{
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t version = 0;
+        ASSERT_EQ(lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr), 0);
+        StructurePtr<LINEDEVCAPS> caps;
+        ASSERT_EQ(lineGetDevCaps(app, i, version, 0, caps), 0);
+        EXPECT_NE(caps->mediaModes & MediaModeDataModem, 0u);
+        EXPECT_NE(caps->lineFeatures & LineFeatureMakeCall, 0u);
+        names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
+    }
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[0], "Test line A");
+    EXPECT_EQ(names[1], "Test line B");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Same modem again"), 0) << "pty A is listed once";
+    EXPECT_EQ(lineShutdown(app), 0);
+}
+
+TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEverything)
+{
+    int descriptorsBefore = OpenDescriptors();
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+        messages.push_back({msg, p1});
+    }, "zn", &count), 0);
+    HLine line = 0;
+    HCall call = 0;
+    int32_t request = PlaceCall(app, 0, line, call);
+    ASSERT_GT(request, 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
+    }));
+    EXPECT_EQ(messages.front(), std::make_pair(LineReplyMsg, uintptr_t(request)));
+
+    // The modem is locked under its configured name and its device while the call holds it.
+    if (::access("/var/lock", W_OK) == 0) {
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(AliasLock()).c_str()), long(::getpid()));
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(UucpLock::LockPathFor(a_.SlavePath())).c_str()), long(::getpid()));
+        TFxWin32Dispatcher other(nullptr);
+        EXPECT_EQ(other.OpenPort(aliasA_, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    }
+
+    // The port runs over the descriptor the call hands over.
+    std::vector<uint8_t> buffer(sizeof(VARSTRING) + 16);
+    auto* id = reinterpret_cast<VARSTRING*>(buffer.data());
+    id->totalSize = uint32_t(buffer.size());
+    ASSERT_EQ(lineGetID(line, 0, call, CallSelectCall, id, "comm/datamodem"), 0);
+    ASSERT_EQ(id->stringSize, 4u);
+    int32_t fd = -1;
+    std::memcpy(&fd, buffer.data() + id->stringOffset, 4);
+    ASSERT_GE(fd, 0);
+    {
+        TFxTAPI32Dispatcher port(nullptr, fd);
+        ASSERT_EQ(port.OpenPort("", 19200, 0, 8, 1, 4096, 4096, OptDtrOn | OptRtsOn), 0);
+        ASSERT_EQ(port.WriteString("AT+FCLASS=?\r"), 0);
+        EXPECT_EQ(a_.Receive(12, 2000), "AT+FCLASS=?\r");
+        port.ClosePort();
+    }
+
+    ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateIdle))) == 1;
+    }));
+    EXPECT_EQ(lineDeallocateCall(call), 0);
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    // The modem is free again for anyone.
+    TFxWin32Dispatcher after(nullptr);
+    EXPECT_EQ(after.OpenPort(aliasA_, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+}
+
+TEST_F(SerialLines, AModemHeldElsewhereRefusesTheCall)
+{
+    TFxWin32Dispatcher holder(nullptr);
+    ASSERT_EQ(holder.OpenPort(a_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    HLine line = 0;
+    HCall call = 0;
+    EXPECT_EQ(uint32_t(PlaceCall(app, 0, line, call)), LineErrResourceUnavail);
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+}
+
+TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
+{
+    int descriptorsBefore = OpenDescriptors();
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+        messages.push_back({msg, p1});
+    }, "zn", &count), 0);
+    HLine line = 0;
+    HCall call = 0;
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
+    }));
+    a_.CloseMaster(); // the modem goes away
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1;
+    }));
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateDisconnected))), 1);
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1) << "the far end's descriptor is gone, and every one of the call's";
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
+}
+
+// A bus of the test's own standing in for the system bus, with the ModemManager stand-in on it.
+class PrivateModemManager {
+public:
+    PrivateModemManager(const std::string& port, const std::string& uid, const std::string& log) : log_(log)
+    {
+        FILE* p = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        if (!p)
+            return;
+        char line[512];
+        if (std::fgets(line, sizeof line, p))
+            address_ = std::string(line, std::strcspn(line, "\n"));
+        if (std::fgets(line, sizeof line, p))
+            daemon_ = pid_t(std::atol(line));
+        ::pclose(p);
+        if (address_.empty())
+            return;
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+        std::string script = std::string(std::getenv("ZN_SOURCE_DIR")) + "/comms/tapi/tests/fake_modem_manager.py";
+        fake_ = ::fork();
+        if (fake_ == 0) {
+            ::execl("/usr/bin/python3", "python3", script.c_str(), address_.c_str(), port.c_str(), uid.c_str(), log.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        WaitUntil([&] { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }, 10000);
+    }
+    ~PrivateModemManager()
+    {
+        if (fake_ > 0) {
+            ::kill(fake_, SIGTERM);
+            ::waitpid(fake_, nullptr, 0);
+        }
+        if (daemon_ > 0)
+            ::kill(daemon_, SIGTERM);
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+    bool Ready() { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }
+    // The InhibitDevice calls logged: "inhibit UID on|off SENDER".
+    std::vector<std::string> Calls()
+    {
+        std::vector<std::string> out;
+        std::istringstream in(zn::comms::test::ReadFile(log_));
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("inhibit ", 0) == 0)
+                out.push_back(line);
+        return out;
+    }
+
+private:
+    std::string log_, address_;
+    pid_t daemon_ = -1, fake_ = -1;
+};
+
+// The private bus comes first: the process's system bus connection is made once, at the first use.
+class SerialLinesWithModemManager : public SerialLines {
+protected:
+    void SetUp() override
+    {
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0 ||
+            std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
+            GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+        ASSERT_TRUE(a_.Ok());
+        std::string device = a_.SlavePath().substr(5); // "pts/N", as ModemManager names ports
+        mmLog_ = "/tmp/zn_mm_" + std::to_string(::getpid()) + ".log";
+        mm_ = std::make_unique<PrivateModemManager>(device, "/sys/devices/test/modem0", mmLog_);
+        SerialLines::SetUp();
+    }
+    void TearDown() override
+    {
+        SerialLines::TearDown();
+        mm_.reset();
+        ::unlink(mmLog_.c_str());
+    }
+    std::string mmLog_;
+    std::unique_ptr<PrivateModemManager> mm_;
+};
+
+TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
+{
+    PrivateModemManager& mm = *mm_;
+    ASSERT_TRUE(mm.Ready());
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    HLine line = 0;
+    HCall call = 0;
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
+    std::vector<std::string> calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].rfind("inhibit /sys/devices/test/modem0 on ", 0), 0u) << calls[0];
+    // Another device ModemManager does not manage is not its business.
+    HLine other = 0;
+    HCall otherCall = 0;
+    ASSERT_GT(PlaceCall(app, 1, other, otherCall), 0);
+    EXPECT_EQ(mm.Calls().size(), 1u);
+    EXPECT_EQ(lineClose(other), 0);
+
+    ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+    calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    std::string sender = calls[0].substr(calls[0].rfind(' ') + 1);
+    EXPECT_EQ(calls[1], "inhibit /sys/devices/test/modem0 off " + sender) << "given back by the connection that took it";
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+    EXPECT_EQ(mm.Calls().size(), 2u);
+}
+
+} // namespace

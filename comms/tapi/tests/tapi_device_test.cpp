@@ -1,0 +1,245 @@
+// The TAPI line device over a scripted line provider: choosing a device, the passthrough call that
+// hands its descriptor to the port, cancelling it, failures, the history file and the state file.
+#include "comms/tapi/scripted_line_provider.h"
+#include "comms/tapi/tapi_device.h"
+
+#include "comms/base/error_codes.h"
+#include "comms/base/exceptions.h"
+#include "comms/tests/port_fixture.h"
+#include "comms/tests/pty_pair.h"
+#include "platform/ini_file.h"
+#include "platform/messages.h"
+
+#include <gtest/gtest.h>
+
+#include "comms/tapi/tests/qt_app.h"
+
+#include <QCoreApplication>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+
+using namespace zn::comms;
+using namespace zn::comms::tapi;
+using zn::comms::test::PtyPair;
+using zn::comms::test::ReadFile;
+using zn::comms::test::WaitUntil;
+
+namespace {
+
+class TapiDevice : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { zn::comms::test::EnsureCoreApplication(); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty_.Ok());
+        char pattern[] = "/tmp/zn_tapi_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        ::setenv("ZN_HOME", home_.c_str(), 1);
+        slave_ = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(slave_, 0);
+        provider_.commHandle = slave_;
+        provider_.devices = {LineDeviceInfo{"Scripted modem A", MediaModeDataModem, LineFeatureMakeCall, false}};
+        SetLineProvider(&provider_);
+        port_.SetTapiMode(tmOn);
+        port_.SetAutoOpen(false);
+        device_ = std::make_unique<TFxTapiDevice>();
+        device_->SetComPort(&port_);
+        log_.TapiHistoryName = home_ + "/FXCTAPI.HIS";
+        device_->SetTapiLog(&log_);
+        device_->WaitMs = 3000;
+        device_->ReinitRetryMs = 50;
+    }
+
+    void TearDown() override
+    {
+        device_.reset();
+        port_.SetOpen(false);
+        SetLineProvider(nullptr);
+        if (slave_ >= 0)
+            ::close(slave_);
+        ::unsetenv("ZN_HOME");
+        std::system(("rm -rf '" + home_ + "'").c_str());
+    }
+
+    void Pump(int ms = 100)
+    {
+        WaitUntil([] {
+            QCoreApplication::processEvents();
+            zn::platform::PumpOneMessage();
+            return false;
+        }, ms);
+    }
+
+    // The history's texts, without their dates.
+    std::vector<std::string> History()
+    {
+        std::vector<std::string> texts;
+        std::istringstream in(ReadFile(log_.TapiHistoryName));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            size_t colon = line.find(" : ");
+            if (colon != std::string::npos)
+                texts.push_back(line.substr(colon + 3));
+        }
+        return texts;
+    }
+
+    PtyPair pty_;
+    int slave_ = -1;
+    std::string home_;
+    ScriptedLineProvider provider_;
+    TFxComPort port_;
+    TFxTapiLog log_;
+    std::unique_ptr<TFxTapiDevice> device_;
+};
+
+template <typename E, typename F>
+int RaisedCode(F f)
+{
+    try {
+        f();
+    } catch (const E& e) {
+        return e.ErrorCode();
+    } catch (...) {
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_F(TapiDevice, WithOneDeviceAndNoSelectionThePassthroughTakesItAndHandsThePortOver)
+{
+    int opened = 0;
+    device_->OnTapiPortOpen = [&] { ++opened; };
+    device_->OpenPassthrough();
+    EXPECT_EQ(device_->SelectedDevice(), "Scripted modem A");
+    EXPECT_TRUE(device_->Connected());
+    ASSERT_TRUE(port_.Open());
+    // The port runs over the handed-over descriptor.
+    port_.GetDispatcher()->WriteString("ATI3\r");
+    EXPECT_EQ(pty_.Receive(5, 2000), "ATI3\r");
+    Pump();
+    EXPECT_EQ(opened, 1);
+}
+
+TEST_F(TapiDevice, CancelAfterTheHandOverClosesThePortAndWritesItsThreeLines)
+{
+    int closed = 0;
+    device_->OnTapiPortClose = [&] { ++closed; };
+    device_->OpenPassthrough();
+    ASSERT_TRUE(port_.Open());
+    device_->CancelCall();
+    EXPECT_FALSE(port_.Open());
+    EXPECT_FALSE(provider_.LineOpen());
+    EXPECT_EQ(provider_.ActiveCall(), 0u);
+    Pump();
+    EXPECT_EQ(closed, 1);
+    std::vector<std::string> h = History();
+    ASSERT_GE(h.size(), 3u);
+    std::vector<std::string> last(h.end() - 3, h.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"  cancelled", "  dropped", "call finished"}));
+}
+
+TEST_F(TapiDevice, AVanishedNameBringsUpThePickerAndItsCancelRaisesNoSelect)
+{
+    device_->SetSelectedDevice("A modem unplugged last week");
+    provider_.devices.push_back(LineDeviceInfo{"Scripted modem B", MediaModeDataModem, LineFeatureMakeCall, false});
+    int asked = 0;
+    device_->PickDevice = [&](std::string&) { ++asked; return false; };
+    EXPECT_EQ(RaisedCode<ETapiNoSelect>([&] { device_->OpenPassthrough(); }), ecTapiNoSelect);
+    EXPECT_EQ(asked, 1);
+    // Chosen in the picker, the name is kept.
+    device_->PickDevice = [&](std::string& chosen) { chosen = "Scripted modem B"; return true; };
+    device_->OpenPassthrough();
+    EXPECT_EQ(device_->SelectedDevice(), "Scripted modem B");
+    device_->CancelCall();
+}
+
+TEST_F(TapiDevice, APortInTmOffOrNoPortIsRefused)
+{
+    port_.SetTapiMode(tmOff);
+    EXPECT_EQ(RaisedCode<ETapiNotSet>([&] { device_->OpenPassthrough(); }), ecTapiNotSet);
+    TFxTapiDevice alone;
+    EXPECT_EQ(RaisedCode<EPortNotAssigned>([&] { alone.OpenPassthrough(); }), ecPortNotAssigned);
+}
+
+TEST_F(TapiDevice, AFailedMakeCallRaisesCallUnavailWithoutOnTapiFailAfterClosingTheLine)
+{
+    provider_.makeCallReply = LineErrCallUnavail;
+    EXPECT_EQ(RaisedCode<ETapiCallUnavail>([&] { device_->OpenPassthrough(); }), ecTapiCallUnavail);
+    EXPECT_FALSE(provider_.LineOpen());
+    EXPECT_FALSE(port_.Open());
+}
+
+TEST_F(TapiDevice, AFailedMakeCallWithOnTapiFailReportsItOnce)
+{
+    int failed = 0;
+    device_->OnTapiFail = [&] { ++failed; };
+    provider_.results["lineMakeCall"] = {LineErrResourceUnavail};
+    EXPECT_NO_THROW(device_->OpenPassthrough());
+    Pump();
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(provider_.LineOpen());
+    std::vector<std::string> h = History();
+    EXPECT_NE(std::find(h.begin(), h.end(), "  dial failed"), h.end());
+}
+
+TEST_F(TapiDevice, StateEntriesOfEndedProcessesAreRemovedAtInitialisation)
+{
+    pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    char deadKey[16], liveKey[16], ownKey[16];
+    std::snprintf(deadKey, sizeof deadKey, "$%08X", unsigned(ended));
+    std::snprintf(liveKey, sizeof liveKey, "$%08X", unsigned(::getppid()));
+    std::snprintf(ownKey, sizeof ownKey, "$%08X", unsigned(::getpid()));
+    std::string statePath = home_ + "/" + TapiStateFileName;
+    {
+        zn::platform::IniFile state(statePath);
+        state.WriteInteger("TAPI", deadKey, 77);
+        state.WriteInteger("TAPI", liveKey, 78);
+    }
+    device_->DeviceList();
+    zn::platform::IniFile state(statePath);
+    EXPECT_EQ(state.ReadInteger("TAPI", deadKey, -1), -1);
+    EXPECT_EQ(state.ReadInteger("TAPI", liveKey, -1), 78);
+    EXPECT_EQ(state.ReadInteger("TAPI", ownKey, -1), int(device_->LineApp()));
+    EXPECT_EQ(provider_.Calls("lineShutdown"), 1) << "the ended process's line application is shut down";
+    device_.reset();
+    EXPECT_EQ(zn::platform::IniFile(statePath).ReadInteger("TAPI", ownKey, -1), -1) << "gone at shutdown";
+}
+
+struct InitCase {
+    const char* name;
+    std::vector<uint32_t> answers;  // lineInitialize's answers in turn
+    int raised;                     // the code raised, 0 none
+    int calls;
+};
+
+class TapiInitialise : public TapiDevice, public ::testing::WithParamInterface<InitCase> {};
+
+TEST_P(TapiInitialise, RetriesOnceAfterReinitAndFailsWithTheMappedCodeOtherwise)
+{
+    const InitCase& c = GetParam();
+    provider_.results["lineInitialize"] = std::deque<uint32_t>(c.answers.begin(), c.answers.end());
+    EXPECT_EQ(RaisedCode<EFXException>([&] { device_->DeviceList(); }), c.raised);
+    EXPECT_EQ(provider_.Calls("lineInitialize"), c.calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, TapiInitialise,
+    ::testing::Values(InitCase{"ReinitThenOk", {LineErrReinit, 0}, 0, 2},
+                      InitCase{"ReinitTwice", {LineErrReinit, LineErrReinit}, LineErrorToCode(LineErrReinit), 2},
+                      InitCase{"NoDriver", {LineErrNoDriver}, LineErrorToCode(LineErrNoDriver), 1},
+                      InitCase{"UnexpectedAnswerDoesNotLoop", {LineErrOperationUnavail, 0}, LineErrorToCode(LineErrOperationUnavail), 1}),
+    [](const auto& info) { return info.param.name; });
