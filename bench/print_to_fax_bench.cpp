@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -156,21 +155,22 @@ int main(int argc, char** argv)
         }
         const Clock::time_point row = Clock::now();
 
-        // cups-pdf: its file in the job owner's PDF folder, the job finished.
-        const std::string title = "znbench" + std::to_string(run);
-        const std::string out = home + "/PDF/" + title + ".pdf";
-        std::filesystem::remove(out);
+        // cups-pdf: its file (named after the job's title) in the job owner's PDF folder, the job finished.
+        const QString title = QString("znbench%1-%2").arg(::getpid()).arg(run);
+        const QDir outFolder(QString::fromStdString(home + "/PDF"));
+        const auto written = [&] { return outFolder.entryList({title + "*.pdf"}, QDir::Files); };
         const Clock::time_point peerStart = Clock::now();
         QByteArray queue;
-        if (!cups.Run("lp", {"-d", "CupsPdf", "-t", QString::fromStdString(title), QString::fromStdString(pdf)}) ||
+        if (!cups.Run("lp", {"-d", "CupsPdf", "-t", title, QString::fromStdString(pdf)}) ||
             !PumpUntil([&] {
-                return std::filesystem::exists(out) && cups.Run("lpstat", {"-o", "CupsPdf"}, &queue) && queue.trimmed().isEmpty();
+                return !written().isEmpty() && cups.Run("lpstat", {"-o", "CupsPdf"}, &queue) && queue.trimmed().isEmpty();
             })) {
             std::fprintf(stderr, "print_to_fax_bench: the cups-pdf job did not go through\n%s\n", cups.LoggedErrors().c_str());
             return 1;
         }
         const Clock::time_point peerEnd = Clock::now();
-        std::filesystem::remove(out);
+        for (const QString& name : written())
+            QFile::remove(outFolder.filePath(name));
 
         // Ghostscript alone, as the backend has it draw the pages.
         const Clock::time_point gsStart = Clock::now();

@@ -3,6 +3,9 @@
 // (folder $ZN_SHOTS, else the temporary folder). The last case runs znptf itself and ends it
 // through its menu.
 #include "ptf/main_form.h"
+#include "ptf/phone_picker.h"
+
+#include "data/gui/db_grid.h"
 
 #include "platform/message_box.h"
 
@@ -19,6 +22,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,6 +30,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 
 namespace zn::ptf {
 namespace {
@@ -48,29 +53,43 @@ void ClickAt(QPoint at)
     QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
 }
 
-// Steps run in turn, each once its condition holds; they are polled from a timer, so they also run
-// inside the modal loops (menus, message boxes) the steps themselves open.
+// Steps run in turn, each once its condition holds. They are polled from a timer and each action
+// runs from the event loop on its own, so that the steps after it also run inside the modal loops
+// (menus, dialogs, message boxes) it opens. When the guard runs out, open modal windows and menus
+// are closed so that a failing case ends instead of waiting for a user.
 class Script {
 public:
     void Then(std::function<bool()> when, std::function<void()> action) { steps_.push_back({std::move(when), std::move(action)}); }
     // Pumps events until every step has run; false when the guard ran out first.
     bool Run(int guardMs = 60000)
     {
-        QTimer poll;
-        poll.setInterval(20);
-        QObject::connect(&poll, &QTimer::timeout, [this] {
-            if (running_ || steps_.empty() || !steps_.front().when())
-                return;
-            running_ = true;
-            Step step = std::move(steps_.front());
-            steps_.pop_front();
-            step.action();
-            running_ = false;
-        });
-        poll.start();
         QElapsedTimer guard;
         guard.start();
-        while (!steps_.empty() && guard.elapsed() < guardMs)
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (guard.elapsed() > guardMs) {
+                if (QWidget* popup = QApplication::activePopupWidget())
+                    popup->close();
+                if (QWidget* modal = QApplication::activeModalWidget())
+                    modal->close();
+                return;
+            }
+            if (steps_.empty() || !steps_.front().when())
+                return;
+            auto step = std::make_shared<Step>(std::move(steps_.front()));
+            steps_.pop_front();
+            ++running_;
+            QTimer::singleShot(0, [this, step] {
+                step->action();
+                --running_;
+            });
+        });
+        poll.start();
+        while ((!steps_.empty() || running_ > 0) && guard.elapsed() < guardMs)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        // Let actions still in their loops end (their windows were closed above).
+        while (running_ > 0)
             QApplication::processEvents(QEventLoop::AllEvents, 20);
         return steps_.empty();
     }
@@ -81,7 +100,7 @@ private:
         std::function<void()> action;
     };
     std::deque<Step> steps_;
-    bool running_ = false;
+    int running_ = 0;
 };
 
 class TrayOnTheDesktop : public ::testing::Test {
@@ -122,6 +141,13 @@ int VisibleWindows(const QString& program)
     search.start("xdotool", {"search", "--onlyvisible", "--classname", program});
     search.waitForFinished(10000);
     return int(search.readAllStandardOutput().split('\n').count()) - 1;
+}
+
+// The modal window of that name that is open, else null.
+QWidget* Modal(const char* name)
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal && modal->isVisible() && modal->objectName() == name ? modal : nullptr;
 }
 
 bool IconShown(TTrayIcon& icon)
@@ -176,11 +202,40 @@ TEST_F(TrayOnTheDesktop, TheJobDialogShowsAboveEverything)
     dialog.Recipient->setText("Ann Smith");
     dialog.Subject->setText("Quarterly figures");
     dialog.show();
+    {
+        TMainScreen book;
+        ASSERT_TRUE(book.FormCreate());
+        const std::pair<const char*, const char*> entries[] = {{"Bolt Brothers", "555-0102"}, {"Acme Supplies", "555-0101"}};
+        for (const auto& [name, phone] : entries) {
+            book.PhoneTable.Append();
+            book.PhoneTable.FieldByName("NAME").SetAsString(name);
+            book.PhoneTable.FieldByName("PHONE").SetAsString(phone);
+            book.PhoneTable.Post();
+        }
+    }
     Script script;
-    script.Then([&] { return dialog.isActiveWindow(); }, [] { SaveScreen("job_dialog.png"); });
+    script.Then([&] { return dialog.isActiveWindow(); },
+                [&] {
+                    SaveScreen("job_dialog.png");
+                    EXPECT_TRUE(dialog.Phone->hasFocus());
+                    dialog.Button2->click();
+                });
+    script.Then([] { return Modal("TMainScreen") != nullptr; },
+                [] {
+                    QWidget* picker = Modal("TMainScreen");
+                    QTableView* view = picker->findChild<data::TDBGrid*>("PhoneGrid")->View();
+                    ClickAt(view->viewport()->mapToGlobal(view->visualRect(view->model()->index(1, 0)).center()));
+                });
+    script.Then([] { return Modal("TMainScreen") != nullptr; },
+                [] {
+                    SaveScreen("phone_picker.png");
+                    Modal("TMainScreen")->findChild<QPushButton*>("OKButton")->click();
+                });
     ASSERT_TRUE(script.Run());
-    EXPECT_TRUE(dialog.Phone->hasFocus());
     EXPECT_EQ(dialog.windowTitle(), "Tarvel NT Print To Fax");
+    // The second row, in name order.
+    EXPECT_EQ(dialog.Recipient->text(), "Bolt Brothers");
+    EXPECT_EQ(dialog.Phone->text(), "555-0102");
 }
 
 TEST_F(TrayOnTheDesktop, CloseInTheMenuEndsZnptf)
