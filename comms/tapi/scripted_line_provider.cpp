@@ -93,6 +93,18 @@ void ScriptedLineProvider::AddDevice(const LineDeviceInfo& info)
         callback_(uint32_t(devices.size() - 1), LineCreateMsg, 0, devices.size() - 1, 0, 0);
 }
 
+void ScriptedLineProvider::RemoveDevice(uint32_t device)
+{
+    gone.insert(device);
+    if (line_ && device_ == device) {
+        HLine line = line_;
+        line_ = call_ = 0;
+        callState_ = CallStateIdle;
+        if (callback_)
+            callback_(line, LineCloseMsg, instance_, 0, 0, 0);
+    }
+}
+
 bool ScriptedLineProvider::Offers(const std::string& function) const { return !missing.count(function); }
 
 uint32_t ScriptedLineProvider::Initialize(HLineApp& app, LineCallback callback, const std::string&, uint32_t& deviceCount)
@@ -120,13 +132,15 @@ uint32_t ScriptedLineProvider::NegotiateApiVersion(HLineApp, uint32_t device, ui
 {
     if (device >= devices.size())
         return Result("lineNegotiateAPIVersion", LineErrBadDeviceId);
+    if (gone.count(device))
+        return Result("lineNegotiateAPIVersion", LineErrNoDevice);
     version = ApiVersion14;
     return Result("lineNegotiateAPIVersion", low <= ApiVersion14 && ApiVersion14 <= high ? 0 : LineErrIncompatibleApiVersion);
 }
 
 uint32_t ScriptedLineProvider::DeviceInfo(HLineApp, uint32_t device, LineDeviceInfo& info)
 {
-    uint32_t r = Result("lineGetDevCaps", device < devices.size() ? 0 : LineErrBadDeviceId);
+    uint32_t r = Result("lineGetDevCaps", device >= devices.size() ? LineErrBadDeviceId : gone.count(device) ? LineErrNoDevice : 0);
     if (r == 0)
         info = devices[device];
     return r;
@@ -134,7 +148,7 @@ uint32_t ScriptedLineProvider::DeviceInfo(HLineApp, uint32_t device, LineDeviceI
 
 uint32_t ScriptedLineProvider::Open(HLineApp, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
 {
-    uint32_t r = Result("lineOpen", device < devices.size() ? 0 : LineErrBadDeviceId);
+    uint32_t r = Result("lineOpen", device >= devices.size() ? LineErrBadDeviceId : gone.count(device) ? LineErrNoDevice : 0);
     if (r == 0) {
         line = line_ = 0x100 + device;
         device_ = device;

@@ -24,6 +24,7 @@ public:
     ScriptedLineProvider();
     ~ScriptedLineProvider() override;
     std::vector<LineDeviceInfo> devices;
+    std::set<uint32_t> gone;                                // devices that went
     std::set<std::string> missing;                          // functions not offered
     std::map<std::string, std::deque<uint32_t>> results;    // forced results, taken in turn
     std::map<std::string, uint32_t> always;                 // forced for every call
@@ -41,6 +42,10 @@ public:
     void SetCallState(uint32_t state, uintptr_t mode = 0);
     void Reinit();
     void AddDevice(const LineDeviceInfo& info);
+    // The device goes (unplugged): it answers LINEERR_NODEVICE from now on and its open line is
+    // closed (LINE_CLOSE).
+    void RemoveDevice(uint32_t device);
+    uint32_t OpenedDevice() const { return device_; } // the device of the last lineOpen
     // The request identifier of the last asynchronous request of that function (0 none).
     uint32_t LastRequest(const std::string& function) const;
     HCall ActiveCall() const { return call_; }

@@ -1,10 +1,16 @@
 // The machine's serial modems as TAPI line devices. The devices, in this order:
 //  - the aliases configured in section [Lines] of ZNPORTS.INI in the configuration folder (name =
 //    device path), so that test lines and unusual devices appear under the name given there;
-//  - every serial modem listed in /dev/serial/by-id, named for the user from that listing
-//    ("usb-U.S._Robotics_USB_Modem_0001-if00" gives "U.S. Robotics USB Modem (ttyACM0)");
-//  - /dev/ttyACM* and /dev/ttyUSB* that no listing names ("Modem on ttyACM0").
-// A device reached by two names is listed once, under the first. A passthrough call takes the port
+//  - every serial modem listed in /dev/serial/by-id;
+//  - /dev/ttyACM* and /dev/ttyUSB* that no listing names.
+// A modem is named for the user by its vendor and model as udev knows them ("U.S. Robotics USB
+// Modem (ttyACM0)"), else from its /dev/serial/by-id entry ("usb-U.S._Robotics_USB_Modem_0001-if00"
+// gives the same), else "Modem on ttyACM0". A device reached by two names is listed once, under the
+// first; an alias whose device is not there is not listed.
+// Devices that come and go while the line application runs (udev's announcements) are reported as
+// TAPI does: a new one gets the next device identifier and a LINE_CREATE message; one that went
+// keeps its identifier, answers LINEERR_NODEVICE from then on, and its open line is closed
+// (a call on it ends DISCONNECTED first), with LINE_CLOSE. A passthrough call takes the port
 // layer's locks (every name of the device, and flock), asks ModemManager (when it runs and manages
 // the device) to leave it alone, opens the device and hands a copy of its descriptor over;
 // dropping or closing the line releases everything. Replies and call states come
@@ -17,10 +23,12 @@
 
 #include "comms/port/port_driver.h"
 #include "comms/tapi/line_provider.h"
+#include "comms/tapi/udev_lines.h"
 
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -34,7 +42,8 @@ namespace zn::comms::tapi {
 
 struct SerialLine {
     std::string name;
-    std::string path; // as configured or listed
+    std::string path;   // as configured or listed
+    std::string device; // the device it leads to
 };
 
 // The lines as listed above, read afresh.
@@ -86,16 +95,27 @@ private:
     void Deliver();
     void Watch(Line& line);
     void Vanished(uint32_t device);
+    // udev's announcements: taken on the monitor's thread, acted on in the line application's.
+    void StartMonitor();
+    void StopMonitor();
+    void TtyEvents();
+    void Rescan(const TtyEvent& event);
+    void Gone(uint32_t device);   // the device went: its line, if open, is closed
     void Hang(Line& line);        // closes the device and releases the locks
     Line* LineOf(uint32_t handle); // line and call handles are the device's number + a base
 
     std::vector<SerialLine> lines_;
+    std::vector<bool> gone_;
     std::vector<std::unique_ptr<Line>> open_;
     LineCallback callback_;
     std::unique_ptr<platform::MessageWindow> window_;
     std::deque<Message> queue_;
     HLineApp app_ = 0;
     uint32_t nextRequest_ = 1;
+    std::thread monitorThread_;
+    std::unique_ptr<platform::Event> stopMonitor_;
+    std::mutex eventsLock_;
+    std::vector<TtyEvent> events_; // announcements not acted on yet
 };
 
 } // namespace zn::comms::tapi

@@ -191,9 +191,9 @@ void TFxCustomTapiDevice::ShutdownTapi()
     CheckLine(lineShutdown(app));
 }
 
-std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filter)
+std::vector<LineDeviceEntry> ListLineDeviceEntries(HLineApp app, uint32_t count, bool filter)
 {
-    std::vector<std::string> names;
+    std::vector<LineDeviceEntry> entries;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t version = 0;
         StructurePtr<LINEDEVCAPS> caps;
@@ -206,8 +206,16 @@ std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filt
             if (!(caps->lineFeatures & LineFeatureMakeCall))
                 continue;
         }
-        names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
+        entries.push_back({i, StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize)});
     }
+    return entries;
+}
+
+std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filter)
+{
+    std::vector<std::string> names;
+    for (LineDeviceEntry& e : ListLineDeviceEntries(app, count, filter))
+        names.push_back(std::move(e.name));
     return names;
 }
 
@@ -219,10 +227,11 @@ std::vector<std::string> TFxCustomTapiDevice::DeviceList()
 
 int TFxCustomTapiDevice::DeviceByName(const std::string& name)
 {
-    std::vector<std::string> names = DeviceList();
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name)
-            return int(i);
+    InitializeTapi();
+    // Identifiers, not places in the list: a device that went leaves a gap.
+    for (const LineDeviceEntry& e : ListLineDeviceEntries(app_, deviceCount_, FilterUnsupportedDevices))
+        if (e.name == name)
+            return int(e.id);
     return -1;
 }
 
@@ -231,10 +240,10 @@ uint32_t TFxCustomTapiDevice::ChooseDevice()
     int id = selected_.empty() ? -1 : DeviceByName(selected_);
     if (id >= 0)
         return uint32_t(id);
-    std::vector<std::string> names = DeviceList();
-    if (names.size() == 1 && selected_.empty()) {
-        selected_ = names[0];
-        return 0;
+    std::vector<LineDeviceEntry> devices = ListLineDeviceEntries(app_, deviceCount_, FilterUnsupportedDevices);
+    if (devices.size() == 1 && selected_.empty()) {
+        selected_ = devices[0].name;
+        return devices[0].id;
     }
     std::string chosen;
     if ((!ShowPorts && !ShowTapiDevices) || !PickDevice || !PickDevice(chosen))

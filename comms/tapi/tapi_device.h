@@ -40,6 +40,12 @@ class TFxCustomTapiDevice;
 // The names of the devices 0..count-1 of an initialised line application; with `filter`, only
 // devices that can make calls as data modems (or as voice lines with wave devices).
 std::vector<std::string> ListLineDevices(tapi::HLineApp app, uint32_t count, bool filter);
+// The same with each device's identifier (a device that went is skipped, leaving a gap).
+struct LineDeviceEntry {
+    uint32_t id;
+    std::string name;
+};
+std::vector<LineDeviceEntry> ListLineDeviceEntries(tapi::HLineApp app, uint32_t count, bool filter);
 
 class TFxTapiLog : public TFxBaseComponent {
 public:

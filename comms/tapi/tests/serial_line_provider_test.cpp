@@ -3,6 +3,7 @@
 // and leaves no descriptor, lock file or open line behind.
 #include "comms/tapi/serial_line_provider.h"
 #include "comms/tapi/tapi_binding.h"
+#include "comms/tapi/udev_lines.h"
 
 #include "comms/port/port_driver.h"
 #include "comms/port/port_names.h"
@@ -89,6 +90,14 @@ protected:
         }, 3000);
     }
 
+    // lineInitialize with a callback that records each message and its first parameter.
+    static int32_t InitializeRecording(HLineApp& app, uint32_t& count, std::vector<std::pair<uint32_t, uintptr_t>>& messages)
+    {
+        return lineInitialize(&app, nullptr, [&messages](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+            messages.push_back({msg, p1});
+        }, "zn", &count);
+    }
+
     // Opens the line of `device` and places a passthrough call on it: lineMakeCall's answer.
     static int32_t PlaceCall(HLineApp app, uint32_t device, HLine& line, HCall& call)
     {
@@ -136,9 +145,7 @@ TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEveryth
     std::vector<std::pair<uint32_t, uintptr_t>> messages;
     HLineApp app = 0;
     uint32_t count = 0;
-    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
-        messages.push_back({msg, p1});
-    }, "zn", &count), 0);
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
     HLine line = 0;
     HCall call = 0;
     int32_t request = PlaceCall(app, 0, line, call);
@@ -208,9 +215,8 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     std::vector<std::pair<uint32_t, uintptr_t>> messages;
     HLineApp app = 0;
     uint32_t count = 0;
-    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
-        messages.push_back({msg, p1});
-    }, "zn", &count), 0);
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
+    int descriptorsOfTheApplication = OpenDescriptors(); // udev's announcements come through one
     HLine line = 0;
     HCall call = 0;
     ASSERT_GT(PlaceCall(app, 0, line, call), 0);
@@ -224,10 +230,115 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateDisconnected))), 1);
     EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
     EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1) << "the far end's descriptor is gone, and every one of the call's";
-    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsOfTheApplication - 1) << "the far end's descriptor is gone, and every one of the call's";
+    EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle) << "closed by the provider with LINE_CLOSE";
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
+}
+
+struct NameCase {
+    const char* name;
+    ModemFacts facts;
+    const char* expected;
+};
+
+class ModemNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(ModemNames, NameTheVendorAndModelAUserRecognises)
+{
+    EXPECT_EQ(ModemNameFromFacts(GetParam().facts), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Facts, ModemNames,
+    ::testing::Values(
+        NameCase{"DatabaseNamesFirst", {"U.S. Robotics", "U.S._Robotics", "USR", "USB Modem", "USB_Modem", "5637"}, "U.S. Robotics USB Modem"},
+        NameCase{"TheDevicesOwnStringsWithoutUdevd", {"", "", "Conexant", "", "", "USB Modem"}, "Conexant USB Modem"},
+        NameCase{"UdevsShortNamesLast", {"", "Zoom", "", "", "3095_USB_Mini_Modem", ""}, "Zoom 3095 USB Mini Modem"},
+        NameCase{"AModelThatNamesItsVendorIsNotPrefixedAgain", {"", "ZOOM", "", "", "Zoom_56K_Modem", ""}, "Zoom 56K Modem"},
+        NameCase{"AVendorThatOnlyStartsTheModelsFirstWord", {"", "Zoom", "", "", "Zoomer_X", ""}, "Zoom Zoomer X"},
+        NameCase{"OnlyAModel", {"", "", "", "", "", "  Generic modem "}, "Generic modem"},
+        NameCase{"Nothing", {}, ""}),
+    [](const auto& info) { return info.param.name; });
+
+// udev's announcements, as the kernel makes them for a device of this machine when asked (root,
+// where no udevd runs to act on them): a device announced as removed goes, one announced as added
+// comes, and a configured line that appears or goes in between is noticed at the next
+// announcement.
+class SerialLinesComingAndGoing : public SerialLines {
+protected:
+    static constexpr const char* kDevice = "/dev/ttyS0";
+    static constexpr const char* kAnnounce = "/sys/class/tty/ttyS0/uevent";
+
+    void SetUp() override
+    {
+        struct stat st {};
+        if (::stat(kDevice, &st) != 0 || !S_ISCHR(st.st_mode) || ::access(kAnnounce, W_OK) != 0 ||
+            ::access("/run/udev/control", F_OK) == 0)
+            GTEST_SKIP() << "needs root, " << kDevice << " and no udevd";
+        SerialLines::SetUp();
+        WriteLines({{"Test line A", aliasA_}, {"Line on ttyS0", kDevice}, {"Test line B", aliasB_}});
+    }
+
+    void WriteLines(const std::vector<std::pair<std::string, std::string>>& lines)
+    {
+        std::ofstream ini(folder_ + "/" + PortsFileName);
+        ini << "[Lines]\r\n";
+        for (const auto& [name, path] : lines)
+            ini << name << "=" << path << "\r\n";
+    }
+
+    static void Announce(const char* action)
+    {
+        std::ofstream(kAnnounce) << action;
+    }
+
+    static std::string NameOf(HLineApp app, uint32_t device, uint32_t& result)
+    {
+        uint32_t version = 0;
+        result = uint32_t(lineNegotiateAPIVersion(app, device, ApiVersion14, ApiVersion14, &version, nullptr));
+        StructurePtr<LINEDEVCAPS> caps;
+        if (result != 0 || (result = uint32_t(lineGetDevCaps(app, device, version, 0, caps))) != 0)
+            return {};
+        return StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize);
+    }
+};
+
+TEST_F(SerialLinesComingAndGoing, ARemovedDeviceClosesItsLineAndAnAddedOneGetsTheNextIdentifier)
+{
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
+    uint32_t result = 0;
+    ASSERT_EQ(NameOf(app, 1, result), "Line on ttyS0");
+    HLine line = 0;
+    ASSERT_EQ(lineOpen(app, 1, &line, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+
+    Announce("remove");
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    EXPECT_EQ(NameOf(app, 1, result), "");
+    EXPECT_EQ(result, LineErrNoDevice);
+    EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle);
+    EXPECT_EQ(NameOf(app, 0, result), "Test line A") << "the others stay";
+
+    Announce("add");
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count))) == 1; }));
+    EXPECT_EQ(NameOf(app, count, result), "Line on ttyS0");
+    ASSERT_EQ(lineOpen(app, count, &line, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+    EXPECT_EQ(lineClose(line), 0);
+
+    // A line configured meanwhile comes with the next announcement; one no longer configured goes.
+    PtyPair c;
+    ASSERT_TRUE(c.Ok());
+    WriteLines({{"Test line A", aliasA_}, {"Line on ttyS0", kDevice}, {"Test line C", c.SlavePath()}});
+    Announce("change");
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count + 1))) == 1; }));
+    EXPECT_EQ(NameOf(app, count + 1, result), "Test line C");
+    EXPECT_EQ(NameOf(app, 2, result), "");
+    EXPECT_EQ(result, LineErrNoDevice) << "Test line B is no longer configured";
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [](const auto& m) { return m.first == LineCreateMsg; }), 2);
+    EXPECT_EQ(lineShutdown(app), 0);
 }
 
 // A bus of the test's own standing in for the system bus, with the ModemManager stand-in on it.

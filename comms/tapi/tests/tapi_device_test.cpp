@@ -164,6 +164,54 @@ TEST_F(TapiDevice, AVanishedNameBringsUpThePickerAndItsCancelRaisesNoSelect)
     device_->CancelCall();
 }
 
+TEST_F(TapiDevice, ADeviceThatWentLeavesAGapAndTheOneLeftIsOpenedByItsOwnIdentifier)
+{
+    provider_.devices.push_back(LineDeviceInfo{"Scripted modem B", MediaModeDataModem, LineFeatureMakeCall, false});
+    provider_.RemoveDevice(0);
+    EXPECT_EQ(device_->DeviceList(), std::vector<std::string>{"Scripted modem B"});
+    device_->OpenPassthrough();
+    EXPECT_EQ(device_->SelectedDevice(), "Scripted modem B");
+    EXPECT_EQ(provider_.OpenedDevice(), 1u);
+    EXPECT_TRUE(port_.Open());
+    device_->CancelCall();
+}
+
+TEST_F(TapiDevice, ADeviceUnpluggedDuringTheCallClosesThePortAndTheLine)
+{
+    int closed = 0, failed = 0;
+    device_->OnTapiPortClose = [&] { ++closed; };
+    device_->OnTapiFail = [&] { ++failed; };
+    device_->OpenPassthrough();
+    ASSERT_TRUE(port_.Open());
+    provider_.RemoveDevice(0);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_FALSE(device_->Connected());
+    EXPECT_FALSE(device_->LineActive());
+    Pump();
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(failed, 0) << "the call had connected";
+    std::vector<std::string> h = History();
+    ASSERT_FALSE(h.empty());
+    EXPECT_EQ(h.back(), "  dropped");
+    // The device that went is no longer offered, and its name brings up the picker.
+    EXPECT_TRUE(device_->DeviceList().empty());
+    int asked = 0;
+    device_->PickDevice = [&](std::string&) { ++asked; return false; };
+    EXPECT_EQ(RaisedCode<ETapiNoSelect>([&] { device_->OpenPassthrough(); }), ecTapiNoSelect);
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(TapiDevice, ANewDeviceIsAnnouncedAndListed)
+{
+    std::vector<uint32_t> created;
+    device_->OnLineCreate = [&](uint32_t id) { created.push_back(id); };
+    EXPECT_EQ(device_->DeviceList(), std::vector<std::string>{"Scripted modem A"});
+    provider_.AddDevice(LineDeviceInfo{"Scripted modem C", MediaModeDataModem, LineFeatureMakeCall, false});
+    Pump();
+    EXPECT_EQ(created, std::vector<uint32_t>{1});
+    EXPECT_EQ(device_->DeviceList(), (std::vector<std::string>{"Scripted modem A", "Scripted modem C"}));
+}
+
 TEST_F(TapiDevice, APortInTmOffOrNoPortIsRefused)
 {
     port_.SetTapiMode(tmOff);
