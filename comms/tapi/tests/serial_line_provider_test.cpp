@@ -29,21 +29,11 @@
 
 using namespace zn::comms;
 using namespace zn::comms::tapi;
+using zn::comms::test::OpenDescriptors;
 using zn::comms::test::PtyPair;
 using zn::comms::test::WaitUntil;
 
 namespace {
-
-int OpenDescriptors()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
-}
 
 class SerialLines : public ::testing::Test {
 protected:
