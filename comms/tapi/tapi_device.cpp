@@ -101,6 +101,7 @@ TFxCustomTapiDevice::TFxCustomTapiDevice()
 
 TFxCustomTapiDevice::~TFxCustomTapiDevice()
 {
+    SetStatusDisplay(nullptr);
     try {
         ShutdownTapi();
     } catch (...) {
@@ -360,25 +361,33 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
     case LineLineDevStateMsg:
         if (p1 == DevStateReinit || p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
             HangUp(true);
+        else if (p1 == DevStateRinging)
+            Report(false, false, device, message, p1, p2, 0);
         break;
     case LineCallStateMsg:
         callState_ = uint32_t(p1);
         stateChanged_ = true;
-        (void)device;
         switch (p1) {
         case CallStateConnected:
             if (connected_)
                 break;
             connected_ = true;
             HandOver();
+            Report(false, true, device, message, p1, p2, 0);
             Post(kConnected);
             Log(ltapiConnect);
             break;
         case CallStateBusy:
             Log(ltapiBusy);
+            Report(false, false, device, message, p1, p2, 0);
+            HangUp(false);
+            break;
+        case CallStateSpecialInfo:
+            Report(false, false, device, message, p1, p2, 0);
             HangUp(false);
             break;
         case CallStateDisconnected:
+            Report(false, false, device, message, p1, p2, 0);
             if (p2 == 0x20)
                 Log(ltapiBusy);
             HangUp(false);
@@ -386,8 +395,15 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
         case CallStateIdle:
             HangUp(false);
             break;
-        default: break;
+        default: // offering, accepted, dial tone, dialing, ringback, proceeding
+            Report(p1 == CallStateOffering || p1 == CallStateDialtone, false, device, message, p1, p2, 0);
+            break;
         }
+        break;
+    case LineMonitorMediaMsg:
+    case LineMonitorToneMsg:
+    case LineRequestMsg:
+        Report(false, false, device, message, p1, p2, 0);
         break;
     default: break;
     }
@@ -452,6 +468,7 @@ void TFxCustomTapiDevice::HangUp(bool)
     }
     callPlaced_ = false;
     if (hadCall && !passthrough_) {
+        Report(false, true, 0, 0, 0, 0, 0);
         Log(ltapiCallFinish);
         if (!wasConnected) {
             Log(ltapiDialFail);
@@ -470,6 +487,35 @@ void TFxCustomTapiDevice::CancelCall()
         Log(ltapiCallFinish);
         passthrough_ = false;
     }
+}
+
+void TFxCustomTapiDevice::Report(bool first, bool last, uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2,
+                                 uintptr_t p3)
+{
+    if (passthrough_)
+        return;
+    if (status_)
+        status_->UpdateDisplay(first, last, int(device), int(message), int(p1), int(p2), int(p3));
+    if (OnTapiStatus && (message || p1 || p2 || p3))
+        OnTapiStatus(*this, first, last, int(device), int(message), int(p1), int(p2), int(p3));
+}
+
+void TFxCustomTapiDevice::SetStatusDisplay(TFxAbstractTapiStatus* display)
+{
+    Relink<TFxCustomTapiDevice>(this, status_, display, &TFxAbstractTapiStatus::TapiDevice, &TFxAbstractTapiStatus::SetTapiDevice);
+}
+
+// ---- TFxAbstractTapiStatus --------------------------------------------------------------------
+
+TFxAbstractTapiStatus::~TFxAbstractTapiStatus()
+{
+    if (device_ && device_->StatusDisplay() == this)
+        device_->SetStatusDisplay(nullptr);
+}
+
+void TFxAbstractTapiStatus::SetTapiDevice(TFxCustomTapiDevice* device)
+{
+    Relink<TFxAbstractTapiStatus>(this, device_, device, &TFxCustomTapiDevice::StatusDisplay, &TFxCustomTapiDevice::SetStatusDisplay);
 }
 
 void TFxCustomTapiDevice::Log(TTapiLogCode code)

@@ -14,6 +14,7 @@
 
 #include "comms/port/com_port.h"
 #include "comms/base/fx_misc.h"
+#include "comms/base/status_display.h"
 #include "comms/tapi/tapi_binding.h"
 
 #include <functional>
@@ -36,6 +37,30 @@ constexpr uint32_t MsgTapiEvent = 0x7EB5;
 constexpr const char* TapiStateFileName = "TAPI.INI";
 
 class TFxCustomTapiDevice;
+
+// What a status report carries: First (OFFERING, DIALTONE), Last (CONNECTED, the end of the call),
+// the TAPI message's device, its number (2 call state, 8 device state, 10, 11, 13 media, tone and
+// request) and its parameters (for a call state: the state first).
+using TTapiStatusEvent = std::function<void(TFxCustomTapiDevice& cp, bool first, bool last, int device, int message,
+                                            int param1, int param2, int param3)>;
+
+// The call-progress display of a line device: a concrete display makes its form ("Call
+// Progress") and shows the device's status reports.
+class TFxAbstractTapiStatus : public TFxStatusDisplayBase {
+public:
+    ~TFxAbstractTapiStatus() override;
+    TFxCustomTapiDevice* TapiDevice() const { return device_; }
+    void SetTapiDevice(TFxCustomTapiDevice* device);
+
+    virtual void UpdateDisplay(bool first, bool last, int device, int message, int param1, int param2, int param3) = 0;
+
+protected:
+    TFxAbstractTapiStatus() = default;
+    void Initialize() { TFxStatusDisplayBase::Initialize("Call Progress"); }
+
+private:
+    TFxCustomTapiDevice* device_ = nullptr;
+};
 
 // The names of the devices 0..count-1 of an initialised line application; with `filter`, only
 // devices that can make calls as data modems (or as voice lines with wave devices).
@@ -64,6 +89,8 @@ public:
     void SetComPort(TFxCustomComPort* port);
     TFxCustomComPort* ComPort() const { return port_; }
     void SetTapiLog(TFxTapiLog* log) { log_ = log; if (log) log->TapiDevice = this; }
+    TFxAbstractTapiStatus* StatusDisplay() const { return status_; }
+    void SetStatusDisplay(TFxAbstractTapiStatus* display);
     const std::string& SelectedDevice() const { return selected_; }
     void SetSelectedDevice(const std::string& name) { selected_ = name; }
     const std::string& Number() const { return number_; }
@@ -80,6 +107,8 @@ public:
     std::function<bool(std::string& chosen)> PickDevice;
     std::function<void()> OnTapiPortOpen, OnTapiPortClose, OnTapiConnect, OnTapiFail;
     std::function<void(uint32_t device)> OnLineCreate;
+    // Status reports, as the status display gets them; only those with a message or a parameter.
+    TTapiStatusEvent OnTapiStatus;
 
     // The device names, filtered as FilterUnsupportedDevices says.
     std::vector<std::string> DeviceList();
@@ -110,12 +139,15 @@ private:
     int32_t WaitForReply(int32_t request);
     bool WaitForState(uint32_t state);
     void Log(TTapiLogCode code);
+    // To the status display and OnTapiStatus; nothing during a passthrough call.
+    void Report(bool first, bool last, uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     void Post(uintptr_t event, intptr_t param = 0);
     void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2);
     std::string StatePath() const;
 
     TFxCustomComPort* port_ = nullptr;
     TFxTapiLog* log_ = nullptr;
+    TFxAbstractTapiStatus* status_ = nullptr;
     std::unique_ptr<platform::MessageWindow> window_;
     tapi::HLineApp app_ = 0;
     tapi::HLine line_ = 0;

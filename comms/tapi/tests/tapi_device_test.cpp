@@ -212,6 +212,107 @@ TEST_F(TapiDevice, ANewDeviceIsAnnouncedAndListed)
     EXPECT_EQ(device_->DeviceList(), (std::vector<std::string>{"Scripted modem A", "Scripted modem C"}));
 }
 
+// A call-progress display whose form is a plain record, and which records the reports it is shown.
+class RecordingCallProgress : public TFxAbstractTapiStatus, public StatusDisplayForm {
+public:
+    struct Shown {
+        bool first, last;
+        int message, state;
+        bool operator==(const Shown& o) const { return first == o.first && last == o.last && message == o.message && state == o.state; }
+    };
+    explicit RecordingCallProgress(bool makesForm) : makesForm_(makesForm) { Initialize(); }
+    ~RecordingCallProgress() override { Finalize(); }
+
+    void UpdateDisplay(bool first, bool last, int, int message, int param1, int, int) override
+    {
+        shown.push_back({first, last, message, param1});
+    }
+    TPosition FormPosition() const override { return position; }
+    void SetFormPosition(TPosition p) override { position = p; }
+    bool FormCtl3D() const override { return ctl3D; }
+    void SetFormCtl3D(bool on) override { ctl3D = on; }
+    bool FormVisible() const override { return visible; }
+    void SetFormVisible(bool on) override { visible = on; }
+    std::string FormCaption() const override { return caption; }
+    void SetFormCaption(const std::string& c) override { caption = c; }
+
+    std::vector<Shown> shown;
+    TPosition position = poDesigned;
+    bool ctl3D = false, visible = true;
+    std::string caption = "as designed";
+
+protected:
+    void CreateDisplay() override
+    {
+        if (makesForm_)
+            SetDisplay(this);
+    }
+    void DestroyDisplay() override { SetDisplay(nullptr); }
+
+private:
+    bool makesForm_;
+};
+
+TEST_F(TapiDevice, TheCallProgressDisplayTakesItsFormsValuesAndPassesItsOwnOn)
+{
+    RecordingCallProgress withForm(true);
+    EXPECT_EQ(withForm.Position(), poDesigned);
+    EXPECT_FALSE(withForm.Ctl3D());
+    EXPECT_TRUE(withForm.Visible());
+    EXPECT_EQ(withForm.Caption(), "Call Progress");
+    EXPECT_EQ(withForm.caption, "Call Progress");
+    withForm.SetVisible(false);
+    withForm.SetPosition(poScreenCenter);
+    EXPECT_FALSE(withForm.visible);
+    EXPECT_EQ(withForm.position, poScreenCenter);
+
+    RecordingCallProgress withoutForm(false);
+    EXPECT_EQ(withoutForm.Caption(), "Call Progress");
+    EXPECT_EQ(withoutForm.Position(), poScreenCenter);
+    EXPECT_FALSE(withoutForm.Visible());
+    withoutForm.SetVisible(true);
+    EXPECT_TRUE(withoutForm.Visible());
+
+    device_->SetStatusDisplay(&withForm);
+    EXPECT_EQ(withForm.TapiDevice(), device_.get());
+    withoutForm.SetTapiDevice(device_.get());
+    EXPECT_EQ(device_->StatusDisplay(), &withoutForm);
+    EXPECT_EQ(withForm.TapiDevice(), nullptr) << "a device has one display";
+}
+
+TEST_F(TapiDevice, CallStatesAreReportedOutsideAPassthroughCallOnly)
+{
+    RecordingCallProgress display(true);
+    device_->SetStatusDisplay(&display);
+    std::vector<RecordingCallProgress::Shown> events;
+    device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int state, int, int) {
+        events.push_back({first, last, message, state});
+    };
+    device_->DeviceList();
+    const std::vector<RecordingCallProgress::Shown> expected{
+        {true, false, int(LineCallStateMsg), int(CallStateOffering)},
+        {true, false, int(LineCallStateMsg), int(CallStateDialtone)},
+        {false, false, int(LineCallStateMsg), int(CallStateDialing)},
+        {false, false, int(LineCallStateMsg), int(CallStateRingback)},
+        {false, false, int(LineCallStateMsg), int(CallStateProceeding)},
+        {false, false, int(LineCallStateMsg), int(CallStateBusy)},
+    };
+    for (const auto& e : expected)
+        provider_.SetCallState(uint32_t(e.state));
+    EXPECT_EQ(display.shown, expected);
+    EXPECT_EQ(events, expected);
+
+    // A passthrough call is silent: neither its states nor its end are reported.
+    display.shown.clear();
+    events.clear();
+    device_->OpenPassthrough();
+    ASSERT_TRUE(device_->Connected());
+    provider_.SetCallState(CallStateProceeding);
+    device_->CancelCall();
+    EXPECT_TRUE(display.shown.empty());
+    EXPECT_TRUE(events.empty());
+}
+
 TEST_F(TapiDevice, APortInTmOffOrNoPortIsRefused)
 {
     port_.SetTapiMode(tmOff);
