@@ -439,4 +439,24 @@ TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
     EXPECT_EQ(mm.Calls().size(), 2u);
 }
 
+TEST_F(SerialLinesWithModemManager, AModemThatVanishesMidCallIsGivenBackToo)
+{
+    PrivateModemManager& mm = *mm_;
+    ASSERT_TRUE(mm.Ready());
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
+    HLine line = 0;
+    HCall call = 0;
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
+    ASSERT_EQ(mm.Calls().size(), 1u);
+    a_.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    std::vector<std::string> calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].rfind("inhibit /sys/devices/test/modem0 off ", 0), 0u) << calls[1];
+    EXPECT_EQ(lineShutdown(app), 0);
+}
+
 } // namespace
