@@ -82,8 +82,10 @@ private:
     mutable std::mutex lock_;
     std::map<std::string, int> calls_;
     std::map<std::string, uint32_t> lastRequest_;
-    LineCallback callback_;
-    HLineApp app_ = 0;
+    // The line applications; messages of the line go to the one that opened it (else the first).
+    LineCallback LineAppCallback() const;
+    std::map<HLineApp, LineCallback> apps_;
+    HLineApp nextApp_ = 0x51, lineApp_ = 0;
     HLine line_ = 0;
     HCall call_ = 0;
     uint32_t device_ = 0;

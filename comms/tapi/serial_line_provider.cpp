@@ -145,13 +145,20 @@ bool SerialLineProvider::Offers(const std::string&) const { return true; }
 
 uint32_t SerialLineProvider::Initialize(HLineApp& app, LineCallback callback, const std::string&, uint32_t& deviceCount)
 {
-    if (app_)
-        return LineErrNoMultipleInstance;
+    app = nextApp_++;
+    apps_[app] = std::move(callback);
+    if (apps_.size() == 1)
+        Start();
+    deviceCount = uint32_t(lines_.size());
+    return 0;
+}
+
+void SerialLineProvider::Start()
+{
     lines_ = ListSerialLines();
     gone_.assign(lines_.size(), false);
     open_.clear();
     open_.resize(lines_.size());
-    callback_ = std::move(callback);
     window_ = std::make_unique<platform::MessageWindow>("tapi lines", [this](uint32_t msg, platform::WParam w, platform::LParam) {
         if (msg == kDeliverMsg)
             Deliver();
@@ -162,30 +169,32 @@ uint32_t SerialLineProvider::Initialize(HLineApp& app, LineCallback callback, co
         return platform::LResult(0);
     });
     StartMonitor();
-    app = app_ = 0x7A;
-    deviceCount = uint32_t(lines_.size());
-    return 0;
 }
 
 uint32_t SerialLineProvider::Shutdown(HLineApp app)
 {
-    if (!app_ || app != app_)
+    if (!apps_.count(app))
         return LineErrInvalAppHandle;
-    StopMonitor();
+    // The application's lines close with it.
     for (auto& line : open_)
-        if (line)
+        if (line && line->app == app) {
             Hang(*line);
-    open_.clear();
-    queue_.clear();
-    window_.reset();
-    callback_ = nullptr;
-    app_ = 0;
+            line.reset();
+        }
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [app](const Message& m) { return m.app == app; }), queue_.end());
+    apps_.erase(app);
+    if (apps_.empty()) {
+        StopMonitor();
+        open_.clear();
+        queue_.clear();
+        window_.reset();
+    }
     return 0;
 }
 
 uint32_t SerialLineProvider::NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high, uint32_t& version)
 {
-    if (!app_ || app != app_)
+    if (!apps_.count(app))
         return LineErrInvalAppHandle;
     if (device >= lines_.size())
         return LineErrBadDeviceId;
@@ -199,7 +208,7 @@ uint32_t SerialLineProvider::NegotiateApiVersion(HLineApp app, uint32_t device, 
 
 uint32_t SerialLineProvider::DeviceInfo(HLineApp app, uint32_t device, LineDeviceInfo& info)
 {
-    if (!app_ || app != app_)
+    if (!apps_.count(app))
         return LineErrInvalAppHandle;
     if (device >= lines_.size())
         return LineErrBadDeviceId;
@@ -217,7 +226,7 @@ SerialLineProvider::Line* SerialLineProvider::LineOf(uint32_t handle)
 
 uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
 {
-    if (!app_ || app != app_)
+    if (!apps_.count(app))
         return LineErrInvalAppHandle;
     if (device >= lines_.size())
         return LineErrBadDeviceId;
@@ -227,6 +236,7 @@ uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, ui
         return LineErrAllocated;
     open_[device] = std::make_unique<Line>();
     open_[device]->device = device;
+    open_[device]->app = app;
     open_[device]->instance = instance;
     open_[device]->open = true;
     line = kLineBase + device;
@@ -374,7 +384,7 @@ void SerialLineProvider::TtyEvents()
 
 void SerialLineProvider::Rescan(const TtyEvent& event)
 {
-    if (!app_)
+    if (apps_.empty())
         return;
     std::vector<SerialLine> now = ListSerialLines();
     auto listed = [&now](const SerialLine& l) {
@@ -398,8 +408,10 @@ void SerialLineProvider::Rescan(const TtyEvent& event)
         lines_.push_back(l);
         gone_.push_back(false);
         open_.resize(lines_.size());
-        queue_.push_back({0, LineCreateMsg, id, 0, 0});
-        platform::PostMessageTo(window_->Handle(), kDeliverMsg, 0, 0);
+        for (const auto& entry : apps_) {
+            queue_.push_back({entry.first, 0, LineCreateMsg, id, 0, 0});
+            platform::PostMessageTo(window_->Handle(), kDeliverMsg, 0, 0);
+        }
     }
 }
 
@@ -472,7 +484,7 @@ uint32_t SerialLineProvider::CallInfo(HCall call, uint32_t& mediaMode, std::stri
 void SerialLineProvider::Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2)
 {
     uint32_t handle = message == LineCallStateMsg ? kCallBase + line.device : kLineBase + line.device;
-    queue_.push_back({handle, message, p1, p2, line.instance});
+    queue_.push_back({line.app, handle, message, p1, p2, line.instance});
     if (window_)
         platform::PostMessageTo(window_->Handle(), kDeliverMsg, 0, 0);
 }
@@ -483,8 +495,9 @@ void SerialLineProvider::Deliver()
         return;
     Message m = queue_.front();
     queue_.pop_front();
-    if (callback_)
-        callback_(m.device, m.message, m.p3, m.p1, m.p2, 0);
+    auto app = apps_.find(m.app);
+    if (app != apps_.end() && app->second)
+        app->second(m.device, m.message, m.p3, m.p1, m.p2, 0);
 }
 
 } // namespace zn::comms::tapi

@@ -15,6 +15,8 @@
 // the device) to leave it alone, opens the device and hands a copy of its descriptor over;
 // dropping or closing the line releases everything. Replies and call states come
 // through the line callback while the thread that initialised processes messages, as TAPI's do.
+// Several line applications may be initialised at once (a picker lists the devices while the line
+// device has its own); a line's messages go to the application that opened it.
 // A device that vanishes during a call (a USB modem unplugged, the far end of a test line closed)
 // ends it: the provider closes its descriptor, releases the locks and reports the call
 // DISCONNECTED (mode UNAVAIL) and the line closed (LINE_CLOSE), so that the line device releases
@@ -27,6 +29,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -75,11 +78,13 @@ public:
 
 private:
     struct Message {
+        HLineApp app;
         uint32_t device, message;
         uintptr_t p1, p2, p3;
     };
     struct Line {
         uint32_t device = 0;
+        HLineApp app = 0;           // the application that opened it
         uintptr_t instance = 0;
         bool open = false;
         int fd = -1;              // the device, while a call holds it
@@ -91,6 +96,7 @@ private:
         std::unique_ptr<platform::Event> stopWatching;
         std::atomic<bool> vanished{false};
     };
+    void Start(); // the first application: the list read, the window and the monitor started
     void Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2 = 0);
     void Deliver();
     void Watch(Line& line);
@@ -107,10 +113,10 @@ private:
     std::vector<SerialLine> lines_;
     std::vector<bool> gone_;
     std::vector<std::unique_ptr<Line>> open_;
-    LineCallback callback_;
+    std::map<HLineApp, LineCallback> apps_; // the line applications and their callbacks
     std::unique_ptr<platform::MessageWindow> window_;
     std::deque<Message> queue_;
-    HLineApp app_ = 0;
+    HLineApp nextApp_ = 0x7A;
     uint32_t nextRequest_ = 1;
     std::thread monitorThread_;
     std::unique_ptr<platform::Event> stopMonitor_;

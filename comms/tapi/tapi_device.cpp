@@ -256,6 +256,30 @@ uint32_t TFxCustomTapiDevice::ChooseDevice()
     return uint32_t(id);
 }
 
+int TFxCustomTapiDevice::SelectDevice()
+{
+    DeviceSelectionChoice choice;
+    choice.showTapiDevices = ShowTapiDevices;
+    choice.showPorts = ShowPorts;
+    choice.filter = FilterUnsupportedDevices;
+    choice.kind = port_ ? port_->TapiMode() : tmAuto;
+    choice.comNumber = port_ && choice.kind == tmOff ? port_->ComNumber() : 0;
+    choice.deviceName = selected_;
+    if (!SelectionWindow || !SelectionWindow(choice))
+        return 2;
+    if (choice.kind == tmOff) {
+        if (port_) {
+            port_->SetTapiMode(tmOff);
+            port_->SetComNumber(uint16_t(choice.comNumber));
+        }
+    } else {
+        if (port_)
+            port_->SetTapiMode(tmAuto);
+        SetSelectedDevice(choice.deviceName);
+    }
+    return 1;
+}
+
 void TFxCustomTapiDevice::OpenLine()
 {
     device_ = int(ChooseDevice());

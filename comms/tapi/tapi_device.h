@@ -72,6 +72,15 @@ struct LineDeviceEntry {
 };
 std::vector<LineDeviceEntry> ListLineDeviceEntries(tapi::HLineApp app, uint32_t count, bool filter);
 
+// What the "Device Selection" window is given and gives back: kind 1 a line device (tmAuto),
+// 3 a port (tmOff) with its COM number.
+struct DeviceSelectionChoice {
+    bool showTapiDevices = true, showPorts = true, filter = true;
+    int kind = tmAuto;
+    int comNumber = 0;
+    std::string deviceName;
+};
+
 class TFxTapiLog : public TFxBaseComponent {
 public:
     std::string TapiHistoryName = "FXCTAPI.HIS";
@@ -105,6 +114,12 @@ public:
 
     // The picker (the "Device Selection" window): true with the chosen device's name.
     std::function<bool(std::string& chosen)> PickDevice;
+    // The "Device Selection" window with what it is given: true on OK, with the choice.
+    std::function<bool(DeviceSelectionChoice& choice)> SelectionWindow;
+    // Lets the user choose a line device or a port, preset to the port's mode and number or to the
+    // selected device: 1 on OK (the port's TAPI mode and COM number, or SelectedDevice, set), 2 on
+    // Cancel.
+    int SelectDevice();
     std::function<void()> OnTapiPortOpen, OnTapiPortClose, OnTapiConnect, OnTapiFail;
     std::function<void(uint32_t device)> OnLineCreate;
     // Status reports, as the status display gets them; only those with a message or a parameter.
