@@ -256,6 +256,34 @@ uint32_t TFxCustomTapiDevice::ChooseDevice()
     return uint32_t(id);
 }
 
+void TFxCustomTapiDevice::SetSelectedDevice(const std::string& name)
+{
+    selected_ = name;
+    if (enableVoice_)
+        SetEnableVoice(true);
+}
+
+void TFxCustomTapiDevice::SetEnableVoice(bool on)
+{
+    enableVoice_ = on;
+    if (!on || selected_.empty())
+        return;
+    bool voice = false;
+    try {
+        InitializeTapi();
+        int id = DeviceByName(selected_);
+        uint32_t version = 0;
+        StructurePtr<LINEDEVCAPS> caps;
+        voice = id >= 0 && lineNegotiateAPIVersion(app_, uint32_t(id), ApiVersion14, ApiVersion14, &version, nullptr) == 0 &&
+                lineGetDevCaps(app_, uint32_t(id), version, 0, caps) == 0 && (caps->mediaModes & MediaModeAutomatedVoice);
+    } catch (const EFXException&) {
+    }
+    if (!voice) {
+        enableVoice_ = false;
+        CheckErrorCode(this, ecTapiVoiceNotSupported);
+    }
+}
+
 int TFxCustomTapiDevice::SelectDevice()
 {
     DeviceSelectionChoice choice;
@@ -275,7 +303,7 @@ int TFxCustomTapiDevice::SelectDevice()
     } else {
         if (port_)
             port_->SetTapiMode(tmAuto);
-        SetSelectedDevice(choice.deviceName);
+        SetSelectedDevice(choice.deviceName); // EnableVoice applied again
     }
     return 1;
 }
@@ -284,7 +312,7 @@ void TFxCustomTapiDevice::OpenLine()
 {
     device_ = int(ChooseDevice());
     CheckLine(lineOpen(app_, uint32_t(device_), &line_, ApiVersion14, 0, reinterpret_cast<uintptr_t>(this),
-                       dialing_ ? PrivilegeNone : PrivilegeOwner, EnableVoice ? MediaModeAutomatedVoice : MediaModeDataModem,
+                       dialing_ ? PrivilegeNone : PrivilegeOwner, enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem,
                        nullptr));
     lineActive_ = callPlaced_ = true;
     CheckLine(lineSetStatusMessages(line_, 0x1FFFFFF, 0x1FF));
@@ -322,7 +350,7 @@ void TFxCustomTapiDevice::MakeCall()
     LINECALLPARAMS params{};
     params.totalSize = sizeof params;
     params.bearerMode = BearerModePassthrough;
-    params.mediaMode = EnableVoice ? MediaModeAutomatedVoice : MediaModeDataModem;
+    params.mediaMode = enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem;
     params.callParamFlags = 2;
     params.addressMode = 1;
     Log(ltapiDial);

@@ -101,7 +101,8 @@ public:
     TFxAbstractTapiStatus* StatusDisplay() const { return status_; }
     void SetStatusDisplay(TFxAbstractTapiStatus* display);
     const std::string& SelectedDevice() const { return selected_; }
-    void SetSelectedDevice(const std::string& name) { selected_ = name; }
+    // With EnableVoice, the device chosen must take voice calls (see SetEnableVoice).
+    void SetSelectedDevice(const std::string& name);
     const std::string& Number() const { return number_; }
 
     bool ShowTapiDevices = true;
@@ -110,7 +111,10 @@ public:
     uint16_t RetryWait = 60;
     uint16_t MaxAttempts = 3;
     uint8_t AnswerOnRing = 2;
-    bool EnableVoice = false;
+    bool EnableVoice() const { return enableVoice_; }
+    // On with a selected device: that device must offer automated voice, else EnableVoice stays
+    // off and ETapiVoiceNotSupported is raised (so on any failure on the way).
+    void SetEnableVoice(bool on);
 
     // The picker (the "Device Selection" window): true with the chosen device's name.
     std::function<bool(std::string& chosen)> PickDevice;
@@ -177,6 +181,7 @@ private:
     bool lineActive_ = false, callPlaced_ = false, connected_ = false, hangingUp_ = false, initialising_ = false;
     bool passthrough_ = false, dialing_ = false, cancelled_ = false, lineOpen_ = false, waiting_ = false;
     bool failReported_ = false;
+    bool enableVoice_ = false;
 };
 
 class TFxTapiDevice : public TFxCustomTapiDevice {};

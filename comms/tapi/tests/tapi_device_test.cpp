@@ -313,6 +313,28 @@ TEST_F(TapiDevice, CallStatesAreReportedOutsideAPassthroughCallOnly)
     EXPECT_TRUE(events.empty());
 }
 
+TEST_F(TapiDevice, VoiceIsKeptOnOnlyForADeviceThatTakesVoiceCalls)
+{
+    provider_.devices.push_back(LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
+    // Nothing selected: nothing to check yet.
+    device_->SetEnableVoice(true);
+    EXPECT_TRUE(device_->EnableVoice());
+    // A data modem selected with voice on: voice goes off.
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetSelectedDevice("Scripted modem A"); }), ecTapiVoiceNotSupported);
+    EXPECT_FALSE(device_->EnableVoice());
+    EXPECT_EQ(device_->SelectedDevice(), "Scripted modem A");
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetEnableVoice(true); }), ecTapiVoiceNotSupported);
+    EXPECT_FALSE(device_->EnableVoice());
+    // A device that is gone cannot take them either.
+    device_->SetSelectedDevice("A modem unplugged last week");
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetEnableVoice(true); }), ecTapiVoiceNotSupported);
+    device_->SetSelectedDevice("Voice modem");
+    EXPECT_NO_THROW(device_->SetEnableVoice(true));
+    EXPECT_TRUE(device_->EnableVoice());
+    device_->SetEnableVoice(false);
+    EXPECT_FALSE(device_->EnableVoice());
+}
+
 TEST_F(TapiDevice, APortInTmOffOrNoPortIsRefused)
 {
     port_.SetTapiMode(tmOff);
