@@ -367,7 +367,8 @@ public:
             ::kill(daemon_, SIGTERM);
         ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    bool Ready() { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }
+    bool Ready() { return Logged("ready"); }
+    bool Logged(const std::string& text) { return zn::comms::test::ReadFile(log_).find(text) != std::string::npos; }
     // The InhibitDevice calls logged: "inhibit UID on|off SENDER".
     std::vector<std::string> Calls()
     {
@@ -437,6 +438,47 @@ TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(mm.Calls().size(), 2u);
+}
+
+TEST_F(SerialLinesWithModemManager, AProgramThatDiesMidCallLeavesTheModemToTheNext)
+{
+    PrivateModemManager& mm = *mm_;
+    ASSERT_TRUE(mm.Ready());
+    std::string out = folder_ + "/holder.out";
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        std::freopen(out.c_str(), "w", stdout);
+        std::string program = std::string(std::getenv("ZN_BUILD_DIR")) + "/comms/tapi/tapi_call_holder";
+        ::execl(program.c_str(), "tapi_call_holder", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(holder, 0);
+    bool held = WaitUntil([&] { return zn::comms::test::ReadFile(out).find("held") != std::string::npos; }, 10000);
+    if (!held)
+        ::kill(holder, SIGKILL);
+    ASSERT_TRUE(held) << zn::comms::test::ReadFile(out);
+    std::vector<std::string> calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].rfind("inhibit /sys/devices/test/modem0 on ", 0), 0u) << calls[0];
+    // The modem is the holder's: not ours.
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    HLine line = 0;
+    HCall call = 0;
+    EXPECT_EQ(uint32_t(PlaceCall(app, 0, line, call)), LineErrResourceUnavail);
+    EXPECT_EQ(lineClose(line), 0);
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    std::string sender = calls[0].substr(calls[0].rfind(' ') + 1);
+    EXPECT_TRUE(WaitUntil([&] { return mm.Logged("released /sys/devices/test/modem0 " + sender); }, 10000))
+        << "the inhibition ends with the program that asked for it";
+    // What the dead program locked is stale: the next call gets the modem.
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
+    ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
 }
 
 TEST_F(SerialLinesWithModemManager, AModemThatVanishesMidCallIsGivenBackToo)
