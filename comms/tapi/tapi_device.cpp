@@ -347,10 +347,7 @@ void TFxCustomTapiDevice::MakeCall()
     connected_ = false;
     dialing_ = true;
     OpenLine();
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
-    params.mediaMode = enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem;
+    LINECALLPARAMS params = PassthroughCallParams(enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem);
     params.callParamFlags = 2;
     params.addressMode = 1;
     Log(ltapiDial);

@@ -93,11 +93,17 @@ protected:
     {
         if (int32_t r = lineOpen(app, device, &line, ApiVersion14, 0, device + 1, PrivilegeNone, MediaModeDataModem, nullptr); r != 0)
             return r;
-        LINECALLPARAMS params{};
-        params.totalSize = sizeof params;
-        params.bearerMode = BearerModePassthrough;
-        params.mediaMode = MediaModeDataModem;
+        LINECALLPARAMS params = PassthroughCallParams();
         return lineMakeCall(line, &call, "", 0, &params);
+    }
+
+    // A call on `device` is refused: someone else holds the modem.
+    static void ExpectTheModemHeldElsewhere(HLineApp app, uint32_t device)
+    {
+        HLine line = 0;
+        HCall call = 0;
+        EXPECT_EQ(uint32_t(PlaceCall(app, device, line, call)), LineErrResourceUnavail);
+        EXPECT_EQ(lineClose(line), 0);
     }
 
     std::string AliasLock() const { return "/var/lock/LCK.." + aliasA_.substr(aliasA_.rfind('/') + 1); }
@@ -192,10 +198,7 @@ TEST_F(SerialLines, AModemHeldElsewhereRefusesTheCall)
     HLineApp app = 0;
     uint32_t count = 0;
     ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
-    HLine line = 0;
-    HCall call = 0;
-    EXPECT_EQ(uint32_t(PlaceCall(app, 0, line, call)), LineErrResourceUnavail);
-    EXPECT_EQ(lineClose(line), 0);
+    ExpectTheModemHeldElsewhere(app, 0);
     EXPECT_EQ(lineShutdown(app), 0);
 }
 
@@ -464,10 +467,7 @@ TEST_F(SerialLinesWithModemManager, AProgramThatDiesMidCallLeavesTheModemToTheNe
     HLineApp app = 0;
     uint32_t count = 0;
     ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
-    HLine line = 0;
-    HCall call = 0;
-    EXPECT_EQ(uint32_t(PlaceCall(app, 0, line, call)), LineErrResourceUnavail);
-    EXPECT_EQ(lineClose(line), 0);
+    ExpectTheModemHeldElsewhere(app, 0);
 
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
@@ -475,6 +475,8 @@ TEST_F(SerialLinesWithModemManager, AProgramThatDiesMidCallLeavesTheModemToTheNe
     EXPECT_TRUE(WaitUntil([&] { return mm.Logged("released /sys/devices/test/modem0 " + sender); }, 10000))
         << "the inhibition ends with the program that asked for it";
     // What the dead program locked is stale: the next call gets the modem.
+    HLine line = 0;
+    HCall call = 0;
     ASSERT_GT(PlaceCall(app, 0, line, call), 0);
     ASSERT_GT(lineDrop(call, nullptr, 0), 0);
     EXPECT_EQ(lineClose(line), 0);

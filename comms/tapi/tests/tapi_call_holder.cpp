@@ -21,10 +21,7 @@ int main(int argc, char** argv)
     uint32_t count = 0;
     HLine line = 0;
     HCall call = 0;
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
-    params.mediaMode = MediaModeDataModem;
+    LINECALLPARAMS params = PassthroughCallParams();
     bool held = lineInitialize(&app, nullptr, nullptr, "zn", &count) == 0 && count > 0 &&
                 lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr) == 0 &&
                 lineMakeCall(line, &call, "", 0, &params) > 0;
