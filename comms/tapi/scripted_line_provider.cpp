@@ -80,10 +80,10 @@ void ScriptedLineProvider::SetCallState(uint32_t state, uintptr_t mode)
         c(call_, LineCallStateMsg, instance_, state, mode, 0);
 }
 
-void ScriptedLineProvider::Reinit()
+void ScriptedLineProvider::Reinit(uint32_t message, uintptr_t param)
 {
     if (LineCallback c = LineAppCallback())
-        c(line_, LineLineDevStateMsg, instance_, DevStateReinit, 0, 0);
+        c(line_, LineLineDevStateMsg, instance_, DevStateReinit, message, param);
 }
 
 void ScriptedLineProvider::AddDevice(const LineDeviceInfo& info)

@@ -40,7 +40,9 @@ public:
     // Messages to the line callback of the open application.
     void Reply(uint32_t requestId, uint32_t result);
     void SetCallState(uint32_t state, uintptr_t mode = 0);
-    void Reinit();
+    // REINIT: `message` 0 asks the application to shut down; LINE_LINEDEVSTATE or LINE_CREATE
+    // ask it to take that message with `param` instead.
+    void Reinit(uint32_t message = 0, uintptr_t param = 0);
     void AddDevice(const LineDeviceInfo& info);
     // The device goes (unplugged): it answers LINEERR_NODEVICE from now on and its open line is
     // closed (LINE_CLOSE).

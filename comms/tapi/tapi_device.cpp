@@ -23,6 +23,7 @@ using namespace tapi;
 
 namespace {
 
+constexpr uint32_t kMsgShutdown = 0x7EBA;
 constexpr uintptr_t kConnected = 0, kPortOpen = 1, kPortClose = 2, kFail = 3, kLineCreate = 4;
 
 const char* const kLogTexts[] = {"",          "call started",  "call finished\r\n", "  dialing ",
@@ -82,6 +83,14 @@ void TFxTapiLog::UpdateLogFile(TTapiLogCode code)
 TFxCustomTapiDevice::TFxCustomTapiDevice()
 {
     window_ = std::make_unique<platform::MessageWindow>("fxTapiDevice", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
+        if (msg == kMsgShutdown) {
+            try {
+                ShutdownTapi();
+            } catch (...) {
+                // A failed shutdown leaves nothing to do: the application is gone either way.
+            }
+            return platform::LResult(0);
+        }
         if (msg != MsgTapiEvent)
             return platform::LResult(0);
         switch (w) {
@@ -149,9 +158,9 @@ void TFxCustomTapiDevice::InitializeTapi()
     initialising_ = true;
     struct Done { bool& f; ~Done() { f = false; } } done{initialising_};
     RemoveStaleStates();
-    auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t) {
+    auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
         try {
-            OnLineMessage(device, message, p1, p2);
+            OnLineMessage(device, message, p1, p2, p3);
         } catch (...) {
             // An exception in a line message goes no further than the message (the application's
             // handler would only report it).
@@ -390,7 +399,7 @@ bool TFxCustomTapiDevice::WaitForState(uint32_t state)
     return reached && callState_ == state;
 }
 
-void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2)
+void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
 {
     switch (message) {
     case LineCreateMsg:
@@ -408,7 +417,15 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
         HangUp(true);
         break;
     case LineLineDevStateMsg:
-        if (p1 == DevStateReinit || p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
+        if (p1 == DevStateReinit && (p2 == LineLineDevStateMsg || p2 == LineCreateMsg))
+            OnLineMessage(device, uint32_t(p2), p3, 0, 0); // the message the reinitialisation stands for
+        else if (p1 == DevStateReinit) {
+            // TAPI wants every application to shut down: after this message, as the provider is
+            // still delivering it.
+            HangUp(true);
+            if (window_)
+                platform::PostMessageTo(window_->Handle(), kMsgShutdown, 0, 0);
+        } else if (p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
             HangUp(true);
         else if (p1 == DevStateRinging)
             Report(false, false, device, message, p1, p2, 0);

@@ -161,7 +161,7 @@ private:
     // To the status display and OnTapiStatus; nothing during a passthrough call.
     void Report(bool first, bool last, uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     void Post(uintptr_t event, intptr_t param = 0);
-    void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2);
+    void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     std::string StatePath() const;
 
     TFxCustomComPort* port_ = nullptr;

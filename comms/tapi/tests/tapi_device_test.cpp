@@ -335,6 +335,29 @@ TEST_F(TapiDevice, VoiceIsKeptOnOnlyForADeviceThatTakesVoiceCalls)
     EXPECT_FALSE(device_->EnableVoice());
 }
 
+TEST_F(TapiDevice, ReinitShutsTheApplicationDownOrStandsForTheMessageItNames)
+{
+    std::vector<uint32_t> created;
+    device_->OnLineCreate = [&](uint32_t id) { created.push_back(id); };
+    device_->DeviceList();
+    ASSERT_NE(device_->LineApp(), 0u);
+    provider_.Reinit(LineCreateMsg, 7);
+    Pump();
+    EXPECT_EQ(created, std::vector<uint32_t>{7});
+    EXPECT_NE(device_->LineApp(), 0u);
+
+    provider_.Reinit();
+    Pump();
+    EXPECT_EQ(device_->LineApp(), 0u);
+    EXPECT_EQ(provider_.Calls("lineShutdown"), 1);
+    char ownKey[16];
+    std::snprintf(ownKey, sizeof ownKey, "$%08X", unsigned(::getpid()));
+    EXPECT_EQ(zn::platform::IniFile(home_ + "/" + TapiStateFileName).ReadInteger("TAPI", ownKey, -1), -1);
+    // The next use initialises afresh.
+    EXPECT_EQ(device_->DeviceList(), std::vector<std::string>{"Scripted modem A"});
+    EXPECT_NE(device_->LineApp(), 0u);
+}
+
 TEST_F(TapiDevice, APortInTmOffOrNoPortIsRefused)
 {
     port_.SetTapiMode(tmOff);
