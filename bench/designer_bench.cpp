@@ -152,6 +152,7 @@ int main(int argc, char** argv) {
   std::printf("%-44s %10s %10s %8s\n", "drag of 50 selected items, per repaint", "median ms", "max ms", "frames");
   std::printf("%-44s %10.3f %10.3f %8zu\n", "zn design surface", ours.Median(), ours.Max(), ours.ms.size());
   std::printf("%-44s %10.3f %10.3f %8zu\n", "QGraphicsView (yardstick)", peer.Median(), peer.Max(), peer.ms.size());
+  std::printf("zn press frame %.3f ms, release frame %.3f ms\n", ours.ms.front(), ours.ms.back());
   std::printf("ratio of medians (zn / QGraphicsView): %.2f\n", ours.Median() / peer.Median());
   const bool fast = ours.Max() < 8.0;
   std::printf("every zn repaint under 8 ms: %s\n", fast ? "yes" : "no");

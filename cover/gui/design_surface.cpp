@@ -148,6 +148,8 @@ void TFaxBasePanel::PopupItemMenu(TFaxGraphicControl& item, const QPoint& global
   itemMenu_ = std::make_unique<QMenu>(this);
   itemMenu_->setObjectName("ItemPopup");
   BuildMenu(*itemMenu_, item.Menu());
+  // An entry may change the item in ways only its paint shows.
+  connect(itemMenu_.get(), &QMenu::triggered, this, [this] { Changed(); });
   shownMenu_ = itemMenu_.get();
   itemMenu_->popup(globalPos);
 }
@@ -158,14 +160,14 @@ void TFaxBasePanel::SetShape(TLabelShapeType shape) {
   if (shape == shape_)
     return;
   shape_ = shape;
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::SetShowGrid(bool show) {
   if (show == showGrid_)
     return;
   showGrid_ = show;
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::SetSnapToGrid(bool snap) {
@@ -187,7 +189,7 @@ void TFaxBasePanel::SetGridSize(TGridSize size) {
   const int step = size == gs4x4 ? 4 : 8;
   handle_.SetGridX(step);
   handle_.SetGridY(step);
-  update();
+  Changed();
 }
 
 // ---- items ---------------------------------------------------------------------------------------
@@ -227,7 +229,7 @@ void TFaxBasePanel::SetItems(TItemList items) {
     items_.push_back(std::move(item));
   RebindAll();
   loading_ = false;
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::RebindAll() {
@@ -271,14 +273,14 @@ void TFaxBasePanel::DestroyItem(TFaxGraphicControl* item) {
   graveyard_.push_back(std::move(*it));
   items_.erase(it);
   QTimer::singleShot(0, this, [this] { graveyard_.clear(); });
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::ClearItems() {
   handle_.ClearSelection();
   while (!items_.empty())
     DestroyItem(items_.back().get());
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::ClampItems() {
@@ -290,7 +292,7 @@ void TFaxBasePanel::ClampItems() {
       item->Left = kPageWidth - 20;
     item->BoundsChanged();
   }
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::PurgeItems() {
@@ -300,7 +302,7 @@ void TFaxBasePanel::PurgeItems() {
     if (item->Top > kPageHeight - 10 || item->Left > kPageWidth - 10 || item->Width < 1 || item->Height < 1)
       DestroyItem(item);
   }
-  update();
+  Changed();
 }
 
 std::vector<TFaxGraphicControl*> TFaxBasePanel::SelectedItems() const { return handle_.Selection(); }
@@ -315,7 +317,7 @@ void TFaxBasePanel::NotifyLabelChanged() {
 void TFaxBasePanel::ItemChanged() {
   if (!Printing)
     NotifyLabelChanged();
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::PostRefit() {
@@ -349,7 +351,7 @@ void TFaxBasePanel::Command(TFaxGraphicControl& item, TItemCommand command) {
         else
           items_.insert(items_.begin(), std::move(owned));
       }
-      update();
+      Changed();
       break;
     }
     case icCut: ItemCommand(item, scCut); break;
@@ -423,7 +425,7 @@ void TFaxBasePanel::SelectionCommand(TSelectionCommand command) {
       break;
     }
   }
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::BringToFront() {
@@ -436,7 +438,7 @@ void TFaxBasePanel::BringToFront() {
     items_.push_back(std::move(owned));
   }
   NotifyLabelChanged();
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::SendToBack() {
@@ -450,7 +452,7 @@ void TFaxBasePanel::SendToBack() {
   }
   handle_.ClearSelection();
   NotifyLabelChanged();
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::AlignLeft() {
@@ -462,7 +464,7 @@ void TFaxBasePanel::AlignLeft() {
     m = std::min(m, item->Left);
   for (TFaxGraphicControl* item : SelectedItems())
     item->SetBounds(m, item->Top, item->Width, item->Height);
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::AlignRight() {
@@ -474,7 +476,7 @@ void TFaxBasePanel::AlignRight() {
     m = std::max(m, item->Left + item->Width);
   for (TFaxGraphicControl* item : SelectedItems())
     item->SetBounds(m - item->Width, item->Top, item->Width, item->Height);
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::AlignTops() {
@@ -486,7 +488,7 @@ void TFaxBasePanel::AlignTops() {
     m = std::min(m, item->Top);
   for (TFaxGraphicControl* item : SelectedItems())
     item->SetBounds(item->Left, m, item->Width, item->Height);
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::AlignBottoms() {
@@ -498,19 +500,19 @@ void TFaxBasePanel::AlignBottoms() {
     m = std::max(m, item->Top + item->Height);
   for (TFaxGraphicControl* item : SelectedItems())
     item->SetBounds(item->Left, m - item->Height, item->Width, item->Height);
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::CenterVertically() {
   for (TFaxGraphicControl* item : SelectedItems())
     item->CenterVertically();
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::CenterHorizontally() {
   for (TFaxGraphicControl* item : SelectedItems())
     item->CenterHorizontally();
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::LockAll(bool lock) {
@@ -522,7 +524,7 @@ void TFaxBasePanel::LockAll(bool lock) {
 void TFaxBasePanel::MarkAllSelectable(bool selectable) {
   for (auto& item : items_)
     item->SetUnselectable(!selectable);
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::SelectAll() {
@@ -537,7 +539,7 @@ void TFaxBasePanel::SelectAll() {
 void TFaxBasePanel::ApplyFontToSelection(const TFontSpec& font) {
   for (TFaxGraphicControl* item : SelectedItems())
     item->ApplyFont(font);
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::FontCommand() {
@@ -578,7 +580,7 @@ void TFaxBasePanel::SetSurfaceZoom(float z) {
     item->SetZoom(z);
   QCoreApplication::processEvents();
   suspendChangeNotice_ = false;
-  update();
+  Changed();
 }
 
 // ---- coordinates ---------------------------------------------------------------------------------
@@ -693,8 +695,6 @@ void TFaxBasePanel::mousePressEvent(QMouseEvent* event) {
     ItemMouseDown(*item, model, event->button(), event->modifiers(), global);
   else
     SurfacePress(model, event->button(), global);
-  if (handle_.IsDragging())
-    dragCache_ = QImage();
 }
 
 void TFaxBasePanel::mouseMoveEvent(QMouseEvent* event) {
@@ -752,7 +752,6 @@ void TFaxBasePanel::mouseReleaseEvent(QMouseEvent* event) {
   } else if (target == ptHandle && event->button() == Qt::LeftButton) {
     const QPoint h = model - handle_.Bounds().topLeft();
     handle_.Release(h.x(), h.y());
-    dragCache_ = QImage();
     setCursor(Qt::ArrowCursor);
     update();
   }
@@ -811,17 +810,22 @@ void TFaxBasePanel::keyPressEvent(QKeyEvent* event) {
         return QWidget::keyPressEvent(event);
       return;
   }
-  update();
+  Changed();
 }
 
 void TFaxBasePanel::keyReleaseEvent(QKeyEvent* event) {
   if (event->isAutoRepeat() || !handle_.KeyMoving())
     return QWidget::keyReleaseEvent(event);
   handle_.KeyUp();
-  update();
+  Changed();
 }
 
 // ---- painting ------------------------------------------------------------------------------------
+
+void TFaxBasePanel::Changed() {
+  pageValid_ = false;
+  update();
+}
 
 void TFaxBasePanel::PaintPage(QImage& image) {
   image.fill(Qt::white);
@@ -889,15 +893,15 @@ void TFaxBasePanel::DrawXorRect(QPainter& p, const QRect& m) const {
 }
 
 void TFaxBasePanel::paintEvent(QPaintEvent*) {
-  QImage page;
-  if (handle_.IsDragging() && dragCache_.size() == size()) {
-    page = dragCache_;
-  } else {
-    page = QImage(size(), QImage::Format_RGB32);
-    PaintPage(page);
-    if (handle_.IsDragging())
-      dragCache_ = page;
+  // The items stand still while the selection is dragged or the band drawn: the page is painted
+  // again only after a change.
+  if (!pageValid_ || pageCache_.size() != size() || cachedOutline_ != DrawOutline) {
+    pageCache_ = QImage(size(), QImage::Format_RGB32);
+    PaintPage(pageCache_);
+    cachedOutline_ = DrawOutline;
+    pageValid_ = true;
   }
+  QImage page = pageCache_;
   {
     QPainter p(&page);
     DrawSelectionMarks(p);
@@ -992,7 +996,7 @@ void TFaxCoverPanelX::CreateItem(const QRect& band) {
     }
     default: break;
   }
-  update();
+  Changed();
 }
 
 } // namespace zn::cover::gui

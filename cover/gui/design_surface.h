@@ -145,6 +145,8 @@ class TFaxBasePanel : public QWidget, public TItemHost {
   // Makes an item of the current tool over r (100% coordinates).
   virtual void CreateItem(const QRect&) {}
   int64_t Now() const { return clock_ ? clock_() : 0; }
+  // Something the page shows changed: it is painted afresh.
+  void Changed();
   // Takes the item off the page; it is freed once the running event is over.
   void DestroyItem(TFaxGraphicControl* item);
 
@@ -202,8 +204,10 @@ class TFaxBasePanel : public QWidget, public TItemHost {
   QAction *pasteAction_ = nullptr, *lockAllAction_ = nullptr, *unlockAllAction_ = nullptr;
   std::unique_ptr<TItemEditor> ownEditor_;
   TItemEditor* editor_ = nullptr;
-  // The page without the handle's outlines, kept while a drag runs (the items stand still then).
-  QImage dragCache_;
+  // The page with its items, without selection marks and outlines; painted again after a change.
+  QImage pageCache_;
+  bool pageValid_ = false;
+  bool cachedOutline_ = false;
 };
 
 class TFaxCoverPanelX : public TFaxBasePanel {

@@ -126,6 +126,7 @@ def main():
         time.sleep(0.3)
         screenshot(work, "designer_drawn.png")
 
+        xdo("windowfocus", "--sync", window_named("Cover Sheet Template Designer")[0])
         xdo("key", "alt+f")
         xdo("key", "a")
         wait_for(lambda: window_named("Save fax cover template as"), "the Save As dialog")
@@ -133,6 +134,8 @@ def main():
         xdo("key", "Return")
         wait_for(lambda: not window_named("Save fax cover template as"), "the Save As dialog to close")
         wait_for(lambda: window_named("Cover Sheet Template Designer - \\[Description\\]"), "the described caption")
+        # Without a window manager the closed dialog leaves no focus: give it back to the window.
+        xdo("windowfocus", "--sync", window_named("Cover Sheet Template Designer")[0])
         xdo("key", "alt+f")
         xdo("key", "x")
         designer.wait(timeout=30)
