@@ -246,6 +246,22 @@ TEST_F(DesignerFixture, ClosingWithChangesOnANewTemplateOffersSaveAsAndCancelKee
   EXPECT_FALSE(platform::FileExistsCI(Covers() + "ZN0001.FCS"));
 }
 
+TEST_F(DesignerFixture, ClosingFromTheTitleBarAsksAsExitDoesAndCancelRestoresTheSavedTemplate) {
+  DrawRectangle(QRect(100, 120, 200, 80));
+  SaveAs("ZN0001.FCS");
+  DrawRectangle(QRect(300, 300, 40, 40));
+  ASSERT_EQ(window->LabelPanel->Items().size(), 2u);
+  window->CancelButton->click();
+  EXPECT_EQ(boxes, (std::vector<std::string>{"Cancel all changes?"}));
+  EXPECT_EQ(window->LabelPanel->Items().size(), 1u);
+  EXPECT_FALSE(window->ChangesMade());
+  DrawRectangle(QRect(300, 300, 40, 40));
+  window->close(); // the title bar's close button
+  EXPECT_EQ(boxes.back(), "Save changes?");
+  Open();
+  EXPECT_EQ(window->LabelPanel->Items().size(), 2u); // saved before closing
+}
+
 TEST_F(DesignerFixture, AMissingRecentFileSaysSo) {
   window->RecentFiles().Add(Covers() + "GONE.FCS");
   window->RecentFileClick(Covers() + "GONE.FCS");
