@@ -38,6 +38,8 @@ struct TFrames {
     return s[s.size() / 2];
   }
   double Max() const { return *std::max_element(ms.begin(), ms.end()); }
+  size_t MaxAt() const { return static_cast<size_t>(std::max_element(ms.begin(), ms.end()) - ms.begin()); }
+  size_t Over(double bound) const { return static_cast<size_t>(std::count_if(ms.begin(), ms.end(), [bound](double v) { return v >= bound; })); }
 };
 
 double Timed(const std::function<void()>& frame) {
@@ -98,6 +100,10 @@ TFrames DragOurs(int steps) {
   }
   frames.ms.push_back(Timed([&] {
     send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    surface.repaint();
+  }));
+  // The handle fits itself around the moved items in an event of its own.
+  frames.ms.push_back(Timed([&] {
     QApplication::processEvents();
     surface.repaint();
   }));
@@ -149,10 +155,14 @@ int main(int argc, char** argv) {
   const int steps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 120;
   TFrames ours = DragOurs(steps);
   TFrames peer = DragPeer(steps);
-  std::printf("%-44s %10s %10s %8s\n", "drag of 50 selected items, per repaint", "median ms", "max ms", "frames");
-  std::printf("%-44s %10.3f %10.3f %8zu\n", "zn design surface", ours.Median(), ours.Max(), ours.ms.size());
-  std::printf("%-44s %10.3f %10.3f %8zu\n", "QGraphicsView (yardstick)", peer.Median(), peer.Max(), peer.ms.size());
-  std::printf("zn press frame %.3f ms, release frame %.3f ms\n", ours.ms.front(), ours.ms.back());
+  std::printf("%-40s %10s %10s %8s %8s %8s\n", "drag of 50 selected items, per repaint", "median ms", "max ms", "max at",
+              ">= 8 ms", "frames");
+  std::printf("%-40s %10.3f %10.3f %8zu %8zu %8zu\n", "zn design surface", ours.Median(), ours.Max(), ours.MaxAt(),
+              ours.Over(8.0), ours.ms.size());
+  std::printf("%-40s %10.3f %10.3f %8zu %8zu %8zu\n", "QGraphicsView (yardstick)", peer.Median(), peer.Max(), peer.MaxAt(),
+              peer.Over(8.0), peer.ms.size());
+  std::printf("zn press frame %.3f ms, release frame %.3f ms, refit frame %.3f ms\n", ours.ms.front(),
+              ours.ms[ours.ms.size() - 2], ours.ms.back());
   std::printf("ratio of medians (zn / QGraphicsView): %.2f\n", ours.Median() / peer.Median());
   const bool fast = ours.Max() < 8.0;
   std::printf("every zn repaint under 8 ms: %s\n", fast ? "yes" : "no");

@@ -884,11 +884,34 @@ void TFaxBasePanel::DrawSelectionMarks(QPainter& p) const {
 }
 
 void TFaxBasePanel::DrawXorRect(QPainter& p, const QRect& m) const {
+  // Every other pixel of the frame shows the page's pixel inverted, as an XOR outline does. The
+  // inversion is computed here from the painted page: the raster engine's XOR mode costs
+  // milliseconds the first time it is used, which would stall the first frame of a drag.
+  const QRect r = ToShown(m);
+  const int l = r.left(), t = r.top(), right = r.left() + r.width(), b = r.top() + r.height();
+  std::vector<std::pair<QRgb, QPolygon>> byColour;
+  const auto plot = [&](int x, int y) {
+    if (!pageCache_.rect().contains(x, y))
+      return;
+    const QRgb inverted = (~pageCache_.pixel(x, y) & 0x00FFFFFFu) | 0xFF000000u;
+    auto it = std::find_if(byColour.begin(), byColour.end(), [inverted](const auto& c) { return c.first == inverted; });
+    if (it == byColour.end())
+      it = byColour.insert(byColour.end(), {inverted, QPolygon()});
+    it->second << QPoint(x, y);
+  };
+  for (int x = l; x <= right; x += 2) {
+    plot(x, t);
+    plot(x, b);
+  }
+  for (int y = t + 2; y < b; y += 2) {
+    plot(l, y);
+    plot(right, y);
+  }
   p.save();
-  p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-  p.setPen(QPen(Qt::white, 1, Qt::DotLine));
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(ToShown(m));
+  for (const auto& [colour, dots] : byColour) {
+    p.setPen(QPen(QColor::fromRgb(colour), 0));
+    p.drawPoints(dots);
+  }
   p.restore();
 }
 
@@ -896,23 +919,22 @@ void TFaxBasePanel::paintEvent(QPaintEvent*) {
   // The items stand still while the selection is dragged or the band drawn: the page is painted
   // again only after a change.
   if (!pageValid_ || pageCache_.size() != size() || cachedOutline_ != DrawOutline) {
-    pageCache_ = QImage(size(), QImage::Format_RGB32);
+    // The buffer is kept: fresh pages of memory cost more to touch than the painting itself.
+    if (pageCache_.size() != size())
+      pageCache_ = QImage(size(), QImage::Format_RGB32);
     PaintPage(pageCache_);
     cachedOutline_ = DrawOutline;
     pageValid_ = true;
   }
-  QImage page = pageCache_;
-  {
-    QPainter p(&page);
-    DrawSelectionMarks(p);
-    if (rubberBanding_)
-      DrawXorRect(p, Normalised(bandStart_, bandEnd_));
-    if (handle_.IsDragging() && !handle_.BandRect().isEmpty())
-      DrawXorRect(p, handle_.BandRect());
-    if (handle_.KeyMoving())
-      DrawXorRect(p, handle_.KeyRect());
-  }
-  QPainter(this).drawImage(0, 0, page);
+  QPainter p(this);
+  p.drawImage(0, 0, pageCache_);
+  DrawSelectionMarks(p);
+  if (rubberBanding_)
+    DrawXorRect(p, Normalised(bandStart_, bandEnd_));
+  if (handle_.IsDragging() && !handle_.BandRect().isEmpty())
+    DrawXorRect(p, handle_.BandRect());
+  if (handle_.KeyMoving())
+    DrawXorRect(p, handle_.KeyRect());
 }
 
 QImage TFaxBasePanel::Snapshot() {

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
 #include <QToolButton>
 
 #include <cstdio>
@@ -74,6 +75,16 @@ int main(int argc, char** argv) {
   surface.Handle().Select(surface.Items()[0].get());
   surface.update();
   Shoot(window, out + "/designer_one_selected.png");
+  // A drag of two items under way: the outline shows where they will go.
+  selectSome();
+  const auto send = [&surface](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(at), QPointF(surface.mapToGlobal(at)), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&surface, &e);
+  };
+  send(QEvent::MouseButtonPress, QPoint(300, 200), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(360, 420), Qt::LeftButton);
+  Shoot(window, out + "/designer_dragging.png");
+  send(QEvent::MouseButtonRelease, QPoint(360, 420), Qt::NoButton);
   for (int i = 0; i < 5; ++i)
     window.ZoomSpinnerDown->click();
   selectSome();
