@@ -165,7 +165,7 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, TFaxBasePanel::TClock 
     LabelPanel->SetPanelState(psPointing);
     Pointerbutton->setChecked(true);
   };
-  LabelPanel->HandleMouseMoveEvent = [this](Qt::KeyboardModifiers, int, int) { HandleMouseMove(); };
+  LabelPanel->HandleMouseMoveEvent = [this](Qt::KeyboardModifiers, int, int) { LabelPanelHandleMouseMoveEvent(); };
   LabelPanel->MouseUpEvent = [this] {
     if (autoScrolled_) {
       LabelPanel->update();
@@ -579,7 +579,7 @@ void TCoverDesMainScreen::keyReleaseEvent(QKeyEvent* event) {
 
 // ---- auto-scroll ---------------------------------------------------------------------------------
 
-void TCoverDesMainScreen::HandleMouseMove() {
+void TCoverDesMainScreen::LabelPanelHandleMouseMoveEvent() {
   if (!LabelPanel->IsDragging())
     return;
   const QPoint cursor = mapFromGlobal(QCursor::pos());

@@ -60,6 +60,10 @@ class TCoverDesMainScreen : public QDialog {
   void SetChangesMade(bool value);
   void SetButtons();
   std::string DefaultFontCaption() const;
+  // Auto-scroll while items are dragged above or below the scroll box.
+  void LabelPanelHandleMouseMoveEvent();
+  void Timer1Timer();
+  bool AutoScrolled() const { return autoScrolled_; }
 
   TFaxCoverPanelX* LabelPanel;
   QScrollArea* ScrollBox1;
@@ -92,8 +96,6 @@ class TCoverDesMainScreen : public QDialog {
   void SavePreferences();
   void SetDefaultFontCaption();
   void FitScrolledPage();
-  void HandleMouseMove();
-  void Timer1Timer();
   std::string CoversFolder() const;
 
   std::unique_ptr<TMRUFileList> recentFiles_;

@@ -7,12 +7,17 @@
 #include "cover/render_file.h"
 #include "cover/template_files.h"
 #include "faxdoc/tests/test_support.h"
+#include "foundation/dialogs.h"
 #include "foundation/program_folders.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
 
 #include <QAction>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
@@ -260,6 +265,43 @@ TEST_F(DesignerFixture, ClosingFromTheTitleBarAsksAsExitDoesAndCancelRestoresThe
   EXPECT_EQ(boxes.back(), "Save changes?");
   Open();
   EXPECT_EQ(window->LabelPanel->Items().size(), 2u); // saved before closing
+}
+
+TEST_F(DesignerFixture, DraggingBelowTheScrollBoxScrollsFourLines) {
+  DrawRectangle(QRect(100, 120, 200, 80));
+  window->Pointerbutton->click();
+  Mouse(QEvent::MouseButtonPress, QPoint(150, 150), Qt::LeftButton); // selects, and the handle takes the mouse
+  now += 200;
+  Mouse(QEvent::MouseMove, QPoint(150, 160), Qt::LeftButton);
+  ASSERT_TRUE(window->LabelPanel->IsDragging());
+  QScrollBar* bar = window->ScrollBox1->verticalScrollBar();
+  const QRect box = window->ScrollBox1->geometry();
+  QCursor::setPos(window->mapToGlobal(QPoint(box.center().x(), box.bottom() + 5)));
+  window->LabelPanelHandleMouseMoveEvent();
+  EXPECT_TRUE(window->Timer1->isActive());
+  window->Timer1Timer();
+  EXPECT_EQ(bar->value(), 4 * bar->singleStep());
+  EXPECT_FALSE(window->Timer1->isActive());
+  EXPECT_TRUE(window->AutoScrolled());
+  Mouse(QEvent::MouseButtonRelease, QPoint(150, 160), Qt::NoButton);
+  EXPECT_FALSE(window->AutoScrolled());
+  // Inside the box no timer runs.
+  QCursor::setPos(window->mapToGlobal(box.center()));
+  window->LabelPanelHandleMouseMoveEvent();
+  EXPECT_FALSE(window->Timer1->isActive());
+}
+
+TEST_F(DesignerFixture, KeypadPlusAndMinusZoomAndTheFontEntryNamesTheDefaultFont) {
+  EXPECT_EQ(window->mnuDefaultFont->text(), "Default Font: Arial, 10 pt ");
+  QKeyEvent plus(QEvent::KeyRelease, Qt::Key_Plus, Qt::KeypadModifier);
+  QApplication::sendEvent(window.get(), &plus);
+  EXPECT_EQ(window->ZoomCaption->text(), "110%");
+  QKeyEvent minus(QEvent::KeyRelease, Qt::Key_Minus, Qt::KeypadModifier);
+  QApplication::sendEvent(window.get(), &minus);
+  QApplication::sendEvent(window.get(), &minus);
+  EXPECT_EQ(window->ZoomCaption->text(), "90%");
+  window->Helpbutton->click();
+  EXPECT_EQ(foundation::LastHelpContext(), 2008);
 }
 
 TEST_F(DesignerFixture, AMissingRecentFileSaysSo) {
