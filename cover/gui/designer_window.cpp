@@ -339,6 +339,12 @@ void TCoverDesMainScreen::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TCoverDesMainScreen::reject() {
+  // Esc works the Cancel button, and only while it is shown: it never closes the window unasked.
+  if (CancelButton->isVisible())
+    CancelButtonClick();
+}
+
 void TCoverDesMainScreen::CloseButtonClick() {
   CheckSaveNeeded();
   saveChecked_ = true;
@@ -595,9 +601,12 @@ void TCoverDesMainScreen::Timer1Timer() {
   const QRect box = ScrollBox1->geometry();
   if (cursor.x() > box.left() && cursor.x() < box.right()) {
     QScrollBar* bar = ScrollBox1->verticalScrollBar();
-    const auto action = cursor.y() < box.top() ? QAbstractSlider::SliderSingleStepSub : QAbstractSlider::SliderSingleStepAdd;
-    for (int i = 0; i < 4; ++i)
-      bar->triggerAction(action);
+    if (cursor.y() < box.top())
+      for (int i = 0; i < 4; ++i)
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (cursor.y() > box.bottom())
+      for (int i = 0; i < 4; ++i)
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     LabelPanel->update();
     autoScrolled_ = true;
   }

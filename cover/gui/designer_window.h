@@ -87,6 +87,8 @@ class TCoverDesMainScreen : public QDialog {
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
+ public:
+  void reject() override;
 
  private:
   void BuildTools();

@@ -261,6 +261,12 @@ TEST_F(DesignerFixture, ClosingFromTheTitleBarAsksAsExitDoesAndCancelRestoresThe
   EXPECT_EQ(window->LabelPanel->Items().size(), 1u);
   EXPECT_FALSE(window->ChangesMade());
   DrawRectangle(QRect(300, 300, 40, 40));
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  answer = platform::IDNO;
+  QApplication::sendEvent(window.get(), &escape); // Esc is the Cancel button
+  EXPECT_EQ(boxes.back(), "Cancel all changes?");
+  EXPECT_TRUE(window->isVisible());
+  answer = platform::IDYES;
   window->close(); // the title bar's close button
   EXPECT_EQ(boxes.back(), "Save changes?");
   Open();
