@@ -50,6 +50,8 @@ class TCoverDesMainScreen : public QDialog {
   void Delete1Click();
   void CancelButtonClick();
   void CloseButtonClick();
+  // Esc: the Cancel button while it is shown.
+  void reject() override;
   void CreateBMPfromFaxCoverSheet1Click();
   void mnuDefaultFontClick();
   void ZoomSpinnerUpClick();
@@ -87,8 +89,6 @@ class TCoverDesMainScreen : public QDialog {
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
- public:
-  void reject() override;
 
  private:
   void BuildTools();
