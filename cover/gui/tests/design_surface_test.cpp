@@ -226,6 +226,27 @@ TEST_F(SurfaceFixture, TheContextMenuEnablesWhatApplies) {
   surface->ShownMenu()->hide();
 }
 
+TEST_F(SurfaceFixture, ADoubleClickShowsTheItemsMenuWhoseCloneTakesItsPlaceInTheSelection) {
+  TFaxGraphicControl* a = Draw(psRectangle, QRect(100, 100, 60, 40));
+  Click(QPoint(120, 120));
+  Mouse(QEvent::MouseButtonDblClick, QPoint(120, 120), Qt::LeftButton, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, QPoint(120, 120), Qt::LeftButton, Qt::NoButton);
+  ASSERT_NE(surface->ShownMenu(), nullptr);
+  ASSERT_NE(surface->ShownMenu(), surface->SurfacePopup());
+  QAction* clone = nullptr;
+  for (QAction* action : surface->ShownMenu()->actions())
+    if (action->text() == "Clone")
+      clone = action;
+  ASSERT_NE(clone, nullptr);
+  surface->ShownMenu()->hide();
+  clone->trigger();
+  ASSERT_EQ(surface->Items().size(), 2u);
+  const TFaxGraphicControl& copy = *surface->Items().back();
+  EXPECT_EQ(QRect(copy.Left, copy.Top, copy.Width, copy.Height), QRect(100, 125, 60, 40));
+  EXPECT_NE(copy.Name, a->Name);
+  EXPECT_EQ(surface->Handle().Selection(), (std::vector<TFaxGraphicControl*>{surface->Items().back().get()}));
+}
+
 TEST_F(SurfaceFixture, AlignLockAndFontCommands) {
   TFaxGraphicControl* a = Draw(psRectangle, QRect(100, 100, 60, 40));
   TFaxGraphicControl* b = Draw(psRectangle, QRect(300, 180, 80, 30));
