@@ -16,7 +16,7 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  clang libclang-rt-14-dev
  xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
  qt6-multimedia-dev fonts-symbola libjpeg-turbo-progs xdotool
- cups ghostscript printer-driver-cups-pdf poppler-utils"
+ cups ghostscript printer-driver-cups-pdf poppler-utils trayer"
 
 missing=""
 for p in $PACKAGES; do

@@ -94,6 +94,28 @@ TEST_F(MainScreenTest, PrintJobsWaitingAtStartBecomeRowsAndAJobWithoutItsFaxWait
     EXPECT_FALSE(SendFileExists("FAX00002.JFD"));
 }
 
+TEST_F(MainScreenTest, AJobFileThatCannotBeDeletedAddsItsRowOnlyOnce)
+{
+    const std::string send = zn::foundation::GetSendFolder();
+    zn::foundation::CreateDataFolders();
+    MakeFax("FAX00007.APF");
+    zn::foundation::test::WriteFile(send + "FAX00007.JFD", "555-0107\r\nStuck\r\nKept job file\r\n");
+    {
+        Undeletable lock(send + "FAX00007.JFD");
+        ASSERT_TRUE(lock.Holds());
+        Start();
+        screen->FormActivate();
+        screen->FormActivate();
+        EXPECT_EQ(Subjects().size(), 1u);
+        EXPECT_TRUE(GoToSubject("Kept job file"));
+        EXPECT_TRUE(SendFileExists("FAX00007.JFD"));
+    }
+    // Once the file can go, the next activation removes it and still adds nothing.
+    screen->FormActivate();
+    EXPECT_FALSE(SendFileExists("FAX00007.JFD"));
+    EXPECT_EQ(Subjects().size(), 1u);
+}
+
 TEST_F(MainScreenTest, AMinimisedStartStaysMinimised)
 {
     TMainScreen::SetStartMinimised(true);
