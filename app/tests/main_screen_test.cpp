@@ -2,6 +2,7 @@
 // commands on the outgoing list with the files in SEND checked afterwards, and its close query.
 #include "app/fax_forms.h"
 #include "app/fax_viewer_form.h"
+#include "cover/gui/designer_window.h"
 #include "foundation/printer_choice.h"
 #include "app/small_forms.h"
 #include "data/table/system_tables.h"
@@ -797,4 +798,20 @@ TEST_F(MainScreenTest, MenusCarryTheirShortcutsAndTheAboutBoxOpens)
     });
     screen->About1->trigger();
     EXPECT_EQ(version, "Version 2.9z Build 6");
+}
+
+TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
+{
+    Start();
+    QString title;
+    ModalDriver driver;
+    driver.Then([&](QWidget* dialog) {
+        auto* designer = qobject_cast<zn::cover::gui::TCoverDesMainScreen*>(dialog);
+        ASSERT_NE(designer, nullptr);
+        title = designer->windowTitle();
+        designer->CloseButton->click();
+    });
+    screen->CovreSheetTemplateEditor1->trigger();
+    EXPECT_EQ(title, "Cover Sheet Template Designer");
+    EXPECT_TRUE(boxes.empty());
 }
