@@ -48,6 +48,8 @@ protected:
     // A machine with one USB modem, one built-in port with a UART and one without.
     void MakeMachine()
     {
+        for (const char* folder : {"etc", "proc"})
+            fs::create_directories(root_ + folder);
         WriteFile(root_ + "etc/os-release", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
         WriteFile(root_ + "proc/cpuinfo", "processor\t: 0\nmodel name\t: Test CPU 3000 @ 2.0GHz\n\nprocessor\t: 1\n"
                                           "model name\t: Test CPU 3000 @ 2.0GHz\n");
@@ -60,11 +62,13 @@ protected:
         WriteFile(root_ + "sys/bus/usb/devices/1-1/manufacturer", "U.S. Robotics\n");
         WriteFile(root_ + "sys/bus/usb/devices/1-1/product", "USB Modem\n");
         fs::create_directories(tty + "ttyACM0");
+        fs::create_directories(root_ + "sys/bus/usb/devices/1-1/1-1:1.0/drivers");
         fs::create_directory_symlink(root_ + "sys/bus/usb/devices/1-1/1-1:1.0", tty + "ttyACM0/device");
         fs::create_directory_symlink(root_ + "sys/bus/usb/devices/1-1/1-1:1.0/drivers/cdc_acm",
                                      root_ + "sys/bus/usb/devices/1-1/1-1:1.0/driver");
         for (const char* port : {"ttyS0", "ttyS1"}) {
             fs::create_directories(tty + port + "/device");
+            fs::create_directories(tty + port);
             WriteFile(tty + port + "/type", std::string(port) == "ttyS0" ? "4\n" : "0\n");
         }
         fs::create_directories(tty + "tty1");
