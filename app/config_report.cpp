@@ -333,8 +333,13 @@ TSystemFacts GatherSystemFacts(const std::string& root)
     const QLocale system = QLocale::system();
     f.userLanguage = QLocale::languageToString(user.language()).toStdString();
     f.systemLanguage = QLocale::languageToString(system.language()).toStdString();
-    f.userCountry = QLocale::territoryToCode(user.territory()).toStdString();
-    f.systemCountry = QLocale::territoryToCode(system.territory()).toStdString();
+    // A locale without a country (the C locale) goes by its own name.
+    auto country = [](const QLocale& locale) {
+        const QString code = QLocale::territoryToCode(locale.territory());
+        return (code.isEmpty() ? locale.name() : code).toStdString();
+    };
+    f.userCountry = country(user);
+    f.systemCountry = country(system);
     f.modems = FindSerialDevices(base);
     // The desktop lets a program list only its own windows here.
     for (QWidget* w : QApplication::topLevelWidgets()) {

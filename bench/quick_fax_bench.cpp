@@ -190,8 +190,8 @@ int Cleanup(const std::string& folder, long rows)
             char name[32];
             snprintf(name, sizeof name, "FAX%05ld.APF", i);
             q.addBindValue(QString("subject %1").arg(i));
-            q.addBindValue(i % 2 ? "Keep Me" : "Delete Me");
-            q.addBindValue(name);
+            q.addBindValue(QString(i % 2 ? "Keep Me" : "Delete Me"));
+            q.addBindValue(QString(name));
             q.exec();
         }
         db.commit();
