@@ -149,11 +149,14 @@ int Cleanup(const std::string& folder, long rows)
         zn::app::TDMForm form({&screen.FaxTable, &screen.FaxVeldrane, &screen.FaxDataSource, &screen.RecTable,
                                &screen.RecVeldrane, &screen.RecDataSource, &screen.VeldraneEnv1,
                                zn::foundation::GetProgramFolder()});
+        fprintf(stderr, "delete run starts\n");
         const Clock::time_point start = Clock::now();
         const int deleted = form.DeleteRun(
             [](zn::data::TTable& t) { return t.FieldByName("RECIPIENT").AsString() == "Delete Me"; });
+        const double runMs = MsSince(start);
         screen.mnuRebuildIndexesClick();
         ours = MsSince(start);
+        fprintf(stderr, "delete run %.0f ms, index rebuild %.0f ms\n", runMs, ours - runMs);
         if (deleted != rows / 2 + rows % 2)
             fprintf(stderr, "deleted %d of %ld\n", deleted, rows);
         screen.FaxTable.First();
