@@ -27,8 +27,23 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QGuiApplication>
+
+#if __has_include(<xcb/xcb.h>) && QT_CONFIG(xcb)
+#define ZN_HAVE_XCB 1
+#include <xcb/xcb.h>
+#else
+#define ZN_HAVE_XCB 0
+#endif
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <map>
 #include <sys/utsname.h>
@@ -195,6 +210,89 @@ void AddLogBlock(std::vector<std::string>& r)
     }
 }
 
+// A screen saver service on the session bus: the desktop may blank the screen during a call.
+bool ScreenSaverServiceRunning()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    const QDBusReply<bool> reply = bus.interface()->isServiceRegistered("org.freedesktop.ScreenSaver");
+    return reply.isValid() && reply.value();
+}
+
+#if ZN_HAVE_XCB
+std::string WindowProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property, xcb_atom_t type)
+{
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, property, type, 0, 1024), nullptr), &std::free);
+    if (!reply)
+        return {};
+    const int length = xcb_get_property_value_length(reply.get());
+    return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())), size_t(std::max(length, 0)));
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name)
+{
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr), &std::free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+#endif
+
+// The top-level windows of other programs on an X11 desktop: the window manager's client list, or
+// the root window's children without one. Nothing on other desktops.
+std::vector<TDesktopWindow> OtherProgramsWindows()
+{
+    std::vector<TDesktopWindow> out;
+#if ZN_HAVE_XCB
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c || xcb_connection_has_error(c))
+        return out;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen)
+        return out;
+    const xcb_atom_t utf8 = Atom(c, "UTF8_STRING"), netName = Atom(c, "_NET_WM_NAME"),
+                     clients = Atom(c, "_NET_CLIENT_LIST");
+    std::vector<xcb_window_t> windows;
+    const std::string list = WindowProperty(c, screen->root, clients, XCB_ATOM_WINDOW);
+    for (size_t i = 0; i + sizeof(xcb_window_t) <= list.size(); i += sizeof(xcb_window_t)) {
+        xcb_window_t w;
+        std::memcpy(&w, list.data() + i, sizeof w);
+        windows.push_back(w);
+    }
+    if (windows.empty()) {
+        std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr), &std::free);
+        if (tree) {
+            const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
+        }
+    }
+    // Windows made through our own connection carry its resource base: ours are listed above by
+    // their form class.
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    for (xcb_window_t w : windows) {
+        if ((w & ~setup->resource_id_mask) == setup->resource_id_base)
+            continue;
+        std::string title = WindowProperty(c, w, netName, utf8);
+        if (title.empty())
+            title = WindowProperty(c, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
+        // WM_CLASS holds the instance and the class, each ended by a zero byte.
+        const std::string wmClass = WindowProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
+        const size_t zero = wmClass.find('\0');
+        std::string className = zero == std::string::npos ? wmClass : wmClass.substr(zero + 1);
+        if (!className.empty() && className.back() == '\0')
+            className.pop_back();
+        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr), &std::free);
+        const bool visible = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        out.push_back({title, className, visible});
+    }
+#endif
+    return out;
+}
+
 } // namespace
 
 std::string GroupedNumber(uint64_t value)
@@ -341,12 +439,16 @@ TSystemFacts GatherSystemFacts(const std::string& root)
     f.userCountry = country(user);
     f.systemCountry = country(system);
     f.modems = FindSerialDevices(base);
-    // The desktop lets a program list only its own windows here.
+    // Our own windows by their form class (so that the report's filter knows them), then the other
+    // programs' windows as far as the desktop lists them.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->parentWidget())
             continue;
         f.windows.push_back({w->windowTitle().toStdString(), foundation::FormClassName(*w), w->isVisible()});
     }
+    for (TDesktopWindow& w : OtherProgramsWindows())
+        f.windows.push_back(std::move(w));
+    f.screenSaverActive = ScreenSaverServiceRunning();
     return f;
 }
 

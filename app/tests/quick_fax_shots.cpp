@@ -17,6 +17,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 
+#include <fstream>
+
 namespace {
 
 QString outFolder;
@@ -75,7 +77,11 @@ int main(int argc, char** argv)
     Save(starting, "receive_notice_ready");
 
     zn::app::TConfigurationInfo report;
-    report.SetLines(zn::app::BuildConfigurationReport(zn::app::GatherSystemFacts()));
+    const std::vector<std::string> lines = zn::app::BuildConfigurationReport(zn::app::GatherSystemFacts());
+    report.SetLines(lines);
+    std::ofstream text((outFolder + "/configuration_report.txt").toStdString());
+    for (const std::string& line : lines)
+        text << line << "\n";
     report.resize(760, 560);
     Save(report, "configuration_report");
     return 0;
