@@ -1,4 +1,6 @@
 #include "app/main_screen.h"
+#include "app/config_report.h"
+#include "app/notice_forms.h"
 #include "app/send_fax_form.h"
 
 #include "app/fax_forms.h"
@@ -278,12 +280,12 @@ void TMainScreen::BuildFrame()
     connect(Printbutton, &QPushButton::clicked, this, [this] { PrintbuttonClick(); });
     connect(OrderButton, &QPushButton::clicked, this, [this] { OrderButtonClick(); });
     connect(Newbutton, &QPushButton::clicked, this, [this] {
-        if (!RefuseInReceiveMode())
-            NotAvailableYet("The quick fax editor");
+        Busy busy(*this);
+        EditAddQuickFax(true);
     });
     connect(AddCoverButton, &QPushButton::clicked, this, [this] {
-        if (!RefuseInReceiveMode())
-            NotAvailableYet("The quick fax editor");
+        Busy busy(*this);
+        EditAddQuickFax(false);
     });
     connect(ReceiveButton, &QPushButton::clicked, this, [this] { ReceiveButtonClick(); });
     connect(Exitbutton, &QPushButton::clicked, this, &QWidget::close);
@@ -387,8 +389,12 @@ void TMainScreen::BuildMenus()
     connect(QuickConfigurationAnalysis1, &QAction::triggered, this,
             [this] { NotAvailableYet("The quick configuration analysis"); });
     connect(ConfigurationInformation1, &QAction::triggered, this,
-            [this] { NotAvailableYet("The configuration report"); });
-    connect(StartHere1, &QAction::triggered, this, [this] { NotAvailableYet("The quick-start instructions"); });
+            [this] { ShowConfigurationInformation(this, Status); });
+    connect(StartHere1, &QAction::triggered, this, [this] {
+        TQuickStart quickStart(this);
+        foundation::CenterForm(quickStart);
+        quickStart.exec();
+    });
     connect(Contents1, &QAction::triggered, this, [] { foundation::ShowHelpContext(kContentsHelpContext); });
     connect(FrequentlyAskedQuestionsFAQ1, &QAction::triggered, this,
             [] { foundation::ShowHelpContext(kFaqHelpContext); });
@@ -980,8 +986,10 @@ void TMainScreen::EditButtonClick()
     }
     if (FaxTable.FieldByName("FAXCOVER").AsString().empty())
         EditAPFFax();
-    else if (!RefuseInReceiveMode())
-        NotAvailableYet("The quick fax editor");
+    else {
+        Busy busy(*this);
+        EditAddQuickFax(false);
+    }
 }
 
 void TMainScreen::EditAPFFax()

@@ -37,6 +37,7 @@ constexpr const char* kReceiveModeRefusal =
     "button to end\rFax Receive mode";
 
 class TSendFaxForm;
+class TStartingFaxForm;
 
 // The error code of the last failed receive (-1 until one fails).
 extern int LastReceiveErrorCode;
@@ -145,6 +146,9 @@ public:
     void ReceiveButtonClick();
     void StartReceivingNow();
     void StopReceivingNow();
+    // The notice shown while receive mode starts and once it waits (created on first use).
+    TStartingFaxForm* StartingFaxForm = nullptr;
+    void HideStartingForm();
     void AddtoLastRecLog(const std::string& text, bool stamped);
     void SaveLocalRecLog();
 
@@ -152,6 +156,8 @@ public:
     void SendButtonClick();
     // The send dialog as shown by SendButtonClick; tests run it here.
     std::function<int(TSendFaxForm&)> RunSendDialog;
+    // A quick fax: a new one, a cover added to the current fax, or its cover edited (quick_fax.cpp).
+    void EditAddQuickFax(bool isNew);
     // Other commands.
     void mnuPhoneBookClick();
     void mnuRebuildIndexesClick();

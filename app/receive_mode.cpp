@@ -3,10 +3,12 @@
 // story of the session.
 #include "app/error_display_form.h"
 #include "app/main_screen.h"
+#include "app/notice_forms.h"
 #include "app/send_fax_form.h"
 #include "comms/base/exceptions.h"
 #include "data/table/system_tables.h"
 #include "foundation/dialogs.h"
+#include "foundation/form_placement.h"
 #include "foundation/fax_file_names.h"
 #include "foundation/modem_probe.h"
 #include "foundation/program_folders.h"
@@ -163,6 +165,11 @@ void TMainScreen::StartReceivingNow()
     SelectTab(kReceivedTab);
     QApplication::processEvents();
     ReceiveModeOn = true;
+    if (!StartingFaxForm)
+        StartingFaxForm = new TStartingFaxForm(this);
+    foundation::CenterForm(*StartingFaxForm);
+    StartingFaxForm->ShowStarting();
+    QApplication::processEvents();
 
     const std::string n = std::to_string(s.ComPort + 1);
     try {
@@ -253,15 +260,19 @@ void TMainScreen::StartReceivingNow()
         AddtoLastRecLog("  Fax Class: " + foundation::FaxClassToText(s.FaxClassReceive), false);
         AddtoLastRecLog("  User INIT String: " + s.InitStringReceive, false);
 
+        if (!s.DisableReceivingFaxesNotification)
+            StartingFaxForm->show();
         AddtoLastRecLog("Start Receive Mode ", true);
         FxReceiveFax1.StartReceive();
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
         mnuReceive->setText("Stop Receiving Faxes");
         Status->setText("Waiting for fax...");
+        StartingFaxForm->ShowReady();
         WriteRecLog();
     } catch (...) {
         CloseReceiveLine();
+        HideStartingForm();
         ReceiveModeOn = false;
         ShowReceiveModeOff();
         LoggingMode = false;
@@ -270,8 +281,15 @@ void TMainScreen::StartReceivingNow()
     }
 }
 
+void TMainScreen::HideStartingForm()
+{
+    if (StartingFaxForm && StartingFaxForm->isVisible())
+        StartingFaxForm->hide();
+}
+
 void TMainScreen::StopReceivingNow()
 {
+    HideStartingForm();
     HourGlass hourGlass;
     Status->setText("Ending fax receive mode...");
     QApplication::processEvents();
@@ -344,6 +362,7 @@ void TMainScreen::FxReceiveFax1FaxLog(int code)
     case comms::lfReceiveStart:
         ReceiveFileName = FxReceiveFax1.FaxFile();
         AddtoLastRecLog("Receiving a fax ", true);
+        HideStartingForm();
         break;
     case comms::lfReceiveOK: RecordReceivedFax(); break;
     case comms::lfReceiveFail: ReceiveFailed(); break;
@@ -360,6 +379,8 @@ void TMainScreen::ShowReceiveStatus()
         const std::string line = StatusLogLine(code, page, remoteID);
         if (!line.empty())
             AddtoLastRecLog(line, true);
+        if (code == 4822)
+            HideStartingForm();
     }
     LastStatusCode = code;
     CurrentPage = page;

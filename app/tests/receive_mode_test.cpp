@@ -1,6 +1,8 @@
 // Receive mode of the main window over the fax line test bed: spandsp's fax terminal calls modem A
 // again and again while the window's receive component stays armed on it.
 #include "app/error_display_form.h"
+#include "app/notice_forms.h"
+#include <QLabel>
 #include "comms/tests/apf_test_pages.h"
 #include "fax_pages.h"
 #include "main_screen_fixture.h"
@@ -199,6 +201,28 @@ TEST_F(ReceiveMode, ACallDroppedInMidPageLeavesNothingAndTheNextCallIsReceived)
     EXPECT_LT(log.find("Receiving a fax "), failed) << log;
     EXPECT_NE(log.find("Receiving a fax ", failed), std::string::npos) << log;
     EXPECT_NE(line->Results()[0].find(" pages_tx=1 "), std::string::npos) << line->Output();
+}
+
+TEST_F(ReceiveMode, TheNoticeShowsWhileWaitingAndGoesWhenACallIsAnswered)
+{
+    TempDir dir;
+    WritePages(dir);
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast"});
+    ASSERT_TRUE(line);
+    foundation::test::WriteFile(home_.Path() + "/ZN.INI", "[Receive]\r\nDisableReceivingFaxesNotification=0\r\n");
+    StartReceiving(line->Port('A'));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    ASSERT_NE(screen->StartingFaxForm, nullptr);
+    EXPECT_EQ(screen->StartingFaxForm->windowTitle(), "Starting Receive mode...");
+    EXPECT_TRUE(screen->StartingFaxForm->isVisible());
+    EXPECT_TRUE(screen->StartingFaxForm->ReadyPanel->isVisible());
+    EXPECT_FALSE(screen->StartingFaxForm->StartingPanel->isVisible());
+    EXPECT_TRUE(screen->StartingFaxForm->okbutton->isVisible());
+    WaitForCalls(*line, 1);
+    EXPECT_FALSE(screen->StartingFaxForm->isVisible());
+    screen->ReceiveButtonClick();
+    EXPECT_FALSE(screen->ReceiveModeOn);
+    EXPECT_FALSE(screen->StartingFaxForm->isVisible());
 }
 
 } // namespace
