@@ -1,5 +1,6 @@
 // Controls as zn's forms place them: named after their component, with their hint and limits.
 #pragma once
+#include <QApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -41,5 +42,18 @@ inline QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons)
         row->addWidget(b);
     return row;
 }
+
+} // namespace zn::app
+
+namespace zn::app {
+
+// The hourglass cursor while a form talks to the modem.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 } // namespace zn::app
