@@ -30,6 +30,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include <sys/file.h>
 #include <fcntl.h>
@@ -52,6 +53,27 @@ void Shot(QWidget& w, const std::string& name)
         return;
     QDir().mkpath(dir);
     w.grab().save(dir + "/" + QString::fromStdString(name) + ".png");
+}
+
+// Runs the user's steps in a window of their own: the driver then answers the windows they open.
+ModalDriver::Action Steps(std::function<void(QWidget*)> steps)
+{
+    return [steps](QWidget* w) { QTimer::singleShot(0, w, [steps, w] { steps(w); }); };
+}
+
+// Waits without blocking the windows below (a scan runs further down the stack) until ready()
+// holds, then runs the step.
+void WhenReady(QWidget* w, std::function<bool()> ready, std::function<void()> step)
+{
+    auto* poll = new QTimer(w);
+    QObject::connect(poll, &QTimer::timeout, w, [poll, ready, step] {
+        if (!ready())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        step();
+    });
+    poll->start(20);
 }
 
 void PumpUntil(const std::function<bool()>& done, int limitMs = 60000)
@@ -313,7 +335,7 @@ class PortHolder {
 public:
     explicit PortHolder(const std::string& device, const TempDir& dir)
         : device_(device),
-          process_({"/usr/bin/flock", "-n", device, "/bin/sleep", "120"}, dir.File("flock.out"), dir.File("flock.err"))
+          process_({"/usr/bin/flock", "-w", "10", device, "/bin/sleep", "120"}, dir.File("flock.out"), dir.File("flock.err"))
     {
         PumpUntil([this] { return Held(); }, 5000);
     }
@@ -730,7 +752,7 @@ TEST_F(Wizard, TheInitHelperAndTheFaxClassCheckFillTheirControls)
     PortMap map({{2, line->Port('A')}});
     foundation::test::WriteFile(home_.Path() + "/ZN.INI", "[Modem]\r\nComPort=1\r\nFaxClass=1\r\n");
     foundation::LoadSettings();
-    modal_.Then([this](QWidget* w) {
+    modal_.Then(Steps([this](QWidget* w) {
         auto& p = *static_cast<TPreferences*>(w);
         p.SetPage(2);
         // The helper, answered in its own window.
@@ -743,15 +765,14 @@ TEST_F(Wizard, TheInitHelperAndTheFaxClassCheckFillTheirControls)
         EXPECT_EQ(p.ModemInit->text().toStdString(), "AT&H3&I2&R2S7=90S36=0");
         // The check on COM2 finds Class 2 and offers it.
         modal_.Then([](QWidget* c) {
-            auto& check = *static_cast<TCheckFaxClassForm*>(c);
-            PumpUntil([&] { return check.Checked(); });
-            check.OkButton->click();
+            auto* check = static_cast<TCheckFaxClassForm*>(c);
+            WhenReady(c, [check] { return check->Checked(); }, [check] { check->OkButton->click(); });
         });
         answers.push_back(platform::IDYES);
         p.CheckFaxClassButton->click();
         EXPECT_EQ(p.FaxClass->currentIndex(), 2);
         p.Cancelbutton->click();
-    });
+    }));
     EditPreferences(nullptr);
     EXPECT_TRUE(modal_.Done());
     bool asked = false;
@@ -829,21 +850,23 @@ TEST_F(QuickSetup, AFreshFolderFindsTheModemInQuickSetupAndSendsAFaxRightAfter)
     AddOutgoing("First", "FAX00001.APF");
     ASSERT_TRUE(GoToSubject("First"));
 
-    modal_.Then([this](QWidget* w) {
+    modal_.Then(Steps([this](QWidget* w) {
         auto& q = *static_cast<TQuickSetupForm*>(w);
         Shot(q, "quick_setup");
         q.Name->setText("New User");
         q.FaxNumber->setText("+1 555 0142");
         modal_.Then([](QWidget* f) {
-            auto& scan = *static_cast<TFindModemForm*>(f);
-            PumpUntil([&] { return scan.Scanned(); });
-            scan.OkButton->click();
+            auto* scan = static_cast<TFindModemForm*>(f);
+            WhenReady(f, [scan] { return scan->Scanned(); }, [scan] {
+                Shot(*scan, "find_modem_in_quick_setup");
+                scan->OkButton->click();
+            });
         });
         answers.push_back(platform::IDYES); // "Set Com Port to Com 3"
         q.Modem->FindModemButton->click();
         EXPECT_EQ(q.Modem->ComPort->currentText().toStdString(), "Com3");
         q.Finishbutton->click();
-    });
+    }));
     bool sent = false;
     screen->RunSendDialog = [&sent](TSendFaxForm& dialog) {
         dialog.show();
