@@ -47,6 +47,14 @@ inline QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons)
 
 namespace zn::app {
 
+// A text of the system as a label shows it: a carriage return starts a new line.
+inline QString ShownText(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 // The hourglass cursor while a form talks to the modem.
 class WaitCursor {
 public:

@@ -70,6 +70,7 @@ TFindModemForm::TFindModemForm(comms::TFxCustomComPort& port, QWidget* parent) :
     infolabel = MakeLabel(this, "infolabel", "Testing Communications ports...please wait.");
     infolabel->setWordWrap(true);
     infolabel->setMinimumWidth(380);
+    infolabel->setMinimumHeight(QFontMetrics(infolabel->font()).height() * 4);
     layout->addWidget(infolabel);
     OkButton = MakeButton(this, "OkButton", "Ok");
     OkButton->setVisible(false);
@@ -287,7 +288,7 @@ void TCheckFaxClassForm::CheckTheFaxClasses()
         opened = foundation::OpenComPort(port_, message);
     }
     if (!opened) {
-        Status->setText(QString::fromStdString(message));
+        Status->setText(ShownText(QString::fromStdString(message)));
         ShowReport(UnknownFaxClasses());
     } else {
         comms::DelayTicks(kOpenPauseTicks, true);
@@ -307,7 +308,7 @@ void TCheckFaxClassForm::CheckTheFaxClasses()
                 ShowReport(report);
                 RecommendedIndex = report.recommended;
                 RecommendedName = report.name;
-                Status->setText(report.status);
+                Status->setText(ShownText(report.status));
             }
         }
     }

@@ -270,13 +270,13 @@ TQuickSuggest::TQuickSuggest(QWidget* parent) : QDialog(parent)
     page("RecInitString", {UseInitRec[0], UseInitRec[1], UseInitRec[2], UseInitRec[3], UseInitRec[4], UseInitRec[5],
                            UseNoInitRec});
     page("RecECM", {UseDisableECMRec});
-    Conclusion = new QLabel("\r\rThis concludes the Quick Config Analysis. \r\rTo save the settings, click the Finish "
+    Conclusion = new QLabel(ShownText("\r\rThis concludes the Quick Config Analysis. \r\rTo save the settings, click the Finish "
                             "button.  To Cancel changes, click the \rCancel button.\r\rNote: Use the Preferences "
-                            "Wizard for more options and more advanced settings");
+                            "Wizard for more options and more advanced settings"));
     Conclusion->setObjectName("Conclusion");
-    NoProblems = new QLabel("\r\rThe analysis did not find anything wrong with the more common Configuration "
+    NoProblems = new QLabel(ShownText("\r\rThe analysis did not find anything wrong with the more common Configuration "
                             "settings. \r\rPlease consult the Problem Solver for more in-depth analysis, and the "
-                            "Preferences Wizard for more advanced settings.");
+                            "Preferences Wizard for more advanced settings."));
     NoProblems->setObjectName("NoProblems");
     for (QLabel* l : {Conclusion, NoProblems}) {
         l->setWordWrap(true);

@@ -531,7 +531,7 @@ TEST_F(FaxClassCheck, TheClassesOfEachModemAndTheRecommendation)
         EXPECT_EQ(form->RecommendedName.toStdString(), c.name);
         EXPECT_EQ(form->Label3->font().bold(), c.recommended == 2);
         EXPECT_EQ(form->Status->text().toStdString(),
-                  "Try using the recommended Fax Class (" + c.name + "). \r\rIf you experience problems, try other "
+                  "Try using the recommended Fax Class (" + c.name + "). \n\nIf you experience problems, try other "
                   "supported classes or auto detect.");
         EXPECT_EQ(form->windowTitle().toStdString(), "Check Fax Class");
         EXPECT_FALSE(port.Open());
