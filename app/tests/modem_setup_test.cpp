@@ -7,6 +7,7 @@
 #include "app/preferences.h"
 #include "app/quick_setup.h"
 #include "app/send_fax_form.h"
+#include "comms/tapi/device_selection_form.h"
 #include "comms/tapi/serial_line_provider.h"
 #include "comms/tests/pty_pair.h"
 #include "fax_pages.h"
@@ -836,6 +837,62 @@ TEST_F(QuickSetup, TheTestButtonOpensAModemOfferedAsALineDevice)
     EXPECT_EQ(foundation::test::ReadFile(home_.Path() + "/ZN.INI").find("UseTAPI=1") != std::string::npos, true);
     EXPECT_EQ(foundation::Settings().TAPIDevice, "Bench Modem");
     EXPECT_FALSE(foundation::Settings().PortNotConfigured);
+}
+
+TEST_F(QuickSetup, AModemFoundOnTheChosenPortAsksNothing)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair"});
+    ASSERT_TRUE(line);
+    PortMap map({{1, line->Port('A')}});
+    int found = 0;
+    modal_.Then(Steps([this, &found](QWidget* w) {
+        auto& q = *static_cast<TQuickSetupForm*>(w);
+        EXPECT_EQ(q.Modem->ComPort->currentText().toStdString(), "Com1");
+        modal_.Then([&found](QWidget* f) {
+            auto* scan = static_cast<TFindModemForm*>(f);
+            WhenReady(f, [scan] { return scan->Scanned(); }, [scan, &found] {
+                found = scan->Result();
+                scan->OkButton->click();
+            });
+        });
+        q.Modem->FindModemButton->click();
+        EXPECT_EQ(q.Modem->FxComPort1.ComNumber(), 1);
+        q.Cancelbutton->click();
+    }));
+    EXPECT_FALSE(RunQuickSetup(nullptr));
+    EXPECT_EQ(found, 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(QuickSetup, ALineDeviceNotListedAsksTheUserAndCancellingAssignsNone)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair"});
+    ASSERT_TRUE(line);
+    QDir().mkpath(QString::fromStdString(windir_));
+    foundation::test::WriteFile(windir_ + "/ZNPORTS.INI", "[Lines]\r\nBench Modem=" + line->Port('A') + "\r\n");
+    comms::tapi::SerialLineProvider provider;
+    comms::tapi::SetLineProvider(&provider);
+    comms::TFxComPort port;
+    foundation::SetFaxPortDefaults(port);
+    comms::TFxTapiDevice device;
+    device.ShowPorts = false;
+    comms::InstallDeviceSelectionForm(device);
+    modal_.Then([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+    std::string message;
+    EXPECT_FALSE(foundation::OpenTapiPort(device, "Modem That Went Away", port, message));
+    EXPECT_EQ(message, "Unable to assign TAPI device");
+    EXPECT_EQ(modal_.Seen().size(), 1u);
+    EXPECT_FALSE(port.Open());
+    // The listed name opens without asking, and the modem answers through the call's port.
+    EXPECT_TRUE(foundation::OpenTapiPort(device, "Bench Modem", port, message)) << message;
+    EXPECT_TRUE(port.Open());
+    EXPECT_TRUE(foundation::CheckModemResponds(port));
+    foundation::CloseTapiPort(device);
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(modal_.Seen().size(), 1u);
+    comms::tapi::SetLineProvider(nullptr);
 }
 
 TEST_F(QuickSetup, AFreshFolderFindsTheModemInQuickSetupAndSendsAFaxRightAfter)
