@@ -782,6 +782,25 @@ TEST_F(Wizard, TheInitHelperAndTheFaxClassCheckFillTheirControls)
     EXPECT_TRUE(asked);
 }
 
+TEST_F(Wizard, TheSendDialogsPreferencesButtonTakesTheSavedDialPrefixAndSuffix)
+{
+    foundation::test::WriteFile(home_.Path() + "/ZN.INI", "[Modem]\r\nComPort=0\r\n");
+    foundation::LoadSettings();
+    TSendFaxForm dialog;
+    modal_.Then([this](QWidget* w) {
+        auto& p = *static_cast<TPreferences*>(w);
+        p.DialPrefix->setText("0,");
+        p.DialSuffix->setText("*");
+        answers.push_back(platform::IDYES);
+        p.Finishbutton->click();
+    });
+    dialog.PreferencesButton->click();
+    EXPECT_TRUE(modal_.Done());
+    EXPECT_EQ(dialog.sfDialPrefix->text().toStdString(), "0,");
+    EXPECT_EQ(dialog.sfDialsuffix->text().toStdString(), "*");
+    EXPECT_EQ(Key("Dialing", "DialPrefix"), "0,");
+}
+
 // --- Quick setup ---
 
 class QuickSetup : public MainScreenFixture {
@@ -837,6 +856,17 @@ TEST_F(QuickSetup, TheTestButtonOpensAModemOfferedAsALineDevice)
     EXPECT_EQ(foundation::test::ReadFile(home_.Path() + "/ZN.INI").find("UseTAPI=1") != std::string::npos, true);
     EXPECT_EQ(foundation::Settings().TAPIDevice, "Bench Modem");
     EXPECT_FALSE(foundation::Settings().PortNotConfigured);
+}
+
+TEST_F(QuickSetup, ReceivingOnAFreshFolderAsksFirstAndACancelLeavesReceiveModeOff)
+{
+    Start();
+    ASSERT_TRUE(foundation::Settings().PortNotConfigured);
+    modal_.Then([](QWidget* w) { static_cast<TQuickSetupForm*>(w)->Cancelbutton->click(); });
+    screen->ReceiveButtonClick();
+    EXPECT_EQ(modal_.Seen(), std::vector<std::string>{"QuickSetupForm"});
+    EXPECT_FALSE(screen->ReceiveModeOn);
+    EXPECT_TRUE(foundation::Settings().PortNotConfigured);
 }
 
 TEST_F(QuickSetup, AModemFoundOnTheChosenPortAsksNothing)
