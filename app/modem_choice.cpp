@@ -55,7 +55,18 @@ ModemChoice::ModemChoice(QWidget* form, const QString& findCaption, const QStrin
 
 ModemChoice::~ModemChoice()
 {
-    foundation::CloseTapiPort(FxTapiDevice1);
+    // The form is being taken apart around us: no messages may be processed now, so the port and
+    // the call are let go without the waits of CloseTapiPort.
+    try {
+        if (FxComPort1.Open())
+            FxComPort1.SetOpen(false);
+    } catch (const std::exception&) {
+    }
+    try {
+        if (FxTapiDevice1.LineActive() || FxTapiDevice1.Connected())
+            FxTapiDevice1.CancelCall();
+    } catch (const std::exception&) {
+    }
 }
 
 void ModemChoice::Load(const foundation::SettingsValues& s)

@@ -11,6 +11,7 @@
 #include "comms/tapi/serial_line_provider.h"
 #include "comms/tests/pty_pair.h"
 #include "fax_pages.h"
+#include "foundation/dialogs.h"
 #include "foundation/modem_probe.h"
 #include "foundation/printer_choice.h"
 #include "main_screen_fixture.h"
@@ -780,6 +781,20 @@ TEST_F(Wizard, TheInitHelperAndTheFaxClassCheckFillTheirControls)
     for (const Box& b : boxes)
         asked = asked || (b.text == "Set fax class as Class 2 ?" && b.caption == "Fax Class");
     EXPECT_TRUE(asked);
+}
+
+TEST_F(Wizard, HelpOpensTheTopicOfEachPage)
+{
+    foundation::LoadSettings();
+    TPreferences p;
+    const int topics[TPreferences::kPageCount] = {1022, 3501, 3502, 3502, 3502, 3503, 3503, 3503, 1022};
+    for (int page = 0; page < TPreferences::kPageCount; ++page) {
+        p.SetPage(page);
+        p.HelpButton->click();
+        EXPECT_EQ(foundation::LastHelpContext(), topics[page]) << "page " << page;
+    }
+    p.ProblemSolverButton->click();
+    EXPECT_EQ(foundation::LastHelpContext(), foundation::kGeneralHelpContext);
 }
 
 TEST_F(Wizard, TheSendDialogsPreferencesButtonTakesTheSavedDialPrefixAndSuffix)
