@@ -139,6 +139,9 @@ void ModemChoice::FindModemButtonClick()
 
 void ModemChoice::TestTAPIButtonClick()
 {
+    // The waits below keep the form alive: no second test or scan may start inside them.
+    TestTAPIButton->setEnabled(false);
+    FindModemButton->setEnabled(false);
     WaitCursor hourGlass;
     foundation::CloseTapiPort(FxTapiDevice1);
     std::string message;
@@ -153,6 +156,7 @@ void ModemChoice::TestTAPIButtonClick()
         foundation::ShowInformation("ERROR: " + message + "\r" + "\r" + "..is the modem or port in use?");
     }
     foundation::CloseTapiPort(FxTapiDevice1);
+    SetModemFindButtons();
 }
 
 } // namespace zn::app

@@ -862,6 +862,7 @@ TEST_F(QuickSetup, TheTestButtonOpensAModemOfferedAsALineDevice)
         EXPECT_TRUE(q.Modem->TestTAPIButton->isEnabled());
         EXPECT_FALSE(q.Modem->FindModemButton->isEnabled());
         q.Modem->TestTAPIButton->click();
+        EXPECT_TRUE(q.Modem->TestTAPIButton->isEnabled()); // again, once the test is over
         q.Name->setText("Line User");
         q.Finishbutton->click();
     });
