@@ -1,5 +1,6 @@
 #include "app/main_screen.h"
 #include "comms/base/string_resource.h"
+#include "comms/tapi/serial_line_provider.h"
 #include "foundation/locale_formats.h"
 #include "foundation/settings.h"
 #include "foundation/single_instance.h"
@@ -26,10 +27,15 @@ int main(int argc, char** argv)
     zn::foundation::Settings().ProgramVersion = zn::app::kProgramVersion;
     QApplication::setApplicationName("Tarvel");
     zn::foundation::TOneInstance oneInstance(nullptr); // a second start ends here with exit code 0
+    // The machine's serial modems are the line devices the modem forms offer.
+    zn::comms::tapi::SerialLineProvider lineProvider;
+    zn::comms::tapi::SetLineProvider(&lineProvider);
     zn::app::TMainScreen mainScreen;
     zn::foundation::TPreviousInstance::Get().SetInstanceWindow(&mainScreen);
     // A restore request from a second start is an activation: it picks up waiting print jobs.
     zn::foundation::TPreviousInstance::Get().SetRestoreObserver([&mainScreen] { mainScreen.FormActivate(); });
     mainScreen.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    zn::comms::tapi::SetLineProvider(nullptr);
+    return exitCode;
 }

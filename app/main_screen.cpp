@@ -6,7 +6,9 @@
 #include "app/fax_forms.h"
 #include "app/form_controls.h"
 #include "app/log_cleanup.h"
+#include "app/preferences.h"
 #include "app/prepared_fax.h"
+#include "app/quick_setup.h"
 #include "app/print_command.h"
 #include "app/show_fax_viewer.h"
 #include "app/small_forms.h"
@@ -291,7 +293,7 @@ void TMainScreen::BuildFrame()
     connect(Exitbutton, &QPushButton::clicked, this, &QWidget::close);
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
         if (!RefuseInReceiveMode())
-            NotAvailableYet("The settings wizard");
+            EditPreferences(this);
     });
     connect(ProblemSolverButton, &QPushButton::clicked, this, [] { foundation::ShowGeneralHelp(); });
     connect(mnuDateSent, &QAction::triggered, this, [this] { SortOutgoing(mnuDateSent, "DATESENT"); });
@@ -386,8 +388,7 @@ void TMainScreen::BuildMenus()
             RunLogCleanup(*this);
     });
     connect(mnuRebuildIndexes, &QAction::triggered, this, [this] { mnuRebuildIndexesClick(); });
-    connect(QuickConfigurationAnalysis1, &QAction::triggered, this,
-            [this] { NotAvailableYet("The quick configuration analysis"); });
+    connect(QuickConfigurationAnalysis1, &QAction::triggered, this, [this] { QuickConfigurationAnalysis1Click(); });
     connect(ConfigurationInformation1, &QAction::triggered, this,
             [this] { ShowConfigurationInformation(this, Status); });
     connect(StartHere1, &QAction::triggered, this, [this] {
@@ -403,6 +404,22 @@ void TMainScreen::BuildMenus()
     connect(mnuShowHint, &QAction::triggered, this, [this] { mnuShowHintClick(); });
     connect(mnuOnLine, &QAction::triggered, this, [this] { mnuOnLineClick(); });
     connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+}
+
+void TMainScreen::QuickConfigurationAnalysis1Click()
+{
+    TQuickSuggest suggest(this);
+    foundation::CenterForm(suggest);
+    const int result = suggest.exec();
+    if (result == 1) {
+        try {
+            foundation::SaveSettings();
+        } catch (const std::exception& e) {
+            foundation::ShowMessageBox(e.what(), "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);
+        }
+    } else if (result == TQuickSuggest::kProblemSolver) {
+        foundation::ShowGeneralHelp();
+    }
 }
 
 void TMainScreen::NotAvailableYet(const char* command)
@@ -869,11 +886,8 @@ void TMainScreen::SendButtonClick()
                                     "the Stop button to end\rFax Receive mode");
         return;
     }
-    if (foundation::Settings().PortNotConfigured) {
-        foundation::ShowInformation("No modem port has been chosen yet. Set [Modem] ComPort in ZN.INI (0 is COM1)"
-                                    "\rbefore sending; quick setup is not available yet.");
+    if (foundation::Settings().PortNotConfigured && !RunQuickSetup(this))
         return;
-    }
     if (CurrentTab() != 0) {
         foundation::ShowInformation("Please switch to the Outgoing Faxes tab\rand highlight a fax to send");
         return;

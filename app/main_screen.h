@@ -210,6 +210,7 @@ private:
     void DisconnectReceiveMode();
     bool RefuseInReceiveMode();
     void NotAvailableYet(const char* command);
+    void QuickConfigurationAnalysis1Click();
     void GoBackTo(data::TTable& table, long recno);
     void FaxTableCalcFields(data::TTable& table);
     void RecTableCalcFields(data::TTable& table);

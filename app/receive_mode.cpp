@@ -4,6 +4,7 @@
 #include "app/error_display_form.h"
 #include "app/main_screen.h"
 #include "app/notice_forms.h"
+#include "app/quick_setup.h"
 #include "app/send_fax_form.h"
 #include "comms/base/exceptions.h"
 #include "data/table/system_tables.h"
@@ -118,11 +119,8 @@ void TMainScreen::DisconnectReceiveMode()
 
 void TMainScreen::ReceiveButtonClick()
 {
-    if (!ReceiveModeOn && foundation::Settings().PortNotConfigured) {
-        foundation::ShowInformation("No modem port has been chosen yet. Set [Modem] ComPort in ZN.INI (0 is COM1)"
-                                    "\rbefore receiving; quick setup is not available yet.");
+    if (!ReceiveModeOn && foundation::Settings().PortNotConfigured && !RunQuickSetup(this))
         return;
-    }
     if (ReceiveModeOn)
         StopReceivingNow();
     else

@@ -1,4 +1,5 @@
 #include "app/send_fax_form.h"
+#include "app/preferences.h"
 
 #include "app/error_display_form.h"
 #include "comms/base/exceptions.h"
@@ -138,8 +139,14 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButtonClick(); });
     connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(1016); });
     connect(ProblemSolverButton, &QPushButton::clicked, this, [] { foundation::ShowGeneralHelp(); });
-    connect(PreferencesButton, &QPushButton::clicked, this, [] {
-        foundation::ShowInformation("The settings wizard is not available yet.");
+    connect(PreferencesButton, &QPushButton::clicked, this, [this] {
+        if (!EditPreferences(this))
+            return;
+        const auto& saved = Settings();
+        sfDialPrefix->setText(QString::fromStdString(saved.DialPrefix));
+        DisablePrefix->setChecked(saved.PrefixDisable);
+        sfDialsuffix->setText(QString::fromStdString(saved.DialSuffix));
+        DisableSuffix->setChecked(saved.SuffixDisable);
     });
     SendFaxButton->setFocus();
 }

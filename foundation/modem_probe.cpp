@@ -1,11 +1,16 @@
 #include "foundation/modem_probe.h"
 
 #include "comms/port/com_port.h"
+#include "comms/tapi/tapi_device.h"
 #include "comms/base/exceptions.h"
 #include "comms/base/fx_misc.h"
 #include "foundation/settings.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
+
+#include <algorithm>
 
 #include <exception>
 
@@ -30,6 +35,8 @@ namespace {
 
 constexpr int32_t kOkWaitSeconds = 6;
 constexpr int32_t kProbePauseTicks = 12;
+constexpr int32_t kTapiSettleTicks = 18;
+constexpr int kTapiPortWaitMs = 6000;
 
 std::string Trimmed(const std::string& text)
 {
@@ -98,6 +105,66 @@ bool CheckModemResponds(comms::TFxCustomComPort& port)
             return false;
         return CommandAndOk(port, reset);
     } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void CloseTapiPort(comms::TFxCustomTapiDevice& device)
+{
+    try {
+        if (comms::TFxCustomComPort* port = device.ComPort(); port && port->Open())
+            port->SetOpen(false);
+    } catch (const std::exception&) {
+    }
+    QCoreApplication::processEvents();
+    try {
+        device.CancelCall();
+    } catch (const std::exception&) {
+    }
+    QCoreApplication::processEvents();
+}
+
+bool OpenTapiPort(comms::TFxCustomTapiDevice& device, const std::string& name, comms::TFxCustomComPort& port,
+                  std::string& message)
+{
+    message.clear();
+    CloseTapiPort(device);
+    port.SetTapiMode(comms::tmAuto);
+    device.SetComPort(&port);
+    // A name the machine does not list counts as none chosen: the user picks one.
+    try {
+        const std::vector<std::string> names = device.DeviceList();
+        device.SetSelectedDevice(std::find(names.begin(), names.end(), name) != names.end() ? name : std::string());
+    } catch (const std::exception&) {
+        device.SetSelectedDevice({});
+    }
+    if (device.SelectedDevice().empty()) {
+        std::string chosen;
+        if (device.PickDevice && device.PickDevice(chosen))
+            device.SetSelectedDevice(chosen);
+    }
+    if (device.SelectedDevice().empty()) {
+        message = "Unable to assign TAPI device";
+        return false;
+    }
+    try {
+        device.OpenPassthrough();
+        QElapsedTimer waited;
+        waited.start();
+        while (!port.Open() && waited.elapsed() < kTapiPortWaitMs)
+            comms::DelayTicks(1, true);
+        if (!port.Open()) {
+            message = "Failed to open " + device.SelectedDevice();
+            return false;
+        }
+        port.SetBaud(57600);
+        port.SetBaud(19200);
+        port.PutString("AT\r");
+        comms::DelayTicks(kTapiSettleTicks, true);
+        port.FlushInBuffer();
+        return true;
+    } catch (const std::exception&) {
+        message = "Unexpected error";
         return false;
     }
 }

@@ -5,6 +5,7 @@
 
 namespace zn::comms {
 class TFxCustomComPort;
+class TFxCustomTapiDevice;
 }
 
 namespace zn::foundation {
@@ -26,5 +27,13 @@ bool OpenComPort(comms::TFxCustomComPort& port, std::string& message);
 bool SendModemCommand(comms::TFxCustomComPort& port, std::string& command);
 // "AT" and 6 s for "OK"; failing that the [Resetting] String and 6 s again.
 bool CheckModemResponds(comms::TFxCustomComPort& port);
+
+// Opens the line device named `name` (asking the user through the device's picker when no such
+// device is listed) in a passthrough call whose descriptor the port then runs over. False with the
+// user's message when no device was chosen or the port did not open within 6 s.
+bool OpenTapiPort(comms::TFxCustomTapiDevice& device, const std::string& name, comms::TFxCustomComPort& port,
+                  std::string& message);
+// Closes the port and ends the device's call; never fails.
+void CloseTapiPort(comms::TFxCustomTapiDevice& device);
 
 } // namespace zn::foundation

@@ -766,13 +766,16 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
 TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
 {
     Start();
-    screen->mnuPreferences->trigger();
+    screen->ConfigurationInformation1->trigger();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "The settings wizard is not available yet.");
+    EXPECT_EQ(boxes[0].text, "The configuration report is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, kReceiveModeRefusal);
+    screen->mnuPreferences->trigger();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[2].text, kReceiveModeRefusal);
 }
 
 TEST_F(MainScreenTest, MenusCarryTheirShortcutsAndTheAboutBoxOpens)
