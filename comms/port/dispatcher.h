@@ -338,6 +338,7 @@ protected:
     uint32_t outRead_ = 0;
     bool outFull_ = false;
     uint64_t flushGeneration_ = 0; // a flush makes a piece in flight stale
+    bool outWriting_ = false;      // the output thread holds a piece it has not finished writing
     TComStatus queueStatus_;
     std::atomic<bool> comThreadAlive_{false}, dispThreadAlive_{false}, outThreadAlive_{false};
 

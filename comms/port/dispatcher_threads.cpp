@@ -125,8 +125,10 @@ void TOutThread::WriteLoop()
         uint64_t generation;
         {
             std::lock_guard<std::recursive_mutex> g(d_.outputLock_);
+            d_.outWriting_ = false;
             if (d_.outBuf_.empty() || (!d_.outFull_ && d_.outRead_ == d_.outWrite_))
                 return;
+            d_.outWriting_ = true; // writers queue behind this piece until it is written
             uint32_t size = d_.outSize_;
             if (d_.outRead_ < d_.outWrite_) {
                 piece.assign(d_.outBuf_.begin() + d_.outRead_, d_.outBuf_.begin() + d_.outWrite_);
@@ -155,6 +157,10 @@ void TOutThread::WriteLoop()
                     break; // flushed meanwhile: the indexes were reset
             } else if (n == 0) {
                 if (!d_.WaitWritable()) {
+                    {
+                        std::lock_guard<std::recursive_mutex> g(d_.outputLock_);
+                        d_.outWriting_ = false;
+                    }
                     d_.threadSignal_->Set(); // flush: the pending write is abandoned
                     return;
                 }
