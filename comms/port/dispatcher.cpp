@@ -1159,23 +1159,26 @@ int TFxBaseDispatcher::DumpDispatchLog(const std::string& fileName, bool append,
 
 // ---------------------------------------------------------------- dispatch-thread work
 
-bool TFxBaseDispatcher::ReadIntoRing()
+bool TFxBaseDispatcher::ReadIntoRing(bool bytesWaiting)
 {
     std::lock_guard<std::recursive_mutex> g(ringLock_);
     if (ring_.empty() || ringFull_)
         return false;
-    uint32_t inQueue, bits;
-    {
-        std::lock_guard<std::recursive_mutex> o(outputLock_);
-        bits = GetComError(queueStatus_);
-        inQueue = queueStatus_.inQue;
+    uint32_t inQueue = RingSize;
+    if (!bytesWaiting) {
+        uint32_t bits;
+        {
+            std::lock_guard<std::recursive_mutex> o(outputLock_);
+            bits = GetComError(queueStatus_);
+            inQueue = queueStatus_.inQue;
+        }
+        if (bits) {
+            std::lock_guard<std::recursive_mutex> gl(generalLock_); // ring -> general: the fixed order
+            lineErrors_ |= bits & CeAllBits;
+        }
+        if (inQueue == 0)
+            return false;
     }
-    if (bits) {
-        std::lock_guard<std::recursive_mutex> gl(generalLock_); // ring -> general: the fixed order
-        lineErrors_ |= bits & CeAllBits;
-    }
-    if (inQueue == 0)
-        return false;
     uint32_t waiting = RingWaiting();
     uint32_t freeSpace = RingSize - waiting;
     uint32_t first = ringRead_ > ringWrite_ ? ringRead_ - ringWrite_ : RingSize - ringWrite_;
@@ -1421,7 +1424,7 @@ bool TFxBaseDispatcher::StatusLoop()
     return !closePending_;
 }
 
-void TFxBaseDispatcher::EventRound(uint32_t mask, bool fromEvent)
+void TFxBaseDispatcher::EventRound(uint32_t mask, bool fromEvent, bool bytesWaiting)
 {
     if (mask & (EvCts | EvDsr | EvRlsd | EvRing | EvRingTrailingEdge)) {
         RefreshModemChanges();
@@ -1434,7 +1437,7 @@ void TFxBaseDispatcher::EventRound(uint32_t mask, bool fromEvent)
         if (!IsBusy() && !StatusLoop())
             return;
     }
-    ReadIntoRing();
+    ReadIntoRing(bytesWaiting);
     if (!IsBusy()) {
         if (!StatusLoop())
             return;

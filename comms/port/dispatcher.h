@@ -348,13 +348,16 @@ private:
     struct ProcHandler { const void* key; TDispatchProc proc; bool deleted; };
 
     // Dispatch-thread work (dispatcher_threads.cpp drives these).
-    bool ReadIntoRing();
+    // Moves waiting bytes into the ring; true when the device had some. When the device has just
+    // said that bytes wait, they are read at once (as many as the ring takes); otherwise the device
+    // is first asked for its queue and its line errors.
+    bool ReadIntoRing(bool bytesWaiting = false);
     bool CheckAvail();
     bool CheckStatusTriggers();
     bool CheckTimerTriggers();
     void ClearFiredMarks();
     bool Notify(uint32_t msg, uintptr_t wParam, uint32_t data);
-    void EventRound(uint32_t mask, bool fromEvent);
+    void EventRound(uint32_t mask, bool fromEvent, bool bytesWaiting = false);
     void PeriodicRound();
     bool StatusLoop(); // false when the round must end (close pending)
 

@@ -85,8 +85,10 @@ void TDispThread::Execute()
                 return;
             if (woken == TFxBaseDispatcher::DispatchCommEvent)
                 d_.EventRound(d_.commMask_.exchange(0), true);
-            else if (woken == TFxBaseDispatcher::DispatchData || d_.ReadIntoRing())
-                // Received bytes are announced whether they woke this thread or came with the poll.
+            else if (woken == TFxBaseDispatcher::DispatchData)
+                d_.EventRound(EvRxChar, false, true); // the device said bytes wait: read them at once
+            else if (d_.ReadIntoRing())
+                // Bytes that came with the periodic poll are announced as well.
                 d_.EventRound(EvRxChar, false);
             d_.PeriodicRound();
         } while (!d_.killThreads_ && !d_.closePending_);
