@@ -87,8 +87,9 @@ void TDispThread::Execute()
                 d_.EventRound(d_.commMask_.exchange(0), true);
             else if (woken == TFxBaseDispatcher::DispatchData)
                 d_.EventRound(EvRxChar, false, true); // the device said bytes wait: read them at once
-            else if (d_.ReadIntoRing())
-                // Bytes that came with the periodic poll are announced as well.
+            else if (woken != TFxBaseDispatcher::DispatchOutputRoom && d_.ReadIntoRing())
+                // Bytes that came with the periodic poll are announced as well. (Room in the output
+                // buffer needs only the round below, which fires the status trigger waiting for it.)
                 d_.EventRound(EvRxChar, false);
             d_.PeriodicRound();
         } while (!d_.killThreads_ && !d_.closePending_);
