@@ -789,21 +789,42 @@ Err CdxFile::Prev(const CdxTag& tag, CdxPosition& pos) {
 
 Err CdxFile::CountKeys(const CdxTag& tag, const uint8_t* key, uint64_t& count) {
   count = 0;
-  CdxPosition pos;
-  if (Err e = key ? Find(tag, key, 0, pos) : First(tag, pos); e != Err::Ok) return e;
-  const int kl = tag.keyLength;
-  while (pos.Valid()) {
-    int n = static_cast<int>(pos.recnos.size());
-    int i = pos.index;
-    if (key) {
-      while (i < n && memcmp(pos.keys.data() + size_t(i) * kl, key, kl) == 0) ++i;
-    } else {
-      i = n;
+  KeyCount c{tag, key, 0, size_ / kCdxPage + 1};
+  if (Err e = CountBelow(c, tag.root, 0, !key, !key); e != Err::Ok) return e;
+  count = c.count;
+  return Err::Ok;
+}
+
+Err CdxFile::CountBelow(KeyCount& c, uint32_t offset, int depth, bool lowIsKey, bool highIsKey) {
+  if (depth > kMaxDepth || c.pagesLeft == 0) return Err::CorruptIndex;
+  --c.pagesLeft;
+  const int kl = c.tag.keyLength;
+  const bool whole = !c.key || (lowIsKey && highIsKey);
+  const uint8_t* p;
+  if (Err e = ReadPage(offset, p); e != Err::Ok) return e;
+  if ((Le16(p) & 2) != 0 && whole) {
+    int count = Le16(p + 2), bytes = p[23];
+    if (bytes < 1 || bytes > 8 || 24 + count * bytes > static_cast<int>(kCdxPage)) return Err::CorruptIndex;
+    c.count += static_cast<uint64_t>(count);
+    return Err::Ok;
+  }
+  Node n;
+  if (Err e = ReadNode(offset, kl, c.tag.fill, n); e != Err::Ok) return e;
+  if (n.Leaf()) {
+    for (int i = 0; i < n.Count(); ++i)
+      if (memcmp(&n.keys[size_t(i) * kl], c.key, kl) == 0) ++c.count;
+    return Err::Ok;
+  }
+  // Child i holds the entries above child i-1's last one, up to its own last one (its key here).
+  for (int i = 0; i < n.Count(); ++i) {
+    const uint8_t* high = &n.keys[size_t(i) * kl];
+    bool low = i == 0 ? lowIsKey : c.key && memcmp(high - kl, c.key, kl) == 0;
+    if (c.key) {
+      if (memcmp(high, c.key, kl) < 0) continue;             // all below the key
+      if (i > 0 && memcmp(high - kl, c.key, kl) > 0) break;  // all above it
     }
-    count += static_cast<uint64_t>(i - pos.index);
-    if (i < n) break;  // a greater key: no more of this one
-    pos.index = n - 1;
-    if (Err e = Next(tag, pos); e != Err::Ok) return e;
+    bool highKey = c.key && memcmp(high, c.key, kl) == 0;
+    if (Err e = CountBelow(c, n.children[i], depth + 1, whole || low, whole || highKey); e != Err::Ok) return e;
   }
   return Err::Ok;
 }
