@@ -124,6 +124,8 @@ class CdxFile {
     uint64_t count = 0;
     uint64_t pagesLeft;  // a damaged tree that reaches a page twice runs out of these
   };
+  // Adds a leaf's key count from its header; false when the page is no leaf.
+  [[nodiscard]] static Err CountLeafHeader(KeyCount& c, const uint8_t* page, bool& leaf);
   [[nodiscard]] Err CountBelow(KeyCount& c, uint32_t offset, int depth, bool lowIsKey, bool highIsKey);
   [[nodiscard]] Err LoadTags();
   [[nodiscard]] Err ReadTagHeader(uint32_t offset, CdxTag& tag);
