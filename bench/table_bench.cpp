@@ -1,8 +1,10 @@
 // Benchmark: the grid model over ZNOUT against QSqlTableModel over SQLite with the same rows.
 //   table_bench [rows] [folder] [runs]
 // Steps, as a user meets them: open the table with the archive filter and show the first screen
-// (30 rows) in date order; jump to the last row; sort by subject; scroll a page. Each run of each
-// side is a child process of its own (peak RSS is its own); the figures are the medians.
+// (30 rows) in date order; count the rows the filter lets through; jump to the last row; sort by
+// subject; scroll a page. Each run of each side is a child process of its own (peak RSS is its
+// own); the figures are the medians. Every run is checked: the count against the rows generated,
+// the subjects of the first screen in subject order against the other side's.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,9 +35,16 @@ using Clock = std::chrono::steady_clock;
 double MsSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
 constexpr int kScreen = 30;
-constexpr int kSteps = 4;
-const char* kStepNames[kSteps] = {"open, archive filter, first screen by date", "jump to the last row",
-                                  "sort by subject", "scroll a page"};
+constexpr int kSteps = 5;
+const char* kStepNames[kSteps] = {"open, archive filter, first screen by date", "count the rows the filter shows",
+                                  "jump to the last row", "sort by subject", "scroll a page"};
+
+// What a run saw, for the checks: the filtered count and the subjects of the first screen in
+// subject order (sorted, so that rows with equal keys may come in either order).
+struct Seen {
+    long count = -1;
+    size_t subjects = 0;
+};
 
 struct Row {
     std::string subject, date, time, recipient, phone, result, doc, notes, codes;
@@ -137,7 +147,29 @@ size_t ReadScreen(const Model& model, int first, int count)
     return bytes;
 }
 
-void RunOurs(const std::string& folder, double* ms)
+// The rows the archive filter lets through, from the generator.
+long NotArchived(long rows)
+{
+    std::mt19937 rng(42);
+    long n = 0;
+    for (long i = 0; i < rows; ++i)
+        n += MakeRow(rng, i).archived ? 0 : 1;
+    return n;
+}
+
+template <typename Model>
+size_t HashColumn(const Model& model, int column, int count)
+{
+    std::vector<std::string> texts;
+    for (int r = 0; r < count && r < model.rowCount(); ++r)
+        texts.push_back(model.data(model.index(r, column)).toString().trimmed().toUpper().toStdString());
+    std::sort(texts.begin(), texts.end());
+    std::string all;
+    for (const std::string& t : texts) all += t + "\n";
+    return std::hash<std::string>()(all);
+}
+
+void RunOurs(const std::string& folder, double* ms, Seen* seen)
 {
     auto t = Clock::now();
     TTable table;
@@ -153,24 +185,29 @@ void RunOurs(const std::string& folder, double* ms)
     ms[0] = MsSince(t);
 
     t = Clock::now();
+    seen->count = veldrane.QueryRecCount();
+    ms[1] = MsSince(t);
+
+    t = Clock::now();
     table.Last();
     ReadScreen(model, 0, kScreen);
-    ms[1] = MsSince(t);
+    ms[2] = MsSince(t);
 
     t = Clock::now();
     veldrane.SetOrder(veldrane.TagArea("SUBJECT"));
     table.First();
     ReadScreen(model, 0, kScreen);
-    ms[2] = MsSince(t);
+    ms[3] = MsSince(t);
+    seen->subjects = HashColumn(model, model.FieldColumn("SUBJECT"), kScreen);
 
     t = Clock::now();
     model.MoveBy(kScreen);
     ReadScreen(model, 0, kScreen);
-    ms[3] = MsSince(t);
+    ms[4] = MsSince(t);
     if (model.rowCount() != kScreen) std::exit(3);
 }
 
-void RunPeer(const std::string& folder, double* ms)
+void RunPeer(const std::string& folder, double* ms, Seen* seen)
 {
     auto t = Clock::now();
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE");
@@ -184,26 +221,33 @@ void RunPeer(const std::string& folder, double* ms)
     ReadScreen(model, 0, kScreen);
     ms[0] = MsSince(t);
 
+    t = Clock::now();
+    QSqlQuery count("SELECT COUNT(*) FROM ZNOUT WHERE ARCHIVED = 0", db);
+    if (count.next()) seen->count = count.value(0).toLongLong();
+    ms[1] = MsSince(t);
+
     // A view can show the last row only once the model has fetched every row before it.
     t = Clock::now();
     while (model.canFetchMore()) model.fetchMore();
     ReadScreen(model, model.rowCount() - kScreen, kScreen);
-    ms[1] = MsSince(t);
+    ms[2] = MsSince(t);
 
     t = Clock::now();
     model.setSort(model.record().indexOf("SUBJECT"), Qt::AscendingOrder);
     model.select();
     ReadScreen(model, 0, kScreen);
-    ms[2] = MsSince(t);
+    ms[3] = MsSince(t);
+    seen->subjects = HashColumn(model, model.record().indexOf("SUBJECT"), kScreen);
 
     t = Clock::now();
     ReadScreen(model, kScreen, kScreen);
-    ms[3] = MsSince(t);
+    ms[4] = MsSince(t);
     if (model.rowCount() < 2 * kScreen) std::exit(5);
 }
 
 struct Result {
     double ms[kSteps];
+    Seen seen;
     long peakKb;
 };
 
@@ -218,14 +262,17 @@ Result RunChild(bool ours, const std::string& folder)
         char name[] = "table_bench";
         char* argv[] = {name, nullptr};
         QCoreApplication app(argc, argv);
-        double ms[kSteps];
-        ours ? RunOurs(folder, ms) : RunPeer(folder, ms);
-        (void)!write(fd[1], ms, sizeof ms);
+        Result r{};
+        ours ? RunOurs(folder, r.ms, &r.seen) : RunPeer(folder, r.ms, &r.seen);
+        (void)!write(fd[1], &r, sizeof r);
         _exit(0);
     }
     close(fd[1]);
     Result r{};
-    if (read(fd[0], r.ms, sizeof r.ms) != static_cast<ssize_t>(sizeof r.ms)) std::fprintf(stderr, "run failed\n");
+    if (read(fd[0], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) {
+        std::fprintf(stderr, "run failed\n");
+        std::exit(1);
+    }
     close(fd[0]);
     int status = 0;
     struct rusage usage {};
@@ -258,10 +305,16 @@ int main(int argc, char** argv)
     waitpid(writer, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
 
+    const long expected = NotArchived(rows);
     std::vector<double> ours[kSteps], peer[kSteps];
     std::vector<double> oursKb, peerKb;
     for (int i = 0; i < runs; ++i) {
         Result a = RunChild(true, folder), b = RunChild(false, folder);
+        if (a.seen.count != expected || b.seen.count != expected || a.seen.subjects != b.seen.subjects) {
+            std::fprintf(stderr, "MISMATCH: rows not archived %ld, zn counted %ld, SQLite %ld; first screen by subject %s\n",
+                         expected, a.seen.count, b.seen.count, a.seen.subjects == b.seen.subjects ? "agrees" : "differs");
+            return 1;
+        }
         for (int s = 0; s < kSteps; ++s) {
             ours[s].push_back(a.ms[s]);
             peer[s].push_back(b.ms[s]);
@@ -277,5 +330,6 @@ int main(int argc, char** argv)
     }
     double a = Median(oursKb) / 1024, b = Median(peerKb) / 1024;
     std::printf("| peak RSS (MB) | %.1f | %.1f | %.3f |\n", a, b, a / b);
+    std::printf("every run checked: %ld rows not archived counted by both, first screen by subject the same\n", expected);
     return 0;
 }

@@ -338,6 +338,7 @@ protected:
     uint32_t outRead_ = 0;
     bool outFull_ = false;
     uint64_t flushGeneration_ = 0; // a flush makes a piece in flight stale
+    bool outWriting_ = false;      // the output thread holds a piece it has not finished writing
     TComStatus queueStatus_;
     std::atomic<bool> comThreadAlive_{false}, dispThreadAlive_{false}, outThreadAlive_{false};
 
@@ -347,13 +348,16 @@ private:
     struct ProcHandler { const void* key; TDispatchProc proc; bool deleted; };
 
     // Dispatch-thread work (dispatcher_threads.cpp drives these).
-    bool ReadIntoRing();
+    // Moves waiting bytes into the ring; true when the device had some. When the device has just
+    // said that bytes wait, they are read at once (as many as the ring takes); otherwise the device
+    // is first asked for its queue and its line errors.
+    bool ReadIntoRing(bool bytesWaiting = false);
     bool CheckAvail();
     bool CheckStatusTriggers();
     bool CheckTimerTriggers();
     void ClearFiredMarks();
     bool Notify(uint32_t msg, uintptr_t wParam, uint32_t data);
-    void EventRound(uint32_t mask, bool fromEvent);
+    void EventRound(uint32_t mask, bool fromEvent, bool bytesWaiting = false);
     void PeriodicRound();
     bool StatusLoop(); // false when the round must end (close pending)
 

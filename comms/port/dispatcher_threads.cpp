@@ -85,8 +85,11 @@ void TDispThread::Execute()
                 return;
             if (woken == TFxBaseDispatcher::DispatchCommEvent)
                 d_.EventRound(d_.commMask_.exchange(0), true);
-            else if (woken == TFxBaseDispatcher::DispatchData || d_.ReadIntoRing())
-                // Received bytes are announced whether they woke this thread or came with the poll.
+            else if (woken == TFxBaseDispatcher::DispatchData)
+                d_.EventRound(EvRxChar, false, true); // the device said bytes wait: read them at once
+            else if (woken != TFxBaseDispatcher::DispatchOutputRoom && d_.ReadIntoRing())
+                // Bytes that came with the periodic poll are announced as well. (Room in the output
+                // buffer needs only the round below, which fires the status trigger waiting for it.)
                 d_.EventRound(EvRxChar, false);
             d_.PeriodicRound();
         } while (!d_.killThreads_ && !d_.closePending_);
@@ -125,8 +128,10 @@ void TOutThread::WriteLoop()
         uint64_t generation;
         {
             std::lock_guard<std::recursive_mutex> g(d_.outputLock_);
+            d_.outWriting_ = false;
             if (d_.outBuf_.empty() || (!d_.outFull_ && d_.outRead_ == d_.outWrite_))
                 return;
+            d_.outWriting_ = true; // writers queue behind this piece until it is written
             uint32_t size = d_.outSize_;
             if (d_.outRead_ < d_.outWrite_) {
                 piece.assign(d_.outBuf_.begin() + d_.outRead_, d_.outBuf_.begin() + d_.outWrite_);
@@ -155,6 +160,10 @@ void TOutThread::WriteLoop()
                     break; // flushed meanwhile: the indexes were reset
             } else if (n == 0) {
                 if (!d_.WaitWritable()) {
+                    {
+                        std::lock_guard<std::recursive_mutex> g(d_.outputLock_);
+                        d_.outWriting_ = false;
+                    }
                     d_.threadSignal_->Set(); // flush: the pending write is abandoned
                     return;
                 }

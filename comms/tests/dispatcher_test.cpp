@@ -173,6 +173,32 @@ TEST(Dispatcher, ABlockAsLargeAsTheFreeSpaceFillsTheBufferOneMoreIsRefused)
     EXPECT_EQ(o.pty.Receive(4096, 3000).size(), 4096u);
 }
 
+// On an idle port whose device has room, a block goes to the device in the writer's own call: the
+// output buffer never holds it. Blocks written while earlier bytes wait queue behind them.
+TEST(Dispatcher, ABlockWrittenToAnIdlePortLeavesInTheWritersCallAndLaterOnesQueueBehindWaitingBytes)
+{
+    OpenDispatcher o(4096);
+    ASSERT_EQ(o.result, 0);
+    const std::string first(1000, 'a');
+    ASSERT_EQ(o.d->WriteBlock(first.data(), uint32_t(first.size())), 0);
+    EXPECT_EQ(o.d->OutputCount(), 0u);
+    EXPECT_EQ(o.pty.Receive(first.size(), 3000), first);
+
+    // The far end stops reading: once the device is full, blocks wait in the buffer, in order.
+    std::string sent;
+    for (int i = 0; o.d->OutputCount() == 0 && i < 10000; ++i) {
+        const std::string block(256, char('b' + i % 20));
+        ASSERT_EQ(o.d->WriteBlock(block.data(), uint32_t(block.size())), 0);
+        sent += block;
+    }
+    ASSERT_GT(o.d->OutputCount(), 0u) << "the device never filled";
+    const std::string more(300, 'z');
+    ASSERT_EQ(o.d->WriteBlock(more.data(), uint32_t(more.size())), 0);
+    sent += more;
+    EXPECT_EQ(o.pty.Receive(sent.size(), 5000), sent);
+    EXPECT_TRUE(WaitUntil([&] { return o.d->OutputCount() == 0; }));
+}
+
 // Equal indexes with the buffer full mean OutSize bytes waiting, not none; and data that wraps the
 // buffer end goes out once, in order.
 TEST(Dispatcher, AFullOutputBufferThatWrapsCountsAllItsBytesAndGoesOutOnce)

@@ -389,12 +389,19 @@ Err CdxFile::ReadPage(uint32_t offset, const uint8_t*& page) {
   }
   if (offset % kCdxPage != 0 || offset < 1024 || offset + uint64_t(kCdxPage) > size_) return Err::CorruptIndex;
   if (cache_.size() > 4096) cache_.clear();  // 2 MB; the operating system caches the file too
-  auto& slot = cache_[offset];
-  if (file_.ReadAt(offset, slot.data(), kCdxPage) != Err::Ok) {
-    cache_.erase(offset);
-    return Err::FileRead;
+  // The pages that follow come in the same read: a tag's leaves lie one after the other as it was
+  // built, so a walk along them reads the file in runs. Pages held already are kept (they are
+  // what the file holds: every write goes to both).
+  constexpr uint64_t kReadAhead = 16;
+  uint64_t end = std::min<uint64_t>(size_ / kCdxPage * kCdxPage, offset + kReadAhead * kCdxPage);
+  uint8_t run[kReadAhead * kCdxPage];
+  size_t got = file_.ReadSome(offset, run, static_cast<size_t>(end - offset));
+  if (got < kCdxPage) return Err::FileRead;
+  for (size_t at = 0; at + kCdxPage <= got; at += kCdxPage) {
+    auto [slot, added] = cache_.try_emplace(static_cast<uint32_t>(offset + at));
+    if (added) memcpy(slot->second.data(), run + at, kCdxPage);
   }
-  page = slot.data();
+  page = cache_.find(offset)->second.data();
   return Err::Ok;
 }
 
@@ -789,22 +796,82 @@ Err CdxFile::Prev(const CdxTag& tag, CdxPosition& pos) {
 
 Err CdxFile::CountKeys(const CdxTag& tag, const uint8_t* key, uint64_t& count) {
   count = 0;
-  CdxPosition pos;
-  if (Err e = key ? Find(tag, key, 0, pos) : First(tag, pos); e != Err::Ok) return e;
-  const int kl = tag.keyLength;
-  while (pos.Valid()) {
-    int n = static_cast<int>(pos.recnos.size());
-    int i = pos.index;
-    if (key) {
-      while (i < n && memcmp(pos.keys.data() + size_t(i) * kl, key, kl) == 0) ++i;
-    } else {
-      i = n;
-    }
-    count += static_cast<uint64_t>(i - pos.index);
-    if (i < n) break;  // a greater key: no more of this one
-    pos.index = n - 1;
-    if (Err e = Next(tag, pos); e != Err::Ok) return e;
+  KeyCount c{tag, key, 0, size_ / kCdxPage + 1};
+  if (Err e = CountBelow(c, tag.root, 0, !key, !key); e != Err::Ok) return e;
+  count = c.count;
+  return Err::Ok;
+}
+
+Err CdxFile::CountBelow(KeyCount& c, uint32_t offset, int depth, bool lowIsKey, bool highIsKey) {
+  if (depth > kMaxDepth || c.pagesLeft == 0) return Err::CorruptIndex;
+  --c.pagesLeft;
+  const int kl = c.tag.keyLength;
+  const bool whole = !c.key || (lowIsKey && highIsKey);
+  const uint8_t* p;
+  if (Err e = ReadPage(offset, p); e != Err::Ok) return e;
+  if (whole) {
+    bool leaf = false;
+    if (Err e = CountLeafHeader(c, p, leaf); e != Err::Ok || leaf) return e;
   }
+  Node n;
+  if (Err e = ReadNode(offset, kl, c.tag.fill, n); e != Err::Ok) return e;
+  if (n.Leaf()) {
+    for (int i = 0; i < n.Count(); ++i)
+      if (memcmp(&n.keys[size_t(i) * kl], c.key, kl) == 0) ++c.count;
+    return Err::Ok;
+  }
+  // Child i holds the entries above child i-1's last one, up to its own last one (its key here).
+  auto wholeChild = [&](int i) {
+    if (whole) return true;
+    const uint8_t* high = &n.keys[size_t(i) * kl];
+    bool low = i == 0 ? lowIsKey : memcmp(high - kl, c.key, kl) == 0;
+    return low && memcmp(high, c.key, kl) == 0;
+  };
+  constexpr int kRunPages = 64;
+  for (int i = 0; i < n.Count(); ++i) {
+    const uint8_t* high = &n.keys[size_t(i) * kl];
+    bool low = i == 0 ? lowIsKey : c.key && memcmp(high - kl, c.key, kl) == 0;
+    if (c.key) {
+      if (memcmp(high, c.key, kl) < 0) continue;             // all below the key
+      if (i > 0 && memcmp(high - kl, c.key, kl) > 0) break;  // all above it
+    }
+    // Whole children that lie one after the other on disk (as a build lays out leaves) are read
+    // in one go, past the page cache: only their headers are wanted.
+    int j = i;
+    if (wholeChild(i)) {
+      j = i + 1;
+      while (j < n.Count() && j - i < kRunPages && n.children[j] == n.children[j - 1] + kCdxPage && wholeChild(j)) ++j;
+    }
+    if (j - i > 1 && n.children[i] % kCdxPage == 0 && n.children[i] >= 1024 &&
+        n.children[j - 1] + uint64_t(kCdxPage) <= size_) {
+      size_t bytes = size_t(j - i) * kCdxPage;
+      std::vector<uint8_t> run(bytes);  // its own: an interior child read here is walked below
+      if (file_.ReadSome(n.children[i], run.data(), bytes) != bytes) return Err::FileRead;
+      for (int k = i; k < j; ++k) {
+        bool leaf = false;
+        if (Err e = CountLeafHeader(c, run.data() + size_t(k - i) * kCdxPage, leaf); e != Err::Ok) return e;
+        if (leaf) {
+          if (c.pagesLeft == 0) return Err::CorruptIndex;
+          --c.pagesLeft;
+        } else if (Err e = CountBelow(c, n.children[k], depth + 1, true, true); e != Err::Ok) {
+          return e;
+        }
+      }
+      i = j - 1;
+      continue;
+    }
+    bool highKey = c.key && memcmp(high, c.key, kl) == 0;
+    if (Err e = CountBelow(c, n.children[i], depth + 1, whole || low, whole || highKey); e != Err::Ok) return e;
+  }
+  return Err::Ok;
+}
+
+Err CdxFile::CountLeafHeader(KeyCount& c, const uint8_t* page, bool& leaf) {
+  leaf = (Le16(page) & 2) != 0;
+  if (!leaf) return Err::Ok;
+  int count = Le16(page + 2), bytes = page[23];
+  if (bytes < 1 || bytes > 8 || 24 + count * bytes > static_cast<int>(kCdxPage)) return Err::CorruptIndex;
+  c.count += static_cast<uint64_t>(count);
   return Err::Ok;
 }
 

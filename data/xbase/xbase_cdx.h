@@ -92,7 +92,9 @@ class CdxFile {
   [[nodiscard]] Err Last(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Next(const CdxTag& tag, CdxPosition& pos);
   [[nodiscard]] Err Prev(const CdxTag& tag, CdxPosition& pos);
-  // Entries of the tag whose key is `key` (every entry when key is null), read leaf by leaf.
+  // Entries of the tag whose key is `key` (every entry when key is null). The tree is walked
+  // from the root: a leaf that holds nothing but that key (its bounds in the parent say so) is
+  // counted from its header, only the leaves at the ends of the run are decoded.
   [[nodiscard]] Err CountKeys(const CdxTag& tag, const uint8_t* key, uint64_t& count);
 
   // Bulk-builds a tag from the sorted keys and adds it to the directory; a tag of that name is
@@ -114,6 +116,17 @@ class CdxFile {
     std::vector<int> index;       // child chosen in each interior node
   };
 
+  // CountKeys' walk below one node; lowIsKey / highIsKey: the node's bounds in its parent are the
+  // key counted (every entry is counted when both are).
+  struct KeyCount {
+    const CdxTag& tag;
+    const uint8_t* key;
+    uint64_t count = 0;
+    uint64_t pagesLeft;  // a damaged tree that reaches a page twice runs out of these
+  };
+  // Adds a leaf's key count from its header; false when the page is no leaf.
+  [[nodiscard]] static Err CountLeafHeader(KeyCount& c, const uint8_t* page, bool& leaf);
+  [[nodiscard]] Err CountBelow(KeyCount& c, uint32_t offset, int depth, bool lowIsKey, bool highIsKey);
   [[nodiscard]] Err LoadTags();
   [[nodiscard]] Err ReadTagHeader(uint32_t offset, CdxTag& tag);
   [[nodiscard]] Err WriteTagHeader(const CdxTag& tag);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,64 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NoTag", true, ".not. archived", 0, nullptr, "", false},
         Case{"NoFilterDeletedTag", true, nullptr, -1, "SUBJECT", ".not. deleted()", true}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// Tables large enough for a tag of three levels, the archived rows laid out so that the run of
+// each key starts and ends anywhere in the tree: counts read from the tag agree with the rows
+// before and after rows change, and they come from the tag (a change behind its back is unseen).
+struct Layout {
+  const char* name;
+  bool (*archived)(int i, int n);
+};
+
+void PrintTo(const Layout& layout, std::ostream* out) { *out << layout.name; }
+
+class XbaseCountLayouts : public XbaseCount, public ::testing::WithParamInterface<Layout> {};
+
+TEST_P(XbaseCountLayouts, CountsFromALargeTagMatchTheRows) {
+  constexpr int kRows = 30000;
+  std::vector<Row> rows;
+  for (int i = 0; i < kRows; ++i) rows.push_back({GetParam().archived(i, kRows), i % 11 == 4});
+  MakeTable(rows);
+  ASSERT_GT(vd_IndexTag("", "ARCHIVED", "ARCHIVED", 0, 0, ".not. deleted()"), 0);
+  vd_SetOrder(0);
+  vd_SetDeleted(1);
+  ASSERT_EQ(vd_Query(".not. archived"), 0);
+  auto expectCounts = [&](const char* when) {
+    EXPECT_EQ(vd_QueryRecCount(), Expected(rows, true, 0)) << when;
+    EXPECT_EQ(CountRowsMatching("archived"), Expected(rows, true, 1)) << when;
+    EXPECT_EQ(CountRowsMatching(""), Expected(rows, true, -1)) << when;
+  };
+  expectCounts("after the build");
+
+  // Rows change sides in a spread over the table: the tag's pages split and merge.
+  for (int i = 5; i < kRows; i += 37) {
+    if (rows[size_t(i)].deleted) continue;
+    ASSERT_EQ(vd_Go(i + 1), 0);
+    rows[size_t(i)].archived = !rows[size_t(i)].archived;
+    vd_Replace("ARCHIVED", 128, rows[size_t(i)].archived);
+  }
+  expectCounts("before the commit");
+  ASSERT_EQ(vd_Commit(), 0);
+  expectCounts("after the commit");
+
+  vd_CloseAll();
+  ASSERT_FALSE(rows[2].deleted);
+  FlipArchivedOnDisk(3);
+  ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+  vd_SetOrder(0);
+  ASSERT_EQ(vd_Query(".not. archived"), 0);
+  expectCounts("with a row changed behind the tag");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, XbaseCountLayouts,
+    ::testing::Values(Layout{"RunsOfManyLengths", [](int i, int) { return (i / 7 + i / 1000) % 3 == 0; }},
+                      Layout{"Scattered", [](int i, int) { return i % 3 == 0 || i % 7 == 0; }},
+                      Layout{"NoneArchived", [](int, int) { return false; }},
+                      Layout{"AllArchived", [](int, int) { return true; }},
+                      Layout{"OnlyTheFirstRows", [](int i, int) { return i < 3; }},
+                      Layout{"AllButTheLastRows", [](int i, int n) { return i < n - 3; }}),
+    [](const ::testing::TestParamInfo<Layout>& info) { return info.param.name; });
 
 TEST_F(XbaseCount, CountsFromATagFollowWritesNotYetCommitted) {
   std::vector<Row> rows = Rows(200);
