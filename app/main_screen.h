@@ -24,6 +24,7 @@ class QMenu;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
+class QTimer;
 
 namespace zn::foundation::gui {
 class TGraphicPanel;
@@ -147,6 +148,13 @@ public:
     void StopReceivingNow();
     void AddtoLastRecLog(const std::string& text, bool stamped);
     void SaveLocalRecLog();
+    // Receive mode looks for its modem this often; one that has gone away ends receive mode.
+    static void SetModemWatchIntervalForTest(int milliseconds); // 0: the normal interval
+    bool ModemGone() const { return modemGone_; }
+
+    // SIGTERM or SIGINT: the call is cancelled, its unfinished file deleted, the port and its lock
+    // files released and the program ends, without asking anything.
+    void EndBySignal();
 
     // Sending the highlighted outgoing fax through the send dialog.
     void SendButtonClick();
@@ -196,12 +204,15 @@ private:
     void FxReceiveFax1FaxStatus(bool first, bool last);
     void ShowReceiveStatus();
     void RecordReceivedFax();
+    void PrintOnReceipt(const std::string& file, const std::string& remoteID);
+    void PrintReceivedFax(const std::string& remoteID);
     void ReceiveFailed();
     void CloseReceiveLine();
     void ShowReceiveModeOff();
     void WriteRecLog();
     void ConnectReceiveMode();
     void DisconnectReceiveMode();
+    void WatchModem();
     bool RefuseInReceiveMode();
     void NotAvailableYet(const char* command);
     void GoBackTo(data::TTable& table, long recno);
@@ -223,6 +234,8 @@ private:
     int rebuilds_ = 0;
     std::string filterText_;
     int faxLink_ = 0;
+    QTimer* modemWatch_ = nullptr;
+    bool modemGone_ = false;
 };
 
 } // namespace zn::app

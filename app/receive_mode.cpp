@@ -5,14 +5,18 @@
 #include "app/main_screen.h"
 #include "app/send_fax_form.h"
 #include "comms/base/exceptions.h"
+#include "comms/port/port_names.h"
 #include "data/table/system_tables.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_names.h"
 #include "foundation/modem_probe.h"
+#include "foundation/printer_choice.h"
 #include "foundation/program_folders.h"
 #include "foundation/settings.h"
 #include "foundation/text_values.h"
+#include "platform/date_format.h"
 #include "platform/folders.h"
+#include "platform/messages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,8 +24,11 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPrinter>
 #include <QPushButton>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -30,6 +37,9 @@ namespace zn::app {
 int LastReceiveErrorCode = -1;
 
 namespace {
+
+constexpr int kModemWatchMs = 1000;
+int modemWatchMs = kModemWatchMs;
 
 constexpr int kReceivedTab = 1;
 
@@ -78,8 +88,15 @@ std::string StatusLogLine(int code, int page, const std::string& remoteID)
 
 } // namespace
 
+void TMainScreen::SetModemWatchIntervalForTest(int milliseconds)
+{
+    modemWatchMs = milliseconds > 0 ? milliseconds : kModemWatchMs;
+}
+
 void TMainScreen::ConnectReceiveMode()
 {
+    modemWatch_ = new QTimer(this);
+    connect(modemWatch_, &QTimer::timeout, this, [this] { WatchModem(); });
     foundation::SetFaxPortDefaults(FxComPort1);
     FxReceiveFax1.SetComPort(&FxComPort1);
     FxReceiveFax1.SetStationID("FX RcvFax");
@@ -139,6 +156,8 @@ void TMainScreen::ShowReceiveModeOff()
 
 void TMainScreen::CloseReceiveLine()
 {
+    if (modemWatch_)
+        modemWatch_->stop();
     try {
         if (LoggingMode && FxComPort1.Logging() == comms::tlOn)
             FxComPort1.SetLogging(comms::tlDump);
@@ -255,6 +274,8 @@ void TMainScreen::StartReceivingNow()
 
         AddtoLastRecLog("Start Receive Mode ", true);
         FxReceiveFax1.StartReceive();
+        modemGone_ = false;
+        modemWatch_->start(modemWatchMs);
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
         mnuReceive->setText("Stop Receiving Faxes");
@@ -305,6 +326,43 @@ void TMainScreen::StopReceivingNow()
     Status->clear();
     AddtoLastRecLog("Stopped receive mode ", true);
     SaveLocalRecLog();
+}
+
+// Receive mode waits for rings for days: a modem unplugged meanwhile (its device node gone) is
+// noticed here, shown and logged, and receive mode ends, to be started again once it is back.
+void TMainScreen::WatchModem()
+{
+    if (!ReceiveModeOn) {
+        modemWatch_->stop();
+        return;
+    }
+    const int n = FxComPort1.ComNumber();
+    if (comms::ComPortDeviceThere(n))
+        return;
+    modemWatch_->stop();
+    modemGone_ = true;
+    const std::string com = "COM" + std::to_string(n);
+    const std::string device = comms::ComPortDevice(n);
+    AddtoLastRecLog("The modem on " + com + " (" + device + ") is gone", true);
+    StopReceivingNow();
+    SetButtons();
+    Status->setText(QString::fromStdString("No modem on " + com));
+    ShowError("Modem Not Found",
+              QString::fromStdString("The modem on " + com + " (" + device + ") can no longer be found: it was "
+                                     "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
+                                     "is back, click Receive to start receiving faxes again."),
+              false);
+}
+
+void TMainScreen::EndBySignal()
+{
+    // Every wait on the modem ends and every window's loop with it.
+    platform::PostQuitMessage(0);
+    for (TSendFaxForm* dialog : findChildren<TSendFaxForm*>())
+        dialog->EndNow();
+    if (ReceiveModeOn)
+        StopReceivingNow();
+    DisconnectReceiveMode();
 }
 
 void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)
@@ -431,6 +489,65 @@ void TMainScreen::RecordReceivedFax()
     PostFaxReceived();
     SetButtons();
     WriteRecLog();
+    if (foundation::Settings().PrintOnReceipt)
+        PrintOnReceipt(file, remoteID);
+}
+
+void TMainScreen::PrintOnReceipt(const std::string& file, const std::string& remoteID)
+{
+    const std::string wanted = foundation::Settings().PrintOnReceiptPrinter;
+    if (wanted != "Default Windows Printer") {
+        const std::vector<std::string> names = foundation::PrinterNames();
+        const auto at = std::find(names.begin(), names.end(), wanted);
+        // A printer that is gone leaves the current one in place.
+        if (at != names.end() && foundation::PrinterIndex() != int(at - names.begin())) {
+            foundation::SetPrinterIndex(int(at - names.begin()));
+            try {
+                foundation::RefreshPrinterSettings();
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    try {
+        fxFaxPrinter1.SetFileName(file);
+    } catch (const std::exception&) {
+        return; // the fax is stored and recorded; it is not printed
+    }
+    PrintReceivedFax(remoteID);
+}
+
+void TMainScreen::PrintReceivedFax(const std::string& remoteID)
+{
+    if (!foundation::SelectUsablePrinter(false) || fxFaxPrinter1.FileName().empty())
+        return;
+    const platform::DateTime now = platform::Now();
+    const std::string header =
+        "From: " + Trimmed(remoteID) + "             Received: " +
+        platform::FormatDateTime(platform::ShortDateFormat(), now) + " " +
+        platform::FormatDateTime(platform::ShortTimeFormat(), now) + "             Fax File:        " +
+        QString::fromStdString(foundation::GetProgramFolder()).toLower().toStdString() + "Receive/" +
+        BareName(fxFaxPrinter1.FileName());
+    const std::string printerName = foundation::CurrentPrinterName();
+    if (!printerName.empty())
+        fxFaxPrinter1.Printer().setPrinterName(QString::fromStdString(printerName));
+    try {
+        foundation::LoadPrintSettings();
+    } catch (...) {
+    }
+    const foundation::PrintOptions& options = foundation::PrintSettings();
+    fxFaxPrinter1.SetFirstPage(1);
+    fxFaxPrinter1.SetLastPage(static_cast<unsigned>(fxFaxPrinter1.TotalPages()));
+    fxFaxPrinter1.PrintScale = options.Stretch ? faxdoc::psFitToPage : faxdoc::psNone;
+    fxFaxPrinter1.MultiPage = false;
+    fxFaxPrinter1.FaxHeader().Enabled = options.Header;
+    fxFaxPrinter1.FaxHeader().Caption = options.Header ? header : "";
+    fxFaxPrinter1.FaxFooter().Enabled = options.Footer;
+    fxFaxPrinter1.FaxFooter().Caption = options.Footer ? "Page: $P of $N" : "";
+    try {
+        fxFaxPrinter1.PrintFax();
+    } catch (...) {
+        // A printer that fails keeps the fax unprinted; it is stored and listed all the same.
+    }
 }
 
 void TMainScreen::ReceiveFailed()

@@ -5,6 +5,10 @@
 #include "fax_pages.h"
 #include "main_screen_fixture.h"
 
+#include "comms/tests/class2_sim_process.h"
+#include "faxdoc/gui/page_target.h"
+#include "foundation/printer_choice.h"
+#include "platform/messages.h"
 #include "faxline_harness.h"
 
 #include <QAction>
@@ -12,10 +16,14 @@
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPushButton>
 
+#include <dirent.h>
 #include <fstream>
 #include <regex>
+#include <signal.h>
+#include <unistd.h>
 
 namespace zn::app::test {
 namespace {
@@ -39,6 +47,7 @@ protected:
     void TearDown() override
     {
         TMainScreen::SetSoundPlayerForTest({});
+        TMainScreen::SetModemWatchIntervalForTest(0);
         SetErrorWindowTimeoutForTest(0);
         ::unsetenv("ZN_COM7");
     }
@@ -51,14 +60,16 @@ protected:
         EXPECT_TRUE(WriteFaxTiff(dir.File("tx.tif"), pages));
         return pages;
     }
-    void StartReceiving(const std::string& device)
+    // faxClass as ZN.INI keeps it: 1 is Class 1, 2 is Class 2.
+    void StartReceiving(const std::string& device, int faxClass = 1)
     {
         ::setenv("ZN_COM7", device.c_str(), 1);
-        Start();
+        if (!screen)
+            Start();
         auto& s = foundation::Settings();
         s.PortNotConfigured = false;
         s.ComPort = 6; // COM7
-        s.FaxClassReceive = 1;
+        s.FaxClassReceive = faxClass;
         s.MaximumBPSReceive = 14400;
         s.Fax = "+1 555 0199";
         s.Wav = home_.Path() + "/ring.wav";
@@ -100,6 +111,49 @@ protected:
     {
         std::ifstream in(foundation::GetProgramFolder() + "Lastrec.log", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Processes events until done() or the bound.
+    static bool Until(const std::function<bool()>& done, int bound = 60000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < bound)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    static int Count(const char* folder)
+    {
+        int n = 0;
+        if (DIR* d = ::opendir(folder)) {
+            while (dirent* e = ::readdir(d))
+                n += e->d_name[0] != '.';
+            ::closedir(d);
+        }
+        return n;
+    }
+    static long ResidentKb()
+    {
+        std::ifstream in("/proc/self/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::atol(line.c_str() + 6);
+        return -1;
+    }
+    // The UUCP lock files this process owns.
+    static int OwnLockFiles()
+    {
+        int n = 0;
+        if (DIR* d = ::opendir("/var/lock")) {
+            while (dirent* e = ::readdir(d)) {
+                const std::string name = e->d_name;
+                if (name.rfind("LCK..", 0) == 0 &&
+                    std::atol(foundation::test::ReadFile("/var/lock/" + name).c_str()) == long(::getpid()))
+                    ++n;
+            }
+            ::closedir(d);
+        }
+        return n;
     }
     int sounds_ = 0;
 };
@@ -199,6 +253,172 @@ TEST_F(ReceiveMode, ACallDroppedInMidPageLeavesNothingAndTheNextCallIsReceived)
     EXPECT_LT(log.find("Receiving a fax "), failed) << log;
     EXPECT_NE(log.find("Receiving a fax ", failed), std::string::npos) << log;
     EXPECT_NE(line->Results()[0].find(" pages_tx=1 "), std::string::npos) << line->Output();
+}
+
+// Print on receipt: each received fax goes to the printer the settings name, to the current one when
+// that printer is gone, and is only stored when no printer is usable.
+struct PrintCase {
+    const char* name;
+    std::vector<std::string> printers;
+    int currentBefore;
+    const char* wanted;
+    size_t sheets;
+    int currentAfter;
+};
+
+class ReceiveModePrinting : public ReceiveMode, public ::testing::WithParamInterface<PrintCase> {
+protected:
+    void TearDown() override
+    {
+        foundation::SetPrinterNamesForTest(std::nullopt);
+        foundation::SetPrinterIndex(-1);
+        ReceiveMode::TearDown();
+    }
+};
+
+TEST_P(ReceiveModePrinting, EachFaxIsPrintedAsTheSettingsSay)
+{
+    const PrintCase c = GetParam();
+    foundation::SetPrinterNamesForTest(c.printers);
+    foundation::SetPrinterIndex(c.currentBefore);
+    TempDir dir;
+    WritePages(dir);
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast"});
+    ASSERT_TRUE(line);
+    ::setenv("ZN_COM7", line->Port('A').c_str(), 1);
+    Start();
+    faxdoc::TImagePageTarget target(850, 1100, 100);
+    screen->fxFaxPrinter1.SetPageTarget(&target);
+    foundation::Settings().PrintOnReceipt = true;
+    foundation::Settings().PrintOnReceiptPrinter = c.wanted;
+    StartReceiving(line->Port('A'));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    WaitForCalls(*line, 1);
+    screen->ReceiveButtonClick();
+
+    ASSERT_EQ(Rows().size(), 1u) << "the fax is stored and listed whatever the printer does";
+    EXPECT_EQ(target.Sheets().size(), c.sheets);
+    EXPECT_EQ(foundation::PrinterIndex(), c.currentAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Printers, ReceiveModePrinting,
+    ::testing::Values(PrintCase{"TheNamedPrinter", {"Tarvel Fax Printer", "Paper", "Desk"}, -1, "Desk", 2, 2},
+                      PrintCase{"TheCurrentWhenTheNamedIsGone", {"Tarvel Fax Printer", "Paper"}, 1, "Gone", 2, 1},
+                      PrintCase{"NoneWithoutAPrinter", {}, -1, "Default Windows Printer", 0, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Receive mode runs unattended for days: a modem unplugged while it waits for a ring is noticed,
+// shown and logged, receive mode ends, and it starts again once the modem is back.
+TEST_F(ReceiveMode, AModemThatGoesAwayEndsReceiveModeAndCanBeStartedAgainWhenBack)
+{
+    TMainScreen::SetModemWatchIntervalForTest(100);
+    TempDir dir;
+    auto first = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{"--speedup", "50"});
+    ASSERT_FALSE(first->Device().empty());
+    StartReceiving(first->Device(), 2);
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    EXPECT_EQ(OwnLockFiles() > 0, true);
+
+    ::kill(first->Process().Pid(), SIGKILL); // unplugged
+    first->Process().Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(Until([this] { return !screen->ReceiveModeOn; })) << "still waiting on a modem that is gone";
+    EXPECT_TRUE(screen->ModemGone());
+    EXPECT_FALSE(screen->FxComPort1.Open());
+    EXPECT_EQ(OwnLockFiles(), 0);
+    EXPECT_EQ(screen->ReceiveButton->text().toStdString(), "Receive");
+    EXPECT_EQ(screen->Status->text().toStdString(), "No modem on COM7");
+    const std::string log = Log();
+    EXPECT_TRUE(std::regex_search(log, std::regex("  The modem on COM7 \\(.*\\) is gone\r\n"))) << log;
+    EXPECT_LT(log.find(" is gone"), log.find("Stopped receive mode ")) << log;
+
+    // Plugged in again (the same COM port, a new device node): receive mode starts as before.
+    comms::test::Class2SimProcess second(dir, {"--speedup", "50"});
+    ASSERT_FALSE(second.Device().empty());
+    StartReceiving(second.Device(), 2);
+    EXPECT_TRUE(screen->ReceiveModeOn) << Log();
+    EXPECT_FALSE(screen->ModemGone());
+    screen->ReceiveButtonClick();
+    EXPECT_FALSE(screen->ReceiveModeOn);
+}
+
+// SIGTERM or SIGINT in the middle of a call: the call is cancelled, the unfinished fax deleted and
+// the port with its lock files released, and nothing asks the user anything.
+TEST_F(ReceiveMode, EndingBySignalInACallLeavesNoFileAndNoLock)
+{
+    TempDir dir;
+    WritePages(dir);
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END"});
+    ASSERT_TRUE(line);
+    StartReceiving(line->Port('A'));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    ASSERT_TRUE(Until([this] { return !screen->ReceiveFileName.empty(); })) << Log();
+    EXPECT_EQ(ReceivedFiles().size(), 1u);
+
+    screen->EndBySignal();
+    platform::ClearQuitRequest(); // the program would end here; the test goes on
+    EXPECT_FALSE(screen->ReceiveModeOn);
+    EXPECT_FALSE(screen->FxComPort1.Open());
+    EXPECT_EQ(OwnLockFiles(), 0);
+    EXPECT_TRUE(ReceivedFiles().empty());
+    EXPECT_TRUE(screen->ReceiveFileName.empty());
+    EXPECT_EQ(Rows().size(), 0u);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Twenty calls in a row on a receive mode left armed: as many threads and descriptors at the end
+// as after the first call, and memory that does not grow call by call.
+TEST_F(ReceiveMode, TwentyCallsLeaveNoThreadsDescriptorsOrMemoryBehind)
+{
+    constexpr size_t kCalls = 20;
+    TempDir dir;
+    const Bitmap strip = ReadPbm(ItuChartPath(1))->Rows(0, 240);
+    ASSERT_TRUE(WriteFaxTiff(dir.File("tx.tif"), {strip}));
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "SOAK", "--fast",
+                                         "--calls", std::to_string(kCalls), "--call-delay", "300"});
+    ASSERT_TRUE(line);
+    StartReceiving(line->Port('A'));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+
+    struct Sample {
+        int threads, descriptors;
+        long kb;
+    };
+    std::vector<Sample> samples;
+    size_t rows = 0;
+    qint64 doneAt = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (samples.size() < kCalls && timer.elapsed() < 600000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        size_t now = 0;
+        data::TTable& t = screen->RecTable;
+        for (t.First(); !t.Eof(); t.Next())
+            ++now;
+        if (now > rows && !screen->FaxComingIn) {
+            rows = now;
+            samples.push_back({Count("/proc/self/task"), Count("/proc/self/fd"), ResidentKb()});
+        }
+        // Every call made and the window idle, yet rows missing: a few seconds more, then the verdict.
+        if (line->Results().size() == kCalls && !screen->FaxComingIn) {
+            if (doneAt == 0)
+                doneAt = timer.elapsed();
+            else if (timer.elapsed() - doneAt > 3000)
+                break;
+        }
+    }
+    ASSERT_EQ(samples.size(), kCalls) << line->Output() << Log();
+    for (const std::string& r : line->Results())
+        EXPECT_EQ(r.rfind("RESULT 0 ", 0), 0u) << r;
+    EXPECT_EQ(ReceivedFiles().size(), kCalls);
+    EXPECT_EQ(samples.back().threads, samples.front().threads);
+    EXPECT_EQ(samples.back().descriptors, samples.front().descriptors);
+    // Allocator noise aside, memory settles after the first calls: the last fifteen calls together
+    // add less than one page image would.
+    EXPECT_LT(samples.back().kb - samples[4].kb, 1024) << samples[4].kb << " KB after call 5, "
+                                                        << samples.back().kb << " KB after call 20";
+    screen->ReceiveButtonClick();
+    EXPECT_EQ(OwnLockFiles(), 0);
 }
 
 } // namespace

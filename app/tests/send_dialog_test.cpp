@@ -10,11 +10,19 @@
 
 #include "faxline_harness.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDate>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 
 namespace zn::app::test {
@@ -87,6 +95,17 @@ protected:
         };
         screen->SendButtonClick();
     }
+    // The window on modem device `device`, with one outgoing fax of `lines` lines highlighted.
+    bool StartWithOneFax(const std::string& device, const std::string& file, const std::string& subject,
+                         int lines = 3)
+    {
+        ::setenv("ZN_COM7", device.c_str(), 1);
+        Start();
+        ConfigureModem();
+        MakeFax(file, lines);
+        AddOutgoing(subject, file);
+        return GoToSubject(subject);
+    }
     std::string Log() const
     {
         std::ifstream in(foundation::GetProgramFolder() + "Lastsend.log", std::ios::binary);
@@ -152,12 +171,7 @@ TEST_F(SendDialog, ACancelledSendKeepsDateSentBlankAndRecordsTheError)
     // Modem B is never answered: the call rings until it is cancelled.
     auto line = Line::Start(dir.Path(), {"pair"});
     ASSERT_TRUE(line);
-    ::setenv("ZN_COM7", line->Port('A').c_str(), 1);
-    Start();
-    ConfigureModem();
-    MakeFax("FAX00002.APF", 3);
-    AddOutgoing("Never", "FAX00002.APF");
-    ASSERT_TRUE(GoToSubject("Never"));
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00002.APF", "Never"));
 
     AnswerErrorWindows(1);
     SendThroughDialog([](TSendFaxForm& dialog) {
@@ -194,6 +208,125 @@ TEST_F(SendDialog, AMissingModemEndsTheAttemptWithTheOpenErrorAndNoResult)
     EXPECT_NE(log.find("Error opening com port: COM7\r\nMessage:Unable to open the specified communications port ( Com7 )"),
               std::string::npos)
         << log;
+}
+
+// A busy line and a far end that never answers: the row keeps DATESENT blank and LASTRESULT holds
+// the error text; nothing says the fax was sent.
+struct FailedCall {
+    const char* name;
+    std::vector<std::string> line;
+};
+
+class SendDialogFailure : public SendDialog, public ::testing::WithParamInterface<FailedCall> {};
+
+TEST_P(SendDialogFailure, LeavesDateSentBlankAndTheErrorInTheRow)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), GetParam().line);
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00004.APF", "Refused"));
+    AnswerErrorWindows(1);
+    SendThroughDialog();
+    EXPECT_EQ(modal_.Seen(), std::vector<std::string>{"TShowErrorForm"}) << Log();
+
+    ASSERT_TRUE(GoToSubject("Refused"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_TRUE(t.FieldByName("DATESENT").IsNull());
+    EXPECT_TRUE(t.FieldByName("TIMESENT").IsNull());
+    ASSERT_NE(LastSendErrorCode, 0);
+    const std::string result = t.FieldByName("LASTRESULT").AsString();
+    EXPECT_EQ(result, comms::ErrorCodeToText(LastSendErrorCode)) << Log();
+    EXPECT_NE(result, "Sent");
+    for (const Box& box : boxes)
+        EXPECT_NE(box.text, "The fax was sent successfully");
+    EXPECT_NE(Log().find("Result: " + result + "\r\n"), std::string::npos) << Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SendDialogFailure,
+    ::testing::Values(FailedCall{"Busy", {"pair", "--busy", "*"}},
+                      FailedCall{"NoAnswer", {"pair", "--no-answer", "*", "--ring-timeout", "2"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A modem that never answers holds the probe for its whole time-out: meanwhile the window keeps
+// handling events, and Close ends the attempt without the no-response question.
+TEST_F(SendDialog, CloseCancelsTheModemCheckWhileTheWindowKeepsWorking)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ASSERT_TRUE(StartWithOneFax(::ptsname(master), "FAX00005.APF", "Silent"));
+    foundation::Settings().ResetString = "ATZ";
+
+    int ticksWhileChecking = 0;
+    bool sawPreparing = false;
+    screen->RunSendDialog = [&](TSendFaxForm& dialog) {
+        dialog.show();
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (dialog.Busy && dialog.status->text() == "Checking for modem...")
+                ++ticksWhileChecking;
+            // Once the window has shown it is checking, the user gives up.
+            if (ticksWhileChecking == 5) {
+                sawPreparing = dialog.Preparing();
+                dialog.CloseButton->click();
+            }
+        });
+        ticker.start(20);
+        dialog.SendFaxButtonClick();
+        EXPECT_FALSE(dialog.Busy);
+        ticker.stop();
+        // The port finishes closing once the wait that held it has been left.
+        QElapsedTimer timer;
+        timer.start();
+        while (dialog.FxComPort1.Open() && timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(dialog.FxComPort1.Open());
+        dialog.CloseButtonClick();
+        return 1;
+    };
+    screen->SendButtonClick();
+    ::close(master);
+
+    EXPECT_GE(ticksWhileChecking, 5);
+    EXPECT_TRUE(sawPreparing);
+    EXPECT_TRUE(modal_.Seen().empty()) << "no question after a cancel";
+    const std::string log = Log();
+    EXPECT_NE(log.find("Checking for modem\r\nCancelled by the user\r\nFinish: "), std::string::npos) << log;
+    EXPECT_EQ(log.find("Error checking for modem"), std::string::npos) << log;
+    ASSERT_TRUE(GoToSubject("Silent"));
+    EXPECT_TRUE(screen->FaxTable.FieldByName("LASTRESULT").IsNull());
+}
+
+// Screenshots of the send dialog and the fax status window during a call, for looking at them:
+// ZN_SHOT_DIR=folder, under Xvfb with QT_QPA_PLATFORM=xcb, or offscreen.
+TEST_F(SendDialog, StatusWindowDuringACallCanBePictured)
+{
+    const char* shots = std::getenv("ZN_SHOT_DIR");
+    if (!shots)
+        GTEST_SKIP() << "set ZN_SHOT_DIR to take the pictures";
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"answer", "--rx-file", dir.File("rx.tif"), "--ident", "FAR END"});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00006.APF", "Pictured", 140));
+    AnswerErrorWindows(1);
+    int taken = 0;
+    SendThroughDialog([&](TSendFaxForm& dialog) {
+        QElapsedTimer timer;
+        timer.start();
+        for (qint64 at : {3000, 9000, 15000}) {
+            while (dialog.Busy && timer.elapsed() < at)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (!dialog.Busy)
+                break;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w != screen.get())
+                    w->grab().save(QString("%1/call_%2_%3.png").arg(shots).arg(at).arg(w->objectName()));
+            ++taken;
+        }
+    });
+    EXPECT_GT(taken, 0);
 }
 
 } // namespace
