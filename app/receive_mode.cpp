@@ -7,6 +7,7 @@
 #include "comms/base/exceptions.h"
 #include "comms/port/port_names.h"
 #include "data/table/system_tables.h"
+#include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_names.h"
 #include "foundation/modem_probe.h"
@@ -448,6 +449,11 @@ void TMainScreen::RecordReceivedFax()
     const std::string file = ReceiveFileName.empty() ? FxReceiveFax1.FaxFile() : ReceiveFileName;
     const std::string remoteID = FxReceiveFax1.GetRemoteID();
     CurrentPage = FxReceiveFax1.GetCurrentPage();
+    // A call that goes on after EOM has already counted the next document's first page when this
+    // file is reported: the file itself says how many pages it holds.
+    faxdoc::TApfFileHeader header;
+    if (faxdoc::ReadApfHeader(platform::ResolvePath(file), header) == 0 && header.pageCount > 0)
+        CurrentPage = header.pageCount;
     AddtoLastRecLog(std::to_string(CurrentPage) + " pages received from " + Trimmed(remoteID), true);
     try {
         if (!RecTable.Active())

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <dirent.h>
 #include <fstream>
 #include <regex>
@@ -253,6 +254,45 @@ TEST_F(ReceiveMode, ACallDroppedInMidPageLeavesNothingAndTheNextCallIsReceived)
     EXPECT_LT(log.find("Receiving a fax "), failed) << log;
     EXPECT_NE(log.find("Receiving a fax ", failed), std::string::npos) << log;
     EXPECT_NE(line->Results()[0].find(" pages_tx=1 "), std::string::npos) << line->Output();
+}
+
+// A call that goes on after EOM into a second document delivers two files: each gets its row, and
+// neither is left in RECEIVE unrecorded.
+TEST_F(ReceiveMode, ACallThatDeliversTwoFilesRecordsARowForEach)
+{
+    TempDir dir;
+    comms::test::Class2SimProcess modem(dir, {"--speedup", "50", "--ring-delay", "0.3", "--calls", "1",
+                                              "--remote-id", "TWO PARTS", "--send", ItuChartPath(1), "--send",
+                                              ItuChartPath(2), "--send", ItuChartPath(3), "--eom-after", "1"});
+    ASSERT_FALSE(modem.Device().empty());
+    StartReceiving(modem.Device(), 2);
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    ASSERT_TRUE(Until([this] { return Rows().size() >= 2 && !screen->FaxComingIn; })) << Log() << modem.Log();
+    screen->ReceiveButtonClick();
+
+    // In the order the files were made (their names count up).
+    std::vector<RecRow> rows = Rows();
+    std::sort(rows.begin(), rows.end(), [](const RecRow& a, const RecRow& b) { return a.file < b.file; });
+    ASSERT_EQ(rows.size(), 2u) << Log();
+    std::vector<std::string> recorded;
+    for (const RecRow& row : rows) {
+        EXPECT_EQ(row.from, "TWO PARTS");
+        recorded.push_back(row.file);
+    }
+    EXPECT_EQ(rows[0].pages, 1);
+    EXPECT_EQ(rows[1].pages, 2);
+    std::vector<std::string> files = ReceivedFiles();
+    std::sort(files.begin(), files.end());
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(files, recorded) << "every file in RECEIVE has its row";
+    const std::vector<Bitmap> first = FaxFilePages(foundation::GetReceiveFolder() + rows[0].file);
+    const std::vector<Bitmap> second = FaxFilePages(foundation::GetReceiveFolder() + rows[1].file);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_TRUE(TrimWhiteRows(first[0]) == TrimWhiteRows(*ReadPbm(ItuChartPath(1)))) << rows[0].file;
+    EXPECT_TRUE(TrimWhiteRows(second[0]) == TrimWhiteRows(*ReadPbm(ItuChartPath(2)))) << rows[1].file;
+    EXPECT_TRUE(TrimWhiteRows(second[1]) == TrimWhiteRows(*ReadPbm(ItuChartPath(3)))) << rows[1].file;
+    EXPECT_EQ(sounds_, 2);
 }
 
 // Print on receipt: each received fax goes to the printer the settings name, to the current one when
