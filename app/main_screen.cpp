@@ -939,8 +939,9 @@ void TMainScreen::SendButtonClick()
     }
 
     GoBackTo(FaxTable, remembered);
+    // A row deleted meanwhile can still be reached by its number: it is not found either.
     if (!FaxTable.Active() || FaxTable.IsEmpty() || FaxTable.RecNo() != remembered ||
-        FaxTable.FieldByName("FAXDOC").AsString() != document || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
+        FaxTable.CheckCurrentRecord() != 0 || FaxTable.FieldByName("FAXDOC").AsString() != document || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
         foundation::ShowMessageBox("The fax's row could not be found again, so its result was not recorded.\r\rResult: " +
                                        (result.empty() ? std::string("none") : result),
                                    "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);

@@ -248,6 +248,36 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedCall{"NoAnswer", {"pair", "--no-answer", "*", "--ring-timeout", "2"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The row of the fax being sent is gone when the dialog closes (deleted meanwhile): the result is
+// written into no other fax's row, and the user is told it was not recorded.
+TEST_F(SendDialog, ARowThatCannotBeFoundAgainGetsNoResultAndNoOtherRowDoes)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair", "--busy", "*"});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00007.APF", "Vanishing"));
+    MakeFax("FAX00008.APF", 3);
+    AddOutgoing("Bystander", "FAX00008.APF");
+    ASSERT_TRUE(GoToSubject("Vanishing"));
+    AnswerErrorWindows(1);
+    SendThroughDialog([this](TSendFaxForm&) {
+        ASSERT_TRUE(GoToSubject("Vanishing"));
+        screen->FaxTable.Delete();
+    });
+
+    EXPECT_EQ(Subjects(), std::vector<std::string>{"Bystander"});
+    ASSERT_TRUE(GoToSubject("Bystander"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_TRUE(t.FieldByName("LASTRESULT").IsNull());
+    EXPECT_TRUE(t.FieldByName("DATESENT").IsNull());
+    EXPECT_EQ(t.FieldByName("PHONE").AsString(), "555-0100");
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text.rfind("The fax's row could not be found again, so its result was not recorded.", 0), 0u)
+        << boxes.back().text;
+    EXPECT_NE(boxes.back().text.find("Result: " + comms::ErrorCodeToText(LastSendErrorCode)), std::string::npos)
+        << boxes.back().text;
+}
+
 // A modem that never answers holds the probe for its whole time-out: meanwhile the window keeps
 // handling events, and Close ends the attempt without the no-response question.
 TEST_F(SendDialog, CloseCancelsTheModemCheckWhileTheWindowKeepsWorking)
