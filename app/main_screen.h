@@ -235,6 +235,8 @@ private:
     std::string filterText_;
     int faxLink_ = 0;
     QTimer* modemWatch_ = nullptr;
+    bool startingReceive_ = false;      // StartReceivingNow is opening and checking the modem
+    bool receiveStartCancelled_ = false; // the Receive button was pressed again meanwhile
     bool modemGone_ = false;
 };
 

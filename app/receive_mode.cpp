@@ -139,6 +139,13 @@ void TMainScreen::ReceiveButtonClick()
                                     "\rbefore receiving; quick setup is not available yet.");
         return;
     }
+    if (startingReceive_) {
+        // Pressed again while the modem is being opened and checked: the start gives up as soon
+        // as the wait it is in lets go of the port.
+        receiveStartCancelled_ = true;
+        CloseReceiveLine();
+        return;
+    }
     if (ReceiveModeOn)
         StopReceivingNow();
     else
@@ -185,6 +192,14 @@ void TMainScreen::StartReceivingNow()
     ReceiveModeOn = true;
 
     const std::string n = std::to_string(s.ComPort + 1);
+    startingReceive_ = true;
+    receiveStartCancelled_ = false;
+    const auto giveUpIfCancelled = [this] {
+        if (!receiveStartCancelled_)
+            return;
+        AddtoLastRecLog("Start cancelled by the user", true);
+        throw StartAborted();
+    };
     try {
         SetButtons();
         QApplication::processEvents();
@@ -227,7 +242,9 @@ void TMainScreen::StartReceivingNow()
 
         AddtoLastRecLog("Checking for modem", true);
         Status->setText("Checking for modem...");
-        if (!foundation::CheckModemResponds(FxComPort1)) {
+        const bool modemAnswered = foundation::CheckModemResponds(FxComPort1);
+        giveUpIfCancelled();
+        if (!modemAnswered) {
             AddtoLastRecLog("Error checking for modem", true);
             const bool goOn = AskContinue(
                 "No Response From Modem",
@@ -249,7 +266,9 @@ void TMainScreen::StartReceivingNow()
             Status->setText("Sending reset string...");
             AddtoLastRecLog("Sending reset string: " + s.ResetString, true);
             std::string reset = s.ResetString;
-            if (!foundation::SendModemCommand(FxComPort1, reset)) {
+            const bool resetAnswered = foundation::SendModemCommand(FxComPort1, reset);
+            giveUpIfCancelled();
+            if (!resetAnswered) {
                 AddtoLastRecLog("Failure sending reset string: " + s.ResetString, true);
                 CloseReceiveLine();
                 ShowError("Unable to Continue",
@@ -273,6 +292,7 @@ void TMainScreen::StartReceivingNow()
         AddtoLastRecLog("  Fax Class: " + foundation::FaxClassToText(s.FaxClassReceive), false);
         AddtoLastRecLog("  User INIT String: " + s.InitStringReceive, false);
 
+        giveUpIfCancelled();
         AddtoLastRecLog("Start Receive Mode ", true);
         FxReceiveFax1.StartReceive();
         modemGone_ = false;
@@ -282,7 +302,9 @@ void TMainScreen::StartReceivingNow()
         mnuReceive->setText("Stop Receiving Faxes");
         Status->setText("Waiting for fax...");
         WriteRecLog();
+        startingReceive_ = false;
     } catch (...) {
+        startingReceive_ = false;
         CloseReceiveLine();
         ReceiveModeOn = false;
         ShowReceiveModeOff();

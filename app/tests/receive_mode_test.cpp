@@ -4,6 +4,7 @@
 #include "comms/tests/apf_test_pages.h"
 #include "fax_pages.h"
 #include "main_screen_fixture.h"
+#include "silent_modem.h"
 
 #include "comms/tests/class2_sim_process.h"
 #include "faxdoc/gui/page_target.h"
@@ -18,9 +19,11 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <regex>
 #include <signal.h>
@@ -293,6 +296,35 @@ TEST_F(ReceiveMode, ACallThatDeliversTwoFilesRecordsARowForEach)
     EXPECT_TRUE(TrimWhiteRows(second[0]) == TrimWhiteRows(*ReadPbm(ItuChartPath(2)))) << rows[1].file;
     EXPECT_TRUE(TrimWhiteRows(second[1]) == TrimWhiteRows(*ReadPbm(ItuChartPath(3)))) << rows[1].file;
     EXPECT_EQ(sounds_, 2);
+}
+
+// A modem that never answers holds the start for the check's whole time-out: meanwhile the window
+// keeps handling events, and pressing Receive again gives the start up without the question.
+TEST_F(ReceiveMode, ReceivePressedAgainCancelsTheModemCheckWhileTheWindowKeepsWorking)
+{
+    SilentModem modem;
+    ASSERT_FALSE(modem.Device().empty());
+    int ticksWhileChecking = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (screen && screen->Status->text() == "Checking for modem...")
+            ++ticksWhileChecking;
+        if (ticksWhileChecking == 5)
+            screen->ReceiveButton->click();
+    });
+    ticker.start(20);
+    Start();
+    foundation::Settings().ResetString = "ATZ";
+    StartReceiving(modem.Device());
+    ticker.stop();
+    EXPECT_GE(ticksWhileChecking, 5);
+    EXPECT_FALSE(screen->ReceiveModeOn);
+    EXPECT_EQ(screen->ReceiveButton->text().toStdString(), "Receive");
+    EXPECT_TRUE(Until([this] { return !screen->FxComPort1.Open(); }, 10000));
+    EXPECT_EQ(OwnLockFiles(), 0);
+    const std::string log = Log();
+    EXPECT_NE(log.find("  Start cancelled by the user\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Error checking for modem"), std::string::npos) << log;
 }
 
 // Print on receipt: each received fax goes to the printer the settings name, to the current one when

@@ -1,9 +1,12 @@
 // Sending from the main window: the send dialog's rules, and whole faxes through the dialog to
 // spandsp's fax terminal on the test bed's Class 1 modem, with the row updated afterwards.
 #include "app/error_display_form.h"
+
+#include <QPlainTextEdit>
 #include "app/send_fax_form.h"
 #include "fax_pages.h"
 #include "main_screen_fixture.h"
+#include "silent_modem.h"
 #include "modal_driver.h"
 
 #include <QDialog>
@@ -278,15 +281,41 @@ TEST_F(SendDialog, ARowThatCannotBeFoundAgainGetsNoResultAndNoOtherRowDoes)
         << boxes.back().text;
 }
 
+// A modem that does not answer "AT": the question names the port, and OK ends the attempt.
+TEST_F(SendDialog, AModemThatDoesNotAnswerIsReportedWithThePortAndOkStops)
+{
+    SilentModem modem;
+    ASSERT_FALSE(modem.Device().empty());
+    ASSERT_TRUE(StartWithOneFax(modem.Device(), "FAX00009.APF", "Mute"));
+    foundation::Settings().ResetString.clear();
+    std::string caption, text;
+    bool continueOffered = false;
+    modal_.Then([&](QWidget* w) {
+        auto* form = static_cast<TShowErrorForm*>(w);
+        caption = form->windowTitle().toStdString();
+        text = form->Memo1->toPlainText().toStdString();
+        continueOffered = form->ContinueButton->isVisible();
+        form->BitBtn1->click();
+    });
+    SendThroughDialog();
+    EXPECT_EQ(caption, "No Response From Modem");
+    EXPECT_TRUE(continueOffered);
+    const std::string shown = QString::fromStdString(text).replace("\r\n", "\n").replace('\r', '\n').toStdString();
+    EXPECT_EQ(shown, "We did not receive a modem response from COM7.\n\nTo verify the communications port, please "
+                     "click on the Find Modem button on the Preferences screen.\n\nIf you are sure there is a modem "
+                     "on COM7, press CONTINUE\nto continue, otherwise press OK to stop the fax session.");
+    const std::string log = Log();
+    EXPECT_NE(log.find("Checking for modem\r\nError checking for modem\r\nExit\r\nFinish: "), std::string::npos)
+        << log;
+}
+
 // A modem that never answers holds the probe for its whole time-out: meanwhile the window keeps
 // handling events, and Close ends the attempt without the no-response question.
 TEST_F(SendDialog, CloseCancelsTheModemCheckWhileTheWindowKeepsWorking)
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    ASSERT_TRUE(StartWithOneFax(::ptsname(master), "FAX00005.APF", "Silent"));
+    SilentModem modem;
+    ASSERT_FALSE(modem.Device().empty());
+    ASSERT_TRUE(StartWithOneFax(modem.Device(), "FAX00005.APF", "Silent"));
     foundation::Settings().ResetString = "ATZ";
 
     int ticksWhileChecking = 0;
@@ -317,7 +346,6 @@ TEST_F(SendDialog, CloseCancelsTheModemCheckWhileTheWindowKeepsWorking)
         return 1;
     };
     screen->SendButtonClick();
-    ::close(master);
 
     EXPECT_GE(ticksWhileChecking, 5);
     EXPECT_TRUE(sawPreparing);
