@@ -38,6 +38,7 @@ constexpr const char* kReceiveModeRefusal =
     "button to end\rFax Receive mode";
 
 class TSendFaxForm;
+class TStartingFaxForm;
 
 // The error code of the last failed receive (-1 until one fails).
 extern int LastReceiveErrorCode;
@@ -152,6 +153,9 @@ public:
     static void SetModemWatchIntervalForTest(int milliseconds); // 0: the normal interval
     bool ModemGone() const { return modemGone_; }
 
+    // The receive-mode notice, made on first use.
+    TStartingFaxForm& StartingFaxForm();
+
     // SIGTERM or SIGINT: the call is cancelled, its unfinished file deleted, the port and its lock
     // files released and the program ends, without asking anything.
     void EndBySignal();
@@ -235,6 +239,8 @@ private:
     std::string filterText_;
     int faxLink_ = 0;
     QTimer* modemWatch_ = nullptr;
+    TStartingFaxForm* startingFaxForm_ = nullptr;
+    void HideStartingFaxForm();
     bool startingReceive_ = false;      // StartReceivingNow is opening and checking the modem
     bool receiveStartCancelled_ = false; // the Receive button was pressed again meanwhile
     bool modemGone_ = false;

@@ -4,12 +4,14 @@
 #include "app/error_display_form.h"
 #include "app/main_screen.h"
 #include "app/send_fax_form.h"
+#include "app/small_forms.h"
 #include "comms/base/exceptions.h"
 #include "comms/port/port_names.h"
 #include "data/table/system_tables.h"
 #include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_names.h"
+#include "foundation/form_placement.h"
 #include "foundation/modem_probe.h"
 #include "foundation/printer_choice.h"
 #include "foundation/program_folders.h"
@@ -88,6 +90,21 @@ std::string StatusLogLine(int code, int page, const std::string& remoteID)
 }
 
 } // namespace
+
+TStartingFaxForm& TMainScreen::StartingFaxForm()
+{
+    if (!startingFaxForm_) {
+        startingFaxForm_ = new TStartingFaxForm(this);
+        startingFaxForm_->setWindowFlag(Qt::Dialog);
+    }
+    return *startingFaxForm_;
+}
+
+void TMainScreen::HideStartingFaxForm()
+{
+    if (startingFaxForm_ && startingFaxForm_->isVisible())
+        startingFaxForm_->hide();
+}
 
 void TMainScreen::SetModemWatchIntervalForTest(int milliseconds)
 {
@@ -188,6 +205,8 @@ void TMainScreen::StartReceivingNow()
     LastStatusCode = 0;
     AddtoLastRecLog("Start: ", true);
     SelectTab(kReceivedTab);
+    StartingFaxForm().ShowStartingPanel();
+    foundation::CenterForm(StartingFaxForm());
     QApplication::processEvents();
     ReceiveModeOn = true;
 
@@ -232,6 +251,7 @@ void TMainScreen::StartReceivingNow()
             if (LoggingMode)
                 FxComPort1.SetLogging(comms::tlDump);
             AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
+            HideStartingFaxForm();
             OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n + ") correct? Please\r\n"
                              "click on the Find Modem button in Preferences to be sure.";
             ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
@@ -246,6 +266,7 @@ void TMainScreen::StartReceivingNow()
         giveUpIfCancelled();
         if (!modemAnswered) {
             AddtoLastRecLog("Error checking for modem", true);
+            HideStartingFaxForm();
             const bool goOn = AskContinue(
                 "No Response From Modem",
                 QString::fromStdString("We did not receive a modem response from COM" + n + ".\r\n\r\n"
@@ -269,6 +290,7 @@ void TMainScreen::StartReceivingNow()
             const bool resetAnswered = foundation::SendModemCommand(FxComPort1, reset);
             giveUpIfCancelled();
             if (!resetAnswered) {
+                HideStartingFaxForm();
                 AddtoLastRecLog("Failure sending reset string: " + s.ResetString, true);
                 CloseReceiveLine();
                 ShowError("Unable to Continue",
@@ -293,6 +315,8 @@ void TMainScreen::StartReceivingNow()
         AddtoLastRecLog("  User INIT String: " + s.InitStringReceive, false);
 
         giveUpIfCancelled();
+        if (!s.DisableReceivingFaxesNotification)
+            StartingFaxForm().show();
         AddtoLastRecLog("Start Receive Mode ", true);
         FxReceiveFax1.StartReceive();
         modemGone_ = false;
@@ -301,11 +325,13 @@ void TMainScreen::StartReceivingNow()
         ReceiveButton->setToolTip("Stop receiving faxes");
         mnuReceive->setText("Stop Receiving Faxes");
         Status->setText("Waiting for fax...");
+        StartingFaxForm().ShowReadyPanel();
         WriteRecLog();
         startingReceive_ = false;
     } catch (...) {
         startingReceive_ = false;
         CloseReceiveLine();
+        HideStartingFaxForm();
         ReceiveModeOn = false;
         ShowReceiveModeOff();
         LoggingMode = false;
@@ -316,6 +342,7 @@ void TMainScreen::StartReceivingNow()
 
 void TMainScreen::StopReceivingNow()
 {
+    HideStartingFaxForm();
     HourGlass hourGlass;
     Status->setText("Ending fax receive mode...");
     QApplication::processEvents();
@@ -425,6 +452,7 @@ void TMainScreen::FxReceiveFax1FaxLog(int code)
     case comms::lfReceiveStart:
         ReceiveFileName = FxReceiveFax1.FaxFile();
         AddtoLastRecLog("Receiving a fax ", true);
+        HideStartingFaxForm();
         break;
     case comms::lfReceiveOK: RecordReceivedFax(); break;
     case comms::lfReceiveFail: ReceiveFailed(); break;
@@ -441,6 +469,8 @@ void TMainScreen::ShowReceiveStatus()
         const std::string line = StatusLogLine(code, page, remoteID);
         if (!line.empty())
             AddtoLastRecLog(line, true);
+        if (code == 4822)
+            HideStartingFaxForm();
     }
     LastStatusCode = code;
     CurrentPage = page;

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -19,6 +20,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zn::app {
@@ -164,6 +166,72 @@ bool EditSenderInformation(QWidget* parent)
     s.Company = form.Company->text().toStdString();
     foundation::SaveSettings();
     return true;
+}
+
+TStartingFaxForm::TStartingFaxForm(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("TStartingFaxForm");
+    setWindowTitle("Starting Receive mode...");
+    setModal(false);
+    setFont(QFont("Arial", 9));
+    const auto panel = [this](const char* name, const QStringList& lines) {
+        auto* w = new QWidget(this);
+        w->setObjectName(name);
+        auto* layout = new QVBoxLayout(w);
+        for (const QString& line : lines) {
+            auto* l = new QLabel(line, w);
+            QFont bold = l->font();
+            bold.setBold(true);
+            l->setFont(bold);
+            layout->addWidget(l);
+        }
+        return w;
+    };
+    StartingPanel = panel("StartingPanel", {"Please wait while fax receive mode is started....."});
+    ReadyPanel = panel("ReadyPanel", {"Tarvel is in receive mode now", "To end receive mode, press the STOP button",
+                                      "While in receive mode, sending faxes is not possible"});
+    okbutton = MakeButton(this, "okbutton", "OK");
+    DoNotShow = new QCheckBox("Do not show this again", this);
+    DoNotShow->setObjectName("DoNotShow");
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(15000);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(StartingPanel);
+    layout->addWidget(ReadyPanel);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(DoNotShow);
+    bottom->addStretch();
+    bottom->addWidget(okbutton);
+    layout->addLayout(bottom);
+    StartingPanel->setVisible(false);
+    ReadyPanel->setVisible(false);
+    okbutton->setVisible(false);
+    DoNotShow->setVisible(false);
+    connect(okbutton, &QPushButton::clicked, this, &QDialog::close);
+    connect(DoNotShow, &QCheckBox::clicked, this, [this] { DoNotShowClick(); });
+}
+
+void TStartingFaxForm::ShowStartingPanel()
+{
+    StartingPanel->setVisible(true);
+    ReadyPanel->setVisible(false);
+    okbutton->setVisible(false);
+    DoNotShow->setVisible(false);
+}
+
+void TStartingFaxForm::ShowReadyPanel()
+{
+    ReadyPanel->setVisible(true);
+    okbutton->setVisible(true);
+    DoNotShow->setVisible(true);
+    StartingPanel->setVisible(false);
+    adjustSize();
+}
+
+// Saved with the other settings when the main window closes.
+void TStartingFaxForm::DoNotShowClick()
+{
+    foundation::Settings().DisableReceivingFaxesNotification = DoNotShow->isChecked();
 }
 
 TTellUserAboutReceiveLog::TTellUserAboutReceiveLog(QWidget* parent) : QDialog(parent)

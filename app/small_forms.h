@@ -9,6 +9,8 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QButtonGroup;
+class QCheckBox;
+class QTimer;
 class QGroupBox;
 
 namespace zn::foundation::gui {
@@ -58,6 +60,21 @@ public:
     QPushButton* Button1;
 };
 void TellUserAboutReceiveLog();
+
+// The receive-mode notice: "Please wait..." while receive mode starts, then how to end it.
+class TStartingFaxForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TStartingFaxForm(QWidget* parent = nullptr);
+    QWidget* StartingPanel;
+    QWidget* ReadyPanel;
+    QPushButton* okbutton;
+    QCheckBox* DoNotShow;
+    QTimer* Timer1;
+    void ShowStartingPanel(); // the starting panel alone
+    void ShowReadyPanel();    // the ready panel, OK and "Do not show this again"
+    void DoNotShowClick();
+};
 
 class TDeleteWhat : public QDialog {
     Q_OBJECT

@@ -72,6 +72,12 @@ int main(int argc, char** argv)
     conditions.FaxRECIPIENT->setText("Ann Example");
     Save(conditions, "delete_where");
 
+    zn::app::TStartingFaxForm starting;
+    starting.ShowStartingPanel();
+    Save(starting, "receive_mode_starting");
+    starting.ShowReadyPanel();
+    Save(starting, "receive_mode_ready");
+
     zn::app::TSplashform about;
     Save(about, "about");
     zn::app::TGetSenderInfo sender;

@@ -1,6 +1,7 @@
 // Receive mode of the main window over the fax line test bed: spandsp's fax terminal calls modem A
 // again and again while the window's receive component stays armed on it.
 #include "app/error_display_form.h"
+#include "app/small_forms.h"
 #include "comms/tests/apf_test_pages.h"
 #include "fax_pages.h"
 #include "main_screen_fixture.h"
@@ -13,6 +14,7 @@
 #include "faxline_harness.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
@@ -169,8 +171,20 @@ TEST_F(ReceiveMode, TwoCallsInARowBecomeTwoRowsWithTheirPagesAndTheLog)
     auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast",
                                          "--calls", "2", "--call-delay", "500"});
     ASSERT_TRUE(line);
+    Start();
+    foundation::Settings().DisableReceivingFaxesNotification = false;
     StartReceiving(line->Port('A'));
     ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    // The notice tells how to end receive mode until the first call is answered.
+    auto* notice = screen->findChild<TStartingFaxForm*>("TStartingFaxForm");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->windowTitle().toStdString(), "Starting Receive mode...");
+    EXPECT_TRUE(notice->ReadyPanel->isVisible());
+    EXPECT_FALSE(notice->StartingPanel->isVisible());
+    EXPECT_TRUE(notice->okbutton->isVisible());
+    notice->DoNotShow->click();
+    EXPECT_TRUE(foundation::Settings().DisableReceivingFaxesNotification);
     EXPECT_EQ(screen->ReceiveButton->text().toStdString(), "STOP");
     EXPECT_EQ(screen->ReceiveButton->toolTip().toStdString(), "Stop receiving faxes");
     EXPECT_EQ(screen->mnuReceive->text().toStdString(), "Stop Receiving Faxes");
@@ -180,6 +194,7 @@ TEST_F(ReceiveMode, TwoCallsInARowBecomeTwoRowsWithTheirPagesAndTheLog)
         EXPECT_EQ(r.rfind("RESULT 0 ", 0), 0u) << r;
     EXPECT_TRUE(screen->ReceiveModeOn);
     EXPECT_EQ(sounds_, 2);
+    EXPECT_FALSE(notice->isVisible()) << "hidden once a call is answered";
     EXPECT_TRUE(screen->ReceiveFileName.empty());
 
     screen->ReceiveButtonClick();
