@@ -324,6 +324,7 @@ void TMainScreen::BuildMenus()
     file->addSeparator();
     mnuSend = item(file, "mnuSend", "&Send Fax...", QKeySequence("Ctrl+S"));
     mnuReceive = item(file, "mnuReceive", "&Receive Faxes", QKeySequence("Ctrl+R"));
+    mnuReceiveLog = item(file, "mnuReceiveLog", "Receive Faxes with &Logging...");
     mnuForward = item(file, "mnuForward", "For&ward Received Fax...");
     file->addSeparator();
     mnuViewPrint = item(file, "mnuViewPrint", "&View Fax...", QKeySequence("Ctrl+V"));
@@ -367,6 +368,7 @@ void TMainScreen::BuildMenus()
     connect(mnuShowArchives, &QAction::triggered, this, [this] { mnuShowArchivesClick(); });
     connect(mnuSend, &QAction::triggered, SendButton, &QPushButton::click);
     connect(mnuReceive, &QAction::triggered, ReceiveButton, &QPushButton::click);
+    connect(mnuReceiveLog, &QAction::triggered, this, [this] { mnuReceiveLogClick(); });
     connect(mnuForward, &QAction::triggered, this, [this] { mnuForwardClick(); });
     connect(mnuViewPrint, &QAction::triggered, ButtonviewPrint, &QPushButton::click);
     connect(mnuPrint, &QAction::triggered, Printbutton, &QPushButton::click);

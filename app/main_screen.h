@@ -79,7 +79,7 @@ public:
     QAction *mnuDateSent, *mnuSubject, *mnuRecipient, *mnuSortDateReceived, *mnuSortFrom;
     // The main menu's commands.
     QAction *mnuNewCoverSheet, *mnuAddCoverSheet, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive,
-        *mnuShowArchives, *mnuSend, *mnuReceive, *mnuForward, *mnuViewPrint, *mnuPrint, *PrintSetup1,
+        *mnuShowArchives, *mnuSend, *mnuReceive, *mnuReceiveLog, *mnuForward, *mnuViewPrint, *mnuPrint, *PrintSetup1,
         *Exit1, *mnuPreferences, *mnuPhoneBook, *CovreSheetTemplateEditor1, *FaxLogFileCleanup1,
         *mnuRebuildIndexes, *QuickConfigurationAnalysis1, *ConfigurationInformation1, *StartHere1,
         *Contents1, *FrequentlyAskedQuestionsFAQ1, *TechnicalSupport1, *mnuShowHint, *mnuOnLine, *About1;
@@ -145,6 +145,7 @@ public:
     int LastStatusCode = 0;
     std::string OpenErrorText;
     void ReceiveButtonClick();
+    void mnuReceiveLogClick(); // receive mode with the port's dispatch log kept in ZNIN.LOG
     void StartReceivingNow();
     void StopReceivingNow();
     void AddtoLastRecLog(const std::string& text, bool stamped);

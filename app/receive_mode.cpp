@@ -172,8 +172,20 @@ void TMainScreen::ReceiveButtonClick()
         Status->setText("Waiting for fax...");
 }
 
+void TMainScreen::mnuReceiveLogClick()
+{
+    if (!foundation::AskYesNo("Logging mode should only be used when instructed\rto do so by technical support. "
+                              "Continue?",
+                              "LOGGING MODE"))
+        return;
+    TellUserAboutReceiveLog();
+    LoggingMode = true;
+    ReceiveButtonClick();
+}
+
 void TMainScreen::ShowReceiveModeOff()
 {
+    mnuReceiveLog->setEnabled(true);
     ReceiveButton->setText("Receive");
     ReceiveButton->setToolTip("Start receiving faxes");
     mnuReceive->setText("Receive Faxes");
@@ -184,7 +196,8 @@ void TMainScreen::CloseReceiveLine()
     if (modemWatch_)
         modemWatch_->stop();
     try {
-        if (LoggingMode && FxComPort1.Logging() == comms::tlOn)
+        // Paused at the first page's data or not, what the log holds goes to ZNIN.LOG.
+        if (LoggingMode && FxComPort1.Logging() != comms::tlOff)
             FxComPort1.SetLogging(comms::tlDump);
         if (FxComPort1.Open())
             FxComPort1.SetOpen(false);
@@ -324,6 +337,7 @@ void TMainScreen::StartReceivingNow()
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
         mnuReceive->setText("Stop Receiving Faxes");
+        mnuReceiveLog->setEnabled(false);
         Status->setText("Waiting for fax...");
         StartingFaxForm().ShowReadyPanel();
         WriteRecLog();

@@ -5,6 +5,7 @@
 #include "comms/tests/apf_test_pages.h"
 #include "fax_pages.h"
 #include "main_screen_fixture.h"
+#include "modal_driver.h"
 #include "silent_modem.h"
 
 #include "comms/tests/class2_sim_process.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDate>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -81,6 +83,17 @@ protected:
         s.Wav = home_.Path() + "/ring.wav";
         foundation::test::WriteFile(s.Wav, "RIFF");
         screen->ReceiveButtonClick();
+    }
+    // The window on a line whose terminal makes one call with the two pages.
+    std::unique_ptr<Line> StartWithOneCall(const TempDir& dir)
+    {
+        WritePages(dir);
+        auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast"});
+        if (line) {
+            ::setenv("ZN_COM7", line->Port('A').c_str(), 1);
+            Start();
+        }
+        return line;
     }
     // Processes events until the terminal has made `calls` calls and the window is idle again.
     void WaitForCalls(Line& line, size_t calls)
@@ -342,6 +355,35 @@ TEST_F(ReceiveMode, ReceivePressedAgainCancelsTheModemCheckWhileTheWindowKeepsWo
     EXPECT_EQ(log.find("Error checking for modem"), std::string::npos) << log;
 }
 
+// Receive mode with logging: asked first, then the notice, and the port's log ends up in ZNIN.LOG.
+TEST_F(ReceiveMode, LoggingModeKeepsThePortsLogInZnin)
+{
+    TempDir dir;
+    auto line = StartWithOneCall(dir);
+    ASSERT_TRUE(line);
+    auto& s = foundation::Settings();
+    s.PortNotConfigured = false;
+    s.ComPort = 6;
+    s.FaxClassReceive = 1;
+    answers.push_back(platform::IDYES);
+    ModalDriver modal;
+    modal.Then([](QWidget* w) { static_cast<QDialog*>(w)->accept(); });
+    screen->mnuReceiveLog->trigger();
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    EXPECT_EQ(modal.Seen(), std::vector<std::string>{"TTellUserAboutReceiveLog"});
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().caption, "LOGGING MODE");
+    EXPECT_FALSE(screen->mnuReceiveLog->isEnabled());
+    WaitForCalls(*line, 1);
+    screen->ReceiveButtonClick();
+    EXPECT_TRUE(screen->mnuReceiveLog->isEnabled());
+    EXPECT_FALSE(screen->LoggingMode);
+    EXPECT_EQ(Rows().size(), 1u);
+    const std::string znin = foundation::test::ReadFile(foundation::GetProgramFolder() + "ZNIN.LOG");
+    EXPECT_NE(znin.find("AT"), std::string::npos) << "the modem dialogue is in the log";
+    EXPECT_NE(Log().find("  Logging on\r\n"), std::string::npos) << Log();
+}
+
 // Print on receipt: each received fax goes to the printer the settings name, to the current one when
 // that printer is gone, and is only stored when no printer is usable.
 struct PrintCase {
@@ -369,11 +411,8 @@ TEST_P(ReceiveModePrinting, EachFaxIsPrintedAsTheSettingsSay)
     foundation::SetPrinterNamesForTest(c.printers);
     foundation::SetPrinterIndex(c.currentBefore);
     TempDir dir;
-    WritePages(dir);
-    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast"});
+    auto line = StartWithOneCall(dir);
     ASSERT_TRUE(line);
-    ::setenv("ZN_COM7", line->Port('A').c_str(), 1);
-    Start();
     faxdoc::TImagePageTarget target(850, 1100, 100);
     screen->fxFaxPrinter1.SetPageTarget(&target);
     foundation::Settings().PrintOnReceipt = true;

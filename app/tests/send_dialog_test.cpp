@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -279,6 +280,37 @@ TEST_F(SendDialog, ARowThatCannotBeFoundAgainGetsNoResultAndNoOtherRowDoes)
         << boxes.back().text;
     EXPECT_NE(boxes.back().text.find("Result: " + comms::ErrorCodeToText(LastSendErrorCode)), std::string::npos)
         << boxes.back().text;
+}
+
+// Ctrl+Shift+Z logs the session: the port's dispatch log with the dialog's entries goes to ZNOUT.LOG.
+TEST_F(SendDialog, CtrlShiftZKeepsTheSessionsLogInZnout)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair", "--busy", "*"});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00010.APF", "Logged"));
+    AnswerErrorWindows(1);
+    screen->RunSendDialog = [this](TSendFaxForm& dialog) {
+        dialog.show();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QApplication::sendEvent(&dialog, &press);
+        EXPECT_TRUE(dialog.LogSession);
+        dialog.SendFaxButtonClick();
+        QElapsedTimer timer;
+        timer.start();
+        while (dialog.Busy && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        dialog.CloseButtonClick();
+        return 1;
+    };
+    screen->SendButtonClick();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.front().text, "Logging is now ON. Log file will be saved\rfor this fax session as ZNOUT.LOG. This "
+                                  "will\roverwrite any previous ZNOUT.LOG.");
+    const std::string znout = foundation::test::ReadFile(foundation::GetProgramFolder() + "ZNOUT.LOG");
+    for (const char* entry : {"Check_for_modem", "Start_of_fax_session", "Phone_555-0100", "FaxClass_"})
+        EXPECT_NE(znout.find(entry), std::string::npos) << entry << " missing from ZNOUT.LOG";
+    EXPECT_NE(Log().find("Logging on\r\n"), std::string::npos) << Log();
 }
 
 // A modem that does not answer "AT": the question names the port, and OK ends the attempt.
