@@ -459,7 +459,8 @@ TEST_F(ReceiveMode, AModemThatGoesAwayEndsReceiveModeAndCanBeStartedAgainWhenBac
     EXPECT_LT(log.find(" is gone"), log.find("Stopped receive mode ")) << log;
 
     // Plugged in again (the same COM port, a new device node): receive mode starts as before.
-    comms::test::Class2SimProcess second(dir, {"--speedup", "50"});
+    TempDir again; // the simulator's files of the first run stay out of the way
+    comms::test::Class2SimProcess second(again, {"--speedup", "50"});
     ASSERT_FALSE(second.Device().empty());
     StartReceiving(second.Device(), 2);
     EXPECT_TRUE(screen->ReceiveModeOn) << Log();
