@@ -26,6 +26,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -167,6 +169,54 @@ TEST_F(SendDialog, ACoverAndATwoPageDocumentArriveAndTheRowRecordsTheSend)
                              "Fax#: 555-0100\r\n", "Fax Class: ", "StationID: +1 555 0199\r\n", "StartTransmit\r\n",
                              "Result: ", "Finish: "})
         EXPECT_NE(log.find(line), std::string::npos) << line << " missing from\n" << log;
+}
+
+// The same road to efax, receiving on the other modem of the back-to-back pair.
+TEST_F(SendDialog, ACoverAndATwoPageDocumentReachEfaxPixelForPixel)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    TempDir dir;
+    // efax keeps up with a line at several times real time.
+    auto line = Line::Start(dir.Path(), {"pair", "--calls", "1", "--speed", "8", dir.File("a"), dir.File("b")});
+    ASSERT_TRUE(line);
+    auto efax = StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", dir.File("b"), "-o1", "-r", dir.File("rx")});
+    ::setenv("ZN_COM7", dir.File("a").c_str(), 1);
+    Start();
+    ConfigureModem();
+    const std::string cover = MakeFax("COV00011.APF", 10);
+    const std::string document = MakeFax("FAX00011.APF", 140);
+    AddOutgoing("To efax", "FAX00011.APF", "COV00011.APF");
+    ASSERT_TRUE(GoToSubject("To efax"));
+    AnswerErrorWindows(1);
+    SendThroughDialog();
+    EXPECT_TRUE(modal_.Seen().empty()) << "the send failed; see Lastsend.log:\n" << Log();
+    EXPECT_EQ(efax->Wait(std::chrono::seconds(60)), 0);
+
+    std::vector<Bitmap> sent = Pages(cover);
+    for (const Bitmap& b : Pages(document))
+        sent.push_back(b);
+    ASSERT_GE(sent.size(), 3u);
+    // efax names its pages rx.001, rx.002, ...
+    const auto page = [&dir](size_t n) {
+        const std::string digits = std::to_string(n);
+        return dir.File("rx." + std::string(3 - std::min<size_t>(3, digits.size()), '0') + digits);
+    };
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const std::string name = page(i + 1);
+        auto got = ReadTiffPages(name);
+        ASSERT_TRUE(got) << name << " missing";
+        const Bitmap& g = got->front();
+        ASSERT_GE(g.height, sent[i].height) << name;
+        EXPECT_TRUE(g.Rows(g.height - sent[i].height, sent[i].height) == sent[i]) << "page " << i + 1;
+    }
+    EXPECT_FALSE(ReadTiffPages(page(sent.size() + 1))) << "no page more than sent";
+
+    ASSERT_TRUE(GoToSubject("To efax"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_EQ(t.FieldByName("LASTRESULT").AsString(), "Sent");
+    EXPECT_EQ(t.FieldByName("DATESENT").AsString(), QDate::currentDate().toString("yyyyMMdd").toStdString());
+    EXPECT_EQ(t.FieldByName("TIMESENT").AsString().size(), 5u);
 }
 
 TEST_F(SendDialog, ACancelledSendKeepsDateSentBlankAndRecordsTheError)
