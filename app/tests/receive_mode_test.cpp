@@ -287,6 +287,36 @@ TEST_F(ReceiveMode, ACallDroppedInMidPageLeavesNothingAndTheNextCallIsReceived)
     EXPECT_NE(line->Results()[0].find(" pages_tx=1 "), std::string::npos) << line->Output();
 }
 
+// A call from efax on the other modem of the back-to-back pair: its row names efax's station and
+// the file holds its pages pixel for pixel.
+TEST_F(ReceiveMode, ACallFromEfaxBecomesARowWithItsPages)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    TempDir dir;
+    // efax keeps up with a line at several times real time.
+    auto line = Line::Start(dir.Path(), {"pair", "--calls", "1", "--speed", "8", dir.File("a"), dir.File("b")});
+    ASSERT_TRUE(line);
+    StartReceiving(dir.File("a"));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    auto efax = StartPeer(dir, "tx", {"efax", "-v", "ewinchm", "-d", dir.File("b"), "-o1", "-l", "EFAX SENDER", "-h",
+                                      "", "-t", "123", ItuChartPath(1), ItuChartPath(2)});
+    ASSERT_TRUE(Until([&] { return !efax->Running() && !screen->FaxComingIn && Rows().size() == 1; }, 120000))
+        << Log();
+    EXPECT_EQ(efax->Wait(std::chrono::seconds(10)), 0);
+    screen->ReceiveButtonClick();
+
+    const std::vector<RecRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].from, "EFAX SENDER");
+    EXPECT_EQ(rows[0].pages, 2);
+    const std::vector<Bitmap> got = FaxFilePages(foundation::GetReceiveFolder() + rows[0].file);
+    ASSERT_EQ(got.size(), 2u);
+    for (int n : {1, 2})
+        EXPECT_EQ(CompareBelowHeader(got[size_t(n - 1)], *ReadPbm(ItuChartPath(n))), "") << "page " << n;
+    EXPECT_EQ(sounds_, 1);
+}
+
 // A call that goes on after EOM into a second document delivers two files: each gets its row, and
 // neither is left in RECEIVE unrecorded.
 TEST_F(ReceiveMode, ACallThatDeliversTwoFilesRecordsARowForEach)
@@ -538,8 +568,16 @@ TEST_F(ReceiveMode, TwentyCallsLeaveNoThreadsDescriptorsOrMemoryBehind)
     for (const std::string& r : line->Results())
         EXPECT_EQ(r.rfind("RESULT 0 ", 0), 0u) << r;
     EXPECT_EQ(ReceivedFiles().size(), kCalls);
-    EXPECT_EQ(samples.back().threads, samples.front().threads);
-    EXPECT_EQ(samples.back().descriptors, samples.front().descriptors);
+    std::string series;
+    for (const Sample& x : samples)
+        series += std::to_string(x.threads) + "/" + std::to_string(x.descriptors) + " ";
+    // Nothing grows call by call: the second half of the calls adds no thread and no descriptor.
+    // (A helper thread of the toolkit that starts late, once, may come after the first call.)
+    const Sample& half = samples[kCalls / 2 - 1];
+    EXPECT_EQ(samples.back().threads, half.threads) << "threads/descriptors after each call: " << series;
+    EXPECT_EQ(samples.back().descriptors, half.descriptors) << series;
+    EXPECT_LE(samples.back().threads - samples.front().threads, 2) << series;
+    EXPECT_LE(samples.back().descriptors - samples.front().descriptors, 2) << series;
     // Allocator noise aside, memory settles after the first calls: the last fifteen calls together
     // add less than one page image would.
     EXPECT_LT(samples.back().kb - samples[4].kb, 1024) << samples[4].kb << " KB after call 5, "
