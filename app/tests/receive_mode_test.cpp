@@ -4,6 +4,7 @@
 #include "app/small_forms.h"
 #include "comms/tests/apf_test_pages.h"
 #include "fax_pages.h"
+#include "efax_pair.h"
 #include "main_screen_fixture.h"
 #include "modal_driver.h"
 #include "silent_modem.h"
@@ -294,8 +295,7 @@ TEST_F(ReceiveMode, ACallFromEfaxBecomesARowWithItsPages)
     if (!HaveProgram("efax"))
         GTEST_SKIP() << "efax is not installed";
     TempDir dir;
-    // efax keeps up with a line at several times real time.
-    auto line = Line::Start(dir.Path(), {"pair", "--calls", "1", "--speed", "8", dir.File("a"), dir.File("b")});
+    auto line = StartPairForEfax(dir);
     ASSERT_TRUE(line);
     StartReceiving(dir.File("a"));
     ASSERT_TRUE(screen->ReceiveModeOn) << Log();

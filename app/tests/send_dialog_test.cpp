@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include "app/send_fax_form.h"
 #include "fax_pages.h"
+#include "efax_pair.h"
 #include "main_screen_fixture.h"
 #include "silent_modem.h"
 #include "modal_driver.h"
@@ -177,8 +178,7 @@ TEST_F(SendDialog, ACoverAndATwoPageDocumentReachEfaxPixelForPixel)
     if (!HaveProgram("efax"))
         GTEST_SKIP() << "efax is not installed";
     TempDir dir;
-    // efax keeps up with a line at several times real time.
-    auto line = Line::Start(dir.Path(), {"pair", "--calls", "1", "--speed", "8", dir.File("a"), dir.File("b")});
+    auto line = StartPairForEfax(dir);
     ASSERT_TRUE(line);
     auto efax = StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", dir.File("b"), "-o1", "-r", dir.File("rx")});
     ::setenv("ZN_COM7", dir.File("a").c_str(), 1);
