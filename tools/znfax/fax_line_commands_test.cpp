@@ -181,6 +181,26 @@ INSTANTIATE_TEST_SUITE_P(Cases, ZnfaxReceiveEnded,
                                            SignalCase{"IntInACall", SIGINT, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ZnfaxLine, SendEndedBySignalInACallReleasesThePort)
+{
+    TempDir dir;
+    Modem modem(dir, {"--rx-dir", dir.File("rx"), "--speedup", "1"});
+    ASSERT_TRUE(modem.Ready());
+    ASSERT_EQ(Znfax(dir, {"convert", ItuChartPath(1), dir.File("a.apf")}).exit, 0);
+    ChildProcess p({Znfax(), "send", "--port", "COM9", "--class", "2", "--number", "5550100", dir.File("a.apf")},
+                   dir.File("znfax.out"), dir.File("znfax.err"));
+    ASSERT_TRUE(OutputShows(dir, "log 1:")) << ReadFile(dir.File("znfax.out"));
+    EXPECT_FALSE(LockFilesOf(p.Pid()).empty()) << "the open port is locked";
+    ::kill(p.Pid(), SIGTERM);
+    auto status = p.Wait(60s);
+    ASSERT_TRUE(status) << ReadFile(dir.File("znfax.out"));
+    EXPECT_EQ(*status, 128 + SIGTERM) << ReadFile(dir.File("znfax.out"));
+    EXPECT_TRUE(LockFilesOf(p.Pid()).empty());
+    EXPECT_NE(ReadFile(dir.File("znfax.out")).find("(ended by signal " + std::to_string(SIGTERM) + ")"),
+              std::string::npos)
+        << ReadFile(dir.File("znfax.out"));
+}
+
 TEST(ZnfaxLine, AModemUnpluggedWhileWaitingForACallEndsTheWait)
 {
     TempDir dir;
