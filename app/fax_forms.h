@@ -1,9 +1,10 @@
-// The phone book browser and its entry editor, the fax information editor of an outgoing fax, and
+// The phone book browser (shared with znptf), the fax information editor of an outgoing fax, and
 // the notes editor of a received fax.
 #pragma once
 #include "data/gui/db_grid.h"
 #include "data/table/dataset.h"
 #include "data/table/veldrane.h"
+#include "foundation/phone_book.h"
 
 #include <QDialog>
 #include <QString>
@@ -18,48 +19,8 @@ class TEnterEdit;
 
 namespace zn::app {
 
-class TPhoneBookEditor : public QDialog {
-    Q_OBJECT
-public:
-    explicit TPhoneBookEditor(QWidget* parent = nullptr);
-    QLineEdit* Name;
-    QLineEdit* Number;
-    QPushButton* OKButton;
-    QPushButton* Cancelbutton;
-    QPushButton* Helpbutton;
-};
-
-class TPhoneBook : public QDialog {
-    Q_OBJECT
-public:
-    explicit TPhoneBook(QWidget* parent = nullptr);
-    ~TPhoneBook() override;
-
-    data::TTable PhoneTable;
-    data::TDataSource PhoneDataSource{&PhoneTable};
-    data::TVeldrane PhoneVeldrane;
-    data::TDBGrid* PhoneGrid;
-    QPushButton *Addbutton, *Modifybutton, *Deletebutton, *Closebutton, *Cancelbutton, *OKButton, *Helpbutton;
-
-    // Opens ZNPB of the program folder; false when it cannot be opened or created.
-    bool Open(bool exclusive);
-    // Pick mode: Accept and Cancel instead of Close.
-    void SetPickMode();
-    QString ChosenName;
-    QString ChosenNumber;
-
-    void FormActivate(); // updates the buttons
-    void AddbuttonClick();
-    void ModifyButtonClick();
-    void DeleteButtonClick();
-    void AcceptbuttonClick();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    bool HasRows();
-};
+using foundation::TPhoneBook;
+using foundation::TPhoneBookEditor;
 
 class TFaxEditor : public QDialog {
     Q_OBJECT

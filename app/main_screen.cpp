@@ -8,6 +8,7 @@
 #include "app/print_command.h"
 #include "app/show_fax_viewer.h"
 #include "app/small_forms.h"
+#include "cover/gui/designer_window.h"
 #include "data/gui/rebuild_indexes.h"
 #include "data/table/system_tables.h"
 #include "foundation/dialogs.h"
@@ -378,7 +379,7 @@ void TMainScreen::BuildMenus()
     connect(mnuPhoneBook, &QAction::triggered, this, [this] { mnuPhoneBookClick(); });
     connect(CovreSheetTemplateEditor1, &QAction::triggered, this, [this] {
         if (!RefuseInReceiveMode())
-            NotAvailableYet("The cover sheet template editor");
+            cover::gui::ShowCoverDesigner(this);
     });
     connect(FaxLogFileCleanup1, &QAction::triggered, this, [this] {
         if (!RefuseInReceiveMode())

@@ -8,9 +8,33 @@
 
 #include <QCoreApplication>
 
+#include <strings.h>
+
 #include <fstream>
+#include <vector>
 
 namespace zn::app {
+
+namespace {
+
+// Whether a row of the list already names this image: a job file that could not be deleted must
+// not add the same row again at every activation. The current row stays where it is.
+bool ListNamesImage(data::TTable& table, const std::string& faxDoc)
+{
+    std::vector<data::TRecordBuffer> rows;
+    table.ReadRows(0, 1, int(table.RecordCount()), rows);
+    bool found = false;
+    for (const data::TRecordBuffer& row : rows) {
+        table.SetActiveRecord(&row);
+        found = ::strcasecmp(table.FieldByName("FAXDOC").AsString().c_str(), faxDoc.c_str()) == 0;
+        if (found)
+            break;
+    }
+    table.SetActiveRecord(nullptr);
+    return found;
+}
+
+} // namespace
 
 void TMainScreen::WriteQWPDINI()
 {
@@ -48,8 +72,13 @@ void TMainScreen::ProcessPDFaxFile(const std::string& faxPath)
     }
     try {
         const std::string resolved = platform::ResolvePath(faxPath);
+        const std::string faxDoc = resolved.substr(resolved.find_last_of('/') + 1);
+        if (ListNamesImage(FaxTable, faxDoc)) {
+            platform::DeleteFileCI(jobPath); // taken up before; its job file stayed behind
+            return;
+        }
         FaxTable.Append();
-        FaxTable.FieldByName("FAXDOC").SetAsString(resolved.substr(resolved.find_last_of('/') + 1));
+        FaxTable.FieldByName("FAXDOC").SetAsString(faxDoc);
         FaxTable.FieldByName("PHONE").SetAsString(lines[0].substr(0, 25));
         FaxTable.FieldByName("RECIPIENT").SetAsString(lines[1].substr(0, 35));
         FaxTable.FieldByName("SUBJECT").SetAsString(lines[2].substr(0, 50));

@@ -128,10 +128,7 @@ int main(int argc, char** argv)
         t0 = Clock::now();
         HLine line = 0;
         HCall call = 0;
-        LINECALLPARAMS params{};
-        params.totalSize = sizeof params;
-        params.bearerMode = BearerModePassthrough;
-        params.mediaMode = MediaModeDataModem;
+        LINECALLPARAMS params = PassthroughCallParams();
         int fd = -1;
         if (lineOpen(app, uint32_t(pick), &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr) != 0 ||
             lineMakeCall(line, &call, "", 0, &params) <= 0) {

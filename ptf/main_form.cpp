@@ -1,4 +1,5 @@
 #include "ptf/main_form.h"
+#include "ptf/phone_picker.h"
 
 #include "foundation/dialogs.h"
 #include "platform/message_box.h"
@@ -70,6 +71,7 @@ TGetDataForm::TGetDataForm(QWidget* parent) : QDialog(parent)
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    PickPhoneNumber = [this](std::string* name, std::string* phone) { return ptf::PickPhoneNumber(this, name, phone); };
     Phone->setFocus();
 }
 
@@ -87,10 +89,6 @@ void TGetDataForm::Button2Click()
 {
     std::string name;
     std::string phone;
-    if (!PickPhoneNumber) {
-        QApplication::beep();
-        return;
-    }
     if (PickPhoneNumber(&name, &phone)) {
         Recipient->setText(QString::fromStdString(name));
         Phone->setText(QString::fromStdString(phone));
@@ -177,7 +175,6 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
     }
 
     TGetDataForm dialog;
-    dialog.PickPhoneNumber = PickPhoneNumber;
     const int result = RunJobDialog(dialog);
     if (result == 1) {
         if (!WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),

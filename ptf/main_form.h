@@ -29,7 +29,7 @@ public:
     QPushButton* Button1; // "Ok"
     QPushButton* Button2; // "&Phone Book"
     QPushButton* Button3; // "Cancel"
-    // Opens the phone-number picker; true with the chosen name and number. Unset: the button beeps.
+    // Opens the phone-number picker; true with the chosen name and number.
     std::function<bool(std::string* name, std::string* phone)> PickPhoneNumber;
 
     void Button1Click();
@@ -62,8 +62,6 @@ public:
     std::function<int(TGetDataForm&)> RunJobDialog;
     // Switches to zn; tests see the switch here.
     std::function<bool(const std::string& executable)> Switch = SwitchToZn;
-    // Opens the phone-number picker for the job dialog.
-    std::function<bool(std::string* name, std::string* phone)> PickPhoneNumber;
 
     static constexpr const char* kAboutText =
         "Tarvel Print To Fax Controller\r\rIt is important to leave this small program running\rso that "

@@ -12,11 +12,11 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  libspandsp-dev libtiff-dev libsqlite3-dev libqt6sql6-sqlite
  efax mgetty-fax netpbm libtiff-tools socat
  libdbd-xbase-perl python3-dbfread python3-dbf
- dbus-daemon python3-dbus python3-gi
+ dbus-daemon python3-dbus python3-gi libudev-dev
  clang libclang-rt-14-dev
  xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
  qt6-multimedia-dev fonts-symbola libjpeg-turbo-progs xdotool
- cups ghostscript printer-driver-cups-pdf poppler-utils"
+ cups ghostscript printer-driver-cups-pdf poppler-utils trayer"
 
 missing=""
 for p in $PACKAGES; do

@@ -2,6 +2,7 @@
 // commands on the outgoing list with the files in SEND checked afterwards, and its close query.
 #include "app/fax_forms.h"
 #include "app/fax_viewer_form.h"
+#include "cover/gui/designer_window.h"
 #include "foundation/printer_choice.h"
 #include "app/small_forms.h"
 #include "data/table/system_tables.h"
@@ -91,6 +92,28 @@ TEST_F(MainScreenTest, PrintJobsWaitingAtStartBecomeRowsAndAJobWithoutItsFaxWait
     EXPECT_EQ(screen->FaxTable.FieldByName("RECIPIENT").AsString(), "Late");
     EXPECT_EQ(screen->FaxTable.FieldByName("FAXDOC").AsString(), "FAX00002.APF");
     EXPECT_FALSE(SendFileExists("FAX00002.JFD"));
+}
+
+TEST_F(MainScreenTest, AJobFileThatCannotBeDeletedAddsItsRowOnlyOnce)
+{
+    const std::string send = zn::foundation::GetSendFolder();
+    zn::foundation::CreateDataFolders();
+    MakeFax("FAX00007.APF");
+    zn::foundation::test::WriteFile(send + "FAX00007.JFD", "555-0107\r\nStuck\r\nKept job file\r\n");
+    {
+        Undeletable lock(send + "FAX00007.JFD");
+        ASSERT_TRUE(lock.Holds());
+        Start();
+        screen->FormActivate();
+        screen->FormActivate();
+        EXPECT_EQ(Subjects().size(), 1u);
+        EXPECT_TRUE(GoToSubject("Kept job file"));
+        EXPECT_TRUE(SendFileExists("FAX00007.JFD"));
+    }
+    // Once the file can go, the next activation removes it and still adds nothing.
+    screen->FormActivate();
+    EXPECT_FALSE(SendFileExists("FAX00007.JFD"));
+    EXPECT_EQ(Subjects().size(), 1u);
 }
 
 TEST_F(MainScreenTest, AMinimisedStartStaysMinimised)
@@ -775,4 +798,20 @@ TEST_F(MainScreenTest, MenusCarryTheirShortcutsAndTheAboutBoxOpens)
     });
     screen->About1->trigger();
     EXPECT_EQ(version, "Version 2.9z Build 6");
+}
+
+TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
+{
+    Start();
+    QString title;
+    ModalDriver driver;
+    driver.Then([&](QWidget* dialog) {
+        auto* designer = qobject_cast<zn::cover::gui::TCoverDesMainScreen*>(dialog);
+        ASSERT_NE(designer, nullptr);
+        title = designer->windowTitle();
+        designer->CloseButton->click();
+    });
+    screen->CovreSheetTemplateEditor1->trigger();
+    EXPECT_EQ(title, "Cover Sheet Template Designer");
+    EXPECT_TRUE(boxes.empty());
 }

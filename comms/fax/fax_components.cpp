@@ -732,55 +732,6 @@ TFxAbstractFaxStatus::~TFxAbstractFaxStatus()
         fax_->SetStatusDisplay(nullptr);
 }
 
-void TFxAbstractFaxStatus::Initialize()
-{
-    CreateDisplay();
-    if (display_) {
-        position_ = display_->FormPosition();
-        ctl3D_ = display_->FormCtl3D();
-        visible_ = display_->FormVisible();
-        caption_ = display_->FormCaption();
-    }
-    SetCaption("Fax Status");
-}
-
-void TFxAbstractFaxStatus::Finalize()
-{
-    if (finalized_)
-        return;
-    finalized_ = true;
-    DestroyDisplay();
-    display_ = nullptr;
-}
-
-void TFxAbstractFaxStatus::SetPosition(TPosition p)
-{
-    position_ = p;
-    if (display_)
-        display_->SetFormPosition(p);
-}
-
-void TFxAbstractFaxStatus::SetCtl3D(bool on)
-{
-    ctl3D_ = on;
-    if (display_)
-        display_->SetFormCtl3D(on);
-}
-
-void TFxAbstractFaxStatus::SetVisible(bool on)
-{
-    visible_ = on;
-    if (display_)
-        display_->SetFormVisible(on);
-}
-
-void TFxAbstractFaxStatus::SetCaption(const std::string& caption)
-{
-    caption_ = caption;
-    if (display_)
-        display_->SetFormCaption(caption);
-}
-
 void TFxAbstractFaxStatus::SetFax(TFxCustomAbstractFax* fax)
 {
     if (fax_ == fax)

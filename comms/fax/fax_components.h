@@ -27,6 +27,7 @@
 #include "comms/engine/fax_session_glue.h"
 #include "faxdoc/fax_converter.h"
 #include "comms/base/fx_misc.h"
+#include "comms/base/status_display.h"
 #include "platform/messages.h"
 
 namespace zn::comms {
@@ -79,35 +80,13 @@ private:
 
 // ---- The status display ------------------------------------------------------------------------
 
-enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
-                 poDesktopCenter, poMainFormCenter, poOwnerFormCenter };
+// The form a concrete fax status display shows.
+using FaxStatusForm = StatusDisplayForm;
 
-// The form a concrete status display shows.
-class FaxStatusForm {
-public:
-    virtual ~FaxStatusForm() = default;
-    virtual TPosition FormPosition() const = 0;
-    virtual void SetFormPosition(TPosition p) = 0;
-    virtual bool FormCtl3D() const = 0;
-    virtual void SetFormCtl3D(bool on) = 0;
-    virtual bool FormVisible() const = 0;
-    virtual void SetFormVisible(bool on) = 0;
-    virtual std::string FormCaption() const = 0;
-    virtual void SetFormCaption(const std::string& caption) = 0;
-};
-
-class TFxAbstractFaxStatus : public TFxBaseComponent {
+class TFxAbstractFaxStatus : public TFxStatusDisplayBase {
 public:
     ~TFxAbstractFaxStatus() override;
 
-    TPosition Position() const { return position_; }
-    void SetPosition(TPosition p);
-    bool Ctl3D() const { return ctl3D_; }
-    void SetCtl3D(bool on);
-    bool Visible() const { return visible_; }
-    void SetVisible(bool on);
-    const std::string& Caption() const { return caption_; }
-    void SetCaption(const std::string& caption);
     TFxCustomAbstractFax* Fax() const { return fax_; }
     void SetFax(TFxCustomAbstractFax* fax);
 
@@ -115,23 +94,11 @@ public:
 
 protected:
     TFxAbstractFaxStatus() = default;
-    // The concrete display's constructor calls Initialize (CreateDisplay, then the form's values are
-    // copied and the caption becomes "Fax Status"); its destructor calls Finalize (DestroyDisplay).
-    void Initialize();
-    void Finalize();
-    virtual void CreateDisplay() = 0;
-    virtual void DestroyDisplay() = 0;
-    FaxStatusForm* Display() const { return display_; }
-    void SetDisplay(FaxStatusForm* form) { display_ = form; }
+    // CreateDisplay, the form's values copied, the caption "Fax Status".
+    void Initialize() { TFxStatusDisplayBase::Initialize("Fax Status"); }
 
 private:
-    TPosition position_ = poScreenCenter;
-    bool ctl3D_ = true;
-    bool visible_ = false;
-    std::string caption_ = "Fax Status";
     TFxCustomAbstractFax* fax_ = nullptr;
-    FaxStatusForm* display_ = nullptr;
-    bool finalized_ = false;
 };
 
 // ---- The fax components ------------------------------------------------------------------------

@@ -98,15 +98,30 @@ void TDeviceSelectionForm::Accept()
 
 void InstallDeviceSelectionForm(TFxCustomTapiDevice& device)
 {
-    device.PickDevice = [&device](std::string& chosen) {
+    device.SelectionWindow = [](DeviceSelectionChoice& choice) {
         TDeviceSelectionForm form;
-        form.ShowTapiDevices = true;
-        form.ShowPorts = false;
-        form.FilterUnsupportedDevices = device.FilterUnsupportedDevices;
-        form.DeviceName = device.SelectedDevice();
-        if (form.exec() != QDialog::Accepted || form.Kind != 1 || form.DeviceName.empty())
+        form.ShowTapiDevices = choice.showTapiDevices;
+        form.ShowPorts = choice.showPorts;
+        form.FilterUnsupportedDevices = choice.filter;
+        form.Kind = choice.kind;
+        form.ComNumber = choice.comNumber;
+        form.DeviceName = choice.deviceName;
+        if (form.exec() != QDialog::Accepted)
             return false;
-        chosen = form.DeviceName;
+        choice.kind = form.Kind;
+        choice.comNumber = form.ComNumber;
+        choice.deviceName = form.DeviceName;
+        return true;
+    };
+    // When a line opens: line devices only.
+    device.PickDevice = [&device](std::string& chosen) {
+        DeviceSelectionChoice choice;
+        choice.showPorts = false;
+        choice.filter = device.FilterUnsupportedDevices;
+        choice.deviceName = device.SelectedDevice();
+        if (!device.SelectionWindow(choice) || choice.kind != 1 || choice.deviceName.empty())
+            return false;
+        chosen = choice.deviceName;
         return true;
     };
 }

@@ -40,7 +40,8 @@ private:
     bool shown_ = false;
 };
 
-// Makes the device ask through TDeviceSelectionForm (TAPI devices only, as when a line opens).
+// Makes the device ask through TDeviceSelectionForm: its SelectDevice, and the picker when a line
+// opens (TAPI devices only).
 void InstallDeviceSelectionForm(TFxCustomTapiDevice& device);
 
 } // namespace zn::comms

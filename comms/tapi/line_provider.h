@@ -36,7 +36,8 @@ constexpr uint32_t LineErrInvalParam = 0x80000032;
 
 // Messages, call states, device states, modes.
 constexpr uint32_t LineCallInfoMsg = 1, LineCallStateMsg = 2, LineCloseMsg = 3, LineLineDevStateMsg = 8,
-                   LineReplyMsg = 12, LineCreateMsg = 19;
+                   LineMonitorMediaMsg = 10, LineMonitorToneMsg = 11, LineReplyMsg = 12, LineRequestMsg = 13,
+                   LineCreateMsg = 19;
 constexpr uint32_t CallStateIdle = 1, CallStateOffering = 2, CallStateAccepted = 4, CallStateDialtone = 8,
                    CallStateDialing = 0x10, CallStateRingback = 0x20, CallStateBusy = 0x40,
                    CallStateSpecialInfo = 0x80, CallStateConnected = 0x100, CallStateProceeding = 0x200,

@@ -69,28 +69,42 @@ uint32_t ScriptedLineProvider::Request(const std::string& function)
 
 void ScriptedLineProvider::Reply(uint32_t requestId, uint32_t result)
 {
-    if (callback_)
-        callback_(line_, LineReplyMsg, instance_, requestId, result, 0);
+    if (LineCallback c = LineAppCallback())
+        c(line_, LineReplyMsg, instance_, requestId, result, 0);
 }
 
 void ScriptedLineProvider::SetCallState(uint32_t state, uintptr_t mode)
 {
     callState_ = state;
-    if (callback_)
-        callback_(call_, LineCallStateMsg, instance_, state, mode, 0);
+    if (LineCallback c = LineAppCallback())
+        c(call_, LineCallStateMsg, instance_, state, mode, 0);
 }
 
-void ScriptedLineProvider::Reinit()
+void ScriptedLineProvider::Reinit(uint32_t message, uintptr_t param)
 {
-    if (callback_)
-        callback_(line_, LineLineDevStateMsg, instance_, DevStateReinit, 0, 0);
+    if (LineCallback c = LineAppCallback())
+        c(line_, LineLineDevStateMsg, instance_, DevStateReinit, message, param);
 }
 
 void ScriptedLineProvider::AddDevice(const LineDeviceInfo& info)
 {
     devices.push_back(info);
-    if (callback_)
-        callback_(uint32_t(devices.size() - 1), LineCreateMsg, 0, devices.size() - 1, 0, 0);
+    std::map<HLineApp, LineCallback> apps = apps_; // a callback may shut its application down
+    for (auto& [app, callback] : apps)
+        if (callback)
+            callback(uint32_t(devices.size() - 1), LineCreateMsg, 0, devices.size() - 1, 0, 0);
+}
+
+void ScriptedLineProvider::RemoveDevice(uint32_t device)
+{
+    gone.insert(device);
+    if (line_ && device_ == device) {
+        HLine line = line_;
+        line_ = call_ = 0;
+        callState_ = CallStateIdle;
+        if (LineCallback c = LineAppCallback())
+            c(line, LineCloseMsg, instance_, 0, 0, 0);
+    }
 }
 
 bool ScriptedLineProvider::Offers(const std::string& function) const { return !missing.count(function); }
@@ -100,19 +114,17 @@ uint32_t ScriptedLineProvider::Initialize(HLineApp& app, LineCallback callback, 
     uint32_t r = Result("lineInitialize", 0);
     if (r != 0)
         return r;
-    callback_ = std::move(callback);
-    app = app_ = 0x51;
+    app = nextApp_++;
+    apps_[app] = std::move(callback);
     deviceCount = uint32_t(devices.size());
     return 0;
 }
 
 uint32_t ScriptedLineProvider::Shutdown(HLineApp app)
 {
-    uint32_t r = Result("lineShutdown", app == app_ && app_ ? 0 : LineErrInvalAppHandle);
-    if (r == 0) {
-        app_ = 0;
-        callback_ = nullptr;
-    }
+    uint32_t r = Result("lineShutdown", apps_.count(app) ? 0 : LineErrInvalAppHandle);
+    if (r == 0)
+        apps_.erase(app);
     return r;
 }
 
@@ -120,23 +132,34 @@ uint32_t ScriptedLineProvider::NegotiateApiVersion(HLineApp, uint32_t device, ui
 {
     if (device >= devices.size())
         return Result("lineNegotiateAPIVersion", LineErrBadDeviceId);
+    if (gone.count(device))
+        return Result("lineNegotiateAPIVersion", LineErrNoDevice);
     version = ApiVersion14;
     return Result("lineNegotiateAPIVersion", low <= ApiVersion14 && ApiVersion14 <= high ? 0 : LineErrIncompatibleApiVersion);
 }
 
 uint32_t ScriptedLineProvider::DeviceInfo(HLineApp, uint32_t device, LineDeviceInfo& info)
 {
-    uint32_t r = Result("lineGetDevCaps", device < devices.size() ? 0 : LineErrBadDeviceId);
+    uint32_t r = Result("lineGetDevCaps", device >= devices.size() ? LineErrBadDeviceId : gone.count(device) ? LineErrNoDevice : 0);
     if (r == 0)
         info = devices[device];
     return r;
 }
 
-uint32_t ScriptedLineProvider::Open(HLineApp, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
+LineCallback ScriptedLineProvider::LineAppCallback() const
 {
-    uint32_t r = Result("lineOpen", device < devices.size() ? 0 : LineErrBadDeviceId);
+    auto it = apps_.find(lineApp_);
+    if (it == apps_.end())
+        it = apps_.begin();
+    return it != apps_.end() ? it->second : LineCallback();
+}
+
+uint32_t ScriptedLineProvider::Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
+{
+    uint32_t r = Result("lineOpen", device >= devices.size() ? LineErrBadDeviceId : gone.count(device) ? LineErrNoDevice : 0);
     if (r == 0) {
         line = line_ = 0x100 + device;
+        lineApp_ = app;
         device_ = device;
         instance_ = instance;
     }

@@ -24,6 +24,7 @@ public:
     ScriptedLineProvider();
     ~ScriptedLineProvider() override;
     std::vector<LineDeviceInfo> devices;
+    std::set<uint32_t> gone;                                // devices that went
     std::set<std::string> missing;                          // functions not offered
     std::map<std::string, std::deque<uint32_t>> results;    // forced results, taken in turn
     std::map<std::string, uint32_t> always;                 // forced for every call
@@ -39,8 +40,14 @@ public:
     // Messages to the line callback of the open application.
     void Reply(uint32_t requestId, uint32_t result);
     void SetCallState(uint32_t state, uintptr_t mode = 0);
-    void Reinit();
+    // REINIT: `message` 0 asks the application to shut down; LINE_LINEDEVSTATE or LINE_CREATE
+    // ask it to take that message with `param` instead.
+    void Reinit(uint32_t message = 0, uintptr_t param = 0);
     void AddDevice(const LineDeviceInfo& info);
+    // The device goes (unplugged): it answers LINEERR_NODEVICE from now on and its open line is
+    // closed (LINE_CLOSE).
+    void RemoveDevice(uint32_t device);
+    uint32_t OpenedDevice() const { return device_; } // the device of the last lineOpen
     // The request identifier of the last asynchronous request of that function (0 none).
     uint32_t LastRequest(const std::string& function) const;
     HCall ActiveCall() const { return call_; }
@@ -77,8 +84,10 @@ private:
     mutable std::mutex lock_;
     std::map<std::string, int> calls_;
     std::map<std::string, uint32_t> lastRequest_;
-    LineCallback callback_;
-    HLineApp app_ = 0;
+    // The line applications; messages of the line go to the one that opened it (else the first).
+    LineCallback LineAppCallback() const;
+    std::map<HLineApp, LineCallback> apps_;
+    HLineApp nextApp_ = 0x51, lineApp_ = 0;
     HLine line_ = 0;
     HCall call_ = 0;
     uint32_t device_ = 0;

@@ -1,14 +1,22 @@
 // The machine's serial modems as TAPI line devices. The devices, in this order:
 //  - the aliases configured in section [Lines] of ZNPORTS.INI in the configuration folder (name =
 //    device path), so that test lines and unusual devices appear under the name given there;
-//  - every serial modem listed in /dev/serial/by-id, named for the user from that listing
-//    ("usb-U.S._Robotics_USB_Modem_0001-if00" gives "U.S. Robotics USB Modem (ttyACM0)");
-//  - /dev/ttyACM* and /dev/ttyUSB* that no listing names ("Modem on ttyACM0").
-// A device reached by two names is listed once, under the first. A passthrough call takes the port
+//  - every serial modem listed in /dev/serial/by-id;
+//  - /dev/ttyACM* and /dev/ttyUSB* that no listing names.
+// A modem is named for the user by its vendor and model as udev knows them ("U.S. Robotics USB
+// Modem (ttyACM0)"), else from its /dev/serial/by-id entry ("usb-U.S._Robotics_USB_Modem_0001-if00"
+// gives the same), else "Modem on ttyACM0". A device reached by two names is listed once, under the
+// first; an alias whose device is not there is not listed.
+// Devices that come and go while the line application runs (udev's announcements) are reported as
+// TAPI does: a new one gets the next device identifier and a LINE_CREATE message; one that went
+// keeps its identifier, answers LINEERR_NODEVICE from then on, and its open line is closed
+// (a call on it ends DISCONNECTED first), with LINE_CLOSE. A passthrough call takes the port
 // layer's locks (every name of the device, and flock), asks ModemManager (when it runs and manages
 // the device) to leave it alone, opens the device and hands a copy of its descriptor over;
 // dropping or closing the line releases everything. Replies and call states come
 // through the line callback while the thread that initialised processes messages, as TAPI's do.
+// Several line applications may be initialised at once (a picker lists the devices while the line
+// device has its own); a line's messages go to the application that opened it.
 // A device that vanishes during a call (a USB modem unplugged, the far end of a test line closed)
 // ends it: the provider closes its descriptor, releases the locks and reports the call
 // DISCONNECTED (mode UNAVAIL) and the line closed (LINE_CLOSE), so that the line device releases
@@ -17,10 +25,13 @@
 
 #include "comms/port/port_driver.h"
 #include "comms/tapi/line_provider.h"
+#include "comms/tapi/udev_lines.h"
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -34,7 +45,8 @@ namespace zn::comms::tapi {
 
 struct SerialLine {
     std::string name;
-    std::string path; // as configured or listed
+    std::string path;   // as configured or listed
+    std::string device; // the device it leads to
 };
 
 // The lines as listed above, read afresh.
@@ -66,11 +78,13 @@ public:
 
 private:
     struct Message {
+        HLineApp app;
         uint32_t device, message;
         uintptr_t p1, p2, p3;
     };
     struct Line {
         uint32_t device = 0;
+        HLineApp app = 0;           // the application that opened it
         uintptr_t instance = 0;
         bool open = false;
         int fd = -1;              // the device, while a call holds it
@@ -82,20 +96,32 @@ private:
         std::unique_ptr<platform::Event> stopWatching;
         std::atomic<bool> vanished{false};
     };
+    void Start(); // the first application: the list read, the window and the monitor started
     void Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2 = 0);
     void Deliver();
     void Watch(Line& line);
     void Vanished(uint32_t device);
+    // udev's announcements: taken on the monitor's thread, acted on in the line application's.
+    void StartMonitor();
+    void StopMonitor();
+    void TtyEvents();
+    void Rescan(const TtyEvent& event);
+    void Gone(uint32_t device);   // the device went: its line, if open, is closed
     void Hang(Line& line);        // closes the device and releases the locks
     Line* LineOf(uint32_t handle); // line and call handles are the device's number + a base
 
     std::vector<SerialLine> lines_;
+    std::vector<bool> gone_;
     std::vector<std::unique_ptr<Line>> open_;
-    LineCallback callback_;
+    std::map<HLineApp, LineCallback> apps_; // the line applications and their callbacks
     std::unique_ptr<platform::MessageWindow> window_;
     std::deque<Message> queue_;
-    HLineApp app_ = 0;
+    HLineApp nextApp_ = 0x7A;
     uint32_t nextRequest_ = 1;
+    std::thread monitorThread_;
+    std::unique_ptr<platform::Event> stopMonitor_;
+    std::mutex eventsLock_;
+    std::vector<TtyEvent> events_; // announcements not acted on yet
 };
 
 } // namespace zn::comms::tapi

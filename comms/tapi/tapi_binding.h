@@ -56,6 +56,17 @@ struct LINECALLPARAMS {
 };
 static_assert(sizeof(LINECALLPARAMS) == 112, "as the line device builds it");
 
+// A passthrough call's parameters (the modem handed over as it is): bearer mode PASSTHROUGH, the
+// media mode given, all else zero.
+inline LINECALLPARAMS PassthroughCallParams(uint32_t mediaMode = MediaModeDataModem)
+{
+    LINECALLPARAMS params{};
+    params.totalSize = sizeof params;
+    params.bearerMode = BearerModePassthrough;
+    params.mediaMode = mediaMode;
+    return params;
+}
+
 struct LINEEXTENSIONID {
     uint32_t id[4];
 };

@@ -23,6 +23,7 @@ using namespace tapi;
 
 namespace {
 
+constexpr uint32_t kMsgShutdown = 0x7EBA;
 constexpr uintptr_t kConnected = 0, kPortOpen = 1, kPortClose = 2, kFail = 3, kLineCreate = 4;
 
 const char* const kLogTexts[] = {"",          "call started",  "call finished\r\n", "  dialing ",
@@ -82,6 +83,14 @@ void TFxTapiLog::UpdateLogFile(TTapiLogCode code)
 TFxCustomTapiDevice::TFxCustomTapiDevice()
 {
     window_ = std::make_unique<platform::MessageWindow>("fxTapiDevice", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
+        if (msg == kMsgShutdown) {
+            try {
+                ShutdownTapi();
+            } catch (...) {
+                // A failed shutdown leaves nothing to do: the application is gone either way.
+            }
+            return platform::LResult(0);
+        }
         if (msg != MsgTapiEvent)
             return platform::LResult(0);
         switch (w) {
@@ -101,6 +110,7 @@ TFxCustomTapiDevice::TFxCustomTapiDevice()
 
 TFxCustomTapiDevice::~TFxCustomTapiDevice()
 {
+    SetStatusDisplay(nullptr);
     try {
         ShutdownTapi();
     } catch (...) {
@@ -148,9 +158,9 @@ void TFxCustomTapiDevice::InitializeTapi()
     initialising_ = true;
     struct Done { bool& f; ~Done() { f = false; } } done{initialising_};
     RemoveStaleStates();
-    auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t) {
+    auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
         try {
-            OnLineMessage(device, message, p1, p2);
+            OnLineMessage(device, message, p1, p2, p3);
         } catch (...) {
             // An exception in a line message goes no further than the message (the application's
             // handler would only report it).
@@ -191,9 +201,9 @@ void TFxCustomTapiDevice::ShutdownTapi()
     CheckLine(lineShutdown(app));
 }
 
-std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filter)
+std::vector<LineDeviceEntry> ListLineDeviceEntries(HLineApp app, uint32_t count, bool filter)
 {
-    std::vector<std::string> names;
+    std::vector<LineDeviceEntry> entries;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t version = 0;
         StructurePtr<LINEDEVCAPS> caps;
@@ -206,8 +216,16 @@ std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filt
             if (!(caps->lineFeatures & LineFeatureMakeCall))
                 continue;
         }
-        names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
+        entries.push_back({i, StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize)});
     }
+    return entries;
+}
+
+std::vector<std::string> ListLineDevices(HLineApp app, uint32_t count, bool filter)
+{
+    std::vector<std::string> names;
+    for (LineDeviceEntry& e : ListLineDeviceEntries(app, count, filter))
+        names.push_back(std::move(e.name));
     return names;
 }
 
@@ -219,10 +237,11 @@ std::vector<std::string> TFxCustomTapiDevice::DeviceList()
 
 int TFxCustomTapiDevice::DeviceByName(const std::string& name)
 {
-    std::vector<std::string> names = DeviceList();
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name)
-            return int(i);
+    InitializeTapi();
+    // Identifiers, not places in the list: a device that went leaves a gap.
+    for (const LineDeviceEntry& e : ListLineDeviceEntries(app_, deviceCount_, FilterUnsupportedDevices))
+        if (e.name == name)
+            return int(e.id);
     return -1;
 }
 
@@ -231,10 +250,10 @@ uint32_t TFxCustomTapiDevice::ChooseDevice()
     int id = selected_.empty() ? -1 : DeviceByName(selected_);
     if (id >= 0)
         return uint32_t(id);
-    std::vector<std::string> names = DeviceList();
-    if (names.size() == 1 && selected_.empty()) {
-        selected_ = names[0];
-        return 0;
+    std::vector<LineDeviceEntry> devices = ListLineDeviceEntries(app_, deviceCount_, FilterUnsupportedDevices);
+    if (devices.size() == 1 && selected_.empty()) {
+        selected_ = devices[0].name;
+        return devices[0].id;
     }
     std::string chosen;
     if ((!ShowPorts && !ShowTapiDevices) || !PickDevice || !PickDevice(chosen))
@@ -246,11 +265,63 @@ uint32_t TFxCustomTapiDevice::ChooseDevice()
     return uint32_t(id);
 }
 
+void TFxCustomTapiDevice::SetSelectedDevice(const std::string& name)
+{
+    selected_ = name;
+    if (enableVoice_)
+        SetEnableVoice(true);
+}
+
+void TFxCustomTapiDevice::SetEnableVoice(bool on)
+{
+    enableVoice_ = on;
+    if (!on || selected_.empty())
+        return;
+    bool voice = false;
+    try {
+        InitializeTapi();
+        int id = DeviceByName(selected_);
+        uint32_t version = 0;
+        StructurePtr<LINEDEVCAPS> caps;
+        voice = id >= 0 && lineNegotiateAPIVersion(app_, uint32_t(id), ApiVersion14, ApiVersion14, &version, nullptr) == 0 &&
+                lineGetDevCaps(app_, uint32_t(id), version, 0, caps) == 0 && (caps->mediaModes & MediaModeAutomatedVoice);
+    } catch (const EFXException&) {
+    }
+    if (!voice) {
+        enableVoice_ = false;
+        CheckErrorCode(this, ecTapiVoiceNotSupported);
+    }
+}
+
+int TFxCustomTapiDevice::SelectDevice()
+{
+    DeviceSelectionChoice choice;
+    choice.showTapiDevices = ShowTapiDevices;
+    choice.showPorts = ShowPorts;
+    choice.filter = FilterUnsupportedDevices;
+    choice.kind = port_ ? port_->TapiMode() : tmAuto;
+    choice.comNumber = port_ && choice.kind == tmOff ? port_->ComNumber() : 0;
+    choice.deviceName = selected_;
+    if (!SelectionWindow || !SelectionWindow(choice))
+        return 2;
+    if (choice.kind == tmOff) {
+        if (port_) {
+            port_->SetTapiMode(tmOff);
+            port_->SetComNumber(uint16_t(choice.comNumber));
+        }
+    } else {
+        if (port_)
+            port_->SetTapiMode(tmAuto);
+        SetSelectedDevice(choice.deviceName); // EnableVoice applied again
+    }
+    return 1;
+}
+
 void TFxCustomTapiDevice::OpenLine()
 {
     device_ = int(ChooseDevice());
     CheckLine(lineOpen(app_, uint32_t(device_), &line_, ApiVersion14, 0, reinterpret_cast<uintptr_t>(this),
-                       dialing_ ? PrivilegeNone : PrivilegeOwner, EnableVoice ? MediaModeAutomatedVoice : MediaModeDataModem,
+                       dialing_ ? PrivilegeNone : PrivilegeOwner, enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem,
                        nullptr));
     lineActive_ = callPlaced_ = true;
     CheckLine(lineSetStatusMessages(line_, 0x1FFFFFF, 0x1FF));
@@ -285,10 +356,7 @@ void TFxCustomTapiDevice::MakeCall()
     connected_ = false;
     dialing_ = true;
     OpenLine();
-    LINECALLPARAMS params{};
-    params.totalSize = sizeof params;
-    params.bearerMode = BearerModePassthrough;
-    params.mediaMode = EnableVoice ? MediaModeAutomatedVoice : MediaModeDataModem;
+    LINECALLPARAMS params = PassthroughCallParams(enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem);
     params.callParamFlags = 2;
     params.addressMode = 1;
     Log(ltapiDial);
@@ -331,7 +399,7 @@ bool TFxCustomTapiDevice::WaitForState(uint32_t state)
     return reached && callState_ == state;
 }
 
-void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2)
+void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
 {
     switch (message) {
     case LineCreateMsg:
@@ -349,27 +417,43 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
         HangUp(true);
         break;
     case LineLineDevStateMsg:
-        if (p1 == DevStateReinit || p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
+        if (p1 == DevStateReinit && (p2 == LineLineDevStateMsg || p2 == LineCreateMsg))
+            OnLineMessage(device, uint32_t(p2), p3, 0, 0); // the message the reinitialisation stands for
+        else if (p1 == DevStateReinit) {
+            // TAPI wants every application to shut down: after this message, as the provider is
+            // still delivering it.
             HangUp(true);
+            if (window_)
+                platform::PostMessageTo(window_->Handle(), kMsgShutdown, 0, 0);
+        } else if (p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
+            HangUp(true);
+        else if (p1 == DevStateRinging)
+            Report(false, false, device, message, p1, p2, 0);
         break;
     case LineCallStateMsg:
         callState_ = uint32_t(p1);
         stateChanged_ = true;
-        (void)device;
         switch (p1) {
         case CallStateConnected:
             if (connected_)
                 break;
             connected_ = true;
             HandOver();
+            Report(false, true, device, message, p1, p2, 0);
             Post(kConnected);
             Log(ltapiConnect);
             break;
         case CallStateBusy:
             Log(ltapiBusy);
+            Report(false, false, device, message, p1, p2, 0);
+            HangUp(false);
+            break;
+        case CallStateSpecialInfo:
+            Report(false, false, device, message, p1, p2, 0);
             HangUp(false);
             break;
         case CallStateDisconnected:
+            Report(false, false, device, message, p1, p2, 0);
             if (p2 == 0x20)
                 Log(ltapiBusy);
             HangUp(false);
@@ -377,8 +461,15 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
         case CallStateIdle:
             HangUp(false);
             break;
-        default: break;
+        default: // offering, accepted, dial tone, dialing, ringback, proceeding
+            Report(p1 == CallStateOffering || p1 == CallStateDialtone, false, device, message, p1, p2, 0);
+            break;
         }
+        break;
+    case LineMonitorMediaMsg:
+    case LineMonitorToneMsg:
+    case LineRequestMsg:
+        Report(false, false, device, message, p1, p2, 0);
         break;
     default: break;
     }
@@ -443,6 +534,7 @@ void TFxCustomTapiDevice::HangUp(bool)
     }
     callPlaced_ = false;
     if (hadCall && !passthrough_) {
+        Report(false, true, 0, 0, 0, 0, 0);
         Log(ltapiCallFinish);
         if (!wasConnected) {
             Log(ltapiDialFail);
@@ -461,6 +553,35 @@ void TFxCustomTapiDevice::CancelCall()
         Log(ltapiCallFinish);
         passthrough_ = false;
     }
+}
+
+void TFxCustomTapiDevice::Report(bool first, bool last, uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2,
+                                 uintptr_t p3)
+{
+    if (passthrough_)
+        return;
+    if (status_)
+        status_->UpdateDisplay(first, last, int(device), int(message), int(p1), int(p2), int(p3));
+    if (OnTapiStatus && (message || p1 || p2 || p3))
+        OnTapiStatus(*this, first, last, int(device), int(message), int(p1), int(p2), int(p3));
+}
+
+void TFxCustomTapiDevice::SetStatusDisplay(TFxAbstractTapiStatus* display)
+{
+    Relink<TFxCustomTapiDevice>(this, status_, display, &TFxAbstractTapiStatus::TapiDevice, &TFxAbstractTapiStatus::SetTapiDevice);
+}
+
+// ---- TFxAbstractTapiStatus --------------------------------------------------------------------
+
+TFxAbstractTapiStatus::~TFxAbstractTapiStatus()
+{
+    if (device_ && device_->StatusDisplay() == this)
+        device_->SetStatusDisplay(nullptr);
+}
+
+void TFxAbstractTapiStatus::SetTapiDevice(TFxCustomTapiDevice* device)
+{
+    Relink<TFxAbstractTapiStatus>(this, device_, device, &TFxCustomTapiDevice::StatusDisplay, &TFxCustomTapiDevice::SetStatusDisplay);
 }
 
 void TFxCustomTapiDevice::Log(TTapiLogCode code)

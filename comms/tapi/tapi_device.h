@@ -14,6 +14,7 @@
 
 #include "comms/port/com_port.h"
 #include "comms/base/fx_misc.h"
+#include "comms/base/status_display.h"
 #include "comms/tapi/tapi_binding.h"
 
 #include <functional>
@@ -37,9 +38,48 @@ constexpr const char* TapiStateFileName = "TAPI.INI";
 
 class TFxCustomTapiDevice;
 
+// What a status report carries: First (OFFERING, DIALTONE), Last (CONNECTED, the end of the call),
+// the TAPI message's device, its number (2 call state, 8 device state, 10, 11, 13 media, tone and
+// request) and its parameters (for a call state: the state first).
+using TTapiStatusEvent = std::function<void(TFxCustomTapiDevice& cp, bool first, bool last, int device, int message,
+                                            int param1, int param2, int param3)>;
+
+// The call-progress display of a line device: a concrete display makes its form ("Call
+// Progress") and shows the device's status reports.
+class TFxAbstractTapiStatus : public TFxStatusDisplayBase {
+public:
+    ~TFxAbstractTapiStatus() override;
+    TFxCustomTapiDevice* TapiDevice() const { return device_; }
+    void SetTapiDevice(TFxCustomTapiDevice* device);
+
+    virtual void UpdateDisplay(bool first, bool last, int device, int message, int param1, int param2, int param3) = 0;
+
+protected:
+    TFxAbstractTapiStatus() = default;
+    void Initialize() { TFxStatusDisplayBase::Initialize("Call Progress"); }
+
+private:
+    TFxCustomTapiDevice* device_ = nullptr;
+};
+
 // The names of the devices 0..count-1 of an initialised line application; with `filter`, only
 // devices that can make calls as data modems (or as voice lines with wave devices).
 std::vector<std::string> ListLineDevices(tapi::HLineApp app, uint32_t count, bool filter);
+// The same with each device's identifier (a device that went is skipped, leaving a gap).
+struct LineDeviceEntry {
+    uint32_t id;
+    std::string name;
+};
+std::vector<LineDeviceEntry> ListLineDeviceEntries(tapi::HLineApp app, uint32_t count, bool filter);
+
+// What the "Device Selection" window is given and gives back: kind 1 a line device (tmAuto),
+// 3 a port (tmOff) with its COM number.
+struct DeviceSelectionChoice {
+    bool showTapiDevices = true, showPorts = true, filter = true;
+    int kind = tmAuto;
+    int comNumber = 0;
+    std::string deviceName;
+};
 
 class TFxTapiLog : public TFxBaseComponent {
 public:
@@ -58,8 +98,11 @@ public:
     void SetComPort(TFxCustomComPort* port);
     TFxCustomComPort* ComPort() const { return port_; }
     void SetTapiLog(TFxTapiLog* log) { log_ = log; if (log) log->TapiDevice = this; }
+    TFxAbstractTapiStatus* StatusDisplay() const { return status_; }
+    void SetStatusDisplay(TFxAbstractTapiStatus* display);
     const std::string& SelectedDevice() const { return selected_; }
-    void SetSelectedDevice(const std::string& name) { selected_ = name; }
+    // With EnableVoice, the device chosen must take voice calls (see SetEnableVoice).
+    void SetSelectedDevice(const std::string& name);
     const std::string& Number() const { return number_; }
 
     bool ShowTapiDevices = true;
@@ -68,12 +111,23 @@ public:
     uint16_t RetryWait = 60;
     uint16_t MaxAttempts = 3;
     uint8_t AnswerOnRing = 2;
-    bool EnableVoice = false;
+    bool EnableVoice() const { return enableVoice_; }
+    // On with a selected device: that device must offer automated voice, else EnableVoice stays
+    // off and ETapiVoiceNotSupported is raised (so on any failure on the way).
+    void SetEnableVoice(bool on);
 
     // The picker (the "Device Selection" window): true with the chosen device's name.
     std::function<bool(std::string& chosen)> PickDevice;
+    // The "Device Selection" window with what it is given: true on OK, with the choice.
+    std::function<bool(DeviceSelectionChoice& choice)> SelectionWindow;
+    // Lets the user choose a line device or a port, preset to the port's mode and number or to the
+    // selected device: 1 on OK (the port's TAPI mode and COM number, or SelectedDevice, set), 2 on
+    // Cancel.
+    int SelectDevice();
     std::function<void()> OnTapiPortOpen, OnTapiPortClose, OnTapiConnect, OnTapiFail;
     std::function<void(uint32_t device)> OnLineCreate;
+    // Status reports, as the status display gets them; only those with a message or a parameter.
+    TTapiStatusEvent OnTapiStatus;
 
     // The device names, filtered as FilterUnsupportedDevices says.
     std::vector<std::string> DeviceList();
@@ -104,12 +158,15 @@ private:
     int32_t WaitForReply(int32_t request);
     bool WaitForState(uint32_t state);
     void Log(TTapiLogCode code);
+    // To the status display and OnTapiStatus; nothing during a passthrough call.
+    void Report(bool first, bool last, uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     void Post(uintptr_t event, intptr_t param = 0);
-    void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2);
+    void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     std::string StatePath() const;
 
     TFxCustomComPort* port_ = nullptr;
     TFxTapiLog* log_ = nullptr;
+    TFxAbstractTapiStatus* status_ = nullptr;
     std::unique_ptr<platform::MessageWindow> window_;
     tapi::HLineApp app_ = 0;
     tapi::HLine line_ = 0;
@@ -124,6 +181,7 @@ private:
     bool lineActive_ = false, callPlaced_ = false, connected_ = false, hangingUp_ = false, initialising_ = false;
     bool passthrough_ = false, dialing_ = false, cancelled_ = false, lineOpen_ = false, waiting_ = false;
     bool failReported_ = false;
+    bool enableVoice_ = false;
 };
 
 class TFxTapiDevice : public TFxCustomTapiDevice {};

@@ -14,12 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <future>
@@ -83,6 +85,26 @@ TEST_F(PrintJob, TheNextFreeNameIsReservedInTheSendFolder)
     EXPECT_TRUE(Exists(first.path));
     EXPECT_EQ(NameJobImage().path, Send() + "/FAX00003.APF");
     EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(PrintJob, AFullSendFolderRefusesTheJobAndOverwritesNothing)
+{
+    WriteZnpd(Send(), Exe());
+    QDir().mkpath(QString::fromStdString(Send()));
+    for (int n = 0; n <= 99999; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/FAX%05d.APF", n);
+        const int fd = ::open((Send() + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0) << name;
+        if (n == 99999)
+            ASSERT_EQ(::write(fd, "last", 4), 4);
+        ::close(fd);
+    }
+    const TJobName name = NameJobImage();
+    EXPECT_FALSE(name.usable);
+    EXPECT_EQ(name.path.find("/SEND/"), std::string::npos) << name.path;
+    EXPECT_NE(name.problem.find("no name is left"), std::string::npos) << name.problem;
+    EXPECT_EQ(Read(Send() + "/FAX99999.APF"), "last");
 }
 
 TEST_F(PrintJob, AMissingSendFolderIsCreatedFirst)

@@ -3,6 +3,9 @@
 // the driver in this process. The fax pages are compared with ghostscript's own rasterisation of the
 // same PDF, read back through netpbm and libtiff.
 #include "ptf/main_form.h"
+#include "ptf/tests/private_cups.h"
+
+#include "foundation/tests/modal_driver.h"
 
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
@@ -12,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -30,12 +34,9 @@ namespace zn::ptf {
 namespace {
 
 // Runs a command; its standard output, or nothing when it failed.
-QByteArray RunCommand(const QString& program, const QStringList& arguments, const QProcessEnvironment& env = {},
-               int timeoutMs = 30000)
+QByteArray RunCommand(const QString& program, const QStringList& arguments, int timeoutMs = 30000)
 {
     QProcess process;
-    if (!env.isEmpty())
-        process.setProcessEnvironment(env);
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << ": "
@@ -96,48 +97,20 @@ protected:
                 GTEST_SKIP() << program << " is not installed";
         ASSERT_TRUE(root_.isValid());
         root_.setAutoRemove(true);
-        // cupsd's filters run as lp: they must reach the spool and the temporary folder.
-        ::chmod(Root().c_str(), 0755);
-        for (const char* folder : {"conf", "spool", "cache", "state", "log", "bin/backend", "home", "win", "run"})
+        for (const char* folder : {"home", "win", "run"})
             QDir().mkpath(QString::fromStdString(Root() + "/" + folder));
-        QDir().mkpath(QString::fromStdString(Root() + "/tmp"));
-        ::chmod((Root() + "/tmp").c_str(), 01777);
         ::chmod((Root() + "/run").c_str(), 0700);
-        for (const char* part : {"filter", "daemon", "cgi-bin", "driver", "monitor", "notifier"})
-            QFile::link(QString("/usr/lib/cups/") + part, QString::fromStdString(Root() + "/bin/" + part));
-        const std::string backend = Root() + "/bin/backend/tarvelfax";
-        ASSERT_TRUE(QFile::copy(TARVELFAX_BACKEND, QString::fromStdString(backend)));
-        ::chmod(backend.c_str(), 0700); // run as root, to become the job's owner
-        std::ofstream(Root() + "/conf/cupsd.conf")
-            << "Listen " << Socket() << "\nLogLevel debug\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
-               "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-               "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
-        std::ofstream(Root() + "/conf/cups-files.conf")
-            << "ServerRoot " << Root() << "/conf\nRequestRoot " << Root() << "/spool\nCacheDir " << Root()
-            << "/cache\nStateDir " << Root() << "/state\nTempDir " << Root() << "/tmp\nServerBin " << Root()
-            << "/bin\nDataDir /usr/share/cups\nErrorLog " << Root() << "/log/error_log\nAccessLog " << Root()
-            << "/log/access_log\nPageLog " << Root() << "/log/page_log\nUser lp\nGroup lp\n"
-            << "SetEnv ZN_FAX_CHANNEL_DIR " << Root() << "/run\n";
-        cupsd_.start("cupsd", {"-f", "-c", QString::fromStdString(Root() + "/conf/cupsd.conf"), "-s",
-                               QString::fromStdString(Root() + "/conf/cups-files.conf")});
-        ASSERT_TRUE(cupsd_.waitForStarted());
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("CUPS_SERVER", QString::fromStdString(Socket()));
-        QElapsedTimer waited;
-        waited.start();
-        while (::access(Socket().c_str(), F_OK) != 0 && waited.elapsed() < 10000)
-            QThread::msleep(50);
-        RunCommand("lpadmin", {"-p", "TarvelFax", "-E", "-v", "tarvelfax:/", "-P", TARVELFAX_PPD, "-D", "Tarvel Fax"}, env_);
+        cups_ = std::make_unique<test::PrivateCups>(Root(), "SetEnv ZN_FAX_CHANNEL_DIR " + Root() + "/run\n");
+        ASSERT_TRUE(cups_->AddBackend(TARVELFAX_BACKEND, "tarvelfax"));
+        ASSERT_TRUE(cups_->Start()) << cups_->LoggedErrors();
+        ASSERT_TRUE(cups_->AddPrinter("TarvelFax", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax")) << cups_->LastError();
 
         qputenv("ZN_HOME", QByteArray::fromStdString(Root() + "/home"));
         qputenv("ZN_WINDIR", QByteArray::fromStdString(Root() + "/win"));
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(Root() + "/run"));
-        platform::IniFile ini(Root() + "/win/ZNPD.INI");
-        ini.WriteString("Location", "ZNOutPath", Send() + "\\");
-        ini.WriteString("Location", "ZNExecutable", "/bin/true");
         platform::SetMessageBoxHook([this](const std::string& text, const std::string&, unsigned) {
             boxes_.push_back(text);
-            return platform::IDNO;
+            return answer_;
         });
 
         // Two pages with a known text and a rule, as A4.
@@ -149,24 +122,18 @@ protected:
     void TearDown() override
     {
         platform::SetMessageBoxHook({});
-        if (cupsd_.state() != QProcess::NotRunning) {
-            cupsd_.terminate();
-            cupsd_.waitForFinished(5000);
+        if (zn_.state() != QProcess::NotRunning) {
+            zn_.terminate();
+            if (!zn_.waitForFinished(10000))
+                zn_.kill();
         }
+        cups_.reset();
     }
+    bool Lp(const QStringList& arguments) { return cups_->Run("lp", arguments); }
     std::string Root() const { return root_.path().toStdString(); }
-    std::string Socket() const { return Root() + "/cups.sock"; }
     std::string Send() const { return Root() + "/home/SEND"; }
     std::string Pdf() const { return Root() + "/doc.pdf"; }
-    std::string JobLog() const
-    {
-        std::ifstream in(Root() + "/log/error_log");
-        std::string line, errors;
-        while (std::getline(in, line))
-            if (line.rfind("E ", 0) == 0)
-                errors += line + "\n";
-        return errors;
-    }
+    std::string JobLog() const { return cups_->LoggedErrors(); }
     // Pumps the GUI thread until the condition holds or timeoutMs passed.
     template <typename F>
     bool PumpUntil(F condition, int timeoutMs)
@@ -179,29 +146,52 @@ protected:
     }
 
     QTemporaryDir root_{QDir::tempPath() + "/zn-cups-XXXXXX"};
-    QProcess cupsd_;
-    QProcessEnvironment env_;
+    std::unique_ptr<test::PrivateCups> cups_;
+    QProcess zn_;
     std::vector<std::string> boxes_;
+    int answer_ = platform::IDNO;
 };
 
-TEST_F(PrintToFax, APrintedPdfBecomesAFinePageFaxWithItsJobFile)
+TEST_F(PrintToFax, APrintedPdfBecomesAFinePageFaxAndARowOfZnsOutgoingList)
 {
-    TMainForm form;
-    bool answered = false;
-    form.RunJobDialog = [&](TGetDataForm& dialog) {
-        answered = true;
-        dialog.Phone->setText("555 0100");
-        dialog.Recipient->setText("Ann Smith");
-        dialog.Subject->setText("Two pages");
-        return 1;
-    };
-    RunCommand("lp", {"-d", "TarvelFax", "-t", "two-pages.pdf", QString::fromStdString(Pdf())}, env_);
-    ASSERT_TRUE(PumpUntil([&] { return answered; }, 60000)) << JobLog();
+    // zn runs and has told znptf where jobs go (ZNPD.INI).
+    zn_.start(ZN_PROGRAM, {});
+    ASSERT_TRUE(zn_.waitForStarted());
+    ASSERT_TRUE(PumpUntil([&] { return QFile::exists(QString::fromStdString(Root() + "/win/ZNPD.INI")); }, 30000));
 
-    std::ifstream job(Send() + "/FAX00000.JFD", std::ios::binary);
-    const std::string jobText((std::istreambuf_iterator<char>(job)), {});
+    TMainForm form;
+    foundation::test::ModalDriver driver;
+    driver.Then([](QWidget* dialog) {
+        EXPECT_EQ(dialog->objectName(), "GetDataForm");
+        EXPECT_EQ(dialog->windowTitle(), "Tarvel NT Print To Fax");
+        dialog->findChild<QLineEdit*>("Phone")->setText("555 0100");
+        dialog->findChild<QLineEdit*>("Recipient")->setText("Ann Smith");
+        dialog->findChild<QLineEdit*>("Subject")->setText("Two pages");
+        dialog->findChild<QPushButton*>("Button1")->click();
+    });
+    std::string jobText;
+    answer_ = platform::IDYES;
+    platform::SetMessageBoxHook([&](const std::string& text, const std::string&, unsigned) {
+        boxes_.push_back(text);
+        std::ifstream job(Send() + "/FAX00000.JFD", std::ios::binary);
+        jobText.assign(std::istreambuf_iterator<char>(job), {});
+        return answer_;
+    });
+    ASSERT_TRUE(Lp({"-d", "TarvelFax", "-t", "two-pages.pdf", QString::fromStdString(Pdf())})) << cups_->LastError();
+    ASSERT_TRUE(PumpUntil([&] { return !boxes_.empty(); }, 60000)) << JobLog();
+    EXPECT_TRUE(driver.Done());
     EXPECT_EQ(jobText, "555 0100\r\nAnn Smith\r\nTwo pages\r\n");
     ASSERT_EQ(boxes_, std::vector<std::string>{"Switch to Tarvel now?"});
+
+    // Yes brought zn forward, which took the job up: a row, and the job file gone.
+    EXPECT_TRUE(PumpUntil([&] { return !QFile::exists(QString::fromStdString(Send() + "/FAX00000.JFD")); }, 30000));
+    QProcess dump;
+    dump.start("/usr/bin/python3", {"-c", "import sys, dbfread; print([(r['FAXDOC'], r['PHONE'], r['RECIPIENT'], "
+                                          "r['SUBJECT']) for r in dbfread.DBF(sys.argv[1])])",
+                                    QString::fromStdString(Root() + "/home/ZNOUT.DBF")});
+    dump.waitForFinished(20000);
+    EXPECT_EQ(dump.readAllStandardOutput().trimmed().toStdString(),
+              "[('FAX00000.APF', '555 0100', 'Ann Smith', 'Two pages')]");
 
     // Two fine pages, each the PDF's page as ghostscript draws it at fax resolution, centred on the
     // 1728-pixel row.
@@ -241,13 +231,15 @@ TEST_F(PrintToFax, APrintedPdfBecomesAFinePageFaxWithItsJobFile)
 
 TEST_F(PrintToFax, AJobWithoutARunningControllerFailsWithAClearMessageAndLeavesNoFile)
 {
-    RunCommand("lp", {"-d", "TarvelFax", QString::fromStdString(Pdf())}, env_);
+    ASSERT_TRUE(Lp({"-d", "TarvelFax", QString::fromStdString(Pdf())})) << cups_->LastError();
     ASSERT_TRUE(PumpUntil([&] { return JobLog().find("is not running") != std::string::npos; }, 60000)) << JobLog();
     EXPECT_NE(JobLog().find("Tarvel Print To Fax (znptf) is not running for the user \\\"root\\\""), std::string::npos)
         << JobLog();
     EXPECT_TRUE(QDir(QString::fromStdString(Send())).entryList(QDir::Files).isEmpty());
     // The printer keeps taking jobs: the job was cancelled, the queue not stopped.
-    EXPECT_TRUE(RunCommand("lpstat", {"-p", "TarvelFax"}, env_).contains("enabled"));
+    QByteArray status;
+    EXPECT_TRUE(cups_->Run("lpstat", {"-p", "TarvelFax"}, &status));
+    EXPECT_TRUE(status.contains("enabled")) << status.toStdString();
 }
 
 } // namespace

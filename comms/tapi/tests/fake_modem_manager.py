@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # A stand-in for ModemManager on a private bus: one modem on the given port, and a log of every
-# InhibitDevice call with its caller's unique bus name.
+# InhibitDevice call with its caller's unique bus name. As ModemManager does, an inhibition ends
+# when the bus name of the program that asked for it goes away (the program died): "released".
 #   fake_modem_manager.py BUS_ADDRESS PORT UID LOG
 import sys
 
@@ -34,6 +35,12 @@ class ModemManager(dbus.service.Object):
         if device != uid:
             raise dbus.exceptions.DBusException("No such device", name="org.freedesktop.ModemManager1.Error.Core.NotFound")
         log("inhibit %s %s %s" % (device, "on" if inhibit else "off", sender))
+        if inhibit:
+            def gone(name, old, new):
+                if not new:
+                    log("released %s %s" % (device, sender))
+            bus.add_signal_receiver(gone, "NameOwnerChanged", "org.freedesktop.DBus", "org.freedesktop.DBus",
+                                    "/org/freedesktop/DBus", arg0=sender)
 
 
 name = dbus.service.BusName("org.freedesktop.ModemManager1", bus)

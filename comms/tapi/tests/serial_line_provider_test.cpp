@@ -3,6 +3,7 @@
 // and leaves no descriptor, lock file or open line behind.
 #include "comms/tapi/serial_line_provider.h"
 #include "comms/tapi/tapi_binding.h"
+#include "comms/tapi/udev_lines.h"
 
 #include "comms/port/port_driver.h"
 #include "comms/port/port_names.h"
@@ -28,21 +29,11 @@
 
 using namespace zn::comms;
 using namespace zn::comms::tapi;
+using zn::comms::test::OpenDescriptors;
 using zn::comms::test::PtyPair;
 using zn::comms::test::WaitUntil;
 
 namespace {
-
-int OpenDescriptors()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
-}
 
 class SerialLines : public ::testing::Test {
 protected:
@@ -89,16 +80,30 @@ protected:
         }, 3000);
     }
 
+    // lineInitialize with a callback that records each message and its first parameter.
+    static int32_t InitializeRecording(HLineApp& app, uint32_t& count, std::vector<std::pair<uint32_t, uintptr_t>>& messages)
+    {
+        return lineInitialize(&app, nullptr, [&messages](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+            messages.push_back({msg, p1});
+        }, "zn", &count);
+    }
+
     // Opens the line of `device` and places a passthrough call on it: lineMakeCall's answer.
     static int32_t PlaceCall(HLineApp app, uint32_t device, HLine& line, HCall& call)
     {
         if (int32_t r = lineOpen(app, device, &line, ApiVersion14, 0, device + 1, PrivilegeNone, MediaModeDataModem, nullptr); r != 0)
             return r;
-        LINECALLPARAMS params{};
-        params.totalSize = sizeof params;
-        params.bearerMode = BearerModePassthrough;
-        params.mediaMode = MediaModeDataModem;
+        LINECALLPARAMS params = PassthroughCallParams();
         return lineMakeCall(line, &call, "", 0, &params);
+    }
+
+    // A call on `device` is refused: someone else holds the modem.
+    static void ExpectTheModemHeldElsewhere(HLineApp app, uint32_t device)
+    {
+        HLine line = 0;
+        HCall call = 0;
+        EXPECT_EQ(uint32_t(PlaceCall(app, device, line, call)), LineErrResourceUnavail);
+        EXPECT_EQ(lineClose(line), 0);
     }
 
     std::string AliasLock() const { return "/var/lock/LCK.." + aliasA_.substr(aliasA_.rfind('/') + 1); }
@@ -136,9 +141,7 @@ TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEveryth
     std::vector<std::pair<uint32_t, uintptr_t>> messages;
     HLineApp app = 0;
     uint32_t count = 0;
-    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
-        messages.push_back({msg, p1});
-    }, "zn", &count), 0);
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
     HLine line = 0;
     HCall call = 0;
     int32_t request = PlaceCall(app, 0, line, call);
@@ -195,10 +198,7 @@ TEST_F(SerialLines, AModemHeldElsewhereRefusesTheCall)
     HLineApp app = 0;
     uint32_t count = 0;
     ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
-    HLine line = 0;
-    HCall call = 0;
-    EXPECT_EQ(uint32_t(PlaceCall(app, 0, line, call)), LineErrResourceUnavail);
-    EXPECT_EQ(lineClose(line), 0);
+    ExpectTheModemHeldElsewhere(app, 0);
     EXPECT_EQ(lineShutdown(app), 0);
 }
 
@@ -208,9 +208,8 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     std::vector<std::pair<uint32_t, uintptr_t>> messages;
     HLineApp app = 0;
     uint32_t count = 0;
-    ASSERT_EQ(lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
-        messages.push_back({msg, p1});
-    }, "zn", &count), 0);
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
+    int descriptorsOfTheApplication = OpenDescriptors(); // udev's announcements come through one
     HLine line = 0;
     HCall call = 0;
     ASSERT_GT(PlaceCall(app, 0, line, call), 0);
@@ -224,10 +223,115 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateDisconnected))), 1);
     EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
     EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1) << "the far end's descriptor is gone, and every one of the call's";
-    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsOfTheApplication - 1) << "the far end's descriptor is gone, and every one of the call's";
+    EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle) << "closed by the provider with LINE_CLOSE";
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
+}
+
+struct NameCase {
+    const char* name;
+    ModemFacts facts;
+    const char* expected;
+};
+
+class ModemNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(ModemNames, NameTheVendorAndModelAUserRecognises)
+{
+    EXPECT_EQ(ModemNameFromFacts(GetParam().facts), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Facts, ModemNames,
+    ::testing::Values(
+        NameCase{"DatabaseNamesFirst", {"U.S. Robotics", "U.S._Robotics", "USR", "USB Modem", "USB_Modem", "5637"}, "U.S. Robotics USB Modem"},
+        NameCase{"TheDevicesOwnStringsWithoutUdevd", {"", "", "Conexant", "", "", "USB Modem"}, "Conexant USB Modem"},
+        NameCase{"UdevsShortNamesLast", {"", "Zoom", "", "", "3095_USB_Mini_Modem", ""}, "Zoom 3095 USB Mini Modem"},
+        NameCase{"AModelThatNamesItsVendorIsNotPrefixedAgain", {"", "ZOOM", "", "", "Zoom_56K_Modem", ""}, "Zoom 56K Modem"},
+        NameCase{"AVendorThatOnlyStartsTheModelsFirstWord", {"", "Zoom", "", "", "Zoomer_X", ""}, "Zoom Zoomer X"},
+        NameCase{"OnlyAModel", {"", "", "", "", "", "  Generic modem "}, "Generic modem"},
+        NameCase{"Nothing", {}, ""}),
+    [](const auto& info) { return info.param.name; });
+
+// udev's announcements, as the kernel makes them for a device of this machine when asked (root,
+// where no udevd runs to act on them): a device announced as removed goes, one announced as added
+// comes, and a configured line that appears or goes in between is noticed at the next
+// announcement.
+class SerialLinesComingAndGoing : public SerialLines {
+protected:
+    static constexpr const char* kDevice = "/dev/ttyS0";
+    static constexpr const char* kAnnounce = "/sys/class/tty/ttyS0/uevent";
+
+    void SetUp() override
+    {
+        struct stat st {};
+        if (::stat(kDevice, &st) != 0 || !S_ISCHR(st.st_mode) || ::access(kAnnounce, W_OK) != 0 ||
+            ::access("/run/udev/control", F_OK) == 0)
+            GTEST_SKIP() << "needs root, " << kDevice << " and no udevd";
+        SerialLines::SetUp();
+        WriteLines({{"Test line A", aliasA_}, {"Line on ttyS0", kDevice}, {"Test line B", aliasB_}});
+    }
+
+    void WriteLines(const std::vector<std::pair<std::string, std::string>>& lines)
+    {
+        std::ofstream ini(folder_ + "/" + PortsFileName);
+        ini << "[Lines]\r\n";
+        for (const auto& [name, path] : lines)
+            ini << name << "=" << path << "\r\n";
+    }
+
+    static void Announce(const char* action)
+    {
+        std::ofstream(kAnnounce) << action;
+    }
+
+    static std::string NameOf(HLineApp app, uint32_t device, uint32_t& result)
+    {
+        uint32_t version = 0;
+        result = uint32_t(lineNegotiateAPIVersion(app, device, ApiVersion14, ApiVersion14, &version, nullptr));
+        StructurePtr<LINEDEVCAPS> caps;
+        if (result != 0 || (result = uint32_t(lineGetDevCaps(app, device, version, 0, caps))) != 0)
+            return {};
+        return StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize);
+    }
+};
+
+TEST_F(SerialLinesComingAndGoing, ARemovedDeviceClosesItsLineAndAnAddedOneGetsTheNextIdentifier)
+{
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
+    uint32_t result = 0;
+    ASSERT_EQ(NameOf(app, 1, result), "Line on ttyS0");
+    HLine line = 0;
+    ASSERT_EQ(lineOpen(app, 1, &line, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+
+    Announce("remove");
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    EXPECT_EQ(NameOf(app, 1, result), "");
+    EXPECT_EQ(result, LineErrNoDevice);
+    EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle);
+    EXPECT_EQ(NameOf(app, 0, result), "Test line A") << "the others stay";
+
+    Announce("add");
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count))) == 1; }));
+    EXPECT_EQ(NameOf(app, count, result), "Line on ttyS0");
+    ASSERT_EQ(lineOpen(app, count, &line, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
+    EXPECT_EQ(lineClose(line), 0);
+
+    // A line configured meanwhile comes with the next announcement; one no longer configured goes.
+    PtyPair c;
+    ASSERT_TRUE(c.Ok());
+    WriteLines({{"Test line A", aliasA_}, {"Line on ttyS0", kDevice}, {"Test line C", c.SlavePath()}});
+    Announce("change");
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count + 1))) == 1; }));
+    EXPECT_EQ(NameOf(app, count + 1, result), "Test line C");
+    EXPECT_EQ(NameOf(app, 2, result), "");
+    EXPECT_EQ(result, LineErrNoDevice) << "Test line B is no longer configured";
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [](const auto& m) { return m.first == LineCreateMsg; }), 2);
+    EXPECT_EQ(lineShutdown(app), 0);
 }
 
 // A bus of the test's own standing in for the system bus, with the ModemManager stand-in on it.
@@ -266,7 +370,8 @@ public:
             ::kill(daemon_, SIGTERM);
         ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    bool Ready() { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }
+    bool Ready() { return Logged("ready"); }
+    bool Logged(const std::string& text) { return zn::comms::test::ReadFile(log_).find(text) != std::string::npos; }
     // The InhibitDevice calls logged: "inhibit UID on|off SENDER".
     std::vector<std::string> Calls()
     {
@@ -336,6 +441,66 @@ TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(mm.Calls().size(), 2u);
+}
+
+TEST_F(SerialLinesWithModemManager, AProgramThatDiesMidCallLeavesTheModemToTheNext)
+{
+    PrivateModemManager& mm = *mm_;
+    ASSERT_TRUE(mm.Ready());
+    std::string out = folder_ + "/holder.out";
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        std::freopen(out.c_str(), "w", stdout);
+        std::string program = std::string(std::getenv("ZN_BUILD_DIR")) + "/comms/tapi/tapi_call_holder";
+        ::execl(program.c_str(), "tapi_call_holder", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(holder, 0);
+    bool held = WaitUntil([&] { return zn::comms::test::ReadFile(out).find("held") != std::string::npos; }, 10000);
+    if (!held)
+        ::kill(holder, SIGKILL);
+    ASSERT_TRUE(held) << zn::comms::test::ReadFile(out);
+    std::vector<std::string> calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].rfind("inhibit /sys/devices/test/modem0 on ", 0), 0u) << calls[0];
+    // The modem is the holder's: not ours.
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(lineInitialize(&app, nullptr, nullptr, "zn", &count), 0);
+    ExpectTheModemHeldElsewhere(app, 0);
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    std::string sender = calls[0].substr(calls[0].rfind(' ') + 1);
+    EXPECT_TRUE(WaitUntil([&] { return mm.Logged("released /sys/devices/test/modem0 " + sender); }, 10000))
+        << "the inhibition ends with the program that asked for it";
+    // What the dead program locked is stale: the next call gets the modem.
+    HLine line = 0;
+    HCall call = 0;
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
+    ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+    EXPECT_EQ(lineClose(line), 0);
+    EXPECT_EQ(lineShutdown(app), 0);
+}
+
+TEST_F(SerialLinesWithModemManager, AModemThatVanishesMidCallIsGivenBackToo)
+{
+    PrivateModemManager& mm = *mm_;
+    ASSERT_TRUE(mm.Ready());
+    std::vector<std::pair<uint32_t, uintptr_t>> messages;
+    HLineApp app = 0;
+    uint32_t count = 0;
+    ASSERT_EQ(InitializeRecording(app, count, messages), 0);
+    HLine line = 0;
+    HCall call = 0;
+    ASSERT_GT(PlaceCall(app, 0, line, call), 0);
+    ASSERT_EQ(mm.Calls().size(), 1u);
+    a_.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    std::vector<std::string> calls = mm.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].rfind("inhibit /sys/devices/test/modem0 off ", 0), 0u) << calls[1];
+    EXPECT_EQ(lineShutdown(app), 0);
 }
 
 } // namespace

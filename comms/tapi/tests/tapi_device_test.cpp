@@ -164,6 +164,200 @@ TEST_F(TapiDevice, AVanishedNameBringsUpThePickerAndItsCancelRaisesNoSelect)
     device_->CancelCall();
 }
 
+TEST_F(TapiDevice, ADeviceThatWentLeavesAGapAndTheOneLeftIsOpenedByItsOwnIdentifier)
+{
+    provider_.devices.push_back(LineDeviceInfo{"Scripted modem B", MediaModeDataModem, LineFeatureMakeCall, false});
+    provider_.RemoveDevice(0);
+    EXPECT_EQ(device_->DeviceList(), std::vector<std::string>{"Scripted modem B"});
+    device_->OpenPassthrough();
+    EXPECT_EQ(device_->SelectedDevice(), "Scripted modem B");
+    EXPECT_EQ(provider_.OpenedDevice(), 1u);
+    EXPECT_TRUE(port_.Open());
+    device_->CancelCall();
+}
+
+TEST_F(TapiDevice, ADeviceUnpluggedDuringTheCallClosesThePortAndTheLine)
+{
+    int closed = 0, failed = 0;
+    device_->OnTapiPortClose = [&] { ++closed; };
+    device_->OnTapiFail = [&] { ++failed; };
+    device_->OpenPassthrough();
+    ASSERT_TRUE(port_.Open());
+    provider_.RemoveDevice(0);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_FALSE(device_->Connected());
+    EXPECT_FALSE(device_->LineActive());
+    Pump();
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(failed, 0) << "the call had connected";
+    std::vector<std::string> h = History();
+    ASSERT_FALSE(h.empty());
+    EXPECT_EQ(h.back(), "  dropped");
+    // The device that went is no longer offered, and its name brings up the picker.
+    EXPECT_TRUE(device_->DeviceList().empty());
+    int asked = 0;
+    device_->PickDevice = [&](std::string&) { ++asked; return false; };
+    EXPECT_EQ(RaisedCode<ETapiNoSelect>([&] { device_->OpenPassthrough(); }), ecTapiNoSelect);
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(TapiDevice, ANewDeviceIsAnnouncedAndListed)
+{
+    std::vector<uint32_t> created;
+    device_->OnLineCreate = [&](uint32_t id) { created.push_back(id); };
+    EXPECT_EQ(device_->DeviceList(), std::vector<std::string>{"Scripted modem A"});
+    provider_.AddDevice(LineDeviceInfo{"Scripted modem C", MediaModeDataModem, LineFeatureMakeCall, false});
+    Pump();
+    EXPECT_EQ(created, std::vector<uint32_t>{1});
+    EXPECT_EQ(device_->DeviceList(), (std::vector<std::string>{"Scripted modem A", "Scripted modem C"}));
+}
+
+// A call-progress display whose form is a plain record, and which records the reports it is shown.
+class RecordingCallProgress : public TFxAbstractTapiStatus, public StatusDisplayForm {
+public:
+    struct Shown {
+        bool first, last;
+        int message, state;
+        bool operator==(const Shown& o) const { return first == o.first && last == o.last && message == o.message && state == o.state; }
+    };
+    explicit RecordingCallProgress(bool makesForm) : makesForm_(makesForm) { Initialize(); }
+    ~RecordingCallProgress() override { Finalize(); }
+
+    void UpdateDisplay(bool first, bool last, int, int message, int param1, int, int) override
+    {
+        shown.push_back({first, last, message, param1});
+    }
+    TPosition FormPosition() const override { return position; }
+    void SetFormPosition(TPosition p) override { position = p; }
+    bool FormCtl3D() const override { return ctl3D; }
+    void SetFormCtl3D(bool on) override { ctl3D = on; }
+    bool FormVisible() const override { return visible; }
+    void SetFormVisible(bool on) override { visible = on; }
+    std::string FormCaption() const override { return caption; }
+    void SetFormCaption(const std::string& c) override { caption = c; }
+
+    std::vector<Shown> shown;
+    TPosition position = poDesigned;
+    bool ctl3D = false, visible = true;
+    std::string caption = "as designed";
+
+protected:
+    void CreateDisplay() override
+    {
+        if (makesForm_)
+            SetDisplay(this);
+    }
+    void DestroyDisplay() override { SetDisplay(nullptr); }
+
+private:
+    bool makesForm_;
+};
+
+TEST_F(TapiDevice, TheCallProgressDisplayTakesItsFormsValuesAndPassesItsOwnOn)
+{
+    RecordingCallProgress withForm(true);
+    EXPECT_EQ(withForm.Position(), poDesigned);
+    EXPECT_FALSE(withForm.Ctl3D());
+    EXPECT_TRUE(withForm.Visible());
+    EXPECT_EQ(withForm.Caption(), "Call Progress");
+    EXPECT_EQ(withForm.caption, "Call Progress");
+    withForm.SetVisible(false);
+    withForm.SetPosition(poScreenCenter);
+    EXPECT_FALSE(withForm.visible);
+    EXPECT_EQ(withForm.position, poScreenCenter);
+
+    RecordingCallProgress withoutForm(false);
+    EXPECT_EQ(withoutForm.Caption(), "Call Progress");
+    EXPECT_EQ(withoutForm.Position(), poScreenCenter);
+    EXPECT_FALSE(withoutForm.Visible());
+    withoutForm.SetVisible(true);
+    EXPECT_TRUE(withoutForm.Visible());
+
+    device_->SetStatusDisplay(&withForm);
+    EXPECT_EQ(withForm.TapiDevice(), device_.get());
+    withoutForm.SetTapiDevice(device_.get());
+    EXPECT_EQ(device_->StatusDisplay(), &withoutForm);
+    EXPECT_EQ(withForm.TapiDevice(), nullptr) << "a device has one display";
+}
+
+TEST_F(TapiDevice, CallStatesAreReportedOutsideAPassthroughCallOnly)
+{
+    RecordingCallProgress display(true);
+    device_->SetStatusDisplay(&display);
+    std::vector<RecordingCallProgress::Shown> events;
+    device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int state, int, int) {
+        events.push_back({first, last, message, state});
+    };
+    device_->DeviceList();
+    const std::vector<RecordingCallProgress::Shown> expected{
+        {true, false, int(LineCallStateMsg), int(CallStateOffering)},
+        {true, false, int(LineCallStateMsg), int(CallStateDialtone)},
+        {false, false, int(LineCallStateMsg), int(CallStateDialing)},
+        {false, false, int(LineCallStateMsg), int(CallStateRingback)},
+        {false, false, int(LineCallStateMsg), int(CallStateProceeding)},
+        {false, false, int(LineCallStateMsg), int(CallStateBusy)},
+    };
+    for (const auto& e : expected)
+        provider_.SetCallState(uint32_t(e.state));
+    EXPECT_EQ(display.shown, expected);
+    EXPECT_EQ(events, expected);
+
+    // A passthrough call is silent: neither its states nor its end are reported.
+    display.shown.clear();
+    events.clear();
+    device_->OpenPassthrough();
+    ASSERT_TRUE(device_->Connected());
+    provider_.SetCallState(CallStateProceeding);
+    device_->CancelCall();
+    EXPECT_TRUE(display.shown.empty());
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(TapiDevice, VoiceIsKeptOnOnlyForADeviceThatTakesVoiceCalls)
+{
+    provider_.devices.push_back(LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
+    // Nothing selected: nothing to check yet.
+    device_->SetEnableVoice(true);
+    EXPECT_TRUE(device_->EnableVoice());
+    // A data modem selected with voice on: voice goes off.
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetSelectedDevice("Scripted modem A"); }), ecTapiVoiceNotSupported);
+    EXPECT_FALSE(device_->EnableVoice());
+    EXPECT_EQ(device_->SelectedDevice(), "Scripted modem A");
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetEnableVoice(true); }), ecTapiVoiceNotSupported);
+    EXPECT_FALSE(device_->EnableVoice());
+    // A device that is gone cannot take them either.
+    device_->SetSelectedDevice("A modem unplugged last week");
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetEnableVoice(true); }), ecTapiVoiceNotSupported);
+    device_->SetSelectedDevice("Voice modem");
+    EXPECT_NO_THROW(device_->SetEnableVoice(true));
+    EXPECT_TRUE(device_->EnableVoice());
+    device_->SetEnableVoice(false);
+    EXPECT_FALSE(device_->EnableVoice());
+}
+
+TEST_F(TapiDevice, ReinitShutsTheApplicationDownOrStandsForTheMessageItNames)
+{
+    std::vector<uint32_t> created;
+    device_->OnLineCreate = [&](uint32_t id) { created.push_back(id); };
+    device_->DeviceList();
+    ASSERT_NE(device_->LineApp(), 0u);
+    provider_.Reinit(LineCreateMsg, 7);
+    Pump();
+    EXPECT_EQ(created, std::vector<uint32_t>{7});
+    EXPECT_NE(device_->LineApp(), 0u);
+
+    provider_.Reinit();
+    Pump();
+    EXPECT_EQ(device_->LineApp(), 0u);
+    EXPECT_EQ(provider_.Calls("lineShutdown"), 1);
+    char ownKey[16];
+    std::snprintf(ownKey, sizeof ownKey, "$%08X", unsigned(::getpid()));
+    EXPECT_EQ(zn::platform::IniFile(home_ + "/" + TapiStateFileName).ReadInteger("TAPI", ownKey, -1), -1);
+    // The next use initialises afresh.
+    EXPECT_EQ(device_->DeviceList(), std::vector<std::string>{"Scripted modem A"});
+    EXPECT_NE(device_->LineApp(), 0u);
+}
+
 TEST_F(TapiDevice, APortInTmOffOrNoPortIsRefused)
 {
     port_.SetTapiMode(tmOff);
