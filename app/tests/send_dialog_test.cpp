@@ -178,10 +178,10 @@ TEST_F(SendDialog, ACoverAndATwoPageDocumentReachEfaxPixelForPixel)
     if (!HaveProgram("efax"))
         GTEST_SKIP() << "efax is not installed";
     TempDir dir;
-    auto line = StartPairForEfax(dir);
-    ASSERT_TRUE(line);
-    auto efax = StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", dir.File("b"), "-o1", "-r", dir.File("rx")});
-    ::setenv("ZN_COM7", dir.File("a").c_str(), 1);
+    const EfaxPair pair = StartPairForEfax(dir);
+    ASSERT_TRUE(pair.line);
+    auto efax = StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", pair.efax, "-o1", "-r", dir.File("rx")});
+    ::setenv("ZN_COM7", pair.ours.c_str(), 1);
     Start();
     ConfigureModem();
     const std::string cover = MakeFax("COV00011.APF", 10);
