@@ -1,4 +1,5 @@
 #include "app/error_display_form.h"
+#include "platform/termination_signals.h"
 
 #include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
@@ -108,7 +109,8 @@ void TShowErrorForm::done(int result)
 
 int ShowErrorWindow(const QString& caption, const QString& text, bool waitForUser, bool withContinue)
 {
-    if (errorWindowUp)
+    // Nobody is left to read a window once the program has been told to end.
+    if (errorWindowUp || platform::TerminationSignal() != 0)
         return 0;
     errorWindowUp = true;
     int result = 0;

@@ -329,6 +329,7 @@ void TMainScreen::BuildMenus()
     file->addSeparator();
     mnuSend = item(file, "mnuSend", "&Send Fax...", QKeySequence("Ctrl+S"));
     mnuReceive = item(file, "mnuReceive", "&Receive Faxes", QKeySequence("Ctrl+R"));
+    mnuReceiveLog = item(file, "mnuReceiveLog", "Receive Faxes with &Logging...");
     mnuForward = item(file, "mnuForward", "For&ward Received Fax...");
     file->addSeparator();
     mnuViewPrint = item(file, "mnuViewPrint", "&View Fax...", QKeySequence("Ctrl+V"));
@@ -372,6 +373,7 @@ void TMainScreen::BuildMenus()
     connect(mnuShowArchives, &QAction::triggered, this, [this] { mnuShowArchivesClick(); });
     connect(mnuSend, &QAction::triggered, SendButton, &QPushButton::click);
     connect(mnuReceive, &QAction::triggered, ReceiveButton, &QPushButton::click);
+    connect(mnuReceiveLog, &QAction::triggered, this, [this] { mnuReceiveLogClick(); });
     connect(mnuForward, &QAction::triggered, this, [this] { mnuForwardClick(); });
     connect(mnuViewPrint, &QAction::triggered, ButtonviewPrint, &QPushButton::click);
     connect(mnuPrint, &QAction::triggered, Printbutton, &QPushButton::click);
@@ -960,8 +962,9 @@ void TMainScreen::SendButtonClick()
     }
 
     GoBackTo(FaxTable, remembered);
+    // A row deleted meanwhile can still be reached by its number: it is not found either.
     if (!FaxTable.Active() || FaxTable.IsEmpty() || FaxTable.RecNo() != remembered ||
-        FaxTable.FieldByName("FAXDOC").AsString() != document || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
+        FaxTable.CheckCurrentRecord() != 0 || FaxTable.FieldByName("FAXDOC").AsString() != document || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
         foundation::ShowMessageBox("The fax's row could not be found again, so its result was not recorded.\r\rResult: " +
                                        (result.empty() ? std::string("none") : result),
                                    "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);

@@ -24,6 +24,7 @@ class QMenu;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
+class QTimer;
 
 namespace zn::foundation::gui {
 class TGraphicPanel;
@@ -78,7 +79,7 @@ public:
     QAction *mnuDateSent, *mnuSubject, *mnuRecipient, *mnuSortDateReceived, *mnuSortFrom;
     // The main menu's commands.
     QAction *mnuNewCoverSheet, *mnuAddCoverSheet, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive,
-        *mnuShowArchives, *mnuSend, *mnuReceive, *mnuForward, *mnuViewPrint, *mnuPrint, *PrintSetup1,
+        *mnuShowArchives, *mnuSend, *mnuReceive, *mnuReceiveLog, *mnuForward, *mnuViewPrint, *mnuPrint, *PrintSetup1,
         *Exit1, *mnuPreferences, *mnuPhoneBook, *CovreSheetTemplateEditor1, *FaxLogFileCleanup1,
         *mnuRebuildIndexes, *QuickConfigurationAnalysis1, *ConfigurationInformation1, *StartHere1,
         *Contents1, *FrequentlyAskedQuestionsFAQ1, *TechnicalSupport1, *mnuShowHint, *mnuOnLine, *About1;
@@ -144,6 +145,7 @@ public:
     int LastStatusCode = 0;
     std::string OpenErrorText;
     void ReceiveButtonClick();
+    void mnuReceiveLogClick(); // receive mode with the port's dispatch log kept in ZNIN.LOG
     void StartReceivingNow();
     void StopReceivingNow();
     // The notice shown while receive mode starts and once it waits (created on first use).
@@ -151,6 +153,14 @@ public:
     void HideStartingForm();
     void AddtoLastRecLog(const std::string& text, bool stamped);
     void SaveLocalRecLog();
+    // Receive mode looks for its modem this often; one that has gone away ends receive mode.
+    static void SetModemWatchIntervalForTest(int milliseconds); // 0: the normal interval
+    bool ModemGone() const { return modemGone_; }
+
+
+    // SIGTERM or SIGINT: the call is cancelled, its unfinished file deleted, the port and its lock
+    // files released and the program ends, without asking anything.
+    void EndBySignal();
 
     // Sending the highlighted outgoing fax through the send dialog.
     void SendButtonClick();
@@ -202,12 +212,15 @@ private:
     void FxReceiveFax1FaxStatus(bool first, bool last);
     void ShowReceiveStatus();
     void RecordReceivedFax();
+    void PrintOnReceipt(const std::string& file, const std::string& remoteID);
+    void PrintReceivedFax(const std::string& remoteID);
     void ReceiveFailed();
     void CloseReceiveLine();
     void ShowReceiveModeOff();
     void WriteRecLog();
     void ConnectReceiveMode();
     void DisconnectReceiveMode();
+    void WatchModem();
     bool RefuseInReceiveMode();
     void NotAvailableYet(const char* command);
     void QuickConfigurationAnalysis1Click();
@@ -230,6 +243,10 @@ private:
     int rebuilds_ = 0;
     std::string filterText_;
     int faxLink_ = 0;
+    QTimer* modemWatch_ = nullptr;
+    bool startingReceive_ = false;      // StartReceivingNow is opening and checking the modem
+    bool receiveStartCancelled_ = false; // the Receive button was pressed again meanwhile
+    bool modemGone_ = false;
 };
 
 } // namespace zn::app

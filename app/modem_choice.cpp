@@ -44,7 +44,7 @@ ModemChoice::ModemChoice(QWidget* form, const QString& findCaption, const QStrin
     FxTapiDevice1.RetryWait = 5;
     FxTapiDevice1.ShowTapiDevices = true;
     FxTapiDevice1.ShowPorts = false;
-    FxTapiDevice1.EnableVoice = false;
+    FxTapiDevice1.SetEnableVoice(false);
     comms::InstallDeviceSelectionForm(FxTapiDevice1);
 
     connect(UseTapiCheckbox, &QRadioButton::clicked, this, [this] { SetModemFindButtons(); });

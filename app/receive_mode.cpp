@@ -6,16 +6,23 @@
 #include "app/notice_forms.h"
 #include "app/quick_setup.h"
 #include "app/send_fax_form.h"
+#include "app/small_forms.h"
 #include "comms/base/exceptions.h"
+#include "comms/port/port_names.h"
 #include "data/table/system_tables.h"
+#include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
 #include "foundation/fax_file_names.h"
+#include "foundation/form_placement.h"
 #include "foundation/modem_probe.h"
+#include "foundation/printer_choice.h"
 #include "foundation/program_folders.h"
 #include "foundation/settings.h"
 #include "foundation/text_values.h"
+#include "platform/date_format.h"
 #include "platform/folders.h"
+#include "platform/messages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,8 +30,11 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPrinter>
 #include <QPushButton>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -33,6 +43,9 @@ namespace zn::app {
 int LastReceiveErrorCode = -1;
 
 namespace {
+
+constexpr int kModemWatchMs = 1000;
+int modemWatchMs = kModemWatchMs;
 
 constexpr int kReceivedTab = 1;
 
@@ -81,8 +94,15 @@ std::string StatusLogLine(int code, int page, const std::string& remoteID)
 
 } // namespace
 
+void TMainScreen::SetModemWatchIntervalForTest(int milliseconds)
+{
+    modemWatchMs = milliseconds > 0 ? milliseconds : kModemWatchMs;
+}
+
 void TMainScreen::ConnectReceiveMode()
 {
+    modemWatch_ = new QTimer(this);
+    connect(modemWatch_, &QTimer::timeout, this, [this] { WatchModem(); });
     foundation::SetFaxPortDefaults(FxComPort1);
     FxReceiveFax1.SetComPort(&FxComPort1);
     FxReceiveFax1.SetStationID("FX RcvFax");
@@ -121,6 +141,13 @@ void TMainScreen::ReceiveButtonClick()
 {
     if (!ReceiveModeOn && foundation::Settings().PortNotConfigured && !RunQuickSetup(this))
         return;
+    if (startingReceive_) {
+        // Pressed again while the modem is being opened and checked: the start gives up as soon
+        // as the wait it is in lets go of the port.
+        receiveStartCancelled_ = true;
+        CloseReceiveLine();
+        return;
+    }
     if (ReceiveModeOn)
         StopReceivingNow();
     else
@@ -130,8 +157,20 @@ void TMainScreen::ReceiveButtonClick()
         Status->setText("Waiting for fax...");
 }
 
+void TMainScreen::mnuReceiveLogClick()
+{
+    if (!foundation::AskYesNo("Logging mode should only be used when instructed\rto do so by technical support. "
+                              "Continue?",
+                              "LOGGING MODE"))
+        return;
+    TellUserAboutReceiveLog();
+    LoggingMode = true;
+    ReceiveButtonClick();
+}
+
 void TMainScreen::ShowReceiveModeOff()
 {
+    mnuReceiveLog->setEnabled(true);
     ReceiveButton->setText("Receive");
     ReceiveButton->setToolTip("Start receiving faxes");
     mnuReceive->setText("Receive Faxes");
@@ -139,8 +178,11 @@ void TMainScreen::ShowReceiveModeOff()
 
 void TMainScreen::CloseReceiveLine()
 {
+    if (modemWatch_)
+        modemWatch_->stop();
     try {
-        if (LoggingMode && FxComPort1.Logging() == comms::tlOn)
+        // Paused at the first page's data or not, what the log holds goes to ZNIN.LOG.
+        if (LoggingMode && FxComPort1.Logging() != comms::tlOff)
             FxComPort1.SetLogging(comms::tlDump);
         if (FxComPort1.Open())
             FxComPort1.SetOpen(false);
@@ -170,6 +212,14 @@ void TMainScreen::StartReceivingNow()
     QApplication::processEvents();
 
     const std::string n = std::to_string(s.ComPort + 1);
+    startingReceive_ = true;
+    receiveStartCancelled_ = false;
+    const auto giveUpIfCancelled = [this] {
+        if (!receiveStartCancelled_)
+            return;
+        AddtoLastRecLog("Start cancelled by the user", true);
+        throw StartAborted();
+    };
     try {
         SetButtons();
         QApplication::processEvents();
@@ -202,6 +252,7 @@ void TMainScreen::StartReceivingNow()
             if (LoggingMode)
                 FxComPort1.SetLogging(comms::tlDump);
             AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
+            HideStartingForm();
             OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n + ") correct? Please\r\n"
                              "click on the Find Modem button in Preferences to be sure.";
             ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
@@ -212,8 +263,11 @@ void TMainScreen::StartReceivingNow()
 
         AddtoLastRecLog("Checking for modem", true);
         Status->setText("Checking for modem...");
-        if (!foundation::CheckModemResponds(FxComPort1)) {
+        const bool modemAnswered = foundation::CheckModemResponds(FxComPort1);
+        giveUpIfCancelled();
+        if (!modemAnswered) {
             AddtoLastRecLog("Error checking for modem", true);
+            HideStartingForm();
             const bool goOn = AskContinue(
                 "No Response From Modem",
                 QString::fromStdString("We did not receive a modem response from COM" + n + ".\r\n\r\n"
@@ -234,7 +288,10 @@ void TMainScreen::StartReceivingNow()
             Status->setText("Sending reset string...");
             AddtoLastRecLog("Sending reset string: " + s.ResetString, true);
             std::string reset = s.ResetString;
-            if (!foundation::SendModemCommand(FxComPort1, reset)) {
+            const bool resetAnswered = foundation::SendModemCommand(FxComPort1, reset);
+            giveUpIfCancelled();
+            if (!resetAnswered) {
+                HideStartingForm();
                 AddtoLastRecLog("Failure sending reset string: " + s.ResetString, true);
                 CloseReceiveLine();
                 ShowError("Unable to Continue",
@@ -258,17 +315,23 @@ void TMainScreen::StartReceivingNow()
         AddtoLastRecLog("  Fax Class: " + foundation::FaxClassToText(s.FaxClassReceive), false);
         AddtoLastRecLog("  User INIT String: " + s.InitStringReceive, false);
 
+        giveUpIfCancelled();
         if (!s.DisableReceivingFaxesNotification)
             StartingFaxForm->show();
         AddtoLastRecLog("Start Receive Mode ", true);
         FxReceiveFax1.StartReceive();
+        modemGone_ = false;
+        modemWatch_->start(modemWatchMs);
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
         mnuReceive->setText("Stop Receiving Faxes");
+        mnuReceiveLog->setEnabled(false);
         Status->setText("Waiting for fax...");
         StartingFaxForm->ShowReady();
         WriteRecLog();
+        startingReceive_ = false;
     } catch (...) {
+        startingReceive_ = false;
         CloseReceiveLine();
         HideStartingForm();
         ReceiveModeOn = false;
@@ -321,6 +384,43 @@ void TMainScreen::StopReceivingNow()
     Status->clear();
     AddtoLastRecLog("Stopped receive mode ", true);
     SaveLocalRecLog();
+}
+
+// Receive mode waits for rings for days: a modem unplugged meanwhile (its device node gone) is
+// noticed here, shown and logged, and receive mode ends, to be started again once it is back.
+void TMainScreen::WatchModem()
+{
+    if (!ReceiveModeOn) {
+        modemWatch_->stop();
+        return;
+    }
+    const int n = FxComPort1.ComNumber();
+    if (comms::ComPortDeviceThere(n))
+        return;
+    modemWatch_->stop();
+    modemGone_ = true;
+    const std::string com = "COM" + std::to_string(n);
+    const std::string device = comms::ComPortDevice(n);
+    AddtoLastRecLog("The modem on " + com + " (" + device + ") is gone", true);
+    StopReceivingNow();
+    SetButtons();
+    Status->setText(QString::fromStdString("No modem on " + com));
+    ShowError("Modem Not Found",
+              QString::fromStdString("The modem on " + com + " (" + device + ") can no longer be found: it was "
+                                     "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
+                                     "is back, click Receive to start receiving faxes again."),
+              false);
+}
+
+void TMainScreen::EndBySignal()
+{
+    // Every wait on the modem ends and every window's loop with it.
+    platform::PostQuitMessage(0);
+    for (TSendFaxForm* dialog : findChildren<TSendFaxForm*>())
+        dialog->EndNow();
+    if (ReceiveModeOn)
+        StopReceivingNow();
+    DisconnectReceiveMode();
 }
 
 void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)
@@ -409,6 +509,11 @@ void TMainScreen::RecordReceivedFax()
     const std::string file = ReceiveFileName.empty() ? FxReceiveFax1.FaxFile() : ReceiveFileName;
     const std::string remoteID = FxReceiveFax1.GetRemoteID();
     CurrentPage = FxReceiveFax1.GetCurrentPage();
+    // A call that goes on after EOM has already counted the next document's first page when this
+    // file is reported: the file itself says how many pages it holds.
+    faxdoc::TApfFileHeader header;
+    if (faxdoc::ReadApfHeader(platform::ResolvePath(file), header) == 0 && header.pageCount > 0)
+        CurrentPage = header.pageCount;
     AddtoLastRecLog(std::to_string(CurrentPage) + " pages received from " + Trimmed(remoteID), true);
     try {
         if (!RecTable.Active())
@@ -450,6 +555,65 @@ void TMainScreen::RecordReceivedFax()
     PostFaxReceived();
     SetButtons();
     WriteRecLog();
+    if (foundation::Settings().PrintOnReceipt)
+        PrintOnReceipt(file, remoteID);
+}
+
+void TMainScreen::PrintOnReceipt(const std::string& file, const std::string& remoteID)
+{
+    const std::string wanted = foundation::Settings().PrintOnReceiptPrinter;
+    if (wanted != "Default Windows Printer") {
+        const std::vector<std::string> names = foundation::PrinterNames();
+        const auto at = std::find(names.begin(), names.end(), wanted);
+        // A printer that is gone leaves the current one in place.
+        if (at != names.end() && foundation::PrinterIndex() != int(at - names.begin())) {
+            foundation::SetPrinterIndex(int(at - names.begin()));
+            try {
+                foundation::RefreshPrinterSettings();
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    try {
+        fxFaxPrinter1.SetFileName(file);
+    } catch (const std::exception&) {
+        return; // the fax is stored and recorded; it is not printed
+    }
+    PrintReceivedFax(remoteID);
+}
+
+void TMainScreen::PrintReceivedFax(const std::string& remoteID)
+{
+    if (!foundation::SelectUsablePrinter(false) || fxFaxPrinter1.FileName().empty())
+        return;
+    const platform::DateTime now = platform::Now();
+    const std::string header =
+        "From: " + Trimmed(remoteID) + "             Received: " +
+        platform::FormatDateTime(platform::ShortDateFormat(), now) + " " +
+        platform::FormatDateTime(platform::ShortTimeFormat(), now) + "             Fax File:        " +
+        QString::fromStdString(foundation::GetProgramFolder()).toLower().toStdString() + "Receive/" +
+        BareName(fxFaxPrinter1.FileName());
+    const std::string printerName = foundation::CurrentPrinterName();
+    if (!printerName.empty())
+        fxFaxPrinter1.Printer().setPrinterName(QString::fromStdString(printerName));
+    try {
+        foundation::LoadPrintSettings();
+    } catch (...) {
+    }
+    const foundation::PrintOptions& options = foundation::PrintSettings();
+    fxFaxPrinter1.SetFirstPage(1);
+    fxFaxPrinter1.SetLastPage(static_cast<unsigned>(fxFaxPrinter1.TotalPages()));
+    fxFaxPrinter1.PrintScale = options.Stretch ? faxdoc::psFitToPage : faxdoc::psNone;
+    fxFaxPrinter1.MultiPage = false;
+    fxFaxPrinter1.FaxHeader().Enabled = options.Header;
+    fxFaxPrinter1.FaxHeader().Caption = options.Header ? header : "";
+    fxFaxPrinter1.FaxFooter().Enabled = options.Footer;
+    fxFaxPrinter1.FaxFooter().Caption = options.Footer ? "Page: $P of $N" : "";
+    try {
+        fxFaxPrinter1.PrintFax();
+    } catch (...) {
+        // A printer that fails keeps the fax unprinted; it is stored and listed all the same.
+    }
 }
 
 void TMainScreen::ReceiveFailed()

@@ -208,6 +208,7 @@ void TSendFaxForm::CloseLine()
 void TSendFaxForm::EndAttempt(const std::string& lastLine)
 {
     Busy = false;
+    preparing_ = false;
     status->setVisible(false);
     if (!lastLine.empty())
         AddtoLastSendLog(lastLine);
@@ -269,6 +270,8 @@ void TSendFaxForm::SendFaxButtonClick()
     LastLogLine.clear();
     HourGlass hourGlass;
     Busy = true;
+    preparing_ = true;
+    preparationCancelled_ = false;
     status->setVisible(true);
 
     AddtoLastSendLog("Start:" + Stamp());
@@ -309,7 +312,10 @@ void TSendFaxForm::SendFaxButtonClick()
         FxComPort1.AddStringToLog("Check_for_modem");
     Status("Checking for modem...");
     AddtoLastSendLog("Checking for modem");
-    if (!foundation::CheckModemResponds(FxComPort1)) {
+    const bool modemAnswered = foundation::CheckModemResponds(FxComPort1);
+    if (PreparationCancelled())
+        return;
+    if (!modemAnswered) {
         AddtoLastSendLog("Error checking for modem");
         const bool goOn = AskContinue(
             "No Response From Modem",
@@ -333,7 +339,10 @@ void TSendFaxForm::SendFaxButtonClick()
             FxComPort1.AddStringToLog("Sending_RESET_string:" + s.ResetString);
         AddtoLastSendLog("Sending reset string: " + s.ResetString);
         Status("Sending reset string...");
-        if (!foundation::SendModemCommand(FxComPort1, s.ResetString)) {
+        const bool resetAnswered = foundation::SendModemCommand(FxComPort1, s.ResetString);
+        if (PreparationCancelled())
+            return;
+        if (!resetAnswered) {
             AddtoLastSendLog("Failure sending reset string: " + s.ResetString);
             if (LogSession)
                 FxComPort1.AddStringToLog("Sending_RESET_string_Error");
@@ -427,9 +436,11 @@ void TSendFaxForm::SendFaxButtonClick()
         FxSendFax1.HeaderLine = HeaderText;
         FxSendFax1.EnhTextEnabled = !s.UseAlternateHeaderFont;
         AddtoLastSendLog("StartTransmit");
+        preparing_ = false;
         FxSendFax1.StartTransmit();
     } catch (const std::exception& e) {
         Busy = false;
+        preparing_ = false;
         CloseLine();
         AddtoLastSendLog("Error...");
         AddtoLastSendLog(e.what());
@@ -478,8 +489,49 @@ void TSendFaxForm::FxSendFax1FaxFinish(int code)
     SaveLocalLog();
 }
 
+void TSendFaxForm::CancelPreparation()
+{
+    preparationCancelled_ = true;
+    // The port closes once the wait on it has let go of it; the wait ends at once.
+    CloseLine();
+}
+
+bool TSendFaxForm::PreparationCancelled()
+{
+    if (!preparationCancelled_)
+        return false;
+    CloseLine();
+    EndAttempt("Cancelled by the user");
+    return true;
+}
+
+void TSendFaxForm::EndNow()
+{
+    FxSendFax1.OnFaxFinish = nullptr;
+    FxSendFax1.OnFaxStatus = nullptr;
+    if (preparing_) {
+        CancelPreparation();
+        return; // the preparation ends the attempt as soon as its wait returns
+    }
+    if (!Busy)
+        return;
+    try {
+        if (FxSendFax1.Busy())
+            FxSendFax1.CancelFax();
+    } catch (const std::exception&) {
+    }
+    CloseLine();
+    ResultText = comms::ErrorCodeToText(comms::ecCancelRequested);
+    AddtoLastSendLog("Result: " + ResultText);
+    EndAttempt("");
+}
+
 void TSendFaxForm::CloseButtonClick()
 {
+    if (preparing_) {
+        CancelPreparation();
+        return;
+    }
     if (Busy) {
         QApplication::beep();
         return;
@@ -489,7 +541,12 @@ void TSendFaxForm::CloseButtonClick()
 
 void TSendFaxForm::reject()
 {
-    // Esc and the window's close button are refused while a session runs, as Close is.
+    // Esc and the window's close button are refused while a session runs, as Close is; while the
+    // modem is only being prepared they cancel that.
+    if (preparing_) {
+        CancelPreparation();
+        return;
+    }
     if (Busy) {
         QApplication::beep();
         return;
@@ -499,6 +556,11 @@ void TSendFaxForm::reject()
 
 void TSendFaxForm::closeEvent(QCloseEvent* event)
 {
+    if (preparing_) {
+        CancelPreparation();
+        event->ignore();
+        return;
+    }
     if (Busy) {
         QApplication::beep();
         event->ignore();

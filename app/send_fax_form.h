@@ -62,6 +62,10 @@ public:
     void AddtoLastSendLog(const std::string& text);
     void SaveLocalLog();
     void CloseButtonClick();
+    // The program is ending: the call is cancelled and the line closed, without asking anything.
+    void EndNow();
+    // Whether the modem is being opened, checked and prepared (Close cancels this part).
+    bool Preparing() const { return preparing_; }
     void ToggleLogging(); // Ctrl+Shift+Z
 
     // The dial wait from the init string's S7= (75 at the least).
@@ -80,6 +84,11 @@ private:
     void Status(const QString& text);
     // The failure paths before the transmission: line closed, log saved, ready for another try.
     void EndAttempt(const std::string& lastLine);
+    // Close or Esc while the modem is being prepared: the waits end and the attempt with them.
+    void CancelPreparation();
+    bool PreparationCancelled();
+    bool preparing_ = false;
+    bool preparationCancelled_ = false;
 };
 
 } // namespace zn::app

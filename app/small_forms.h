@@ -9,6 +9,8 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QButtonGroup;
+class QCheckBox;
+class QTimer;
 class QGroupBox;
 
 namespace zn::foundation::gui {

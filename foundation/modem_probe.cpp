@@ -64,7 +64,7 @@ std::string PortOpenMessage(int comNumber, int code, const std::string& detail)
         return "Unable to open the specified communications port ( Com" + n + " )\r\nError message: " +
                (text.empty() ? "Unknown error" : text);
     }
-    return "Unable to open the specified communications port( Com " + n + " )\r\nError message: " + detail;
+    return "Unable to open the specified communications port( Com" + n + " )\r\nError message: " + detail;
 }
 
 bool OpenComPort(comms::TFxCustomComPort& port, std::string& message)

@@ -4,6 +4,7 @@
 #include "app/fax_forms.h"
 #include "app/log_cleanup.h"
 #include "app/main_screen.h"
+#include "app/notice_forms.h"
 #include "app/small_forms.h"
 #include "foundation/gui/assistant_help.h"
 #include "foundation/gui/enter_edit.h"
@@ -71,6 +72,12 @@ int main(int argc, char** argv)
     conditions.rRecipient->setChecked(true);
     conditions.FaxRECIPIENT->setText("Ann Example");
     Save(conditions, "delete_where");
+
+    zn::app::TStartingFaxForm starting;
+    starting.ShowStarting();
+    Save(starting, "receive_mode_starting");
+    starting.ShowReady();
+    Save(starting, "receive_mode_ready");
 
     zn::app::TSplashform about;
     Save(about, "about");

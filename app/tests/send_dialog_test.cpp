@@ -1,20 +1,35 @@
 // Sending from the main window: the send dialog's rules, and whole faxes through the dialog to
 // spandsp's fax terminal on the test bed's Class 1 modem, with the row updated afterwards.
 #include "app/error_display_form.h"
+
+#include <QPlainTextEdit>
 #include "app/send_fax_form.h"
 #include "fax_pages.h"
+#include "efax_pair.h"
 #include "main_screen_fixture.h"
+#include "silent_modem.h"
 #include "modal_driver.h"
 
 #include <QDialog>
 
 #include "faxline_harness.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDate>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 namespace zn::app::test {
@@ -87,6 +102,17 @@ protected:
         };
         screen->SendButtonClick();
     }
+    // The window on modem device `device`, with one outgoing fax of `lines` lines highlighted.
+    bool StartWithOneFax(const std::string& device, const std::string& file, const std::string& subject,
+                         int lines = 3)
+    {
+        ::setenv("ZN_COM7", device.c_str(), 1);
+        Start();
+        ConfigureModem();
+        MakeFax(file, lines);
+        AddOutgoing(subject, file);
+        return GoToSubject(subject);
+    }
     std::string Log() const
     {
         std::ifstream in(foundation::GetProgramFolder() + "Lastsend.log", std::ios::binary);
@@ -146,18 +172,60 @@ TEST_F(SendDialog, ACoverAndATwoPageDocumentArriveAndTheRowRecordsTheSend)
         EXPECT_NE(log.find(line), std::string::npos) << line << " missing from\n" << log;
 }
 
+// The same road to efax, receiving on the other modem of the back-to-back pair.
+TEST_F(SendDialog, ACoverAndATwoPageDocumentReachEfaxPixelForPixel)
+{
+    if (!HaveProgram("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    TempDir dir;
+    const EfaxPair pair = StartPairForEfax(dir);
+    ASSERT_TRUE(pair.line);
+    auto efax = StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", pair.efax, "-o1", "-r", dir.File("rx")});
+    ::setenv("ZN_COM7", pair.ours.c_str(), 1);
+    Start();
+    ConfigureModem();
+    const std::string cover = MakeFax("COV00011.APF", 10);
+    const std::string document = MakeFax("FAX00011.APF", 140);
+    AddOutgoing("To efax", "FAX00011.APF", "COV00011.APF");
+    ASSERT_TRUE(GoToSubject("To efax"));
+    AnswerErrorWindows(1);
+    SendThroughDialog();
+    EXPECT_TRUE(modal_.Seen().empty()) << "the send failed; see Lastsend.log:\n" << Log();
+    EXPECT_EQ(efax->Wait(std::chrono::seconds(60)), 0);
+
+    std::vector<Bitmap> sent = Pages(cover);
+    for (const Bitmap& b : Pages(document))
+        sent.push_back(b);
+    ASSERT_GE(sent.size(), 3u);
+    // efax names its pages rx.001, rx.002, ...
+    const auto page = [&dir](size_t n) {
+        const std::string digits = std::to_string(n);
+        return dir.File("rx." + std::string(3 - std::min<size_t>(3, digits.size()), '0') + digits);
+    };
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const std::string name = page(i + 1);
+        auto got = ReadTiffPages(name);
+        ASSERT_TRUE(got) << name << " missing";
+        const Bitmap& g = got->front();
+        ASSERT_GE(g.height, sent[i].height) << name;
+        EXPECT_TRUE(g.Rows(g.height - sent[i].height, sent[i].height) == sent[i]) << "page " << i + 1;
+    }
+    EXPECT_FALSE(ReadTiffPages(page(sent.size() + 1))) << "no page more than sent";
+
+    ASSERT_TRUE(GoToSubject("To efax"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_EQ(t.FieldByName("LASTRESULT").AsString(), "Sent");
+    EXPECT_EQ(t.FieldByName("DATESENT").AsString(), QDate::currentDate().toString("yyyyMMdd").toStdString());
+    EXPECT_EQ(t.FieldByName("TIMESENT").AsString().size(), 5u);
+}
+
 TEST_F(SendDialog, ACancelledSendKeepsDateSentBlankAndRecordsTheError)
 {
     TempDir dir;
     // Modem B is never answered: the call rings until it is cancelled.
     auto line = Line::Start(dir.Path(), {"pair"});
     ASSERT_TRUE(line);
-    ::setenv("ZN_COM7", line->Port('A').c_str(), 1);
-    Start();
-    ConfigureModem();
-    MakeFax("FAX00002.APF", 3);
-    AddOutgoing("Never", "FAX00002.APF");
-    ASSERT_TRUE(GoToSubject("Never"));
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00002.APF", "Never"));
 
     AnswerErrorWindows(1);
     SendThroughDialog([](TSendFaxForm& dialog) {
@@ -194,6 +262,211 @@ TEST_F(SendDialog, AMissingModemEndsTheAttemptWithTheOpenErrorAndNoResult)
     EXPECT_NE(log.find("Error opening com port: COM7\r\nMessage:Unable to open the specified communications port ( Com7 )"),
               std::string::npos)
         << log;
+}
+
+// A busy line and a far end that never answers: the row keeps DATESENT blank and LASTRESULT holds
+// the error text; nothing says the fax was sent.
+struct FailedCall {
+    const char* name;
+    std::vector<std::string> line;
+};
+
+class SendDialogFailure : public SendDialog, public ::testing::WithParamInterface<FailedCall> {};
+
+TEST_P(SendDialogFailure, LeavesDateSentBlankAndTheErrorInTheRow)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), GetParam().line);
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00004.APF", "Refused"));
+    AnswerErrorWindows(1);
+    SendThroughDialog();
+    EXPECT_EQ(modal_.Seen(), std::vector<std::string>{"TShowErrorForm"}) << Log();
+
+    ASSERT_TRUE(GoToSubject("Refused"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_TRUE(t.FieldByName("DATESENT").IsNull());
+    EXPECT_TRUE(t.FieldByName("TIMESENT").IsNull());
+    ASSERT_NE(LastSendErrorCode, 0);
+    const std::string result = t.FieldByName("LASTRESULT").AsString();
+    EXPECT_EQ(result, comms::ErrorCodeToText(LastSendErrorCode)) << Log();
+    EXPECT_NE(result, "Sent");
+    for (const Box& box : boxes)
+        EXPECT_NE(box.text, "The fax was sent successfully");
+    EXPECT_NE(Log().find("Result: " + result + "\r\n"), std::string::npos) << Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SendDialogFailure,
+    ::testing::Values(FailedCall{"Busy", {"pair", "--busy", "*"}},
+                      FailedCall{"NoAnswer", {"pair", "--no-answer", "*", "--ring-timeout", "2"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The row of the fax being sent is gone when the dialog closes (deleted meanwhile): the result is
+// written into no other fax's row, and the user is told it was not recorded.
+TEST_F(SendDialog, ARowThatCannotBeFoundAgainGetsNoResultAndNoOtherRowDoes)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair", "--busy", "*"});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00007.APF", "Vanishing"));
+    MakeFax("FAX00008.APF", 3);
+    AddOutgoing("Bystander", "FAX00008.APF");
+    ASSERT_TRUE(GoToSubject("Vanishing"));
+    AnswerErrorWindows(1);
+    SendThroughDialog([this](TSendFaxForm&) {
+        ASSERT_TRUE(GoToSubject("Vanishing"));
+        screen->FaxTable.Delete();
+    });
+
+    EXPECT_EQ(Subjects(), std::vector<std::string>{"Bystander"});
+    ASSERT_TRUE(GoToSubject("Bystander"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_TRUE(t.FieldByName("LASTRESULT").IsNull());
+    EXPECT_TRUE(t.FieldByName("DATESENT").IsNull());
+    EXPECT_EQ(t.FieldByName("PHONE").AsString(), "555-0100");
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text.rfind("The fax's row could not be found again, so its result was not recorded.", 0), 0u)
+        << boxes.back().text;
+    EXPECT_NE(boxes.back().text.find("Result: " + comms::ErrorCodeToText(LastSendErrorCode)), std::string::npos)
+        << boxes.back().text;
+}
+
+// Ctrl+Shift+Z logs the session: the port's dispatch log with the dialog's entries goes to ZNOUT.LOG.
+TEST_F(SendDialog, CtrlShiftZKeepsTheSessionsLogInZnout)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair", "--busy", "*"});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00010.APF", "Logged"));
+    AnswerErrorWindows(1);
+    screen->RunSendDialog = [this](TSendFaxForm& dialog) {
+        dialog.show();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QApplication::sendEvent(&dialog, &press);
+        EXPECT_TRUE(dialog.LogSession);
+        dialog.SendFaxButtonClick();
+        QElapsedTimer timer;
+        timer.start();
+        while (dialog.Busy && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        dialog.CloseButtonClick();
+        return 1;
+    };
+    screen->SendButtonClick();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.front().text, "Logging is now ON. Log file will be saved\rfor this fax session as ZNOUT.LOG. This "
+                                  "will\roverwrite any previous ZNOUT.LOG.");
+    const std::string znout = foundation::test::ReadFile(foundation::GetProgramFolder() + "ZNOUT.LOG");
+    for (const char* entry : {"Check_for_modem", "Start_of_fax_session", "Phone_555-0100", "FaxClass_"})
+        EXPECT_NE(znout.find(entry), std::string::npos) << entry << " missing from ZNOUT.LOG";
+    EXPECT_NE(Log().find("Logging on\r\n"), std::string::npos) << Log();
+}
+
+// A modem that does not answer "AT": the question names the port, and OK ends the attempt.
+TEST_F(SendDialog, AModemThatDoesNotAnswerIsReportedWithThePortAndOkStops)
+{
+    SilentModem modem;
+    ASSERT_FALSE(modem.Device().empty());
+    ASSERT_TRUE(StartWithOneFax(modem.Device(), "FAX00009.APF", "Mute"));
+    foundation::Settings().ResetString.clear();
+    std::string caption, text;
+    bool continueOffered = false;
+    modal_.Then([&](QWidget* w) {
+        auto* form = static_cast<TShowErrorForm*>(w);
+        caption = form->windowTitle().toStdString();
+        text = form->Memo1->toPlainText().toStdString();
+        continueOffered = form->ContinueButton->isVisible();
+        form->BitBtn1->click();
+    });
+    SendThroughDialog();
+    EXPECT_EQ(caption, "No Response From Modem");
+    EXPECT_TRUE(continueOffered);
+    const std::string shown = QString::fromStdString(text).replace("\r\n", "\n").replace('\r', '\n').toStdString();
+    EXPECT_EQ(shown, "We did not receive a modem response from COM7.\n\nTo verify the communications port, please "
+                     "click on the Find Modem button on the Preferences screen.\n\nIf you are sure there is a modem "
+                     "on COM7, press CONTINUE\nto continue, otherwise press OK to stop the fax session.");
+    const std::string log = Log();
+    EXPECT_NE(log.find("Checking for modem\r\nError checking for modem\r\nExit\r\nFinish: "), std::string::npos)
+        << log;
+}
+
+// A modem that never answers holds the probe for its whole time-out: meanwhile the window keeps
+// handling events, and Close ends the attempt without the no-response question.
+TEST_F(SendDialog, CloseCancelsTheModemCheckWhileTheWindowKeepsWorking)
+{
+    SilentModem modem;
+    ASSERT_FALSE(modem.Device().empty());
+    ASSERT_TRUE(StartWithOneFax(modem.Device(), "FAX00005.APF", "Silent"));
+    foundation::Settings().ResetString = "ATZ";
+
+    int ticksWhileChecking = 0;
+    bool sawPreparing = false;
+    screen->RunSendDialog = [&](TSendFaxForm& dialog) {
+        dialog.show();
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (dialog.Busy && dialog.status->text() == "Checking for modem...")
+                ++ticksWhileChecking;
+            // Once the window has shown it is checking, the user gives up.
+            if (ticksWhileChecking == 5) {
+                sawPreparing = dialog.Preparing();
+                dialog.CloseButton->click();
+            }
+        });
+        ticker.start(20);
+        dialog.SendFaxButtonClick();
+        EXPECT_FALSE(dialog.Busy);
+        ticker.stop();
+        // The port finishes closing once the wait that held it has been left.
+        QElapsedTimer timer;
+        timer.start();
+        while (dialog.FxComPort1.Open() && timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(dialog.FxComPort1.Open());
+        dialog.CloseButtonClick();
+        return 1;
+    };
+    screen->SendButtonClick();
+
+    EXPECT_GE(ticksWhileChecking, 5);
+    EXPECT_TRUE(sawPreparing);
+    EXPECT_TRUE(modal_.Seen().empty()) << "no question after a cancel";
+    const std::string log = Log();
+    EXPECT_NE(log.find("Checking for modem\r\nCancelled by the user\r\nFinish: "), std::string::npos) << log;
+    EXPECT_EQ(log.find("Error checking for modem"), std::string::npos) << log;
+    ASSERT_TRUE(GoToSubject("Silent"));
+    EXPECT_TRUE(screen->FaxTable.FieldByName("LASTRESULT").IsNull());
+}
+
+// Screenshots of the send dialog and the fax status window during a call, for looking at them:
+// ZN_SHOT_DIR=folder, under Xvfb with QT_QPA_PLATFORM=xcb, or offscreen.
+TEST_F(SendDialog, StatusWindowDuringACallCanBePictured)
+{
+    const char* shots = std::getenv("ZN_SHOT_DIR");
+    if (!shots)
+        GTEST_SKIP() << "set ZN_SHOT_DIR to take the pictures";
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"answer", "--rx-file", dir.File("rx.tif"), "--ident", "FAR END"});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00006.APF", "Pictured", 140));
+    AnswerErrorWindows(1);
+    int taken = 0;
+    SendThroughDialog([&](TSendFaxForm& dialog) {
+        QElapsedTimer timer;
+        timer.start();
+        for (qint64 at : {3000, 9000, 15000}) {
+            while (dialog.Busy && timer.elapsed() < at)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (!dialog.Busy)
+                break;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w != screen.get())
+                    w->grab().save(QString("%1/call_%2_%3.png").arg(shots).arg(at).arg(w->objectName()));
+            ++taken;
+        }
+    });
+    EXPECT_GT(taken, 0);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 bool WaitFor(const std::function<bool()>& condition, int ms)
@@ -68,7 +70,12 @@ TEST(ZnStart, ASecondStartRestoresTheFirstInstanceWhichPicksUpWaitingJobs)
                                     dir + "/ZNOUT.DBF"});
     dump.waitForFinished(20000);
     EXPECT_EQ(dump.readAllStandardOutput().trimmed().toStdString(), "[('Job Subject', 'FAX00000.APF')]");
+    // SIGTERM (a logout): the program ends in order, as that signal ends a program.
     first.terminate();
-    if (!first.waitForFinished(10000))
+    const bool ended = first.waitForFinished(20000);
+    if (!ended)
         first.kill();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(first.exitCode(), SIGTERM);
 }

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace zn::comms {
 
@@ -40,6 +41,12 @@ bool ComPortCarrier(int number)
     if (const char* v = EnvValue("ZN_" + key + "_CARRIER"))
         return std::atoi(v) != 0;
     return platform::IniFile(PortsFilePath()).ReadBool("Ports", key + "Carrier", true);
+}
+
+bool ComPortDeviceThere(int number)
+{
+    struct stat info {};
+    return ::stat(ComPortDevice(number).c_str(), &info) == 0;
 }
 
 int ComNumberFromName(const std::string& name)

@@ -15,6 +15,9 @@ constexpr const char* PortsFileName = "ZNPORTS.INI";
 
 std::string ComPortDevice(int number);
 bool ComPortCarrier(int number);
+// Whether the device behind port n is still there (a USB modem unplugged, or the far end of a
+// pseudo-terminal closed, takes its device node and the links to it away).
+bool ComPortDeviceThere(int number);
 // The port number of a name "\\.\COM<n>" or "COM<n>"; 0 for anything else.
 int ComNumberFromName(const std::string& name);
 // The device for a name given to OpenCom: a port name maps through ComPortDevice, a path stays.

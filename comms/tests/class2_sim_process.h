@@ -42,6 +42,7 @@ public:
     }
     const std::string& Device() const { return device_; }
     std::string Log() const { return ReadWholeFile(log_); }
+    faxline::ChildProcess& Process() { return *process_; }
 
 private:
     std::string device_, log_;

@@ -664,7 +664,7 @@ class Sim:
             self.write(stuffed[at:at + 256])
         self.write(bytes([DLE, ETX]))
         last = number == len(self.o.send)
-        ppm = 2 if last else 0
+        ppm = 2 if last else 1 if number in self.o.eom_after else 0
         # The program's verdict on this page (+FPTS=/+FPS=) is given before the next +FDR.
         results.append("%s:1,%d,0,0" % (self.w["pts"], 2376))
         results.append("%s:%d" % (self.w["et"], ppm))
@@ -683,6 +683,8 @@ def main():
     ap.add_argument("--rx-dir", help="store pages received from the program here")
     ap.add_argument("--send", action="append", default=[], metavar="PBM",
                     help="an incoming call delivers these pages (repeatable, in order)")
+    ap.add_argument("--eom-after", action="append", type=int, default=[], metavar="N",
+                    help="page N of --send ends with EOM (+FET:1): a new document follows in the call")
     ap.add_argument("--ring-delay", type=float, default=1.0, help="idle seconds in fax class before RING")
     ap.add_argument("--rings", type=int, default=5, help="RINGs before the caller gives up")
     ap.add_argument("--calls", type=int, default=0, help="exit after this many calls (0: never)")

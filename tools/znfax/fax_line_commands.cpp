@@ -4,6 +4,7 @@
 #include "tools/znfax/commands.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,9 @@
 
 #include "comms/fax/fax_component_port.h"
 #include "comms/fax/fax_components.h"
+#include "comms/port/port_names.h"
 #include "platform/date_format.h"
+#include "platform/termination_signals.h"
 
 namespace zn::tools {
 
@@ -142,6 +145,14 @@ bool RunSession(TFxCustomAbstractFax& fax, const std::function<void()>& start, i
     finished = true;
     app.exit(0);
   };
+  // SIGTERM or SIGINT cancels the call; the session's end then ends the loop, and the caller lets
+  // go of the port (and its lock files) before the process ends.
+  platform::WatchTerminationSignals([&](int) {
+    if (fax.Busy())
+      fax.CancelFax();
+    else
+      app.exit(0);
+  });
   bool started = true;
   try {
     start();
@@ -152,18 +163,24 @@ bool RunSession(TFxCustomAbstractFax& fax, const std::function<void()>& start, i
   if (started && !finished)
     app.exec();
   fax.OnFaxFinish = nullptr;  // it refers to this frame
+  platform::WatchTerminationSignals(nullptr);
   return started;
 }
 
+constexpr int kModemWatchMs = 1000;
+
 // Prints the result line and returns the exit code.
-int Finish(int code, bool allThrough) {
+int Finish(int code, bool allThrough, int signal = 0) {
   int result = allThrough ? 0 : (code ? code : -1);
-  std::printf("result %d: %s\n", result, ResultText(result).c_str());
+  if (signal)
+    std::printf("result %d: %s (ended by signal %d)\n", result, ResultText(result).c_str(), signal);
+  else
+    std::printf("result %d: %s\n", result, ResultText(result).c_str());
   std::fflush(stdout);
   return allThrough ? kExitOk : kExitFailed;
 }
 
-int Send(const TArgs& args) {
+int SendFiles(const TArgs& args) {
   TLineOptions o = ParseLine(args, {"--port", "--class", "--bps", "--station", "--cover", "--number"});
   if (!o.error.empty())
     return UsageError(o.error);
@@ -190,11 +207,13 @@ int Send(const TArgs& args) {
   int finishCode = 0;
   if (!RunSession(fax, [&] { fax.StartTransmit(); }, finishCode))
     return kExitFailed;
+  if (int signal = platform::TerminationSignal())
+    return Finish(finishCode ? finishCode : ecCancelRequested, false, signal);
   int code = finishCode ? finishCode : report.firstError;
   return Finish(code, code == 0 && report.sent == 1 && report.failed == 0);
 }
 
-int Receive(const TArgs& args) {
+int ReceiveCalls(const TArgs& args) {
   TLineOptions o = ParseLine(args, {"--port", "--class", "--bps", "--station", "--dir", "--calls"});
   if (!o.error.empty())
     return UsageError(o.error);
@@ -232,13 +251,55 @@ int Receive(const TArgs& args) {
     if (last && calls > 1 && report.callsEnded >= calls)
       f.CancelFax();
   };
+  // The file of the call under way, until the call is through.
+  std::string unfinished;
+  auto log = fax.OnFaxLog;
+  fax.OnFaxLog = [&](TFxCustomAbstractFax& f, int code) {
+    log(f, code);
+    if (code == lfReceiveStart)
+      unfinished = fax.FaxFile();
+    else if (code == lfReceiveOK)
+      unfinished.clear();
+  };
+  // Waiting for a ring can last days: a modem that is unplugged meanwhile ends the wait.
+  bool modemGone = false;
+  QTimer watch;
+  watch.setInterval(kModemWatchMs);
+  QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
+    if (ComPortDeviceThere(com))
+      return;
+    modemGone = true;
+    watch.stop();
+    std::printf("error: the modem on COM%d (%s) is gone\n", com, ComPortDevice(com).c_str());
+    std::fflush(stdout);
+    if (fax.Busy())
+      fax.CancelFax();
+    else
+      Application().exit(0);
+  });
   int finishCode = 0;
-  if (!RunSession(fax, [&] { fax.StartReceive(); }, finishCode))
+  if (!RunSession(fax, [&] { fax.StartReceive(); watch.start(); }, finishCode))
     return kExitFailed;
+  const int signal = platform::TerminationSignal();
+  if (signal || modemGone) {
+    if (!unfinished.empty())
+      std::remove(unfinished.c_str());
+    return Finish(modemGone ? ecDeviceRead : ecCancelRequested, false, signal);
+  }
   bool allThrough = report.received == calls && report.failed == 0;
   int code = allThrough ? 0 : report.firstError ? report.firstError : finishCode;
   return Finish(code, allThrough);
 }
+
+// The port and the session are gone by now: a signal ends the process as it would have at once.
+int EndIfSignalled(int exitCode) {
+  if (int signal = platform::TerminationSignal())
+    platform::EndAsSignalled(signal);
+  return exitCode;
+}
+
+int Send(const TArgs& args) { return EndIfSignalled(SendFiles(args)); }
+int Receive(const TArgs& args) { return EndIfSignalled(ReceiveCalls(args)); }
 
 } // namespace
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -28,6 +30,8 @@ public:
         ::setenv("ZN_COM9", sim_.Device().c_str(), 1);
     }
     bool Ready() const { return !sim_.Device().empty(); }
+    // Unplugged: the simulator ends at once and its pseudo-terminal goes with it.
+    void Unplug() { ::kill(sim_.Process().Pid(), SIGKILL); sim_.Process().Wait(10s); }
 
 private:
     zn::comms::test::Class2SimProcess sim_;
@@ -91,6 +95,129 @@ TEST(ZnfaxLine, ReceivesTheCallsAskedFor)
     EXPECT_EQ(r.LastLine(), "result 0: OK") << r.out;
     EXPECT_EQ(Znfax(dir, {"info", dir.File("FAX0001.APF")}).exit, 0);
     EXPECT_EQ(Znfax(dir, {"info", dir.File("FAX0002.APF")}).exit, 0);
+}
+
+// The UUCP lock files that name process pid as their owner.
+std::vector<std::string> LockFilesOf(pid_t pid)
+{
+    std::vector<std::string> found;
+    if (DIR* d = ::opendir("/var/lock")) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.rfind("LCK..", 0) == 0 && std::atol(ReadFile("/var/lock/" + name).c_str()) == long(pid))
+                found.push_back(name);
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+std::vector<std::string> FaxFiles(const TempDir& dir)
+{
+    std::vector<std::string> found;
+    if (DIR* d = ::opendir(dir.Path().c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".APF")
+                found.push_back(name);
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+// Waits (bounded) until znfax's output holds text.
+bool OutputShows(const TempDir& dir, const std::string& text)
+{
+    for (int i = 0; i < 3000; ++i) {
+        if (ReadFile(dir.File("znfax.out")).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+struct SignalCase {
+    const char* name;
+    int signal;
+    bool inCall; // a fax is coming in when the signal arrives
+};
+
+class ZnfaxReceiveEnded : public ::testing::TestWithParam<SignalCase> {};
+
+// A logout, a service stop or Ctrl+C: the call is cancelled, its unfinished file deleted, the port
+// and its lock files released, and the process ends as the signal ends it.
+TEST_P(ZnfaxReceiveEnded, BySignalReleasesThePortAndLeavesNoFile)
+{
+    const SignalCase c = GetParam();
+    TempDir dir;
+    std::vector<std::string> simArgs{"--speedup", c.inCall ? "1" : "50"};
+    if (c.inCall)
+        simArgs.insert(simArgs.end(), {"--ring-delay", "0.2", "--calls", "1", "--send", ItuChartPath(1)});
+    Modem modem(dir, simArgs);
+    ASSERT_TRUE(modem.Ready());
+    ChildProcess p({Znfax(), "receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()}, dir.File("znfax.out"),
+                   dir.File("znfax.err"));
+    ASSERT_TRUE(OutputShows(dir, c.inCall ? "log 4:" : "status ")) << ReadFile(dir.File("znfax.out"));
+    EXPECT_FALSE(LockFilesOf(p.Pid()).empty()) << "the open port is locked";
+    if (c.inCall) {
+        EXPECT_EQ(FaxFiles(dir).size(), 1u) << "the fax is being written";
+    }
+    ::kill(p.Pid(), c.signal);
+    auto status = p.Wait(60s);
+    ASSERT_TRUE(status) << ReadFile(dir.File("znfax.out"));
+    EXPECT_EQ(*status, 128 + c.signal) << ReadFile(dir.File("znfax.out"));
+    EXPECT_TRUE(LockFilesOf(p.Pid()).empty());
+    EXPECT_TRUE(FaxFiles(dir).empty());
+    EXPECT_NE(ReadFile(dir.File("znfax.out")).find("(ended by signal " + std::to_string(c.signal) + ")"),
+              std::string::npos)
+        << ReadFile(dir.File("znfax.out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ZnfaxReceiveEnded,
+                         ::testing::Values(SignalCase{"TermWhileWaiting", SIGTERM, false},
+                                           SignalCase{"IntWhileWaiting", SIGINT, false},
+                                           SignalCase{"TermInACall", SIGTERM, true},
+                                           SignalCase{"IntInACall", SIGINT, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ZnfaxLine, SendEndedBySignalInACallReleasesThePort)
+{
+    TempDir dir;
+    Modem modem(dir, {"--rx-dir", dir.File("rx"), "--speedup", "1"});
+    ASSERT_TRUE(modem.Ready());
+    ASSERT_EQ(Znfax(dir, {"convert", ItuChartPath(1), dir.File("a.apf")}).exit, 0);
+    ChildProcess p({Znfax(), "send", "--port", "COM9", "--class", "2", "--number", "5550100", dir.File("a.apf")},
+                   dir.File("znfax.out"), dir.File("znfax.err"));
+    ASSERT_TRUE(OutputShows(dir, "log 1:")) << ReadFile(dir.File("znfax.out"));
+    EXPECT_FALSE(LockFilesOf(p.Pid()).empty()) << "the open port is locked";
+    ::kill(p.Pid(), SIGTERM);
+    auto status = p.Wait(60s);
+    ASSERT_TRUE(status) << ReadFile(dir.File("znfax.out"));
+    EXPECT_EQ(*status, 128 + SIGTERM) << ReadFile(dir.File("znfax.out"));
+    EXPECT_TRUE(LockFilesOf(p.Pid()).empty());
+    EXPECT_NE(ReadFile(dir.File("znfax.out")).find("(ended by signal " + std::to_string(SIGTERM) + ")"),
+              std::string::npos)
+        << ReadFile(dir.File("znfax.out"));
+}
+
+TEST(ZnfaxLine, AModemUnpluggedWhileWaitingForACallEndsTheWait)
+{
+    TempDir dir;
+    Modem modem(dir, {"--speedup", "50"});
+    ASSERT_TRUE(modem.Ready());
+    ChildProcess p({Znfax(), "receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()}, dir.File("znfax.out"),
+                   dir.File("znfax.err"));
+    ASSERT_TRUE(OutputShows(dir, "status ")) << ReadFile(dir.File("znfax.out"));
+    modem.Unplug();
+    auto status = p.Wait(60s);
+    ASSERT_TRUE(status) << "still waiting on a modem that is gone";
+    EXPECT_EQ(*status, 1);
+    const std::string out = ReadFile(dir.File("znfax.out"));
+    EXPECT_NE(out.find("error: the modem on COM9 ("), std::string::npos) << out;
+    EXPECT_NE(out.find(") is gone\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("result -161: "), std::string::npos) << out;
+    EXPECT_TRUE(LockFilesOf(p.Pid()).empty());
 }
 
 class ZnfaxLineUsage : public ::testing::TestWithParam<std::vector<std::string>> {};
