@@ -59,21 +59,93 @@ public:
 
 protected:
     void Prepare() override;
-    void Pass(uint32_t msg, int trigger) override;
+    int CurrentState() const override { return state_; }
+    StepKind KindOfState() const override;
+    void Step(int trigger) override;
+    void OnResponseTimer() override;
+    void HandleFrame() override;
+    void LogState() override;
+    void OnAbortRequest() override;
+    void EnterAbortState() override { state_ = tfAbort; }
+    bool Aborting() const override { return state_ == tfAbort; }
+    bool Done() const override { return state_ == tfDone; }
+    bool ErrorEndsSession() const override;
+    int HangupReportError() const override;
+    bool WaitsForOtherSession() const override;
 
 private:
-    enum class Collected { Nothing, Line, StateChanged };
-    Collected Collect();
-    void HandleFrame();
-    bool NeedsResponse(SendState s) const;
-    bool RunsAtOnce(SendState s) const;
-    void OnResponseTimer();
-    void Step(int trigger);
-    bool DialResult();
+    friend const char* SendStateName(SendState s);
+    struct StateRow {
+        SendState state;
+        const char* name;
+        StepKind kind;
+        void (FaxSendSession::*step)(int trigger);
+    };
+    static const StateRow kStates[];
 
-    void Abort(int code);
+    // The steps, one a state (fax_send_session.cpp: the entries, dialing and the pages;
+    // fax_send_class1.cpp: T.30 run here; fax_send_class2.cpp: T.30 run by the modem).
+    void Idle(int) {}
+    void OnGetEntry(int);
+    void OnInit(int);
+    void OnDial(int);
+    void OnRetryWait(int trigger);
+    void OnWaitXon(int trigger);
+    void OnWaitPageStart(int trigger);
+    void OnSendHeaderLine(int);
+    void OnOpenCover(int);
+    void OnSendCover(int trigger);
+    void OnPreparePage(int);
+    void OnSendPage(int trigger);
+    void OnDrainPage(int trigger);
+    void OnClose(int);
+    void OnComplete(int);
+    void OnAbort(int);
+
+    void OnClass1Init(int);
+    void OnClass1Connect(int);
+    void OnSendTsi(int);
+    void OnSendDcs(int);
+    void OnDcsSent(int);
+    void OnTrainStart(int);
+    void OnTrainFinish(int);
+    void OnWaitCfr(int);
+    void OnWaitPageConnect(int);
+    void OnClass1PageEnd(int);
+    void OnPreparePostPage(int);
+    void OnSendPostPage(int);
+    void OnPostPageSent(int);
+    void OnWaitMcf(int);
+    void OnSendDcn(int);
+    void OnDcnSent(int);
+    void OnWaitHangup(int);
+
+    void OnClassSelected(int);
+    void OnLocalIdSet(int);
+    void OnFlowControlSet(int);
+    void OnReadyForCapabilities(int);
+    void OnCapabilitiesSet(int);
+    void OnClass2Connect(int);
+    void OnClass2Params(int);
+    void OnClass2PageEnd(int);
+    void OnWaitPageTransferStatus(int);
+    void OnWaitPostPageStatus(int);
+    void OnWaitPageVerdict(int);
+    void OnSendNewParams(int);
+    void OnClass2NextPage(int);
+    void OnClass20CheckPage(int);
+
+    bool InitAnswered();
+    void AfterPageAccepted();
+    bool DialResult();
+    void PageTrigger(int trigger);
+    void EndPageData();
+    void OnMcf();
+    void OnRtn();
+
     int OpenEntry();
     void ReadPageHeaderFlags();
+    HeaderValues HeaderTokens(bool withCover, int currentPage) const;
     int SendHeaderLine();
     int OpenCover();
     int SendCoverLines();
@@ -90,22 +162,19 @@ private:
     void CloseFiles();
     void ChooseSpeedFromDis();
     void SendFinalFrame(uint8_t fcf);
-    void WriteFrame(const std::vector<uint8_t>& frame);
     uint8_t PostPageFcf() const;
 
     SendState state_ = tfNone;
     int32_t pageRetryCount_ = 0;
     int32_t frameRetry_ = 0;
     bool mcfConnect_ = false;
-    bool userAbort_ = false;
-    bool writeFailed_ = false; // the port refused a command or write: the session ends
     bool entryActive_ = false;
     bool disSeen_ = false;
     bool textCoverOpen_ = false;
     std::ifstream coverReader_;
     std::string coverFileName_;
     uint8_t lastPostPage_ = 0;
-    uint8_t pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
+    char pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
     // The page whose post-page exchange runs, kept so that RTN can send it again.
     int32_t sentPage_ = 0;
     bool sentCover_ = false;

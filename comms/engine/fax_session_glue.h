@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "fax_engine.h"
 #include "fax_modem_commands.h"
@@ -78,8 +79,41 @@ public:
     FaxEngineEvents& Events() { return events_; }
 
 protected:
+    // How a state runs: when a port notification comes, at once after the step before it, or on
+    // each response line of the modem (and its response timer).
+    enum class StepKind : uint8_t { OnTrigger, AtOnce, OnResponse };
+
     virtual void Prepare() = 0;
-    virtual void Pass(uint32_t msg, int trigger) = 0;
+    // One pass: the abort request and the status timer first, then the step of the state, and the
+    // steps that follow at once or find their input waiting.
+    void Pass(uint32_t msg, int trigger);
+
+    // What a session tells its pass about its state machine.
+    virtual int CurrentState() const = 0;
+    virtual StepKind KindOfState() const = 0;
+    virtual void Step(int trigger) = 0;
+    virtual void OnResponseTimer() = 0;
+    // A complete HDLC frame from the modem (Class 1).
+    virtual void HandleFrame() = 0;
+    virtual void LogState() = 0;
+    // The user's cancel: the session goes to its abort state.
+    virtual void OnAbortRequest() = 0;
+    virtual void EnterAbortState() = 0;
+    virtual bool Aborting() const = 0;
+    virtual bool Done() const = 0;
+    // An ERROR line ends the session unless the state reads it itself.
+    virtual bool ErrorEndsSession() const = 0;
+    // The error a Class 2/2.0 hang-up report ends the session with; 0 while the state reads it.
+    virtual int HangupReportError() const = 0;
+    // The state's step waits while another session of this kind runs the same step.
+    virtual bool WaitsForOtherSession() const { return false; }
+    // The state reads raw data (training, page data) that may already wait in the input.
+    virtual bool ReadsRawData() const { return false; }
+
+    void Abort(int code);
+    // An HDLC frame, after the short pause a modem needs between its CONNECT and the frame.
+    void WriteFrame(const std::vector<uint8_t>& frame);
+
     // Unregisters and posts FaxFinish with the error code.
     // Called first by every derived destructor, so that no pass runs on a half-destroyed session.
     void Detach();
@@ -91,11 +125,26 @@ protected:
 
     // Serialises every pass of the session, whichever thread runs it.
     mutable std::recursive_mutex passLock_;
+    bool userAbort_ = false;
+    bool writeFailed_ = false; // the port refused a command or write: the session ends
 
 private:
+    enum class Collected { Nothing, Line, StateChanged };
+    Collected Collect();
+
     FaxEngineEvents& events_;
     bool finished_ = false;
 };
+
+// True when a session's state table has one row a state, in the order of its states.
+template <typename Row, size_t N>
+constexpr bool StatesInOrder(const Row (&rows)[N], size_t count)
+{
+    for (size_t i = 0; i < N; ++i)
+        if (size_t(rows[i].state) != i)
+            return false;
+    return N == count;
+}
 
 // Receive file names: "FAX" + 4-digit counter, or month and day + counter ("MMDD" mode), in the
 // destination folder, the first one free. Empty when all 9999 are taken: the caller must fail

@@ -1,0 +1,147 @@
+// The receive session's Class 2 and Class 2.0 steps: the modem runs T.30; the session sets it up,
+// reads its reports (+FTSI/+FTI, +FDCS/+FCS, +FPTS/+FPS, +FET, +FHNG/+FHS) and asks for each page.
+#include "fax_receive_session.h"
+
+#include "class1_frames.h"
+#include "fax_image_io.h"
+
+namespace zn::comms {
+
+bool FaxReceiveSession::InitAnswered()
+{
+    if (IsOK())
+        return true;
+    Abort(ecFaxInitError);
+    return false;
+}
+
+void FaxReceiveSession::OnClassSelected(int)
+{
+    if (!InitAnswered())
+        return;
+    BaudSwitch(false);
+    Command(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0,"
+                + modem.ecmDigit + ",0,0");
+    state_ = common.faxClass == fcClass20 ? rf2Init1A : rf2Init3;
+}
+
+void FaxReceiveSession::OnCapabilitiesSet(int)
+{
+    if (!InitAnswered())
+        return;
+    Command("AT+FLO=2");
+    state_ = rf2Init1B;
+}
+
+void FaxReceiveSession::OnFlowControlSet(int)
+{
+    if (!InitAnswered())
+        return;
+    Command("AT+FNR=1,1,1,0");
+    state_ = rf2Init3;
+}
+
+void FaxReceiveSession::OnSetupDone(int)
+{
+    if (InitAnswered())
+        WaitForCall();
+}
+
+void FaxReceiveSession::OnClass2Connect(int)
+{
+    if (KeywordLine(kwConnect)) {
+        ArmResponseTimer(modem.responseTimeout);
+        common.statusCode = fsValidatedAsFax;
+        state_ = rf2GtSndID;
+    }
+}
+
+void FaxReceiveSession::OnCallerReports(int)
+{
+    if (KeywordLine(kwTransmitID)) {
+        ArmResponseTimer(modem.responseTimeout);
+        common.remoteID = StationIdFromReport(KeywordValue());
+        if (AcceptAndCreate())
+            common.statusCode = fsGotRemoteID;
+    } else if (KeywordLine(kwSessionParams)) {
+        ArmResponseTimer(modem.responseTimeout);
+        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
+        modem.fine = p.fine;
+        modem.wide = p.width == 1;
+        modem.bitRate = p.bitRate;
+        modem.scanTimeCode = p.scanTimeCode;
+        common.statusCode = fsGettingParams;
+    } else if (IsOK()) {
+        Command("AT+FDR");
+        state_ = rf2GtCnnct;
+    }
+}
+
+void FaxReceiveSession::OnClass2PageConnect(int)
+{
+    if (KeywordLine(kwSessionParams)) {
+        ArmResponseTimer(modem.responseTimeout);
+        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
+        modem.fine = p.fine;
+        modem.wide = p.width == 1;
+        modem.bitRate = p.bitRate;
+        modem.scanTimeCode = p.scanTimeCode;
+        common.statusCode = fsGettingParams;
+    } else if (IsConnect()) {
+        FlowOn();
+        state_ = rfStartPage;
+    }
+}
+
+void FaxReceiveSession::OnPageResult(int)
+{
+    if (KeywordLine(kwPageStatus)) {
+        common.statusCode = fsGettingEOP;
+        std::string v = KeywordValue();
+        char digit = v.empty() ? 0 : v[0];
+        if (digit == '1' || digit == '3' || digit == '5') {
+            modem.pageGood = true;
+            if (int rc = FinishPage()) {
+                Abort(rc);
+                return;
+            }
+        } else {
+            modem.pageGood = false;
+            CutPage();
+            --common.currentPage;
+        }
+        ResponseReset();
+    } else if (response.Has("+FET")) {
+        common.statusCode = fsGettingDocStatus;
+        std::string v = KeywordValue();
+        char digit = v.empty() ? 0 : v[0];
+        fileState_ = digit == '0' ? fsAppend : digit == '1' ? fsNewFile : digit == '2' ? fsComplete
+                   : digit == '3' ? fsNewFile : fsNoMorePages;
+        ResponseReset();
+    } else if (IsOK()) {
+        Command("AT+FDR");
+        if (fileState_ == fsComplete) {
+            CloseFax(true);
+            common.statusCode = fsGettingHangup;
+            state_ = rf2GetFHNG;
+        } else {
+            state_ = rf2GtCnnct;
+        }
+    }
+}
+
+void FaxReceiveSession::OnWaitHangupReport(int)
+{
+    if (IsHangupWord()) {
+        modem.hangupCode = HangupCodeOf(response.Text());
+        common.statusCode = fsGotFHNG;
+        ResponseReset();
+    } else if (response.Has("+FET")) {
+        common.statusCode = fsGettingHangup;
+        ResponseReset();
+    } else if (IsOK()) {
+        state_ = rfComplete;
+    }
+}
+
+} // namespace zn::comms

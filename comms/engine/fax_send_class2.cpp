@@ -1,0 +1,261 @@
+// The send session's Class 2 and Class 2.0 steps: the modem runs T.30; the session sets it up,
+// reads its reports (+FCSI/+FCIS, +FDCS/+FCS, +FPTS/+FPS, +FHNG/+FHS) and ends each page.
+#include "fax_send_session.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "class1_frames.h"
+#include "fax_image_io.h"
+
+namespace zn::comms {
+
+bool FaxSendSession::InitAnswered()
+{
+    if (IsOK())
+        return true;
+    Abort(ecFaxInitError);
+    return false;
+}
+
+void FaxSendSession::OnClassSelected(int)
+{
+    if (!InitAnswered())
+        return;
+    Command(modem.keywords[kwLocalID] + "=\"" + common.StationID + "\"");
+    state_ = common.faxClass == fcClass20 ? tf2Init1A : tf2Init2;
+}
+
+void FaxSendSession::OnLocalIdSet(int)
+{
+    if (!InitAnswered())
+        return;
+    Command("AT+FLO=2");
+    state_ = tf2Init1B;
+}
+
+void FaxSendSession::OnFlowControlSet(int)
+{
+    if (!InitAnswered())
+        return;
+    Command("AT+FNR=1,1,1,0");
+    state_ = tf2Init2;
+}
+
+void FaxSendSession::OnReadyForCapabilities(int)
+{
+    if (!InitAnswered())
+        return;
+    char wideDigit = modem.wide ? '1' : '0';
+    Command(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS)
+                + "," + wideDigit + ",2,0," + modem.ecmDigit + ",0,0");
+    state_ = tf2Init3;
+}
+
+void FaxSendSession::OnCapabilitiesSet(int)
+{
+    if (InitAnswered())
+        state_ = tfDial;
+}
+
+void FaxSendSession::OnClass2Connect(int)
+{
+    if (KeywordLine(kwConnect)) {
+        ResponseReset(182);
+        state_ = tf2GetParams;
+    } else if (!DialResult()) {
+        ResponseReset(std::max<int32_t>(modem.DialWait, modem.responseTimeout));
+    }
+}
+
+void FaxSendSession::OnClass2Params(int)
+{
+    if (KeywordLine(kwRemoteCapabilities)) {
+        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
+        modem.remoteFine = p.fine;
+        modem.remoteWide = p.width >= 1;
+        bool fine = modem.resolutionDigit == '1';
+        if ((fine && !modem.remoteFine) || (modem.wide && !modem.remoteWide)) {
+            Abort(ecFaxBadMachine);
+            return;
+        }
+        common.statusCode = fsGettingParams;
+        modem.forceStatus = true;
+        ResponseReset();
+    } else if (KeywordLine(kwCalledID)) {
+        common.remoteID = StationIdFromReport(KeywordValue());
+        common.statusCode = fsGotRemoteID;
+        modem.forceStatus = true;
+        ResponseReset();
+    } else if (KeywordLine(kwSessionParams)) {
+        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
+        modem.fine = p.fine;
+        modem.wide = p.width == 1;
+        modem.bitRate = p.bitRate;
+        modem.scanTimeCode = p.scanTimeCode;
+        modem.ECM = p.ECM;
+        UpdateMinimumRowBytes();
+        common.statusCode = fsGettingParams;
+        modem.forceStatus = true;
+        ResponseReset();
+    } else if (IsOK()) {
+        Command("AT+FDT");
+        ResponseReset(546);
+    } else if (IsConnect()) {
+        if (common.faxClass == fcClass20) {
+            ArmOutputFree();
+            ArmResponseTimer(modem.pageTimeout);
+            state_ = tfWaitFrHead;
+        } else {
+            ArmResponseTimer(18);
+            state_ = tfWaitXon;
+        }
+    } else {
+        ResponseReset();
+    }
+}
+
+void FaxSendSession::OnClass2PageEnd(int)
+{
+    ResponseReset(DrainTicks());
+    common.statusCode = fsSendingEOP;
+    state_ = common.faxClass == fcClass2 ? tf2WaitFPTS : tf20ChckPg;
+}
+
+void FaxSendSession::AfterPageAccepted()
+{
+    // A next page of another resolution first gets its session parameters.
+    state_ = modem.morePages && modem.resolutionDigit != modem.previousResolution ? tf2SndNwPrm : tf2NextPage;
+}
+
+void FaxSendSession::OnWaitPageTransferStatus(int)
+{
+    if (IsOK()) {
+        char digit = !modem.morePages ? '2' : modem.resolutionDigit != modem.previousResolution ? '1' : '0';
+        Command(std::string("AT+FET=") + digit);
+        ResponseReset(DrainTicks());
+        state_ = tf2WaitFET;
+    } else {
+        Abort(ecFaxSessionError);
+    }
+}
+
+void FaxSendSession::OnWaitPostPageStatus(int)
+{
+    if (IsHangupWord()) {
+        modem.hangupCode = HangupCodeOf(response.Text());
+        ResponseReset();
+    } else if (KeywordLine(kwPageStatus)) {
+        std::string v = KeywordValue();
+        char digit = v.empty() ? 0 : v[v.find_first_not_of(' ') == std::string::npos ? 0 : v.find_first_not_of(' ')];
+        if (digit == '1' || digit == '3') {
+            common.statusCode = fsPageAccepted;
+            ResponseReset();
+        } else if (digit == '2') {
+            common.statusCode = fsPageError;
+            ResponseReset();
+            state_ = tf2WaitPgOK;
+        } else if (digit == '4' || digit == '5') {
+            Abort(ecCancelRequested);
+        } else {
+            Abort(ecFaxPageError);
+        }
+    } else if (IsOK()) {
+        AfterPageAccepted();
+    } else {
+        Abort(ecFaxPageError);
+    }
+}
+
+void FaxSendSession::OnWaitPageVerdict(int)
+{
+    if (KeywordLine(kwPageStatus) || (!response.Text().empty() && std::isdigit(static_cast<unsigned char>(response.Text()[0])))) {
+        // The value line of AT+FPS?: its OK follows.
+        std::string v = KeywordLine(kwPageStatus) ? KeywordValue() : response.Text();
+        auto at = v.find_first_not_of(' ');
+        pageStatus_ = at == std::string::npos ? 0 : v[at];
+        ResponseReset();
+    } else if (IsOK()) {
+        if (pageStatus_ == '1' || pageStatus_ == '3') {
+            pageStatus_ = 0;
+            common.statusCode = fsPageAccepted;
+            AfterPageAccepted();
+            return;
+        }
+        ResendPage();
+    } else {
+        Abort(ecFaxSessionError);
+    }
+}
+
+void FaxSendSession::ResendPage()
+{
+    if (++pageRetryCount_ > pageRetryLimit) {
+        Keep(Port().WriteString("AT+FKS\r"));
+        Abort(ecFaxSessionError);
+        return;
+    }
+    if (int rc = RewindToSentPage()) {
+        Abort(rc);
+        return;
+    }
+    Command("AT+FDT");
+    ResponseReset(546);
+    state_ = tf2GetParams;
+}
+
+void FaxSendSession::OnSendNewParams(int)
+{
+    if (modem.morePages) {
+        std::string kw = common.faxClass == fcClass2 ? "AT+FDIS=" : "AT+FIS=";
+        Command(kw + modem.resolutionDigit);
+        state_ = tf2GetParams;
+    } else {
+        state_ = tfClose;
+    }
+}
+
+void FaxSendSession::OnClass2NextPage(int)
+{
+    if (modem.morePages) {
+        DelayTicks(5, false);
+        Command("AT+FDT");
+        ResponseReset(546);
+        state_ = tf2GetParams;
+    } else {
+        state_ = tfClose;
+    }
+}
+
+void FaxSendSession::OnClass20CheckPage(int)
+{
+    if (IsOK()) {
+        common.statusCode = fsPageAccepted;
+        AfterPageAccepted();
+    } else if (IsError()) {
+        Command("AT+FPS?");
+        common.statusCode = fsPageError;
+        pageStatus_ = 0;
+        state_ = tf2WaitPgOK;
+    } else if (IsHangupWord()) {
+        modem.hangupCode = HangupCodeOf(response.Text());
+        ResponseReset();
+    } else if (KeywordLine(kwPageStatus)) {
+        // The far end's verdict on the page; a rejected page is sent again after the OK.
+        std::string v = KeywordValue();
+        char digit = v.empty() ? 0 : v[0];
+        if (digit == '2') {
+            common.statusCode = fsPageError;
+            pageStatus_ = digit;
+            state_ = tf2WaitPgOK;
+        } else if (digit == '4' || digit == '5') {
+            Abort(ecCancelRequested);
+            return;
+        }
+        ResponseReset();
+    } else {
+        Abort(ecFaxPageError);
+    }
+}
+
+} // namespace zn::comms
