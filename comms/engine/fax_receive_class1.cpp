@@ -11,19 +11,9 @@ namespace {
 constexpr uint8_t DLE = 0x10, ETX = 0x03;
 } // namespace
 
-void FaxReceiveSession::HandleFrame()
+void FaxReceiveSession::OnFrame(const ReceivedFrame& f)
 {
-    ReceivedFrame f = ParseFrame(response.Text());
-    if (!f.valid)
-        return;
-    modem.finalFrame = f.final;
-    modem.lastFCF = WithoutX(f.fcf);
     switch (modem.lastFCF) {
-    case WithoutX(fcfTSI):
-        common.remoteID = StationIdFromFrame(f.info);
-        common.statusCode = fsGotRemoteID;
-        modem.forceStatus = true;
-        break;
     case WithoutX(fcfDCS): {
         DecodedCaps caps = DecodeDCS(f.info);
         if (caps.rateIndex < 0 || !(modem.localRates & (1u << caps.rateIndex))) {
@@ -61,7 +51,7 @@ int FaxReceiveSession::TrainingCheck(bool& ended, bool& good)
     while (!ResponseDeadlinePassed() && Port().ReadChar(c) == 0) {
         if (c == DLE) {
             if (Port().ReadChar(c) != 0) {
-                DelayMs(10);
+                DelayMs(kByteWaitMs);
                 if (Port().ReadChar(c) != 0)
                     break;
             }
@@ -109,9 +99,9 @@ void FaxReceiveSession::OnSendDis(int)
         WriteFrame(BuildDIS(p));
         ResponseReset();
     } else if (IsOK()) {
-        DelayMs(200);
+        DelayMs(kTurnaroundMs);
         FrameCommand("AT+FRH=3");
-        ArmResponseTimer(54);
+        ArmResponseTimer(kT4Ticks);
         modem.finalFrame = false;
         state_ = rf1CollFrms;
     }
@@ -120,13 +110,13 @@ void FaxReceiveSession::OnSendDis(int)
 void FaxReceiveSession::CollectFramesAgain()
 {
     FrameCommand("AT+FRH=3");
-    ArmResponseTimer(54);
+    ArmResponseTimer(kT4Ticks);
 }
 
 void FaxReceiveSession::OnCollectFrames(int)
 {
     if (IsConnect()) {
-        ResponseReset(54);
+        ResponseReset(kT4Ticks);
     } else if (IsOK()) {
         uint8_t fcf = modem.lastFCF;
         bool postPage = fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM) || fcf == WithoutX(fcfEOP);
@@ -156,7 +146,7 @@ void FaxReceiveSession::OnCollectFrames(int)
 
 void FaxReceiveSession::OnFrameRetry(int)
 {
-    if (++modem.frameRetry > 3) {
+    if (++modem.frameRetry > kCommandRepeats) {
         Abort(ecTimeout);
     } else {
         Keep(Port().WriteString("AT\r")); // ends the frame receive
@@ -167,7 +157,7 @@ void FaxReceiveSession::OnFrameRetry(int)
 
 void FaxReceiveSession::OnFrameRetryAnswered(int)
 {
-    DelayMs(100);
+    DelayMs(kRetrySettleMs);
     DrainInput();
     FrameCommand("AT+FTH=3");
     state_ = rf1SendCSI;
@@ -227,7 +217,7 @@ void FaxReceiveSession::OnTrainingEnd(int)
 {
     if (IsNoCarrier()) {
         FlowOff();
-        DelayMs(20);
+        DelayMs(kAfterTrainingMs);
         FrameCommand("AT+FTH=3");
         state_ = rf1SendCFR;
     }
@@ -309,7 +299,7 @@ void FaxReceiveSession::OnSendMcf(int)
     } else if (IsOK()) {
         if (modem.morePages && eomSeen_) {
             // EOM: a new T.30 phase B. The caller waits for our CSI and DIS again.
-            DelayMs(200);
+            DelayMs(kTurnaroundMs);
             FrameCommand("AT+FTH=3");
             modem.frameRetry = 0;
             state_ = rf1SendCSI;
@@ -318,7 +308,7 @@ void FaxReceiveSession::OnSendMcf(int)
             fileState_ = fsAppend;
             state_ = rf1WtPgCnnct;
         } else {
-            DelayMs(200);
+            DelayMs(kTurnaroundMs);
             FrameCommand("AT+FRH=3");
             CloseFax(true);
             common.statusCode = fsGettingHangup;

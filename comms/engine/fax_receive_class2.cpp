@@ -7,44 +7,28 @@
 
 namespace zn::comms {
 
-bool FaxReceiveSession::InitAnswered()
-{
-    if (IsOK())
-        return true;
-    Abort(ecFaxInitError);
-    return false;
-}
-
 void FaxReceiveSession::OnClassSelected(int)
 {
-    if (!InitAnswered())
+    if (!IsOK()) {
+        Abort(ecFaxInitError);
         return;
+    }
     BaudSwitch(false);
     Command(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0,"
                 + modem.ecmDigit + ",0,0");
     state_ = common.faxClass == fcClass20 ? rf2Init1A : rf2Init3;
 }
 
-void FaxReceiveSession::OnCapabilitiesSet(int)
-{
-    if (!InitAnswered())
-        return;
-    Command("AT+FLO=2");
-    state_ = rf2Init1B;
-}
-
-void FaxReceiveSession::OnFlowControlSet(int)
-{
-    if (!InitAnswered())
-        return;
-    Command("AT+FNR=1,1,1,0");
-    state_ = rf2Init3;
-}
+// Class 2.0 only: flow control, then the reports.
+void FaxReceiveSession::OnCapabilitiesSet(int) { SetupStep(kFlowControlCommand, rf2Init1B); }
+void FaxReceiveSession::OnFlowControlSet(int) { SetupStep(kReportsCommand, rf2Init3); }
 
 void FaxReceiveSession::OnSetupDone(int)
 {
-    if (InitAnswered())
+    if (IsOK())
         WaitForCall();
+    else
+        Abort(ecFaxInitError);
 }
 
 void FaxReceiveSession::OnClass2Connect(int)
@@ -65,12 +49,7 @@ void FaxReceiveSession::OnCallerReports(int)
             common.statusCode = fsGotRemoteID;
     } else if (KeywordLine(kwSessionParams)) {
         ArmResponseTimer(modem.responseTimeout);
-        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
-        modem.fine = p.fine;
-        modem.wide = p.width == 1;
-        modem.bitRate = p.bitRate;
-        modem.scanTimeCode = p.scanTimeCode;
-        common.statusCode = fsGettingParams;
+        ApplySessionParams();
     } else if (IsOK()) {
         Command("AT+FDR");
         state_ = rf2GtCnnct;
@@ -81,12 +60,7 @@ void FaxReceiveSession::OnClass2PageConnect(int)
 {
     if (KeywordLine(kwSessionParams)) {
         ArmResponseTimer(modem.responseTimeout);
-        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
-        modem.fine = p.fine;
-        modem.wide = p.width == 1;
-        modem.bitRate = p.bitRate;
-        modem.scanTimeCode = p.scanTimeCode;
-        common.statusCode = fsGettingParams;
+        ApplySessionParams();
     } else if (IsConnect()) {
         FlowOn();
         state_ = rfStartPage;

@@ -61,10 +61,11 @@ constexpr FaxReceiveSession::StateRow FaxReceiveSession::kStates[] = {
     {rfDone, "rfDone", StepKind::OnTrigger, &FaxReceiveSession::Idle},
 };
 
-const char* ReceiveStateName(ReceiveState s) { return s <= rfDone ? FaxReceiveSession::kStates[s].name : "?"; }
+const char* ReceiveStateName(ReceiveState s) { return FaxReceiveSession::NameOf(s); }
 
-FaxReceiveSession::FaxReceiveSession(FaxEngineEvents& events) : FaxSession(events)
+FaxReceiveSession::FaxReceiveSession(FaxEngineEvents& events) : FaxStateMachine(events)
 {
+    static_assert(StatesInOrder(kStates, rfDone + 1), "one row a state, in the order of the states");
     common.sending = false;
 }
 
@@ -128,16 +129,6 @@ void FaxReceiveSession::Prepare()
     common.sending = false;
     release();
 }
-
-FaxSession::StepKind FaxReceiveSession::KindOfState() const
-{
-    static_assert(StatesInOrder(kStates, rfDone + 1), "one row a state, in the order of ReceiveState");
-    return kStates[state_].kind;
-}
-
-void FaxReceiveSession::Step(int trigger) { (this->*kStates[state_].step)(trigger); }
-
-void FaxReceiveSession::LogState() { Port().LogFax(79 + state_, Port().OutputCount(), ReceiveStateName(state_)); }
 
 bool FaxReceiveSession::WaitsForOtherSession() const { return state_ == rfAnswer && answerBusy; }
 
@@ -372,7 +363,7 @@ void FaxReceiveSession::WaitForCall()
 
 void FaxReceiveSession::OnWaiting(int)
 {
-    if (response.Has("RING")) {
+    if (Reply() == ModemReply::Ring) {
         ++modem.ringCounter;
         if (modem.ringCounter < modem.AnswerOnRing) {
             response.Clear();
@@ -382,12 +373,12 @@ void FaxReceiveSession::OnWaiting(int)
             ArmResponseTimer(modem.responseTimeout);
             state_ = rfAnswer;
         }
-    } else if (response.Has("NO C")) {
+    } else if (IsNoCarrier()) {
         common.statusCode = fsNoConnect;
         modem.forceStatus = true;
     } else if (IsConnect()) {
         Abort(ecFaxDataCall);
-    } else if (response.Has("VOICE") || response.Has("VCON")) {
+    } else if (Reply() == ModemReply::Voice) {
         Abort(ecFaxVoiceCall);
     } else {
         response.Clear();

@@ -19,7 +19,8 @@ enum ReceiveState : uint8_t {
 };
 const char* ReceiveStateName(ReceiveState s);
 
-class FaxReceiveSession : public FaxSession {
+// The dispatch log numbers the receive states from 79.
+class FaxReceiveSession : public FaxStateMachine<FaxReceiveSession, ReceiveState, rfAbort, rfDone, 79> {
 public:
     explicit FaxReceiveSession(FaxEngineEvents& events);
     ~FaxReceiveSession() override { Detach(); }
@@ -28,24 +29,11 @@ public:
     bool ConstantStatus = false;
     ReceiveState startState = rfInit;
 
-    ReceiveState State() const
-    {
-        std::lock_guard<std::recursive_mutex> hold(passLock_);
-        return state_;
-    }
-
 protected:
     void Prepare() override;
-    int CurrentState() const override { return state_; }
-    StepKind KindOfState() const override;
-    void Step(int trigger) override;
     void OnResponseTimer() override;
-    void HandleFrame() override;
-    void LogState() override;
+    void OnFrame(const ReceivedFrame& f) override;
     void OnAbortRequest() override;
-    void EnterAbortState() override { state_ = rfAbort; }
-    bool Aborting() const override { return state_ == rfAbort; }
-    bool Done() const override { return state_ == rfDone; }
     bool ErrorEndsSession() const override { return true; }
     int HangupReportError() const override;
     bool WaitsForOtherSession() const override;
@@ -53,12 +41,7 @@ protected:
 
 private:
     friend const char* ReceiveStateName(ReceiveState s);
-    struct StateRow {
-        ReceiveState state;
-        const char* name;
-        StepKind kind;
-        void (FaxReceiveSession::*step)(int trigger);
-    };
+    friend FaxStateMachine;
     static const StateRow kStates[];
 
     // What the file is at: 1 a new file starts at the next page (after EOM in Class 2), 2 pages go
@@ -67,7 +50,6 @@ private:
 
     // The steps, one a state (fax_receive_session.cpp: waiting, answering and the pages;
     // fax_receive_class1.cpp: T.30 run here; fax_receive_class2.cpp: T.30 run by the modem).
-    void Idle(int) {}
     void OnInit(int);
     void OnWaiting(int);
     void OnAnswer(int);
@@ -105,7 +87,6 @@ private:
     void OnPageResult(int);
     void OnWaitHangupReport(int);
 
-    bool InitAnswered();
     void WaitForCall();
     void CollectFramesAgain();
     bool Class1() const { return common.faxClass == fcClass1; }
@@ -124,7 +105,6 @@ private:
     void StatusFirst();
     void StatusLast();
 
-    ReceiveState state_ = rfNone;
     int fileState_ = fsNoFile;
     bool statusShown_ = false;
     bool eomSeen_ = false;

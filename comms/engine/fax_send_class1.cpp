@@ -9,25 +9,9 @@
 
 namespace zn::comms {
 
-namespace {
-// T.30: a station answers a command 75 ms after it ended. Every wait before this side's own
-// transmission keeps to that; longer ones only lengthen the call.
-constexpr int kResponseDelayMs = 75;
-} // namespace
-
-void FaxSendSession::HandleFrame()
+void FaxSendSession::OnFrame(const ReceivedFrame& f)
 {
-    ReceivedFrame f = ParseFrame(response.Text());
-    if (!f.valid)
-        return;
-    modem.finalFrame = f.final;
-    modem.lastFCF = WithoutX(f.fcf);
     switch (modem.lastFCF) {
-    case WithoutX(fcfCSI):
-        common.remoteID = StationIdFromFrame(f.info);
-        common.statusCode = fsGotRemoteID;
-        modem.forceStatus = true;
-        break;
     case fcfDIS: {
         DecodedCaps caps = DecodeDIS(f.info);
         disSeen_ = true;
@@ -100,13 +84,7 @@ uint8_t FaxSendSession::PostPageFcf() const
     return sendMPS ? fcfMPS : fcfEOM;
 }
 
-void FaxSendSession::OnClass1Init(int)
-{
-    if (IsOK())
-        state_ = tfDial;
-    else
-        Abort(ecFaxInitError);
-}
+void FaxSendSession::OnClass1Init(int) { SetupDone(tfDial); }
 
 void FaxSendSession::OnClass1Connect(int)
 {
@@ -179,7 +157,7 @@ void FaxSendSession::OnTrainFinish(int)
     if (IsOK()) {
         if (common.options & foSoftwareFlow)
             Port().ClearSoftwareFlow();
-        DelayMs(200);
+        DelayMs(kTurnaroundMs);
         FrameCommand("AT+FRH=3");
         modem.cfrSeen = false;
         modem.finalFrame = false;
@@ -197,7 +175,7 @@ void FaxSendSession::OnWaitCfr(int)
             modem.finalFrame = false;
             state_ = tf1WaitPgCn;
         } else {
-            DelayMs(200);
+            DelayMs(kTurnaroundMs);
             FrameCommand("AT+FTH=3");
             state_ = tf1TSIRespns;
         }
@@ -229,9 +207,9 @@ void FaxSendSession::OnClass1PageEnd(int)
 
 void FaxSendSession::OnPreparePostPage(int)
 {
-    if (++frameRetry_ < 4) {
+    if (++frameRetry_ <= kCommandRepeats) {
         // The post-page command follows the page at once; a repeat waits for the far end to settle.
-        Command("AT+FTH=3", frameRetry_ == 1 ? kResponseDelayMs : 500);
+        Command("AT+FTH=3", frameRetry_ == 1 ? kResponseDelayMs : kRepeatDelayMs);
         state_ = tf1SendEOP;
     } else {
         Abort(ecTimeout);
@@ -253,9 +231,9 @@ void FaxSendSession::OnSendPostPage(int)
 void FaxSendSession::OnPostPageSent(int)
 {
     if (IsOK()) {
-        DelayMs(200);
+        DelayMs(kTurnaroundMs);
         FrameCommand("AT+FRH=3");
-        ArmResponseTimer(54);
+        ArmResponseTimer(kT4Ticks);
         modem.finalFrame = false;
         modem.lastFCF = 0;
         state_ = tf1WaitMCF;
@@ -265,7 +243,7 @@ void FaxSendSession::OnPostPageSent(int)
 void FaxSendSession::OnWaitMcf(int)
 {
     if (IsConnect()) {
-        ResponseReset(54);
+        ResponseReset(kT4Ticks);
         return;
     }
     if (IsError() || IsFcError()) {
@@ -295,11 +273,7 @@ void FaxSendSession::OnWaitMcf(int)
 void FaxSendSession::OnRtn()
 {
     // The page came out badly: train again and send it once more.
-    if (++pageRetryCount_ > pageRetryLimit) {
-        Abort(ecFaxSessionError);
-        return;
-    }
-    if (int rc = RewindToSentPage()) {
+    if (int rc = RewindForRetry()) {
         Abort(rc);
         return;
     }
@@ -321,7 +295,7 @@ void FaxSendSession::OnMcf()
         disSeen_ = false;
         modem.finalFrame = false;
         FrameCommand("AT+FRH=3");
-        ArmResponseTimer(std::max<int32_t>(modem.responseTimeout, 4 * 182));
+        ArmResponseTimer(std::max<int32_t>(modem.responseTimeout, kT1Ticks));
         state_ = tf1Connect;
     }
 }
@@ -339,7 +313,7 @@ void FaxSendSession::OnDcnSent(int)
 {
     if (IsOK()) {
         Command("ATH");
-        ArmResponseTimer(26);
+        ArmResponseTimer(kHangupTicks);
         state_ = tf1WaitHngp;
     }
 }

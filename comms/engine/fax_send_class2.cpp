@@ -10,58 +10,30 @@
 
 namespace zn::comms {
 
-bool FaxSendSession::InitAnswered()
-{
-    if (IsOK())
-        return true;
-    Abort(ecFaxInitError);
-    return false;
-}
-
 void FaxSendSession::OnClassSelected(int)
 {
-    if (!InitAnswered())
-        return;
-    Command(modem.keywords[kwLocalID] + "=\"" + common.StationID + "\"");
-    state_ = common.faxClass == fcClass20 ? tf2Init1A : tf2Init2;
+    SetupStep(modem.keywords[kwLocalID] + "=\"" + common.StationID + "\"",
+              common.faxClass == fcClass20 ? tf2Init1A : tf2Init2);
 }
 
-void FaxSendSession::OnLocalIdSet(int)
-{
-    if (!InitAnswered())
-        return;
-    Command("AT+FLO=2");
-    state_ = tf2Init1B;
-}
-
-void FaxSendSession::OnFlowControlSet(int)
-{
-    if (!InitAnswered())
-        return;
-    Command("AT+FNR=1,1,1,0");
-    state_ = tf2Init2;
-}
+// Class 2.0 only: flow control, then the reports.
+void FaxSendSession::OnLocalIdSet(int) { SetupStep(kFlowControlCommand, tf2Init1B); }
+void FaxSendSession::OnFlowControlSet(int) { SetupStep(kReportsCommand, tf2Init2); }
 
 void FaxSendSession::OnReadyForCapabilities(int)
 {
-    if (!InitAnswered())
-        return;
     char wideDigit = modem.wide ? '1' : '0';
-    Command(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS)
-                + "," + wideDigit + ",2,0," + modem.ecmDigit + ",0,0");
-    state_ = tf2Init3;
+    SetupStep(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS)
+                  + "," + wideDigit + ",2,0," + modem.ecmDigit + ",0,0",
+              tf2Init3);
 }
 
-void FaxSendSession::OnCapabilitiesSet(int)
-{
-    if (InitAnswered())
-        state_ = tfDial;
-}
+void FaxSendSession::OnCapabilitiesSet(int) { SetupDone(tfDial); }
 
 void FaxSendSession::OnClass2Connect(int)
 {
     if (KeywordLine(kwConnect)) {
-        ResponseReset(182);
+        ResponseReset(kNegotiationTicks);
         state_ = tf2GetParams;
     } else if (!DialResult()) {
         ResponseReset(std::max<int32_t>(modem.DialWait, modem.responseTimeout));
@@ -88,26 +60,20 @@ void FaxSendSession::OnClass2Params(int)
         modem.forceStatus = true;
         ResponseReset();
     } else if (KeywordLine(kwSessionParams)) {
-        Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
-        modem.fine = p.fine;
-        modem.wide = p.width == 1;
-        modem.bitRate = p.bitRate;
-        modem.scanTimeCode = p.scanTimeCode;
-        modem.ECM = p.ECM;
+        modem.ECM = ApplySessionParams().ECM;
         UpdateMinimumRowBytes();
-        common.statusCode = fsGettingParams;
         modem.forceStatus = true;
         ResponseReset();
     } else if (IsOK()) {
         Command("AT+FDT");
-        ResponseReset(546);
+        ResponseReset(kPageSetupTicks);
     } else if (IsConnect()) {
         if (common.faxClass == fcClass20) {
             ArmOutputFree();
             ArmResponseTimer(modem.pageTimeout);
             state_ = tfWaitFrHead;
         } else {
-            ArmResponseTimer(18);
+            ArmResponseTimer(kXonTicks);
             state_ = tfWaitXon;
         }
     } else {
@@ -190,17 +156,14 @@ void FaxSendSession::OnWaitPageVerdict(int)
 
 void FaxSendSession::ResendPage()
 {
-    if (++pageRetryCount_ > pageRetryLimit) {
-        Keep(Port().WriteString("AT+FKS\r"));
-        Abort(ecFaxSessionError);
-        return;
-    }
-    if (int rc = RewindToSentPage()) {
+    if (pageRetryCount_ >= pageRetryLimit)
+        Keep(Port().WriteString("AT+FKS\r")); // the last try failed: the modem ends the call
+    if (int rc = RewindForRetry()) {
         Abort(rc);
         return;
     }
     Command("AT+FDT");
-    ResponseReset(546);
+    ResponseReset(kPageSetupTicks);
     state_ = tf2GetParams;
 }
 
@@ -218,9 +181,9 @@ void FaxSendSession::OnSendNewParams(int)
 void FaxSendSession::OnClass2NextPage(int)
 {
     if (modem.morePages) {
-        DelayTicks(5, false);
+        DelayTicks(kNextPageDelayTicks, false);
         Command("AT+FDT");
-        ResponseReset(546);
+        ResponseReset(kPageSetupTicks);
         state_ = tf2GetParams;
     } else {
         state_ = tfClose;

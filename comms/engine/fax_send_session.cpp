@@ -97,10 +97,11 @@ constexpr FaxSendSession::StateRow FaxSendSession::kStates[] = {
     {tfDone, "tfDone", StepKind::OnTrigger, &FaxSendSession::Idle},
 };
 
-const char* SendStateName(SendState s) { return s <= tfDone ? FaxSendSession::kStates[s].name : "?"; }
+const char* SendStateName(SendState s) { return FaxSendSession::NameOf(s); }
 
-FaxSendSession::FaxSendSession(FaxEngineEvents& events) : FaxSession(events)
+FaxSendSession::FaxSendSession(FaxEngineEvents& events) : FaxStateMachine(events)
 {
+    static_assert(StatesInOrder(kStates, tfDone + 1), "one row a state, in the order of the states");
     common.sending = true;
     common.DialAttempts = 1;
     dateTimeTexts = DefaultDateTime;
@@ -150,16 +151,6 @@ void FaxSendSession::Prepare()
         QueryModemSpeeds(true);
     common.sending = true;
 }
-
-FaxSession::StepKind FaxSendSession::KindOfState() const
-{
-    static_assert(StatesInOrder(kStates, tfDone + 1), "one row a state, in the order of SendState");
-    return kStates[state_].kind;
-}
-
-void FaxSendSession::Step(int trigger) { (this->*kStates[state_].step)(trigger); }
-
-void FaxSendSession::LogState() { Port().LogFax(30 + state_, Port().OutputCount(), SendStateName(state_)); }
 
 bool FaxSendSession::WaitsForOtherSession() const { return state_ == tfGetEntry && nextEntryBusy; }
 
@@ -211,7 +202,7 @@ void FaxSendSession::OnResponseTimer()
 
 bool FaxSendSession::DialResult()
 {
-    if (response.Has("BUSY") || response.Has("ANSWER")) {
+    if (Reply() == ModemReply::Busy || Reply() == ModemReply::NoAnswer) {
         ++common.dialAttempt;
         if (common.DialAttempts != 0 && common.dialAttempt >= common.DialAttempts) {
             ReportStatus();
@@ -232,11 +223,11 @@ bool FaxSendSession::DialResult()
         }
         return true;
     }
-    if (response.Has("VOICE") || response.Has("VCON")) {
+    if (Reply() == ModemReply::Voice) {
         Abort(ecFaxVoiceCall);
         return true;
     }
-    if (response.Has("NO DIAL")) {
+    if (Reply() == ModemReply::NoDialTone) {
         Abort(ecFaxNoDialTone);
         return true;
     }
@@ -476,6 +467,13 @@ int FaxSendSession::RewindToSentPage()
     if (!rc)
         ReadPageHeaderFlags();
     return rc;
+}
+
+int FaxSendSession::RewindForRetry()
+{
+    if (++pageRetryCount_ > pageRetryLimit)
+        return ecFaxSessionError;
+    return RewindToSentPage();
 }
 
 void FaxSendSession::WatchDuringPage()

@@ -35,7 +35,8 @@ public:
 // The end-of-page block: the 16-bit EOL and six 12-bit EOLs (RTC), and a zero byte.
 extern const uint8_t kEndOfPage[12];
 
-class FaxSendSession : public FaxSession {
+// The dispatch log numbers the send states from 30.
+class FaxSendSession : public FaxStateMachine<FaxSendSession, SendState, tfAbort, tfDone, 30> {
 public:
     explicit FaxSendSession(FaxEngineEvents& events);
     ~FaxSendSession() override { Detach(); }
@@ -51,41 +52,22 @@ public:
     // Today's date and the time of day as the header line shows them.
     std::function<void(std::string& date, std::string& time)> dateTimeTexts;
 
-    SendState State() const
-    {
-        std::lock_guard<std::recursive_mutex> hold(passLock_);
-        return state_;
-    }
-
 protected:
     void Prepare() override;
-    int CurrentState() const override { return state_; }
-    StepKind KindOfState() const override;
-    void Step(int trigger) override;
     void OnResponseTimer() override;
-    void HandleFrame() override;
-    void LogState() override;
+    void OnFrame(const ReceivedFrame& f) override;
     void OnAbortRequest() override;
-    void EnterAbortState() override { state_ = tfAbort; }
-    bool Aborting() const override { return state_ == tfAbort; }
-    bool Done() const override { return state_ == tfDone; }
     bool ErrorEndsSession() const override;
     int HangupReportError() const override;
     bool WaitsForOtherSession() const override;
 
 private:
     friend const char* SendStateName(SendState s);
-    struct StateRow {
-        SendState state;
-        const char* name;
-        StepKind kind;
-        void (FaxSendSession::*step)(int trigger);
-    };
+    friend FaxStateMachine;
     static const StateRow kStates[];
 
     // The steps, one a state (fax_send_session.cpp: the entries, dialing and the pages;
     // fax_send_class1.cpp: T.30 run here; fax_send_class2.cpp: T.30 run by the modem).
-    void Idle(int) {}
     void OnGetEntry(int);
     void OnInit(int);
     void OnDial(int);
@@ -135,7 +117,6 @@ private:
     void OnClass2NextPage(int);
     void OnClass20CheckPage(int);
 
-    bool InitAnswered();
     void AfterPageAccepted();
     bool DialResult();
     void PageTrigger(int trigger);
@@ -152,6 +133,8 @@ private:
     int SendPageBlocks(bool& done);
     int AdvancePage();
     int RewindToSentPage();
+    // A page the far end asks for again: its retries counted, then read again from its start.
+    int RewindForRetry();
     void ResendPage();
     void WatchDuringPage();
     void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
@@ -164,7 +147,6 @@ private:
     void SendFinalFrame(uint8_t fcf);
     uint8_t PostPageFcf() const;
 
-    SendState state_ = tfNone;
     int32_t pageRetryCount_ = 0;
     int32_t frameRetry_ = 0;
     bool mcfConnect_ = false;

@@ -244,6 +244,48 @@ FaxSession::Collected FaxSession::Collect()
     return Collected::Nothing;
 }
 
+void FaxSession::HandleFrame()
+{
+    ReceivedFrame f = ParseFrame(response.Text());
+    if (!f.valid)
+        return;
+    modem.finalFrame = f.final;
+    modem.lastFCF = WithoutX(f.fcf);
+    // The far end names itself in CSI when it is called, in TSI when it calls.
+    if (modem.lastFCF == WithoutX(common.sending ? fcfCSI : fcfTSI))
+        NoteRemoteId(f);
+    else
+        OnFrame(f);
+}
+
+void FaxSession::NoteRemoteId(const ReceivedFrame& frame)
+{
+    common.remoteID = StationIdFromFrame(frame.info);
+    common.statusCode = fsGotRemoteID;
+    modem.forceStatus = true;
+}
+
+bool FaxSession::SetupAnswered(const std::string& nextCommand)
+{
+    if (!IsOK()) {
+        Abort(ecFaxInitError);
+        return false;
+    }
+    Command(nextCommand);
+    return true;
+}
+
+Class2Params FaxSession::ApplySessionParams()
+{
+    Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
+    modem.fine = p.fine;
+    modem.wide = p.width == 1;
+    modem.bitRate = p.bitRate;
+    modem.scanTimeCode = p.scanTimeCode;
+    common.statusCode = fsGettingParams;
+    return p;
+}
+
 void FaxSession::Abort(int code)
 {
     ReportError(code);
@@ -252,7 +294,7 @@ void FaxSession::Abort(int code)
 
 void FaxSession::WriteFrame(const std::vector<uint8_t>& frame)
 {
-    DelayMs(20);
+    DelayMs(kFrameDelayMs);
     Keep(WriteRaw(frame.data(), frame.size()));
 }
 
