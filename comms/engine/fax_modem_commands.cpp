@@ -179,6 +179,14 @@ std::string FaxModemCommands::KeywordValue() const
     return first == std::string::npos ? std::string() : t.substr(first);
 }
 
+char FaxModemCommands::ReportDigit() const
+{
+    const std::string& t = response.Text();
+    auto colon = t.find(':');
+    auto first = t.find_first_not_of(' ', colon == std::string::npos ? 0 : colon + 1);
+    return first == std::string::npos ? 0 : t[first];
+}
+
 int FaxModemCommands::SendCommand(const std::string& text, int waitMs)
 {
     if (waitMs > 0)

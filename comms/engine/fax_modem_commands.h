@@ -106,6 +106,9 @@ public:
     // A Class 2/2.0 report line of this keyword ("+FCSI:..."), and the text after its colon.
     bool KeywordLine(int slot) const;
     std::string KeywordValue() const;
+    // The first character of a report's value, or of a bare value line ("+FPTS:1,..." and "1,..."
+    // give '1'); 0 when there is none.
+    char ReportDigit() const;
 
     // Synchronous command of the prepare steps: sends the text, reads the answer lines directly
     // (the port's notifications held meanwhile). True for OK, or for a line followed by another.

@@ -71,8 +71,7 @@ void FaxReceiveSession::OnPageResult(int)
 {
     if (KeywordLine(kwPageStatus)) {
         common.statusCode = fsGettingEOP;
-        std::string v = KeywordValue();
-        char digit = v.empty() ? 0 : v[0];
+        char digit = ReportDigit();
         if (digit == '1' || digit == '3' || digit == '5') {
             modem.pageGood = true;
             if (int rc = FinishPage()) {
@@ -87,8 +86,7 @@ void FaxReceiveSession::OnPageResult(int)
         ResponseReset();
     } else if (response.Has("+FET")) {
         common.statusCode = fsGettingDocStatus;
-        std::string v = KeywordValue();
-        char digit = v.empty() ? 0 : v[0];
+        char digit = ReportDigit();
         fileState_ = digit == '0' ? fsAppend : digit == '1' ? fsNewFile : digit == '2' ? fsComplete
                    : digit == '3' ? fsNewFile : fsNoMorePages;
         ResponseReset();

@@ -112,8 +112,7 @@ void FaxSendSession::OnWaitPostPageStatus(int)
         modem.hangupCode = HangupCodeOf(response.Text());
         ResponseReset();
     } else if (KeywordLine(kwPageStatus)) {
-        std::string v = KeywordValue();
-        char digit = v.empty() ? 0 : v[v.find_first_not_of(' ') == std::string::npos ? 0 : v.find_first_not_of(' ')];
+        char digit = ReportDigit();
         if (digit == '1' || digit == '3') {
             common.statusCode = fsPageAccepted;
             ResponseReset();
@@ -137,9 +136,7 @@ void FaxSendSession::OnWaitPageVerdict(int)
 {
     if (KeywordLine(kwPageStatus) || (!response.Text().empty() && std::isdigit(static_cast<unsigned char>(response.Text()[0])))) {
         // The value line of AT+FPS?: its OK follows.
-        std::string v = KeywordLine(kwPageStatus) ? KeywordValue() : response.Text();
-        auto at = v.find_first_not_of(' ');
-        pageStatus_ = at == std::string::npos ? 0 : v[at];
+        pageStatus_ = ReportDigit();
         ResponseReset();
     } else if (IsOK()) {
         if (pageStatus_ == '1' || pageStatus_ == '3') {
@@ -205,8 +202,7 @@ void FaxSendSession::OnClass20CheckPage(int)
         ResponseReset();
     } else if (KeywordLine(kwPageStatus)) {
         // The far end's verdict on the page; a rejected page is sent again after the OK.
-        std::string v = KeywordValue();
-        char digit = v.empty() ? 0 : v[0];
+        char digit = ReportDigit();
         if (digit == '2') {
             common.statusCode = fsPageError;
             pageStatus_ = digit;

@@ -630,8 +630,7 @@ void FaxSendSession::OnOpenCover(int)
     if (modem.apfCover) {
         state_ = tfPrepPage;
     } else {
-        ArmResponseTimer(modem.pageTimeout);
-        ArmOutputFree();
+        WaitForRoom();
         common.statusCode = fsSendingPage;
         state_ = tfSendCover;
     }
@@ -666,8 +665,7 @@ void FaxSendSession::OnSendCover(int trigger)
             Keep(WriteZeros(size_t(modem.minimumRowBytes) - sizeof kEndOfPage));
         EndPageData();
     } else {
-        ArmResponseTimer(modem.pageTimeout);
-        ArmOutputFree();
+        WaitForRoom();
     }
 }
 
@@ -677,8 +675,7 @@ void FaxSendSession::OnPreparePage(int)
     fileBytesRead_ = 0;
     rowPacker_.Reset();
     common.pageLength = ApfPageBodyLength(modem);
-    ArmResponseTimer(modem.pageTimeout);
-    ArmOutputFree();
+    WaitForRoom();
     state_ = tfSendPage;
 }
 
@@ -696,8 +693,7 @@ void FaxSendSession::OnSendPage(int trigger)
     if (done) {
         EndPageData();
     } else {
-        ArmResponseTimer(modem.pageTimeout);
-        ArmOutputFree();
+        WaitForRoom();
     }
 }
 

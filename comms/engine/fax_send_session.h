@@ -138,6 +138,12 @@ private:
     void ResendPage();
     void WatchDuringPage();
     void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
+    // The next page data goes when the port has room again; the page time-out runs meanwhile.
+    void WaitForRoom()
+    {
+        ArmResponseTimer(modem.pageTimeout);
+        ArmOutputFree();
+    }
     void ArmOutputSent() { Port().SetStatusTrigger(common.outputSentTrigger, 0, true); }
     int32_t DrainTicks();
     bool Class1() const { return common.faxClass == fcClass1; }

@@ -213,6 +213,21 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{"+FPTS:1", ModemReply::Report}, ReplyCase{"+FHNG:0", ModemReply::Report},
                       ReplyCase{"ATA", ModemReply::Other}));
 
+TEST(Collector, ReportDigitIsTheFirstCharacterOfTheValue)
+{
+    struct Probe : FaxModemCommands {
+        char Digit(const std::string& line)
+        {
+            Feed(response, "\r\n" + line + "\r\n", ResponseCollector::Line);
+            return ReportDigit();
+        }
+    } p;
+    EXPECT_EQ(p.Digit("+FPTS:1,2200,0,0"), '1');
+    EXPECT_EQ(p.Digit("+FPS: 2,0,0,0,0"), '2');
+    EXPECT_EQ(p.Digit("3,0,0,0,0"), '3'); // the value line of AT+FPS?
+    EXPECT_EQ(p.Digit("+FET:"), 0);
+}
+
 TEST(Collector, AFrameIsNoReply)
 {
     ResponseCollector r;
