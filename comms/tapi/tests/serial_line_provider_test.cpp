@@ -358,6 +358,19 @@ TEST_F(AnsweringSerialLine, AModemThatCannotAnswerEndsTheCallAsFailed)
     }
 }
 
+TEST_F(AnsweringSerialLine, AModemHeldElsewhereClosesTheLineOpenedToAnswer)
+{
+    {
+        TFxWin32Dispatcher holder(nullptr);
+        ASSERT_EQ(holder.OpenPort(a_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        device_->AnswerCalls();
+        ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(UucpLock::LockPathFor(a_.SlavePath())).c_str()), long(::getpid()))
+            << "the holder's lock stays";
+    }
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  dropped", "call finished", "  dial failed"}));
+}
+
 TEST_F(AnsweringSerialLine, ACallThatStopsRingingBeforeItIsAnsweredEnds)
 {
     device_->AnswerOnRing = 3;
