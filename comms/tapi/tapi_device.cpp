@@ -369,7 +369,7 @@ void TFxCustomTapiDevice::Offered(HCall call)
     // Data, fax and calls of unknown kind; voice calls only for a line that takes them.
     const uint32_t taken = enableVoice_ ? 0x3A : 0x32;
     if (!(info->mediaMode & taken) || call_)
-        return; // not ours (or a second call while one is offered)
+        return; // not ours (or offered again)
     call_ = call;
     answered_ = false;
     WaitForReply(lineAccept(call_, nullptr, 0));
@@ -485,9 +485,9 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
             Report(false, false, device, message, p1, p2, p3);
         break;
     case LineCallStateMsg:
-        // A line open to answer hears of every call on it: those it left alone are none of its
-        // business.
-        if (p1 != CallStateOffering && (call_ ? HCall(device) != call_ : lineActive_ && !dialing_))
+        // A line open to answer hears of every call on it: those it left alone, and others offered
+        // while it has one, are none of its business.
+        if (call_ ? HCall(device) != call_ : p1 != CallStateOffering && lineActive_ && !dialing_)
             break;
         callState_ = uint32_t(p1);
         stateChanged_ = true;
@@ -525,7 +525,7 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
                 Report(true, false, device, message, p1, p2, 0);
             break;
         default: // accepted, dial tone, dialing, ringback, proceeding
-            Report(p1 == CallStateOffering || p1 == CallStateDialtone, false, device, message, p1, p2, 0);
+            Report(p1 == CallStateDialtone, false, device, message, p1, p2, 0);
             break;
         }
         break;
