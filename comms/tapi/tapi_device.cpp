@@ -378,7 +378,9 @@ void TFxCustomTapiDevice::Offered(HCall call)
 
 bool TFxCustomTapiDevice::Ringing(uint32_t count)
 {
-    if (!call_ || answered_ || connected_ || count < AnswerOnRing)
+    // While another wait runs (the accept's, when a ring comes with the offer) the next ring
+    // answers: waits do not nest.
+    if (!call_ || answered_ || connected_ || count < AnswerOnRing || waiting_)
         return true;
     answered_ = true;
     int32_t r = WaitForReply(lineAnswer(call_, nullptr, 0));

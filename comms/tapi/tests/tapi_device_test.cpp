@@ -622,3 +622,24 @@ TEST_F(TapiDevice, ACallThatCannotBeAnsweredEndsAsAFailedCall)
         provider_.answerReply = 0;
     }
 }
+
+TEST_F(TapiDevice, ARingThatComesWhileTheCallIsAcceptedLeavesTheAnswerToTheNextRing)
+{
+    device_->AnswerOnRing = 1;
+    device_->AnswerCalls();
+    // The first ring arrives with the offer, while the line device waits for the accept's reply.
+    zn::platform::MessageWindow far("far end", [&](uint32_t, zn::platform::WParam, zn::platform::LParam) {
+        provider_.Ring(1);
+        return zn::platform::LResult(0);
+    });
+    zn::platform::PostMessageTo(far.Handle(), 0x400, 0, 0);
+    provider_.OfferCall(kMediaG3Fax);
+    EXPECT_EQ(provider_.Calls("lineAccept"), 1);
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 0);
+    EXPECT_TRUE(device_->LineActive());
+    provider_.Ring(2);
+    Pump();
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 1);
+    EXPECT_TRUE(device_->Connected());
+    device_->CancelCall();
+}
