@@ -26,7 +26,9 @@
 // media mode unknown), each "RING" is a RINGING with its count; lineAnswer sends ATA and the modem's
 // "CONNECT" makes the call CONNECTED, its descriptor handed over as a passthrough call's; an
 // answer the modem refuses ("NO CARRIER", "ERROR", ...) ends the call DISCONNECTED. A call that
-// stops ringing (no "RING" for RingGapMs) before it is answered goes IDLE.
+// stops ringing (no "RING" for RingGapMs) before it is answered goes IDLE. A line answers one call:
+// once that call is dropped the modem is let go, and the line is opened again for the next one. A
+// modem that someone else holds closes the line (LINE_CLOSE).
 #pragma once
 
 #include "comms/port/port_driver.h"
