@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "comms/tapi/tests/line_device_rig.h"
 #include "comms/tapi/tests/qt_app.h"
 
 #include <QCoreApplication>
@@ -261,12 +262,7 @@ protected:
         if (device_) {
             device_.reset(); // the line application shut down with it
             port_.SetOpen(false);
-            // Nothing of the call remains: descriptor, lock files, a modem held.
-            EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
-            EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
-            EXPECT_EQ(OpenDescriptors(), descriptorsBefore_);
-            TFxWin32Dispatcher after(nullptr);
-            EXPECT_EQ(after.OpenPort(aliasA_, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+            zn::comms::test::ExpectTheModemLeftFree({aliasA_, a_.SlavePath()}, descriptorsBefore_);
         }
         SerialLines::TearDown();
     }
