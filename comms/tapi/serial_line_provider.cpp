@@ -501,8 +501,10 @@ void SerialLineProvider::Vanished(uint32_t device)
     Line* line = device < open_.size() ? open_[device].get() : nullptr;
     if (!line || !line->vanished)
         return;
+    bool inCall = line->callState != CallStateIdle; // a line that only listened has no call to end
     Hang(*line);
-    Queue(*line, LineCallStateMsg, CallStateDisconnected, kDisconnectModeUnavail);
+    if (inCall)
+        Queue(*line, LineCallStateMsg, CallStateDisconnected, kDisconnectModeUnavail);
     Queue(*line, LineCloseMsg, 0);
     open_[device].reset(); // after LINE_CLOSE the line's handle is no longer valid
 }

@@ -262,7 +262,10 @@ protected:
         if (device_) {
             device_.reset(); // the line application shut down with it
             port_.SetOpen(false);
-            zn::comms::test::ExpectTheModemLeftFree({aliasA_, a_.SlavePath()}, descriptorsBefore_);
+            if (modemGone_) // its descriptor went with it
+                EXPECT_EQ(OpenDescriptors(), descriptorsBefore_ - 1);
+            else
+                zn::comms::test::ExpectTheModemLeftFree({aliasA_, a_.SlavePath()}, descriptorsBefore_);
         }
         SerialLines::TearDown();
     }
@@ -300,6 +303,7 @@ protected:
     std::unique_ptr<TFxTapiDevice> device_;
     std::vector<int> rings_;
     int failed_ = 0;
+    bool modemGone_ = false;
 };
 
 TEST_F(AnsweringSerialLine, TheSecondRingIsAnsweredWithAtaAndConnectHandsTheModemToThePort)
@@ -366,6 +370,31 @@ TEST_F(AnsweringSerialLine, AModemHeldElsewhereClosesTheLineOpenedToAnswer)
     }
     EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  dropped", "call finished", "  dial failed"}));
 }
+
+// The modem goes while the line listens (false) or while its call rings (true).
+class AnsweringSerialLineLosingItsModem : public AnsweringSerialLine, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AnsweringSerialLineLosingItsModem, ClosesTheLineAndReleasesTheModem)
+{
+    const bool ringing = GetParam();
+    Listen();
+    if (ringing)
+        Ring(1);
+    a_.CloseMaster();
+    modemGone_ = true;
+    ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
+    std::vector<std::string> expected{"call started"};
+    if (ringing)
+        expected.push_back("  accepting");
+    for (const char* text : {"  dropped", "call finished", "  dial failed"})
+        expected.push_back(text);
+    EXPECT_EQ(History(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, AnsweringSerialLineLosingItsModem, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WhileItRings" : "WhileTheLineListens"; });
 
 TEST_F(AnsweringSerialLine, ACallThatStopsRingingBeforeItIsAnsweredEnds)
 {
