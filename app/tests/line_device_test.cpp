@@ -4,6 +4,7 @@
 #include "app/error_display_form.h"
 #include "app/send_fax_form.h"
 #include "comms/port/port_driver.h"
+#include "comms/tests/class2_sim_process.h"
 #include "comms/port/port_names.h"
 #include "comms/tapi/serial_line_provider.h"
 #include "fax_pages.h"
@@ -19,14 +20,19 @@
 #include <QDate>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <vector>
 
 namespace zn::app::test {
 namespace {
@@ -35,31 +41,46 @@ using namespace ::faxline;
 
 constexpr const char* kLineName = "Test bed modem";
 
-std::string DescriptorList()
+// This process's descriptors: number and what each leads to (a file, device, socket or pipe).
+std::vector<std::pair<std::string, std::string>> Descriptors()
 {
-    std::string out;
+    std::vector<std::pair<std::string, std::string>> out;
     if (DIR* d = ::opendir("/proc/self/fd")) {
         while (dirent* e = ::readdir(d)) {
             if (e->d_name[0] == '.')
                 continue;
             char target[512] = {};
             ::readlink((std::string("/proc/self/fd/") + e->d_name).c_str(), target, sizeof target - 1);
-            out += std::string(e->d_name) + " -> " + target + "\n";
+            out.emplace_back(e->d_name, target);
         }
         ::closedir(d);
     }
     return out;
 }
 
+std::string DescriptorList()
+{
+    std::string out;
+    for (const auto& [number, target] : Descriptors())
+        out += number + " -> " + target + "\n";
+    return out;
+}
+
+// What the descriptors lead to, sorted. The event descriptors of the threads Qt and the message
+// layer start on first use are left out.
+std::vector<std::string> DescriptorTargets()
+{
+    std::vector<std::string> targets;
+    for (const auto& d : Descriptors())
+        if (d.second != "anon_inode:[eventfd]")
+            targets.push_back(d.second);
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
 int OpenDescriptors()
 {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
+    return int(Descriptors().size());
 }
 
 class LineDevice : public MainScreenFixture {
@@ -151,7 +172,7 @@ TEST_F(LineDevice, AFaxSentFromTheDialogThroughTheNamedLineReachesTheFarEnd)
 
     // A failure's error window waits for the user: answered, it ends the test with its reasons.
     modal_.Then([](QWidget* w) { static_cast<QDialog*>(w)->done(1); });
-    const int descriptorsBefore = OpenDescriptors();
+    const std::vector<std::string> descriptorsBefore = DescriptorTargets();
     bool lineLeftOpen = true;
     screen->RunSendDialog = [&](TSendFaxForm& dialog) {
         dialog.show();
@@ -185,8 +206,9 @@ TEST_F(LineDevice, AFaxSentFromTheDialogThroughTheNamedLineReachesTheFarEnd)
               std::string::npos)
         << log;
     EXPECT_EQ(log.find("Opening com port: COM"), std::string::npos) << log;
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
-    ExpectLineFree(line->Port('A'));
+    EXPECT_EQ(DescriptorTargets(), descriptorsBefore) << DescriptorList();
+    // The test bed's line has ended with its call: its device is not there to open any more.
+    ExpectLineFree(line->Port('A'), false);
 }
 
 TEST_F(LineDevice, ReceiveModeTakesACallOnTheNamedLineAndStoppingEndsTheCall)
@@ -252,6 +274,47 @@ TEST_F(LineDevice, StartingAndStoppingReceiveModeLeavesNothingOpen)
             afterFirst = OpenDescriptors();
     }
     EXPECT_EQ(OpenDescriptors(), afterFirst) << DescriptorList();
+}
+
+// The line's modem unplugged while receive mode waits for a call: noticed, shown and logged, the
+// call ended; plugged in again, receive mode starts as before.
+TEST_F(LineDevice, AModemThatGoesAwayEndsReceiveModeOnTheLine)
+{
+    TMainScreen::SetModemWatchIntervalForTest(100);
+    TempDir dir;
+    auto first = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{"--speedup", "50"});
+    ASSERT_FALSE(first->Device().empty());
+    OfferLine(dir, first->Device());
+    foundation::Settings().FaxClassReceive = 2;
+    screen->ReceiveButtonClick();
+    ASSERT_TRUE(screen->ReceiveModeOn) << ReadLog("Lastrec.log");
+
+    ::kill(first->Process().Pid(), SIGKILL); // unplugged
+    first->Process().Wait(std::chrono::seconds(10));
+    const bool ended = Until([this] { return !screen->ReceiveModeOn; }, 60000);
+    TMainScreen::SetModemWatchIntervalForTest(0);
+    ASSERT_TRUE(ended) << "still waiting on a modem that is gone";
+    EXPECT_TRUE(screen->ModemGone());
+    EXPECT_FALSE(screen->FxComPort1.Open());
+    EXPECT_FALSE(screen->FxTapiDevice1.Connected());
+    EXPECT_FALSE(screen->FxTapiDevice1.LineActive());
+    EXPECT_EQ(screen->Status->text().toStdString(), "No modem Test bed modem");
+    const std::string log = ReadLog("Lastrec.log");
+    EXPECT_NE(log.find("  The modem Test bed modem is gone\r\n"), std::string::npos) << log;
+    ExpectLineFree(first->Device(), false);
+
+    // Back again under the same name (a new device node): receive mode starts as before.
+    TempDir again;
+    comms::test::Class2SimProcess second(again, {"--speedup", "50"});
+    ASSERT_FALSE(second.Device().empty());
+    ASSERT_EQ(::unlink(alias_.c_str()), 0);
+    ASSERT_EQ(::symlink(second.Device().c_str(), alias_.c_str()), 0);
+    screen->ReceiveButtonClick();
+    EXPECT_TRUE(screen->ReceiveModeOn) << ReadLog("Lastrec.log");
+    EXPECT_FALSE(screen->ModemGone());
+    screen->ReceiveButtonClick();
+    EXPECT_FALSE(screen->ReceiveModeOn);
+    ExpectLineFree(second.Device());
 }
 
 // SIGTERM while receive mode waits on the line: the call ends and the device is free.
@@ -320,7 +383,13 @@ TEST_P(MissingLineDevice, ThePickerAsksAndCancelShowsTheOpenError)
     OfferLine(dir, line->Port('A'), "Modem that is not there");
     std::string pickerTitle, caption, text;
     bool pickerOffersTheLine = false;
+    // ZN_SHOT_DIR=folder keeps pictures of both windows for looking at them.
+    const auto picture = [](QWidget* w, const char* name) {
+        if (const char* shots = std::getenv("ZN_SHOT_DIR"))
+            w->grab().save(QString("%1/%2_%3.png").arg(shots, name, GetParam().name));
+    };
     modal_.Then([&](QWidget* w) {
+        picture(w, "picker");
         pickerTitle = w->windowTitle().toStdString();
         if (auto* combo = Find<QComboBox>(w, "dsfComboBox"))
             pickerOffersTheLine = combo->findText(kLineName) >= 0;
@@ -330,6 +399,7 @@ TEST_P(MissingLineDevice, ThePickerAsksAndCancelShowsTheOpenError)
             static_cast<QDialog*>(w)->reject();
     });
     modal_.Then([&](QWidget* w) {
+        picture(w, "open_error");
         caption = w->windowTitle().toStdString();
         if (auto* form = dynamic_cast<TShowErrorForm*>(w)) {
             text = Plain(form->Memo1->toPlainText());
