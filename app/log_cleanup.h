@@ -65,7 +65,7 @@ struct CleanupTables {
     data::TVeldrane* recVeldrane;
     data::TDataSource* recSource;
     data::TVeldraneEnv* env;
-    std::string programFolder;   // ends in "/"
+    std::string programFolder; // ends in "/"
 };
 
 class TDMForm : public QDialog {
@@ -95,9 +95,8 @@ public:
     QWidget *outgoing, *incoming;
     data::TDBGrid *SendGrid, *RecGrid;
     QMenu *Actions, *PopupMenu1;
-    QAction *mnuDeleteSome, *mnuDeleteAllArchivedFaxes, *mnuDeleteAllthatHaveBeenSent,
-        *mnuDeleteAllThatHaveNOTBeenSent, *DeleteAllFaxes1, *mnuDeleteAllFaxesMeetingCertainConditions,
-        *mnuToggleDeletedState, *Delete1;
+    QAction *mnuDeleteSome, *mnuDeleteAllArchivedFaxes, *mnuDeleteAllthatHaveBeenSent, *mnuDeleteAllThatHaveNOTBeenSent,
+        *DeleteAllFaxes1, *mnuDeleteAllFaxesMeetingCertainConditions, *mnuToggleDeletedState, *Delete1;
     QPushButton *Button1, *Helpbutton;
 
 protected:

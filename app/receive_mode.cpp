@@ -279,8 +279,9 @@ void TMainScreen::StartReceivingNow()
                 AddtoLastRecLog("Error opening : " + device, true);
                 AddtoLastRecLog("Message:" + OpenErrorText, true);
                 HideStartingForm();
-                OpenErrorText += "\r\n\r\nIs the Communications Port used by " + device + " in use? Please\r\n"
-                                 "click use the Preferences screen item #1 to check.";
+                OpenErrorText += "\r\n\r\nIs the Communications Port used by " + device
+                                 + " in use? Please\r\n"
+                                   "click use the Preferences screen item #1 to check.";
                 ShowError(QString::fromStdString("Error Opening " + device), QString::fromStdString(OpenErrorText),
                           true);
                 QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -296,8 +297,9 @@ void TMainScreen::StartReceivingNow()
                     FxComPort1.SetLogging(comms::tlDump);
                 AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
                 HideStartingForm();
-                OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n + ") correct? Please\r\n"
-                                 "click on the Find Modem button in Preferences to be sure.";
+                OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n
+                                 + ") correct? Please\r\n"
+                                   "click on the Find Modem button in Preferences to be sure.";
                 ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
                 SaveLocalRecLog();
                 throw StartAborted();
@@ -314,11 +316,13 @@ void TMainScreen::StartReceivingNow()
             HideStartingForm();
             const bool goOn = AskContinue(
                 "No Response From Modem",
-                QString::fromStdString("We did not receive a modem response from COM" + n + ".\r\n\r\n"
-                                       "To verify the communications port, please click on the Find Modem button "
-                                       "in Preferences to be sure.\r\n\r\nIf you are sure there is a modem on COM" +
-                                       n + ", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
-                                           "session."),
+                QString::fromStdString("We did not receive a modem response from COM" + n
+                                       + ".\r\n\r\n"
+                                         "To verify the communications port, please click on the Find Modem button "
+                                         "in Preferences to be sure.\r\n\r\nIf you are sure there is a modem on COM"
+                                       + n
+                                       + ", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
+                                         "session."),
                 false);
             if (!goOn) {
                 CloseReceiveLine();
@@ -340,9 +344,13 @@ void TMainScreen::StartReceivingNow()
                 CloseReceiveLine();
                 ShowError("Unable to Continue",
                           QString::fromStdString("We are unable to continue the fax session. \r\n\r\nThe modem did "
-                                                 "not respond to the reset string:   (" + s.ResetString + ")\r\n\r\n"
-                                                 "Is the Communications Port (COM" + n + ") correct? Please\r\n"
-                                                 "click on the Find Modem button in Preferences to be sure."),
+                                                 "not respond to the reset string:   ("
+                                                 + s.ResetString
+                                                 + ")\r\n\r\n"
+                                                   "Is the Communications Port (COM"
+                                                 + n
+                                                 + ") correct? Please\r\n"
+                                                   "click on the Find Modem button in Preferences to be sure."),
                           false);
                 AddtoLastRecLog("Exiting modem not responding to reset", true);
                 SaveLocalRecLog();
@@ -450,9 +458,10 @@ void TMainScreen::WatchModem()
         SetButtons();
         Status->setText(QString::fromStdString("No modem " + device));
         ShowError("Modem Not Found",
-                  QString::fromStdString("The modem " + device + " can no longer be found: it was unplugged or "
-                                         "switched off.\r\n\r\nFax Receive mode has ended. When the modem is back, "
-                                         "click Receive to start receiving faxes again."),
+                  QString::fromStdString("The modem " + device
+                                         + " can no longer be found: it was unplugged or "
+                                           "switched off.\r\n\r\nFax Receive mode has ended. When the modem is back, "
+                                           "click Receive to start receiving faxes again."),
                   false);
         return;
     }
@@ -468,9 +477,10 @@ void TMainScreen::WatchModem()
     SetButtons();
     Status->setText(QString::fromStdString("No modem on " + com));
     ShowError("Modem Not Found",
-              QString::fromStdString("The modem on " + com + " (" + device + ") can no longer be found: it was "
-                                     "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
-                                     "is back, click Receive to start receiving faxes again."),
+              QString::fromStdString("The modem on " + com + " (" + device
+                                     + ") can no longer be found: it was "
+                                       "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
+                                       "is back, click Receive to start receiving faxes again."),
               false);
 }
 
@@ -496,8 +506,8 @@ void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)
 
 void TMainScreen::FxReceiveFax1FaxName(std::string& name)
 {
-    const auto made =
-        foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(), foundation::Settings().GlobalUseAlternateNamingRec);
+    const auto made = foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(),
+                                                          foundation::Settings().GlobalUseAlternateNamingRec);
     name = made ? made->substr(0, 255) : std::string();
 }
 
@@ -651,12 +661,12 @@ void TMainScreen::PrintReceivedFax(const std::string& remoteID)
     if (!foundation::SelectUsablePrinter(false) || fxFaxPrinter1.FileName().empty())
         return;
     const platform::DateTime now = platform::Now();
-    const std::string header =
-        "From: " + Trimmed(remoteID) + "             Received: " +
-        platform::FormatDateTime(platform::ShortDateFormat(), now) + " " +
-        platform::FormatDateTime(platform::ShortTimeFormat(), now) + "             Fax File:        " +
-        QString::fromStdString(foundation::GetProgramFolder()).toLower().toStdString() + "Receive/" +
-        BareName(fxFaxPrinter1.FileName());
+    const std::string header = "From: " + Trimmed(remoteID)
+                               + "             Received: " + platform::FormatDateTime(platform::ShortDateFormat(), now)
+                               + " " + platform::FormatDateTime(platform::ShortTimeFormat(), now)
+                               + "             Fax File:        "
+                               + QString::fromStdString(foundation::GetProgramFolder()).toLower().toStdString()
+                               + "Receive/" + BareName(fxFaxPrinter1.FileName());
     const std::string printerName = foundation::CurrentPrinterName();
     if (!printerName.empty())
         fxFaxPrinter1.Printer().setPrinterName(QString::fromStdString(printerName));

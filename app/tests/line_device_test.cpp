@@ -78,10 +78,7 @@ std::vector<std::string> DescriptorTargets()
     return targets;
 }
 
-int OpenDescriptors()
-{
-    return int(Descriptors().size());
-}
+int OpenDescriptors() { return int(Descriptors().size()); }
 
 class LineDevice : public MainScreenFixture {
 protected:
@@ -151,10 +148,7 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
     }
-    static std::string Plain(const QString& text)
-    {
-        return QString(text).replace("\r\n", "\n").toStdString();
-    }
+    static std::string Plain(const QString& text) { return QString(text).replace("\r\n", "\n").toStdString(); }
     comms::tapi::SerialLineProvider provider_;
     std::string alias_;
     ModalDriver modal_;
@@ -178,7 +172,8 @@ TEST_F(LineDevice, AFaxSentFromTheDialogThroughTheNamedLineReachesTheFarEnd)
         dialog.show();
         dialog.SendFaxButtonClick();
         EXPECT_TRUE(Until([&] { return !dialog.Busy; })) << "the send did not end";
-        lineLeftOpen = dialog.FxComPort1.Open() || dialog.FxTapiDevice1.LineActive() || dialog.FxTapiDevice1.Connected();
+        lineLeftOpen =
+            dialog.FxComPort1.Open() || dialog.FxTapiDevice1.LineActive() || dialog.FxTapiDevice1.Connected();
         dialog.CloseButtonClick();
         return 1;
     };
@@ -218,8 +213,8 @@ TEST_F(LineDevice, ReceiveModeTakesACallOnTheNamedLineAndStoppingEndsTheCall)
     ASSERT_TRUE(chart);
     const std::vector<Bitmap> pages{chart->Rows(chart->height / 2 - 100, 200)};
     ASSERT_TRUE(WriteFaxTiff(dir.File("tx.tif"), pages));
-    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast",
-                                         "--call-delay", "500"});
+    auto line = Line::Start(
+        dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast", "--call-delay", "500"});
     ASSERT_TRUE(line);
     OfferLine(dir, line->Port('A'));
     screen->ReceiveButtonClick();
@@ -227,8 +222,10 @@ TEST_F(LineDevice, ReceiveModeTakesACallOnTheNamedLineAndStoppingEndsTheCall)
     EXPECT_TRUE(screen->FxTapiDevice1.Connected());
     EXPECT_TRUE(screen->FxComPort1.Open());
 
-    ASSERT_TRUE(Until([&] { return line->Results().size() == 1 && !screen->FaxComingIn && screen->RecTable.RecordCount() == 1; }))
-        << line->Output() << line->Errors() << ReadLog("Lastrec.log");
+    ASSERT_TRUE(Until([&] {
+        return line->Results().size() == 1 && !screen->FaxComingIn && screen->RecTable.RecordCount() == 1;
+    })) << line->Output()
+        << line->Errors() << ReadLog("Lastrec.log");
     EXPECT_EQ(line->Results().front().rfind("RESULT 0 ", 0), 0u) << line->Results().front();
     data::TTable& t = screen->RecTable;
     t.First();
@@ -244,8 +241,9 @@ TEST_F(LineDevice, ReceiveModeTakesACallOnTheNamedLineAndStoppingEndsTheCall)
     EXPECT_FALSE(screen->FxTapiDevice1.Connected());
     EXPECT_FALSE(screen->FxTapiDevice1.LineActive());
     const std::string log = ReadLog("Lastrec.log");
-    for (const char* entry : {"  Opening with TAPI using: Test bed modem\r\n", "  Opened com port with TAPI: Test bed modem\r\n",
-                              " pages received from FAR END", "  Stopped receive mode "})
+    for (const char* entry :
+         {"  Opening with TAPI using: Test bed modem\r\n", "  Opened com port with TAPI: Test bed modem\r\n",
+          " pages received from FAR END", "  Stopped receive mode "})
         EXPECT_NE(log.find(entry), std::string::npos) << entry << " missing from\n" << log;
     // The test bed's line has ended with its call: its device is not there to open any more.
     ExpectLineFree(line->Port('A'), false);
@@ -354,7 +352,8 @@ TEST_F(LineDevice, EndingBySignalEndsTheSendCall)
         screen->EndBySignal();
         platform::ClearQuitRequest(); // the program would end here; the test goes on
         busyAfter = dialog.Busy;
-        lineLeftOpen = dialog.FxComPort1.Open() || dialog.FxTapiDevice1.LineActive() || dialog.FxTapiDevice1.Connected();
+        lineLeftOpen =
+            dialog.FxComPort1.Open() || dialog.FxTapiDevice1.LineActive() || dialog.FxTapiDevice1.Connected();
         dialog.CloseButtonClick();
         return 1;
     };
@@ -442,8 +441,9 @@ TEST_P(MissingLineDevice, ThePickerAsksAndCancelShowsTheOpenError)
     EXPECT_EQ(text, "Unable to assign TAPI device\n\nIs the Communications Port used by Modem that is not there in "
                     "use? Please\nclick use the Preferences screen item #1 to check.");
     EXPECT_FALSE(lineLeftOpen);
-    for (const char* entry : {"Opening with TAPI using: Modem that is not there\r\n",
-                              "Error opening : Modem that is not there\r\n", "Message:Unable to assign TAPI device\r\n"})
+    for (const char* entry :
+         {"Opening with TAPI using: Modem that is not there\r\n", "Error opening : Modem that is not there\r\n",
+          "Message:Unable to assign TAPI device\r\n"})
         EXPECT_NE(log.find(entry), std::string::npos) << entry << " missing from\n" << log;
     EXPECT_EQ(log.find("Opened com port with TAPI"), std::string::npos) << log;
     ExpectLineFree(line->Port('A'));
