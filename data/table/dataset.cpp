@@ -750,21 +750,43 @@ void TTable::CheckBrowseMode()
     if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) Post();
 }
 
-void TTable::Delete()
+bool TTable::MarkCurrentDeleted()
 {
     RequireActive();
-    if (state_ == TDataSetState::dsInsert) return Cancel();
+    if (state_ == TDataSetState::dsInsert) {
+        Cancel();
+        return false;
+    }
     if (state_ == TDataSetState::dsEdit) Cancel();
     if (current_.recno == 0) throw EDatabaseError(DBIERR_EOF, "no current record");
     AreaScope scope(area_);
     EngineCheck(vd_Go(current_.recno));
     EngineCheck(vd_Delete());
+    return true;
+}
+
+void TTable::Delete()
+{
+    if (!MarkCurrentDeleted()) return;
+    AreaScope scope(area_);
     EngineCheck(vd_Commit());
     // The view moves on to the next row, or the last one when the deleted row ended the view.
     EngineCheck(vd_Skip(1));
     if (vd_Eof()) EngineCheck(vd_GoBottom());
     TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
+}
+
+void TTable::MarkDeleted()
+{
+    if (MarkCurrentDeleted()) Notify(TDataEvent::deDataSetChanged);
+}
+
+void TTable::Commit()
+{
+    RequireActive();
+    AreaScope scope(area_);
+    EngineCheck(vd_Commit());
 }
 
 int TTable::CheckCurrentRecord()

@@ -164,6 +164,11 @@ class TTable {
     void Post();
     void Cancel();
     void Delete();                // marks the current record deleted; the view moves on
+    // Marks the current record deleted without making it durable and without moving the view; many
+    // marks then go to disk with one Commit(). Refresh moves the view off the marked record.
+    void MarkDeleted();
+    // Writes every pending change of the table and syncs the table and its index.
+    void Commit();
     // Re-reads the current record and the rows around it. A current record that no longer passes
     // the filter gives way to the next one that does (or the last one).
     void Refresh();
@@ -217,6 +222,8 @@ class TTable {
     friend class TField;
     class AreaScope;
     void Notify(TDataEvent event);
+    // Marks the current record deleted in the engine; false when there was only an insert to cancel.
+    bool MarkCurrentDeleted();
     void ReadFields();
     void LoadCurrent();
     void Calculate(TRecordBuffer& row);
