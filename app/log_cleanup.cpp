@@ -113,9 +113,14 @@ struct TDMForm::Doomed {
     bool MoveAside()
     {
         for (const std::string& file : files) {
-            const std::string path = platform::ResolvePath(file);
+            // The name as the row spells it is the usual case; other letter cases are looked up.
+            std::string path = file;
             std::error_code error;
-            const auto status = std::filesystem::symlink_status(path, error);
+            auto status = std::filesystem::symlink_status(path, error);
+            if (!std::filesystem::exists(status)) {
+                path = platform::ResolvePath(file);
+                status = std::filesystem::symlink_status(path, error);
+            }
             if (!std::filesystem::exists(status))
                 continue;
             if (std::filesystem::is_directory(status) || std::rename(path.c_str(), Aside(path).c_str()) != 0) {
@@ -648,11 +653,7 @@ int TDMForm::DeleteBatch(data::TTable& table, Doomed* first, Doomed* last, int& 
     bool marked = synced;
     for (size_t i = 0; marked && i < moved.size(); ++i) {
         try {
-            table.GoToRecord(moved[i]->recno);
-            if (table.RecNo() != moved[i]->recno)
-                marked = false;
-            else
-                table.MarkDeleted();
+            table.MarkDeleted(moved[i]->recno);
         } catch (const std::exception&) {
             marked = false;
         }

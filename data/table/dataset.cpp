@@ -750,7 +750,7 @@ void TTable::CheckBrowseMode()
     if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) Post();
 }
 
-bool TTable::MarkCurrentDeleted()
+bool TTable::MarkRecordDeleted(long recno)
 {
     RequireActive();
     if (state_ == TDataSetState::dsInsert) {
@@ -758,16 +758,17 @@ bool TTable::MarkCurrentDeleted()
         return false;
     }
     if (state_ == TDataSetState::dsEdit) Cancel();
-    if (current_.recno == 0) throw EDatabaseError(DBIERR_EOF, "no current record");
+    if (recno <= 0) throw EDatabaseError(DBIERR_EOF, "no current record");
     AreaScope scope(area_);
-    EngineCheck(vd_Go(current_.recno));
+    EngineCheck(vd_Go(recno));
+    if (vd_Eof()) throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
     EngineCheck(vd_Delete());
     return true;
 }
 
 void TTable::Delete()
 {
-    if (!MarkCurrentDeleted()) return;
+    if (!MarkRecordDeleted(current_.recno)) return;
     AreaScope scope(area_);
     EngineCheck(vd_Commit());
     // The view moves on to the next row, or the last one when the deleted row ended the view.
@@ -777,9 +778,9 @@ void TTable::Delete()
     Notify(TDataEvent::deDataSetChanged);
 }
 
-void TTable::MarkDeleted()
+void TTable::MarkDeleted(long recno)
 {
-    if (MarkCurrentDeleted()) Notify(TDataEvent::deDataSetChanged);
+    if (MarkRecordDeleted(recno)) Notify(TDataEvent::deDataSetChanged);
 }
 
 void TTable::Commit()
