@@ -62,17 +62,23 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent)
     foundation::CenterForm(*this);
 }
 
-void TFaxEditor::AddressButtonClick()
+bool PickPhoneBookEntry(QWidget* parent, QLineEdit* name, QLineEdit* number)
 {
-    TPhoneBook book(this);
+    TPhoneBook book(parent);
     if (!book.Open(false))
-        return;
+        return false;
     foundation::CenterForm(book);
     book.SetPickMode();
     if (book.exec() != 1)
-        return;
-    Recipient->setText(book.ChosenName);
-    FaxNumber->setText(book.ChosenNumber);
+        return false;
+    name->setText(book.ChosenName);
+    number->setText(book.ChosenNumber);
+    return true;
+}
+
+void TFaxEditor::AddressButtonClick()
+{
+    PickPhoneBookEntry(this, Recipient, FaxNumber);
 }
 
 TEditReceiveNotes::TEditReceiveNotes(QWidget* parent) : QDialog(parent)

@@ -22,6 +22,10 @@ namespace zn::app {
 using foundation::TPhoneBook;
 using foundation::TPhoneBookEditor;
 
+// Opens the phone book to pick an entry; the name and number chosen go into the two edits. False
+// when the book cannot be opened or nothing was picked.
+bool PickPhoneBookEntry(QWidget* parent, QLineEdit* name, QLineEdit* number);
+
 class TFaxEditor : public QDialog {
     Q_OBJECT
 public:

@@ -424,10 +424,6 @@ void TMainScreen::QuickConfigurationAnalysis1Click()
     }
 }
 
-void TMainScreen::NotAvailableYet(const char* command)
-{
-    foundation::ShowInformation(std::string(command) + " is not available yet.");
-}
 
 bool TMainScreen::RefuseInReceiveMode()
 {

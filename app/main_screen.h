@@ -222,7 +222,6 @@ private:
     void DisconnectReceiveMode();
     void WatchModem();
     bool RefuseInReceiveMode();
-    void NotAvailableYet(const char* command);
     void QuickConfigurationAnalysis1Click();
     void GoBackTo(data::TTable& table, long recno);
     void FaxTableCalcFields(data::TTable& table);

@@ -294,15 +294,7 @@ void TCreateEditQuickFax::ExplorerButton1Click()
 
 void TCreateEditQuickFax::AddressButtonClick()
 {
-    TPhoneBook book(this);
-    if (!book.Open(false))
-        return;
-    foundation::CenterForm(book);
-    book.SetPickMode();
-    if (book.exec() != 1)
-        return;
-    Recipient->setText(book.ChosenName);
-    RecipientFax->setText(book.ChosenNumber);
+    PickPhoneBookEntry(this, Recipient, RecipientFax);
 }
 
 // --- The template chooser ---

@@ -763,19 +763,16 @@ TEST_F(MainScreenTest, TheFaxReceivedMessagePlaysAnExistingSoundOnly)
     TMainScreen::SetSoundPlayerForTest({});
 }
 
-TEST_F(MainScreenTest, CommandsOfOtherPartsSayTheyAreNotAvailableAndReceiveModeRefuses)
+TEST_F(MainScreenTest, ReceiveModeRefusesThePhoneBookAndThePreferences)
 {
     Start();
-    screen->ConfigurationInformation1->trigger();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "The configuration report is not available yet.");
     screen->ReceiveModeOn = true;
     screen->mnuPhoneBook->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kReceiveModeRefusal);
+    screen->mnuPreferences->trigger();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, kReceiveModeRefusal);
-    screen->mnuPreferences->trigger();
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[2].text, kReceiveModeRefusal);
 }
 
 TEST_F(MainScreenTest, MenusCarryTheirShortcutsAndTheAboutBoxOpens)

@@ -22,11 +22,6 @@ int32_t TickCount()
     return static_cast<int32_t>(static_cast<uint32_t>(platform::MonotonicMs() / MsPerTick));
 }
 
-int32_t SecondsToTicks(int32_t seconds)
-{
-    return static_cast<int32_t>(int64_t{seconds} * 1675 / 92);
-}
-
 int32_t TicksToSeconds(int32_t ticks)
 {
     return static_cast<int32_t>((int64_t{ticks} + 9) * 92 / 1675);

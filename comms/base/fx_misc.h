@@ -26,7 +26,7 @@ uint32_t MillisecondClock();
 int32_t TickCount();
 
 // seconds x 1675 div 92: SecondsToTicks(1) = 18, SecondsToTicks(60) = 1092.
-int32_t SecondsToTicks(int32_t seconds);
+constexpr int32_t SecondsToTicks(int32_t seconds) { return static_cast<int32_t>(int64_t{seconds} * 1675 / 92); }
 // (ticks + 9) x 92 div 1675: TicksToSeconds(18) = 1.
 int32_t TicksToSeconds(int32_t ticks);
 

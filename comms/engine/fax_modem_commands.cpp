@@ -27,10 +27,37 @@ std::string Trim(const std::string& s)
 
 int64_t NowMs() { return int64_t(platform::MonotonicMs()); }
 
+ModemReply ClassifyReply(const std::string& line)
+{
+    if (line.empty())
+        return ModemReply::None;
+    // "+FCERROR" is a result code of its own, not an ERROR.
+    if (line.find("+FCERROR") != std::string::npos)
+        return ModemReply::FcError;
+    if (line.compare(0, 2, "+F") == 0)
+        return ModemReply::Report;
+    // Looked for anywhere in the line, in this order: a modem may put a code or a speed around
+    // its words, and "NO CARRIER" may come with its first letters lost to the carrier's end.
+    static const struct {
+        const char* word;
+        ModemReply reply;
+    } kWords[] = {
+        {"ERROR", ModemReply::Error},     {"RRIER", ModemReply::NoCarrier}, {"CONNECT", ModemReply::Connect},
+        {"OK", ModemReply::Ok},           {"BUSY", ModemReply::Busy},       {"ANSWER", ModemReply::NoAnswer},
+        {"VOICE", ModemReply::Voice},     {"VCON", ModemReply::Voice},      {"NO DIAL", ModemReply::NoDialTone},
+        {"RING", ModemReply::Ring},
+    };
+    for (const auto& w : kWords)
+        if (line.find(w.word) != std::string::npos)
+            return w.reply;
+    return ModemReply::Other;
+}
+
 void ResponseCollector::Clear()
 {
     buffer_.clear();
     text_.clear();
+    reply_ = ModemReply::None;
     inFrame_ = false;
     dle_ = false;
 }
@@ -43,6 +70,7 @@ ResponseCollector::Item ResponseCollector::Add(uint8_t c)
             if (c == ETX) {
                 inFrame_ = false;
                 text_ = buffer_;
+                reply_ = ModemReply::None;
                 buffer_.clear();
                 return Frame;
             }
@@ -72,6 +100,7 @@ ResponseCollector::Item ResponseCollector::Add(uint8_t c)
         buffer_.clear();
         if (!line.empty()) {
             text_ = line;
+            reply_ = ClassifyReply(text_);
             return Line;
         }
     }
@@ -148,6 +177,14 @@ std::string FaxModemCommands::KeywordValue() const
         return {};
     auto first = t.find_first_not_of(' ', colon + 1);
     return first == std::string::npos ? std::string() : t.substr(first);
+}
+
+char FaxModemCommands::ReportDigit() const
+{
+    const std::string& t = response.Text();
+    auto colon = t.find(':');
+    auto first = t.find_first_not_of(' ', colon == std::string::npos ? 0 : colon + 1);
+    return first == std::string::npos ? 0 : t[first];
 }
 
 int FaxModemCommands::SendCommand(const std::string& text, int waitMs)

@@ -15,6 +15,25 @@ namespace zn::comms {
 // Milliseconds of the monotonic clock, for deadlines that must not wrap.
 int64_t NowMs();
 
+// What a response line of the modem says. A line is classified once, when it is complete; the
+// sessions' steps look only at its class (and read report lines by their keyword).
+enum class ModemReply : uint8_t {
+    None,       // no line, or a frame
+    Ok,
+    Connect,
+    NoCarrier,  // "NO CARRIER"
+    Error,
+    FcError,    // "+FCERROR": another carrier than the one asked for; the command is given again
+    Busy,
+    NoAnswer,   // "NO ANSWER"
+    Voice,      // "VOICE", "VCON"
+    NoDialTone, // "NO DIALTONE", "NO DIAL TONE"
+    Ring,
+    Report,     // a Class 2/2.0 report "+F...": its text is the far end's, and says no result
+    Other,
+};
+ModemReply ClassifyReply(const std::string& line);
+
 // Collects the modem's bytes into response lines (ended by CR LF, trimmed, never empty) and HDLC
 // frames. A frame begins at its address byte 0xFF, which no response line holds; inside it DLE DLE
 // stands for one DLE, CR and LF are data, and only an un-stuffed DLE ETX ends it.
@@ -26,11 +45,14 @@ public:
     // The last complete line, or the bytes of the last complete frame.
     const std::string& Text() const { return text_; }
     bool Has(const char* word) const { return text_.find(word) != std::string::npos; }
+    // The class of the last complete line; None after a frame or Clear.
+    ModemReply Reply() const { return reply_; }
     bool InFrame() const { return inFrame_; }
 
 private:
     std::string buffer_;
     std::string text_;
+    ModemReply reply_ = ModemReply::None;
     bool inFrame_ = false;
     bool dle_ = false;
 };
@@ -74,17 +96,19 @@ public:
     void ArmResponseTimer(int32_t ticks);
     void StopResponseTimer();
     bool ResponseDeadlinePassed() const { return NowMs() >= modem.responseDeadlineMs; }
-    bool IsOK() const { return response.Has("OK"); }
-    bool IsConnect() const { return response.Has("CONNECT"); }
-    bool IsNoCarrier() const { return response.Has("RRIER"); }
-    // "+FCERROR" (the modem heard another carrier than asked for) is not an ERROR: the command
-    // must be given again.
-    bool IsFcError() const { return response.Has("+FCERROR"); }
-    bool IsError() const { return response.Has("ERROR") && !response.Has("+FCERROR"); }
+    ModemReply Reply() const { return response.Reply(); }
+    bool IsOK() const { return Reply() == ModemReply::Ok; }
+    bool IsConnect() const { return Reply() == ModemReply::Connect; }
+    bool IsNoCarrier() const { return Reply() == ModemReply::NoCarrier; }
+    bool IsFcError() const { return Reply() == ModemReply::FcError; }
+    bool IsError() const { return Reply() == ModemReply::Error; }
     bool IsHangupWord() const;
     // A Class 2/2.0 report line of this keyword ("+FCSI:..."), and the text after its colon.
     bool KeywordLine(int slot) const;
     std::string KeywordValue() const;
+    // The first character of a report's value, or of a bare value line ("+FPTS:1,..." and "1,..."
+    // give '1'); 0 when there is none.
+    char ReportDigit() const;
 
     // Synchronous command of the prepare steps: sends the text, reads the answer lines directly
     // (the port's notifications held meanwhile). True for OK, or for a line followed by another.

@@ -15,21 +15,57 @@ constexpr uint8_t DLE = 0x10, ETX = 0x03, DC2 = 0x12;
 // One flag for all receive sessions: an answer is being made.
 std::atomic<bool> answerBusy{false};
 
-const char* const kStateNames[] = {
-    "rfNone", "rfInit", "rf1Init1", "rf2Init1", "rf2Init1A", "rf2Init1B", "rf2Init2", "rf2Init3",
-    "rfWaiting", "rfAnswer", "rf1SendCSI", "rf1SendDIS", "rf1CollFrms", "rf1CollRtry1", "rf1CollRtry2",
-    "rf1StrtTrn", "rf1CollTrn", "rf1Timeout", "rf1Retrain", "rf1FinTrn", "rf1SendCFR", "rf1WtPgCnnct",
-    "rf2ValCnnct", "rf2GtSndID", "rf2GtCnnct", "rfStartPage", "rfGtPgDta", "rf1FinPage", "rf1WaitEOP",
-    "rf1WritePage", "rf1SendMCF", "rf1WaitDCN", "rf1WtHngp", "rf2GtPgRslt", "rf2GetFHNG", "rfComplete",
-    "rfAbort", "rfDone"};
-
 constexpr int kMaxBytesPerEvent = 10000;
 } // namespace
 
-const char* ReceiveStateName(ReceiveState s) { return s <= rfDone ? kStateNames[s] : "?"; }
+// Which step runs in which state, and when. The Class 1 steps are in fax_receive_class1.cpp, the
+// Class 2/2.0 steps in fax_receive_class2.cpp.
+constexpr FaxReceiveSession::StateRow FaxReceiveSession::kStates[] = {
+    {rfNone, "rfNone", StepKind::OnTrigger, &FaxReceiveSession::Idle},
+    {rfInit, "rfInit", StepKind::AtOnce, &FaxReceiveSession::OnInit},
+    {rf1Init1, "rf1Init1", StepKind::OnResponse, &FaxReceiveSession::OnClass1Init},
+    {rf2Init1, "rf2Init1", StepKind::OnResponse, &FaxReceiveSession::OnClassSelected},
+    {rf2Init1A, "rf2Init1A", StepKind::OnResponse, &FaxReceiveSession::OnCapabilitiesSet},
+    {rf2Init1B, "rf2Init1B", StepKind::OnResponse, &FaxReceiveSession::OnFlowControlSet},
+    {rf2Init2, "rf2Init2", StepKind::OnResponse, &FaxReceiveSession::Idle},
+    {rf2Init3, "rf2Init3", StepKind::OnResponse, &FaxReceiveSession::OnSetupDone},
+    {rfWaiting, "rfWaiting", StepKind::OnResponse, &FaxReceiveSession::OnWaiting},
+    {rfAnswer, "rfAnswer", StepKind::AtOnce, &FaxReceiveSession::OnAnswer},
+    {rf1SendCSI, "rf1SendCSI", StepKind::OnResponse, &FaxReceiveSession::OnSendCsi},
+    {rf1SendDIS, "rf1SendDIS", StepKind::OnResponse, &FaxReceiveSession::OnSendDis},
+    {rf1CollFrms, "rf1CollFrms", StepKind::OnResponse, &FaxReceiveSession::OnCollectFrames},
+    {rf1CollRtry1, "rf1CollRtry1", StepKind::OnTrigger, &FaxReceiveSession::OnFrameRetry},
+    {rf1CollRtry2, "rf1CollRtry2", StepKind::OnTrigger, &FaxReceiveSession::OnFrameRetryAnswered},
+    {rf1StrtTrn, "rf1StrtTrn", StepKind::OnResponse, &FaxReceiveSession::OnTrainingConnect},
+    {rf1CollTrn, "rf1CollTrn", StepKind::OnTrigger, &FaxReceiveSession::OnCollectTraining},
+    {rf1Timeout, "rf1Timeout", StepKind::OnTrigger, &FaxReceiveSession::Idle},
+    {rf1Retrain, "rf1Retrain", StepKind::OnResponse, &FaxReceiveSession::OnSendFtt},
+    {rf1FinTrn, "rf1FinTrn", StepKind::OnResponse, &FaxReceiveSession::OnTrainingEnd},
+    {rf1SendCFR, "rf1SendCFR", StepKind::OnResponse, &FaxReceiveSession::OnSendCfr},
+    {rf1WtPgCnnct, "rf1WtPgCnnct", StepKind::OnResponse, &FaxReceiveSession::OnWaitPageConnect},
+    {rf2ValCnnct, "rf2ValCnnct", StepKind::OnResponse, &FaxReceiveSession::OnClass2Connect},
+    {rf2GtSndID, "rf2GtSndID", StepKind::OnResponse, &FaxReceiveSession::OnCallerReports},
+    {rf2GtCnnct, "rf2GtCnnct", StepKind::OnResponse, &FaxReceiveSession::OnClass2PageConnect},
+    {rfStartPage, "rfStartPage", StepKind::AtOnce, &FaxReceiveSession::OnStartPage},
+    {rfGtPgDta, "rfGtPgDta", StepKind::OnTrigger, &FaxReceiveSession::OnPageData},
+    {rf1FinPage, "rf1FinPage", StepKind::OnResponse, &FaxReceiveSession::OnPageCarrierEnd},
+    {rf1WaitEOP, "rf1WaitEOP", StepKind::OnResponse, &FaxReceiveSession::OnWaitPostPage},
+    {rf1WritePage, "rf1WritePage", StepKind::AtOnce, &FaxReceiveSession::OnWritePage},
+    {rf1SendMCF, "rf1SendMCF", StepKind::OnResponse, &FaxReceiveSession::OnSendMcf},
+    {rf1WaitDCN, "rf1WaitDCN", StepKind::OnResponse, &FaxReceiveSession::OnWaitDcn},
+    {rf1WtHngp, "rf1WtHngp", StepKind::OnResponse, &FaxReceiveSession::OnWaitHangup},
+    {rf2GtPgRslt, "rf2GtPgRslt", StepKind::OnResponse, &FaxReceiveSession::OnPageResult},
+    {rf2GetFHNG, "rf2GetFHNG", StepKind::OnResponse, &FaxReceiveSession::OnWaitHangupReport},
+    {rfComplete, "rfComplete", StepKind::AtOnce, &FaxReceiveSession::OnComplete},
+    {rfAbort, "rfAbort", StepKind::AtOnce, &FaxReceiveSession::OnAbort},
+    {rfDone, "rfDone", StepKind::OnTrigger, &FaxReceiveSession::Idle},
+};
 
-FaxReceiveSession::FaxReceiveSession(FaxEngineEvents& events) : FaxSession(events)
+const char* ReceiveStateName(ReceiveState s) { return FaxReceiveSession::NameOf(s); }
+
+FaxReceiveSession::FaxReceiveSession(FaxEngineEvents& events) : FaxStateMachine(events)
 {
+    static_assert(StatesInOrder(kStates, rfDone + 1), "one row a state, in the order of the states");
     common.sending = false;
 }
 
@@ -94,182 +130,20 @@ void FaxReceiveSession::Prepare()
     release();
 }
 
-bool FaxReceiveSession::NeedsResponse(ReceiveState s) const
+bool FaxReceiveSession::WaitsForOtherSession() const { return state_ == rfAnswer && answerBusy; }
+
+int FaxReceiveSession::HangupReportError() const { return state_ == rf2GetFHNG ? 0 : ecFaxSessionError; }
+
+void FaxReceiveSession::OnAbortRequest()
 {
-    switch (s) {
-    case rf1Init1: case rf2Init1: case rf2Init1A: case rf2Init1B: case rf2Init2: case rf2Init3:
-    case rfWaiting: case rf1SendCSI: case rf1SendDIS: case rf1CollFrms: case rf1StrtTrn: case rf1Retrain:
-    case rf1FinTrn: case rf1SendCFR: case rf1WtPgCnnct: case rf2ValCnnct: case rf2GtSndID: case rf2GtCnnct:
-    case rf1FinPage: case rf1WaitEOP: case rf1SendMCF: case rf1WaitDCN: case rf1WtHngp: case rf2GtPgRslt:
-    case rf2GetFHNG:
-        return true;
-    default:
-        return false;
-    }
+    state_ = rfAbort;
+    ReportStatus();
 }
 
-bool FaxReceiveSession::RunsAtOnce(ReceiveState s) const
+void FaxReceiveSession::FlowOn()
 {
-    switch (s) {
-    case rfInit: case rfAnswer: case rfStartPage: case rf1WritePage: case rfComplete: case rfAbort:
-        return true;
-    default:
-        return false;
-    }
-}
-
-void FaxReceiveSession::StatusFirst()
-{
-    if (!statusShown_) {
-        statusShown_ = true;
-        ReportStatus(true, false);
-    }
-}
-
-void FaxReceiveSession::StatusLast()
-{
-    if ((statusShown_ && !ConstantStatus) || userAbort_) {
-        statusShown_ = false;
-        ReportStatus(false, true);
-    }
-}
-
-void FaxReceiveSession::Pass(uint32_t msg, int trigger)
-{
-    if (!OwnTrigger(trigger) || state_ == rfAbort || state_ == rfDone)
-        return;
-    Port().LogFax(79 + state_, Port().OutputCount(), ReceiveStateName(state_));
-    bool runStep = true;
-    if (msg == fmAbortRequest) {
-        common.statusCode = fsUserAbort;
-        common.errorCode = ecCancelRequested;
-        userAbort_ = true;
-        state_ = rfAbort;
-        ReportStatus();
-        runStep = false;
-    } else if (trigger == common.statusTimer || modem.forceStatus) {
-        modem.forceStatus = false;
-        ReportStatus();
-        ArmStatusTimer();
-        if (trigger == common.statusTimer)
-            runStep = false;
-    }
-    for (;;) {
-        ReceiveState before = state_;
-        if (runStep) {
-            if (NeedsResponse(state_)) {
-                if (trigger == 0) {
-                    Collected c = Collect();
-                    if (c == Collected::Nothing)
-                        return;
-                    if (c == Collected::Line)
-                        Step(trigger);
-                } else if (trigger == common.responseTimer) {
-                    OnResponseTimer();
-                } else {
-                    return;
-                }
-            } else {
-                if (state_ == rfAnswer && answerBusy)
-                    return;
-                Step(trigger);
-            }
-        }
-        runStep = true;
-        // A command or write the port refused ends the session: the modem cannot have it. What the
-        // abort step itself sends goes out as far as the port takes it.
-        if (int rc = TakeWriteFailure(); rc && before != rfAbort && state_ != rfAbort && state_ != rfDone) {
-            writeFailed_ = true;
-            Abort(rc);
-        }
-        if (state_ == rfDone)
-            return;
-        if (RunsAtOnce(state_)) {
-            trigger = -1;
-            continue;
-        }
-        if (NeedsResponse(state_) && Port().HasInput()) {
-            trigger = 0;
-            continue;
-        }
-        // Page data and the training check may already wait in the input.
-        if ((state_ == rfGtPgDta || state_ == rf1CollTrn) && trigger != 0 && Port().HasInput()) {
-            trigger = 0;
-            continue;
-        }
-        return;
-    }
-}
-
-FaxReceiveSession::Collected FaxReceiveSession::Collect()
-{
-    uint8_t c;
-    while (Port().ReadChar(c) == 0) {
-        ResponseCollector::Item item = response.Add(c);
-        if (item == ResponseCollector::Frame) {
-            ReceiveState before = state_;
-            HandleFrame();
-            if (state_ != before)
-                return Collected::StateChanged;
-            continue;
-        }
-        if (item != ResponseCollector::Line)
-            continue;
-        if (IsError()) {
-            Abort(ecFaxBadModemResult);
-            return Collected::StateChanged;
-        }
-        if (!Class1() && IsHangupWord() && state_ != rf2GetFHNG) {
-            modem.hangupCode = HangupCodeOf(response.Text());
-            Abort(ecFaxSessionError);
-            return Collected::StateChanged;
-        }
-        return Collected::Line;
-    }
-    return Collected::Nothing;
-}
-
-void FaxReceiveSession::HandleFrame()
-{
-    ReceivedFrame f = ParseFrame(response.Text());
-    if (!f.valid)
-        return;
-    modem.finalFrame = f.final;
-    modem.lastFCF = WithoutX(f.fcf);
-    switch (modem.lastFCF) {
-    case WithoutX(fcfTSI):
-        common.remoteID = StationIdFromFrame(f.info);
-        common.statusCode = fsGotRemoteID;
-        modem.forceStatus = true;
-        break;
-    case WithoutX(fcfDCS): {
-        DecodedCaps caps = DecodeDCS(f.info);
-        if (caps.rateIndex < 0 || !(modem.localRates & (1u << caps.rateIndex))) {
-            Abort(ecFaxBadMachine);
-            return;
-        }
-        modem.rateIndex = caps.rateIndex;
-        modem.bitRate = FaxRates()[size_t(caps.rateIndex)].bitRate;
-        modem.modulationCode = FaxRates()[size_t(caps.rateIndex)].longCode;
-        modem.fine = caps.fine;
-        modem.wide = caps.wide;
-        modem.scanTimeCode = caps.scanTimeCode;
-        modem.ECM = false;
-        UpdateMinimumRowBytes();
-        common.statusCode = fsGettingParams;
-        modem.forceStatus = true;
-        break;
-    }
-    case fcfDCN:
-        if (state_ == rf1WaitDCN) {
-            common.errorCode = 0;
-        } else {
-            Abort(ecCancelRequested);
-        }
-        break;
-    default:
-        break;
-    }
+    if (common.options & foSoftwareFlow)
+        Port().SetSoftwareFlow(6144, 2048, kSoftwareFlowReceive);
 }
 
 void FaxReceiveSession::OnResponseTimer()
@@ -294,28 +168,26 @@ void FaxReceiveSession::OnResponseTimer()
     }
 }
 
-void FaxReceiveSession::Abort(int code)
+void FaxReceiveSession::StatusFirst()
 {
-    ReportError(code);
-    state_ = rfAbort;
+    if (!statusShown_) {
+        statusShown_ = true;
+        ReportStatus(true, false);
+    }
 }
 
-void FaxReceiveSession::FlowOn()
+void FaxReceiveSession::StatusLast()
 {
-    if (common.options & foSoftwareFlow)
-        Port().SetSoftwareFlow(6144, 2048, kSoftwareFlowReceive);
+    if ((statusShown_ && !ConstantStatus) || userAbort_) {
+        statusShown_ = false;
+        ReportStatus(false, true);
+    }
 }
 
 void FaxReceiveSession::FlowOff()
 {
     if (common.options & foSoftwareFlow)
         Port().ClearSoftwareFlow();
-}
-
-void FaxReceiveSession::WriteFrame(const std::vector<uint8_t>& frame)
-{
-    DelayMs(20);
-    Keep(WriteRaw(frame.data(), frame.size()));
 }
 
 int FaxReceiveSession::CreateFile()
@@ -453,562 +325,162 @@ void FaxReceiveSession::CloseFax(bool good)
     common.faxFile.clear();
 }
 
-int FaxReceiveSession::TrainingCheck(bool& ended, bool& good)
+
+void FaxReceiveSession::OnInit(int)
 {
-    ended = good = false;
-    uint8_t c;
-    while (!ResponseDeadlinePassed() && Port().ReadChar(c) == 0) {
-        if (c == DLE) {
-            if (Port().ReadChar(c) != 0) {
-                DelayMs(10);
-                if (Port().ReadChar(c) != 0)
-                    break;
-            }
-            if (c == ETX) {
-                ended = true;
-                good = TrainingIsGood(training_, modem.bitRate);
-                return 0;
-            }
-        }
-        training_.Add(c);
+    common.bytesTransferred = common.pageLength = 0;
+    common.remoteID.clear();
+    common.faxFile.clear();
+    common.phoneNumber.clear();
+    common.currentPage = 0;
+    modem.pageGood = false;
+    modem.ringCounter = 0;
+    modem.frameRetry = 0;
+    eomSeen_ = false;
+    fileState_ = fsNoFile;
+    pageOpen_ = false;
+    pagesInFile_ = 0;
+    if (ConstantStatus)
+        StatusFirst();
+    FlowOff();
+    Port().SetModemLines(true, true);
+    if (Class1()) {
+        Command("AT+FCLASS=1");
+        state_ = rf1Init1;
+    } else {
+        Command(modem.keywords[kwSelectClass]);
+        state_ = rf2Init1;
     }
-    return ResponseDeadlinePassed() ? ecTimeout : 0;
 }
 
-void FaxReceiveSession::Step(int trigger)
+void FaxReceiveSession::WaitForCall()
 {
-    switch (state_) {
-    case rfNone:
-    case rfDone:
-    case rf2Init2:
-    case rf1Timeout:
-        break;
+    StopResponseTimer();
+    common.statusCode = fsWaitingForCall;
+    response.Clear();
+    state_ = rfWaiting;
+}
 
-    case rfInit:
-        common.bytesTransferred = common.pageLength = 0;
-        common.remoteID.clear();
-        common.faxFile.clear();
-        common.phoneNumber.clear();
-        common.currentPage = 0;
-        modem.pageGood = false;
-        modem.ringCounter = 0;
-        modem.frameRetry = 0;
-        eomSeen_ = false;
-        fileState_ = fsNoFile;
-        pageOpen_ = false;
-        pagesInFile_ = 0;
-        if (ConstantStatus)
+void FaxReceiveSession::OnWaiting(int)
+{
+    if (Reply() == ModemReply::Ring) {
+        ++modem.ringCounter;
+        if (modem.ringCounter < modem.AnswerOnRing) {
+            response.Clear();
+        } else {
+            fileState_ = fsNoFile;
             StatusFirst();
-        FlowOff();
-        Port().SetModemLines(true, true);
-        if (Class1()) {
-            Command("AT+FCLASS=1");
-            state_ = rf1Init1;
-        } else {
-            Command(modem.keywords[kwSelectClass]);
-            state_ = rf2Init1;
-        }
-        break;
-
-    case rf1Init1:
-        if (IsOK()) {
-            BaudSwitch(false);
-            StopResponseTimer();
-            common.statusCode = fsWaitingForCall;
-            response.Clear();
-            state_ = rfWaiting;
-        } else {
-            Abort(ecFaxInitError);
-        }
-        break;
-
-    case rf2Init1:
-    case rf2Init1A:
-    case rf2Init1B:
-    case rf2Init3:
-        if (!IsOK()) {
-            Abort(ecFaxInitError);
-            break;
-        }
-        if (state_ == rf2Init1) {
-            BaudSwitch(false);
-            Command(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0,"
-                        + modem.ecmDigit + ",0,0");
-            state_ = common.faxClass == fcClass20 ? rf2Init1A : rf2Init3;
-        } else if (state_ == rf2Init1A) {
-            Command("AT+FLO=2");
-            state_ = rf2Init1B;
-        } else if (state_ == rf2Init1B) {
-            Command("AT+FNR=1,1,1,0");
-            state_ = rf2Init3;
-        } else {
-            StopResponseTimer();
-            common.statusCode = fsWaitingForCall;
-            response.Clear();
-            state_ = rfWaiting;
-        }
-        break;
-
-    case rfWaiting:
-        if (response.Has("RING")) {
-            ++modem.ringCounter;
-            if (modem.ringCounter < modem.AnswerOnRing) {
-                response.Clear();
-            } else {
-                fileState_ = fsNoFile;
-                StatusFirst();
-                ArmResponseTimer(modem.responseTimeout);
-                state_ = rfAnswer;
-            }
-        } else if (response.Has("NO C")) {
-            common.statusCode = fsNoConnect;
-            modem.forceStatus = true;
-        } else if (IsConnect()) {
-            Abort(ecFaxDataCall);
-        } else if (response.Has("VOICE") || response.Has("VCON")) {
-            Abort(ecFaxVoiceCall);
-        } else {
-            response.Clear();
-        }
-        break;
-
-    case rfAnswer:
-        answerBusy = true;
-        StatusFirst();
-        Command("ATA");
-        ArmResponseTimer(modem.DialWait);
-        common.statusCode = fsAnswering;
-        modem.frameRetry = 0;
-        answerBusy = false;
-        state_ = Class1() ? rf1SendCSI : rf2ValCnnct;
-        break;
-
-    case rf1SendCSI:
-        if (IsConnect()) {
-            WriteFrame(BuildIdFrame(fcfCSI, common.StationID));
-            ResponseReset();
-            state_ = rf1SendDIS;
-        } else if (IsNoCarrier()) {
-            Abort(ecFaxNoCarrier);
-        }
-        break;
-
-    case rf1SendDIS:
-        if (IsConnect()) {
-            DisParams p;
-            p.modulations = modV27ter;
-            if ((ModulationsOfRates(modem.localRates) & modV29) && modem.DesiredBPS >= 7200)
-                p.modulations |= modV29;
-            if ((ModulationsOfRates(modem.localRates) & modV17) && modem.DesiredBPS >= 12000)
-                p.modulations |= modV17;
-            WriteFrame(BuildDIS(p));
-            ResponseReset();
-        } else if (IsOK()) {
-            DelayMs(200);
-            FrameCommand("AT+FRH=3");
-            ArmResponseTimer(54);
-            modem.finalFrame = false;
-            state_ = rf1CollFrms;
-        }
-        break;
-
-    case rf1CollFrms:
-        if (IsConnect()) {
-            ResponseReset(54);
-        } else if (IsOK()) {
-            uint8_t fcf = modem.lastFCF;
-            bool postPage = fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM) || fcf == WithoutX(fcfEOP);
-            if (modem.finalFrame && postPage && common.currentPage > 0 && !pageOpen_) {
-                // The caller did not hear our MCF and repeats its post-page command: answer again.
-                modem.morePages = fcf != WithoutX(fcfEOP);
-                eomSeen_ = fcf == WithoutX(fcfEOM);
-                FrameCommand("AT+FTH=3");
-                state_ = rf1SendMCF;
-                modem.finalFrame = false;
-                break;
-            }
-            if (modem.finalFrame && fcf == WithoutX(fcfDCS)) {
-                FlowOn();
-                // The far end's training follows its DCS within 75 ms: no wait before the command.
-                Command("AT+FRM=" + modem.modulationCode, 0);
-                modem.frameRetry = 0;
-                state_ = rf1StrtTrn;
-            } else {
-                FrameCommand("AT+FRH=3");
-                ArmResponseTimer(54);
-            }
-            modem.finalFrame = false;
-        } else if (IsFcError() || IsNoCarrier()) {
-            FrameCommand("AT+FRH=3");
-            ArmResponseTimer(54);
-        }
-        break;
-
-    case rf1CollRtry1:
-        if (++modem.frameRetry > 3) {
-            Abort(ecTimeout);
-        } else {
-            Keep(Port().WriteString("AT\r")); // ends the frame receive
             ArmResponseTimer(modem.responseTimeout);
-            state_ = rf1CollRtry2;
+            state_ = rfAnswer;
         }
-        break;
-
-    case rf1CollRtry2:
-        DelayMs(100);
-        DrainInput();
-        FrameCommand("AT+FTH=3");
-        state_ = rf1SendCSI;
-        break;
-
-    case rf1StrtTrn:
-        if (IsConnect()) {
-            training_ = TrainingCount{};
-            ResponseReset();
-            state_ = rf1CollTrn;
-        } else if (IsFcError() || IsNoCarrier()) {
-            // Another carrier than the training: most likely the DCS once more.
-            FrameCommand("AT+FRH=3");
-            ArmResponseTimer(54);
-            state_ = rf1CollFrms;
-        }
-        break;
-
-    case rf1CollTrn: {
-        if (trigger == common.responseTimer) {
-            Abort(ecTimeout);
-            break;
-        }
-        bool ended = false, good = false;
-        if (TrainingCheck(ended, good)) {
-            Abort(ecTimeout);
-            break;
-        }
-        if (!ended)
-            break;
+    } else if (IsNoCarrier()) {
+        common.statusCode = fsNoConnect;
+        modem.forceStatus = true;
+    } else if (IsConnect()) {
+        Abort(ecFaxDataCall);
+    } else if (Reply() == ModemReply::Voice) {
+        Abort(ecFaxVoiceCall);
+    } else {
         response.Clear();
-        if (good) {
-            state_ = rf1FinTrn;
-        } else {
-            FrameCommand("AT+FTH=3");
-            state_ = rf1Retrain;
-        }
-        break;
     }
+}
 
-    case rf1Retrain:
-        if (IsConnect()) {
-            WriteFrame(BuildFrame(fcfFTT, true));
-            if (modem.bitRate <= 2400) {
-                Abort(ecFaxTrainError);
-                break;
-            }
-            ResponseReset();
-        } else if (IsOK()) {
-            FrameCommand("AT+FRH=3");
-            ArmResponseTimer(54);
-            state_ = rf1CollFrms;
-        }
-        break;
+void FaxReceiveSession::OnAnswer(int)
+{
+    answerBusy = true;
+    StatusFirst();
+    Command("ATA");
+    ArmResponseTimer(modem.DialWait);
+    common.statusCode = fsAnswering;
+    modem.frameRetry = 0;
+    answerBusy = false;
+    state_ = Class1() ? rf1SendCSI : rf2ValCnnct;
+}
 
-    case rf1FinTrn:
-        if (IsNoCarrier()) {
-            FlowOff();
-            DelayMs(20);
-            FrameCommand("AT+FTH=3");
-            state_ = rf1SendCFR;
-        }
-        break;
-
-    case rf1SendCFR:
-        if (IsConnect()) {
-            FlowOn();
-            WriteFrame(BuildFrame(fcfCFR, true));
-            ResponseReset();
-        } else if (IsOK()) {
-            // The page follows CFR within 75 ms: no wait before the command.
-            Command("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
-            if (!AcceptAndCreate())
-                break;
-            state_ = rf1WtPgCnnct;
-        }
-        break;
-
-    case rf1WtPgCnnct:
-        if (IsConnect()) {
-            common.statusCode = fsGettingParams;
-            state_ = rfStartPage;
-        } else if (IsFcError() || IsNoCarrier()) {
-            // No page carrier: the far end repeats its last command (DCS, or the post-page one).
-            FrameCommand("AT+FRH=3");
-            ArmResponseTimer(54);
-            state_ = rf1CollFrms;
-        }
-        break;
-
-    case rf2ValCnnct:
-        if (KeywordLine(kwConnect)) {
-            ArmResponseTimer(modem.responseTimeout);
-            common.statusCode = fsValidatedAsFax;
-            state_ = rf2GtSndID;
-        }
-        break;
-
-    case rf2GtSndID:
-        if (KeywordLine(kwTransmitID)) {
-            ArmResponseTimer(modem.responseTimeout);
-            common.remoteID = StationIdFromReport(KeywordValue());
-            if (AcceptAndCreate())
-                common.statusCode = fsGotRemoteID;
-        } else if (KeywordLine(kwSessionParams)) {
-            ArmResponseTimer(modem.responseTimeout);
-            Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
-            modem.fine = p.fine;
-            modem.wide = p.width == 1;
-            modem.bitRate = p.bitRate;
-            modem.scanTimeCode = p.scanTimeCode;
-            common.statusCode = fsGettingParams;
-        } else if (IsOK()) {
-            Command("AT+FDR");
-            state_ = rf2GtCnnct;
-        }
-        break;
-
-    case rf2GtCnnct:
-        if (KeywordLine(kwSessionParams)) {
-            ArmResponseTimer(modem.responseTimeout);
-            Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
-            modem.fine = p.fine;
-            modem.wide = p.width == 1;
-            modem.bitRate = p.bitRate;
-            modem.scanTimeCode = p.scanTimeCode;
-            common.statusCode = fsGettingParams;
-        } else if (IsConnect()) {
-            FlowOn();
-            state_ = rfStartPage;
-        }
-        break;
-
-    case rfStartPage: {
-        ++common.currentPage;
-        int rc = 0;
-        if (fileState_ == fsNoFile || fileState_ == fsNewFile || !modem.faxFile) {
-            if (modem.faxFile)
-                CloseFax(true);
-            rc = CreateFile();
-            if (!rc)
-                common.currentPage = 1;
-        }
+void FaxReceiveSession::OnStartPage(int)
+{
+    ++common.currentPage;
+    int rc = 0;
+    if (fileState_ == fsNoFile || fileState_ == fsNewFile || !modem.faxFile) {
+        if (modem.faxFile)
+            CloseFax(true);
+        rc = CreateFile();
         if (!rc)
-            rc = ApfAppendPageHeader(modem, modem.fine, modem.wide);
-        if (rc) {
-            Abort(rc);
-            break;
-        }
-        fileState_ = fsAppend;
-        pageOpen_ = true;
-        modem.pageBufferCount = 0;
-        lastChar_ = 255;
-        dleSeen_ = false;
-        rtcZeros_ = rtcEols_ = pageRows_ = 0;
-        rtcSeen_ = false;
-        common.bytesTransferred = 0;
-        ArmResponseTimer(modem.responseTimeout);
-        if (!Class1())
-            Keep(Port().WriteChar(DC2));
-        common.statusCode = fsGettingPage;
-        state_ = rfGtPgDta;
-        break;
+            common.currentPage = 1;
     }
-
-    case rfGtPgDta: {
-        if (trigger == common.responseTimer) {
-            Abort(ecTimeout);
-            break;
-        }
-        if (trigger != 0)
-            break;
-        bool ended = false;
-        if (int rc = ReceivePageData(ended)) {
-            Abort(rc);
-            break;
-        }
-        if (!ended)
-            break;
-        common.statusCode = fsGettingPage;
-        ResponseReset();
-        FlowOff();
-        state_ = Class1() ? rf1FinPage : rf2GtPgRslt;
-        break;
+    if (!rc)
+        rc = ApfAppendPageHeader(modem, modem.fine, modem.wide);
+    if (rc) {
+        Abort(rc);
+        return;
     }
+    fileState_ = fsAppend;
+    pageOpen_ = true;
+    modem.pageBufferCount = 0;
+    lastChar_ = 255;
+    dleSeen_ = false;
+    rtcZeros_ = rtcEols_ = pageRows_ = 0;
+    rtcSeen_ = false;
+    common.bytesTransferred = 0;
+    ArmResponseTimer(modem.responseTimeout);
+    if (!Class1())
+        Keep(Port().WriteChar(DC2));
+    common.statusCode = fsGettingPage;
+    state_ = rfGtPgDta;
+}
 
-    case rf1FinPage:
-        if (IsNoCarrier()) {
-            FrameCommand("AT+FRH=3");
-            modem.finalFrame = false;
-            state_ = rf1WaitEOP;
-        }
-        break;
+void FaxReceiveSession::OnPageData(int trigger)
+{
+    if (trigger == common.responseTimer) {
+        Abort(ecTimeout);
+        return;
+    }
+    if (trigger != 0)
+        return;
+    bool ended = false;
+    if (int rc = ReceivePageData(ended)) {
+        Abort(rc);
+        return;
+    }
+    if (!ended)
+        return;
+    common.statusCode = fsGettingPage;
+    ResponseReset();
+    FlowOff();
+    state_ = Class1() ? rf1FinPage : rf2GtPgRslt;
+}
 
-    case rf1WaitEOP:
-        if (IsConnect()) {
-            ResponseReset();
-        } else if (IsOK()) {
-            uint8_t fcf = modem.lastFCF;
-            if (modem.finalFrame && (fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM) || fcf == WithoutX(fcfEOP))) {
-                modem.morePages = fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM);
-                eomSeen_ = fcf == WithoutX(fcfEOM);
-                common.statusCode = fsGettingEOP;
-                modem.pageGood = true;
-                state_ = rf1WritePage;
-            } else {
-                FrameCommand("AT+FRH=3");
-            }
-            modem.finalFrame = false;
-        } else if (IsFcError() || IsNoCarrier()) {
-            FrameCommand("AT+FRH=3");
-        }
-        break;
-
-    case rf1WritePage:
-        if (int rc = FinishPage()) {
-            Abort(rc);
-            break;
-        }
-        FrameCommand("AT+FTH=3");
-        common.statusCode = fsGettingDocStatus;
-        state_ = rf1SendMCF;
-        break;
-
-    case rf1SendMCF:
-        if (IsConnect()) {
-            WriteFrame(BuildFrame(fcfMCF, true));
-            ResponseReset();
-        } else if (IsOK()) {
-            if (modem.morePages && eomSeen_) {
-                // EOM: a new T.30 phase B. The caller waits for our CSI and DIS again.
-                DelayMs(200);
-                FrameCommand("AT+FTH=3");
-                modem.frameRetry = 0;
-                state_ = rf1SendCSI;
-            } else if (modem.morePages) {
-                Command("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
-                fileState_ = fsAppend;
-                state_ = rf1WtPgCnnct;
-            } else {
-                DelayMs(200);
-                FrameCommand("AT+FRH=3");
-                CloseFax(true);
-                common.statusCode = fsGettingHangup;
-                state_ = rf1WaitDCN;
-            }
-        }
-        break;
-
-    case rf1WaitDCN:
-        if (IsConnect()) {
-            ResponseReset();
-        } else if (IsOK()) {
-            if (modem.finalFrame) {
-                Command("ATH");
-                state_ = rf1WtHngp;
-            } else {
-                FrameCommand("AT+FRH=3");
-            }
-        } else if (IsNoCarrier()) {
-            Command("ATH");
-            state_ = rf1WtHngp;
-        }
-        break;
-
-    case rf1WtHngp:
-        if (IsOK()) {
-            common.statusCode = fsGotFHNG;
-            state_ = rfComplete;
-        }
-        break;
-
-    case rf2GtPgRslt:
-        if (KeywordLine(kwPageStatus)) {
-            common.statusCode = fsGettingEOP;
-            std::string v = KeywordValue();
-            char digit = v.empty() ? 0 : v[0];
-            if (digit == '1' || digit == '3' || digit == '5') {
-                modem.pageGood = true;
-                if (int rc = FinishPage()) {
-                    Abort(rc);
-                    break;
-                }
-            } else {
-                modem.pageGood = false;
-                CutPage();
-                --common.currentPage;
-            }
-            ResponseReset();
-        } else if (response.Has("+FET")) {
-            common.statusCode = fsGettingDocStatus;
-            std::string v = KeywordValue();
-            char digit = v.empty() ? 0 : v[0];
-            fileState_ = digit == '0' ? fsAppend : digit == '1' ? fsNewFile : digit == '2' ? fsComplete
-                       : digit == '3' ? fsNewFile : fsNoMorePages;
-            ResponseReset();
-        } else if (IsOK()) {
-            Command("AT+FDR");
-            if (fileState_ == fsComplete) {
-                CloseFax(true);
-                common.statusCode = fsGettingHangup;
-                state_ = rf2GetFHNG;
-            } else {
-                state_ = rf2GtCnnct;
-            }
-        }
-        break;
-
-    case rf2GetFHNG:
-        if (IsHangupWord()) {
-            modem.hangupCode = HangupCodeOf(response.Text());
-            common.statusCode = fsGotFHNG;
-            ResponseReset();
-        } else if (response.Has("+FET")) {
-            common.statusCode = fsGettingHangup;
-            ResponseReset();
-        } else if (IsOK()) {
-            state_ = rfComplete;
-        }
-        break;
-
-    case rfComplete:
-        StopResponseTimer();
-        BaudSwitch(true);
-        if (OneFax) {
-            StatusLast();
-            modem.modemSetUp = false;
-            state_ = rfDone;
-            FinishSession();
-        } else {
-            if (!ConstantStatus)
-                StatusLast();
-            state_ = rfInit;
-        }
-        break;
-
-    case rfAbort: {
-        StopResponseTimer();
-        if (modem.faxFile) {
-            CutPage();
-            CloseFax(false);
-        }
-        ReceiveSideHangup();
+void FaxReceiveSession::OnComplete(int)
+{
+    StopResponseTimer();
+    BaudSwitch(true);
+    if (OneFax) {
         StatusLast();
-        if ((common.options & foExitOnError) || userAbort_ || writeFailed_) {
-            modem.modemSetUp = false;
-            state_ = rfDone;
-            FinishSession();
-        } else {
-            state_ = rfInit;
-        }
-        break;
+        modem.modemSetUp = false;
+        state_ = rfDone;
+        FinishSession();
+    } else {
+        if (!ConstantStatus)
+            StatusLast();
+        state_ = rfInit;
     }
+}
+
+void FaxReceiveSession::OnAbort(int)
+{
+    StopResponseTimer();
+    if (modem.faxFile) {
+        CutPage();
+        CloseFax(false);
+    }
+    ReceiveSideHangup();
+    StatusLast();
+    if ((common.options & foExitOnError) || userAbort_ || writeFailed_) {
+        modem.modemSetUp = false;
+        state_ = rfDone;
+        FinishSession();
+    } else {
+        state_ = rfInit;
     }
 }
 

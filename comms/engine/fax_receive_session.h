@@ -19,7 +19,8 @@ enum ReceiveState : uint8_t {
 };
 const char* ReceiveStateName(ReceiveState s);
 
-class FaxReceiveSession : public FaxSession {
+// The dispatch log numbers the receive states from 79.
+class FaxReceiveSession : public FaxStateMachine<FaxReceiveSession, ReceiveState, rfAbort, rfDone, 79> {
 public:
     explicit FaxReceiveSession(FaxEngineEvents& events);
     ~FaxReceiveSession() override { Detach(); }
@@ -28,29 +29,66 @@ public:
     bool ConstantStatus = false;
     ReceiveState startState = rfInit;
 
-    ReceiveState State() const
-    {
-        std::lock_guard<std::recursive_mutex> hold(passLock_);
-        return state_;
-    }
-
 protected:
     void Prepare() override;
-    void Pass(uint32_t msg, int trigger) override;
+    void OnResponseTimer() override;
+    void OnFrame(const ReceivedFrame& f) override;
+    void OnAbortRequest() override;
+    bool ErrorEndsSession() const override { return true; }
+    int HangupReportError() const override;
+    bool WaitsForOtherSession() const override;
+    bool ReadsRawData() const override { return state_ == rfGtPgDta || state_ == rf1CollTrn; }
 
 private:
-    enum class Collected { Nothing, Line, StateChanged };
+    friend const char* ReceiveStateName(ReceiveState s);
+    friend FaxStateMachine;
+    static const StateRow kStates[];
+
     // What the file is at: 1 a new file starts at the next page (after EOM in Class 2), 2 pages go
     // into the open file, 3 no file yet (before the first page), 4 the fax is complete.
     enum FileState { fsNewFile = 1, fsAppend = 2, fsNoFile = 3, fsComplete = 4, fsNoMorePages = 0 };
 
-    Collected Collect();
-    void HandleFrame();
-    bool NeedsResponse(ReceiveState s) const;
-    bool RunsAtOnce(ReceiveState s) const;
-    void OnResponseTimer();
-    void Step(int trigger);
-    void Abort(int code);
+    // The steps, one a state (fax_receive_session.cpp: waiting, answering and the pages;
+    // fax_receive_class1.cpp: T.30 run here; fax_receive_class2.cpp: T.30 run by the modem).
+    void OnInit(int);
+    void OnWaiting(int);
+    void OnAnswer(int);
+    void OnStartPage(int);
+    void OnPageData(int trigger);
+    void OnComplete(int);
+    void OnAbort(int);
+
+    void OnClass1Init(int);
+    void OnSendCsi(int);
+    void OnSendDis(int);
+    void OnCollectFrames(int);
+    void OnFrameRetry(int);
+    void OnFrameRetryAnswered(int);
+    void OnTrainingConnect(int);
+    void OnCollectTraining(int trigger);
+    void OnSendFtt(int);
+    void OnTrainingEnd(int);
+    void OnSendCfr(int);
+    void OnWaitPageConnect(int);
+    void OnPageCarrierEnd(int);
+    void OnWaitPostPage(int);
+    void OnWritePage(int);
+    void OnSendMcf(int);
+    void OnWaitDcn(int);
+    void OnWaitHangup(int);
+
+    void OnClassSelected(int);
+    void OnCapabilitiesSet(int);
+    void OnFlowControlSet(int);
+    void OnSetupDone(int);
+    void OnClass2Connect(int);
+    void OnCallerReports(int);
+    void OnClass2PageConnect(int);
+    void OnPageResult(int);
+    void OnWaitHangupReport(int);
+
+    void WaitForCall();
+    void CollectFramesAgain();
     bool Class1() const { return common.faxClass == fcClass1; }
 
     int CreateFile();
@@ -64,16 +102,12 @@ private:
     int TrainingCheck(bool& ended, bool& good);
     void FlowOn();
     void FlowOff();
-    void WriteFrame(const std::vector<uint8_t>& frame);
     void StatusFirst();
     void StatusLast();
 
-    ReceiveState state_ = rfNone;
     int fileState_ = fsNoFile;
     bool statusShown_ = false;
     bool eomSeen_ = false;
-    bool userAbort_ = false;
-    bool writeFailed_ = false; // the port refused a command or write: the session ends
     bool pageOpen_ = false;
     int pagesInFile_ = 0;
     uint8_t lastChar_ = 255;

@@ -35,7 +35,8 @@ public:
 // The end-of-page block: the 16-bit EOL and six 12-bit EOLs (RTC), and a zero byte.
 extern const uint8_t kEndOfPage[12];
 
-class FaxSendSession : public FaxSession {
+// The dispatch log numbers the send states from 30.
+class FaxSendSession : public FaxStateMachine<FaxSendSession, SendState, tfAbort, tfDone, 30> {
 public:
     explicit FaxSendSession(FaxEngineEvents& events);
     ~FaxSendSession() override { Detach(); }
@@ -51,38 +52,98 @@ public:
     // Today's date and the time of day as the header line shows them.
     std::function<void(std::string& date, std::string& time)> dateTimeTexts;
 
-    SendState State() const
-    {
-        std::lock_guard<std::recursive_mutex> hold(passLock_);
-        return state_;
-    }
-
 protected:
     void Prepare() override;
-    void Pass(uint32_t msg, int trigger) override;
+    void OnResponseTimer() override;
+    void OnFrame(const ReceivedFrame& f) override;
+    void OnAbortRequest() override;
+    bool ErrorEndsSession() const override;
+    int HangupReportError() const override;
+    bool WaitsForOtherSession() const override;
 
 private:
-    enum class Collected { Nothing, Line, StateChanged };
-    Collected Collect();
-    void HandleFrame();
-    bool NeedsResponse(SendState s) const;
-    bool RunsAtOnce(SendState s) const;
-    void OnResponseTimer();
-    void Step(int trigger);
-    bool DialResult();
+    friend const char* SendStateName(SendState s);
+    friend FaxStateMachine;
+    static const StateRow kStates[];
 
-    void Abort(int code);
+    // The steps, one a state (fax_send_session.cpp: the entries, dialing and the pages;
+    // fax_send_class1.cpp: T.30 run here; fax_send_class2.cpp: T.30 run by the modem).
+    void OnGetEntry(int);
+    void OnInit(int);
+    void OnDial(int);
+    void OnRetryWait(int trigger);
+    void OnWaitXon(int trigger);
+    void OnWaitPageStart(int trigger);
+    void OnSendHeaderLine(int);
+    void OnOpenCover(int);
+    void OnSendCover(int trigger);
+    void OnPreparePage(int);
+    void OnSendPage(int trigger);
+    void OnDrainPage(int trigger);
+    void OnClose(int);
+    void OnComplete(int);
+    void OnAbort(int);
+
+    void OnClass1Init(int);
+    void OnClass1Connect(int);
+    void OnSendTsi(int);
+    void OnSendDcs(int);
+    void OnDcsSent(int);
+    void OnTrainStart(int);
+    void OnTrainFinish(int);
+    void OnWaitCfr(int);
+    void OnWaitPageConnect(int);
+    void OnClass1PageEnd(int);
+    void OnPreparePostPage(int);
+    void OnSendPostPage(int);
+    void OnPostPageSent(int);
+    void OnWaitMcf(int);
+    void OnSendDcn(int);
+    void OnDcnSent(int);
+    void OnWaitHangup(int);
+
+    void OnClassSelected(int);
+    void OnLocalIdSet(int);
+    void OnFlowControlSet(int);
+    void OnReadyForCapabilities(int);
+    void OnCapabilitiesSet(int);
+    void OnClass2Connect(int);
+    void OnClass2Params(int);
+    void OnClass2PageEnd(int);
+    void OnWaitPageTransferStatus(int);
+    void OnWaitPostPageStatus(int);
+    void OnWaitPageVerdict(int);
+    void OnSendNewParams(int);
+    void OnClass2NextPage(int);
+    void OnClass20CheckPage(int);
+
+    void AfterPageAccepted();
+    bool DialResult();
+    void PageTrigger(int trigger);
+    void EndPageData();
+    void OnMcf();
+    void OnRtn();
+
     int OpenEntry();
     void ReadPageHeaderFlags();
+    HeaderValues HeaderTokens(bool withCover, int currentPage) const;
     int SendHeaderLine();
     int OpenCover();
     int SendCoverLines();
     int SendPageBlocks(bool& done);
     int AdvancePage();
     int RewindToSentPage();
+    // A page the far end asks for again: its retries counted, then read again from its start.
+    int RewindForRetry();
     void ResendPage();
     void WatchDuringPage();
     void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
+    // The next page data goes when the port has room again; the page time-out runs meanwhile.
+    void WaitForRoom()
+    {
+        ArmResponseTimer(modem.pageTimeout);
+        ArmOutputFree();
+    }
     void ArmOutputSent() { Port().SetStatusTrigger(common.outputSentTrigger, 0, true); }
     int32_t DrainTicks();
     bool Class1() const { return common.faxClass == fcClass1; }
@@ -90,22 +151,18 @@ private:
     void CloseFiles();
     void ChooseSpeedFromDis();
     void SendFinalFrame(uint8_t fcf);
-    void WriteFrame(const std::vector<uint8_t>& frame);
     uint8_t PostPageFcf() const;
 
-    SendState state_ = tfNone;
     int32_t pageRetryCount_ = 0;
     int32_t frameRetry_ = 0;
     bool mcfConnect_ = false;
-    bool userAbort_ = false;
-    bool writeFailed_ = false; // the port refused a command or write: the session ends
     bool entryActive_ = false;
     bool disSeen_ = false;
     bool textCoverOpen_ = false;
     std::ifstream coverReader_;
     std::string coverFileName_;
     uint8_t lastPostPage_ = 0;
-    uint8_t pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
+    char pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
     // The page whose post-page exchange runs, kept so that RTN can send it again.
     int32_t sentPage_ = 0;
     bool sentCover_ = false;

@@ -148,6 +148,156 @@ void FaxSession::Handler(uint32_t msg, uintptr_t wParam, intptr_t lParam)
     Pass(msg, trigger);
 }
 
+void FaxSession::Pass(uint32_t msg, int trigger)
+{
+    if (!OwnTrigger(trigger) || Aborting() || Done())
+        return;
+    LogState();
+    bool runStep = true;
+    if (msg == fmAbortRequest) {
+        common.statusCode = fsUserAbort;
+        common.errorCode = ecCancelRequested;
+        userAbort_ = true;
+        OnAbortRequest();
+        runStep = false;
+    } else if (trigger == common.statusTimer || modem.forceStatus) {
+        modem.forceStatus = false;
+        ReportStatus();
+        ArmStatusTimer();
+        if (trigger == common.statusTimer)
+            runStep = false;
+    }
+    for (;;) {
+        bool wasAborting = Aborting();
+        if (runStep) {
+            if (KindOfState() == StepKind::OnResponse) {
+                if (trigger == 0) {
+                    Collected c = Collect();
+                    if (c == Collected::Nothing)
+                        return;
+                    if (c == Collected::Line)
+                        Step(trigger);
+                } else if (trigger == common.responseTimer) {
+                    OnResponseTimer();
+                } else {
+                    return;
+                }
+            } else {
+                if (WaitsForOtherSession())
+                    return;
+                Step(trigger);
+            }
+        }
+        runStep = true;
+        // A command or write the port refused ends the session: the modem cannot have it. What the
+        // abort step itself sends goes out as far as the port takes it.
+        if (int rc = TakeWriteFailure(); rc && !wasAborting && !Aborting() && !Done()) {
+            writeFailed_ = true;
+            Abort(rc);
+        }
+        if (Done())
+            return;
+        if (KindOfState() == StepKind::AtOnce) {
+            trigger = -1;
+            continue;
+        }
+        if (KindOfState() == StepKind::OnResponse && Port().HasInput()) {
+            trigger = 0;
+            continue;
+        }
+        // Page data and the training check may already wait in the input.
+        if (ReadsRawData() && trigger != 0 && Port().HasInput()) {
+            trigger = 0;
+            continue;
+        }
+        return;
+    }
+}
+
+FaxSession::Collected FaxSession::Collect()
+{
+    uint8_t c;
+    while (Port().ReadChar(c) == 0) {
+        ResponseCollector::Item item = response.Add(c);
+        if (item == ResponseCollector::Frame) {
+            int before = CurrentState();
+            HandleFrame();
+            if (CurrentState() != before)
+                return Collected::StateChanged;
+            continue;
+        }
+        if (item != ResponseCollector::Line)
+            continue;
+        if (IsError() && ErrorEndsSession()) {
+            Abort(ecFaxBadModemResult);
+            return Collected::StateChanged;
+        }
+        if (common.faxClass != fcClass1 && IsHangupWord()) {
+            if (int code = HangupReportError()) {
+                modem.hangupCode = HangupCodeOf(response.Text());
+                Abort(code);
+                return Collected::StateChanged;
+            }
+        }
+        return Collected::Line;
+    }
+    return Collected::Nothing;
+}
+
+void FaxSession::HandleFrame()
+{
+    ReceivedFrame f = ParseFrame(response.Text());
+    if (!f.valid)
+        return;
+    modem.finalFrame = f.final;
+    modem.lastFCF = WithoutX(f.fcf);
+    // The far end names itself in CSI when it is called, in TSI when it calls.
+    if (modem.lastFCF == WithoutX(common.sending ? fcfCSI : fcfTSI))
+        NoteRemoteId(f);
+    else
+        OnFrame(f);
+}
+
+void FaxSession::NoteRemoteId(const ReceivedFrame& frame)
+{
+    common.remoteID = StationIdFromFrame(frame.info);
+    common.statusCode = fsGotRemoteID;
+    modem.forceStatus = true;
+}
+
+bool FaxSession::SetupAnswered(const std::string& nextCommand)
+{
+    if (!IsOK()) {
+        Abort(ecFaxInitError);
+        return false;
+    }
+    Command(nextCommand);
+    return true;
+}
+
+Class2Params FaxSession::ApplySessionParams()
+{
+    Class2Params p = ParseClass2Params(KeywordValue(), common.faxClass == fcClass20);
+    modem.fine = p.fine;
+    modem.wide = p.width == 1;
+    modem.bitRate = p.bitRate;
+    modem.scanTimeCode = p.scanTimeCode;
+    common.statusCode = fsGettingParams;
+    return p;
+}
+
+void FaxSession::Abort(int code)
+{
+    ReportError(code);
+    EnterAbortState();
+}
+
+void FaxSession::WriteFrame(const std::vector<uint8_t>& frame)
+{
+    DelayMs(kFrameDelayMs);
+    Keep(WriteRaw(frame.data(), frame.size()));
+}
+
 bool FaxSession::OwnTrigger(int trigger) const
 {
     return trigger == 0 || trigger == common.statusTimer || trigger == common.responseTimer

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "class1_frames.h"
 #include "fax_engine.h"
 #include "fax_modem_commands.h"
 
@@ -23,6 +25,49 @@ enum FaxLogCode : int {
 };
 
 class FaxSession;
+
+// The sessions' timers, in ticks, and their waits, in milliseconds: T.30's and the modems'.
+// T.30 T1: the called station's DIS is due within 35 s (+/- 5 s): after EOM the caller waits for it.
+constexpr int32_t kT1Ticks = SecondsToTicks(40);
+// T.30 T4: a command's response is due within 3 s.
+constexpr int32_t kT4Ticks = SecondsToTicks(3);
+// T.30: a station answers a command 75 ms after it ended. Every wait before this side's own
+// transmission keeps to that; longer ones only lengthen the call.
+constexpr int kResponseDelayMs = 75;
+// T.30: a command is repeated at most three times before the call is given up.
+constexpr int kCommandRepeats = 3;
+// After a transmission of its own a station gives the line time to turn round before it listens
+// (AT+FRH) or sends again (AT+FTH).
+constexpr int kTurnaroundMs = 200;
+// The pause between a modem's CONNECT and the frame this side writes.
+constexpr int kFrameDelayMs = 20;
+// A repeated post-page command waits for the far end to settle.
+constexpr int kRepeatDelayMs = 500;
+// Class 1, receiving: the byte after a DLE of the training is at most a few character times
+// behind it; after the training's carrier is gone, a short pause before CFR or FTT; the modem's
+// answer to the AT that ended a frame receive is let in, then dropped.
+constexpr int kByteWaitMs = 10;
+constexpr int kAfterTrainingMs = 20;
+constexpr int kRetrySettleMs = 100;
+// Class 1: the modem's OK to ATH, after DCN.
+constexpr int32_t kHangupTicks = 26;
+// Class 2/2.0: after +FCON the modem reports the far end's identity and capabilities within 10 s;
+// after AT+FDT it negotiates and trains (once more after a rejected page) within 30 s.
+constexpr int32_t kNegotiationTicks = SecondsToTicks(10);
+constexpr int32_t kPageSetupTicks = SecondsToTicks(30);
+// Class 2: the modem's XON that asks for the page data, within 1 s (then the data goes anyway).
+constexpr int32_t kXonTicks = SecondsToTicks(1);
+// Class 2/2.0: the pause before AT+FDT asks for the next page.
+constexpr int32_t kNextPageDelayTicks = 5;
+
+static_assert(kT1Ticks == 4 * 182 && kT4Ticks == 54 && kNegotiationTicks == 182 && kPageSetupTicks == 546
+                  && kXonTicks == 18,
+              "the session timers keep their tick counts");
+
+// The Class 2.0 set-up both directions give: flow control by XON/XOFF, and the reports of the
+// far end's parameters, identity and page status.
+constexpr const char* kFlowControlCommand = "AT+FLO=2";
+constexpr const char* kReportsCommand = "AT+FNR=1,1,1,0";
 
 // What the engine asks and tells its component while a session runs. Called on the thread of the
 // pass (the port's dispatch thread, or the starting thread for the first pass and a cancel).
@@ -78,8 +123,47 @@ public:
     FaxEngineEvents& Events() { return events_; }
 
 protected:
+    // How a state runs: when a port notification comes, at once after the step before it, or on
+    // each response line of the modem (and its response timer).
+    enum class StepKind : uint8_t { OnTrigger, AtOnce, OnResponse };
+
     virtual void Prepare() = 0;
-    virtual void Pass(uint32_t msg, int trigger) = 0;
+    // One pass: the abort request and the status timer first, then the step of the state, and the
+    // steps that follow at once or find their input waiting.
+    void Pass(uint32_t msg, int trigger);
+
+    // What a session tells its pass about its state machine.
+    virtual int CurrentState() const = 0;
+    virtual StepKind KindOfState() const = 0;
+    virtual void Step(int trigger) = 0;
+    virtual void OnResponseTimer() = 0;
+    // A complete HDLC frame from the modem (Class 1), its final bit and FCF already noted.
+    virtual void OnFrame(const ReceivedFrame& frame) = 0;
+    virtual void LogState() = 0;
+    // The user's cancel: the session goes to its abort state.
+    virtual void OnAbortRequest() = 0;
+    virtual void EnterAbortState() = 0;
+    virtual bool Aborting() const = 0;
+    virtual bool Done() const = 0;
+    // An ERROR line ends the session unless the state reads it itself.
+    virtual bool ErrorEndsSession() const = 0;
+    // The error a Class 2/2.0 hang-up report ends the session with; 0 while the state reads it.
+    virtual int HangupReportError() const = 0;
+    // The state's step waits while another session of this kind runs the same step.
+    virtual bool WaitsForOtherSession() const { return false; }
+    // The state reads raw data (training, page data) that may already wait in the input.
+    virtual bool ReadsRawData() const { return false; }
+
+    void Abort(int code);
+    // An HDLC frame, after the short pause a modem needs between its CONNECT and the frame.
+    void WriteFrame(const std::vector<uint8_t>& frame);
+    // The far end's identity frame (TSI or CSI).
+    void NoteRemoteId(const ReceivedFrame& frame);
+    // A Class 2/2.0 set-up command was answered: gives the next one (false: the set-up failed).
+    bool SetupAnswered(const std::string& nextCommand);
+    // The session parameters of a +FDCS/+FCS report.
+    Class2Params ApplySessionParams();
+
     // Unregisters and posts FaxFinish with the error code.
     // Called first by every derived destructor, so that no pass runs on a half-destroyed session.
     void Detach();
@@ -91,10 +175,79 @@ protected:
 
     // Serialises every pass of the session, whichever thread runs it.
     mutable std::recursive_mutex passLock_;
+    bool userAbort_ = false;
+    bool writeFailed_ = false; // the port refused a command or write: the session ends
 
 private:
+    enum class Collected { Nothing, Line, StateChanged };
+    Collected Collect();
+    void HandleFrame();
+
     FaxEngineEvents& events_;
     bool finished_ = false;
+};
+
+// True when a session's state table has one row a state, in the order of its states.
+template <typename Row, size_t N>
+constexpr bool StatesInOrder(const Row (&rows)[N], size_t count)
+{
+    for (size_t i = 0; i < N; ++i)
+        if (size_t(rows[i].state) != i)
+            return false;
+    return N == count;
+}
+
+// The state of one kind of session and its table: a row a state, with the step that runs in it
+// and when it runs. Session is the derived class; it names this class its friend.
+template <typename Session, typename StateT, StateT kAbortState, StateT kDoneState, int kLogBase>
+class FaxStateMachine : public FaxSession {
+public:
+    using FaxSession::FaxSession;
+
+    StateT State() const
+    {
+        std::lock_guard<std::recursive_mutex> hold(passLock_);
+        return state_;
+    }
+
+protected:
+    struct StateRow {
+        StateT state;
+        const char* name;
+        StepKind kind;
+        void (Session::*step)(int trigger);
+    };
+
+    int CurrentState() const override { return state_; }
+    StepKind KindOfState() const override { return Session::kStates[state_].kind; }
+    void Step(int trigger) override { (static_cast<Session*>(this)->*Session::kStates[state_].step)(trigger); }
+    void LogState() override { Port().LogFax(kLogBase + state_, Port().OutputCount(), NameOf(state_)); }
+    void EnterAbortState() override { state_ = kAbortState; }
+    bool Aborting() const override { return state_ == kAbortState; }
+    bool Done() const override { return state_ == kDoneState; }
+    // The steps of states that only wait.
+    void Idle(int) {}
+    // A set-up step: the modem answered the last command, the next one goes out.
+    void SetupStep(const std::string& nextCommand, StateT then)
+    {
+        if (SetupAnswered(nextCommand))
+            state_ = then;
+    }
+    // The last set-up step: the modem answered the last command.
+    void SetupDone(StateT then)
+    {
+        if (IsOK())
+            state_ = then;
+        else
+            Abort(ecFaxInitError);
+    }
+    // The name of a state, as the dispatch log shows it.
+    static const char* NameOf(StateT s)
+    {
+        return s <= kDoneState ? Session::kStates[s].name : "?";
+    }
+
+    StateT state_ = StateT{};
 };
 
 // Receive file names: "FAX" + 4-digit counter, or month and day + counter ("MMDD" mode), in the

@@ -44,7 +44,7 @@ constexpr uint32_t CallStateIdle = 1, CallStateOffering = 2, CallStateAccepted =
                    CallStateDisconnected = 0x4000;
 constexpr uint32_t DevStateRinging = 2, DevStateDisconnected = 8, DevStateOutOfService = 0x80,
                    DevStateMaintenance = 0x100, DevStateReinit = 0x40000;
-constexpr uint32_t MediaModeAutomatedVoice = 8, MediaModeDataModem = 0x10;
+constexpr uint32_t MediaModeUnknown = 2, MediaModeAutomatedVoice = 8, MediaModeDataModem = 0x10;
 constexpr uint32_t LineFeatureMakeCall = 8;
 constexpr uint32_t BearerModeVoice = 1, BearerModePassthrough = 0x40;
 constexpr uint32_t PrivilegeNone = 1, PrivilegeOwner = 4;

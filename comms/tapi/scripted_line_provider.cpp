@@ -80,6 +80,21 @@ void ScriptedLineProvider::SetCallState(uint32_t state, uintptr_t mode)
         c(call_, LineCallStateMsg, instance_, state, mode, 0);
 }
 
+void ScriptedLineProvider::OfferCall(uint32_t mediaMode)
+{
+    if (!line_)
+        return; // no line open: nobody hears of the call
+    call_ = 0x300 + device_;
+    callMedia_ = mediaMode;
+    SetCallState(CallStateOffering);
+}
+
+void ScriptedLineProvider::Ring(uint32_t count)
+{
+    if (LineCallback c = LineAppCallback(); c && line_)
+        c(line_, LineLineDevStateMsg, instance_, DevStateRinging, 1, count);
+}
+
 void ScriptedLineProvider::Reinit(uint32_t message, uintptr_t param)
 {
     if (LineCallback c = LineAppCallback())
@@ -166,31 +181,31 @@ uint32_t ScriptedLineProvider::Open(HLineApp app, uint32_t device, HLine& line, 
     return r;
 }
 
-uint32_t ScriptedLineProvider::MakeCall(HLine, HCall& call, const std::string&, uint32_t)
+uint32_t ScriptedLineProvider::Played(const std::string& function, uint32_t reply, uint32_t state)
 {
-    uint32_t r = Request("lineMakeCall");
-    if (int32_t(r) >= 0)
-        call = call_ = 0x200 + device_;
+    uint32_t r = Request(function);
     if (int32_t(r) > 0 && playCalls) {
-        uint32_t reply = makeCallReply;
         Later([this, r, reply] { Reply(r, reply); });
         if (reply == 0)
-            Later([this] { SetCallState(CallStateConnected); });
+            Later([this, state] { SetCallState(state); });
     }
     return r;
 }
 
-uint32_t ScriptedLineProvider::Accept(HCall) { return Request("lineAccept"); }
-uint32_t ScriptedLineProvider::Answer(HCall) { return Request("lineAnswer"); }
-uint32_t ScriptedLineProvider::Drop(HCall)
+uint32_t ScriptedLineProvider::MakeCall(HLine, HCall& call, const std::string&, uint32_t)
 {
-    uint32_t r = Request("lineDrop");
-    if (int32_t(r) > 0 && playCalls) {
-        Later([this, r] { Reply(r, 0); });
-        Later([this] { SetCallState(CallStateIdle); });
+    // The call exists as soon as the request is taken; its reply and state come later.
+    uint32_t r = Played("lineMakeCall", makeCallReply, CallStateConnected);
+    if (int32_t(r) >= 0) {
+        call = call_ = 0x200 + device_;
+        callMedia_ = MediaModeDataModem;
     }
     return r;
 }
+
+uint32_t ScriptedLineProvider::Accept(HCall) { return Played("lineAccept", acceptReply, CallStateAccepted); }
+uint32_t ScriptedLineProvider::Answer(HCall) { return Played("lineAnswer", answerReply, CallStateConnected); }
+uint32_t ScriptedLineProvider::Drop(HCall) { return Played("lineDrop", 0, CallStateIdle); }
 
 uint32_t ScriptedLineProvider::DeallocateCall(HCall call)
 {
@@ -227,7 +242,7 @@ uint32_t ScriptedLineProvider::CallState(HCall call, uint32_t& state)
 
 uint32_t ScriptedLineProvider::CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName)
 {
-    mediaMode = MediaModeDataModem;
+    mediaMode = callMedia_;
     callerId.clear();
     callerName.clear();
     return Result("lineGetCallInfo", call == call_ && call_ ? 0 : LineErrInvalCallHandle);

@@ -34,12 +34,20 @@ public:
     // reply (makeCallReply) and, when that is 0, CONNECTED; a drop its reply and IDLE.
     bool playCalls = true;
     uint32_t makeCallReply = 0;
+    // The answering side: lineAccept gets acceptReply (0 brings ACCEPTED), lineAnswer answerReply
+    // (0 brings CONNECTED).
+    uint32_t acceptReply = 0, answerReply = 0;
 
     // Calls made, by function name.
     int Calls(const std::string& function) const;
     // Messages to the line callback of the open application.
     void Reply(uint32_t requestId, uint32_t result);
     void SetCallState(uint32_t state, uintptr_t mode = 0);
+    // A call comes in on the open line: OFFERING with a new call of that media mode (its call
+    // information tells it; lineGetCallInfo can be made to fail as any function).
+    void OfferCall(uint32_t mediaMode);
+    // The line rings: LINE_LINEDEVSTATE RINGING with the ring count (1 for the first ring).
+    void Ring(uint32_t count);
     // REINIT: `message` 0 asks the application to shut down; LINE_LINEDEVSTATE or LINE_CREATE
     // ask it to take that message with `param` instead.
     void Reinit(uint32_t message = 0, uintptr_t param = 0);
@@ -76,6 +84,8 @@ private:
     // A forced result for the function, else `otherwise`; records the call.
     uint32_t Result(const std::string& function, uint32_t otherwise);
     uint32_t Request(const std::string& function);
+    // A request whose reply (and, when that is 0, the call state) is played later.
+    uint32_t Played(const std::string& function, uint32_t reply, uint32_t state);
     void Later(std::function<void()> step);
 
     std::unique_ptr<platform::MessageWindow> window_;
@@ -93,6 +103,7 @@ private:
     uint32_t device_ = 0;
     uintptr_t instance_ = 0;
     uint32_t callState_ = CallStateIdle;
+    uint32_t callMedia_ = MediaModeDataModem;
     uint32_t nextRequest_ = 1;
 };
 

@@ -27,7 +27,17 @@ constexpr uint32_t kLineBase = 0x1000, kCallBase = 0x2000;
 constexpr uint32_t kDeliverMsg = 0x7EB6;
 constexpr uint32_t kVanishedMsg = 0x7EB7;
 constexpr uint32_t kTtyMsg = 0x7EB8;
+constexpr uint32_t kListenMsg = 0x7EB9;
+constexpr uint32_t kModemMsg = 0x7EBA;
 constexpr uintptr_t kDisconnectModeUnavail = 0x800;
+// What a listening line's modem said.
+constexpr uint32_t kModemRing = 1, kModemConnect = 2, kModemRefused = 3, kModemRingGone = 4;
+
+// A modem's answer to ATA that ends the call.
+bool Refusal(const std::string& said)
+{
+    return said == "NO CARRIER" || said == "ERROR" || said == "NO ANSWER" || said == "BUSY" || said == "NO DIALTONE";
+}
 
 std::string Resolved(const std::string& path)
 {
@@ -159,13 +169,17 @@ void SerialLineProvider::Start()
     gone_.assign(lines_.size(), false);
     open_.clear();
     open_.resize(lines_.size());
-    window_ = std::make_unique<platform::MessageWindow>("tapi lines", [this](uint32_t msg, platform::WParam w, platform::LParam) {
+    window_ = std::make_unique<platform::MessageWindow>("tapi lines", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
         if (msg == kDeliverMsg)
             Deliver();
         else if (msg == kVanishedMsg)
             Vanished(uint32_t(w));
         else if (msg == kTtyMsg)
             TtyEvents();
+        else if (msg == kListenMsg)
+            Listen(uint32_t(w), uint32_t(l));
+        else if (msg == kModemMsg)
+            ModemSaid(uint32_t(w), uint32_t(l) & 0xFF, uint32_t(l) >> 8);
         return platform::LResult(0);
     });
     StartMonitor();
@@ -224,7 +238,8 @@ SerialLineProvider::Line* SerialLineProvider::LineOf(uint32_t handle)
     return device < open_.size() ? open_[device].get() : nullptr;
 }
 
-uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
+uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t privileges,
+                                  uint32_t)
 {
     if (!apps_.count(app))
         return LineErrInvalAppHandle;
@@ -239,8 +254,147 @@ uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, ui
     open_[device]->app = app;
     open_[device]->instance = instance;
     open_[device]->open = true;
+    open_[device]->owner = (privileges & PrivilegeOwner) != 0;
+    open_[device]->serial = nextSerial_++ & 0xFFFFFF;
     line = kLineBase + device;
+    // An owner listens for calls once the thread processes messages: a line opened and closed
+    // straight away never touches the modem.
+    if (open_[device]->owner && window_)
+        platform::PostMessageTo(window_->Handle(), kListenMsg, device, open_[device]->serial);
     return 0;
+}
+
+bool SerialLineProvider::TakeDevice(Line& line)
+{
+    const std::string& path = lines_[line.device].path;
+    if (!line.lock.Acquire(path))
+        return false;
+    line.inhibition = platform::ModemInhibition::Inhibit(path);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        line.inhibition.reset();
+        line.lock.Release();
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    line.fd = fd;
+    return true;
+}
+
+void SerialLineProvider::Listen(uint32_t device, uint32_t serial)
+{
+    Line* line = device < open_.size() ? open_[device].get() : nullptr;
+    if (!line || line->serial != serial || !line->owner || line->fd >= 0)
+        return;
+    if (!TakeDevice(*line)) {
+        // Someone else holds the modem: the line cannot answer anything.
+        Queue(*line, LineCloseMsg, 0);
+        open_[device].reset();
+        return;
+    }
+    struct termios t {};
+    if (::tcgetattr(line->fd, &t) == 0) {
+        ::cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        ::tcsetattr(line->fd, TCSANOW, &t);
+    }
+    line->stopWatching = std::make_unique<platform::Event>(true);
+    line->answering = false;
+    line->vanished = false;
+    int fd = line->fd, stop = line->stopWatching->Fd(), gap = RingGapMs;
+    uint32_t window = window_ ? window_->Handle() : 0;
+    Line& l = *line;
+    line->watcher = std::thread([fd, stop, gap, window, device, serial, &l] {
+        auto post = [&](uint32_t what) { platform::PostMessageTo(window, kModemMsg, device, what | (serial << 8)); };
+        auto vanished = [&] {
+            l.vanished = true;
+            platform::PostMessageTo(window, kVanishedMsg, device, 0);
+        };
+        std::string text;
+        bool offered = false;
+        for (;;) {
+            struct pollfd fds[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+            int n = ::poll(fds, 2, offered && !l.answering ? gap : -1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || (fds[1].revents & POLLIN))
+                return;
+            if (n == 0) { // the caller gave up before the call was answered
+                offered = false;
+                post(kModemRingGone);
+                continue;
+            }
+            if (!(fds[0].revents & POLLIN))
+                return vanished();
+            // A byte at a time: what follows the modem's CONNECT is the port's.
+            char c = 0;
+            ssize_t got = ::read(fd, &c, 1);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            if (got <= 0)
+                return vanished();
+            if (c != '\r' && c != '\n') {
+                if (text.size() < 256)
+                    text += c;
+                continue;
+            }
+            std::string said;
+            said.swap(text);
+            if (said.empty())
+                continue;
+            if (!l.answering && said == "RING") {
+                offered = true;
+                post(kModemRing);
+            } else if (l.answering && said.rfind("CONNECT", 0) == 0) {
+                return post(kModemConnect);
+            } else if (l.answering && Refusal(said)) {
+                return post(kModemRefused);
+            }
+        }
+    });
+}
+
+void SerialLineProvider::ModemSaid(uint32_t device, uint32_t what, uint32_t serial)
+{
+    Line* line = device < open_.size() ? open_[device].get() : nullptr;
+    if (!line || line->serial != serial || line->fd < 0)
+        return;
+    bool offered = line->callState == CallStateOffering || line->callState == CallStateAccepted;
+    switch (what) {
+    case kModemRing:
+        if (line->callState == CallStateIdle) {
+            line->callState = CallStateOffering;
+            line->rings = 0;
+            Queue(*line, LineCallStateMsg, CallStateOffering);
+            offered = true;
+        }
+        if (offered)
+            Queue(*line, LineLineDevStateMsg, DevStateRinging, 1, ++line->rings);
+        break;
+    case kModemConnect:
+    case kModemRefused:
+        if (line->watcher.joinable())
+            line->watcher.join(); // it ended with the modem's answer
+        line->stopWatching.reset();
+        if (what == kModemRefused) {
+            line->callState = CallStateDisconnected;
+            Queue(*line, LineCallStateMsg, CallStateDisconnected, kDisconnectModeUnavail);
+            break;
+        }
+        line->callState = CallStateConnected;
+        Watch(*line);
+        Queue(*line, LineCallStateMsg, CallStateConnected);
+        break;
+    case kModemRingGone:
+        if (offered && !line->answering) {
+            line->callState = CallStateIdle;
+            line->rings = 0;
+            Queue(*line, LineCallStateMsg, CallStateIdle);
+        }
+        break;
+    }
 }
 
 uint32_t SerialLineProvider::MakeCall(HLine lineHandle, HCall& call, const std::string&, uint32_t bearerMode)
@@ -252,20 +406,8 @@ uint32_t SerialLineProvider::MakeCall(HLine lineHandle, HCall& call, const std::
         return LineErrOperationUnavail; // dialing is the modem's business, through the port
     if (line->fd >= 0)
         return LineErrCallUnavail;
-    const std::string& path = lines_[line->device].path;
-    if (!line->lock.Acquire(path))
+    if (!TakeDevice(*line))
         return LineErrResourceUnavail;
-    line->inhibition = platform::ModemInhibition::Inhibit(path);
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        line->inhibition.reset();
-        line->lock.Release();
-        return LineErrResourceUnavail;
-    }
-    ::ioctl(fd, TIOCEXCL);
-    line->fd = fd;
     Watch(*line);
     call = kCallBase + line->device;
     uint32_t request = nextRequest_++;
@@ -275,8 +417,35 @@ uint32_t SerialLineProvider::MakeCall(HLine lineHandle, HCall& call, const std::
     return request;
 }
 
-uint32_t SerialLineProvider::Accept(HCall) { return LineErrOperationUnavail; }
-uint32_t SerialLineProvider::Answer(HCall) { return LineErrOperationUnavail; }
+uint32_t SerialLineProvider::Accept(HCall call)
+{
+    Line* line = LineOf(call);
+    if (!line || call < kCallBase || line->fd < 0)
+        return LineErrInvalCallHandle;
+    if (line->callState != CallStateOffering)
+        return LineErrOperationFailed;
+    line->callState = CallStateAccepted;
+    Queue(*line, LineCallStateMsg, CallStateAccepted);
+    return 0;
+}
+
+uint32_t SerialLineProvider::Answer(HCall call)
+{
+    Line* line = LineOf(call);
+    if (!line || call < kCallBase || line->fd < 0)
+        return LineErrInvalCallHandle;
+    if ((line->callState != CallStateOffering && line->callState != CallStateAccepted) || line->answering)
+        return LineErrOperationFailed;
+    line->answering = true; // before the command: the modem may answer at once
+    static const char kAnswer[] = "ATA\r";
+    if (::write(line->fd, kAnswer, sizeof kAnswer - 1) != ssize_t(sizeof kAnswer - 1)) {
+        line->answering = false;
+        return LineErrOperationFailed;
+    }
+    uint32_t request = nextRequest_++;
+    Queue(*line, LineReplyMsg, request, 0);
+    return request;
+}
 
 uint32_t SerialLineProvider::Drop(HCall call)
 {
@@ -332,8 +501,10 @@ void SerialLineProvider::Vanished(uint32_t device)
     Line* line = device < open_.size() ? open_[device].get() : nullptr;
     if (!line || !line->vanished)
         return;
+    bool inCall = line->callState != CallStateIdle; // a line that only listened has no call to end
     Hang(*line);
-    Queue(*line, LineCallStateMsg, CallStateDisconnected, kDisconnectModeUnavail);
+    if (inCall)
+        Queue(*line, LineCallStateMsg, CallStateDisconnected, kDisconnectModeUnavail);
     Queue(*line, LineCloseMsg, 0);
     open_[device].reset(); // after LINE_CLOSE the line's handle is no longer valid
 }
@@ -409,7 +580,7 @@ void SerialLineProvider::Rescan(const TtyEvent& event)
         gone_.push_back(false);
         open_.resize(lines_.size());
         for (const auto& entry : apps_) {
-            queue_.push_back({entry.first, 0, LineCreateMsg, id, 0, 0});
+            queue_.push_back({entry.first, 0, LineCreateMsg, 0, id, 0, 0});
             platform::PostMessageTo(window_->Handle(), kDeliverMsg, 0, 0);
         }
     }
@@ -473,18 +644,20 @@ uint32_t SerialLineProvider::CallState(HCall call, uint32_t& state)
 
 uint32_t SerialLineProvider::CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName)
 {
-    if (!LineOf(call) || call < kCallBase)
+    Line* line = LineOf(call);
+    if (!line || call < kCallBase)
         return LineErrInvalCallHandle;
-    mediaMode = MediaModeDataModem;
+    // Before it is answered a modem cannot tell a fax call from a data call.
+    mediaMode = line->owner ? MediaModeUnknown : MediaModeDataModem;
     callerId.clear();
     callerName.clear();
     return 0;
 }
 
-void SerialLineProvider::Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2)
+void SerialLineProvider::Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
 {
     uint32_t handle = message == LineCallStateMsg ? kCallBase + line.device : kLineBase + line.device;
-    queue_.push_back({line.app, handle, message, p1, p2, line.instance});
+    queue_.push_back({line.app, handle, message, line.instance, p1, p2, p3});
     if (window_)
         platform::PostMessageTo(window_->Handle(), kDeliverMsg, 0, 0);
 }
@@ -497,7 +670,7 @@ void SerialLineProvider::Deliver()
     queue_.pop_front();
     auto app = apps_.find(m.app);
     if (app != apps_.end() && app->second)
-        app->second(m.device, m.message, m.p3, m.p1, m.p2, 0);
+        app->second(m.device, m.message, m.instance, m.p1, m.p2, m.p3);
 }
 
 } // namespace zn::comms::tapi

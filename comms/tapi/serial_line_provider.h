@@ -21,6 +21,14 @@
 // ends it: the provider closes its descriptor, releases the locks and reports the call
 // DISCONNECTED (mode UNAVAIL) and the line closed (LINE_CLOSE), so that the line device releases
 // the port.
+// A line opened with OWNER privilege answers: once the thread processes messages it takes the
+// modem as a call would and listens to it. The modem's first "RING" offers a call (OFFERING, its
+// media mode unknown), each "RING" is a RINGING with its count; lineAnswer sends ATA and the modem's
+// "CONNECT" makes the call CONNECTED, its descriptor handed over as a passthrough call's; an
+// answer the modem refuses ("NO CARRIER", "ERROR", ...) ends the call DISCONNECTED. A call that
+// stops ringing (no "RING" for RingGapMs) before it is answered goes IDLE. A line answers one call:
+// once that call is dropped the modem is let go, and the line is opened again for the next one. A
+// modem that someone else holds closes the line (LINE_CLOSE).
 #pragma once
 
 #include "comms/port/port_driver.h"
@@ -57,6 +65,9 @@ public:
     SerialLineProvider();
     ~SerialLineProvider() override;
 
+    // How long an offered call waits for its next "RING" before it is taken as gone.
+    int RingGapMs = 8000;
+
     bool Offers(const std::string& function) const override;
     uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName, uint32_t& deviceCount) override;
     uint32_t Shutdown(HLineApp app) override;
@@ -80,7 +91,7 @@ private:
     struct Message {
         HLineApp app;
         uint32_t device, message;
-        uintptr_t p1, p2, p3;
+        uintptr_t instance, p1, p2, p3;
     };
     struct Line {
         uint32_t device = 0;
@@ -95,9 +106,19 @@ private:
         std::thread watcher;
         std::unique_ptr<platform::Event> stopWatching;
         std::atomic<bool> vanished{false};
+        // The answering side: opened as owner, its number among the lines opened, the rings of
+        // the offered call, ATA sent.
+        bool owner = false;
+        uint32_t serial = 0;
+        uint32_t rings = 0;
+        std::atomic<bool> answering{false};
     };
     void Start(); // the first application: the list read, the window and the monitor started
-    void Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2 = 0);
+    void Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2 = 0, uintptr_t p3 = 0);
+    // Takes the modem for a call or for listening: locks, inhibition, the device opened.
+    bool TakeDevice(Line& line);
+    void Listen(uint32_t device, uint32_t serial);
+    void ModemSaid(uint32_t device, uint32_t what, uint32_t serial);
     void Deliver();
     void Watch(Line& line);
     void Vanished(uint32_t device);
@@ -118,6 +139,7 @@ private:
     std::deque<Message> queue_;
     HLineApp nextApp_ = 0x7A;
     uint32_t nextRequest_ = 1;
+    uint32_t nextSerial_ = 1;
     std::thread monitorThread_;
     std::unique_ptr<platform::Event> stopMonitor_;
     std::mutex eventsLock_;

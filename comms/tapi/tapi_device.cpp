@@ -159,11 +159,17 @@ void TFxCustomTapiDevice::InitializeTapi()
     struct Done { bool& f; ~Done() { f = false; } } done{initialising_};
     RemoveStaleStates();
     auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
+        // An exception in a line message goes no further than the message: to the application's
+        // handler.
         try {
             OnLineMessage(device, message, p1, p2, p3);
+        } catch (const std::exception& e) {
+            if (OnLineException)
+                OnLineException(e);
+            else
+                std::fprintf(stderr, "zn: line message %u failed: %s\n", message, e.what());
         } catch (...) {
-            // An exception in a line message goes no further than the message (the application's
-            // handler would only report it).
+            std::fprintf(stderr, "zn: line message %u failed\n", message);
         }
     };
     uint32_t count = 0;
@@ -330,7 +336,7 @@ void TFxCustomTapiDevice::OpenLine()
         Log(ltapiCallStart);
 }
 
-void TFxCustomTapiDevice::OpenPassthrough()
+void TFxCustomTapiDevice::CheckIdle()
 {
     if (!port_)
         CheckErrorCode(this, ecPortNotAssigned);
@@ -340,6 +346,56 @@ void TFxCustomTapiDevice::OpenPassthrough()
         CheckErrorCode(this, ecTapiNotSet);
     if (call_ || lineActive_)
         CheckErrorCode(this, ecTapiBusy);
+}
+
+void TFxCustomTapiDevice::AnswerCalls()
+{
+    CheckIdle();
+    InitializeTapi();
+    passthrough_ = false;
+    dialing_ = false;
+    cancelled_ = false;
+    failReported_ = false;
+    connected_ = false;
+    answered_ = false;
+    OpenLine();
+}
+
+void TFxCustomTapiDevice::Offered(HCall call)
+{
+    StructurePtr<LINECALLINFO> info;
+    if (lineGetCallInfo(call, info) != 0 || !info)
+        throw ETapiUnexpected(ErrorCodeToText(ecTapiUnexpected), ecTapiUnexpected);
+    // Data, fax and calls of unknown kind; voice calls only for a line that takes them.
+    const uint32_t taken = enableVoice_ ? 0x3A : 0x32;
+    if (!(info->mediaMode & taken) || call_)
+        return; // not ours (or offered again)
+    call_ = call;
+    answered_ = false;
+    WaitForReply(lineAccept(call_, nullptr, 0));
+    Log(ltapiAccept);
+}
+
+bool TFxCustomTapiDevice::Ringing(uint32_t count)
+{
+    // While another wait runs (the accept's, when a ring comes with the offer) the next ring
+    // answers: waits do not nest.
+    if (!call_ || answered_ || connected_ || count < AnswerOnRing || waiting_)
+        return true;
+    answered_ = true;
+    int32_t r = WaitForReply(lineAnswer(call_, nullptr, 0));
+    Log(ltapiAnswer);
+    // A call that cannot be answered ends here, as one that could not be placed does.
+    if (r < 0) {
+        HangUp(false);
+        return false;
+    }
+    return true;
+}
+
+void TFxCustomTapiDevice::OpenPassthrough()
+{
+    CheckIdle();
     InitializeTapi();
     passthrough_ = true;
     dialing_ = false;
@@ -427,10 +483,14 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
                 platform::PostMessageTo(window_->Handle(), kMsgShutdown, 0, 0);
         } else if (p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
             HangUp(true);
-        else if (p1 == DevStateRinging)
-            Report(false, false, device, message, p1, p2, 0);
+        else if (p1 == DevStateRinging && Ringing(uint32_t(p3)))
+            Report(false, false, device, message, p1, p2, p3);
         break;
     case LineCallStateMsg:
+        // A line open to answer hears of every call on it: those it left alone, and others offered
+        // while it has one, are none of its business.
+        if (call_ ? HCall(device) != call_ : p1 != CallStateOffering && lineActive_ && !dialing_)
+            break;
         callState_ = uint32_t(p1);
         stateChanged_ = true;
         switch (p1) {
@@ -461,8 +521,13 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
         case CallStateIdle:
             HangUp(false);
             break;
-        default: // offering, accepted, dial tone, dialing, ringback, proceeding
-            Report(p1 == CallStateOffering || p1 == CallStateDialtone, false, device, message, p1, p2, 0);
+        case CallStateOffering:
+            Offered(HCall(device));
+            if (call_ == HCall(device))
+                Report(true, false, device, message, p1, p2, 0);
+            break;
+        default: // accepted, dial tone, dialing, ringback, proceeding
+            Report(p1 == CallStateDialtone, false, device, message, p1, p2, 0);
             break;
         }
         break;

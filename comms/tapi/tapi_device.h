@@ -17,6 +17,7 @@
 #include "comms/base/status_display.h"
 #include "comms/tapi/tapi_binding.h"
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -133,8 +134,16 @@ public:
     std::vector<std::string> DeviceList();
     // Places a passthrough call on the chosen device and hands its descriptor to the port.
     void OpenPassthrough();
+    // Opens the line to answer ("call started"): a call offered in a data, fax or unknown media
+    // mode (with EnableVoice also automated voice) is accepted ("  accepting") and answered on
+    // the AnswerOnRing-th ring ("  answering"); connected, its descriptor goes to the port as a
+    // passthrough call's does. The messages drive the call while the thread processes them.
+    void AnswerCalls();
     // Ends the call: "  cancelled", the port released, the line closed.
     void CancelCall();
+    // Where an exception raised while a line message is handled goes (the application's
+    // exception handler); none set, it is written to standard error.
+    std::function<void(const std::exception& error)> OnLineException;
     bool Connected() const { return connected_; }
     bool LineActive() const { return lineActive_; }
     tapi::HLineApp LineApp() const { return app_; }
@@ -162,6 +171,9 @@ private:
     void Report(bool first, bool last, uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     void Post(uintptr_t event, intptr_t param = 0);
     void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    void Offered(tapi::HCall call);
+    bool Ringing(uint32_t count); // false when the call ended
+    void CheckIdle(); // the port and the line free for a new call
     std::string StatePath() const;
 
     TFxCustomComPort* port_ = nullptr;
@@ -181,6 +193,7 @@ private:
     bool lineActive_ = false, callPlaced_ = false, connected_ = false, hangingUp_ = false, initialising_ = false;
     bool passthrough_ = false, dialing_ = false, cancelled_ = false, lineOpen_ = false, waiting_ = false;
     bool failReported_ = false;
+    bool answered_ = false; // lineAnswer given for the offered call
     bool enableVoice_ = false;
 };
 

@@ -183,6 +183,59 @@ TEST(Collector, FcErrorIsNoError)
     EXPECT_TRUE(p.IsError());
 }
 
+struct ReplyCase {
+    const char* line;
+    ModemReply reply;
+};
+
+class Replies : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(Replies, EachLineHasOneClass)
+{
+    ResponseCollector r;
+    ASSERT_EQ(Feed(r, std::string("\r\n") + GetParam().line + "\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    EXPECT_EQ(r.Reply(), GetParam().reply);
+    r.Clear();
+    EXPECT_EQ(r.Reply(), ModemReply::None);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, Replies,
+    ::testing::Values(ReplyCase{"OK", ModemReply::Ok}, ReplyCase{"CONNECT", ModemReply::Connect},
+                      ReplyCase{"CONNECT 9600", ModemReply::Connect}, ReplyCase{"NO CARRIER", ModemReply::NoCarrier},
+                      ReplyCase{"ERROR", ModemReply::Error}, ReplyCase{"+FCERROR", ModemReply::FcError},
+                      ReplyCase{"BUSY", ModemReply::Busy}, ReplyCase{"NO ANSWER", ModemReply::NoAnswer},
+                      ReplyCase{"VCON", ModemReply::Voice}, ReplyCase{"VOICE", ModemReply::Voice},
+                      ReplyCase{"NO DIALTONE", ModemReply::NoDialTone}, ReplyCase{"RING", ModemReply::Ring},
+                      // A far end's identity is its own text: it says neither OK nor ERROR.
+                      ReplyCase{"+FCSI: \"BOOK SHOP\"", ModemReply::Report},
+                      ReplyCase{"+FTSI:\"ERROR DESK\"", ModemReply::Report},
+                      ReplyCase{"+FPTS:1", ModemReply::Report}, ReplyCase{"+FHNG:0", ModemReply::Report},
+                      ReplyCase{"ATA", ModemReply::Other}));
+
+TEST(Collector, ReportDigitIsTheFirstCharacterOfTheValue)
+{
+    struct Probe : FaxModemCommands {
+        char Digit(const std::string& line)
+        {
+            Feed(response, "\r\n" + line + "\r\n", ResponseCollector::Line);
+            return ReportDigit();
+        }
+    } p;
+    EXPECT_EQ(p.Digit("+FPTS:1,2200,0,0"), '1');
+    EXPECT_EQ(p.Digit("+FPS: 2,0,0,0,0"), '2');
+    EXPECT_EQ(p.Digit("3,0,0,0,0"), '3'); // the value line of AT+FPS?
+    EXPECT_EQ(p.Digit("+FET:"), 0);
+}
+
+TEST(Collector, AFrameIsNoReply)
+{
+    ResponseCollector r;
+    ASSERT_EQ(Feed(r, "\r\nOK\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    ASSERT_EQ(Feed(r, std::string("\xFF\x13\x84OK\x10\x03"), ResponseCollector::Frame), ResponseCollector::Frame);
+    EXPECT_EQ(r.Reply(), ModemReply::None);
+}
+
 class ReceiveNames : public ::testing::Test {
 protected:
     void Touch(const std::string& name) { std::ofstream(dir_.File(name)) << "x"; }

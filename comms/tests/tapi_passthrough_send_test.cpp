@@ -15,6 +15,7 @@
 #include "comms/port/port_names.h"
 #include "comms/tapi/serial_line_provider.h"
 #include "comms/tapi/tapi_device.h"
+#include "comms/tapi/tests/line_device_rig.h"
 #include "comms/tapi/tests/qt_app.h"
 #include "comms/tests/port_fixture.h"
 #include "fax_test_bench.h"
@@ -39,14 +40,8 @@ TEST(TapiPassthroughSend, AFaxGoesThroughTheLineDeviceOfAConfiguredNameToEfax)
     ASSERT_TRUE(line);
     auto rx = StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", line->Port('B'), "-o1", "-r", dir.File("rx")});
 
-    std::string alias = dir.File("ttyTestBed" + std::to_string(::getpid()));
-    ASSERT_EQ(::symlink(line->Port('A').c_str(), alias.c_str()), 0);
-    {
-        std::ofstream ini(dir.File(PortsFileName));
-        ini << "[Lines]\r\nTest bed modem=" << alias << "\r\n";
-    }
-    ::setenv("ZN_WINDIR", dir.Path().c_str(), 1);
-    ::setenv("ZN_HOME", dir.Path().c_str(), 1);
+    std::string alias = ConfigureTestBedLine(dir.Path(), line->Port('A'));
+    ASSERT_FALSE(alias.empty());
     // The message layer and the system bus connection keep descriptors of their own once used.
     zn::platform::PumpOneMessage();
     (void)zn::platform::ModemInhibition::Inhibit("/dev/null");
@@ -60,15 +55,10 @@ TEST(TapiPassthroughSend, AFaxGoesThroughTheLineDeviceOfAConfiguredNameToEfax)
     tapi::SerialLineProvider provider;
     tapi::SetLineProvider(&provider);
     {
-        TFxComPort port;
-        port.SetTapiMode(tmOn);
-        port.SetAutoOpen(false);
-        TFxTapiLog log;
-        log.TapiHistoryName = dir.File("FXCTAPI.HIS");
-        TFxTapiDevice device;
-        device.SetComPort(&port);
-        device.SetTapiLog(&log);
-        device.SetSelectedDevice("Test bed modem");
+        LineDeviceRig rig("Test bed modem", dir.File("FXCTAPI.HIS"));
+        TFxComPort& port = rig.port;
+        TFxTapiLog& log = rig.log;
+        TFxTapiDevice& device = rig.device;
         device.OpenPassthrough();
         ASSERT_TRUE(port.Open());
         ASSERT_NE(port.GetDispatcher(), nullptr);
@@ -107,14 +97,7 @@ TEST(TapiPassthroughSend, AFaxGoesThroughTheLineDeviceOfAConfiguredNameToEfax)
     EXPECT_TRUE(TrimWhiteRows(got->front()) == TrimWhiteRows(pages[0]));
 
     // Nothing of the call remains: the modem opens for anyone under either name.
-    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
-    for (const std::string& lock : UucpLock::LockPathsFor(alias))
-        EXPECT_NE(::access(lock.c_str(), F_OK), 0) << lock;
-    for (const std::string& name : {alias, line->Port('A')}) {
-        TFxWin32Dispatcher after(nullptr);
-        EXPECT_EQ(after.OpenPort(name, 19200, 0, 8, 1, 4096, 4096, 0), 0) << name;
-        after.ClosePort();
-    }
+    ExpectTheModemLeftFree({alias, line->Port('A')}, descriptorsBefore);
     ::unsetenv("ZN_WINDIR");
     ::unsetenv("ZN_HOME");
 }

@@ -3,6 +3,7 @@
 // and leaves no descriptor, lock file or open line behind.
 #include "comms/tapi/serial_line_provider.h"
 #include "comms/tapi/tapi_binding.h"
+#include "comms/tapi/tapi_device.h"
 #include "comms/tapi/udev_lines.h"
 
 #include "comms/port/port_driver.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "comms/tapi/tests/line_device_rig.h"
 #include "comms/tapi/tests/qt_app.h"
 
 #include <QCoreApplication>
@@ -227,6 +229,183 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle) << "closed by the provider with LINE_CLOSE";
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
+}
+
+// The answering side over a modem on a pseudo-terminal: the line device with its port and history,
+// the test playing the modem on the master.
+class AnsweringSerialLine : public SerialLines {
+protected:
+    void SetUp() override
+    {
+        if (::access("/var/lock", W_OK) != 0)
+            GTEST_SKIP() << "needs a lock folder to see when the line listens";
+        SerialLines::SetUp();
+        descriptorsBefore_ = OpenDescriptors();
+        log_.TapiHistoryName = folder_ + "/FXCTAPI.HIS";
+        port_.SetTapiMode(tmOn);
+        port_.SetAutoOpen(false);
+        device_ = std::make_unique<TFxTapiDevice>();
+        device_->SetComPort(&port_);
+        device_->SetTapiLog(&log_);
+        device_->SetSelectedDevice("Test line A");
+        device_->AnswerOnRing = 2;
+        device_->WaitMs = 5000;
+        device_->OnTapiStatus = [this](TFxCustomTapiDevice&, bool, bool, int, int message, int p1, int, int p3) {
+            if (message == int(LineLineDevStateMsg) && p1 == int(DevStateRinging))
+                rings_.push_back(p3);
+        };
+        device_->OnTapiFail = [this] { ++failed_; };
+    }
+
+    void TearDown() override
+    {
+        if (device_) {
+            device_.reset(); // the line application shut down with it
+            port_.SetOpen(false);
+            if (modemGone_) // its descriptor went with it
+                EXPECT_EQ(OpenDescriptors(), descriptorsBefore_ - 1);
+            else
+                zn::comms::test::ExpectTheModemLeftFree({aliasA_, a_.SlavePath()}, descriptorsBefore_);
+        }
+        SerialLines::TearDown();
+    }
+
+    // Opens the line to answer and waits until it holds the modem.
+    void Listen()
+    {
+        device_->AnswerCalls();
+        ASSERT_TRUE(PumpUntil([&] { return ::access(AliasLock().c_str(), F_OK) == 0; }));
+    }
+
+    void Ring(size_t count)
+    {
+        a_.Send("\r\nRING\r\n");
+        ASSERT_TRUE(PumpUntil([&] { return rings_.size() == count; }));
+    }
+
+    std::vector<std::string> History()
+    {
+        std::vector<std::string> texts;
+        std::istringstream in(zn::comms::test::ReadFile(log_.TapiHistoryName));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (size_t colon = line.find(" : "); colon != std::string::npos)
+                texts.push_back(line.substr(colon + 3));
+        }
+        return texts;
+    }
+
+    int descriptorsBefore_ = 0;
+    TFxComPort port_;
+    TFxTapiLog log_;
+    std::unique_ptr<TFxTapiDevice> device_;
+    std::vector<int> rings_;
+    int failed_ = 0;
+    bool modemGone_ = false;
+};
+
+TEST_F(AnsweringSerialLine, TheSecondRingIsAnsweredWithAtaAndConnectHandsTheModemToThePort)
+{
+    Listen();
+    Ring(1);
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting"}));
+    Ring(2);
+    EXPECT_EQ(rings_, (std::vector<int>{1, 2}));
+    EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+    a_.Send("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return device_->Connected(); }));
+    ASSERT_TRUE(port_.Open());
+    // The port runs over the answered modem.
+    ASSERT_EQ(port_.GetDispatcher()->WriteString("AT+FRH=3\r"), 0);
+    EXPECT_EQ(a_.Receive(9, 2000), "AT+FRH=3\r");
+    // What the modem says now is the port's, a RING too: no new call.
+    a_.Send("\r\nRING\r\n");
+    std::string got;
+    ASSERT_TRUE(PumpUntil([&] {
+        uint8_t c = 0;
+        while (port_.GetDispatcher()->ReadChar(c) == 0)
+            got += char(c);
+        return got == "\r\nRING\r\n";
+    })) << got;
+    EXPECT_EQ(rings_.size(), 2u);
+    device_->CancelCall();
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(failed_, 0);
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  connected",
+                                                   "  cancelled", "  dropped", "call finished"}));
+}
+
+TEST_F(AnsweringSerialLine, AModemThatCannotAnswerEndsTheCallAsFailed)
+{
+    for (const char* said : {"NO CARRIER", "ERROR"}) {
+        SCOPED_TRACE(said);
+        rings_.clear();
+        failed_ = 0;
+        std::system(("rm -f '" + log_.TapiHistoryName + "'").c_str());
+        Listen();
+        Ring(1);
+        Ring(2);
+        EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+        a_.Send(std::string("\r\n") + said + "\r\n");
+        ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+        EXPECT_FALSE(device_->Connected());
+        EXPECT_FALSE(port_.Open());
+        EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+        EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  dropped",
+                                                       "call finished", "  dial failed"}));
+    }
+}
+
+TEST_F(AnsweringSerialLine, AModemHeldElsewhereClosesTheLineOpenedToAnswer)
+{
+    {
+        TFxWin32Dispatcher holder(nullptr);
+        ASSERT_EQ(holder.OpenPort(a_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        device_->AnswerCalls();
+        ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(UucpLock::LockPathFor(a_.SlavePath())).c_str()), long(::getpid()))
+            << "the holder's lock stays";
+    }
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  dropped", "call finished", "  dial failed"}));
+}
+
+// The modem goes while the line listens (false) or while its call rings (true).
+class AnsweringSerialLineLosingItsModem : public AnsweringSerialLine, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AnsweringSerialLineLosingItsModem, ClosesTheLineAndReleasesTheModem)
+{
+    const bool ringing = GetParam();
+    Listen();
+    if (ringing)
+        Ring(1);
+    a_.CloseMaster();
+    modemGone_ = true;
+    ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
+    std::vector<std::string> expected{"call started"};
+    if (ringing)
+        expected.push_back("  accepting");
+    for (const char* text : {"  dropped", "call finished", "  dial failed"})
+        expected.push_back(text);
+    EXPECT_EQ(History(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, AnsweringSerialLineLosingItsModem, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WhileItRings" : "WhileTheLineListens"; });
+
+TEST_F(AnsweringSerialLine, ACallThatStopsRingingBeforeItIsAnsweredEnds)
+{
+    device_->AnswerOnRing = 3;
+    provider_.RingGapMs = 100;
+    Listen();
+    Ring(1);
+    ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+    EXPECT_EQ(a_.Receive(1, 200), "") << "nothing was said to the modem";
+    EXPECT_EQ(failed_, 1);
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  dropped", "call finished", "  dial failed"}));
 }
 
 struct NameCase {

@@ -289,8 +289,8 @@ TEST_F(TapiDevice, CallStatesAreReportedOutsideAPassthroughCallOnly)
         events.push_back({first, last, message, state});
     };
     device_->DeviceList();
+    // (An offered call is reported once it is taken: see the answering tests.)
     const std::vector<RecordingCallProgress::Shown> expected{
-        {true, false, int(LineCallStateMsg), int(CallStateOffering)},
         {true, false, int(LineCallStateMsg), int(CallStateDialtone)},
         {false, false, int(LineCallStateMsg), int(CallStateDialing)},
         {false, false, int(LineCallStateMsg), int(CallStateRingback)},
@@ -437,3 +437,209 @@ INSTANTIATE_TEST_SUITE_P(
                       InitCase{"NoDriver", {LineErrNoDriver}, LineErrorToCode(LineErrNoDriver), 1},
                       InitCase{"UnexpectedAnswerDoesNotLoop", {LineErrOperationUnavail, 0}, LineErrorToCode(LineErrOperationUnavail), 1}),
     [](const auto& info) { return info.param.name; });
+
+// ---- The answering side ----------------------------------------------------------------------
+
+namespace {
+
+struct Reported {
+    bool first, last;
+    int message, param1, param3;
+    bool operator==(const Reported& o) const
+    {
+        return first == o.first && last == o.last && message == o.message && param1 == o.param1 && param3 == o.param3;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Reported& r)
+{
+    return out << "{" << r.first << "," << r.last << "," << r.message << ",0x" << std::hex << r.param1 << std::dec << ","
+               << r.param3 << "}";
+}
+
+constexpr uint32_t kMediaUnknown = 2, kMediaInteractiveVoice = 4, kMediaG3Fax = 0x20;
+
+} // namespace
+
+TEST_F(TapiDevice, AnOfferedFaxCallIsAcceptedAndAnsweredOnTheAnswerOnRingthRing)
+{
+    std::vector<Reported> reports;
+    device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int p1, int, int p3) {
+        reports.push_back({first, last, message, p1, p3});
+    };
+    int connected = 0, opened = 0;
+    device_->OnTapiConnect = [&] { ++connected; };
+    device_->OnTapiPortOpen = [&] { ++opened; };
+    device_->AnswerOnRing = 3;
+    device_->AnswerCalls();
+    EXPECT_TRUE(device_->LineActive());
+    EXPECT_EQ(History(), std::vector<std::string>{"call started"});
+
+    provider_.OfferCall(kMediaG3Fax);
+    EXPECT_EQ(provider_.Calls("lineAccept"), 1);
+    Pump();
+    provider_.Ring(1);
+    provider_.Ring(2);
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 0) << "answered before the AnswerOnRing-th ring";
+    provider_.Ring(3);
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 1);
+    Pump();
+    ASSERT_TRUE(device_->Connected());
+    provider_.Ring(4); // a late ring is not answered again
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 1);
+
+    // The port runs over the answered call's descriptor.
+    ASSERT_TRUE(port_.Open());
+    port_.GetDispatcher()->WriteString("AT+FCLASS=1\r");
+    EXPECT_EQ(pty_.Receive(12, 2000), "AT+FCLASS=1\r");
+    Pump();
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(opened, 1);
+
+    const int callState = int(LineCallStateMsg), devState = int(LineLineDevStateMsg), ringing = int(DevStateRinging);
+    const std::vector<Reported> expected{
+        {true, false, callState, int(CallStateOffering), 0},
+        {false, false, callState, int(CallStateAccepted), 0},
+        {false, false, devState, ringing, 1},
+        {false, false, devState, ringing, 2},
+        {false, false, devState, ringing, 3},
+        {false, true, callState, int(CallStateConnected), 0},
+        {false, false, devState, ringing, 4},
+    };
+    EXPECT_EQ(reports, expected);
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  connected"}));
+
+    device_->CancelCall();
+    EXPECT_FALSE(port_.Open());
+    EXPECT_FALSE(provider_.LineOpen());
+    EXPECT_EQ(provider_.ActiveCall(), 0u);
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  connected",
+                                                   "  cancelled", "  dropped", "call finished"}));
+}
+
+TEST_F(TapiDevice, AnOfferedCallIsTakenOnlyInADataFaxOrUnknownMediaMode)
+{
+    provider_.devices.push_back(LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
+    struct Case {
+        uint32_t media;
+        bool voice;
+        bool taken;
+    } cases[] = {
+        {kMediaG3Fax, false, true},
+        {MediaModeDataModem, false, true},
+        {kMediaUnknown, false, true},
+        {kMediaInteractiveVoice, false, false},
+        {MediaModeAutomatedVoice, false, false},
+        {MediaModeAutomatedVoice, true, true},
+        {kMediaInteractiveVoice, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("media mode " + std::to_string(c.media) + (c.voice ? " with voice" : ""));
+        device_->SetSelectedDevice("Voice modem");
+        device_->SetEnableVoice(c.voice);
+        std::vector<Reported> reports;
+        device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int p1, int, int p3) {
+            reports.push_back({first, last, message, p1, p3});
+        };
+        int accepts = provider_.Calls("lineAccept"), answers = provider_.Calls("lineAnswer");
+        device_->AnswerCalls();
+        provider_.OfferCall(c.media);
+        Pump();
+        provider_.Ring(1);
+        provider_.Ring(2);
+        Pump();
+        EXPECT_EQ(provider_.Calls("lineAccept") - accepts, c.taken ? 1 : 0);
+        EXPECT_EQ(provider_.Calls("lineAnswer") - answers, c.taken ? 1 : 0);
+        EXPECT_EQ(device_->Connected(), c.taken);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.front() == (Reported{true, false, int(LineCallStateMsg), int(CallStateOffering), 0}), c.taken);
+        if (!c.taken) {
+            // The call left alone ends without touching the line, which waits for the next one.
+            provider_.SetCallState(CallStateIdle);
+            EXPECT_TRUE(device_->LineActive());
+            EXPECT_TRUE(provider_.LineOpen());
+            EXPECT_FALSE(port_.Open());
+        } else {
+            EXPECT_TRUE(port_.Open());
+        }
+        device_->CancelCall();
+        EXPECT_FALSE(provider_.LineOpen());
+        EXPECT_FALSE(port_.Open());
+        device_->OnTapiStatus = nullptr;
+    }
+}
+
+TEST_F(TapiDevice, AnOfferedCallWithoutCallInformationRaisesUnexpected)
+{
+    std::vector<int> codes;
+    device_->OnLineException = [&](const std::exception& e) {
+        auto* unexpected = dynamic_cast<const ETapiUnexpected*>(&e);
+        codes.push_back(unexpected ? unexpected->ErrorCode() : 1);
+    };
+    device_->AnswerCalls();
+    provider_.always["lineGetCallInfo"] = LineErrOperationFailed;
+    provider_.OfferCall(kMediaG3Fax);
+    EXPECT_EQ(codes, std::vector<int>{ecTapiUnexpected});
+    EXPECT_EQ(provider_.Calls("lineAccept"), 0);
+    provider_.Ring(2);
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 0);
+    EXPECT_EQ(History(), std::vector<std::string>{"call started"});
+    device_->CancelCall();
+    EXPECT_FALSE(provider_.LineOpen());
+}
+
+TEST_F(TapiDevice, ACallThatCannotBeAnsweredEndsAsAFailedCall)
+{
+    struct Case {
+        const char* what;
+        bool atOnce; // lineAnswer fails itself, else its reply does
+    } cases[] = {{"failing at once", true}, {"failing in its reply", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::system(("rm -f '" + log_.TapiHistoryName + "'").c_str());
+        int failed = 0, opened = 0;
+        device_->OnTapiFail = [&] { ++failed; };
+        device_->OnTapiPortOpen = [&] { ++opened; };
+        if (c.atOnce)
+            provider_.results["lineAnswer"] = {LineErrResourceUnavail};
+        else
+            provider_.answerReply = LineErrOperationFailed;
+        device_->AnswerCalls();
+        provider_.OfferCall(kMediaG3Fax);
+        Pump();
+        provider_.Ring(1);
+        provider_.Ring(2);
+        Pump();
+        EXPECT_FALSE(device_->Connected());
+        EXPECT_FALSE(device_->LineActive());
+        EXPECT_FALSE(provider_.LineOpen());
+        EXPECT_EQ(provider_.ActiveCall(), 0u);
+        EXPECT_FALSE(port_.Open());
+        EXPECT_EQ(failed, 1);
+        EXPECT_EQ(opened, 0);
+        EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  dropped",
+                                                       "call finished", "  dial failed"}));
+        provider_.answerReply = 0;
+    }
+}
+
+TEST_F(TapiDevice, ARingThatComesWhileTheCallIsAcceptedLeavesTheAnswerToTheNextRing)
+{
+    device_->AnswerOnRing = 1;
+    device_->AnswerCalls();
+    // The first ring arrives with the offer, while the line device waits for the accept's reply.
+    zn::platform::MessageWindow far("far end", [&](uint32_t, zn::platform::WParam, zn::platform::LParam) {
+        provider_.Ring(1);
+        return zn::platform::LResult(0);
+    });
+    zn::platform::PostMessageTo(far.Handle(), 0x400, 0, 0);
+    provider_.OfferCall(kMediaG3Fax);
+    EXPECT_EQ(provider_.Calls("lineAccept"), 1);
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 0);
+    EXPECT_TRUE(device_->LineActive());
+    provider_.Ring(2);
+    Pump();
+    EXPECT_EQ(provider_.Calls("lineAnswer"), 1);
+    EXPECT_TRUE(device_->Connected());
+    device_->CancelCall();
+}
