@@ -84,10 +84,7 @@ std::map<std::string, std::string> ReadOsRelease(const std::string& path)
     return out;
 }
 
-std::string Trimmed(const std::string& text)
-{
-    return QString::fromStdString(text).trimmed().toStdString();
-}
+std::string Trimmed(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
 
 std::vector<std::string> ReadLines(const std::string& path)
 {
@@ -109,7 +106,9 @@ void AddSettingsBlock(std::vector<std::string>& r)
     r.push_back("{general}");
     r.push_back("COM Port:             \t" + std::to_string(s.ComPort + 1));
     r.push_back(std::string("Tone/Pulse:           \t")
-                + (s.ToneOrPulse == 0 ? "Tone" : s.ToneOrPulse == 1 ? "Pulse" : "unknown"));
+                + (s.ToneOrPulse == 0   ? "Tone"
+                   : s.ToneOrPulse == 1 ? "Pulse"
+                                        : "unknown"));
     r.push_back("Reset String          \t" + s.ResetString);
     r.push_back("Post Reset String:    \t" + s.AfterString);
     r.push_back("{sending}");
@@ -361,9 +360,9 @@ std::vector<TSerialDevice> FindSerialDevices(const std::string& root)
 
 std::vector<std::string> OtherApplications(const std::vector<TDesktopWindow>& windows)
 {
-    static const char* const kOwnClasses[] = {"TConfigurationInfo", "TInputQueryForm",
-                                              "TStandardFaxPrinterStatusDisplay", "TStartingFaxForm",
-                                              "OleDdeWndClass", "OleMainThreadWndClass"};
+    static const char* const kOwnClasses[] = {
+        "TConfigurationInfo", "TInputQueryForm", "TStandardFaxPrinterStatusDisplay",
+        "TStartingFaxForm",   "OleDdeWndClass",  "OleMainThreadWndClass"};
     std::vector<std::string> out;
     for (const TDesktopWindow& w : windows) {
         const std::string title = Trimmed(w.title);
@@ -478,11 +477,13 @@ std::vector<std::string> BuildConfigurationReport(const TSystemFacts& f, const S
     r.push_back("CPU:         \tProcessor:  " + f.machine + " " + f.processorModel);
     step("Finding video info...");
     r.push_back("Video:       \t" + GroupedNumber(uint64_t(std::max(f.screenWidth, 0))) + " x "
-                + GroupedNumber(uint64_t(std::max(f.screenHeight, 0))) + " x " + ColorsOfDepth(f.screenDepth) + " colors");
+                + GroupedNumber(uint64_t(std::max(f.screenHeight, 0))) + " x " + ColorsOfDepth(f.screenDepth)
+                + " colors");
     step("Finding font size...");
-    r.push_back(std::string("Font:        \t") + (f.pixelsPerInch == 96    ? "Small Fonts in use"
-                                                  : f.pixelsPerInch == 120 ? "Large Fonts in use"
-                                                                           : "Custom font size in use"));
+    r.push_back(std::string("Font:        \t")
+                + (f.pixelsPerInch == 96    ? "Small Fonts in use"
+                   : f.pixelsPerInch == 120 ? "Large Fonts in use"
+                                            : "Custom font size in use"));
     step("Finding memory info...");
     const uint64_t load = f.physTotal ? (f.physTotal - std::min(f.physAvailable, f.physTotal)) * 100 / f.physTotal : 0;
     r.push_back("Memory Load: \t" + std::to_string(load));
@@ -615,12 +616,13 @@ void TConfigurationInfo::Button3Click()
         bytes += "\r\n";
     QSaveFile file(QString::fromStdString(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        foundation::ShowMessageBox("The information could not be saved as: " + name + "\r(" +
-                                       file.errorString().toStdString() + ")",
+        foundation::ShowMessageBox("The information could not be saved as: " + name + "\r("
+                                       + file.errorString().toStdString() + ")",
                                    kCaption, platform::MB_OK | platform::MB_ICONERROR);
         return;
     }
-    foundation::ShowMessageBox("Information was saved as: " + name, kCaption, platform::MB_OK | platform::MB_ICONINFORMATION);
+    foundation::ShowMessageBox("Information was saved as: " + name, kCaption,
+                               platform::MB_OK | platform::MB_ICONINFORMATION);
 }
 
 void ShowConfigurationInformation(QWidget* parent, QLabel* status)

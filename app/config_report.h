@@ -20,8 +20,8 @@ namespace zn::app {
 
 // One serial device that can hold a modem, as the kernel lists it.
 struct TSerialDevice {
-    std::string port;          // "/dev/ttyACM0"
-    std::string manufacturer;  // empty when the device does not say
+    std::string port;         // "/dev/ttyACM0"
+    std::string manufacturer; // empty when the device does not say
     std::string model;
     std::string driver;
 };
@@ -33,10 +33,10 @@ struct TDesktopWindow {
 };
 
 struct TSystemFacts {
-    std::string osName;        // os-release PRETTY_NAME (NAME when absent)
-    std::string kernelRelease; // uname -r
-    std::string kernelVersion; // uname -v
-    std::string machine;       // uname -m
+    std::string osName;         // os-release PRETTY_NAME (NAME when absent)
+    std::string kernelRelease;  // uname -r
+    std::string kernelVersion;  // uname -v
+    std::string machine;        // uname -m
     std::string processorModel; // the first "model name" of /proc/cpuinfo
     int screenWidth = 0, screenHeight = 0, screenDepth = 0, pixelsPerInch = 0;
     bool screenSaverActive = false;

@@ -21,8 +21,8 @@ public:
     explicit TShowErrorForm(QWidget* parent = nullptr);
 
     QWidget* Panel1;
-    QPushButton* BitBtn1;        // Ok
-    QPushButton* BitBtn2;        // Technical Help
+    QPushButton* BitBtn1; // Ok
+    QPushButton* BitBtn2; // Technical Help
     QPushButton* ContinueButton;
     QWidget* Panel2;
     QPlainTextEdit* Memo1;

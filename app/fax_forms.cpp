@@ -76,10 +76,7 @@ bool PickPhoneBookEntry(QWidget* parent, QLineEdit* name, QLineEdit* number)
     return true;
 }
 
-void TFaxEditor::AddressButtonClick()
-{
-    PickPhoneBookEntry(this, Recipient, FaxNumber);
-}
+void TFaxEditor::AddressButtonClick() { PickPhoneBookEntry(this, Recipient, FaxNumber); }
 
 TEditReceiveNotes::TEditReceiveNotes(QWidget* parent) : QDialog(parent)
 {

@@ -50,10 +50,7 @@ QPushButton* Button(const char* name, const char* caption, QWidget* parent)
     return b;
 }
 
-QString Folded(const std::string& text)
-{
-    return QString::fromStdString(foundation::TrimBlanks(text)).toUpper();
-}
+QString Folded(const std::string& text) { return QString::fromStdString(foundation::TrimBlanks(text)).toUpper(); }
 
 // Whether the table shows any row; the current row stays where it was when it still shows.
 bool HasRows(data::TTable& table)
@@ -106,7 +103,7 @@ bool RowLives(data::TTable& table, long recno)
 struct TDMForm::Doomed {
     long recno;
     std::vector<std::string> files;
-    std::vector<std::string> aside;   // the paths the files had; each is now at Aside(path)
+    std::vector<std::string> aside; // the paths the files had; each is now at Aside(path)
 
     // Moves the files aside; false, with every one of them back in place, when one cannot be moved
     // (a folder in its place, a file the system will not let go).
@@ -200,10 +197,7 @@ void TDateSelector::SetDate(const QDate& date)
     ShowDate();
 }
 
-void TDateSelector::ShowDate()
-{
-    ShowDatePanel->setText(QLocale(QLocale::English).toString(Date(), kLongDate));
-}
+void TDateSelector::ShowDate() { ShowDatePanel->setText(QLocale(QLocale::English).toString(Date(), kLongDate)); }
 
 // ---- TDeleteForConditions ----
 
@@ -302,8 +296,8 @@ TDMForm::TDMForm(const CleanupTables& tables, QWidget* parent) : QDialog(parent)
     mnuDeleteAllThatHaveNOTBeenSent =
         item(Actions, "mnuDeleteAllThatHaveNOTBeenSent", "Delete All That Have NOT Been Sent");
     DeleteAllFaxes1 = item(Actions, "DeleteAllFaxes1", "Delete All Faxes");
-    mnuDeleteAllFaxesMeetingCertainConditions = item(Actions, "mnuDeleteAllFaxesMeetingCertainConditions",
-                                                     "Delete All Faxes Meeting Certain Conditions...");
+    mnuDeleteAllFaxesMeetingCertainConditions =
+        item(Actions, "mnuDeleteAllFaxesMeetingCertainConditions", "Delete All Faxes Meeting Certain Conditions...");
     Actions->addSeparator();
     mnuToggleDeletedState = item(Actions, "mnuToggleDeletedState", "Delete Current Fax");
     PopupMenu1 = new QMenu(this);
@@ -344,8 +338,7 @@ TDMForm::TDMForm(const CleanupTables& tables, QWidget* parent) : QDialog(parent)
 
     connect(mnuDeleteSome, &QAction::triggered, this, [this] { DeleteSome(); });
     connect(mnuDeleteAllArchivedFaxes, &QAction::triggered, this, [this] { mnuDeleteAllArchivedFaxesClick(); });
-    connect(mnuDeleteAllthatHaveBeenSent, &QAction::triggered, this,
-            [this] { mnuDeleteAllthatHaveBeenSentClick(); });
+    connect(mnuDeleteAllthatHaveBeenSent, &QAction::triggered, this, [this] { mnuDeleteAllthatHaveBeenSentClick(); });
     connect(mnuDeleteAllThatHaveNOTBeenSent, &QAction::triggered, this,
             [this] { mnuDeleteAllThatHaveNOTBeenSentClick(); });
     connect(DeleteAllFaxes1, &QAction::triggered, this, [this] { DeleteAllFaxes1Click(); });
@@ -478,8 +471,7 @@ void TDMForm::DeleteSome()
 
 void TDMForm::mnuDeleteAllArchivedFaxesClick()
 {
-    Ask("Delete all archived " + std::string(Outgoing() ? "outgoing" : "received")
-            + " faxes? (action is permanent)",
+    Ask("Delete all archived " + std::string(Outgoing() ? "outgoing" : "received") + " faxes? (action is permanent)",
         "DELETE", [](data::TTable& t) { return t.FieldByName("ARCHIVED").AsBoolean(); });
 }
 
@@ -514,13 +506,12 @@ void TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick()
             dialog.FaxPHONE->setText(QString::fromStdString(t.FieldByName("PHONE").AsString()));
         }
     } else {
-        for (QWidget* w : std::initializer_list<QWidget*>{dialog.rRecipient, dialog.rPhone, dialog.FaxRECIPIENT,
-                                                          dialog.FaxPHONE})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{dialog.rRecipient, dialog.rPhone, dialog.FaxRECIPIENT, dialog.FaxPHONE})
             w->setEnabled(false);
         dialog.rFrom->setChecked(true);
         if (!t.IsEmpty())
-            dialog.FaxFROM->setText(
-                QString::fromStdString(foundation::TrimBlanks(t.FieldByName("FROM").AsString())));
+            dialog.FaxFROM->setText(QString::fromStdString(foundation::TrimBlanks(t.FieldByName("FROM").AsString())));
     }
     foundation::CenterForm(dialog);
     if (dialog.exec() != QDialog::Accepted)
@@ -533,9 +524,8 @@ void TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick()
     if (dialog.ExactMatch->isChecked())
         DeleteRun([field, value](data::TTable& row) { return Folded(row.FieldByName(field).AsString()) == value; });
     else
-        DeleteRun([field, value](data::TTable& row) {
-            return Folded(row.FieldByName(field).AsString()).contains(value);
-        });
+        DeleteRun(
+            [field, value](data::TTable& row) { return Folded(row.FieldByName(field).AsString()).contains(value); });
 }
 
 void TDMForm::mnuToggleDeletedStateClick()
@@ -601,8 +591,7 @@ int TDMForm::DeleteRun(const RowTest& test)
     QApplication::restoreOverrideCursor();
     foundation::ShowInformation(std::to_string(count) + " deleted.");
     if (kept > 0)
-        foundation::ShowInformation(std::to_string(kept)
-                                    + " fax(es) were kept: their files could not be deleted.");
+        foundation::ShowInformation(std::to_string(kept) + " fax(es) were kept: their files could not be deleted.");
     UpdateViewState();
     byDate_ = false;
     return count;
@@ -720,8 +709,8 @@ void TDMForm::SettleAsideFiles(data::TTable& table, const std::string& folder)
 
 void RunLogCleanup(TMainScreen& screen)
 {
-    CleanupTables tables{&screen.FaxTable,   &screen.FaxVeldrane,   &screen.FaxDataSource,
-                         &screen.RecTable,   &screen.RecVeldrane,   &screen.RecDataSource,
+    CleanupTables tables{&screen.FaxTable,     &screen.FaxVeldrane,           &screen.FaxDataSource,
+                         &screen.RecTable,     &screen.RecVeldrane,           &screen.RecDataSource,
                          &screen.VeldraneEnv1, foundation::GetProgramFolder()};
     bool deleted = false;
     {

@@ -68,7 +68,7 @@ struct CleanupTables {
     data::TVeldrane* recVeldrane;
     data::TDataSource* recSource;
     data::TVeldraneEnv* env;
-    std::string programFolder;   // ends in "/"
+    std::string programFolder; // ends in "/"
 };
 
 class TDMForm : public QDialog {
@@ -98,9 +98,8 @@ public:
     QWidget *outgoing, *incoming;
     data::TDBGrid *SendGrid, *RecGrid;
     QMenu *Actions, *PopupMenu1;
-    QAction *mnuDeleteSome, *mnuDeleteAllArchivedFaxes, *mnuDeleteAllthatHaveBeenSent,
-        *mnuDeleteAllThatHaveNOTBeenSent, *DeleteAllFaxes1, *mnuDeleteAllFaxesMeetingCertainConditions,
-        *mnuToggleDeletedState, *Delete1;
+    QAction *mnuDeleteSome, *mnuDeleteAllArchivedFaxes, *mnuDeleteAllthatHaveBeenSent, *mnuDeleteAllThatHaveNOTBeenSent,
+        *DeleteAllFaxes1, *mnuDeleteAllFaxesMeetingCertainConditions, *mnuToggleDeletedState, *Delete1;
     QPushButton *Button1, *Helpbutton;
 
 protected:

@@ -191,8 +191,8 @@ void TMainScreen::BuildFrame()
     BitBtn1 = MakeButton(ButtonBar, "BitBtn1", "Preferences", "Change the settings");
     ProblemSolverButton = MakeButton(ButtonBar, "ProblemSolverButton", "Technical Help", "Fax Problem Solver");
     Exitbutton = MakeButton(ButtonBar, "Exitbutton", "Exit", "Close Tarvel");
-    for (QPushButton* b : {SendButton, EditButton, DeleteButton, ButtonviewPrint, Printbutton, OrderButton,
-                           Newbutton, AddCoverButton, ReceiveButton})
+    for (QPushButton* b : {SendButton, EditButton, DeleteButton, ButtonviewPrint, Printbutton, OrderButton, Newbutton,
+                           AddCoverButton, ReceiveButton})
         bar->addWidget(b);
     bar->addStretch();
     for (QPushButton* b : {BitBtn1, ProblemSolverButton, Exitbutton})
@@ -299,8 +299,7 @@ void TMainScreen::BuildFrame()
     connect(mnuDateSent, &QAction::triggered, this, [this] { SortOutgoing(mnuDateSent, "DATESENT"); });
     connect(mnuSubject, &QAction::triggered, this, [this] { SortOutgoing(mnuSubject, "SUBJECT"); });
     connect(mnuRecipient, &QAction::triggered, this, [this] { SortOutgoing(mnuRecipient, "RECIPIENT"); });
-    connect(mnuSortDateReceived, &QAction::triggered, this,
-            [this] { SortReceived(mnuSortDateReceived, "DATETIME"); });
+    connect(mnuSortDateReceived, &QAction::triggered, this, [this] { SortReceived(mnuSortDateReceived, "DATETIME"); });
     connect(mnuSortFrom, &QAction::triggered, this, [this] { SortReceived(mnuSortFrom, "FROM"); });
 }
 
@@ -424,7 +423,6 @@ void TMainScreen::QuickConfigurationAnalysis1Click()
     }
 }
 
-
 bool TMainScreen::RefuseInReceiveMode()
 {
     if (!ReceiveModeOn)
@@ -508,10 +506,10 @@ void TMainScreen::FormCreate()
     // Compact rows and columns as wide as what they usually hold; the user's own widths come from
     // the grid order files on the first activation.
     const std::map<std::string, int> widths = {
-        {"SUBJECT", 190},  {"DATESENT", 80}, {"TIMESENT", 70},  {"RECIPIENT", 150}, {"PHONE", 110},
-        {"LASTRESULT", 150}, {"NOTES", 120}, {"CODES", 80},     {"calcFaxFile", 210}, {"ISARCHIVED", 60},
-        {"DATEREC", 80},   {"TIMEREC", 70},  {"FROM", 150},     {"PAGES", 50},      {"calcFaxfile", 210},
-        {"IsArchived", 60}};
+        {"SUBJECT", 190},     {"DATESENT", 80},    {"TIMESENT", 70},     {"RECIPIENT", 150},
+        {"PHONE", 110},       {"LASTRESULT", 150}, {"NOTES", 120},       {"CODES", 80},
+        {"calcFaxFile", 210}, {"ISARCHIVED", 60},  {"DATEREC", 80},      {"TIMEREC", 70},
+        {"FROM", 150},        {"PAGES", 50},       {"calcFaxfile", 210}, {"IsArchived", 60}};
     for (data::TDBGrid* grid : {FaxGrid, RecFaxGrid}) {
         grid->View()->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
         std::vector<int> columnWidths = grid->ColumnWidths();
@@ -580,7 +578,8 @@ void TMainScreen::showEvent(QShowEvent* event)
     // A desktop without a window manager never activates the window: the first showing counts as
     // the first activation.
     if (FirstActivation)
-        QMetaObject::invokeMethod(this, [this] { FormActivate(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { FormActivate(); }, Qt::QueuedConnection);
 }
 
 void TMainScreen::FormActivate()
@@ -743,7 +742,8 @@ void TMainScreen::FaxTableCalcFields(data::TTable& t)
     const std::string doc = t.FieldByName("FAXDOC").AsString();
     t.FieldByName("calcFaxFile")
         .SetAsString(doc.empty() ? "(Cover only)" : Lower(foundation::GetProgramFolder() + "Send/" + doc));
-    t.FieldByName("ISDELETED").SetAsString(t.CurrentRecord().raw.empty() || t.CurrentRecord().raw[0] != '*' ? "No " : "Yes");
+    t.FieldByName("ISDELETED")
+        .SetAsString(t.CurrentRecord().raw.empty() || t.CurrentRecord().raw[0] != '*' ? "No " : "Yes");
     t.FieldByName("ISARCHIVED").SetAsString(t.FieldByName("ARCHIVED").AsBoolean() ? "Yes" : "No ");
 }
 
@@ -751,7 +751,8 @@ void TMainScreen::RecTableCalcFields(data::TTable& t)
 {
     t.FieldByName("calcFaxfile")
         .SetAsString(Lower(foundation::GetProgramFolder() + "Receive/" + t.FieldByName("FAXFILE").AsString()));
-    t.FieldByName("IsDeleted").SetAsString(t.CurrentRecord().raw.empty() || t.CurrentRecord().raw[0] != '*' ? "No " : "Yes");
+    t.FieldByName("IsDeleted")
+        .SetAsString(t.CurrentRecord().raw.empty() || t.CurrentRecord().raw[0] != '*' ? "No " : "Yes");
     t.FieldByName("IsArchived").SetAsString(t.FieldByName("ARCHIVED").AsBoolean() ? "Yes" : "No ");
 }
 
@@ -763,11 +764,12 @@ std::string TMainScreen::GetDatetimeAsString(bool outgoing)
             if (!sent.isValid() || sent.daysTo(QDate::currentDate()) > 2000)
                 return "not sent";
             const platform::DateTime d{sent.year(), sent.month(), sent.day(), 0, 0, 0, 0};
-            const QTime time = QTime::fromString(QString::fromStdString(FaxTable.FieldByName("TIMESENT").AsString()), "hh:mm");
-            const std::string timeText =
-                time.isValid() ? platform::FormatDateTime(platform::ShortTimeFormat(),
-                                                          {2000, 1, 1, time.hour(), time.minute(), 0, 0})
-                               : "???";
+            const QTime time =
+                QTime::fromString(QString::fromStdString(FaxTable.FieldByName("TIMESENT").AsString()), "hh:mm");
+            const std::string timeText = time.isValid()
+                                             ? platform::FormatDateTime(platform::ShortTimeFormat(),
+                                                                        {2000, 1, 1, time.hour(), time.minute(), 0, 0})
+                                             : "???";
             return platform::FormatDateTime(platform::ShortDateFormat(), d) + " at " + timeText;
         }
         const QDate rec = RecTable.FieldByName("DATEREC").AsDate();
@@ -789,20 +791,22 @@ std::unique_ptr<TPreparedFax> TMainScreen::PrepareCurrentFax(std::string& titleL
 {
     if (CurrentTab() == kReceivedTab) {
         const std::string date = GetDatetimeAsString(false);
-        titleLine = "From: " + foundation::TrimBlanks(RecTable.FieldByName("FROM").AsString()) +
-                    "             Received: " + date;
+        titleLine = "From: " + foundation::TrimBlanks(RecTable.FieldByName("FROM").AsString())
+                    + "             Received: " + date;
         const std::string file = RecTable.FieldByName("FAXFILE").AsString();
         const std::string path = file.empty() ? "" : foundation::GetProgramFolder() + "Receive/" + file;
         return std::make_unique<TPreparedFax>("", path.empty() ? "" : platform::ResolvePath(path));
     }
     const std::string date = GetDatetimeAsString(true);
     titleLine = "To: " + FaxTable.FieldByName("RECIPIENT").AsString() + "             Sent: " + date;
-    const std::string cover = CoverFileExists()
-                                  ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXCOVER").AsString())
-                                  : "";
-    const std::string doc = DocumentFileExists()
-                                ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXDOC").AsString())
-                                : "";
+    const std::string cover =
+        CoverFileExists()
+            ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXCOVER").AsString())
+            : "";
+    const std::string doc =
+        DocumentFileExists()
+            ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXDOC").AsString())
+            : "";
     return std::make_unique<TPreparedFax>(cover, doc);
 }
 
@@ -959,10 +963,11 @@ void TMainScreen::SendButtonClick()
 
     GoBackTo(FaxTable, remembered);
     // A row deleted meanwhile can still be reached by its number: it is not found either.
-    if (!FaxTable.Active() || FaxTable.IsEmpty() || FaxTable.RecNo() != remembered ||
-        FaxTable.CheckCurrentRecord() != 0 || FaxTable.FieldByName("FAXDOC").AsString() != document || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
-        foundation::ShowMessageBox("The fax's row could not be found again, so its result was not recorded.\r\rResult: " +
-                                       (result.empty() ? std::string("none") : result),
+    if (!FaxTable.Active() || FaxTable.IsEmpty() || FaxTable.RecNo() != remembered || FaxTable.CheckCurrentRecord() != 0
+        || FaxTable.FieldByName("FAXDOC").AsString() != document
+        || FaxTable.FieldByName("FAXCOVER").AsString() != cover) {
+        foundation::ShowMessageBox("The fax's row could not be found again, so its result was not recorded.\r\rResult: "
+                                       + (result.empty() ? std::string("none") : result),
                                    "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);
         return;
     }
@@ -1140,9 +1145,9 @@ void TMainScreen::DeleteFromSend()
         if (what.exec() != 1 || what.ItemIndex() < 0)
             return;
         choice = what.ItemIndex();
-    } else if (!foundation::AskYesNoDefaultNo("Delete the current fax?\r\n(subject: "
-                                                  + Quoted(FaxTable.FieldByName("SUBJECT").AsString()) + ")",
-                                              "Delete")) {
+    } else if (!foundation::AskYesNoDefaultNo(
+                   "Delete the current fax?\r\n(subject: " + Quoted(FaxTable.FieldByName("SUBJECT").AsString()) + ")",
+                   "Delete")) {
         return;
     }
     GoBackTo(FaxTable, recno);
@@ -1379,10 +1384,10 @@ void TMainScreen::RebuildIndexes()
 {
     Busy busy(*this);
     FaxTable.DisableControls();
-    const bool phoneOpen = PhoneTable.Active() || data::OpenPhoneDBF(PhoneTable, PhoneVeldrane, true,
-                                                                     foundation::GetProgramFolder());
-    data::RebuildTables tables{&FaxTable,   &FaxVeldrane,   &RecTable, &RecVeldrane,
-                               &PhoneTable, &PhoneVeldrane, foundation::GetProgramFolder()};
+    const bool phoneOpen =
+        PhoneTable.Active() || data::OpenPhoneDBF(PhoneTable, PhoneVeldrane, true, foundation::GetProgramFolder());
+    data::RebuildTables tables{
+        &FaxTable, &FaxVeldrane, &RecTable, &RecVeldrane, &PhoneTable, &PhoneVeldrane, foundation::GetProgramFolder()};
     if (phoneOpen) {
         ++rebuilds_;
         data::TRebuildInd rebuild(tables, this);
@@ -1475,8 +1480,16 @@ void TMainScreen::FormClose()
     }
 }
 
-void TMainScreen::PostCloseProgram() { QMetaObject::invokeMethod(this, [this] { WMCloseProgram(); }, Qt::QueuedConnection); }
-void TMainScreen::PostFaxReceived() { QMetaObject::invokeMethod(this, [this] { WMFaxReceived(); }, Qt::QueuedConnection); }
+void TMainScreen::PostCloseProgram()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { WMCloseProgram(); }, Qt::QueuedConnection);
+}
+void TMainScreen::PostFaxReceived()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { WMFaxReceived(); }, Qt::QueuedConnection);
+}
 
 void TMainScreen::WMCloseProgram() { close(); }
 

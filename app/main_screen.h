@@ -70,19 +70,19 @@ public:
     QWidget* backpanel;
     QLabel* Status;
     QWidget* ButtonBar;
-    QPushButton *SendButton, *EditButton, *DeleteButton, *ButtonviewPrint, *Printbutton, *OrderButton,
-        *Newbutton, *AddCoverButton, *ReceiveButton, *Exitbutton, *BitBtn1, *ProblemSolverButton;
+    QPushButton *SendButton, *EditButton, *DeleteButton, *ButtonviewPrint, *Printbutton, *OrderButton, *Newbutton,
+        *AddCoverButton, *ReceiveButton, *Exitbutton, *BitBtn1, *ProblemSolverButton;
     foundation::gui::TGraphicPanel* GraphicPanel1;
     foundation::gui::TGraphicPanel* GraphicPanel2;
     QMenu* FaxSortMenu;
     QMenu* RecSortMenu;
     QAction *mnuDateSent, *mnuSubject, *mnuRecipient, *mnuSortDateReceived, *mnuSortFrom;
     // The main menu's commands.
-    QAction *mnuNewCoverSheet, *mnuAddCoverSheet, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive,
-        *mnuShowArchives, *mnuSend, *mnuReceive, *mnuReceiveLog, *mnuForward, *mnuViewPrint, *mnuPrint, *PrintSetup1,
-        *Exit1, *mnuPreferences, *mnuPhoneBook, *CovreSheetTemplateEditor1, *FaxLogFileCleanup1,
-        *mnuRebuildIndexes, *QuickConfigurationAnalysis1, *ConfigurationInformation1, *StartHere1,
-        *Contents1, *FrequentlyAskedQuestionsFAQ1, *TechnicalSupport1, *mnuShowHint, *mnuOnLine, *About1;
+    QAction *mnuNewCoverSheet, *mnuAddCoverSheet, *mnuEdit, *mnuClone, *mnuDelete, *mnuArchive, *mnuShowArchives,
+        *mnuSend, *mnuReceive, *mnuReceiveLog, *mnuForward, *mnuViewPrint, *mnuPrint, *PrintSetup1, *Exit1,
+        *mnuPreferences, *mnuPhoneBook, *CovreSheetTemplateEditor1, *FaxLogFileCleanup1, *mnuRebuildIndexes,
+        *QuickConfigurationAnalysis1, *ConfigurationInformation1, *StartHere1, *Contents1,
+        *FrequentlyAskedQuestionsFAQ1, *TechnicalSupport1, *mnuShowHint, *mnuOnLine, *About1;
 
     // State (receive mode and an incoming call belong to the receive commands).
     bool FirstActivation = true;
@@ -156,7 +156,6 @@ public:
     // Receive mode looks for its modem this often; one that has gone away ends receive mode.
     static void SetModemWatchIntervalForTest(int milliseconds); // 0: the normal interval
     bool ModemGone() const { return modemGone_; }
-
 
     // SIGTERM or SIGINT: the call is cancelled, its unfinished file deleted, the port and its lock
     // files released and the program ends, without asking anything.
@@ -243,7 +242,7 @@ private:
     std::string filterText_;
     int faxLink_ = 0;
     QTimer* modemWatch_ = nullptr;
-    bool startingReceive_ = false;      // StartReceivingNow is opening and checking the modem
+    bool startingReceive_ = false;       // StartReceivingNow is opening and checking the modem
     bool receiveStartCancelled_ = false; // the Receive button was pressed again meanwhile
     bool modemGone_ = false;
 };

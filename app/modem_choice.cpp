@@ -91,15 +91,9 @@ void ModemChoice::Load(const foundation::SettingsValues& s)
     SetModemFindButtons();
 }
 
-bool ModemChoice::UseTapi() const
-{
-    return UseTapiCheckbox->isChecked();
-}
+bool ModemChoice::UseTapi() const { return UseTapiCheckbox->isChecked(); }
 
-std::string ModemChoice::SelectedDevice() const
-{
-    return TapiCombo->currentText().toStdString();
-}
+std::string ModemChoice::SelectedDevice() const { return TapiCombo->currentText().toStdString(); }
 
 void ModemChoice::Store(foundation::SettingsValues& s) const
 {
@@ -132,8 +126,8 @@ void ModemChoice::FindModemButtonClick()
     }
     FxComPort1.SetComNumber(uint16_t(chosen + 1));
     SetModemFindButtons();
-    if (found > 0 && found != chosen + 1 &&
-        foundation::AskYesNo("Set Com Port to Com " + std::to_string(found), "Com Port"))
+    if (found > 0 && found != chosen + 1
+        && foundation::AskYesNo("Set Com Port to Com " + std::to_string(found), "Com Port"))
         ComPort->setCurrentIndex(found - 1);
 }
 

@@ -46,10 +46,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text)
 }
 
 // Runs `work` once the dialog is on the screen, so that the user sees it while the modem answers.
-void AfterShowing(QDialog* dialog, std::function<void()> work)
-{
-    QTimer::singleShot(0, dialog, std::move(work));
-}
+void AfterShowing(QDialog* dialog, std::function<void()> work) { QTimer::singleShot(0, dialog, std::move(work)); }
 
 } // namespace
 
@@ -148,7 +145,8 @@ void TFindModemForm::FormActivate()
     }
     const QString n = QString::number(result_);
     if (result_ > 0)
-        infolabel->setText("A modem was found on Com Port " + n + ". " + "We suggest setting the Port as Com " + n + ".");
+        infolabel->setText("A modem was found on Com Port " + n + ". " + "We suggest setting the Port as Com " + n
+                           + ".");
     else if (inUse)
         infolabel->setText("No modem found. Please make sure that all communication programs (internet, AOL, etc) "
                            "are closed, and then try again. If you know which Com port your modem uses, you can also "
@@ -186,8 +184,8 @@ FaxClassReport ReportFaxClasses(bool class1, bool class2, bool class20)
         r.label3Bold = true;
     }
     if (r.recommended >= 0)
-        r.status = "Try using the recommended Fax Class (" + r.name + "). " + "\r" + "\r" +
-                   "If you experience problems, try other supported classes or auto detect.";
+        r.status = "Try using the recommended Fax Class (" + r.name + "). " + "\r" + "\r"
+                   + "If you experience problems, try other supported classes or auto detect.";
     return r;
 }
 
@@ -293,9 +291,10 @@ void TCheckFaxClassForm::CheckTheFaxClasses()
     } else {
         comms::DelayTicks(kOpenPauseTicks, true);
         bool goOn = foundation::CheckModemResponds(port_);
-        if (!goOn && !foundation::AskYesNo("The device on COM" + n + " is not responding and may" + "\r" +
-                                               "not be a modem. Continue with Fax Class Analysis?",
-                                           "NO MODEM RESPONSE")) {
+        if (!goOn
+            && !foundation::AskYesNo("The device on COM" + n + " is not responding and may" + "\r"
+                                         + "not be a modem. Continue with Fax Class Analysis?",
+                                     "NO MODEM RESPONSE")) {
             Status->setText(QString::fromStdString("No response from device on COM" + n + ". May not be a modem."));
             ShowReport(UnknownFaxClasses());
         } else {

@@ -254,8 +254,7 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     {
         QFormLayout* f = NewPage(Notebook1, "Advanced");
         UseAltHeaderFont = Check(this, "UseAltHeaderFont", "Draw the header line with the built-in fax font");
-        UseAlternateNameReceive =
-            Check(this, "UseAlternateNameReceive", "Name received faxes by date");
+        UseAlternateNameReceive = Check(this, "UseAlternateNameReceive", "Name received faxes by date");
         UseLargerSendBuffer = Check(this, "UseLargerSendBuffer", "Use a larger send buffer");
         UseLargerReceiveBuffer = Check(this, "UseLargerReceiveBuffer", "Use a larger receive buffer");
         UseAlternateFaxViewer = Check(this, "UseAlternateFaxViewer", "Use the alternate fax viewer");
@@ -298,14 +297,18 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     connect(Cancelbutton, &QPushButton::clicked, this, [this] { done(2); });
     connect(HelpButton, &QPushButton::clicked, this, [this] {
         const int page = Page();
-        foundation::ShowHelpContext(page == 1 ? 3501 : page >= 2 && page <= 4 ? 3502 : page >= 5 && page <= 7 ? 3503 : 1022);
+        foundation::ShowHelpContext(page == 1                ? 3501
+                                    : page >= 2 && page <= 4 ? 3502
+                                    : page >= 5 && page <= 7 ? 3503
+                                                             : 1022);
     });
     connect(ProblemSolverButton, &QPushButton::clicked, this, [] { foundation::ShowGeneralHelp(); });
     connect(UseATZBeforeButton, &QPushButton::clicked, this, [this] { ResetString->setText("ATZ"); });
     connect(UseATZAfterButton, &QPushButton::clicked, this, [this] { ResetAfterString->setText("ATZ"); });
     connect(RecClassSameAsSendButton, &QPushButton::clicked, this,
             [this] { FaxClassReceive->setCurrentIndex(FaxClass->currentIndex()); });
-    connect(RecInitSameAsSendButton, &QPushButton::clicked, this, [this] { ModemInitReceive->setText(ModemInit->text()); });
+    connect(RecInitSameAsSendButton, &QPushButton::clicked, this,
+            [this] { ModemInitReceive->setText(ModemInit->text()); });
     connect(HelpWithInitbutton, &QPushButton::clicked, this, [this] {
         ModemInit->setText(QString::fromStdString(ModemInitStringHelper(this, ModemInit->text().toStdString(), true)));
     });
@@ -326,10 +329,7 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
 
 TPreferences::~TPreferences() = default;
 
-int TPreferences::Page() const
-{
-    return Notebook1->currentIndex();
-}
+int TPreferences::Page() const { return Notebook1->currentIndex(); }
 
 void TPreferences::SetPage(int page)
 {
@@ -467,8 +467,8 @@ void TPreferences::CheckFaxClassButtonClick(bool sending)
         found = check.RecommendedIndex;
     }
     QComboBox* classes = sending ? FaxClass : FaxClassReceive;
-    if (found >= 0 && found + 1 != classes->currentIndex() &&
-        foundation::AskYesNo("Set fax class as " + foundation::FaxClassToText(found + 1) + " ?", "Fax Class"))
+    if (found >= 0 && found + 1 != classes->currentIndex()
+        && foundation::AskYesNo("Set fax class as " + foundation::FaxClassToText(found + 1) + " ?", "Fax Class"))
         classes->setCurrentIndex(found + 1);
     if (tapi)
         foundation::CloseTapiPort(Modem->FxTapiDevice1);
@@ -499,9 +499,10 @@ void TPreferences::SelectWavButtonClick()
     const std::string current = WaveFileEdit->text().toStdString();
     const QString preset =
         !current.empty() && platform::FileExistsCI(current) ? QString::fromStdString(current) : QString();
-    const QString chosen = ChooseWaveFile ? ChooseWaveFile(folder, preset)
-                                          : QFileDialog::getOpenFileName(this, "Open", preset.isEmpty() ? folder : preset,
-                                                                         "WAVE files (*.wav)");
+    const QString chosen =
+        ChooseWaveFile
+            ? ChooseWaveFile(folder, preset)
+            : QFileDialog::getOpenFileName(this, "Open", preset.isEmpty() ? folder : preset, "WAVE files (*.wav)");
     if (chosen.toUpper().contains(".WAV"))
         WaveFileEdit->setText(chosen);
 }

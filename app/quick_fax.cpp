@@ -169,8 +169,8 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     OkButton->setDefault(true);
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l", "Close without saving");
     Helpbutton = MakeButton(this, "Helpbutton", "&Help", "Get help for the cover sheet editor");
-    ExplorerButton1 = MakeButton(this, "ExplorerButton1", "&Select Fax Cover Template",
-                                 "Choose the cover sheet template to use");
+    ExplorerButton1 =
+        MakeButton(this, "ExplorerButton1", "&Select Fax Cover Template", "Choose the cover sheet template to use");
     ChangeSenderInfoButton = MakeButton(this, "ChangeSenderInfoButton", "&Change Sender Info");
     AddressButton = MakeButton(this, "AddressButton", "&Phonebook", "Click here to access the Phone Book");
 
@@ -247,7 +247,8 @@ void TCreateEditQuickFax::UpdateSenderHint()
     if (s.Name.empty() && s.Company.empty() && s.Fax.empty() && s.Voice.empty())
         ChangeSenderInfoButton->setToolTip("No sender information entered");
     else
-        ChangeSenderInfoButton->setToolTip(QString::fromStdString(s.Name + "\n" + s.Company + "\n" + s.Fax + "\n" + s.Voice));
+        ChangeSenderInfoButton->setToolTip(
+            QString::fromStdString(s.Name + "\n" + s.Company + "\n" + s.Fax + "\n" + s.Voice));
 }
 
 void TCreateEditQuickFax::OkButtonClick()
@@ -264,8 +265,9 @@ void TCreateEditQuickFax::OkButtonClick()
         return refuse(Regarding, "Please enter text for the \"regarding\" field\rand/or enter a message");
     // A cover without its template would be rendered blank and sent as an empty page.
     if (!TemplateExists(TemplateName))
-        return refuse(ExplorerButton1, "The fax cover template \"" + TemplateName
-                                           + "\" was not found in the Covers folder.\rPlease select a fax cover template.");
+        return refuse(ExplorerButton1,
+                      "The fax cover template \"" + TemplateName
+                          + "\" was not found in the Covers folder.\rPlease select a fax cover template.");
     FaxMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
     QCoreApplication::processEvents();
     done(1);
@@ -292,10 +294,7 @@ void TCreateEditQuickFax::ExplorerButton1Click()
     CurrentQFileLabel->setText(QString::fromStdString(TemplateName));
 }
 
-void TCreateEditQuickFax::AddressButtonClick()
-{
-    PickPhoneBookEntry(this, Recipient, RecipientFax);
-}
+void TCreateEditQuickFax::AddressButtonClick() { PickPhoneBookEntry(this, Recipient, RecipientFax); }
 
 // --- The template chooser ---
 

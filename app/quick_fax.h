@@ -30,7 +30,7 @@ namespace zn::app {
 // message, one line each. Lines end in CR LF.
 struct TCoverData {
     std::string TemplateName;
-    std::string Flags;                 // as read; five characters when it was well formed
+    std::string Flags; // as read; five characters when it was well formed
     std::vector<std::string> Message;
 };
 
@@ -85,9 +85,9 @@ class TPreviewQuickFaxForms : public QDialog {
 public:
     explicit TPreviewQuickFaxForms(QWidget* parent = nullptr);
 
-    QListWidget* FileListBox1;     // the *.FCT files of the covers folder
+    QListWidget* FileListBox1; // the *.FCT files of the covers folder
     QScrollArea* ScrollBox1;
-    QLabel* Image1;                // the template's preview
+    QLabel* Image1; // the template's preview
     QLabel* DescriptionPanel;
     QPushButton *OKButton, *Cancelbutton, *Helpbutton;
     std::string TemplateName;

@@ -267,16 +267,18 @@ TQuickSuggest::TQuickSuggest(QWidget* parent) : QDialog(parent)
     page("RecFaxClass", {UseFaxClass1Rec});
     page("RecBPS", {Use9600TransferRec});
     page("RecModemReset", {UseATZRec, UseATANDFRec, UseNoResetRec});
-    page("RecInitString", {UseInitRec[0], UseInitRec[1], UseInitRec[2], UseInitRec[3], UseInitRec[4], UseInitRec[5],
-                           UseNoInitRec});
+    page("RecInitString",
+         {UseInitRec[0], UseInitRec[1], UseInitRec[2], UseInitRec[3], UseInitRec[4], UseInitRec[5], UseNoInitRec});
     page("RecECM", {UseDisableECMRec});
-    Conclusion = new QLabel(ShownText("\r\rThis concludes the Quick Config Analysis. \r\rTo save the settings, click the Finish "
-                            "button.  To Cancel changes, click the \rCancel button.\r\rNote: Use the Preferences "
-                            "Wizard for more options and more advanced settings"));
+    Conclusion =
+        new QLabel(ShownText("\r\rThis concludes the Quick Config Analysis. \r\rTo save the settings, click the Finish "
+                             "button.  To Cancel changes, click the \rCancel button.\r\rNote: Use the Preferences "
+                             "Wizard for more options and more advanced settings"));
     Conclusion->setObjectName("Conclusion");
-    NoProblems = new QLabel(ShownText("\r\rThe analysis did not find anything wrong with the more common Configuration "
-                            "settings. \r\rPlease consult the Problem Solver for more in-depth analysis, and the "
-                            "Preferences Wizard for more advanced settings."));
+    NoProblems =
+        new QLabel(ShownText("\r\rThe analysis did not find anything wrong with the more common Configuration "
+                             "settings. \r\rPlease consult the Problem Solver for more in-depth analysis, and the "
+                             "Preferences Wizard for more advanced settings."));
     NoProblems->setObjectName("NoProblems");
     for (QLabel* l : {Conclusion, NoProblems}) {
         l->setWordWrap(true);
@@ -320,10 +322,7 @@ TQuickSuggest::TQuickSuggest(QWidget* parent) : QDialog(parent)
     GoTo(0);
 }
 
-int TQuickSuggest::Page() const
-{
-    return Notebook1->currentIndex();
-}
+int TQuickSuggest::Page() const { return Notebook1->currentIndex(); }
 
 void TQuickSuggest::GoTo(int page)
 {
@@ -331,15 +330,9 @@ void TQuickSuggest::GoTo(int page)
     SetFinishButton();
 }
 
-void TQuickSuggest::NextbuttonClick()
-{
-    GoTo(SuggestPage(flags_, sending_, Page(), true));
-}
+void TQuickSuggest::NextbuttonClick() { GoTo(SuggestPage(flags_, sending_, Page(), true)); }
 
-void TQuickSuggest::BackButtonClick()
-{
-    GoTo(SuggestPage(flags_, sending_, Page(), false));
-}
+void TQuickSuggest::BackButtonClick() { GoTo(SuggestPage(flags_, sending_, Page(), false)); }
 
 bool TQuickSuggest::AnyChanged() const
 {
@@ -350,12 +343,12 @@ bool TQuickSuggest::AnyChanged() const
         return false;
     };
     if (sending_)
-        return UseTONE->isChecked() || UseFaxClass1Send->isChecked() || Use9600TransferSend->isChecked() ||
-               UseATZ->isChecked() || UseATANDF->isChecked() || anyInit(UseInitSend) ||
-               UseDisableECMSend->isChecked() || UseDisableBlindSend->isChecked() ||
-               UseDisableIgnoreBusySend->isChecked();
-    return UseFaxClass1Rec->isChecked() || Use9600TransferRec->isChecked() || UseATZRec->isChecked() ||
-           UseATANDFRec->isChecked() || anyInit(UseInitRec) || UseDisableECMRec->isChecked();
+        return UseTONE->isChecked() || UseFaxClass1Send->isChecked() || Use9600TransferSend->isChecked()
+               || UseATZ->isChecked() || UseATANDF->isChecked() || anyInit(UseInitSend)
+               || UseDisableECMSend->isChecked() || UseDisableBlindSend->isChecked()
+               || UseDisableIgnoreBusySend->isChecked();
+    return UseFaxClass1Rec->isChecked() || Use9600TransferRec->isChecked() || UseATZRec->isChecked()
+           || UseATANDFRec->isChecked() || anyInit(UseInitRec) || UseDisableECMRec->isChecked();
 }
 
 void TQuickSuggest::SetFinishButton()

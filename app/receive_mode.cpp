@@ -253,8 +253,9 @@ void TMainScreen::StartReceivingNow()
                 FxComPort1.SetLogging(comms::tlDump);
             AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
             HideStartingForm();
-            OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n + ") correct? Please\r\n"
-                             "click on the Find Modem button in Preferences to be sure.";
+            OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n
+                             + ") correct? Please\r\n"
+                               "click on the Find Modem button in Preferences to be sure.";
             ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
             SaveLocalRecLog();
             throw StartAborted();
@@ -270,11 +271,13 @@ void TMainScreen::StartReceivingNow()
             HideStartingForm();
             const bool goOn = AskContinue(
                 "No Response From Modem",
-                QString::fromStdString("We did not receive a modem response from COM" + n + ".\r\n\r\n"
-                                       "To verify the communications port, please click on the Find Modem button "
-                                       "in Preferences to be sure.\r\n\r\nIf you are sure there is a modem on COM" +
-                                       n + ", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
-                                           "session."),
+                QString::fromStdString("We did not receive a modem response from COM" + n
+                                       + ".\r\n\r\n"
+                                         "To verify the communications port, please click on the Find Modem button "
+                                         "in Preferences to be sure.\r\n\r\nIf you are sure there is a modem on COM"
+                                       + n
+                                       + ", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
+                                         "session."),
                 false);
             if (!goOn) {
                 CloseReceiveLine();
@@ -296,9 +299,13 @@ void TMainScreen::StartReceivingNow()
                 CloseReceiveLine();
                 ShowError("Unable to Continue",
                           QString::fromStdString("We are unable to continue the fax session. \r\n\r\nThe modem did "
-                                                 "not respond to the reset string:   (" + s.ResetString + ")\r\n\r\n"
-                                                 "Is the Communications Port (COM" + n + ") correct? Please\r\n"
-                                                 "click on the Find Modem button in Preferences to be sure."),
+                                                 "not respond to the reset string:   ("
+                                                 + s.ResetString
+                                                 + ")\r\n\r\n"
+                                                   "Is the Communications Port (COM"
+                                                 + n
+                                                 + ") correct? Please\r\n"
+                                                   "click on the Find Modem button in Preferences to be sure."),
                           false);
                 AddtoLastRecLog("Exiting modem not responding to reset", true);
                 SaveLocalRecLog();
@@ -406,9 +413,10 @@ void TMainScreen::WatchModem()
     SetButtons();
     Status->setText(QString::fromStdString("No modem on " + com));
     ShowError("Modem Not Found",
-              QString::fromStdString("The modem on " + com + " (" + device + ") can no longer be found: it was "
-                                     "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
-                                     "is back, click Receive to start receiving faxes again."),
+              QString::fromStdString("The modem on " + com + " (" + device
+                                     + ") can no longer be found: it was "
+                                       "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
+                                       "is back, click Receive to start receiving faxes again."),
               false);
 }
 
@@ -432,8 +440,8 @@ void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)
 
 void TMainScreen::FxReceiveFax1FaxName(std::string& name)
 {
-    const auto made =
-        foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(), foundation::Settings().GlobalUseAlternateNamingRec);
+    const auto made = foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(),
+                                                          foundation::Settings().GlobalUseAlternateNamingRec);
     name = made ? made->substr(0, 255) : std::string();
 }
 
@@ -587,12 +595,12 @@ void TMainScreen::PrintReceivedFax(const std::string& remoteID)
     if (!foundation::SelectUsablePrinter(false) || fxFaxPrinter1.FileName().empty())
         return;
     const platform::DateTime now = platform::Now();
-    const std::string header =
-        "From: " + Trimmed(remoteID) + "             Received: " +
-        platform::FormatDateTime(platform::ShortDateFormat(), now) + " " +
-        platform::FormatDateTime(platform::ShortTimeFormat(), now) + "             Fax File:        " +
-        QString::fromStdString(foundation::GetProgramFolder()).toLower().toStdString() + "Receive/" +
-        BareName(fxFaxPrinter1.FileName());
+    const std::string header = "From: " + Trimmed(remoteID)
+                               + "             Received: " + platform::FormatDateTime(platform::ShortDateFormat(), now)
+                               + " " + platform::FormatDateTime(platform::ShortTimeFormat(), now)
+                               + "             Fax File:        "
+                               + QString::fromStdString(foundation::GetProgramFolder()).toLower().toStdString()
+                               + "Receive/" + BareName(fxFaxPrinter1.FileName());
     const std::string printerName = foundation::CurrentPrinterName();
     if (!printerName.empty())
         fxFaxPrinter1.Printer().setPrinterName(QString::fromStdString(printerName));

@@ -32,20 +32,11 @@ using foundation::Settings;
 
 constexpr int kDefaultDialWait = 75;
 
-std::string Stamp()
-{
-    return platform::FormatDateTime("dddddd tt", platform::Now());
-}
+std::string Stamp() { return platform::FormatDateTime("dddddd tt", platform::Now()); }
 
-std::string Trimmed(const std::string& text)
-{
-    return QString::fromStdString(text).trimmed().toStdString();
-}
+std::string Trimmed(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
 
-std::string Upper(const std::string& text)
-{
-    return QString::fromStdString(text).toUpper().toStdString();
-}
+std::string Upper(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
 
 class HourGlass {
 public:
@@ -249,8 +240,8 @@ void TSendFaxForm::BuildHeader()
     if (!s.Fax.empty())
         HeaderText += "         $I          ";
     const platform::DateTime now = platform::Now();
-    HeaderText += "           " + platform::FormatDateTime(platform::ShortDateFormat(), now) + "    " +
-                  platform::FormatDateTime(platform::ShortTimeFormat(), now);
+    HeaderText += "           " + platform::FormatDateTime(platform::ShortDateFormat(), now) + "    "
+                  + platform::FormatDateTime(platform::ShortTimeFormat(), now);
     HeaderText += "              Page $P of $N";
 }
 
@@ -298,9 +289,9 @@ void TSendFaxForm::SendFaxButtonClick()
         AddtoLastSendLog("Message:" + message);
         CloseLine();
         ShowError("Error Opening Communications Port",
-                  QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port (COM" + n +
-                                         ") correct? Please" + "\r\n" +
-                                         "click on the Find Modem button on the Preferences screen to be sure."),
+                  QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port (COM" + n
+                                         + ") correct? Please" + "\r\n"
+                                         + "click on the Find Modem button on the Preferences screen to be sure."),
                   true);
         QApplication::setOverrideCursor(Qt::WaitCursor);
         EndAttempt("");
@@ -319,11 +310,11 @@ void TSendFaxForm::SendFaxButtonClick()
         AddtoLastSendLog("Error checking for modem");
         const bool goOn = AskContinue(
             "No Response From Modem",
-            QString::fromStdString("We did not receive a modem response from COM" + n + "." + "\r\n\r\n" +
-                                   "To verify the communications port, please click on the Find Modem button on "
-                                   "the Preferences screen." + "\r\n\r\n" + "If you are sure there is a modem on COM" +
-                                   n + ", press CONTINUE" + "\r\n" +
-                                   "to continue, otherwise press OK to stop the fax session."),
+            QString::fromStdString("We did not receive a modem response from COM" + n + "." + "\r\n\r\n"
+                                   + "To verify the communications port, please click on the Find Modem button on "
+                                     "the Preferences screen."
+                                   + "\r\n\r\n" + "If you are sure there is a modem on COM" + n + ", press CONTINUE"
+                                   + "\r\n" + "to continue, otherwise press OK to stop the fax session."),
             true);
         if (!goOn) {
             if (LogSession)
@@ -349,9 +340,10 @@ void TSendFaxForm::SendFaxButtonClick()
             CloseLine();
             ShowError("Unable to Continue",
                       QString::fromStdString("We are unable to continue the fax session. \r\n\r\nThe modem did not "
-                                             "respond to the reset string:   (" + s.ResetString + ")" + "\r\n\r\n" +
-                                             "Is the Communications Port (COM" + n + ") correct? Please" + "\r\n" +
-                                             "click on the Find Modem button on the Preferences screen to be sure."),
+                                             "respond to the reset string:   ("
+                                             + s.ResetString + ")" + "\r\n\r\n" + "Is the Communications Port (COM" + n
+                                             + ") correct? Please" + "\r\n"
+                                             + "click on the Find Modem button on the Preferences screen to be sure."),
                       true);
             EndAttempt("Exiting...");
             return;
@@ -480,7 +472,8 @@ void TSendFaxForm::FxSendFax1FaxFinish(int code)
     if (ResultText != "Sent") {
         LastSendErrorCode = code;
         const QString message = QString::fromStdString("We have received an error message while trying to send "
-                                                       "the fax\r\n\r\nError message: " + text + "\r\n" + "\r\n")
+                                                       "the fax\r\n\r\nError message: "
+                                                       + text + "\r\n" + "\r\n")
                                     .left(255);
         ShowError("Fax Failure", message, true);
     } else {

@@ -187,15 +187,16 @@ TTellUserAboutReceiveLog::TTellUserAboutReceiveLog(QWidget* parent) : QDialog(pa
     bold.setBold(true);
     LogFileNAme->setFont(bold);
     QLabel* request = label(QString("If the receive attempt fails, please e-mail this file to %1 with a short "
-                                    "description of the problem.").arg(kSupportAddress));
+                                    "description of the problem.")
+                                .arg(kSupportAddress));
     QLabel* note = label("NOTE: If no attempt to receive a fax is made, or if the fax is received correctly, do not "
                          "send the file, as we need to see a FAILED session in order to diagnose it.");
     QLabel* goOn = label("Click OK now to continue with this fax receive session...");
     Button1 = MakeButton(this, "Button1", "OK");
     Button1->setDefault(true);
     auto* layout = new QVBoxLayout(this);
-    for (QWidget* w : {static_cast<QWidget*>(intro), static_cast<QWidget*>(LogFileNAme),
-                       static_cast<QWidget*>(request), static_cast<QWidget*>(note), static_cast<QWidget*>(goOn)})
+    for (QWidget* w : {static_cast<QWidget*>(intro), static_cast<QWidget*>(LogFileNAme), static_cast<QWidget*>(request),
+                       static_cast<QWidget*>(note), static_cast<QWidget*>(goOn)})
         layout->addWidget(w);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

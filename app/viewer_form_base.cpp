@@ -46,12 +46,12 @@ void SetSquarePixels(faxdoc::TFxFaxUnpacker& unpacker, bool highResolution)
     unpacker.SetAutoScaleMode(highResolution ? faxdoc::asNone : faxdoc::asDoubleHeight);
 }
 
-TViewerFormBase::TViewerFormBase(const std::string& fileName, const std::string& title,
-                                 const std::string& headerText, int initialZoom, QWidget* parent)
+TViewerFormBase::TViewerFormBase(const std::string& fileName, const std::string& title, const std::string& headerText,
+                                 int initialZoom, QWidget* parent)
     : QDialog(parent), FileName(fileName), Title(title), HeaderText(headerText), zoom_(initialZoom)
 {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                   | Qt::WindowCloseButtonHint);
     status_ = std::make_unique<faxdoc::TFxFaxPrinterStatus>(this);
     printer_.SetStatusDisplay(status_.get());
     // Keeps the window answering while a job prints.
@@ -193,11 +193,11 @@ void TViewerFormBase::CheckZoomItem(int value)
     for (QAction* item : {N25PercentItem, N50PercentItem, N75PercentItem, N100PercentItem})
         item->setChecked(false);
     switch (value) {
-        case 25: N25PercentItem->setChecked(true); break;
-        case 50: N50PercentItem->setChecked(true); break;
-        case 75: N75PercentItem->setChecked(true); break;
-        case 100: N100PercentItem->setChecked(true); break;
-        default: break;
+    case 25: N25PercentItem->setChecked(true); break;
+    case 50: N50PercentItem->setChecked(true); break;
+    case 75: N75PercentItem->setChecked(true); break;
+    case 100: N100PercentItem->setChecked(true); break;
+    default: break;
     }
 }
 

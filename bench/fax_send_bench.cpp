@@ -35,15 +35,15 @@ double V21(int infoBytes) { return 1.0 + (6.0 + infoBytes) * 8 / 300 + 0.075; }
 
 double LineModelSeconds(int pages, int64_t dataBytes, int rate)
 {
-    double t = 3.0;                              // CED, after the answer
-    t += V21(20) + V21(4) - 1.0;                 // CSI + DIS in one transmission
-    t += V21(20) + V21(4) - 1.0;                 // TSI + DCS
-    t += 1.393 + 1.5 + 0.075;                    // V.17 long training + TCF
-    t += V21(0);                                 // CFR
-    t += pages * (0.142 + 0.075);                // short training before each page
-    t += double(dataBytes) * 8 / rate;           // the pages
-    t += pages * (V21(0) + V21(0));              // MPS/EOP and MCF
-    t += V21(0);                                 // DCN
+    double t = 3.0;                    // CED, after the answer
+    t += V21(20) + V21(4) - 1.0;       // CSI + DIS in one transmission
+    t += V21(20) + V21(4) - 1.0;       // TSI + DCS
+    t += 1.393 + 1.5 + 0.075;          // V.17 long training + TCF
+    t += V21(0);                       // CFR
+    t += pages * (0.142 + 0.075);      // short training before each page
+    t += double(dataBytes) * 8 / rate; // the pages
+    t += pages * (V21(0) + V21(0));    // MPS/EOP and MCF
+    t += V21(0);                       // DCN
     return t;
 }
 
@@ -127,7 +127,7 @@ int64_t EfaxDataBytes(const std::vector<std::string>& pbms, const std::string& d
         std::string cmd = "efix -i pbm -o fax '" + pbms[i] + "' > '" + out + "' 2>/dev/null";
         if (std::system(cmd.c_str()) != 0)
             return -1;
-        struct stat st{};
+        struct stat st {};
         if (::stat(out.c_str(), &st) == 0)
             total += st.st_size;
     }
@@ -167,8 +167,8 @@ int main(int argc, char** argv)
         double line = LineModelSeconds(n, dataBytes, rate);
         double efaxLine = LineModelSeconds(n, EfaxDataBytes(pbms, dir.Path()), rate);
         std::printf("%-6d %8.1f%s %8.1f%s %7.3f %13.1f %13.1f %10.3f %10.3f\n", n, ours.seconds, ours.ok ? " " : "!",
-                    efax.seconds, efax.ok ? " " : "!", ours.seconds / efax.seconds, line, efaxLine,
-                    ours.seconds / line, efax.seconds / efaxLine);
+                    efax.seconds, efax.ok ? " " : "!", ours.seconds / efax.seconds, line, efaxLine, ours.seconds / line,
+                    efax.seconds / efaxLine);
         std::fflush(stdout);
     }
     return 0;

@@ -71,8 +71,8 @@ bool ListDevices(std::vector<std::string>& names)
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t version = 0;
         StructurePtr<LINEDEVCAPS> caps;
-        if (lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0 ||
-            lineGetDevCaps(app, i, version, 0, caps) != 0)
+        if (lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0
+            || lineGetDevCaps(app, i, version, 0, caps) != 0)
             return Fail("device " + std::to_string(i));
         names.push_back(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize));
     }
@@ -121,17 +121,20 @@ int main(int argc, char** argv)
         bool connected = false;
         HLineApp app = 0;
         uint32_t count = 0;
-        lineInitialize(&app, nullptr, [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
-            if (msg == LineCallStateMsg && p1 == CallStateConnected)
-                connected = true;
-        }, "zn", &count);
+        lineInitialize(
+            &app, nullptr,
+            [&](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+                if (msg == LineCallStateMsg && p1 == CallStateConnected)
+                    connected = true;
+            },
+            "zn", &count);
         t0 = Clock::now();
         HLine line = 0;
         HCall call = 0;
         LINECALLPARAMS params = PassthroughCallParams();
         int fd = -1;
-        if (lineOpen(app, uint32_t(pick), &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr) != 0 ||
-            lineMakeCall(line, &call, "", 0, &params) <= 0) {
+        if (lineOpen(app, uint32_t(pick), &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr) != 0
+            || lineMakeCall(line, &call, "", 0, &params) <= 0) {
             ok = Fail("placing the call");
         } else {
             while (!connected && Ms(t0) < 5000) {
@@ -152,8 +155,8 @@ int main(int argc, char** argv)
             char text[] = "ATI\r";
             char got[8] = {};
             struct pollfd p = {ptys[size_t(pick)].master, POLLIN, 0};
-            if (::write(fd, text, 4) != 4 || ::poll(&p, 1, 2000) != 1 || ::read(p.fd, got, sizeof got) != 4 ||
-                std::memcmp(got, text, 4) != 0)
+            if (::write(fd, text, 4) != 4 || ::poll(&p, 1, 2000) != 1 || ::read(p.fd, got, sizeof got) != 4
+                || std::memcmp(got, text, 4) != 0)
                 ok = Fail("the descriptor does not reach device " + std::to_string(pick));
         }
         if (fd >= 0)

@@ -54,7 +54,8 @@ Row MakeRow(std::mt19937& rng, long i)
     Row r;
     r.subject = std::string(kWords[rng() % 8]) + " " + kWords[rng() % 8] + " " + std::to_string(i);
     char d[16], t[8];
-    snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12), 1 + unsigned(rng() % 28));
+    snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12),
+             1 + unsigned(rng() % 28));
     snprintf(t, sizeof t, "%02u:%02u", unsigned(rng() % 24), unsigned(rng() % 60));
     r.datesent = d;
     r.timesent = t;
@@ -148,7 +149,10 @@ int Prepare(const std::string& folder, long rows)
 // Ends the loop after the first paint of the view's viewport that shows rows.
 class FirstPaint : public QObject {
 public:
-    FirstPaint(QAbstractItemView* view, double* ms) : view_(view), ms_(ms) { view->viewport()->installEventFilter(this); }
+    FirstPaint(QAbstractItemView* view, double* ms) : view_(view), ms_(ms)
+    {
+        view->viewport()->installEventFilter(this);
+    }
     bool eventFilter(QObject* watched, QEvent* e) override
     {
         if (e->type() == QEvent::Paint && view_->model() && view_->model()->rowCount() > 0 && *ms_ < 0) {
@@ -222,7 +226,8 @@ int Archive(int argc, char** argv, const std::string& folder, int times)
     ::setenv("ZN_HOME", folder.c_str(), 1);
     ::setenv("ZN_WINDIR", (folder + "/win").c_str(), 1);
     QApplication app(argc, argv);
-    zn::platform::SetMessageBoxHook([](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
+    zn::platform::SetMessageBoxHook(
+        [](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
     zn::app::TMainScreen screen;
     screen.FormActivate();
     screen.mnuShowArchives->trigger(); // the row stays in view when it is archived

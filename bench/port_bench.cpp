@@ -244,8 +244,7 @@ std::vector<double> OurLatency(int samples)
             return;
         a.Signal();
         uint8_t c;
-        while (d->ReadChar(c) == 0) {
-        }
+        while (d->ReadChar(c) == 0) {}
     });
     d->SetAvailLevel(1);
     return TimeSingleBytes(pty.master, samples, a);
@@ -357,8 +356,9 @@ int main(int argc, char** argv)
     Rate ourOut = Median(ourOuts), peerOut = Median(peerOuts), ourIn = Median(ourIns), peerIn = Median(peerIns);
     std::vector<double> ourLat = OurLatency(samples), peerLat = PeerLatency(samples);
 
-    std::printf("Serial port layer over a pty pair: %zu MB each way (median of 5 runs taken in turn), %d latency samples\n",
-                total / 1000000, samples);
+    std::printf(
+        "Serial port layer over a pty pair: %zu MB each way (median of 5 runs taken in turn), %d latency samples\n",
+        total / 1000000, samples);
     std::printf("%-34s %12s %12s %8s\n", "measure", "zn", "direct tty", "ratio");
     Row("output throughput (WriteBlock)", ourOut.mbPerSecond, peerOut.mbPerSecond, "MB/s");
     Row("output CPU per MB", ourOut.cpuPerMb * 1000, peerOut.cpuPerMb * 1000, "ms/MB");

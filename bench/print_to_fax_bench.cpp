@@ -32,7 +32,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double Ms(Clock::time_point from, Clock::time_point to) { return std::chrono::duration<double, std::milli>(to - from).count(); }
+double Ms(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
 
 // The record count in a DBF's header.
 long DbfRecords(const std::string& path)
@@ -101,15 +104,18 @@ int main(int argc, char** argv)
         }
     }
     const std::string pdf = root + "/doc.pdf";
-    if (QProcess::execute("ps2pdf", {"-sPAPERSIZE=a4", QString::fromStdString(root + "/doc.ps"), QString::fromStdString(pdf)}) != 0)
+    if (QProcess::execute("ps2pdf",
+                          {"-sPAPERSIZE=a4", QString::fromStdString(root + "/doc.ps"), QString::fromStdString(pdf)})
+        != 0)
         return 1;
 
     zn::ptf::test::PrivateCups cups(root, "SetEnv ZN_FAX_CHANNEL_DIR " + root + "/run\n");
-    if (!cups.AddBackend(TARVELFAX_BACKEND, "tarvelfax") || !cups.AddBackend("/usr/lib/cups/backend/cups-pdf", "cups-pdf") ||
-        !cups.Start() || !cups.AddPrinter("TarvelFax", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax") ||
-        !cups.AddPrinter("CupsPdf", "cups-pdf:/", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd", "PDF")) {
-        std::fprintf(stderr, "print_to_fax_bench: the private cupsd did not come up: %s\n%s\n", cups.LastError().c_str(),
-                     cups.LoggedErrors().c_str());
+    if (!cups.AddBackend(TARVELFAX_BACKEND, "tarvelfax")
+        || !cups.AddBackend("/usr/lib/cups/backend/cups-pdf", "cups-pdf") || !cups.Start()
+        || !cups.AddPrinter("TarvelFax", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax")
+        || !cups.AddPrinter("CupsPdf", "cups-pdf:/", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd", "PDF")) {
+        std::fprintf(stderr, "print_to_fax_bench: the private cupsd did not come up: %s\n%s\n",
+                     cups.LastError().c_str(), cups.LoggedErrors().c_str());
         return 1;
     }
 
@@ -118,7 +124,8 @@ int main(int argc, char** argv)
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(root + "/run"));
     QProcess zn;
     zn.start(ZN_PROGRAM, {});
-    if (!zn.waitForStarted() || !PumpUntil([&] { return QFile::exists(QString::fromStdString(root + "/win/ZNPD.INI")); })) {
+    if (!zn.waitForStarted()
+        || !PumpUntil([&] { return QFile::exists(QString::fromStdString(root + "/win/ZNPD.INI")); })) {
         std::fprintf(stderr, "print_to_fax_bench: zn did not start\n");
         return 1;
     }
@@ -139,7 +146,8 @@ int main(int argc, char** argv)
         });
         return dialog.exec();
     };
-    zn::platform::SetMessageBoxHook([](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
+    zn::platform::SetMessageBoxHook(
+        [](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
 
     Figures toDialog, toRow, peer, gs;
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/root";
@@ -148,9 +156,10 @@ int main(int argc, char** argv)
         const long rowsBefore = DbfRecords(znout);
         dialogDone = false;
         printed = Clock::now();
-        if (!cups.Run("lp", {"-d", "TarvelFax", "-t", "bench", QString::fromStdString(pdf)}) ||
-            !PumpUntil([&] { return dialogDone; }) || !PumpUntil([&] { return DbfRecords(znout) > rowsBefore; })) {
-            std::fprintf(stderr, "print_to_fax_bench: the fax job did not go through\n%s\n", cups.LoggedErrors().c_str());
+        if (!cups.Run("lp", {"-d", "TarvelFax", "-t", "bench", QString::fromStdString(pdf)})
+            || !PumpUntil([&] { return dialogDone; }) || !PumpUntil([&] { return DbfRecords(znout) > rowsBefore; })) {
+            std::fprintf(stderr, "print_to_fax_bench: the fax job did not go through\n%s\n",
+                         cups.LoggedErrors().c_str());
             return 1;
         }
         const Clock::time_point row = Clock::now();
@@ -161,11 +170,12 @@ int main(int argc, char** argv)
         const auto written = [&] { return outFolder.entryList({title + "*.pdf"}, QDir::Files); };
         const Clock::time_point peerStart = Clock::now();
         QByteArray queue;
-        if (!cups.Run("lp", {"-d", "CupsPdf", "-t", title, QString::fromStdString(pdf)}) ||
-            !PumpUntil([&] {
-                return !written().isEmpty() && cups.Run("lpstat", {"-o", "CupsPdf"}, &queue) && queue.trimmed().isEmpty();
+        if (!cups.Run("lp", {"-d", "CupsPdf", "-t", title, QString::fromStdString(pdf)}) || !PumpUntil([&] {
+                return !written().isEmpty() && cups.Run("lpstat", {"-o", "CupsPdf"}, &queue)
+                       && queue.trimmed().isEmpty();
             })) {
-            std::fprintf(stderr, "print_to_fax_bench: the cups-pdf job did not go through\n%s\n", cups.LoggedErrors().c_str());
+            std::fprintf(stderr, "print_to_fax_bench: the cups-pdf job did not go through\n%s\n",
+                         cups.LoggedErrors().c_str());
             return 1;
         }
         const Clock::time_point peerEnd = Clock::now();
@@ -174,8 +184,8 @@ int main(int argc, char** argv)
 
         // Ghostscript alone, as the backend has it draw the pages.
         const Clock::time_point gsStart = Clock::now();
-        QProcess::execute("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pbmraw", "-r204x196",
-                                 "-sOutputFile=/dev/null", QString::fromStdString(pdf)});
+        QProcess::execute("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pbmraw",
+                                 "-r204x196", "-sOutputFile=/dev/null", QString::fromStdString(pdf)});
         const Clock::time_point gsEnd = Clock::now();
         if (run == 0)
             continue;
@@ -194,6 +204,7 @@ int main(int argc, char** argv)
     Print("cups-pdf: lp to the finished PDF", peer);
     Print("ghostscript alone: 10 pages at 204x196 to PBM", gs);
     std::printf("rasterisation's share of lp to dialog: %.0f %%; lp to dialog / cups-pdf: %.2f\n",
-                100.0 * gs.Median() / std::max(1.0, toDialog.Median()), toDialog.Median() / std::max(1.0, peer.Median()));
+                100.0 * gs.Median() / std::max(1.0, toDialog.Median()),
+                toDialog.Median() / std::max(1.0, peer.Median()));
     return 0;
 }

@@ -47,7 +47,8 @@ void FreshHome(const std::string& folder)
     std::filesystem::create_directories(folder);
     ::setenv("ZN_HOME", folder.c_str(), 1);
     ::setenv("ZN_WINDIR", (folder + "/win").c_str(), 1);
-    zn::platform::SetMessageBoxHook([](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
+    zn::platform::SetMessageBoxHook(
+        [](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
 }
 
 int QuickFax(const std::string& folder, int runs)
@@ -151,8 +152,8 @@ int Cleanup(const std::string& folder, long rows)
                                zn::foundation::GetProgramFolder()});
         fprintf(stderr, "delete run starts\n");
         const Clock::time_point start = Clock::now();
-        const int deleted = form.DeleteRun(
-            [](zn::data::TTable& t) { return t.FieldByName("RECIPIENT").AsString() == "Delete Me"; });
+        const int deleted =
+            form.DeleteRun([](zn::data::TTable& t) { return t.FieldByName("RECIPIENT").AsString() == "Delete Me"; });
         const double runMs = MsSince(start);
         screen.mnuRebuildIndexesClick();
         ours = MsSince(start);

@@ -57,7 +57,8 @@ Row MakeRow(std::mt19937& rng, long i)
     Row r;
     r.subject = std::string(words[rng() % 8]) + " " + words[rng() % 8] + " " + std::to_string(rng() % 100000);
     char d[16], t[8];
-    std::snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12), 1 + unsigned(rng() % 28));
+    std::snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12),
+                  1 + unsigned(rng() % 28));
     std::snprintf(t, sizeof t, "%02u:%02u", unsigned(rng() % 24), unsigned(rng() % 60));
     r.date = d;
     r.time = t;
@@ -84,7 +85,8 @@ void Prepare(long rows, const std::string& folder)
     if (!Exists(dbf)) {
         std::fprintf(stderr, "writing %ld rows to ZNOUT.DBF...\n", rows);
         TVeldrane maker;
-        if (!MakeFaxDBF(maker, folder + "/")) std::exit(1);
+        if (!MakeFaxDBF(maker, folder + "/"))
+            std::exit(1);
         vd_Use(dbf.c_str(), nullptr, 2, 2);
         std::mt19937 rng(42);
         for (long i = 0; i < rows; ++i) {
@@ -103,25 +105,29 @@ void Prepare(long rows, const std::string& folder)
             vd_Replace("ARCHIVED", 128, r.archived);
         }
         for (const TagDef& t : FaxTags())
-            if (t.opening) vd_IndexTag("", t.name, t.key, 0, t.flag, kTagCondition);
+            if (t.opening)
+                vd_IndexTag("", t.name, t.key, 0, t.flag, kTagCondition);
         vd_Close();
     }
     if (!Exists(sqlite)) {
         std::fprintf(stderr, "writing %ld rows to SQLite...\n", rows);
         sqlite3* db = nullptr;
         sqlite3_open(sqlite.c_str(), &db);
-        sqlite3_exec(db,
-                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE ZNOUT (SUBJECT TEXT, DATESENT TEXT, "
-                     "TIMESENT TEXT, RECIPIENT TEXT, PHONE TEXT, LASTRESULT TEXT, FAXDOC TEXT, FAXCOVER TEXT, NOTES TEXT, "
-                     "CODES TEXT, ARCHIVED INTEGER); BEGIN;",
-                     nullptr, nullptr, nullptr);
+        sqlite3_exec(
+            db,
+            "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE ZNOUT (SUBJECT TEXT, DATESENT TEXT, "
+            "TIMESENT TEXT, RECIPIENT TEXT, PHONE TEXT, LASTRESULT TEXT, FAXDOC TEXT, FAXCOVER TEXT, NOTES TEXT, "
+            "CODES TEXT, ARCHIVED INTEGER); BEGIN;",
+            nullptr, nullptr, nullptr);
         sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(db, "INSERT INTO ZNOUT VALUES (?,?,?,?,?,?,?,'',?,?,?)", -1, &st, nullptr);
         std::mt19937 rng(42);
         for (long i = 0; i < rows; ++i) {
             Row r = MakeRow(rng, i);
-            const std::string* texts[] = {&r.subject, &r.date, &r.time, &r.recipient, &r.phone, &r.result, &r.doc, &r.notes, &r.codes};
-            for (int k = 0; k < 9; ++k) sqlite3_bind_text(st, k + 1, texts[k]->c_str(), -1, SQLITE_TRANSIENT);
+            const std::string* texts[] = {&r.subject, &r.date, &r.time,  &r.recipient, &r.phone,
+                                          &r.result,  &r.doc,  &r.notes, &r.codes};
+            for (int k = 0; k < 9; ++k)
+                sqlite3_bind_text(st, k + 1, texts[k]->c_str(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_int(st, 10, r.archived);
             sqlite3_step(st);
             sqlite3_reset(st);
@@ -143,7 +149,8 @@ size_t ReadScreen(const Model& model, int first, int count)
 {
     size_t bytes = 0;
     for (int r = first; r < first + count && r < model.rowCount(); ++r)
-        for (int c = 0; c < model.columnCount(); ++c) bytes += model.data(model.index(r, c)).toString().size();
+        for (int c = 0; c < model.columnCount(); ++c)
+            bytes += model.data(model.index(r, c)).toString().size();
     return bytes;
 }
 
@@ -165,7 +172,8 @@ size_t HashColumn(const Model& model, int column, int count)
         texts.push_back(model.data(model.index(r, column)).toString().trimmed().toUpper().toStdString());
     std::sort(texts.begin(), texts.end());
     std::string all;
-    for (const std::string& t : texts) all += t + "\n";
+    for (const std::string& t : texts)
+        all += t + "\n";
     return std::hash<std::string>()(all);
 }
 
@@ -176,7 +184,8 @@ void RunOurs(const std::string& folder, double* ms, Seen* seen)
     table.SetExclusive(true);
     TDataSource source(&table);
     TVeldrane veldrane(&source);
-    if (!OpenFaxDBF(table, veldrane, folder + "/")) std::exit(2);
+    if (!OpenFaxDBF(table, veldrane, folder + "/"))
+        std::exit(2);
     veldrane.SetOrder(veldrane.TagArea("DATESENT"));
     table.First();
     TTableModel model(&table);
@@ -204,7 +213,8 @@ void RunOurs(const std::string& folder, double* ms, Seen* seen)
     model.MoveBy(kScreen);
     ReadScreen(model, 0, kScreen);
     ms[4] = MsSince(t);
-    if (model.rowCount() != kScreen) std::exit(3);
+    if (model.rowCount() != kScreen)
+        std::exit(3);
 }
 
 void RunPeer(const std::string& folder, double* ms, Seen* seen)
@@ -212,7 +222,8 @@ void RunPeer(const std::string& folder, double* ms, Seen* seen)
     auto t = Clock::now();
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE");
     db.setDatabaseName(QString::fromStdString(folder + "/znout.sqlite"));
-    if (!db.open()) std::exit(4);
+    if (!db.open())
+        std::exit(4);
     QSqlTableModel model(nullptr, db);
     model.setTable("ZNOUT");
     model.setFilter("ARCHIVED = 0");
@@ -223,12 +234,14 @@ void RunPeer(const std::string& folder, double* ms, Seen* seen)
 
     t = Clock::now();
     QSqlQuery count("SELECT COUNT(*) FROM ZNOUT WHERE ARCHIVED = 0", db);
-    if (count.next()) seen->count = count.value(0).toLongLong();
+    if (count.next())
+        seen->count = count.value(0).toLongLong();
     ms[1] = MsSince(t);
 
     // A view can show the last row only once the model has fetched every row before it.
     t = Clock::now();
-    while (model.canFetchMore()) model.fetchMore();
+    while (model.canFetchMore())
+        model.fetchMore();
     ReadScreen(model, model.rowCount() - kScreen, kScreen);
     ms[2] = MsSince(t);
 
@@ -242,7 +255,8 @@ void RunPeer(const std::string& folder, double* ms, Seen* seen)
     t = Clock::now();
     ReadScreen(model, kScreen, kScreen);
     ms[4] = MsSince(t);
-    if (model.rowCount() < 2 * kScreen) std::exit(5);
+    if (model.rowCount() < 2 * kScreen)
+        std::exit(5);
 }
 
 struct Result {
@@ -254,7 +268,8 @@ struct Result {
 Result RunChild(bool ours, const std::string& folder)
 {
     int fd[2];
-    if (pipe(fd) != 0) std::exit(1);
+    if (pipe(fd) != 0)
+        std::exit(1);
     pid_t child = fork();
     if (child == 0) {
         close(fd[0]);
@@ -303,7 +318,8 @@ int main(int argc, char** argv)
     }
     int status = 0;
     waitpid(writer, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 1;
 
     const long expected = NotArchived(rows);
     std::vector<double> ours[kSteps], peer[kSteps];
@@ -311,8 +327,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs; ++i) {
         Result a = RunChild(true, folder), b = RunChild(false, folder);
         if (a.seen.count != expected || b.seen.count != expected || a.seen.subjects != b.seen.subjects) {
-            std::fprintf(stderr, "MISMATCH: rows not archived %ld, zn counted %ld, SQLite %ld; first screen by subject %s\n",
-                         expected, a.seen.count, b.seen.count, a.seen.subjects == b.seen.subjects ? "agrees" : "differs");
+            std::fprintf(
+                stderr, "MISMATCH: rows not archived %ld, zn counted %ld, SQLite %ld; first screen by subject %s\n",
+                expected, a.seen.count, b.seen.count, a.seen.subjects == b.seen.subjects ? "agrees" : "differs");
             return 1;
         }
         for (int s = 0; s < kSteps; ++s) {
@@ -330,6 +347,7 @@ int main(int argc, char** argv)
     }
     double a = Median(oursKb) / 1024, b = Median(peerKb) / 1024;
     std::printf("| peak RSS (MB) | %.1f | %.1f | %.3f |\n", a, b, a / b);
-    std::printf("every run checked: %ld rows not archived counted by both, first screen by subject the same\n", expected);
+    std::printf("every run checked: %ld rows not archived counted by both, first screen by subject the same\n",
+                expected);
     return 0;
 }

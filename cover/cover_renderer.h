@@ -21,12 +21,12 @@ constexpr int kRenderOffset = 98;
 
 // A cover that cannot be made: the system's result code and its text.
 class ECoverError : public std::runtime_error {
- public:
-  ECoverError(int code, const std::string& text) : std::runtime_error(text), code_(code) {}
-  int Code() const { return code_; }
+public:
+    ECoverError(int code, const std::string& text) : std::runtime_error(text), code_(code) {}
+    int Code() const { return code_; }
 
- private:
-  int code_;
+private:
+    int code_;
 };
 
 // Draws the render file's items onto the canvas; scale 1 for the fax page, 2 for the preview. A

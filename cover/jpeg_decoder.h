@@ -10,9 +10,9 @@
 namespace zn::cover {
 
 struct TJpegResult {
-  bool ok = false;
-  std::string error; // the library's message, "There are warnings", or the size limit
-  std::vector<uint8_t> bmp;
+    bool ok = false;
+    std::string error; // the library's message, "There are warnings", or the size limit
+    std::vector<uint8_t> bmp;
 };
 
 // Any warning (a file that ends early) makes the decode fail with "There are warnings" after it

@@ -17,19 +17,19 @@ constexpr int64_t kMaxPicturePixels = 40'000'000;
 constexpr const char* kErrorLoadingFile = "Error loading file!";
 
 struct TPicture {
-  enum TKind { pkNone, pkBitmap, pkMetafile };
-  TKind kind = pkNone;
-  QImage bitmap;                 // pkBitmap
-  std::vector<uint8_t> metafile; // pkMetafile: the file's bytes
-  int metaWidth = 0, metaHeight = 0;
+    enum TKind { pkNone, pkBitmap, pkMetafile };
+    TKind kind = pkNone;
+    QImage bitmap;                 // pkBitmap
+    std::vector<uint8_t> metafile; // pkMetafile: the file's bytes
+    int metaWidth = 0, metaHeight = 0;
 
-  bool Empty() const { return kind == pkNone; }
-  bool IsBitmap() const { return kind == pkBitmap; }
-  int Width() const;
-  int Height() const;
-  // The picture drawn into a white image of its own size (a metafile played onto it).
-  QImage ToImage() const;
-  bool operator==(const TPicture& o) const;
+    bool Empty() const { return kind == pkNone; }
+    bool IsBitmap() const { return kind == pkBitmap; }
+    int Width() const;
+    int Height() const;
+    // The picture drawn into a white image of its own size (a metafile played onto it).
+    QImage ToImage() const;
+    bool operator==(const TPicture& o) const;
 };
 
 // A .BMP file image to a picture; nullopt when it is not one or too large.

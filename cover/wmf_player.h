@@ -14,18 +14,18 @@
 namespace zn::cover {
 
 struct TWmfRecord {
-  uint16_t function = 0;
-  std::vector<int16_t> params; // the record's words after its function
+    uint16_t function = 0;
+    std::vector<int16_t> params; // the record's words after its function
 };
 
 struct TWmfFile {
-  bool placeable = false;
-  int16_t boundsLeft = 0, boundsTop = 0, boundsRight = 0, boundsBottom = 0;
-  uint16_t unitsPerInch = 0;
-  uint16_t objectCount = 0;
-  std::vector<TWmfRecord> records;
-  // The picture's size in pixels at 96 ppi (from the placeable header, else the window extent).
-  int width = 0, height = 0;
+    bool placeable = false;
+    int16_t boundsLeft = 0, boundsTop = 0, boundsRight = 0, boundsBottom = 0;
+    uint16_t unitsPerInch = 0;
+    uint16_t objectCount = 0;
+    std::vector<TWmfRecord> records;
+    // The picture's size in pixels at 96 ppi (from the placeable header, else the window extent).
+    int width = 0, height = 0;
 };
 
 // Nullopt when the bytes are no metafile or it claims a size above `maxPixels`.

@@ -26,31 +26,31 @@ constexpr int64_t kMaxPageBytes = static_cast<int64_t>(kMaxPageRows) * (2 + kApf
 static_assert(kMaxPageBytes + 64 * 1024 < INT32_MAX, "a page of the longest rows fits the page length");
 
 enum TApfPageFlags : uint16_t {
-  kPageHighResolution = 1,
-  kPageWide = 2,          // rows of 2048 pixels, else 1728
-  kPageLengthPrefixed = 4 // every row a uint16 byte count and that many bytes
+    kPageHighResolution = 1,
+    kPageWide = 2,          // rows of 2048 pixels, else 1728
+    kPageLengthPrefixed = 4 // every row a uint16 byte count and that many bytes
 };
 
 struct TApfFileHeader {
-  uint8_t signature[6] = {};
-  int32_t dateTime = 0;        // DOS packed date (high word) and time (low word)
-  uint8_t stationId[21] = {};  // length byte, then 20 characters padded with blanks
-  uint16_t pageCount = 0;
-  int32_t page1Offset = 0;
+    uint8_t signature[6] = {};
+    int32_t dateTime = 0;       // DOS packed date (high word) and time (low word)
+    uint8_t stationId[21] = {}; // length byte, then 20 characters padded with blanks
+    uint16_t pageCount = 0;
+    int32_t page1Offset = 0;
 
-  void Encode(uint8_t out[kApfFileHeaderSize]) const;
-  static TApfFileHeader Decode(const uint8_t in[kApfFileHeaderSize]);
-  void SetSignature();
-  void SetStationId(const std::string& id); // at most 20 characters kept
-  std::string StationId() const;
+    void Encode(uint8_t out[kApfFileHeaderSize]) const;
+    static TApfFileHeader Decode(const uint8_t in[kApfFileHeaderSize]);
+    void SetSignature();
+    void SetStationId(const std::string& id); // at most 20 characters kept
+    std::string StationId() const;
 };
 
 struct TApfPageHeader {
-  int32_t length = 0; // data bytes behind the page header
-  uint16_t flags = 0;
+    int32_t length = 0; // data bytes behind the page header
+    uint16_t flags = 0;
 
-  void Encode(uint8_t out[kApfPageHeaderSize]) const;
-  static TApfPageHeader Decode(const uint8_t in[kApfPageHeaderSize]);
+    void Encode(uint8_t out[kApfPageHeaderSize]) const;
+    static TApfPageHeader Decode(const uint8_t in[kApfPageHeaderSize]);
 };
 
 // DOS packed date and time of a local time; 0 when the year lies outside 1980..2099.

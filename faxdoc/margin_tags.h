@@ -7,11 +7,11 @@
 namespace zn::faxdoc {
 
 struct TMarginTagValues {
-  std::string date;
-  std::string fileName;
-  std::string time;
-  int totalPages = 0;
-  int page = 0;
+    std::string date;
+    std::string fileName;
+    std::string time;
+    int totalPages = 0;
+    int page = 0;
 };
 
 // A tag runs from "$" to the next blank or the end of the text, so in "$D$T" the first tag takes

@@ -21,8 +21,8 @@ extern const uint8_t kBlankRow2048[6];
 // the index of the byte holding the last code bit plus 2, so the row ends with one whole zero byte.
 // The coded row is exactly `lineWidth` pixels: `leftMargin` white pixels, then the raster's pixels
 // (each twice when `doubleWidth`), cut or filled with white at the row width.
-int CodeRasterRow(const uint8_t* raster, int rasterBytes, int lineWidth, int leftMargin,
-                  bool doubleWidth, uint8_t* out);
+int CodeRasterRow(const uint8_t* raster, int rasterBytes, int lineWidth, int leftMargin, bool doubleWidth,
+                  uint8_t* out);
 
 // The end-of-page block: a 16-bit EOL, six 12-bit EOLs and a zero byte. Returns kEndOfPageBytes.
 int MakeEndOfPage(uint8_t* out);
@@ -33,37 +33,37 @@ int CodeBlankRow(int lineWidth, uint8_t* out);
 // Decodes an MH bit stream into rows. Rows are delivered at the EOL that ends them, and only when
 // they are exactly 1728 or 2048 pixels wide (216 or 256 bytes); runs before the first EOL are ignored.
 class TMhDecoder {
- public:
-  static constexpr int kMaxRowPixels = 4096;
-  static constexpr int kRowBufferBytes = 528;
-  // Gets each row (1 = black, MSB leftmost) and its byte count; returns false to stop.
-  using TRowSink = std::function<bool(const uint8_t* row, int bytes)>;
+public:
+    static constexpr int kMaxRowPixels = 4096;
+    static constexpr int kRowBufferBytes = 528;
+    // Gets each row (1 = black, MSB leftmost) and its byte count; returns false to stop.
+    using TRowSink = std::function<bool(const uint8_t* row, int bytes)>;
 
-  TMhDecoder();
-  // Decodes a page's bit stream, whole or in consecutive pieces (a code cut at the end of a piece
-  // is finished by the next). Returns true when the page ended: at the third EOL in a row without
-  // a run between them, or when the sink asked to stop.
-  bool Decode(const uint8_t* data, size_t size, const TRowSink& sink);
-  // Called after the last piece: a last row of a whole page width that the data ends without an
-  // EOL is delivered too. Returns true when the sink asked to stop (or the page had ended).
-  bool Finish(const TRowSink& sink);
-  int BadCodes() const { return badCodes_; }
-  bool Ended() const { return ended_; }
+    TMhDecoder();
+    // Decodes a page's bit stream, whole or in consecutive pieces (a code cut at the end of a piece
+    // is finished by the next). Returns true when the page ended: at the third EOL in a row without
+    // a run between them, or when the sink asked to stop.
+    bool Decode(const uint8_t* data, size_t size, const TRowSink& sink);
+    // Called after the last piece: a last row of a whole page width that the data ends without an
+    // EOL is delivered too. Returns true when the sink asked to stop (or the page had ended).
+    bool Finish(const TRowSink& sink);
+    int BadCodes() const { return badCodes_; }
+    bool Ended() const { return ended_; }
 
- private:
-  bool EndRow(const TRowSink& sink);
+private:
+    bool EndRow(const TRowSink& sink);
 
-  uint8_t row_[kRowBufferBytes];
-  int rowPixels_ = 0;
-  int colour_ = 0;
-  int eolCount_ = 0;
-  bool beforeFirstEol_ = true;
-  bool error_ = false;
-  bool ended_ = false;
-  bool inFill_ = false;  // within the fill zeros of an EOL when a piece ended
-  uint64_t pending_ = 0; // bits of the last piece not yet decoded, first bit in bit 0
-  int pendingBits_ = 0;
-  int badCodes_ = 0;
+    uint8_t row_[kRowBufferBytes];
+    int rowPixels_ = 0;
+    int colour_ = 0;
+    int eolCount_ = 0;
+    bool beforeFirstEol_ = true;
+    bool error_ = false;
+    bool ended_ = false;
+    bool inFill_ = false;  // within the fill zeros of an EOL when a piece ended
+    uint64_t pending_ = 0; // bits of the last piece not yet decoded, first bit in bit 0
+    int pendingBits_ = 0;
+    int badCodes_ = 0;
 };
 
 } // namespace zn::faxdoc

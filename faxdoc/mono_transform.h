@@ -24,7 +24,7 @@ TMonoBitmap ScaleKeepingBlack(const TMonoBitmap& page, int width, int height);
 
 // The part (x, y, width, height) of a page scaled to `outWidth` x `outHeight` the same way; parts
 // outside the page are white.
-TMonoBitmap ScalePartKeepingBlack(const TMonoBitmap& page, int x, int y, int width, int height,
-                                  int outWidth, int outHeight);
+TMonoBitmap ScalePartKeepingBlack(const TMonoBitmap& page, int x, int y, int width, int height, int outWidth,
+                                  int outHeight);
 
 } // namespace zn::faxdoc

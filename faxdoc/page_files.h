@@ -24,24 +24,24 @@ enum class TPageFileKind { Pcx, Dcx, Tiff, Bmp };
 // A page file written as its rows come: the header is completed when the writer closes, so the
 // row count need not be known at the start. Memory is a row and the writer's buffer.
 class TPageFileWriter {
- public:
-  // `stride` bytes per row (even); the page is stride x 8 pixels wide.
-  int Create(const std::string& name, TPageFileKind kind, int stride);
-  // One row of `stride` bytes. A PCX or DCX page refuses its 65536th row (-8058).
-  int WriteRow(const uint8_t* row);
-  int Close();
-  void Discard() { out_.Discard(); }
-  int Rows() const { return rows_; }
+public:
+    // `stride` bytes per row (even); the page is stride x 8 pixels wide.
+    int Create(const std::string& name, TPageFileKind kind, int stride);
+    // One row of `stride` bytes. A PCX or DCX page refuses its 65536th row (-8058).
+    int WriteRow(const uint8_t* row);
+    int Close();
+    void Discard() { out_.Discard(); }
+    int Rows() const { return rows_; }
 
- private:
-  int ReverseRows(); // BMP keeps its rows bottom-up: they are written top-down and turned round
+private:
+    int ReverseRows(); // BMP keeps its rows bottom-up: they are written top-down and turned round
 
-  TBufferedWriter out_;
-  TPageFileKind kind_ = TPageFileKind::Pcx;
-  int stride_ = 0;
-  int rows_ = 0;
-  int64_t imageStart_ = 0;
-  std::vector<uint8_t> coded_;
+    TBufferedWriter out_;
+    TPageFileKind kind_ = TPageFileKind::Pcx;
+    int stride_ = 0;
+    int rows_ = 0;
+    int64_t imageStart_ = 0;
+    std::vector<uint8_t> coded_;
 };
 
 // "PCX", "DCX", "TIF" or "BMP".

@@ -25,7 +25,7 @@ bool AskYesNo(const std::string& text, const std::string& caption)
 bool AskYesNoDefaultNo(const std::string& text, const std::string& caption)
 {
     return ShowMessageBox(text, caption, platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2)
-        == platform::IDYES;
+           == platform::IDYES;
 }
 
 void ShowInformation(const std::string& text)
@@ -33,19 +33,10 @@ void ShowInformation(const std::string& text)
     ShowMessageBox(text, "Information", platform::MB_ICONASTERISK | platform::MB_OK);
 }
 
-void ShowHelpContext(int context)
-{
-    lastHelpContext = context;
-}
+void ShowHelpContext(int context) { lastHelpContext = context; }
 
-void ShowGeneralHelp()
-{
-    ShowHelpContext(kGeneralHelpContext);
-}
+void ShowGeneralHelp() { ShowHelpContext(kGeneralHelpContext); }
 
-int LastHelpContext()
-{
-    return lastHelpContext;
-}
+int LastHelpContext() { return lastHelpContext; }
 
 } // namespace zn::foundation

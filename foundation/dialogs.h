@@ -8,7 +8,7 @@ namespace zn::foundation {
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags);
 bool AskYesNo(const std::string& text, const std::string& caption);          // flags 36; true on Yes
 bool AskYesNoDefaultNo(const std::string& text, const std::string& caption); // flags 292; true on Yes
-void ShowInformation(const std::string& text);                                // "Information", flags 64
+void ShowInformation(const std::string& text);                               // "Information", flags 64
 
 // There is no help viewer here: a help call records its context number, which tests and the
 // configuration report can read back.

@@ -13,9 +13,11 @@ namespace {
 
 bool SameFile(const std::string& a, const std::string& b)
 {
-    struct stat infoA {}, infoB {};
-    return ::stat(platform::ResolvePath(a).c_str(), &infoA) == 0 && ::stat(platform::ResolvePath(b).c_str(), &infoB) == 0
-        && infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+    struct stat infoA {
+    }, infoB{};
+    return ::stat(platform::ResolvePath(a).c_str(), &infoA) == 0
+           && ::stat(platform::ResolvePath(b).c_str(), &infoB) == 0 && infoA.st_dev == infoB.st_dev
+           && infoA.st_ino == infoB.st_ino;
 }
 
 bool HighResolution(const std::string& path)
@@ -41,7 +43,7 @@ bool ConcatFaxFiles(const std::string& destination, const std::string& fileA, co
         return false; // creating the destination would empty an input
     return faxdoc::JoinApfFiles({platform::ResolvePath(fileA), platform::ResolvePath(fileB)},
                                 platform::ResolvePath(destination))
-        == 0;
+           == 0;
 }
 
 } // namespace zn::foundation

@@ -22,10 +22,7 @@ std::string NumberedName(const std::string& folder, const std::string& prefix, c
     return folder + prefix + number + ".APF";
 }
 
-bool NameExists(const std::string& path)
-{
-    return platform::FileExistsCI(path);
-}
+bool NameExists(const std::string& path) { return platform::FileExistsCI(path); }
 
 } // namespace
 

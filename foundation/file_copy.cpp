@@ -37,10 +37,7 @@ private:
     int fd_;
 };
 
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 bool WriteAll(int fd, const char* data, size_t size)
 {
@@ -67,8 +64,7 @@ ssize_t ReadSome(int fd, char* buffer, size_t size)
 
 } // namespace
 
-bool CopyFileBlocks(const std::string& source, const std::string& destination,
-                    const CopyBlockObserver& observer)
+bool CopyFileBlocks(const std::string& source, const std::string& destination, const CopyBlockObserver& observer)
 {
     if (source == destination)
         return false;
@@ -90,8 +86,8 @@ bool CopyFileBlocks(const std::string& source, const std::string& destination,
     // A file is written aside and put in place whole (platform/file_replacement.h); a device
     // destination is written to as it is.
     struct stat existing {};
-    const bool device = ::stat(destinationPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)
-        && !S_ISDIR(existing.st_mode);
+    const bool device =
+        ::stat(destinationPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode);
     platform::FileReplacement replacement(destinationPath);
     Descriptor deviceOut(device ? ::open(destinationPath.c_str(), O_WRONLY | O_CLOEXEC) : -1);
     if (!device && replacement.Open() != 0)

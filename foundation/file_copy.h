@@ -14,7 +14,6 @@ using CopyBlockObserver = std::function<void(size_t bytes)>;
 // and when a read or write fails or the source ends before its measured size. The copy is written
 // beside the destination and put in place whole, on disk (platform/file_replacement.h): a false
 // result never leaves a truncated fax behind and leaves an older destination as it was.
-bool CopyFileBlocks(const std::string& source, const std::string& destination,
-                    const CopyBlockObserver& observer = {});
+bool CopyFileBlocks(const std::string& source, const std::string& destination, const CopyBlockObserver& observer = {});
 
 } // namespace zn::foundation

@@ -26,10 +26,7 @@ QPointer<QWidget>& MainFormPointer()
 constexpr int kSmallestPlacement = 100;
 
 // A form's rectangle as Windows keeps it: right and bottom are exclusive.
-PlacementRect RectOf(const QRect& r)
-{
-    return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
-}
+PlacementRect RectOf(const QRect& r) { return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()}; }
 
 void SetBounds(QWidget& form, const PlacementRect& r)
 {
@@ -49,15 +46,9 @@ QRect NormalRect(const QWidget& form)
 
 } // namespace
 
-void SetMainForm(QWidget* form)
-{
-    MainFormPointer() = form;
-}
+void SetMainForm(QWidget* form) { MainFormPointer() = form; }
 
-QWidget* MainForm()
-{
-    return MainFormPointer().data();
-}
+QWidget* MainForm() { return MainFormPointer().data(); }
 
 std::string FormClassName(const QWidget& form)
 {
@@ -77,10 +68,7 @@ ScreenMetrics PrimaryScreen()
     return metrics;
 }
 
-void CenterForm(QWidget& form)
-{
-    CenterForm(form, PrimaryScreen());
-}
+void CenterForm(QWidget& form) { CenterForm(form, PrimaryScreen()); }
 
 void CenterForm(QWidget& form, const ScreenMetrics& screen)
 {
@@ -91,8 +79,7 @@ void CenterForm(QWidget& form, const ScreenMetrics& screen)
     if (upper == "TMAINSCREEN" || !mainForm || mainForm == &form || mainForm->isMaximized()) {
         form.move((screen.width - width) / 2, (screen.height - height) / 2);
     } else {
-        form.move(mainForm->x() + (mainForm->width() - width) / 2,
-                  mainForm->y() + (mainForm->height() - height) / 2);
+        form.move(mainForm->x() + (mainForm->width() - width) / 2, mainForm->y() + (mainForm->height() - height) / 2);
     }
     if (form.windowFlags() & Qt::WindowMaximizeButtonHint)
         form.setWindowFlags(form.windowFlags() | Qt::WindowSystemMenuHint);
@@ -111,17 +98,12 @@ bool PlacementFitsScreen(const PlacementRect& r, const ScreenMetrics& screen)
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     auto within = [](int value, int limit) { return value >= 0 && value <= limit; };
-    return r.left <= r.right && r.top <= r.bottom
-        && width >= kSmallestPlacement && height >= kSmallestPlacement
-        && width <= screen.width && height <= screen.height
-        && within(r.left, screen.width) && within(r.right, screen.width)
-        && within(r.top, screen.height) && within(r.bottom, screen.height);
+    return r.left <= r.right && r.top <= r.bottom && width >= kSmallestPlacement && height >= kSmallestPlacement
+           && width <= screen.width && height <= screen.height && within(r.left, screen.width)
+           && within(r.right, screen.width) && within(r.top, screen.height) && within(r.bottom, screen.height);
 }
 
-void LoadFormPlacement(QWidget& form)
-{
-    LoadFormPlacement(form, PrimaryScreen());
-}
+void LoadFormPlacement(QWidget& form) { LoadFormPlacement(form, PrimaryScreen()); }
 
 void LoadFormPlacement(QWidget& form, const ScreenMetrics& screen)
 {
@@ -149,10 +131,7 @@ void LoadFormPlacement(QWidget& form, const ScreenMetrics& screen)
     }
 }
 
-void SaveFormPlacement(QWidget& form)
-{
-    SaveFormPlacement(form, PrimaryScreen());
-}
+void SaveFormPlacement(QWidget& form) { SaveFormPlacement(form, PrimaryScreen()); }
 
 void SaveFormPlacement(QWidget& form, const ScreenMetrics& screen)
 {
@@ -160,15 +139,12 @@ void SaveFormPlacement(QWidget& form, const ScreenMetrics& screen)
     const PlacementRect r = RectOf(NormalRect(form));
     platform::IniFile ini(GetIniFileName());
     const bool written = ini.WriteInteger(section, "Left", r.left) && ini.WriteInteger(section, "Top", r.top)
-        && ini.WriteInteger(section, "Right", r.right) && ini.WriteInteger(section, "Bottom", r.bottom)
-        && ini.WriteBool(section, "Maximized", form.isMaximized());
+                         && ini.WriteInteger(section, "Right", r.right) && ini.WriteInteger(section, "Bottom", r.bottom)
+                         && ini.WriteBool(section, "Maximized", form.isMaximized());
     if (!written)
         throw IniFileError(ini.Path());
 }
 
-void PopupMenuBelowButton(QWidget& button, QMenu& menu)
-{
-    menu.popup(button.mapToGlobal(QPoint(0, button.height())));
-}
+void PopupMenuBelowButton(QWidget& button, QMenu& menu) { menu.popup(button.mapToGlobal(QPoint(0, button.height()))); }
 
 } // namespace zn::foundation

@@ -38,10 +38,7 @@ int LayoutNumber(const QString& pattern, const std::array<const char*, N>& layou
 }
 
 // Qt writes months as M and minutes as m; the program's format strings write both as m.
-std::string DateFormatOf(QString format)
-{
-    return format.replace('M', 'm').toStdString();
-}
+std::string DateFormatOf(QString format) { return format.replace('M', 'm').toStdString(); }
 
 int DecimalsOf(const QLocale& locale)
 {
@@ -60,8 +57,9 @@ int DecimalsOf(const QLocale& locale)
 LocaleFormats FormatsOfLocale(const QLocale& locale)
 {
     static const std::array<const char*, 4> positive = {"$1", "1$", "$ 1", "1 $"};
-    static const std::array<const char*, 16> negative = {"($1)", "-$1", "$-1", "$1-", "(1$)", "-1$", "1-$", "1$-",
-                                                         "-1 $", "-$ 1", "1 $-", "$ 1-", "$ -1", "1- $", "($ 1)", "(1 $)"};
+    static const std::array<const char*, 16> negative = {"($1)", "-$1",  "$-1",   "$1-",  "(1$)", "-1$",
+                                                         "1-$",  "1$-",  "-1 $",  "-$ 1", "1 $-", "$ 1-",
+                                                         "$ -1", "1- $", "($ 1)", "(1 $)"};
     LocaleFormats f;
     f.CurrencyString = locale.currencySymbol().toStdString();
     f.CurrencyFormat = LayoutNumber(CurrencyPattern(locale, 1), positive);
@@ -104,9 +102,6 @@ LocaleFormats& CurrentLocaleFormats()
     return formats;
 }
 
-void ReloadLocaleFormats()
-{
-    CurrentLocaleFormats() = FormatsOfLocale(QLocale::system());
-}
+void ReloadLocaleFormats() { CurrentLocaleFormats() = FormatsOfLocale(QLocale::system()); }
 
 } // namespace zn::foundation

@@ -9,8 +9,8 @@ namespace zn::foundation {
 
 struct LocaleFormats {
     std::string CurrencyString;
-    int CurrencyFormat = 0;         // 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
-    int NegCurrFormat = 0;          // 0 "($1)" .. 15 "(1 $)", the Windows numbering
+    int CurrencyFormat = 0; // 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
+    int NegCurrFormat = 0;  // 0 "($1)" .. 15 "(1 $)", the Windows numbering
     char ThousandSeparator = ',';
     char DecimalSeparator = '.';
     int CurrencyDecimals = 0;

@@ -38,10 +38,7 @@ constexpr int32_t kProbePauseTicks = 12;
 constexpr int32_t kTapiSettleTicks = 18;
 constexpr int kTapiPortWaitMs = 6000;
 
-std::string Trimmed(const std::string& text)
-{
-    return QString::fromStdString(text).trimmed().toStdString();
-}
+std::string Trimmed(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
 
 bool CommandAndOk(comms::TFxCustomComPort& port, const std::string& command)
 {
@@ -55,14 +52,15 @@ std::string PortOpenMessage(int comNumber, int code, const std::string& detail)
 {
     const std::string n = std::to_string(comNumber);
     if (code == comms::ecAlreadyOpen || code == comms::ecHardware)
-        return "The communications port is in use ( Com " + n + " )\r\n\r\nPlease make sure that all communication "
-               "programs (internet, AOL, etc) are closed, and then try again.";
+        return "The communications port is in use ( Com " + n
+               + " )\r\n\r\nPlease make sure that all communication "
+                 "programs (internet, AOL, etc) are closed, and then try again.";
     if (code == comms::ecBadId)
         return "Unable to open the specified communications port ( Com" + n + " )";
     if (code != 0) {
         const std::string text = comms::ErrorCodeToText(code);
-        return "Unable to open the specified communications port ( Com" + n + " )\r\nError message: " +
-               (text.empty() ? "Unknown error" : text);
+        return "Unable to open the specified communications port ( Com" + n
+               + " )\r\nError message: " + (text.empty() ? "Unknown error" : text);
     }
     return "Unable to open the specified communications port( Com" + n + " )\r\nError message: " + detail;
 }

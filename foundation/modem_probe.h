@@ -6,7 +6,7 @@
 namespace zn::comms {
 class TFxCustomComPort;
 class TFxCustomTapiDevice;
-}
+} // namespace zn::comms
 
 namespace zn::foundation {
 

@@ -176,7 +176,7 @@ void TPhoneBook::DeleteButtonClick()
         return;
     }
     if (AskYesNoDefaultNo("Delete the current phone book entry?:\r" + PhoneTable.FieldByName("NAME").AsString(),
-                                      "Delete"))
+                          "Delete"))
         PhoneTable.Delete();
     PhoneTable.Refresh();
     QCoreApplication::processEvents();

@@ -39,11 +39,11 @@ public:
         setWindowTitle("Select Printer");
         setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         auto* layout = new QVBoxLayout(this);
-        auto* explanation = new QLabel(
-            "We are unable to find the Windows Default Printer. This may to be related to starting the "
-            "Tarvel program directly from the Tarvel Printer Driver on this system.  We will now ask you to "
-            "select a printer.\r\rIf this problem persists, please start Tarvel directly by clicking on its "
-            "desktop icon. ");
+        auto* explanation =
+            new QLabel("We are unable to find the Windows Default Printer. This may to be related to starting the "
+                       "Tarvel program directly from the Tarvel Printer Driver on this system.  We will now ask you to "
+                       "select a printer.\r\rIf this problem persists, please start Tarvel directly by clicking on its "
+                       "desktop icon. ");
         explanation->setWordWrap(true);
         layout->addWidget(explanation);
         layout->addWidget(new QLabel("Please select your printer from this list:"));
@@ -81,15 +81,9 @@ std::vector<std::string> PrinterNames()
     return names;
 }
 
-void SetPrinterNamesForTest(std::optional<std::vector<std::string>> names)
-{
-    TestPrinterNames() = std::move(names);
-}
+void SetPrinterNamesForTest(std::optional<std::vector<std::string>> names) { TestPrinterNames() = std::move(names); }
 
-int PrinterIndex()
-{
-    return CurrentIndex();
-}
+int PrinterIndex() { return CurrentIndex(); }
 
 void SetPrinterIndex(int index)
 {

@@ -18,37 +18,19 @@ constexpr const char* kSendFolder = "SEND";
 constexpr const char* kReceiveFolder = "Receive";
 
 // An existing folder of that name in any letter case, else the name as given.
-std::string SubFolder(const std::string& name)
-{
-    return WithSlash(platform::ResolvePath(GetProgramFolder() + name));
-}
+std::string SubFolder(const std::string& name) { return WithSlash(platform::ResolvePath(GetProgramFolder() + name)); }
 
 } // namespace
 
-std::string GetProgramFolder()
-{
-    return WithSlash(platform::ProgramFolder());
-}
+std::string GetProgramFolder() { return WithSlash(platform::ProgramFolder()); }
 
-std::string GetIniFileName()
-{
-    return platform::ResolvePath(GetProgramFolder() + "ZN.INI");
-}
+std::string GetIniFileName() { return platform::ResolvePath(GetProgramFolder() + "ZN.INI"); }
 
-std::string GetSendFolder()
-{
-    return SubFolder(kSendFolder);
-}
+std::string GetSendFolder() { return SubFolder(kSendFolder); }
 
-std::string GetReceiveFolder()
-{
-    return SubFolder(kReceiveFolder);
-}
+std::string GetReceiveFolder() { return SubFolder(kReceiveFolder); }
 
-std::string GetCoversFolder()
-{
-    return SubFolder("Covers");
-}
+std::string GetCoversFolder() { return SubFolder("Covers"); }
 
 void CreateDataFolders()
 {

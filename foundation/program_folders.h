@@ -5,11 +5,11 @@
 
 namespace zn::foundation {
 
-std::string GetProgramFolder();  // ends in "/"
-std::string GetIniFileName();    // program folder + "ZN.INI"
-std::string GetSendFolder();     // program folder + "SEND/": outgoing faxes, covers, .FCD and .JFD files
-std::string GetReceiveFolder();  // program folder + "Receive/": received faxes
-std::string GetCoversFolder();   // program folder + "Covers/": cover templates
+std::string GetProgramFolder(); // ends in "/"
+std::string GetIniFileName();   // program folder + "ZN.INI"
+std::string GetSendFolder();    // program folder + "SEND/": outgoing faxes, covers, .FCD and .JFD files
+std::string GetReceiveFolder(); // program folder + "Receive/": received faxes
+std::string GetCoversFolder();  // program folder + "Covers/": cover templates
 // Creates SEND and Receive in the program folder, with missing parents; failures are ignored (the
 // next file operation in a missing folder reports its own error).
 void CreateDataFolders();

@@ -166,10 +166,7 @@ void SaveSettings()
     w.Text("Modem", "TAPIDevice", s.TAPIDevice);
 }
 
-WizardPortState::WizardPortState() : saved_(Settings().PortNotConfigured)
-{
-    Settings().PortNotConfigured = false;
-}
+WizardPortState::WizardPortState() : saved_(Settings().PortNotConfigured) { Settings().PortNotConfigured = false; }
 
 WizardPortState::~WizardPortState()
 {

@@ -96,7 +96,7 @@ struct PrintOptions {
     bool MultiPage = false; // several fax pages on one sheet
     bool Header = false;
     bool Footer = false;
-    bool Stretch = false;   // scale each page to the sheet
+    bool Stretch = false; // scale each page to the sheet
 };
 
 PrintOptions& PrintSettings(); // the process-wide options

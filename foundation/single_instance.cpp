@@ -50,8 +50,8 @@ std::string RuntimeFolder()
     // the socket only go where nobody else can reach them, else into our own program folder.
     const std::string folder = "/tmp/zn-runtime-" + std::to_string(::getuid());
     ::mkdir(folder.c_str(), 0700);
-    if (::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
-        (info.st_mode & 077) == 0)
+    if (::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid()
+        && (info.st_mode & 077) == 0)
         return folder;
     return zn::platform::ProgramFolder();
 }
@@ -103,10 +103,7 @@ private:
     int fd_;
 };
 
-std::string Request(const std::string& title)
-{
-    return "RESTORE " + title + "\n";
-}
+std::string Request(const std::string& title) { return "RESTORE " + title + "\n"; }
 
 // Reads one line of at most limit bytes within timeoutMs.
 bool ReadLine(int fd, std::string& line, size_t limit, int timeoutMs)
@@ -114,7 +111,8 @@ bool ReadLine(int fd, std::string& line, size_t limit, int timeoutMs)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     line.clear();
     while (line.size() < limit) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
         if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
             return false;
@@ -211,10 +209,7 @@ void TPreviousInstance::SetInstanceWindow(QWidget* window)
         listener_->window = window;
 }
 
-void TPreviousInstance::SetRestoreObserver(std::function<void()> observer)
-{
-    restoreObserver_ = std::move(observer);
-}
+void TPreviousInstance::SetRestoreObserver(std::function<void()> observer) { restoreObserver_ = std::move(observer); }
 
 void TPreviousInstance::Listen()
 {
@@ -285,7 +280,7 @@ bool TPreviousInstance::AskFirstInstanceToRestore() const
         if (::connect(client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             std::string answer;
             return SendAll(client.Get(), Request(title_)) && ReadLine(client.Get(), answer, 16, kAnswerWaitMs)
-                && answer == "OK";
+                   && answer == "OK";
         }
         if (std::chrono::steady_clock::now() >= deadline)
             return false;

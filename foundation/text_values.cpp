@@ -24,10 +24,7 @@ std::string TrimTrailingBlanks(const std::string& text)
     return last == std::string::npos ? std::string() : text.substr(0, last + 1);
 }
 
-std::string TrimBlanks(const std::string& text)
-{
-    return TrimLeadingBlanks(TrimTrailingBlanks(text));
-}
+std::string TrimBlanks(const std::string& text) { return TrimLeadingBlanks(TrimTrailingBlanks(text)); }
 
 std::string UpperCase(std::string text)
 {
@@ -60,14 +57,8 @@ int BpsToIndex(int bps)
     return kDefaultRateIndex;
 }
 
-int BpsToIndexReceive(int bps)
-{
-    return BpsToIndex(bps);
-}
+int BpsToIndexReceive(int bps) { return BpsToIndex(bps); }
 
-bool IsWindowsNT()
-{
-    return true;
-}
+bool IsWindowsNT() { return true; }
 
 } // namespace zn::foundation

@@ -26,10 +26,7 @@ std::atomic<int64_t> offsetMs{0};
 
 } // namespace
 
-uint64_t MonotonicMs()
-{
-    return uint64_t(RawMs() - StartMs() + offsetMs.load(std::memory_order_relaxed));
-}
+uint64_t MonotonicMs() { return uint64_t(RawMs() - StartMs() + offsetMs.load(std::memory_order_relaxed)); }
 
 void SetClockOffsetForTest(int64_t offset)
 {

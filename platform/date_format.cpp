@@ -41,8 +41,8 @@ bool TwelveHourClockAhead(const std::string& format, size_t pos)
         if (c == '"' || c == '\'') {
             quoted = !quoted;
         } else if (!quoted && (c == 'a' || c == 'A')) {
-            return StartsWithCI(format, p, "AM/PM") || StartsWithCI(format, p, "A/P") ||
-                   StartsWithCI(format, p, "AMPM");
+            return StartsWithCI(format, p, "AM/PM") || StartsWithCI(format, p, "A/P")
+                   || StartsWithCI(format, p, "AMPM");
         } else if (!quoted && (c == 'h' || c == 'H')) {
             return false;
         }
@@ -50,10 +50,7 @@ bool TwelveHourClockAhead(const std::string& format, size_t pos)
     return false;
 }
 
-std::string ToStd(const QString& text)
-{
-    return text.toStdString();
-}
+std::string ToStd(const QString& text) { return text.toStdString(); }
 
 void Append(std::string& out, const std::string& format, const DateTime& when, int depth);
 
@@ -160,8 +157,7 @@ void AppendFormat(std::string& out, const std::string& format, const DateTime& w
             i = close == std::string::npos ? format.size() : close + 1;
             break;
         }
-        default:
-            out += starter;
+        default: out += starter;
         }
     }
 }
@@ -187,19 +183,11 @@ std::string FromQtFormat(const QString& qt)
         case 'd':
         case 'y':
         case 's':
-        case 'z':
-            out.append(run, c);
-            break;
-        case 'M':
-            out.append(run, 'm');
-            break;
+        case 'z': out.append(run, c); break;
+        case 'M': out.append(run, 'm'); break;
         case 'h':
-        case 'H':
-            out.append(run, 'h');
-            break;
-        case 'm':
-            out.append(run, 'n');
-            break;
+        case 'H': out.append(run, 'h'); break;
+        case 'm': out.append(run, 'n'); break;
         case 'A':
         case 'a':
             // "AP"/"A" and "ap"/"a" mark the half of the day, in that case.
@@ -266,7 +254,8 @@ std::string ShortDateFormat()
 {
     {
         std::lock_guard<std::mutex> lock(shortDateMutex);
-        if (!shortDateOverride.empty()) return shortDateOverride;
+        if (!shortDateOverride.empty())
+            return shortDateOverride;
     }
     return FromQtFormat(QLocale().dateFormat(QLocale::ShortFormat));
 }
@@ -279,19 +268,10 @@ std::string SetShortDateFormat(const std::string& format)
     return before;
 }
 
-std::string LongDateFormat()
-{
-    return FromQtFormat(QLocale().dateFormat(QLocale::LongFormat));
-}
+std::string LongDateFormat() { return FromQtFormat(QLocale().dateFormat(QLocale::LongFormat)); }
 
-std::string ShortTimeFormat()
-{
-    return FromQtFormat(QLocale().timeFormat(QLocale::ShortFormat));
-}
+std::string ShortTimeFormat() { return FromQtFormat(QLocale().timeFormat(QLocale::ShortFormat)); }
 
-std::string LongTimeFormat()
-{
-    return FromQtFormat(QLocale().timeFormat(QLocale::LongFormat));
-}
+std::string LongTimeFormat() { return FromQtFormat(QLocale().timeFormat(QLocale::LongFormat)); }
 
 } // namespace zn::platform

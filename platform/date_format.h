@@ -13,7 +13,9 @@
 
 namespace zn::platform {
 
-struct DateTime { int year, month, day, hour, minute, second, msec; };
+struct DateTime {
+    int year, month, day, hour, minute, second, msec;
+};
 DateTime Now();                  // local time
 DateTime FromTimeT(time_t when); // local time
 std::string FormatDateTime(const std::string& format, const DateTime& when);

@@ -44,24 +44,19 @@ Event::Event(bool manualReset, bool initiallySet)
         Set();
 }
 
-Event::~Event()
-{
-    close(fd_);
-}
+Event::~Event() { close(fd_); }
 
 void Event::Set()
 {
     // The counter only ever says "set": several Set() calls still need one Reset().
     const uint64_t one = 1;
-    while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {}
 }
 
 void Event::Reset()
 {
     uint64_t count = 0;
-    while (read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
-    }
+    while (read(fd_, &count, sizeof count) < 0 && errno == EINTR) {}
 }
 
 bool Event::IsSet() const

@@ -104,10 +104,12 @@ pid_t WriterOf(const std::string& name)
     const size_t marker = name.rfind(kMarker);
     if (marker == std::string::npos || marker == 0)
         return 0;
-    const std::string middle = name.substr(marker + sizeof kMarker - 1, name.size() - ending - marker - (sizeof kMarker - 1));
+    const std::string middle =
+        name.substr(marker + sizeof kMarker - 1, name.size() - ending - marker - (sizeof kMarker - 1));
     const size_t dash = middle.find('-');
     if (dash == std::string::npos || dash == 0 || dash + 1 == middle.size()
-        || middle.find_first_not_of("0123456789-") != std::string::npos || middle.find('-', dash + 1) != std::string::npos)
+        || middle.find_first_not_of("0123456789-") != std::string::npos
+        || middle.find('-', dash + 1) != std::string::npos)
         return 0;
     const long pid = std::strtol(middle.substr(0, dash).c_str(), nullptr, 10);
     return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;

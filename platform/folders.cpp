@@ -21,10 +21,7 @@ QString Folded(const std::string& text)
     return QString::fromUtf8(text.data(), qsizetype(text.size())).toCaseFolded();
 }
 
-bool EqualCI(const std::string& a, const std::string& b)
-{
-    return Folded(a) == Folded(b);
-}
+bool EqualCI(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
 
 bool LessCI(const std::string& a, const std::string& b)
 {
@@ -41,7 +38,7 @@ std::string Join(const std::string& folder, const std::string& name)
 
 bool Exists(const std::string& path, struct stat* st = nullptr)
 {
-    struct stat local{};
+    struct stat local {};
     return lstat(path.c_str(), st ? st : &local) == 0;
 }
 
@@ -116,15 +113,9 @@ std::string ConfiguredFolder(const char* override, const char* xdgVar, const cha
 
 } // namespace
 
-std::string ProgramFolder()
-{
-    return ConfiguredFolder("ZN_HOME", "XDG_DATA_HOME", ".local/share");
-}
+std::string ProgramFolder() { return ConfiguredFolder("ZN_HOME", "XDG_DATA_HOME", ".local/share"); }
 
-std::string WindowsFolder()
-{
-    return ConfiguredFolder("ZN_WINDIR", "XDG_CONFIG_HOME", ".config");
-}
+std::string WindowsFolder() { return ConfiguredFolder("ZN_WINDIR", "XDG_CONFIG_HOME", ".config"); }
 
 std::string ResolvePath(const std::string& path)
 {
@@ -164,20 +155,17 @@ std::string ResolvePath(const std::string& path)
 
 bool FileExistsCI(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(ResolvePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExistsCI(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool DeleteFileCI(const std::string& path)
-{
-    return unlink(ResolvePath(path).c_str()) == 0;
-}
+bool DeleteFileCI(const std::string& path) { return unlink(ResolvePath(path).c_str()) == 0; }
 
 bool WildcardMatchCI(const std::string& name, const std::string& pattern)
 {
@@ -206,15 +194,14 @@ bool WildcardMatchCI(const std::string& name, const std::string& pattern)
     return pi == p.size();
 }
 
-std::vector<std::string> ListFolderCI(const std::string& folder, const std::string& pattern,
-                                      bool includeFolders)
+std::vector<std::string> ListFolderCI(const std::string& folder, const std::string& pattern, bool includeFolders)
 {
     const std::string dir = ResolvePath(folder);
     std::vector<std::string> names;
     for (auto& name : FolderEntries(dir)) {
         if (!WildcardMatchCI(name, pattern))
             continue;
-        struct stat st{};
+        struct stat st {};
         if (stat(Join(dir, name).c_str(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode) && !includeFolders)
@@ -228,7 +215,7 @@ std::vector<std::string> ListFolderCI(const std::string& folder, const std::stri
 std::string EnsureFolderCI(const std::string& path)
 {
     std::string resolved = ResolvePath(path);
-    struct stat st{};
+    struct stat st {};
     if (stat(resolved.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return resolved;

@@ -42,8 +42,7 @@ public:
         const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
-            }
+            while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {}
         }
     }
     ~FolderLock()
@@ -77,13 +76,14 @@ std::string Trim(const std::string& text)
 bool EqualCI(const std::string& a, const std::string& b)
 {
     return QString::compare(QString::fromUtf8(a.data(), qsizetype(a.size())),
-                            QString::fromUtf8(b.data(), qsizetype(b.size())), Qt::CaseInsensitive) == 0;
+                            QString::fromUtf8(b.data(), qsizetype(b.size())), Qt::CaseInsensitive)
+           == 0;
 }
 
 struct Line {
     enum Kind { Other, Section, Key } kind = Other;
-    std::string text; // as in the file, without its line end
-    std::string name; // section or key name, trimmed
+    std::string text;  // as in the file, without its line end
+    std::string name;  // section or key name, trimmed
     std::string value; // trimmed, quotes not yet removed
 };
 
@@ -196,7 +196,7 @@ public:
 std::string WriteTarget(const std::string& path)
 {
     char real[PATH_MAX];
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path.c_str(), real))
         return real;
     return path;
@@ -386,10 +386,7 @@ bool IniFile::EraseSection(const std::string& section)
     return ReplaceFileAtomically(path, doc->Serialize());
 }
 
-bool IniFile::SectionExists(const std::string& section) const
-{
-    return !ReadSection(section).empty();
-}
+bool IniFile::SectionExists(const std::string& section) const { return !ReadSection(section).empty(); }
 
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const
 {

@@ -34,12 +34,12 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInteger(const std::string& section, const std::string& key, int value);
     bool WriteBool(const std::string& section, const std::string& key, bool value); // "1" / "0"
-    bool DeleteKey(const std::string& section, const std::string& key);     // true when it is gone
-    bool EraseSection(const std::string& section);                          // the section with its lines
-    bool SectionExists(const std::string& section) const;                   // it has at least one key
-    bool ValueExists(const std::string& section, const std::string& key) const; // also with an empty value
-    std::vector<std::string> ReadSection(const std::string& section) const; // key names, in file order
-    std::vector<std::string> ReadSections() const;                          // section names, in file order
+    bool DeleteKey(const std::string& section, const std::string& key);             // true when it is gone
+    bool EraseSection(const std::string& section);                                  // the section with its lines
+    bool SectionExists(const std::string& section) const;                           // it has at least one key
+    bool ValueExists(const std::string& section, const std::string& key) const;     // also with an empty value
+    std::vector<std::string> ReadSection(const std::string& section) const;         // key names, in file order
+    std::vector<std::string> ReadSections() const;                                  // section names, in file order
 
 private:
     std::string path_;

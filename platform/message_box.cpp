@@ -24,34 +24,23 @@ ButtonSet ButtonsFor(unsigned flags)
 {
     using B = QMessageBox;
     switch (flags & 0xF) {
-    case MB_OKCANCEL:
-        return {{{B::Ok, IDOK}, {B::Cancel, IDCANCEL}}};
-    case MB_ABORTRETRYIGNORE:
-        return {{{B::Abort, IDABORT}, {B::Retry, IDRETRY}, {B::Ignore, IDIGNORE}}};
-    case MB_YESNOCANCEL:
-        return {{{B::Yes, IDYES}, {B::No, IDNO}, {B::Cancel, IDCANCEL}}};
-    case MB_YESNO:
-        return {{{B::Yes, IDYES}, {B::No, IDNO}}};
-    case MB_RETRYCANCEL:
-        return {{{B::Retry, IDRETRY}, {B::Cancel, IDCANCEL}}};
-    default:
-        return {{{B::Ok, IDOK}}};
+    case MB_OKCANCEL: return {{{B::Ok, IDOK}, {B::Cancel, IDCANCEL}}};
+    case MB_ABORTRETRYIGNORE: return {{{B::Abort, IDABORT}, {B::Retry, IDRETRY}, {B::Ignore, IDIGNORE}}};
+    case MB_YESNOCANCEL: return {{{B::Yes, IDYES}, {B::No, IDNO}, {B::Cancel, IDCANCEL}}};
+    case MB_YESNO: return {{{B::Yes, IDYES}, {B::No, IDNO}}};
+    case MB_RETRYCANCEL: return {{{B::Retry, IDRETRY}, {B::Cancel, IDCANCEL}}};
+    default: return {{{B::Ok, IDOK}}};
     }
 }
 
 QMessageBox::Icon IconFor(unsigned flags)
 {
     switch (flags & 0xF0) {
-    case MB_ICONHAND:
-        return QMessageBox::Critical;
-    case MB_ICONQUESTION:
-        return QMessageBox::Question;
-    case MB_ICONEXCLAMATION:
-        return QMessageBox::Warning;
-    case MB_ICONASTERISK:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
+    case MB_ICONHAND: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    case MB_ICONASTERISK: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
     }
 }
 

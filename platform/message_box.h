@@ -7,9 +7,18 @@ namespace zn::platform {
 
 // Buttons and icons as the Windows MessageBox flags; answers as its IDOK.. results.
 enum MbFlags : unsigned {
-    MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
-    MB_RETRYCANCEL = 0x5, MB_ICONHAND = 0x10, MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30,
-    MB_ICONASTERISK = 0x40, MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200
+    MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_ABORTRETRYIGNORE = 0x2,
+    MB_YESNOCANCEL = 0x3,
+    MB_YESNO = 0x4,
+    MB_RETRYCANCEL = 0x5,
+    MB_ICONHAND = 0x10,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONEXCLAMATION = 0x30,
+    MB_ICONASTERISK = 0x40,
+    MB_DEFBUTTON2 = 0x100,
+    MB_DEFBUTTON3 = 0x200
 };
 constexpr unsigned MB_ICONERROR = MB_ICONHAND;
 constexpr unsigned MB_ICONWARNING = MB_ICONEXCLAMATION;

@@ -214,8 +214,7 @@ bool ThreadQueue::event(QEvent* e)
     if (e->type() != kWakeEvent)
         return QObject::event(e);
     Item item;
-    while (Take(item) && !Dispatch(item)) {
-    }
+    while (Take(item) && !Dispatch(item)) {}
     return true;
 }
 
@@ -266,20 +265,11 @@ MessageWindow::~MessageWindow()
     impl_->queue->DropFor(impl_->handle);
 }
 
-const std::string& MessageWindow::Title() const
-{
-    return impl_->title;
-}
+const std::string& MessageWindow::Title() const { return impl_->title; }
 
-uint32_t MessageWindow::Handle() const
-{
-    return impl_->handle;
-}
+uint32_t MessageWindow::Handle() const { return impl_->handle; }
 
-bool PostMessageTo(uint32_t window, uint32_t msg, WParam w, LParam l)
-{
-    return Enqueue(window, msg, w, l, nullptr);
-}
+bool PostMessageTo(uint32_t window, uint32_t msg, WParam w, LParam l) { return Enqueue(window, msg, w, l, nullptr); }
 
 bool SendMessageTimeout(uint32_t window, uint32_t msg, WParam w, LParam l, int timeoutMs, LResult* result)
 {
@@ -297,9 +287,8 @@ bool SendMessageTimeout(uint32_t window, uint32_t msg, WParam w, LParam l, int t
     impl.reset(); // the window may go while we wait
 
     std::unique_lock<std::mutex> lock(send->mutex);
-    send->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), [&] {
-        return send->stage == SendState::Done || send->stage == SendState::Dropped;
-    });
+    send->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                           [&] { return send->stage == SendState::Done || send->stage == SendState::Dropped; });
     if (send->stage == SendState::Done) {
         if (result)
             *result = send->result;
@@ -338,21 +327,16 @@ uint32_t PumpOneMessage()
     return any ? QT_EVENTS_MSG : 0;
 }
 
-bool QuitRequested()
-{
-    return quitRequested;
-}
+bool QuitRequested() { return quitRequested; }
 
 void PostQuitMessage(int exitCode)
 {
     quitRequested = true;
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::AutoConnection);
+        QMetaObject::invokeMethod(
+            app, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::AutoConnection);
 }
 
-void ClearQuitRequest()
-{
-    quitRequested = false;
-}
+void ClearQuitRequest() { quitRequested = false; }
 
 } // namespace zn::platform

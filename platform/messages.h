@@ -30,6 +30,7 @@ public:
     uint32_t Handle() const; // non-zero, unique within the process
 
     struct Impl;
+
 private:
     std::shared_ptr<Impl> impl_;
 };

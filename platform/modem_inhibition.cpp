@@ -55,7 +55,8 @@ QStringList Strings(const QVariant& value)
 // uid of the modem whose ports include `port`: GetManagedObjects, a{oa{sa{sv}}} read by hand.
 QString ModemUid(QDBusConnection& bus, const QString& port, std::string* error)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
     QDBusMessage reply = bus.call(call, QDBus::Block, kTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         if (error)
@@ -116,9 +117,6 @@ std::unique_ptr<ModemInhibition> ModemInhibition::Inhibit(const std::string& dev
     return std::unique_ptr<ModemInhibition>(new ModemInhibition(uid.toStdString()));
 }
 
-ModemInhibition::~ModemInhibition()
-{
-    CallInhibit(QString::fromStdString(uid_), false, nullptr);
-}
+ModemInhibition::~ModemInhibition() { CallInhibit(QString::fromStdString(uid_), false, nullptr); }
 
 } // namespace zn::platform

@@ -43,8 +43,7 @@ void WatchTerminationSignals(std::function<void(int signal)> onSignal)
     auto* notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char bytes[16];
-        while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {}
         if (Callback())
             Callback()(receivedSignal.load());
         else

@@ -14,8 +14,8 @@ namespace {
 bool PrivateFolderOf(const std::string& folder, unsigned uid)
 {
     struct stat info {};
-    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == uid &&
-           (info.st_mode & 077) == 0;
+    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == uid
+           && (info.st_mode & 077) == 0;
 }
 
 } // namespace

@@ -48,10 +48,7 @@ private:
     int fd_;
 };
 
-[[noreturn]] void Raise(const std::string& text)
-{
-    throw comms::EFXException::CreateWithMessage(text);
-}
+[[noreturn]] void Raise(const std::string& text) { throw comms::EFXException::CreateWithMessage(text); }
 
 struct Request {
     uint8_t code;
@@ -68,7 +65,10 @@ public:
     TMonitorThread(TFxFaxDriverInterface& owner, int listener) : owner_(owner), listener_(listener) {}
     ~TMonitorThread() { Stop(); }
 
-    void Start() { thread_ = std::thread([this] { Execute(); }); }
+    void Start()
+    {
+        thread_ = std::thread([this] { Execute(); });
+    }
     void Stop()
     {
         stop_.Set();
@@ -91,7 +91,7 @@ private:
 
     bool PeerAllowed(int connection)
     {
-        ucred peer {};
+        ucred peer{};
         socklen_t size = sizeof peer;
         if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
             return false;
@@ -133,8 +133,7 @@ private:
             // window first) ends the wait early.
             platform::LResult result = 0;
             if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
-                                              reinterpret_cast<platform::LParam>(&request), INT_MAX,
-                                              &result))
+                                              reinterpret_cast<platform::LParam>(&request), INT_MAX, &result))
                 return;
             if (code == kCodeDocStart) {
                 const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
@@ -168,7 +167,7 @@ TFxFaxDriverInterface::TFxFaxDriverInterface() : windowHolder_(std::make_unique<
         Raise(text);
     };
     socketPath_ = ChannelPath(::getuid(), true);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath_.empty() || socketPath_.size() >= sizeof address.sun_path)
         pipeError(ENAMETOOLONG);

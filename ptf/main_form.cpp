@@ -75,15 +75,9 @@ TGetDataForm::TGetDataForm(QWidget* parent) : QDialog(parent)
     Phone->setFocus();
 }
 
-void TGetDataForm::Button1Click()
-{
-    done(1);
-}
+void TGetDataForm::Button1Click() { done(1); }
 
-void TGetDataForm::Button3Click()
-{
-    done(2);
-}
+void TGetDataForm::Button3Click() { done(2); }
 
 void TGetDataForm::Button2Click()
 {
@@ -180,8 +174,8 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
         if (!WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
                           dialog.Subject->text().toStdString())) {
             const std::string why = std::strerror(errno);
-            foundation::ShowMessageBox("The fax was not created: its job file " + JobFilePath(image) +
-                                           " could not be written (" + why + ")." + kept,
+            foundation::ShowMessageBox("The fax was not created: its job file " + JobFilePath(image)
+                                           + " could not be written (" + why + ")." + kept,
                                        "Tarvel NT Print To Fax", platform::MB_OK | platform::MB_ICONWARNING);
         } else if (foundation::AskYesNo("Switch to Tarvel now?", "FAX CREATED")) {
             Switch(ReadZnpdIni().executable);
@@ -198,14 +192,8 @@ void TMainForm::CloseTarvelNTDriver1Click()
     QApplication::quit();
 }
 
-void TMainForm::About1Click()
-{
-    foundation::ShowInformation(kAboutText);
-}
+void TMainForm::About1Click() { foundation::ShowInformation(kAboutText); }
 
-void TMainForm::StartTarvel1Click()
-{
-    Switch(ReadZnpdIni().executable);
-}
+void TMainForm::StartTarvel1Click() { Switch(ReadZnpdIni().executable); }
 
 } // namespace zn::ptf

@@ -63,10 +63,7 @@ std::string SpareImagePath()
     return platform::ResolvePath(folder + "/ZN.APF");
 }
 
-TJobName Unusable(const std::string& problem)
-{
-    return TJobName{SpareImagePath(), false, problem};
-}
+TJobName Unusable(const std::string& problem) { return TJobName{SpareImagePath(), false, problem}; }
 
 } // namespace
 
@@ -89,8 +86,8 @@ TJobName NameJobImage()
 {
     const TZnpdLocation location = ReadZnpdIni();
     if (!location.fileFound) {
-        foundation::ShowInformation("Missing Tarvel initialization file\r\r" + location.iniPath + "\r" + "\r" +
-                                    "Please run Tarvel to create or recreate this file.");
+        foundation::ShowInformation("Missing Tarvel initialization file\r\r" + location.iniPath + "\r" + "\r"
+                                    + "Please run Tarvel to create or recreate this file.");
         return Unusable("Tarvel's initialization file (ZNPD.INI) is missing.");
     }
     if (location.outPath.empty())
@@ -98,8 +95,8 @@ TJobName NameJobImage()
                                     "output.\r\rPlease run Tarvel to recreate this file.");
     if (!platform::FileExistsCI(location.executable))
         foundation::ShowInformation("Tarvel initialization file error (ZNPD.INI).\rMissing or bad entry for "
-                                    "ZN.EXE path.\r(" + location.executable + ")" + "\r" +
-                                    "Please run Tarvel to recreate this file.");
+                                    "ZN.EXE path.\r("
+                                    + location.executable + ")" + "\r" + "Please run Tarvel to recreate this file.");
     if (location.outPath.empty())
         return Unusable("Tarvel's initialization file (ZNPD.INI) names no folder for faxes.");
 
@@ -149,9 +146,8 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
                   const std::string& subject)
 {
     const std::string path = JobFilePath(imagePath);
-    const std::string text = JobFieldText(phone, kPhoneWidth) + "\r\n" +
-                             JobFieldText(recipient, kRecipientWidth) + "\r\n" +
-                             JobFieldText(subject, kSubjectWidth) + "\r\n";
+    const std::string text = JobFieldText(phone, kPhoneWidth) + "\r\n" + JobFieldText(recipient, kRecipientWidth)
+                             + "\r\n" + JobFieldText(subject, kSubjectWidth) + "\r\n";
     // zn takes up whatever .JFD it finds: the file appears whole or not at all, and on disk.
     platform::FileReplacement out(path);
     if (out.Open() != 0)

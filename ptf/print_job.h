@@ -16,7 +16,7 @@ TZnpdLocation ReadZnpdIni();
 
 // The image name handed to the driver at document start.
 struct TJobName {
-    std::string path;  // where the driver writes the image
+    std::string path;    // where the driver writes the image
     bool usable = false; // false: no job can be made of it (the user is told at document end)
     std::string problem; // why not, in the user's words
 };

@@ -19,9 +19,7 @@ TTrayIcon::TTrayIcon(QWidget* owner) : QObject(owner), owner_(owner)
             HandleTrayMessage(WM_LBUTTONDOWN);
             HandleTrayMessage(WM_LBUTTONUP);
             break;
-        case QSystemTrayIcon::DoubleClick:
-            HandleTrayMessage(WM_LBUTTONDBLCLK);
-            break;
+        case QSystemTrayIcon::DoubleClick: HandleTrayMessage(WM_LBUTTONDBLCLK); break;
         case QSystemTrayIcon::Context:
             HandleTrayMessage(WM_RBUTTONDOWN);
             HandleTrayMessage(WM_RBUTTONUP);
@@ -30,8 +28,7 @@ TTrayIcon::TTrayIcon(QWidget* owner) : QObject(owner), owner_(owner)
             HandleTrayMessage(WM_MBUTTONDOWN);
             HandleTrayMessage(WM_MBUTTONUP);
             break;
-        default:
-            break;
+        default: break;
         }
     });
     cycleTimer_.setInterval(0);
@@ -56,10 +53,7 @@ void TTrayIcon::Loaded()
     SetIconVisible(iconVisible_);
 }
 
-QString TTrayIcon::TipText() const
-{
-    return showHint_ && !hint_.isEmpty() ? hint_.left(kTipLength) : QString();
-}
+QString TTrayIcon::TipText() const { return showHint_ && !hint_.isEmpty() ? hint_.left(kTipLength) : QString(); }
 
 void TTrayIcon::ModifyIcon()
 {
@@ -180,8 +174,7 @@ void TTrayIcon::HandleTrayMessage(int mouseMessage)
         if (OnMouseUp)
             OnMouseUp(*this, TMouseButton::mbMiddle, shift, at.x(), at.y());
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -197,8 +190,7 @@ void TTrayIcon::PopupTheMenu()
 
 bool TTrayIcon::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == owner_ && event->type() == QEvent::WindowStateChange && MinimizeToTray &&
-        owner_->isMinimized())
+    if (watched == owner_ && event->type() == QEvent::WindowStateChange && MinimizeToTray && owner_->isMinimized())
         DoMinimizeToTray();
     return QObject::eventFilter(watched, event);
 }

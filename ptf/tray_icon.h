@@ -30,9 +30,8 @@ class TTrayIcon : public QObject {
     Q_OBJECT
 public:
     // The mouse messages of the notification callback.
-    static constexpr int WM_MOUSEMOVE = 512, WM_LBUTTONDOWN = 513, WM_LBUTTONUP = 514,
-                         WM_LBUTTONDBLCLK = 515, WM_RBUTTONDOWN = 516, WM_RBUTTONUP = 517,
-                         WM_MBUTTONDOWN = 519, WM_MBUTTONUP = 520;
+    static constexpr int WM_MOUSEMOVE = 512, WM_LBUTTONDOWN = 513, WM_LBUTTONUP = 514, WM_LBUTTONDBLCLK = 515,
+                         WM_RBUTTONDOWN = 516, WM_RBUTTONUP = 517, WM_MBUTTONDOWN = 519, WM_MBUTTONUP = 520;
     // The tip holds 64 bytes with its terminating zero.
     static constexpr int kTipLength = 63;
 

@@ -60,9 +60,7 @@ bool Unescape(const std::string& text, std::string& out, std::string& error)
             i += 2;
             break;
         }
-        default:
-            error = std::string("unknown escape \\") + text[i];
-            return false;
+        default: error = std::string("unknown escape \\") + text[i]; return false;
         }
     }
     return true;
@@ -121,8 +119,7 @@ bool ParseStringSource(const std::string& source, std::vector<StringEntry>& entr
             return false;
         };
         const size_t tab = line.find('\t');
-        if (tab == std::string::npos || tab == 0 || tab > 10
-            || line.find_first_not_of("0123456789") != tab)
+        if (tab == std::string::npos || tab == 0 || tab > 10 || line.find_first_not_of("0123456789") != tab)
             return fail("expected an id, a TAB and the text");
         const unsigned long long id = std::stoull(line.substr(0, tab));
         if (id > UINT32_MAX)

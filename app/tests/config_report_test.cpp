@@ -50,7 +50,8 @@ protected:
     {
         for (const char* folder : {"etc", "proc"})
             fs::create_directories(root_ + folder);
-        WriteFile(root_ + "etc/os-release", "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
+        WriteFile(root_ + "etc/os-release",
+                  "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
         WriteFile(root_ + "proc/cpuinfo", "processor\t: 0\nmodel name\t: Test CPU 3000 @ 2.0GHz\n\nprocessor\t: 1\n"
                                           "model name\t: Test CPU 3000 @ 2.0GHz\n");
         WriteFile(root_ + "proc/meminfo", "MemTotal:        8000000 kB\nMemFree:  100 kB\nMemAvailable:    2000000 kB\n"
@@ -105,8 +106,8 @@ TEST_F(ConfigReportTest, LabelsAndValuesComeFromTheSettingsFilesAndTheMachine)
     const std::vector<std::string> expected = {
         "[Product]",
         "AP:          \tv3.06",
-        "Windows:     \tDebian GNU/Linux 12 (bookworm) (version " + GatherSystemFacts(root_).kernelRelease + " build:" +
-            GatherSystemFacts(root_).kernelVersion + ")",
+        "Windows:     \tDebian GNU/Linux 12 (bookworm) (version " + GatherSystemFacts(root_).kernelRelease
+            + " build:" + GatherSystemFacts(root_).kernelVersion + ")",
         "Video:       \t1,024 x 768 x 16,777,216 colors",
         "Font:        \tSmall Fonts in use",
         "Memory Load: \t75",
@@ -154,7 +155,8 @@ TEST_F(ConfigReportTest, LabelsAndValuesComeFromTheSettingsFilesAndTheMachine)
         last = at;
     }
     EXPECT_EQ(r[Find(r, "[Product]") + 1], std::string("Version:     \t2.9z Build 6"));
-    EXPECT_NE(Find(r, "CPU:         \tProcessor:  " + GatherSystemFacts(root_).machine + " Test CPU 3000 @ 2.0GHz"), r.size());
+    EXPECT_NE(Find(r, "CPU:         \tProcessor:  " + GatherSystemFacts(root_).machine + " Test CPU 3000 @ 2.0GHz"),
+              r.size());
     // The port without a UART and the console are no modem ports; the program's own window is left out.
     for (const std::string& line : r) {
         EXPECT_EQ(line.find("ttyS1"), std::string::npos);
@@ -221,9 +223,8 @@ TEST(ConfigReport, OwnWindowsAreLeftOutAndTheRestSorted)
 
 TEST(ConfigReport, ColoursOfEachDepth)
 {
-    const std::pair<int, const char*> cases[] = {{1, "2"},          {4, "16"},         {8, "256"},
-                                                 {15, "32,768"},    {16, "65,535"},    {24, "16,777,216"},
-                                                 {32, "16,777,216"}, {12, "12"}};
+    const std::pair<int, const char*> cases[] = {{1, "2"},       {4, "16"},          {8, "256"},         {15, "32,768"},
+                                                 {16, "65,535"}, {24, "16,777,216"}, {32, "16,777,216"}, {12, "12"}};
     for (const auto& [depth, text] : cases)
         EXPECT_EQ(ColorsOfDepth(depth), text) << depth;
 }

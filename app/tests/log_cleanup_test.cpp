@@ -163,12 +163,12 @@ protected:
 
 struct CleanupCase {
     const char* name;
-    bool received;                        // the command runs on the "Incoming Faxes" tab
+    bool received; // the command runs on the "Incoming Faxes" tab
     void (TDMForm::*command)();
     std::function<void(QWidget*)> dialog; // answers the date or conditions dialog, if any
     std::vector<int> answers;
-    std::set<std::string> outLeft;        // subjects still in ZNOUT after the pack
-    std::set<std::string> recLeft;        // senders still in ZNREC
+    std::set<std::string> outLeft; // subjects still in ZNOUT after the pack
+    std::set<std::string> recLeft; // senders still in ZNREC
     const char* told;
 };
 
@@ -237,62 +237,158 @@ TEST_P(CleanupCommandTest, RowsAndTheirFilesGoOrStayAfterThePack)
 INSTANTIATE_TEST_SUITE_P(
     Commands, CleanupCommandTest,
     ::testing::Values(
-        CleanupCase{"ByDateOutgoingKeepsUnsent", false, &TDMForm::DeleteSome, PickDate(QDate(2026, 6, 1)), {IDYES},
-                    {"new sent", "unsent"}, kAllRec, "2 deleted."},
-        CleanupCase{"ByDateReceived", true, &TDMForm::DeleteSome, PickDate(QDate(2026, 6, 1)), {IDYES}, kAllOut,
-                    {"Bob \"the\" Fax"}, "1 deleted."},
-        CleanupCase{"ByDateAnsweredNo", false, &TDMForm::DeleteSome, PickDate(QDate(2026, 6, 1)), {IDNO}, kAllOut,
-                    kAllRec, "Delete all outgoing faxes prior to Monday, June 1, 2026 (action is permanent)?"},
-        CleanupCase{"ArchivedOutgoing", false, &TDMForm::mnuDeleteAllArchivedFaxesClick, {}, {IDYES},
-                    {"old sent", "new sent", "unsent"}, kAllRec, "1 deleted."},
-        CleanupCase{"ArchivedReceived", true, &TDMForm::mnuDeleteAllArchivedFaxesClick, {}, {IDYES}, kAllOut,
-                    {"ACME"}, "1 deleted."},
-        CleanupCase{"Sent", false, &TDMForm::mnuDeleteAllthatHaveBeenSentClick, {}, {IDYES}, {"unsent"}, kAllRec,
-                    "3 deleted."},
-        CleanupCase{"NotSent", false, &TDMForm::mnuDeleteAllThatHaveNOTBeenSentClick, {}, {IDYES},
-                    {"old sent", "new sent", "archived"}, kAllRec, "1 deleted."},
+        CleanupCase{"ByDateOutgoingKeepsUnsent",
+                    false,
+                    &TDMForm::DeleteSome,
+                    PickDate(QDate(2026, 6, 1)),
+                    {IDYES},
+                    {"new sent", "unsent"},
+                    kAllRec,
+                    "2 deleted."},
+        CleanupCase{"ByDateReceived",
+                    true,
+                    &TDMForm::DeleteSome,
+                    PickDate(QDate(2026, 6, 1)),
+                    {IDYES},
+                    kAllOut,
+                    {"Bob \"the\" Fax"},
+                    "1 deleted."},
+        CleanupCase{"ByDateAnsweredNo",
+                    false,
+                    &TDMForm::DeleteSome,
+                    PickDate(QDate(2026, 6, 1)),
+                    {IDNO},
+                    kAllOut,
+                    kAllRec,
+                    "Delete all outgoing faxes prior to Monday, June 1, 2026 (action is permanent)?"},
+        CleanupCase{"ArchivedOutgoing",
+                    false,
+                    &TDMForm::mnuDeleteAllArchivedFaxesClick,
+                    {},
+                    {IDYES},
+                    {"old sent", "new sent", "unsent"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"ArchivedReceived",
+                    true,
+                    &TDMForm::mnuDeleteAllArchivedFaxesClick,
+                    {},
+                    {IDYES},
+                    kAllOut,
+                    {"ACME"},
+                    "1 deleted."},
+        CleanupCase{
+            "Sent", false, &TDMForm::mnuDeleteAllthatHaveBeenSentClick, {}, {IDYES}, {"unsent"}, kAllRec, "3 deleted."},
+        CleanupCase{"NotSent",
+                    false,
+                    &TDMForm::mnuDeleteAllThatHaveNOTBeenSentClick,
+                    {},
+                    {IDYES},
+                    {"old sent", "new sent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
         CleanupCase{"AllOutgoing", false, &TDMForm::DeleteAllFaxes1Click, {}, {IDYES}, {}, kAllRec, "4 deleted."},
         CleanupCase{"AllReceived", true, &TDMForm::DeleteAllFaxes1Click, {}, {IDYES}, kAllOut, {}, "2 deleted."},
-        CleanupCase{"RecipientExact", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", " smith ", true), {IDYES},
-                    {"old sent", "unsent", "archived"}, kAllRec, "1 deleted."},
-        CleanupCase{"RecipientPartial", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "smith", false), {IDYES}, {"unsent", "archived"}, kAllRec,
+        CleanupCase{"RecipientExact",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", " smith ", true),
+                    {IDYES},
+                    {"old sent", "unsent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"RecipientPartial",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "smith", false),
+                    {IDYES},
+                    {"unsent", "archived"},
+                    kAllRec,
                     "2 deleted."},
-        CleanupCase{"PhoneExact", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rPhone", "FaxPHONE", "555-0100", true), {IDYES}, {}, kAllRec, "4 deleted."},
+        CleanupCase{"PhoneExact",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rPhone", "FaxPHONE", "555-0100", true),
+                    {IDYES},
+                    {},
+                    kAllRec,
+                    "4 deleted."},
         // Values that would rewrite a condition built as text: each deletes only what it names.
-        CleanupCase{"DoubleQuoteExact", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "Smith \"Q\" & Co", true), {IDYES},
-                    {"new sent", "unsent", "archived"}, kAllRec, "1 deleted."},
-        CleanupCase{"QuoteInjectionDeletesNothing", false,
+        CleanupCase{"DoubleQuoteExact",
+                    false,
                     &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "x\" .or. \"1\"=\"1", true), {IDYES}, kAllOut, kAllRec,
+                    Where("rRecipient", "FaxRECIPIENT", "Smith \"Q\" & Co", true),
+                    {IDYES},
+                    {"new sent", "unsent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"QuoteInjectionDeletesNothing",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "x\" .or. \"1\"=\"1", true),
+                    {IDYES},
+                    kAllOut,
+                    kAllRec,
                     "0 deleted."},
-        CleanupCase{"PartialInjectionDeletesNothing", false,
+        CleanupCase{"PartialInjectionDeletesNothing",
+                    false,
                     &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "\"$\"\" .or. .t. .or. \"", false), {IDYES}, kAllOut,
-                    kAllRec, "0 deleted."},
-        CleanupCase{"DoubleQuotePartial", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "\"", false), {IDYES}, {"new sent", "unsent", "archived"},
-                    kAllRec, "1 deleted."},
-        CleanupCase{"SingleQuotePartial", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "'", false), {IDYES}, {"old sent", "new sent", "archived"},
-                    kAllRec, "1 deleted."},
-        CleanupCase{"BracketsExact", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "o'brien [X]", true), {IDYES},
-                    {"old sent", "new sent", "archived"}, kAllRec, "1 deleted."},
-        CleanupCase{"ClosingBracketPartial", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rRecipient", "FaxRECIPIENT", "]", false), {IDYES}, {"old sent", "new sent", "archived"},
-                    kAllRec, "1 deleted."},
-        CleanupCase{"FromWithQuotesPartial", true, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
-                    Where("rFrom", "FaxFROM", "bob \"THE\"", false), {IDYES}, kAllOut, {"ACME"}, "1 deleted."},
-        CleanupCase{"ConditionsAnsweredNo", false, &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "\"$\"\" .or. .t. .or. \"", false),
+                    {IDYES},
+                    kAllOut,
+                    kAllRec,
+                    "0 deleted."},
+        CleanupCase{"DoubleQuotePartial",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "\"", false),
+                    {IDYES},
+                    {"new sent", "unsent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"SingleQuotePartial",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "'", false),
+                    {IDYES},
+                    {"old sent", "new sent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"BracketsExact",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "o'brien [X]", true),
+                    {IDYES},
+                    {"old sent", "new sent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"ClosingBracketPartial",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rRecipient", "FaxRECIPIENT", "]", false),
+                    {IDYES},
+                    {"old sent", "new sent", "archived"},
+                    kAllRec,
+                    "1 deleted."},
+        CleanupCase{"FromWithQuotesPartial",
+                    true,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
+                    Where("rFrom", "FaxFROM", "bob \"THE\"", false),
+                    {IDYES},
+                    kAllOut,
+                    {"ACME"},
+                    "1 deleted."},
+        CleanupCase{"ConditionsAnsweredNo",
+                    false,
+                    &TDMForm::mnuDeleteAllFaxesMeetingCertainConditionsClick,
                     [](QWidget* d) {
-                        Find<QPushButton>(d, "OKButton")->click();   // asked, answered No, dialog stays
+                        Find<QPushButton>(d, "OKButton")->click(); // asked, answered No, dialog stays
                         Find<QPushButton>(d, "CancelButton")->click();
                     },
-                    {IDNO}, kAllOut, kAllRec, "Are you sure you wish to delete all faxes matching this criteria?"}),
+                    {IDNO},
+                    kAllOut,
+                    kAllRec,
+                    "Are you sure you wish to delete all faxes matching this criteria?"}),
     [](const ::testing::TestParamInfo<CleanupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(CleanupFixture, TheWindowListsEveryEntryAndPutsTheFilterBack)
@@ -390,8 +486,8 @@ TEST_F(CleanupFixture, AnEntryWithAnUndeletableFileKeepsItsRowAndAllItsFiles)
 // batch goes with one commit, and nothing is left aside.
 struct BlockedCase {
     const char* name;
-    const char* file;   // in SEND, made impossible to move
-    bool folder;        // a folder of that name in its place, else an immutable file
+    const char* file; // in SEND, made impossible to move
+    bool folder;      // a folder of that name in its place, else an immutable file
 };
 
 void PrintTo(const BlockedCase& c, std::ostream* os) { *os << c.name; }
@@ -445,14 +541,13 @@ TEST_F(CleanupFixture, FilesLeftAsideAreSettledWhenTheWindowOpens)
     const std::string send = zn::foundation::GetSendFolder();
     const std::string receive = zn::foundation::GetReceiveFolder();
     auto putAside = [](const std::string& path) { fs::rename(path, path + ".deleting"); };
-    putAside(send + "COV00001.APF");                                   // a live entry caught half-way
-    fs::copy_file(send + "FAX00002.APF", send + "FAX00002.APF.deleting"); // a live entry with both
-    putAside(receive + "R0000001.APF");                                // a live received entry
+    putAside(send + "COV00001.APF");                                        // a live entry caught half-way
+    fs::copy_file(send + "FAX00002.APF", send + "FAX00002.APF.deleting");   // a live entry with both
+    putAside(receive + "R0000001.APF");                                     // a live received entry
     zn::foundation::test::WriteFile(send + "FAX09999.APF.deleting", "APF"); // its row packed away
     // An entry whose row was marked deleted before the process died: its file stays gone.
     zn::data::TTable& t = screen->FaxTable;
-    for (t.First(); !t.Eof() && t.FieldByName("SUBJECT").AsString() != "unsent"; t.Next()) {
-    }
+    for (t.First(); !t.Eof() && t.FieldByName("SUBJECT").AsString() != "unsent"; t.Next()) {}
     ASSERT_FALSE(t.Eof());
     t.Delete();
     putAside(send + "FAX00003.APF");

@@ -51,8 +51,9 @@ void ClickIn(QWidget* dialog, const char* name)
 std::string DbfFieldNames(const std::string& path)
 {
     QProcess p;
-    p.start("/usr/bin/python3", {"-c", "import sys, dbfread; t = dbfread.DBF(sys.argv[1]); "
-                                       "print(','.join(f.name for f in t.fields), len(list(t)))",
+    p.start("/usr/bin/python3", {"-c",
+                                 "import sys, dbfread; t = dbfread.DBF(sys.argv[1]); "
+                                 "print(','.join(f.name for f in t.fields), len(list(t)))",
                                  QString::fromStdString(path)});
     p.waitForFinished(20000);
     return p.readAllStandardOutput().trimmed().toStdString();
@@ -77,7 +78,8 @@ TEST_F(MainScreenTest, PrintJobsWaitingAtStartBecomeRowsAndAJobWithoutItsFaxWait
     zn::foundation::CreateDataFolders();
     for (const char* base : {"FAX00000", "FAX00001"}) {
         MakeFax(std::string(base) + ".APF");
-        zn::foundation::test::WriteFile(send + base + ".JFD", std::string("555-0100\r\nJob ") + base + "\r\nAbout " + base + "\r\n");
+        zn::foundation::test::WriteFile(send + base + ".JFD",
+                                        std::string("555-0100\r\nJob ") + base + "\r\nAbout " + base + "\r\n");
     }
     zn::foundation::test::WriteFile(send + "FAX00002.JFD", "555-0102\r\nLate\r\nStill printing\r\n");
     Start();
@@ -172,8 +174,7 @@ TEST_F(MainScreenTest, ATableThatCannotBeOpenedClosesTheWindowWithoutTouchingIt)
     QApplication::processEvents();
     EXPECT_FALSE(screen->isVisible());
     EXPECT_FALSE(fs::exists(windir_ + "/ZNPD.INI")); // the activation stopped before the tables
-    EXPECT_EQ(zn::foundation::test::ReadFile(zn::foundation::GetProgramFolder() + "ZNOUT.DBF"),
-              "this is not a table");
+    EXPECT_EQ(zn::foundation::test::ReadFile(zn::foundation::GetProgramFolder() + "ZNOUT.DBF"), "this is not a table");
 }
 
 struct ButtonCase {
@@ -197,11 +198,11 @@ TEST_P(SetButtonsTest, EnablesTheCommandsOfTheTabShown)
         AddReceived("REMOTE", "FAX0001.APF");
     screen->SelectTab(c.tab);
     TMainScreen& s = *screen;
-    const std::vector<bool> got = {s.SendButton->isEnabled(),     s.mnuClone->isEnabled(),
-                                   s.EditButton->isEnabled(),     s.DeleteButton->isEnabled(),
+    const std::vector<bool> got = {s.SendButton->isEnabled(),      s.mnuClone->isEnabled(),
+                                   s.EditButton->isEnabled(),      s.DeleteButton->isEnabled(),
                                    s.ButtonviewPrint->isEnabled(), s.Newbutton->isEnabled(),
-                                   s.AddCoverButton->isEnabled(), s.mnuArchive->isEnabled(),
-                                   s.Printbutton->isEnabled(),    s.mnuForward->isEnabled()};
+                                   s.AddCoverButton->isEnabled(),  s.mnuArchive->isEnabled(),
+                                   s.Printbutton->isEnabled(),     s.mnuForward->isEnabled()};
     EXPECT_EQ(got, c.enabled);
     EXPECT_TRUE(s.OrderButton->isEnabled());
     EXPECT_EQ(s.FaxGrid->isEnabled(), c.outRows);
@@ -218,15 +219,14 @@ TEST_P(SetButtonsTest, EnablesTheCommandsOfTheTabShown)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetButtonsTest,
-    ::testing::Values(
-        ButtonCase{"OutgoingEmpty", 0, false, false, false, {0, 0, 0, 0, 0, 1, 0, 0, 0, 0}},
-        ButtonCase{"OutgoingDocument", 0, true, false, false, {1, 1, 1, 1, 1, 1, 1, 1, 1, 0}},
-        ButtonCase{"OutgoingWithCover", 0, true, false, true, {1, 1, 1, 1, 1, 1, 0, 1, 1, 0}},
-        ButtonCase{"ReceivedEmpty", 1, false, false, false, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        // Send keeps the state the outgoing tab gave it.
-        ButtonCase{"ReceivedRowsOutgoingRows", 1, true, true, false, {1, 0, 1, 1, 1, 0, 0, 1, 1, 1}},
-        ButtonCase{"ReceivedRowsOutgoingEmpty", 1, false, true, false, {0, 0, 1, 1, 1, 0, 0, 1, 1, 1}},
-        ButtonCase{"ReceivedEmptyOutgoingRows", 1, true, false, false, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
+    ::testing::Values(ButtonCase{"OutgoingEmpty", 0, false, false, false, {0, 0, 0, 0, 0, 1, 0, 0, 0, 0}},
+                      ButtonCase{"OutgoingDocument", 0, true, false, false, {1, 1, 1, 1, 1, 1, 1, 1, 1, 0}},
+                      ButtonCase{"OutgoingWithCover", 0, true, false, true, {1, 1, 1, 1, 1, 1, 0, 1, 1, 0}},
+                      ButtonCase{"ReceivedEmpty", 1, false, false, false, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+                      // Send keeps the state the outgoing tab gave it.
+                      ButtonCase{"ReceivedRowsOutgoingRows", 1, true, true, false, {1, 0, 1, 1, 1, 0, 0, 1, 1, 1}},
+                      ButtonCase{"ReceivedRowsOutgoingEmpty", 1, false, true, false, {0, 0, 1, 1, 1, 0, 0, 1, 1, 1}},
+                      ButtonCase{"ReceivedEmptyOutgoingRows", 1, true, false, false, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
     [](const ::testing::TestParamInfo<ButtonCase>& info) { return std::string(info.param.name); });
 
 class OutgoingTest : public MainScreenFixture {
@@ -237,7 +237,8 @@ protected:
         MakeFax("FAX00000.APF");
         MakeFax("FAX00001.APF");
         MakeFax("COV00000.APF");
-        zn::foundation::test::WriteFile(zn::foundation::GetSendFolder() + "COV00000.fcd", "zn0001.fct\r\nX    \r\nHello\r\n");
+        zn::foundation::test::WriteFile(zn::foundation::GetSendFolder() + "COV00000.fcd",
+                                        "zn0001.fct\r\nX    \r\nHello\r\n");
         MakeFax("COV00001.APF"); // a cover without its .fcd file
         AddOutgoing("document only", "FAX00000.APF");
         AddOutgoing("cover only", "", "COV00000.APF");
@@ -452,7 +453,6 @@ TEST_F(OutgoingTest, CancellingTheDeleteChoiceKeepsEverything)
     EXPECT_TRUE(SendFileExists("FAX00001.APF"));
 }
 
-
 TEST_F(OutgoingTest, AFileThatCannotBeDeletedKeepsItsRowAndTheUserIsTold)
 {
     ASSERT_TRUE(GoToSubject("document only"));
@@ -539,8 +539,8 @@ TEST_F(OutgoingTest, SortMenuChecksItsEntryAndOrdersTheList)
     screen->mnuSubject->trigger();
     EXPECT_TRUE(screen->mnuSubject->isChecked());
     EXPECT_FALSE(screen->mnuDateSent->isChecked());
-    EXPECT_EQ(Subjects(), (std::vector<std::string>{"cover and document", "cover only", "cover without data",
-                                                    "document only"}));
+    EXPECT_EQ(Subjects(),
+              (std::vector<std::string>{"cover and document", "cover only", "cover without data", "document only"}));
     EXPECT_EQ(screen->FaxVeldrane.TagName(screen->FaxVeldrane.IndexOrd()), "SUBJECT");
 }
 
@@ -657,7 +657,8 @@ TEST_F(OutgoingTest, GridOrderFilesSkipAFieldThatNoLongerExists)
     EXPECT_EQ(gco.find("calcFaxFile"), std::string::npos);
     EXPECT_NE(gco.find("SUBJECT\r\n"), std::string::npos);
     EXPECT_NE(gco.find("ISARCHIVED\r\n"), std::string::npos);
-    zn::foundation::test::WriteFile(zn::foundation::GetProgramFolder() + "Out.gco", "RECIPIENT\r\nNOSUCHFIELD\r\nSUBJECT\r\n");
+    zn::foundation::test::WriteFile(zn::foundation::GetProgramFolder() + "Out.gco",
+                                    "RECIPIENT\r\nNOSUCHFIELD\r\nSUBJECT\r\n");
     zn::foundation::test::WriteFile(zn::foundation::GetProgramFolder() + "Out.gcs", "77\r\nwide\r\n99\r\n");
     s.LoadGridOrders(s.FaxTable, *s.FaxGrid, "Out");
     EXPECT_EQ(s.FaxTable.FieldByName("RECIPIENT").Index(), 0);
@@ -779,10 +780,11 @@ TEST_F(MainScreenTest, MenusCarryTheirShortcutsAndTheAboutBoxOpens)
 {
     Start();
     const std::vector<std::pair<QAction*, const char*>> keys = {
-        {screen->mnuNewCoverSheet, "Ctrl+N"}, {screen->mnuAddCoverSheet, "Ctrl+O"}, {screen->mnuEdit, "Ctrl+E"},
-        {screen->mnuClone, "Ctrl+C"},         {screen->mnuDelete, "Ctrl+D"},        {screen->mnuArchive, "Ctrl+A"},
-        {screen->mnuSend, "Ctrl+S"},          {screen->mnuReceive, "Ctrl+R"},       {screen->mnuViewPrint, "Ctrl+V"},
-        {screen->Exit1, "Ctrl+X"}};
+        {screen->mnuNewCoverSheet, "Ctrl+N"}, {screen->mnuAddCoverSheet, "Ctrl+O"},
+        {screen->mnuEdit, "Ctrl+E"},          {screen->mnuClone, "Ctrl+C"},
+        {screen->mnuDelete, "Ctrl+D"},        {screen->mnuArchive, "Ctrl+A"},
+        {screen->mnuSend, "Ctrl+S"},          {screen->mnuReceive, "Ctrl+R"},
+        {screen->mnuViewPrint, "Ctrl+V"},     {screen->Exit1, "Ctrl+X"}};
     for (const auto& [action, key] : keys)
         EXPECT_EQ(action->shortcut(), QKeySequence(key)) << action->objectName().toStdString();
     EXPECT_EQ(screen->findChild<QAction*>("mnuRebuildIndexes")->text(), "Rebuild &Indexes");

@@ -122,10 +122,14 @@ TEST(InitStringHelper, TheStringForEachModemType)
         bool sending, longWait;
         const char* init;
     } cases[] = {
-        {0, true, false, "AT&F&C1&D2&K3S7=65"},    {0, true, true, "AT&F&C1&D2&K3S7=120"},
-        {1, true, false, "AT&H3&I2&R2S7=90"},      {1, false, false, "AT&H3&I2&R2S7=65"},
-        {2, true, false, "AT&H3&I2&R2S7=90S36=0"}, {3, true, false, "AT&H3&I2&R2S7=90S36=8"},
-        {4, true, true, "AT&H3&I2&R2S7=120S36=8S33=34"}, {5, false, false, "AT&F&C1&D2\\Q3S7=65"},
+        {0, true, false, "AT&F&C1&D2&K3S7=65"},
+        {0, true, true, "AT&F&C1&D2&K3S7=120"},
+        {1, true, false, "AT&H3&I2&R2S7=90"},
+        {1, false, false, "AT&H3&I2&R2S7=65"},
+        {2, true, false, "AT&H3&I2&R2S7=90S36=0"},
+        {3, true, false, "AT&H3&I2&R2S7=90S36=8"},
+        {4, true, true, "AT&H3&I2&R2S7=120S36=8S33=34"},
+        {5, false, false, "AT&F&C1&D2\\Q3S7=65"},
         {5, true, false, "AT&F&C1&D2\\Q3S7=90"},
     };
     for (const Case& c : cases)
@@ -201,12 +205,12 @@ TEST(QuickSuggestNavigation, NextAndBackVisitOnlyTheModesPagesWithSomethingToOff
         bool next;
         int result;
     } cases[] = {
-        {{8}, true, 0, true, 8},          {{8}, true, 8, true, 14},       {{8}, true, 14, false, 8},
-        {{8}, true, 8, false, 0},         {{}, true, 0, true, 14},        {{}, false, 0, true, 14},
-        {{1, 5, 9}, true, 0, true, 1},    {{1, 5, 9}, true, 1, true, 5},  {{1, 5, 9}, true, 5, true, 14},
+        {{8}, true, 0, true, 8},          {{8}, true, 8, true, 14},        {{8}, true, 14, false, 8},
+        {{8}, true, 8, false, 0},         {{}, true, 0, true, 14},         {{}, false, 0, true, 14},
+        {{1, 5, 9}, true, 0, true, 1},    {{1, 5, 9}, true, 1, true, 5},   {{1, 5, 9}, true, 5, true, 14},
         {{1, 5, 9}, false, 0, true, 9},   {{1, 5, 9}, false, 9, true, 14}, {{1, 5, 9}, false, 14, false, 9},
         {{12, 13}, false, 0, true, 12},   {{12, 13}, false, 12, true, 13}, {{12, 13}, false, 13, true, 14},
-        {{12, 13}, false, 13, false, 12}, {{12, 13}, true, 0, true, 14},  {{2, 3, 4}, true, 14, false, 4},
+        {{12, 13}, false, 13, false, 12}, {{12, 13}, true, 0, true, 14},   {{2, 3, 4}, true, 14, false, 4},
         {{2, 3, 4}, true, 3, false, 2},   {{2, 3, 4}, true, 2, false, 0},
     };
     for (const Case& c : cases)
@@ -336,8 +340,8 @@ public:
 class PortHolder {
 public:
     explicit PortHolder(const std::string& device, const TempDir& dir)
-        : device_(device),
-          process_({"/usr/bin/flock", "-w", "10", device, "/bin/sleep", "120"}, dir.File("flock.out"), dir.File("flock.err"))
+        : device_(device), process_({"/usr/bin/flock", "-w", "10", device, "/bin/sleep", "120"}, dir.File("flock.out"),
+                                    dir.File("flock.err"))
     {
         PumpUntil([this] { return Held(); }, 5000);
     }
@@ -466,7 +470,8 @@ TEST(FaxClassReport, TheLabelsAndTheRecommendation)
          "Class 2.0 : Not Supported", 0, false},
         {false, true, true, "Class 1   : Not Supported", "Class 2   : Supported (recommended)", "Class 2.0 : Supported",
          1, false},
-        {false, false, true, "Class 1   : Not Supported", "Class 2   : Not Supported", "Class 2.0 : Supported", 2, true},
+        {false, false, true, "Class 1   : Not Supported", "Class 2   : Not Supported", "Class 2.0 : Supported", 2,
+         true},
         {true, true, true, "Class 1   : Supported (recommended)", "Class 2   : Supported", "Class 2.0 : Supported", 0,
          false},
     };
@@ -532,9 +537,9 @@ TEST_F(FaxClassCheck, TheClassesOfEachModemAndTheRecommendation)
         EXPECT_EQ(form->RecommendedIndex, c.recommended);
         EXPECT_EQ(form->RecommendedName.toStdString(), c.name);
         EXPECT_EQ(form->Label3->font().bold(), c.recommended == 2);
-        EXPECT_EQ(form->Status->text().toStdString(),
-                  "Try using the recommended Fax Class (" + c.name + "). \n\nIf you experience problems, try other "
-                  "supported classes or auto detect.");
+        EXPECT_EQ(form->Status->text().toStdString(), "Try using the recommended Fax Class (" + c.name
+                                                          + "). \n\nIf you experience problems, try other "
+                                                            "supported classes or auto detect.");
         EXPECT_EQ(form->windowTitle().toStdString(), "Check Fax Class");
         EXPECT_FALSE(port.Open());
         Shot(*form, "check_fax_class_" + std::to_string(++shot));
@@ -671,23 +676,40 @@ TEST_F(Wizard, WalkedPageByPageAndFinishedItWritesEveryValue)
     EXPECT_EQ(boxes.back().caption, "Save Preferences");
 
     const std::pair<std::pair<const char*, const char*>, std::string> expected[] = {
-        {{"Modem", "ComPort"}, "4"},         {{"Dialing", "ToneOrPulse"}, "1"},
-        {{"Resetting", "String"}, "ATZ"},    {{"Resetting", "AfterString"}, "ATH0"},
-        {{"Modem", "FaxClass"}, "3"},        {{"Modem", "MaximumBPS"}, "14400"},
-        {{"Modem", "InitString"}, "AT&F&C1"}, {{"User", "Fax"}, "+1 555 0101"},
-        {{"User", "Name"}, "Ann Sender"},    {{"User", "Company"}, "Sender Ltd"},
-        {{"User", "Voice"}, "555 0102"},     {{"Dialing", "ECM"}, "1"},
-        {{"Dialing", "DialPrefix"}, "9,"},   {{"Dialing", "DialSuffix"}, "#"},
-        {{"Dialing", "BlindDial"}, "1"},     {{"Dialing", "DialAttempts"}, "5"},
-        {{"Dialing", "RetryWait"}, "90"},    {{"Dialing", "IgnoreBusy"}, "1"},
-        {{"Modem", "RenegotiateBetween"}, "1"}, {{"Modem", "FaxClassReceive"}, "3"},
-        {{"Modem", "MaximumBPSReceive"}, "12000"}, {{"Modem", "InitStringReceive"}, "AT&F&C1"},
-        {{"Receive", "AnswerOnRing"}, "4"},  {{"Receive", "AtStartup"}, "1"},
-        {{"Receive", "ECMReceive"}, "0"},    {{"Receive", "Wav"}, home_.Path() + "/ring.wav"},
-        {{"Receive", "PrintOnReceipt"}, "1"}, {{"Receive", "PrintOnReceiptPrinter"}, "Default Windows Printer"},
-        {{"Receive", "DisableReceivingFaxesNotification"}, "0"}, {{"Other", "UseAlternateHeaderFont"}, "1"},
-        {{"Other", "GlobalUseAlternateNamingRec"}, "1"}, {{"Other", "GlobalLargerSendBuffer"}, "1"},
-        {{"Other", "GlobalLargerReceiveBuffer"}, "1"}, {{"Other", "UseAlternateFaxViewer"}, "1"},
+        {{"Modem", "ComPort"}, "4"},
+        {{"Dialing", "ToneOrPulse"}, "1"},
+        {{"Resetting", "String"}, "ATZ"},
+        {{"Resetting", "AfterString"}, "ATH0"},
+        {{"Modem", "FaxClass"}, "3"},
+        {{"Modem", "MaximumBPS"}, "14400"},
+        {{"Modem", "InitString"}, "AT&F&C1"},
+        {{"User", "Fax"}, "+1 555 0101"},
+        {{"User", "Name"}, "Ann Sender"},
+        {{"User", "Company"}, "Sender Ltd"},
+        {{"User", "Voice"}, "555 0102"},
+        {{"Dialing", "ECM"}, "1"},
+        {{"Dialing", "DialPrefix"}, "9,"},
+        {{"Dialing", "DialSuffix"}, "#"},
+        {{"Dialing", "BlindDial"}, "1"},
+        {{"Dialing", "DialAttempts"}, "5"},
+        {{"Dialing", "RetryWait"}, "90"},
+        {{"Dialing", "IgnoreBusy"}, "1"},
+        {{"Modem", "RenegotiateBetween"}, "1"},
+        {{"Modem", "FaxClassReceive"}, "3"},
+        {{"Modem", "MaximumBPSReceive"}, "12000"},
+        {{"Modem", "InitStringReceive"}, "AT&F&C1"},
+        {{"Receive", "AnswerOnRing"}, "4"},
+        {{"Receive", "AtStartup"}, "1"},
+        {{"Receive", "ECMReceive"}, "0"},
+        {{"Receive", "Wav"}, home_.Path() + "/ring.wav"},
+        {{"Receive", "PrintOnReceipt"}, "1"},
+        {{"Receive", "PrintOnReceiptPrinter"}, "Default Windows Printer"},
+        {{"Receive", "DisableReceivingFaxesNotification"}, "0"},
+        {{"Other", "UseAlternateHeaderFont"}, "1"},
+        {{"Other", "GlobalUseAlternateNamingRec"}, "1"},
+        {{"Other", "GlobalLargerSendBuffer"}, "1"},
+        {{"Other", "GlobalLargerReceiveBuffer"}, "1"},
+        {{"Other", "UseAlternateFaxViewer"}, "1"},
         {{"Modem", "UseTAPI"}, "0"},
     };
     for (const auto& [where, value] : expected)
@@ -768,7 +790,8 @@ TEST_F(Wizard, TheInitHelperAndTheFaxClassCheckFillTheirControls)
         // The check on COM2 finds Class 2 and offers it.
         modal_.Then([](QWidget* c) {
             auto* check = static_cast<TCheckFaxClassForm*>(c);
-            WhenReady(c, [check] { return check->Checked(); }, [check] { check->OkButton->click(); });
+            WhenReady(
+                c, [check] { return check->Checked(); }, [check] { check->OkButton->click(); });
         });
         answers.push_back(platform::IDYES);
         p.CheckFaxClassButton->click();
@@ -820,10 +843,7 @@ TEST_F(Wizard, TheSendDialogsPreferencesButtonTakesTheSavedDialPrefixAndSuffix)
 
 class QuickSetup : public MainScreenFixture {
 protected:
-    ~QuickSetup() override
-    {
-        comms::tapi::SetLineProvider(nullptr);
-    }
+    ~QuickSetup() override { comms::tapi::SetLineProvider(nullptr); }
     ModalDriver modal_;
 };
 
@@ -897,10 +917,12 @@ TEST_F(QuickSetup, AModemFoundOnTheChosenPortAsksNothing)
         EXPECT_EQ(q.Modem->ComPort->currentText().toStdString(), "Com1");
         modal_.Then([&found](QWidget* f) {
             auto* scan = static_cast<TFindModemForm*>(f);
-            WhenReady(f, [scan] { return scan->Scanned(); }, [scan, &found] {
-                found = scan->Result();
-                scan->OkButton->click();
-            });
+            WhenReady(
+                f, [scan] { return scan->Scanned(); },
+                [scan, &found] {
+                    found = scan->Result();
+                    scan->OkButton->click();
+                });
         });
         q.Modem->FindModemButton->click();
         EXPECT_EQ(q.Modem->FxComPort1.ComNumber(), 1);
@@ -960,10 +982,12 @@ TEST_F(QuickSetup, AFreshFolderFindsTheModemInQuickSetupAndSendsAFaxRightAfter)
         q.FaxNumber->setText("+1 555 0142");
         modal_.Then([](QWidget* f) {
             auto* scan = static_cast<TFindModemForm*>(f);
-            WhenReady(f, [scan] { return scan->Scanned(); }, [scan] {
-                Shot(*scan, "find_modem_in_quick_setup");
-                scan->OkButton->click();
-            });
+            WhenReady(
+                f, [scan] { return scan->Scanned(); },
+                [scan] {
+                    Shot(*scan, "find_modem_in_quick_setup");
+                    scan->OkButton->click();
+                });
         });
         answers.push_back(platform::IDYES); // "Set Com Port to Com 3"
         q.Modem->FindModemButton->click();

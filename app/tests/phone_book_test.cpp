@@ -41,7 +41,8 @@ std::string PhoneRows()
 {
     QProcess p;
     p.start("/usr/bin/python3",
-            {"-c", "import sys, dbfread; print(';'.join(r['NAME'] + '|' + r['PHONE'] for r in dbfread.DBF(sys.argv[1])))",
+            {"-c",
+             "import sys, dbfread; print(';'.join(r['NAME'] + '|' + r['PHONE'] for r in dbfread.DBF(sys.argv[1])))",
              QString::fromStdString(zn::foundation::GetProgramFolder() + "ZNPB.DBF")});
     p.waitForFinished(20000);
     return p.readAllStandardOutput().trimmed().toStdString();

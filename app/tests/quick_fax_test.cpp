@@ -68,7 +68,8 @@ fx::TRaster RenderedPage(const std::string& fct, const cover::TCoverValues& valu
 fx::TRaster Decoded(fx::TTempDir& dir, const std::string& apf)
 {
     EXPECT_EQ(fx::RunCommand("'" + fx::ZnfaxPath() + "' raw '" + apf + "' '" + dir.Path("p.g3") + "'"), 0);
-    EXPECT_EQ(fx::RunCommand("g3topbm -reversebits '" + dir.Path("p.g3") + "' > '" + dir.Path("p.pbm") + "' 2>/dev/null"), 0);
+    EXPECT_EQ(
+        fx::RunCommand("g3topbm -reversebits '" + dir.Path("p.g3") + "' > '" + dir.Path("p.pbm") + "' 2>/dev/null"), 0);
     return fx::ReadPbm(dir.Path("p.pbm"));
 }
 
@@ -122,10 +123,7 @@ protected:
             Find<QCheckBox>(d, name)->setChecked(flags);
         Find<QPushButton>(d, "OkButton")->click();
     }
-    std::vector<std::string> SendFiles() const
-    {
-        return platform::ListFolderCI(foundation::GetSendFolder(), "*.*");
-    }
+    std::vector<std::string> SendFiles() const { return platform::ListFolderCI(foundation::GetSendFolder(), "*.*"); }
     std::string covers;
 };
 
@@ -147,7 +145,8 @@ TEST(CoverDataFile, FlagsLineAndTemplateNames)
                  {"plain", "plain.fct"}};
     for (const auto& c : cases)
         EXPECT_EQ(TemplateOfCoverData(c.line1), c.templateName) << c.line1;
-    EXPECT_EQ(CoverDataBytes({"zn0001.fct", "X    ", {"one", "", "three"}}), "zn0001.fct\r\nX    \r\none\r\n\r\nthree\r\n");
+    EXPECT_EQ(CoverDataBytes({"zn0001.fct", "X    ", {"one", "", "three"}}),
+              "zn0001.fct\r\nX    \r\none\r\n\r\nthree\r\n");
     EXPECT_EQ(CoverDataPathOf("/a/SEND/COV00001.APF"), "/a/SEND/COV00001.FCD");
 }
 
@@ -335,9 +334,8 @@ TEST_F(QuickFaxTest, TheTemplateChooserShowsPreviewAndDescriptionAndHandsBackIts
     ModalDriver driver;
     // The chooser opens from inside the editor: the click comes after the driver's turn, so that the
     // driver can answer the chooser too.
-    driver.Then([](QWidget* d) {
-        QTimer::singleShot(0, d, [d] { Find<QPushButton>(d, "ExplorerButton1")->click(); });
-    });
+    driver.Then(
+        [](QWidget* d) { QTimer::singleShot(0, d, [d] { Find<QPushButton>(d, "ExplorerButton1")->click(); }); });
     driver.Then([](QWidget* chooser) {
         EXPECT_EQ(chooser->windowTitle(), "Select  Fax Cover Template");
         auto* list = Find<QListWidget>(chooser, "FileListBox1");

@@ -125,7 +125,8 @@ protected:
     std::vector<std::string> ReceivedFiles()
     {
         std::vector<std::string> names;
-        for (const QString& n : QDir(QString::fromStdString(foundation::GetReceiveFolder())).entryList({"*.APF", "*.apf"}, QDir::Files))
+        for (const QString& n :
+             QDir(QString::fromStdString(foundation::GetReceiveFolder())).entryList({"*.APF", "*.apf"}, QDir::Files))
             names.push_back(n.toStdString());
         return names;
     }
@@ -185,8 +186,8 @@ protected:
         if (DIR* d = ::opendir("/var/lock")) {
             while (dirent* e = ::readdir(d)) {
                 const std::string name = e->d_name;
-                if (name.rfind("LCK..", 0) == 0 &&
-                    std::atol(foundation::test::ReadFile("/var/lock/" + name).c_str()) == long(::getpid()))
+                if (name.rfind("LCK..", 0) == 0
+                    && std::atol(foundation::test::ReadFile("/var/lock/" + name).c_str()) == long(::getpid()))
                     ++n;
             }
             ::closedir(d);
@@ -256,15 +257,18 @@ TEST_F(ReceiveMode, TwoCallsInARowBecomeTwoRowsWithTheirPagesAndTheLog)
     const std::string log = Log();
     const std::string stamp = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  ";
     EXPECT_TRUE(std::regex_search(log, std::regex("^" + stamp + "Start: \r\n"))) << log;
-    for (const char* text : {"Opening com port: COM7", "Opened com port OK", "Checking for modem", "Config",
-                             "Start Receive Mode ", "Receiving a fax ", "2 pages received from FAR END",
-                             "Stopped receive mode ", "Finish: "})
-        EXPECT_TRUE(std::regex_search(log, std::regex(stamp + std::regex_replace(text, std::regex("[.]"), "\\.") + "\r\n")))
-            << text << " missing from\n" << log;
+    for (const char* text :
+         {"Opening com port: COM7", "Opened com port OK", "Checking for modem", "Config", "Start Receive Mode ",
+          "Receiving a fax ", "2 pages received from FAR END", "Stopped receive mode ", "Finish: "})
+        EXPECT_TRUE(
+            std::regex_search(log, std::regex(stamp + std::regex_replace(text, std::regex("[.]"), "\\.") + "\r\n")))
+            << text << " missing from\n"
+            << log;
     EXPECT_NE(log.find("\r\n  Fax Class: "), std::string::npos) << log;
     // Each call is logged once.
     size_t received = 0;
-    for (size_t at = log.find("pages received from"); at != std::string::npos; at = log.find("pages received from", at + 1))
+    for (size_t at = log.find("pages received from"); at != std::string::npos;
+         at = log.find("pages received from", at + 1))
         ++received;
     EXPECT_EQ(received, 2u) << log;
 }
@@ -274,9 +278,9 @@ TEST_F(ReceiveMode, ACallDroppedInMidPageLeavesNothingAndTheNextCallIsReceived)
     TempDir dir;
     const std::vector<Bitmap> sent = WritePages(dir);
     // The first call's line drops while the second page is on its way; the second call is whole.
-    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast",
-                                         "--calls", "2", "--call-delay", "3000", "--hangup-at", "45",
-                                         "--hangup-calls", "1"});
+    auto line =
+        Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast", "--calls",
+                                 "2", "--call-delay", "3000", "--hangup-at", "45", "--hangup-calls", "1"});
     ASSERT_TRUE(line);
     StartReceiving(line->Port('A'));
     ASSERT_TRUE(screen->ReceiveModeOn) << Log();
@@ -339,10 +343,10 @@ TEST_F(ReceiveMode, ACallFromEfaxBecomesARowWithItsPages)
     ASSERT_TRUE(pair.line);
     StartReceiving(pair.ours);
     ASSERT_TRUE(screen->ReceiveModeOn) << Log();
-    auto efax = StartPeer(dir, "tx", {"efax", "-v", "ewinchm", "-d", pair.efax, "-o1", "-l", "EFAX SENDER", "-h",
-                                      "", "-t", "123", ItuChartPath(1), ItuChartPath(2)});
-    ASSERT_TRUE(Until([&] { return !efax->Running() && !screen->FaxComingIn && Rows().size() == 1; }, 120000))
-        << Log();
+    auto efax = StartPeer(dir, "tx",
+                          {"efax", "-v", "ewinchm", "-d", pair.efax, "-o1", "-l", "EFAX SENDER", "-h", "", "-t", "123",
+                           ItuChartPath(1), ItuChartPath(2)});
+    ASSERT_TRUE(Until([&] { return !efax->Running() && !screen->FaxComingIn && Rows().size() == 1; }, 120000)) << Log();
     EXPECT_EQ(efax->Wait(std::chrono::seconds(10)), 0);
     screen->ReceiveButtonClick();
 
@@ -362,9 +366,9 @@ TEST_F(ReceiveMode, ACallFromEfaxBecomesARowWithItsPages)
 TEST_F(ReceiveMode, ACallThatDeliversTwoFilesRecordsARowForEach)
 {
     TempDir dir;
-    comms::test::Class2SimProcess modem(dir, {"--speedup", "50", "--ring-delay", "0.3", "--calls", "1",
-                                              "--remote-id", "TWO PARTS", "--send", ItuChartPath(1), "--send",
-                                              ItuChartPath(2), "--send", ItuChartPath(3), "--eom-after", "1"});
+    comms::test::Class2SimProcess modem(dir, {"--speedup", "50", "--ring-delay", "0.3", "--calls", "1", "--remote-id",
+                                              "TWO PARTS", "--send", ItuChartPath(1), "--send", ItuChartPath(2),
+                                              "--send", ItuChartPath(3), "--eom-after", "1"});
     ASSERT_FALSE(modem.Device().empty());
     StartReceiving(modem.Device(), 2);
     ASSERT_TRUE(screen->ReceiveModeOn) << Log();
@@ -613,13 +617,13 @@ TEST_F(ReceiveMode, TwentyCallsLeaveNoThreadsDescriptorsOrMemoryBehind)
         series += std::to_string(x.threads) + "/" + std::to_string(x.descriptors) + " ";
     // Nothing grows call by call: the calls after the fifth add no thread and no descriptor. (Under
     // load a few helper threads start during the first calls, once; their names are shown.)
-    EXPECT_EQ(samples.back().threads, samples[4].threads) << "threads/descriptors after each call: " << series
-                                                           << "; threads: " << ThreadNames();
+    EXPECT_EQ(samples.back().threads, samples[4].threads)
+        << "threads/descriptors after each call: " << series << "; threads: " << ThreadNames();
     EXPECT_EQ(samples.back().descriptors, samples[4].descriptors) << series;
     // Allocator noise aside, memory settles after the first calls: the last fifteen calls together
     // add less than one page image would.
-    EXPECT_LT(samples.back().kb - samples[4].kb, 1024) << samples[4].kb << " KB after call 5, "
-                                                        << samples.back().kb << " KB after call 20";
+    EXPECT_LT(samples.back().kb - samples[4].kb, 1024)
+        << samples[4].kb << " KB after call 5, " << samples.back().kb << " KB after call 20";
     screen->ReceiveButtonClick();
     EXPECT_EQ(OwnLockFiles(), 0);
 }

@@ -44,7 +44,7 @@ TEST(SendDialogRules, DialWaitFromTheInitString)
         int wait;
     } cases[] = {
         {"ATS7=60", 75}, {"ATS7=120L", 120}, {"AT&FS7=120abc", 120}, {"ATX3", 75},
-        {"ats7=90", 90}, {"ATS7=", 75},     {"ATS7=9", 75},        {"ATS7=200M1", 200},
+        {"ats7=90", 90}, {"ATS7=", 75},      {"ATS7=9", 75},         {"ATS7=200M1", 200},
     };
     for (const Case& c : cases)
         EXPECT_EQ(TSendFaxForm::SetDialWaitFromInit(c.init), c.wait) << c.init;
@@ -103,8 +103,7 @@ protected:
         screen->SendButtonClick();
     }
     // The window on modem device `device`, with one outgoing fax of `lines` lines highlighted.
-    bool StartWithOneFax(const std::string& device, const std::string& file, const std::string& subject,
-                         int lines = 3)
+    bool StartWithOneFax(const std::string& device, const std::string& file, const std::string& subject, int lines = 3)
     {
         ::setenv("ZN_COM7", device.c_str(), 1);
         Start();
@@ -166,9 +165,9 @@ TEST_F(SendDialog, ACoverAndATwoPageDocumentArriveAndTheRowRecordsTheSend)
 
     const std::string log = Log();
     EXPECT_EQ(log.rfind("Start:", 0), 0u) << log;
-    for (const char* line : {"Opening com port: COM7\r\n", "Opened com port OK\r\n", "Checking for modem\r\n",
-                             "Fax#: 555-0100\r\n", "Fax Class: ", "StationID: +1 555 0199\r\n", "StartTransmit\r\n",
-                             "Result: ", "Finish: "})
+    for (const char* line :
+         {"Opening com port: COM7\r\n", "Opened com port OK\r\n", "Checking for modem\r\n", "Fax#: 555-0100\r\n",
+          "Fax Class: ", "StationID: +1 555 0199\r\n", "StartTransmit\r\n", "Result: ", "Finish: "})
         EXPECT_NE(log.find(line), std::string::npos) << line << " missing from\n" << log;
 }
 
@@ -259,8 +258,9 @@ TEST_F(SendDialog, AMissingModemEndsTheAttemptWithTheOpenErrorAndNoResult)
     EXPECT_TRUE(screen->FaxTable.FieldByName("LASTRESULT").IsNull());
     EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());
     const std::string log = Log();
-    EXPECT_NE(log.find("Error opening com port: COM7\r\nMessage:Unable to open the specified communications port ( Com7 )"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("Error opening com port: COM7\r\nMessage:Unable to open the specified communications port ( Com7 )"),
+        std::string::npos)
         << log;
 }
 
@@ -296,11 +296,10 @@ TEST_P(SendDialogFailure, LeavesDateSentBlankAndTheErrorInTheRow)
     EXPECT_NE(Log().find("Result: " + result + "\r\n"), std::string::npos) << Log();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, SendDialogFailure,
-    ::testing::Values(FailedCall{"Busy", {"pair", "--busy", "*"}},
-                      FailedCall{"NoAnswer", {"pair", "--no-answer", "*", "--ring-timeout", "2"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Calls, SendDialogFailure,
+                         ::testing::Values(FailedCall{"Busy", {"pair", "--busy", "*"}},
+                                           FailedCall{"NoAnswer", {"pair", "--no-answer", "*", "--ring-timeout", "2"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The row of the fax being sent is gone when the dialog closes (deleted meanwhile): the result is
 // written into no other fax's row, and the user is told it was not recorded.
@@ -387,8 +386,7 @@ TEST_F(SendDialog, AModemThatDoesNotAnswerIsReportedWithThePortAndOkStops)
                      "click on the Find Modem button on the Preferences screen.\n\nIf you are sure there is a modem "
                      "on COM7, press CONTINUE\nto continue, otherwise press OK to stop the fax session.");
     const std::string log = Log();
-    EXPECT_NE(log.find("Checking for modem\r\nError checking for modem\r\nExit\r\nFinish: "), std::string::npos)
-        << log;
+    EXPECT_NE(log.find("Checking for modem\r\nError checking for modem\r\nExit\r\nFinish: "), std::string::npos) << log;
 }
 
 // A modem that never answers holds the probe for its whole time-out: meanwhile the window keeps

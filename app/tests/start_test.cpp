@@ -65,8 +65,9 @@ TEST(ZnStart, ASecondStartRestoresTheFirstInstanceWhichPicksUpWaitingJobs)
     // The first instance acted on the restore: the job became a row and its job file went.
     EXPECT_TRUE(WaitFor([&] { return !QFile::exists(dir + "/SEND/FAX00000.JFD"); }, 20000));
     QProcess dump;
-    dump.start("/usr/bin/python3", {"-c", "import sys, dbfread; print([(r['SUBJECT'], r['FAXDOC']) for r in "
-                                          "dbfread.DBF(sys.argv[1])])",
+    dump.start("/usr/bin/python3", {"-c",
+                                    "import sys, dbfread; print([(r['SUBJECT'], r['FAXDOC']) for r in "
+                                    "dbfread.DBF(sys.argv[1])])",
                                     dir + "/ZNOUT.DBF"});
     dump.waitForFinished(20000);
     EXPECT_EQ(dump.readAllStandardOutput().trimmed().toStdString(), "[('Job Subject', 'FAX00000.APF')]");

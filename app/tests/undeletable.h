@@ -25,8 +25,10 @@ public:
             ::close(fd);
         if (!immutable_) {
             folder_ = std::filesystem::path(path).parent_path().string();
-            std::filesystem::permissions(folder_, std::filesystem::perms::owner_write | std::filesystem::perms::group_write | std::filesystem::perms::others_write,
-                            std::filesystem::perm_options::remove);
+            std::filesystem::permissions(folder_,
+                                         std::filesystem::perms::owner_write | std::filesystem::perms::group_write
+                                             | std::filesystem::perms::others_write,
+                                         std::filesystem::perm_options::remove);
         }
     }
     ~Undeletable()
@@ -41,14 +43,12 @@ public:
             if (fd >= 0)
                 ::close(fd);
         } else {
-            std::filesystem::permissions(folder_, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+            std::filesystem::permissions(folder_, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add);
         }
     }
     // True when the protection holds (root without the flag could still delete).
-    bool Holds() const
-    {
-        return immutable_ || ::access(folder_.c_str(), W_OK) != 0;
-    }
+    bool Holds() const { return immutable_ || ::access(folder_.c_str(), W_OK) != 0; }
 
 private:
     std::string path_, folder_;

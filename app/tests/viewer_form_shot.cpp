@@ -17,61 +17,62 @@
 
 #include <memory>
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  if (argc < 2)
-    return 2;
-  zn::faxdoc::test::TTempDir dir;
-  const std::string what = argv[1];
-  if ((what == "print" || what == "status") && argc > 2) {
-    std::unique_ptr<QWidget> window;
-    zn::faxdoc::TFxFaxPrinter printer;
-    zn::faxdoc::TFxFaxPrinterStatus status;
-    if (what == "print") {
-      auto form = std::make_unique<zn::app::TPrePrintForm>();
-      form->ToPage->setValue(3);
-      form->PrintFooter->setChecked(true);
-      window = std::move(form);
-    } else {
-      zn::faxdoc::test::MakeChartFax(dir, "FAX0001.APF", {1, 2, 4}, 0);
-      printer.SetFileName(dir.Path("FAX0001.APF"));
-      printer.SetStatusDisplay(&status);
-      status.UpdateDisplay(true, false);
-      printer.DoStatus(zn::faxdoc::ppRendering);
-      status.UpdateDisplay(false, false);
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    zn::faxdoc::test::TTempDir dir;
+    const std::string what = argv[1];
+    if ((what == "print" || what == "status") && argc > 2) {
+        std::unique_ptr<QWidget> window;
+        zn::faxdoc::TFxFaxPrinter printer;
+        zn::faxdoc::TFxFaxPrinterStatus status;
+        if (what == "print") {
+            auto form = std::make_unique<zn::app::TPrePrintForm>();
+            form->ToPage->setValue(3);
+            form->PrintFooter->setChecked(true);
+            window = std::move(form);
+        } else {
+            zn::faxdoc::test::MakeChartFax(dir, "FAX0001.APF", {1, 2, 4}, 0);
+            printer.SetFileName(dir.Path("FAX0001.APF"));
+            printer.SetStatusDisplay(&status);
+            status.UpdateDisplay(true, false);
+            printer.DoStatus(zn::faxdoc::ppRendering);
+            status.UpdateDisplay(false, false);
+        }
+        QWidget* shown = window ? window.get() : status.Display();
+        shown->show();
+        QTimer::singleShot(300, [&] {
+            shown->grab().save(argv[2]);
+            app.quit();
+        });
+        return app.exec();
     }
-    QWidget* shown = window ? window.get() : status.Display();
-    shown->show();
-    QTimer::singleShot(300, [&] {
-      shown->grab().save(argv[2]);
-      app.quit();
-    });
+    std::string file = argc > 4 ? argv[4] : "";
+    if (file.empty()) {
+        zn::faxdoc::test::MakeChartFax(dir, "FAX0001.APF", {1, 2, 4}, 0);
+        file = dir.Path("FAX0001.APF");
+    }
+    std::unique_ptr<zn::app::TViewerFormBase> form;
+    if (std::string(argv[1]) == "alternate")
+        form = std::make_unique<zn::app::TAltFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
+    else
+        form = std::make_unique<zn::app::TFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
+    form->resize(900, 700);
+    form->move(40, 30);
+    form->show();
+    if (argc > 3 && argv[3][0]) {
+        const QString item = QString("N%1PercentItem").arg(argv[3]);
+        if (auto* action = form->findChild<QAction*>(item))
+            action->trigger();
+    }
+    if (argc > 2 && argv[2][0]) {
+        const QString out = argv[2];
+        QTimer::singleShot(500, [&app, &form, out] {
+            form->grab().save(out);
+            app.quit();
+        });
+    }
     return app.exec();
-  }
-  std::string file = argc > 4 ? argv[4] : "";
-  if (file.empty()) {
-    zn::faxdoc::test::MakeChartFax(dir, "FAX0001.APF", {1, 2, 4}, 0);
-    file = dir.Path("FAX0001.APF");
-  }
-  std::unique_ptr<zn::app::TViewerFormBase> form;
-  if (std::string(argv[1]) == "alternate")
-    form = std::make_unique<zn::app::TAltFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
-  else
-    form = std::make_unique<zn::app::TFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
-  form->resize(900, 700);
-  form->move(40, 30);
-  form->show();
-  if (argc > 3 && argv[3][0]) {
-    const QString item = QString("N%1PercentItem").arg(argv[3]);
-    if (auto* action = form->findChild<QAction*>(item))
-      action->trigger();
-  }
-  if (argc > 2 && argv[2][0]) {
-    const QString out = argv[2];
-    QTimer::singleShot(500, [&app, &form, out] {
-      form->grab().save(out);
-      app.quit();
-    });
-  }
-  return app.exec();
 }

@@ -93,7 +93,7 @@ constexpr int ecCancelRequested = -6005; // user abort or remote disconnect (DCN
 constexpr int ecTimeout = -6006;
 constexpr int ecTooManyErrors = -6008;
 constexpr int ecSequenceError = -6009;
-constexpr int ecNoFilename = -6010;      // neither a fax file nor an existing cover file
+constexpr int ecNoFilename = -6010; // neither a fax file nor an existing cover file
 constexpr int ecFileRejected = -6011;
 
 // INI database.

@@ -211,15 +211,9 @@ std::string SystemErrorText(int id)
 
 } // namespace
 
-EFXException EFXException::CreateForCode(int code)
-{
-    return EFXException(LookupErrorText(code), code);
-}
+EFXException EFXException::CreateForCode(int code) { return EFXException(LookupErrorText(code), code); }
 
-EFXException EFXException::CreateWithMessage(const std::string& message)
-{
-    return EFXException(message, 0);
-}
+EFXException EFXException::CreateWithMessage(const std::string& message) { return EFXException(message, 0); }
 
 std::string LookupErrorText(int code)
 {
@@ -230,10 +224,7 @@ std::string LookupErrorText(int code)
     return text;
 }
 
-std::string ErrorCodeToText(int code)
-{
-    return LookupErrorText(code);
-}
+std::string ErrorCodeToText(int code) { return LookupErrorText(code); }
 
 char* ErrorCodeToPChar(char* buffer, int code)
 {

@@ -14,8 +14,7 @@ namespace zn::comms {
 
 class EFXException : public std::runtime_error {
 public:
-    EFXException(const std::string& message, int errorCode)
-        : std::runtime_error(message), errorCode_(errorCode) {}
+    EFXException(const std::string& message, int errorCode) : std::runtime_error(message), errorCode_(errorCode) {}
 
     // ErrorCode := code, message := the text of |code| (empty when there is none).
     static EFXException CreateForCode(int code);
@@ -31,8 +30,7 @@ private:
 // A file or device error (codes -2 to -162, except -8); ErrorCode is the positive I/O code.
 class EInOutError : public std::runtime_error {
 public:
-    EInOutError(const std::string& message, int errorCode)
-        : std::runtime_error(message), errorCode_(errorCode) {}
+    EInOutError(const std::string& message, int errorCode) : std::runtime_error(message), errorCode_(errorCode) {}
     int ErrorCode() const { return errorCode_; }
 
 private:
@@ -45,10 +43,10 @@ public:
     const char* what() const noexcept override { return "Out of memory"; }
 };
 
-#define ZN_FX_EXCEPTION(Name, Parent)                                                               \
-    class Name : public Parent {                                                                    \
-    public:                                                                                         \
-        using Parent::Parent;                                                                       \
+#define ZN_FX_EXCEPTION(Name, Parent)                                                                                  \
+    class Name : public Parent {                                                                                       \
+    public:                                                                                                            \
+        using Parent::Parent;                                                                                          \
     };
 
 // Families. EProtocol has no leaves: it is raised itself.

@@ -12,20 +12,11 @@
 
 namespace zn::comms {
 
-uint32_t MillisecondClock()
-{
-    return static_cast<uint32_t>(platform::MonotonicMs());
-}
+uint32_t MillisecondClock() { return static_cast<uint32_t>(platform::MonotonicMs()); }
 
-int32_t TickCount()
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(platform::MonotonicMs() / MsPerTick));
-}
+int32_t TickCount() { return static_cast<int32_t>(static_cast<uint32_t>(platform::MonotonicMs() / MsPerTick)); }
 
-int32_t TicksToSeconds(int32_t ticks)
-{
-    return static_cast<int32_t>((int64_t{ticks} + 9) * 92 / 1675);
-}
+int32_t TicksToSeconds(int32_t ticks) { return static_cast<int32_t>((int64_t{ticks} + 9) * 92 / 1675); }
 
 // Tick arithmetic is modulo 2^32: a timer's interval and the ticks elapsed since its start are both
 // differences of 32-bit counts, so they stay right however often the count has wrapped meanwhile.
@@ -36,15 +27,9 @@ uint32_t TickDiff(int32_t later, int32_t earlier)
     return static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier);
 }
 
-uint32_t Interval(const EventTimer& timer)
-{
-    return TickDiff(timer.ExpireTicks, timer.StartTicks);
-}
+uint32_t Interval(const EventTimer& timer) { return TickDiff(timer.ExpireTicks, timer.StartTicks); }
 
-uint32_t Elapsed(const EventTimer& timer)
-{
-    return TickDiff(TickCount(), timer.StartTicks);
-}
+uint32_t Elapsed(const EventTimer& timer) { return TickDiff(TickCount(), timer.StartTicks); }
 
 } // namespace
 
@@ -55,25 +40,16 @@ void StartTimer(EventTimer& timer, int32_t ticks)
     timer.ExpireTicks = static_cast<int32_t>(static_cast<uint32_t>(timer.StartTicks) + static_cast<uint32_t>(interval));
 }
 
-void StartTimerSecs(EventTimer& timer, int32_t seconds)
-{
-    StartTimer(timer, SecondsToTicks(seconds));
-}
+void StartTimerSecs(EventTimer& timer, int32_t seconds) { StartTimer(timer, SecondsToTicks(seconds)); }
 
-bool TimerExpired(const EventTimer& timer)
-{
-    return Elapsed(timer) > Interval(timer);
-}
+bool TimerExpired(const EventTimer& timer) { return Elapsed(timer) > Interval(timer); }
 
 int32_t ElapsedTicks(const EventTimer& timer)
 {
     return static_cast<int32_t>(std::min<uint32_t>(Elapsed(timer), INT32_MAX));
 }
 
-int32_t ElapsedSeconds(const EventTimer& timer)
-{
-    return TicksToSeconds(ElapsedTicks(timer));
-}
+int32_t ElapsedSeconds(const EventTimer& timer) { return TicksToSeconds(ElapsedTicks(timer)); }
 
 int32_t RemainingTicks(const EventTimer& timer)
 {
@@ -82,15 +58,9 @@ int32_t RemainingTicks(const EventTimer& timer)
     return elapsed >= interval ? 0 : static_cast<int32_t>(std::min<uint32_t>(interval - elapsed, INT32_MAX));
 }
 
-int32_t RemainingSeconds(const EventTimer& timer)
-{
-    return TicksToSeconds(RemainingTicks(timer));
-}
+int32_t RemainingSeconds(const EventTimer& timer) { return TicksToSeconds(RemainingTicks(timer)); }
 
-uint32_t PumpOneMessage()
-{
-    return platform::PumpOneMessage();
-}
+uint32_t PumpOneMessage() { return platform::PumpOneMessage(); }
 
 uint32_t DelayTicks(int32_t ticks, bool pump)
 {
@@ -123,8 +93,7 @@ uint32_t DelayMs(uint32_t ms)
 
 // ---- TLineReader -------------------------------------------------------------------------------
 
-TLineReader::TLineReader(std::unique_ptr<std::istream> stream)
-    : stream_(std::move(stream))
+TLineReader::TLineReader(std::unique_ptr<std::istream> stream) : stream_(std::move(stream))
 {
     if (stream_) {
         const std::istream::pos_type here = stream_->tellg();
@@ -165,10 +134,7 @@ void TLineReader::Refill()
     crEndedBlock_ = false;
 }
 
-bool TLineReader::HasMoreLines() const
-{
-    return !AtTerminator() || (!endReached_ && bytesRead_ < size_);
-}
+bool TLineReader::HasMoreLines() const { return !AtTerminator() || (!endReached_ && bytesRead_ < size_); }
 
 bool TLineReader::NextLine(std::string& text)
 {
@@ -217,10 +183,7 @@ namespace {
 
 constexpr const char* Separators = "\\/:";
 
-bool IsSlash(char c)
-{
-    return c == '\\' || c == '/';
-}
+bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
 // Index where the name part of the path begins.
 size_t NameStart(const std::string& path)
@@ -249,10 +212,7 @@ std::string ExtractDirPChar(const std::string& path)
     return dir;
 }
 
-std::string ExtractNamePChar(const std::string& path)
-{
-    return path.substr(NameStart(path), 255);
-}
+std::string ExtractNamePChar(const std::string& path) { return path.substr(NameStart(path), 255); }
 
 std::string ExtractExtPChar(const std::string& path)
 {
@@ -279,10 +239,7 @@ std::string AddBackslashQuoted(const std::string& text)
     return AddBackslashPChar(inner) + '"';
 }
 
-bool FileExistsPChar(const std::string& name)
-{
-    return !name.empty() && platform::FileExistsCI(name);
-}
+bool FileExistsPChar(const std::string& name) { return !name.empty() && platform::FileExistsCI(name); }
 
 std::string ForceExtPChar(const std::string& path, const std::string& ext)
 {

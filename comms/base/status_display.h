@@ -23,8 +23,16 @@ void Relink(Self* self, Other*& partner, Other* next, Self* (Other::*get)() cons
         (next->*set)(self);
 }
 
-enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
-                 poDesktopCenter, poMainFormCenter, poOwnerFormCenter };
+enum TPosition {
+    poDesigned,
+    poDefault,
+    poDefaultPosOnly,
+    poDefaultSizeOnly,
+    poScreenCenter,
+    poDesktopCenter,
+    poMainFormCenter,
+    poOwnerFormCenter
+};
 
 // The form a concrete status display shows.
 class StatusDisplayForm {

@@ -108,15 +108,12 @@ TFxStringResource::TFxStringResource(const ResourceModule& module, const std::st
     data_ = *found;
     // Besides the signature, the entry records must lie inside the resource: every lookup trusts them.
     const bool valid = data_.Size >= HeaderSize && std::memcmp(data_.Data, "STR0", 4) == 0
-        && (data_.Size - HeaderSize) / EntrySize >= ReadU32(data_.Data + 4);
+                       && (data_.Size - HeaderSize) / EntrySize >= ReadU32(data_.Data + 4);
     if (!valid)
         throw EMevStringResourceError(ManagerMessage(smNotAStringTable, resourceName, resourceName));
 }
 
-uint32_t TFxStringResource::Count() const
-{
-    return ReadU32(data_.Data + 4);
-}
+uint32_t TFxStringResource::Count() const { return ReadU32(data_.Data + 4); }
 
 bool TFxStringResource::FindText(uint32_t id, std::u16string& text) const
 {

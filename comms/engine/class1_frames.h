@@ -12,8 +12,18 @@ namespace zn::comms {
 // T.30 facsimile control fields, as this program sends them. The X bit (0x01) that the answering
 // side sets is accepted on receipt.
 enum T30Fcf : uint8_t {
-    fcfDIS = 0x80, fcfCSI = 0x40, fcfDCS = 0x83, fcfTSI = 0x43, fcfCFR = 0x84, fcfFTT = 0x44,
-    fcfMCF = 0x8C, fcfMPS = 0x4F, fcfEOM = 0x8F, fcfEOP = 0x2F, fcfDCN = 0xFB, fcfRTN = 0x4C,
+    fcfDIS = 0x80,
+    fcfCSI = 0x40,
+    fcfDCS = 0x83,
+    fcfTSI = 0x43,
+    fcfCFR = 0x84,
+    fcfFTT = 0x44,
+    fcfMCF = 0x8C,
+    fcfMPS = 0x4F,
+    fcfEOM = 0x8F,
+    fcfEOP = 0x2F,
+    fcfDCN = 0xFB,
+    fcfRTN = 0x4C,
     fcfRTP = 0xCC,
 };
 constexpr uint8_t WithoutX(uint8_t fcf) { return uint8_t(fcf & 0xFE); }
@@ -90,7 +100,7 @@ bool TrainingIsGood(const TrainingCount& t, int32_t bitRate);
 
 // A frame received after AT+FRH=3 (without DLE stuffing, without DLE ETX).
 struct ReceivedFrame {
-    bool valid = false;   // began with the address 0xFF and held a control field and an FCF
+    bool valid = false; // began with the address 0xFF and held a control field and an FCF
     bool final = false;
     uint8_t fcf = 0;
     std::vector<uint8_t> info; // the bytes after the FCF (a modem may leave the check sequence in)
@@ -99,12 +109,12 @@ ReceivedFrame ParseFrame(const std::string& bytes);
 
 // Session parameters a DIS or DCS gives.
 struct DecodedCaps {
-    uint8_t modulations = 0;   // DIS
-    int rateIndex = -1;        // DCS
-    bool fine = false;         // DIS: can receive fine; DCS: pages are fine
-    bool wide = false;         // DIS: can receive 2048-pixel rows; DCS: pages are wide
+    uint8_t modulations = 0; // DIS
+    int rateIndex = -1;      // DCS
+    bool fine = false;       // DIS: can receive fine; DCS: pages are fine
+    bool wide = false;       // DIS: can receive 2048-pixel rows; DCS: pages are wide
     uint8_t scanTimeCode = 0;
-    uint8_t length = 0;        // recording-length bits (octet 3, 0x0C)
+    uint8_t length = 0; // recording-length bits (octet 3, 0x0C)
 };
 DecodedCaps DecodeDIS(const std::vector<uint8_t>& info);
 DecodedCaps DecodeDCS(const std::vector<uint8_t>& info);
@@ -114,7 +124,7 @@ DecodedCaps DecodeDCS(const std::vector<uint8_t>& info);
 struct Class2Params {
     bool fine = false;
     int32_t bitRate = 9600;
-    int width = 0;             // 0 1728, 1 2048, 2 2432 pixels
+    int width = 0; // 0 1728, 1 2048, 2 2432 pixels
     bool ECM = false;
     uint8_t scanTimeCode = 0;
     bool valid = false;

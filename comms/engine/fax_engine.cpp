@@ -7,17 +7,15 @@ namespace zn::comms {
 
 const KeywordTable& Class2Keywords()
 {
-    static const KeywordTable k = {"AT+FCLASS=2", "AT+FMDL?", "AT+FMFR?", "AT+FREV?", "AT+FDIS",
-                                   "AT+FLID", "AT+FDCC", "+FCON", "+FDIS", "+FDCS", "+FTSI", "+FCSI",
-                                   "+FPTS", "FHNG"};
+    static const KeywordTable k = {"AT+FCLASS=2", "AT+FMDL?", "AT+FMFR?", "AT+FREV?", "AT+FDIS", "AT+FLID", "AT+FDCC",
+                                   "+FCON",       "+FDIS",    "+FDCS",    "+FTSI",    "+FCSI",   "+FPTS",   "FHNG"};
     return k;
 }
 
 const KeywordTable& Class20Keywords()
 {
-    static const KeywordTable k = {"AT+FCLASS=2.0", "AT+FMI?", "AT+FMM?", "AT+FMR?", "AT+FIS",
-                                   "AT+FLI", "AT+FCC", "+FCO", "+FIS", "+FCS", "+FTI", "+FCI",
-                                   "+FPS", "FHS"};
+    static const KeywordTable k = {"AT+FCLASS=2.0", "AT+FMI?", "AT+FMM?", "AT+FMR?", "AT+FIS", "AT+FLI", "AT+FCC",
+                                   "+FCO",          "+FIS",    "+FCS",    "+FTI",    "+FCI",   "+FPS",   "FHS"};
     return k;
 }
 

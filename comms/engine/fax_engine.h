@@ -30,9 +30,21 @@ constexpr uint32_t foSoftwareFlow = 0x8;
 
 // Class 2 / Class 2.0 command and response keywords.
 enum KeywordSlot : int {
-    kwSelectClass, kwIdQuery1, kwIdQuery2, kwIdQuery3, kwSendCapabilities, kwLocalID,
-    kwReceiveCapabilities, kwConnect, kwRemoteCapabilities, kwSessionParams, kwTransmitID, kwCalledID,
-    kwPageStatus, kwHangup, kwCount
+    kwSelectClass,
+    kwIdQuery1,
+    kwIdQuery2,
+    kwIdQuery3,
+    kwSendCapabilities,
+    kwLocalID,
+    kwReceiveCapabilities,
+    kwConnect,
+    kwRemoteCapabilities,
+    kwSessionParams,
+    kwTransmitID,
+    kwCalledID,
+    kwPageStatus,
+    kwHangup,
+    kwCount
 };
 using KeywordTable = std::array<std::string, kwCount>;
 const KeywordTable& Class2Keywords();
@@ -66,9 +78,9 @@ struct TFaxCommonRec {
     std::string remoteID;       // 20
     std::string DestinationDir; // 255
     std::string FaxFileExt = "APF";
-    std::string faxFile;        // 255
-    std::string coverFile;      // 255
-    std::string phoneNumber;    // 40
+    std::string faxFile;     // 255
+    std::string coverFile;   // 255
+    std::string phoneNumber; // 40
 };
 
 // The fax image file's layout, page flags and pre-coded blank rows are the document library's.
@@ -102,7 +114,7 @@ struct TFaxModemRec {
     int32_t responseTimeout = 182;
     int32_t pageTimeout = 1092;
     int32_t DesiredBPS = 9600;
-    int rateIndex = 0;                  // entry of the Class 1 rate table in use
+    int rateIndex = 0; // entry of the Class 1 rate table in use
     int32_t minimumRowBytes = 0;
     int32_t hangupCode = 0;
     int32_t pageBufferCount = 0;
@@ -116,17 +128,17 @@ struct TFaxModemRec {
     std::FILE* faxFile = nullptr;
     faxdoc::TApfFileHeader apfHeader;
     faxdoc::TApfPageHeader pageHeader;
-    long pageHeaderOffset = 0;          // file offset of the current page header
+    long pageHeaderOffset = 0; // file offset of the current page header
     KeywordTable keywords;
-    std::string modulationCode;         // "AT+FTM="/"AT+FRM=" code of the session speed
+    std::string modulationCode; // "AT+FTM="/"AT+FRM=" code of the session speed
     std::string defaultInit = "ATE0Q0V1X4S0=0S2=43";
     std::string ModemInit;
     std::string DialPrefix;
     std::string openedFileName;
     int64_t responseDeadlineMs = 0;
-    uint8_t localRates = 0;             // entries of the Class 1 rate table the modem offers
-    uint8_t remoteModulations = 0;      // families the far end's DIS offers
-    uint8_t remoteLength = 0;           // recording-length bits of the far end's DIS
+    uint8_t localRates = 0;        // entries of the Class 1 rate table the modem offers
+    uint8_t remoteModulations = 0; // families the far end's DIS offers
+    uint8_t remoteLength = 0;      // recording-length bits of the far end's DIS
 };
 
 // Default init string for the dialling options.

@@ -42,9 +42,9 @@ ModemReply ClassifyReply(const std::string& line)
         const char* word;
         ModemReply reply;
     } kWords[] = {
-        {"ERROR", ModemReply::Error},     {"RRIER", ModemReply::NoCarrier}, {"CONNECT", ModemReply::Connect},
-        {"OK", ModemReply::Ok},           {"BUSY", ModemReply::Busy},       {"ANSWER", ModemReply::NoAnswer},
-        {"VOICE", ModemReply::Voice},     {"VCON", ModemReply::Voice},      {"NO DIAL", ModemReply::NoDialTone},
+        {"ERROR", ModemReply::Error}, {"RRIER", ModemReply::NoCarrier}, {"CONNECT", ModemReply::Connect},
+        {"OK", ModemReply::Ok},       {"BUSY", ModemReply::Busy},       {"ANSWER", ModemReply::NoAnswer},
+        {"VOICE", ModemReply::Voice}, {"VCON", ModemReply::Voice},      {"NO DIAL", ModemReply::NoDialTone},
         {"RING", ModemReply::Ring},
     };
     for (const auto& w : kWords)
@@ -375,8 +375,7 @@ void FaxModemCommands::ReceiveSideHangup()
 void FaxModemCommands::DrainInput()
 {
     uint8_t c;
-    while (Port().ReadChar(c) == 0) {
-    }
+    while (Port().ReadChar(c) == 0) {}
 }
 
 void FaxModemCommands::LoadKeywords()

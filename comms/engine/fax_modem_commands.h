@@ -18,18 +18,18 @@ int64_t NowMs();
 // What a response line of the modem says. A line is classified once, when it is complete; the
 // sessions' steps look only at its class (and read report lines by their keyword).
 enum class ModemReply : uint8_t {
-    None,       // no line, or a frame
+    None, // no line, or a frame
     Ok,
     Connect,
-    NoCarrier,  // "NO CARRIER"
+    NoCarrier, // "NO CARRIER"
     Error,
-    FcError,    // "+FCERROR": another carrier than the one asked for; the command is given again
+    FcError, // "+FCERROR": another carrier than the one asked for; the command is given again
     Busy,
     NoAnswer,   // "NO ANSWER"
     Voice,      // "VOICE", "VCON"
     NoDialTone, // "NO DIALTONE", "NO DIAL TONE"
     Ring,
-    Report,     // a Class 2/2.0 report "+F...": its text is the far end's, and says no result
+    Report, // a Class 2/2.0 report "+F...": its text is the far end's, and says no result
     Other,
 };
 ModemReply ClassifyReply(const std::string& line);
@@ -67,7 +67,12 @@ public:
     // Ends the stream at a byte boundary (zero fill bits, as in front of an EOL).
     void Flush();
     std::vector<uint8_t>& Bytes() { return bytes_; }
-    void Reset() { bytes_.clear(); acc_ = 0; bits_ = 0; }
+    void Reset()
+    {
+        bytes_.clear();
+        acc_ = 0;
+        bits_ = 0;
+    }
 
 private:
     void Put(uint32_t bit);
@@ -116,7 +121,9 @@ public:
     bool SynchronousCommand(const std::string& text, int32_t ticks = -1);
     std::vector<std::string> syncLines;
     // AT+FCLASS=? → the classes offered.
-    struct Classes { bool class1 = false, class2 = false, class20 = false, answered = false; };
+    struct Classes {
+        bool class1 = false, class2 = false, class20 = false, answered = false;
+    };
     Classes DetectClasses(bool withInit);
     // The modulations of AT+FTM=? (transmit) or AT+FRM=? (receive), after AT+FCLASS=1.
     bool QueryModemSpeeds(bool transmit);

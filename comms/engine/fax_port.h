@@ -16,7 +16,11 @@ constexpr uint32_t kMsgStatusTrigger = 0x7E04;
 
 // Status trigger types.
 enum StatusTriggerType : int {
-    stModemStatus = 1, stLineError = 2, stOutputFree = 3, stOutputUsed = 4, stOutputSent = 5
+    stModemStatus = 1,
+    stLineError = 2,
+    stOutputFree = 3,
+    stOutputUsed = 4,
+    stOutputSent = 5
 };
 
 // Software flow options.
@@ -53,8 +57,8 @@ public:
     virtual int SetSoftwareFlow(uint32_t bufferFull, uint32_t bufferResume, uint32_t options) = 0;
     virtual int ClearSoftwareFlow() = 0;
 
-    virtual int AddTimerTrigger() = 0;                 // handle, or < 0
-    virtual int AddStatusTrigger(int type) = 0;        // handle, or < 0
+    virtual int AddTimerTrigger() = 0;          // handle, or < 0
+    virtual int AddStatusTrigger(int type) = 0; // handle, or < 0
     virtual int RemoveTrigger(int handle) = 0;
     virtual int SetTimerTrigger(int handle, int32_t ticks, bool activate) = 0;
     virtual int SetStatusTrigger(int handle, uint32_t value, bool activate) = 0;

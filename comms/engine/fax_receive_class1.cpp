@@ -39,8 +39,7 @@ void FaxReceiveSession::OnFrame(const ReceivedFrame& f)
             Abort(ecCancelRequested);
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

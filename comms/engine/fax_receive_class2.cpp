@@ -14,8 +14,8 @@ void FaxReceiveSession::OnClassSelected(int)
         return;
     }
     BaudSwitch(false);
-    Command(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0,"
-                + modem.ecmDigit + ",0,0");
+    Command(modem.keywords[kwReceiveCapabilities] + "=1," + BrDigit(modem.DesiredBPS) + ",0,2,0," + modem.ecmDigit
+            + ",0,0");
     state_ = common.faxClass == fcClass20 ? rf2Init1A : rf2Init3;
 }
 
@@ -87,8 +87,11 @@ void FaxReceiveSession::OnPageResult(int)
     } else if (response.Has("+FET")) {
         common.statusCode = fsGettingDocStatus;
         char digit = ReportDigit();
-        fileState_ = digit == '0' ? fsAppend : digit == '1' ? fsNewFile : digit == '2' ? fsComplete
-                   : digit == '3' ? fsNewFile : fsNoMorePages;
+        fileState_ = digit == '0'   ? fsAppend
+                     : digit == '1' ? fsNewFile
+                     : digit == '2' ? fsComplete
+                     : digit == '3' ? fsNewFile
+                                    : fsNoMorePages;
         ResponseReset();
     } else if (IsOK()) {
         Command("AT+FDR");

@@ -92,7 +92,8 @@ void FaxReceiveSession::Prepare()
         Port().ExchangeBusy(old);
     };
     if (!modem.modemSetUp) {
-        if ((!modem.ModemInit.empty() && !SynchronousCommand(modem.ModemInit)) || !SynchronousCommand(modem.defaultInit)) {
+        if ((!modem.ModemInit.empty() && !SynchronousCommand(modem.ModemInit))
+            || !SynchronousCommand(modem.defaultInit)) {
             release();
             return; // the first response state then fails with -8063
         }
@@ -156,15 +157,9 @@ void FaxReceiveSession::OnResponseTimer()
             Abort(ecTimeout);
         }
         break;
-    case rf1CollFrms:
-        state_ = rf1CollRtry1;
-        break;
-    case rf1WaitDCN:
-        state_ = rfComplete;
-        break;
-    default:
-        Abort(ecTimeout);
-        break;
+    case rf1CollFrms: state_ = rf1CollRtry1; break;
+    case rf1WaitDCN: state_ = rfComplete; break;
+    default: Abort(ecTimeout); break;
     }
 }
 
@@ -324,7 +319,6 @@ void FaxReceiveSession::CloseFax(bool good)
     Events().FaxLog(*this, good ? lfReceiveOK : lfReceiveFail);
     common.faxFile.clear();
 }
-
 
 void FaxReceiveSession::OnInit(int)
 {

@@ -35,9 +35,7 @@ void FaxSendSession::OnFrame(const ReceivedFrame& f)
         modem.forceStatus = true;
         break;
     }
-    case WithoutX(fcfCFR):
-        modem.cfrSeen = true;
-        break;
+    case WithoutX(fcfCFR): modem.cfrSeen = true; break;
     case WithoutX(fcfFTT): {
         // Training failed: a lower speed, and DCS and TCF again.
         int next = ChooseRate(modem.localRates, modem.remoteModulations, modem.DesiredBPS, modem.rateIndex + 1);
@@ -52,11 +50,8 @@ void FaxSendSession::OnFrame(const ReceivedFrame& f)
         state_ = tf1TSIRespns;
         break;
     }
-    case fcfDCN:
-        Abort(ecCancelRequested);
-        break;
-    default:
-        break;
+    case fcfDCN: Abort(ecCancelRequested); break;
+    default: break;
     }
 }
 

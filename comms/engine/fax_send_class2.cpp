@@ -23,8 +23,8 @@ void FaxSendSession::OnFlowControlSet(int) { SetupStep(kReportsCommand, tf2Init2
 void FaxSendSession::OnReadyForCapabilities(int)
 {
     char wideDigit = modem.wide ? '1' : '0';
-    SetupStep(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS)
-                  + "," + wideDigit + ",2,0," + modem.ecmDigit + ",0,0",
+    SetupStep(modem.keywords[kwSendCapabilities] + "=" + modem.resolutionDigit + "," + BrDigit(modem.DesiredBPS) + ","
+                  + wideDigit + ",2,0," + modem.ecmDigit + ",0,0",
               tf2Init3);
 }
 
@@ -134,7 +134,8 @@ void FaxSendSession::OnWaitPostPageStatus(int)
 
 void FaxSendSession::OnWaitPageVerdict(int)
 {
-    if (KeywordLine(kwPageStatus) || (!response.Text().empty() && std::isdigit(static_cast<unsigned char>(response.Text()[0])))) {
+    if (KeywordLine(kwPageStatus)
+        || (!response.Text().empty() && std::isdigit(static_cast<unsigned char>(response.Text()[0])))) {
         // The value line of AT+FPS?: its OK follows.
         pageStatus_ = ReportDigit();
         ResponseReset();

@@ -29,7 +29,7 @@ bool EndsWithNoCase(const std::string& s, const std::string& tail)
 
 bool FileExists(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
@@ -139,7 +139,8 @@ void FaxSendSession::Prepare()
         }
     }
     if (!modem.modemSetUp) {
-        if ((!modem.ModemInit.empty() && !SynchronousCommand(modem.ModemInit)) || !SynchronousCommand(modem.defaultInit)) {
+        if ((!modem.ModemInit.empty() && !SynchronousCommand(modem.ModemInit))
+            || !SynchronousCommand(modem.defaultInit)) {
             ReportError(ecFaxBadModemResult);
             return;
         }
@@ -183,9 +184,7 @@ void FaxSendSession::OnResponseTimer()
 {
     switch (state_) {
     case tf1Connect:
-    case tf2Connect:
-        Abort(ecNoAnswer);
-        break;
+    case tf2Connect: Abort(ecNoAnswer); break;
     case tf1WaitMCF:
         Keep(Port().WriteChar(' ')); // ends the frame receive
         state_ = tf1PrepEOP;
@@ -194,9 +193,7 @@ void FaxSendSession::OnResponseTimer()
         SendSideHangup(false);
         state_ = tfClose;
         break;
-    default:
-        Abort(ecTimeout);
-        break;
+    default: Abort(ecTimeout); break;
     }
 }
 
@@ -424,8 +421,7 @@ int FaxSendSession::AdvancePage()
     sentCover_ = common.coverPending;
     sentPage_ = common.currentPage;
     sentCoverFile_ = common.coverFile;
-    modem.morePages = !common.faxFile.empty()
-                      && (common.coverPending || common.currentPage < common.totalPages);
+    modem.morePages = !common.faxFile.empty() && (common.coverPending || common.currentPage < common.totalPages);
     if (!modem.morePages)
         return 0;
     if (common.coverPending) {
@@ -492,7 +488,6 @@ void FaxSendSession::WatchDuringPage()
             return;
         }
 }
-
 
 void FaxSendSession::OnGetEntry(int)
 {

@@ -7,7 +7,6 @@
 
 #include "platform/folders.h"
 
-
 namespace zn::comms {
 
 namespace {
@@ -19,8 +18,8 @@ std::string Upper(std::string text)
 }
 } // namespace
 
-std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir,
-                            const std::string& ext, int month, int day)
+std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir, const std::string& ext,
+                            int month, int day)
 {
     std::string dir = destinationDir;
     if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
@@ -87,8 +86,8 @@ void FaxSession::Detach()
     std::lock_guard<std::recursive_mutex> hold(passLock_);
     if (common.dispatcher && (common.handlerRegistered || common.responseTimer > 0)) {
         common.dispatcher->RemoveProcedureHandler(this);
-        for (int* h : {&common.statusTimer, &common.responseTimer, &common.outputFreeTrigger,
-                       &common.outputSentTrigger, &common.modemStatusTrigger})
+        for (int* h : {&common.statusTimer, &common.responseTimer, &common.outputFreeTrigger, &common.outputSentTrigger,
+                       &common.modemStatusTrigger})
             if (*h > 0) {
                 common.dispatcher->RemoveTrigger(*h);
                 *h = 0;
@@ -123,8 +122,7 @@ int FaxSession::Start(FaxPort& port)
         return common.errorCode;
     }
     common.active = true;
-    port.AddProcedureHandler(this,
-        [this](uint32_t msg, uintptr_t w, intptr_t l) { Handler(msg, w, l); });
+    port.AddProcedureHandler(this, [this](uint32_t msg, uintptr_t w, intptr_t l) { Handler(msg, w, l); });
     common.handlerRegistered = true;
     Handler(0, 0, intptr_t(port.Handle()) << 16);
     if (!finished_)
@@ -318,8 +316,8 @@ void FaxSession::ReportError(int code)
 void FaxSession::FinishSession()
 {
     FaxPort& port = Port();
-    for (int* h : {&common.statusTimer, &common.responseTimer, &common.outputFreeTrigger,
-                   &common.outputSentTrigger, &common.modemStatusTrigger}) {
+    for (int* h : {&common.statusTimer, &common.responseTimer, &common.outputFreeTrigger, &common.outputSentTrigger,
+                   &common.modemStatusTrigger}) {
         if (*h > 0)
             port.RemoveTrigger(*h);
         *h = 0;

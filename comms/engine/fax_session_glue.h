@@ -15,13 +15,24 @@ namespace zn::comms {
 
 // Engine -> component messages, sent to the component's window with lParam = the session.
 enum FaxEngineMessage : uint32_t {
-    fmAbortRequest = 0x7EA0, fmFaxNext = 0x7EA1, fmFaxStatus = 0x7EA2, fmFaxLog = 0x7EA3,
-    fmFaxName = 0x7EA4, fmFaxAccept = 0x7EA5, fmFaxError = 0x7EA6, fmFaxFinish = 0x7EA7,
+    fmAbortRequest = 0x7EA0,
+    fmFaxNext = 0x7EA1,
+    fmFaxStatus = 0x7EA2,
+    fmFaxLog = 0x7EA3,
+    fmFaxName = 0x7EA4,
+    fmFaxAccept = 0x7EA5,
+    fmFaxError = 0x7EA6,
+    fmFaxFinish = 0x7EA7,
 };
 
 enum FaxLogCode : int {
-    lfTransmitStart = 1, lfTransmitOK = 2, lfTransmitFail = 3, lfReceiveStart = 4, lfReceiveOK = 5,
-    lfReceiveSkip = 6, lfReceiveFail = 7,
+    lfTransmitStart = 1,
+    lfTransmitOK = 2,
+    lfTransmitFail = 3,
+    lfReceiveStart = 4,
+    lfReceiveOK = 5,
+    lfReceiveSkip = 6,
+    lfReceiveFail = 7,
 };
 
 class FaxSession;
@@ -242,10 +253,7 @@ protected:
             Abort(ecFaxInitError);
     }
     // The name of a state, as the dispatch log shows it.
-    static const char* NameOf(StateT s)
-    {
-        return s <= kDoneState ? Session::kStates[s].name : "?";
-    }
+    static const char* NameOf(StateT s) { return s <= kDoneState ? Session::kStates[s].name : "?"; }
 
     StateT state_ = StateT{};
 };
@@ -253,12 +261,12 @@ protected:
 // Receive file names: "FAX" + 4-digit counter, or month and day + counter ("MMDD" mode), in the
 // destination folder, the first one free. Empty when all 9999 are taken: the caller must fail
 // rather than overwrite an earlier fax.
-std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir,
-                            const std::string& ext, int month = 0, int day = 0);
+std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir, const std::string& ext,
+                            int month = 0, int day = 0);
 
 struct HeaderValues {
     std::string date, time, stationId, sender, recipient, title;
-    int currentPage = 0;  // 0 while the cover is sent
+    int currentPage = 0; // 0 while the cover is sent
     int totalPages = 0;
     bool withCover = false;
 };

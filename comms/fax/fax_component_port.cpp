@@ -103,10 +103,7 @@ public:
     }
     int SetUserSlot(void* record, int slot) override { return line_->SetUserSlot(record, slot); }
     bool ExchangeBusy(bool busy) override { return line_->ExchangeBusy(busy); }
-    void LogFax(int subKind, uint32_t value, const std::string& text) override
-    {
-        line_->LogFax(subKind, value, text);
-    }
+    void LogFax(int subKind, uint32_t value, const std::string& text) override { line_->LogFax(subKind, value, text); }
 
 private:
     std::unique_ptr<DispatcherFaxPort> line_;

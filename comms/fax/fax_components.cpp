@@ -470,8 +470,7 @@ void TFxCustomAbstractFax::FaxFinish(int errorCode)
 
 // ---- TFxCustomSendFax ----------------------------------------------------------------------------
 
-TFxCustomSendFax::TFxCustomSendFax()
-    : TFxCustomAbstractFax(1), dialWaitTicks_(SecondsToTicks(60))
+TFxCustomSendFax::TFxCustomSendFax() : TFxCustomAbstractFax(1), dialWaitTicks_(SecondsToTicks(60))
 {
     send_ = std::make_unique<FaxSendSession>(Link());
     textRows_ = std::make_unique<FaxFontTextRows>();
@@ -485,10 +484,7 @@ TFxCustomSendFax::~TFxCustomSendFax()
     RemoveJoinedFile();
 }
 
-uint16_t TFxCustomSendFax::DialWait() const
-{
-    return uint16_t(TicksToSeconds(dialWaitTicks_));
-}
+uint16_t TFxCustomSendFax::DialWait() const { return uint16_t(TicksToSeconds(dialWaitTicks_)); }
 
 void TFxCustomSendFax::SetSendMPS(bool on) { send_->sendMPS = on; }
 
@@ -687,8 +683,8 @@ std::string TFxFaxLog::EntryText(const TFxCustomAbstractFax& fax, int logCode, c
             line("Transmit to " + fax.GetRemoteID() + " finished OK at " + dateTime + " " + hangup + crlf);
             break;
         case lfTransmitFail:
-            line("Transmit failed at " + dateTime + crlf + "  (" + FaxErrorText(fax.GetErrorCode()) + ") "
-                 + hangup + crlf);
+            line("Transmit failed at " + dateTime + crlf + "  (" + FaxErrorText(fax.GetErrorCode()) + ") " + hangup
+                 + crlf);
             break;
         default: break;
         }

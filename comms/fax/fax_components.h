@@ -109,8 +109,8 @@ using TFaxErrorEvent = std::function<void(TFxCustomAbstractFax& cp, int errorCod
 using TFaxFinishEvent = std::function<void(TFxCustomAbstractFax& cp, int errorCode)>;
 using TFaxAcceptEvent = std::function<void(TFxCustomAbstractFax& cp, bool& accept)>;
 using TFaxNameEvent = std::function<void(TFxCustomAbstractFax& cp, std::string& name)>;
-using TFaxNextEvent = std::function<void(TFxCustomAbstractFax& cp, std::string& phoneNumber,
-                                         std::string& faxFile, std::string& coverFile)>;
+using TFaxNextEvent = std::function<void(TFxCustomAbstractFax& cp, std::string& phoneNumber, std::string& faxFile,
+                                         std::string& coverFile)>;
 
 // The text of a status code (4801..4843), empty for any other.
 std::string StatusText(int code);
@@ -240,7 +240,7 @@ private:
 
 struct TFxCustomAbstractFax::EngineCall {
     uint32_t msg = 0;
-    int code = 0;     // status: 1 first, 2 last; log code; error code; finish code
+    int code = 0; // status: 1 first, 2 last; log code; error code; finish code
     TFaxProgress progress;
     // Answers (FaxNext: phone number, fax file, cover file; FaxName: name; FaxAccept: accept).
     bool answer = false;
@@ -253,8 +253,8 @@ struct TFxCustomAbstractFax::EngineCall {
 
 // Text lines drawn in a toolkit font (the enhanced header and cover text); the programs with a GUI
 // install the maker (InstallEnhancedFaxText). fine doubles the font for high resolution.
-using TEnhancedTextMaker = std::function<std::unique_ptr<faxdoc::TTextReader>(
-    const faxdoc::TFaxTextFont& font, bool fine, bool wide, int& result)>;
+using TEnhancedTextMaker = std::function<std::unique_ptr<faxdoc::TTextReader>(const faxdoc::TFaxTextFont& font,
+                                                                              bool fine, bool wide, int& result)>;
 void SetEnhancedTextMaker(TEnhancedTextMaker maker);
 
 // The page header line and text cover lines as MH-coded rows: the fax font (size 16 for the header,

@@ -57,8 +57,9 @@ std::string ShortFaxFileName(const std::string& path)
 std::string MinutesSeconds(int32_t seconds)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%6s",
-                  (std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") + std::to_string(seconds % 60)).c_str());
+    std::snprintf(
+        text, sizeof text, "%6s",
+        (std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") + std::to_string(seconds % 60)).c_str());
     return text;
 }
 
@@ -71,12 +72,20 @@ TStandardFaxDisplay::TStandardFaxDisplay(QWidget* parent) : QDialog(parent)
     small.setPointSize(8);
     setFont(small);
 
-    auto* panel1 = Panel(this, {{"Phone number:", &fsPhoneNumber}, {"Fax file name:", &fsFaxFileName},
-                                {"Cover file name:", &fsCoverFileName}, {"Total pages:", &fsTotalPages},
-                                {"Dial attempt:", &fsDialAttempt}}, 1);
-    auto* panel2 = Panel(this, {{"Remote ID:", &fsRemoteID}, {"Connect BPS:", &fsConnectBPS},
-                                {"Resolution:", &fsResolution}, {"Width:", &fsWidth},
-                                {"Error control:", &fsErrorControl}}, 1);
+    auto* panel1 = Panel(this,
+                         {{"Phone number:", &fsPhoneNumber},
+                          {"Fax file name:", &fsFaxFileName},
+                          {"Cover file name:", &fsCoverFileName},
+                          {"Total pages:", &fsTotalPages},
+                          {"Dial attempt:", &fsDialAttempt}},
+                         1);
+    auto* panel2 = Panel(this,
+                         {{"Remote ID:", &fsRemoteID},
+                          {"Connect BPS:", &fsConnectBPS},
+                          {"Resolution:", &fsResolution},
+                          {"Width:", &fsWidth},
+                          {"Error control:", &fsErrorControl}},
+                         1);
     auto* panel3 = Panel(this, {{"Current page:", &fsCurrentPage}, {"Page length:", &fsPageLength}}, 1);
     auto* panel4 = Panel(this, {{"Bytes transferred:", &fsBytesTransferred}, {"Elapsed time:", &fsElapsedTime}}, 1);
     auto* panel5 = Panel(this, {{"Status:", &fsStatusMsg}}, 1);
@@ -202,7 +211,8 @@ void InstallEnhancedFaxText()
     SetEnhancedTextMaker([](const faxdoc::TFaxTextFont& font, bool fine, bool wide, int& result) {
         auto reader = std::make_unique<faxdoc::TEnhTextReader>();
         constexpr int kLeftMargin = 50; // the converter state's margin
-        result = reader->SetEnhTextFont(wide ? faxdoc::kWideLineWidth : faxdoc::kNormalLineWidth, kLeftMargin, font, fine);
+        result =
+            reader->SetEnhTextFont(wide ? faxdoc::kWideLineWidth : faxdoc::kNormalLineWidth, kLeftMargin, font, fine);
         return std::unique_ptr<faxdoc::TTextReader>(std::move(reader));
     });
 }

@@ -26,10 +26,7 @@ void ReportHandlerException(const std::exception* e)
     std::fprintf(stderr, "zn: port event handler failed: %s\n", e ? e->what() : "unknown exception");
 }
 
-std::string PortDeviceName(uint16_t n)
-{
-    return "\\\\.\\COM" + std::to_string(n);
-}
+std::string PortDeviceName(uint16_t n) { return "\\\\.\\COM" + std::to_string(n); }
 
 class PortProbe : public TFxWin32Dispatcher {
 public:
@@ -39,10 +36,7 @@ public:
 
 } // namespace
 
-void SetComSelectPrompt(TComSelectPrompt prompt)
-{
-    SelectPrompt() = std::move(prompt);
-}
+void SetComSelectPrompt(TComSelectPrompt prompt) { SelectPrompt() = std::move(prompt); }
 
 bool ComPortPresent(int n)
 {
@@ -167,9 +161,9 @@ void TFxCustomComPort::PromptForComNumber()
 
 void TFxCustomComPort::OpenDispatcherPort()
 {
-    uint32_t options = (dtr_ ? OptDtrOn : 0) | (rts_ ? OptRtsOn : 0) |
-                       (hwFlowOptions_ & HWFlow(hwfUseDTR) ? OptDtrFlow : 0) |
-                       (hwFlowOptions_ & HWFlow(hwfUseRTS) ? OptRtsFlow : 0);
+    uint32_t options = (dtr_ ? OptDtrOn : 0) | (rts_ ? OptRtsOn : 0)
+                       | (hwFlowOptions_ & HWFlow(hwfUseDTR) ? OptDtrFlow : 0)
+                       | (hwFlowOptions_ & HWFlow(hwfUseRTS) ? OptRtsFlow : 0);
     std::string device = tapiMode_ == tmOn ? std::string() : PortDeviceName(comNumber_);
     int r = dispatcher_->OpenPort(device, uint32_t(baud_), parity_, dataBits_, stopBits_, inSize_, outSize_, options);
     if (r == ecAccessDenied)
@@ -202,8 +196,10 @@ void TFxCustomComPort::OpenPort()
                 uint8_t xon, xoff;
                 dispatcher_->GetFlowOptions(hw, sw, xon, xoff);
                 hwFlowOptions_ = THWFlowOptionSet(hw);
-                swFlowOptions_ = TSWFlowOptions(sw == 3 ? swfBoth : sw == SwReceive ? swfReceive
-                                                                    : sw == SwTransmit ? swfTransmit : swfNone);
+                swFlowOptions_ = TSWFlowOptions(sw == 3            ? swfBoth
+                                                : sw == SwReceive  ? swfReceive
+                                                : sw == SwTransmit ? swfTransmit
+                                                                   : swfNone);
                 xonChar_ = char(xon);
                 xoffChar_ = char(xoff);
             }
@@ -252,7 +248,8 @@ void TFxCustomComPort::RegisterComWindow(bool on)
         if (window_)
             return;
         window_ = std::make_unique<platform::MessageWindow>(
-            "fxComWindow", [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
+            "fxComWindow",
+            [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
         if (dispatcher_)
             dispatcher_->AddWindowHandler(window_->Handle());
     } else if (window_) {
@@ -351,8 +348,7 @@ platform::LResult TFxCustomComPort::WindowProc(uint32_t msg, platform::WParam wP
                 }
             }
             break;
-        default:
-            break;
+        default: break;
         }
     } catch (const std::exception& e) {
         ReportHandlerException(&e);
@@ -470,10 +466,7 @@ void TFxCustomComPort::AddStringToLog(const std::string& text)
     dispatcher_->AddDispatchEntry(log_kind::User, 0, uint32_t(text.size()), text.data(), 0);
 }
 
-int TFxCustomComPort::YieldTimeSlice()
-{
-    return dispatcher_ ? dispatcher_->YieldTimeSlice() : 0;
-}
+int TFxCustomComPort::YieldTimeSlice() { return dispatcher_ ? dispatcher_->YieldTimeSlice() : 0; }
 
 int TFxCustomComPort::TakeLineError()
 {
@@ -489,9 +482,8 @@ bool TFxCustomComPort::TakeLineBreak()
 
 bool TFxCustomComPort::AnyTriggerEventAssigned() const
 {
-    return onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ || onTriggerTimer_ ||
-           onTriggerLineError_ || onTriggerModemStatus_ || onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ ||
-           onTriggerOutSent_;
+    return onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ || onTriggerTimer_ || onTriggerLineError_
+           || onTriggerModemStatus_ || onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ || onTriggerOutSent_;
 }
 
 void TFxCustomComPort::UpdateHandlerFlags()
@@ -628,25 +620,13 @@ void TFxCustomComPort::ApplyLine(int32_t baud, TParity parity, uint16_t dataBits
     stopBits_ = stopBits;
 }
 
-void TFxCustomComPort::SetBaud(int32_t baud)
-{
-    ApplyLine(baud, parity_, dataBits_, stopBits_);
-}
+void TFxCustomComPort::SetBaud(int32_t baud) { ApplyLine(baud, parity_, dataBits_, stopBits_); }
 
-void TFxCustomComPort::SetParity(TParity parity)
-{
-    ApplyLine(baud_, parity, dataBits_, stopBits_);
-}
+void TFxCustomComPort::SetParity(TParity parity) { ApplyLine(baud_, parity, dataBits_, stopBits_); }
 
-void TFxCustomComPort::SetDataBits(uint16_t bits)
-{
-    ApplyLine(baud_, parity_, bits, stopBits_);
-}
+void TFxCustomComPort::SetDataBits(uint16_t bits) { ApplyLine(baud_, parity_, bits, stopBits_); }
 
-void TFxCustomComPort::SetStopBits(uint16_t bits)
-{
-    ApplyLine(baud_, parity_, dataBits_, bits);
-}
+void TFxCustomComPort::SetStopBits(uint16_t bits) { ApplyLine(baud_, parity_, dataBits_, bits); }
 
 void TFxCustomComPort::SetInSize(uint16_t size)
 {
@@ -812,15 +792,9 @@ void TFxCustomComPort::SetLogSize(uint32_t size)
     }
 }
 
-void TFxCustomComPort::SetTracing(TTraceLogState state)
-{
-    ApplyTraceLog(true, state);
-}
+void TFxCustomComPort::SetTracing(TTraceLogState state) { ApplyTraceLog(true, state); }
 
-void TFxCustomComPort::SetLogging(TTraceLogState state)
-{
-    ApplyTraceLog(false, state);
-}
+void TFxCustomComPort::SetLogging(TTraceLogState state) { ApplyTraceLog(false, state); }
 
 // The trace and the dispatch log share one state machine.
 void TFxCustomComPort::ApplyTraceLog(bool trace, TTraceLogState state)

@@ -152,16 +152,56 @@ public:
     bool Closing() const { return portState_ == PortClosing; }
 
     // ---- events ----
-    void SetOnTrigger(TTriggerEvent e) { onTrigger_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerAvail(TTriggerAvailEvent e) { onTriggerAvail_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerData(TTriggerDataEvent e) { onTriggerData_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerStatus(TTriggerStatusEvent e) { onTriggerStatus_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerTimer(TTriggerTimerEvent e) { onTriggerTimer_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerLineError(TTriggerLineErrorEvent e) { onTriggerLineError_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerModemStatus(TNotifyEvent e) { onTriggerModemStatus_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerOutbuffFree(TNotifyEvent e) { onTriggerOutbuffFree_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerOutbuffUsed(TNotifyEvent e) { onTriggerOutbuffUsed_ = std::move(e); UpdateHandlerFlags(); }
-    void SetOnTriggerOutSent(TNotifyEvent e) { onTriggerOutSent_ = std::move(e); UpdateHandlerFlags(); }
+    void SetOnTrigger(TTriggerEvent e)
+    {
+        onTrigger_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerAvail(TTriggerAvailEvent e)
+    {
+        onTriggerAvail_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerData(TTriggerDataEvent e)
+    {
+        onTriggerData_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerStatus(TTriggerStatusEvent e)
+    {
+        onTriggerStatus_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerTimer(TTriggerTimerEvent e)
+    {
+        onTriggerTimer_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerLineError(TTriggerLineErrorEvent e)
+    {
+        onTriggerLineError_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerModemStatus(TNotifyEvent e)
+    {
+        onTriggerModemStatus_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerOutbuffFree(TNotifyEvent e)
+    {
+        onTriggerOutbuffFree_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerOutbuffUsed(TNotifyEvent e)
+    {
+        onTriggerOutbuffUsed_ = std::move(e);
+        UpdateHandlerFlags();
+    }
+    void SetOnTriggerOutSent(TNotifyEvent e)
+    {
+        onTriggerOutSent_ = std::move(e);
+        UpdateHandlerFlags();
+    }
     void SetOnWaitChar(TWaitCharEvent e) { onWaitChar_ = std::move(e); }
 
 protected:

@@ -21,8 +21,8 @@ std::vector<TFxBaseDispatcher*>& List()
     return list;
 }
 
-constexpr uint32_t LegacyBaudTable[24] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 0, 0, 38400,
-                                          0, 0, 0, 56000, 0, 0, 0, 128000, 0, 0, 0, 256000};
+constexpr uint32_t LegacyBaudTable[24] = {110, 300, 600, 1200,  2400, 4800, 9600, 14400,  19200, 0, 0, 38400,
+                                          0,   0,   0,   56000, 0,    0,    0,    128000, 0,     0, 0, 256000};
 
 } // namespace
 
@@ -80,10 +80,7 @@ int DispatcherList::Count()
 
 // ---------------------------------------------------------------- life cycle
 
-TFxBaseDispatcher::TFxBaseDispatcher(void* owner) : owner_(owner)
-{
-    handle_ = DispatcherList::Enter(this);
-}
+TFxBaseDispatcher::TFxBaseDispatcher(void* owner) : owner_(owner) { handle_ = DispatcherList::Enter(this); }
 
 TFxBaseDispatcher::~TFxBaseDispatcher()
 {
@@ -93,8 +90,8 @@ TFxBaseDispatcher::~TFxBaseDispatcher()
     DispatcherList::Leave(handle_);
 }
 
-int TFxBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits,
-                                int stopBits, uint32_t inSize, uint32_t outSize, uint32_t options)
+int TFxBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits, int stopBits,
+                                uint32_t inSize, uint32_t outSize, uint32_t options)
 {
     ringSeen_ = false;
     {
@@ -206,10 +203,14 @@ int TFxBaseDispatcher::ClosePort()
     }
     // Every thread leaves its wait; the descriptor itself is closed only after the threads are joined.
     killThreads_ = true;
-    if (wakeCom_) wakeCom_->Set();
-    if (readyEvent_) readyEvent_->Set();
-    if (commEvent_) commEvent_->Set();
-    if (outputFlush_) outputFlush_->Set();
+    if (wakeCom_)
+        wakeCom_->Set();
+    if (readyEvent_)
+        readyEvent_->Set();
+    if (commEvent_)
+        commEvent_->Set();
+    if (outputFlush_)
+        outputFlush_->Set();
     bool busy;
     {
         std::lock_guard<std::recursive_mutex> g(generalLock_);
@@ -226,8 +227,8 @@ void TFxBaseDispatcher::FinishClose()
 {
     // One close path: whoever comes first stops and joins the threads, then closes the device. A second
     // call (the destructor after a deferred close) finds nothing left to do.
-    if (std::this_thread::get_id() == dispThread_.get_id() || std::this_thread::get_id() == comThread_.get_id() ||
-        std::this_thread::get_id() == outThread_.get_id())
+    if (std::this_thread::get_id() == dispThread_.get_id() || std::this_thread::get_id() == comThread_.get_id()
+        || std::this_thread::get_id() == outThread_.get_id())
         return; // never from a dispatcher thread: the owner finishes once threads running clears
     StopDispatcher();
     if (finished_.exchange(true))
@@ -481,10 +482,7 @@ uint32_t TFxBaseDispatcher::OutputCount()
     return queueStatus_.outQue;
 }
 
-uint32_t TFxBaseDispatcher::OutputFree()
-{
-    return outSize_ - OutputCount();
-}
+uint32_t TFxBaseDispatcher::OutputFree() { return outSize_ - OutputCount(); }
 
 int TFxBaseDispatcher::DiscardOutput()
 {
@@ -519,8 +517,8 @@ int TFxBaseDispatcher::SetLineParams(uint32_t baud, int parity, int dataBits, in
             stopCode = lineSettings_.stopBits;
         uint32_t newBaud = baud == 0 ? MapLegacyBaud(lineSettings_.baud) : baud;
         int newParity = parity == 5 ? lineSettings_.parity : parity;
-        if (newBaud == MapLegacyBaud(lineSettings_.baud) && newParity == lineSettings_.parity &&
-            newData == lineSettings_.byteSize && stopCode == lineSettings_.stopBits)
+        if (newBaud == MapLegacyBaud(lineSettings_.baud) && newParity == lineSettings_.parity
+            && newData == lineSettings_.byteSize && stopCode == lineSettings_.stopBits)
             return 0;
     }
     // Let the bytes already queued leave at the old rate, then wait about a character time.
@@ -765,8 +763,8 @@ void TFxBaseDispatcher::GetFlowOptions(int& hwOptions, int& swOptions, uint8_t& 
     std::lock_guard<std::recursive_mutex> g(generalLock_);
     TComState s;
     GetComState(s);
-    hwOptions = (s.dtrControl == DtrHandshake ? HwUseDtr : 0) | (s.rtsControl == RtsHandshake ? HwUseRts : 0) |
-                (s.outxDsrFlow ? HwRequireDsr : 0) | (s.outxCtsFlow ? HwRequireCts : 0);
+    hwOptions = (s.dtrControl == DtrHandshake ? HwUseDtr : 0) | (s.rtsControl == RtsHandshake ? HwUseRts : 0)
+                | (s.outxDsrFlow ? HwRequireDsr : 0) | (s.outxCtsFlow ? HwRequireCts : 0);
     swOptions = (s.outX ? SwTransmit : 0) | (s.inX ? SwReceive : 0);
     xon = s.xonChar;
     xoff = s.xoffChar;
@@ -859,9 +857,7 @@ void TFxBaseDispatcher::UpdateHandlerFlags(int mode)
         forceWindowNotify_ = false;
         fireNotifications_ = needed;
         break;
-    default:
-        fireNotifications_ = needed || forceWindowNotify_;
-        break;
+    default: fireNotifications_ = needed || forceWindowNotify_; break;
     }
 }
 
@@ -970,16 +966,18 @@ int TFxBaseDispatcher::SetStatusTrigger(int handle, uint32_t value, bool activat
             }
             case StatusLine: {
                 uint16_t bits = 0;
-                if (value & 1) bits |= CeOverrun;
-                if (value & 2) bits |= CeRxParity;
-                if (value & 4) bits |= CeFrame;
-                if (value & 8) bits |= CeBreak;
+                if (value & 1)
+                    bits |= CeOverrun;
+                if (value & 2)
+                    bits |= CeRxParity;
+                if (value & 4)
+                    bits |= CeFrame;
+                if (value & 8)
+                    bits |= CeBreak;
                 s.value = bits;
                 break;
             }
-            default:
-                s.value = uint16_t(value);
-                break;
+            default: s.value = uint16_t(value); break;
             }
         }
         s.active = activate;
@@ -1196,7 +1194,8 @@ bool TFxBaseDispatcher::ReadIntoRing(bool bytesWaiting)
         if (got > 0) {
             std::lock_guard<std::recursive_mutex> gl(generalLock_);
             if (log_.On())
-                AddDispatchEntry(log_kind::Dispatch, log_sub::ReadCom, uint32_t(got), &ring_[ringWrite_], uint32_t(got));
+                AddDispatchEntry(log_kind::Dispatch, log_sub::ReadCom, uint32_t(got), &ring_[ringWrite_],
+                                 uint32_t(got));
         }
         ringWrite_ += uint32_t(got);
         if (ringWrite_ == RingSize)
@@ -1323,8 +1322,7 @@ void TFxBaseDispatcher::WantRoom(const TStatusTrigger& s)
     default: return;
     }
     uint32_t current = roomWanted_;
-    while ((current == 0 || wanted < current) && !roomWanted_.compare_exchange_weak(current, wanted)) {
-    }
+    while ((current == 0 || wanted < current) && !roomWanted_.compare_exchange_weak(current, wanted)) {}
     // The room may have come before the wish: the output thread then has nothing more to say. (On
     // the dispatch thread itself the next round looks, so that a trigger re-armed in its handler
     // fires once per round, not in a loop.)
@@ -1332,7 +1330,8 @@ void TFxBaseDispatcher::WantRoom(const TStatusTrigger& s)
         return;
     std::lock_guard<std::recursive_mutex> o(outputLock_);
     uint32_t wantedNow = roomWanted_;
-    if (wantedNow && !outBuf_.empty() && outSize_ - OutputWaiting() >= wantedNow && roomWanted_.exchange(0) && outputRoom_)
+    if (wantedNow && !outBuf_.empty() && outSize_ - OutputWaiting() >= wantedNow && roomWanted_.exchange(0)
+        && outputRoom_)
         outputRoom_->Set();
 }
 
@@ -1347,9 +1346,7 @@ bool TFxBaseDispatcher::CheckStatusTriggers()
                 continue;
             bool fire = false;
             switch (s.type) {
-            case StatusModem:
-                fire = ((s.value & 0xFF) ^ modemStatus_) & (s.value >> 8);
-                break;
+            case StatusModem: fire = ((s.value & 0xFF) ^ modemStatus_) & (s.value >> 8); break;
             case StatusLine:
                 fire = (s.value & lineErrors_) != 0;
                 s.value = uint16_t(lineErrors_);
@@ -1366,9 +1363,7 @@ bool TFxBaseDispatcher::CheckStatusTriggers()
                 data = used;
                 break;
             }
-            case StatusOutSent:
-                fire = outputSent_.exchange(false);
-                break;
+            case StatusOutSent: fire = outputSent_.exchange(false); break;
             }
             if (!fire)
                 WantRoom(s); // the output thread says when there is room

@@ -36,13 +36,13 @@ constexpr uint32_t CeRxOver = 0x01, CeOverrun = 0x02, CeRxParity = 0x04, CeFrame
 constexpr uint32_t CeAllBits = 0x1F;
 
 // Line events that the comm-event thread reports.
-constexpr uint32_t EvRxChar = 0x001, EvCts = 0x008, EvDsr = 0x010, EvRlsd = 0x020, EvBreak = 0x040,
-                   EvErr = 0x080, EvRing = 0x100, EvRingTrailingEdge = 0x2000;
+constexpr uint32_t EvRxChar = 0x001, EvCts = 0x008, EvDsr = 0x010, EvRlsd = 0x020, EvBreak = 0x040, EvErr = 0x080,
+                   EvRing = 0x100, EvRingTrailingEdge = 0x2000;
 constexpr uint32_t EvCommMask = 0x1F9;
 
 // Modem status, laid out like a UART modem-status register.
-constexpr uint8_t MsDeltaCts = 0x01, MsDeltaDsr = 0x02, MsTrailingRing = 0x04, MsDeltaDcd = 0x08,
-                  MsCts = 0x10, MsDsr = 0x20, MsRing = 0x40, MsDcd = 0x80;
+constexpr uint8_t MsDeltaCts = 0x01, MsDeltaDsr = 0x02, MsTrailingRing = 0x04, MsDeltaDcd = 0x08, MsCts = 0x10,
+                  MsDsr = 0x20, MsRing = 0x40, MsDcd = 0x80;
 
 // Notifications (window messages and procedure-handler calls). lParam's high word is the
 // dispatcher handle.
@@ -186,8 +186,8 @@ public:
     virtual bool WaitWritable() = 0;
 
     // ---- open and close ----
-    int OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits, int stopBits,
-                 uint32_t inSize, uint32_t outSize, uint32_t options);
+    int OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits, int stopBits, uint32_t inSize,
+                 uint32_t outSize, uint32_t options);
     int ClosePort();
 
     // ---- reading ----
@@ -316,7 +316,7 @@ protected:
     // auto: output thread -> dispatch thread, the output buffer has the free space an output status
     // trigger waits for (so it fires at once, not at the next 50 ms round)
     std::unique_ptr<platform::Event> outputRoom_;
-    std::atomic<uint32_t> roomWanted_{0}; // free bytes that trigger needs; 0: none waits
+    std::atomic<uint32_t> roomWanted_{0};   // free bytes that trigger needs; 0: none waits
     void WantRoom(const TStatusTrigger& s); // under the general lock
 
     std::atomic<bool> killThreads_{false};
@@ -344,8 +344,15 @@ protected:
 
 private:
     friend class DispatcherList;
-    struct WindowHandler { uint32_t window; bool deleted; };
-    struct ProcHandler { const void* key; TDispatchProc proc; bool deleted; };
+    struct WindowHandler {
+        uint32_t window;
+        bool deleted;
+    };
+    struct ProcHandler {
+        const void* key;
+        TDispatchProc proc;
+        bool deleted;
+    };
 
     // Dispatch-thread work (dispatcher_threads.cpp drives these).
     // Moves waiting bytes into the ring; true when the device had some. When the device has just

@@ -32,10 +32,7 @@ void RunGuarded(const char* name, Body body)
 
 } // namespace
 
-void TFxDispatcherThread::CountIn()
-{
-    d_.threadCount_.fetch_add(1);
-}
+void TFxDispatcherThread::CountIn() { d_.threadCount_.fetch_add(1); }
 
 void TFxDispatcherThread::CountOut()
 {

@@ -67,15 +67,12 @@ int SystemErrorForOpen(int err)
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case ENOTDIR:
-        return ErrorFileNotFound;
+    case ENOTDIR: return ErrorFileNotFound;
     case EBUSY:
     case EACCES:
     case EPERM:
-    case EWOULDBLOCK:
-        return ErrorAccessDenied;
-    default:
-        return platform::ErrnoToIoError(err);
+    case EWOULDBLOCK: return ErrorAccessDenied;
+    default: return platform::ErrnoToIoError(err);
     }
 }
 
@@ -93,10 +90,7 @@ uint32_t ByteSizeFlag(int bits)
 
 // ---------------------------------------------------------------- UUCP lock
 
-void UucpLock::SetLockFolderForTest(const std::string& folder)
-{
-    LockFolder() = folder;
-}
+void UucpLock::SetLockFolderForTest(const std::string& folder) { LockFolder() = folder; }
 
 namespace {
 
@@ -203,10 +197,7 @@ void UucpLock::Release()
 
 TFxWin32Dispatcher::TFxWin32Dispatcher(void* owner) : TFxBaseDispatcher(owner) {}
 
-TFxWin32Dispatcher::~TFxWin32Dispatcher()
-{
-    Shutdown();
-}
+TFxWin32Dispatcher::~TFxWin32Dispatcher() { Shutdown(); }
 
 void TFxWin32Dispatcher::Shutdown()
 {
@@ -223,8 +214,8 @@ bool TFxWin32Dispatcher::PrepareDevice()
     if (::ioctl(fd_, TCGETS2, &t) != 0)
         return false;
     // Raw: no CR/LF translation, no echo, no signals; reads return at once with what is there.
-    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
-                           INPCK | IUCLC | IMAXBEL);
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK
+                           | IUCLC | IMAXBEL);
     t.c_oflag &= ~tcflag_t(OPOST);
     t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     t.c_cflag |= CLOCAL | CREAD;
@@ -306,10 +297,22 @@ int TFxWin32Dispatcher::EscapeComFunction(int function)
         return 0;
     int bits = 0;
     switch (function) {
-    case EscSetDtr: bits = TIOCM_DTR; ::ioctl(fd_, TIOCMBIS, &bits); break;
-    case EscClrDtr: bits = TIOCM_DTR; ::ioctl(fd_, TIOCMBIC, &bits); break;
-    case EscSetRts: bits = TIOCM_RTS; ::ioctl(fd_, TIOCMBIS, &bits); break;
-    case EscClrRts: bits = TIOCM_RTS; ::ioctl(fd_, TIOCMBIC, &bits); break;
+    case EscSetDtr:
+        bits = TIOCM_DTR;
+        ::ioctl(fd_, TIOCMBIS, &bits);
+        break;
+    case EscClrDtr:
+        bits = TIOCM_DTR;
+        ::ioctl(fd_, TIOCMBIC, &bits);
+        break;
+    case EscSetRts:
+        bits = TIOCM_RTS;
+        ::ioctl(fd_, TIOCMBIS, &bits);
+        break;
+    case EscClrRts:
+        bits = TIOCM_RTS;
+        ::ioctl(fd_, TIOCMBIC, &bits);
+        break;
     case EscSetBreak: ::ioctl(fd_, TIOCSBRK); break;
     case EscClrBreak: ::ioctl(fd_, TIOCCBRK); break;
     default: break;
@@ -401,8 +404,8 @@ int TFxWin32Dispatcher::SetComState(const TComState& state)
     struct termios2 t;
     if (fd_ == NoHandle || ::ioctl(fd_, TCGETS2, &t) != 0)
         return -platform::ErrnoToIoError(fd_ == NoHandle ? EBADF : errno);
-    if (state.byteSize < 5 || state.byteSize > 8 || state.parity > ParitySpace || state.stopBits > StopBitsTwo ||
-        state.baud == 0)
+    if (state.byteSize < 5 || state.byteSize > 8 || state.parity > ParitySpace || state.stopBits > StopBitsTwo
+        || state.baud == 0)
         return -platform::ErrnoToIoError(EINVAL);
     t.c_cflag &= ~tcflag_t(CBAUD | CBAUD << IBSHIFT | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
     t.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | CLOCAL | CREAD | ByteSizeFlag(state.byteSize);
@@ -468,8 +471,8 @@ uint8_t TFxWin32Dispatcher::GetModemLines()
 {
     int lines = 0;
     if (modemIoctls_ && fd_ != NoHandle && ::ioctl(fd_, TIOCMGET, &lines) == 0) {
-        return uint8_t((lines & TIOCM_CTS ? MsCts : 0) | (lines & TIOCM_DSR ? MsDsr : 0) |
-                       (lines & TIOCM_RI ? MsRing : 0) | (lines & TIOCM_CD ? MsDcd : 0));
+        return uint8_t((lines & TIOCM_CTS ? MsCts : 0) | (lines & TIOCM_DSR ? MsDsr : 0)
+                       | (lines & TIOCM_RI ? MsRing : 0) | (lines & TIOCM_CD ? MsDcd : 0));
     }
     return uint8_t(MsCts | MsDsr | (emulatedCarrier_ && !hungUp_ ? MsDcd : 0));
 }
@@ -478,10 +481,14 @@ void TFxWin32Dispatcher::SampleLines(uint32_t& mask)
 {
     uint8_t lines = GetModemLines();
     uint8_t changed = lines ^ lastLines_;
-    if (changed & MsCts) mask |= EvCts;
-    if (changed & MsDsr) mask |= EvDsr;
-    if (changed & MsDcd) mask |= EvRlsd;
-    if (changed & MsRing) mask |= (lines & MsRing) ? EvRing : EvRingTrailingEdge;
+    if (changed & MsCts)
+        mask |= EvCts;
+    if (changed & MsDsr)
+        mask |= EvDsr;
+    if (changed & MsDcd)
+        mask |= EvRlsd;
+    if (changed & MsRing)
+        mask |= (lines & MsRing) ? EvRing : EvRingTrailingEdge;
     lastLines_ = lines;
     if (!countIoctls_)
         return;
@@ -489,11 +496,16 @@ void TFxWin32Dispatcher::SampleLines(uint32_t& mask)
     if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
         return;
     uint32_t errors = 0;
-    if (ic.buf_overrun != lastCounts_.bufOverrun) errors |= CeRxOver;
-    if (ic.overrun != lastCounts_.overrun) errors |= CeOverrun;
-    if (ic.parity != lastCounts_.parity) errors |= CeRxParity;
-    if (ic.frame != lastCounts_.frame) errors |= CeFrame;
-    if (ic.brk != lastCounts_.brk) errors |= CeBreak;
+    if (ic.buf_overrun != lastCounts_.bufOverrun)
+        errors |= CeRxOver;
+    if (ic.overrun != lastCounts_.overrun)
+        errors |= CeOverrun;
+    if (ic.parity != lastCounts_.parity)
+        errors |= CeRxParity;
+    if (ic.frame != lastCounts_.frame)
+        errors |= CeFrame;
+    if (ic.brk != lastCounts_.brk)
+        errors |= CeBreak;
     lastCounts_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
     if (errors) {
         pendingErrors_.fetch_or(errors);
@@ -531,8 +543,8 @@ int TFxWin32Dispatcher::WaitDispatch(int timeoutMs)
     // Bytes are watched only while the ring can take them (a full ring is refilled by the periodic
     // poll), and never on a hung-up device.
     bool watchInput = !hungUp_ && !ringFull_;
-    struct pollfd fds[3] = {{commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0},
-                            {outputRoom_->Fd(), POLLIN, 0}};
+    struct pollfd fds[3] = {
+        {commEvent_->Fd(), POLLIN, 0}, {watchInput ? fd_ : -1, POLLIN, 0}, {outputRoom_->Fd(), POLLIN, 0}};
     if (::poll(fds, 3, timeoutMs) <= 0)
         return DispatchTimeout;
     if ((fds[0].revents & POLLIN) && commEvent_->Consume())
@@ -575,15 +587,9 @@ bool TFxWin32Dispatcher::WaitWritable()
 
 // ---------------------------------------------------------------- TAPI
 
-TFxTAPI32Dispatcher::TFxTAPI32Dispatcher(void* owner, int commHandle) : TFxWin32Dispatcher(owner)
-{
-    fd_ = commHandle;
-}
+TFxTAPI32Dispatcher::TFxTAPI32Dispatcher(void* owner, int commHandle) : TFxWin32Dispatcher(owner) { fd_ = commHandle; }
 
-TFxTAPI32Dispatcher::~TFxTAPI32Dispatcher()
-{
-    Shutdown();
-}
+TFxTAPI32Dispatcher::~TFxTAPI32Dispatcher() { Shutdown(); }
 
 int TFxTAPI32Dispatcher::OpenCom(const std::string&, uint32_t, uint32_t)
 {

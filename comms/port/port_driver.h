@@ -86,7 +86,9 @@ protected:
     bool countIoctls_ = false;
     bool framingShadowed_ = false; // the device does not keep data bits, parity and stop bits
     uint8_t lastLines_ = 0;
-    struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } lastCounts_;
+    struct Counts {
+        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+    } lastCounts_;
     std::atomic<uint32_t> pendingErrors_{0};
     std::atomic<bool> hungUp_{false};
     bool hangUpReported_ = false; // comm-event thread only

@@ -11,10 +11,7 @@ namespace zn::comms {
 
 namespace {
 
-std::string PortsFilePath()
-{
-    return platform::ResolvePath(platform::WindowsFolder() + "/" + PortsFileName);
-}
+std::string PortsFilePath() { return platform::ResolvePath(platform::WindowsFolder() + "/" + PortsFileName); }
 
 const char* EnvValue(const std::string& name)
 {
@@ -54,9 +51,9 @@ int ComNumberFromName(const std::string& name)
     std::string rest = name;
     if (rest.rfind("\\\\.\\", 0) == 0)
         rest = rest.substr(4);
-    if (rest.size() < 4 || std::toupper(static_cast<unsigned char>(rest[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(rest[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(rest[2])) != 'M')
+    if (rest.size() < 4 || std::toupper(static_cast<unsigned char>(rest[0])) != 'C'
+        || std::toupper(static_cast<unsigned char>(rest[1])) != 'O'
+        || std::toupper(static_cast<unsigned char>(rest[2])) != 'M')
         return 0;
     int n = 0;
     for (size_t i = 3; i < rest.size(); ++i) {

@@ -14,15 +14,11 @@
 #include <cstring>
 #include <memory>
 
-
 namespace zn::comms {
 
 namespace {
 
-std::string TableText(uint32_t id)
-{
-    return ErrorStrings().TextById(id);
-}
+std::string TableText(uint32_t id) { return ErrorStrings().TextById(id); }
 
 std::string& SystemTextOverride()
 {
@@ -104,10 +100,7 @@ std::string FormatLogTime(uint32_t ms)
     return text;
 }
 
-void SetLogSystemTextForTest(const std::string& text)
-{
-    SystemTextOverride() = text;
-}
+void SetLogSystemTextForTest(const std::string& text) { SystemTextOverride() = text; }
 
 // ---------------------------------------------------------------- trace
 
@@ -276,8 +269,7 @@ void DispatchLog::Add(uint8_t kind, uint8_t subKind, uint32_t time, uint32_t val
     LogEntryHeader dropped;
     std::vector<uint8_t> droppedData;
     uint32_t need = LogHeaderSize + (data ? dataLength : 0);
-    while (free_ < need && TakeOldest(dropped, droppedData)) {
-    }
+    while (free_ < need && TakeOldest(dropped, droppedData)) {}
     Put(header, LogHeaderSize);
     if (data && dataLength)
         Put(static_cast<const uint8_t*>(data), dataLength);
@@ -290,7 +282,8 @@ bool DispatchLog::TakeOldest(LogEntryHeader& header, std::vector<uint8_t>& data)
     uint8_t raw[LogHeaderSize];
     Get(raw, LogHeaderSize);
     auto get32 = [&raw](int at) {
-        return uint32_t(raw[at]) | uint32_t(raw[at + 1]) << 8 | uint32_t(raw[at + 2]) << 16 | uint32_t(raw[at + 3]) << 24;
+        return uint32_t(raw[at]) | uint32_t(raw[at + 1]) << 8 | uint32_t(raw[at + 2]) << 16
+               | uint32_t(raw[at + 3]) << 24;
     };
     header.kind = raw[0];
     header.subKind = raw[1];
@@ -322,7 +315,7 @@ int DispatchLog::Dump(const std::string& fileName, bool append, bool allHex, boo
     std::fprintf(f, "%s\r\n", TableText(idsLogHeader1).c_str());
     std::fprintf(f, "%s\r\n", TableText(idsLogHeader2).c_str());
 
-    static const char* const StatusTypeNames[] = {"(Not active)", "(Modem status)", "(Line status)",
+    static const char* const StatusTypeNames[] = {"(Not active)",         "(Modem status)",       "(Line status)",
                                                   "(Output buffer free)", "(Output buffer used)", "(Output sent)"};
     LogEntryHeader h;
     std::vector<uint8_t> data;

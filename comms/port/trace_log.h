@@ -13,12 +13,12 @@ namespace zn::comms {
 
 // Dispatch-log kinds and sub-kinds this system writes.
 namespace log_kind {
-constexpr uint8_t Dispatch = 1, Trigger = 2, TrigAllc = 5, TrigDisp = 6, TrgHdAlc = 7, TrgHdDsp = 8,
-                  TrDatChg = 9, Fax = 11, User = 19;
+constexpr uint8_t Dispatch = 1, Trigger = 2, TrigAllc = 5, TrigDisp = 6, TrgHdAlc = 7, TrgHdDsp = 8, TrDatChg = 9,
+                  Fax = 11, User = 19;
 }
 namespace log_sub {
-constexpr uint8_t ReadCom = 1, WriteCom = 2, ModemStatus = 4, Avail = 5, Timer = 6, Status = 8,
-                  TimerTrigger = 14, StatusTrigger = 15, AvailTrigger = 16, Window = 17, Procedure = 18;
+constexpr uint8_t ReadCom = 1, WriteCom = 2, ModemStatus = 4, Avail = 5, Timer = 6, Status = 8, TimerTrigger = 14,
+                  StatusTrigger = 15, AvailTrigger = 16, Window = 17, Procedure = 18;
 }
 
 constexpr uint32_t MaxTraceEntries = 4000000;

@@ -61,8 +61,9 @@ void TDeviceSelectionForm::FillList()
         // A line application of its own, whose messages are of no interest here.
         tapi::HLineApp app = 0;
         uint32_t count = 0;
-        if (tapi::lineInitialize(&app, nullptr, [](uint32_t, uint32_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t) {},
-                                 "zn", &count) == 0) {
+        if (tapi::lineInitialize(
+                &app, nullptr, [](uint32_t, uint32_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t) {}, "zn", &count)
+            == 0) {
             for (const std::string& name : ListLineDevices(app, count, FilterUnsupportedDevices))
                 dsfComboBox->addItem(QString::fromStdString(name));
             tapi::lineShutdown(app);

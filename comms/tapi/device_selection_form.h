@@ -27,9 +27,9 @@ public:
     bool ShowTapiDevices = true;
     bool ShowPorts = true;
     bool FilterUnsupportedDevices = true;
-    int Kind = 1;            // 1 a TAPI device (tmAuto), 3 a COM port (tmOff)
+    int Kind = 1; // 1 a TAPI device (tmAuto), 3 a COM port (tmOff)
     int ComNumber = 0;
-    std::string DeviceName;  // the device chosen (or preselected)
+    std::string DeviceName; // the device chosen (or preselected)
 
 protected:
     void showEvent(QShowEvent* event) override;

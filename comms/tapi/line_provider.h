@@ -39,9 +39,8 @@ constexpr uint32_t LineCallInfoMsg = 1, LineCallStateMsg = 2, LineCloseMsg = 3, 
                    LineMonitorMediaMsg = 10, LineMonitorToneMsg = 11, LineReplyMsg = 12, LineRequestMsg = 13,
                    LineCreateMsg = 19;
 constexpr uint32_t CallStateIdle = 1, CallStateOffering = 2, CallStateAccepted = 4, CallStateDialtone = 8,
-                   CallStateDialing = 0x10, CallStateRingback = 0x20, CallStateBusy = 0x40,
-                   CallStateSpecialInfo = 0x80, CallStateConnected = 0x100, CallStateProceeding = 0x200,
-                   CallStateDisconnected = 0x4000;
+                   CallStateDialing = 0x10, CallStateRingback = 0x20, CallStateBusy = 0x40, CallStateSpecialInfo = 0x80,
+                   CallStateConnected = 0x100, CallStateProceeding = 0x200, CallStateDisconnected = 0x4000;
 constexpr uint32_t DevStateRinging = 2, DevStateDisconnected = 8, DevStateOutOfService = 0x80,
                    DevStateMaintenance = 0x100, DevStateReinit = 0x40000;
 constexpr uint32_t MediaModeUnknown = 2, MediaModeAutomatedVoice = 8, MediaModeDataModem = 0x10;
@@ -52,10 +51,10 @@ constexpr uint32_t ApiVersion14 = 0x10004;
 
 // What a device is, as the provider describes it.
 struct LineDeviceInfo {
-    std::string name;        // as the user sees it ("U.S. Robotics 56K Faxmodem (ttyACM0)")
+    std::string name; // as the user sees it ("U.S. Robotics 56K Faxmodem (ttyACM0)")
     uint32_t mediaModes = MediaModeDataModem;
     uint32_t lineFeatures = LineFeatureMakeCall;
-    bool hasWave = false;    // "wave/in" and "wave/out" answer
+    bool hasWave = false; // "wave/in" and "wave/out" answer
 };
 
 // Messages as the line callback gets them: device is the line (or the new device's identifier for

@@ -16,14 +16,15 @@ ScriptedLineProvider::~ScriptedLineProvider() = default;
 void ScriptedLineProvider::Later(std::function<void()> step)
 {
     if (!window_)
-        window_ = std::make_unique<platform::MessageWindow>("scripted lines", [this](uint32_t msg, platform::WParam, platform::LParam) {
-            if (msg == kStepMsg && !later_.empty()) {
-                auto next = std::move(later_.front());
-                later_.pop_front();
-                next();
-            }
-            return platform::LResult(0);
-        });
+        window_ = std::make_unique<platform::MessageWindow>("scripted lines",
+                                                            [this](uint32_t msg, platform::WParam, platform::LParam) {
+                                                                if (msg == kStepMsg && !later_.empty()) {
+                                                                    auto next = std::move(later_.front());
+                                                                    later_.pop_front();
+                                                                    next();
+                                                                }
+                                                                return platform::LResult(0);
+                                                            });
     later_.push_back(std::move(step));
     platform::PostMessageTo(window_->Handle(), kStepMsg, 0, 0);
 }
@@ -124,7 +125,8 @@ void ScriptedLineProvider::RemoveDevice(uint32_t device)
 
 bool ScriptedLineProvider::Offers(const std::string& function) const { return !missing.count(function); }
 
-uint32_t ScriptedLineProvider::Initialize(HLineApp& app, LineCallback callback, const std::string&, uint32_t& deviceCount)
+uint32_t ScriptedLineProvider::Initialize(HLineApp& app, LineCallback callback, const std::string&,
+                                          uint32_t& deviceCount)
 {
     uint32_t r = Result("lineInitialize", 0);
     if (r != 0)
@@ -143,19 +145,23 @@ uint32_t ScriptedLineProvider::Shutdown(HLineApp app)
     return r;
 }
 
-uint32_t ScriptedLineProvider::NegotiateApiVersion(HLineApp, uint32_t device, uint32_t low, uint32_t high, uint32_t& version)
+uint32_t ScriptedLineProvider::NegotiateApiVersion(HLineApp, uint32_t device, uint32_t low, uint32_t high,
+                                                   uint32_t& version)
 {
     if (device >= devices.size())
         return Result("lineNegotiateAPIVersion", LineErrBadDeviceId);
     if (gone.count(device))
         return Result("lineNegotiateAPIVersion", LineErrNoDevice);
     version = ApiVersion14;
-    return Result("lineNegotiateAPIVersion", low <= ApiVersion14 && ApiVersion14 <= high ? 0 : LineErrIncompatibleApiVersion);
+    return Result("lineNegotiateAPIVersion",
+                  low <= ApiVersion14 && ApiVersion14 <= high ? 0 : LineErrIncompatibleApiVersion);
 }
 
 uint32_t ScriptedLineProvider::DeviceInfo(HLineApp, uint32_t device, LineDeviceInfo& info)
 {
-    uint32_t r = Result("lineGetDevCaps", device >= devices.size() ? LineErrBadDeviceId : gone.count(device) ? LineErrNoDevice : 0);
+    uint32_t r = Result("lineGetDevCaps", device >= devices.size() ? LineErrBadDeviceId
+                                          : gone.count(device)     ? LineErrNoDevice
+                                                                   : 0);
     if (r == 0)
         info = devices[device];
     return r;
@@ -171,7 +177,9 @@ LineCallback ScriptedLineProvider::LineAppCallback() const
 
 uint32_t ScriptedLineProvider::Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t, uint32_t)
 {
-    uint32_t r = Result("lineOpen", device >= devices.size() ? LineErrBadDeviceId : gone.count(device) ? LineErrNoDevice : 0);
+    uint32_t r = Result("lineOpen", device >= devices.size() ? LineErrBadDeviceId
+                                    : gone.count(device)     ? LineErrNoDevice
+                                                             : 0);
     if (r == 0) {
         line = line_ = 0x100 + device;
         lineApp_ = app;
@@ -231,7 +239,10 @@ uint32_t ScriptedLineProvider::CommHandle(HCall call, int& fd)
     return r;
 }
 
-uint32_t ScriptedLineProvider::SetStatusMessages(HLine, uint32_t, uint32_t) { return Result("lineSetStatusMessages", 0); }
+uint32_t ScriptedLineProvider::SetStatusMessages(HLine, uint32_t, uint32_t)
+{
+    return Result("lineSetStatusMessages", 0);
+}
 uint32_t ScriptedLineProvider::MonitorDigits(HCall, uint32_t) { return Result("lineMonitorDigits", 0); }
 
 uint32_t ScriptedLineProvider::CallState(HCall call, uint32_t& state)

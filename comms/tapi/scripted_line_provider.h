@@ -24,12 +24,12 @@ public:
     ScriptedLineProvider();
     ~ScriptedLineProvider() override;
     std::vector<LineDeviceInfo> devices;
-    std::set<uint32_t> gone;                                // devices that went
-    std::set<std::string> missing;                          // functions not offered
-    std::map<std::string, std::deque<uint32_t>> results;    // forced results, taken in turn
-    std::map<std::string, uint32_t> always;                 // forced for every call
-    bool answerAsynchronously = true;                       // MakeCall, Drop, Accept, Answer: request ids
-    int commHandle = -1;                                    // the descriptor a call hands over (dup'ed)
+    std::set<uint32_t> gone;                             // devices that went
+    std::set<std::string> missing;                       // functions not offered
+    std::map<std::string, std::deque<uint32_t>> results; // forced results, taken in turn
+    std::map<std::string, uint32_t> always;              // forced for every call
+    bool answerAsynchronously = true;                    // MakeCall, Drop, Accept, Answer: request ids
+    int commHandle = -1;                                 // the descriptor a call hands over (dup'ed)
     // Played while the thread processes messages, as TAPI's answers come: a placed call gets its
     // reply (makeCallReply) and, when that is 0, CONNECTED; a drop its reply and IDLE.
     bool playCalls = true;
@@ -62,9 +62,11 @@ public:
     bool LineOpen() const { return line_ != 0; }
 
     bool Offers(const std::string& function) const override;
-    uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName, uint32_t& deviceCount) override;
+    uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName,
+                        uint32_t& deviceCount) override;
     uint32_t Shutdown(HLineApp app) override;
-    uint32_t NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high, uint32_t& version) override;
+    uint32_t NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high,
+                                 uint32_t& version) override;
     uint32_t DeviceInfo(HLineApp app, uint32_t device, LineDeviceInfo& info) override;
     uint32_t Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t privileges,
                   uint32_t mediaModes) override;

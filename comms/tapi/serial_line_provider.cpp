@@ -169,19 +169,20 @@ void SerialLineProvider::Start()
     gone_.assign(lines_.size(), false);
     open_.clear();
     open_.resize(lines_.size());
-    window_ = std::make_unique<platform::MessageWindow>("tapi lines", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
-        if (msg == kDeliverMsg)
-            Deliver();
-        else if (msg == kVanishedMsg)
-            Vanished(uint32_t(w));
-        else if (msg == kTtyMsg)
-            TtyEvents();
-        else if (msg == kListenMsg)
-            Listen(uint32_t(w), uint32_t(l));
-        else if (msg == kModemMsg)
-            ModemSaid(uint32_t(w), uint32_t(l) & 0xFF, uint32_t(l) >> 8);
-        return platform::LResult(0);
-    });
+    window_ = std::make_unique<platform::MessageWindow>(
+        "tapi lines", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
+            if (msg == kDeliverMsg)
+                Deliver();
+            else if (msg == kVanishedMsg)
+                Vanished(uint32_t(w));
+            else if (msg == kTtyMsg)
+                TtyEvents();
+            else if (msg == kListenMsg)
+                Listen(uint32_t(w), uint32_t(l));
+            else if (msg == kModemMsg)
+                ModemSaid(uint32_t(w), uint32_t(l) & 0xFF, uint32_t(l) >> 8);
+            return platform::LResult(0);
+        });
     StartMonitor();
 }
 
@@ -195,7 +196,8 @@ uint32_t SerialLineProvider::Shutdown(HLineApp app)
             Hang(*line);
             line.reset();
         }
-    queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [app](const Message& m) { return m.app == app; }), queue_.end());
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [app](const Message& m) { return m.app == app; }),
+                 queue_.end());
     apps_.erase(app);
     if (apps_.empty()) {
         StopMonitor();
@@ -206,7 +208,8 @@ uint32_t SerialLineProvider::Shutdown(HLineApp app)
     return 0;
 }
 
-uint32_t SerialLineProvider::NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high, uint32_t& version)
+uint32_t SerialLineProvider::NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high,
+                                                 uint32_t& version)
 {
     if (!apps_.count(app))
         return LineErrInvalAppHandle;
@@ -559,7 +562,8 @@ void SerialLineProvider::Rescan(const TtyEvent& event)
         return;
     std::vector<SerialLine> now = ListSerialLines();
     auto listed = [&now](const SerialLine& l) {
-        return std::any_of(now.begin(), now.end(), [&l](const SerialLine& n) { return n.name == l.name && n.path == l.path; });
+        return std::any_of(now.begin(), now.end(),
+                           [&l](const SerialLine& n) { return n.name == l.name && n.path == l.path; });
     };
     bool removal = event.action == "remove";
     for (uint32_t i = 0; i < lines_.size(); ++i)

@@ -47,7 +47,7 @@ namespace zn::platform {
 class Event;
 class MessageWindow;
 class ModemInhibition;
-}
+} // namespace zn::platform
 
 namespace zn::comms::tapi {
 
@@ -69,9 +69,11 @@ public:
     int RingGapMs = 8000;
 
     bool Offers(const std::string& function) const override;
-    uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName, uint32_t& deviceCount) override;
+    uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName,
+                        uint32_t& deviceCount) override;
     uint32_t Shutdown(HLineApp app) override;
-    uint32_t NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high, uint32_t& version) override;
+    uint32_t NegotiateApiVersion(HLineApp app, uint32_t device, uint32_t low, uint32_t high,
+                                 uint32_t& version) override;
     uint32_t DeviceInfo(HLineApp app, uint32_t device, LineDeviceInfo& info) override;
     uint32_t Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t privileges,
                   uint32_t mediaModes) override;
@@ -95,10 +97,10 @@ private:
     };
     struct Line {
         uint32_t device = 0;
-        HLineApp app = 0;           // the application that opened it
+        HLineApp app = 0; // the application that opened it
         uintptr_t instance = 0;
         bool open = false;
-        int fd = -1;              // the device, while a call holds it
+        int fd = -1; // the device, while a call holds it
         UucpLock lock;
         std::unique_ptr<platform::ModemInhibition> inhibition;
         uint32_t callState = CallStateIdle;
@@ -127,8 +129,8 @@ private:
     void StopMonitor();
     void TtyEvents();
     void Rescan(const TtyEvent& event);
-    void Gone(uint32_t device);   // the device went: its line, if open, is closed
-    void Hang(Line& line);        // closes the device and releases the locks
+    void Gone(uint32_t device);    // the device went: its line, if open, is closed
+    void Hang(Line& line);         // closes the device and releases the locks
     Line* LineOf(uint32_t handle); // line and call handles are the device's number + a base
 
     std::vector<SerialLine> lines_;

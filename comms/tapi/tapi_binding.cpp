@@ -222,7 +222,8 @@ int32_t lineGetID(HLine, uint32_t, HCall call, uint32_t select, VARSTRING* devic
 
 int32_t lineSetStatusMessages(HLine line, uint32_t lineStates, uint32_t addressStates)
 {
-    return Bound("lineSetStatusMessages", [&](LineProvider& p) { return p.SetStatusMessages(line, lineStates, addressStates); });
+    return Bound("lineSetStatusMessages",
+                 [&](LineProvider& p) { return p.SetStatusMessages(line, lineStates, addressStates); });
 }
 
 int32_t lineMonitorDigits(HCall call, uint32_t digitModes)
@@ -232,59 +233,68 @@ int32_t lineMonitorDigits(HCall call, uint32_t digitModes)
 
 int32_t lineGetDevCaps(HLineApp app, uint32_t deviceId, uint32_t, uint32_t, StructurePtr<LINEDEVCAPS>& out)
 {
-    return FetchStructure<LINEDEVCAPS>(StructureSizes().devCaps, false, [&](LINEDEVCAPS* caps) {
-        return Bound("lineGetDevCaps", [&](LineProvider& p) -> uint32_t {
-            LineDeviceInfo info;
-            if (uint32_t r = p.DeviceInfo(app, deviceId, info); r != 0)
-                return r;
-            if (!ClearFixedPart(caps))
-                return LineErrStructureTooSmall;
-            caps->mediaModes = info.mediaModes;
-            caps->lineFeatures = info.lineFeatures;
-            caps->permanentLineId = deviceId;
-            TextPlacer texts{*caps, sizeof(LINEDEVCAPS), {}};
-            texts.Add(&caps->lineNameSize, &caps->lineNameOffset, info.name);
-            texts.Place();
-            return 0;
-        });
-    }, out);
+    return FetchStructure<LINEDEVCAPS>(
+        StructureSizes().devCaps, false,
+        [&](LINEDEVCAPS* caps) {
+            return Bound("lineGetDevCaps", [&](LineProvider& p) -> uint32_t {
+                LineDeviceInfo info;
+                if (uint32_t r = p.DeviceInfo(app, deviceId, info); r != 0)
+                    return r;
+                if (!ClearFixedPart(caps))
+                    return LineErrStructureTooSmall;
+                caps->mediaModes = info.mediaModes;
+                caps->lineFeatures = info.lineFeatures;
+                caps->permanentLineId = deviceId;
+                TextPlacer texts{*caps, sizeof(LINEDEVCAPS), {}};
+                texts.Add(&caps->lineNameSize, &caps->lineNameOffset, info.name);
+                texts.Place();
+                return 0;
+            });
+        },
+        out);
 }
 
 int32_t lineGetCallInfo(HCall call, StructurePtr<LINECALLINFO>& out)
 {
-    return FetchStructure<LINECALLINFO>(StructureSizes().callInfo, true, [&](LINECALLINFO* info) {
-        return Bound("lineGetCallInfo", [&](LineProvider& p) -> uint32_t {
-            uint32_t media = 0;
-            std::string id, name;
-            if (uint32_t r = p.CallInfo(call, media, id, name); r != 0)
-                return r;
-            if (!ClearFixedPart(info))
-                return LineErrStructureTooSmall;
-            info->mediaMode = media;
-            info->callerIdFlags = id.empty() ? CallerIdUnknown : CallerIdAddress;
-            TextPlacer texts{*info, sizeof(LINECALLINFO), {}};
-            texts.Add(&info->callerIdSize, &info->callerIdOffset, id);
-            texts.Add(&info->callerIdNameSize, &info->callerIdNameOffset, name);
-            texts.Place();
-            return 0;
-        });
-    }, out);
+    return FetchStructure<LINECALLINFO>(
+        StructureSizes().callInfo, true,
+        [&](LINECALLINFO* info) {
+            return Bound("lineGetCallInfo", [&](LineProvider& p) -> uint32_t {
+                uint32_t media = 0;
+                std::string id, name;
+                if (uint32_t r = p.CallInfo(call, media, id, name); r != 0)
+                    return r;
+                if (!ClearFixedPart(info))
+                    return LineErrStructureTooSmall;
+                info->mediaMode = media;
+                info->callerIdFlags = id.empty() ? CallerIdUnknown : CallerIdAddress;
+                TextPlacer texts{*info, sizeof(LINECALLINFO), {}};
+                texts.Add(&info->callerIdSize, &info->callerIdOffset, id);
+                texts.Add(&info->callerIdNameSize, &info->callerIdNameOffset, name);
+                texts.Place();
+                return 0;
+            });
+        },
+        out);
 }
 
 int32_t lineGetCallStatus(HCall call, StructurePtr<LINECALLSTATUS>& out)
 {
-    return FetchStructure<LINECALLSTATUS>(StructureSizes().callStatus, false, [&](LINECALLSTATUS* status) {
-        return Bound("lineGetCallStatus", [&](LineProvider& p) -> uint32_t {
-            uint32_t state = 0;
-            if (uint32_t r = p.CallState(call, state); r != 0)
-                return r;
-            if (!ClearFixedPart(status))
-                return LineErrStructureTooSmall;
-            status->callState = state;
-            status->neededSize = status->usedSize = sizeof(LINECALLSTATUS);
-            return 0;
-        });
-    }, out);
+    return FetchStructure<LINECALLSTATUS>(
+        StructureSizes().callStatus, false,
+        [&](LINECALLSTATUS* status) {
+            return Bound("lineGetCallStatus", [&](LineProvider& p) -> uint32_t {
+                uint32_t state = 0;
+                if (uint32_t r = p.CallState(call, state); r != 0)
+                    return r;
+                if (!ClearFixedPart(status))
+                    return LineErrStructureTooSmall;
+                status->callState = state;
+                status->neededSize = status->usedSize = sizeof(LINECALLSTATUS);
+                return 0;
+            });
+        },
+        out);
 }
 
 std::string StructureText(const void* structure, uint32_t offset, uint32_t size)

@@ -24,15 +24,15 @@ struct LINEDEVCAPS : VarHeader {
     uint32_t providerInfoSize, providerInfoOffset, switchInfoSize, switchInfoOffset;
     uint32_t permanentLineId, lineNameSize, lineNameOffset, stringFormat;
     uint32_t addressModes, numAddresses, bearerModes, maxRate, mediaModes;
-    uint32_t rest[33];  // tones, dialing and terminal parameters nobody reads here
+    uint32_t rest[33]; // tones, dialing and terminal parameters nobody reads here
     uint32_t lineFeatures;
     uint32_t rest2[9];
 };
 static_assert(sizeof(LINEDEVCAPS) == 236, "the 1.4 fixed part");
 
 struct LINECALLINFO : VarHeader {
-    uint32_t lineHandle, lineDeviceId, addressId, bearerMode, rate, mediaMode, appSpecific, callId,
-        relatedCallId, callParamFlags, callStates;
+    uint32_t lineHandle, lineDeviceId, addressId, bearerMode, rate, mediaMode, appSpecific, callId, relatedCallId,
+        callParamFlags, callStates;
     uint32_t monitorDigitModes, monitorMediaModes;
     uint32_t dialParams[4];
     uint32_t origin, reason, completionId, numOwners, numMonitors, countryCode, trunk;

@@ -26,9 +26,18 @@ namespace {
 constexpr uint32_t kMsgShutdown = 0x7EBA;
 constexpr uintptr_t kConnected = 0, kPortOpen = 1, kPortClose = 2, kFail = 3, kLineCreate = 4;
 
-const char* const kLogTexts[] = {"",          "call started",  "call finished\r\n", "  dialing ",
-                                 "  accepting", "  answering",  "  connected",       "  cancelled",
-                                 "  dropped",   "  busy",       "  dial failed",     "  received digit"};
+const char* const kLogTexts[] = {"",
+                                 "call started",
+                                 "call finished\r\n",
+                                 "  dialing ",
+                                 "  accepting",
+                                 "  answering",
+                                 "  connected",
+                                 "  cancelled",
+                                 "  dropped",
+                                 "  busy",
+                                 "  dial failed",
+                                 "  received digit"};
 
 bool ProcessAlive(long pid) { return ::kill(pid_t(pid), 0) == 0 || errno == EPERM; }
 
@@ -82,30 +91,44 @@ void TFxTapiLog::UpdateLogFile(TTapiLogCode code)
 
 TFxCustomTapiDevice::TFxCustomTapiDevice()
 {
-    window_ = std::make_unique<platform::MessageWindow>("fxTapiDevice", [this](uint32_t msg, platform::WParam w, platform::LParam l) {
-        if (msg == kMsgShutdown) {
-            try {
-                ShutdownTapi();
-            } catch (...) {
-                // A failed shutdown leaves nothing to do: the application is gone either way.
-            }
-            return platform::LResult(0);
-        }
-        if (msg != MsgTapiEvent)
-            return platform::LResult(0);
-        switch (w) {
-        case kConnected: if (OnTapiConnect) OnTapiConnect(); break;
-        case kPortOpen: if (OnTapiPortOpen) OnTapiPortOpen(); break;
-        case kPortClose: if (OnTapiPortClose) OnTapiPortClose(); break;
-        case kFail: if (OnTapiFail) OnTapiFail(); break;
-        case kLineCreate:
-            if (uint32_t(l) >= deviceCount_)
-                deviceCount_ = uint32_t(l) + 1;
-            if (OnLineCreate) OnLineCreate(uint32_t(l));
-            break;
-        }
-        return platform::LResult(0);
-    });
+    window_ = std::make_unique<platform::MessageWindow>("fxTapiDevice",
+                                                        [this](uint32_t msg, platform::WParam w, platform::LParam l) {
+                                                            if (msg == kMsgShutdown) {
+                                                                try {
+                                                                    ShutdownTapi();
+                                                                } catch (...) {
+                                                                    // A failed shutdown leaves nothing to do: the application is gone either way.
+                                                                }
+                                                                return platform::LResult(0);
+                                                            }
+                                                            if (msg != MsgTapiEvent)
+                                                                return platform::LResult(0);
+                                                            switch (w) {
+                                                            case kConnected:
+                                                                if (OnTapiConnect)
+                                                                    OnTapiConnect();
+                                                                break;
+                                                            case kPortOpen:
+                                                                if (OnTapiPortOpen)
+                                                                    OnTapiPortOpen();
+                                                                break;
+                                                            case kPortClose:
+                                                                if (OnTapiPortClose)
+                                                                    OnTapiPortClose();
+                                                                break;
+                                                            case kFail:
+                                                                if (OnTapiFail)
+                                                                    OnTapiFail();
+                                                                break;
+                                                            case kLineCreate:
+                                                                if (uint32_t(l) >= deviceCount_)
+                                                                    deviceCount_ = uint32_t(l) + 1;
+                                                                if (OnLineCreate)
+                                                                    OnLineCreate(uint32_t(l));
+                                                                break;
+                                                            }
+                                                            return platform::LResult(0);
+                                                        });
 }
 
 TFxCustomTapiDevice::~TFxCustomTapiDevice()
@@ -156,7 +179,10 @@ void TFxCustomTapiDevice::InitializeTapi()
     if (app_ || initialising_)
         return;
     initialising_ = true;
-    struct Done { bool& f; ~Done() { f = false; } } done{initialising_};
+    struct Done {
+        bool& f;
+        ~Done() { f = false; }
+    } done{initialising_};
     RemoveStaleStates();
     auto callback = [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
         // An exception in a line message goes no further than the message: to the application's
@@ -213,8 +239,8 @@ std::vector<LineDeviceEntry> ListLineDeviceEntries(HLineApp app, uint32_t count,
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t version = 0;
         StructurePtr<LINEDEVCAPS> caps;
-        if (lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0 ||
-            lineGetDevCaps(app, i, version, 0, caps) != 0)
+        if (lineNegotiateAPIVersion(app, i, ApiVersion14, ApiVersion14, &version, nullptr) != 0
+            || lineGetDevCaps(app, i, version, 0, caps) != 0)
             continue;
         if (filter) {
             if (!(caps->mediaModes & MediaModeDataModem) && !(caps->mediaModes & MediaModeAutomatedVoice))
@@ -289,8 +315,10 @@ void TFxCustomTapiDevice::SetEnableVoice(bool on)
         int id = DeviceByName(selected_);
         uint32_t version = 0;
         StructurePtr<LINEDEVCAPS> caps;
-        voice = id >= 0 && lineNegotiateAPIVersion(app_, uint32_t(id), ApiVersion14, ApiVersion14, &version, nullptr) == 0 &&
-                lineGetDevCaps(app_, uint32_t(id), version, 0, caps) == 0 && (caps->mediaModes & MediaModeAutomatedVoice);
+        voice = id >= 0
+                && lineNegotiateAPIVersion(app_, uint32_t(id), ApiVersion14, ApiVersion14, &version, nullptr) == 0
+                && lineGetDevCaps(app_, uint32_t(id), version, 0, caps) == 0
+                && (caps->mediaModes & MediaModeAutomatedVoice);
     } catch (const EFXException&) {
     }
     if (!voice) {
@@ -327,8 +355,8 @@ void TFxCustomTapiDevice::OpenLine()
 {
     device_ = int(ChooseDevice());
     CheckLine(lineOpen(app_, uint32_t(device_), &line_, ApiVersion14, 0, reinterpret_cast<uintptr_t>(this),
-                       dialing_ ? PrivilegeNone : PrivilegeOwner, enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem,
-                       nullptr));
+                       dialing_ ? PrivilegeNone : PrivilegeOwner,
+                       enableVoice_ ? MediaModeAutomatedVoice : MediaModeDataModem, nullptr));
     lineActive_ = callPlaced_ = true;
     CheckLine(lineSetStatusMessages(line_, 0x1FFFFFF, 0x1FF));
     lineOpen_ = true;
@@ -458,9 +486,7 @@ bool TFxCustomTapiDevice::WaitForState(uint32_t state)
 void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
 {
     switch (message) {
-    case LineCreateMsg:
-        Post(kLineCreate, intptr_t(p1));
-        break;
+    case LineCreateMsg: Post(kLineCreate, intptr_t(p1)); break;
     case LineReplyMsg:
         if (int32_t(p1) == awaited_) {
             replyResult_ = int32_t(uint32_t(p2));
@@ -518,9 +544,7 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
                 Log(ltapiBusy);
             HangUp(false);
             break;
-        case CallStateIdle:
-            HangUp(false);
-            break;
+        case CallStateIdle: HangUp(false); break;
         case CallStateOffering:
             Offered(HCall(device));
             if (call_ == HCall(device))
@@ -533,9 +557,7 @@ void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintp
         break;
     case LineMonitorMediaMsg:
     case LineMonitorToneMsg:
-    case LineRequestMsg:
-        Report(false, false, device, message, p1, p2, 0);
-        break;
+    case LineRequestMsg: Report(false, false, device, message, p1, p2, 0); break;
     default: break;
     }
 }
@@ -575,7 +597,10 @@ void TFxCustomTapiDevice::HangUp(bool)
     if (hangingUp_)
         return;
     hangingUp_ = true;
-    struct Done { bool& f; ~Done() { f = false; } } done{hangingUp_};
+    struct Done {
+        bool& f;
+        ~Done() { f = false; }
+    } done{hangingUp_};
     bool wasConnected = connected_;
     bool hadCall = lineActive_ || callPlaced_;
     bool portWasOpen = false;
@@ -633,7 +658,8 @@ void TFxCustomTapiDevice::Report(bool first, bool last, uint32_t device, uint32_
 
 void TFxCustomTapiDevice::SetStatusDisplay(TFxAbstractTapiStatus* display)
 {
-    Relink<TFxCustomTapiDevice>(this, status_, display, &TFxAbstractTapiStatus::TapiDevice, &TFxAbstractTapiStatus::SetTapiDevice);
+    Relink<TFxCustomTapiDevice>(this, status_, display, &TFxAbstractTapiStatus::TapiDevice,
+                                &TFxAbstractTapiStatus::SetTapiDevice);
 }
 
 // ---- TFxAbstractTapiStatus --------------------------------------------------------------------
@@ -646,7 +672,8 @@ TFxAbstractTapiStatus::~TFxAbstractTapiStatus()
 
 void TFxAbstractTapiStatus::SetTapiDevice(TFxCustomTapiDevice* device)
 {
-    Relink<TFxAbstractTapiStatus>(this, device_, device, &TFxCustomTapiDevice::StatusDisplay, &TFxCustomTapiDevice::SetStatusDisplay);
+    Relink<TFxAbstractTapiStatus>(this, device_, device, &TFxCustomTapiDevice::StatusDisplay,
+                                  &TFxCustomTapiDevice::SetStatusDisplay);
 }
 
 void TFxCustomTapiDevice::Log(TTapiLogCode code)

@@ -30,8 +30,18 @@ class MessageWindow;
 namespace zn::comms {
 
 enum TTapiLogCode {
-    ltapiNone, ltapiCallStart, ltapiCallFinish, ltapiDial, ltapiAccept, ltapiAnswer, ltapiConnect, ltapiCancel,
-    ltapiDrop, ltapiBusy, ltapiDialFail, ltapiReceivedDigit
+    ltapiNone,
+    ltapiCallStart,
+    ltapiCallFinish,
+    ltapiDial,
+    ltapiAccept,
+    ltapiAnswer,
+    ltapiConnect,
+    ltapiCancel,
+    ltapiDrop,
+    ltapiBusy,
+    ltapiDialFail,
+    ltapiReceivedDigit
 };
 
 constexpr uint32_t MsgTapiEvent = 0x7EB5;
@@ -98,7 +108,12 @@ public:
 
     void SetComPort(TFxCustomComPort* port);
     TFxCustomComPort* ComPort() const { return port_; }
-    void SetTapiLog(TFxTapiLog* log) { log_ = log; if (log) log->TapiDevice = this; }
+    void SetTapiLog(TFxTapiLog* log)
+    {
+        log_ = log;
+        if (log)
+            log->TapiDevice = this;
+    }
     TFxAbstractTapiStatus* StatusDisplay() const { return status_; }
     void SetStatusDisplay(TFxAbstractTapiStatus* display);
     const std::string& SelectedDevice() const { return selected_; }
@@ -173,7 +188,7 @@ private:
     void OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
     void Offered(tapi::HCall call);
     bool Ringing(uint32_t count); // false when the call ended
-    void CheckIdle(); // the port and the line free for a new call
+    void CheckIdle();             // the port and the line free for a new call
     std::string StatePath() const;
 
     TFxCustomComPort* port_ = nullptr;

@@ -89,8 +89,8 @@ std::unique_ptr<TtyMonitor> TtyMonitor::Open()
     if (!u)
         return nullptr;
     struct udev_monitor* m = udev_monitor_new_from_netlink(u, UdevdRuns() ? "udev" : "kernel");
-    if (!m || udev_monitor_filter_add_match_subsystem_devtype(m, "tty", nullptr) < 0 ||
-        udev_monitor_enable_receiving(m) < 0) {
+    if (!m || udev_monitor_filter_add_match_subsystem_devtype(m, "tty", nullptr) < 0
+        || udev_monitor_enable_receiving(m) < 0) {
         if (m)
             udev_monitor_unref(m);
         udev_unref(u);

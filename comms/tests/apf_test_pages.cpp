@@ -14,8 +14,16 @@ namespace zn::comms::test {
 namespace {
 using TiffPtr = std::unique_ptr<TIFF, void (*)(TIFF*)>;
 
-void Put16(std::string& s, uint32_t v) { s += char(v & 0xFF); s += char((v >> 8) & 0xFF); }
-void Put32(std::string& s, uint32_t v) { Put16(s, v & 0xFFFF); Put16(s, v >> 16); }
+void Put16(std::string& s, uint32_t v)
+{
+    s += char(v & 0xFF);
+    s += char((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, uint32_t v)
+{
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
 
 // A scratch TIFF file for libtiff in the temporary folder ($TMPDIR, else /tmp), removed with
 // this object on every path.

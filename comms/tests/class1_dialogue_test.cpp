@@ -28,8 +28,8 @@ public:
         port.onCommand = [this](const std::string& c) { Command(c); };
         port.onData = [this](const std::string& d) { Data(d); };
     }
-    int failTrainings = 0;      // answer this many trainings with FTT
-    int rejectPages = 0;        // answer this many pages with RTN
+    int failTrainings = 0; // answer this many trainings with FTT
+    int rejectPages = 0;   // answer this many pages with RTN
     std::vector<int32_t> dcsRates;
     std::vector<std::string> trainings; // modulation codes of AT+FTM for TCF
     std::vector<size_t> pageBytes;
@@ -82,8 +82,9 @@ private:
         if (fcf == fcfDCS) {
             DecodedCaps caps = DecodeDCS(std::vector<uint8_t>(d.begin() + 3, d.end()));
             dcsRates.push_back(caps.rateIndex >= 0 ? FaxRates()[size_t(caps.rateIndex)].bitRate : -1);
-            trainings.erase(std::remove(trainings.begin(), trainings.end(), FaxRates()[size_t(caps.rateIndex)].longCode),
-                            trainings.end());
+            trainings.erase(
+                std::remove(trainings.begin(), trainings.end(), FaxRates()[size_t(caps.rateIndex)].longCode),
+                trainings.end());
         } else if (fcf == fcfMPS || fcf == fcfEOP || fcf == fcfEOM) {
             nextFcf_ = rejectPages-- > 0 ? fcfRTN : fcfMCF;
         }
@@ -174,7 +175,8 @@ TEST_F(Class1Dialogue, PageRejectedBeyondTheRetryLimitFailsTheFax)
 // The calling station, for the receive session.
 class CallingStation {
 public:
-    CallingStation(ScriptedPort& port, std::string page, int pages = 1) : port_(port), page_(std::move(page)), pages_(pages)
+    CallingStation(ScriptedPort& port, std::string page, int pages = 1)
+        : port_(port), page_(std::move(page)), pages_(pages)
     {
         port.onCommand = [this](const std::string& c) { Command(c); };
         port.onData = [this](const std::string& d) { Data(d); };

@@ -42,15 +42,12 @@ TEST_P(DcsRate, WholeFieldSelectsRateAndModulation)
     EXPECT_EQ(DecodeDCS(Info(frame)).rateIndex, index);
 }
 
-INSTANTIATE_TEST_SUITE_P(T30, DcsRate,
-                         ::testing::Values(DcsRateCase{0x20, 14400, modV17, "145", "146"},
-                                           DcsRateCase{0x28, 12000, modV17, "121", "122"},
-                                           DcsRateCase{0x24, 9600, modV17, "97", "98"},
-                                           DcsRateCase{0x2C, 7200, modV17, "73", "74"},
-                                           DcsRateCase{0x04, 9600, modV29, "96", "96"},
-                                           DcsRateCase{0x0C, 7200, modV29, "72", "72"},
-                                           DcsRateCase{0x08, 4800, modV27ter, "48", "48"},
-                                           DcsRateCase{0x00, 2400, modV27ter, "24", "24"}));
+INSTANTIATE_TEST_SUITE_P(
+    T30, DcsRate,
+    ::testing::Values(DcsRateCase{0x20, 14400, modV17, "145", "146"}, DcsRateCase{0x28, 12000, modV17, "121", "122"},
+                      DcsRateCase{0x24, 9600, modV17, "97", "98"}, DcsRateCase{0x2C, 7200, modV17, "73", "74"},
+                      DcsRateCase{0x04, 9600, modV29, "96", "96"}, DcsRateCase{0x0C, 7200, modV29, "72", "72"},
+                      DcsRateCase{0x08, 4800, modV27ter, "48", "48"}, DcsRateCase{0x00, 2400, modV27ter, "24", "24"}));
 
 TEST(DcsRate, ReservedFieldIsRefused)
 {
@@ -99,17 +96,16 @@ TEST_P(Choose, FastestRateBothOfferWithinDesired)
 
 const char* kFullModem = "24,48,72,73,74,96,97,98,121,122,145,146";
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Choose,
-    ::testing::Values(ChooseCase{kFullModem, modV27ter | modV29 | modV17, 14400, 14400, modV17},
-                      ChooseCase{kFullModem, modV27ter | modV29 | modV17, 12000, 12000, modV17},
-                      ChooseCase{kFullModem, modV27ter | modV29 | modV17, 9600, 9600, modV17},
-                      ChooseCase{kFullModem, modV27ter | modV29, 14400, 9600, modV29},
-                      ChooseCase{kFullModem, modV27ter | modV29, 7200, 7200, modV29},
-                      ChooseCase{kFullModem, modV27ter, 14400, 4800, modV27ter},
-                      ChooseCase{kFullModem, modV27ter | modV29 | modV17, 4800, 4800, modV27ter},
-                      // A DIS offering 9600 to a modem that lists no more than 7200 selects 7200.
-                      ChooseCase{"24,48,72", modV27ter | modV29, 14400, 7200, modV29}));
+INSTANTIATE_TEST_SUITE_P(Cases, Choose,
+                         ::testing::Values(ChooseCase{kFullModem, modV27ter | modV29 | modV17, 14400, 14400, modV17},
+                                           ChooseCase{kFullModem, modV27ter | modV29 | modV17, 12000, 12000, modV17},
+                                           ChooseCase{kFullModem, modV27ter | modV29 | modV17, 9600, 9600, modV17},
+                                           ChooseCase{kFullModem, modV27ter | modV29, 14400, 9600, modV29},
+                                           ChooseCase{kFullModem, modV27ter | modV29, 7200, 7200, modV29},
+                                           ChooseCase{kFullModem, modV27ter, 14400, 4800, modV27ter},
+                                           ChooseCase{kFullModem, modV27ter | modV29 | modV17, 4800, 4800, modV27ter},
+                                           // A DIS offering 9600 to a modem that lists no more than 7200 selects 7200.
+                                           ChooseCase{"24,48,72", modV27ter | modV29, 14400, 7200, modV29}));
 
 TEST(StepDown, WalksEveryLowerRateTheTwoSidesShare)
 {
@@ -203,13 +199,12 @@ TEST_P(Class2Report, ValuesAreReadByPosition)
     EXPECT_EQ(p.scanTimeCode, c.scanTime);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reports, Class2Report,
-    ::testing::Values(ReportCase{"1,5,0,2,0,0,0,0", false, true, 14400, 0, false, 0},
-                      ReportCase{"0,3,1,2,0,1,0,5", false, false, 9600, 1, true, 5},
-                      // Class 2.0: spaces, a resolution bit map, more than one digit.
-                      ReportCase{"3,4, 2,2,0,0,0,7", true, true, 12000, 2, false, 7},
-                      ReportCase{"10,1,0,2,0,2,0,4", true, false, 4800, 0, true, 4},
-                      ReportCase{"1,5,0,2,0,0,0,0,0", true, true, 14400, 0, false, 0}));
+INSTANTIATE_TEST_SUITE_P(Reports, Class2Report,
+                         ::testing::Values(ReportCase{"1,5,0,2,0,0,0,0", false, true, 14400, 0, false, 0},
+                                           ReportCase{"0,3,1,2,0,1,0,5", false, false, 9600, 1, true, 5},
+                                           // Class 2.0: spaces, a resolution bit map, more than one digit.
+                                           ReportCase{"3,4, 2,2,0,0,0,7", true, true, 12000, 2, false, 7},
+                                           ReportCase{"10,1,0,2,0,2,0,4", true, false, 4800, 0, true, 4},
+                                           ReportCase{"1,5,0,2,0,0,0,0,0", true, true, 14400, 0, false, 0}));
 
 } // namespace

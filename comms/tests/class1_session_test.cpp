@@ -146,7 +146,8 @@ class Class1SendToTerminal : public Class1Session, public ::testing::WithParamIn
 TEST_P(Class1SendToTerminal, PagesArrivePixelExact)
 {
     const SendCase& c = GetParam();
-    std::vector<std::string> args{"answer", "--rx-file", dir_.File("rx.tif"), "--ident", "FAR END", "--modems", c.modems};
+    std::vector<std::string> args{"answer",   "--rx-file", dir_.File("rx.tif"), "--ident", "FAR END",
+                                  "--modems", c.modems};
     if (c.fast)
         args.push_back("--fast");
     auto line = Line::Start(dir_.Path(), args);
@@ -174,26 +175,26 @@ TEST_P(Class1SendToTerminal, PagesArrivePixelExact)
     ExpectSamePages(*got, pages);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, Class1SendToTerminal,
-    ::testing::Values(SendCase{{1}, 0, true, 14400, "v27ter,v29,v17", 14400},
-                      SendCase{{1}, 1200, false, 14400, "v27ter,v29,v17", 14400},
-                      SendCase{{1, 2, 3}, 800, true, 14400, "v27ter,v29,v17", 14400},
-                      SendCase{{2}, kBand, true, 12000, "v27ter,v29,v17", 12000},
-                      SendCase{{2}, kBand, true, 9600, "v27ter,v29,v17", 9600},
-                      SendCase{{2}, kBand, true, 14400, "v27ter,v29", 9600},
-                      SendCase{{2}, kBand, true, 7200, "v27ter,v29", 7200},
-                      SendCase{{2}, kBand, true, 14400, "v27ter", 4800},
-                      SendCase{{2}, kBand, true, 4800, "v27ter,v29,v17", 4800}),
-    [](const auto& info) {
-        const SendCase& c = info.param;
-        std::string name = std::to_string(c.charts.size()) + "Pages" + (c.fast ? "Fast" : "RealTime") + "Desired"
-                           + std::to_string(c.bps) + "FarEnd";
-        for (const char* p = c.modems; *p; ++p)
-            if (std::isalnum(static_cast<unsigned char>(*p)))
-                name += *p;
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Pages, Class1SendToTerminal,
+                         ::testing::Values(SendCase{{1}, 0, true, 14400, "v27ter,v29,v17", 14400},
+                                           SendCase{{1}, 1200, false, 14400, "v27ter,v29,v17", 14400},
+                                           SendCase{{1, 2, 3}, 800, true, 14400, "v27ter,v29,v17", 14400},
+                                           SendCase{{2}, kBand, true, 12000, "v27ter,v29,v17", 12000},
+                                           SendCase{{2}, kBand, true, 9600, "v27ter,v29,v17", 9600},
+                                           SendCase{{2}, kBand, true, 14400, "v27ter,v29", 9600},
+                                           SendCase{{2}, kBand, true, 7200, "v27ter,v29", 7200},
+                                           SendCase{{2}, kBand, true, 14400, "v27ter", 4800},
+                                           SendCase{{2}, kBand, true, 4800, "v27ter,v29,v17", 4800}),
+                         [](const auto& info) {
+                             const SendCase& c = info.param;
+                             std::string name = std::to_string(c.charts.size()) + "Pages"
+                                                + (c.fast ? "Fast" : "RealTime") + "Desired" + std::to_string(c.bps)
+                                                + "FarEnd";
+                             for (const char* p = c.modems; *p; ++p)
+                                 if (std::isalnum(static_cast<unsigned char>(*p)))
+                                     name += *p;
+                             return name;
+                         });
 
 struct ReceiveCase {
     std::vector<int> charts;
@@ -244,25 +245,25 @@ TEST_P(Class1ReceiveFromTerminal, PagesArrivePixelExact)
     ExpectSamePages(got, pages);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, Class1ReceiveFromTerminal,
-    ::testing::Values(ReceiveCase{{1}, 0, true, 14400, "v27ter,v29,v17", 14400},
-                      ReceiveCase{{1}, 1200, false, 14400, "v27ter,v29,v17", 14400},
-                      ReceiveCase{{4, 5, 6}, 800, true, 14400, "v27ter,v29,v17", 14400},
-                      ReceiveCase{{2}, kBand, true, 12000, "v27ter,v29,v17", 14400},
-                      ReceiveCase{{2}, kBand, true, 9600, "v27ter,v29,v17", 9600},
-                      ReceiveCase{{2}, kBand, true, 14400, "v27ter,v29", 9600},
-                      ReceiveCase{{2}, kBand, true, 4800, "v27ter,v29,v17", 4800},
-                      ReceiveCase{{2}, kBand, true, 14400, "v27ter", 4800}),
-    [](const auto& info) {
-        const ReceiveCase& c = info.param;
-        std::string name = std::to_string(c.charts.size()) + "Pages" + (c.fast ? "Fast" : "RealTime") + "Desired"
-                           + std::to_string(c.bps) + "FarEnd";
-        for (const char* p = c.modems; *p; ++p)
-            if (std::isalnum(static_cast<unsigned char>(*p)))
-                name += *p;
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Pages, Class1ReceiveFromTerminal,
+                         ::testing::Values(ReceiveCase{{1}, 0, true, 14400, "v27ter,v29,v17", 14400},
+                                           ReceiveCase{{1}, 1200, false, 14400, "v27ter,v29,v17", 14400},
+                                           ReceiveCase{{4, 5, 6}, 800, true, 14400, "v27ter,v29,v17", 14400},
+                                           ReceiveCase{{2}, kBand, true, 12000, "v27ter,v29,v17", 14400},
+                                           ReceiveCase{{2}, kBand, true, 9600, "v27ter,v29,v17", 9600},
+                                           ReceiveCase{{2}, kBand, true, 14400, "v27ter,v29", 9600},
+                                           ReceiveCase{{2}, kBand, true, 4800, "v27ter,v29,v17", 4800},
+                                           ReceiveCase{{2}, kBand, true, 14400, "v27ter", 4800}),
+                         [](const auto& info) {
+                             const ReceiveCase& c = info.param;
+                             std::string name = std::to_string(c.charts.size()) + "Pages"
+                                                + (c.fast ? "Fast" : "RealTime") + "Desired" + std::to_string(c.bps)
+                                                + "FarEnd";
+                             for (const char* p = c.modems; *p; ++p)
+                                 if (std::isalnum(static_cast<unsigned char>(*p)))
+                                     name += *p;
+                             return name;
+                         });
 
 // What a log entry of a received fax records must be on disk when it is written: the file's data
 // and its name in the folder (a power cut then loses neither).
@@ -567,11 +568,11 @@ protected:
 // receiver would.
 struct TrainingCase {
     const char* name;
-    int onesMs;       // 0xFF bytes before the zeros (a modem that starts its zeros late)
-    int zerosMs;      // the run of zero bytes
-    int noiseBytes;   // carrier-off noise after the zeros
-    int spoilEvery;   // a non-zero byte every N bytes of the zeros (0: none)
-    uint8_t answer;   // CFR or FTT
+    int onesMs;     // 0xFF bytes before the zeros (a modem that starts its zeros late)
+    int zerosMs;    // the run of zero bytes
+    int noiseBytes; // carrier-off noise after the zeros
+    int spoilEvery; // a non-zero byte every N bytes of the zeros (0: none)
+    uint8_t answer; // CFR or FTT
 };
 
 void PrintTo(const TrainingCase& c, std::ostream* os) { *os << c.name; }
@@ -598,13 +599,12 @@ TEST_P(Class1TrainingCheck, ReceiverJudgesTheTrainingByItsZeros)
     EXPECT_EQ(events_.Errors().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Senders, Class1TrainingCheck,
-    ::testing::Values(TrainingCase{"LateZerosAndCarrierOffNoise", 400, 1500, 34, 0, fcfCFR},
-                      TrainingCase{"CleanZeros", 0, 1500, 0, 0, fcfCFR},
-                      TrainingCase{"ZerosSpoiledThroughout", 0, 1500, 0, 8, fcfFTT},
-                      TrainingCase{"TooShortARunAmidNoise", 400, 700, 400, 0, fcfFTT}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Senders, Class1TrainingCheck,
+                         ::testing::Values(TrainingCase{"LateZerosAndCarrierOffNoise", 400, 1500, 34, 0, fcfCFR},
+                                           TrainingCase{"CleanZeros", 0, 1500, 0, 0, fcfCFR},
+                                           TrainingCase{"ZerosSpoiledThroughout", 0, 1500, 0, 8, fcfFTT},
+                                           TrainingCase{"TooShortARunAmidNoise", 400, 700, 400, 0, fcfFTT}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The rows of a page's MH data as the unpacker decodes it.
 std::vector<std::vector<uint8_t>> DecodedRows(const std::string& data)
@@ -786,8 +786,8 @@ TEST_F(Class1Efax, EngineReceivesThreePagesFromEfax)
     auto sent = Charts({1, 4, 5}, 800);
     for (size_t i = 0; i < sent.size(); ++i)
         ASSERT_TRUE(WritePbm(dir_.File("p" + std::to_string(i) + ".pbm"), sent[i]));
-    auto tx = Efax("tx", {"-d", line->Port('A'), "-o1", "-l", "EFAX SENDER", "-h", "", "-t", "123",
-                          dir_.File("p0.pbm"), dir_.File("p1.pbm"), dir_.File("p2.pbm")});
+    auto tx = Efax("tx", {"-d", line->Port('A'), "-o1", "-l", "EFAX SENDER", "-h", "", "-t", "123", dir_.File("p0.pbm"),
+                          dir_.File("p1.pbm"), dir_.File("p2.pbm")});
     EXPECT_EQ(tx->Wait(300s), 0) << EfaxLog("tx");
     ASSERT_TRUE(events.WaitFinished(60s));
     ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << EfaxLog("tx");

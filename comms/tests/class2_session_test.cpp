@@ -59,7 +59,7 @@ struct Class2Case {
     uint8_t faxClass;
     std::vector<std::string> simArgs;
     std::vector<int> charts;
-    int expectError;      // 0: the fax goes through
+    int expectError; // 0: the fax goes through
     std::string name;
 };
 
@@ -131,8 +131,7 @@ TEST_P(Class2Send, EndsAsTheModemDecides)
 INSTANTIATE_TEST_SUITE_P(
     Dialogues, Class2Send,
     ::testing::Values(
-        Class2Case{fcClass2, {}, {1}, 0, "Class2OnePage"},
-        Class2Case{fcClass20, {}, {1}, 0, "Class20OnePage"},
+        Class2Case{fcClass2, {}, {1}, 0, "Class2OnePage"}, Class2Case{fcClass20, {}, {1}, 0, "Class20OnePage"},
         Class2Case{fcClass2, {}, {1, 2, 3}, 0, "Class2ThreePages"},
         Class2Case{fcClass20, {}, {1, 2, 3}, 0, "Class20ThreePages"},
         Class2Case{fcDetect, {"--fclass-list", "0,1,2,2.0"}, {2}, 0, "DetectedClass20"},
@@ -238,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Class2Case{fcClass20, {}, {1}, 0, "Class20OnePage"},
                       Class2Case{fcClass2, {}, {1, 2, 3}, 0, "Class2ThreePages"},
                       Class2Case{fcClass20, {}, {1, 2, 3}, 0, "Class20ThreePages"},
-                      Class2Case{fcClass20, {"--hangup-after", "+FDR:2"}, {1, 2}, ecFaxSessionError, "Class20HangupInCall"},
+                      Class2Case{
+                          fcClass20, {"--hangup-after", "+FDR:2"}, {1, 2}, ecFaxSessionError, "Class20HangupInCall"},
                       Class2Case{fcClass2, {"--hangup-in-page", "1"}, {1}, ecFaxSessionError, "Class2HangupInPage"},
                       Class2Case{fcClass20, {"--error", "+FDR:2"}, {1, 2}, ecFaxBadModemResult, "Class20ErrorToFDR"},
                       Class2Case{fcDetect, {"--fclass-list", "0,2"}, {3}, 0, "DetectedClass2"}),

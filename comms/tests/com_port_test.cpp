@@ -220,13 +220,13 @@ TEST_P(BufferLimits, DropTheFraction)
     EXPECT_EQ(p.BufferResume(), c.wantResume);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BufferLimits,
-    ::testing::Values(BufferCase{"FullAboveInSize", 0, 9000, 0, 7372, 0},
-                      BufferCase{"HardwareFlowFillsBoth", HWFlow(hwfUseRTS), 0, 0, 7372, 819},
-                      BufferCase{"ResumeAboveFull", HWFlow(hwfRequireCTS), 1000, 2000, 1000, 100},
-                      BufferCase{"KeptWhenValid", HWFlow(hwfUseRTS) | HWFlow(hwfRequireCTS), 7000, 500, 7000, 500}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BufferLimits,
+                         ::testing::Values(BufferCase{"FullAboveInSize", 0, 9000, 0, 7372, 0},
+                                           BufferCase{"HardwareFlowFillsBoth", HWFlow(hwfUseRTS), 0, 0, 7372, 819},
+                                           BufferCase{"ResumeAboveFull", HWFlow(hwfRequireCTS), 1000, 2000, 1000, 100},
+                                           BufferCase{"KeptWhenValid", HWFlow(hwfUseRTS) | HWFlow(hwfRequireCTS), 7000,
+                                                      500, 7000, 500}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ComPortTest, TheApplicationsPortSettingsOpen)
 {

@@ -154,8 +154,7 @@ TEST(Dispatcher, AStalledFarEndWithOutputPendingClosesQuickly)
     ASSERT_EQ(o.result, 0);
     std::string block(8192, 'x');
     // The far end reads nothing: the pty fills and 8 KB stay pending in the output buffer.
-    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {
-    }
+    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {}
     ASSERT_TRUE(WaitUntil([&] { return o.d->OutputCount() >= 8192; }));
     auto t0 = std::chrono::steady_clock::now();
     o.d->ClosePort();
@@ -629,8 +628,7 @@ TEST(Dispatcher, DiscardingOutputAbandonsAStalledWriteAtOnceAndLaterDataStillFlo
     OpenDispatcher o(16384);
     ASSERT_EQ(o.result, 0);
     std::string block(8192, 'x');
-    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {
-    }
+    while (o.d->WriteBlock(block.data(), uint32_t(block.size())) == 0) {}
     ASSERT_TRUE(WaitUntil([&] { return o.d->OutputCount() > 0; }));
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(o.d->DiscardOutput(), 0);

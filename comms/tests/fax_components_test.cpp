@@ -181,7 +181,8 @@ FarEnd Answering(TFaxClass faxClass, const TempDir& dir)
         f.device = f.line ? f.line->Port('A') : "";
         f.remoteID = "FAR END";
     } else {
-        f.sim = std::make_unique<Class2Sim>(dir, std::vector<std::string>{"--rx-dir", dir.File("rx"), "--speedup", "50"});
+        f.sim =
+            std::make_unique<Class2Sim>(dir, std::vector<std::string>{"--rx-dir", dir.File("rx"), "--speedup", "50"});
         f.device = f.sim->Device();
         f.remoteID = "+1 555 0100";
     }
@@ -221,8 +222,7 @@ TEST_P(ComponentsInEachClass, SendDeliversEventsInOrderAndLogsHistory)
     fax.StartTransmit();
     ASSERT_TRUE(Finished(180s)) << far.Log();
 
-    EXPECT_EQ(recorder_.events,
-              (std::vector<std::string>{"status first", "log 1", "log 2", "status last", "finish 0"}))
+    EXPECT_EQ(recorder_.events, (std::vector<std::string>{"status first", "log 1", "log 2", "status last", "finish 0"}))
         << far.Log();
     EXPECT_EQ(recorder_.finishes, 1);
     EXPECT_EQ(recorder_.offThread, 0);
@@ -258,8 +258,7 @@ TEST_P(ComponentsInEachClass, ReceiveStoresTheFaxAndLogsHistory)
     fax.StartReceive();
     ASSERT_TRUE(Finished(180s)) << far.Log();
 
-    EXPECT_EQ(recorder_.events,
-              (std::vector<std::string>{"status first", "log 4", "log 5", "status last", "finish 0"}))
+    EXPECT_EQ(recorder_.events, (std::vector<std::string>{"status first", "log 4", "log 5", "status last", "finish 0"}))
         << far.Log();
     EXPECT_EQ(fax.FaxFile(), "") << "a received fax is no longer the file being received";
     EXPECT_EQ(recorder_.offThread, 0);
@@ -270,8 +269,8 @@ TEST_P(ComponentsInEachClass, ReceiveStoresTheFaxAndLogsHistory)
     EXPECT_TRUE(TrimWhiteRows(got[0]) == TrimWhiteRows(*page));
 
     std::string dt = DateTime();
-    std::regex expected("Receive " + Escaped(names[0]) + " from " + Escaped(far.remoteID) + " started at " + dt + "\r\n" + "Receive finished OK at "
-                        + dt + "\r\n\r\n");
+    std::regex expected("Receive " + Escaped(names[0]) + " from " + Escaped(far.remoteID) + " started at " + dt + "\r\n"
+                        + "Receive finished OK at " + dt + "\r\n\r\n");
     EXPECT_TRUE(std::regex_match(ReadFile(history_), expected)) << ReadFile(history_);
 }
 
@@ -354,8 +353,7 @@ TEST_F(FaxComponents, SlowGuiThreadDoesNotCorruptTheSession)
     fax.StartTransmit(); // busy: the running session is left alone
     ASSERT_TRUE(Finished(120s)) << sim.Log();
 
-    EXPECT_EQ(recorder_.events,
-              (std::vector<std::string>{"status first", "log 1", "log 2", "status last", "finish 0"}))
+    EXPECT_EQ(recorder_.events, (std::vector<std::string>{"status first", "log 1", "log 2", "status last", "finish 0"}))
         << sim.Log();
     EXPECT_EQ(nextCalls, 2);
     std::string dialogue = sim.Log();

@@ -119,8 +119,10 @@ TEST(Record, BitReversal)
 TEST(Record, BlankRowsCodeTheFullWidth)
 {
     // EOL, then one white make-up code and terminating code 0: 1728 or 2048 pixels.
-    EXPECT_EQ(std::vector<uint8_t>(kBlankRow1728, kBlankRow1728 + 6), (std::vector<uint8_t>{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00}));
-    EXPECT_EQ(std::vector<uint8_t>(kBlankRow2048, kBlankRow2048 + 6), (std::vector<uint8_t>{0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00}));
+    EXPECT_EQ(std::vector<uint8_t>(kBlankRow1728, kBlankRow1728 + 6),
+              (std::vector<uint8_t>{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00}));
+    EXPECT_EQ(std::vector<uint8_t>(kBlankRow2048, kBlankRow2048 + 6),
+              (std::vector<uint8_t>{0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00}));
 }
 
 ResponseCollector::Item Feed(ResponseCollector& r, const std::string& bytes, ResponseCollector::Item stopAt)
@@ -149,7 +151,8 @@ TEST(Collector, FrameKeepsCrLfAndUnstuffsDle)
     // A frame whose information holds CR LF and a DLE (stuffed), then OK.
     std::string frame = std::string("\xFF\x03\x40") + "\r\n" + "\x10\x10" + "AB" + "\x10\x03";
     ASSERT_EQ(Feed(r, frame, ResponseCollector::Frame), ResponseCollector::Frame);
-    EXPECT_EQ(r.Text(), std::string("\xFF\x03\x40\r\n\x10" "AB"));
+    EXPECT_EQ(r.Text(), std::string("\xFF\x03\x40\r\n\x10"
+                                    "AB"));
     ASSERT_EQ(Feed(r, "\r\nOK\r\n", ResponseCollector::Line), ResponseCollector::Line);
     EXPECT_EQ(r.Text(), "OK");
 }
@@ -193,7 +196,8 @@ class Replies : public ::testing::TestWithParam<ReplyCase> {};
 TEST_P(Replies, EachLineHasOneClass)
 {
     ResponseCollector r;
-    ASSERT_EQ(Feed(r, std::string("\r\n") + GetParam().line + "\r\n", ResponseCollector::Line), ResponseCollector::Line);
+    ASSERT_EQ(Feed(r, std::string("\r\n") + GetParam().line + "\r\n", ResponseCollector::Line),
+              ResponseCollector::Line);
     EXPECT_EQ(r.Reply(), GetParam().reply);
     r.Clear();
     EXPECT_EQ(r.Reply(), ModemReply::None);
@@ -209,9 +213,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{"NO DIALTONE", ModemReply::NoDialTone}, ReplyCase{"RING", ModemReply::Ring},
                       // A far end's identity is its own text: it says neither OK nor ERROR.
                       ReplyCase{"+FCSI: \"BOOK SHOP\"", ModemReply::Report},
-                      ReplyCase{"+FTSI:\"ERROR DESK\"", ModemReply::Report},
-                      ReplyCase{"+FPTS:1", ModemReply::Report}, ReplyCase{"+FHNG:0", ModemReply::Report},
-                      ReplyCase{"ATA", ModemReply::Other}));
+                      ReplyCase{"+FTSI:\"ERROR DESK\"", ModemReply::Report}, ReplyCase{"+FPTS:1", ModemReply::Report},
+                      ReplyCase{"+FHNG:0", ModemReply::Report}, ReplyCase{"ATA", ModemReply::Other}));
 
 TEST(Collector, ReportDigitIsTheFirstCharacterOfTheValue)
 {
@@ -288,17 +291,15 @@ TEST_P(HeaderTokens, Expand)
     EXPECT_EQ(ExpandHeaderLine(GetParam().line, v), GetParam().expanded);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, HeaderTokens,
-    ::testing::Values(TokenCase{"$D $T $F to $R $S page $P of $N", "2026-12-10 14:30 Sender to Recipient Title page 2 of 3"},
-                      // A token runs up to the next blank.
-                      TokenCase{"$R: $P/$N", "Recipient 2"},
-                      TokenCase{"$d $t", "2026-12-10 14:30"},
-                      TokenCase{"a $Q b", "a  b"},
-                      TokenCase{"end $", "end "},
-                      TokenCase{"$Pxyz!", "2"},
-                      // A replacement holding "$" is not scanned again.
-                      TokenCase{"from $I", "from ID$P"}));
+INSTANTIATE_TEST_SUITE_P(Lines, HeaderTokens,
+                         ::testing::Values(TokenCase{"$D $T $F to $R $S page $P of $N",
+                                                     "2026-12-10 14:30 Sender to Recipient Title page 2 of 3"},
+                                           // A token runs up to the next blank.
+                                           TokenCase{"$R: $P/$N", "Recipient 2"},
+                                           TokenCase{"$d $t", "2026-12-10 14:30"}, TokenCase{"a $Q b", "a  b"},
+                                           TokenCase{"end $", "end "}, TokenCase{"$Pxyz!", "2"},
+                                           // A replacement holding "$" is not scanned again.
+                                           TokenCase{"from $I", "from ID$P"}));
 
 TEST(HeaderTokensWithCover, PageNumbersCountTheCover)
 {

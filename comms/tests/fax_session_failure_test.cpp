@@ -62,8 +62,9 @@ class DialResult : public FailingCall, public ::testing::WithParamInterface<Dial
 
 TEST_P(DialResult, EndsTheEntryWithItsError)
 {
-    auto line = Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif"), "--busy", "555",
-                                          "--no-answer", "777", "--no-dialtone", "666", "--ring-timeout", "2", "--calls", "9"});
+    auto line =
+        Line::Start(dir_.Path(), {"answer", "--fast", "--rx-file", dir_.File("rx.tif"), "--busy", "555", "--no-answer",
+                                  "777", "--no-dialtone", "666", "--ring-timeout", "2", "--calls", "9"});
     ASSERT_TRUE(line);
     TestPort port(line->Port('A'));
     ASSERT_TRUE(port.IsOpen());

@@ -89,10 +89,10 @@ TEST_P(MeterBlocks, FollowThePosition)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MeterBlocks,
-                         ::testing::Values(MeterCase{150, 8, 0, 100, 0, 0, false, 0},      // at Min: nothing
-                                           MeterCase{150, 8, 0, 100, 1, 1, false, 0},      // just above Min
+                         ::testing::Values(MeterCase{150, 8, 0, 100, 0, 0, false, 0}, // at Min: nothing
+                                           MeterCase{150, 8, 0, 100, 1, 1, false, 0}, // just above Min
                                            MeterCase{150, 8, 0, 100, 50, 10, false, 0},
-                                           MeterCase{150, 8, 0, 100, 100, 18, true, 2},    // at Max
+                                           MeterCase{150, 8, 0, 100, 100, 18, true, 2}, // at Max
                                            MeterCase{150, 8, 20, 40, 30, 10, false, 0},
                                            MeterCase{406, 10, 0, 100, 100, 40, true, 2},   // the window's meter
                                            MeterCase{406, 10, 0, 100, 250, 40, true, 2})); // past Max: clipped
@@ -111,21 +111,18 @@ TEST(Meter, PaintsBlocksWithGapsAndFiresOnChangeOnly)
     meter.SetPosition(11); // still 2 blocks
     EXPECT_EQ(changes, 1);
     QImage image = meter.grab().toImage();
-    EXPECT_EQ(QColor(image.pixel(0, 0)), QColor(Qt::black));   // lowered: dark top and left
+    EXPECT_EQ(QColor(image.pixel(0, 0)), QColor(Qt::black));    // lowered: dark top and left
     EXPECT_EQ(QColor(image.pixel(149, 15)), QColor(Qt::white)); // light bottom and right
     EXPECT_EQ(QColor(image.pixel(2, 2)), QColor(Qt::blue));     // block 0: x 2..7
     EXPECT_EQ(QColor(image.pixel(7, 13)), QColor(Qt::blue));
-    EXPECT_NE(QColor(image.pixel(8, 8)), QColor(Qt::blue));     // the gap
-    EXPECT_EQ(QColor(image.pixel(10, 8)), QColor(Qt::blue));    // block 1: x 10..15
-    EXPECT_NE(QColor(image.pixel(18, 8)), QColor(Qt::blue));    // no third block
+    EXPECT_NE(QColor(image.pixel(8, 8)), QColor(Qt::blue));  // the gap
+    EXPECT_EQ(QColor(image.pixel(10, 8)), QColor(Qt::blue)); // block 1: x 10..15
+    EXPECT_NE(QColor(image.pixel(18, 8)), QColor(Qt::blue)); // no third block
 }
 
 // ---- Status window -----------------------------------------------------------------------------
 
-QString Field(TFxFaxStatus& status, QLabel* TStandardFaxDisplay::*field)
-{
-    return (status.Form()->*field)->text();
-}
+QString Field(TFxFaxStatus& status, QLabel* TStandardFaxDisplay::*field) { return (status.Form()->*field)->text(); }
 
 TEST(StatusWindow, ShowsTheSendersFields)
 {
@@ -214,8 +211,7 @@ TEST(StatusWindow, ReceiverHasNoMeterAndCountsDownARedial)
     sender.DialRetryWait = 90;
     p.statusCode = 4803;
     sender.Status(p, 1);
-    EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsStatusMsg),
-              QString::fromStdString(StatusText(4803)) + "  1:30");
+    EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsStatusMsg), QString::fromStdString(StatusText(4803)) + "  1:30");
 }
 
 TEST(StatusWindow, TimeTexts)
@@ -269,8 +265,7 @@ TEST(FaxLog, ReceiveLinesAsTheHistoryKeepsThem)
     EXPECT_EQ(TFxFaxLog::EntryText(fax, 4, "DT"), "Receive FAX0001.APF from FAR END started at DT\r\n");
     EXPECT_EQ(TFxFaxLog::EntryText(fax, 5, "DT"), "Receive finished OK at DT\r\n\r\n");
     EXPECT_EQ(TFxFaxLog::EntryText(fax, 6, "DT"), "Receive skipped at DT\r\n\r\n");
-    EXPECT_EQ(TFxFaxLog::EntryText(fax, 7, "DT"),
-              "Receive failed at DT\r\n  (" + FaxErrorText(-6006) + ")\r\n\r\n");
+    EXPECT_EQ(TFxFaxLog::EntryText(fax, 7, "DT"), "Receive failed at DT\r\n  (" + FaxErrorText(-6006) + ")\r\n\r\n");
 }
 
 TEST(FaxLog, AppendsToTheFileAndAnEmptyNameWritesNothing)

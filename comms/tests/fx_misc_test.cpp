@@ -26,10 +26,7 @@ void SetClockTo(uint64_t ms)
 
 // The middle of tick number tick of the 64-bit clock, so that the real time a test takes stays
 // inside the tick.
-uint64_t MidTick(uint64_t tick)
-{
-    return tick * MsPerTick + MsPerTick / 2;
-}
+uint64_t MidTick(uint64_t tick) { return tick * MsPerTick + MsPerTick / 2; }
 
 class ClockTest : public testing::Test {
 protected:
@@ -133,11 +130,11 @@ TEST_P(TimerAcrossWrap, ExpiresAfterItsInterval)
     EXPECT_EQ(RemainingTicks(timer), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Wraps, TimerAcrossWrap, testing::Values(
-    uint64_t{1} << 31,                    // signed 32-bit milliseconds turn negative (24.8 days)
-    uint64_t{1} << 32,                    // 32-bit milliseconds wrap (49.7 days)
-    (uint64_t{1} << 31) * MsPerTick,      // the tick count turns negative
-    (uint64_t{1} << 32) * MsPerTick));    // the tick count wraps
+INSTANTIATE_TEST_SUITE_P(Wraps, TimerAcrossWrap,
+                         testing::Values(uint64_t{1} << 31, // signed 32-bit milliseconds turn negative (24.8 days)
+                                         uint64_t{1} << 32, // 32-bit milliseconds wrap (49.7 days)
+                                         (uint64_t{1} << 31) * MsPerTick,   // the tick count turns negative
+                                         (uint64_t{1} << 32) * MsPerTick)); // the tick count wraps
 
 TEST_F(ClockTest, DelayOfNoTicksReturnsAtOnce)
 {
@@ -184,25 +181,24 @@ struct LineCase {
 
 class LineReaderCases : public testing::TestWithParam<LineCase> {};
 
-TEST_P(LineReaderCases, CutsLines)
-{
-    EXPECT_EQ(Lines(GetParam().Bytes), GetParam().Expected);
-}
+TEST_P(LineReaderCases, CutsLines) { EXPECT_EQ(Lines(GetParam().Bytes), GetParam().Expected); }
 
 const std::string Block(TLineReader::BlockSize, 'x');
 
-INSTANTIATE_TEST_SUITE_P(Texts, LineReaderCases, testing::Values(
-    LineCase{"CrLf", "A\r\nB", {"A", "B"}},
-    LineCase{"LoneCr", "A\rB\r", {"A", "B"}},
-    LineCase{"LoneLfIsText", "A\nB\r\n", {"A\nB"}},
-    LineCase{"EmptyLines", "\r\n\r\nC", {"", "", "C"}},
-    LineCase{"Empty", "", {}},
-    LineCase{"CtrlZEndsTheText", "AB\r\nCD\x1A", {"AB", "CD"}},
-    LineCase{"CtrlZInsideIsText", "A\x1A" "B", {"A\x1A" "B"}},
-    LineCase{"CrLfSplitAcrossBlocks", Block.substr(1) + "\r\nY", {Block.substr(1), "Y"}},
-    LineCase{"LineSpansBlocks", Block + Block + "yz\r\n", {Block + Block + "yz"}},
-    LineCase{"LfStartingABlockAfterTextIsText", Block + "\nB", {Block + "\nB"}},
-    LineCase{"NulEndsItsBlock", std::string("A\0junk", 6) + Block.substr(6) + "B\r\n", {"AB"}}),
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LineReaderCases,
+    testing::Values(LineCase{"CrLf", "A\r\nB", {"A", "B"}}, LineCase{"LoneCr", "A\rB\r", {"A", "B"}},
+                    LineCase{"LoneLfIsText", "A\nB\r\n", {"A\nB"}}, LineCase{"EmptyLines", "\r\n\r\nC", {"", "", "C"}},
+                    LineCase{"Empty", "", {}}, LineCase{"CtrlZEndsTheText", "AB\r\nCD\x1A", {"AB", "CD"}},
+                    LineCase{"CtrlZInsideIsText",
+                             "A\x1A"
+                             "B",
+                             {"A\x1A"
+                              "B"}},
+                    LineCase{"CrLfSplitAcrossBlocks", Block.substr(1) + "\r\nY", {Block.substr(1), "Y"}},
+                    LineCase{"LineSpansBlocks", Block + Block + "yz\r\n", {Block + Block + "yz"}},
+                    LineCase{"LfStartingABlockAfterTextIsText", Block + "\nB", {Block + "\nB"}},
+                    LineCase{"NulEndsItsBlock", std::string("A\0junk", 6) + Block.substr(6) + "B\r\n", {"AB"}}),
     [](const testing::TestParamInfo<LineCase>& info) { return std::string(info.param.Name); });
 
 TEST(LineReader, CountsBytesAgainstTheStreamSize)
@@ -259,38 +255,41 @@ class PathHelpers : public testing::TestWithParam<PathCase> {};
 
 TEST_P(PathHelpers, GiveTheirPart)
 {
-    EXPECT_EQ(GetParam().Fn(GetParam().Path), GetParam().Expected) << GetParam().FnName << "(" << GetParam().Path << ")";
+    EXPECT_EQ(GetParam().Fn(GetParam().Path), GetParam().Expected)
+        << GetParam().FnName << "(" << GetParam().Path << ")";
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, PathHelpers, testing::Values(
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\", "C:\\"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\FAX\\A.APF", "C:\\FAX"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "A.APF", ""},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "\\A.APF", "\\"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\A.APF", "C:\\"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:A.APF", "C:"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\FAX\\", "C:\\FAX"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "/home/u/RECEIVE/FAX0001.APF", "/home/u/RECEIVE"},
-    PathCase{ExtractDirPChar, "ExtractDirPChar", "/A.APF", "/"},
-    PathCase{ExtractNamePChar, "ExtractNamePChar", "C:\\FAX\\A.APF", "A.APF"},
-    PathCase{ExtractNamePChar, "ExtractNamePChar", "/home/u/a.txt", "a.txt"},
-    PathCase{ExtractNamePChar, "ExtractNamePChar", "C:A.APF", "A.APF"},
-    PathCase{ExtractNamePChar, "ExtractNamePChar", "C:\\" + std::string(300, 'n'), std::string(255, 'n')},
-    PathCase{ExtractExtPChar, "ExtractExtPChar", "C:\\FAX\\A.APF", "APF"},
-    PathCase{ExtractExtPChar, "ExtractExtPChar", "C:\\F.X\\A", ""},
-    PathCase{ExtractExtPChar, "ExtractExtPChar", "/d.d/a", ""},
-    PathCase{ExtractExtPChar, "ExtractExtPChar", "a.tar.gz", "gz"},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "", ""},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "C:", "C:"},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "C:\\FAX", "C:\\FAX\\"},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "C:\\FAX\\", "C:\\FAX\\"},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "/home/u", "/home/u/"},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "/home/u/", "/home/u/"},
-    PathCase{AddBackslashPChar, "AddBackslashPChar", "RECEIVE", "RECEIVE/"},
-    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "\"C:\\FAX\"", "\"C:\\FAX\\\""},
-    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "\"C:\\FAX\\\"", "\"C:\\FAX\\\""},
-    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "/srv/fax", "/srv/fax/"},
-    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "\"\"", "\"\""}),
+INSTANTIATE_TEST_SUITE_P(
+    Paths, PathHelpers,
+    testing::Values(PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\", "C:\\"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\FAX\\A.APF", "C:\\FAX"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "A.APF", ""},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "\\A.APF", "\\"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\A.APF", "C:\\"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:A.APF", "C:"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "C:\\FAX\\", "C:\\FAX"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "/home/u/RECEIVE/FAX0001.APF", "/home/u/RECEIVE"},
+                    PathCase{ExtractDirPChar, "ExtractDirPChar", "/A.APF", "/"},
+                    PathCase{ExtractNamePChar, "ExtractNamePChar", "C:\\FAX\\A.APF", "A.APF"},
+                    PathCase{ExtractNamePChar, "ExtractNamePChar", "/home/u/a.txt", "a.txt"},
+                    PathCase{ExtractNamePChar, "ExtractNamePChar", "C:A.APF", "A.APF"},
+                    PathCase{ExtractNamePChar, "ExtractNamePChar", "C:\\" + std::string(300, 'n'),
+                             std::string(255, 'n')},
+                    PathCase{ExtractExtPChar, "ExtractExtPChar", "C:\\FAX\\A.APF", "APF"},
+                    PathCase{ExtractExtPChar, "ExtractExtPChar", "C:\\F.X\\A", ""},
+                    PathCase{ExtractExtPChar, "ExtractExtPChar", "/d.d/a", ""},
+                    PathCase{ExtractExtPChar, "ExtractExtPChar", "a.tar.gz", "gz"},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "", ""},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "C:", "C:"},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "C:\\FAX", "C:\\FAX\\"},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "C:\\FAX\\", "C:\\FAX\\"},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "/home/u", "/home/u/"},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "/home/u/", "/home/u/"},
+                    PathCase{AddBackslashPChar, "AddBackslashPChar", "RECEIVE", "RECEIVE/"},
+                    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "\"C:\\FAX\"", "\"C:\\FAX\\\""},
+                    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "\"C:\\FAX\\\"", "\"C:\\FAX\\\""},
+                    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "/srv/fax", "/srv/fax/"},
+                    PathCase{AddBackslashQuoted, "AddBackslashQuoted", "\"\"", "\"\""}),
     [](const testing::TestParamInfo<PathCase>& info) {
         return std::string(info.param.FnName) + std::to_string(info.index);
     });

@@ -197,7 +197,6 @@ TEST(PortDriver, FlowSettingsLinuxLacksSurviveReadModifyWrite)
     EXPECT_EQ(o.d->SetHardwareFlow(9000, 100, HwUseRts), ecBadArgument);
 }
 
-
 namespace {
 
 int OpenDescriptors()
@@ -242,8 +241,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         std::string received = ::testing::TempDir() + "zn_efax_rx_" + std::to_string(::getpid());
-        const char* argv[] = {"efax", "-d", device.c_str(), "-x", lockPath.c_str(), "-v", "ewinx",
-                              "-r", received.c_str(), nullptr};
+        const char* argv[] = {"efax",  "-d", device.c_str(),   "-x",   lockPath.c_str(), "-v",
+                              "ewinx", "-r", received.c_str(), nullptr};
         if (posix_spawnp(&pid_, "efax", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -283,10 +282,7 @@ private:
     std::string said_;
 };
 
-bool HaveEfax()
-{
-    return ::access("/usr/bin/efax", X_OK) == 0 && ::access("/var/lock", W_OK) == 0;
-}
+bool HaveEfax() { return ::access("/usr/bin/efax", X_OK) == 0 && ::access("/var/lock", W_OK) == 0; }
 
 } // namespace
 
@@ -397,4 +393,3 @@ TEST_F(AliasedPort, ALiveLockUnderTheConfiguredNameKeepsThePortAndLeavesNoLockOf
     again.ClosePort();
     EXPECT_FALSE(Exists(AliasLock()));
 }
-

@@ -95,10 +95,7 @@ int ScriptedPort::SetTimerTrigger(int handle, int32_t, bool activate)
     return 0;
 }
 
-int ScriptedPort::SetStatusTrigger(int handle, uint32_t, bool activate)
-{
-    return SetTimerTrigger(handle, 0, activate);
-}
+int ScriptedPort::SetStatusTrigger(int handle, uint32_t, bool activate) { return SetTimerTrigger(handle, 0, activate); }
 
 int ScriptedPort::AddProcedureHandler(const void*, Handler handler)
 {

@@ -63,7 +63,10 @@ public:
 
 private:
     int NewTrigger(int type);
-    struct Trigger { int type; bool armed; };
+    struct Trigger {
+        int type;
+        bool armed;
+    };
     std::map<int, Trigger> triggers_;
     int next_ = 8;
     std::deque<uint8_t> input_;

@@ -136,10 +136,7 @@ struct TimeCase {
 
 class LogTimes : public ::testing::TestWithParam<TimeCase> {};
 
-TEST_P(LogTimes, PutThePointBeforeTheMilliseconds)
-{
-    EXPECT_EQ(FormatLogTime(GetParam().ms), GetParam().text);
-}
+TEST_P(LogTimes, PutThePointBeforeTheMilliseconds) { EXPECT_EQ(FormatLogTime(GetParam().ms), GetParam().text); }
 
 // Ports stay open for days in receive mode: past 9999.999 s the seconds grow a digit, never wrap.
 INSTANTIATE_TEST_SUITE_P(Times, LogTimes,

@@ -7,15 +7,16 @@
 
 namespace zn::cover::fuzz {
 
-inline void EnsureApplication() {
-  static int argc = 1;
-  static char name[] = "fuzz";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication* app = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return new QGuiApplication(argc, argv);
-  }();
-  (void)app;
+inline void EnsureApplication()
+{
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* app = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        return new QGuiApplication(argc, argv);
+    }();
+    (void)app;
 }
 
 } // namespace zn::cover::fuzz

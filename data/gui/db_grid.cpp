@@ -21,7 +21,8 @@ constexpr int kScrollPage = 10;
 constexpr int kMaxDefaultColumnChars = 30;
 } // namespace
 
-TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this)), scrollBar_(new QScrollBar(Qt::Vertical, this))
+TDBGrid::TDBGrid(QWidget* parent)
+    : QWidget(parent), view_(new QTableView(this)), scrollBar_(new QScrollBar(Qt::Vertical, this))
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -48,15 +49,18 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
     QObject::connect(scrollBar_, &QScrollBar::actionTriggered, this, [this](int action) { OnScrollAction(action); });
     QObject::connect(view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                      [this](const QModelIndex& current, const QModelIndex&) {
-                         if (syncing_ || !current.isValid()) return;
+                         if (syncing_ || !current.isValid())
+                             return;
                          model_.SetCurrentRow(current.row());
                          SyncScrollBar();
                      });
     QObject::connect(view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (!index.isValid()) return;
+        if (!index.isValid())
+            return;
         model_.SetCurrentRow(index.row());
         TField* field = model_.ColumnField(index.column());
-        if (OnDblClick) OnDblClick(field ? field->FieldName() : std::string());
+        if (OnDblClick)
+            OnDblClick(field ? field->FieldName() : std::string());
     });
     // A model reset (the table closed and opened again) keeps the widths of the same columns.
     QObject::connect(&model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
@@ -66,8 +70,10 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
         }
     });
     QObject::connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
-        if (model_.columnCount() > 0 && ColumnNames() == keptColumns_) SetColumnWidths(keptWidths_);
-        else if (model_.columnCount() > 0) DefaultColumnWidths();
+        if (model_.columnCount() > 0 && ColumnNames() == keptColumns_)
+            SetColumnWidths(keptWidths_);
+        else if (model_.columnCount() > 0)
+            DefaultColumnWidths();
         SyncCurrent();
     });
     QObject::connect(&model_, &QAbstractItemModel::dataChanged, this, [this] { SyncCurrent(); });
@@ -77,19 +83,22 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this))
 
 TDBGrid::~TDBGrid()
 {
-    if (model_.DataSet() && link_) model_.DataSet()->RemoveLink(link_);
+    if (model_.DataSet() && link_)
+        model_.DataSet()->RemoveLink(link_);
 }
 
 void TDBGrid::SetDataSource(TDataSource* source)
 {
-    if (model_.DataSet() && link_) model_.DataSet()->RemoveLink(link_);
+    if (model_.DataSet() && link_)
+        model_.DataSet()->RemoveLink(link_);
     link_ = 0;
     source_ = source;
     model_.SetDataSet(source ? source->DataSet() : nullptr);
     // The model hears the dataset first (it linked first); then the grid puts the cursor row right.
     if (model_.DataSet()) {
         link_ = model_.DataSet()->AddLink([this](TDataEvent e) {
-            if (e == TDataEvent::deDataSetDestroyed) link_ = 0;
+            if (e == TDataEvent::deDataSetDestroyed)
+                link_ = 0;
             SyncCurrent();
         });
     }
@@ -104,21 +113,20 @@ int TDBGrid::VisibleRowCount() const
     return std::max(1, height / std::max(rowHeight, 1));
 }
 
-void TDBGrid::FitWindow()
-{
-    model_.SetWindowSize(VisibleRowCount());
-}
+void TDBGrid::FitWindow() { model_.SetWindowSize(VisibleRowCount()); }
 
 void TDBGrid::SyncCurrent()
 {
-    if (syncing_) return;
+    if (syncing_)
+        return;
     syncing_ = true;
     int row = model_.CurrentRow();
     QModelIndex current = view_->currentIndex();
     int column = current.isValid() ? current.column() : 0;
     if (row >= 0 && model_.columnCount() > 0) {
         QModelIndex target = model_.index(row, std::clamp(column, 0, model_.columnCount() - 1));
-        view_->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        view_->selectionModel()->setCurrentIndex(target,
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
         view_->selectionModel()->clearSelection();
     }
@@ -128,18 +136,22 @@ void TDBGrid::SyncCurrent()
 
 void TDBGrid::SyncScrollBar()
 {
-    if (scrollBar_->isSliderDown()) return;  // the user is dragging: the thumb is theirs
+    if (scrollBar_->isSliderDown())
+        return; // the user is dragging: the thumb is theirs
     QSignalBlocker block(scrollBar_);
     TTable* table = model_.DataSet();
     bool top = model_.AtTop() && model_.CurrentRow() <= 0;
     bool bottom = model_.AtBottom() && model_.CurrentRow() == model_.rowCount() - 1;
     scrollBar_->setEnabled(!(model_.AtTop() && model_.AtBottom()));
     int value = kScrollRange / 2;
-    if (top) value = 0;
-    else if (bottom) value = kScrollRange;
+    if (top)
+        value = 0;
+    else if (bottom)
+        value = kScrollRange;
     else if (table && table->Active() && table->IndexName().empty()) {
         long count = table->RecordCount();
-        if (count > 1) value = static_cast<int>((table->RecNo() - 1) * kScrollRange / (count - 1));
+        if (count > 1)
+            value = static_cast<int>((table->RecNo() - 1) * kScrollRange / (count - 1));
         value = std::clamp(value, 1, kScrollRange - 1);
     }
     scrollBar_->setValue(value);
@@ -153,12 +165,15 @@ void TDBGrid::OnSliderReleased()
     int value = scrollBar_->sliderPosition();
     try {
         if (table && table->Active() && !table->IsEmpty()) {
-            if (value <= 0) table->First();
-            else if (value >= kScrollRange) table->Last();
+            if (value <= 0)
+                table->First();
+            else if (value >= kScrollRange)
+                table->Last();
             else if (table->IndexName().empty()) {
                 long count = table->RecordCount();
                 table->GoToRecord(std::clamp(1 + (count - 1) * value / kScrollRange, 1L, count));
-                if (table->CheckCurrentRecord() != DBIERR_NONE) table->Refresh();
+                if (table->CheckCurrentRecord() != DBIERR_NONE)
+                    table->Refresh();
             }
         }
     } catch (const EDatabaseError&) {
@@ -168,10 +183,12 @@ void TDBGrid::OnSliderReleased()
 
 void TDBGrid::OnScrollAction(int action)
 {
-    if (action == QAbstractSlider::SliderMove) return;  // a drag acts when it ends
+    if (action == QAbstractSlider::SliderMove)
+        return; // a drag acts when it ends
     int page = std::max(1, VisibleRowCount() - 1);
     TTable* table = model_.DataSet();
-    if (!table || !table->Active()) return;
+    if (!table || !table->Active())
+        return;
     try {
         switch (action) {
         case QAbstractSlider::SliderSingleStepAdd: model_.MoveBy(1); break;
@@ -202,11 +219,13 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event)
         SyncCurrent();
         return false;
     }
-    if (!table || !table->Active()) return QWidget::eventFilter(watched, event);
+    if (!table || !table->Active())
+        return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         int steps = -wheel->angleDelta().y() / 120 * 3;
-        if (steps != 0) model_.MoveBy(steps);
+        if (steps != 0)
+            model_.MoveBy(steps);
         SyncCurrent();
         return true;
     }
@@ -220,11 +239,13 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event)
             case Qt::Key_PageDown: model_.MoveBy(page); break;
             case Qt::Key_PageUp: model_.MoveBy(-page); break;
             case Qt::Key_Home:
-                if (!(key->modifiers() & Qt::ControlModifier)) return false;
+                if (!(key->modifiers() & Qt::ControlModifier))
+                    return false;
                 table->First();
                 break;
             case Qt::Key_End:
-                if (!(key->modifiers() & Qt::ControlModifier)) return false;
+                if (!(key->modifiers() & Qt::ControlModifier))
+                    return false;
                 table->Last();
                 break;
             default: return false;
@@ -244,7 +265,8 @@ void TDBGrid::DefaultColumnWidths()
     int charWidth = metrics.horizontalAdvance(QLatin1Char('0'));
     for (int i = 0; i < model_.columnCount(); ++i) {
         TField* field = model_.ColumnField(i);
-        if (!field) continue;
+        if (!field)
+            continue;
         int chars = std::min(field->DisplayWidth(), kMaxDefaultColumnChars);
         int text = charWidth * chars + 12;
         int label = metrics.horizontalAdvance(QString::fromStdString(field->DisplayLabel())) + 16;
@@ -255,21 +277,24 @@ void TDBGrid::DefaultColumnWidths()
 std::vector<std::string> TDBGrid::ColumnNames() const
 {
     std::vector<std::string> names;
-    for (int i = 0; i < model_.columnCount(); ++i) names.push_back(model_.ColumnField(i)->FieldName());
+    for (int i = 0; i < model_.columnCount(); ++i)
+        names.push_back(model_.ColumnField(i)->FieldName());
     return names;
 }
 
 std::vector<int> TDBGrid::ColumnWidths() const
 {
     std::vector<int> widths;
-    for (int i = 0; i < model_.columnCount(); ++i) widths.push_back(view_->columnWidth(i));
+    for (int i = 0; i < model_.columnCount(); ++i)
+        widths.push_back(view_->columnWidth(i));
     return widths;
 }
 
 void TDBGrid::SetColumnWidths(const std::vector<int>& widths)
 {
     for (int i = 0; i < model_.columnCount() && i < static_cast<int>(widths.size()); ++i)
-        if (widths[static_cast<size_t>(i)] > 0) view_->setColumnWidth(i, widths[static_cast<size_t>(i)]);
+        if (widths[static_cast<size_t>(i)] > 0)
+            view_->setColumnWidth(i, widths[static_cast<size_t>(i)]);
 }
 
 void TDBGrid::SetRowColor(std::function<QColor(TTable&)> rowColor)

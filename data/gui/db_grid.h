@@ -17,7 +17,7 @@ class QScrollBar;
 namespace zn::data {
 
 class TDBGrid : public QWidget {
- public:
+public:
     explicit TDBGrid(QWidget* parent = nullptr);
     ~TDBGrid() override;
 
@@ -42,11 +42,11 @@ class TDBGrid : public QWidget {
     // The number of rows that fit in the view.
     int VisibleRowCount() const;
 
- protected:
+protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
- private:
+private:
     void FitWindow();
     void DefaultColumnWidths();
     std::vector<std::string> ColumnNames() const;

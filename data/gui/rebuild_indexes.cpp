@@ -43,16 +43,15 @@ TRebuildInd::TRebuildInd(const RebuildTables& tables, QWidget* parent)
     setFixedSize(400, 110);
 }
 
-TRebuildInd::~TRebuildInd()
-{
-}
+TRebuildInd::~TRebuildInd() {}
 
 void TRebuildInd::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // Every activation comes through here; the job is queued once, to run after the window shows,
     // so that a second activation during the job cannot start a rebuild inside the first.
-    if (queued_) return;
+    if (queued_)
+        return;
     queued_ = true;
     QTimer::singleShot(0, this, [this] { RunJob(); });
 }

@@ -23,11 +23,11 @@ struct RebuildTables {
     TVeldrane* recVeldrane;
     TTable* phoneTable;
     TVeldrane* phoneVeldrane;
-    std::string programFolder;   // ends in "/"
+    std::string programFolder; // ends in "/"
 };
 
 class TRebuildInd : public QDialog {
- public:
+public:
     explicit TRebuildInd(const RebuildTables& tables, QWidget* parent = nullptr);
     ~TRebuildInd() override;
 
@@ -39,15 +39,15 @@ class TRebuildInd : public QDialog {
     QProgressBar* Gauge1() const { return gauge_; }
     QLabel* WhatAmIDoing() const { return label_; }
 
- protected:
+protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
 
- private:
+private:
     void RunJob();
-    void RebuildTable(TTable& table, TVeldrane& veldrane, const std::string& removing,
-                      const std::string& rebuilding, const std::vector<TagDef>& tags);
+    void RebuildTable(TTable& table, TVeldrane& veldrane, const std::string& removing, const std::string& rebuilding,
+                      const std::vector<TagDef>& tags);
     void SetCaption(const std::string& text);
     void SetGauge(int percent);
 

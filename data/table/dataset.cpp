@@ -16,19 +16,22 @@ namespace {
 // An engine call that failed: its negative code and text go into the exception.
 void EngineCheck(int result)
 {
-    if (result < 0) throw EDatabaseError(result, vd_LastErrorText());
+    if (result < 0)
+        throw EDatabaseError(result, vd_LastErrorText());
 }
 
 bool AllBlank(const char* p, int width)
 {
     for (int i = 0; i < width; ++i)
-        if (p[i] != ' ' && p[i] != '\0') return false;
+        if (p[i] != ' ' && p[i] != '\0')
+            return false;
     return true;
 }
 
 std::string TrimRight(std::string s)
 {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.pop_back();
     return s;
 }
 
@@ -47,7 +50,8 @@ QDate RawDate(const char* p)
     int at = 0;
     for (int k = 0; k < 3; ++k) {
         for (int i = 0; i < lengths[k]; ++i, ++at) {
-            if (p[at] < '0' || p[at] > '9') return QDate();
+            if (p[at] < '0' || p[at] > '9')
+                return QDate();
             parts[k] = parts[k] * 10 + (p[at] - '0');
         }
     }
@@ -63,10 +67,12 @@ std::string FormatFixed(double value, int decimals)
     std::snprintf(digits, sizeof digits, "%.0f", scaled);
     std::string text = digits;
     if (decimals > 0) {
-        if (static_cast<int>(text.size()) <= decimals) text.insert(0, static_cast<size_t>(decimals) + 1 - text.size(), '0');
+        if (static_cast<int>(text.size()) <= decimals)
+            text.insert(0, static_cast<size_t>(decimals) + 1 - text.size(), '0');
         text.insert(text.size() - static_cast<size_t>(decimals), ".");
     }
-    if (value < 0 && scaled != 0) text.insert(0, "-");
+    if (value < 0 && scaled != 0)
+        text.insert(0, "-");
     return text;
 }
 
@@ -82,10 +88,13 @@ TFieldType FieldTypeOf(char letter, int width, int decimals)
     switch (letter) {
     case 'C': return TFieldType::ftString;
     case 'D': return TFieldType::ftDate;
-    case 'B': case 'M': case 'P': return TFieldType::ftBlob;
+    case 'B':
+    case 'M':
+    case 'P': return TFieldType::ftBlob;
     case 'L': return TFieldType::ftBoolean;
     case 'N':
-        if (decimals > 0 || width >= 5) return TFieldType::ftFloat;
+        if (decimals > 0 || width >= 5)
+            return TFieldType::ftFloat;
         return TFieldType::ftSmallint;
     default: return TFieldType::ftInvalid;
     }
@@ -93,15 +102,17 @@ TFieldType FieldTypeOf(char letter, int width, int decimals)
 
 // Selects the table's work area for the length of a call and selects the one before again.
 class TTable::AreaScope {
- public:
+public:
     explicit AreaScope(int area) : area_(area), before_(vd_Select(area)) {}
     ~AreaScope()
     {
-        if (before_ != 0 && before_ != area_) vd_Select(before_);
+        if (before_ != 0 && before_ != area_)
+            vd_Select(before_);
     }
     AreaScope(const AreaScope&) = delete;
     AreaScope& operator=(const AreaScope&) = delete;
- private:
+
+private:
     int area_, before_;
 };
 
@@ -112,13 +123,15 @@ TField::TField(TTable& table, std::string name, char letter, int width, int deci
       width_(width), decimals_(decimals), fieldNo_(fieldNo), offset_(offset),
       displayWidth_(std::max(width, static_cast<int>(name_.size())))
 {
-    if (type_ == TFieldType::ftDate) displayWidth_ = 10;
+    if (type_ == TFieldType::ftDate)
+        displayWidth_ = 10;
 }
 
 int TField::Index() const
 {
     for (int i = 0; i < table_.FieldCount(); ++i)
-        if (&table_.Fields(i) == this) return i;
+        if (&table_.Fields(i) == this)
+            return i;
     return -1;
 }
 
@@ -127,7 +140,8 @@ void TField::SetIndex(int index)
     auto& fields = table_.fields_;
     int from = Index();
     index = std::clamp(index, 0, static_cast<int>(fields.size()) - 1);
-    if (from < 0 || from == index) return;
+    if (from < 0 || from == index)
+        return;
     auto moving = std::move(fields[static_cast<size_t>(from)]);
     fields.erase(fields.begin() + from);
     fields.insert(fields.begin() + index, std::move(moving));
@@ -136,7 +150,8 @@ void TField::SetIndex(int index)
 
 void TField::SetVisible(bool visible)
 {
-    if (visible_ == visible) return;
+    if (visible_ == visible)
+        return;
     visible_ = visible;
     table_.Notify(TDataEvent::deLayoutChange);
 }
@@ -144,23 +159,27 @@ void TField::SetVisible(bool visible)
 const char* TField::Raw() const
 {
     const TRecordBuffer* r = table_.active_;
-    if (!r || Calculated() || static_cast<int>(r->raw.size()) < offset_ + width_) return nullptr;
+    if (!r || Calculated() || static_cast<int>(r->raw.size()) < offset_ + width_)
+        return nullptr;
     return r->raw.data() + offset_;
 }
 
 char* TField::WritableRaw()
 {
     table_.RequireEditing();
-    if (Calculated()) return nullptr;
+    if (Calculated())
+        return nullptr;
     std::string& raw = table_.editing_.raw;
-    if (static_cast<int>(raw.size()) < offset_ + width_) return nullptr;
+    if (static_cast<int>(raw.size()) < offset_ + width_)
+        return nullptr;
     return raw.data() + offset_;
 }
 
 std::string* TField::Calc() const
 {
     TRecordBuffer* r = const_cast<TRecordBuffer*>(table_.active_);
-    if (!r || !Calculated()) return nullptr;
+    if (!r || !Calculated())
+        return nullptr;
     return &r->calc[name_];
 }
 
@@ -171,8 +190,10 @@ bool TField::IsNull() const
         return !c || c->empty();
     }
     const char* p = Raw();
-    if (!p || AllBlank(p, width_)) return true;
-    if (type_ == TFieldType::ftDate) return !RawDate(p).isValid();
+    if (!p || AllBlank(p, width_))
+        return true;
+    if (type_ == TFieldType::ftDate)
+        return !RawDate(p).isValid();
     return false;
 }
 
@@ -182,7 +203,8 @@ std::string TField::AsString() const
         std::string* c = Calc();
         return c ? *c : std::string();
     }
-    if (IsNull() || type_ == TFieldType::ftBlob) return std::string();
+    if (IsNull() || type_ == TFieldType::ftBlob)
+        return std::string();
     const char* p = Raw();
     std::string text(p, static_cast<size_t>(width_));
     switch (type_) {
@@ -195,7 +217,8 @@ std::string TField::AsString() const
 
 long TField::AsInteger() const
 {
-    if (type_ == TFieldType::ftFloat) return std::lround(AsFloat());
+    if (type_ == TFieldType::ftFloat)
+        return std::lround(AsFloat());
     return std::strtol(AsString().c_str(), nullptr, 10);
 }
 
@@ -206,27 +229,33 @@ double TField::AsFloat() const
     double value = 0, scale = 0;
     bool negative = false;
     for (char c : text) {
-        if (c == '-') negative = true;
-        else if (c == '.') scale = 1;
+        if (c == '-')
+            negative = true;
+        else if (c == '.')
+            scale = 1;
         else if (c >= '0' && c <= '9') {
             value = value * 10 + (c - '0');
-            if (scale > 0) scale *= 10;
+            if (scale > 0)
+                scale *= 10;
         }
     }
-    if (scale > 0) value /= scale;
+    if (scale > 0)
+        value /= scale;
     return negative ? -value : value;
 }
 
 bool TField::AsBoolean() const
 {
-    if (Calculated()) return AsString() == "T";
+    if (Calculated())
+        return AsString() == "T";
     const char* p = Raw();
     return p && p[0] == 'T';
 }
 
 QDate TField::AsDate() const
 {
-    if (Calculated()) return QDate::fromString(QString::fromStdString(AsString()), "yyyyMMdd");
+    if (Calculated())
+        return QDate::fromString(QString::fromStdString(AsString()), "yyyyMMdd");
     const char* p = Raw();
     return p && type_ == TFieldType::ftDate ? RawDate(p) : QDate();
 }
@@ -239,7 +268,8 @@ QDateTime TField::AsDateTime() const
 
 std::string TField::DisplayText() const
 {
-    if (IsNull()) return std::string();
+    if (IsNull())
+        return std::string();
     switch (type_) {
     case TFieldType::ftDate: {
         QDate d = AsDate();
@@ -255,9 +285,11 @@ QString TField::DisplayString() const
 {
     if (type_ == TFieldType::ftString && !Calculated()) {
         const char* p = Raw();
-        if (!p) return QString();
+        if (!p)
+            return QString();
         int n = width_;
-        while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0')) --n;
+        while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0'))
+            --n;
         return QString::fromLatin1(p, n);
     }
     return QString::fromLatin1(DisplayText().c_str());
@@ -265,20 +297,20 @@ QString TField::DisplayString() const
 
 void TField::PutRaw(int result)
 {
-    if (result != DBIERR_NONE) throw EDatabaseError(result, name_);
+    if (result != DBIERR_NONE)
+        throw EDatabaseError(result, name_);
     table_.Notify(TDataEvent::deRecordChange);
 }
 
 void TField::SetAsString(const std::string& value)
 {
     if (Calculated()) {
-        if (std::string* c = Calc()) *c = value;
+        if (std::string* c = Calc())
+            *c = value;
         return;
     }
     switch (type_) {
-    case TFieldType::ftDate:
-        SetAsDate(QDate::fromString(QString::fromStdString(value), "yyyyMMdd"));
-        return;
+    case TFieldType::ftDate: SetAsDate(QDate::fromString(QString::fromStdString(value), "yyyyMMdd")); return;
     case TFieldType::ftBoolean:
         SetAsBoolean(!value.empty() && (value[0] == 'T' || value[0] == 't' || value[0] == 'Y' || value[0] == 'y'));
         return;
@@ -287,15 +319,19 @@ void TField::SetAsString(const std::string& value)
         QString text = QString::fromStdString(value).trimmed();
         bool ok = false;
         double number = text.toDouble(&ok);
-        if (!ok && !text.isEmpty()) throw EDatabaseError(DBIERR_FLDLIMIT, name_);
-        if (text.isEmpty()) Clear();
-        else SetAsFloat(number);
+        if (!ok && !text.isEmpty())
+            throw EDatabaseError(DBIERR_FLDLIMIT, name_);
+        if (text.isEmpty())
+            Clear();
+        else
+            SetAsFloat(number);
         return;
     }
     default: break;
     }
     char* p = WritableRaw();
-    if (!p) return;
+    if (!p)
+        return;
     std::string text = value.substr(0, static_cast<size_t>(width_));
     text.resize(static_cast<size_t>(width_), ' ');
     std::memcpy(p, text.data(), text.size());
@@ -304,13 +340,18 @@ void TField::SetAsString(const std::string& value)
 
 void TField::SetAsInteger(long value)
 {
-    if (Calculated()) return SetAsString(std::to_string(value));
-    if (type_ == TFieldType::ftFloat) return SetAsFloat(static_cast<double>(value));
-    if (type_ != TFieldType::ftSmallint) return SetAsString(std::to_string(value));
+    if (Calculated())
+        return SetAsString(std::to_string(value));
+    if (type_ == TFieldType::ftFloat)
+        return SetAsFloat(static_cast<double>(value));
+    if (type_ != TFieldType::ftSmallint)
+        return SetAsString(std::to_string(value));
     char* p = WritableRaw();
-    if (!p) return;
+    if (!p)
+        return;
     std::string text = std::to_string(value);
-    if (static_cast<int>(text.size()) > width_) return PutRaw(DBIERR_FLDLIMIT);
+    if (static_cast<int>(text.size()) > width_)
+        return PutRaw(DBIERR_FLDLIMIT);
     std::string stored = RightAligned(text, width_);
     std::memcpy(p, stored.data(), stored.size());
     PutRaw(DBIERR_NONE);
@@ -318,18 +359,24 @@ void TField::SetAsInteger(long value)
 
 void TField::SetAsFloat(double value)
 {
-    if (Calculated()) return SetAsString(FormatFixed(value, decimals_));
-    if (type_ == TFieldType::ftSmallint) return SetAsInteger(std::lround(value));
-    if (type_ != TFieldType::ftFloat) return SetAsString(FormatFixed(value, decimals_));
+    if (Calculated())
+        return SetAsString(FormatFixed(value, decimals_));
+    if (type_ == TFieldType::ftSmallint)
+        return SetAsInteger(std::lround(value));
+    if (type_ != TFieldType::ftFloat)
+        return SetAsString(FormatFixed(value, decimals_));
     char* p = WritableRaw();
-    if (!p) return;
+    if (!p)
+        return;
     int decimals = decimals_;
     std::string text = FormatFixed(value, decimals);
-    if (static_cast<int>(text.size()) > width_ + decimals_ + 1) return PutRaw(DBIERR_FLDLIMIT);
+    if (static_cast<int>(text.size()) > width_ + decimals_ + 1)
+        return PutRaw(DBIERR_FLDLIMIT);
     // Fewer decimals may make it fit; rounding can add a digit, so this stops at none.
     while (static_cast<int>(text.size()) > width_ && decimals > 0)
         text = FormatFixed(value, --decimals);
-    if (static_cast<int>(text.size()) > width_) return PutRaw(DBIERR_FLDLIMIT);
+    if (static_cast<int>(text.size()) > width_)
+        return PutRaw(DBIERR_FLDLIMIT);
     std::string stored = RightAligned(text, width_);
     std::memcpy(p, stored.data(), stored.size());
     PutRaw(DBIERR_NONE);
@@ -337,23 +384,31 @@ void TField::SetAsFloat(double value)
 
 void TField::SetAsBoolean(bool value)
 {
-    if (Calculated()) return SetAsString(value ? "T" : "F");
+    if (Calculated())
+        return SetAsString(value ? "T" : "F");
     char* p = WritableRaw();
-    if (!p) return;
-    if (type_ != TFieldType::ftBoolean) return SetAsString(value ? "T" : "F");
+    if (!p)
+        return;
+    if (type_ != TFieldType::ftBoolean)
+        return SetAsString(value ? "T" : "F");
     p[0] = value ? 'T' : 'F';
     PutRaw(DBIERR_NONE);
 }
 
 void TField::SetAsDate(const QDate& value)
 {
-    if (Calculated()) return SetAsString(value.isValid() ? value.toString("yyyyMMdd").toStdString() : std::string());
+    if (Calculated())
+        return SetAsString(value.isValid() ? value.toString("yyyyMMdd").toStdString() : std::string());
     char* p = WritableRaw();
-    if (!p) return;
-    if (!value.isValid()) return Clear();
-    if (type_ != TFieldType::ftDate) return SetAsString(value.toString("yyyyMMdd").toStdString());
+    if (!p)
+        return;
+    if (!value.isValid())
+        return Clear();
+    if (type_ != TFieldType::ftDate)
+        return SetAsString(value.toString("yyyyMMdd").toStdString());
     std::string text = value.toString("yyyyMMdd").toStdString();
-    if (static_cast<int>(text.size()) != width_) return PutRaw(DBIERR_FLDLIMIT);
+    if (static_cast<int>(text.size()) != width_)
+        return PutRaw(DBIERR_FLDLIMIT);
     std::memcpy(p, text.data(), text.size());
     PutRaw(DBIERR_NONE);
 }
@@ -363,11 +418,13 @@ void TField::SetAsDateTime(const QDateTime& value) { SetAsDate(value.isValid() ?
 void TField::Clear()
 {
     if (Calculated()) {
-        if (std::string* c = Calc()) c->clear();
+        if (std::string* c = Calc())
+            c->clear();
         return;
     }
     char* p = WritableRaw();
-    if (!p) return;
+    if (!p)
+        return;
     std::memset(p, ' ', static_cast<size_t>(width_));
     PutRaw(DBIERR_NONE);
 }
@@ -387,15 +444,9 @@ TTable::~TTable()
     Notify(TDataEvent::deDataSetDestroyed);
 }
 
-void TTable::SetDatabaseName(const std::string& folder)
-{
-    folder_ = folder;
-}
+void TTable::SetDatabaseName(const std::string& folder) { folder_ = folder; }
 
-void TTable::SetTableName(const std::string& name)
-{
-    tableName_ = name;
-}
+void TTable::SetTableName(const std::string& name) { tableName_ = name; }
 
 void TTable::SetExclusive(bool exclusive) { exclusive_ = exclusive; }
 void TTable::SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
@@ -403,13 +454,15 @@ void TTable::SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
 std::string TTable::FullPath() const
 {
     std::string folder = folder_;
-    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
+        folder += '/';
     return platform::ResolvePath(folder + tableName_);
 }
 
 void TTable::RequireActive() const
 {
-    if (!Active()) throw EDatabaseError(DBIERR_INVALIDHNDL, "dataset not open");
+    if (!Active())
+        throw EDatabaseError(DBIERR_INVALIDHNDL, "dataset not open");
 }
 
 void TTable::RequireEditing() const
@@ -420,27 +473,32 @@ void TTable::RequireEditing() const
 
 void TTable::Open()
 {
-    if (Active()) return;
+    if (Active())
+        return;
     std::string path = FullPath();
     // The alias: the file name without folder and extension, "~", "-" and blanks among the first
     // eight characters made "_", at most 13 characters; a name already open gets "_1", "_2" ...
     std::string base = path.substr(path.find_last_of('/') + 1);
     base = base.substr(0, base.find('.'));
     for (size_t i = 0; i < base.size() && i < 8; ++i)
-        if (base[i] == '~' || base[i] == '-' || base[i] == ' ') base[i] = '_';
+        if (base[i] == '~' || base[i] == '-' || base[i] == ' ')
+            base[i] = '_';
     std::string alias = base.substr(0, 13);
-    for (int n = 1; vd_WorkArea(alias.c_str()) != 0; ++n) alias = base.substr(0, 8) + "_" + std::to_string(n);
+    for (int n = 1; vd_WorkArea(alias.c_str()) != 0; ++n)
+        alias = base.substr(0, 8) + "_" + std::to_string(n);
 
     int mode = readOnly_ ? 1 : (exclusive_ ? 2 : 0);
     int before = vd_WorkArea(nullptr);
     int area = vd_Use(path.c_str(), alias.c_str(), mode, 2);
     if (area == 0) {
         std::string why = vd_LastErrorText();
-        if (before) vd_Select(before);
+        if (before)
+            vd_Select(before);
         throw EDatabaseError(DBIERR_OPENFAILED, path + ": " + why);
     }
     area_ = area;
-    if (before && before != area_) vd_Select(before);
+    if (before && before != area_)
+        vd_Select(before);
     state_ = TDataSetState::dsBrowse;
     try {
         ReadFields();
@@ -449,7 +507,8 @@ void TTable::Open()
             vd_SetOrder(vd_TagArea(indexName_.c_str()));
         }
         First();
-        if (AfterOpen) AfterOpen(*this);
+        if (AfterOpen)
+            AfterOpen(*this);
     } catch (...) {
         Close();
         throw;
@@ -459,8 +518,10 @@ void TTable::Open()
 
 void TTable::Close()
 {
-    if (!Active()) return;
-    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) Cancel();
+    if (!Active())
+        return;
+    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert)
+        Cancel();
     {
         AreaScope scope(area_);
         vd_Close();
@@ -481,12 +542,14 @@ void TTable::ReadFields()
         char letter = type.empty() ? '?' : type[0];
         if (FieldTypeOf(letter, vd_FieldWidth(i), vd_FieldDecimals(i)) == TFieldType::ftInvalid)
             TableNotice(std::string("Invalid Field Type ") + letter);
-        fresh.emplace_back(new TField(*this, vd_FieldName(i), letter, vd_FieldWidth(i), vd_FieldDecimals(i), i,
-                                      vd_FieldOffset(i)));
+        fresh.emplace_back(
+            new TField(*this, vd_FieldName(i), letter, vd_FieldWidth(i), vd_FieldDecimals(i), i, vd_FieldOffset(i)));
     }
     for (const CalcDecl& d : calcDecls_) {
-        char letter = d.type == TFieldType::ftDate ? 'D' : d.type == TFieldType::ftBoolean ? 'L'
-                      : (d.type == TFieldType::ftFloat || d.type == TFieldType::ftSmallint) ? 'N' : 'C';
+        char letter = d.type == TFieldType::ftDate                                          ? 'D'
+                      : d.type == TFieldType::ftBoolean                                     ? 'L'
+                      : (d.type == TFieldType::ftFloat || d.type == TFieldType::ftSmallint) ? 'N'
+                                                                                            : 'C';
         fresh.emplace_back(new TField(*this, d.name, letter, d.width, 0, 0, 0));
         fresh.back()->type_ = d.type;
     }
@@ -504,7 +567,8 @@ void TTable::ReadFields()
         }
     }
     for (auto& f : fresh)
-        if (f) ordered.push_back(std::move(f));
+        if (f)
+            ordered.push_back(std::move(f));
     fields_ = std::move(ordered);
 }
 
@@ -513,10 +577,7 @@ void TTable::AddCalcField(const std::string& name, TFieldType type, int width)
     calcDecls_.push_back(CalcDecl{name, type, width});
 }
 
-TField& TTable::Fields(int index)
-{
-    return *fields_.at(static_cast<size_t>(index));
-}
+TField& TTable::Fields(int index) { return *fields_.at(static_cast<size_t>(index)); }
 
 TField* TTable::FindField(const std::string& name)
 {
@@ -529,7 +590,8 @@ TField* TTable::FindField(const std::string& name)
 TField& TTable::FieldByName(const std::string& name)
 {
     TField* f = FindField(name);
-    if (!f) throw EDatabaseError(DBIERR_INVALIDHNDL, "Field '" + name + "' not found");
+    if (!f)
+        throw EDatabaseError(DBIERR_INVALIDHNDL, "Field '" + name + "' not found");
     return *f;
 }
 
@@ -551,7 +613,8 @@ void TTable::LoadFromEngine(TRecordBuffer& row)
 
 void TTable::Calculate(TRecordBuffer& row)
 {
-    if (!OnCalcFields || calcDecls_.empty()) return;
+    if (!OnCalcFields || calcDecls_.empty())
+        return;
     const TRecordBuffer* before = active_;
     TDataSetState state = state_;
     active_ = &row;
@@ -569,7 +632,8 @@ void TTable::Calculate(TRecordBuffer& row)
 
 void TTable::PositionEngine()
 {
-    if (current_.recno > 0 && vd_RecNo() != current_.recno) EngineCheck(vd_Go(current_.recno));
+    if (current_.recno > 0 && vd_RecNo() != current_.recno)
+        EngineCheck(vd_Go(current_.recno));
 }
 
 // The engine's record becomes the current one with the given flags; past the end the view is empty.
@@ -610,7 +674,8 @@ int TTable::MoveBy(int distance)
 {
     RequireActive();
     CheckBrowseMode();
-    if (distance == 0 || current_.recno == 0) return 0;
+    if (distance == 0 || current_.recno == 0)
+        return 0;
     AreaScope scope(area_);
     PositionEngine();
     int moved = 0;
@@ -633,12 +698,14 @@ int TTable::MoveBy(int distance)
 
 void TTable::Next()
 {
-    if (!eof_) MoveBy(1);
+    if (!eof_)
+        MoveBy(1);
 }
 
 void TTable::Prior()
 {
-    if (!bof_) MoveBy(-1);
+    if (!bof_)
+        MoveBy(-1);
 }
 
 void TTable::GoToRecord(long recno)
@@ -647,7 +714,8 @@ void TTable::GoToRecord(long recno)
     CheckBrowseMode();
     AreaScope scope(area_);
     EngineCheck(vd_Go(recno));
-    if (vd_Eof()) throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
+    if (vd_Eof())
+        throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
     LoadFromEngine(current_);
     bof_ = eof_ = false;
     NotifyScroll();
@@ -674,7 +742,8 @@ void TTable::Append()
 {
     RequireActive();
     CheckBrowseMode();
-    if (readOnly_) throw EDatabaseError(DBIERR_NOTSUPPORTED, "read-only table");
+    if (readOnly_)
+        throw EDatabaseError(DBIERR_NOTSUPPORTED, "read-only table");
     AreaScope scope(area_);
     editing_ = TRecordBuffer();
     editing_.raw.assign(static_cast<size_t>(vd_RecSize()), ' ');
@@ -687,12 +756,16 @@ void TTable::Append()
 void TTable::Edit()
 {
     RequireActive();
-    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) return;
-    if (readOnly_) throw EDatabaseError(DBIERR_NOTSUPPORTED, "read-only table");
-    if (current_.recno == 0) throw EDatabaseError(DBIERR_EOF, "no current record");
+    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert)
+        return;
+    if (readOnly_)
+        throw EDatabaseError(DBIERR_NOTSUPPORTED, "read-only table");
+    if (current_.recno == 0)
+        throw EDatabaseError(DBIERR_EOF, "no current record");
     AreaScope scope(area_);
     // The record is read again under its lock, so that an edit starts from what is on disk.
-    if (vd_Rlock(current_.recno) == 0) throw EDatabaseError(DBIERR_LOCKED, vd_LastErrorText());
+    if (vd_Rlock(current_.recno) == 0)
+        throw EDatabaseError(DBIERR_LOCKED, vd_LastErrorText());
     EngineCheck(vd_Go(current_.recno));
     LoadFromEngine(current_);
     editing_ = current_;
@@ -703,13 +776,15 @@ void TTable::Edit()
 
 void TTable::Post()
 {
-    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        return;
     AreaScope scope(area_);
     if (state_ == TDataSetState::dsInsert) {
         EngineCheck(vd_AppendBlank());
     } else {
         PositionEngine();
-        if (vd_RecNo() != current_.recno) EngineCheck(vd_Go(current_.recno));
+        if (vd_RecNo() != current_.recno)
+            EngineCheck(vd_Go(current_.recno));
     }
     long recno = vd_RecNo();
     try {
@@ -735,7 +810,8 @@ void TTable::Post()
 
 void TTable::Cancel()
 {
-    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
+    if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+        return;
     if (state_ == TDataSetState::dsEdit) {
         AreaScope scope(area_);
         vd_Unlock(current_.recno);
@@ -747,7 +823,8 @@ void TTable::Cancel()
 
 void TTable::CheckBrowseMode()
 {
-    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) Post();
+    if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert)
+        Post();
 }
 
 bool TTable::MarkRecordDeleted(long recno)
@@ -757,30 +834,36 @@ bool TTable::MarkRecordDeleted(long recno)
         Cancel();
         return false;
     }
-    if (state_ == TDataSetState::dsEdit) Cancel();
-    if (recno <= 0) throw EDatabaseError(DBIERR_EOF, "no current record");
+    if (state_ == TDataSetState::dsEdit)
+        Cancel();
+    if (recno <= 0)
+        throw EDatabaseError(DBIERR_EOF, "no current record");
     AreaScope scope(area_);
     EngineCheck(vd_Go(recno));
-    if (vd_Eof()) throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
+    if (vd_Eof())
+        throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
     EngineCheck(vd_Delete());
     return true;
 }
 
 void TTable::Delete()
 {
-    if (!MarkRecordDeleted(current_.recno)) return;
+    if (!MarkRecordDeleted(current_.recno))
+        return;
     AreaScope scope(area_);
     EngineCheck(vd_Commit());
     // The view moves on to the next row, or the last one when the deleted row ended the view.
     EngineCheck(vd_Skip(1));
-    if (vd_Eof()) EngineCheck(vd_GoBottom());
+    if (vd_Eof())
+        EngineCheck(vd_GoBottom());
     TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
 }
 
 void TTable::MarkDeleted(long recno)
 {
-    if (MarkRecordDeleted(recno)) Notify(TDataEvent::deDataSetChanged);
+    if (MarkRecordDeleted(recno))
+        Notify(TDataEvent::deDataSetChanged);
 }
 
 void TTable::Commit()
@@ -793,13 +876,15 @@ void TTable::Commit()
 int TTable::CheckCurrentRecord()
 {
     RequireActive();
-    if (current_.recno == 0) return DBIERR_EOF;
+    if (current_.recno == 0)
+        return DBIERR_EOF;
     AreaScope scope(area_);
     long remembered = current_.recno;
     EngineCheck(vd_Go(remembered));
     EngineCheck(vd_Skip(1));
     EngineCheck(vd_Skip(-1));
-    if (vd_RecNo() == remembered && !vd_Eof()) return DBIERR_NONE;
+    if (vd_RecNo() == remembered && !vd_Eof())
+        return DBIERR_NONE;
     EngineCheck(vd_Go(remembered));
     return DBIERR_RECDELETED;
 }
@@ -816,7 +901,8 @@ void TTable::Refresh()
     AreaScope scope(area_);
     if (CheckCurrentRecord() == DBIERR_RECDELETED) {
         EngineCheck(vd_Skip(1));
-        if (vd_Eof()) EngineCheck(vd_GoBottom());
+        if (vd_Eof())
+            EngineCheck(vd_GoBottom());
     } else {
         EngineCheck(vd_Go(current_.recno));
     }
@@ -827,7 +913,8 @@ void TTable::Refresh()
 void TTable::SetIndexName(const std::string& tag)
 {
     indexName_ = tag;
-    if (!Active()) return;
+    if (!Active())
+        return;
     CheckBrowseMode();
     AreaScope scope(area_);
     EngineCheck(vd_SetOrder(tag.empty() ? 0 : vd_TagArea(tag.c_str())));
@@ -836,7 +923,8 @@ void TTable::SetIndexName(const std::string& tag)
 
 void TTable::WritePosition()
 {
-    if (!Active()) return;
+    if (!Active())
+        return;
     CheckBrowseMode();
     AreaScope scope(area_);
     PositionEngine();
@@ -844,7 +932,8 @@ void TTable::WritePosition()
 
 void TTable::Resync()
 {
-    if (!Active()) return;
+    if (!Active())
+        return;
     AreaScope scope(area_);
     // The current record stays current when it still belongs to the view; else the first row.
     if (current_.recno > 0 && current_.recno <= vd_RecCount() && CheckCurrentRecord() == DBIERR_NONE) {
@@ -861,18 +950,21 @@ void TTable::Resync()
 void TTable::ReadRows(long recno, int direction, int count, std::vector<TRecordBuffer>& rows)
 {
     rows.clear();
-    if (!Active() || count <= 0) return;
+    if (!Active() || count <= 0)
+        return;
     AreaScope scope(area_);
     int step = direction >= 0 ? 1 : -1;
     if (recno <= 0) {
         EngineCheck(step > 0 ? vd_GoTop() : vd_GoBottom());
     } else {
         EngineCheck(vd_Go(recno));
-        if (vd_Eof()) return;
+        if (vd_Eof())
+            return;
         EngineCheck(vd_Skip(step));
     }
     while (static_cast<int>(rows.size()) < count) {
-        if (vd_Eof() || (step < 0 && vd_Bof())) break;
+        if (vd_Eof() || (step < 0 && vd_Bof()))
+            break;
         rows.emplace_back();
         LoadFromEngine(rows.back());
         EngineCheck(vd_Skip(step));
@@ -881,7 +973,8 @@ void TTable::ReadRows(long recno, int direction, int count, std::vector<TRecordB
 
 void TTable::SetActiveRecord(const TRecordBuffer* row)
 {
-    active_ = row ? row : (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert ? &editing_ : &current_);
+    active_ =
+        row ? row : (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert ? &editing_ : &current_);
 }
 
 void TTable::DisableControls() { ++disabled_; }
@@ -910,16 +1003,19 @@ void TTable::Notify(TDataEvent event)
     }
     // A link may remove itself or others while it is told.
     std::vector<int> ids;
-    for (auto& [id, link] : links_) ids.push_back(id);
+    for (auto& [id, link] : links_)
+        ids.push_back(id);
     for (int id : ids) {
         auto it = links_.find(id);
-        if (it != links_.end()) it->second(event);
+        if (it != links_.end())
+            it->second(event);
     }
 }
 
 int TTable::PutFieldRaw(char* raw, const TField& field, const std::string& text)
 {
-    if (field.Calculated()) return DBIERR_NONE;
+    if (field.Calculated())
+        return DBIERR_NONE;
     std::string value = text.substr(0, static_cast<size_t>(field.Size()));
     value.resize(static_cast<size_t>(field.Size()), ' ');
     std::memcpy(raw + field.offset_, value.data(), value.size());

@@ -46,13 +46,13 @@ struct TRecordBuffer {
 // A field of the dataset: a stored xBase field read and written in the raw record, or a calculated
 // field that OnCalcFields fills.
 class TField {
- public:
+public:
     const std::string& FieldName() const { return name_; }
     TFieldType DataType() const { return type_; }
     char TypeLetter() const { return letter_; }
-    int Size() const { return width_; }        // width in the table
+    int Size() const { return width_; } // width in the table
     int Decimals() const { return decimals_; }
-    int FieldNo() const { return fieldNo_; }    // 1-based in the table; 0 for a calculated field
+    int FieldNo() const { return fieldNo_; } // 1-based in the table; 0 for a calculated field
     bool Calculated() const { return fieldNo_ == 0; }
 
     // Column order among the fields and what a grid shows.
@@ -62,21 +62,21 @@ class TField {
     void SetDisplayLabel(const std::string& label) { label_ = label; }
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
-    int DisplayWidth() const { return displayWidth_; }   // characters
+    int DisplayWidth() const { return displayWidth_; } // characters
     void SetDisplayWidth(int chars) { displayWidth_ = chars; }
 
     // Values of the active record. A field whose bytes are all blanks is null; reading a null field
     // gives "", 0, false or an invalid date. A date whose digits are not a valid date is null too.
     bool IsNull() const;
-    std::string AsString() const;      // text: trailing blanks dropped; dates in yyyymmdd; logical "T"/"F"
+    std::string AsString() const; // text: trailing blanks dropped; dates in yyyymmdd; logical "T"/"F"
     long AsInteger() const;
     double AsFloat() const;
-    bool AsBoolean() const;            // true only for "T"
+    bool AsBoolean() const; // true only for "T"
     QDate AsDate() const;
     QDateTime AsDateTime() const;
     // What a grid shows: dates in the short date format, logicals "True"/"False", numbers as stored.
     std::string DisplayText() const;
-    QString DisplayString() const;     // the same, for Qt, without an intermediate copy for texts
+    QString DisplayString() const; // the same, for Qt, without an intermediate copy for texts
 
     // Writing needs the dataset in edit or insert state (or calculating, for calculated fields).
     // A value that does not fit its field throws EDatabaseError 10019.
@@ -88,7 +88,7 @@ class TField {
     void SetAsDateTime(const QDateTime& value);
     void Clear();
 
- private:
+private:
     friend class TTable;
     TField(TTable& table, std::string name, char letter, int width, int decimals, int fieldNo, int offset);
     const char* Raw() const;
@@ -108,16 +108,16 @@ class TField {
 
 // What the dataset tells its links.
 enum class TDataEvent {
-    deActiveChanged,   // opened or closed
-    deDataSetChanged,  // the rows changed as a whole: order, filter, pack, refresh
-    deDataSetScroll,   // the current record moved
-    deRecordChange,    // the current record's values changed (edit, post, cancel)
-    deLayoutChange,    // fields shown, their order, labels or widths
-    deDataSetDestroyed,  // the dataset is going away: links drop it and must not remove themselves
+    deActiveChanged,    // opened or closed
+    deDataSetChanged,   // the rows changed as a whole: order, filter, pack, refresh
+    deDataSetScroll,    // the current record moved
+    deRecordChange,     // the current record's values changed (edit, post, cancel)
+    deLayoutChange,     // fields shown, their order, labels or widths
+    deDataSetDestroyed, // the dataset is going away: links drop it and must not remove themselves
 };
 
 class TTable {
- public:
+public:
     TTable();
     ~TTable();
     TTable(const TTable&) = delete;
@@ -149,7 +149,7 @@ class TTable {
     void Next();
     void Prior();
     void Last();
-    int MoveBy(int distance);     // the distance moved
+    int MoveBy(int distance); // the distance moved
     bool Bof() const { return bof_; }
     bool Eof() const { return eof_; }
     bool IsEmpty() const { return bof_ && eof_; }
@@ -157,13 +157,13 @@ class TTable {
     long RecNo() const { return current_.recno; }
     // Moves to a record by its physical number (it must pass the filter to be shown).
     void GoToRecord(long recno);
-    long RecordCount();           // records in the file
+    long RecordCount(); // records in the file
 
     void Append();
     void Edit();
     void Post();
     void Cancel();
-    void Delete();                // marks the current record deleted; the view moves on
+    void Delete(); // marks the current record deleted; the view moves on
     // Marks the record `recno` (by its physical number) deleted without making it durable and
     // without moving the view; many marks then go to disk with one Commit(). Refresh moves the view
     // off a marked record.
@@ -176,16 +176,16 @@ class TTable {
     // Whether the current record still passes the filter and the Deleted setting: 0, or 8709 when
     // it no longer does (the engine then stays on that record, even when it is the last one).
     int CheckCurrentRecord();
-    void CheckBrowseMode();       // posts a pending edit
+    void CheckBrowseMode(); // posts a pending edit
 
     void DisableControls();
-    void EnableControls();        // the links hear one deDataSetChanged when the count reaches 0
+    void EnableControls(); // the links hear one deDataSetChanged when the count reaches 0
     bool ControlsDisabled() const { return disabled_ > 0; }
 
     // Fields in column order (calculated fields included).
     int FieldCount() const { return static_cast<int>(fields_.size()); }
     TField& Fields(int index);
-    TField& FieldByName(const std::string& name);  // throws EDatabaseError when there is none
+    TField& FieldByName(const std::string& name); // throws EDatabaseError when there is none
     TField* FindField(const std::string& name);
     // A calculated field, declared before Open; OnCalcFields gives it its value per record.
     void AddCalcField(const std::string& name, TFieldType type, int width);
@@ -219,7 +219,7 @@ class TTable {
     // Record-level raw access for the layer's procedures.
     static int PutFieldRaw(char* raw, const TField& field, const std::string& text);
 
- private:
+private:
     friend class TField;
     class AreaScope;
     void Notify(TDataEvent event);
@@ -245,7 +245,11 @@ class TTable {
     TRecordBuffer editing_;
     const TRecordBuffer* active_ = nullptr;
     std::vector<std::unique_ptr<TField>> fields_;
-    struct CalcDecl { std::string name; TFieldType type; int width; };
+    struct CalcDecl {
+        std::string name;
+        TFieldType type;
+        int width;
+    };
     std::vector<CalcDecl> calcDecls_;
     std::map<int, std::function<void(TDataEvent)>> links_;
     int nextLink_ = 1;
@@ -255,11 +259,12 @@ class TTable {
 
 // The database link of a data-aware control or component: which dataset it shows.
 class TDataSource {
- public:
+public:
     explicit TDataSource(TTable* dataSet = nullptr) : dataSet_(dataSet) {}
     TTable* DataSet() const { return dataSet_; }
     void SetDataSet(TTable* dataSet) { dataSet_ = dataSet; }
- private:
+
+private:
     TTable* dataSet_;
 };
 

@@ -14,16 +14,11 @@ const char* const kNotDeletedFilter = ".not. deleted()";
 const std::vector<FieldDef>& FaxFields()
 {
     static const std::vector<FieldDef> fields = {
-        {"SUBJECT", "C", 50, 0, "Subject"},
-        {"DATESENT", "D", 8, 0, "Date Sent"},
-        {"TIMESENT", "C", 5, 0, "Time Sent"},
-        {"RECIPIENT", "C", 35, 0, "Recipient"},
-        {"PHONE", "C", 25, 0, "Fax#"},
-        {"LASTRESULT", "C", 100, 0, "Last Attempt"},
-        {"FAXDOC", "C", 12, 0, "FAXDOC"},
-        {"FAXCOVER", "C", 12, 0, "FAXCOVER"},
-        {"NOTES", "C", 50, 0, "Notes"},
-        {"CODES", "C", 25, 0, "Codes"},
+        {"SUBJECT", "C", 50, 0, "Subject"},   {"DATESENT", "D", 8, 0, "Date Sent"},
+        {"TIMESENT", "C", 5, 0, "Time Sent"}, {"RECIPIENT", "C", 35, 0, "Recipient"},
+        {"PHONE", "C", 25, 0, "Fax#"},        {"LASTRESULT", "C", 100, 0, "Last Attempt"},
+        {"FAXDOC", "C", 12, 0, "FAXDOC"},     {"FAXCOVER", "C", 12, 0, "FAXCOVER"},
+        {"NOTES", "C", 50, 0, "Notes"},       {"CODES", "C", 25, 0, "Codes"},
         {"ARCHIVED", "L", 1, 0, "Archived"},
     };
     return fields;
@@ -32,12 +27,8 @@ const std::vector<FieldDef>& FaxFields()
 const std::vector<FieldDef>& RecFaxFields()
 {
     static const std::vector<FieldDef> fields = {
-        {"DATEREC", "D", 8, 0, "Date Rec'd"},
-        {"TIMEREC", "C", 5, 0, "Time Rec'd"},
-        {"FROM", "C", 20, 0, "From"},
-        {"PAGES", "N", 2, 0, "Pages"},
-        {"FAXFILE", "C", 12, 0, "Fax File"},
-        {"NOTES", "C", 60, 0, "Notes"},
+        {"DATEREC", "D", 8, 0, "Date Rec'd"}, {"TIMEREC", "C", 5, 0, "Time Rec'd"}, {"FROM", "C", 20, 0, "From"},
+        {"PAGES", "N", 2, 0, "Pages"},        {"FAXFILE", "C", 12, 0, "Fax File"},  {"NOTES", "C", 60, 0, "Notes"},
         {"ARCHIVED", "L", 1, 0, "Archived"},
     };
     return fields;
@@ -91,13 +82,15 @@ void PutPageCount(TField& pages, int count) { pages.SetAsInteger(StoredPageCount
 void ApplyFieldLabels(TTable& table, const std::vector<FieldDef>& fields)
 {
     for (const FieldDef& d : fields)
-        if (TField* f = table.FindField(d.name)) f->SetDisplayLabel(d.label);
+        if (TField* f = table.FindField(d.name))
+            f->SetDisplayLabel(d.label);
 }
 
 void BuildTags(TVeldrane& veldrane, const std::vector<TagDef>& tags, bool openingSetOnly)
 {
     for (const TagDef& t : tags) {
-        if (openingSetOnly && !t.opening) continue;
+        if (openingSetOnly && !t.opening)
+            continue;
         if (veldrane.IndexTag("", t.name, t.key, 0, t.flag, kTagCondition) <= 0)
             throw EDatabaseError(DBIERR_OPENFAILED, std::string("tag ") + t.name);
     }
@@ -108,9 +101,12 @@ namespace {
 bool MakeTable(TVeldrane& veldrane, const std::string& path, const std::vector<FieldDef>& fields)
 {
     try {
-        if (!veldrane.CreateNew(path, 2, static_cast<int>(fields.size()))) return false;
-        for (const FieldDef& f : fields) veldrane.CreateField(f.name, f.type, f.width, f.decimals);
-        if (!veldrane.CreateExec()) return false;
+        if (!veldrane.CreateNew(path, 2, static_cast<int>(fields.size())))
+            return false;
+        for (const FieldDef& f : fields)
+            veldrane.CreateField(f.name, f.type, f.width, f.decimals);
+        if (!veldrane.CreateExec())
+            return false;
     } catch (const std::exception&) {
         return false;
     }
@@ -119,7 +115,8 @@ bool MakeTable(TVeldrane& veldrane, const std::string& path, const std::vector<F
 
 std::string Folder(const std::string& programFolder)
 {
-    if (!programFolder.empty() && programFolder.back() != '/') return programFolder + "/";
+    if (!programFolder.empty() && programFolder.back() != '/')
+        return programFolder + "/";
     return programFolder;
 }
 
@@ -152,24 +149,29 @@ void RepairIndex(TTable& table, TVeldrane& veldrane, const std::string& cdx, con
     }
 }
 
-bool OpenTable(TTable& table, TVeldrane& veldrane, const std::string& programFolder, Kind kind,
-               bool exclusive, bool setExclusive)
+bool OpenTable(TTable& table, TVeldrane& veldrane, const std::string& programFolder, Kind kind, bool exclusive,
+               bool setExclusive)
 {
     const std::string folder = Folder(programFolder);
     const char* base = kind == Kind::Fax ? "ZNOUT" : kind == Kind::RecFax ? "ZNREC" : "ZNPB";
-    const std::vector<FieldDef>& fields = kind == Kind::Fax ? FaxFields() : kind == Kind::RecFax ? RecFaxFields() : PhoneFields();
+    const std::vector<FieldDef>& fields = kind == Kind::Fax      ? FaxFields()
+                                          : kind == Kind::RecFax ? RecFaxFields()
+                                                                 : PhoneFields();
     const std::vector<TagDef>& tags = kind == Kind::Fax ? FaxTags() : kind == Kind::RecFax ? RecFaxTags() : PhoneTags();
     const std::string dbf = std::string(base) + ".DBF";
     try {
         table.SetDatabaseName(folder);
         table.SetTableName(dbf);
         if (!platform::FileExistsCI(folder + dbf)) {
-            bool made = kind == Kind::Fax ? MakeFaxDBF(veldrane, folder)
-                        : kind == Kind::RecFax ? MakeRecFaxDBF(veldrane, folder) : MakePhoneDBF(veldrane, folder);
-            if (!made) return false;
+            bool made = kind == Kind::Fax      ? MakeFaxDBF(veldrane, folder)
+                        : kind == Kind::RecFax ? MakeRecFaxDBF(veldrane, folder)
+                                               : MakePhoneDBF(veldrane, folder);
+            if (!made)
+                return false;
         }
         table.Close();
-        if (setExclusive) table.SetExclusive(exclusive);
+        if (setExclusive)
+            table.SetExclusive(exclusive);
         table.Open();
     } catch (const std::exception&) {
         return false;
@@ -177,8 +179,10 @@ bool OpenTable(TTable& table, TVeldrane& veldrane, const std::string& programFol
     try {
         ApplyFieldLabels(table, fields);
         const std::string cdx = folder + base + ".CDX";
-        if (!platform::FileExistsCI(cdx)) BuildTags(veldrane, tags, true);
-        else if (veldrane.SysProp(3001, 0) < 0) RepairIndex(table, veldrane, cdx, tags);
+        if (!platform::FileExistsCI(cdx))
+            BuildTags(veldrane, tags, true);
+        else if (veldrane.SysProp(3001, 0) < 0)
+            RepairIndex(table, veldrane, cdx, tags);
         if (kind == Kind::Fax) {
             table.First();
             veldrane.Query(kArchiveFilterAtStart);

@@ -18,25 +18,25 @@ struct FieldDef {
     const char* type;
     int width;
     int decimals;
-    const char* label;   // the grid column's caption
+    const char* label; // the grid column's caption
 };
 
 struct TagDef {
     const char* name;
     const char* key;
-    int flag;            // 1: descending
-    bool opening;        // built when the table opens without a CDX; the rest only by a rebuild
+    int flag;     // 1: descending
+    bool opening; // built when the table opens without a CDX; the rest only by a rebuild
 };
 
 // Every tag carries this condition.
-extern const char* const kTagCondition;          // ".not. deleted()"
-extern const char* const kArchiveFilterAtStart;  // ".not. archived"
-extern const char* const kArchiveFilter;         // ".not. ARCHIVED"
-extern const char* const kNotDeletedFilter;      // ".not. deleted()"
+extern const char* const kTagCondition;         // ".not. deleted()"
+extern const char* const kArchiveFilterAtStart; // ".not. archived"
+extern const char* const kArchiveFilter;        // ".not. ARCHIVED"
+extern const char* const kNotDeletedFilter;     // ".not. deleted()"
 
-const std::vector<FieldDef>& FaxFields();     // ZNOUT
-const std::vector<FieldDef>& RecFaxFields();  // ZNREC
-const std::vector<FieldDef>& PhoneFields();   // ZNPB
+const std::vector<FieldDef>& FaxFields();    // ZNOUT
+const std::vector<FieldDef>& RecFaxFields(); // ZNREC
+const std::vector<FieldDef>& PhoneFields();  // ZNPB
 const std::vector<TagDef>& FaxTags();
 const std::vector<TagDef>& RecFaxTags();
 const std::vector<TagDef>& PhoneTags();

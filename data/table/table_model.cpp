@@ -4,29 +4,30 @@
 
 namespace zn::data {
 
-TTableModel::TTableModel(TTable* table, QObject* parent) : QAbstractTableModel(parent)
-{
-    SetDataSet(table);
-}
+TTableModel::TTableModel(TTable* table, QObject* parent) : QAbstractTableModel(parent) { SetDataSet(table); }
 
 TTableModel::~TTableModel()
 {
-    if (table_ && link_) table_->RemoveLink(link_);
+    if (table_ && link_)
+        table_->RemoveLink(link_);
 }
 
 void TTableModel::SetDataSet(TTable* table)
 {
-    if (table_ && link_) table_->RemoveLink(link_);
+    if (table_ && link_)
+        table_->RemoveLink(link_);
     link_ = 0;
     table_ = table;
-    if (table_) link_ = table_->AddLink([this](TDataEvent e) { OnDataEvent(e); });
+    if (table_)
+        link_ = table_->AddLink([this](TDataEvent e) { OnDataEvent(e); });
     Reload();
 }
 
 void TTableModel::SetWindowSize(int rows)
 {
     rows = std::max(rows, 1);
-    if (rows == windowSize_) return;
+    if (rows == windowSize_)
+        return;
     windowSize_ = rows;
     Refill(currentRow_);
 }
@@ -41,7 +42,8 @@ void TTableModel::RebuildColumns()
 {
     columns_.clear();
     titles_.clear();
-    if (!table_ || !table_->Active()) return;
+    if (!table_ || !table_->Active())
+        return;
     if (!chosen_.empty()) {
         for (const TColumn& c : chosen_) {
             if (TField* f = table_->FindField(c.fieldName)) {
@@ -78,15 +80,12 @@ void TTableModel::OnDataEvent(TDataEvent event)
         Reload();
         return;
     }
-    if (reloading_) return;
+    if (reloading_)
+        return;
     switch (event) {
     case TDataEvent::deActiveChanged:
-    case TDataEvent::deLayoutChange:
-        Reload();
-        break;
-    case TDataEvent::deDataSetChanged:
-        Refill(currentRow_);
-        break;
+    case TDataEvent::deLayoutChange: Reload(); break;
+    case TDataEvent::deDataSetChanged: Refill(currentRow_); break;
     case TDataEvent::deDataSetScroll: {
         // A move inside the window keeps the rows; outside, the window follows.
         long recno = table_->CurrentRecord().recno;
@@ -100,8 +99,7 @@ void TTableModel::OnDataEvent(TDataEvent event)
         Refill(table_->Bof() ? 0 : table_->Eof() ? windowSize_ - 1 : currentRow_);
         break;
     }
-    case TDataEvent::deDataSetDestroyed:
-        break;
+    case TDataEvent::deDataSetDestroyed: break;
     case TDataEvent::deRecordChange:
         if (currentRow_ >= 0 && currentRow_ < static_cast<int>(rows_.size()) && columnCount() > 0) {
             rows_[static_cast<size_t>(currentRow_)] = table_->CurrentRecord();
@@ -127,16 +125,19 @@ void TTableModel::Refill(int currentRowWanted)
             // One row more each way tells whether the window touches an end.
             table_->ReadRows(cur.recno, -1, wantAbove + 1, above);
             top = static_cast<int>(above.size()) <= wantAbove;
-            if (!top) above.pop_back();
+            if (!top)
+                above.pop_back();
             int wantBelow = windowSize_ - 1 - static_cast<int>(above.size());
             table_->ReadRows(cur.recno, 1, wantBelow + 1, below);
             bottom = static_cast<int>(below.size()) <= wantBelow;
-            if (!bottom) below.pop_back();
+            if (!bottom)
+                below.pop_back();
             if (bottom && !top && static_cast<int>(above.size() + below.size()) + 1 < windowSize_) {
                 int more = windowSize_ - 1 - static_cast<int>(below.size());
                 table_->ReadRows(cur.recno, -1, more + 1, above);
                 top = static_cast<int>(above.size()) <= more;
-                if (!top) above.pop_back();
+                if (!top)
+                    above.pop_back();
             }
             rows.assign(above.rbegin(), above.rend());
             current = static_cast<int>(rows.size());
@@ -163,18 +164,21 @@ void TTableModel::Refill(int currentRowWanted)
     currentRow_ = current;
     atTop_ = top;
     atBottom_ = bottom;
-    if (newCount > 0 && columnCount() > 0) emit dataChanged(index(0, 0), index(newCount - 1, columnCount() - 1));
+    if (newCount > 0 && columnCount() > 0)
+        emit dataChanged(index(0, 0), index(newCount - 1, columnCount() - 1));
 }
 
 long TTableModel::RowRecNo(int row) const
 {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) return 0;
+    if (row < 0 || row >= static_cast<int>(rows_.size()))
+        return 0;
     return rows_[static_cast<size_t>(row)].recno;
 }
 
 void TTableModel::SetCurrentRow(int row)
 {
-    if (!table_ || row < 0 || row >= static_cast<int>(rows_.size()) || row == currentRow_) return;
+    if (!table_ || row < 0 || row >= static_cast<int>(rows_.size()) || row == currentRow_)
+        return;
     // The row is current before the dataset tells its links, so that a grid finds it there.
     int before = currentRow_;
     currentRow_ = row;
@@ -192,7 +196,8 @@ void TTableModel::SetCurrentRow(int row)
 
 void TTableModel::MoveBy(int distance)
 {
-    if (!table_ || !table_->Active() || distance == 0 || rows_.empty() || currentRow_ < 0) return;
+    if (!table_ || !table_->Active() || distance == 0 || rows_.empty() || currentRow_ < 0)
+        return;
     int count = static_cast<int>(rows_.size());
     int wanted = currentRow_ + distance;
     if (wanted >= 0 && wanted < count) {
@@ -212,7 +217,8 @@ void TTableModel::MoveBy(int distance)
     }
     reloading_ = false;
     bool end = static_cast<int>(extra.size()) <= beyond;
-    if (!end) extra.pop_back();
+    if (!end)
+        extra.pop_back();
     int got = static_cast<int>(extra.size());
     if (got == 0) {
         SetCurrentRow(direction > 0 ? count - 1 : 0);
@@ -223,13 +229,17 @@ void TTableModel::MoveBy(int distance)
     window.reserve(static_cast<size_t>(count));
     if (direction > 0) {
         int keep = std::max(0, count - got);
-        for (int i = count - keep; i < count; ++i) window.push_back(std::move(rows_[static_cast<size_t>(i)]));
-        for (int i = std::max(0, got - count); i < got; ++i) window.push_back(std::move(extra[static_cast<size_t>(i)]));
+        for (int i = count - keep; i < count; ++i)
+            window.push_back(std::move(rows_[static_cast<size_t>(i)]));
+        for (int i = std::max(0, got - count); i < got; ++i)
+            window.push_back(std::move(extra[static_cast<size_t>(i)]));
         atTop_ = false;
         atBottom_ = end;
     } else {
-        for (int i = std::min(got, count) - 1; i >= 0; --i) window.push_back(std::move(extra[static_cast<size_t>(i)]));
-        for (int i = 0; static_cast<int>(window.size()) < count; ++i) window.push_back(std::move(rows_[static_cast<size_t>(i)]));
+        for (int i = std::min(got, count) - 1; i >= 0; --i)
+            window.push_back(std::move(extra[static_cast<size_t>(i)]));
+        for (int i = 0; static_cast<int>(window.size()) < count; ++i)
+            window.push_back(std::move(rows_[static_cast<size_t>(i)]));
         atBottom_ = false;
         atTop_ = end;
     }
@@ -242,12 +252,14 @@ void TTableModel::MoveBy(int distance)
     } catch (const EDatabaseError&) {
     }
     reloading_ = false;
-    if (columnCount() > 0) emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
+    if (columnCount() > 0)
+        emit dataChanged(index(0, 0), index(count - 1, columnCount() - 1));
 }
 
 TField* TTableModel::ColumnField(int column) const
 {
-    if (column < 0 || column >= static_cast<int>(columns_.size())) return nullptr;
+    if (column < 0 || column >= static_cast<int>(columns_.size()))
+        return nullptr;
     return columns_[static_cast<size_t>(column)];
 }
 
@@ -255,7 +267,8 @@ int TTableModel::FieldColumn(const std::string& fieldName) const
 {
     for (int i = 0; i < static_cast<int>(columns_.size()); ++i)
         if (QString::fromStdString(columns_[static_cast<size_t>(i)]->FieldName())
-                .compare(QString::fromStdString(fieldName), Qt::CaseInsensitive) == 0)
+                .compare(QString::fromStdString(fieldName), Qt::CaseInsensitive)
+            == 0)
             return i;
     return -1;
 }
@@ -272,9 +285,11 @@ int TTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant TTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || !table_ || index.row() >= static_cast<int>(rows_.size())) return QVariant();
+    if (!index.isValid() || !table_ || index.row() >= static_cast<int>(rows_.size()))
+        return QVariant();
     TField* field = ColumnField(index.column());
-    if (!field) return QVariant();
+    if (!field)
+        return QVariant();
     const TRecordBuffer& row = rows_[static_cast<size_t>(index.row())];
     // The dataset's active record is switched to this row while its fields are read.
     struct Active {
@@ -283,27 +298,28 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const
     } restore{*table_};
     table_->SetActiveRecord(&row);
     switch (role) {
-    case Qt::DisplayRole:
-        return field->DisplayString();
+    case Qt::DisplayRole: return field->DisplayString();
     case Qt::ForegroundRole:
         if (RowColor) {
             QColor c = RowColor(*table_);
-            if (c.isValid()) return c;
+            if (c.isValid())
+                return c;
         }
         return QVariant();
     case Qt::TextAlignmentRole:
         if (field->DataType() == TFieldType::ftFloat || field->DataType() == TFieldType::ftSmallint)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    default:
-        return QVariant();
+    default: return QVariant();
     }
 }
 
 QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    if (section < 0 || section >= static_cast<int>(titles_.size())) return QVariant();
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    if (section < 0 || section >= static_cast<int>(titles_.size()))
+        return QVariant();
     return QString::fromStdString(titles_[static_cast<size_t>(section)]);
 }
 

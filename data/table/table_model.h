@@ -22,7 +22,7 @@ struct TColumn {
 };
 
 class TTableModel : public QAbstractTableModel {
- public:
+public:
     explicit TTableModel(TTable* table = nullptr, QObject* parent = nullptr);
     ~TTableModel() override;
 
@@ -60,7 +60,7 @@ class TTableModel : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
- private:
+private:
     void OnDataEvent(TDataEvent event);
     void Refill(int currentRowWanted);
     void RebuildColumns();

@@ -19,7 +19,8 @@ std::string Message(int code, const std::string& detail)
 
 std::string DbiErrorText(int code)
 {
-    if (code == DBIERR_OPENFAILED) return "File Open Error";
+    if (code == DBIERR_OPENFAILED)
+        return "File Open Error";
     return "IDAPI Error : " + std::to_string(code);
 }
 
@@ -30,15 +31,18 @@ EDatabaseError::EDatabaseError(int code, const std::string& detail)
 
 void Check(int result, const std::string& detail)
 {
-    if (result != DBIERR_NONE) throw EDatabaseError(result, detail);
+    if (result != DBIERR_NONE)
+        throw EDatabaseError(result, detail);
 }
 
 void SetTableNoticeHook(TableNoticeHook hook) { NoticeHook() = std::move(hook); }
 
 void TableNotice(const std::string& text)
 {
-    if (NoticeHook()) NoticeHook()(text);
-    else std::fprintf(stderr, "%s\n", text.c_str());
+    if (NoticeHook())
+        NoticeHook()(text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 } // namespace zn::data

@@ -9,18 +9,18 @@ namespace zn::data {
 
 enum DbiResult : int {
     DBIERR_NONE = 0,
-    DBIERR_UNUSABLE = 99,         // the engine cannot be used
-    DBIERR_BOF = 8705,            // at the beginning
-    DBIERR_EOF = 8706,            // at the end
-    DBIERR_RECDELETED = 8709,     // the record no longer qualifies (filter, deleted)
-    DBIERR_RECNOTFOUND = 8710,    // key not found
+    DBIERR_UNUSABLE = 99,      // the engine cannot be used
+    DBIERR_BOF = 8705,         // at the beginning
+    DBIERR_EOF = 8706,         // at the end
+    DBIERR_RECDELETED = 8709,  // the record no longer qualifies (filter, deleted)
+    DBIERR_RECNOTFOUND = 8710, // key not found
     DBIERR_NOSUCHTABLE = 8712,
-    DBIERR_INVALIDHNDL = 9990,    // the handle names no open work area
-    DBIERR_FLDLIMIT = 10019,      // value too wide for its field
-    DBIERR_LOCKED = 10245,        // record lock refused
-    DBIERR_NOASSOCINDEX = 10757,  // no active index order
-    DBIERR_NOCURRREC = 10764,     // seek without an index order
-    DBIERR_OPENFAILED = 11011,    // "File Open Error"
+    DBIERR_INVALIDHNDL = 9990,   // the handle names no open work area
+    DBIERR_FLDLIMIT = 10019,     // value too wide for its field
+    DBIERR_LOCKED = 10245,       // record lock refused
+    DBIERR_NOASSOCINDEX = 10757, // no active index order
+    DBIERR_NOCURRREC = 10764,    // seek without an index order
+    DBIERR_OPENFAILED = 11011,   // "File Open Error"
     DBIERR_NOTSUPPORTED = 12289,
 };
 
@@ -28,10 +28,11 @@ enum DbiResult : int {
 std::string DbiErrorText(int code);
 
 class EDatabaseError : public std::runtime_error {
- public:
+public:
     explicit EDatabaseError(int code, const std::string& detail = std::string());
     int Code() const { return code_; }
- private:
+
+private:
     int code_;
 };
 

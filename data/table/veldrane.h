@@ -14,7 +14,7 @@
 namespace zn::data {
 
 class TVeldrane {
- public:
+public:
     TVeldrane() = default;
     explicit TVeldrane(TDataSource* source) { SetDataSource(source); }
     ~TVeldrane();
@@ -38,14 +38,14 @@ class TVeldrane {
                  const std::string& condition);
     int IndexOpen(const std::string& file);
     void CloseIndexes();
-    int SetOrder(int order);      // 0 = record order; the order before
+    int SetOrder(int order); // 0 = record order; the order before
     int IndexOrd();
-    int TagArea(const std::string& tag);   // 0 = no such tag
+    int TagArea(const std::string& tag); // 0 = no such tag
     std::string TagName(int order);
-    void Pack();                  // drops the records marked deleted
+    void Pack(); // drops the records marked deleted
 
     // The filter: stored, and applied at once when the dataset is active (else when it opens).
-    int Query(const std::string& expression);   // "" clears
+    int Query(const std::string& expression); // "" clears
     const std::string& Filter() const { return filter_; }
     void SetFilter(const std::string& expression) { Query(expression); }
     long QueryRecCount();
@@ -80,7 +80,7 @@ class TVeldrane {
     // The driver kind of ExtraIndexes entries without extension (4: .NTX, 5: .IDX, 6: .NSX).
     void SetDriverKind(int kind) { driverKind_ = kind; }
 
- private:
+private:
     class Area;
     void OnDataEvent(TDataEvent event);
 
@@ -103,7 +103,7 @@ enum TVeldraneDateFrmt { dfAmerican, dfAnsi, dfBritish, dfFrench, dfGerman, dfIt
 // Engine-wide settings; each setter calls the engine at once. DateFormat and Century also set the
 // process-wide short date format and date separator.
 class TVeldraneEnv {
- public:
+public:
     TVeldraneEnv();
     bool Exact() const { return exact_; }
     void SetExact(bool on);
@@ -118,9 +118,9 @@ class TVeldraneEnv {
     bool SoftSeek() const { return softSeek_; }
     void SetSoftSeek(bool on);
     bool Deleted() const { return deleted_; }
-    void SetDeleted(bool on);    // true hides the records marked deleted
+    void SetDeleted(bool on); // true hides the records marked deleted
 
- private:
+private:
     bool exact_ = false, century_ = false;
     TVeldraneDateFrmt dateFormat_ = dfAmerican;
     long lockTimeout_ = 1, memoBlockSize_ = 64;

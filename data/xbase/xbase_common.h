@@ -7,31 +7,31 @@ namespace zn::xbase {
 
 // Negative engine result codes; 0 is success. Texts in ErrorText.
 enum class Err : int {
-  Ok = 0,
-  FileNotFound = -1,
-  FileOpen = -2,
-  FileRead = -3,
-  FileWrite = -4,
-  InUse = -5,
-  LockTimeout = -6,
-  CorruptTable = -7,
-  CorruptIndex = -8,
-  NoSuchField = -9,
-  ExprSyntax = -10,
-  ExprType = -11,
-  NoArea = -12,
-  NoOrder = -13,
-  ReadOnly = -14,
-  ExclusiveNeeded = -15,
-  BadArgument = -16,
-  NoFreeArea = -17,
-  ValueTooWide = -18,
-  NoSuchTag = -19,
-  KeyTooLong = -20,
-  BadTagName = -21,
-  BadField = -22,
-  NotFound = -23,
-  OutOfMemory = -24,
+    Ok = 0,
+    FileNotFound = -1,
+    FileOpen = -2,
+    FileRead = -3,
+    FileWrite = -4,
+    InUse = -5,
+    LockTimeout = -6,
+    CorruptTable = -7,
+    CorruptIndex = -8,
+    NoSuchField = -9,
+    ExprSyntax = -10,
+    ExprType = -11,
+    NoArea = -12,
+    NoOrder = -13,
+    ReadOnly = -14,
+    ExclusiveNeeded = -15,
+    BadArgument = -16,
+    NoFreeArea = -17,
+    ValueTooWide = -18,
+    NoSuchTag = -19,
+    KeyTooLong = -20,
+    BadTagName = -21,
+    BadField = -22,
+    NotFound = -23,
+    OutOfMemory = -24,
 };
 
 const char* ErrorText(Err e);
@@ -39,23 +39,23 @@ const char* ErrorText(Err e);
 enum class OpenMode { Shared = 0, ReadOnly = 1, Exclusive = 2 };
 
 struct Field {
-  std::string name;  // upper case, at most 10 characters
-  char type = 'C';   // C, D, L, N (F read as N); other letters are kept as raw text
-  int length = 0;
-  int decimals = 0;
-  int offset = 0;    // in the record; the deletion flag is byte 0, so the first field is at 1
+    std::string name; // upper case, at most 10 characters
+    char type = 'C';  // C, D, L, N (F read as N); other letters are kept as raw text
+    int length = 0;
+    int decimals = 0;
+    int offset = 0; // in the record; the deletion flag is byte 0, so the first field is at 1
 };
 
 // Engine-wide settings (the environment of the table components).
 struct Settings {
-  bool deleted = false;   // hide records marked deleted
-  bool century = false;
-  int dateFormat = 0;     // 0 American .. 6 Spanish
-  bool exact = false;
-  bool softSeek = false;
-  int lockTimeoutSeconds = 1;
-  int memoBlockSize = 64;
-  bool fastRead = false;
+    bool deleted = false; // hide records marked deleted
+    bool century = false;
+    int dateFormat = 0; // 0 American .. 6 Spanish
+    bool exact = false;
+    bool softSeek = false;
+    int lockTimeoutSeconds = 1;
+    int memoBlockSize = 64;
+    bool fastRead = false;
 };
 
 // Julian day numbers: 2000-01-01 is 2451545; 0 stands for the empty date.
@@ -65,7 +65,7 @@ bool ValidDate(int year, int month, int day);
 int32_t Today();
 // "YYYYMMDD" -> julian day; blanks or anything invalid -> 0.
 int32_t DateFromDtos(const char* text, size_t length);
-std::string DtosFromDate(int32_t julian);  // 8 blanks for the empty date
+std::string DtosFromDate(int32_t julian); // 8 blanks for the empty date
 // The date texts of the date-format and century settings.
 std::string DtocFromDate(int32_t julian, const Settings& settings);
 int32_t DateFromDtoc(const std::string& text, const Settings& settings);

@@ -11,11 +11,11 @@ void vd_SetStringType(int type);
 void vd_ErrorLevel(int level);
 std::string vd_Version();
 void vd_CloseAll();
-int vd_LastError();             // 0 or the negative code of the last failure
+int vd_LastError(); // 0 or the negative code of the last failure
 std::string vd_LastErrorText();
 
 // Work areas.
-int vd_Select(int area);        // returns the area selected before
+int vd_Select(int area); // returns the area selected before
 int vd_WorkArea(const char* alias);
 // 65002: area n open; 3000: number of orders; 3001: the production index is there but could not
 // be opened (damaged, half-written, unreadable) or not for writing: its negative error code, else
@@ -60,7 +60,7 @@ std::string vd_GetString(const char* field);
 std::string vd_GetTrimString(const char* field);
 std::string vd_GetDateString(const char* field);
 int vd_GetLogical(const char* field);
-char* vd_GetMemo(const char* field, int flags);  // no memo fields: null
+char* vd_GetMemo(const char* field, int flags); // no memo fields: null
 void vd_MemDealloc(char* memo);
 
 // Moving.
@@ -81,22 +81,22 @@ int vd_Unlock(long recno); // 0: all
 int vd_IndexTag(const char* file, const char* tag, const char* key, int option, int flag, const char* condition);
 int vd_IndexOpen(const char* file);
 int vd_CloseIndexes();
-int vd_SetOrder(int order);  // 0 = record order; returns the order before
+int vd_SetOrder(int order); // 0 = record order; returns the order before
 int vd_IndexOrd();
-int vd_TagArea(const char* tag);  // 0 = no such tag
+int vd_TagArea(const char* tag); // 0 = no such tag
 std::string vd_TagName(int order);
 std::string vd_IndexName(int order);
-std::string vd_IndexKey(int order);   // 0: the current order
-int vd_IndexKeyField(int order);      // the field a one-field key consists of, else 0
+std::string vd_IndexKey(int order); // 0: the current order
+int vd_IndexKeyField(int order);    // the field a one-field key consists of, else 0
 std::string vd_KeyData();
-int vd_Seek(const char* key);         // non-zero = found
+int vd_Seek(const char* key); // non-zero = found
 int vd_SetScope(const char* low, const char* high);
 
 // Expressions and filters.
-int vd_EvalTest(const char* expression);  // 1 text, 2 number, 3 logical, 4 date, 0 invalid
+int vd_EvalTest(const char* expression); // 1 text, 2 number, 3 logical, 4 date, 0 invalid
 std::string vd_EvalString(const char* expression);
 int vd_EvalLogical(const char* expression);
-int vd_Query(const char* expression);     // nil clears
+int vd_Query(const char* expression); // nil clears
 long vd_QueryRecCount();
 std::string vd_DBFilter();
 

@@ -143,8 +143,8 @@ void TShowAssistantHelpForm::Button3Click()
     f.setFamily("Arial");
     CopyPasteMemo->setFont(f);
     QPrinter printer(QPrinter::HighResolution);
-    const bool confirmed = PrintHook() ? PrintHook()(printer)
-                                       : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
+    const bool confirmed =
+        PrintHook() ? PrintHook()(printer) : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
     if (!confirmed)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -24,7 +24,7 @@ public:
 
     void SetLines(const QStringList& lines);
     int DesignedHeight() const { return designedHeight_; }
-    int LineHeight() const;        // height of "Wj" in the dialog's font
+    int LineHeight() const; // height of "Wj" in the dialog's font
     int FindLongestLine(const QStringList& lines) const;
 
     void Button1Click();

@@ -22,10 +22,7 @@ constexpr int kTopicsPerPage = 5;
 constexpr int kFaqHelpContext = 911;
 } // namespace
 
-int TopicPageCount(int topicCount)
-{
-    return topicCount / kTopicsPerPage + (topicCount % kTopicsPerPage > 0 ? 1 : 0);
-}
+int TopicPageCount(int topicCount) { return topicCount / kTopicsPerPage + (topicCount % kTopicsPerPage > 0 ? 1 : 0); }
 
 TopicPage TopicPageAt(int page, int topicCount)
 {
@@ -195,8 +192,8 @@ void TAssistantPelloForm::GButtonclick(int button)
         return;
     const QString answer = answers_[topic];
     const QRect room = LabelPageLabel->contentsRect();
-    const QRect needed = LabelPageLabel->fontMetrics().boundingRect(
-        QRect(0, 0, std::max(1, room.width()), 100000), Qt::TextWordWrap, answer);
+    const QRect needed = LabelPageLabel->fontMetrics().boundingRect(QRect(0, 0, std::max(1, room.width()), 100000),
+                                                                    Qt::TextWordWrap, answer);
     if (needed.height() > room.height()) {
         MemoPageMemo->setPlainText(answer);
         MemoPageCaption->setText(QB[button]->Caption());

@@ -42,12 +42,12 @@ public:
     QTextEdit* MemoPageMemo;
 
     void SetTopics(const QStringList& titles, const QStringList& answers);
-    void StartPaging();                 // page 1 of the topics
+    void StartPaging(); // page 1 of the topics
     void ShowPage(int page);
     int CurrentPage() const { return page_; }
     int PageCount() const { return pages_; }
-    void GButtonclick(int button);      // 0..4: the topic button pressed
-    void WexbyButton4Click();           // back to the topic list
+    void GButtonclick(int button); // 0..4: the topic button pressed
+    void WexbyButton4Click();      // back to the topic list
     void ExplorerButton1Click() { hide(); }
 
 protected:

@@ -42,13 +42,41 @@ TGraphicPanel::TGraphicPanel(QWidget* parent) : QWidget(parent), color_(palette(
     setFocusPolicy(Qt::NoFocus);
 }
 
-void TGraphicPanel::SetAlignment(Qt::Alignment a) { alignment_ = a; update(); }
-void TGraphicPanel::SetBevelInner(TBevelCut b) { bevelInner_ = b; update(); }
-void TGraphicPanel::SetBevelOuter(TBevelCut b) { bevelOuter_ = b; update(); }
-void TGraphicPanel::SetBevelWidth(int w) { bevelWidth_ = w; update(); }
-void TGraphicPanel::SetBorderWidth(int w) { borderWidth_ = w; update(); }
-void TGraphicPanel::SetBorderStyle(TBorderStyle s) { borderStyle_ = s; update(); }
-void TGraphicPanel::SetColor(const QColor& c) { color_ = c; update(); }
+void TGraphicPanel::SetAlignment(Qt::Alignment a)
+{
+    alignment_ = a;
+    update();
+}
+void TGraphicPanel::SetBevelInner(TBevelCut b)
+{
+    bevelInner_ = b;
+    update();
+}
+void TGraphicPanel::SetBevelOuter(TBevelCut b)
+{
+    bevelOuter_ = b;
+    update();
+}
+void TGraphicPanel::SetBevelWidth(int w)
+{
+    bevelWidth_ = w;
+    update();
+}
+void TGraphicPanel::SetBorderWidth(int w)
+{
+    borderWidth_ = w;
+    update();
+}
+void TGraphicPanel::SetBorderStyle(TBorderStyle s)
+{
+    borderStyle_ = s;
+    update();
+}
+void TGraphicPanel::SetColor(const QColor& c)
+{
+    color_ = c;
+    update();
+}
 void TGraphicPanel::SetCaption(const QString& text)
 {
     caption_ = text;

@@ -93,10 +93,7 @@ QRect TQuibButton::CaptionRect() const
     return QRect(QPoint(CaptionX + d, d), QPoint(width() + d - RoundedCornerSize / 2, height() + d));
 }
 
-bool TQuibButton::CaptionWraps() const
-{
-    return fontMetrics().horizontalAdvance(caption_) > CaptionRect().width();
-}
+bool TQuibButton::CaptionWraps() const { return fontMetrics().horizontalAdvance(caption_) > CaptionRect().width(); }
 
 void TQuibButton::DrawTheText(QPainter& p, const QRect& r)
 {

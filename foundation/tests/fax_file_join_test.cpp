@@ -220,7 +220,7 @@ TEST_F(FaxFileJoinTest, ConvertedPagesDecodeAlikeAfterJoining)
     ASSERT_EQ(faxdoc::ReadApfHeader(Path("joined.apf"), header), 0);
     EXPECT_EQ(header.pageCount, 4);
     std::string whole = ReadFile(cover) + ReadFile(Path("doc.apf")).substr(64); // the first file whole, the rest
-    Put16(whole, 32, 4);                                                      // without their headers
+    Put16(whole, 32, 4);                                                        // without their headers
     EXPECT_EQ(ReadFile(Path("joined.apf")), whole);
     ASSERT_GT(DecodedPage(cover, 1).size(), 200000u);
     EXPECT_EQ(DecodedPage(Path("joined.apf"), 1), DecodedPage(cover, 1));

@@ -42,12 +42,12 @@ TEST_P(FindFreeFaxFileNameTest, FindsFirstFreeAfterTheUsedRun)
     EXPECT_EQ(*name, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Folders, FindFreeFaxFileNameTest,
-    ::testing::Values(SearchCase{0, {}, 1}, SearchCase{60, {}, 61}, SearchCase{99, {}, 100},
-                      SearchCase{1200, {}, 1201}, SearchCase{9998, {}, 9999},
-                      // gaps below the used range are not found again
-                      SearchCase{1200, {700}, 1201}, SearchCase{1200, {1000}, 1000}, SearchCase{60, {30}, 61}, SearchCase{30, {3}, 3}));
+INSTANTIATE_TEST_SUITE_P(Folders, FindFreeFaxFileNameTest,
+                         ::testing::Values(SearchCase{0, {}, 1}, SearchCase{60, {}, 61}, SearchCase{99, {}, 100},
+                                           SearchCase{1200, {}, 1201}, SearchCase{9998, {}, 9999},
+                                           // gaps below the used range are not found again
+                                           SearchCase{1200, {700}, 1201}, SearchCase{1200, {1000}, 1000},
+                                           SearchCase{60, {30}, 61}, SearchCase{30, {3}, 3}));
 
 TEST(FindFreeFaxFileNameProbeTest, ProbesCoarseToFine)
 {

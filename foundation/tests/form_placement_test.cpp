@@ -57,7 +57,8 @@ class PlacementFitTest : public ::testing::TestWithParam<FitCase> {};
 TEST_P(PlacementFitTest, AcceptsOnlyRectanglesOnTheScreen)
 {
     const PlacementRect& r = GetParam().rect;
-    EXPECT_EQ(PlacementFitsScreen(r, kScreen), GetParam().fits) << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+    EXPECT_EQ(PlacementFitsScreen(r, kScreen), GetParam().fits)
+        << r.left << "," << r.top << "," << r.right << "," << r.bottom;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rects, PlacementFitTest,

@@ -190,7 +190,9 @@ TEST_F(ModemProbe, ASilentModemFailsTheCheckAfterATAndTheResetString)
 
 TEST_F(ModemProbe, AModemDeafToATIsFoundByTheResetStringAndCommandsGainTheirPrefix)
 {
-    PtyModem modem([](const std::string& line) { return line == "ATZ" || line == "AT&F" || line == "atz" ? std::string("OK") : std::string(); });
+    PtyModem modem([](const std::string& line) {
+        return line == "ATZ" || line == "AT&F" || line == "atz" ? std::string("OK") : std::string();
+    });
     comms::TFxComPort port;
     OpenOn(modem, port, "ATZ");
     EXPECT_TRUE(CheckModemResponds(port));

@@ -17,7 +17,11 @@ using test::WriteFile;
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override { Settings() = SettingsValues(); PrintSettings() = PrintOptions(); }
+    void SetUp() override
+    {
+        Settings() = SettingsValues();
+        PrintSettings() = PrintOptions();
+    }
     void WriteIni(const std::string& content) { WriteFile(home_.Path() + "/ZN.INI", content); }
     std::string IniText() const { return ReadFile(home_.Path() + "/ZN.INI"); }
     TempHome home_;
@@ -83,19 +87,57 @@ TEST_F(SettingsTest, FreshFileIsWrittenInSaveOrder)
     Settings().ProgramVersion = "2.9z Build 6";
     Settings().LastUsedImageFilePath = "/images/";
     SaveSettings();
-    const std::vector<std::string> expected = {
-        "[User]", "Fax", "Name", "Voice", "Company", "PrefixDisable", "SuffixDisable",
-        "[Dialing]", "DialPrefix", "DialAttempts", "RetryWait", "BlindDial", "IgnoreBusy", "ToneOrPulse", "Timeout",
-        "DialSuffix", "ECM",
-        "[Modem]", "InitString", "ComPort", "FaxClass", "MaximumBPS", "RenegotiateBetween", "InitStringReceive",
-        "FaxClassReceive", "MaximumBPSReceive", "UseTAPI", "TAPIDevice",
-        "[Resetting]", "String", "AfterString",
-        "[Receive]", "Wav", "AnswerOnRing", "AtStartup", "ECMReceive", "PrintOnReceipt", "PrintOnReceiptPrinter",
-        "DisableReceivingFaxesNotification",
-        "[Hints]", "On",
-        "[Version]", "Version",
-        "[Other]", "LastUsedCoversheetTemplate", "UseAlternateHeaderFont", "GlobalUseAlternateNamingRec",
-        "UseAlternateFaxViewer", "GlobalLargerSendBuffer", "GlobalLargerReceiveBuffer", "LastUsedImageFilePath"};
+    const std::vector<std::string> expected = {"[User]",
+                                               "Fax",
+                                               "Name",
+                                               "Voice",
+                                               "Company",
+                                               "PrefixDisable",
+                                               "SuffixDisable",
+                                               "[Dialing]",
+                                               "DialPrefix",
+                                               "DialAttempts",
+                                               "RetryWait",
+                                               "BlindDial",
+                                               "IgnoreBusy",
+                                               "ToneOrPulse",
+                                               "Timeout",
+                                               "DialSuffix",
+                                               "ECM",
+                                               "[Modem]",
+                                               "InitString",
+                                               "ComPort",
+                                               "FaxClass",
+                                               "MaximumBPS",
+                                               "RenegotiateBetween",
+                                               "InitStringReceive",
+                                               "FaxClassReceive",
+                                               "MaximumBPSReceive",
+                                               "UseTAPI",
+                                               "TAPIDevice",
+                                               "[Resetting]",
+                                               "String",
+                                               "AfterString",
+                                               "[Receive]",
+                                               "Wav",
+                                               "AnswerOnRing",
+                                               "AtStartup",
+                                               "ECMReceive",
+                                               "PrintOnReceipt",
+                                               "PrintOnReceiptPrinter",
+                                               "DisableReceivingFaxesNotification",
+                                               "[Hints]",
+                                               "On",
+                                               "[Version]",
+                                               "Version",
+                                               "[Other]",
+                                               "LastUsedCoversheetTemplate",
+                                               "UseAlternateHeaderFont",
+                                               "GlobalUseAlternateNamingRec",
+                                               "UseAlternateFaxViewer",
+                                               "GlobalLargerSendBuffer",
+                                               "GlobalLargerReceiveBuffer",
+                                               "LastUsedImageFilePath"};
     const std::string text = IniText();
     EXPECT_EQ(Layout(text), expected);
     EXPECT_NE(text.find("Version=2.9z Build 6\r\n"), std::string::npos);
@@ -153,7 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"[Dialing]\nDialAttempts=abc\n", [](auto& s) { return Num(s.DialAttempts); }, "3"},
         ReadCase{"[Dialing]\nRetryWait=\n", [](auto& s) { return Num(s.RetryWait); }, "60"},
         ReadCase{"[Modem]\nInitString=ATX\n", [](auto& s) { return s.InitStringReceive; }, "ATX"},
-        ReadCase{"[Modem]\nInitString=ATX\nInitStringReceive=ATY\n", [](auto& s) { return s.InitStringReceive; }, "ATY"},
+        ReadCase{"[Modem]\nInitString=ATX\nInitStringReceive=ATY\n", [](auto& s) { return s.InitStringReceive; },
+                 "ATY"},
         ReadCase{"[Modem]\nFaxClass=2\n", [](auto& s) { return Num(s.FaxClassReceive); }, "2"},
         ReadCase{"[Dialing]\nECM=1\n", [](auto& s) { return Num(s.ECMReceive); }, "1"},
         ReadCase{"[Dialing]\nECM=1\n[Receive]\nECMReceive=0\n", [](auto& s) { return Num(s.ECMReceive); }, "0"},
@@ -161,7 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"[Resetting]\nString=AT&F\n", [](auto& s) { return s.ResetString; }, "AT&F"},
         ReadCase{"[Other]\nLastUsedImageFilePath=\n", [](auto& s) { return s.LastUsedImageFilePath; }, ""},
         ReadCase{"[Other]\nLastUsedImageFilePath=/no/such/folder/\n",
-                 [](auto& s) { return s.LastUsedImageFilePath == GetProgramFolder() ? "program folder" : s.LastUsedImageFilePath; },
+                 [](auto& s) {
+                     return s.LastUsedImageFilePath == GetProgramFolder() ? "program folder" : s.LastUsedImageFilePath;
+                 },
                  "program folder"},
         ReadCase{"[Other]\nLastUsedImageFilePath=/tmp/\n", [](auto& s) { return s.LastUsedImageFilePath; }, "/tmp/"},
         ReadCase{"[Modem]\nComPort=3\n", [](auto& s) { return Num(s.ComPort) + Num(s.PortNotConfigured); }, "30"}));
@@ -214,7 +259,8 @@ TEST_F(SettingsTest, FinishedWizardClearsPortNotConfigured)
 TEST_F(SettingsTest, PrintOptionsDefaultOffAndLoadBack)
 {
     LoadPrintSettings();
-    EXPECT_FALSE(PrintSettings().MultiPage || PrintSettings().Header || PrintSettings().Footer || PrintSettings().Stretch);
+    EXPECT_FALSE(PrintSettings().MultiPage || PrintSettings().Header || PrintSettings().Footer
+                 || PrintSettings().Stretch);
     PrintSettings().MultiPage = true;
     PrintSettings().Stretch = true;
     SavePrintSettings();

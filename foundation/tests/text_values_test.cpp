@@ -22,8 +22,7 @@ TEST_P(TrimTest, RemovesOnlySpaces)
 INSTANTIATE_TEST_SUITE_P(Texts, TrimTest,
                          ::testing::Values(TrimCase{"  a b  ", "a b  ", "  a b", "a b"},
                                            TrimCase{"\ta b\t", "\ta b\t", "\ta b\t", "\ta b\t"},
-                                           TrimCase{"    ", "", "", ""},
-                                           TrimCase{"", "", "", ""},
+                                           TrimCase{"    ", "", "", ""}, TrimCase{"", "", "", ""},
                                            TrimCase{"x", "x", "x", "x"}));
 
 TEST(FaxClassToTextTest, NamesEveryClassAndUnknown)

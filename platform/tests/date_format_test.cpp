@@ -40,23 +40,16 @@ TEST_P(FormatDateTimeTest, GivesTheText)
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatDateTimeTest,
-    ::testing::Values(FormatCase{"yyyy-mm-dd hh:nn:ss", kMorning, "2024-03-05 07:08:09"},
-                      FormatCase{"mmdd", kMorning, "0305"},
-                      FormatCase{"hh:mm", kMorning, "07:08"}, // m right after h is minutes
-                      FormatCase{"d/m/yy", kMorning, "5/3/24"},
-                      FormatCase{"h:nn:ss.zzz", kMorning, "7:08:09.045"},
-                      FormatCase{"h:nn am/pm", kAfternoon, "1:05 pm"},
-                      FormatCase{"hh:nn AM/PM", kMidnight, "12:05 AM"},
-                      FormatCase{"h:nn a/p", kAfternoon, "1:05 p"},
-                      FormatCase{"h:nn ampm", kAfternoon, "1:05 PM"},
-                      FormatCase{"HH:NN", kAfternoon, "13:05"},
-                      FormatCase{"dddd, mmmm d", kMorning, "Tuesday, March 5"},
-                      FormatCase{"ddd mmm", kMorning, "Tue Mar"},
-                      FormatCase{"\"day\" d 'at' h", kMorning, "day 5 at 7"},
-                      FormatCase{"ddddd", kMorning, "3/5/24"},
-                      FormatCase{"c", kMorning, "3/5/24 7:08:09 AM"},
-                      FormatCase{"C", DateTime{2024, 3, 5, 0, 0, 0, 0}, "3/5/24"},
-                      FormatCase{"tt", kAfternoon, "1:05:00 PM"}));
+    ::testing::Values(
+        FormatCase{"yyyy-mm-dd hh:nn:ss", kMorning, "2024-03-05 07:08:09"}, FormatCase{"mmdd", kMorning, "0305"},
+        FormatCase{"hh:mm", kMorning, "07:08"}, // m right after h is minutes
+        FormatCase{"d/m/yy", kMorning, "5/3/24"}, FormatCase{"h:nn:ss.zzz", kMorning, "7:08:09.045"},
+        FormatCase{"h:nn am/pm", kAfternoon, "1:05 pm"}, FormatCase{"hh:nn AM/PM", kMidnight, "12:05 AM"},
+        FormatCase{"h:nn a/p", kAfternoon, "1:05 p"}, FormatCase{"h:nn ampm", kAfternoon, "1:05 PM"},
+        FormatCase{"HH:NN", kAfternoon, "13:05"}, FormatCase{"dddd, mmmm d", kMorning, "Tuesday, March 5"},
+        FormatCase{"ddd mmm", kMorning, "Tue Mar"}, FormatCase{"\"day\" d 'at' h", kMorning, "day 5 at 7"},
+        FormatCase{"ddddd", kMorning, "3/5/24"}, FormatCase{"c", kMorning, "3/5/24 7:08:09 AM"},
+        FormatCase{"C", DateTime{2024, 3, 5, 0, 0, 0, 0}, "3/5/24"}, FormatCase{"tt", kAfternoon, "1:05:00 PM"}));
 
 TEST_F(DateFormatTest, LocaleFormsComeFromQtsLocaleInTheseLetters)
 {

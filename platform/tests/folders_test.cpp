@@ -82,14 +82,13 @@ TEST_P(ListFolderTest, MatchesDosWildcardsWithoutRegardToCase)
     EXPECT_EQ(ListFolderCI(tmp_ / "send", GetParam().pattern), GetParam().names);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, ListFolderTest,
-    ::testing::Values(ListCase{"*.apf", {"FAX00001.APF", "fax00002.apf"}},
-                      ListCase{"*.JFD", {"JOB1.JFD"}},
-                      ListCase{"FAX?????.APF", {"FAX00001.APF", "fax00002.apf"}},
-                      ListCase{"FAX????.APF", {}},
-                      ListCase{"*.*", {"FAX00001.APF", "fax00002.apf", "JOB1.JFD", "notes.txt"}},
-                      ListCase{"*2*", {"fax00002.apf"}}));
+INSTANTIATE_TEST_SUITE_P(Patterns, ListFolderTest,
+                         ::testing::Values(ListCase{"*.apf", {"FAX00001.APF", "fax00002.apf"}},
+                                           ListCase{"*.JFD", {"JOB1.JFD"}},
+                                           ListCase{"FAX?????.APF", {"FAX00001.APF", "fax00002.apf"}},
+                                           ListCase{"FAX????.APF", {}},
+                                           ListCase{"*.*", {"FAX00001.APF", "fax00002.apf", "JOB1.JFD", "notes.txt"}},
+                                           ListCase{"*2*", {"fax00002.apf"}}));
 
 TEST_F(FoldersTest, ListingCanIncludeFolders)
 {

@@ -150,10 +150,7 @@ TEST_F(IniFileTest, LongValuesAreCutTo1023Characters)
     EXPECT_EQ(ini_.ReadString("S", "k", ""), std::string(1023, 'x'));
 }
 
-TEST_F(IniFileTest, DefaultLosesTrailingBlanks)
-{
-    EXPECT_EQ(ini_.ReadString("S", "k", " a  "), " a");
-}
+TEST_F(IniFileTest, DefaultLosesTrailingBlanks) { EXPECT_EQ(ini_.ReadString("S", "k", " a  "), " a"); }
 
 TEST_F(IniFileTest, RefusesWhatWouldBreakTheLines)
 {
@@ -176,10 +173,10 @@ TEST_F(IniFileTest, WriteIsAtomicAndKeepsTheFileMode)
 {
     Write("[S]\nk=1\n");
     chmod((tmp_ / "ZN.INI").c_str(), 0640);
-    struct stat before{};
+    struct stat before {};
     stat((tmp_ / "ZN.INI").c_str(), &before);
     ASSERT_TRUE(ini_.WriteString("S", "k", "2"));
-    struct stat after{};
+    struct stat after {};
     stat((tmp_ / "ZN.INI").c_str(), &after);
     EXPECT_NE(before.st_ino, after.st_ino) << "replaced by rename, not rewritten in place";
     EXPECT_EQ(after.st_mode & 0777, 0640u);
@@ -193,7 +190,7 @@ TEST_F(IniFileTest, ANewFileTakesItsModeFromTheUmask)
     const bool written = ini_.WriteString("S", "k", "1");
     umask(saved);
     ASSERT_TRUE(written);
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(stat((tmp_ / "ZN.INI").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }

@@ -12,25 +12,19 @@ struct Mapping {
     int code;
 };
 
-void PrintTo(const Mapping& m, std::ostream* os)
-{
-    *os << "errno_" << m.err << "_gives_" << m.code;
-}
+void PrintTo(const Mapping& m, std::ostream* os) { *os << "errno_" << m.err << "_gives_" << m.code; }
 
 class ErrnoToIoErrorTest : public ::testing::TestWithParam<Mapping> {};
 
-TEST_P(ErrnoToIoErrorTest, MapsToTheDosCode)
-{
-    EXPECT_EQ(ErrnoToIoError(GetParam().err), GetParam().code);
-}
+TEST_P(ErrnoToIoErrorTest, MapsToTheDosCode) { EXPECT_EQ(ErrnoToIoError(GetParam().err), GetParam().code); }
 
 INSTANTIATE_TEST_SUITE_P(Table, ErrnoToIoErrorTest,
-                         ::testing::Values(Mapping{0, 0}, Mapping{ENOENT, 2}, Mapping{ENOTDIR, 3},
-                                           Mapping{EMFILE, 4}, Mapping{ENFILE, 4}, Mapping{EACCES, 5},
-                                           Mapping{EPERM, 5}, Mapping{EEXIST, 5}, Mapping{EBADF, 6},
-                                           Mapping{ENOMEM, 8}, Mapping{ENOSPC, 101}, Mapping{EDQUOT, 101},
-                                           Mapping{EROFS, 150}, Mapping{ESPIPE, 156}, Mapping{EIO, 162},
-                                           Mapping{EINVAL, 162}, Mapping{EPROTO, 162}));
+                         ::testing::Values(Mapping{0, 0}, Mapping{ENOENT, 2}, Mapping{ENOTDIR, 3}, Mapping{EMFILE, 4},
+                                           Mapping{ENFILE, 4}, Mapping{EACCES, 5}, Mapping{EPERM, 5},
+                                           Mapping{EEXIST, 5}, Mapping{EBADF, 6}, Mapping{ENOMEM, 8},
+                                           Mapping{ENOSPC, 101}, Mapping{EDQUOT, 101}, Mapping{EROFS, 150},
+                                           Mapping{ESPIPE, 156}, Mapping{EIO, 162}, Mapping{EINVAL, 162},
+                                           Mapping{EPROTO, 162}));
 
 TEST(IoErrorToErrnoTest, GivesTheErrnoBackForEveryDosCodeItProduces)
 {

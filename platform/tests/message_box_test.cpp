@@ -60,10 +60,7 @@ struct BoxCase {
     int answer;
 };
 
-void PrintTo(const BoxCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
 
 class MessageBoxScreenTest : public ::testing::TestWithParam<BoxCase> {};
 
@@ -87,8 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BoxCase{"Ok", MB_OK, {B::Ok}, B::Ok, B::Ok, IDOK},
                       BoxCase{"OkEsc", MB_OK, {B::Ok}, B::Ok, B::NoButton, IDOK},
                       BoxCase{"OkCancelEsc", MB_OKCANCEL, {B::Ok, B::Cancel}, B::Ok, B::NoButton, IDCANCEL},
-                      BoxCase{"AbortRetryIgnore", MB_ABORTRETRYIGNORE | MB_DEFBUTTON3,
-                              {B::Abort, B::Retry, B::Ignore}, B::Ignore, B::Retry, IDRETRY},
+                      BoxCase{"AbortRetryIgnore",
+                              MB_ABORTRETRYIGNORE | MB_DEFBUTTON3,
+                              {B::Abort, B::Retry, B::Ignore},
+                              B::Ignore,
+                              B::Retry,
+                              IDRETRY},
                       BoxCase{"YesNoCancel", MB_YESNOCANCEL, {B::Yes, B::No, B::Cancel}, B::Yes, B::Cancel, IDCANCEL},
                       BoxCase{"YesNoDefaultNo", 292, {B::Yes, B::No}, B::No, B::Yes, IDYES},
                       BoxCase{"YesNoClosed", MB_YESNO, {B::Yes, B::No}, B::Yes, B::NoButton, IDNO},

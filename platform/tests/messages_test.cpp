@@ -31,8 +31,7 @@ bool PumpUntil(Condition done)
 
 void PumpUntilIdle()
 {
-    while (PumpOneMessage() != 0) {
-    }
+    while (PumpOneMessage() != 0) {}
 }
 
 class MessagesTest : public ::testing::Test {
@@ -158,10 +157,7 @@ TEST_F(MessagesTest, HandlesAreUniqueAndNonZero)
     EXPECT_NE(other.Handle(), window_.Handle());
 }
 
-TEST_F(MessagesTest, PumpReturnsZeroWhenNothingIsPending)
-{
-    EXPECT_EQ(PumpOneMessage(), 0u);
-}
+TEST_F(MessagesTest, PumpReturnsZeroWhenNothingIsPending) { EXPECT_EQ(PumpOneMessage(), 0u); }
 
 // Runs body from inside the application's main loop, as the program's handlers do, and returns the
 // loop's exit code.
@@ -182,10 +178,9 @@ TEST_F(MessagesTest, QuitWhilePumpingReturns18AndTheMainLoopStillEnds)
     const int code = RunInsideMainLoop([&] {
         QTimer::singleShot(20, [] { QCoreApplication::quit(); });
         uint32_t r;
-        while ((r = PumpOneMessage()) != WM_QUIT_MSG) {
-        }
+        while ((r = PumpOneMessage()) != WM_QUIT_MSG) {}
         results.push_back(r);
-        results.push_back(PumpOneMessage()); // still pending: not consumed
+        results.push_back(PumpOneMessage());                              // still pending: not consumed
         std::thread([&] { results.push_back(PumpOneMessage()); }).join(); // not another thread's
     });
     EXPECT_EQ(code, 0);
@@ -199,8 +194,7 @@ TEST_F(MessagesTest, QuitFromAnotherThreadIsSeenByThePump)
     std::thread quitter;
     const int code = RunInsideMainLoop([&] {
         quitter = std::thread([] { QCoreApplication::quit(); });
-        while ((last = PumpOneMessage()) != WM_QUIT_MSG) {
-        }
+        while ((last = PumpOneMessage()) != WM_QUIT_MSG) {}
     });
     quitter.join();
     EXPECT_EQ(code, 0);
@@ -229,9 +223,8 @@ TEST_F(MessagesTest, MessagesPostedFromAThreadReachTheMainLoop)
         return 0;
     });
     std::thread poster;
-    const int code = RunInsideMainLoop([&] {
-        poster = std::thread([h = mainWindow.Handle()] { PostMessageTo(h, 0x42A, 7, 0); });
-    });
+    const int code =
+        RunInsideMainLoop([&] { poster = std::thread([h = mainWindow.Handle()] { PostMessageTo(h, 0x42A, 7, 0); }); });
     poster.join();
     EXPECT_EQ(code, 0);
     EXPECT_EQ(got, 7u);

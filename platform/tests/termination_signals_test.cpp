@@ -66,8 +66,8 @@ TEST_P(TerminationSignals, EndTheProgramThroughItsCallback)
 INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignals,
                          ::testing::Values(Ending{SIGTERM, false}, Ending{SIGINT, false}, Ending{SIGTERM, true}),
                          [](const auto& info) {
-                             return std::string(info.param.signal == SIGTERM ? "Term" : "Int") +
-                                    (info.param.slowCallback ? "Twice" : "Once");
+                             return std::string(info.param.signal == SIGTERM ? "Term" : "Int")
+                                    + (info.param.slowCallback ? "Twice" : "Once");
                          });
 
 } // namespace

@@ -47,17 +47,14 @@ constexpr int kFaxRowBytes = kFaxWidth / 8;
 constexpr const char* kResolution = "-r204x196";
 constexpr int kAnswerWaitMs = 30000;
 
-void Error(const std::string& text)
-{
-    std::fprintf(stderr, "ERROR: %s\n", text.c_str());
-}
+void Error(const std::string& text) { std::fprintf(stderr, "ERROR: %s\n", text.c_str()); }
 
 class Channel {
 public:
     explicit Channel(const std::string& path)
     {
         fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
+        sockaddr_un address{};
         address.sun_family = AF_UNIX;
         if (fd_ < 0 || path.empty() || path.size() >= sizeof address.sun_path)
             return;
@@ -189,8 +186,8 @@ public:
             ::dup2(pipeFds[1], 1);
             const char* gs = std::getenv("ZN_GHOSTSCRIPT");
             gs = gs && *gs ? gs : "gs";
-            ::execlp(gs, gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pbmraw",
-                     kResolution, "-sOutputFile=-", "--", input.c_str(), static_cast<char*>(nullptr));
+            ::execlp(gs, gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pbmraw", kResolution,
+                     "-sOutputFile=-", "--", input.c_str(), static_cast<char*>(nullptr));
             std::fprintf(stderr, "ERROR: Cannot run ghostscript: %s\n", std::strerror(errno));
             ::_exit(127);
         }
@@ -201,10 +198,7 @@ public:
         }
         out_ = ::fdopen(pipeFds[0], "rb");
     }
-    ~Rasteriser()
-    {
-        Finish();
-    }
+    ~Rasteriser() { Finish(); }
     FILE* Output() const { return out_; }
     // Waits for ghostscript; true when it ended well.
     bool Finish()
@@ -216,8 +210,7 @@ public:
         if (pid_ <= 0)
             return false;
         int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
         pid_ = 0;
         ok_ = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         return ok_;
@@ -235,8 +228,7 @@ bool BecomeOwner(const passwd& owner)
 {
     if (::geteuid() != 0 || owner.pw_uid == 0)
         return true;
-    return ::initgroups(owner.pw_name, owner.pw_gid) == 0 && ::setgid(owner.pw_gid) == 0 &&
-           ::setuid(owner.pw_uid) == 0;
+    return ::initgroups(owner.pw_name, owner.pw_gid) == 0 && ::setgid(owner.pw_gid) == 0 && ::setuid(owner.pw_uid) == 0;
 }
 
 // Standard input copied into a file ghostscript can seek in (a PDF must be read from its end).
@@ -334,8 +326,8 @@ int main(int argc, char** argv)
     const std::string channelPath = ptf::ChannelPath(owner.pw_uid, false);
     Channel start(channelPath);
     if (!start.Connected()) {
-        Error("Tarvel Print To Fax (znptf) is not running for the user \"" + user +
-              "\". Start znptf and print the document again.");
+        Error("Tarvel Print To Fax (znptf) is not running for the user \"" + user
+              + "\". Start znptf and print the document again.");
         return kBackendCancel;
     }
     if (!start.Send(ptf::kCodeDocStart, title)) {

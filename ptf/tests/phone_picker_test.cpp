@@ -50,7 +50,8 @@ std::string PhoneRows()
 {
     QProcess p;
     p.start("/usr/bin/python3",
-            {"-c", "import sys, dbfread; print(';'.join(r['NAME'] + '|' + r['PHONE'] for r in dbfread.DBF(sys.argv[1])))",
+            {"-c",
+             "import sys, dbfread; print(';'.join(r['NAME'] + '|' + r['PHONE'] for r in dbfread.DBF(sys.argv[1])))",
              QString::fromStdString(foundation::GetProgramFolder() + "ZNPB.DBF")});
     p.waitForFinished(20000);
     return p.readAllStandardOutput().trimmed().toStdString();
@@ -98,7 +99,8 @@ TEST_F(PhonePicker, ThePickerHasItsOwnCaptionAndHintsAndOnlyPicks)
     EXPECT_TRUE(picker.OKButton->isVisible());
     EXPECT_EQ(picker.OKButton->text(), "&Accept");
     EXPECT_EQ(picker.OKButton->toolTip(), "Use this phone book entry for the current fax");
-    EXPECT_EQ(picker.Cancelbutton->toolTip(), "Cancel - do not use any of these phone book entries\nfor the current fax");
+    EXPECT_EQ(picker.Cancelbutton->toolTip(),
+              "Cancel - do not use any of these phone book entries\nfor the current fax");
     EXPECT_EQ(picker.Addbutton->toolTip(), "Create a new phone book entry");
     // An empty book (made on the spot): nothing to edit, delete or accept.
     EXPECT_FALSE(picker.Modifybutton->isEnabled());

@@ -121,8 +121,8 @@ TEST_F(PrintJob, SettingsProblemsAreShownWithTheirTexts)
     TJobName name = NameJobImage();
     EXPECT_FALSE(name.usable);
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text, "Missing Tarvel initialization file\r\r" + windir_.path().toStdString() +
-                                  "/ZNPD.INI\r\rPlease run Tarvel to create or recreate this file.");
+    EXPECT_EQ(boxes_[0].text, "Missing Tarvel initialization file\r\r" + windir_.path().toStdString()
+                                  + "/ZNPD.INI\r\rPlease run Tarvel to create or recreate this file.");
     EXPECT_EQ(boxes_[0].caption, "Information");
     // The image still has somewhere to go, outside the send folder.
     EXPECT_EQ(name.path.rfind(home_.path().toStdString(), 0), 0u);
@@ -170,7 +170,7 @@ protected:
     {
         auto driver = std::async(std::launch::async, [&] {
             const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-            sockaddr_un address {};
+            sockaddr_un address{};
             address.sun_family = AF_UNIX;
             std::strncpy(address.sun_path, form.FaxConvController1->SocketPath().c_str(), sizeof address.sun_path - 1);
             std::string answer;
@@ -241,7 +241,10 @@ TEST_F(PrintJobThroughChannel, AJobThatCouldNotBeMadeIsNeverReportedAsCreated)
     // No ZNPD.INI: the pages are kept and the user is told, with no dialog and no switch.
     {
         TMainForm form;
-        form.RunJobDialog = [](TGetDataForm&) -> int { ADD_FAILURE() << "dialog shown"; return 1; };
+        form.RunJobDialog = [](TGetDataForm&) -> int {
+            ADD_FAILURE() << "dialog shown";
+            return 1;
+        };
         const std::string image = Request(form, kCodeDocStart, "offer.pdf");
         std::ofstream(image) << "APF10\x1A";
         Request(form, kCodeDocEnd, "");

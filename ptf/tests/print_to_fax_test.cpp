@@ -38,7 +38,8 @@ QByteArray RunCommand(const QString& program, const QStringList& arguments, int 
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
         ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << ": "
                       << process.readAllStandardError().toStdString();
         process.kill();
@@ -114,10 +115,12 @@ protected:
         });
 
         // Two pages with a known text and a rule, as A4.
-        std::ofstream(Root() + "/doc.ps") << "%!PS\n/Helvetica-Bold findfont 40 scalefont setfont\n"
-                                             "72 700 moveto (Tarvel page ONE) show\n4 setlinewidth 72 100 moveto 520 100 lineto stroke\nshowpage\n"
-                                             "72 600 moveto (Second page TWO) show\nshowpage\n";
-        RunCommand("ps2pdf", {"-sPAPERSIZE=a4", QString::fromStdString(Root() + "/doc.ps"), QString::fromStdString(Pdf())});
+        std::ofstream(Root() + "/doc.ps")
+            << "%!PS\n/Helvetica-Bold findfont 40 scalefont setfont\n"
+               "72 700 moveto (Tarvel page ONE) show\n4 setlinewidth 72 100 moveto 520 100 lineto stroke\nshowpage\n"
+               "72 600 moveto (Second page TWO) show\nshowpage\n";
+        RunCommand("ps2pdf",
+                   {"-sPAPERSIZE=a4", QString::fromStdString(Root() + "/doc.ps"), QString::fromStdString(Pdf())});
     }
     void TearDown() override
     {
@@ -186,8 +189,9 @@ TEST_F(PrintToFax, APrintedPdfBecomesAFinePageFaxAndARowOfZnsOutgoingList)
     // Yes brought zn forward, which took the job up: a row, and the job file gone.
     EXPECT_TRUE(PumpUntil([&] { return !QFile::exists(QString::fromStdString(Send() + "/FAX00000.JFD")); }, 30000));
     QProcess dump;
-    dump.start("/usr/bin/python3", {"-c", "import sys, dbfread; print([(r['FAXDOC'], r['PHONE'], r['RECIPIENT'], "
-                                          "r['SUBJECT']) for r in dbfread.DBF(sys.argv[1])])",
+    dump.start("/usr/bin/python3", {"-c",
+                                    "import sys, dbfread; print([(r['FAXDOC'], r['PHONE'], r['RECIPIENT'], "
+                                    "r['SUBJECT']) for r in dbfread.DBF(sys.argv[1])])",
                                     QString::fromStdString(Root() + "/home/ZNOUT.DBF")});
     dump.waitForFinished(20000);
     EXPECT_EQ(dump.readAllStandardOutput().trimmed().toStdString(),
@@ -206,12 +210,13 @@ TEST_F(PrintToFax, APrintedPdfBecomesAFinePageFaxAndARowOfZnsOutgoingList)
         const QString tif = QString::fromStdString(Root() + "/page" + std::to_string(page) + ".tif");
         QProcess unpack;
         unpack.start(ZNFAX_PROGRAM, {"unpack", "--page", QString::number(page), apf, tif});
-        ASSERT_TRUE(unpack.waitForFinished(30000) && unpack.exitCode() == 0) << unpack.readAllStandardError().toStdString();
+        ASSERT_TRUE(unpack.waitForFinished(30000) && unpack.exitCode() == 0)
+            << unpack.readAllStandardError().toStdString();
         const Bitmap fax = ReadPbm(RunCommand("tifftopnm", {tif}));
-        const Bitmap reference = ReadPbm(RunCommand("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pbmraw",
-                                                    "-r204x196", "-dFirstPage=" + QString::number(page),
-                                                    "-dLastPage=" + QString::number(page), "-sOutputFile=-",
-                                                    QString::fromStdString(Pdf())}));
+        const Bitmap reference =
+            ReadPbm(RunCommand("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pbmraw", "-r204x196",
+                                      "-dFirstPage=" + QString::number(page), "-dLastPage=" + QString::number(page),
+                                      "-sOutputFile=-", QString::fromStdString(Pdf())}));
         ASSERT_EQ(fax.width, 1728);
         ASSERT_EQ(fax.height, reference.height);
         const int offset = (1728 - reference.width) / 2;

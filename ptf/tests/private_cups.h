@@ -29,14 +29,16 @@ public:
         for (const char* part : {"filter", "daemon", "cgi-bin", "driver", "monitor", "notifier"})
             QFile::link(QString("/usr/lib/cups/") + part, QString::fromStdString(root_ + "/bin/" + part));
         std::ofstream(root_ + "/conf/cupsd.conf")
-            << "Listen " << Socket() << "\nLogLevel info\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
+            << "Listen " << Socket()
+            << "\nLogLevel info\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
                "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
                "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
         std::ofstream(root_ + "/conf/cups-files.conf")
             << "ServerRoot " << root_ << "/conf\nRequestRoot " << root_ << "/spool\nCacheDir " << root_
             << "/cache\nStateDir " << root_ << "/state\nTempDir " << root_ << "/tmp\nServerBin " << root_
             << "/bin\nDataDir /usr/share/cups\nErrorLog " << root_ << "/log/error_log\nAccessLog " << root_
-            << "/log/access_log\nPageLog " << root_ << "/log/page_log\nUser lp\nGroup lp\n" << extraFilesConf;
+            << "/log/access_log\nPageLog " << root_ << "/log/page_log\nUser lp\nGroup lp\n"
+            << extraFilesConf;
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert("CUPS_SERVER", QString::fromStdString(Socket()));
     }
@@ -52,8 +54,8 @@ public:
     bool AddBackend(const std::string& program, const std::string& scheme)
     {
         const std::string target = root_ + "/bin/backend/" + scheme;
-        return QFile::copy(QString::fromStdString(program), QString::fromStdString(target)) &&
-               ::chmod(target.c_str(), 0700) == 0;
+        return QFile::copy(QString::fromStdString(program), QString::fromStdString(target))
+               && ::chmod(target.c_str(), 0700) == 0;
     }
     // Starts cupsd and waits for its socket; false when it did not come up.
     bool Start()
@@ -79,8 +81,8 @@ public:
         QProcess process;
         process.setProcessEnvironment(env_);
         process.start(program, arguments);
-        const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-                        process.exitCode() == 0;
+        const bool ok =
+            process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
         lastError_ = process.readAllStandardError().toStdString();
         if (output)
             *output = process.readAllStandardOutput();

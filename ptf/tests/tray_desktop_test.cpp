@@ -59,7 +59,10 @@ void ClickAt(QPoint at)
 // are closed so that a failing case ends instead of waiting for a user.
 class Script {
 public:
-    void Then(std::function<bool()> when, std::function<void()> action) { steps_.push_back({std::move(when), std::move(action)}); }
+    void Then(std::function<bool()> when, std::function<void()> action)
+    {
+        steps_.push_back({std::move(when), std::move(action)});
+    }
     // Pumps events until every step has run; false when the guard ran out first.
     bool Run(int guardMs = 60000)
     {
@@ -155,10 +158,7 @@ bool IconShown(TTrayIcon& icon)
     return icon.SystemTrayIcon() && icon.SystemTrayIcon()->isVisible() && icon.SystemTrayIcon()->geometry().width() > 0;
 }
 
-QPoint ItemCentre(QMenu* menu, QAction* action)
-{
-    return menu->mapToGlobal(menu->actionGeometry(action).center());
-}
+QPoint ItemCentre(QMenu* menu, QAction* action) { return menu->mapToGlobal(menu->actionGeometry(action).center()); }
 
 TEST_F(TrayOnTheDesktop, LeftClickShowsTheMenuAndAboutShowsItsText)
 {
@@ -205,7 +205,8 @@ TEST_F(TrayOnTheDesktop, TheJobDialogShowsAboveEverything)
     {
         TMainScreen book;
         ASSERT_TRUE(book.FormCreate());
-        const std::pair<const char*, const char*> entries[] = {{"Bolt Brothers", "555-0102"}, {"Acme Supplies", "555-0101"}};
+        const std::pair<const char*, const char*> entries[] = {{"Bolt Brothers", "555-0102"},
+                                                               {"Acme Supplies", "555-0101"}};
         for (const auto& [name, phone] : entries) {
             book.PhoneTable.Append();
             book.PhoneTable.FieldByName("NAME").SetAsString(name);

@@ -24,10 +24,14 @@ struct TrayIconEvents : ::testing::Test {
     void SetUp() override
     {
         tray.OnMouseDown = [this](TTrayIcon&, TMouseButton b, Qt::KeyboardModifiers, int, int) {
-            events.push_back(b == TMouseButton::mbLeft ? "down left" : b == TMouseButton::mbRight ? "down right" : "down middle");
+            events.push_back(b == TMouseButton::mbLeft    ? "down left"
+                             : b == TMouseButton::mbRight ? "down right"
+                                                          : "down middle");
         };
         tray.OnMouseUp = [this](TTrayIcon&, TMouseButton b, Qt::KeyboardModifiers, int, int) {
-            events.push_back(b == TMouseButton::mbLeft ? "up left" : b == TMouseButton::mbRight ? "up right" : "up middle");
+            events.push_back(b == TMouseButton::mbLeft    ? "up left"
+                             : b == TMouseButton::mbRight ? "up right"
+                                                          : "up middle");
         };
         tray.OnClick = [this](TTrayIcon&) { events.push_back("click"); };
         tray.OnDblClick = [this](TTrayIcon&) { events.push_back("double click"); };

@@ -35,11 +35,10 @@ TEST(Str0Table, BuildsTheExactLayout)
     ASSERT_TRUE(ParseStringSource("# comment\n\n2\tAb\n7\t\n9\tx\\r\\n\n", entries, error)) << error;
     const std::vector<uint8_t> table = BuildStr0(entries);
     const std::vector<uint8_t> expected = {
-        'S', 'T', 'R', '0', 3, 0, 0, 0,
-        2, 0, 0, 0, 44, 0, 0, 0, 2, 0, 0, 0, // id 2 at 8 + 3 x 12 = 44, 2 units
-        7, 0, 0, 0, 48, 0, 0, 0, 0, 0, 0, 0, // id 7: empty
-        9, 0, 0, 0, 48, 0, 0, 0, 3, 0, 0, 0, // id 9: "x\r\n"
-        'A', 0, 'b', 0, 'x', 0, 13, 0, 10, 0,
+        'S', 'T', 'R', '0', 3,   0, 0,  0, 2,  0, 0, 0, 44, 0, 0, 0, 2, 0, 0, 0, // id 2 at 8 + 3 x 12 = 44, 2 units
+        7,   0,   0,   0,   48,  0, 0,  0, 0,  0, 0, 0,                          // id 7: empty
+        9,   0,   0,   0,   48,  0, 0,  0, 3,  0, 0, 0,                          // id 9: "x\r\n"
+        'A', 0,   'b', 0,   'x', 0, 13, 0, 10, 0,
     };
     EXPECT_EQ(table, expected);
     EXPECT_EQ(CheckStr0(table), "");
@@ -49,7 +48,8 @@ TEST(Str0Table, TextsAreUtf16AndEscapesResolve)
 {
     std::vector<StringEntry> entries;
     std::string error;
-    ASSERT_TRUE(ParseStringSource("1\tDCD\\x20\n2\ta\\tb\\\\c\n3\t\xC3\xA9\xF0\x9F\x98\x80\n", entries, error)) << error;
+    ASSERT_TRUE(ParseStringSource("1\tDCD\\x20\n2\ta\\tb\\\\c\n3\t\xC3\xA9\xF0\x9F\x98\x80\n", entries, error))
+        << error;
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].Text, u"DCD ");
     EXPECT_EQ(entries[1].Text, u"a\tb\\c");
@@ -72,16 +72,16 @@ TEST_P(Str0BadSource, IsRefusedWithTheLine)
     EXPECT_NE(error.find(GetParam().Complaint), std::string::npos) << error;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, Str0BadSource, testing::Values(
-    BadSource{"1\ta\n2\tb\n2\tc\n", "line 3: duplicate id 2"},
-    BadSource{"5\ta\n4\tb\n", "line 2: id 4 is out of order"},
-    BadSource{"1 a\n", "line 1: expected an id"},
-    BadSource{"x1\ta\n", "line 1: expected an id"},
-    BadSource{"1\ttrailing \n", "line 1: the text ends in a blank"},
-    BadSource{"1\tbad \\q\n", "unknown escape"},
-    BadSource{"1\tbad \\x2\n", "two hexadecimal digits"},
-    BadSource{"1\t\xC3\n", "not valid UTF-8"},
-    BadSource{"99999999999\ta\n", "line 1: expected an id"}));
+INSTANTIATE_TEST_SUITE_P(Sources, Str0BadSource,
+                         testing::Values(BadSource{"1\ta\n2\tb\n2\tc\n", "line 3: duplicate id 2"},
+                                         BadSource{"5\ta\n4\tb\n", "line 2: id 4 is out of order"},
+                                         BadSource{"1 a\n", "line 1: expected an id"},
+                                         BadSource{"x1\ta\n", "line 1: expected an id"},
+                                         BadSource{"1\ttrailing \n", "line 1: the text ends in a blank"},
+                                         BadSource{"1\tbad \\q\n", "unknown escape"},
+                                         BadSource{"1\tbad \\x2\n", "two hexadecimal digits"},
+                                         BadSource{"1\t\xC3\n", "not valid UTF-8"},
+                                         BadSource{"99999999999\ta\n", "line 1: expected an id"}));
 
 TEST(Str0Table, CheckFindsBrokenLayouts)
 {
@@ -131,9 +131,9 @@ TEST_P(BuiltTable, MatchesItsSource)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, BuiltTable, testing::Values(
-    std::make_pair("FXC_ERROR_STRINGS_ENGLISH", "fxc_error_strings_english.txt"),
-    std::make_pair("FXSRMGR_STRINGS", "fxsrmgr_strings.txt")));
+INSTANTIATE_TEST_SUITE_P(Tables, BuiltTable,
+                         testing::Values(std::make_pair("FXC_ERROR_STRINGS_ENGLISH", "fxc_error_strings_english.txt"),
+                                         std::make_pair("FXSRMGR_STRINGS", "fxsrmgr_strings.txt")));
 
 TEST(Str0Generator, RefusesADuplicateIdAndWritesNothing)
 {
@@ -141,7 +141,7 @@ TEST(Str0Generator, RefusesADuplicateIdAndWritesNothing)
     ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
     std::ofstream(dir + "/dup.txt") << "1\tone\n1\tagain\n";
     const std::string command = Env("ZN_BUILD_DIR") + "/resources/zn_strtable_gen '" + dir + "' '" + dir
-        + "/out.cpp' DUP='" + dir + "/dup.txt' 2>'" + dir + "/err.txt'";
+                                + "/out.cpp' DUP='" + dir + "/dup.txt' 2>'" + dir + "/err.txt'";
     EXPECT_NE(std::system(command.c_str()), 0);
     EXPECT_TRUE(ReadBytes(dir + "/DUP.str0").empty());
     EXPECT_TRUE(ReadBytes(dir + "/out.cpp").empty());

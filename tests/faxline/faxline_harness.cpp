@@ -22,38 +22,32 @@ namespace faxline {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string FaxlinePath()
-{
-    return ZN_FAXLINE_PATH;
-}
+std::string FaxlinePath() { return ZN_FAXLINE_PATH; }
 
-std::string Class2SimPath()
-{
-    return ZN_CLASS2SIM_PATH;
-}
+std::string Class2SimPath() { return ZN_CLASS2SIM_PATH; }
 
 std::string ItuChartPath(int n)
 {
-    const char *data = std::getenv("ZN_TESTDATA");
+    const char* data = std::getenv("ZN_TESTDATA");
     std::string root = data ? data : ZN_TESTDATA_DEFAULT;
     return root + "/itu-charts/itu" + std::to_string(n) + ".pbm";
 }
 
-bool HaveProgram(const std::string &name)
+bool HaveProgram(const std::string& name)
 {
-    const char *path = std::getenv("PATH");
+    const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");
     std::string dir;
     while (std::getline(dirs, dir, ':'))
         if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
             return true;
-    for (const char *sbin : { "/usr/sbin/", "/sbin/" })
+    for (const char* sbin : {"/usr/sbin/", "/sbin/"})
         if (access((sbin + name).c_str(), X_OK) == 0)
             return true;
     return false;
 }
 
-static std::string ReadFile(const std::string &path)
+static std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
@@ -82,15 +76,14 @@ TempDir::~TempDir()
 
 // ---- ChildProcess -----------------------------------------------------------------------------
 
-ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::string &outPath, const std::string &errPath)
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath)
 {
-    std::vector<char *> args;
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_ = fork();
-    if (pid_ == 0)
-    {
+    if (pid_ == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = open("/dev/null", O_RDONLY);
@@ -105,27 +98,21 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::stri
     }
 }
 
-ChildProcess::~ChildProcess()
-{
-    Terminate();
-}
+ChildProcess::~ChildProcess() { Terminate(); }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout)
 {
     if (status_ || pid_ <= 0)
         return status_;
     auto end = Clock::now() + timeout;
-    for (;;)
-    {
+    for (;;) {
         int st = 0;
         pid_t r = waitpid(pid_, &st, WNOHANG);
-        if (r == pid_)
-        {
+        if (r == pid_) {
             status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
             return status_;
         }
-        if (r < 0)
-        {
+        if (r < 0) {
             status_ = -1;
             return status_;
         }
@@ -135,18 +122,14 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout)
     }
 }
 
-bool ChildProcess::Running()
-{
-    return !Wait(std::chrono::milliseconds(0)).has_value();
-}
+bool ChildProcess::Running() { return !Wait(std::chrono::milliseconds(0)).has_value(); }
 
 void ChildProcess::Terminate()
 {
     if (pid_ <= 0 || status_)
         return;
     kill(pid_, SIGTERM);
-    if (!Wait(std::chrono::seconds(3)))
-    {
+    if (!Wait(std::chrono::seconds(3))) {
         kill(pid_, SIGKILL);
         Wait(std::chrono::seconds(3));
     }
@@ -154,21 +137,21 @@ void ChildProcess::Terminate()
 
 // ---- Line -----------------------------------------------------------------------------------
 
-std::unique_ptr<Line> Line::Start(const std::string &dir, const std::vector<std::string> &args)
+std::unique_ptr<Line> Line::Start(const std::string& dir, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv{ FaxlinePath() };
+    std::vector<std::string> argv{FaxlinePath()};
     argv.insert(argv.end(), args.begin(), args.end());
     return StartProgram(dir, argv);
 }
 
-std::unique_ptr<Line> Line::StartClass2Sim(const std::string &dir, const std::vector<std::string> &args)
+std::unique_ptr<Line> Line::StartClass2Sim(const std::string& dir, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv{ "/usr/bin/python3", Class2SimPath(), "--log", dir + "/class2sim.log" };
+    std::vector<std::string> argv{"/usr/bin/python3", Class2SimPath(), "--log", dir + "/class2sim.log"};
     argv.insert(argv.end(), args.begin(), args.end());
     return StartProgram(dir, argv);
 }
 
-std::unique_ptr<Line> Line::StartProgram(const std::string &dir, const std::vector<std::string> &argv)
+std::unique_ptr<Line> Line::StartProgram(const std::string& dir, const std::vector<std::string>& argv)
 {
     auto line = std::unique_ptr<Line>(new Line);
     std::string name = fs::path(argv[0]).filename() == "python3" ? "class2sim" : "faxline";
@@ -176,11 +159,9 @@ std::unique_ptr<Line> Line::StartProgram(const std::string &dir, const std::vect
     line->errPath_ = dir + "/" + name + ".err";
     line->process_ = std::make_unique<ChildProcess>(argv, line->outPath_, line->errPath_);
     auto end = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < end)
-    {
+    while (Clock::now() < end) {
         std::string out = ReadFile(line->outPath_);
-        if (out.find("READY\n") != std::string::npos)
-        {
+        if (out.find("READY\n") != std::string::npos) {
             std::istringstream in(out);
             std::string name, path;
             while (in >> name && name != "READY" && in >> path)
@@ -194,15 +175,9 @@ std::unique_ptr<Line> Line::StartProgram(const std::string &dir, const std::vect
     return nullptr;
 }
 
-std::string Line::Output() const
-{
-    return ReadFile(outPath_);
-}
+std::string Line::Output() const { return ReadFile(outPath_); }
 
-std::string Line::Errors() const
-{
-    return ReadFile(errPath_);
-}
+std::string Line::Errors() const { return ReadFile(errPath_); }
 
 std::vector<std::string> Line::Results() const
 {
@@ -217,14 +192,13 @@ std::vector<std::string> Line::Results() const
 
 // ---- ModemChat ------------------------------------------------------------------------------
 
-ModemChat::ModemChat(const std::string &device)
+ModemChat::ModemChat(const std::string& device)
 {
     fd_ = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0)
         return;
     termios tio{};
-    if (tcgetattr(fd_, &tio) == 0)
-    {
+    if (tcgetattr(fd_, &tio) == 0) {
         cfmakeraw(&tio);
         tcsetattr(fd_, TCSANOW, &tio);
     }
@@ -236,39 +210,35 @@ ModemChat::~ModemChat()
         close(fd_);
 }
 
-void ModemChat::Send(const std::string &text)
+void ModemChat::Send(const std::string& text)
 {
     size_t done = 0;
-    while (done < text.size())
-    {
+    while (done < text.size()) {
         ssize_t n = write(fd_, text.data() + done, text.size() - done);
         if (n > 0)
             done += static_cast<size_t>(n);
         else if (n < 0 && errno != EAGAIN && errno != EINTR)
             return;
-        else
-        {
-            pollfd p{ fd_, POLLOUT, 0 };
+        else {
+            pollfd p{fd_, POLLOUT, 0};
             poll(&p, 1, 100);
         }
     }
 }
 
-std::optional<std::string> ModemChat::ReadUntil(const std::vector<std::string> &finals, std::chrono::milliseconds timeout)
+std::optional<std::string> ModemChat::ReadUntil(const std::vector<std::string>& finals,
+                                                std::chrono::milliseconds timeout)
 {
     auto end = Clock::now() + timeout;
-    for (;;)
-    {
+    for (;;) {
         // A final result stands on a line of its own: "\r\nOK\r\n".
-        for (size_t start = 0; start < pending_.size();)
-        {
+        for (size_t start = 0; start < pending_.size();) {
             size_t eol = pending_.find("\r\n", start);
             if (eol == std::string::npos)
                 break;
             std::string lineText = pending_.substr(start, eol - start);
-            for (const auto &f : finals)
-                if (lineText == f)
-                {
+            for (const auto& f : finals)
+                if (lineText == f) {
                     std::string all = pending_.substr(0, eol + 2);
                     pending_.erase(0, eol + 2);
                     return all;
@@ -278,9 +248,8 @@ std::optional<std::string> ModemChat::ReadUntil(const std::vector<std::string> &
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0)
             return std::nullopt;
-        pollfd p{ fd_, POLLIN, 0 };
-        if (poll(&p, 1, static_cast<int>(left)) > 0)
-        {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) > 0) {
             char buf[4096];
             ssize_t n = read(fd_, buf, sizeof(buf));
             if (n > 0)
@@ -291,10 +260,10 @@ std::optional<std::string> ModemChat::ReadUntil(const std::vector<std::string> &
     }
 }
 
-std::string ModemChat::Command(const std::string &cmd, std::chrono::milliseconds timeout)
+std::string ModemChat::Command(const std::string& cmd, std::chrono::milliseconds timeout)
 {
-    static const std::vector<std::string> finals{ "OK", "ERROR", "CONNECT", "BUSY", "NO CARRIER",
-                                                  "NO DIALTONE", "NO DIAL TONE", "NO ANSWER", "+FCERROR" };
+    static const std::vector<std::string> finals{"OK",          "ERROR",        "CONNECT",   "BUSY",    "NO CARRIER",
+                                                 "NO DIALTONE", "NO DIAL TONE", "NO ANSWER", "+FCERROR"};
     Send("AT" + cmd + "\r");
     auto got = ReadUntil(finals, timeout);
     lastReply_ = got.value_or("");
@@ -310,7 +279,7 @@ std::string ModemChat::Command(const std::string &cmd, std::chrono::milliseconds
 
 bool Bitmap::RowIsWhite(int row) const
 {
-    const uint8_t *r = bits.data() + static_cast<size_t>(row) * RowBytes();
+    const uint8_t* r = bits.data() + static_cast<size_t>(row) * RowBytes();
     for (int i = 0; i < RowBytes(); i++)
         if (r[i] != 0)
             return false;
@@ -327,7 +296,7 @@ Bitmap Bitmap::Rows(int first, int count) const
     return b;
 }
 
-std::optional<Bitmap> ReadPbm(const std::string &path)
+std::optional<Bitmap> ReadPbm(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::string magic;
@@ -349,21 +318,20 @@ std::optional<Bitmap> ReadPbm(const std::string &path)
         return std::nullopt;
     in.get();
     b.bits.resize(static_cast<size_t>(b.RowBytes()) * b.height);
-    in.read(reinterpret_cast<char *>(b.bits.data()), static_cast<std::streamsize>(b.bits.size()));
+    in.read(reinterpret_cast<char*>(b.bits.data()), static_cast<std::streamsize>(b.bits.size()));
     if (!in)
         return std::nullopt;
     return b;
 }
 
-std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string &path)
+std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string& path)
 {
     TIFFSetWarningHandler(nullptr);
-    std::unique_ptr<TIFF, void (*)(TIFF *)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
     if (!tif)
         return std::nullopt;
     std::vector<Bitmap> pages;
-    do
-    {
+    do {
         uint32_t w = 0, h = 0;
         uint16_t bps = 1, photometric = PHOTOMETRIC_MINISWHITE;
         TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
@@ -378,17 +346,15 @@ std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string &path)
         b.bits.resize(static_cast<size_t>(b.RowBytes()) * h);
         float yres = 0;
         uint16_t unit = RESUNIT_INCH;
-        if (TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &yres))
-        {
+        if (TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &yres)) {
             TIFFGetFieldDefaulted(tif.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
             b.yResolution = unit == RESUNIT_CENTIMETER ? yres * 2.54f : yres;
         }
         std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(tif.get())));
-        for (uint32_t y = 0; y < h; y++)
-        {
+        for (uint32_t y = 0; y < h; y++) {
             if (TIFFReadScanline(tif.get(), row.data(), y, 0) < 0)
                 return std::nullopt;
-            uint8_t *dst = b.bits.data() + static_cast<size_t>(y) * b.RowBytes();
+            uint8_t* dst = b.bits.data() + static_cast<size_t>(y) * b.RowBytes();
             std::memcpy(dst, row.data(), static_cast<size_t>(b.RowBytes()));
             if (photometric == PHOTOMETRIC_MINISBLACK)
                 for (int i = 0; i < b.RowBytes(); i++)
@@ -401,15 +367,14 @@ std::optional<std::vector<Bitmap>> ReadTiffPages(const std::string &path)
     return pages;
 }
 
-bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages)
+bool WriteFaxTiff(const std::string& path, const std::vector<Bitmap>& pages)
 {
-    std::unique_ptr<TIFF, void (*)(TIFF *)> tif(TIFFOpen(path.c_str(), "w"), TIFFClose);
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "w"), TIFFClose);
     if (!tif)
         return false;
-    for (size_t p = 0; p < pages.size(); p++)
-    {
-        const Bitmap &b = pages[p];
-        TIFF *t = tif.get();
+    for (size_t p = 0; p < pages.size(); p++) {
+        const Bitmap& b = pages[p];
+        TIFF* t = tif.get();
         TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(b.width));
         TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(b.height));
@@ -426,8 +391,7 @@ bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages)
         TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
         TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pages.size()));
         std::vector<uint8_t> row(static_cast<size_t>(b.RowBytes()));
-        for (int y = 0; y < b.height; y++)
-        {
+        for (int y = 0; y < b.height; y++) {
             std::memcpy(row.data(), b.bits.data() + static_cast<size_t>(y) * b.RowBytes(), row.size());
             if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0)
                 return false;
@@ -438,12 +402,13 @@ bool WriteFaxTiff(const std::string &path, const std::vector<Bitmap> &pages)
     return true;
 }
 
-std::unique_ptr<ChildProcess> StartPeer(const TempDir &dir, const std::string &name, const std::vector<std::string> &argv)
+std::unique_ptr<ChildProcess> StartPeer(const TempDir& dir, const std::string& name,
+                                        const std::vector<std::string>& argv)
 {
     return std::make_unique<ChildProcess>(argv, dir.File(name + ".out"), dir.File(name + ".log"));
 }
 
-std::string CompareBelowHeader(const Bitmap &got, const Bitmap &sent)
+std::string CompareBelowHeader(const Bitmap& got, const Bitmap& sent)
 {
     if (got.width != sent.width || got.height < sent.height)
         return DescribeDifference(got, sent);
@@ -454,11 +419,10 @@ std::string CompareBelowHeader(const Bitmap &got, const Bitmap &sent)
     return DescribeDifference(got.Rows(header, sent.height), sent);
 }
 
-std::string DescribeDifference(const Bitmap &got, const Bitmap &want)
+std::string DescribeDifference(const Bitmap& got, const Bitmap& want)
 {
     std::ostringstream out;
-    if (got.width != want.width || got.height != want.height)
-    {
+    if (got.width != want.width || got.height != want.height) {
         out << "size " << got.width << "x" << got.height << ", expected " << want.width << "x" << want.height;
         return out.str();
     }
@@ -466,8 +430,8 @@ std::string DescribeDifference(const Bitmap &got, const Bitmap &want)
     for (int y = 0; y < got.height; y++)
         if (std::memcmp(got.bits.data() + static_cast<size_t>(y) * got.RowBytes(),
                         want.bits.data() + static_cast<size_t>(y) * want.RowBytes(),
-                        static_cast<size_t>(got.RowBytes())) != 0)
-        {
+                        static_cast<size_t>(got.RowBytes()))
+            != 0) {
             differing++;
             if (first < 0)
                 first = y;

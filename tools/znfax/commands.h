@@ -10,9 +10,9 @@ namespace zn::tools {
 using TArgs = std::vector<std::string>;
 
 struct TCommand {
-  const char* name;
-  const char* usage;
-  int (*run)(const TArgs& args);
+    const char* name;
+    const char* usage;
+    int (*run)(const TArgs& args);
 };
 
 // The fax file commands: convert, unpack, info, raw.

@@ -31,7 +31,11 @@ public:
     }
     bool Ready() const { return !sim_.Device().empty(); }
     // Unplugged: the simulator ends at once and its pseudo-terminal goes with it.
-    void Unplug() { ::kill(sim_.Process().Pid(), SIGKILL); sim_.Process().Wait(10s); }
+    void Unplug()
+    {
+        ::kill(sim_.Process().Pid(), SIGKILL);
+        sim_.Process().Wait(10s);
+    }
 
 private:
     zn::comms::test::Class2SimProcess sim_;
@@ -67,7 +71,7 @@ TEST(ZnfaxLine, SendsAFileAndSaysSo)
     ASSERT_TRUE(modem.Ready());
     ASSERT_EQ(Znfax(dir, {"convert", ItuChartPath(1), dir.File("a.apf")}).exit, 0);
     ToolRun r = Znfax(dir, {"send", "--port", "COM9", "--class", "2", "--station", "ZN TOOL", "--number", "5550100",
-                        dir.File("a.apf")});
+                            dir.File("a.apf")});
     EXPECT_EQ(r.exit, 0) << r.out;
     EXPECT_EQ(r.LastLine(), "result 0: OK") << r.out;
     EXPECT_NE(r.out.find("log 1: Transmit " + dir.File("a.apf") + " to 5550100 started at "), std::string::npos);

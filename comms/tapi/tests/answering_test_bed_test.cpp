@@ -31,11 +31,13 @@ namespace {
 template <typename Pred>
 bool PumpUntil(Pred pred, int ms)
 {
-    return WaitUntil([&] {
-        QCoreApplication::processEvents();
-        zn::platform::PumpOneMessage();
-        return pred();
-    }, ms);
+    return WaitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            zn::platform::PumpOneMessage();
+            return pred();
+        },
+        ms);
 }
 
 TEST(AnsweringTestBed, TheLineAnswersTheOtherModemsCallOnTheSecondRing)
@@ -85,8 +87,18 @@ TEST(AnsweringTestBed, TheLineAnswersTheOtherModemsCallOnTheSecondRing)
         rig.device.CancelCall();
         EXPECT_FALSE(rig.port.Open());
         std::string history = ReadFile(rig.log.TapiHistoryName);
-        for (const char* text : {" : call started", " : " "  accepting", " : " "  answering", " : " "  connected",
-                                 " : " "  cancelled", " : " "  dropped", " : call finished"})
+        for (const char* text : {" : call started",
+                                 " : "
+                                 "  accepting",
+                                 " : "
+                                 "  answering",
+                                 " : "
+                                 "  connected",
+                                 " : "
+                                 "  cancelled",
+                                 " : "
+                                 "  dropped",
+                                 " : call finished"})
             EXPECT_NE(history.find(text), std::string::npos) << text << "\n" << history;
     }
     tapi::SetLineProvider(nullptr);

@@ -43,7 +43,8 @@ protected:
         ASSERT_TRUE(pty_.Ok());
         // Only COM3 is there: a pseudo-terminal.
         for (int n = 1; n <= 50; ++n)
-            ::setenv(("ZN_COM" + std::to_string(n)).c_str(), n == 3 ? pty_.SlavePath().c_str() : "/dev/zn-no-such-port", 1);
+            ::setenv(("ZN_COM" + std::to_string(n)).c_str(), n == 3 ? pty_.SlavePath().c_str() : "/dev/zn-no-such-port",
+                     1);
         provider_.devices = {LineDeviceInfo{"Scripted modem A (ttyA)", MediaModeDataModem, LineFeatureMakeCall, false},
                              LineDeviceInfo{"Line that cannot call", MediaModeDataModem, 0, false},
                              LineDeviceInfo{"Scripted modem B (ttyB)", MediaModeDataModem, LineFeatureMakeCall, false}};

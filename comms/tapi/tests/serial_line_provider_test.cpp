@@ -59,7 +59,11 @@ protected:
         SetLineProvider(&provider_);
         // Qt and the message layer keep descriptors of their own once used: use them first, so
         // that counts taken in a test see only what the lines open.
-        { zn::platform::MessageWindow warmUp("warm-up", [](uint32_t, zn::platform::WParam, zn::platform::LParam) { return zn::platform::LResult(0); }); }
+        {
+            zn::platform::MessageWindow warmUp("warm-up", [](uint32_t, zn::platform::WParam, zn::platform::LParam) {
+                return zn::platform::LResult(0);
+            });
+        }
         (void)zn::platform::ModemInhibition::Inhibit("/dev/null"); // the bus connection, kept for the process
         QCoreApplication::processEvents();
         zn::platform::PumpOneMessage();
@@ -75,25 +79,33 @@ protected:
     template <typename Pred>
     bool PumpUntil(Pred pred)
     {
-        return WaitUntil([&] {
-            QCoreApplication::processEvents();
-            zn::platform::PumpOneMessage();
-            return pred();
-        }, 3000);
+        return WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                zn::platform::PumpOneMessage();
+                return pred();
+            },
+            3000);
     }
 
     // lineInitialize with a callback that records each message and its first parameter.
-    static int32_t InitializeRecording(HLineApp& app, uint32_t& count, std::vector<std::pair<uint32_t, uintptr_t>>& messages)
+    static int32_t InitializeRecording(HLineApp& app, uint32_t& count,
+                                       std::vector<std::pair<uint32_t, uintptr_t>>& messages)
     {
-        return lineInitialize(&app, nullptr, [&messages](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
-            messages.push_back({msg, p1});
-        }, "zn", &count);
+        return lineInitialize(
+            &app, nullptr,
+            [&messages](uint32_t, uint32_t msg, uintptr_t, uintptr_t p1, uintptr_t, uintptr_t) {
+                messages.push_back({msg, p1});
+            },
+            "zn", &count);
     }
 
     // Opens the line of `device` and places a passthrough call on it: lineMakeCall's answer.
     static int32_t PlaceCall(HLineApp app, uint32_t device, HLine& line, HCall& call)
     {
-        if (int32_t r = lineOpen(app, device, &line, ApiVersion14, 0, device + 1, PrivilegeNone, MediaModeDataModem, nullptr); r != 0)
+        if (int32_t r =
+                lineOpen(app, device, &line, ApiVersion14, 0, device + 1, PrivilegeNone, MediaModeDataModem, nullptr);
+            r != 0)
             return r;
         LINECALLPARAMS params = PassthroughCallParams();
         return lineMakeCall(line, &call, "", 0, &params);
@@ -149,14 +161,17 @@ TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEveryth
     int32_t request = PlaceCall(app, 0, line, call);
     ASSERT_GT(request, 0);
     ASSERT_TRUE(PumpUntil([&] {
-        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
+        return std::count(messages.begin(), messages.end(),
+                          std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected)))
+               == 1;
     }));
     EXPECT_EQ(messages.front(), std::make_pair(LineReplyMsg, uintptr_t(request)));
 
     // The modem is locked under its configured name and its device while the call holds it.
     if (::access("/var/lock", W_OK) == 0) {
         EXPECT_EQ(std::atol(zn::comms::test::ReadFile(AliasLock()).c_str()), long(::getpid()));
-        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(UucpLock::LockPathFor(a_.SlavePath())).c_str()), long(::getpid()));
+        EXPECT_EQ(std::atol(zn::comms::test::ReadFile(UucpLock::LockPathFor(a_.SlavePath())).c_str()),
+                  long(::getpid()));
         TFxWin32Dispatcher other(nullptr);
         EXPECT_EQ(other.OpenPort(aliasA_, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
     }
@@ -180,7 +195,8 @@ TEST_F(SerialLines, APassthroughCallHandsTheModemToThePortAndDropReleasesEveryth
 
     ASSERT_GT(lineDrop(call, nullptr, 0), 0);
     ASSERT_TRUE(PumpUntil([&] {
-        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateIdle))) == 1;
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateIdle)))
+               == 1;
     }));
     EXPECT_EQ(lineDeallocateCall(call), 0);
     EXPECT_EQ(lineClose(line), 0);
@@ -216,16 +232,20 @@ TEST_F(SerialLines, AModemThatVanishesMidCallEndsItAndReleasesItsLocks)
     HCall call = 0;
     ASSERT_GT(PlaceCall(app, 0, line, call), 0);
     ASSERT_TRUE(PumpUntil([&] {
-        return std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected))) == 1;
+        return std::count(messages.begin(), messages.end(),
+                          std::make_pair(LineCallStateMsg, uintptr_t(CallStateConnected)))
+               == 1;
     }));
     a_.CloseMaster(); // the modem goes away
-    ASSERT_TRUE(PumpUntil([&] {
-        return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1;
-    }));
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::make_pair(LineCallStateMsg, uintptr_t(CallStateDisconnected))), 1);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                         std::make_pair(LineCallStateMsg, uintptr_t(CallStateDisconnected))),
+              1);
     EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
     EXPECT_NE(::access(UucpLock::LockPathFor(a_.SlavePath()).c_str(), F_OK), 0);
-    EXPECT_EQ(OpenDescriptors(), descriptorsOfTheApplication - 1) << "the far end's descriptor is gone, and every one of the call's";
+    EXPECT_EQ(OpenDescriptors(), descriptorsOfTheApplication - 1)
+        << "the far end's descriptor is gone, and every one of the call's";
     EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle) << "closed by the provider with LINE_CLOSE";
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore - 1);
@@ -405,7 +425,8 @@ TEST_F(AnsweringSerialLine, ACallThatStopsRingingBeforeItIsAnsweredEnds)
     ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
     EXPECT_EQ(a_.Receive(1, 200), "") << "nothing was said to the modem";
     EXPECT_EQ(failed_, 1);
-    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  dropped", "call finished", "  dial failed"}));
+    EXPECT_EQ(History(),
+              (std::vector<std::string>{"call started", "  accepting", "  dropped", "call finished", "  dial failed"}));
 }
 
 struct NameCase {
@@ -424,13 +445,15 @@ TEST_P(ModemNames, NameTheVendorAndModelAUserRecognises)
 INSTANTIATE_TEST_SUITE_P(
     Facts, ModemNames,
     ::testing::Values(
-        NameCase{"DatabaseNamesFirst", {"U.S. Robotics", "U.S._Robotics", "USR", "USB Modem", "USB_Modem", "5637"}, "U.S. Robotics USB Modem"},
+        NameCase{"DatabaseNamesFirst",
+                 {"U.S. Robotics", "U.S._Robotics", "USR", "USB Modem", "USB_Modem", "5637"},
+                 "U.S. Robotics USB Modem"},
         NameCase{"TheDevicesOwnStringsWithoutUdevd", {"", "", "Conexant", "", "", "USB Modem"}, "Conexant USB Modem"},
         NameCase{"UdevsShortNamesLast", {"", "Zoom", "", "", "3095_USB_Mini_Modem", ""}, "Zoom 3095 USB Mini Modem"},
-        NameCase{"AModelThatNamesItsVendorIsNotPrefixedAgain", {"", "ZOOM", "", "", "Zoom_56K_Modem", ""}, "Zoom 56K Modem"},
+        NameCase{
+            "AModelThatNamesItsVendorIsNotPrefixedAgain", {"", "ZOOM", "", "", "Zoom_56K_Modem", ""}, "Zoom 56K Modem"},
         NameCase{"AVendorThatOnlyStartsTheModelsFirstWord", {"", "Zoom", "", "", "Zoomer_X", ""}, "Zoom Zoomer X"},
-        NameCase{"OnlyAModel", {"", "", "", "", "", "  Generic modem "}, "Generic modem"},
-        NameCase{"Nothing", {}, ""}),
+        NameCase{"OnlyAModel", {"", "", "", "", "", "  Generic modem "}, "Generic modem"}, NameCase{"Nothing", {}, ""}),
     [](const auto& info) { return info.param.name; });
 
 // udev's announcements, as the kernel makes them for a device of this machine when asked (root,
@@ -445,8 +468,8 @@ protected:
     void SetUp() override
     {
         struct stat st {};
-        if (::stat(kDevice, &st) != 0 || !S_ISCHR(st.st_mode) || ::access(kAnnounce, W_OK) != 0 ||
-            ::access("/run/udev/control", F_OK) == 0)
+        if (::stat(kDevice, &st) != 0 || !S_ISCHR(st.st_mode) || ::access(kAnnounce, W_OK) != 0
+            || ::access("/run/udev/control", F_OK) == 0)
             GTEST_SKIP() << "needs root, " << kDevice << " and no udevd";
         SerialLines::SetUp();
         WriteLines({{"Test line A", aliasA_}, {"Line on ttyS0", kDevice}, {"Test line B", aliasB_}});
@@ -460,10 +483,7 @@ protected:
             ini << name << "=" << path << "\r\n";
     }
 
-    static void Announce(const char* action)
-    {
-        std::ofstream(kAnnounce) << action;
-    }
+    static void Announce(const char* action) { std::ofstream(kAnnounce) << action; }
 
     static std::string NameOf(HLineApp app, uint32_t device, uint32_t& result)
     {
@@ -488,14 +508,17 @@ TEST_F(SerialLinesComingAndGoing, ARemovedDeviceClosesItsLineAndAnAddedOneGetsTh
     ASSERT_EQ(lineOpen(app, 1, &line, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
 
     Announce("remove");
-    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
     EXPECT_EQ(NameOf(app, 1, result), "");
     EXPECT_EQ(result, LineErrNoDevice);
     EXPECT_EQ(uint32_t(lineClose(line)), LineErrInvalLineHandle);
     EXPECT_EQ(NameOf(app, 0, result), "Test line A") << "the others stay";
 
     Announce("add");
-    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count))) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count))) == 1;
+    }));
     EXPECT_EQ(NameOf(app, count, result), "Line on ttyS0");
     ASSERT_EQ(lineOpen(app, count, &line, ApiVersion14, 0, 2, PrivilegeNone, MediaModeDataModem, nullptr), 0);
     EXPECT_EQ(lineClose(line), 0);
@@ -505,11 +528,14 @@ TEST_F(SerialLinesComingAndGoing, ARemovedDeviceClosesItsLineAndAnAddedOneGetsTh
     ASSERT_TRUE(c.Ok());
     WriteLines({{"Test line A", aliasA_}, {"Line on ttyS0", kDevice}, {"Test line C", c.SlavePath()}});
     Announce("change");
-    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count + 1))) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::count(messages.begin(), messages.end(), std::make_pair(LineCreateMsg, uintptr_t(count + 1))) == 1;
+    }));
     EXPECT_EQ(NameOf(app, count + 1, result), "Test line C");
     EXPECT_EQ(NameOf(app, 2, result), "");
     EXPECT_EQ(result, LineErrNoDevice) << "Test line B is no longer configured";
-    EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [](const auto& m) { return m.first == LineCreateMsg; }), 2);
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [](const auto& m) { return m.first == LineCreateMsg; }),
+              2);
     EXPECT_EQ(lineShutdown(app), 0);
 }
 
@@ -533,8 +559,8 @@ public:
         std::string script = std::string(std::getenv("ZN_SOURCE_DIR")) + "/comms/tapi/tests/fake_modem_manager.py";
         fake_ = ::fork();
         if (fake_ == 0) {
-            ::execl("/usr/bin/python3", "python3", script.c_str(), address_.c_str(), port.c_str(), uid.c_str(), log.c_str(),
-                    static_cast<char*>(nullptr));
+            ::execl("/usr/bin/python3", "python3", script.c_str(), address_.c_str(), port.c_str(), uid.c_str(),
+                    log.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         WaitUntil([&] { return zn::comms::test::ReadFile(log_).find("ready") != std::string::npos; }, 10000);
@@ -573,8 +599,8 @@ class SerialLinesWithModemManager : public SerialLines {
 protected:
     void SetUp() override
     {
-        if (::access("/usr/bin/dbus-daemon", X_OK) != 0 ||
-            std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0
+            || std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
             GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
         ASSERT_TRUE(a_.Ok());
         std::string device = a_.SlavePath().substr(5); // "pts/N", as ModemManager names ports
@@ -616,7 +642,8 @@ TEST_F(SerialLinesWithModemManager, LeavesTheModemAloneForTheLengthOfTheCall)
     calls = mm.Calls();
     ASSERT_EQ(calls.size(), 2u);
     std::string sender = calls[0].substr(calls[0].rfind(' ') + 1);
-    EXPECT_EQ(calls[1], "inhibit /sys/devices/test/modem0 off " + sender) << "given back by the connection that took it";
+    EXPECT_EQ(calls[1], "inhibit /sys/devices/test/modem0 off " + sender)
+        << "given back by the connection that took it";
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app), 0);
     EXPECT_EQ(mm.Calls().size(), 2u);
@@ -675,7 +702,8 @@ TEST_F(SerialLinesWithModemManager, AModemThatVanishesMidCallIsGivenBackToo)
     ASSERT_GT(PlaceCall(app, 0, line, call), 0);
     ASSERT_EQ(mm.Calls().size(), 1u);
     a_.CloseMaster();
-    ASSERT_TRUE(PumpUntil([&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::count(messages.begin(), messages.end(), std::make_pair(LineCloseMsg, uintptr_t(0))) == 1; }));
     std::vector<std::string> calls = mm.Calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1].rfind("inhibit /sys/devices/test/modem0 off ", 0), 0u) << calls[1];

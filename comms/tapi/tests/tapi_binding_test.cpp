@@ -31,22 +31,57 @@ protected:
 std::vector<std::pair<const char*, std::function<int32_t()>>> Wrappers()
 {
     return {
-        {"lineInitialize", [] { HLineApp a; uint32_t n; return lineInitialize(&a, nullptr, nullptr, "zn", &n); }},
+        {"lineInitialize",
+         [] {
+             HLineApp a;
+             uint32_t n;
+             return lineInitialize(&a, nullptr, nullptr, "zn", &n);
+         }},
         {"lineShutdown", [] { return lineShutdown(1); }},
-        {"lineNegotiateAPIVersion", [] { uint32_t v; LINEEXTENSIONID x; return lineNegotiateAPIVersion(1, 0, ApiVersion14, ApiVersion14, &v, &x); }},
-        {"lineOpen", [] { HLine l; return lineOpen(1, 0, &l, ApiVersion14, 0, 0, PrivilegeNone, MediaModeDataModem, nullptr); }},
-        {"lineMakeCall", [] { HCall c; return lineMakeCall(1, &c, "", 0, nullptr); }},
+        {"lineNegotiateAPIVersion",
+         [] {
+             uint32_t v;
+             LINEEXTENSIONID x;
+             return lineNegotiateAPIVersion(1, 0, ApiVersion14, ApiVersion14, &v, &x);
+         }},
+        {"lineOpen",
+         [] {
+             HLine l;
+             return lineOpen(1, 0, &l, ApiVersion14, 0, 0, PrivilegeNone, MediaModeDataModem, nullptr);
+         }},
+        {"lineMakeCall",
+         [] {
+             HCall c;
+             return lineMakeCall(1, &c, "", 0, nullptr);
+         }},
         {"lineAccept", [] { return lineAccept(1, nullptr, 0); }},
         {"lineAnswer", [] { return lineAnswer(1, nullptr, 0); }},
         {"lineDeallocateCall", [] { return lineDeallocateCall(1); }},
         {"lineDrop", [] { return lineDrop(1, nullptr, 0); }},
         {"lineClose", [] { return lineClose(1); }},
-        {"lineGetID", [] { VARSTRING v{}; v.totalSize = sizeof v; return lineGetID(1, 0, 1, CallSelectCall, &v, "comm/datamodem"); }},
+        {"lineGetID",
+         [] {
+             VARSTRING v{};
+             v.totalSize = sizeof v;
+             return lineGetID(1, 0, 1, CallSelectCall, &v, "comm/datamodem");
+         }},
         {"lineSetStatusMessages", [] { return lineSetStatusMessages(1, 0x1FFFFFF, 0x1FF); }},
         {"lineMonitorDigits", [] { return lineMonitorDigits(1, 2); }},
-        {"lineGetDevCaps", [] { StructurePtr<LINEDEVCAPS> c; return lineGetDevCaps(1, 0, ApiVersion14, 0, c); }},
-        {"lineGetCallInfo", [] { StructurePtr<LINECALLINFO> c; return lineGetCallInfo(1, c); }},
-        {"lineGetCallStatus", [] { StructurePtr<LINECALLSTATUS> c; return lineGetCallStatus(1, c); }},
+        {"lineGetDevCaps",
+         [] {
+             StructurePtr<LINEDEVCAPS> c;
+             return lineGetDevCaps(1, 0, ApiVersion14, 0, c);
+         }},
+        {"lineGetCallInfo",
+         [] {
+             StructurePtr<LINECALLINFO> c;
+             return lineGetCallInfo(1, c);
+         }},
+        {"lineGetCallStatus",
+         [] {
+             StructurePtr<LINECALLSTATUS> c;
+             return lineGetCallStatus(1, c);
+         }},
     };
 }
 
@@ -96,10 +131,10 @@ TEST_F(TapiBinding, ResultsComeBackUnchangedAndMapToTheLibrarysCodes)
 
 struct Growth {
     const char* name;
-    uint32_t initial;          // the first buffer
-    size_t nameLength;         // the device's name
-    int calls;                 // calls the helper makes
-    uint32_t finalSize;        // the buffer handed back
+    uint32_t initial;   // the first buffer
+    size_t nameLength;  // the device's name
+    int calls;          // calls the helper makes
+    uint32_t finalSize; // the buffer handed back
 };
 
 class TapiStructureGrowth : public TapiBinding, public ::testing::WithParamInterface<Growth> {};
@@ -118,13 +153,12 @@ TEST_P(TapiStructureGrowth, TriesTheInitialSizeThen1024ThenWhatIsNeeded)
     EXPECT_EQ(StructureText(caps.get(), caps->lineNameOffset, caps->lineNameSize), provider.devices[0].name);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, TapiStructureGrowth,
-    ::testing::Values(Growth{"FitsAtOnce", 240, 3, 1, 240},
-                      Growth{"NeedsSixHundred", 240, 600 - 236 - 1, 2, 600},
-                      Growth{"TooSmallThen1024", 100, 20, 2, 1024},
-                      Growth{"TooSmallThen1024ThenNeeded", 100, 1300 - 236 - 1, 3, 1300}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Sizes, TapiStructureGrowth,
+                         ::testing::Values(Growth{"FitsAtOnce", 240, 3, 1, 240},
+                                           Growth{"NeedsSixHundred", 240, 600 - 236 - 1, 2, 600},
+                                           Growth{"TooSmallThen1024", 100, 20, 2, 1024},
+                                           Growth{"TooSmallThen1024ThenNeeded", 100, 1300 - 236 - 1, 3, 1300}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(TapiBinding, AFailureOnALaterTryHandsBackNothing)
 {

@@ -22,9 +22,9 @@ int main(int argc, char** argv)
     HLine line = 0;
     HCall call = 0;
     LINECALLPARAMS params = PassthroughCallParams();
-    bool held = lineInitialize(&app, nullptr, nullptr, "zn", &count) == 0 && count > 0 &&
-                lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr) == 0 &&
-                lineMakeCall(line, &call, "", 0, &params) > 0;
+    bool held = lineInitialize(&app, nullptr, nullptr, "zn", &count) == 0 && count > 0
+                && lineOpen(app, 0, &line, ApiVersion14, 0, 1, PrivilegeNone, MediaModeDataModem, nullptr) == 0
+                && lineMakeCall(line, &call, "", 0, &params) > 0;
     std::printf(held ? "held\n" : "refused\n");
     std::fflush(stdout);
     for (;;)

@@ -69,11 +69,13 @@ protected:
 
     void Pump(int ms = 100)
     {
-        WaitUntil([] {
-            QCoreApplication::processEvents();
-            zn::platform::PumpOneMessage();
-            return false;
-        }, ms);
+        WaitUntil(
+            [] {
+                QCoreApplication::processEvents();
+                zn::platform::PumpOneMessage();
+                return false;
+            },
+            ms);
     }
 
     // The history's texts, without their dates.
@@ -154,11 +156,17 @@ TEST_F(TapiDevice, AVanishedNameBringsUpThePickerAndItsCancelRaisesNoSelect)
     device_->SetSelectedDevice("A modem unplugged last week");
     provider_.devices.push_back(LineDeviceInfo{"Scripted modem B", MediaModeDataModem, LineFeatureMakeCall, false});
     int asked = 0;
-    device_->PickDevice = [&](std::string&) { ++asked; return false; };
+    device_->PickDevice = [&](std::string&) {
+        ++asked;
+        return false;
+    };
     EXPECT_EQ(RaisedCode<ETapiNoSelect>([&] { device_->OpenPassthrough(); }), ecTapiNoSelect);
     EXPECT_EQ(asked, 1);
     // Chosen in the picker, the name is kept.
-    device_->PickDevice = [&](std::string& chosen) { chosen = "Scripted modem B"; return true; };
+    device_->PickDevice = [&](std::string& chosen) {
+        chosen = "Scripted modem B";
+        return true;
+    };
     device_->OpenPassthrough();
     EXPECT_EQ(device_->SelectedDevice(), "Scripted modem B");
     device_->CancelCall();
@@ -196,7 +204,10 @@ TEST_F(TapiDevice, ADeviceUnpluggedDuringTheCallClosesThePortAndTheLine)
     // The device that went is no longer offered, and its name brings up the picker.
     EXPECT_TRUE(device_->DeviceList().empty());
     int asked = 0;
-    device_->PickDevice = [&](std::string&) { ++asked; return false; };
+    device_->PickDevice = [&](std::string&) {
+        ++asked;
+        return false;
+    };
     EXPECT_EQ(RaisedCode<ETapiNoSelect>([&] { device_->OpenPassthrough(); }), ecTapiNoSelect);
     EXPECT_EQ(asked, 1);
 }
@@ -218,7 +229,10 @@ public:
     struct Shown {
         bool first, last;
         int message, state;
-        bool operator==(const Shown& o) const { return first == o.first && last == o.last && message == o.message && state == o.state; }
+        bool operator==(const Shown& o) const
+        {
+            return first == o.first && last == o.last && message == o.message && state == o.state;
+        }
     };
     explicit RecordingCallProgress(bool makesForm) : makesForm_(makesForm) { Initialize(); }
     ~RecordingCallProgress() override { Finalize(); }
@@ -315,12 +329,14 @@ TEST_F(TapiDevice, CallStatesAreReportedOutsideAPassthroughCallOnly)
 
 TEST_F(TapiDevice, VoiceIsKeptOnOnlyForADeviceThatTakesVoiceCalls)
 {
-    provider_.devices.push_back(LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
+    provider_.devices.push_back(
+        LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
     // Nothing selected: nothing to check yet.
     device_->SetEnableVoice(true);
     EXPECT_TRUE(device_->EnableVoice());
     // A data modem selected with voice on: voice goes off.
-    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetSelectedDevice("Scripted modem A"); }), ecTapiVoiceNotSupported);
+    EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetSelectedDevice("Scripted modem A"); }),
+              ecTapiVoiceNotSupported);
     EXPECT_FALSE(device_->EnableVoice());
     EXPECT_EQ(device_->SelectedDevice(), "Scripted modem A");
     EXPECT_EQ(RaisedCode<ETapiVoiceNotSupported>([&] { device_->SetEnableVoice(true); }), ecTapiVoiceNotSupported);
@@ -415,8 +431,8 @@ TEST_F(TapiDevice, StateEntriesOfEndedProcessesAreRemovedAtInitialisation)
 
 struct InitCase {
     const char* name;
-    std::vector<uint32_t> answers;  // lineInitialize's answers in turn
-    int raised;                     // the code raised, 0 none
+    std::vector<uint32_t> answers; // lineInitialize's answers in turn
+    int raised;                    // the code raised, 0 none
     int calls;
 };
 
@@ -435,7 +451,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(InitCase{"ReinitThenOk", {LineErrReinit, 0}, 0, 2},
                       InitCase{"ReinitTwice", {LineErrReinit, LineErrReinit}, LineErrorToCode(LineErrReinit), 2},
                       InitCase{"NoDriver", {LineErrNoDriver}, LineErrorToCode(LineErrNoDriver), 1},
-                      InitCase{"UnexpectedAnswerDoesNotLoop", {LineErrOperationUnavail, 0}, LineErrorToCode(LineErrOperationUnavail), 1}),
+                      InitCase{"UnexpectedAnswerDoesNotLoop",
+                               {LineErrOperationUnavail, 0},
+                               LineErrorToCode(LineErrOperationUnavail),
+                               1}),
     [](const auto& info) { return info.param.name; });
 
 // ---- The answering side ----------------------------------------------------------------------
@@ -453,8 +472,8 @@ struct Reported {
 
 std::ostream& operator<<(std::ostream& out, const Reported& r)
 {
-    return out << "{" << r.first << "," << r.last << "," << r.message << ",0x" << std::hex << r.param1 << std::dec << ","
-               << r.param3 << "}";
+    return out << "{" << r.first << "," << r.last << "," << r.message << ",0x" << std::hex << r.param1 << std::dec
+               << "," << r.param3 << "}";
 }
 
 constexpr uint32_t kMediaUnknown = 2, kMediaInteractiveVoice = 4, kMediaG3Fax = 0x20;
@@ -519,7 +538,8 @@ TEST_F(TapiDevice, AnOfferedFaxCallIsAcceptedAndAnsweredOnTheAnswerOnRingthRing)
 
 TEST_F(TapiDevice, AnOfferedCallIsTakenOnlyInADataFaxOrUnknownMediaMode)
 {
-    provider_.devices.push_back(LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
+    provider_.devices.push_back(
+        LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
     struct Case {
         uint32_t media;
         bool voice;
@@ -538,7 +558,8 @@ TEST_F(TapiDevice, AnOfferedCallIsTakenOnlyInADataFaxOrUnknownMediaMode)
         device_->SetSelectedDevice("Voice modem");
         device_->SetEnableVoice(c.voice);
         std::vector<Reported> reports;
-        device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int p1, int, int p3) {
+        device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int p1, int,
+                                    int p3) {
             reports.push_back({first, last, message, p1, p3});
         };
         int accepts = provider_.Calls("lineAccept"), answers = provider_.Calls("lineAnswer");
@@ -552,7 +573,8 @@ TEST_F(TapiDevice, AnOfferedCallIsTakenOnlyInADataFaxOrUnknownMediaMode)
         EXPECT_EQ(provider_.Calls("lineAnswer") - answers, c.taken ? 1 : 0);
         EXPECT_EQ(device_->Connected(), c.taken);
         ASSERT_FALSE(reports.empty());
-        EXPECT_EQ(reports.front() == (Reported{true, false, int(LineCallStateMsg), int(CallStateOffering), 0}), c.taken);
+        EXPECT_EQ(reports.front() == (Reported{true, false, int(LineCallStateMsg), int(CallStateOffering), 0}),
+                  c.taken);
         if (!c.taken) {
             // The call left alone ends without touching the line, which waits for the next one.
             provider_.SetCallState(CallStateIdle);

@@ -16,7 +16,8 @@ using namespace zn::data;
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc < 2) return 2;
+    if (argc < 2)
+        return 2;
     std::string folder = std::string(argv[1]) + "/";
     TVeldraneEnv env;
     env.SetCentury(true);
@@ -25,7 +26,8 @@ int main(int argc, char** argv)
     table.SetExclusive(true);
     TDataSource source(&table);
     TVeldrane veldrane(&source);
-    if (!OpenFaxDBF(table, veldrane, folder)) return 1;
+    if (!OpenFaxDBF(table, veldrane, folder))
+        return 1;
     veldrane.Query("");
     const char* subjects[] = {"Quarterly report", "Invoice 2291", "Meeting agenda", "Signed contract", "Price list"};
     for (int i = 0; i < 40; ++i) {
@@ -41,7 +43,8 @@ int main(int argc, char** argv)
     }
     veldrane.SetOrder(veldrane.TagArea("DATESENT"));
     table.First();
-    for (const char* hidden : {"FAXDOC", "FAXCOVER"}) table.FieldByName(hidden).SetVisible(false);
+    for (const char* hidden : {"FAXDOC", "FAXCOVER"})
+        table.FieldByName(hidden).SetVisible(false);
     TDBGrid grid;
     grid.resize(900, 320);
     grid.SetDataSource(&source);

@@ -18,7 +18,7 @@ namespace zn::data::test {
 namespace {
 
 class Grid : public TableFixture {
- protected:
+protected:
     void SetUp() override
     {
         TableFixture::SetUp();
@@ -39,8 +39,8 @@ class Grid : public TableFixture {
         table_.DisableControls();
         for (int i = 0; i < count; ++i) {
             QDate d = QDate(2026, 1, 1).addDays(i);
-            AppendFax(table_, {"Subject " + std::to_string(1000 + (i * 7919) % count), d.toString("yyyyMMdd").toStdString(),
-                               "10:00", "Recipient", i % 3 == 2});
+            AppendFax(table_, {"Subject " + std::to_string(1000 + (i * 7919) % count),
+                               d.toString("yyyyMMdd").toStdString(), "10:00", "Recipient", i % 3 == 2});
         }
         table_.EnableControls();
         table_.First();
@@ -89,7 +89,8 @@ TEST_F(Grid, ModelHoldsTheRowsOnScreenInTagOrder)
     veldrane_.SetOrder(veldrane_.TagArea("SUBJECT"));
     table_.First();
     std::vector<std::string> subjects;
-    for (int r = 0; r < model.rowCount(); ++r) subjects.push_back(Cell(model, r, "SUBJECT"));
+    for (int r = 0; r < model.rowCount(); ++r)
+        subjects.push_back(Cell(model, r, "SUBJECT"));
     EXPECT_TRUE(std::is_sorted(subjects.begin(), subjects.end()));
     EXPECT_EQ(model.rowCount(), 30);
 
@@ -116,9 +117,10 @@ TEST_F(Grid, WindowIsAlwaysASliceOfTheOrderAroundTheCurrentRecord)
     veldrane_.SetOrder(veldrane_.TagArea("SUBJECT"));
     std::vector<TRecordBuffer> all;
     table_.ReadRows(0, 1, 1000, all);
-    ASSERT_EQ(all.size(), 134u);  // every third day archived
+    ASSERT_EQ(all.size(), 134u); // every third day archived
     std::vector<long> order;
-    for (const TRecordBuffer& r : all) order.push_back(r.recno);
+    for (const TRecordBuffer& r : all)
+        order.push_back(r.recno);
     table_.First();
     TTableModel model(&table_);
     model.SetWindowSize(17);
@@ -139,17 +141,20 @@ TEST_F(Grid, WindowIsAlwaysASliceOfTheOrderAroundTheCurrentRecord)
         ASSERT_NE(first, order.end());
         size_t start = static_cast<size_t>(first - order.begin());
         ASSERT_LE(start + static_cast<size_t>(rows), order.size());
-        for (int r = 0; r < rows; ++r) ASSERT_EQ(model.RowRecNo(r), order[start + static_cast<size_t>(r)]) << r;
+        for (int r = 0; r < rows; ++r)
+            ASSERT_EQ(model.RowRecNo(r), order[start + static_cast<size_t>(r)]) << r;
         ASSERT_GE(model.CurrentRow(), 0);
         ASSERT_EQ(model.RowRecNo(model.CurrentRow()), table_.RecNo());
-        if (model.AtTop()) ASSERT_EQ(start, 0u);
-        if (model.AtBottom()) ASSERT_EQ(start + static_cast<size_t>(rows), order.size());
+        if (model.AtTop())
+            ASSERT_EQ(start, 0u);
+        if (model.AtBottom())
+            ASSERT_EQ(start + static_cast<size_t>(rows), order.size());
     }
 }
 
 TEST_F(Grid, WindowShrinksToASmallTableAndEmptiesWithTheFilter)
 {
-    Fill(5);  // four rows pass the archive filter
+    Fill(5); // four rows pass the archive filter
     TTableModel model(&table_);
     model.SetWindowSize(30);
     EXPECT_EQ(model.rowCount(), 4);
@@ -250,7 +255,8 @@ TEST_F(Grid, TableWrittenByAnotherProgramOpensFiltersAndSorts)
         "LASTRESULT C(100); FAXDOC C(12); FAXCOVER C(12); NOTES C(50); CODES C(25); ARCHIVED L', dbf_type='db3')\n"
         "t.open(dbf.READ_WRITE)\n"
         "rows = [('delta', datetime.date(2024, 3, 1), '09:00', False), ('alpha', None, '', False),\n"
-        "        ('charlie', datetime.date(2023, 12, 31), '10:00', True), ('bravo', datetime.date(2024, 3, 2), '08:00', False)]\n"
+        "        ('charlie', datetime.date(2023, 12, 31), '10:00', True), ('bravo', datetime.date(2024, 3, 2), "
+        "'08:00', False)]\n"
         "for s, d, tm, a in rows:\n"
         "    t.append({'subject': s, 'datesent': d, 'timesent': tm, 'archived': a})\n"
         "t.close()\n";
@@ -327,10 +333,11 @@ TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
     ASSERT_TRUE(OpenFaxDBF(table_, veldrane_, folder_));
     veldrane_.Query("");
     veldrane_.SetOrder(0);
-    for (const char* subject : {"one", "two", "three"}) AppendFax(table_, {subject, "", "", "R", subject[0] == 't'});
+    for (const char* subject : {"one", "two", "three"})
+        AppendFax(table_, {subject, "", "", "R", subject[0] == 't'});
     table_.First();
     table_.Next();
-    table_.Delete();  // "two": marked, still shown (deleted rows are not hidden here)
+    table_.Delete(); // "two": marked, still shown (deleted rows are not hidden here)
     table_.First();
     TTableModel model(&table_);
     model.SetColumns({{"ISDELETED", "Deleted?"}, {"ISARCHIVED", "Archived?"}, {"SUBJECT", ""}});
@@ -341,7 +348,8 @@ TEST_F(Grid, OwnColumnsWithCalculatedFieldsPerRow)
     ASSERT_EQ(model.rowCount(), 3);
     std::vector<std::string> rows;
     for (int r = 0; r < 3; ++r)
-        rows.push_back(Cell(model, r, "SUBJECT") + "|" + Cell(model, r, "ISDELETED") + "|" + Cell(model, r, "ISARCHIVED"));
+        rows.push_back(Cell(model, r, "SUBJECT") + "|" + Cell(model, r, "ISDELETED") + "|"
+                       + Cell(model, r, "ISARCHIVED"));
     EXPECT_EQ(rows, (std::vector<std::string>{"one|No |No ", "two|Yes|Yes", "three|No |Yes"}));
 }
 

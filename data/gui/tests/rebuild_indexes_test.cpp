@@ -21,7 +21,7 @@ namespace zn::data::test {
 namespace {
 
 class Rebuild : public TableFixture {
- protected:
+protected:
     void SetUp() override
     {
         TableFixture::SetUp();
@@ -68,14 +68,16 @@ class Rebuild : public TableFixture {
     std::vector<std::string> Tags(TVeldrane& v)
     {
         std::vector<std::string> tags;
-        for (int i = 1; !v.TagName(i).empty(); ++i) tags.push_back(v.TagName(i));
+        for (int i = 1; !v.TagName(i).empty(); ++i)
+            tags.push_back(v.TagName(i));
         return tags;
     }
     // The rows of a table and those marked deleted, as python3-dbfread counts them.
     std::string LiveAndDeleted(const std::string& table)
     {
         return RunCommand("/usr/bin/python3 -c \"import dbfread,sys; t=dbfread.DBF(sys.argv[1]); "
-                          "print(len(t), len(t.deleted))\" '" + folder_ + table + "'");
+                          "print(len(t), len(t.deleted))\" '"
+                          + folder_ + table + "'");
     }
     // Shows the window and runs the loop until it closes or gives up.
     void Run(TRebuildInd& window)
@@ -120,11 +122,12 @@ TEST_F(Rebuild, PacksAndBuildsEveryTagWithDatendLast)
     EXPECT_FALSE(gauge.empty());
     EXPECT_NE(std::find(gauge.begin(), gauge.end(), 100), gauge.end());
 
-    EXPECT_EQ(Tags(faxV_), (std::vector<std::string>{"DATESENT", "SUBJECT", "RECIPIENT", "CODES", "ARCHIVED", "DATEND"}));
+    EXPECT_EQ(Tags(faxV_),
+              (std::vector<std::string>{"DATESENT", "SUBJECT", "RECIPIENT", "CODES", "ARCHIVED", "DATEND"}));
     EXPECT_EQ(Tags(recV_), (std::vector<std::string>{"DATETIME", "FROM", "ARCHIVED", "DATEND"}));
     EXPECT_NE(faxV_.TagArea("DATEND"), 0);
     EXPECT_NE(recV_.TagArea("DATEND"), 0);
-    EXPECT_EQ(faxV_.IndexOrd(), 2);  // SUBJECT, as before
+    EXPECT_EQ(faxV_.IndexOrd(), 2); // SUBJECT, as before
     EXPECT_EQ(faxV_.RecCount(), 37);
     EXPECT_EQ(recV_.RecCount(), 8);
     EXPECT_TRUE(fax_.Active());
@@ -184,10 +187,10 @@ TEST_F(Rebuild, FailureHalfWayLosesNoRows)
     EXPECT_FALSE(window.Finished());
     EXPECT_FALSE(window.Error().empty());
     EXPECT_EQ(boxes_.size(), 1u);
-    EXPECT_TRUE(window.isVisible());  // stays open until the user closes it
+    EXPECT_TRUE(window.isVisible()); // stays open until the user closes it
     EXPECT_EQ(window.WhatAmIDoing()->text().toStdString(), window.Error());
     EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_EQ(window.JobRuns(), 1);  // showing it again to add the close button runs nothing
+    EXPECT_EQ(window.JobRuns(), 1); // showing it again to add the close button runs nothing
     window.close();
 
     // Every table opens again with all its rows, the marked ones included.

@@ -16,7 +16,7 @@ namespace zn::data::test {
 namespace {
 
 class Dataset : public TableFixture {
- protected:
+protected:
     // A table with one field of each kind the put rules treat differently.
     void MakeKinds()
     {
@@ -27,7 +27,7 @@ class Dataset : public TableFixture {
                                                                          {"WHEN", "D", 8, 0},
                                                                          {"OK", "L", 1, 0}}));
         table_.SetDatabaseName(folder_);
-        table_.SetTableName("kinds.dbf");  // found in any letter case
+        table_.SetTableName("kinds.dbf"); // found in any letter case
         table_.Open();
     }
     // The raw bytes of one field of record 1, as stored.
@@ -36,7 +36,8 @@ class Dataset : public TableFixture {
         TField& f = table_.FieldByName(field);
         const std::string& raw = table_.CurrentRecord().raw;
         int offset = 1;
-        for (int i = 0; i < table_.FieldCount() && &table_.Fields(i) != &f; ++i) offset += table_.Fields(i).Size();
+        for (int i = 0; i < table_.FieldCount() && &table_.Fields(i) != &f; ++i)
+            offset += table_.Fields(i).Size();
         return raw.substr(static_cast<size_t>(offset), static_cast<size_t>(f.Size()));
     }
     int PutResult(const std::function<void()>& put)
@@ -65,7 +66,7 @@ TEST_F(Dataset, NavigatesInTagOrderAndPostsRows)
     }
     table.First();
     EXPECT_TRUE(table.Bof());
-    EXPECT_EQ(table.FieldByName("NAME").AsString(), "Bob");  // the NAME tag is not upper-cased
+    EXPECT_EQ(table.FieldByName("NAME").AsString(), "Bob"); // the NAME tag is not upper-cased
     table.Next();
     EXPECT_EQ(table.FieldByName("NAME").AsString(), "Carol");
     table.Next();
@@ -105,7 +106,7 @@ TEST_F(Dataset, PostOnAFullDiskFailsAndKeepsTheRowsBefore)
     TTable table;
     TDataSource source(&table);
     TVeldrane veldrane(&source);
-    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_));  // shared: each post is written at once
+    ASSERT_TRUE(OpenPhoneDBF(table, veldrane, false, folder_)); // shared: each post is written at once
     for (const char* name : {"Ann", "Bob"}) {
         table.Append();
         table.FieldByName("NAME").SetAsString(name);
@@ -131,7 +132,7 @@ TEST_F(Dataset, PostOnAFullDiskFailsAndKeepsTheRowsBefore)
     setrlimit(RLIMIT_FSIZE, &before);
     signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(refused);
-    EXPECT_EQ(table.State(), TDataSetState::dsInsert);  // the user may retry or cancel
+    EXPECT_EQ(table.State(), TDataSetState::dsInsert); // the user may retry or cancel
     table.Cancel();
     table.Close();
     // What was written before is there, and no blank row shows.
@@ -145,7 +146,7 @@ struct PutCase {
     const char* field;
     double value;
     int result;
-    const char* stored;  // when result is 0
+    const char* stored; // when result is 0
 };
 
 void PrintTo(const PutCase& c, std::ostream* os) { *os << c.field << " := " << c.value; }
@@ -160,27 +161,27 @@ TEST_P(PutRules, NumbersAreStoredOrRefusedWith10019)
     table_.Edit();
     const PutCase& c = GetParam();
     TField& f = table_.FieldByName(c.field);
-    int result = PutResult([&] { f.DataType() == TFieldType::ftSmallint ? f.SetAsInteger(static_cast<long>(c.value))
-                                                                        : f.SetAsFloat(c.value); });
+    int result = PutResult([&] {
+        f.DataType() == TFieldType::ftSmallint ? f.SetAsInteger(static_cast<long>(c.value)) : f.SetAsFloat(c.value);
+    });
     EXPECT_EQ(result, c.result);
     table_.Post();
-    if (c.result == 0) EXPECT_EQ(Stored(c.field), c.stored);
-    else EXPECT_EQ(Stored(c.field), std::string(static_cast<size_t>(f.Size()), ' '));  // nothing half-written
+    if (c.result == 0)
+        EXPECT_EQ(Stored(c.field), c.stored);
+    else
+        EXPECT_EQ(Stored(c.field), std::string(static_cast<size_t>(f.Size()), ' ')); // nothing half-written
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PutRules, ::testing::Values(
-    PutCase{"PRICE", 3.14159, 0, " 3.14"},
-    PutCase{"PRICE", 12.5, 0, "12.50"},
-    PutCase{"PRICE", 123.456, 0, "123.5"},       // decimals dropped until it fits
-    PutCase{"PRICE", 1234.5, 0, " 1235"},
-    PutCase{"PRICE", 99999.99, 10019, ""},       // rounding adds a digit: no endless loop
-    PutCase{"PRICE", 123456.0, 10019, ""},       // longer than width + decimals + 1
-    PutCase{"PRICE", -1.5, 0, "-1.50"},
-    PutCase{"SMALL", 1234, 0, "1234"},
-    PutCase{"SMALL", 12345, 10019, ""},
-    PutCase{"SMALL", 7, 0, "   7"},
-    PutCase{"COUNT", 123456, 0, "123456"},
-    PutCase{"COUNT", 1234567, 10019, ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutRules,
+    ::testing::Values(PutCase{"PRICE", 3.14159, 0, " 3.14"}, PutCase{"PRICE", 12.5, 0, "12.50"},
+                      PutCase{"PRICE", 123.456, 0, "123.5"}, // decimals dropped until it fits
+                      PutCase{"PRICE", 1234.5, 0, " 1235"},
+                      PutCase{"PRICE", 99999.99, 10019, ""}, // rounding adds a digit: no endless loop
+                      PutCase{"PRICE", 123456.0, 10019, ""}, // longer than width + decimals + 1
+                      PutCase{"PRICE", -1.5, 0, "-1.50"}, PutCase{"SMALL", 1234, 0, "1234"},
+                      PutCase{"SMALL", 12345, 10019, ""}, PutCase{"SMALL", 7, 0, "   7"},
+                      PutCase{"COUNT", 123456, 0, "123456"}, PutCase{"COUNT", 1234567, 10019, ""}));
 
 TEST_F(Dataset, TypeMappingAndBlankFields)
 {
@@ -381,7 +382,7 @@ TEST_F(Dataset, CalculatedFieldsAndControlsDisabled)
 }
 
 class Veldrane : public TableFixture {
- protected:
+protected:
     void SetUp() override
     {
         TableFixture::SetUp();
@@ -424,7 +425,7 @@ TEST_F(Veldrane, SetOrderZeroReturnsThePreviousOrderAndGivesRecordOrder)
     // DATESENT is descending: the newest first.
     veldrane_.SetOrder(veldrane_.TagArea("DATESENT"));
     EXPECT_EQ(Column(table_, "SUBJECT"), (std::vector<std::string>{"c", "b", "a"}));
-    EXPECT_EQ(veldrane_.SetOrder(99), 1);  // beyond the last: nothing changes
+    EXPECT_EQ(veldrane_.SetOrder(99), 1); // beyond the last: nothing changes
     EXPECT_EQ(veldrane_.IndexOrd(), 1);
     EXPECT_EQ(veldrane_.TagArea("NOSUCHTAG"), 0);
     EXPECT_EQ(veldrane_.TagName(6), "");
@@ -475,7 +476,7 @@ TEST_F(Veldrane, PhoneBookSharedByTwoProcesses)
     table_.Post();
     // Another program holding the phone book shared while this one works.
     OtherProgram other([this] {
-        static TTable t;  // kept open until the child ends
+        static TTable t; // kept open until the child ends
         static TVeldrane v;
         return OpenPhoneDBF(t, v, false, folder_) && t.FieldByName("NAME").AsString() == "Shared";
     });
@@ -495,7 +496,7 @@ TEST_F(Veldrane, PhoneBookSharedByTwoProcesses)
 struct DateFormCase {
     TVeldraneDateFrmt format;
     bool century;
-    const char* shown;  // 10 December 2026
+    const char* shown; // 10 December 2026
     char separator;
 };
 
@@ -515,12 +516,14 @@ TEST_P(EnvDateForms, SetTheProcessWideShortDateFormat)
     zn::platform::SetShortDateFormat(before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, EnvDateForms, ::testing::Values(
-    DateFormCase{dfAmerican, false, "12/10/26", '/'}, DateFormCase{dfAmerican, true, "12/10/2026", '/'},
-    DateFormCase{dfAnsi, false, "26.12.10", '.'}, DateFormCase{dfAnsi, true, "2026.12.10", '.'},
-    DateFormCase{dfBritish, true, "10/12/2026", '/'}, DateFormCase{dfFrench, false, "10/12/26", '/'},
-    DateFormCase{dfGerman, true, "10.12.2026", '.'}, DateFormCase{dfItalian, false, "10-12-26", '-'},
-    DateFormCase{dfSpanish, true, "10-12-2026", '-'}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EnvDateForms,
+    ::testing::Values(DateFormCase{dfAmerican, false, "12/10/26", '/'},
+                      DateFormCase{dfAmerican, true, "12/10/2026", '/'}, DateFormCase{dfAnsi, false, "26.12.10", '.'},
+                      DateFormCase{dfAnsi, true, "2026.12.10", '.'}, DateFormCase{dfBritish, true, "10/12/2026", '/'},
+                      DateFormCase{dfFrench, false, "10/12/26", '/'}, DateFormCase{dfGerman, true, "10.12.2026", '.'},
+                      DateFormCase{dfItalian, false, "10-12-26", '-'},
+                      DateFormCase{dfSpanish, true, "10-12-2026", '-'}));
 
 TEST_F(Dataset, EnvSettingsReachTheEngine)
 {

@@ -10,11 +10,12 @@ namespace zn::data::test {
 namespace {
 
 class SystemTables : public TableFixture {
- protected:
+protected:
     std::vector<std::string> Tags(TVeldrane& v)
     {
         std::vector<std::string> tags;
-        for (int i = 1; !v.TagName(i).empty(); ++i) tags.push_back(v.TagName(i));
+        for (int i = 1; !v.TagName(i).empty(); ++i)
+            tags.push_back(v.TagName(i));
         return tags;
     }
 };
@@ -38,10 +39,11 @@ TEST_F(SystemTables, FreshFaxTableGetsFiveTagsAndNoDatend)
     // The layout other programs see.
     table.Close();
     int status = -1;
-    std::string out = RunCommand("/usr/bin/python3 -c \"import dbfread,sys; t=dbfread.DBF(sys.argv[1]); "
-                                 "print(' '.join('%s:%s:%d:%d' % (f.name,f.type,f.length,f.decimal_count) for f in t.fields))\" '" +
-                                     folder_ + "ZNOUT.DBF'",
-                                 &status);
+    std::string out =
+        RunCommand("/usr/bin/python3 -c \"import dbfread,sys; t=dbfread.DBF(sys.argv[1]); "
+                   "print(' '.join('%s:%s:%d:%d' % (f.name,f.type,f.length,f.decimal_count) for f in t.fields))\" '"
+                       + folder_ + "ZNOUT.DBF'",
+                   &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "SUBJECT:C:50:0 DATESENT:D:8:0 TIMESENT:C:5:0 RECIPIENT:C:35:0 PHONE:C:25:0 LASTRESULT:C:100:0 "
                    "FAXDOC:C:12:0 FAXCOVER:C:12:0 NOTES:C:50:0 CODES:C:25:0 ARCHIVED:L:1:0\n");
@@ -112,15 +114,17 @@ TEST_F(SystemTables, DamagedIndexIsRebuiltOnOpening)
         EXPECT_EQ(table.Exclusive(), exclusive);
         EXPECT_EQ(Tags(veldrane), (std::vector<std::string>{"NAME"})) << exclusive;
         std::vector<std::string> names = {"Ann", "Bob", "Cy"};
-        if (!exclusive) names.push_back("Dee");  // written in the first round
+        if (!exclusive)
+            names.push_back("Dee"); // written in the first round
         EXPECT_EQ(Column(table, "NAME"), names) << exclusive;
         // Writes work again.
         table.Append();
         table.FieldByName("NAME").SetAsString(exclusive ? "Dee" : "Eve");
         EXPECT_NO_THROW(table.Post());
         table.Close();
-        EXPECT_EQ(RunCommand("index_dump --type=char '" + folder_ + "ZNPB.CDX' NAME | cut -c1-3 | tr -d ' ' | tr '\\n' ,"),
-                  exclusive ? "Ann,Bob,Cy,Dee," : "Ann,Bob,Cy,Dee,Eve,");
+        EXPECT_EQ(
+            RunCommand("index_dump --type=char '" + folder_ + "ZNPB.CDX' NAME | cut -c1-3 | tr -d ' ' | tr '\\n' ,"),
+            exclusive ? "Ann,Bob,Cy,Dee," : "Ann,Bob,Cy,Dee,Eve,");
     }
 }
 

@@ -30,7 +30,8 @@ inline void AppendFax(TTable& t, const FaxRow& r)
 {
     t.Append();
     t.FieldByName("SUBJECT").SetAsString(r.subject);
-    if (!r.date.empty()) t.FieldByName("DATESENT").SetAsString(r.date);
+    if (!r.date.empty())
+        t.FieldByName("DATESENT").SetAsString(r.date);
     t.FieldByName("TIMESENT").SetAsString(r.time);
     t.FieldByName("RECIPIENT").SetAsString(r.recipient);
     t.FieldByName("ARCHIVED").SetAsBoolean(r.archived);
@@ -48,17 +49,19 @@ inline void Link(TTable& table, TDataSource& source, TVeldrane& veldrane)
 inline std::vector<std::string> Column(TTable& t, const std::string& field)
 {
     std::vector<std::string> out;
-    for (t.First(); !t.Eof(); t.Next()) out.push_back(t.FieldByName(field).AsString());
+    for (t.First(); !t.Eof(); t.Next())
+        out.push_back(t.FieldByName(field).AsString());
     return out;
 }
 
 // Another program using the tables: a child process that runs `hold` (true when it got what it
 // wanted) and keeps what it opened until Release.
 class OtherProgram {
- public:
+public:
     explicit OtherProgram(const std::function<bool()>& hold)
     {
-        if (pipe(ready_) != 0 || pipe(done_) != 0) return;
+        if (pipe(ready_) != 0 || pipe(done_) != 0)
+            return;
         child_ = fork();
         if (child_ == 0) {
             // The parent's work areas are not this program's.
@@ -78,21 +81,23 @@ class OtherProgram {
     }
     void Release()
     {
-        if (child_ <= 0) return;
+        if (child_ <= 0)
+            return;
         char c = 'x';
         (void)!write(done_[1], &c, 1);
         waitpid(child_, nullptr, 0);
         child_ = 0;
-        for (int fd : {ready_[0], ready_[1], done_[0], done_[1]}) close(fd);
+        for (int fd : {ready_[0], ready_[1], done_[0], done_[1]})
+            close(fd);
     }
 
- private:
+private:
     int ready_[2] = {-1, -1}, done_[2] = {-1, -1};
     pid_t child_ = 0;
 };
 
 class TableFixture : public ::testing::Test {
- protected:
+protected:
     void SetUp() override
     {
         vd_SetStringType(1);

@@ -11,26 +11,27 @@ namespace zn::xbase {
 namespace {
 
 const std::vector<Field> kFields = {
-    {"SUBJECT", 'C', 10, 0, 1}, {"DATESENT", 'D', 8, 0, 11}, {"TIMESENT", 'C', 5, 0, 19},
-    {"ARCHIVED", 'L', 1, 0, 24}, {"PAGES", 'N', 5, 2, 25}, {"EMPTYDATE", 'D', 8, 0, 30},
+    {"SUBJECT", 'C', 10, 0, 1},  {"DATESENT", 'D', 8, 0, 11}, {"TIMESENT", 'C', 5, 0, 19},
+    {"ARCHIVED", 'L', 1, 0, 24}, {"PAGES", 'N', 5, 2, 25},    {"EMPTYDATE", 'D', 8, 0, 30},
 };
 // Deleted, "  Hello   ", 2024-02-29, "12:30", archived, 12.50, blank date.
 const std::string kRecord = std::string("*") + "  Hello   " + "20240229" + "12:30" + "T" + "12.50" + "        ";
 
 struct Case {
-  const char* expression;
-  const char* result;  // the value as vd_EvalString shows it
+    const char* expression;
+    const char* result; // the value as vd_EvalString shows it
 };
 
 class XbaseEvaluates : public ::testing::TestWithParam<Case> {};
 
-TEST_P(XbaseEvaluates, ToTheExpectedValue) {
-  std::unique_ptr<Expression> e;
-  ASSERT_EQ(Expression::Compile(GetParam().expression, kFields, e), Err::Ok) << GetParam().expression;
-  Settings settings;
-  settings.century = true;
-  EvalContext context{kRecord.data(), 7, &settings};
-  EXPECT_EQ(ValueText(e->Evaluate(context), settings), GetParam().result) << GetParam().expression;
+TEST_P(XbaseEvaluates, ToTheExpectedValue)
+{
+    std::unique_ptr<Expression> e;
+    ASSERT_EQ(Expression::Compile(GetParam().expression, kFields, e), Err::Ok) << GetParam().expression;
+    Settings settings;
+    settings.century = true;
+    EvalContext context{kRecord.data(), 7, &settings};
+    EXPECT_EQ(ValueText(e->Evaluate(context), settings), GetParam().result) << GetParam().expression;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -43,14 +44,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DTOS(DATESENT)+TIMESENT", "2024022912:30"}, Case{"DTOS(EMPTYDATE)", "        "},
         Case{"DTOC(DATESENT)", "02/29/2024"}, Case{"DTOS(CTOD(\"03/01/2024\"))", "20240301"},
         Case{"DTOS(CTOD(\"02/30/2024\"))", "        "}, Case{"DTOS(CTOD(\"03/01/20SE24\"))", "        "},
-        Case{"DTOS(CTOD('1/2/2024/5'))", "        "}, Case{"DTOS(CTOD(' 1/2/2024 '))", "20240102"}, Case{"DTOS(DATESENT + 1)", "20240301"},
-        Case{"DATESENT - CTOD('01/01/2024')", "        59"}, Case{"STR(PAGES)", "        13"},
-        Case{"STR(PAGES, 6, 2)", " 12.50"}, Case{"STR(PAGES * 1000, 3)", "***"}, Case{"LTRIM(STR(RECNO(), 19))", "7"},
-        Case{"VAL(\"  42.5xyz\") + 1", "     43.50"}, Case{"IIF(ARCHIVED, 'yes', 'no')", "yes"},
-        Case{".not. archived", ".F."}, Case{"!ARCHIVED .or. .T.", ".T."}, Case{".true. .and. .f.", ".F."},
-        Case{"DELETED()", ".T."}, Case{"EMPTY(EMPTYDATE)", ".T."}, Case{"EMPTY(SUBJECT)", ".F."},
-        Case{"EMPTY('   ')", ".T."}, Case{"EMPTY(0)", ".T."}, Case{"'ell' $ SUBJECT", ".T."},
-        Case{"\"ELL\" $ UPPER(SUBJECT)", ".T."}, Case{"[Hel] $ SUBJECT", ".T."},
+        Case{"DTOS(CTOD('1/2/2024/5'))", "        "}, Case{"DTOS(CTOD(' 1/2/2024 '))", "20240102"},
+        Case{"DTOS(DATESENT + 1)", "20240301"}, Case{"DATESENT - CTOD('01/01/2024')", "        59"},
+        Case{"STR(PAGES)", "        13"}, Case{"STR(PAGES, 6, 2)", " 12.50"}, Case{"STR(PAGES * 1000, 3)", "***"},
+        Case{"LTRIM(STR(RECNO(), 19))", "7"}, Case{"VAL(\"  42.5xyz\") + 1", "     43.50"},
+        Case{"IIF(ARCHIVED, 'yes', 'no')", "yes"}, Case{".not. archived", ".F."}, Case{"!ARCHIVED .or. .T.", ".T."},
+        Case{".true. .and. .f.", ".F."}, Case{"DELETED()", ".T."}, Case{"EMPTY(EMPTYDATE)", ".T."},
+        Case{"EMPTY(SUBJECT)", ".F."}, Case{"EMPTY('   ')", ".T."}, Case{"EMPTY(0)", ".T."},
+        Case{"'ell' $ SUBJECT", ".T."}, Case{"\"ELL\" $ UPPER(SUBJECT)", ".T."}, Case{"[Hel] $ SUBJECT", ".T."},
         Case{"ALLTRIM(UPPER(SUBJECT))==\"HELLO\"", ".T."}, Case{"ALLTRIM(SUBJECT)==\"Hell\"", ".F."},
         Case{"ALLTRIM(SUBJECT)=\"Hell\"", ".T."}, Case{"\"Hell\"=ALLTRIM(SUBJECT)", ".F."},
         Case{"SUBJECT <> '  Hello'", ".F."}, Case{"SUBJECT # 'x'", ".T."}, Case{"SUBJECT != 'x'", ".T."},
@@ -62,21 +63,24 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"STR(0.5)", "         1"}, Case{"STR(-2.5)", "        -3"}, Case{"STR(1.005 * 1000, 8, 1)", "  1005.0"}));
 
 struct Refusal {
-  const char* expression;
-  Err error;
+    const char* expression;
+    Err error;
 };
 
 class XbaseRefuses : public ::testing::TestWithParam<Refusal> {};
 
-TEST_P(XbaseRefuses, WithTheEngineError) {
-  std::unique_ptr<Expression> e;
-  EXPECT_EQ(Expression::Compile(GetParam().expression, kFields, e), GetParam().error) << GetParam().expression;
+TEST_P(XbaseRefuses, WithTheEngineError)
+{
+    std::unique_ptr<Expression> e;
+    EXPECT_EQ(Expression::Compile(GetParam().expression, kFields, e), GetParam().error) << GetParam().expression;
 }
 
-std::string LongChain() {
-  std::string s = "1";
-  for (int i = 0; i < 5000; ++i) s += "+1";
-  return s;
+std::string LongChain()
+{
+    std::string s = "1";
+    for (int i = 0; i < 5000; ++i)
+        s += "+1";
+    return s;
 }
 
 const std::string kChain = LongChain();
@@ -94,34 +98,36 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"a @ b", Err::ExprSyntax}, Refusal{kChain.c_str(), Err::ExprSyntax},
                       Refusal{kNested.c_str(), Err::ExprSyntax}));
 
-TEST(XbaseExpression, KnowsItsTypeWidthAndSingleField) {
-  std::unique_ptr<Expression> e;
-  ASSERT_EQ(Expression::Compile("DTOS(DATESENT)+TIMESENT", kFields, e), Err::Ok);
-  EXPECT_EQ(e->Type(), 'C');
-  EXPECT_EQ(e->Width(), 13);
-  EXPECT_EQ(e->SingleField(), -1);
-  ASSERT_EQ(Expression::Compile("archived", kFields, e), Err::Ok);
-  EXPECT_EQ(e->Type(), 'L');
-  EXPECT_EQ(e->SingleField(), 3);
-  ASSERT_EQ(Expression::Compile("SUBSTR(SUBJECT, 2, 4)", kFields, e), Err::Ok);
-  EXPECT_EQ(e->Width(), 4);
+TEST(XbaseExpression, KnowsItsTypeWidthAndSingleField)
+{
+    std::unique_ptr<Expression> e;
+    ASSERT_EQ(Expression::Compile("DTOS(DATESENT)+TIMESENT", kFields, e), Err::Ok);
+    EXPECT_EQ(e->Type(), 'C');
+    EXPECT_EQ(e->Width(), 13);
+    EXPECT_EQ(e->SingleField(), -1);
+    ASSERT_EQ(Expression::Compile("archived", kFields, e), Err::Ok);
+    EXPECT_EQ(e->Type(), 'L');
+    EXPECT_EQ(e->SingleField(), 3);
+    ASSERT_EQ(Expression::Compile("SUBSTR(SUBJECT, 2, 4)", kFields, e), Err::Ok);
+    EXPECT_EQ(e->Width(), 4);
 }
 
 struct DateCase {
-  int format;
-  bool century;
-  const char* text;
+    int format;
+    bool century;
+    const char* text;
 };
 
 class XbaseDateFormats : public ::testing::TestWithParam<DateCase> {};
 
-TEST_P(XbaseDateFormats, WriteAndReadTheSameDate) {
-  Settings s;
-  s.dateFormat = GetParam().format;
-  s.century = GetParam().century;
-  int32_t day = JulianDay(2024, 2, 9);
-  EXPECT_EQ(DtocFromDate(day, s), GetParam().text);
-  EXPECT_EQ(DateFromDtoc(GetParam().text, s), day);
+TEST_P(XbaseDateFormats, WriteAndReadTheSameDate)
+{
+    Settings s;
+    s.dateFormat = GetParam().format;
+    s.century = GetParam().century;
+    int32_t day = JulianDay(2024, 2, 9);
+    EXPECT_EQ(DtocFromDate(day, s), GetParam().text);
+    EXPECT_EQ(DateFromDtoc(GetParam().text, s), day);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, XbaseDateFormats,
@@ -133,25 +139,27 @@ INSTANTIATE_TEST_SUITE_P(Table, XbaseDateFormats,
 
 // Two-digit years fall in the hundred years around today, so "26" written now means this century
 // rather than 1926.
-TEST(XbaseDates, TwoDigitYearsStayNearToday) {
-  time_t now = time(nullptr);
-  struct tm local {};
-  localtime_r(&now, &local);
-  int year = local.tm_year + 1900;
-  EXPECT_EQ(ExpandYear(year % 100), year);
-  EXPECT_EQ(ExpandYear((year + 10) % 100), year + 10);
-  EXPECT_EQ(ExpandYear((year + 60) % 100), year - 40);
+TEST(XbaseDates, TwoDigitYearsStayNearToday)
+{
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    int year = local.tm_year + 1900;
+    EXPECT_EQ(ExpandYear(year % 100), year);
+    EXPECT_EQ(ExpandYear((year + 10) % 100), year + 10);
+    EXPECT_EQ(ExpandYear((year + 60) % 100), year - 40);
 }
 
-TEST(XbaseDates, JulianDaysOfKnownDates) {
-  EXPECT_EQ(JulianDay(2000, 1, 1), 2451545);
-  EXPECT_EQ(JulianDay(1996, 7, 4), 2450269);
-  EXPECT_EQ(JulianDay(2024, 2, 29), 2460370);
-  int y, m, d;
-  CivilDate(2460370, y, m, d);
-  EXPECT_EQ(y * 10000 + m * 100 + d, 20240229);
-  EXPECT_EQ(DateFromDtos("20230229", 8), 0);
-  EXPECT_EQ(DateFromDtos("2024 229", 8), 0);
+TEST(XbaseDates, JulianDaysOfKnownDates)
+{
+    EXPECT_EQ(JulianDay(2000, 1, 1), 2451545);
+    EXPECT_EQ(JulianDay(1996, 7, 4), 2450269);
+    EXPECT_EQ(JulianDay(2024, 2, 29), 2460370);
+    int y, m, d;
+    CivilDate(2460370, y, m, d);
+    EXPECT_EQ(y * 10000 + m * 100 + d, 20240229);
+    EXPECT_EQ(DateFromDtos("20230229", 8), 0);
+    EXPECT_EQ(DateFromDtos("2024 229", 8), 0);
 }
 
 } // namespace

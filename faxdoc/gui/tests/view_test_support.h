@@ -17,8 +17,7 @@ void EnsureApplication();
 std::string ChartPath(int chart);
 // A fax file whose page i shows chart charts[i], coded by pbmtog3; `flags` for every page
 // (kPageHighResolution for fine pages). Every second row is dropped for normal resolution.
-void MakeChartFax(const TTempDir& dir, const std::string& name, const std::vector<int>& charts,
-                  uint16_t flags);
+void MakeChartFax(const TTempDir& dir, const std::string& name, const std::vector<int>& charts, uint16_t flags);
 
 // Ink fractions of a grid laid over a picture.
 std::vector<double> Fingerprint(const QImage& image, const QRect& region);

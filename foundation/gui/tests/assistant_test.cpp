@@ -168,7 +168,9 @@ TEST_P(HelpDialogLines, TheLastLineCanBeSeen)
     QApplication::processEvents();
     QTextCursor end(form.Memo1->document());
     end.movePosition(QTextCursor::End);
-    EXPECT_LE(form.Memo1->cursorRect(end).bottom(), form.Memo1->viewport()->height()) << GetParam() << " lines, bar " << bar->value() << "/" << bar->maximum() << " visible " << bar->isVisible() << " viewport " << form.Memo1->viewport()->height();
+    EXPECT_LE(form.Memo1->cursorRect(end).bottom(), form.Memo1->viewport()->height())
+        << GetParam() << " lines, bar " << bar->value() << "/" << bar->maximum() << " visible " << bar->isVisible()
+        << " viewport " << form.Memo1->viewport()->height();
     EXPECT_EQ(bar->isVisible(), GetParam() > 14);
 }
 INSTANTIATE_TEST_SUITE_P(Counts, HelpDialogLines, ::testing::Values(2, 14, 15, 16, 20));

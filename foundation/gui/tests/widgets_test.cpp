@@ -110,10 +110,10 @@ TEST(TGZoomPanel, StretchesThePictureInsideAOnePixelFrame)
     panel.resize(40, 20);
     panel.SetPicture(picture);
     const QImage shot = panel.grab().toImage();
-    EXPECT_EQ(shot.pixelColor(0, 10), QColor(Qt::black));   // frame
-    EXPECT_EQ(shot.pixelColor(10, 10), QColor(Qt::black));  // left half of the picture
-    EXPECT_EQ(shot.pixelColor(30, 10), QColor(Qt::white));  // right half
-    EXPECT_EQ(shot.pixelColor(39, 10), QColor(Qt::black));  // frame
+    EXPECT_EQ(shot.pixelColor(0, 10), QColor(Qt::black));  // frame
+    EXPECT_EQ(shot.pixelColor(10, 10), QColor(Qt::black)); // left half of the picture
+    EXPECT_EQ(shot.pixelColor(30, 10), QColor(Qt::white)); // right half
+    EXPECT_EQ(shot.pixelColor(39, 10), QColor(Qt::black)); // frame
 }
 
 TEST(TRSScrollBox, ReportsAScrollBeforeTheContentMoves)
