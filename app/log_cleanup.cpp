@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,8 +21,15 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace zn::app {
 
@@ -33,6 +39,8 @@ constexpr int kCleanupHelpContext = 21071;
 constexpr const char* kLongDate = "dddd, MMMM d, yyyy";
 // A file on its way out: renamed so, the row it belongs to can still get it back.
 constexpr const char* kAsideSuffix = ".deleting";
+// Entries deleted with one commit of their rows.
+constexpr size_t kBatchRows = 1000;
 
 QPushButton* Button(const char* name, const char* caption, QWidget* parent)
 {
@@ -63,7 +71,76 @@ bool HasRows(data::TTable& table)
     return true;
 }
 
+std::string Aside(const std::string& path) { return path + kAsideSuffix; }
+
+// Makes the renames done in a folder durable before the rows that depend on them change.
+bool SyncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // A file system that cannot sync a folder has nothing better to offer.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+}
+
+// Whether the record is still in the table and not marked deleted; true when that cannot be told,
+// so that its files are kept rather than lost.
+bool RowLives(data::TTable& table, long recno)
+{
+    try {
+        table.GoToRecord(recno);
+        return table.RecNo() != recno || table.CheckCurrentRecord() == 0;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 } // namespace
+
+// An entry chosen for deletion: its row, the files its row names, and those moved aside so far.
+struct TDMForm::Doomed {
+    long recno;
+    std::vector<std::string> files;
+    std::vector<std::string> aside; // the paths the files had; each is now at Aside(path)
+
+    // Moves the files aside; false, with every one of them back in place, when one cannot be moved
+    // (a folder in its place, a file the system will not let go).
+    bool MoveAside()
+    {
+        for (const std::string& file : files) {
+            // The name as the row spells it is the usual case; other letter cases are looked up.
+            std::string path = file;
+            std::error_code error;
+            auto status = std::filesystem::symlink_status(path, error);
+            if (!std::filesystem::exists(status)) {
+                path = platform::ResolvePath(file);
+                status = std::filesystem::symlink_status(path, error);
+            }
+            if (!std::filesystem::exists(status))
+                continue;
+            if (std::filesystem::is_directory(status) || std::rename(path.c_str(), Aside(path).c_str()) != 0) {
+                PutBack();
+                return false;
+            }
+            aside.push_back(path);
+        }
+        return true;
+    }
+    void PutBack()
+    {
+        for (const std::string& path : aside)
+            std::rename(Aside(path).c_str(), path.c_str());
+        aside.clear();
+    }
+    void RemoveAside()
+    {
+        for (const std::string& path : aside)
+            std::remove(Aside(path).c_str());
+        aside.clear();
+    }
+};
 
 // ---- TDateSelector ----
 
@@ -308,6 +385,8 @@ void TDMForm::FormActivate()
     tables_.recVeldrane->Query("");
     tables_.faxTable->Refresh();
     tables_.recTable->Refresh();
+    SettleAsideFiles(*tables_.faxTable, tables_.programFolder + "SEND/");
+    SettleAsideFiles(*tables_.recTable, tables_.programFolder + "RECEIVE/");
     PageControl1->setCurrentWidget(outgoing);
     LoadGrids();
     mnuDeleteAllArchivedFaxes->setVisible(true);
@@ -458,7 +537,9 @@ void TDMForm::mnuToggleDeletedStateClick()
     t.Next();
     const long next = t.Eof() ? 0 : t.RecNo();
     t.GoToRecord(recno);
-    if (DeleteEntry(t))
+    int kept = 0;
+    Doomed entry{recno, EntryFiles(t), {}};
+    if (DeleteBatch(t, &entry, &entry + 1, kept) == 1)
         entriesDeleted_ = true;
     else
         foundation::ShowInformation("The files of this fax could not be deleted; the fax was kept.");
@@ -483,33 +564,28 @@ int TDMForm::DeleteRun(const RowTest& test)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The rows to go are chosen first, so that deleting one never disturbs the walk. Rows already
     // marked deleted are hidden and so never counted again.
-    std::vector<long> doomed;
+    std::vector<Doomed> doomed;
     for (t.First(); !t.Eof(); t.Next())
         if (test(t) && !(byDate_ && t.FieldByName(dateField).IsNull()))
-            doomed.push_back(t.RecNo());
+            doomed.push_back({t.RecNo(), EntryFiles(t), {}});
     int count = 0;
     int kept = 0;
-    for (long r : doomed) {
-        try {
-            t.GoToRecord(r);
-            if (t.RecNo() != r)
-                continue;
-            if (DeleteEntry(t)) {
-                entriesDeleted_ = true;
-                ++count;
-            } else {
-                ++kept;
-            }
-        } catch (const std::exception&) {
-            ++kept;
-        }
+    for (size_t from = 0; from < doomed.size(); from += kBatchRows) {
+        const size_t to = std::min(doomed.size(), from + kBatchRows);
+        count += DeleteBatch(t, doomed.data() + from, doomed.data() + to, kept);
     }
+    if (count > 0)
+        entriesDeleted_ = true;
     try {
         t.EnableControls();
         t.Refresh();
         v.SetOrder(order);
-        if (recno > 0)
+        if (recno > 0) {
             t.GoToRecord(recno);
+            // The row the view was on may have gone: the next one that shows takes its place.
+            if (t.CheckCurrentRecord() != 0)
+                t.Refresh();
+        }
     } catch (const std::exception&) {
     }
     QApplication::restoreOverrideCursor();
@@ -521,54 +597,114 @@ int TDMForm::DeleteRun(const RowTest& test)
     return count;
 }
 
-bool TDMForm::DeleteEntry(data::TTable& table)
+std::vector<std::string> TDMForm::EntryFiles(data::TTable& table) const
 {
-    std::vector<std::string> names;
-    std::string folder;
+    std::vector<std::string> paths;
     if (&table == tables_.faxTable) {
-        folder = tables_.programFolder + "SEND/";
+        const std::string folder = tables_.programFolder + "SEND/";
         const std::string doc = Folded(table.FieldByName("FAXDOC").AsString()).toStdString();
         const std::string cover = Folded(table.FieldByName("FAXCOVER").AsString()).toStdString();
         if (!doc.empty())
-            names.push_back(doc);
+            paths.push_back(folder + doc);
         if (!cover.empty()) {
-            names.push_back(cover);
+            paths.push_back(folder + cover);
             const size_t dot = cover.find_last_of('.');
-            names.push_back((dot == std::string::npos ? cover : cover.substr(0, dot)) + ".fcd");
+            paths.push_back(folder + (dot == std::string::npos ? cover : cover.substr(0, dot)) + ".fcd");
         }
     } else {
-        folder = tables_.programFolder + "RECEIVE/";
         const std::string file = foundation::TrimBlanks(table.FieldByName("FAXFILE").AsString());
         if (!file.empty())
-            names.push_back(file);
+            paths.push_back(tables_.programFolder + "RECEIVE/" + file);
     }
-    // Move the files aside; a file that cannot be moved (or is a folder) brings the others back.
-    std::vector<std::pair<std::string, std::string>> moved;
-    auto undo = [&moved] {
-        for (const auto& [from, to] : moved)
-            std::rename(to.c_str(), from.c_str());
-    };
-    for (const std::string& name : names) {
-        const std::string path = platform::ResolvePath(folder + name);
-        const QFileInfo info(QString::fromStdString(path));
-        if (!info.exists() && !info.isSymLink())
+    return paths;
+}
+
+int TDMForm::DeleteBatch(data::TTable& table, Doomed* first, Doomed* last, int& kept)
+{
+    std::vector<Doomed*> moved;
+    std::set<std::string> folders;
+    for (Doomed* e = first; e != last; ++e) {
+        if (!e->MoveAside()) {
+            ++kept;
             continue;
-        const std::string aside = path + kAsideSuffix;
-        if (info.isDir() || std::rename(path.c_str(), aside.c_str()) != 0) {
-            undo();
-            return false;
         }
-        moved.emplace_back(path, aside);
+        moved.push_back(e);
+        for (const std::string& path : e->aside)
+            folders.insert(std::filesystem::path(path).parent_path().string());
+    }
+    if (moved.empty())
+        return 0;
+    // The files are out of the way on disk before any row that names them is marked, so that after a
+    // crash a marked row never has its files back in place.
+    bool synced = true;
+    for (const std::string& folder : folders)
+        synced = SyncFolder(folder) && synced;
+    bool marked = synced;
+    for (size_t i = 0; marked && i < moved.size(); ++i) {
+        try {
+            table.MarkDeleted(moved[i]->recno);
+        } catch (const std::exception&) {
+            marked = false;
+        }
+    }
+    bool committed = true;
+    try {
+        table.Commit();
+    } catch (const std::exception&) {
+        committed = false;
+    }
+    int count = 0;
+    for (Doomed* e : moved) {
+        // Rows left unmarked by a failure take their files back. When the marks could not be made
+        // durable, every file comes back: a row that still went keeps only leftover files.
+        if (!committed || (!marked && RowLives(table, e->recno))) {
+            e->PutBack();
+            ++kept;
+        } else {
+            e->RemoveAside();
+            ++count;
+        }
+    }
+    return count;
+}
+
+void TDMForm::SettleAsideFiles(data::TTable& table, const std::string& folder)
+{
+    const std::vector<std::string> names = platform::ListFolderCI(folder, std::string("*") + kAsideSuffix);
+    if (names.empty() || !table.Active())
+        return;
+    // The files the entries still in the table name, upper-cased.
+    std::set<QString> named;
+    const long recno = table.RecNo();
+    table.DisableControls();
+    try {
+        for (table.First(); !table.Eof(); table.Next())
+            for (const std::string& path : EntryFiles(table))
+                named.insert(QString::fromStdString(std::filesystem::path(path).filename().string()).toUpper());
+    } catch (const std::exception&) {
+        // An unreadable table: nothing can be told about its entries, so every file is kept aside.
+        table.EnableControls();
+        return;
+    }
+    const std::filesystem::path resolved = platform::ResolvePath(folder);
+    const size_t suffix = std::string(kAsideSuffix).size();
+    for (const std::string& name : names) {
+        const std::string base = name.substr(0, name.size() - suffix);
+        const std::string aside = (resolved / name).string();
+        const std::string path = (resolved / base).string();
+        if (named.count(QString::fromStdString(base).toUpper()) && !platform::FileExistsCI(path))
+            std::rename(aside.c_str(), path.c_str());
+        else
+            std::remove(aside.c_str());
     }
     try {
-        table.Delete();
+        if (recno > 0)
+            table.GoToRecord(recno);
+        if (recno <= 0 || table.CheckCurrentRecord() != 0)
+            table.First();
     } catch (const std::exception&) {
-        undo();
-        return false;
     }
-    for (const auto& entry : moved)
-        std::remove(entry.second.c_str());
-    return true;
+    table.EnableControls();
 }
 
 void RunLogCleanup(TMainScreen& screen)

@@ -3,8 +3,10 @@
 // the caller's index rebuild packs them away when EntriesDeleted() says anything went.
 // The tests of a delete run are C++ predicates over the record, never xBase text built from what
 // the user typed, so no value (quotes, brackets) can change what a run deletes.
-// An entry loses its files and its row together or keeps both: its files are first moved aside,
-// and when one of them cannot be, the others are moved back and the row stays.
+// An entry loses its files and its row together or keeps both. Entries go in batches: the files of
+// the batch are moved aside, the rows are marked deleted and committed once, then the aside files
+// are removed; an entry whose files cannot all be moved, or whose row cannot be marked, gets its files
+// back and keeps its row. Aside files left by a run cut short are settled when the window opens.
 #pragma once
 #include "data/gui/db_grid.h"
 #include "data/table/dataset.h"
@@ -15,6 +17,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCalendarWidget;
@@ -107,7 +110,13 @@ private:
     void FormActivate();
     void LoadGrids();
     void Ask(const std::string& question, const std::string& caption, const RowTest& test);
-    bool DeleteEntry(data::TTable& table);
+    struct Doomed;
+    // The files an entry of the table names, as paths in its folder.
+    std::vector<std::string> EntryFiles(data::TTable& table) const;
+    // Deletes the entries [first, last) of the table; the number deleted, `kept` counts the others.
+    int DeleteBatch(data::TTable& table, Doomed* first, Doomed* last, int& kept);
+    // Brings back the aside files of entries still in the table, and removes the rest.
+    void SettleAsideFiles(data::TTable& table, const std::string& folder);
     data::TTable& Current();
     data::TVeldrane& CurrentVeldrane();
 

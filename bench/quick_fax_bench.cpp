@@ -167,6 +167,9 @@ int Cleanup(const std::string& folder, long rows)
     const long files = long(zn::platform::ListFolderCI(zn::foundation::GetSendFolder(), "*.APF").size());
     if (left != rows / 2 || files != rows / 2)
         fprintf(stderr, "after the clean-up: %ld rows and %ld files (expected %ld)\n", left, files, rows / 2);
+    const size_t aside = zn::platform::ListFolderCI(zn::foundation::GetSendFolder(), "*.deleting").size();
+    if (aside > 0)
+        fprintf(stderr, "after the clean-up: %zu files left aside\n", aside);
 
     // The peers on the same data: the files by find, the rows by SQLite.
     if (!PrepareCleanup(folder, rows))

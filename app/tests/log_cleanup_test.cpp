@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <memory>
 #include <set>
 
 using namespace zn::app;
@@ -148,6 +149,14 @@ protected:
 
     int Rebuilds() const { return screen->IndexRebuilds() - rebuildsBefore_; }
 
+    // No file is left moved aside in SEND or Receive.
+    void ExpectNoAsideFiles()
+    {
+        for (const std::string& f : {zn::foundation::GetSendFolder(), zn::foundation::GetReceiveFolder()})
+            for (const auto& e : std::filesystem::directory_iterator(f))
+                EXPECT_NE(e.path().extension(), ".deleting") << e.path();
+    }
+
     ModalDriver driver_;
     int rebuildsBefore_ = 0;
 };
@@ -222,9 +231,7 @@ TEST_P(CleanupCommandTest, RowsAndTheirFilesGoOrStayAfterThePack)
     }
     for (const RecRow& r : kRec)
         EXPECT_EQ(Exists(receive, r.file), c.recLeft.count(r.from) > 0) << r.from;
-    for (const std::string& f : {send, receive})
-        for (const auto& e : std::filesystem::directory_iterator(f))
-            EXPECT_NE(e.path().extension(), ".deleting") << e.path();
+    ExpectNoAsideFiles();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -473,6 +480,93 @@ TEST_F(CleanupFixture, AnEntryWithAnUndeletableFileKeepsItsRowAndAllItsFiles)
     screen.reset();
     const auto subjects = DbfColumn(folder + "ZNOUT.DBF", "SUBJECT");
     EXPECT_EQ(subjects, (std::multiset<std::string>{"old sent", "unsent"}));
+}
+
+// One entry of a batch whose file cannot be moved keeps its row and all its files; the rest of the
+// batch goes with one commit, and nothing is left aside.
+struct BlockedCase {
+    const char* name;
+    const char* file; // in SEND, made impossible to move
+    bool folder;      // a folder of that name in its place, else an immutable file
+};
+
+void PrintTo(const BlockedCase& c, std::ostream* os) { *os << c.name; }
+
+class CleanupBlockedTest : public CleanupFixture, public ::testing::WithParamInterface<BlockedCase> {};
+
+TEST_P(CleanupBlockedTest, TheBlockedEntryStaysWholeAndTheOthersGo)
+{
+    const BlockedCase& c = GetParam();
+    const std::string send = zn::foundation::GetSendFolder();
+    std::unique_ptr<Undeletable> lock;
+    if (c.folder) {
+        std::filesystem::remove(send + c.file);
+        std::filesystem::create_directory(send + c.file);
+    } else {
+        lock = std::make_unique<Undeletable>(send + c.file);
+        if (!lock->Holds())
+            GTEST_SKIP() << "no way to make a file undeletable here";
+    }
+    answers = {IDYES};
+    RunWindow([](TDMForm& form) { form.DeleteAllFaxes1Click(); });
+    EXPECT_TRUE(Told("3 deleted."));
+    EXPECT_TRUE(Told("1 fax(es) were kept: their files could not be deleted."));
+    for (const char* kept : {"FAX00001.APF", "COV00001.APF", "COV00001.fcd"})
+        EXPECT_TRUE(Exists(send, kept)) << kept;
+    EXPECT_EQ(std::filesystem::is_directory(send + c.file), c.folder);
+    for (const char* gone : {"FAX00002.APF", "FAX00003.APF", "FAX00004.APF"})
+        EXPECT_FALSE(Exists(send, gone)) << gone;
+    ExpectNoAsideFiles();
+    EXPECT_EQ(Rebuilds(), 1);
+    const std::string folder = zn::foundation::GetProgramFolder();
+    screen.reset();
+    lock.reset();
+    EXPECT_EQ(DbfColumn(folder + "ZNOUT.DBF", "SUBJECT"), (std::multiset<std::string>{"old sent"}));
+    const auto senders = DbfColumn(folder + "ZNREC.DBF", "FROM");
+    EXPECT_EQ(std::set<std::string>(senders.begin(), senders.end()), kAllRec);
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocked, CleanupBlockedTest,
+                         ::testing::Values(BlockedCase{"FolderInPlaceOfTheCoverData", "COV00001.fcd", true},
+                                           BlockedCase{"ImmutableCover", "COV00001.APF", false}),
+                         [](const ::testing::TestParamInfo<BlockedCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A clean-up cut short (the process killed) leaves files aside. When the window next opens, those
+// of entries still in the log come back and the others, whose row is deleted or gone, are removed.
+TEST_F(CleanupFixture, FilesLeftAsideAreSettledWhenTheWindowOpens)
+{
+    namespace fs = std::filesystem;
+    const std::string send = zn::foundation::GetSendFolder();
+    const std::string receive = zn::foundation::GetReceiveFolder();
+    auto putAside = [](const std::string& path) { fs::rename(path, path + ".deleting"); };
+    putAside(send + "COV00001.APF");                                        // a live entry caught half-way
+    fs::copy_file(send + "FAX00002.APF", send + "FAX00002.APF.deleting");   // a live entry with both
+    putAside(receive + "R0000001.APF");                                     // a live received entry
+    zn::foundation::test::WriteFile(send + "FAX09999.APF.deleting", "APF"); // its row packed away
+    // An entry whose row was marked deleted before the process died: its file stays gone.
+    zn::data::TTable& t = screen->FaxTable;
+    for (t.First(); !t.Eof() && t.FieldByName("SUBJECT").AsString() != "unsent"; t.Next()) {}
+    ASSERT_FALSE(t.Eof());
+    t.Delete();
+    putAside(send + "FAX00003.APF");
+
+    RunWindow([](TDMForm&) {});
+    for (const char* back : {"FAX00001.APF", "COV00001.APF", "COV00001.fcd", "FAX00002.APF", "FAX00004.APF"})
+        EXPECT_TRUE(Exists(send, back)) << back;
+    EXPECT_TRUE(Exists(receive, "R0000001.APF"));
+    EXPECT_TRUE(Exists(receive, "R0000002.APF"));
+    EXPECT_FALSE(Exists(send, "FAX00003.APF"));
+    EXPECT_FALSE(Exists(send, "FAX09999.APF"));
+    ExpectNoAsideFiles();
+    EXPECT_EQ(Rebuilds(), 0);
+    const std::string folder = zn::foundation::GetProgramFolder();
+    screen.reset();
+    EXPECT_EQ(DbfColumn(folder + "ZNOUT.DBF", "SUBJECT"),
+              (std::multiset<std::string>{"old sent", "new sent", "archived"}));
+    const auto senders = DbfColumn(folder + "ZNREC.DBF", "FROM");
+    EXPECT_EQ(std::set<std::string>(senders.begin(), senders.end()), kAllRec);
 }
 
 TEST_F(CleanupFixture, TheDateSelectorStepsAndShowsTheLongDate)

@@ -827,18 +827,30 @@ void TTable::CheckBrowseMode()
         Post();
 }
 
-void TTable::Delete()
+bool TTable::MarkRecordDeleted(long recno)
 {
     RequireActive();
-    if (state_ == TDataSetState::dsInsert)
-        return Cancel();
+    if (state_ == TDataSetState::dsInsert) {
+        Cancel();
+        return false;
+    }
     if (state_ == TDataSetState::dsEdit)
         Cancel();
-    if (current_.recno == 0)
+    if (recno <= 0)
         throw EDatabaseError(DBIERR_EOF, "no current record");
     AreaScope scope(area_);
-    EngineCheck(vd_Go(current_.recno));
+    EngineCheck(vd_Go(recno));
+    if (vd_Eof())
+        throw EDatabaseError(DBIERR_EOF, "record " + std::to_string(recno));
     EngineCheck(vd_Delete());
+    return true;
+}
+
+void TTable::Delete()
+{
+    if (!MarkRecordDeleted(current_.recno))
+        return;
+    AreaScope scope(area_);
     EngineCheck(vd_Commit());
     // The view moves on to the next row, or the last one when the deleted row ended the view.
     EngineCheck(vd_Skip(1));
@@ -846,6 +858,19 @@ void TTable::Delete()
         EngineCheck(vd_GoBottom());
     TakeEngineRecord(false, false);
     Notify(TDataEvent::deDataSetChanged);
+}
+
+void TTable::MarkDeleted(long recno)
+{
+    if (MarkRecordDeleted(recno))
+        Notify(TDataEvent::deDataSetChanged);
+}
+
+void TTable::Commit()
+{
+    RequireActive();
+    AreaScope scope(area_);
+    EngineCheck(vd_Commit());
 }
 
 int TTable::CheckCurrentRecord()

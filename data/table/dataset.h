@@ -164,6 +164,12 @@ public:
     void Post();
     void Cancel();
     void Delete(); // marks the current record deleted; the view moves on
+    // Marks the record `recno` (by its physical number) deleted without making it durable and
+    // without moving the view; many marks then go to disk with one Commit(). Refresh moves the view
+    // off a marked record.
+    void MarkDeleted(long recno);
+    // Writes every pending change of the table and syncs the table and its index.
+    void Commit();
     // Re-reads the current record and the rows around it. A current record that no longer passes
     // the filter gives way to the next one that does (or the last one).
     void Refresh();
@@ -217,6 +223,8 @@ private:
     friend class TField;
     class AreaScope;
     void Notify(TDataEvent event);
+    // Marks a record deleted in the engine; false when there was only an insert to cancel.
+    bool MarkRecordDeleted(long recno);
     void ReadFields();
     void LoadCurrent();
     void Calculate(TRecordBuffer& row);

@@ -267,6 +267,43 @@ TEST_F(Dataset, CurrentRecordRecheckStaysOnTheLastRecord)
     EXPECT_FALSE(table_.IsEmpty());
 }
 
+TEST_F(Dataset, MarksLeaveTheViewWhereItIsAndOneCommitKeepsThemAll)
+{
+    MakeKinds();
+    for (const char* name : {"one", "two", "three", "four"}) {
+        table_.Append();
+        table_.FieldByName("NAME").SetAsString(name);
+        table_.Post();
+    }
+    table_.First();
+    table_.MarkDeleted(2);
+    table_.MarkDeleted(4);
+    EXPECT_EQ(table_.RecNo(), 1);
+    EXPECT_EQ(table_.FieldByName("NAME").AsString(), "one");
+    EXPECT_EQ(PutResult([&] { table_.MarkDeleted(9); }), DBIERR_EOF);
+    table_.Commit();
+    // Each record's name, after a "*" when the file has it marked deleted.
+    auto names = [&] {
+        std::vector<std::string> out;
+        for (table_.First(); !table_.Eof(); table_.Next()) {
+            vd_Select(table_.WorkArea());
+            vd_Go(table_.RecNo());
+            out.push_back((vd_Deleted() ? "*" : "") + table_.FieldByName("NAME").AsString());
+        }
+        return out;
+    };
+    table_.Close();
+    table_.Open();
+    EXPECT_EQ(names(), (std::vector<std::string>{"one", "*two", "three", "*four"}));
+    table_.GoToRecord(3);
+    table_.MarkDeleted(table_.RecNo());
+    table_.Commit();
+    EXPECT_EQ(table_.FieldByName("NAME").AsString(), "three");
+    table_.Close();
+    table_.Open();
+    EXPECT_EQ(names(), (std::vector<std::string>{"one", "*two", "*three", "*four"}));
+}
+
 TEST_F(Dataset, UnknownFieldTypeIsNoticedAndTheTableStillOpens)
 {
     ASSERT_TRUE(zn::xbase::test::CreateTable(folder_ + "ODD.DBF", {{"NAME", "C", 10, 0}, {"ODD", "C", 4, 0}}));
