@@ -1503,8 +1503,13 @@ void TMainScreen::WMFaxReceived()
         SoundPlayerHook()(path);
         return;
     }
-    auto* effect = new QSoundEffect(this);
-    connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
+    PlayWaveFile(this, path);
+}
+
+void PlayWaveFile(QObject* owner, const std::string& path)
+{
+    auto* effect = new QSoundEffect(owner);
+    QObject::connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
         if (!effect->isPlaying())
             effect->deleteLater();
     });

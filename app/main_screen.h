@@ -43,6 +43,9 @@ class TStartingFaxForm;
 // The error code of the last failed receive (-1 until one fails).
 extern int LastReceiveErrorCode;
 
+// Plays a sound file once; the player goes when it has finished.
+void PlayWaveFile(QObject* owner, const std::string& path);
+
 class TMainScreen : public QMainWindow {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "app/preferences.h"
 
 #include "app/form_controls.h"
+#include "app/main_screen.h"
 #include "app/modem_choice.h"
 #include "app/modem_forms.h"
 #include "foundation/dialogs.h"
@@ -23,10 +24,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSoundEffect>
 #include <QSpinBox>
 #include <QStackedWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <limits>
@@ -484,13 +483,7 @@ void TPreferences::PlayWAVbuttonClick()
         PlaySound(path);
         return;
     }
-    auto* effect = new QSoundEffect(this);
-    connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
-        if (!effect->isPlaying())
-            effect->deleteLater();
-    });
-    effect->setSource(QUrl::fromLocalFile(QString::fromStdString(path)));
-    effect->play();
+    PlayWaveFile(this, path);
 }
 
 void TPreferences::SelectWavButtonClick()
