@@ -5,6 +5,7 @@
 #pragma once
 #include "comms/port/com_port.h"
 #include "comms/fax/fax_components.h"
+#include "comms/tapi/tapi_device.h"
 #include "data/gui/db_grid.h"
 #include "data/table/dataset.h"
 #include "data/table/veldrane.h"
@@ -139,6 +140,8 @@ public:
     // after call, store each fax in RECEIVE and add its ZNREC row.
     comms::TFxComPort FxComPort1;
     comms::TFxReceiveFax FxReceiveFax1;
+    // The modem as a line device, when the settings name one ([Modem] UseTAPI).
+    comms::TFxTapiDevice FxTapiDevice1;
     bool LoggingMode = false;
     int CurrentPage = 0;
     int LastReceiveError = 0;
@@ -217,7 +220,9 @@ private:
     void PrintOnReceipt(const std::string& file, const std::string& remoteID);
     void PrintReceivedFax(const std::string& remoteID);
     void ReceiveFailed();
-    void CloseReceiveLine();
+    // The receive line given up: dispatch log written, line device's call ended, port closed.
+    // Without `wait` no messages are processed (the window is being taken apart).
+    void CloseReceiveLine(bool wait = true);
     void ShowReceiveModeOff();
     void WriteRecLog();
     void ConnectReceiveMode();
@@ -248,6 +253,7 @@ private:
     bool startingReceive_ = false;       // StartReceivingNow is opening and checking the modem
     bool receiveStartCancelled_ = false; // the Receive button was pressed again meanwhile
     bool modemGone_ = false;
+    bool receiveTapi_ = false; // receive mode opened the modem as a line device
 };
 
 } // namespace zn::app

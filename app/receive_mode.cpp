@@ -9,6 +9,7 @@
 #include "app/small_forms.h"
 #include "comms/base/exceptions.h"
 #include "comms/port/port_names.h"
+#include "comms/tapi/device_selection_form.h"
 #include "data/table/system_tables.h"
 #include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
@@ -105,6 +106,12 @@ void TMainScreen::ConnectReceiveMode()
     connect(modemWatch_, &QTimer::timeout, this, [this] { WatchModem(); });
     foundation::SetFaxPortDefaults(FxComPort1);
     FxReceiveFax1.SetComPort(&FxComPort1);
+    FxTapiDevice1.SetComPort(&FxComPort1);
+    FxTapiDevice1.RetryWait = 5;
+    FxTapiDevice1.ShowTapiDevices = true;
+    FxTapiDevice1.ShowPorts = false;
+    FxTapiDevice1.SetEnableVoice(false);
+    comms::InstallDeviceSelectionForm(FxTapiDevice1);
     FxReceiveFax1.SetStationID("FX RcvFax");
     FxReceiveFax1.StatusInterval = 2;
     FxReceiveFax1.FaxFileExt = "APF";
@@ -130,7 +137,7 @@ void TMainScreen::DisconnectReceiveMode()
             FxReceiveFax1.CancelFax();
     } catch (const std::exception&) {
     }
-    CloseReceiveLine();
+    CloseReceiveLine(false);
     if (!ReceiveFileName.empty()) {
         std::remove(ReceiveFileName.c_str());
         ReceiveFileName.clear();
@@ -176,7 +183,7 @@ void TMainScreen::ShowReceiveModeOff()
     mnuReceive->setText("Receive Faxes");
 }
 
-void TMainScreen::CloseReceiveLine()
+void TMainScreen::CloseReceiveLine(bool wait)
 {
     if (modemWatch_)
         modemWatch_->stop();
@@ -184,10 +191,22 @@ void TMainScreen::CloseReceiveLine()
         // Paused at the first page's data or not, what the log holds goes to ZNIN.LOG.
         if (LoggingMode && FxComPort1.Logging() != comms::tlOff)
             FxComPort1.SetLogging(comms::tlDump);
+    } catch (const std::exception&) {
+    }
+    if (receiveTapi_ && wait) {
+        foundation::CloseTapiPort(FxTapiDevice1);
+        return;
+    }
+    try {
         if (FxComPort1.Open())
             FxComPort1.SetOpen(false);
     } catch (const std::exception&) {
         // The line is being given up; a port that will not close says so on the next open.
+    }
+    try {
+        if (FxTapiDevice1.LineActive() || FxTapiDevice1.Connected())
+            FxTapiDevice1.CancelCall();
+    } catch (const std::exception&) {
     }
 }
 
@@ -244,23 +263,49 @@ void TMainScreen::StartReceivingNow()
         FxComPort1.SetBufferResume(uint16_t(inSize / 10));
         AddtoLastRecLog("Buffer Size " + std::to_string(inSize), true);
 
-        // Line devices are reached through their serial ports here.
-        FxComPort1.SetTapiMode(comms::tmOff);
+        receiveTapi_ = s.UseTAPI;
         OpenErrorText.clear();
-        AddtoLastRecLog("Opening com port: COM" + n, true);
-        if (!foundation::OpenComPort(FxComPort1, OpenErrorText)) {
-            if (LoggingMode)
-                FxComPort1.SetLogging(comms::tlDump);
-            AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
-            HideStartingForm();
-            OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n
-                             + ") correct? Please\r\n"
-                               "click on the Find Modem button in Preferences to be sure.";
-            ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
-            SaveLocalRecLog();
-            throw StartAborted();
+        if (s.UseTAPI) {
+            FxComPort1.SetTapiMode(comms::tmAuto);
+            const std::string device = s.TAPIDevice;
+            Status->setText(QString::fromStdString("Opening communications port using:" + device));
+            AddtoLastRecLog("Opening with TAPI using: " + device, true);
+            const bool opened = foundation::OpenTapiPort(FxTapiDevice1, device, FxComPort1, OpenErrorText);
+            giveUpIfCancelled();
+            if (!opened) {
+                QApplication::restoreOverrideCursor();
+                if (LoggingMode)
+                    FxComPort1.SetLogging(comms::tlDump);
+                AddtoLastRecLog("Error opening : " + device, true);
+                AddtoLastRecLog("Message:" + OpenErrorText, true);
+                HideStartingForm();
+                OpenErrorText += "\r\n\r\nIs the Communications Port used by " + device
+                                 + " in use? Please\r\n"
+                                   "click use the Preferences screen item #1 to check.";
+                ShowError(QString::fromStdString("Error Opening " + device), QString::fromStdString(OpenErrorText),
+                          true);
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+                SaveLocalRecLog();
+                throw StartAborted();
+            }
+            AddtoLastRecLog("Opened com port with TAPI: " + device, true);
+        } else {
+            FxComPort1.SetTapiMode(comms::tmOff);
+            AddtoLastRecLog("Opening com port: COM" + n, true);
+            if (!foundation::OpenComPort(FxComPort1, OpenErrorText)) {
+                if (LoggingMode)
+                    FxComPort1.SetLogging(comms::tlDump);
+                AddtoLastRecLog("Error opening com port: COM" + n + "  Message:" + OpenErrorText, false);
+                HideStartingForm();
+                OpenErrorText += "\r\n\r\nIs the Communications Port (COM" + n
+                                 + ") correct? Please\r\n"
+                                   "click on the Find Modem button in Preferences to be sure.";
+                ShowError("Error Opening Communications Port", QString::fromStdString(OpenErrorText), false);
+                SaveLocalRecLog();
+                throw StartAborted();
+            }
+            AddtoLastRecLog("Opened com port OK", true);
         }
-        AddtoLastRecLog("Opened com port OK", true);
 
         AddtoLastRecLog("Checking for modem", true);
         Status->setText("Checking for modem...");
@@ -401,6 +446,25 @@ void TMainScreen::WatchModem()
         modemWatch_->stop();
         return;
     }
+    if (receiveTapi_) {
+        // The line device's modem going away ends its call, and the call's port with it.
+        if (FxComPort1.Open() && FxTapiDevice1.Connected())
+            return;
+        modemWatch_->stop();
+        modemGone_ = true;
+        const std::string device = foundation::Settings().TAPIDevice;
+        AddtoLastRecLog("The modem " + device + " is gone", true);
+        StopReceivingNow();
+        SetButtons();
+        Status->setText(QString::fromStdString("No modem " + device));
+        ShowError("Modem Not Found",
+                  QString::fromStdString("The modem " + device
+                                         + " can no longer be found: it was unplugged or "
+                                           "switched off.\r\n\r\nFax Receive mode has ended. When the modem is back, "
+                                           "click Receive to start receiving faxes again."),
+                  false);
+        return;
+    }
     const int n = FxComPort1.ComNumber();
     if (comms::ComPortDeviceThere(n))
         return;
@@ -422,13 +486,15 @@ void TMainScreen::WatchModem()
 
 void TMainScreen::EndBySignal()
 {
-    // Every wait on the modem ends and every window's loop with it.
-    platform::PostQuitMessage(0);
+    // The calls are ended first: a line device's hang-up waits for the provider's replies, which
+    // no longer arrive once the quit is pending. Then every wait on the modem ends and every
+    // window's loop with it.
     for (TSendFaxForm* dialog : findChildren<TSendFaxForm*>())
         dialog->EndNow();
     if (ReceiveModeOn)
         StopReceivingNow();
     DisconnectReceiveMode();
+    platform::PostQuitMessage(0);
 }
 
 void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)

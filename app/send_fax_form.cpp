@@ -3,6 +3,7 @@
 
 #include "app/error_display_form.h"
 #include "comms/base/exceptions.h"
+#include "comms/tapi/device_selection_form.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_join.h"
 #include "foundation/modem_probe.h"
@@ -59,6 +60,12 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     FxSendFax1.EnhTextEnabled = true;
     FxSendFax1.OnFaxStatus = [this](comms::TFxCustomAbstractFax&, bool, bool) { FxSendFax1FaxStatus(); };
     FxSendFax1.OnFaxFinish = [this](comms::TFxCustomAbstractFax&, int code) { FxSendFax1FaxFinish(code); };
+    FxTapiDevice1.SetComPort(&FxComPort1);
+    FxTapiDevice1.RetryWait = 5;
+    FxTapiDevice1.ShowTapiDevices = true;
+    FxTapiDevice1.ShowPorts = false;
+    FxTapiDevice1.SetEnableVoice(false);
+    comms::InstallDeviceSelectionForm(FxTapiDevice1);
 
     const auto label = [this](const char* name, const QString& text) {
         auto* l = new QLabel(text, this);
@@ -149,7 +156,7 @@ TSendFaxForm::~TSendFaxForm()
     FxSendFax1.OnFaxStatus = nullptr;
     if (FxSendFax1.Busy())
         FxSendFax1.CancelFax();
-    CloseLine();
+    CloseLine(false);
 }
 
 void TSendFaxForm::showEvent(QShowEvent* event)
@@ -184,15 +191,27 @@ void TSendFaxForm::SaveLocalLog()
         out << line << "\r\n";
 }
 
-void TSendFaxForm::CloseLine()
+void TSendFaxForm::CloseLine(bool wait)
 {
     try {
         if (LogSession && FxComPort1.Logging() == comms::tlOn)
             FxComPort1.SetLogging(comms::tlDump);
+    } catch (const std::exception&) {
+    }
+    if (tapiLine_ && wait) {
+        foundation::CloseTapiPort(FxTapiDevice1);
+        return;
+    }
+    try {
         if (FxComPort1.Open())
             FxComPort1.SetOpen(false);
     } catch (const std::exception&) {
         // The line is being given up; a port that will not close says so on the next open.
+    }
+    try {
+        if (FxTapiDevice1.LineActive() || FxTapiDevice1.Connected())
+            FxTapiDevice1.CancelCall();
+    } catch (const std::exception&) {
     }
 }
 
@@ -274,30 +293,58 @@ void TSendFaxForm::SendFaxButtonClick()
     QApplication::processEvents();
     FxComPort1.SetOutSize(s.GlobalLargerSendBuffer ? 16384 : 8192);
 
-    // Line devices are reached through their serial ports here.
-    FxComPort1.SetTapiMode(comms::tmOff);
-    Status("Opening communications port...");
-    FxComPort1.SetComNumber(uint16_t(s.ComPort + 1));
-    const std::string n = std::to_string(FxComPort1.ComNumber());
-    AddtoLastSendLog("Opening com port: COM" + n);
     std::string message;
-    if (!foundation::OpenComPort(FxComPort1, message)) {
-        QApplication::restoreOverrideCursor();
-        if (LogSession)
-            FxComPort1.SetLogging(comms::tlDump);
-        AddtoLastSendLog("Error opening com port: COM" + n);
-        AddtoLastSendLog("Message:" + message);
-        CloseLine();
-        ShowError("Error Opening Communications Port",
-                  QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port (COM" + n
-                                         + ") correct? Please" + "\r\n"
-                                         + "click on the Find Modem button on the Preferences screen to be sure."),
-                  true);
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        EndAttempt("");
-        return;
+    tapiLine_ = s.UseTAPI;
+    if (s.UseTAPI) {
+        FxComPort1.SetTapiMode(comms::tmAuto);
+        const std::string device = s.TAPIDevice;
+        Status(QString::fromStdString("Opening communications port using:" + device));
+        AddtoLastSendLog("Opening with TAPI using: " + device);
+        const bool opened = foundation::OpenTapiPort(FxTapiDevice1, device, FxComPort1, message);
+        if (PreparationCancelled())
+            return;
+        if (!opened) {
+            QApplication::restoreOverrideCursor();
+            if (LogSession)
+                FxComPort1.SetLogging(comms::tlDump);
+            AddtoLastSendLog("Error opening : " + device);
+            AddtoLastSendLog("Message:" + message);
+            CloseLine();
+            ShowError(QString::fromStdString("Error Opening " + device),
+                      QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port used by " + device
+                                             + " in use? Please" + "\r\n"
+                                             + "click use the Preferences screen item #1 to check."),
+                      true);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            EndAttempt("");
+            return;
+        }
+        AddtoLastSendLog("Opened com port with TAPI: " + device);
+    } else {
+        FxComPort1.SetTapiMode(comms::tmOff);
+        Status("Opening communications port...");
+        FxComPort1.SetComNumber(uint16_t(s.ComPort + 1));
+        const std::string n = std::to_string(FxComPort1.ComNumber());
+        AddtoLastSendLog("Opening com port: COM" + n);
+        if (!foundation::OpenComPort(FxComPort1, message)) {
+            QApplication::restoreOverrideCursor();
+            if (LogSession)
+                FxComPort1.SetLogging(comms::tlDump);
+            AddtoLastSendLog("Error opening com port: COM" + n);
+            AddtoLastSendLog("Message:" + message);
+            CloseLine();
+            ShowError("Error Opening Communications Port",
+                      QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port (COM" + n
+                                             + ") correct? Please" + "\r\n"
+                                             + "click on the Find Modem button on the Preferences screen to be sure."),
+                      true);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            EndAttempt("");
+            return;
+        }
+        AddtoLastSendLog("Opened com port OK");
     }
-    AddtoLastSendLog("Opened com port OK");
+    const std::string n = std::to_string(FxComPort1.ComNumber());
 
     if (LogSession)
         FxComPort1.AddStringToLog("Check_for_modem");

@@ -4,6 +4,7 @@
 #include "comms/port/com_port.h"
 #include "comms/fax/fax_components.h"
 #include "comms/gui/fax_status_window.h"
+#include "comms/tapi/tapi_device.h"
 
 #include <QDialog>
 
@@ -29,6 +30,8 @@ public:
     comms::TFxComPort FxComPort1;
     comms::TFxFaxStatus FxFaxStatus1;
     comms::TFxSendFax FxSendFax1;
+    // The modem as a line device, when the settings name one ([Modem] UseTAPI).
+    comms::TFxTapiDevice FxTapiDevice1;
 
     QLineEdit* sfDialPrefix;
     QLineEdit* sfPhoneNumber;
@@ -80,7 +83,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void CloseLine();
+    // Ends the session's line: the dispatch log written, the line device's call ended, the port
+    // closed. Without `wait` no messages are processed (the form is being taken apart).
+    void CloseLine(bool wait = true);
     void Status(const QString& text);
     // The failure paths before the transmission: line closed, log saved, ready for another try.
     void EndAttempt(const std::string& lastLine);
@@ -89,6 +94,7 @@ private:
     bool PreparationCancelled();
     bool preparing_ = false;
     bool preparationCancelled_ = false;
+    bool tapiLine_ = false; // this attempt opened the modem as a line device
 };
 
 } // namespace zn::app
