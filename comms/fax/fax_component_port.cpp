@@ -116,6 +116,10 @@ private:
 
 uint32_t PortBaud(const TFxCustomComPort& port) { return uint32_t(port.Baud()); }
 bool PortIsOpen(const TFxCustomComPort& port) { return port.Open(); }
+void WatchPortClose(TFxCustomComPort& port, const std::shared_ptr<std::function<void()>>& watch)
+{
+    port.WatchClose(watch);
+}
 
 FaxSessionLine::FaxSessionLine() : guarded_(std::make_unique<Guarded>()) {}
 FaxSessionLine::~FaxSessionLine() = default;

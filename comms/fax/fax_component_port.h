@@ -1,6 +1,7 @@
 // The fax components' side of the port component: the fax line settings, the checked line a session
 // runs on, and the component boundary's exceptions. Kept apart from the engine's headers.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,8 @@ private:
 };
 
 uint32_t PortBaud(const TFxCustomComPort& port);
+// Calls watch before the port closes, while its dispatcher is there (TFxCustomComPort::WatchClose).
+void WatchPortClose(TFxCustomComPort& port, const std::shared_ptr<std::function<void()>>& watch);
 bool PortIsOpen(const TFxCustomComPort& port);
 
 struct ComPortDeleter {

@@ -256,6 +256,10 @@ TFxCustomAbstractFax::TFxCustomAbstractFax(int kind)
     : kind_(kind), guiThread_(std::this_thread::get_id()), link_(std::make_unique<EngineLink>(*this)),
       guard_(std::make_unique<LineGuard>())
 {
+    portClosing_ = std::make_shared<std::function<void()>>([this] {
+        if (busy_ && std::this_thread::get_id() == guiThread_)
+            CancelFax();
+    });
     window_ = std::make_unique<platform::MessageWindow>(
         "fxFaxHandler", [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
 }
@@ -315,8 +319,10 @@ void TFxCustomAbstractFax::Deliver(EngineCall& call)
 void TFxCustomAbstractFax::SetComPort(TFxCustomComPort* port)
 {
     comPort_ = port;
-    if (port)
+    if (port) {
         ApplyFaxLineSettings(*port);
+        WatchPortClose(*port, portClosing_);
+    }
 }
 
 void TFxCustomAbstractFax::SetStatusDisplay(TFxAbstractFaxStatus* display)

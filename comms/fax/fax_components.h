@@ -233,6 +233,8 @@ private:
     std::thread::id guiThread_;
     std::unique_ptr<EngineLink> link_;
     std::unique_ptr<LineGuard> guard_;
+    // Ends a running session when its port is about to close (TFxCustomComPort::WatchClose).
+    std::shared_ptr<std::function<void()>> portClosing_;
     std::unique_ptr<platform::MessageWindow> window_;
 
     friend class TFxFaxLog;

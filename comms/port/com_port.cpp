@@ -3,6 +3,7 @@
 #include "comms/base/exceptions.h"
 #include "comms/port/port_driver.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -259,8 +260,34 @@ void TFxCustomComPort::RegisterComWindow(bool on)
     }
 }
 
+void TFxCustomComPort::WatchClose(const std::shared_ptr<TCloseWatch>& watch)
+{
+    auto gone = [](const std::weak_ptr<TCloseWatch>& w) { return w.expired(); };
+    closeWatches_.erase(std::remove_if(closeWatches_.begin(), closeWatches_.end(), gone), closeWatches_.end());
+    for (const auto& w : closeWatches_)
+        if (w.lock() == watch)
+            return;
+    closeWatches_.push_back(watch);
+}
+
 void TFxCustomComPort::ClosePort()
 {
+    if (portState_ == PortOpen && dispatcher_ && !tellingClose_) {
+        // Whoever closes the port (the program, a line device whose call ended, a modem gone), a
+        // session still running on it ends first, while the dispatcher it uses is there.
+        tellingClose_ = true;
+        const auto watches = closeWatches_;
+        for (const auto& w : watches) {
+            if (auto watch = w.lock()) {
+                try {
+                    (*watch)();
+                } catch (const std::exception& e) {
+                    ReportHandlerException(&e);
+                }
+            }
+        }
+        tellingClose_ = false;
+    }
     open_ = false;
     if (portState_ != PortOpen || !dispatcher_)
         return;

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zn::comms {
 
@@ -150,6 +151,11 @@ public:
     int TapiHandle() const { return tapiHandle_; }
     void SetTapiHandle(int fd) { tapiHandle_ = fd; }
     bool Closing() const { return portState_ == PortClosing; }
+    // Called on the GUI thread before an open port closes, whoever closes it, while its dispatcher
+    // is still there: a component running a session on the port ends it here. The port keeps only a
+    // weak reference; a watcher that is gone is skipped.
+    using TCloseWatch = std::function<void()>;
+    void WatchClose(const std::shared_ptr<TCloseWatch>& watch);
 
     // ---- events ----
     void SetOnTrigger(TTriggerEvent e)
@@ -248,6 +254,8 @@ private:
     uint8_t threadBoost_ = 0;
     int tapiHandle_ = NoHandle;
     bool reopenAfterClose_ = false;
+    std::vector<std::weak_ptr<TCloseWatch>> closeWatches_;
+    bool tellingClose_ = false;
 
     TDeviceLayer deviceLayer_ = dlWin32;
     uint16_t comNumber_ = 0;

@@ -17,6 +17,7 @@
 #include "class2_sim_process.h"
 #include "comms/fax/fax_component_port.h"
 #include "comms/fax/fax_components.h"
+#include "comms/port/com_port.h"
 #include "comms/engine/fax_send_session.h"
 #include "faxline_harness.h"
 
@@ -322,6 +323,51 @@ TEST_F(FaxComponents, CancelInsideTheSessionLeavesNothingBehind)
     EXPECT_EQ(recorder_.finishes, 1);
     std::string history = ReadFile(history_);
     EXPECT_NE(history.find("Transmit failed at "), std::string::npos) << history;
+}
+
+// Whoever closes the port under a running session (a line device whose call ended, a modem gone),
+// the session is cancelled first, while its dispatcher is still there: it reports its end once, and
+// the port leaves no lock behind. Once in receive mode waiting for a call, once while page data goes.
+TEST_F(FaxComponents, ClosingThePortUnderARunningSessionEndsTheSessionFirst)
+{
+    {
+        Class2Sim sim(dir_, {"--speedup", "50"}); // never rings
+        ASSERT_FALSE(sim.Device().empty());
+        UsePort(sim.Device());
+        TFxReceiveFax fax;
+        Tie(fax, fcClass2);
+        fax.SetDestinationDir(dir_.Path());
+        fax.StartReceive();
+        ASSERT_TRUE(PumpUntil([&] { return fax.Busy() && port_->Open(); }, 30s));
+        ASSERT_TRUE(PumpUntil([&] { return fax.GetProgressCode() == 4820; }, 30s)) << fax.GetProgressCode();
+        port_->SetOpen(false);
+        EXPECT_FALSE(fax.Busy()) << "the session ended before the port closed";
+        ASSERT_TRUE(Finished(10s));
+        EXPECT_EQ(recorder_.finishCode, -6005);
+        EXPECT_FALSE(port_->Open());
+        EXPECT_NE(::access(PortLockFileFor(sim.Device()).c_str(), F_OK), 0) << "lock file left behind";
+    }
+    recorder_ = Recorder{};
+    port_.reset();
+
+    auto page = ReadPbm(ItuChartPath(1));
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), {*page, *page}, true));
+    auto line = Line::Start(dir_.Path(), {"answer", "--rx-file", dir_.File("rx.tif"), "--ident", "FAR END"});
+    ASSERT_TRUE(line);
+    UsePort(line->Port('A'));
+    TFxSendFax fax;
+    Tie(fax, fcClass1);
+    fax.FaxFileList = {dir_.File("out.apf")};
+    fax.PhoneNumber = "5550100";
+    fax.StartTransmit();
+    ASSERT_TRUE(PumpUntil([&] { return fax.GetProgressCode() == 4804 && fax.GetBytesTransferred() > 0; }, 120s));
+    port_->SetOpen(false);
+    EXPECT_FALSE(fax.Busy());
+    ASSERT_TRUE(Finished(10s));
+    EXPECT_EQ(recorder_.finishCode, -6005);
+    EXPECT_EQ(recorder_.finishes, 1);
+    EXPECT_NE(::access(PortLockFileFor(line->Port('A')).c_str(), F_OK), 0) << "lock file left behind";
+    EXPECT_TRUE(TempFaxFiles(tmp_.Path()).empty());
 }
 
 TEST_F(FaxComponents, SlowGuiThreadDoesNotCorruptTheSession)
