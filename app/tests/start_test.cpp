@@ -1,17 +1,22 @@
 // The real program started twice on one program folder: the second start hands over to the first
-// (which takes up the print job waiting in SEND) and ends with exit code 0.
+// (which takes up the print job waiting in SEND) and ends with exit code 0. And the real program
+// ended by SIGTERM in the middle of a call it is receiving.
+#include "faxline_harness.h"
 #include "foundation/tests/test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 
 namespace {
 
@@ -25,6 +30,22 @@ bool WaitFor(const std::function<bool()>& condition, int ms)
         QThread::msleep(20);
     }
     return true;
+}
+
+// Lock files in /var/lock held by process pid.
+int LockFilesOf(qint64 pid)
+{
+    int n = 0;
+    if (DIR* d = ::opendir("/var/lock")) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.rfind("LCK..", 0) == 0
+                && std::atol(zn::foundation::test::ReadFile("/var/lock/" + name).c_str()) == long(pid))
+                ++n;
+        }
+        ::closedir(d);
+    }
+    return n;
 }
 
 } // namespace
@@ -79,4 +100,65 @@ TEST(ZnStart, ASecondStartRestoresTheFirstInstanceWhichPicksUpWaitingJobs)
     EXPECT_TRUE(ended);
     EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(first.exitCode(), SIGTERM);
+}
+
+// A logout or a service stop while the real program is receiving a fax (receive mode started with
+// the program): the call is cancelled, the unfinished fax deleted, no row added, the port and its
+// lock file released, and the program ends as SIGTERM ends a program.
+TEST(ZnStart, SigtermInTheMiddleOfAReceivedFaxLeavesNoFileNoRowAndNoLock)
+{
+    zn::foundation::test::TempHome home;
+    const QString dir = QString::fromStdString(home.Path());
+    QDir().mkpath(dir + "/win");
+    QDir().mkpath(dir + "/run");
+    faxline::TempDir lineDir;
+    std::vector<faxline::Bitmap> pages;
+    for (int n : {1, 2, 3})
+        pages.push_back(*faxline::ReadPbm(faxline::ItuChartPath(n)));
+    ASSERT_TRUE(faxline::WriteFaxTiff(lineDir.File("tx.tif"), pages));
+    auto line =
+        faxline::Line::Start(lineDir.Path(), {"call", "--tx-file", lineDir.File("tx.tif"), "--ident", "FAR END"});
+    ASSERT_TRUE(line);
+    zn::foundation::test::WriteFile(home.Path() + "/ZN.INI", "[Modem]\r\nComPort=6\r\nFaxClassReceive=1\r\n"
+                                                             "MaximumBPSReceive=14400\r\n"
+                                                             "[User]\r\nFax=+1 555 0199\r\nName=Test\r\n"
+                                                             "[Receive]\r\nAtStartup=1\r\n"
+                                                             "DisableReceivingFaxesNotification=1\r\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZN_HOME", dir);
+    env.insert("ZN_WINDIR", dir + "/win");
+    env.insert("XDG_RUNTIME_DIR", dir + "/run");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ZN_COM7", QString::fromStdString(line->Port('A')));
+
+    QProcess zn;
+    zn.setProcessEnvironment(env);
+    zn.start(ZN_PATH, {});
+    ASSERT_TRUE(zn.waitForStarted());
+    const QString receive = dir + "/Receive";
+    const auto received = [&] { return QDir(receive).entryList({"*.APF", "*.apf"}, QDir::Files); };
+    // The far end calls once receive mode answers; the fax is in mid-page when its file has data.
+    const bool inCall = WaitFor(
+        [&] {
+            const QStringList files = received();
+            return !files.isEmpty() && QFileInfo(receive + "/" + files.first()).size() > 2000;
+        },
+        120000);
+    const qint64 pid = zn.processId();
+    EXPECT_EQ(LockFilesOf(pid), 1) << "the port is held during the call";
+    zn.terminate();
+    const bool ended = zn.waitForFinished(30000);
+    if (!ended)
+        zn.kill();
+    ASSERT_TRUE(inCall) << line->Errors() << zn::foundation::test::ReadFile(home.Path() + "/Lastrec.log");
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(zn.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(zn.exitCode(), SIGTERM);
+    EXPECT_TRUE(received().isEmpty()) << received().join(" ").toStdString();
+    EXPECT_EQ(LockFilesOf(pid), 0) << "lock file left behind";
+    QProcess dump;
+    dump.start("/usr/bin/python3",
+               {"-c", "import sys, dbfread; print(len(list(dbfread.DBF(sys.argv[1]))))", dir + "/ZNREC.DBF"});
+    dump.waitForFinished(20000);
+    EXPECT_EQ(dump.readAllStandardOutput().trimmed().toStdString(), "0");
 }

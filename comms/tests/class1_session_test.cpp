@@ -663,7 +663,9 @@ class Class1ReceivedStream : public Class1ByHand, public ::testing::WithParamInt
 
 TEST_P(Class1ReceivedStream, EveryRowIsStored)
 {
-    std::ifstream in(std::string(std::getenv("ZN_TESTDATA")) + "/streams/received-2286rows.g3", std::ios::binary);
+    const char* data = std::getenv("ZN_TESTDATA");
+    ASSERT_NE(data, nullptr) << "ZN_TESTDATA names the test data folder";
+    std::ifstream in(std::string(data) + "/streams/received-2286rows.g3", std::ios::binary);
     std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_GT(page.size(), 30000u);
     size_t rtc = RtcStart(page);
