@@ -27,6 +27,8 @@ namespace {
 
 // The private message that carries one request to the GUI thread.
 constexpr uint32_t kRequestMessage = 0x7E8D;
+// The request code, never read from a driver, that reports an answer the driver did not take.
+constexpr uint8_t kAnswerLost = 0;
 // A driver that connects and then says nothing must not hold the channel for other jobs.
 constexpr int kPeerSilenceMs = 30000;
 
@@ -137,7 +139,13 @@ private:
                 return;
             if (code == kCodeDocStart) {
                 const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
-                ::send(connection.Get(), answer.data(), answer.size(), MSG_NOSIGNAL);
+                if (::send(connection.Get(), answer.data(), answer.size(), MSG_NOSIGNAL) != ssize_t(answer.size())) {
+                    owner_.Log("The driver was gone before it had the name of its fax: " + request.answer);
+                    Request lost{kAnswerLost, request.answer, {}};
+                    if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
+                                                      reinterpret_cast<platform::LParam>(&lost), INT_MAX, &result))
+                        return;
+                }
             }
         }
     }
@@ -243,8 +251,10 @@ void TFxFaxDriverInterface::HandleRequest(uint8_t code, const std::string& text,
         docName_ = text;
         DoDocStart();
         *answer = FileName;
-    } else {
+    } else if (code == kCodeDocEnd) {
         DoDocEnd();
+    } else if (OnAnswerLost) {
+        OnAnswerLost(text);
     }
 }
 

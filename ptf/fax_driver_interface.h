@@ -46,6 +46,9 @@ public:
     // Each code the channel did not know, and each peer it refused, is reported here (the default
     // writes a line to stderr); serving goes on.
     std::function<void(const std::string& line)> OnLog;
+    // A document start whose answer could not be sent, the driver having gone meanwhile: fired on
+    // the GUI thread with the name that never reached it, so that whoever chose it may take it back.
+    std::function<void(const std::string& fileName)> OnAnswerLost;
 
     virtual void DoDocStart();
     virtual void DoDocEnd();

@@ -267,6 +267,36 @@ TEST_F(PrintJobThroughChannel, AJobThatCouldNotBeMadeIsNeverReportedAsCreated)
     EXPECT_EQ(boxes_[0].text.rfind("The fax was not created: its job file", 0), 0u) << boxes_[0].text;
 }
 
+TEST_F(PrintJobThroughChannel, ADriverGoneBeforeItsAnswerLeavesNoReservedFile)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.RunJobDialog = [](TGetDataForm&) { return 1; };
+    form.Switch = [](const std::string&) { return true; };
+    // The driver asks and hangs up before znptf has answered (it gave up waiting, or was cancelled).
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, form.FaxConvController1->SocketPath().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const ChannelMessage m = MakeChannelMessage(kCodeDocStart, "gone.pdf");
+    ASSERT_EQ(::send(fd, m.data(), m.size(), MSG_NOSIGNAL), 257);
+    ::close(fd);
+    const QDir send(QString::fromStdString(Send()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(send.exists() && send.entryList(QDir::Files).isEmpty()) && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(send.exists());
+    EXPECT_TRUE(send.entryList(QDir::Files).isEmpty()) << send.entryList(QDir::Files).join(' ').toStdString();
+    // The name is free again and the next job goes through as usual.
+    const std::string image = Request(form, kCodeDocStart, "next.pdf");
+    EXPECT_EQ(image, Send() + "/FAX00000.APF");
+    std::ofstream(image) << "APF10\x1A";
+    Request(form, kCodeDocEnd, "");
+    EXPECT_TRUE(Exists(Send() + "/FAX00000.JFD"));
+    EXPECT_TRUE(boxes_.size() == 1 && boxes_[0].text == "Switch to Tarvel now?");
+}
+
 TEST_F(PrintJobThroughChannel, TheTrayMenuAndAbout)
 {
     TMainForm form;

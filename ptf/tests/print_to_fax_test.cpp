@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QProcess>
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,17 @@ Bitmap ReadPbm(const QByteArray& data)
     return b;
 }
 
+// Pumps the GUI thread until the condition holds or timeoutMs passed.
+template <typename F>
+bool PumpUntil(F condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
 class PrintToFax : public ::testing::Test {
 protected:
     void SetUp() override
@@ -137,16 +150,6 @@ protected:
     std::string Send() const { return Root() + "/home/SEND"; }
     std::string Pdf() const { return Root() + "/doc.pdf"; }
     std::string JobLog() const { return cups_->LoggedErrors(); }
-    // Pumps the GUI thread until the condition holds or timeoutMs passed.
-    template <typename F>
-    bool PumpUntil(F condition, int timeoutMs)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition() && timer.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return condition();
-    }
 
     QTemporaryDir root_{QDir::tempPath() + "/zn-cups-XXXXXX"};
     std::unique_ptr<test::PrivateCups> cups_;
@@ -245,6 +248,89 @@ TEST_F(PrintToFax, AJobWithoutARunningControllerFailsWithAClearMessageAndLeavesN
     QByteArray status;
     EXPECT_TRUE(cups_->Run("lpstat", {"-p", "TarvelFax"}, &status));
     EXPECT_TRUE(status.contains("enabled")) << status.toStdString();
+}
+
+// The backend on its own, as CUPS starts it for a job read from standard input, against the channel
+// served in this process.
+class TarvelfaxBackend : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root_.isValid());
+        for (const char* folder : {"SEND", "run", "tmp"})
+            QDir().mkpath(QString::fromStdString(Root() + "/" + folder));
+        ::chmod((Root() + "/run").c_str(), 0700);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(Root() + "/run"));
+        channel_ = std::make_unique<TFxFaxDriverInterface>();
+        // Named and reserved as znptf does.
+        channel_->OnDocStart = [this](TFxFaxDriverInterface& sender) {
+            sender.FileName = Root() + "/SEND/FAX00000.APF";
+            std::ofstream(sender.FileName);
+        };
+        channel_->OnDocEnd = [this](TFxFaxDriverInterface&) { ++ends_; };
+    }
+    void TearDown() override
+    {
+        if (backend_.state() != QProcess::NotRunning) {
+            backend_.kill();
+            backend_.waitForFinished(10000);
+        }
+        channel_.reset();
+    }
+    // Starts the backend for a job of this user read from standard input, which stays open.
+    void StartJob()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ZN_FAX_CHANNEL_DIR", QString::fromStdString(Root() + "/run"));
+        environment.insert("TMPDIR", QString::fromStdString(Root() + "/tmp"));
+        backend_.setProcessEnvironment(environment);
+        backend_.start(TARVELFAX_BACKEND, {"7", QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name),
+                                           "letter", "1", ""});
+        ASSERT_TRUE(backend_.waitForStarted());
+        backend_.write("%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Half a job) show\n");
+    }
+    bool Finished() { return backend_.state() == QProcess::NotRunning || backend_.waitForFinished(30000); }
+    QStringList Files(const char* folder) const
+    {
+        return QDir(QString::fromStdString(Root() + "/" + folder)).entryList(QDir::Files);
+    }
+    std::string Root() const { return root_.path().toStdString(); }
+
+    QTemporaryDir root_{QDir::tempPath() + "/zn-backend-XXXXXX"};
+    std::unique_ptr<TFxFaxDriverInterface> channel_;
+    QProcess backend_;
+    int ends_ = 0;
+};
+
+TEST_F(TarvelfaxBackend, AJobCancelledWhileItIsReadLeavesNoFaxFileAndNoSpooledCopy)
+{
+    StartJob();
+    // The name is taken and the job's first bytes are spooled: the backend waits for the rest.
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").size() == 1 && Files("tmp").size() == 1; }, 30000))
+        << backend_.readAllStandardError().toStdString();
+    // CUPS cancels a job with SIGTERM.
+    backend_.terminate();
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(backend_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(backend_.exitCode(), 5); // cancelled; the printer goes on taking jobs
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
+    EXPECT_TRUE(Files("tmp").isEmpty()) << Files("tmp").join(' ').toStdString();
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(TarvelfaxBackend, AJobThatEndsIsAnnouncedAndItsFaxStays)
+{
+    if (!QFile::exists("/usr/bin/gs"))
+        GTEST_SKIP() << "gs is not installed";
+    StartJob();
+    backend_.write("showpage\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return ends_ == 1; }, 60000)) << backend_.readAllStandardError().toStdString();
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(backend_.exitCode(), 0);
+    EXPECT_EQ(Files("SEND"), QStringList{"FAX00000.APF"});
+    EXPECT_GT(QFileInfo(QString::fromStdString(Root() + "/SEND/FAX00000.APF")).size(), 128);
+    EXPECT_TRUE(Files("tmp").isEmpty());
 }
 
 } // namespace
