@@ -27,6 +27,9 @@ namespace {
 
 // The private message that carries one request to the GUI thread.
 constexpr uint32_t kRequestMessage = 0x7E8D;
+// The private message of a document end, posted: the driver waits for no answer, and the job dialog
+// its handler shows must not keep the channel from the next job's document start.
+constexpr uint32_t kDocEndMessage = 0x7E8E;
 // The request code, never read from a driver, that reports an answer the driver did not take.
 constexpr uint8_t kAnswerLost = 0;
 // A driver that connects and then says nothing must not hold the channel for other jobs.
@@ -130,6 +133,11 @@ private:
                 owner_.Log(line);
                 continue;
             }
+            if (code == kCodeDocEnd) {
+                if (!platform::PostMessageTo(owner_.window_, kDocEndMessage, 0, 0))
+                    return;
+                continue;
+            }
             Request request{code, ChannelMessageText(buffer.data(), size_t(received)), {}};
             // The driver waits while the handler runs; only the stop event (which destroys the
             // window first) ends the wait early.
@@ -137,15 +145,13 @@ private:
             if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
                                               reinterpret_cast<platform::LParam>(&request), INT_MAX, &result))
                 return;
-            if (code == kCodeDocStart) {
-                const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
-                if (::send(connection.Get(), answer.data(), answer.size(), MSG_NOSIGNAL) != ssize_t(answer.size())) {
-                    owner_.Log("The driver was gone before it had the name of its fax: " + request.answer);
-                    Request lost{kAnswerLost, request.answer, {}};
-                    if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
-                                                      reinterpret_cast<platform::LParam>(&lost), INT_MAX, &result))
-                        return;
-                }
+            const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
+            if (::send(connection.Get(), answer.data(), answer.size(), MSG_NOSIGNAL) != ssize_t(answer.size())) {
+                owner_.Log("The driver was gone before it had the name of its fax: " + request.answer);
+                Request lost{kAnswerLost, request.answer, {}};
+                if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
+                                                  reinterpret_cast<platform::LParam>(&lost), INT_MAX, &result))
+                    return;
             }
         }
     }
@@ -204,6 +210,14 @@ TFxFaxDriverInterface::TFxFaxDriverInterface() : windowHolder_(std::make_unique<
 
     w.window = std::make_unique<platform::MessageWindow>(
         kChannelName, [this](uint32_t msg, platform::WParam, platform::LParam l) -> platform::LResult {
+            if (msg == kDocEndMessage) {
+                try {
+                    HandleRequest(kCodeDocEnd, {}, nullptr);
+                } catch (const std::exception& e) {
+                    Log(e.what());
+                }
+                return 0;
+            }
             if (msg != kRequestMessage)
                 return 0;
             auto* request = reinterpret_cast<Request*>(l);

@@ -68,6 +68,7 @@ auto WhilePumping(F driver)
     auto future = std::async(std::launch::async, driver);
     while (future.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents(); // a document end is handled once it has been taken
     return future.get();
 }
 

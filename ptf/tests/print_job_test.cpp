@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -177,8 +178,10 @@ protected:
             if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
                 const ChannelMessage m = MakeChannelMessage(code, text);
                 ::send(fd, m.data(), m.size(), MSG_NOSIGNAL);
+                // A channel that never answers fails the test instead of holding it.
+                pollfd p{fd, POLLIN, 0};
                 ChannelMessage reply{};
-                const ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
+                const ssize_t n = ::poll(&p, 1, 20000) == 1 ? ::recv(fd, reply.data(), reply.size(), 0) : -1;
                 if (n == 257 && reply[0] == kCodeFileName)
                     answer = ChannelMessageText(reply.data(), 257);
             }
@@ -187,6 +190,7 @@ protected:
         });
         while (driver.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(); // a document end is handled once it has been taken
         return driver.get();
     }
 };
@@ -295,6 +299,37 @@ TEST_F(PrintJobThroughChannel, ADriverGoneBeforeItsAnswerLeavesNoReservedFile)
     Request(form, kCodeDocEnd, "");
     EXPECT_TRUE(Exists(Send() + "/FAX00000.JFD"));
     EXPECT_TRUE(boxes_.size() == 1 && boxes_[0].text == "Switch to Tarvel now?");
+}
+
+TEST_F(PrintJobThroughChannel, TheNextJobIsNamedWhileTheDialogOfTheFirstIsOpen)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.Switch = [](const std::string&) { return true; };
+    std::vector<std::string> asked; // the job dialogs in the order they came up
+    std::string second;
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        asked.push_back("dialog " + std::to_string(asked.size() + 1));
+        if (asked.size() == 1) {
+            // The user has not answered yet when the next document is printed.
+            second = Request(form, kCodeDocStart, "second.pdf");
+            if (!second.empty()) {
+                std::ofstream(second) << "APF10\x1A";
+                Request(form, kCodeDocEnd, "");
+            }
+            dialog.Subject->setText("First");
+        } else {
+            dialog.Subject->setText("Second");
+        }
+        return 1;
+    };
+    const std::string first = Request(form, kCodeDocStart, "first.pdf");
+    std::ofstream(first) << "APF10\x1A";
+    Request(form, kCodeDocEnd, "");
+    EXPECT_EQ(second, Send() + "/FAX00001.APF");
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\nFirst\r\n");
+    EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\nSecond\r\n");
 }
 
 TEST_F(PrintJobThroughChannel, TheTrayMenuAndAbout)
