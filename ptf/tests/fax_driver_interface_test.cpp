@@ -151,6 +151,28 @@ TEST_F(DriverChannel, AnUnknownCodeIsLoggedAndTheNextJobServed)
     EXPECT_EQ(lines[0], "Unknown incoming event encountered:7");
 }
 
+TEST_F(DriverChannel, DriversThatConnectAndSayNothingKeepNoJobWaiting)
+{
+    TFxFaxDriverInterface channel;
+    channel.OnDocStart = [](TFxFaxDriverInterface& s) { s.FileName = "/tmp/FAX00003.APF"; };
+    // Two connections that stay open without a word, as a stalled or broken client leaves them.
+    std::vector<int> silent;
+    for (int i = 0; i < 2; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, channel.SocketPath().c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        silent.push_back(fd);
+    }
+    // A job's document start behind them is answered well within the time a driver waits (30 s).
+    const Reply reply = WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "doc"), 20000); });
+    for (const int fd : silent)
+        ::close(fd);
+    ASSERT_EQ(reply.bytes, 257);
+    EXPECT_EQ(ChannelMessageText(reply.message.data(), 257), "/tmp/FAX00003.APF");
+}
+
 TEST_F(DriverChannel, AFileNameLongerThan255CharactersIsSentCut)
 {
     TFxFaxDriverInterface channel;
