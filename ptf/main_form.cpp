@@ -178,7 +178,9 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
     } else {
         job = TJobName{image, false, "No print job was started for this document."};
     }
-    const std::string kept = "\r\rThe printed pages are kept in\r" + image;
+    // Said only of a file that is there: an end nobody started names no pages of this job.
+    const std::string kept =
+        platform::FileExistsCI(image) ? "\r\rThe printed pages are kept in\r" + image : std::string();
     if (!job.usable) {
         foundation::ShowMessageBox("The fax was not created.\r\r" + job.problem + kept, "Tarvel NT Print To Fax",
                                    platform::MB_OK | platform::MB_ICONWARNING);

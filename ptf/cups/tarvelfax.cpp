@@ -104,6 +104,13 @@ public:
             ::close(fd_);
     }
     bool Connected() const { return connected_; }
+    // The process that serves the channel (0 when unknown).
+    pid_t Server() const
+    {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        return connected_ && ::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
+    }
     bool Send(uint8_t code, const std::string& text)
     {
         const ptf::ChannelMessage message = ptf::MakeChannelMessage(code, text);
@@ -389,6 +396,7 @@ int main(int argc, char** argv)
         return kBackendCancel;
     }
     Remember(gJobImage, imagePath);
+    const pid_t server = start.Server();
 
     std::string input = argc == 7 ? argv[6] : SpoolStandardInput();
     const bool spooled = argc != 7;
@@ -413,6 +421,12 @@ int main(int argc, char** argv)
 
     // Once the end is announced the fax is znptf's: a cancel after that leaves it in place.
     Channel end(channelPath);
+    // A znptf started again meanwhile knows nothing of this job: it would take the end for another.
+    if (end.Connected() && end.Server() != server) {
+        Error("Tarvel Print To Fax (znptf) was started again while the fax was being made. Print the document again.");
+        ::unlink(imagePath.c_str());
+        return kBackendCancel;
+    }
     bool announced = false;
     WithCancelHeld([&] {
         announced = end.Connected() && end.Send(ptf::kCodeDocEnd, "");

@@ -332,6 +332,19 @@ TEST_F(PrintJobThroughChannel, TheNextJobIsNamedWhileTheDialogOfTheFirstIsOpen)
     EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\nSecond\r\n");
 }
 
+TEST_F(PrintJobThroughChannel, AnEndWithoutAStartNamesNoPagesThatAreNotThere)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.RunJobDialog = [](TGetDataForm&) -> int {
+        ADD_FAILURE() << "dialog shown";
+        return 1;
+    };
+    Request(form, kCodeDocEnd, "");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "The fax was not created.\r\rNo print job was started for this document.");
+}
+
 TEST_F(PrintJobThroughChannel, TheTrayMenuAndAbout)
 {
     TMainForm form;

@@ -25,10 +25,13 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -271,17 +274,45 @@ protected:
     }
     void TearDown() override
     {
-        if (backend_.state() != QProcess::NotRunning) {
-            backend_.kill();
-            backend_.waitForFinished(10000);
-        }
+        for (QProcess* process : {&backend_, &znptf_})
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(10000);
+            }
         channel_.reset();
     }
+    // Starts the real znptf with its channel in the folder "znptf-run"; true once it serves.
+    bool StartZnptf()
+    {
+        QDir().mkpath(QString::fromStdString(Root() + "/znptf-run"));
+        ::chmod((Root() + "/znptf-run").c_str(), 0700);
+        QDir().mkpath(QString::fromStdString(Root() + "/win"));
+        std::ofstream(Root() + "/win/ZNPD.INI") << "[Location]\nZNOutPath=" << Root() << "/SEND\nZNExecutable=/bin/true\n";
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ZN_HOME", QString::fromStdString(Root()));
+        environment.insert("ZN_WINDIR", QString::fromStdString(Root() + "/win"));
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(Root() + "/znptf-run"));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        znptf_.setProcessEnvironment(environment);
+        znptf_.start(ZNPTF_PROGRAM, {});
+        if (!znptf_.waitForStarted())
+            return false;
+        const std::string path = Root() + "/znptf-run/FxFaxCnv";
+        return PumpUntil([&] {
+            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+            const bool serving = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+            return serving;
+        }, 30000);
+    }
     // Starts the backend for a job of this user read from standard input, which stays open.
-    void StartJob()
+    void StartJob(const char* channelFolder = "run")
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("ZN_FAX_CHANNEL_DIR", QString::fromStdString(Root() + "/run"));
+        environment.insert("ZN_FAX_CHANNEL_DIR", QString::fromStdString(Root() + "/" + channelFolder));
         environment.insert("TMPDIR", QString::fromStdString(Root() + "/tmp"));
         backend_.setProcessEnvironment(environment);
         backend_.start(TARVELFAX_BACKEND, {"7", QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name),
@@ -299,6 +330,7 @@ protected:
     QTemporaryDir root_{QDir::tempPath() + "/zn-backend-XXXXXX"};
     std::unique_ptr<TFxFaxDriverInterface> channel_;
     QProcess backend_;
+    QProcess znptf_;
     int ends_ = 0;
 };
 
@@ -330,6 +362,28 @@ TEST_F(TarvelfaxBackend, AJobThatEndsIsAnnouncedAndItsFaxStays)
     EXPECT_EQ(backend_.exitCode(), 0);
     EXPECT_EQ(Files("SEND"), QStringList{"FAX00000.APF"});
     EXPECT_GT(QFileInfo(QString::fromStdString(Root() + "/SEND/FAX00000.APF")).size(), 128);
+    EXPECT_TRUE(Files("tmp").isEmpty());
+}
+
+TEST_F(TarvelfaxBackend, AJobWhoseZnptfWasStartedAgainMeanwhileIsCancelledNotHandedToTheNewOne)
+{
+    ASSERT_TRUE(StartZnptf());
+    StartJob("znptf-run");
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").size() == 1 && Files("tmp").size() == 1; }, 30000))
+        << backend_.readAllStandardError().toStdString();
+    // znptf ends without a word and is started again while the job is still being read.
+    znptf_.kill();
+    ASSERT_TRUE(znptf_.waitForFinished(10000));
+    ASSERT_TRUE(StartZnptf());
+    backend_.write("showpage\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return backend_.state() == QProcess::NotRunning; }, 60000));
+    const std::string log = backend_.readAllStandardError().toStdString();
+    EXPECT_EQ(backend_.exitCode(), 5) << log;
+    EXPECT_NE(log.find("ERROR: Tarvel Print To Fax (znptf) was started again while the fax was being made."),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
     EXPECT_TRUE(Files("tmp").isEmpty());
 }
 
