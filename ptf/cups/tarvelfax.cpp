@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -380,6 +381,14 @@ int main(int argc, char** argv)
 
     // Ask first, before any work: without a controller there is nowhere for the fax to go.
     const std::string channelPath = ptf::ChannelPath(owner.pw_uid, false);
+    // One job of a user at a time from document start to document end, whatever queue it came
+    // through: znptf takes each end for the document it named last.
+    const int jobLock = channelPath.empty() ? -1 : ::open((channelPath + ".job").c_str(),
+                                                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (jobLock >= 0 && ::flock(jobLock, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "INFO: Waiting for the fax of another print job to be made\n");
+        while (::flock(jobLock, LOCK_EX) != 0 && errno == EINTR) {}
+    }
     Channel start(channelPath);
     if (!start.Connected()) {
         Error("Tarvel Print To Fax (znptf) is not running for the user \"" + user

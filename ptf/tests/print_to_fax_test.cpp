@@ -311,14 +311,21 @@ protected:
     // Starts the backend for a job of this user read from standard input, which stays open.
     void StartJob(const char* channelFolder = "run")
     {
+        StartBackend(backend_, channelFolder, {});
+        ASSERT_TRUE(backend_.waitForStarted());
+        backend_.write("%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Half a job) show\n");
+    }
+    // A job read from the file, or from standard input when none is given.
+    void StartBackend(QProcess& process, const char* channelFolder, const QString& file)
+    {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ZN_FAX_CHANNEL_DIR", QString::fromStdString(Root() + "/" + channelFolder));
         environment.insert("TMPDIR", QString::fromStdString(Root() + "/tmp"));
-        backend_.setProcessEnvironment(environment);
-        backend_.start(TARVELFAX_BACKEND, {"7", QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name),
-                                           "letter", "1", ""});
-        ASSERT_TRUE(backend_.waitForStarted());
-        backend_.write("%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Half a job) show\n");
+        process.setProcessEnvironment(environment);
+        QStringList arguments{"7", QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name), "letter", "1", ""};
+        if (!file.isEmpty())
+            arguments << file;
+        process.start(TARVELFAX_BACKEND, arguments);
     }
     bool Finished() { return backend_.state() == QProcess::NotRunning || backend_.waitForFinished(30000); }
     QStringList Files(const char* folder) const
@@ -385,6 +392,42 @@ TEST_F(TarvelfaxBackend, AJobWhoseZnptfWasStartedAgainMeanwhileIsCancelledNotHan
         << log;
     EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
     EXPECT_TRUE(Files("tmp").isEmpty());
+}
+
+TEST_F(TarvelfaxBackend, TwoJobsAtOnceFromTwoQueuesTakeTheChannelOneAfterTheOther)
+{
+    // What znptf sees: each start names the next fax; each end is taken for the fax named last.
+    std::vector<std::string> events;
+    channel_->OnDocStart = [&](TFxFaxDriverInterface& sender) {
+        sender.FileName = Root() + "/SEND/FAX0000" + std::to_string(events.size() / 2) + ".APF";
+        events.push_back("start " + sender.FileName.substr(sender.FileName.size() - 12));
+    };
+    channel_->OnDocEnd = [&](TFxFaxDriverInterface& sender) {
+        events.push_back("end " + sender.FileName.substr(sender.FileName.size() - 12));
+    };
+    StartJob();
+    ASSERT_TRUE(PumpUntil([&] { return events.size() == 1 && Files("tmp").size() == 1; }, 30000));
+    // A second printer of the same backend takes a whole document while the first job is read.
+    std::ofstream(Root() + "/other.ps") << "%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto "
+                                           "(Other job) show\nshowpage\n";
+    QProcess other;
+    StartBackend(other, "run", QString::fromStdString(Root() + "/other.ps"));
+    QByteArray otherLog;
+    ASSERT_TRUE(PumpUntil([&] {
+        otherLog += other.readAllStandardError();
+        return otherLog.contains("INFO: Waiting for the fax of another print job to be made")
+               || other.state() == QProcess::NotRunning;
+    }, 60000));
+    backend_.write("showpage\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] {
+        return backend_.state() == QProcess::NotRunning && other.state() == QProcess::NotRunning && events.size() >= 4;
+    }, 60000));
+    EXPECT_EQ(backend_.exitCode(), 0);
+    EXPECT_EQ(other.exitCode(), 0);
+    EXPECT_EQ(events, (std::vector<std::string>{"start FAX00000.APF", "end FAX00000.APF", "start FAX00001.APF",
+                                                "end FAX00001.APF"}));
+    EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00001.APF");
 }
 
 } // namespace
