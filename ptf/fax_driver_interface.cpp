@@ -253,9 +253,10 @@ TFxFaxDriverInterface::TFxFaxDriverInterface() : windowHolder_(std::make_unique<
             try {
                 HandleRequest(request->code, request->text, &request->answer);
             } catch (const std::exception& e) {
-                // A failing handler must not take the channel down: the driver still gets its
-                // answer (the file name as it stands) and the next job is served.
-                request->answer = FileName;
+                // A failing handler must not take the channel down: the driver gets an answer
+                // without a name (the file name as it stands belongs to an earlier job, whose fax
+                // must not be written over) and the next job is served.
+                request->answer.clear();
                 Log(e.what());
             }
             return 1;

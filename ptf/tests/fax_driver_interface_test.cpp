@@ -19,6 +19,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -171,6 +172,33 @@ TEST_F(DriverChannel, DriversThatConnectAndSayNothingKeepNoJobWaiting)
         ::close(fd);
     ASSERT_EQ(reply.bytes, 257);
     EXPECT_EQ(ChannelMessageText(reply.message.data(), 257), "/tmp/FAX00003.APF");
+}
+
+TEST_F(DriverChannel, AStartWhoseHandlerFailsGetsNoNameOfAnEarlierJob)
+{
+    TFxFaxDriverInterface channel;
+    std::vector<std::string> lines;
+    channel.OnLog = [&](const std::string& line) { lines.push_back(line); };
+    int starts = 0;
+    channel.OnDocStart = [&](TFxFaxDriverInterface& s) {
+        if (++starts == 2)
+            throw std::runtime_error("no name for this job");
+        s.FileName = "/home/u/SEND/FAX00000.APF";
+    };
+    EXPECT_EQ(ChannelMessageText(WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "one")); })
+                                     .message.data(),
+                                 257),
+              "/home/u/SEND/FAX00000.APF");
+    const Reply failed = WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "two")); });
+    ASSERT_EQ(failed.bytes, 257);
+    EXPECT_EQ(failed.message[0], 3);
+    EXPECT_EQ(ChannelMessageText(failed.message.data(), 257), "");
+    EXPECT_EQ(lines, std::vector<std::string>{"no name for this job"});
+    // The channel goes on serving.
+    EXPECT_EQ(ChannelMessageText(WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "three")); })
+                                     .message.data(),
+                                 257),
+              "/home/u/SEND/FAX00000.APF");
 }
 
 TEST_F(DriverChannel, AFileNameLongerThan255CharactersIsSentCut)
