@@ -11,6 +11,7 @@
 // [file] (standard input when no file is given).
 #include "faxdoc/converter.h"
 #include "faxdoc/fax_errors.h"
+#include "platform/file_replacement.h"
 #include "ptf/channel.h"
 
 #include <fcntl.h>
@@ -65,6 +66,7 @@ void CancelJob(int)
         ::unlink(gJobImage);
     if (gJobSpool[0])
         ::unlink(gJobSpool);
+    platform::RemoveUncommittedTemporaries(); // the fax as far as it was written
     ::_exit(kBackendCancel);
 }
 

@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -428,6 +429,37 @@ TEST_F(TarvelfaxBackend, TwoJobsAtOnceFromTwoQueuesTakeTheChannelOneAfterTheOthe
     EXPECT_EQ(events, (std::vector<std::string>{"start FAX00000.APF", "end FAX00000.APF", "start FAX00001.APF",
                                                 "end FAX00001.APF"}));
     EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00001.APF");
+}
+
+TEST_F(TarvelfaxBackend, AJobCancelledWhileItsPagesAreCodedLeavesNoPartOfTheFax)
+{
+    if (!QFile::exists("/usr/bin/gs"))
+        GTEST_SKIP() << "gs is not installed";
+    // The document comes through a pipe that stays open after its first page, so ghostscript has
+    // drawn that page and waits for more while the fax is being written.
+    const std::string fifo = Root() + "/document.ps";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    StartBackend(backend_, "run", QString::fromStdString(fifo));
+    ASSERT_TRUE(backend_.waitForStarted());
+    // Opened once ghostscript reads it (until then an open without waiting fails). Ghostscript
+    // reads in large blocks: a long comment after the first page makes it take that page at once.
+    int document = -1;
+    ASSERT_TRUE(PumpUntil([&] { return (document = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
+                          30000));
+    const std::string firstPage = "%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Page one) show\n"
+                                  "showpage\n%"
+                                  + std::string(65536, ' ') + "\n72 700 moveto (Page two) show\n";
+    ::fcntl(document, F_SETFL, 0);
+    ASSERT_EQ(::write(document, firstPage.data(), firstPage.size()), ssize_t(firstPage.size()));
+    // The fax file is being written (aside, under a temporary name).
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").size() == 2; }, 30000))
+        << Files("SEND").join(' ').toStdString() << backend_.readAllStandardError().toStdString();
+    backend_.terminate();
+    ASSERT_TRUE(Finished());
+    ::close(document);
+    EXPECT_EQ(backend_.exitCode(), 5);
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
+    EXPECT_EQ(ends_, 0);
 }
 
 } // namespace
