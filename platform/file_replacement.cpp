@@ -37,9 +37,7 @@ Slot slots[kSlots];
 
 extern "C" void RemoveTemporariesAndEnd(int signal)
 {
-    for (Slot& s : slots)
-        if (s.ready.load())
-            ::unlink(s.path);
+    RemoveUncommittedTemporaries();
     std::signal(signal, SIG_DFL);
     ::raise(signal);
 }
@@ -120,6 +118,13 @@ bool Alive(pid_t pid) { return pid == ::getpid() || ::kill(pid, 0) == 0 || errno
 int WriteError() { return errno ? errno : EIO; }
 
 } // namespace
+
+void RemoveUncommittedTemporaries()
+{
+    for (Slot& s : slots)
+        if (s.ready.load())
+            ::unlink(s.path);
+}
 
 bool IsReplacementTemporary(const std::string& name)
 {

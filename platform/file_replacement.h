@@ -57,6 +57,11 @@ private:
 // Whether name is the name of one of FileReplacement's temporaries (tests and folder scans use it).
 bool IsReplacementTemporary(const std::string& name);
 
+// Removes the temporaries of this process's writers that are not committed. Safe in a signal
+// handler: for a program that handles SIGTERM or SIGINT itself, where the removal that is otherwise
+// installed for those signals does not run.
+void RemoveUncommittedTemporaries();
+
 // Removes the temporaries of dead writers from a folder; FileReplacement::Open does this for the
 // target's folder. Returns the number removed.
 int RemoveStaleTemporaries(const std::string& folder);

@@ -15,11 +15,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 namespace zn::ptf {
 
@@ -27,8 +29,15 @@ namespace {
 
 // The private message that carries one request to the GUI thread.
 constexpr uint32_t kRequestMessage = 0x7E8D;
+// The private message of a document end, posted: the driver waits for no answer, and the job dialog
+// its handler shows must not keep the channel from the next job's document start.
+constexpr uint32_t kDocEndMessage = 0x7E8E;
+// The request code, never read from a driver, that reports an answer the driver did not take.
+constexpr uint8_t kAnswerLost = 0;
 // A driver that connects and then says nothing must not hold the channel for other jobs.
 constexpr int kPeerSilenceMs = 30000;
+// Connections that have not spoken yet, at most; the oldest goes first when more come.
+constexpr size_t kMaxWaitingPeers = 64;
 
 class Fd {
 public:
@@ -77,17 +86,12 @@ public:
     }
 
 private:
-    // Waits until fd is readable; false when the stop event came first (or after timeoutMs).
-    bool WaitReadable(int fd, int timeoutMs)
-    {
-        pollfd fds[2] = {{stop_.Fd(), POLLIN, 0}, {fd, POLLIN, 0}};
-        for (;;) {
-            const int n = ::poll(fds, 2, timeoutMs);
-            if (n < 0 && errno == EINTR)
-                continue;
-            return n > 0 && !(fds[0].revents & POLLIN) && fds[1].revents != 0;
-        }
-    }
+    using Clock = std::chrono::steady_clock;
+    // A connection whose driver has not spoken yet.
+    struct Waiting {
+        std::unique_ptr<Fd> connection;
+        Clock::time_point since;
+    };
 
     bool PeerAllowed(int connection)
     {
@@ -98,48 +102,87 @@ private:
         return peer.uid == ::getuid() || peer.uid == 0;
     }
 
+    // Connections are taken as they come and each is served once its message is there, so that a
+    // driver that connects and says nothing keeps no other job waiting; it is dropped after a while.
     void Execute()
     {
+        std::vector<Waiting> waiting;
+        std::vector<pollfd> fds;
         for (;;) {
-            if (!WaitReadable(listener_, -1))
+            fds.assign({{stop_.Fd(), POLLIN, 0}, {listener_, POLLIN, 0}});
+            for (const Waiting& w : waiting)
+                fds.push_back({w.connection->Get(), POLLIN, 0});
+            int timeoutMs = -1;
+            if (!waiting.empty()) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    waiting.front().since + std::chrono::milliseconds(kPeerSilenceMs) - Clock::now());
+                timeoutMs = int(std::max<long long>(0, left.count()));
+            }
+            const int n = ::poll(fds.data(), fds.size(), timeoutMs);
+            if (n < 0 && errno != EINTR)
                 return;
-            Fd connection(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
-            if (connection.Get() < 0)
-                continue;
-            if (!PeerAllowed(connection.Get())) {
-                owner_.Log("Refused a driver connection from another user");
-                continue;
-            }
-            if (!WaitReadable(connection.Get(), kPeerSilenceMs)) {
-                if (stop_.IsSet())
-                    return;
-                continue;
-            }
-            ChannelMessage buffer{};
-            const ssize_t received = ::recv(connection.Get(), buffer.data(), buffer.size(), 0);
-            if (received <= 0)
-                continue;
-            const uint8_t code = buffer[0];
-            if (code == 0)
-                continue;
-            if (code != kCodeDocStart && code != kCodeDocEnd) {
-                char line[64];
-                std::snprintf(line, sizeof line, "Unknown incoming event encountered:%d", code);
-                owner_.Log(line);
-                continue;
-            }
-            Request request{code, ChannelMessageText(buffer.data(), size_t(received)), {}};
-            // The driver waits while the handler runs; only the stop event (which destroys the
-            // window first) ends the wait early.
-            platform::LResult result = 0;
-            if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
-                                              reinterpret_cast<platform::LParam>(&request), INT_MAX, &result))
+            if (n > 0 && (fds[0].revents & POLLIN))
                 return;
-            if (code == kCodeDocStart) {
-                const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
-                ::send(connection.Get(), answer.data(), answer.size(), MSG_NOSIGNAL);
+            // Those that spoke are served in the order they came; those silent too long go.
+            std::vector<Waiting> still;
+            const Clock::time_point now = Clock::now();
+            for (size_t i = 0; i < waiting.size(); ++i) {
+                if (n > 0 && fds[i + 2].revents != 0) {
+                    if (!Serve(waiting[i].connection->Get()))
+                        return;
+                } else if (now - waiting[i].since < std::chrono::milliseconds(kPeerSilenceMs)) {
+                    still.push_back(std::move(waiting[i]));
+                }
+            }
+            waiting = std::move(still);
+            if (n > 0 && (fds[1].revents & POLLIN)) {
+                auto connection = std::make_unique<Fd>(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
+                if (connection->Get() < 0)
+                    continue;
+                if (!PeerAllowed(connection->Get())) {
+                    owner_.Log("Refused a driver connection from another user");
+                    continue;
+                }
+                if (waiting.size() >= kMaxWaitingPeers)
+                    waiting.erase(waiting.begin());
+                waiting.push_back({std::move(connection), Clock::now()});
             }
         }
+    }
+
+    // Reads the one request of a connection and acts on it; false when the component is going.
+    bool Serve(int connection)
+    {
+        ChannelMessage buffer{};
+        const ssize_t received = ::recv(connection, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (received <= 0)
+            return true;
+        const uint8_t code = buffer[0];
+        if (code == 0)
+            return true;
+        if (code != kCodeDocStart && code != kCodeDocEnd) {
+            char line[64];
+            std::snprintf(line, sizeof line, "Unknown incoming event encountered:%d", code);
+            owner_.Log(line);
+            return true;
+        }
+        if (code == kCodeDocEnd)
+            return platform::PostMessageTo(owner_.window_, kDocEndMessage, 0, 0);
+        Request request{code, ChannelMessageText(buffer.data(), size_t(received)), {}};
+        // The driver waits while the handler runs; only the stop event (which destroys the
+        // window first) ends the wait early.
+        platform::LResult result = 0;
+        if (!platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
+                                          reinterpret_cast<platform::LParam>(&request), INT_MAX, &result))
+            return false;
+        const ChannelMessage answer = MakeChannelMessage(kCodeFileName, request.answer);
+        if (::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL) != ssize_t(answer.size())) {
+            owner_.Log("The driver was gone before it had the name of its fax: " + request.answer);
+            Request lost{kAnswerLost, request.answer, {}};
+            return platform::SendMessageTimeout(owner_.window_, kRequestMessage, 0,
+                                                reinterpret_cast<platform::LParam>(&lost), INT_MAX, &result);
+        }
+        return true;
     }
 
     TFxFaxDriverInterface& owner_;
@@ -196,15 +239,24 @@ TFxFaxDriverInterface::TFxFaxDriverInterface() : windowHolder_(std::make_unique<
 
     w.window = std::make_unique<platform::MessageWindow>(
         kChannelName, [this](uint32_t msg, platform::WParam, platform::LParam l) -> platform::LResult {
+            if (msg == kDocEndMessage) {
+                try {
+                    HandleRequest(kCodeDocEnd, {}, nullptr);
+                } catch (const std::exception& e) {
+                    Log(e.what());
+                }
+                return 0;
+            }
             if (msg != kRequestMessage)
                 return 0;
             auto* request = reinterpret_cast<Request*>(l);
             try {
                 HandleRequest(request->code, request->text, &request->answer);
             } catch (const std::exception& e) {
-                // A failing handler must not take the channel down: the driver still gets its
-                // answer (the file name as it stands) and the next job is served.
-                request->answer = FileName;
+                // A failing handler must not take the channel down: the driver gets an answer
+                // without a name (the file name as it stands belongs to an earlier job, whose fax
+                // must not be written over) and the next job is served.
+                request->answer.clear();
                 Log(e.what());
             }
             return 1;
@@ -243,8 +295,10 @@ void TFxFaxDriverInterface::HandleRequest(uint8_t code, const std::string& text,
         docName_ = text;
         DoDocStart();
         *answer = FileName;
-    } else {
+    } else if (code == kCodeDocEnd) {
         DoDocEnd();
+    } else if (OnAnswerLost) {
+        OnAnswerLost(text);
     }
 }
 

@@ -7,8 +7,10 @@
 // image path; code 2 (document end) gets no answer. A peer is served only when it runs as this user
 // or as root.
 //
-// A monitor thread waits on the socket and a stop event; each request runs on the GUI thread through
-// the message layer while the monitor waits, so FileName is set before the answer is built.
+// A monitor thread waits on the socket and a stop event. A document start runs on the GUI thread
+// through the message layer while the monitor waits, so FileName is set before the answer is built;
+// a document end is posted there, so that the job dialog it brings up does not hold the channel and
+// the next job's document start is answered meanwhile.
 #pragma once
 #include "comms/base/fx_misc.h"
 #include "ptf/channel.h"
@@ -46,6 +48,9 @@ public:
     // Each code the channel did not know, and each peer it refused, is reported here (the default
     // writes a line to stderr); serving goes on.
     std::function<void(const std::string& line)> OnLog;
+    // A document start whose answer could not be sent, the driver having gone meanwhile: fired on
+    // the GUI thread with the name that never reached it, so that whoever chose it may take it back.
+    std::function<void(const std::string& fileName)> OnAnswerLost;
 
     virtual void DoDocStart();
     virtual void DoDocEnd();

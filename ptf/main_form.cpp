@@ -16,6 +16,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -133,6 +136,7 @@ TMainForm::TMainForm()
     FaxConvController1->FileName = "C:\\DEFAULT.APF";
     FaxConvController1->OnDocStart = [this](TFxFaxDriverInterface& s) { FaxConvController1DocStart(s); };
     FaxConvController1->OnDocEnd = [this](TFxFaxDriverInterface& s) { FaxConvController1DocEnd(s); };
+    FaxConvController1->OnAnswerLost = [this](const std::string& image) { ForgetJob(image); };
 
     RunJobDialog = [](TGetDataForm& dialog) { return dialog.exec(); };
     TrayIcon1->Loaded();
@@ -151,6 +155,19 @@ void TMainForm::FaxConvController1DocStart(TFxFaxDriverInterface& sender)
     jobs_[name.path] = std::move(name);
 }
 
+void TMainForm::ForgetJob(const std::string& image)
+{
+    const auto found = jobs_.find(image);
+    if (found == jobs_.end())
+        return;
+    jobs_.erase(found);
+    // The driver never had the name, so nothing was written there: the empty file that only held
+    // the name goes.
+    struct stat info {};
+    if (::stat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        ::unlink(image.c_str());
+}
+
 void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
 {
     const std::string image = sender.FileName;
@@ -161,7 +178,9 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
     } else {
         job = TJobName{image, false, "No print job was started for this document."};
     }
-    const std::string kept = "\r\rThe printed pages are kept in\r" + image;
+    // Said only of a file that is there: an end nobody started names no pages of this job.
+    const std::string kept =
+        platform::FileExistsCI(image) ? "\r\rThe printed pages are kept in\r" + image : std::string();
     if (!job.usable) {
         foundation::ShowMessageBox("The fax was not created.\r\r" + job.problem + kept, "Tarvel NT Print To Fax",
                                    platform::MB_OK | platform::MB_ICONWARNING);

@@ -68,6 +68,9 @@ public:
         "you can print to the Tarvel Printer Driver from\ryour Windows programs.\r\rThis program starts "
         "automatically when Windows starts.";
 
+    // A job whose driver went before it had the image's name: the reserved file goes.
+    void ForgetJob(const std::string& image);
+
 private:
     // What document start found out about each image it named.
     std::map<std::string, TJobName> jobs_;

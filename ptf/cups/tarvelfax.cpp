@@ -11,6 +11,7 @@
 // [file] (standard input when no file is given).
 #include "faxdoc/converter.h"
 #include "faxdoc/fax_errors.h"
+#include "platform/file_replacement.h"
 #include "ptf/channel.h"
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -26,6 +28,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +52,43 @@ constexpr int kAnswerWaitMs = 30000;
 
 void Error(const std::string& text) { std::fprintf(stderr, "ERROR: %s\n", text.c_str()); }
 
+// A job cancelled while it is being made (CUPS sends SIGTERM) leaves neither a half-made fax in the
+// send folder nor its spooled copy: the files of this job that are still ours, named here.
+char gJobImage[PATH_MAX];
+char gJobSpool[PATH_MAX];
+volatile pid_t gGhostscript = 0;
+
+void CancelJob(int)
+{
+    if (gGhostscript > 0)
+        ::kill(gGhostscript, SIGTERM);
+    if (gJobImage[0])
+        ::unlink(gJobImage);
+    if (gJobSpool[0])
+        ::unlink(gJobSpool);
+    platform::RemoveUncommittedTemporaries(); // the fax as far as it was written
+    ::_exit(kBackendCancel);
+}
+
+// Runs while the signals that cancel a job wait.
+template <typename F>
+void WithCancelHeld(F work)
+{
+    sigset_t cancel, old;
+    sigemptyset(&cancel);
+    sigaddset(&cancel, SIGTERM);
+    sigaddset(&cancel, SIGINT);
+    sigaddset(&cancel, SIGHUP);
+    ::sigprocmask(SIG_BLOCK, &cancel, &old);
+    work();
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void Remember(char* slot, const std::string& path)
+{
+    WithCancelHeld([&] { std::snprintf(slot, PATH_MAX, "%s", path.size() < PATH_MAX ? path.c_str() : ""); });
+}
+
 class Channel {
 public:
     explicit Channel(const std::string& path)
@@ -67,6 +107,13 @@ public:
             ::close(fd_);
     }
     bool Connected() const { return connected_; }
+    // The process that serves the channel (0 when unknown).
+    pid_t Server() const
+    {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        return connected_ && ::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
+    }
     bool Send(uint8_t code, const std::string& text)
     {
         const ptf::ChannelMessage message = ptf::MakeChannelMessage(code, text);
@@ -181,7 +228,11 @@ public:
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
-        pid_ = ::fork();
+        WithCancelHeld([&] {
+            pid_ = ::fork();
+            if (pid_ > 0)
+                gGhostscript = pid_;
+        });
         if (pid_ == 0) {
             ::dup2(pipeFds[1], 1);
             const char* gs = std::getenv("ZN_GHOSTSCRIPT");
@@ -211,6 +262,7 @@ public:
             return false;
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+        gGhostscript = 0;
         pid_ = 0;
         ok_ = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         return ok_;
@@ -236,7 +288,12 @@ std::string SpoolStandardInput()
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvelfax-XXXXXX";
-    const int fd = ::mkstemp(path.data());
+    int fd = -1;
+    WithCancelHeld([&] {
+        fd = ::mkstemp(path.data());
+        if (fd >= 0)
+            std::snprintf(gJobSpool, PATH_MAX, "%s", path.c_str());
+    });
     if (fd < 0)
         return {};
     char buffer[65536];
@@ -309,6 +366,8 @@ int main(int argc, char** argv)
         return kBackendFailed;
     }
     ::signal(SIGPIPE, SIG_IGN);
+    for (const int cancel : {SIGTERM, SIGINT, SIGHUP})
+        ::signal(cancel, CancelJob);
     const std::string user = argv[2];
     const std::string title = argv[3];
     const passwd* found = ::getpwnam(user.c_str());
@@ -324,6 +383,14 @@ int main(int argc, char** argv)
 
     // Ask first, before any work: without a controller there is nowhere for the fax to go.
     const std::string channelPath = ptf::ChannelPath(owner.pw_uid, false);
+    // One job of a user at a time from document start to document end, whatever queue it came
+    // through: znptf takes each end for the document it named last.
+    const int jobLock = channelPath.empty() ? -1 : ::open((channelPath + ".job").c_str(),
+                                                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (jobLock >= 0 && ::flock(jobLock, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "INFO: Waiting for the fax of another print job to be made\n");
+        while (::flock(jobLock, LOCK_EX) != 0 && errno == EINTR) {}
+    }
     Channel start(channelPath);
     if (!start.Connected()) {
         Error("Tarvel Print To Fax (znptf) is not running for the user \"" + user
@@ -339,6 +406,8 @@ int main(int argc, char** argv)
         Error("Tarvel Print To Fax (znptf) gave no file name for the fax.");
         return kBackendCancel;
     }
+    Remember(gJobImage, imagePath);
+    const pid_t server = start.Server();
 
     std::string input = argc == 7 ? argv[6] : SpoolStandardInput();
     const bool spooled = argc != 7;
@@ -350,8 +419,10 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "INFO: Making the fax %s\n", imagePath.c_str());
     int pages = 0;
     const int result = ConvertJob(input, imagePath, &pages);
-    if (spooled)
+    if (spooled) {
         ::unlink(input.c_str());
+        Remember(gJobSpool, "");
+    }
     if (result != faxdoc::ecOK) {
         Error("The job could not be made into a fax (code " + std::to_string(result) + ").");
         ::unlink(imagePath.c_str());
@@ -359,8 +430,21 @@ int main(int argc, char** argv)
     }
     std::fprintf(stderr, "INFO: %d fax pages in %s\n", pages, imagePath.c_str());
 
+    // Once the end is announced the fax is znptf's: a cancel after that leaves it in place.
     Channel end(channelPath);
-    if (!end.Connected() || !end.Send(ptf::kCodeDocEnd, "")) {
+    // A znptf started again meanwhile knows nothing of this job: it would take the end for another.
+    if (end.Connected() && end.Server() != server) {
+        Error("Tarvel Print To Fax (znptf) was started again while the fax was being made. Print the document again.");
+        ::unlink(imagePath.c_str());
+        return kBackendCancel;
+    }
+    bool announced = false;
+    WithCancelHeld([&] {
+        announced = end.Connected() && end.Send(ptf::kCodeDocEnd, "");
+        if (announced)
+            gJobImage[0] = '\0';
+    });
+    if (!announced) {
         Error("Tarvel Print To Fax (znptf) went away before the fax was finished.");
         ::unlink(imagePath.c_str());
         return kBackendCancel;

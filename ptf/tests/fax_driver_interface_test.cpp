@@ -19,6 +19,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -68,6 +69,7 @@ auto WhilePumping(F driver)
     auto future = std::async(std::launch::async, driver);
     while (future.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents(); // a document end is handled once it has been taken
     return future.get();
 }
 
@@ -148,6 +150,55 @@ TEST_F(DriverChannel, AnUnknownCodeIsLoggedAndTheNextJobServed)
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Unknown incoming event encountered:7");
+}
+
+TEST_F(DriverChannel, DriversThatConnectAndSayNothingKeepNoJobWaiting)
+{
+    TFxFaxDriverInterface channel;
+    channel.OnDocStart = [](TFxFaxDriverInterface& s) { s.FileName = "/tmp/FAX00003.APF"; };
+    // Two connections that stay open without a word, as a stalled or broken client leaves them.
+    std::vector<int> silent;
+    for (int i = 0; i < 2; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, channel.SocketPath().c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        silent.push_back(fd);
+    }
+    // A job's document start behind them is answered well within the time a driver waits (30 s).
+    const Reply reply = WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "doc"), 20000); });
+    for (const int fd : silent)
+        ::close(fd);
+    ASSERT_EQ(reply.bytes, 257);
+    EXPECT_EQ(ChannelMessageText(reply.message.data(), 257), "/tmp/FAX00003.APF");
+}
+
+TEST_F(DriverChannel, AStartWhoseHandlerFailsGetsNoNameOfAnEarlierJob)
+{
+    TFxFaxDriverInterface channel;
+    std::vector<std::string> lines;
+    channel.OnLog = [&](const std::string& line) { lines.push_back(line); };
+    int starts = 0;
+    channel.OnDocStart = [&](TFxFaxDriverInterface& s) {
+        if (++starts == 2)
+            throw std::runtime_error("no name for this job");
+        s.FileName = "/home/u/SEND/FAX00000.APF";
+    };
+    EXPECT_EQ(ChannelMessageText(WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "one")); })
+                                     .message.data(),
+                                 257),
+              "/home/u/SEND/FAX00000.APF");
+    const Reply failed = WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "two")); });
+    ASSERT_EQ(failed.bytes, 257);
+    EXPECT_EQ(failed.message[0], 3);
+    EXPECT_EQ(ChannelMessageText(failed.message.data(), 257), "");
+    EXPECT_EQ(lines, std::vector<std::string>{"no name for this job"});
+    // The channel goes on serving.
+    EXPECT_EQ(ChannelMessageText(WhilePumping([&] { return Drive(channel.SocketPath(), Message(1, "three")); })
+                                     .message.data(),
+                                 257),
+              "/home/u/SEND/FAX00000.APF");
 }
 
 TEST_F(DriverChannel, AFileNameLongerThan255CharactersIsSentCut)

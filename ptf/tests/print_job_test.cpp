@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -177,8 +178,10 @@ protected:
             if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
                 const ChannelMessage m = MakeChannelMessage(code, text);
                 ::send(fd, m.data(), m.size(), MSG_NOSIGNAL);
+                // A channel that never answers fails the test instead of holding it.
+                pollfd p{fd, POLLIN, 0};
                 ChannelMessage reply{};
-                const ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
+                const ssize_t n = ::poll(&p, 1, 20000) == 1 ? ::recv(fd, reply.data(), reply.size(), 0) : -1;
                 if (n == 257 && reply[0] == kCodeFileName)
                     answer = ChannelMessageText(reply.data(), 257);
             }
@@ -187,6 +190,7 @@ protected:
         });
         while (driver.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(); // a document end is handled once it has been taken
         return driver.get();
     }
 };
@@ -265,6 +269,80 @@ TEST_F(PrintJobThroughChannel, AJobThatCouldNotBeMadeIsNeverReportedAsCreated)
     EXPECT_TRUE(Exists(image));
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text.rfind("The fax was not created: its job file", 0), 0u) << boxes_[0].text;
+}
+
+TEST_F(PrintJobThroughChannel, ADriverGoneBeforeItsAnswerLeavesNoReservedFile)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.RunJobDialog = [](TGetDataForm&) { return 1; };
+    form.Switch = [](const std::string&) { return true; };
+    // The driver asks and hangs up before znptf has answered (it gave up waiting, or was cancelled).
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, form.FaxConvController1->SocketPath().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const ChannelMessage m = MakeChannelMessage(kCodeDocStart, "gone.pdf");
+    ASSERT_EQ(::send(fd, m.data(), m.size(), MSG_NOSIGNAL), 257);
+    ::close(fd);
+    const QDir send(QString::fromStdString(Send()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(send.exists() && send.entryList(QDir::Files).isEmpty()) && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(send.exists());
+    EXPECT_TRUE(send.entryList(QDir::Files).isEmpty()) << send.entryList(QDir::Files).join(' ').toStdString();
+    // The name is free again and the next job goes through as usual.
+    const std::string image = Request(form, kCodeDocStart, "next.pdf");
+    EXPECT_EQ(image, Send() + "/FAX00000.APF");
+    std::ofstream(image) << "APF10\x1A";
+    Request(form, kCodeDocEnd, "");
+    EXPECT_TRUE(Exists(Send() + "/FAX00000.JFD"));
+    EXPECT_TRUE(boxes_.size() == 1 && boxes_[0].text == "Switch to Tarvel now?");
+}
+
+TEST_F(PrintJobThroughChannel, TheNextJobIsNamedWhileTheDialogOfTheFirstIsOpen)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.Switch = [](const std::string&) { return true; };
+    std::vector<std::string> asked; // the job dialogs in the order they came up
+    std::string second;
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        asked.push_back("dialog " + std::to_string(asked.size() + 1));
+        if (asked.size() == 1) {
+            // The user has not answered yet when the next document is printed.
+            second = Request(form, kCodeDocStart, "second.pdf");
+            if (!second.empty()) {
+                std::ofstream(second) << "APF10\x1A";
+                Request(form, kCodeDocEnd, "");
+            }
+            dialog.Subject->setText("First");
+        } else {
+            dialog.Subject->setText("Second");
+        }
+        return 1;
+    };
+    const std::string first = Request(form, kCodeDocStart, "first.pdf");
+    std::ofstream(first) << "APF10\x1A";
+    Request(form, kCodeDocEnd, "");
+    EXPECT_EQ(second, Send() + "/FAX00001.APF");
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\nFirst\r\n");
+    EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\nSecond\r\n");
+}
+
+TEST_F(PrintJobThroughChannel, AnEndWithoutAStartNamesNoPagesThatAreNotThere)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.RunJobDialog = [](TGetDataForm&) -> int {
+        ADD_FAILURE() << "dialog shown";
+        return 1;
+    };
+    Request(form, kCodeDocEnd, "");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "The fax was not created.\r\rNo print job was started for this document.");
 }
 
 TEST_F(PrintJobThroughChannel, TheTrayMenuAndAbout)

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QProcess>
@@ -23,10 +24,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -87,6 +93,17 @@ Bitmap ReadPbm(const QByteArray& data)
     return b;
 }
 
+// Pumps the GUI thread until the condition holds or timeoutMs passed.
+template <typename F>
+bool PumpUntil(F condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
 class PrintToFax : public ::testing::Test {
 protected:
     void SetUp() override
@@ -137,16 +154,6 @@ protected:
     std::string Send() const { return Root() + "/home/SEND"; }
     std::string Pdf() const { return Root() + "/doc.pdf"; }
     std::string JobLog() const { return cups_->LoggedErrors(); }
-    // Pumps the GUI thread until the condition holds or timeoutMs passed.
-    template <typename F>
-    bool PumpUntil(F condition, int timeoutMs)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition() && timer.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return condition();
-    }
 
     QTemporaryDir root_{QDir::tempPath() + "/zn-cups-XXXXXX"};
     std::unique_ptr<test::PrivateCups> cups_;
@@ -245,6 +252,214 @@ TEST_F(PrintToFax, AJobWithoutARunningControllerFailsWithAClearMessageAndLeavesN
     QByteArray status;
     EXPECT_TRUE(cups_->Run("lpstat", {"-p", "TarvelFax"}, &status));
     EXPECT_TRUE(status.contains("enabled")) << status.toStdString();
+}
+
+// The backend on its own, as CUPS starts it for a job read from standard input, against the channel
+// served in this process.
+class TarvelfaxBackend : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root_.isValid());
+        for (const char* folder : {"SEND", "run", "tmp"})
+            QDir().mkpath(QString::fromStdString(Root() + "/" + folder));
+        ::chmod((Root() + "/run").c_str(), 0700);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(Root() + "/run"));
+        channel_ = std::make_unique<TFxFaxDriverInterface>();
+        // Named and reserved as znptf does.
+        channel_->OnDocStart = [this](TFxFaxDriverInterface& sender) {
+            sender.FileName = Root() + "/SEND/FAX00000.APF";
+            std::ofstream(sender.FileName);
+        };
+        channel_->OnDocEnd = [this](TFxFaxDriverInterface&) { ++ends_; };
+    }
+    void TearDown() override
+    {
+        for (QProcess* process : {&backend_, &znptf_})
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(10000);
+            }
+        channel_.reset();
+    }
+    // Starts the real znptf with its channel in the folder "znptf-run"; true once it serves.
+    bool StartZnptf()
+    {
+        QDir().mkpath(QString::fromStdString(Root() + "/znptf-run"));
+        ::chmod((Root() + "/znptf-run").c_str(), 0700);
+        QDir().mkpath(QString::fromStdString(Root() + "/win"));
+        std::ofstream(Root() + "/win/ZNPD.INI") << "[Location]\nZNOutPath=" << Root() << "/SEND\nZNExecutable=/bin/true\n";
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ZN_HOME", QString::fromStdString(Root()));
+        environment.insert("ZN_WINDIR", QString::fromStdString(Root() + "/win"));
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(Root() + "/znptf-run"));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        znptf_.setProcessEnvironment(environment);
+        znptf_.start(ZNPTF_PROGRAM, {});
+        if (!znptf_.waitForStarted())
+            return false;
+        const std::string path = Root() + "/znptf-run/FxFaxCnv";
+        return PumpUntil([&] {
+            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+            const bool serving = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            ::close(fd);
+            return serving;
+        }, 30000);
+    }
+    // Starts the backend for a job of this user read from standard input, which stays open.
+    void StartJob(const char* channelFolder = "run")
+    {
+        StartBackend(backend_, channelFolder, {});
+        ASSERT_TRUE(backend_.waitForStarted());
+        backend_.write("%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Half a job) show\n");
+    }
+    // A job read from the file, or from standard input when none is given.
+    void StartBackend(QProcess& process, const char* channelFolder, const QString& file)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ZN_FAX_CHANNEL_DIR", QString::fromStdString(Root() + "/" + channelFolder));
+        environment.insert("TMPDIR", QString::fromStdString(Root() + "/tmp"));
+        process.setProcessEnvironment(environment);
+        QStringList arguments{"7", QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name), "letter", "1", ""};
+        if (!file.isEmpty())
+            arguments << file;
+        process.start(TARVELFAX_BACKEND, arguments);
+    }
+    bool Finished() { return backend_.state() == QProcess::NotRunning || backend_.waitForFinished(30000); }
+    QStringList Files(const char* folder) const
+    {
+        return QDir(QString::fromStdString(Root() + "/" + folder)).entryList(QDir::Files);
+    }
+    std::string Root() const { return root_.path().toStdString(); }
+
+    QTemporaryDir root_{QDir::tempPath() + "/zn-backend-XXXXXX"};
+    std::unique_ptr<TFxFaxDriverInterface> channel_;
+    QProcess backend_;
+    QProcess znptf_;
+    int ends_ = 0;
+};
+
+TEST_F(TarvelfaxBackend, AJobCancelledWhileItIsReadLeavesNoFaxFileAndNoSpooledCopy)
+{
+    StartJob();
+    // The name is taken and the job's first bytes are spooled: the backend waits for the rest.
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").size() == 1 && Files("tmp").size() == 1; }, 30000))
+        << backend_.readAllStandardError().toStdString();
+    // CUPS cancels a job with SIGTERM.
+    backend_.terminate();
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(backend_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(backend_.exitCode(), 5); // cancelled; the printer goes on taking jobs
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
+    EXPECT_TRUE(Files("tmp").isEmpty()) << Files("tmp").join(' ').toStdString();
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(TarvelfaxBackend, AJobThatEndsIsAnnouncedAndItsFaxStays)
+{
+    if (!QFile::exists("/usr/bin/gs"))
+        GTEST_SKIP() << "gs is not installed";
+    StartJob();
+    backend_.write("showpage\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return ends_ == 1; }, 60000)) << backend_.readAllStandardError().toStdString();
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(backend_.exitCode(), 0);
+    EXPECT_EQ(Files("SEND"), QStringList{"FAX00000.APF"});
+    EXPECT_GT(QFileInfo(QString::fromStdString(Root() + "/SEND/FAX00000.APF")).size(), 128);
+    EXPECT_TRUE(Files("tmp").isEmpty());
+}
+
+TEST_F(TarvelfaxBackend, AJobWhoseZnptfWasStartedAgainMeanwhileIsCancelledNotHandedToTheNewOne)
+{
+    ASSERT_TRUE(StartZnptf());
+    StartJob("znptf-run");
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").size() == 1 && Files("tmp").size() == 1; }, 30000))
+        << backend_.readAllStandardError().toStdString();
+    // znptf ends without a word and is started again while the job is still being read.
+    znptf_.kill();
+    ASSERT_TRUE(znptf_.waitForFinished(10000));
+    ASSERT_TRUE(StartZnptf());
+    backend_.write("showpage\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return backend_.state() == QProcess::NotRunning; }, 60000));
+    const std::string log = backend_.readAllStandardError().toStdString();
+    EXPECT_EQ(backend_.exitCode(), 5) << log;
+    EXPECT_NE(log.find("ERROR: Tarvel Print To Fax (znptf) was started again while the fax was being made."),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
+    EXPECT_TRUE(Files("tmp").isEmpty());
+}
+
+TEST_F(TarvelfaxBackend, TwoJobsAtOnceFromTwoQueuesTakeTheChannelOneAfterTheOther)
+{
+    // What znptf sees: each start names the next fax; each end is taken for the fax named last.
+    std::vector<std::string> events;
+    channel_->OnDocStart = [&](TFxFaxDriverInterface& sender) {
+        sender.FileName = Root() + "/SEND/FAX0000" + std::to_string(events.size() / 2) + ".APF";
+        events.push_back("start " + sender.FileName.substr(sender.FileName.size() - 12));
+    };
+    channel_->OnDocEnd = [&](TFxFaxDriverInterface& sender) {
+        events.push_back("end " + sender.FileName.substr(sender.FileName.size() - 12));
+    };
+    StartJob();
+    ASSERT_TRUE(PumpUntil([&] { return events.size() == 1 && Files("tmp").size() == 1; }, 30000));
+    // A second printer of the same backend takes a whole document while the first job is read.
+    std::ofstream(Root() + "/other.ps") << "%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto "
+                                           "(Other job) show\nshowpage\n";
+    QProcess other;
+    StartBackend(other, "run", QString::fromStdString(Root() + "/other.ps"));
+    QByteArray otherLog;
+    ASSERT_TRUE(PumpUntil([&] {
+        otherLog += other.readAllStandardError();
+        return otherLog.contains("INFO: Waiting for the fax of another print job to be made")
+               || other.state() == QProcess::NotRunning;
+    }, 60000));
+    backend_.write("showpage\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] {
+        return backend_.state() == QProcess::NotRunning && other.state() == QProcess::NotRunning && events.size() >= 4;
+    }, 60000));
+    EXPECT_EQ(backend_.exitCode(), 0);
+    EXPECT_EQ(other.exitCode(), 0);
+    EXPECT_EQ(events, (std::vector<std::string>{"start FAX00000.APF", "end FAX00000.APF", "start FAX00001.APF",
+                                                "end FAX00001.APF"}));
+    EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00001.APF");
+}
+
+TEST_F(TarvelfaxBackend, AJobCancelledWhileItsPagesAreCodedLeavesNoPartOfTheFax)
+{
+    if (!QFile::exists("/usr/bin/gs"))
+        GTEST_SKIP() << "gs is not installed";
+    // The document comes through a pipe that stays open after its first page, so ghostscript has
+    // drawn that page and waits for more while the fax is being written.
+    const std::string fifo = Root() + "/document.ps";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    StartBackend(backend_, "run", QString::fromStdString(fifo));
+    ASSERT_TRUE(backend_.waitForStarted());
+    // Opened once ghostscript reads it (until then an open without waiting fails). Ghostscript
+    // reads in large blocks: a long comment after the first page makes it take that page at once.
+    int document = -1;
+    ASSERT_TRUE(PumpUntil([&] { return (document = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
+                          30000));
+    const std::string firstPage = "%!PS\n/Helvetica findfont 20 scalefont setfont\n72 700 moveto (Page one) show\n"
+                                  "showpage\n%"
+                                  + std::string(65536, ' ') + "\n72 700 moveto (Page two) show\n";
+    ::fcntl(document, F_SETFL, 0);
+    ASSERT_EQ(::write(document, firstPage.data(), firstPage.size()), ssize_t(firstPage.size()));
+    // The fax file is being written (aside, under a temporary name).
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").size() == 2; }, 30000))
+        << Files("SEND").join(' ').toStdString() << backend_.readAllStandardError().toStdString();
+    backend_.terminate();
+    ASSERT_TRUE(Finished());
+    ::close(document);
+    EXPECT_EQ(backend_.exitCode(), 5);
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
+    EXPECT_EQ(ends_, 0);
 }
 
 } // namespace
