@@ -257,8 +257,16 @@ TFxCustomAbstractFax::TFxCustomAbstractFax(int kind)
       guard_(std::make_unique<LineGuard>())
 {
     portClosing_ = std::make_shared<std::function<void()>>([this] {
-        if (busy_ && std::this_thread::get_id() == guiThread_)
-            CancelFax();
+        if (!busy_ || std::this_thread::get_id() != guiThread_)
+            return;
+        CancelFax();
+        // The abort may still hang up the modem; its end is awaited while the dispatcher is there.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (busy_ && std::chrono::steady_clock::now() < until) {
+            link_->Drain();
+            if (busy_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     });
     window_ = std::make_unique<platform::MessageWindow>(
         "fxFaxHandler", [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
