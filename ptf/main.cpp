@@ -6,6 +6,7 @@
 
 #include "comms/base/exceptions.h"
 #include "comms/base/string_resource.h"
+#include "platform/termination_signals.h"
 #include <exception>
 
 int main(int argc, char** argv)
@@ -33,5 +34,11 @@ int main(int argc, char** argv)
         QMessageBox::critical(nullptr, "Tarvel NT Print To Fax", QString::fromLocal8Bit(e.what()));
         return 1;
     }
-    return app.exec();
+    zn::platform::WatchTerminationSignals([&mainForm](int) { mainForm->EndBySignal(); });
+    const int result = app.exec();
+    mainForm.reset(); // the channel closes before the program ends
+    // Ended by SIGTERM or SIGINT: a job being filled in is kept by now.
+    if (const int signal = zn::platform::TerminationSignal())
+        zn::platform::EndAsSignalled(signal);
+    return result;
 }

@@ -4,6 +4,7 @@
 #include "foundation/dialogs.h"
 #include "platform/message_box.h"
 #include "platform/folders.h"
+#include "platform/messages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -189,6 +190,13 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
 
     TGetDataForm dialog;
     const int result = RunJobDialog(dialog);
+    if (result != 1 && result != 2 && endingBySignal_) {
+        // The program is being ended while the user fills in the job: the printed pages are not
+        // thrown away but become a fax with what was typed so far, to be completed in zn.
+        WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
+                     dialog.Subject->text().toStdString());
+        return;
+    }
     if (result == 1) {
         if (!WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
                           dialog.Subject->text().toStdString())) {
@@ -203,6 +211,13 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
         platform::DeleteFileCI(image);
     }
     QApplication::processEvents();
+}
+
+void TMainForm::EndBySignal()
+{
+    endingBySignal_ = true;
+    // Ends the job dialog's loop and any message box's as well as the program's own.
+    platform::PostQuitMessage(0);
 }
 
 void TMainForm::CloseTarvelNTDriver1Click()

@@ -70,8 +70,12 @@ public:
 
     // A job whose driver went before it had the image's name: the reserved file goes.
     void ForgetJob(const std::string& image);
+    // SIGTERM or SIGINT (a logout): a job whose dialog is open is kept as a fax with what its
+    // dialog holds, so that zn lists it, and every loop of the program ends.
+    void EndBySignal();
 
 private:
+    bool endingBySignal_ = false;
     // What document start found out about each image it named.
     std::map<std::string, TJobName> jobs_;
 };

@@ -5,12 +5,14 @@
 
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
+#include "platform/messages.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -238,6 +240,36 @@ TEST_F(PrintJobThroughChannel, CancelDeletesTheImageAndWritesNoJobFile)
     EXPECT_FALSE(Exists(image));
     EXPECT_FALSE(Exists(Send() + "/FAX00000.JFD"));
     EXPECT_TRUE(boxes_.empty());
+}
+
+// A logout while the job dialog is open: the dialog's loop ends, and the printed pages are kept as
+// a fax with what was typed so far, for zn to list; nothing asks the user anything.
+TEST_F(PrintJobThroughChannel, EndedBySignalWhileTheDialogIsOpenKeepsThePagesWithWhatWasTyped)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    int result = -1;
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        QTimer::singleShot(50, &dialog, [&] {
+            dialog.Phone->setText("555-0100");
+            dialog.Recipient->setText("Ann");
+            form.EndBySignal();
+        });
+        result = dialog.exec();
+        return result;
+    };
+    bool switched = false;
+    form.Switch = [&](const std::string&) { return switched = true; };
+    const std::string image = Request(form, kCodeDocStart, "offer.pdf");
+    std::ofstream(image) << "APF10\x1A";
+    Request(form, kCodeDocEnd, "");
+    platform::ClearQuitRequest(); // the program would end here; the test goes on
+    EXPECT_NE(result, 1);
+    EXPECT_NE(result, 2);
+    EXPECT_TRUE(Exists(image));
+    EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "555-0100\r\nAnn\r\n\r\n");
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_FALSE(switched);
 }
 
 TEST_F(PrintJobThroughChannel, AJobThatCouldNotBeMadeIsNeverReportedAsCreated)
