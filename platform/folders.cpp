@@ -106,6 +106,13 @@ std::string ConfiguredFolder(const char* override, const char* xdgVar, const cha
             base = HomeFolder() + "/" + fallback;
         folder = base + "/tarvel";
     }
+    // A relative folder is taken from where the program starts: the printer driver and the
+    // programs started later must find the same folder from wherever they run.
+    if (folder.front() != '/') {
+        char here[4096];
+        if (::getcwd(here, sizeof here))
+            folder = std::string(here) + "/" + folder;
+    }
     folder = WithoutTrailingSlash(folder);
     const std::string made = EnsureFolderCI(folder);
     return made.empty() ? folder : WithoutTrailingSlash(made);

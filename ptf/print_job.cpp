@@ -99,6 +99,11 @@ TJobName NameJobImage()
                                     + location.executable + ")" + "\r" + "Please run Tarvel to recreate this file.");
     if (location.outPath.empty())
         return Unusable("Tarvel's initialization file (ZNPD.INI) names no folder for faxes.");
+    // The printer driver writes the pages from a folder of its own: a relative folder would send
+    // them elsewhere than zn looks.
+    if (location.outPath.front() != '/')
+        return Unusable("Tarvel's initialization file (ZNPD.INI) names the folder for faxes as " + location.outPath
+                        + ", which is not a full path. Please run Tarvel to recreate this file.");
 
     const std::string folder = platform::EnsureFolderCI(location.outPath);
     if (folder.empty())

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -141,6 +143,16 @@ TEST_F(FoldersTest, ProgramAndWindowsFoldersFollowTheEnvironment)
     setenv("HOME", (tmp_ / "home").c_str(), 1);
     EXPECT_EQ(ProgramFolder(), tmp_ / "home/.local/share/tarvel");
     EXPECT_EQ(WindowsFolder(), tmp_ / "home/.config/tarvel");
+
+    // Relative folders are taken from where the program started, and named in full from then on.
+    const std::filesystem::path started = std::filesystem::current_path();
+    std::filesystem::current_path(tmp_.Path());
+    setenv("ZN_HOME", "relative/zn", 1);
+    setenv("ZN_WINDIR", "win", 1);
+    const std::string program = ProgramFolder(), windows = WindowsFolder();
+    std::filesystem::current_path(started);
+    EXPECT_EQ(program, tmp_ / "relative/zn");
+    EXPECT_EQ(windows, tmp_ / "win");
 }
 
 TEST(WildcardTest, StarBacktracks)

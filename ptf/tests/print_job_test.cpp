@@ -141,6 +141,17 @@ TEST_F(PrintJob, SettingsProblemsAreShownWithTheirTexts)
                               "Please run Tarvel to recreate this file.");
     EXPECT_EQ(boxes_[1].text, "Tarvel initialization file error (ZNPD.INI).\rMissing or bad entry for ZN.EXE "
                               "path.\r(/nowhere/ZN.EXE)\rPlease run Tarvel to recreate this file.");
+
+    // A fax folder that is not a full path: the driver would write the pages elsewhere than zn
+    // looks, so no name is given out and nothing is made in a folder of that name here.
+    boxes_.clear();
+    WriteZnpd("SEND", Exe());
+    name = NameJobImage();
+    EXPECT_FALSE(name.usable);
+    EXPECT_EQ(name.problem, "Tarvel's initialization file (ZNPD.INI) names the folder for faxes as SEND, which is "
+                            "not a full path. Please run Tarvel to recreate this file.");
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_FALSE(QDir("SEND").exists());
 }
 
 TEST_F(PrintJob, JobFieldsLoseLineBreaksAndKeepTheirBlanksWithinTheTableWidths)
