@@ -1,6 +1,7 @@
 #include "dataset.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,60 @@ bool AllBlank(const char* p, int width)
         if (p[i] != ' ' && p[i] != '\0')
             return false;
     return true;
+}
+
+// Character fields hold their text in the tables' code page, Windows ANSI (1252); the program's
+// text is UTF-8. Bytes 0x80-0x9F are 1252's own characters (where 1252 has none, the C1 control of
+// the same number, so that every byte reads back as it was written); the rest is Latin-1.
+constexpr char16_t kAnsiHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool Ascii(const char* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+QString AnsiToText(const char* p, size_t n)
+{
+    if (Ascii(p, n))
+        return QString::fromLatin1(p, static_cast<qsizetype>(n));
+    QString text;
+    text.reserve(static_cast<qsizetype>(n));
+    for (size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(p[i]);
+        text += QChar(b >= 0x80 && b < 0xA0 ? kAnsiHigh[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
+// A character 1252 cannot hold becomes '?'.
+std::string TextToAnsi(const std::string& utf8)
+{
+    if (Ascii(utf8.data(), utf8.size()))
+        return utf8;
+    const QString text = QString::fromStdString(utf8);
+    std::string out;
+    out.reserve(static_cast<size_t>(text.size()));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i; // one character outside the 16-bit range, one '?'
+        char b = '?';
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            b = static_cast<char>(c);
+        } else {
+            const char16_t* found = std::find(std::begin(kAnsiHigh), std::end(kAnsiHigh), c);
+            if (found != std::end(kAnsiHigh))
+                b = static_cast<char>(0x80 + (found - std::begin(kAnsiHigh)));
+        }
+        out += b;
+    }
+    return out;
 }
 
 std::string TrimRight(std::string s)
@@ -211,6 +266,10 @@ std::string TField::AsString() const
     case TFieldType::ftBoolean: return AsBoolean() ? "T" : "F";
     case TFieldType::ftSmallint:
     case TFieldType::ftFloat: return TrimLeft(TrimRight(text));
+    case TFieldType::ftString: {
+        const std::string ansi = TrimRight(text);
+        return Ascii(ansi.data(), ansi.size()) ? ansi : AnsiToText(ansi.data(), ansi.size()).toStdString();
+    }
     default: return TrimRight(text);
     }
 }
@@ -290,9 +349,9 @@ QString TField::DisplayString() const
         int n = width_;
         while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0'))
             --n;
-        return QString::fromLatin1(p, n);
+        return AnsiToText(p, static_cast<size_t>(n));
     }
-    return QString::fromLatin1(DisplayText().c_str());
+    return QString::fromStdString(DisplayText());
 }
 
 void TField::PutRaw(int result)
@@ -332,7 +391,9 @@ void TField::SetAsString(const std::string& value)
     char* p = WritableRaw();
     if (!p)
         return;
-    std::string text = value.substr(0, static_cast<size_t>(width_));
+    // One byte a character in the table, so the width cuts between characters.
+    std::string text =
+        (type_ == TFieldType::ftString ? TextToAnsi(value) : value).substr(0, static_cast<size_t>(width_));
     text.resize(static_cast<size_t>(width_), ' ');
     std::memcpy(p, text.data(), text.size());
     PutRaw(DBIERR_NONE);

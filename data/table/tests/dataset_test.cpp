@@ -215,6 +215,50 @@ TEST_F(Dataset, TypeMappingAndBlankFields)
     EXPECT_EQ(table_.FieldByName("SMALL").AsInteger(), -42);
 }
 
+// Character fields keep their text in the tables' code page (1252, as the header marks it), one
+// byte a character: what the windows put in reads back and shows as typed, the width cuts between
+// characters, a character 1252 cannot hold becomes '?', and other programs read the same text.
+TEST_F(Dataset, TextIsStoredInTheTablesCodePage)
+{
+    MakeKinds();
+    struct Case {
+        std::string typed, stored, read;
+    };
+    const Case cases[] = {
+        {"Müller", "M\xFCller", "Müller"},
+        {"Zoë Ärgerlich", "Zo\xEB \xC4rgerl", "Zoë Ärgerl"}, // cut at ten characters, not ten bytes
+        {"“Offer”–5€ off",
+         "\x93Offer\x94\x96"
+         "5\x80",
+         "“Offer”–5€"},
+        {"東京 office", "?? office", "?? office"},
+        {"A😀B", "A?B", "A?B"},
+        {"plain", "plain", "plain"},
+    };
+    for (const Case& c : cases) {
+        table_.Append();
+        table_.FieldByName("NAME").SetAsString(c.typed);
+        table_.Post();
+        std::string stored = Stored("NAME");
+        stored.erase(stored.find_last_not_of(' ') + 1);
+        EXPECT_EQ(stored, c.stored) << c.typed;
+        EXPECT_EQ(table_.FieldByName("NAME").AsString(), c.read) << c.typed;
+        EXPECT_EQ(table_.FieldByName("NAME").DisplayString().toStdString(), c.read) << c.typed;
+        table_.Delete();
+    }
+    table_.Append();
+    table_.FieldByName("NAME").SetAsString("Müller €");
+    table_.Post();
+    table_.Close();
+    int status = -1;
+    const std::string out = RunCommand("PYTHONIOENCODING=utf-8 /usr/bin/python3 -c \"import sys, dbfread; "
+                                       "print([r['NAME'] for r in dbfread.DBF(sys.argv[1])])\" "
+                                           + folder_ + "KINDS.DBF",
+                                       &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "['Müller €']\n");
+}
+
 TEST_F(Dataset, RawValuesWrittenByOtherProgramsReadSafely)
 {
     MakeKinds();
