@@ -865,3 +865,4 @@ TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
     EXPECT_TRUE(boxes.empty());
 }
 
+
