@@ -864,5 +864,3 @@ TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
     EXPECT_EQ(title, "Cover Sheet Template Designer");
     EXPECT_TRUE(boxes.empty());
 }
-
-
