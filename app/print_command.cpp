@@ -1,6 +1,7 @@
 #include "app/print_command.h"
 
 #include "app/pre_print_form.h"
+#include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
 #include "foundation/printer_choice.h"
 #include "foundation/settings.h"
@@ -70,7 +71,9 @@ bool PrintWithDialog(faxdoc::TFxFaxPrinter& printer, const TPrintRequest& reques
     printer.FaxFooter().Caption = options.Footer ? "Page: $P of $N" : "";
     try {
         printer.PrintFax();
-    } catch (...) {
+    } catch (const std::exception& e) {
+        foundation::ShowMessageBox(e.what(), "Error", 16);
+        return false;
     }
     return true;
 }
@@ -81,7 +84,9 @@ bool PrintFaxFile(faxdoc::TFxFaxPrinter& printer, const std::string& fileName, c
         return false;
     try {
         printer.SetFileName(fileName);
-    } catch (...) {
+    } catch (const std::exception&) {
+        // A damaged or unreadable file: said as the viewers say it, not left without a word.
+        foundation::ShowMessageBox("Error opening fax file", "Error", 16);
         return false;
     }
     printer.SetFirstPage(1);

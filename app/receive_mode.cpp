@@ -623,6 +623,12 @@ void TMainScreen::RecordReceivedFax()
         } catch (const std::exception&) {
         }
         AddtoLastRecLog(std::string("Unable to record the fax ") + BareName(file) + ": " + e.what(), true);
+        // Without a row the list never shows the fax: the user hears of it, and of where it is kept.
+        const QString message = QString::fromStdString(
+            "Tarvel received a fax but could not add it to the list of received faxes.\r\n\r\nThe fax is kept in "
+            "the file " + platform::ResolvePath(file) + "\r\n\r\nThe error message was:   " + e.what());
+        QMetaObject::invokeMethod(
+            this, [message] { ShowError("Received Fax Not Recorded", message, false); }, Qt::QueuedConnection);
     }
     // Recorded: no later error may delete this file.
     ReceiveFileName.clear();

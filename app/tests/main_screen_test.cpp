@@ -1,6 +1,7 @@
 // The main window from an empty program folder: its tables, the enabling of its commands, the
 // commands on the outgoing list with the files in SEND checked afterwards, and its close query.
 #include "app/fax_forms.h"
+#include "faxdoc/gui/page_target.h"
 #include "app/fax_viewer_form.h"
 #include "cover/gui/designer_window.h"
 #include "foundation/printer_choice.h"
@@ -29,6 +30,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -318,6 +320,51 @@ TEST_F(OutgoingTest, ViewAndPrintOfARowWithoutItsFileSayTheFileIsMissing)
     EXPECT_EQ(boxes[0].text, "Error - fax file missing");
     EXPECT_EQ(boxes[1].text, "Error - fax file missing");
 }
+
+// A fax file that is there but damaged: Print says so instead of doing nothing, and leaves the file
+// as it was. A file whose header still reads gets the print dialog; its pages then fail to print.
+struct DamagedFax {
+    const char* name;
+    std::function<std::string(const std::string& good)> damage;
+    bool offersTheDialog;
+    const char* text;
+};
+
+class DamagedFaxPrint : public OutgoingTest, public ::testing::WithParamInterface<DamagedFax> {};
+
+TEST_P(DamagedFaxPrint, SaysSoAndKeepsTheFile)
+{
+    const std::string file = zn::foundation::GetSendFolder() + "FAX00000.APF";
+    const std::string damaged = GetParam().damage(zn::foundation::test::ReadFile(file));
+    zn::foundation::test::WriteFile(file, damaged);
+    zn::foundation::SetPrinterNamesForTest(std::vector<std::string>{"Tarvel Fax Printer", "Paper"});
+    zn::foundation::SetPrinterIndex(1);
+    zn::faxdoc::TImagePageTarget target(850, 1100, 100);
+    screen->fxFaxPrinter1.SetPageTarget(&target);
+    ASSERT_TRUE(GoToSubject("document only"));
+    ModalDriver driver;
+    driver.Then([](QWidget* d) { d->findChild<QPushButton*>("BitBtn1")->click(); });
+    screen->Printbutton->click();
+    screen->fxFaxPrinter1.SetPageTarget(nullptr);
+    zn::foundation::SetPrinterNamesForTest(std::nullopt);
+    EXPECT_EQ(driver.Seen().size(), GetParam().offersTheDialog ? 1u : 0u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, GetParam().text);
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_TRUE(target.Sheets().empty());
+    EXPECT_EQ(zn::foundation::test::ReadFile(file), damaged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DamagedFaxPrint,
+    ::testing::Values(DamagedFax{"Empty", [](const std::string&) { return std::string(); }, false,
+                                 "Error opening fax file"},
+                      DamagedFax{"NotAFaxFile", [](const std::string& good) { return std::string(good.size(), 'x'); },
+                                 false, "Error opening fax file"},
+                      DamagedFax{"CutShortInThePage",
+                                 [](const std::string& good) { return good.substr(0, good.size() / 2); }, true,
+                                 "File is not an APF file"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OutgoingTest, CloneCopiesTheDocumentUnderANewName)
 {

@@ -8,6 +8,7 @@
 #include "fax_pages.h"
 #include "efax_pair.h"
 #include "main_screen_fixture.h"
+#include "undeletable.h"
 #include "modal_driver.h"
 #include "silent_modem.h"
 
@@ -25,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -32,6 +34,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <signal.h>
 #include <unistd.h>
@@ -308,6 +311,40 @@ TEST_F(ReceiveMode, ACallDroppedInMidPageLeavesNothingAndTheNextCallIsReceived)
     EXPECT_LT(log.find("Receiving a fax "), failed) << log;
     EXPECT_NE(log.find("Receiving a fax ", failed), std::string::npos) << log;
     EXPECT_NE(line->Results()[0].find(" pages_tx=1 "), std::string::npos) << line->Output();
+}
+
+// A fax that arrives whole while its row cannot be written (the table will not take writes): the
+// file stays in RECEIVE and the user is told so, instead of the fax vanishing from sight.
+TEST_F(ReceiveMode, AFaxWhoseRowCannotBeWrittenIsKeptAndTheUserIsTold)
+{
+    TempDir dir;
+    WritePages(dir);
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast"});
+    ASSERT_TRUE(line);
+    StartReceiving(line->Port('A'));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    std::optional<Undeletable> frozen(std::in_place, foundation::GetProgramFolder() + "ZNREC.DBF");
+    if (!frozen->Holds())
+        GTEST_SKIP() << "no way to make a table refuse writes here";
+    std::string caption, text;
+    ModalDriver driver;
+    driver.Then([&](QWidget* w) {
+        caption = w->windowTitle().toStdString();
+        text = static_cast<TShowErrorForm*>(w)->Memo1->toPlainText().toStdString();
+        static_cast<QDialog*>(w)->done(1);
+    });
+    WaitForCalls(*line, 1);
+    EXPECT_TRUE(Until([&] { return !caption.empty(); }, 10000));
+    frozen.reset();
+    EXPECT_EQ(line->Results()[0].rfind("RESULT 0 ", 0), 0u) << line->Output();
+    const std::vector<std::string> files = ReceivedFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(FaxFilePages(foundation::GetReceiveFolder() + files[0]).size(), 2u);
+    EXPECT_EQ(caption, "Received Fax Not Recorded");
+    EXPECT_EQ(text.rfind("Tarvel received a fax but could not add it to the list of received faxes.", 0), 0u) << text;
+    EXPECT_NE(text.find(files[0]), std::string::npos) << text;
+    EXPECT_TRUE(screen->ReceiveModeOn);
+    screen->ReceiveButtonClick();
 }
 
 TEST_F(ReceiveMode, TheNoticeShowsWhileWaitingAndGoesWhenACallIsAnswered)

@@ -181,7 +181,26 @@ Err DbfTable::ReadHeader()
     // A header count beyond the data (a copy cut short) is trimmed to the whole records present.
     uint64_t room = (size - headerLength_) / recordLength_;
     count_ = static_cast<uint32_t>(std::min<uint64_t>(count, room));
+    if (mode_ == OpenMode::Exclusive)
+        count_ = WithRecordsBeyond(count_, room);
     return Err::Ok;
+}
+
+// Records past a header count that fell short (the count not written after an append, a header
+// restored from an older copy) would be overwritten by the next append: the whole records there
+// with a valid deletion flag belong to the table. Only sole use may take them: shared, a record
+// past the count is another writer's append in progress, or the blank one of a writer that died
+// before counting it.
+uint32_t DbfTable::WithRecordsBeyond(uint32_t count, uint64_t room) const
+{
+    while (count < room) {
+        char flag = 0;
+        if (file_.ReadAt(headerLength_ + uint64_t(count) * recordLength_, &flag, 1) != Err::Ok
+            || (flag != ' ' && flag != '*'))
+            break;
+        ++count;
+    }
+    return count;
 }
 
 int DbfTable::FieldIndex(const std::string& name) const

@@ -64,6 +64,7 @@ public:
 
 private:
     [[nodiscard]] Err ReadHeader();
+    uint32_t WithRecordsBeyond(uint32_t count, uint64_t room) const;
 
     File file_;
     OpenMode mode_ = OpenMode::Shared;

@@ -113,9 +113,17 @@ void TFxCustomFaxPrinter::SetFileName(const std::string& name)
     totalPages_ = 0;
     firstPage_ = lastPage_ = 0;
     unpacker_.SetInFileName(name);
-    totalPages_ = unpacker_.GetNumPages();
-    faxResolution_ = unpacker_.GetFaxResolution();
-    faxWidth_ = unpacker_.GetFaxWidth();
+    try {
+        totalPages_ = unpacker_.GetNumPages();
+        faxResolution_ = unpacker_.GetFaxResolution();
+        faxWidth_ = unpacker_.GetFaxWidth();
+    } catch (...) {
+        // A file that could not be read is read again when named next time (it may be mended by
+        // then), instead of being taken for the one already loaded.
+        fileName_.clear();
+        totalPages_ = 0;
+        throw;
+    }
     firstPage_ = totalPages_ > 0 ? 1 : 0;
     lastPage_ = static_cast<unsigned>(totalPages_);
     Printer().setPrintRange(QPrinter::AllPages);

@@ -190,6 +190,36 @@ INSTANTIATE_TEST_SUITE_P(
                                   "counts 9 records, the file holds 3"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A header whose count fell short of the records after it (restored from an older copy, or not
+// written by a program that died): in sole use the next append goes after those records, not over
+// them.
+TEST_F(XbaseSafety, AnAppendAfterAHeaderCountThatFellShortKeepsTheRecordsBeyondIt)
+{
+    ASSERT_TRUE(CreatePhoneBook(table_, {{"A", "1"}, {"B", "2"}, {"C", "3"}}));
+    std::string bytes = ReadFile(table_);
+    bytes.replace(4, 4, std::string("\x01\x00\x00\x00", 4));
+    WriteFile(table_, bytes);
+    ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0) << vd_LastErrorText();
+    EXPECT_EQ(vd_RecCount(), 3);
+    ASSERT_EQ(vd_AppendBlank(), 0);
+    ASSERT_EQ(vd_Replace("NAME", 1024, "D"), 0);
+    ASSERT_EQ(vd_Commit(), 0);
+    EXPECT_EQ(vd_RecNo(), 4);
+    vd_CloseAll();
+
+    ASSERT_NE(vd_Use(table_.c_str(), nullptr, 1, 2), 0);
+    std::vector<std::string> names;
+    for (long r : Walk()) {
+        vd_Go(r);
+        names.push_back(vd_GetTrimString("NAME"));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "C", "D"}));
+    vd_CloseAll();
+    if (Have("/usr/bin/python3")) {
+        EXPECT_EQ(DbfreadCounts(), "4 0\n");
+    }
+}
+
 // ---- production indexes that cannot be opened -------------------------------------------------
 
 struct IndexDamage {
