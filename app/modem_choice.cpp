@@ -2,7 +2,6 @@
 
 #include "app/form_controls.h"
 #include "app/modem_forms.h"
-#include "comms/tapi/device_selection_form.h"
 #include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
 #include "foundation/modem_probe.h"
@@ -40,12 +39,7 @@ ModemChoice::ModemChoice(QWidget* form, const QString& findCaption, const QStrin
     group->addButton(UseTapiCheckbox);
 
     foundation::SetFaxPortDefaults(FxComPort1);
-    FxTapiDevice1.SetComPort(&FxComPort1);
-    FxTapiDevice1.RetryWait = 5;
-    FxTapiDevice1.ShowTapiDevices = true;
-    FxTapiDevice1.ShowPorts = false;
-    FxTapiDevice1.SetEnableVoice(false);
-    comms::InstallDeviceSelectionForm(FxTapiDevice1);
+    foundation::SetFormTapiDevice(FxTapiDevice1, FxComPort1);
 
     connect(UseTapiCheckbox, &QRadioButton::clicked, this, [this] { SetModemFindButtons(); });
     connect(UseComPortCheckBox, &QRadioButton::clicked, this, [this] { SetModemFindButtons(); });

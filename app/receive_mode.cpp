@@ -9,7 +9,6 @@
 #include "app/small_forms.h"
 #include "comms/base/exceptions.h"
 #include "comms/port/port_names.h"
-#include "comms/tapi/device_selection_form.h"
 #include "data/table/system_tables.h"
 #include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
@@ -106,12 +105,7 @@ void TMainScreen::ConnectReceiveMode()
     connect(modemWatch_, &QTimer::timeout, this, [this] { WatchModem(); });
     foundation::SetFaxPortDefaults(FxComPort1);
     FxReceiveFax1.SetComPort(&FxComPort1);
-    FxTapiDevice1.SetComPort(&FxComPort1);
-    FxTapiDevice1.RetryWait = 5;
-    FxTapiDevice1.ShowTapiDevices = true;
-    FxTapiDevice1.ShowPorts = false;
-    FxTapiDevice1.SetEnableVoice(false);
-    comms::InstallDeviceSelectionForm(FxTapiDevice1);
+    foundation::SetFormTapiDevice(FxTapiDevice1, FxComPort1);
     FxReceiveFax1.SetStationID("FX RcvFax");
     FxReceiveFax1.StatusInterval = 2;
     FxReceiveFax1.FaxFileExt = "APF";
@@ -626,7 +620,8 @@ void TMainScreen::RecordReceivedFax()
         // Without a row the list never shows the fax: the user hears of it, and of where it is kept.
         const QString message = QString::fromStdString(
             "Tarvel received a fax but could not add it to the list of received faxes.\r\n\r\nThe fax is kept in "
-            "the file " + platform::ResolvePath(file) + "\r\n\r\nThe error message was:   " + e.what());
+            "the file "
+            + platform::ResolvePath(file) + "\r\n\r\nThe error message was:   " + e.what());
         QMetaObject::invokeMethod(
             this, [message] { ShowError("Received Fax Not Recorded", message, false); }, Qt::QueuedConnection);
     }

@@ -3,7 +3,6 @@
 
 #include "app/error_display_form.h"
 #include "comms/base/exceptions.h"
-#include "comms/tapi/device_selection_form.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_join.h"
 #include "foundation/modem_probe.h"
@@ -60,12 +59,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     FxSendFax1.EnhTextEnabled = true;
     FxSendFax1.OnFaxStatus = [this](comms::TFxCustomAbstractFax&, bool, bool) { FxSendFax1FaxStatus(); };
     FxSendFax1.OnFaxFinish = [this](comms::TFxCustomAbstractFax&, int code) { FxSendFax1FaxFinish(code); };
-    FxTapiDevice1.SetComPort(&FxComPort1);
-    FxTapiDevice1.RetryWait = 5;
-    FxTapiDevice1.ShowTapiDevices = true;
-    FxTapiDevice1.ShowPorts = false;
-    FxTapiDevice1.SetEnableVoice(false);
-    comms::InstallDeviceSelectionForm(FxTapiDevice1);
+    foundation::SetFormTapiDevice(FxTapiDevice1, FxComPort1);
 
     const auto label = [this](const char* name, const QString& text) {
         auto* l = new QLabel(text, this);
@@ -294,6 +288,19 @@ void TSendFaxForm::SendFaxButtonClick()
     FxComPort1.SetOutSize(s.GlobalLargerSendBuffer ? 16384 : 8192);
 
     std::string message;
+    // The port did not open: the log and the error window say so, waiting for the user, and the
+    // attempt ends.
+    const auto openFailed = [&](const std::string& logLine, const std::string& caption, const std::string& advice) {
+        QApplication::restoreOverrideCursor();
+        if (LogSession)
+            FxComPort1.SetLogging(comms::tlDump);
+        AddtoLastSendLog(logLine);
+        AddtoLastSendLog("Message:" + message);
+        CloseLine();
+        ShowError(QString::fromStdString(caption), QString::fromStdString(message + "\r\n" + "\r\n" + advice), true);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        EndAttempt("");
+    };
     tapiLine_ = s.UseTAPI;
     if (s.UseTAPI) {
         FxComPort1.SetTapiMode(comms::tmAuto);
@@ -304,19 +311,9 @@ void TSendFaxForm::SendFaxButtonClick()
         if (PreparationCancelled())
             return;
         if (!opened) {
-            QApplication::restoreOverrideCursor();
-            if (LogSession)
-                FxComPort1.SetLogging(comms::tlDump);
-            AddtoLastSendLog("Error opening : " + device);
-            AddtoLastSendLog("Message:" + message);
-            CloseLine();
-            ShowError(QString::fromStdString("Error Opening " + device),
-                      QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port used by " + device
-                                             + " in use? Please" + "\r\n"
-                                             + "click use the Preferences screen item #1 to check."),
-                      true);
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            EndAttempt("");
+            openFailed("Error opening : " + device, "Error Opening " + device,
+                       "Is the Communications Port used by " + device + " in use? Please" + "\r\n"
+                           + "click use the Preferences screen item #1 to check.");
             return;
         }
         AddtoLastSendLog("Opened com port with TAPI: " + device);
@@ -327,19 +324,9 @@ void TSendFaxForm::SendFaxButtonClick()
         const std::string n = std::to_string(FxComPort1.ComNumber());
         AddtoLastSendLog("Opening com port: COM" + n);
         if (!foundation::OpenComPort(FxComPort1, message)) {
-            QApplication::restoreOverrideCursor();
-            if (LogSession)
-                FxComPort1.SetLogging(comms::tlDump);
-            AddtoLastSendLog("Error opening com port: COM" + n);
-            AddtoLastSendLog("Message:" + message);
-            CloseLine();
-            ShowError("Error Opening Communications Port",
-                      QString::fromStdString(message + "\r\n" + "\r\n" + "Is the Communications Port (COM" + n
-                                             + ") correct? Please" + "\r\n"
-                                             + "click on the Find Modem button on the Preferences screen to be sure."),
-                      true);
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            EndAttempt("");
+            openFailed("Error opening com port: COM" + n, "Error Opening Communications Port",
+                       "Is the Communications Port (COM" + n + ") correct? Please" + "\r\n"
+                           + "click on the Find Modem button on the Preferences screen to be sure.");
             return;
         }
         AddtoLastSendLog("Opened com port OK");

@@ -1,6 +1,7 @@
 #include "foundation/modem_probe.h"
 
 #include "comms/port/com_port.h"
+#include "comms/tapi/device_selection_form.h"
 #include "comms/tapi/tapi_device.h"
 #include "comms/base/exceptions.h"
 #include "comms/base/fx_misc.h"
@@ -63,6 +64,16 @@ std::string PortOpenMessage(int comNumber, int code, const std::string& detail)
                + " )\r\nError message: " + (text.empty() ? "Unknown error" : text);
     }
     return "Unable to open the specified communications port( Com" + n + " )\r\nError message: " + detail;
+}
+
+void SetFormTapiDevice(comms::TFxCustomTapiDevice& device, comms::TFxCustomComPort& port)
+{
+    device.SetComPort(&port);
+    device.RetryWait = 5;
+    device.ShowTapiDevices = true;
+    device.ShowPorts = false;
+    device.SetEnableVoice(false);
+    comms::InstallDeviceSelectionForm(device);
 }
 
 bool OpenComPort(comms::TFxCustomComPort& port, std::string& message)

@@ -20,6 +20,9 @@ std::string PortOpenMessage(int comNumber, int code, const std::string& detail);
 // The windows' fax port at rest: COM1, queues of 8192 bytes, RTS/CTS, flow limits 7372 and 819,
 // opened only on request, no prompt, no line device.
 void SetFaxPortDefaults(comms::TFxCustomComPort& port);
+// A window's line device as every window that owns one sets it up: over the window's port, retry
+// wait 5, line devices listed but no ports, no voice, the picker "Device Selection".
+void SetFormTapiDevice(comms::TFxCustomTapiDevice& device, comms::TFxCustomComPort& port);
 // Opens the port (its ComNumber); false with the user's message when it could not be opened.
 bool OpenComPort(comms::TFxCustomComPort& port, std::string& message);
 // Sends the command (given the "AT" prefix when it has none, in the caller's variable too) and a

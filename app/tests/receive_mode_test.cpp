@@ -183,20 +183,7 @@ protected:
         return -1;
     }
     // The UUCP lock files this process owns.
-    static int OwnLockFiles()
-    {
-        int n = 0;
-        if (DIR* d = ::opendir("/var/lock")) {
-            while (dirent* e = ::readdir(d)) {
-                const std::string name = e->d_name;
-                if (name.rfind("LCK..", 0) == 0
-                    && std::atol(foundation::test::ReadFile("/var/lock/" + name).c_str()) == long(::getpid()))
-                    ++n;
-            }
-            ::closedir(d);
-        }
-        return n;
-    }
+    static int OwnLockFiles() { return foundation::test::LockFilesOf(::getpid()); }
     int sounds_ = 0;
 };
 

@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <dirent.h>
 
 namespace {
 
@@ -30,22 +28,6 @@ bool WaitFor(const std::function<bool()>& condition, int ms)
         QThread::msleep(20);
     }
     return true;
-}
-
-// Lock files in /var/lock held by process pid.
-int LockFilesOf(qint64 pid)
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/var/lock")) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name.rfind("LCK..", 0) == 0
-                && std::atol(zn::foundation::test::ReadFile("/var/lock/" + name).c_str()) == long(pid))
-                ++n;
-        }
-        ::closedir(d);
-    }
-    return n;
 }
 
 } // namespace
@@ -145,7 +127,7 @@ TEST(ZnStart, SigtermInTheMiddleOfAReceivedFaxLeavesNoFileNoRowAndNoLock)
         },
         120000);
     const qint64 pid = zn.processId();
-    EXPECT_EQ(LockFilesOf(pid), 1) << "the port is held during the call";
+    EXPECT_EQ(zn::foundation::test::LockFilesOf(long(pid)), 1) << "the port is held during the call";
     zn.terminate();
     const bool ended = zn.waitForFinished(30000);
     if (!ended)
@@ -155,7 +137,7 @@ TEST(ZnStart, SigtermInTheMiddleOfAReceivedFaxLeavesNoFileNoRowAndNoLock)
     EXPECT_EQ(zn.exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(zn.exitCode(), SIGTERM);
     EXPECT_TRUE(received().isEmpty()) << received().join(" ").toStdString();
-    EXPECT_EQ(LockFilesOf(pid), 0) << "lock file left behind";
+    EXPECT_EQ(zn::foundation::test::LockFilesOf(long(pid)), 0) << "lock file left behind";
     QProcess dump;
     dump.start("/usr/bin/python3",
                {"-c", "import sys, dbfread; print(len(list(dbfread.DBF(sys.argv[1]))))", dir + "/ZNREC.DBF"});

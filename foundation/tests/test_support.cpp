@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <dirent.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +41,20 @@ std::string ReadFile(const std::string& path)
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+int LockFilesOf(long pid)
+{
+    int n = 0;
+    if (DIR* d = ::opendir("/var/lock")) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.rfind("LCK..", 0) == 0 && std::atol(ReadFile("/var/lock/" + name).c_str()) == pid)
+                ++n;
+        }
+        ::closedir(d);
+    }
+    return n;
 }
 
 void WriteFile(const std::string& path, const std::string& content)
