@@ -125,6 +125,16 @@ protected:
     // it, and (while the test bed still offers it) anyone may open it.
     void ExpectLineFree(const std::string& device, bool tryOpen = true)
     {
+        // A port closed while its dispatcher's threads were still leaving finishes its close from the
+        // message loop: give it the few messages it needs.
+        Until(
+            [&] {
+                for (const std::string& lock : comms::UucpLock::LockPathsFor(alias_))
+                    if (::access(lock.c_str(), F_OK) == 0)
+                        return false;
+                return DescriptorList().find(" -> " + device + "\n") == std::string::npos;
+            },
+            10000);
         for (const std::string& lock : comms::UucpLock::LockPathsFor(alias_))
             EXPECT_NE(::access(lock.c_str(), F_OK), 0) << lock;
         EXPECT_EQ(DescriptorList().find(" -> " + device + "\n"), std::string::npos) << DescriptorList();
