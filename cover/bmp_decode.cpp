@@ -72,9 +72,12 @@ int DecodeBmp(const uint8_t* d, size_t size, TSourceBitmap& out)
     for (int64_t y = 0; y < height; ++y) {
         const uint8_t* s = srcRow(y);
         uint8_t* o = out.bits.data() + static_cast<size_t>(y) * static_cast<size_t>(out.stride);
-        for (int64_t x = 0; x < width; ++x) {
-            const uint32_t bgr = h.RunLength() ? h.Colour(s[x]) : h.Pixel(s, x);
-            std::memcpy(o + 4 * x, &bgr, 4);
+        const auto put = [o](int64_t x, uint32_t bgr) { std::memcpy(o + 4 * x, &bgr, 4); };
+        if (h.RunLength()) {
+            for (int64_t x = 0; x < width; ++x)
+                put(x, h.Colour(s[x]));
+        } else {
+            h.ForEachPixel(s, width, put);
         }
     }
     return ecOK;

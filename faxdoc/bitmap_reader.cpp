@@ -68,7 +68,7 @@ public:
 
 private:
     int DecodeRle();
-    bool Black(uint32_t bgr, int x, int y) const
+    static bool Black(uint32_t bgr, int x, int y)
     {
         return BmpBrightness(bgr) < 10u * static_cast<uint32_t>(DitherThreshold(x, y));
     }
@@ -155,9 +155,10 @@ int TBitmapReader::TBmpFile::Row(int y, uint8_t* raster)
             raster[keptBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (kept % 8));
         return ecOK;
     }
-    for (int x = 0; x < kept; ++x)
-        if (Black(head_.Pixel(s, x), x, y))
+    head_.ForEachPixel(s, kept, [raster, y](int64_t x, uint32_t bgr) {
+        if (Black(bgr, static_cast<int>(x), y))
             raster[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    });
     return ecOK;
 }
 

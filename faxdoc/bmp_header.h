@@ -47,19 +47,43 @@ struct TBmpHeader {
     bool RunLength() const { return compression == kBmpRle8 || compression == kBmpRle4; }
     // Indices past the palette are black.
     uint32_t Colour(uint32_t index) const { return index < palette.size() ? palette[index] : 0; }
-    // The colour of pixel x of a stored row of 4 to 32 bits a pixel.
-    uint32_t Pixel(const uint8_t* row, int64_t x) const
+    // Hands use(x, colour) the colours of the first `count` pixels of a stored row of 4 to 32 bits a
+    // pixel. One loop a depth, with the palette and masks held outside it: the row loops are the
+    // readers' inner loops.
+    template <class TUse>
+    void ForEachPixel(const uint8_t* row, int64_t count, TUse&& use) const
     {
-        if (bpp == 8)
-            return Colour(row[x]);
-        if (bpp == 4)
-            return Colour((row[x / 2] >> (x % 2 ? 0 : 4)) & 0x0F);
-        if (bpp == 24)
-            return static_cast<uint32_t>(row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16);
-        const uint8_t* p = row + (bpp == 16 ? 2 : 4) * x;
-        const uint32_t px = bpp == 16 ? static_cast<uint32_t>(p[0] | p[1] << 8)
-                                      : static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | uint32_t{p[3]} << 24;
-        return BmpChannel(px, masks[2]) | BmpChannel(px, masks[1]) << 8 | BmpChannel(px, masks[0]) << 16;
+        const uint32_t* colours = palette.data();
+        const size_t colourCount = palette.size();
+        const auto colour = [colours, colourCount](uint32_t index) { return index < colourCount ? colours[index] : 0; };
+        const uint32_t red = masks[0], green = masks[1], blue = masks[2];
+        const auto bitFields = [red, green, blue](uint32_t px) {
+            return BmpChannel(px, blue) | BmpChannel(px, green) << 8 | BmpChannel(px, red) << 16;
+        };
+        switch (bpp) {
+        case 4:
+            for (int64_t x = 0; x < count; ++x)
+                use(x, colour((row[x / 2] >> (x % 2 ? 0 : 4)) & 0x0F));
+            break;
+        case 8:
+            for (int64_t x = 0; x < count; ++x)
+                use(x, colour(row[x]));
+            break;
+        case 16:
+            for (int64_t x = 0; x < count; ++x)
+                use(x, bitFields(static_cast<uint32_t>(row[2 * x] | row[2 * x + 1] << 8)));
+            break;
+        case 24:
+            for (int64_t x = 0; x < count; ++x)
+                use(x, static_cast<uint32_t>(row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16));
+            break;
+        case 32:
+            for (int64_t x = 0; x < count; ++x) {
+                const uint8_t* p = row + 4 * x;
+                use(x, bitFields(static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | uint32_t{p[3]} << 24));
+            }
+            break;
+        }
     }
 };
 

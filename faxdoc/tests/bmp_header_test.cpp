@@ -221,6 +221,45 @@ TEST(BmpHeaderReads, PassOnAReadErrorAndTakeAShortReadForACutFile)
     }
 }
 
+// ---- Pixels of the plain rows ----
+
+struct TPixelCase {
+    const char* name;
+    TSpec spec;
+    Bytes row;
+    std::vector<uint32_t> colours; // blue in the low byte
+};
+
+void PrintTo(const TPixelCase& c, std::ostream* os) { *os << c.name; }
+
+class BmpPixels : public ::testing::TestWithParam<TPixelCase> {};
+
+TEST_P(BmpPixels, ComeOutAsColours)
+{
+    const TPixelCase& c = GetParam();
+    const Bytes file = Craft(c.spec);
+    TBmpHeader h;
+    ASSERT_EQ(ParseBmpHeader(file.data(), file.size(), CheckImageSize, h), ecOK);
+    std::vector<uint32_t> got(c.colours.size(), 0xDEAD);
+    h.ForEachPixel(c.row.data(), static_cast<int64_t>(got.size()),
+                   [&](int64_t x, uint32_t bgr) { got[static_cast<size_t>(x)] = bgr; });
+    EXPECT_EQ(got, c.colours);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Depths, BmpPixels, ::testing::Values(
+    // Indices past the palette's 3 colours are black.
+    TPixelCase{"FourBitsHighNibbleFirst", Spec(40, 3, 1, 4, kBmpPlain, 3, 3), {0x12, 0x50}, {0x010101, 0x020202, 0}},
+    TPixelCase{"EightBits", Spec(40, 3, 1, 8, kBmpPlain, 3, 3), {2, 0, 9}, {0x020202, kWhite, 0}},
+    TPixelCase{"SixteenBitsDefaultIs555", Spec(40, 2, 1, 16), {0x1F, 0x00, 0x00, 0x7C}, {0x0000FF, 0xFF0000}},
+    TPixelCase{"SixteenBits565Scaled", BitFields(40, 16), {0xE0, 0x07, 0x10, 0x00}, {0x00FF00, 0x000083}},
+    TPixelCase{"TwentyFourBitsBlueFirst", Spec(40, 2, 1, 24), {1, 2, 3, 4, 5, 6}, {0x030201, 0x060504}},
+    TPixelCase{"ThirtyTwoBitsByTheirMasks",
+               Spec(40, 1, 1, 32, kBmpBitFields).Masks({0xFF, 0xFF00, 0xFF0000}), {0x11, 0x22, 0x33, 0x44},
+               {0x112233}}),
+    [](const ::testing::TestParamInfo<TPixelCase>& info) { return std::string(info.param.name); });
+// clang-format on
+
 // ---- The run-length walk ----
 
 struct TWalkCase {
