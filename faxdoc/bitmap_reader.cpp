@@ -1,5 +1,6 @@
 #include "faxdoc/converter.h"
 
+#include "faxdoc/bmp_header.h"
 #include "faxdoc/fax_errors.h"
 #include "faxdoc/raster_ops.h"
 
@@ -8,9 +9,6 @@
 
 namespace zn::faxdoc {
 namespace {
-
-uint32_t Le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
 
 struct TDitherTable {
     int t[32][32];
@@ -34,18 +32,6 @@ const TDitherTable& Dither()
     return table;
 }
 
-// A channel of a bit-field pixel scaled to 0..255.
-uint32_t Channel(uint32_t pixel, uint32_t mask)
-{
-    if (mask == 0)
-        return 0;
-    const int shift = __builtin_ctz(mask);
-    const uint32_t max = mask >> shift;
-    return ((pixel & mask) >> shift) * 255 / max;
-}
-
-uint32_t Brightness(uint32_t bgr) { return (bgr & 0xFF) + (bgr >> 8 & 0xFF) + (bgr >> 16 & 0xFF); }
-
 inline void PutPixel(uint8_t* raster, int x, bool black)
 {
     const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
@@ -54,6 +40,17 @@ inline void PutPixel(uint8_t* raster, int x, bool black)
     else
         raster[x >> 3] &= static_cast<uint8_t>(~bit);
 }
+
+// The run-length codes, read byte by byte from the file.
+class TBmpRleFile {
+public:
+    explicit TBmpRleFile(TInFile& file) : file_(file) {}
+    int Next() { return file_.GetByte(); }
+    bool Read(uint8_t* to, size_t n, size_t padded) { return file_.Read(to, padded) >= static_cast<long>(n); }
+
+private:
+    TInFile& file_;
+};
 
 } // namespace
 
@@ -70,19 +67,14 @@ public:
     int width = 0, height = 0, kept = 0;
 
 private:
-    int DecodeRle(int64_t size);
-    bool Black(uint32_t bgr, int x, int y) const
+    int DecodeRle();
+    static bool Black(uint32_t bgr, int x, int y)
     {
-        return Brightness(bgr) < 10u * static_cast<uint32_t>(DitherThreshold(x, y));
+        return BmpBrightness(bgr) < 10u * static_cast<uint32_t>(DitherThreshold(x, y));
     }
 
     TInFile file_;
-    uint32_t bpp_ = 0, compression_ = 0;
-    bool topDown_ = false, flip_ = false;
-    uint32_t masks_[3] = {0x7C00, 0x03E0, 0x001F};
-    std::vector<uint32_t> palette_;
-    size_t stride_ = 0;
-    int64_t dataOffset_ = 0;
+    TBmpHeader head_;
     std::vector<uint8_t> block_; // file rows [blockFirst_, blockFirst_ + blockRows_)
     int blockFirst_ = 0, blockRows_ = 0;
     std::vector<uint8_t> page_; // run-length pictures: the kept pixels of every row, 1 = black
@@ -93,97 +85,23 @@ int TBitmapReader::TBmpFile::Open(const std::string& name, int keptWidth)
 {
     if (int rc = file_.Open(name); rc < 0)
         return rc;
-    const int64_t size = file_.Size();
-    uint8_t d[14 + 124 + 12] = {};
-    const long got = file_.Read(d, sizeof d);
-    if (got < 0)
-        return static_cast<int>(got);
-    if (got < 26 || d[0] != 'B' || d[1] != 'M')
-        return ecBadGraphicsFormat;
-    dataOffset_ = Le32(d + 10);
-    const uint32_t headerSize = Le32(d + 14);
-    if (headerSize < 12 || 14 + static_cast<int64_t>(headerSize) > size)
-        return ecBadGraphicsFormat;
-    int64_t w, h;
-    uint32_t colours = 0;
-    size_t paletteEntry = 4;
-    if (headerSize == 12) {
-        w = Le16(d + 18);
-        h = static_cast<int16_t>(Le16(d + 20));
-        bpp_ = Le16(d + 24);
-        paletteEntry = 3;
-    } else {
-        if (headerSize < 40)
-            return ecBadGraphicsFormat;
-        w = static_cast<int32_t>(Le32(d + 18));
-        h = static_cast<int32_t>(Le32(d + 22));
-        bpp_ = Le16(d + 28);
-        compression_ = Le32(d + 30);
-        colours = Le32(d + 46);
-    }
-    topDown_ = h < 0;
-    h = h < 0 ? -h : h;
-    if (w <= 0 || h <= 0)
-        return ecBadGraphicsFormat;
-    if (int rc = CheckImageSize(w, h); rc < 0)
+    const auto bytesAt = [this](int64_t at, uint8_t* to, size_t n) { return file_.ReadAt(at, to, n); };
+    if (int rc = ReadBmpHeader(file_.Size(), bytesAt, CheckImageSize, head_); rc < 0)
         return rc;
-    if (bpp_ != 1 && bpp_ != 4 && bpp_ != 8 && bpp_ != 16 && bpp_ != 24 && bpp_ != 32)
-        return ecBadGraphicsFormat;
-    if (bpp_ == 32)
-        masks_[0] = 0xFF0000, masks_[1] = 0xFF00, masks_[2] = 0xFF;
-    if (compression_ == 3 && (bpp_ == 16 || bpp_ == 32)) {
-        const size_t at = headerSize >= 52 ? 14 + 40 : 14 + headerSize;
-        uint8_t m[12];
-        if (file_.ReadAt(static_cast<int64_t>(at), m, sizeof m) != ecOK)
-            return ecBadGraphicsFormat;
-        for (int i = 0; i < 3; ++i)
-            masks_[i] = Le32(m + 4 * i);
-    } else if (compression_ != 0 && !(compression_ == 1 && bpp_ == 8) && !(compression_ == 2 && bpp_ == 4)) {
-        return ecBadGraphicsFormat;
-    }
-    const bool rle = compression_ == 1 || compression_ == 2;
-    if (rle && topDown_)
-        return ecBadGraphicsFormat;
-    // The palette follows the header (and the bit fields of a 40-byte header).
-    palette_.clear();
-    if (bpp_ <= 8) {
-        const size_t entries = colours && colours <= (1u << bpp_) ? colours : (1u << bpp_);
-        const int64_t at = 14 + headerSize + (compression_ == 3 && headerSize == 40 ? 12 : 0);
-        std::vector<uint8_t> p(entries * paletteEntry);
-        if (file_.ReadAt(at, p.data(), p.size()) != ecOK)
-            return ecBadGraphicsFormat;
-        for (size_t i = 0; i < entries; ++i)
-            palette_.push_back(static_cast<uint32_t>(p[i * paletteEntry] | p[i * paletteEntry + 1] << 8
-                                                     | p[i * paletteEntry + 2] << 16));
-        // Monochrome rows are taken as bits, whatever order the palette gives the colours.
-        flip_ = palette_.size() >= 2 && Brightness(palette_[0]) > Brightness(palette_[1]);
-    }
-    width = static_cast<int>(w);
-    height = static_cast<int>(h);
+    width = static_cast<int>(head_.width);
+    height = static_cast<int>(head_.height);
     kept = std::min(width, keptWidth);
-    stride_ = ((static_cast<size_t>(w) * bpp_ + 31) / 32) * 4;
-    if (dataOffset_ > size)
-        return ecBadGraphicsFormat;
-    if (rle)
-        return DecodeRle(size);
-    if (stride_ * static_cast<size_t>(h) > static_cast<size_t>(size - dataOffset_))
-        return ecBadGraphicsFormat;
+    if (head_.RunLength())
+        return DecodeRle();
     blockRows_ = 0;
     return ecOK;
 }
 
-// Run-length coded 8- and 4-bit pixels (compression 1 and 2), rows bottom-up. False when the data
-// breaks off or runs outside the picture; data that ends without its end mark keeps what it drew.
-int TBitmapReader::TBmpFile::DecodeRle(int64_t size)
+int TBitmapReader::TBmpFile::DecodeRle()
 {
-    // A run can paint at most 255 pixels for two bytes: a picture far larger than its data is no
-    // run-length bitmap.
-    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height)
-        > 128 * static_cast<uint64_t>(size - dataOffset_ + 2))
-        return ecBadGraphicsFormat;
     pageStride_ = (static_cast<size_t>(kept) + 7) / 8;
     // Pixels no run paints keep colour 0.
-    const uint32_t background = palette_.empty() ? 0 : palette_[0];
+    const uint32_t background = head_.Colour(0);
     page_.assign(pageStride_ * static_cast<size_t>(height), 0);
     for (int y = 0; y < height; ++y) {
         uint8_t* row = page_.data() + pageStride_ * static_cast<size_t>(y);
@@ -194,50 +112,14 @@ int TBitmapReader::TBmpFile::DecodeRle(int64_t size)
         for (int x = 0; x < kept; ++x)
             PutPixel(row, x, Black(background, x, y));
     }
-    int64_t x = 0, y = height - 1;
-    const auto put = [&](uint32_t index) {
-        if (x < kept && y >= 0) {
-            const uint32_t bgr = index < palette_.size() ? palette_[index] : 0;
-            PutPixel(page_.data() + pageStride_ * static_cast<size_t>(y), static_cast<int>(x),
-                     Black(bgr, static_cast<int>(x), static_cast<int>(y)));
-        }
-        ++x;
-    };
-    file_.Seek(dataOffset_);
-    const auto next = [&]() { return file_.GetByte(); };
-    for (;;) {
-        const int count = next(), value = next();
-        if (count < 0 || value < 0)
-            break;
-        if (count > 0) {
-            for (int k = 0; k < count; ++k)
-                put(bpp_ == 8 ? static_cast<uint32_t>(value)
-                              : static_cast<uint32_t>(k % 2 ? value & 0x0F : value >> 4));
-            continue;
-        }
-        if (value == 0) { // end of line
-            x = 0;
-            --y;
-        } else if (value == 1) { // end of bitmap
-            break;
-        } else if (value == 2) { // move
-            const int dx = next(), dy = next();
-            if (dx < 0 || dy < 0)
-                return ecBadGraphicsFormat;
-            x += dx;
-            y -= dy;
-        } else { // `value` pixels as they are, padded to a 16-bit boundary
-            const int bytes = bpp_ == 8 ? value : (value + 1) / 2;
-            uint8_t literal[256];
-            if (file_.Read(literal, static_cast<size_t>(bytes + (bytes & 1))) < bytes)
-                return ecBadGraphicsFormat;
-            for (int k = 0; k < value; ++k)
-                put(bpp_ == 8 ? literal[k]
-                              : static_cast<uint32_t>(k % 2 ? literal[k / 2] & 0x0F : literal[k / 2] >> 4));
-        }
-        if (y < -1)
-            return ecBadGraphicsFormat;
-    }
+    file_.Seek(head_.dataOffset);
+    TBmpRleFile codes(file_);
+    const int rc = WalkBmpRle(codes, head_.bpp, height, kept, [&](uint32_t index, int64_t x, int64_t y) {
+        PutPixel(page_.data() + pageStride_ * static_cast<size_t>(y), static_cast<int>(x),
+                 Black(head_.Colour(index), static_cast<int>(x), static_cast<int>(y)));
+    });
+    if (rc < 0)
+        return rc;
     if (file_.Error() < 0)
         return file_.Error();
     file_.Close();
@@ -252,41 +134,31 @@ int TBitmapReader::TBmpFile::Row(int y, uint8_t* raster)
         return ecOK;
     }
     // Rows are read in blocks of about 64 KB, in the order the file keeps them.
-    const int fileRow = topDown_ ? y : height - 1 - y;
+    const int fileRow = head_.topDown ? y : height - 1 - y;
     if (fileRow < blockFirst_ || fileRow >= blockFirst_ + blockRows_) {
-        const int n = static_cast<int>(std::clamp<size_t>(65536 / stride_, 1, static_cast<size_t>(height)));
-        blockFirst_ = topDown_ ? fileRow : std::max(fileRow - n + 1, 0);
+        const int n = static_cast<int>(std::clamp<size_t>(65536 / head_.stride, 1, static_cast<size_t>(height)));
+        blockFirst_ = head_.topDown ? fileRow : std::max(fileRow - n + 1, 0);
         blockRows_ = std::min(n, height - blockFirst_);
-        block_.resize(stride_ * static_cast<size_t>(blockRows_));
-        if (int rc =
-                file_.ReadAt(dataOffset_ + static_cast<int64_t>(stride_) * blockFirst_, block_.data(), block_.size());
+        block_.resize(head_.stride * static_cast<size_t>(blockRows_));
+        if (int rc = file_.ReadAt(head_.dataOffset + static_cast<int64_t>(head_.stride) * blockFirst_, block_.data(),
+                                  block_.size());
             rc != ecOK) {
             blockRows_ = 0;
             return rc < -1 ? rc : ecDeviceRead;
         }
     }
-    const uint8_t* s = block_.data() + stride_ * static_cast<size_t>(fileRow - blockFirst_);
-    if (bpp_ == 1) {
-        for (size_t i = 0; i < keptBytes; ++i)
-            raster[i] = flip_ ? s[i] : static_cast<uint8_t>(~s[i]); // index 1 is white unless flipped
+    const uint8_t* s = block_.data() + head_.stride * static_cast<size_t>(fileRow - blockFirst_);
+    if (head_.bpp == 1) {
+        for (size_t i = 0; i < keptBytes; ++i) // index 1 is white unless index 0 is the lighter
+            raster[i] = head_.zeroIsLighter ? s[i] : static_cast<uint8_t>(~s[i]);
         if (kept % 8)
             raster[keptBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (kept % 8));
         return ecOK;
     }
-    for (int x = 0; x < kept; ++x) {
-        uint32_t bgr = 0;
-        if (bpp_ == 4 || bpp_ == 8) {
-            const uint32_t index = bpp_ == 8 ? s[x] : (s[x / 2] >> (x % 2 ? 0 : 4)) & 0x0F;
-            bgr = index < palette_.size() ? palette_[index] : 0;
-        } else if (bpp_ == 24) {
-            bgr = static_cast<uint32_t>(s[3 * x] | s[3 * x + 1] << 8 | s[3 * x + 2] << 16);
-        } else {
-            const uint32_t px = bpp_ == 16 ? Le16(s + 2 * x) : Le32(s + 4 * x);
-            bgr = Channel(px, masks_[2]) | Channel(px, masks_[1]) << 8 | Channel(px, masks_[0]) << 16;
-        }
-        if (Black(bgr, x, y))
+    head_.ForEachPixel(s, kept, [raster, y](int64_t x, uint32_t bgr) {
+        if (Black(bgr, static_cast<int>(x), y))
             raster[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
+    });
     return ecOK;
 }
 

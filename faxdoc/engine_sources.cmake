@@ -3,6 +3,7 @@ set(ZN_FAXDOC_ENGINE_SOURCES
   apf_file.cpp
   apf_join.cpp
   bitmap_reader.cpp
+  bmp_header.cpp
   converter.cpp
   file_io.cpp
   file_names.cpp
