@@ -56,9 +56,22 @@ int main(int argc, char** argv)
         screen.FaxTable.FieldByName("RECIPIENT").SetAsString(recipient);
         screen.FaxTable.FieldByName("SUBJECT").SetAsString("Quarterly figures");
         screen.FaxTable.FieldByName("PHONE").SetAsString("555-0100");
+        screen.FaxTable.FieldByName("FAXDOC").SetAsString(recipient[0] == 'A' ? "DOC00001.APF" : "DOC00002.APF");
         screen.FaxTable.FieldByName("DATESENT").SetAsDate(QDate(2026, 11, 20));
         screen.FaxTable.Post();
     }
+    // Received rows naming RCV00001.APF and RCV00002.APF of the Receive folder (the files are the
+    // caller's: the rows show whether they exist or not).
+    for (int i = 1; i <= 2; ++i) {
+        screen.RecTable.Append();
+        screen.RecTable.FieldByName("DATEREC").SetAsDate(QDate(2026, 12, i));
+        screen.RecTable.FieldByName("TIMEREC").SetAsString(i == 1 ? "09:15" : "16:40");
+        screen.RecTable.FieldByName("FROM").SetAsString(i == 1 ? "+1 555 0199" : "REMOTE ONE");
+        screen.RecTable.FieldByName("PAGES").SetAsInteger(i);
+        screen.RecTable.FieldByName("FAXFILE").SetAsString(QString("RCV%1.APF").arg(i, 5, 10, QChar('0')).toStdString());
+        screen.RecTable.Post();
+    }
+    screen.SetButtons();
     {
         zn::app::TDMForm cleanup({&screen.FaxTable, &screen.FaxVeldrane, &screen.FaxDataSource, &screen.RecTable,
                                   &screen.RecVeldrane, &screen.RecDataSource, &screen.VeldraneEnv1,
