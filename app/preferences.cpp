@@ -100,15 +100,7 @@ QWidget* Row(std::initializer_list<QWidget*> widgets)
 
 foundation::gui::TAssistShowHintSpeedbutton* Tip(QWidget* parent, const char* name, const QStringList& lines)
 {
-    auto* tip = new foundation::gui::TAssistShowHintSpeedbutton(parent);
-    tip->setObjectName(name);
-    tip->setText("?");
-    tip->SetAssistLines(lines);
-    QObject::connect(tip, &QToolButton::clicked, tip, [tip] {
-        if (!tip->AssistLines().isEmpty())
-            foundation::gui::ShowAssistantHelpText(tip->AssistLines(), "Preferences Tip");
-    });
-    return tip;
+    return foundation::gui::MakeTipButton(parent, name, lines, "Preferences Tip");
 }
 
 } // namespace

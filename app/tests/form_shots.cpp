@@ -68,7 +68,8 @@ int main(int argc, char** argv)
         screen.RecTable.FieldByName("TIMEREC").SetAsString(i == 1 ? "09:15" : "16:40");
         screen.RecTable.FieldByName("FROM").SetAsString(i == 1 ? "+1 555 0199" : "REMOTE ONE");
         screen.RecTable.FieldByName("PAGES").SetAsInteger(i);
-        screen.RecTable.FieldByName("FAXFILE").SetAsString(QString("RCV%1.APF").arg(i, 5, 10, QChar('0')).toStdString());
+        screen.RecTable.FieldByName("FAXFILE").SetAsString(
+            QString("RCV%1.APF").arg(i, 5, 10, QChar('0')).toStdString());
         screen.RecTable.Post();
     }
     screen.SetButtons();
