@@ -5,6 +5,7 @@
 #include "app/log_cleanup.h"
 #include "app/main_screen.h"
 #include "app/notice_forms.h"
+#include "app/quick_setup.h"
 #include "app/small_forms.h"
 #include "foundation/gui/assistant_help.h"
 #include "foundation/gui/enter_edit.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -132,6 +134,27 @@ int main(int argc, char** argv)
         lines << QString("Tip line %1: choose the port your modem is connected to.").arg(i);
     help.SetLines(lines);
     Save(help, "help_text_15_lines");
+
+    // The quick configuration analysis, page by page, for settings with something on every page.
+    {
+        zn::foundation::SettingsValues& v = zn::foundation::Settings();
+        v.ToneOrPulse = 1;
+        v.MaximumBPS = 14400;
+        v.ECM = true;
+        v.BlindDial = true;
+        v.IgnoreBusy = true;
+        v.FaxClass = 0;
+        v.ResetString.clear();
+        v.InitString.clear();
+        zn::app::TQuickSuggest suggest;
+        for (int step = 0; step < 16; ++step) {
+            const std::string name = "quick_analysis_" + std::to_string(suggest.Notebook1->currentIndex());
+            Save(suggest, name.c_str());
+            if (!suggest.Nextbutton->isEnabled())
+                break;
+            suggest.Nextbutton->click();
+        }
+    }
 
     QWidget owner;
     owner.resize(300, 300);
