@@ -260,6 +260,8 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
     HelpButton = MakeButton(this, "HelpButton", "&Help");
     ProblemSolverButton = MakeButton(this, "ProblemSolverButton", "Problem Solver");
+    // Enter goes on to the next page.
+    Nextbutton->setDefault(true);
 
     auto* top = new QHBoxLayout;
     top->addWidget(PageLabel, 1);

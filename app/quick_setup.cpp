@@ -280,6 +280,8 @@ TQuickSuggest::TQuickSuggest(QWidget* parent) : QDialog(parent)
     Finishbutton = MakeButton(this, "Finishbutton", "&Finish");
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
     ProblemSolverButton = MakeButton(this, "ProblemSolverButton", "Problem Solver");
+    // Enter goes on to the next page.
+    Nextbutton->setDefault(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Notebook1, 1);
     auto* buttons = new QHBoxLayout;

@@ -25,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -254,6 +255,41 @@ protected:
     }
     foundation::test::TempHome home_;
 };
+
+// Enter in either wizard goes on to the next page, on every page that has one.
+TEST_F(Suggest, EnterGoesToTheNextPageInBothWizards)
+{
+    const auto enter = [](QDialog& d) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(&d, &press);
+    };
+    foundation::Settings().IgnoreBusy = true;
+    foundation::Settings().BlindDial = true;
+    TQuickSuggest q;
+    q.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(q.Nextbutton->isDefault());
+    // Each Enter lands where Next would, until the closing page.
+    while (q.Page() < 14) {
+        const int before = q.Page();
+        enter(q);
+        ASSERT_GT(q.Page(), before);
+        EXPECT_TRUE(q.Page() == 14 || q.Page() == 7 || q.Page() == 8 || q.Page() <= 5) << q.Page();
+    }
+    EXPECT_TRUE(q.Nextbutton->isDefault());
+    EXPECT_FALSE(q.BackButton->isDefault());
+
+    TPreferences p;
+    p.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(p.Nextbutton->isDefault());
+    for (int page = 1; page <= 3; ++page) {
+        enter(p);
+        EXPECT_EQ(p.Page(), page);
+    }
+    EXPECT_FALSE(p.BackButton->isDefault());
+    EXPECT_FALSE(p.HelpButton->isDefault());
+}
 
 TEST_F(Suggest, OnlyIgnoreBusyShowsItsPageAndFinishClearsIt)
 {
