@@ -25,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -750,6 +751,40 @@ TEST_F(Wizard, WalkedPageByPageAndFinishedItWritesEveryValue)
     };
     for (const auto& [where, value] : expected)
         EXPECT_EQ(Key(where.first, where.second), value) << where.first << " " << where.second;
+}
+
+// The sending and the receiving fax class are each a group of radio buttons, one per class.
+TEST_F(Wizard, TheFaxClassesAreRadioGroups)
+{
+    foundation::Settings().FaxClass = 2;
+    foundation::Settings().FaxClassReceive = 3;
+    TPreferences p;
+    p.show();
+    QApplication::processEvents();
+    const struct {
+        const char* name;
+        QStringList captions;
+        int checked;
+    } groups[] = {
+        {"FaxClass", {"auto detect", "class 1 (recommended)", "class 2", "class 2.0"}, 0},
+        {"FaxClassReceive", {"auto detect", "class 1", "class 2", "class 2.0"}, 0},
+    };
+    for (const auto& g : groups) {
+        auto* box = p.findChild<QGroupBox*>(g.name);
+        ASSERT_NE(box, nullptr) << g.name;
+        const QList<QRadioButton*> radios = box->findChildren<QRadioButton*>();
+        QStringList captions;
+        for (QRadioButton* r : radios)
+            captions << r->text();
+        EXPECT_EQ(captions, g.captions) << g.name;
+    }
+    p.LoadFromSettings();
+    EXPECT_TRUE(p.findChild<QRadioButton*>("FaxClass2")->isChecked());
+    EXPECT_TRUE(p.findChild<QRadioButton*>("FaxClassReceive3")->isChecked());
+    p.findChild<QRadioButton*>("FaxClass1")->click();
+    EXPECT_EQ(p.FaxClass->currentIndex(), 1);
+    p.RecClassSameAsSendButton->click();
+    EXPECT_TRUE(p.findChild<QRadioButton*>("FaxClassReceive1")->isChecked());
 }
 
 TEST_F(Wizard, CancelLeavesTheFileAsItWasAndAFirstSetupStillUnconfigured)
