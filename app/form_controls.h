@@ -3,7 +3,12 @@
 #include "foundation/form_controls.h"
 
 #include <QApplication>
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QRadioButton>
 #include <QString>
+#include <QStringList>
 
 namespace zn::app {
 
@@ -22,6 +27,40 @@ inline QString ShownText(QString text)
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
+
+// A captioned group of radio buttons, one of them checked, read and set by its index; the buttons
+// are named after the group with their index appended.
+class TRadioGroup : public QGroupBox {
+public:
+    TRadioGroup(QWidget* parent, const char* name, const QString& caption, const QStringList& items)
+        : QGroupBox(caption, parent)
+    {
+        setObjectName(name);
+        auto* row = new QHBoxLayout(this);
+        for (int i = 0; i < items.size(); ++i) {
+            auto* b = new QRadioButton(items[i], this);
+            b->setObjectName(QString("%1%2").arg(name).arg(i));
+            group_.addButton(b, i);
+            row->addWidget(b);
+        }
+        row->addStretch();
+        setCurrentIndex(0);
+    }
+    int currentIndex() const { return group_.checkedId(); }
+    // An index outside the items checks the first.
+    void setCurrentIndex(int index)
+    {
+        QAbstractButton* b = group_.button(index);
+        if (!b)
+            b = group_.button(0);
+        if (b)
+            b->setChecked(true);
+    }
+    QRadioButton* Item(int index) const { return static_cast<QRadioButton*>(group_.button(index)); }
+
+private:
+    QButtonGroup group_;
+};
 
 // The hourglass cursor while a form talks to the modem.
 class WaitCursor {

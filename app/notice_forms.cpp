@@ -179,7 +179,14 @@ TStartingFaxForm::TStartingFaxForm(QWidget* parent) : QDialog(parent)
     row->addStretch();
     row->addWidget(okbutton);
     layout->addLayout(row);
-    setMinimumWidth(420);
+    // One size for both panels, so that switching them in place keeps the notice where it was centred.
+    ShowReady();
+    const QSize readySize = sizeHint();
+    ShowStarting();
+    const QSize startingSize = sizeHint();
+    setMinimumSize(readySize.expandedTo(startingSize).expandedTo(QSize(420, 0)));
+    StartingPanel->hide();
+    ReadyPanel->show();
     connect(okbutton, &QPushButton::clicked, this, [this] { close(); });
     connect(DoNotShow, &QCheckBox::clicked, this, [this] { DoNotShowClick(); });
 }

@@ -100,15 +100,7 @@ QWidget* Row(std::initializer_list<QWidget*> widgets)
 
 foundation::gui::TAssistShowHintSpeedbutton* Tip(QWidget* parent, const char* name, const QStringList& lines)
 {
-    auto* tip = new foundation::gui::TAssistShowHintSpeedbutton(parent);
-    tip->setObjectName(name);
-    tip->setText("?");
-    tip->SetAssistLines(lines);
-    QObject::connect(tip, &QToolButton::clicked, tip, [tip] {
-        if (!tip->AssistLines().isEmpty())
-            foundation::gui::ShowAssistantHelpText(tip->AssistLines(), "Preferences Tip");
-    });
-    return tip;
+    return foundation::gui::MakeTipButton(parent, name, lines, "Preferences Tip");
 }
 
 } // namespace
@@ -164,12 +156,13 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     // 2: sending, part 1.
     {
         QFormLayout* f = NewPage(Notebook1, "SendingPart1");
-        FaxClass = Combo(this, "FaxClass", {"auto detect", "class 1 (recommended)", "class 2", "class 2.0"});
+        FaxClass = new TRadioGroup(this, "FaxClass", "Fax class",
+                                   {"auto detect", "class 1 (recommended)", "class 2", "class 2.0"});
         CheckFaxClassButton = MakeButton(this, "CheckFaxClassButton", "Check Fax Class");
         TransferRate = Combo(this, "TransferRate", kRates);
         ModemInit = Edit(this, "ModemInit");
         HelpWithInitbutton = MakeButton(this, "HelpWithInitbutton", "Help me");
-        f->addRow("Fax class:", Row({FaxClass, CheckFaxClassButton}));
+        f->addRow(Row({FaxClass, CheckFaxClassButton}));
         f->addRow("Maximum transfer rate:", TransferRate);
         f->addRow("Modem initialization string:", Row({ModemInit, HelpWithInitbutton}));
     }
@@ -208,7 +201,8 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     // 5: receiving, part 1.
     {
         QFormLayout* f = NewPage(Notebook1, "ReceivingPart1");
-        FaxClassReceive = Combo(this, "FaxClassReceive", {"auto detect", "class 1", "class 2", "class 2.0"});
+        FaxClassReceive =
+            new TRadioGroup(this, "FaxClassReceive", "Fax class", {"auto detect", "class 1", "class 2", "class 2.0"});
         CheckRecFaxClassbutton = MakeButton(this, "CheckRecFaxClassbutton", "Check Fax Class");
         RecClassSameAsSendButton = MakeButton(this, "RecClassSameAsSendButton", "Same as Sending");
         TransferRateReceive = Combo(this, "TransferRateReceive", kRates);
@@ -217,7 +211,7 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
         ModemInitReceive = Edit(this, "ModemInitReceive");
         RecInitSameAsSendButton = MakeButton(this, "RecInitSameAsSendButton", "Same as Sending");
         HelpWithInitRECButton = MakeButton(this, "HelpWithInitRECButton", "Help me");
-        f->addRow("Fax class:", Row({FaxClassReceive, CheckRecFaxClassbutton, RecClassSameAsSendButton}));
+        f->addRow(Row({FaxClassReceive, CheckRecFaxClassbutton, RecClassSameAsSendButton}));
         f->addRow("Maximum transfer rate:", Row({TransferRateReceive, TransferRateReceiveNote}));
         f->addRow("Modem initialization string:", ModemInitReceive);
         f->addRow(Row({RecInitSameAsSendButton, HelpWithInitRECButton}));
@@ -268,6 +262,8 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
     HelpButton = MakeButton(this, "HelpButton", "&Help");
     ProblemSolverButton = MakeButton(this, "ProblemSolverButton", "Problem Solver");
+    // Enter goes on to the next page.
+    Nextbutton->setDefault(true);
 
     auto* top = new QHBoxLayout;
     top->addWidget(PageLabel, 1);
@@ -465,7 +461,7 @@ void TPreferences::CheckFaxClassButtonClick(bool sending)
         check.exec();
         found = check.RecommendedIndex;
     }
-    QComboBox* classes = sending ? FaxClass : FaxClassReceive;
+    TRadioGroup* classes = sending ? FaxClass : FaxClassReceive;
     if (found >= 0 && found + 1 != classes->currentIndex()
         && foundation::AskYesNo("Set fax class as " + foundation::FaxClassToText(found + 1) + " ?", "Fax Class"))
         classes->setCurrentIndex(found + 1);

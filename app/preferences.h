@@ -1,6 +1,7 @@
 // The settings wizard: the values of ZN.INI page by page (modem and port, sending, receiving,
 // advanced), with the modem tests of its own port, line device and send component.
 #pragma once
+#include "app/form_controls.h"
 #include "comms/fax/fax_components.h"
 
 #include <QDialog>
@@ -46,7 +47,7 @@ public:
     QLineEdit* ResetAfterString;
     QPushButton* UseATZAfterButton;
     // Page 2
-    QComboBox* FaxClass;
+    TRadioGroup* FaxClass;
     QPushButton* CheckFaxClassButton;
     QComboBox* TransferRate;
     QLineEdit* ModemInit;
@@ -62,7 +63,7 @@ public:
     QCheckBox* CheckIgnoreBusy;
     QCheckBox* RenegotiateBetween;
     // Page 5
-    QComboBox* FaxClassReceive;
+    TRadioGroup* FaxClassReceive;
     QPushButton *CheckRecFaxClassbutton, *RecClassSameAsSendButton;
     QComboBox* TransferRateReceive;
     QLabel* TransferRateReceiveNote;

@@ -34,29 +34,6 @@ const std::array<SuggestedInit, 6> kSuggestedInits = {{
     {"AT&H3&I2&R2S7=90S36=8S33=34", "For US Robotics Sportster X2 modems (56K)"},
 }};
 
-namespace {
-
-// The tip buttons of a form show their lines in the help-text box under the form's caption.
-void ConnectTip(foundation::gui::TAssistShowHintSpeedbutton* tip, const QString& caption)
-{
-    QObject::connect(tip, &QToolButton::clicked, tip, [tip, caption] {
-        if (!tip->AssistLines().isEmpty())
-            foundation::gui::ShowAssistantHelpText(tip->AssistLines(), caption);
-    });
-}
-
-foundation::gui::TAssistShowHintSpeedbutton* MakeTip(QWidget* parent, const char* name, const QString& caption,
-                                                     const QStringList& lines)
-{
-    auto* tip = new foundation::gui::TAssistShowHintSpeedbutton(parent);
-    tip->setObjectName(name);
-    tip->setText(caption);
-    tip->SetAssistLines(lines);
-    return tip;
-}
-
-} // namespace
-
 // --- Quick setup ---
 
 TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent)
@@ -74,20 +51,25 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent)
     Finishbutton = MakeButton(this, "Finishbutton", "Ok");
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
     Finishbutton->setDefault(true);
-    Tips[0] = MakeTip(this, "AssistShowHintSpeedbutton1", "?",
-                      {"Your name and fax number appear in the header line at the top of every page you send,",
-                       "and identify you to the fax machine you call."});
-    Tips[1] = MakeTip(this, "AssistShowHintSpeedbutton2", "?",
-                      {"Pick the communications port your modem is on. If you do not know it, click",
-                       "Find Modem Port: every port from Com1 to Com8 is asked whether a modem answers."});
-    Tips[2] = MakeTip(this, "AssistShowHintSpeedbutton3", "?",
-                      {"Modems that the system lists as line devices can be picked by name here.",
-                       "Test Modem opens the one picked and checks that it answers."});
-    Tips[3] = MakeTip(this, "AssistShowHintSpeedbutton4", "Are you using DSL or CABLE? Click here.",
-                      {"Faxes need a fax modem on a telephone line.",
-                       "Cable, DSL and ISDN connections cannot send or receive faxes."});
-    for (auto* tip : Tips)
-        ConnectTip(tip, "Quick Setup Tip");
+    Tips[0] = foundation::gui::MakeTipButton(
+        this, "AssistShowHintSpeedbutton1",
+        {"Your name and fax number appear in the header line at the top of every page you send,",
+         "and identify you to the fax machine you call."},
+        "Quick Setup Tip", "?");
+    Tips[1] = foundation::gui::MakeTipButton(
+        this, "AssistShowHintSpeedbutton2",
+        {"Pick the communications port your modem is on. If you do not know it, click",
+         "Find Modem Port: every port from Com1 to Com8 is asked whether a modem answers."},
+        "Quick Setup Tip", "?");
+    Tips[2] =
+        foundation::gui::MakeTipButton(this, "AssistShowHintSpeedbutton3",
+                                       {"Modems that the system lists as line devices can be picked by name here.",
+                                        "Test Modem opens the one picked and checks that it answers."},
+                                       "Quick Setup Tip", "?");
+    Tips[3] = foundation::gui::MakeTipButton(this, "AssistShowHintSpeedbutton4",
+                                             {"Faxes need a fax modem on a telephone line.",
+                                              "Cable, DSL and ISDN connections cannot send or receive faxes."},
+                                             "Quick Setup Tip", "Are you using DSL or CABLE? Click here.");
 
     auto* grid = new QGridLayout;
     grid->addWidget(nameLabel, 0, 0);
@@ -298,6 +280,8 @@ TQuickSuggest::TQuickSuggest(QWidget* parent) : QDialog(parent)
     Finishbutton = MakeButton(this, "Finishbutton", "&Finish");
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
     ProblemSolverButton = MakeButton(this, "ProblemSolverButton", "Problem Solver");
+    // Enter goes on to the next page.
+    Nextbutton->setDefault(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Notebook1, 1);
     auto* buttons = new QHBoxLayout;

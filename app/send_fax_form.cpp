@@ -5,6 +5,7 @@
 #include "comms/base/exceptions.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_join.h"
+#include "foundation/gui/assist_hint_button.h"
 #include "foundation/modem_probe.h"
 #include "foundation/program_folders.h"
 #include "foundation/settings.h"
@@ -98,6 +99,38 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     ProblemSolverButton = button("ProblemSolverButton", "&Problem Solver");
     PreferencesButton = button("PreferencesButton", "P&references");
 
+    const QStringList tipLines[6] = {
+        {"The dial prefix is dialled before the fax number, for example 9 to reach an outside line.",
+         "Preferences keeps it for every fax; tick Disable Prefix to leave it out of this call."},
+        {"Type the fax number as you would dial it from this telephone line,",
+         "with the area or country code when the call needs one."},
+        {"The dial suffix is dialled after the fax number, for example an account code.",
+         "Preferences keeps it for every fax; tick Disable Suffix to leave it out of this call."},
+        {"Tick Disable Prefix to dial this fax without the dial prefix,",
+         "for example for a number inside the building."},
+        {"Tick Disable Suffix to dial this fax without the dial suffix."},
+        {"Send Fax Now opens the modem, checks that it answers and dials the number.",
+         "The Fax Status window follows the call; its Cancel button stops it."},
+    };
+    QWidget* const tipControls[6] = {sfDialPrefix,  sfPhoneNumber, sfDialsuffix,
+                                     DisablePrefix, DisableSuffix, SendFaxButton};
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "AssistShowHintSpeedbutton" + std::to_string(i + 1);
+        Tips[i] = foundation::gui::MakeTipButton(this, name.c_str(), tipLines[i], "Sending Tip");
+        Tips[i]->HintControl = tipControls[i];
+    }
+    // A control with its tip button on its right.
+    const auto withTip = [](QWidget* control, QWidget* tip) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(2);
+        const bool stretches = qobject_cast<QLineEdit*>(control) != nullptr;
+        row->addWidget(control, stretches ? 1 : 0);
+        row->addWidget(tip);
+        if (!stretches)
+            row->addStretch();
+        return row;
+    };
+
     auto* grid = new QGridLayout;
     grid->addWidget(label("Label1", "To:"), 0, 0);
     grid->addWidget(ToLabel, 0, 1, 1, 3);
@@ -106,15 +139,15 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     grid->addWidget(label("Label3", "Dial Prefix"), 2, 0);
     grid->addWidget(label("Label4", "Fax Number"), 2, 1);
     grid->addWidget(label("Label5", "Dial Suffix"), 2, 2);
-    grid->addWidget(sfDialPrefix, 3, 0);
-    grid->addWidget(sfPhoneNumber, 3, 1);
-    grid->addWidget(sfDialsuffix, 3, 2);
-    grid->addWidget(DisablePrefix, 4, 0);
-    grid->addWidget(DisableSuffix, 4, 2);
+    grid->addLayout(withTip(sfDialPrefix, Tips[0]), 3, 0);
+    grid->addLayout(withTip(sfPhoneNumber, Tips[1]), 3, 1);
+    grid->addLayout(withTip(sfDialsuffix, Tips[2]), 3, 2);
+    grid->addLayout(withTip(DisablePrefix, Tips[3]), 4, 0);
+    grid->addLayout(withTip(DisableSuffix, Tips[4]), 4, 2);
     grid->setColumnStretch(1, 2);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(SendFaxButton);
+    buttons->addLayout(withTip(SendFaxButton, Tips[5]));
     buttons->addWidget(PreferencesButton);
     buttons->addWidget(ProblemSolverButton);
     buttons->addStretch();

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace zn::foundation::gui {
+class TAssistShowHintSpeedbutton;
+}
 
 namespace zn::app {
 
@@ -46,6 +51,9 @@ public:
     QPushButton* Helpbutton;
     QPushButton* ProblemSolverButton;
     QPushButton* PreferencesButton;
+    // The tip buttons beside the prefix, number, suffix, the two check boxes and Send Fax Now
+    // (AssistShowHintSpeedbutton1 to 6); their tips show captioned "Sending Tip".
+    std::array<foundation::gui::TAssistShowHintSpeedbutton*, 6> Tips{};
 
     bool Busy = false;
     bool FirstActivation = true;

@@ -74,6 +74,10 @@ void CenterForm(QWidget& form, const ScreenMetrics& screen)
 {
     const std::string upper = UpperCase(FormClassName(form));
     const QWidget* mainForm = MainForm();
+    // A form that nobody sized takes its layout's size only when it is first shown; place it by
+    // that size, not by the toolkit's default one.
+    if (!form.isVisible() && !form.testAttribute(Qt::WA_Resized))
+        form.adjustSize();
     const int width = form.width();
     const int height = form.height();
     if (upper == "TMAINSCREEN" || !mainForm || mainForm == &form || mainForm->isMaximized()) {

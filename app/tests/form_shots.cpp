@@ -5,6 +5,7 @@
 #include "app/log_cleanup.h"
 #include "app/main_screen.h"
 #include "app/notice_forms.h"
+#include "app/quick_setup.h"
 #include "app/small_forms.h"
 #include "foundation/gui/assistant_help.h"
 #include "foundation/gui/enter_edit.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -56,9 +58,23 @@ int main(int argc, char** argv)
         screen.FaxTable.FieldByName("RECIPIENT").SetAsString(recipient);
         screen.FaxTable.FieldByName("SUBJECT").SetAsString("Quarterly figures");
         screen.FaxTable.FieldByName("PHONE").SetAsString("555-0100");
+        screen.FaxTable.FieldByName("FAXDOC").SetAsString(recipient[0] == 'A' ? "DOC00001.APF" : "DOC00002.APF");
         screen.FaxTable.FieldByName("DATESENT").SetAsDate(QDate(2026, 11, 20));
         screen.FaxTable.Post();
     }
+    // Received rows naming RCV00001.APF and RCV00002.APF of the Receive folder (the files are the
+    // caller's: the rows show whether they exist or not).
+    for (int i = 1; i <= 2; ++i) {
+        screen.RecTable.Append();
+        screen.RecTable.FieldByName("DATEREC").SetAsDate(QDate(2026, 12, i));
+        screen.RecTable.FieldByName("TIMEREC").SetAsString(i == 1 ? "09:15" : "16:40");
+        screen.RecTable.FieldByName("FROM").SetAsString(i == 1 ? "+1 555 0199" : "REMOTE ONE");
+        screen.RecTable.FieldByName("PAGES").SetAsInteger(i);
+        screen.RecTable.FieldByName("FAXFILE").SetAsString(
+            QString("RCV%1.APF").arg(i, 5, 10, QChar('0')).toStdString());
+        screen.RecTable.Post();
+    }
+    screen.SetButtons();
     {
         zn::app::TDMForm cleanup({&screen.FaxTable, &screen.FaxVeldrane, &screen.FaxDataSource, &screen.RecTable,
                                   &screen.RecVeldrane, &screen.RecDataSource, &screen.VeldraneEnv1,
@@ -118,6 +134,27 @@ int main(int argc, char** argv)
         lines << QString("Tip line %1: choose the port your modem is connected to.").arg(i);
     help.SetLines(lines);
     Save(help, "help_text_15_lines");
+
+    // The quick configuration analysis, page by page, for settings with something on every page.
+    {
+        zn::foundation::SettingsValues& v = zn::foundation::Settings();
+        v.ToneOrPulse = 1;
+        v.MaximumBPS = 14400;
+        v.ECM = true;
+        v.BlindDial = true;
+        v.IgnoreBusy = true;
+        v.FaxClass = 0;
+        v.ResetString.clear();
+        v.InitString.clear();
+        zn::app::TQuickSuggest suggest;
+        for (int step = 0; step < 16; ++step) {
+            const std::string name = "quick_analysis_" + std::to_string(suggest.Notebook1->currentIndex());
+            Save(suggest, name.c_str());
+            if (!suggest.Nextbutton->isEnabled())
+                break;
+            suggest.Nextbutton->click();
+        }
+    }
 
     QWidget owner;
     owner.resize(300, 300);

@@ -25,6 +25,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -254,6 +256,41 @@ protected:
     }
     foundation::test::TempHome home_;
 };
+
+// Enter in either wizard goes on to the next page, on every page that has one.
+TEST_F(Suggest, EnterGoesToTheNextPageInBothWizards)
+{
+    const auto enter = [](QDialog& d) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(&d, &press);
+    };
+    foundation::Settings().IgnoreBusy = true;
+    foundation::Settings().BlindDial = true;
+    TQuickSuggest q;
+    q.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(q.Nextbutton->isDefault());
+    // Each Enter lands where Next would, until the closing page.
+    while (q.Page() < 14) {
+        const int before = q.Page();
+        enter(q);
+        ASSERT_GT(q.Page(), before);
+        EXPECT_TRUE(q.Page() == 14 || q.Page() == 7 || q.Page() == 8 || q.Page() <= 5) << q.Page();
+    }
+    EXPECT_TRUE(q.Nextbutton->isDefault());
+    EXPECT_FALSE(q.BackButton->isDefault());
+
+    TPreferences p;
+    p.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(p.Nextbutton->isDefault());
+    for (int page = 1; page <= 3; ++page) {
+        enter(p);
+        EXPECT_EQ(p.Page(), page);
+    }
+    EXPECT_FALSE(p.BackButton->isDefault());
+    EXPECT_FALSE(p.HelpButton->isDefault());
+}
 
 TEST_F(Suggest, OnlyIgnoreBusyShowsItsPageAndFinishClearsIt)
 {
@@ -714,6 +751,40 @@ TEST_F(Wizard, WalkedPageByPageAndFinishedItWritesEveryValue)
     };
     for (const auto& [where, value] : expected)
         EXPECT_EQ(Key(where.first, where.second), value) << where.first << " " << where.second;
+}
+
+// The sending and the receiving fax class are each a group of radio buttons, one per class.
+TEST_F(Wizard, TheFaxClassesAreRadioGroups)
+{
+    foundation::Settings().FaxClass = 2;
+    foundation::Settings().FaxClassReceive = 3;
+    TPreferences p;
+    p.show();
+    QApplication::processEvents();
+    const struct {
+        const char* name;
+        QStringList captions;
+        int checked;
+    } groups[] = {
+        {"FaxClass", {"auto detect", "class 1 (recommended)", "class 2", "class 2.0"}, 0},
+        {"FaxClassReceive", {"auto detect", "class 1", "class 2", "class 2.0"}, 0},
+    };
+    for (const auto& g : groups) {
+        auto* box = p.findChild<QGroupBox*>(g.name);
+        ASSERT_NE(box, nullptr) << g.name;
+        const QList<QRadioButton*> radios = box->findChildren<QRadioButton*>();
+        QStringList captions;
+        for (QRadioButton* r : radios)
+            captions << r->text();
+        EXPECT_EQ(captions, g.captions) << g.name;
+    }
+    p.LoadFromSettings();
+    EXPECT_TRUE(p.findChild<QRadioButton*>("FaxClass2")->isChecked());
+    EXPECT_TRUE(p.findChild<QRadioButton*>("FaxClassReceive3")->isChecked());
+    p.findChild<QRadioButton*>("FaxClass1")->click();
+    EXPECT_EQ(p.FaxClass->currentIndex(), 1);
+    p.RecClassSameAsSendButton->click();
+    EXPECT_TRUE(p.findChild<QRadioButton*>("FaxClassReceive1")->isChecked());
 }
 
 TEST_F(Wizard, CancelLeavesTheFileAsItWasAndAFirstSetupStillUnconfigured)

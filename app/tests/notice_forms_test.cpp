@@ -1,5 +1,6 @@
 // The quick-start window (copy and print) and the receive-mode notice, driven by their names.
 #include "app/notice_forms.h"
+#include "foundation/form_placement.h"
 #include "foundation/settings.h"
 #include "foundation/tests/test_support.h"
 #include "platform/message_box.h"
@@ -125,6 +126,27 @@ TEST_F(NoticeFormsTest, TheReceiveNoticeSwitchesPanelsAndRemembersDoNotShow)
     EXPECT_TRUE(foundation::Settings().DisableReceivingFaxesNotification);
     form.okbutton->click();
     EXPECT_FALSE(form.isVisible());
+}
+
+// Placed while it says it is starting, the notice keeps its size and place when it turns to the
+// ready panel, and shows every line of that panel whole.
+TEST_F(NoticeFormsTest, TheReceiveNoticeKeepsItsSizeWhenItTurnsReady)
+{
+    TStartingFaxForm form;
+    form.ShowStarting();
+    foundation::CenterForm(form);
+    const QSize placed = form.size();
+    form.show();
+    QApplication::processEvents();
+    EXPECT_EQ(form.size(), placed);
+    const QRect shown = form.geometry();
+    form.ShowReady();
+    QApplication::processEvents();
+    EXPECT_EQ(form.geometry(), shown);
+    for (QLabel* l : form.ReadyPanel->findChildren<QLabel*>())
+        EXPECT_GE(l->height(), l->sizeHint().height()) << l->text().toStdString();
+    EXPECT_GE(form.okbutton->height(), form.okbutton->sizeHint().height());
+    EXPECT_TRUE(form.rect().contains(QRect(form.okbutton->mapTo(&form, QPoint(0, 0)), form.okbutton->size())));
 }
 
 } // namespace

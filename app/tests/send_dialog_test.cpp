@@ -4,6 +4,7 @@
 
 #include <QPlainTextEdit>
 #include "app/send_fax_form.h"
+#include "foundation/gui/assist_hint_button.h"
 #include "fax_pages.h"
 #include "efax_pair.h"
 #include "main_screen_fixture.h"
@@ -48,6 +49,45 @@ TEST(SendDialogRules, DialWaitFromTheInitString)
     };
     for (const Case& c : cases)
         EXPECT_EQ(TSendFaxForm::SetDialWaitFromInit(c.init), c.wait) << c.init;
+}
+
+// The six tip buttons sit beside their controls, and each shows its tip captioned "Sending Tip".
+TEST(SendDialogWindow, EachTipButtonShowsItsTipAsASendingTip)
+{
+    foundation::test::TempHome home;
+    TSendFaxForm form;
+    form.show();
+    QApplication::processEvents();
+    const char* controls[6] = {"sfDialPrefix",  "sfPhoneNumber", "sfDialsuffix",
+                               "DisablePrefix", "DisableSuffix", "SendFaxButton"};
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "AssistShowHintSpeedbutton" + std::to_string(i + 1);
+        auto* tip = form.findChild<foundation::gui::TAssistShowHintSpeedbutton*>(QString::fromStdString(name));
+        ASSERT_NE(tip, nullptr) << name;
+        EXPECT_TRUE(tip->isVisible()) << name;
+        QWidget* control = form.findChild<QWidget*>(controls[i]);
+        ASSERT_NE(control, nullptr) << controls[i];
+        EXPECT_EQ(tip->HintControl, control) << name;
+        // Beside its control, on the same line, not over it.
+        const QRect c(control->mapTo(&form, QPoint(0, 0)), control->size());
+        const QRect t(tip->mapTo(&form, QPoint(0, 0)), tip->size());
+        EXPECT_FALSE(c.intersects(t)) << name;
+        EXPECT_TRUE(t.top() < c.bottom() && c.top() < t.bottom()) << name;
+        ASSERT_FALSE(tip->AssistLines().isEmpty()) << name;
+
+        ModalDriver modal;
+        QString caption, shown;
+        modal.Then([&](QWidget* box) {
+            caption = box->windowTitle();
+            if (auto* memo = box->findChild<QPlainTextEdit*>("Memo1"))
+                shown = memo->toPlainText();
+            box->close();
+        });
+        tip->click();
+        EXPECT_TRUE(modal.Done()) << name;
+        EXPECT_EQ(caption.toStdString(), "Sending Tip") << name;
+        EXPECT_TRUE(shown.contains(tip->AssistLines().first())) << name << ": " << shown.toStdString();
+    }
 }
 
 TEST(SendDialogRules, ModemInitGetsATOnlyWhenItHasNone)

@@ -161,6 +161,9 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, TFaxBasePanel::TClock 
 
     BuildTools();
     BuildMenu();
+    // The designed size, widened to what the tool bar needs, so that the window is made with the
+    // size it keeps.
+    resize(QSize(602, 404).expandedTo(minimumSizeHint()));
 
     LabelPanel->DroppedObjectEvent = [this](const QRect&) {
         LabelPanel->SetPanelState(psPointing);

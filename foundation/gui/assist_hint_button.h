@@ -22,4 +22,9 @@ private:
     QStringList assistLines_;
 };
 
+// A tip button with its lines, captioned `text`: a click shows the lines in the help-text box under
+// `boxCaption` (nothing when there are none).
+TAssistShowHintSpeedbutton* MakeTipButton(QWidget* parent, const char* name, const QStringList& lines,
+                                          const QString& boxCaption, const QString& text = "?");
+
 } // namespace zn::foundation::gui

@@ -4,6 +4,7 @@
 #include "platform/ini_file.h"
 #include "test_support.h"
 
+#include <QVBoxLayout>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -141,6 +142,25 @@ TEST_F(FormPlacementTest, OtherFormsAreCentredOnTheMainForm)
     form.resize(200, 101);
     CenterForm(form, kScreen);
     EXPECT_EQ(form.pos(), QPoint(300, 249)); // 100 + (400 - 101) div 2
+}
+
+TEST_F(FormPlacementTest, AFormSizedByItsLayoutIsCentredBySizeItWillShowWith)
+{
+    TMainScreen mainForm;
+    mainForm.setGeometry(100, 100, 900, 700);
+    SetMainForm(&mainForm);
+    TViewerForm form;
+    auto* layout = new QVBoxLayout(&form);
+    auto* big = new QWidget;
+    big->setMinimumSize(700, 520);
+    layout->addWidget(big);
+    CenterForm(form, kScreen);
+    const QSize shown = form.size();
+    EXPECT_GE(shown.width(), 700);
+    EXPECT_GE(shown.height(), 520);
+    EXPECT_EQ(form.pos(), QPoint(100 + (900 - shown.width()) / 2, 100 + (700 - shown.height()) / 2));
+    form.show();
+    EXPECT_EQ(form.size(), shown);
 }
 
 TEST_F(FormPlacementTest, MaximizeButtonBringsTheSystemMenu)

@@ -134,6 +134,32 @@ struct DesignerFixture : ::testing::Test {
     }
 };
 
+// The window is made at a size its tool bar fits in (a window made narrower is laid out at that
+// width by the display, its minimum notwithstanding), and every tool button shows its whole
+// caption, side by side.
+TEST_F(DesignerFixture, TheToolBarShowsEveryCaptionWhole)
+{
+    {
+        TCoverDesMainScreen fresh(nullptr, [this] { return now; });
+        EXPECT_GE(fresh.width(), fresh.minimumSizeHint().width());
+        EXPECT_GE(fresh.height(), 404);
+    }
+    QWidget* bar = window->findChild<QWidget*>("Panel2");
+    ASSERT_NE(bar, nullptr);
+    int right = -1;
+    int count = 0;
+    for (QToolButton* b : bar->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly)) {
+        if (b->text().isEmpty())
+            continue;
+        ++count;
+        EXPECT_GE(b->width(), b->sizeHint().width()) << b->objectName().toStdString();
+        EXPECT_GE(b->x(), right) << b->objectName().toStdString();
+        EXPECT_LE(b->x() + b->width(), bar->width()) << b->objectName().toStdString();
+        right = b->x() + b->width();
+    }
+    EXPECT_EQ(count, 14); // twelve tools, Grid and Snap
+}
+
 TEST_F(DesignerFixture, SaveAsProposesNumberedNamesAndWritesTheFourFilesAndSettings)
 {
     EXPECT_EQ(window->windowTitle(), "Cover Sheet Template Designer");
