@@ -15,7 +15,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // A BMP file made to order. The palette's entry 0 is white, entry i > 0 is grey i.
-struct TSpec {
+struct TLayout {
     uint32_t headerSize;
     int32_t width, height;
     uint16_t bpp;
@@ -27,25 +27,25 @@ struct TSpec {
     size_t cut = 0;              // bytes cut off the end
     int64_t dataOffset = -1;     // -1: where the data starts
 
-    TSpec Masks(std::vector<uint32_t> m) const { return Set(&TSpec::masks, std::move(m)); }
-    TSpec Data(int64_t bytes) const { return Set(&TSpec::dataBytes, bytes); }
-    TSpec Cut(size_t bytes) const { return Set(&TSpec::cut, bytes); }
-    TSpec DataAt(int64_t offset) const { return Set(&TSpec::dataOffset, offset); }
+    TLayout Masks(std::vector<uint32_t> m) const { return Set(&TLayout::masks, std::move(m)); }
+    TLayout Data(int64_t bytes) const { return Set(&TLayout::dataBytes, bytes); }
+    TLayout Cut(size_t bytes) const { return Set(&TLayout::cut, bytes); }
+    TLayout DataAt(int64_t offset) const { return Set(&TLayout::dataOffset, offset); }
 
 private:
     template <class T>
-    TSpec Set(T TSpec::*field, T value) const
+    TLayout Set(T TLayout::*field, T value) const
     {
-        TSpec s = *this;
+        TLayout s = *this;
         s.*field = std::move(value);
         return s;
     }
 };
 
-TSpec Spec(uint32_t headerSize, int32_t width = 8, int32_t height = 2, uint16_t bpp = 8,
-           uint32_t compression = kBmpPlain, uint32_t colours = 0, size_t paletteEntries = 0)
+TLayout Layout(uint32_t headerSize, int32_t width = 8, int32_t height = 2, uint16_t bpp = 8,
+               uint32_t compression = kBmpPlain, uint32_t colours = 0, size_t paletteEntries = 0)
 {
-    return TSpec{headerSize, width, height, bpp, compression, colours, paletteEntries, {}};
+    return TLayout{headerSize, width, height, bpp, compression, colours, paletteEntries, {}};
 }
 
 void Put(Bytes& b, size_t at, uint32_t v, int bytes)
@@ -54,7 +54,7 @@ void Put(Bytes& b, size_t at, uint32_t v, int bytes)
         b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-Bytes Craft(const TSpec& s)
+Bytes Craft(const TLayout& s)
 {
     Bytes b(14 + s.headerSize, 0);
     b[0] = 'B';
@@ -102,7 +102,7 @@ struct TWant {
 
 struct THeaderCase {
     const char* name;
-    TSpec spec;
+    TLayout layout;
     int rc;
     TWant want; // when rc is ecOK
 };
@@ -117,7 +117,7 @@ class BmpHeader : public ::testing::TestWithParam<THeaderCase> {};
 TEST_P(BmpHeader, ReadsWhatTheHeadersSayOrRefusesTheFile)
 {
     const THeaderCase& c = GetParam();
-    const Bytes file = Craft(c.spec);
+    const Bytes file = Craft(c.layout);
     TBmpHeader h;
     ASSERT_EQ(ParseBmpHeader(file.data(), file.size(), CheckImageSize, h), c.rc);
     if (c.rc != ecOK)
@@ -125,7 +125,7 @@ TEST_P(BmpHeader, ReadsWhatTheHeadersSayOrRefusesTheFile)
     EXPECT_EQ(h.width, c.want.width);
     EXPECT_EQ(h.height, c.want.height);
     EXPECT_EQ(h.topDown, c.want.topDown);
-    EXPECT_EQ(h.bpp, c.spec.bpp);
+    EXPECT_EQ(h.bpp, c.layout.bpp);
     EXPECT_EQ(h.palette, c.want.palette);
     if (h.bpp >= 16) {
         for (int i = 0; i < 3; ++i)
@@ -145,26 +145,26 @@ std::vector<uint32_t> Grey(size_t n)
 }
 
 const uint32_t kMasks565[3] = {0xF800, 0x07E0, 0x001F};
-TSpec BitFields(uint32_t headerSize, uint16_t bpp)
+TLayout BitFields(uint32_t headerSize, uint16_t bpp)
 {
-    return Spec(headerSize, 3, -2, bpp, kBmpBitFields).Masks({kMasks565[0], kMasks565[1], kMasks565[2]});
+    return Layout(headerSize, 3, -2, bpp, kBmpBitFields).Masks({kMasks565[0], kMasks565[1], kMasks565[2]});
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Headers, BmpHeader, ::testing::Values(
-    THeaderCase{"CoreHeaderTopDownWithThreeBytePalette", Spec(12, 9, -3, 1, 0, 0, 2), ecOK,
+    THeaderCase{"CoreHeaderTopDownWithThreeBytePalette", Layout(12, 9, -3, 1, 0, 0, 2), ecOK,
                 {9, 3, true, Grey(2), {}, 4, 14 + 12 + 6}},
-    THeaderCase{"CoreHeaderPaletteFullForItsDepth", Spec(12, 3, 2, 4, 0, 0, 16), ecOK,
+    THeaderCase{"CoreHeaderPaletteFullForItsDepth", Layout(12, 3, 2, 4, 0, 0, 16), ecOK,
                 {3, 2, false, Grey(16), {}, 4, 14 + 12 + 48}},
-    THeaderCase{"ColourCountShortensThePalette", Spec(40, 8, 2, 8, 0, 3, 3), ecOK,
+    THeaderCase{"ColourCountShortensThePalette", Layout(40, 8, 2, 8, 0, 3, 3), ecOK,
                 {8, 2, false, Grey(3), {}, 8, 14 + 40 + 12}},
-    THeaderCase{"ColourCountBeyondTheDepthMeansAFullPalette", Spec(40, 8, 2, 1, 0, 5, 2), ecOK,
+    THeaderCase{"ColourCountBeyondTheDepthMeansAFullPalette", Layout(40, 8, 2, 1, 0, 5, 2), ecOK,
                 {8, 2, false, Grey(2), {}, 4, 14 + 40 + 8}},
-    THeaderCase{"PaletteAfterA124ByteHeader", Spec(124, 8, 2, 8, 0, 2, 2), ecOK,
+    THeaderCase{"PaletteAfterA124ByteHeader", Layout(124, 8, 2, 8, 0, 2, 2), ecOK,
                 {8, 2, false, Grey(2), {}, 8, 14 + 124 + 8}},
-    THeaderCase{"DefaultMasksOf16Bits", Spec(40, 3, 1, 16), ecOK,
+    THeaderCase{"DefaultMasksOf16Bits", Layout(40, 3, 1, 16), ecOK,
                 {3, 1, false, {}, {kRgb555[0], kRgb555[1], kRgb555[2]}, 8, 14 + 40}},
-    THeaderCase{"DefaultMasksOf32Bits", Spec(40, 3, 1, 32), ecOK,
+    THeaderCase{"DefaultMasksOf32Bits", Layout(40, 3, 1, 32), ecOK,
                 {3, 1, false, {}, {0xFF0000, 0xFF00, 0xFF}, 12, 14 + 40}},
     THeaderCase{"BitFieldsAfterA40ByteHeader", BitFields(40, 16), ecOK,
                 {3, 2, true, {}, {0xF800, 0x07E0, 0x001F}, 8, 14 + 40 + 12}},
@@ -176,34 +176,34 @@ INSTANTIATE_TEST_SUITE_P(Headers, BmpHeader, ::testing::Values(
                 {3, 2, true, {}, {0xF800, 0x07E0, 0x001F}, 12, 14 + 108}},
     THeaderCase{"BitFieldsInsideA124ByteHeader", BitFields(124, 16), ecOK,
                 {3, 2, true, {}, {0xF800, 0x07E0, 0x001F}, 8, 14 + 124}},
-    THeaderCase{"RunLengthDataThatCouldPaintThePicture", Spec(40, 128, 2, 8, kBmpRle8, 2, 2).Data(2), ecOK,
+    THeaderCase{"RunLengthDataThatCouldPaintThePicture", Layout(40, 128, 2, 8, kBmpRle8, 2, 2).Data(2), ecOK,
                 {128, 2, false, Grey(2), {}, 128, 14 + 40 + 8}},
-    THeaderCase{"HeaderOf11Bytes", Spec(11), ecBadGraphicsFormat, {}},
-    THeaderCase{"HeaderOf39Bytes", Spec(39), ecBadGraphicsFormat, {}},
-    THeaderCase{"HeaderLongerThanTheFile", Spec(124, 1, 1, 24).Data(0).Cut(1), ecBadGraphicsFormat, {}},
-    THeaderCase{"ShorterThanTheFirstFields", Spec(12, 1, 1, 24).Data(0).Cut(1), ecBadGraphicsFormat, {}},
-    THeaderCase{"NoWidth", Spec(40, 0, 2, 8, 0, 0, 256), ecBadGraphicsFormat, {}},
-    THeaderCase{"NoHeight", Spec(40, 8, 0, 8, 0, 0, 256), ecBadGraphicsFormat, {}},
-    THeaderCase{"WiderThanAnyPicture", Spec(40, kMaxImageWidth + 1, 1, 2), ecPictureTooLarge, {}},
-    THeaderCase{"TwoBitsAPixel", Spec(40, 8, 2, 2, 0, 0, 4), ecBadGraphicsFormat, {}},
-    THeaderCase{"Rle8At4Bits", Spec(40, 8, 2, 4, kBmpRle8, 0, 16), ecBadGraphicsFormat, {}},
-    THeaderCase{"Rle4At8Bits", Spec(40, 8, 2, 8, kBmpRle4, 0, 256), ecBadGraphicsFormat, {}},
-    THeaderCase{"UnknownCompression", Spec(40, 8, 2, 24, 4), ecBadGraphicsFormat, {}},
-    THeaderCase{"BitFieldsAt8Bits", Spec(40, 8, 2, 8, kBmpBitFields, 0, 256), ecBadGraphicsFormat, {}},
-    THeaderCase{"TopDownRunLength", Spec(40, 8, -2, 8, kBmpRle8, 0, 256).Data(4), ecBadGraphicsFormat, {}},
-    THeaderCase{"BitFieldsCutShort", Spec(40, 1, 1, 16, kBmpBitFields, 0, 0).Data(11), ecBadGraphicsFormat, {}},
-    THeaderCase{"PaletteCutShort", Spec(40, 8, 2, 8, 0, 0, 200).Data(0).DataAt(54), ecBadGraphicsFormat, {}},
-    THeaderCase{"CorePaletteCutShort", Spec(12, 8, 2, 4, 0, 0, 10).Data(0).DataAt(26), ecBadGraphicsFormat, {}},
-    THeaderCase{"RowsCutShort", Spec(40, 9, 3, 24).Cut(1), ecBadGraphicsFormat, {}},
-    THeaderCase{"DataOffsetPastTheEnd", Spec(40, 8, 2, 24).DataAt(1 << 20), ecBadGraphicsFormat, {}},
-    THeaderCase{"RunLengthPictureFarLargerThanItsData", Spec(40, 65535, 2, 8, kBmpRle8, 2, 2).Data(1021),
+    THeaderCase{"HeaderOf11Bytes", Layout(11), ecBadGraphicsFormat, {}},
+    THeaderCase{"HeaderOf39Bytes", Layout(39), ecBadGraphicsFormat, {}},
+    THeaderCase{"HeaderLongerThanTheFile", Layout(124, 1, 1, 24).Data(0).Cut(1), ecBadGraphicsFormat, {}},
+    THeaderCase{"ShorterThanTheFirstFields", Layout(12, 1, 1, 24).Data(0).Cut(1), ecBadGraphicsFormat, {}},
+    THeaderCase{"NoWidth", Layout(40, 0, 2, 8, 0, 0, 256), ecBadGraphicsFormat, {}},
+    THeaderCase{"NoHeight", Layout(40, 8, 0, 8, 0, 0, 256), ecBadGraphicsFormat, {}},
+    THeaderCase{"WiderThanAnyPicture", Layout(40, kMaxImageWidth + 1, 1, 2), ecPictureTooLarge, {}},
+    THeaderCase{"TwoBitsAPixel", Layout(40, 8, 2, 2, 0, 0, 4), ecBadGraphicsFormat, {}},
+    THeaderCase{"Rle8At4Bits", Layout(40, 8, 2, 4, kBmpRle8, 0, 16), ecBadGraphicsFormat, {}},
+    THeaderCase{"Rle4At8Bits", Layout(40, 8, 2, 8, kBmpRle4, 0, 256), ecBadGraphicsFormat, {}},
+    THeaderCase{"UnknownCompression", Layout(40, 8, 2, 24, 4), ecBadGraphicsFormat, {}},
+    THeaderCase{"BitFieldsAt8Bits", Layout(40, 8, 2, 8, kBmpBitFields, 0, 256), ecBadGraphicsFormat, {}},
+    THeaderCase{"TopDownRunLength", Layout(40, 8, -2, 8, kBmpRle8, 0, 256).Data(4), ecBadGraphicsFormat, {}},
+    THeaderCase{"BitFieldsCutShort", Layout(40, 1, 1, 16, kBmpBitFields, 0, 0).Data(11), ecBadGraphicsFormat, {}},
+    THeaderCase{"PaletteCutShort", Layout(40, 8, 2, 8, 0, 0, 200).Data(0).DataAt(54), ecBadGraphicsFormat, {}},
+    THeaderCase{"CorePaletteCutShort", Layout(12, 8, 2, 4, 0, 0, 10).Data(0).DataAt(26), ecBadGraphicsFormat, {}},
+    THeaderCase{"RowsCutShort", Layout(40, 9, 3, 24).Cut(1), ecBadGraphicsFormat, {}},
+    THeaderCase{"DataOffsetPastTheEnd", Layout(40, 8, 2, 24).DataAt(1 << 20), ecBadGraphicsFormat, {}},
+    THeaderCase{"RunLengthPictureFarLargerThanItsData", Layout(40, 65535, 2, 8, kBmpRle8, 2, 2).Data(1021),
                 ecBadGraphicsFormat, {}}),
     [](const ::testing::TestParamInfo<THeaderCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
 TEST(BmpHeaderReads, PassOnAReadErrorAndTakeAShortReadForACutFile)
 {
-    const Bytes file = Craft(Spec(40, 8, 2, 8, kBmpPlain, 2, 2));
+    const Bytes file = Craft(Layout(40, 8, 2, 8, kBmpPlain, 2, 2));
     constexpr int kIoError = -5;
     for (const int failure : {kIoError, -1}) {
         // The palette's read (the third) fails.
@@ -225,7 +225,7 @@ TEST(BmpHeaderReads, PassOnAReadErrorAndTakeAShortReadForACutFile)
 
 struct TPixelCase {
     const char* name;
-    TSpec spec;
+    TLayout layout;
     Bytes row;
     std::vector<uint32_t> colours; // blue in the low byte
 };
@@ -237,7 +237,7 @@ class BmpPixels : public ::testing::TestWithParam<TPixelCase> {};
 TEST_P(BmpPixels, ComeOutAsColours)
 {
     const TPixelCase& c = GetParam();
-    const Bytes file = Craft(c.spec);
+    const Bytes file = Craft(c.layout);
     TBmpHeader h;
     ASSERT_EQ(ParseBmpHeader(file.data(), file.size(), CheckImageSize, h), ecOK);
     std::vector<uint32_t> got(c.colours.size(), 0xDEAD);
@@ -249,13 +249,13 @@ TEST_P(BmpPixels, ComeOutAsColours)
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Depths, BmpPixels, ::testing::Values(
     // Indices past the palette's 3 colours are black.
-    TPixelCase{"FourBitsHighNibbleFirst", Spec(40, 3, 1, 4, kBmpPlain, 3, 3), {0x12, 0x50}, {0x010101, 0x020202, 0}},
-    TPixelCase{"EightBits", Spec(40, 3, 1, 8, kBmpPlain, 3, 3), {2, 0, 9}, {0x020202, kWhite, 0}},
-    TPixelCase{"SixteenBitsDefaultIs555", Spec(40, 2, 1, 16), {0x1F, 0x00, 0x00, 0x7C}, {0x0000FF, 0xFF0000}},
+    TPixelCase{"FourBitsHighNibbleFirst", Layout(40, 3, 1, 4, kBmpPlain, 3, 3), {0x12, 0x50}, {0x010101, 0x020202, 0}},
+    TPixelCase{"EightBits", Layout(40, 3, 1, 8, kBmpPlain, 3, 3), {2, 0, 9}, {0x020202, kWhite, 0}},
+    TPixelCase{"SixteenBitsDefaultIs555", Layout(40, 2, 1, 16), {0x1F, 0x00, 0x00, 0x7C}, {0x0000FF, 0xFF0000}},
     TPixelCase{"SixteenBits565Scaled", BitFields(40, 16), {0xE0, 0x07, 0x10, 0x00}, {0x00FF00, 0x000083}},
-    TPixelCase{"TwentyFourBitsBlueFirst", Spec(40, 2, 1, 24), {1, 2, 3, 4, 5, 6}, {0x030201, 0x060504}},
+    TPixelCase{"TwentyFourBitsBlueFirst", Layout(40, 2, 1, 24), {1, 2, 3, 4, 5, 6}, {0x030201, 0x060504}},
     TPixelCase{"ThirtyTwoBitsByTheirMasks",
-               Spec(40, 1, 1, 32, kBmpBitFields).Masks({0xFF, 0xFF00, 0xFF0000}), {0x11, 0x22, 0x33, 0x44},
+               Layout(40, 1, 1, 32, kBmpBitFields).Masks({0xFF, 0xFF00, 0xFF0000}), {0x11, 0x22, 0x33, 0x44},
                {0x112233}}),
     [](const ::testing::TestParamInfo<TPixelCase>& info) { return std::string(info.param.name); });
 // clang-format on
