@@ -2,7 +2,8 @@
 //   zn_bench_viewer [charts folder] [rounds]
 // 1. The viewer window (offscreen, 800 x 600): open a fine-resolution fax of the eight ITU charts,
 //    decode page 1, scale it to the window's zoom and paint it; then turn to the next page. At 100%
-//    and at 50% zoom; medians over the rounds.
+//    and at 50% zoom; medians over the rounds. Then a turn to page 2 and a turn to page 1000 of a
+//    1000-page fax of one chart: a far page must cost no more than a near one.
 // 2. Printing a 20-page fax (the charts in turn) to a PDF file, one page a sheet, fitted: this
 //    program in a child process of its own (start-up included) against `fax2ps | ps2pdf` on the same
 //    pages as a G3 TIFF, run in turn (A B A B ...); medians and the ratio. Then both PDFs are
@@ -168,6 +169,31 @@ int main(int argc, char** argv)
     }
     std::printf("%-8s %12.2f %12.2f %12.2f %12.2f\n\n", "all", Median(allOpen[0]), Median(allOpen[1]),
                 Median(allTurn[0]), Median(allTurn[1]));
+
+    // Turning pages near the start and near the end of a 1000-page fax (every page the same chart,
+    // so that only where the page lies differs).
+    {
+        const std::string thousand = dir + "/THOUSAND.APF";
+        MakeFax(charts, std::vector<int>(1000, 1), dir, thousand);
+        viewer.apwViewSetScale({});
+        viewer.apwViewSetFile(thousand);
+        std::vector<double> nearTurns, farTurns;
+        for (int r = 0; r < rounds; ++r) {
+            viewer.apwViewGotoPage(1);
+            auto t0 = Clock::now();
+            viewer.apwViewGotoPage(2);
+            viewer.viewport()->repaint();
+            nearTurns.push_back(Ms(t0));
+            viewer.apwViewGotoPage(999);
+            t0 = Clock::now();
+            viewer.apwViewGotoPage(1000);
+            viewer.viewport()->repaint();
+            farTurns.push_back(Ms(t0));
+        }
+        std::printf("1000-page fax of itu1 at 100%%, median of %d turns (ms): to page 2 %.2f, to page 1000 %.2f, "
+                    "ratio %.2f\n\n",
+                    rounds, Median(nearTurns), Median(farTurns), Median(farTurns) / Median(nearTurns));
+    }
 
     // A quarter turn of the page shown (the Rotation menu), at 50%.
     {

@@ -148,6 +148,33 @@ int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFile
     return ecOK;
 }
 
+int TApfPageIndex::OpenPage(TInFile& f, const std::string& fileName, unsigned page, TApfFileHeader& fileHeader,
+                            TApfPageHeader& pageHeader)
+{
+    if (int rc = f.Open(fileName); rc < 0)
+        return rc;
+    if (fileName != fileName_ || !(f.Identity() == identity_)) {
+        fileName_.clear();
+        offsets_.clear();
+        if (int rc = ReadHeader(f, fileHeader_); rc < 0)
+            return rc;
+        fileName_ = fileName;
+        identity_ = f.Identity();
+        offsets_.push_back(fileHeader_.page1Offset);
+    }
+    fileHeader = fileHeader_;
+    if (fileHeader.pageCount < page)
+        return ecFaxBadFormat;
+    page = std::max(page, 1u);
+    // Walk on from the furthest page known; each header read gives the next page's offset.
+    while (offsets_.size() < page) {
+        if (int rc = ReadApfPageHeaderAt(f, offsets_.back(), pageHeader); rc < 0)
+            return rc;
+        offsets_.push_back(offsets_.back() + kApfPageHeaderSize + static_cast<int64_t>(pageHeader.length));
+    }
+    return ReadApfPageHeaderAt(f, offsets_[page - 1], pageHeader);
+}
+
 int ReadApfPageHeaderAt(TInFile& f, int64_t offset, TApfPageHeader& pageHeader)
 {
     uint8_t buf[kApfPageHeaderSize];

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "faxdoc/file_io.h"
+
 namespace zn::faxdoc {
 
 constexpr int kApfFileHeaderSize = 64;
@@ -63,13 +65,26 @@ int ReadApfHeader(const std::string& fileName, TApfFileHeader& header);
 // Page N's header (1-based); N = 0 checks the file header only. -8001 also when N is past the count.
 int ReadApfPageHeader(const std::string& fileName, unsigned page, TApfPageHeader& header);
 
-class TInFile;
 // Reads the page header at `offset` of an open fax file, leaving `f` at the page's data.
 int ReadApfPageHeaderAt(TInFile& f, int64_t offset, TApfPageHeader& pageHeader);
 // Opens `fileName`, checks its header and walks to page N (1-based; 0 stops after the file header),
 // leaving `f` at the page's data.
 int OpenApfPage(TInFile& f, const std::string& fileName, unsigned page, TApfFileHeader& fileHeader,
                 TApfPageHeader& pageHeader);
+// OpenApfPage for a reader that comes back to the same file: the offsets of the pages walked so far
+// are kept while the file stays the same (device, inode, size and modification time), so that
+// page N of a long fax costs one header read however far into the file it lies.
+class TApfPageIndex {
+public:
+    int OpenPage(TInFile& f, const std::string& fileName, unsigned page, TApfFileHeader& fileHeader,
+                 TApfPageHeader& pageHeader);
+
+private:
+    std::string fileName_;
+    TInFile::TIdentity identity_;
+    TApfFileHeader fileHeader_;
+    std::vector<int64_t> offsets_; // offsets_[n - 1]: where page n's header lies
+};
 // Reads the data of a page whose header was just read from `f`: the records with their counts
 // stripped (each capped at 4096 bytes and at the bytes left in the page), or the plain stream.
 // Returns 0, or -8001 when the file ends inside the page (what was read until then is kept in

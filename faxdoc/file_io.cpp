@@ -62,6 +62,8 @@ int TInFile::Open(const std::string& name)
     }
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     size_ = static_cast<int64_t>(st.st_size);
+    identity_ = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), size_,
+                 static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
     pos_ = 0;
     bufferStart_ = 0;
     bufferFill_ = 0;

@@ -42,6 +42,17 @@ public:
     long Read(void* buffer, size_t n);
     int Seek(int64_t pos);
     int64_t Size() const { return size_; } // when the file was opened
+    // What tells this file apart from another file, or from itself rewritten, under the same name:
+    // device, inode, size and modification time when it was opened.
+    struct TIdentity {
+        uint64_t device = 0, inode = 0;
+        int64_t size = -1, modifiedNs = 0;
+        bool operator==(const TIdentity& o) const
+        {
+            return device == o.device && inode == o.inode && size == o.size && modifiedNs == o.modifiedNs;
+        }
+    };
+    const TIdentity& Identity() const { return identity_; }
     int64_t Position() const { return pos_; }
     // The next byte, or -1 at the end of the file or on a read error (then Error() says which).
     int GetByte()
@@ -66,6 +77,7 @@ private:
     int fd_ = -1;
     std::string name_;
     int64_t size_ = 0;
+    TIdentity identity_;
     int64_t pos_ = 0; // the position the caller sees
     std::vector<uint8_t> buffer_;
     int64_t bufferStart_ = 0; // file position of buffer_[0]

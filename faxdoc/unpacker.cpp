@@ -187,10 +187,8 @@ int UnpackerState::UnpackPage(const std::string& fileName, unsigned page)
     TInFile f;
     TApfFileHeader fileHeader;
     TApfPageHeader pageHeader;
-    if (int rc = OpenApfPage(f, fileName, std::max(page, 1u), fileHeader, pageHeader); rc < 0)
+    if (int rc = pageIndex_.OpenPage(f, fileName, page, fileHeader, pageHeader); rc < 0)
         return rc;
-    if (fileHeader.pageCount < page)
-        return ecFaxBadFormat;
     return UnpackPageAt(f, fileName, page, fileHeader, pageHeader);
 }
 
@@ -375,9 +373,7 @@ int UnpackerState::StreamPageToFile(const std::string& inName, const std::string
         TInFile f;
         TApfFileHeader fileHeader;
         TApfPageHeader pageHeader;
-        rc = OpenApfPage(f, inName, std::max(page, 1u), fileHeader, pageHeader);
-        if (rc >= 0 && fileHeader.pageCount < page)
-            rc = ecFaxBadFormat;
+        rc = pageIndex_.OpenPage(f, inName, page, fileHeader, pageHeader);
         if (rc < 0)
             break;
         if (attempt == 0) {

@@ -70,6 +70,7 @@ private:
     int UnpackPageToFile(const std::string& inName, const std::string& outName, unsigned page, TPageFileKind kind);
     int StreamPageToFile(const std::string& inName, const std::string& outName, unsigned page, TPageFileKind kind);
 
+    TApfPageIndex pageIndex_; // a viewer or exporter turns pages of one file many times
     TOutputLineProc outputLine_;
     TStatusProc status_;
     TYieldProc yield_;

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES="build-essential cmake ninja-build ccache pkg-config
  qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg62-turbo-dev libgtest-dev libgmock-dev
- libspandsp-dev libtiff-dev libsqlite3-dev libqt6sql6-sqlite
+ libspandsp-dev libtiff-dev libsqlite3-dev libqt6sql6-sqlite sqlite3
  efax mgetty-fax netpbm libtiff-tools socat
  libdbd-xbase-perl python3-dbfread python3-dbf
  dbus-daemon python3-dbus python3-gi libudev-dev

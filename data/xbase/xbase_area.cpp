@@ -590,11 +590,11 @@ Err WorkArea::UpdateKeys(const char* before, const char* after, uint32_t recno)
     return Err::Ok;
 }
 
-Err WorkArea::AcquireIndexes(bool write)
+Err WorkArea::AcquireIndexes(bool write, bool optimistic)
 {
     bool changed = false;
     for (size_t i = 0; i < indexes_.size(); ++i) {
-        if (Err e = indexes_[i]->Acquire(write, settings_.lockTimeoutSeconds); e != Err::Ok) {
+        if (Err e = indexes_[i]->Acquire(write, settings_.lockTimeoutSeconds, optimistic); e != Err::Ok) {
             for (size_t j = 0; j < i; ++j)
                 indexes_[j]->Release();
             return e;
@@ -1095,6 +1095,8 @@ Err WorkArea::TagSettle(int direction, bool& landed)
         if (!InScope(pos_.Key()))
             return Err::Ok;
         uint32_t r = pos_.Recno();
+        if (r > count && table_.Shared() && table_.RefreshCount() == Err::Ok)
+            count = table_.RecordCount();
         if (r >= 1 && r <= count) {
             if (Err e = ReadCurrent(r); e != Err::Ok)
                 return e;
@@ -1160,9 +1162,17 @@ Err WorkArea::TagEdge(bool top)
     return Err::Ok;
 }
 
+// A step is the hot path of every listing: it goes without the index lock while nothing changed
+// (see CdxFile::Acquire), and once more under the lock when the index changed under it.
 Err WorkArea::TagStep(int direction)
 {
-    if (Err e = AcquireIndexes(false); e != Err::Ok)
+    Err e = TagStepOnce(direction, table_.Shared());
+    return e == Err::IndexChanged ? TagStepOnce(direction, false) : e;
+}
+
+Err WorkArea::TagStepOnce(int direction, bool optimistic)
+{
+    if (Err e = AcquireIndexes(false, optimistic); e != Err::Ok)
         return e;
     struct Releaser {
         WorkArea& a;
@@ -1176,8 +1186,12 @@ Err WorkArea::TagStep(int direction)
     if (!tag)
         return Err::NoSuchTag;
     bool forward = (direction > 0) != tag->descending;
-    if (table_.Shared())
+    // The record count is read again only when the index changed: a record that another process
+    // appends reaches the index after the table, so an unchanged index names no record past it.
+    if (table_.Shared() && countGeneration_ != cdx.Generation()) {
         (void)table_.RefreshCount();
+        countGeneration_ = cdx.Generation();
+    }
     if (!posValid_) {
         if (Err e = PositionAtCurrentRecord(); e != Err::Ok)
             return e;

@@ -127,7 +127,8 @@ private:
     [[nodiscard]] Err MakeKey(OrderRef& o, const char* record, uint32_t recno, OrderKey& out);
     void ValueKey(const Value& v, char type, int length, std::vector<uint8_t>& out) const;
     [[nodiscard]] Err TextKey(OrderRef& o, const std::string& text, std::vector<uint8_t>& key, size_t& compareLength);
-    [[nodiscard]] Err AcquireIndexes(bool write);
+    // `optimistic`: see CdxFile::Acquire; the caller handles IndexChanged.
+    [[nodiscard]] Err AcquireIndexes(bool write, bool optimistic = false);
     void ReleaseIndexes();
     [[nodiscard]] Err UpdateKeys(const char* before, const char* after, uint32_t recno);
     [[nodiscard]] Err FinishIndexWrites();
@@ -138,6 +139,7 @@ private:
     [[nodiscard]] Err Reindex();
     // Tag-order movement.
     [[nodiscard]] Err TagStep(int direction); // +1 / -1 in the order as presented
+    [[nodiscard]] Err TagStepOnce(int direction, bool optimistic);
     [[nodiscard]] Err TagEdge(bool top);
     [[nodiscard]] Err TagSettle(int direction, bool& landed);
     void RememberPosition();
@@ -175,6 +177,7 @@ private:
     std::vector<uint8_t> posKey_;
     uint32_t posRecno_ = 0;
     uint64_t posGeneration_ = 0;
+    uint64_t countGeneration_ = 0; // the index generation when the record count was last read
     bool posValid_ = false;
     std::optional<std::vector<uint8_t>> scopeLow_, scopeHigh_;
 

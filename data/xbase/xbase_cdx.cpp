@@ -278,6 +278,7 @@ void CdxFile::Close()
     tags_.clear();
     cache_.clear();
     lockDepth_ = 0;
+    optimistic_ = false;
     dirty_ = unsynced_ = false;
     counter_ = 0;
     directory_ = CdxTag{};
@@ -294,12 +295,16 @@ int CdxFile::FindTag(const std::string& name) const
     return -1;
 }
 
-Err CdxFile::Acquire(bool write, int timeoutSeconds)
+Err CdxFile::Acquire(bool write, int timeoutSeconds, bool optimistic)
 {
     if (write && !file_.Writable())
         return Err::ReadOnly;
+    lockTimeoutSeconds_ = timeoutSeconds;
     if (lockDepth_ > 0) {
-        if (shared_ && write && !lockedWrite_) {
+        if (optimistic_ && write) {
+            if (Err e = LockAfterOptimisticRead(true); e != Err::Ok)
+                return e;
+        } else if (shared_ && write && !lockedWrite_) {
             if (Err e = file_.Lock(kIndexLockOffset, 1, true, timeoutSeconds); e != Err::Ok)
                 return e;
             lockedWrite_ = true;
@@ -308,6 +313,16 @@ Err CdxFile::Acquire(bool write, int timeoutSeconds)
         return Err::Ok;
     }
     bool first = tags_.empty() && directory_.keyLength == 0;
+    if (shared_ && optimistic && !write && !first) {
+        // A writer sets the mark before its first page and bumps the counter before it clears the
+        // mark, so a clear mark and our counter mean that every page held is what the file holds.
+        uint8_t h[kDirtyOffset + 1];
+        if (file_.ReadAt(0, h, sizeof h) == Err::Ok && h[kDirtyOffset] == 0 && Be32(h + 8) == counter_) {
+            lockDepth_ = 1;
+            optimistic_ = true;
+            return Err::Ok;
+        }
+    }
     if (shared_) {
         if (Err e = file_.Lock(kIndexLockOffset, 1, write, timeoutSeconds); e != Err::Ok)
             return e;
@@ -316,24 +331,44 @@ Err CdxFile::Acquire(bool write, int timeoutSeconds)
     lockDepth_ = 1;
     if (!shared_ && !first)
         return Err::Ok;
-    uint8_t h[16];
-    uint8_t mark = 0;
-    size_ = file_.Size();
-    Err e = Err::Ok;
-    if (size_ < 1024 + kCdxPage || file_.ReadAt(0, h, 16) != Err::Ok
-        || file_.ReadAt(kDirtyOffset, &mark, 1) != Err::Ok) {
-        e = Err::CorruptIndex;
-    } else if (mark != 0 && !dirty_) {
-        e = Err::CorruptIndex;
-    } else if (first || Be32(h + 8) != counter_) {
-        counter_ = Be32(h + 8);
-        cache_.clear();
-        ++generation_;
-        e = LoadTags();
-    }
+    bool changed = false;
+    Err e = CheckHeader(first, changed);
     if (e != Err::Ok)
         Release();
     return e;
+}
+
+Err CdxFile::CheckHeader(bool first, bool& changed)
+{
+    uint8_t h[16];
+    uint8_t mark = 0;
+    size_ = file_.Size();
+    changed = false;
+    if (size_ < 1024 + kCdxPage || file_.ReadAt(0, h, 16) != Err::Ok
+        || file_.ReadAt(kDirtyOffset, &mark, 1) != Err::Ok)
+        return Err::CorruptIndex;
+    if (mark != 0 && !dirty_)
+        return Err::CorruptIndex;
+    if (first || Be32(h + 8) != counter_) {
+        changed = true;
+        counter_ = Be32(h + 8);
+        cache_.clear();
+        ++generation_;
+        return LoadTags();
+    }
+    return Err::Ok;
+}
+
+Err CdxFile::LockAfterOptimisticRead(bool write)
+{
+    if (Err e = file_.Lock(kIndexLockOffset, 1, write, lockTimeoutSeconds_); e != Err::Ok)
+        return e;
+    optimistic_ = false;
+    lockedWrite_ = write;
+    bool changed = false;
+    if (Err e = CheckHeader(false, changed); e != Err::Ok)
+        return e;
+    return changed ? Err::IndexChanged : Err::Ok;
 }
 
 void CdxFile::Release()
@@ -341,7 +376,9 @@ void CdxFile::Release()
     if (lockDepth_ == 0)
         return;
     if (--lockDepth_ == 0 && shared_) {
-        file_.Unlock(kIndexLockOffset, 1);
+        if (!optimistic_)
+            file_.Unlock(kIndexLockOffset, 1);
+        optimistic_ = false;
         lockedWrite_ = false;
     }
 }
@@ -480,6 +517,10 @@ Err CdxFile::ReadPage(uint32_t offset, const uint8_t*& page)
     if (it != cache_.end()) {
         page = it->second.data();
         return Err::Ok;
+    }
+    if (optimistic_) {
+        if (Err e = LockAfterOptimisticRead(false); e != Err::Ok)
+            return e;
     }
     if (offset % kCdxPage != 0 || offset < 1024 || offset + uint64_t(kCdxPage) > size_)
         return Err::CorruptIndex;

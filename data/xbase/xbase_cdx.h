@@ -72,7 +72,11 @@ public:
 
     // Shared access: the index lock around every read and write, and a change counter telling the
     // holder whether pages it keeps are still current. Without sharing these do no locking.
-    [[nodiscard]] Err Acquire(bool write, int timeoutSeconds);
+    // `optimistic` (a read): when the header shows no write in progress and no write since the
+    // pages held were read, no lock is taken; a page that is not held is then read under the lock,
+    // and if the index changed meanwhile the reading operation gets IndexChanged and must start
+    // again (its positions are stale).
+    [[nodiscard]] Err Acquire(bool write, int timeoutSeconds, bool optimistic = false);
     void Release();
     // While a write is in progress the file carries a mark, so that an index left half-written by a
     // crash is recognised and rebuilt instead of trusted.
@@ -143,11 +147,19 @@ private:
     [[nodiscard]] Err LoadPosition(const CdxTag& tag, uint32_t leaf, CdxPosition& pos);
     [[nodiscard]] Err Touch();
     [[nodiscard]] Err WriteCounter();
+    // Takes the lock for a holder that read without it and checks the header; IndexChanged when a
+    // write came between.
+    [[nodiscard]] Err LockAfterOptimisticRead(bool write);
+    // Reads the header under the lock: a mark left by a dead writer, or a changed counter, which
+    // drops the pages held and reloads the tags.
+    [[nodiscard]] Err CheckHeader(bool first, bool& changed);
 
     File file_;
     bool shared_ = false;
     int lockDepth_ = 0;
     bool lockedWrite_ = false;
+    bool optimistic_ = false; // held without the lock (see Acquire)
+    int lockTimeoutSeconds_ = 1;
     bool dirty_ = false;
     bool unsynced_ = false;
     uint32_t counter_ = 0;

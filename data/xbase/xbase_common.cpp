@@ -39,6 +39,7 @@ const ErrorEntry kErrorTexts[] = {
     {Err::BadField, "Invalid field definition"},
     {Err::NotFound, "Record not found"},
     {Err::OutOfMemory, "Out of memory"},
+    {Err::IndexChanged, "Index changed by another user"},
 };
 
 // Separator and order of day, month and year for each date format.

@@ -32,6 +32,9 @@ enum class Err : int {
     BadField = -22,
     NotFound = -23,
     OutOfMemory = -24,
+    // An index changed under a read that took no lock; the read is done again under the lock. It
+    // never leaves the engine.
+    IndexChanged = -25,
 };
 
 const char* ErrorText(Err e);

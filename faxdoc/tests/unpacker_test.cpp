@@ -301,6 +301,42 @@ TEST(Unpacker, RowLimitsOfPagesAndOfFileFormats)
     EXPECT_EQ(u.UnpackPageToPcx(page(kPcxMaxRows), dir.Path("T.PCX"), 1), ecOK);
 }
 
+// The unpacker keeps where each page of a file lies; pages read in any order, and a file rewritten
+// under the same name (pages of other lengths, one more page), must still give each page's own rows.
+TEST(Unpacker, PagesReadInAnyOrderAndAfterTheFileIsRewritten)
+{
+    TTempDir dir;
+    const std::string name = dir.Path("MANY.APF");
+    const auto write = [&](int firstRows, int pages) {
+        std::vector<TTestPage> list;
+        for (int p = 0; p < pages; ++p) {
+            std::vector<Bytes> rows(static_cast<size_t>(firstRows + p), Dark());
+            rows.push_back(Eop());
+            list.push_back({4, Records(rows)});
+        }
+        WriteFile(name, MakeApf(list));
+    };
+    const auto rowsOf = [&](UnpackerState& u, unsigned page) {
+        int rows = 0;
+        u.SetOutputLine([&](UnpackerState&, int kind, const uint8_t*, int, int) {
+            rows += kind == kOutputRow;
+            return 0;
+        });
+        const int rc = u.UnpackPage(name, page);
+        return rc < 0 ? rc : rows;
+    };
+    UnpackerState u;
+    write(1, 3);
+    EXPECT_EQ(rowsOf(u, 3), 3);
+    EXPECT_EQ(rowsOf(u, 1), 1);
+    EXPECT_EQ(rowsOf(u, 2), 2);
+    EXPECT_EQ(rowsOf(u, 4), ecFaxBadFormat);
+    write(5, 4);
+    EXPECT_EQ(rowsOf(u, 3), 7);
+    EXPECT_EQ(rowsOf(u, 4), 8);
+    EXPECT_EQ(rowsOf(u, 1), 5);
+}
+
 TEST(Unpacker, MissingInputIsFileNotFound)
 {
     TTempDir dir;

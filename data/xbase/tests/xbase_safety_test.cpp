@@ -5,8 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <map>
 
 #include "platform/file_replacement.h"
 #include "xbase_diagnostics.h"
@@ -158,6 +162,75 @@ TEST_F(XbaseSafety, FourProcessesAppendingTogetherKeepEveryRow)
     if (Have("/usr/bin/python3")) {
         EXPECT_EQ(DbfreadCounts(), std::to_string(kWriters * kRows) + " 0\n");
     }
+}
+
+// A reader walking a shared table in tag order while another process moves keys about and appends
+// (leaves split and merge, pages the reader holds go stale): every walk succeeds, its keys never go
+// backwards, and each row the writer leaves alone is met exactly once.
+TEST_F(XbaseSafety, AWalkInTagOrderStaysWholeWhileAnotherProcessRewritesTheIndex)
+{
+    constexpr int kStable = 1500, kMoving = 600;
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (int i = 0; i < kStable + kMoving; ++i) {
+        char name[40];
+        snprintf(name, sizeof name, "%s%05d-padding-to-fill-leaves", i < kStable ? "S" : "M", (i * 7919) % 100000);
+        rows.push_back({name, std::to_string(i)});
+    }
+    ASSERT_TRUE(CreatePhoneBook(table_, rows));
+    ASSERT_NE(vd_Use(table_.c_str(), nullptr, 0, 2), 0);
+    ASSERT_EQ(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 1);
+    vd_CloseAll();
+    int stop[2];
+    ASSERT_EQ(pipe(stop), 0);
+    pid_t writer = fork();
+    if (writer == 0) {
+        close(stop[1]);
+        fcntl(stop[0], F_SETFL, O_NONBLOCK);
+        vd_SetLockTimeout(30);
+        if (!vd_Use(table_.c_str(), nullptr, 0, 2))
+            _exit(1);
+        char c;
+        for (int round = 0; read(stop[0], &c, 1) < 0; ++round) {
+            long recno = kStable + 1 + (round * 37) % kMoving;
+            char name[40];
+            // Moving rows jump between both ends of the order, past every stable row.
+            snprintf(name, sizeof name, "%s%05d-moved", round % 2 ? "A" : "Z", round % 100000);
+            if (vd_Go(recno) != 0 || vd_Replace("NAME", 1024, name) != 0 || vd_Commit() != 0)
+                _exit(2);
+            if (round % 50 == 0
+                && (vd_AppendBlank() != 0 || vd_Replace("NAME", 1024, ("N" + std::to_string(round)).c_str()) != 0
+                    || vd_Commit() != 0))
+                _exit(3);
+        }
+        _exit(vd_Close() == 0 ? 0 : 4);
+    }
+    close(stop[0]);
+    ASSERT_NE(vd_Use(table_.c_str(), nullptr, 0, 2), 0);
+    vd_SetOrder(1);
+    int walks = 0;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+         std::chrono::steady_clock::now() < until || walks < 3; ++walks) {
+        std::string previous;
+        std::map<long, int> stableSeen;
+        ASSERT_EQ(vd_GoTop(), 0) << vd_LastErrorText();
+        while (!vd_Eof()) {
+            std::string name = vd_GetTrimString("NAME");
+            ASSERT_GE(name, previous) << "walk " << walks;
+            previous = name;
+            if (name[0] == 'S')
+                ++stableSeen[vd_RecNo()];
+            ASSERT_EQ(vd_Skip(1), 0) << vd_LastErrorText();
+        }
+        ASSERT_EQ(stableSeen.size(), size_t(kStable)) << "walk " << walks;
+        for (const auto& [recno, times] : stableSeen)
+            ASSERT_EQ(times, 1) << "record " << recno << " in walk " << walks;
+    }
+    close(stop[1]);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string where;
+    EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
 }
 
 struct TableDamage {
