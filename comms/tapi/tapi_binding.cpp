@@ -260,17 +260,16 @@ int32_t lineGetCallInfo(HCall call, StructurePtr<LINECALLINFO>& out)
         StructureSizes().callInfo, true,
         [&](LINECALLINFO* info) {
             return Bound("lineGetCallInfo", [&](LineProvider& p) -> uint32_t {
-                uint32_t media = 0;
-                std::string id, name;
-                if (uint32_t r = p.CallInfo(call, media, id, name); r != 0)
+                CallInformation known;
+                if (uint32_t r = p.CallInfo(call, known); r != 0)
                     return r;
                 if (!ClearFixedPart(info))
                     return LineErrStructureTooSmall;
-                info->mediaMode = media;
-                info->callerIdFlags = id.empty() ? CallerIdUnknown : CallerIdAddress;
+                info->mediaMode = known.mediaMode;
+                info->callerIdFlags = known.callerIdFlags;
                 TextPlacer texts{*info, sizeof(LINECALLINFO), {}};
-                texts.Add(&info->callerIdSize, &info->callerIdOffset, id);
-                texts.Add(&info->callerIdNameSize, &info->callerIdNameOffset, name);
+                texts.Add(&info->callerIdSize, &info->callerIdOffset, known.callerId);
+                texts.Add(&info->callerIdNameSize, &info->callerIdNameOffset, known.callerName);
                 texts.Place();
                 return 0;
             });

@@ -71,8 +71,6 @@ struct LINEEXTENSIONID {
     uint32_t id[4];
 };
 
-constexpr uint32_t CallerIdBlocked = 1, CallerIdOutOfArea = 2, CallerIdAddress = 8, CallerIdUnknown = 0x20,
-                   CallerIdUnavail = 0x40;
 constexpr uint32_t CallSelectCall = 4;
 
 // The first buffer each structure helper tries; process-wide, set once.
