@@ -1,6 +1,7 @@
 #include "comms/tapi/serial_line_provider.h"
 
 #include "comms/port/port_names.h"
+#include "comms/tapi/tapi_binding.h"
 #include "platform/event.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
@@ -45,14 +46,6 @@ bool Refusal(const std::string& said)
     return said == "NO CARRIER" || said == "ERROR" || said == "NO ANSWER" || said == "BUSY" || said == "NO DIALTONE";
 }
 
-std::string Trimmed(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A field of the modem's caller ID report ("NMBR = 5551234", "NAME=JOHN DOE", "DATE = 1211"):
 // false for anything else the modem says.
 bool CallerIdField(const std::string& said, std::string& key, std::string& value)
@@ -60,8 +53,8 @@ bool CallerIdField(const std::string& said, std::string& key, std::string& value
     size_t equals = said.find('=');
     if (equals == std::string::npos)
         return false;
-    key = Trimmed(said.substr(0, equals));
-    value = Trimmed(said.substr(equals + 1));
+    key = TrimmedText(said.substr(0, equals));
+    value = TrimmedText(said.substr(equals + 1));
     return key == "NMBR" || key == "NAME" || key == "DATE" || key == "TIME" || key == "MESG" || key == "DDN_NMBR";
 }
 

@@ -307,4 +307,12 @@ std::string StructureText(const void* structure, uint32_t offset, uint32_t size)
     return text;
 }
 
+std::string TrimmedText(const std::string& text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 } // namespace zn::comms::tapi

@@ -118,5 +118,7 @@ int32_t lineGetCallStatus(HCall call, StructurePtr<LINECALLSTATUS>& out);
 
 // A text of a structure by its offset and size (a trailing NUL dropped); empty when out of bounds.
 std::string StructureText(const void* structure, uint32_t offset, uint32_t size);
+// `text` without its leading and trailing blanks and tabs.
+std::string TrimmedText(const std::string& text);
 
 } // namespace zn::comms::tapi

@@ -40,14 +40,6 @@ const char* const kLogTexts[] = {"",
                                  "  dial failed",
                                  "  received digit"};
 
-std::string Trimmed(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 bool ProcessAlive(long pid) { return ::kill(pid_t(pid), 0) == 0 || errno == EPERM; }
 
 // A wait that keeps the GUI thread's messages moving.
@@ -78,7 +70,7 @@ std::string CallerIdText(uint32_t flags, const std::string& text)
         if (flags & CallerIdUnavail)
             return "Unavailable";
     }
-    return Trimmed(text);
+    return TrimmedText(text);
 }
 
 // ---- TFxTapiLog --------------------------------------------------------------------------------
@@ -626,7 +618,7 @@ void TFxCustomTapiDevice::LineCallInfo(uint32_t device, uintptr_t p1, uintptr_t,
         OnTapiCallerID(*this,
                        CallerIdText(info->callerIdFlags,
                                     StructureText(info.get(), info->callerIdOffset, info->callerIdSize)),
-                       Trimmed(StructureText(info.get(), info->callerIdNameOffset, info->callerIdNameSize)));
+                       TrimmedText(StructureText(info.get(), info->callerIdNameOffset, info->callerIdNameSize)));
 }
 
 void TFxCustomTapiDevice::LineMonitorDigits(uint32_t device, uintptr_t p1, uintptr_t, uintptr_t)
