@@ -438,38 +438,42 @@ void SerialLineProvider::Listen(uint32_t device, uint32_t serial)
             }
             return true;
         };
-        // A command before listening: true when the modem takes it ("OK").
-        auto ask = [&](const char* command) -> int {
+        // A command before listening, and what the modem made of it.
+        enum class Reply { Taken, Refused, Silent, Ended };
+        auto ask = [&](const char* command) {
             size_t size = std::strlen(command);
             if (::write(fd, command, size) != ssize_t(size))
-                return 0;
+                return Reply::Silent;
             auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(setupMs);
             for (;;) {
                 int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
                                    .count());
                 std::string said;
                 int r = left > 0 ? next(said, left) : 0;
-                if (r <= 0)
-                    return r;
+                if (r < 0)
+                    return Reply::Ended;
+                if (r == 0)
+                    return Reply::Silent;
                 if (said == "OK")
-                    return 1;
+                    return Reply::Taken;
                 if (said == "ERROR")
-                    return 0;
+                    return Reply::Refused;
                 if (said.rfind("AT", 0) != 0 && !heard(said)) // not the command's echo
-                    return -1;
+                    return Reply::Ended;
             }
         };
         if (l.voice) {
-            int r = ask("AT+FCLASS=8\r");
-            if (r < 0)
+            Reply r = ask("AT+FCLASS=8\r");
+            if (r == Reply::Ended)
                 return;
-            if (r == 0)
+            if (r != Reply::Taken)
                 return post(kModemNoVoice);
         }
-        int r = ask("AT+VCID=1\r");
-        if (r == 0)
+        // Caller ID the TIA way, else the way of modems that have their own command for it.
+        Reply r = ask("AT+VCID=1\r");
+        if (r == Reply::Refused)
             r = ask("AT#CID=1\r");
-        if (r < 0)
+        if (r == Reply::Ended)
             return;
         for (;;) {
             std::string said;

@@ -58,7 +58,7 @@ bool PumpUntil(Done done, int timeoutMs)
 
 } // namespace
 
-std::string CallerIdText(uint32_t flags, const std::string& text)
+std::string CallerIdText(uint32_t flags, const std::string& number)
 {
     if (!(flags & CallerIdAddress)) {
         if (flags & CallerIdBlocked)
@@ -70,7 +70,7 @@ std::string CallerIdText(uint32_t flags, const std::string& text)
         if (flags & CallerIdUnavail)
             return "Unavailable";
     }
-    return TrimmedText(text);
+    return TrimmedText(number);
 }
 
 // ---- TFxTapiLog --------------------------------------------------------------------------------
