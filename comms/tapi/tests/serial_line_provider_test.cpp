@@ -499,6 +499,21 @@ TEST_F(AnsweringSerialLine, AModemWithoutVcidIsAskedTheOtherWayAndOneWithNeither
     device_->CancelCall();
 }
 
+TEST_F(AnsweringSerialLine, AModemThatSaysNothingToTheCallerIdCommandIsListenedToAllTheSame)
+{
+    provider_.SetupReplyMs = 200;
+    Listen({});
+    EXPECT_EQ(a_.Receive(10, 2000), "AT+VCID=1\r");
+    EXPECT_EQ(a_.Receive(1, 600), "") << "silence is not a refusal: no other command";
+    Ring(1);
+    Ring(2);
+    EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+    a_.Send("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return device_->Connected(); }));
+    EXPECT_TRUE(port_.Open());
+    device_->CancelCall();
+}
+
 // A voice modem: the line is opened for voice calls, puts the modem in voice mode, answers with
 // VCON and passes the DTMF digits the modem reports on.
 TEST_F(AnsweringSerialLine, AVoiceCallsShieldedDigitReportsBecomeDtmfDigits)
