@@ -35,14 +35,22 @@ constexpr uint32_t LineErrNoMultipleInstance = 0x80000056;
 constexpr uint32_t LineErrInvalParam = 0x80000032;
 
 // Messages, call states, device states, modes.
-constexpr uint32_t LineCallInfoMsg = 1, LineCallStateMsg = 2, LineCloseMsg = 3, LineLineDevStateMsg = 8,
-                   LineMonitorMediaMsg = 10, LineMonitorToneMsg = 11, LineReplyMsg = 12, LineRequestMsg = 13,
+constexpr uint32_t LineCallInfoMsg = 1, LineCallStateMsg = 2, LineCloseMsg = 3, LineGenerateMsg = 7,
+                   LineLineDevStateMsg = 8, LineMonitorDigitsMsg = 9, LineMonitorMediaMsg = 10, LineMonitorToneMsg = 11, LineReplyMsg = 12, LineRequestMsg = 13,
                    LineCreateMsg = 19;
 constexpr uint32_t CallStateIdle = 1, CallStateOffering = 2, CallStateAccepted = 4, CallStateDialtone = 8,
                    CallStateDialing = 0x10, CallStateRingback = 0x20, CallStateBusy = 0x40, CallStateSpecialInfo = 0x80,
                    CallStateConnected = 0x100, CallStateProceeding = 0x200, CallStateDisconnected = 0x4000;
 constexpr uint32_t DevStateRinging = 2, DevStateDisconnected = 8, DevStateOutOfService = 0x80,
                    DevStateMaintenance = 0x100, DevStateReinit = 0x40000;
+// LINE_CALLINFO's change flag for the caller's identity; the digit mode of DTMF (LINE_MONITORDIGITS
+// carries the digit, this mode and the tick count).
+constexpr uint32_t CallInfoStateCallerId = 0x8000;
+constexpr uint32_t DigitModeDtmf = 2;
+// Caller ID flags: the identity withheld by the caller, from outside the area that passes it on,
+// a plain address (the number itself), unknown, not available.
+constexpr uint32_t CallerIdBlocked = 1, CallerIdOutOfArea = 2, CallerIdAddress = 8, CallerIdUnknown = 0x20,
+                   CallerIdUnavail = 0x40;
 constexpr uint32_t MediaModeUnknown = 2, MediaModeAutomatedVoice = 8, MediaModeDataModem = 0x10;
 constexpr uint32_t LineFeatureMakeCall = 8;
 constexpr uint32_t BearerModeVoice = 1, BearerModePassthrough = 0x40;
@@ -55,6 +63,14 @@ struct LineDeviceInfo {
     uint32_t mediaModes = MediaModeDataModem;
     uint32_t lineFeatures = LineFeatureMakeCall;
     bool hasWave = false; // "wave/in" and "wave/out" answer
+};
+
+// What a provider knows of a call: its media mode and its caller (the flags say what the number
+// and name are; without caller ID, unknown).
+struct CallInformation {
+    uint32_t mediaMode = 0;
+    uint32_t callerIdFlags = CallerIdUnknown;
+    std::string callerId, callerName;
 };
 
 // Messages as the line callback gets them: device is the line (or the new device's identifier for
@@ -88,10 +104,12 @@ public:
     // The call's serial descriptor ("comm/datamodem"), handed over: the caller owns it from here.
     virtual uint32_t CommHandle(HCall call, int& fd) = 0;
     virtual uint32_t SetStatusMessages(HLine line, uint32_t lineStates, uint32_t addressStates) = 0;
+    // DTMF digits of the call come as LINE_MONITORDIGITS while `modes` has DigitModeDtmf (0 stops).
     virtual uint32_t MonitorDigits(HCall call, uint32_t modes) = 0;
     virtual uint32_t CallState(HCall call, uint32_t& state) = 0;
-    // The call's media mode and its caller's number and name (empty when unknown).
-    virtual uint32_t CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName) = 0;
+    // The call's media mode and its caller; a change of the caller comes as LINE_CALLINFO with
+    // CallInfoStateCallerId.
+    virtual uint32_t CallInfo(HCall call, CallInformation& info) = 0;
 };
 
 // The provider the wrappers use; none installed is a missing TAPI library (-13931).

@@ -87,6 +87,8 @@ void ScriptedLineProvider::OfferCall(uint32_t mediaMode)
         return; // no line open: nobody hears of the call
     call_ = 0x300 + device_;
     callMedia_ = mediaMode;
+    caller_ = CallInformation{};
+    digitModes_ = 0;
     SetCallState(CallStateOffering);
 }
 
@@ -94,6 +96,26 @@ void ScriptedLineProvider::Ring(uint32_t count)
 {
     if (LineCallback c = LineAppCallback(); c && line_)
         c(line_, LineLineDevStateMsg, instance_, DevStateRinging, 1, count);
+}
+
+void ScriptedLineProvider::CallerId(uint32_t flags, const std::string& number, const std::string& name)
+{
+    caller_.callerIdFlags = flags;
+    caller_.callerId = number;
+    caller_.callerName = name;
+    Send(LineCallInfoMsg, CallInfoStateCallerId);
+}
+
+void ScriptedLineProvider::Digit(char digit)
+{
+    if (call_ && (digitModes_ & DigitModeDtmf))
+        Send(LineMonitorDigitsMsg, uint8_t(digit), DigitModeDtmf, ticks_ += 100);
+}
+
+void ScriptedLineProvider::Send(uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
+{
+    if (LineCallback c = LineAppCallback(); c && line_)
+        c(call_, message, instance_, p1, p2, p3);
 }
 
 void ScriptedLineProvider::Reinit(uint32_t message, uintptr_t param)
@@ -207,6 +229,8 @@ uint32_t ScriptedLineProvider::MakeCall(HLine, HCall& call, const std::string&, 
     if (int32_t(r) >= 0) {
         call = call_ = 0x200 + device_;
         callMedia_ = MediaModeDataModem;
+        caller_ = CallInformation{};
+        digitModes_ = 0;
     }
     return r;
 }
@@ -243,7 +267,13 @@ uint32_t ScriptedLineProvider::SetStatusMessages(HLine, uint32_t, uint32_t)
 {
     return Result("lineSetStatusMessages", 0);
 }
-uint32_t ScriptedLineProvider::MonitorDigits(HCall, uint32_t) { return Result("lineMonitorDigits", 0); }
+uint32_t ScriptedLineProvider::MonitorDigits(HCall call, uint32_t modes)
+{
+    uint32_t r = Result("lineMonitorDigits", call == call_ && call_ ? 0 : LineErrInvalCallHandle);
+    if (r == 0)
+        digitModes_ = modes;
+    return r;
+}
 
 uint32_t ScriptedLineProvider::CallState(HCall call, uint32_t& state)
 {
@@ -251,11 +281,10 @@ uint32_t ScriptedLineProvider::CallState(HCall call, uint32_t& state)
     return Result("lineGetCallStatus", call == call_ && call_ ? 0 : LineErrInvalCallHandle);
 }
 
-uint32_t ScriptedLineProvider::CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName)
+uint32_t ScriptedLineProvider::CallInfo(HCall call, CallInformation& info)
 {
-    mediaMode = callMedia_;
-    callerId.clear();
-    callerName.clear();
+    info = caller_;
+    info.mediaMode = callMedia_;
     return Result("lineGetCallInfo", call == call_ && call_ ? 0 : LineErrInvalCallHandle);
 }
 

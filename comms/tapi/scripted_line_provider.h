@@ -48,6 +48,14 @@ public:
     void OfferCall(uint32_t mediaMode);
     // The line rings: LINE_LINEDEVSTATE RINGING with the ring count (1 for the first ring).
     void Ring(uint32_t count);
+    // The exchange tells who calls: the call's caller ID becomes this, and LINE_CALLINFO says so.
+    void CallerId(uint32_t flags, const std::string& number, const std::string& name);
+    // The far end presses a key: LINE_MONITORDIGITS with the digit, while the call's DTMF digits
+    // are monitored (lineMonitorDigits); nothing otherwise.
+    void Digit(char digit);
+    // Any other message to the open line's application, about the call.
+    void Send(uint32_t message, uintptr_t p1, uintptr_t p2 = 0, uintptr_t p3 = 0);
+    uint32_t DigitModes() const { return digitModes_; }
     // REINIT: `message` 0 asks the application to shut down; LINE_LINEDEVSTATE or LINE_CREATE
     // ask it to take that message with `param` instead.
     void Reinit(uint32_t message = 0, uintptr_t param = 0);
@@ -80,7 +88,7 @@ public:
     uint32_t SetStatusMessages(HLine line, uint32_t lineStates, uint32_t addressStates) override;
     uint32_t MonitorDigits(HCall call, uint32_t modes) override;
     uint32_t CallState(HCall call, uint32_t& state) override;
-    uint32_t CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName) override;
+    uint32_t CallInfo(HCall call, CallInformation& info) override;
 
 private:
     // A forced result for the function, else `otherwise`; records the call.
@@ -106,6 +114,9 @@ private:
     uintptr_t instance_ = 0;
     uint32_t callState_ = CallStateIdle;
     uint32_t callMedia_ = MediaModeDataModem;
+    CallInformation caller_;
+    uint32_t digitModes_ = 0;
+    uint32_t ticks_ = 0;
     uint32_t nextRequest_ = 1;
 };
 

@@ -1,6 +1,7 @@
 #include "comms/tapi/serial_line_provider.h"
 
 #include "comms/port/port_names.h"
+#include "comms/tapi/tapi_binding.h"
 #include "platform/event.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
@@ -17,6 +18,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <cstdlib>
 
 namespace zn::comms::tapi {
@@ -31,12 +34,44 @@ constexpr uint32_t kListenMsg = 0x7EB9;
 constexpr uint32_t kModemMsg = 0x7EBA;
 constexpr uintptr_t kDisconnectModeUnavail = 0x800;
 // What a listening line's modem said.
-constexpr uint32_t kModemRing = 1, kModemConnect = 2, kModemRefused = 3, kModemRingGone = 4;
+constexpr uint32_t kModemRing = 1, kModemConnect = 2, kModemRefused = 3, kModemRingGone = 4, kModemCallerId = 5,
+                   kModemDigit = 6, kModemNoVoice = 7;
+// The quiet after a caller ID field that ends the modem's report.
+constexpr int kCallerIdQuietMs = 300;
+constexpr char kDle = 0x10;
 
 // A modem's answer to ATA that ends the call.
 bool Refusal(const std::string& said)
 {
     return said == "NO CARRIER" || said == "ERROR" || said == "NO ANSWER" || said == "BUSY" || said == "NO DIALTONE";
+}
+
+// A field of the modem's caller ID report ("NMBR = 5551234", "NAME=JOHN DOE", "DATE = 1211"):
+// false for anything else the modem says.
+bool CallerIdField(const std::string& said, std::string& key, std::string& value)
+{
+    size_t equals = said.find('=');
+    if (equals == std::string::npos)
+        return false;
+    key = TrimmedText(said.substr(0, equals));
+    value = TrimmedText(said.substr(equals + 1));
+    return key == "NMBR" || key == "NAME" || key == "DATE" || key == "TIME" || key == "MESG" || key == "DDN_NMBR";
+}
+
+// The caller as a report's number and name give it: "P" is withheld by the caller, "O" out of
+// the area that passes numbers on; a report without a number has none available.
+CallInformation CallerFromReport(const std::string& number, const std::string& name)
+{
+    CallInformation caller;
+    caller.callerIdFlags = number == "P"   ? CallerIdBlocked
+                           : number == "O" ? CallerIdOutOfArea
+                           : number.empty() ? CallerIdUnavail
+                                            : CallerIdAddress;
+    if (caller.callerIdFlags == CallerIdAddress)
+        caller.callerId = number;
+    if (name != "P" && name != "O")
+        caller.callerName = name;
+    return caller;
 }
 
 std::string Resolved(const std::string& path)
@@ -167,6 +202,7 @@ void SerialLineProvider::Start()
 {
     lines_ = ListSerialLines();
     gone_.assign(lines_.size(), false);
+    noVoice_.assign(lines_.size(), false);
     open_.clear();
     open_.resize(lines_.size());
     window_ = std::make_unique<platform::MessageWindow>(
@@ -231,7 +267,9 @@ uint32_t SerialLineProvider::DeviceInfo(HLineApp app, uint32_t device, LineDevic
         return LineErrBadDeviceId;
     if (gone_[device])
         return LineErrNoDevice;
-    info = LineDeviceInfo{lines_[device].name, MediaModeDataModem, LineFeatureMakeCall, false};
+    info = LineDeviceInfo{lines_[device].name,
+                          MediaModeDataModem | (noVoice_[device] ? 0 : MediaModeAutomatedVoice), LineFeatureMakeCall,
+                          false};
     return 0;
 }
 
@@ -242,7 +280,7 @@ SerialLineProvider::Line* SerialLineProvider::LineOf(uint32_t handle)
 }
 
 uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, uintptr_t instance, uint32_t privileges,
-                                  uint32_t)
+                                  uint32_t mediaModes)
 {
     if (!apps_.count(app))
         return LineErrInvalAppHandle;
@@ -258,6 +296,7 @@ uint32_t SerialLineProvider::Open(HLineApp app, uint32_t device, HLine& line, ui
     open_[device]->instance = instance;
     open_[device]->open = true;
     open_[device]->owner = (privileges & PrivilegeOwner) != 0;
+    open_[device]->voice = (mediaModes & MediaModeAutomatedVoice) && !(mediaModes & MediaModeDataModem);
     open_[device]->serial = nextSerial_++ & 0xFFFFFF;
     line = kLineBase + device;
     // An owner listens for calls once the thread processes messages: a line opened and closed
@@ -309,7 +348,8 @@ void SerialLineProvider::Listen(uint32_t device, uint32_t serial)
     int fd = line->fd, stop = line->stopWatching->Fd(), gap = RingGapMs;
     uint32_t window = window_ ? window_->Handle() : 0;
     Line& l = *line;
-    line->watcher = std::thread([fd, stop, gap, window, device, serial, &l] {
+    int setupMs = SetupReplyMs;
+    line->watcher = std::thread([fd, stop, gap, setupMs, window, device, serial, &l] {
         auto post = [&](uint32_t what) { platform::PostMessageTo(window, kModemMsg, device, what | (serial << 8)); };
         auto vanished = [&] {
             l.vanished = true;
@@ -317,44 +357,141 @@ void SerialLineProvider::Listen(uint32_t device, uint32_t serial)
         };
         std::string text;
         bool offered = false;
-        for (;;) {
-            struct pollfd fds[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
-            int n = ::poll(fds, 2, offered && !l.answering ? gap : -1);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 || (fds[1].revents & POLLIN))
+        // The caller ID report being heard.
+        bool reporting = false;
+        std::string number, name;
+        auto reported = [&] {
+            {
+                std::lock_guard<std::mutex> hold(l.heardLock);
+                l.heardCaller = CallerFromReport(number, name);
+            }
+            reporting = false;
+            number.clear();
+            name.clear();
+            post(kModemCallerId);
+        };
+        // The next line the modem says: 1 one came (in `said`), 0 none within timeoutMs, -1 the
+        // listening ends (stopped, or the modem went).
+        auto next = [&](std::string& said, int timeoutMs) -> int {
+            auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            for (;;) {
+                int wait = -1;
+                if (timeoutMs >= 0)
+                    wait = int(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                        end - std::chrono::steady_clock::now())
+                                                        .count()));
+                struct pollfd fds[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+                int n = ::poll(fds, 2, wait);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 || (fds[1].revents & POLLIN))
+                    return -1;
+                if (n == 0)
+                    return 0;
+                if (!(fds[0].revents & POLLIN)) {
+                    vanished();
+                    return -1;
+                }
+                // A byte at a time: what follows the modem's CONNECT is the port's.
+                char c = 0;
+                ssize_t got = ::read(fd, &c, 1);
+                if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                    continue;
+                if (got <= 0) {
+                    vanished();
+                    return -1;
+                }
+                if (c != '\r' && c != '\n') {
+                    if (text.size() < 256)
+                        text += c;
+                    continue;
+                }
+                said.swap(text);
+                text.clear();
+                if (!said.empty())
+                    return 1;
+            }
+        };
+        // What the modem says while the line listens; false when the listening ends with it.
+        auto heard = [&](const std::string& said) {
+            std::string key, value;
+            if (!l.answering && CallerIdField(said, key, value)) {
+                reporting = true;
+                if (key == "NMBR")
+                    number = value;
+                else if (key == "NAME")
+                    name = value;
+                return true;
+            }
+            if (reporting)
+                reported();
+            if (!l.answering && said == "RING") {
+                offered = true;
+                post(kModemRing);
+            } else if (l.answering
+                       && (said.rfind("CONNECT", 0) == 0 || (l.voice && (said == "VCON" || said == "OK")))) {
+                post(kModemConnect);
+                return false;
+            } else if (l.answering && Refusal(said)) {
+                post(kModemRefused);
+                return false;
+            }
+            return true;
+        };
+        // A command before listening, and what the modem made of it.
+        enum class Reply { Taken, Refused, Silent, Ended };
+        auto ask = [&](const char* command) {
+            size_t size = std::strlen(command);
+            if (::write(fd, command, size) != ssize_t(size))
+                return Reply::Silent;
+            auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(setupMs);
+            for (;;) {
+                int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                                   .count());
+                std::string said;
+                int r = left > 0 ? next(said, left) : 0;
+                if (r < 0)
+                    return Reply::Ended;
+                if (r == 0)
+                    return Reply::Silent;
+                if (said == "OK")
+                    return Reply::Taken;
+                if (said == "ERROR")
+                    return Reply::Refused;
+                if (said.rfind("AT", 0) != 0 && !heard(said)) // not the command's echo
+                    return Reply::Ended;
+            }
+        };
+        if (l.voice) {
+            Reply r = ask("AT+FCLASS=8\r");
+            if (r == Reply::Ended)
                 return;
-            if (n == 0) { // the caller gave up before the call was answered
+            if (r != Reply::Taken)
+                return post(kModemNoVoice);
+        }
+        // Caller ID the TIA way, else the way of modems that have their own command for it.
+        Reply r = ask("AT+VCID=1\r");
+        if (r == Reply::Refused)
+            r = ask("AT#CID=1\r");
+        if (r == Reply::Ended)
+            return;
+        for (;;) {
+            std::string said;
+            int wait = reporting ? kCallerIdQuietMs : offered && !l.answering ? gap : -1;
+            int got = next(said, wait);
+            if (got < 0)
+                return;
+            if (got == 0 && reporting) { // the report ended
+                reported();
+                continue;
+            }
+            if (got == 0) { // the caller gave up before the call was answered
                 offered = false;
                 post(kModemRingGone);
                 continue;
             }
-            if (!(fds[0].revents & POLLIN))
-                return vanished();
-            // A byte at a time: what follows the modem's CONNECT is the port's.
-            char c = 0;
-            ssize_t got = ::read(fd, &c, 1);
-            if (got < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (got <= 0)
-                return vanished();
-            if (c != '\r' && c != '\n') {
-                if (text.size() < 256)
-                    text += c;
-                continue;
-            }
-            std::string said;
-            said.swap(text);
-            if (said.empty())
-                continue;
-            if (!l.answering && said == "RING") {
-                offered = true;
-                post(kModemRing);
-            } else if (l.answering && said.rfind("CONNECT", 0) == 0) {
-                return post(kModemConnect);
-            } else if (l.answering && Refusal(said)) {
-                return post(kModemRefused);
-            }
+            if (!heard(said))
+                return;
         }
     });
 }
@@ -371,6 +508,8 @@ void SerialLineProvider::ModemSaid(uint32_t device, uint32_t what, uint32_t seri
             line->callState = CallStateOffering;
             line->rings = 0;
             Queue(*line, LineCallStateMsg, CallStateOffering);
+            if (line->caller.callerIdFlags != CallerIdUnknown)
+                Queue(*line, LineCallInfoMsg, CallInfoStateCallerId);
             offered = true;
         }
         if (offered)
@@ -387,15 +526,42 @@ void SerialLineProvider::ModemSaid(uint32_t device, uint32_t what, uint32_t seri
             break;
         }
         line->callState = CallStateConnected;
-        Watch(*line);
+        Watch(*line, line->voice);
         Queue(*line, LineCallStateMsg, CallStateConnected);
         break;
     case kModemRingGone:
         if (offered && !line->answering) {
             line->callState = CallStateIdle;
             line->rings = 0;
+            line->caller = CallInformation{};
             Queue(*line, LineCallStateMsg, CallStateIdle);
         }
+        break;
+    case kModemCallerId: {
+        std::lock_guard<std::mutex> hold(line->heardLock);
+        line->caller = line->heardCaller;
+        // Told before the first ring, it is the next call's: announced once that call is offered.
+        if (offered)
+            Queue(*line, LineCallInfoMsg, CallInfoStateCallerId);
+        break;
+    }
+    case kModemDigit: {
+        std::string digits;
+        {
+            std::lock_guard<std::mutex> hold(line->heardLock);
+            digits.swap(line->heardDigits);
+        }
+        for (char digit : digits)
+            if (line->callState == CallStateConnected && (line->digitModes & DigitModeDtmf))
+                Queue(*line, LineMonitorDigitsMsg, uint8_t(digit), DigitModeDtmf, line->ticks += 100);
+        break;
+    }
+    case kModemNoVoice:
+        // Not a voice modem after all: the line cannot take what it was opened for.
+        noVoice_[device] = true;
+        Hang(*line);
+        Queue(*line, LineCloseMsg, 0);
+        open_[device].reset();
         break;
     }
 }
@@ -481,15 +647,36 @@ uint32_t SerialLineProvider::Close(HLine lineHandle)
     return 0;
 }
 
-void SerialLineProvider::Watch(Line& line)
+void SerialLineProvider::Watch(Line& line, bool readDigits)
 {
     line.vanished = false;
     line.stopWatching = std::make_unique<platform::Event>(true);
     int fd = line.fd, stop = line.stopWatching->Fd();
     uint32_t window = window_ ? window_->Handle() : 0;
-    uint32_t device = line.device;
-    line.watcher = std::thread([fd, stop, window, device, &line] {
-        while (int revents = WaitOrStop(fd, 0, stop)) {
+    uint32_t device = line.device, serial = line.serial;
+    line.watcher = std::thread([fd, stop, window, device, serial, readDigits, &line] {
+        bool shielded = false; // the last byte was DLE
+        while (int revents = WaitOrStop(fd, readDigits ? POLLIN : 0, stop)) {
+            if (revents > 0 && (revents & POLLIN)) {
+                char buffer[256];
+                ssize_t got = ::read(fd, buffer, sizeof buffer);
+                if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+                    revents |= POLLHUP;
+                std::string digits;
+                for (ssize_t i = 0; i < got; ++i) {
+                    char c = buffer[i];
+                    if (shielded && std::strchr("0123456789*#ABCD", c) && c)
+                        digits += c;
+                    shielded = !shielded && c == kDle;
+                }
+                if (!digits.empty()) {
+                    {
+                        std::lock_guard<std::mutex> hold(line.heardLock);
+                        line.heardDigits += digits;
+                    }
+                    platform::PostMessageTo(window, kModemMsg, device, kModemDigit | (serial << 8));
+                }
+            }
             if (revents > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 line.vanished = true;
                 platform::PostMessageTo(window, kVanishedMsg, device, 0);
@@ -582,6 +769,7 @@ void SerialLineProvider::Rescan(const TtyEvent& event)
         uint32_t id = uint32_t(lines_.size());
         lines_.push_back(l);
         gone_.push_back(false);
+        noVoice_.push_back(false);
         open_.resize(lines_.size());
         for (const auto& entry : apps_) {
             queue_.push_back({entry.first, 0, LineCreateMsg, 0, id, 0, 0});
@@ -619,6 +807,8 @@ void SerialLineProvider::Hang(Line& line)
     line.lock.Release();
     line.inhibition.reset();
     line.callState = CallStateIdle;
+    line.caller = CallInformation{};
+    line.digitModes = 0;
 }
 
 uint32_t SerialLineProvider::CommHandle(HCall call, int& fd)
@@ -635,7 +825,17 @@ uint32_t SerialLineProvider::SetStatusMessages(HLine lineHandle, uint32_t, uint3
     return LineOf(lineHandle) ? 0 : LineErrInvalLineHandle;
 }
 
-uint32_t SerialLineProvider::MonitorDigits(HCall, uint32_t) { return LineErrOperationUnavail; }
+uint32_t SerialLineProvider::MonitorDigits(HCall call, uint32_t modes)
+{
+    Line* line = LineOf(call);
+    if (!line || call < kCallBase)
+        return LineErrInvalCallHandle;
+    // A data call's bytes are the port's: only a voice call's DTMF reports are read here.
+    if (!line->voice)
+        return LineErrOperationUnavail;
+    line->digitModes = modes;
+    return 0;
+}
 
 uint32_t SerialLineProvider::CallState(HCall call, uint32_t& state)
 {
@@ -646,21 +846,21 @@ uint32_t SerialLineProvider::CallState(HCall call, uint32_t& state)
     return 0;
 }
 
-uint32_t SerialLineProvider::CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName)
+uint32_t SerialLineProvider::CallInfo(HCall call, CallInformation& info)
 {
     Line* line = LineOf(call);
     if (!line || call < kCallBase)
         return LineErrInvalCallHandle;
-    // Before it is answered a modem cannot tell a fax call from a data call.
-    mediaMode = line->owner ? MediaModeUnknown : MediaModeDataModem;
-    callerId.clear();
-    callerName.clear();
+    info = line->caller;
+    // Before it is answered a modem cannot tell a fax call from a data call, nor from a voice call.
+    info.mediaMode = line->voice ? MediaModeAutomatedVoice : line->owner ? MediaModeUnknown : MediaModeDataModem;
     return 0;
 }
 
 void SerialLineProvider::Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
 {
-    uint32_t handle = message == LineCallStateMsg ? kCallBase + line.device : kLineBase + line.device;
+    bool aboutTheCall = message == LineCallStateMsg || message == LineCallInfoMsg || message == LineMonitorDigitsMsg;
+    uint32_t handle = aboutTheCall ? kCallBase + line.device : kLineBase + line.device;
     queue_.push_back({line.app, handle, message, line.instance, p1, p2, p3});
     if (window_)
         platform::PostMessageTo(window_->Handle(), kDeliverMsg, 0, 0);

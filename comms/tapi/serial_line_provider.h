@@ -29,6 +29,15 @@
 // stops ringing (no "RING" for RingGapMs) before it is answered goes IDLE. A line answers one call:
 // once that call is dropped the modem is let go, and the line is opened again for the next one. A
 // modem that someone else holds closes the line (LINE_CLOSE).
+// Before it listens the line asks the modem for caller ID (AT+VCID=1, else AT#CID=1; a modem that
+// refuses both, or says nothing within SetupReplyMs, simply gives none). The modem's caller ID
+// report between rings ("NMBR = 5551234", "NAME = JOHN DOE"; "P" for a number the caller withheld,
+// "O" for one from outside the area) becomes the call's caller ID, announced by LINE_CALLINFO.
+// A modem may take voice calls: a line opened for automated voice only puts it in voice mode first
+// (AT+FCLASS=8); a modem that refuses closes the line and is no longer described as taking voice.
+// A voice call is answered with the modem's "VCON" (or "OK"); the modem stays with the provider,
+// which reads the shielded DTMF reports (DLE and the digit) and, while lineMonitorDigits asks for
+// DTMF, passes each digit on as LINE_MONITORDIGITS.
 #pragma once
 
 #include "comms/port/port_driver.h"
@@ -67,6 +76,8 @@ public:
 
     // How long an offered call waits for its next "RING" before it is taken as gone.
     int RingGapMs = 8000;
+    // How long the modem has to answer a command the line sends before it listens.
+    int SetupReplyMs = 1000;
 
     bool Offers(const std::string& function) const override;
     uint32_t Initialize(HLineApp& app, LineCallback callback, const std::string& appName,
@@ -87,7 +98,7 @@ public:
     uint32_t SetStatusMessages(HLine line, uint32_t lineStates, uint32_t addressStates) override;
     uint32_t MonitorDigits(HCall call, uint32_t modes) override;
     uint32_t CallState(HCall call, uint32_t& state) override;
-    uint32_t CallInfo(HCall call, uint32_t& mediaMode, std::string& callerId, std::string& callerName) override;
+    uint32_t CallInfo(HCall call, CallInformation& info) override;
 
 private:
     struct Message {
@@ -114,6 +125,14 @@ private:
         uint32_t serial = 0;
         uint32_t rings = 0;
         std::atomic<bool> answering{false};
+        bool voice = false; // opened for voice calls only
+        // Who calls, as the modem said; what its reader heard and the line has not taken yet.
+        CallInformation caller;
+        std::mutex heardLock;
+        CallInformation heardCaller;
+        std::string heardDigits;
+        std::atomic<uint32_t> digitModes{0};
+        uint32_t ticks = 0;
     };
     void Start(); // the first application: the list read, the window and the monitor started
     void Queue(Line& line, uint32_t message, uintptr_t p1, uintptr_t p2 = 0, uintptr_t p3 = 0);
@@ -122,7 +141,8 @@ private:
     void Listen(uint32_t device, uint32_t serial);
     void ModemSaid(uint32_t device, uint32_t what, uint32_t serial);
     void Deliver();
-    void Watch(Line& line);
+    // Watches the call's device for a hang-up; a voice call's reader also takes its DTMF reports.
+    void Watch(Line& line, bool readDigits = false);
     void Vanished(uint32_t device);
     // udev's announcements: taken on the monitor's thread, acted on in the line application's.
     void StartMonitor();
@@ -135,6 +155,7 @@ private:
 
     std::vector<SerialLine> lines_;
     std::vector<bool> gone_;
+    std::vector<bool> noVoice_; // the modem refused voice mode
     std::vector<std::unique_ptr<Line>> open_;
     std::map<HLineApp, LineCallback> apps_; // the line applications and their callbacks
     std::unique_ptr<platform::MessageWindow> window_;

@@ -260,17 +260,16 @@ int32_t lineGetCallInfo(HCall call, StructurePtr<LINECALLINFO>& out)
         StructureSizes().callInfo, true,
         [&](LINECALLINFO* info) {
             return Bound("lineGetCallInfo", [&](LineProvider& p) -> uint32_t {
-                uint32_t media = 0;
-                std::string id, name;
-                if (uint32_t r = p.CallInfo(call, media, id, name); r != 0)
+                CallInformation known;
+                if (uint32_t r = p.CallInfo(call, known); r != 0)
                     return r;
                 if (!ClearFixedPart(info))
                     return LineErrStructureTooSmall;
-                info->mediaMode = media;
-                info->callerIdFlags = id.empty() ? CallerIdUnknown : CallerIdAddress;
+                info->mediaMode = known.mediaMode;
+                info->callerIdFlags = known.callerIdFlags;
                 TextPlacer texts{*info, sizeof(LINECALLINFO), {}};
-                texts.Add(&info->callerIdSize, &info->callerIdOffset, id);
-                texts.Add(&info->callerIdNameSize, &info->callerIdNameOffset, name);
+                texts.Add(&info->callerIdSize, &info->callerIdOffset, known.callerId);
+                texts.Add(&info->callerIdNameSize, &info->callerIdNameOffset, known.callerName);
                 texts.Place();
                 return 0;
             });
@@ -306,6 +305,14 @@ std::string StructureText(const void* structure, uint32_t offset, uint32_t size)
     while (!text.empty() && text.back() == '\0')
         text.pop_back();
     return text;
+}
+
+std::string TrimmedText(const std::string& text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 } // namespace zn::comms::tapi

@@ -71,8 +71,6 @@ struct LINEEXTENSIONID {
     uint32_t id[4];
 };
 
-constexpr uint32_t CallerIdBlocked = 1, CallerIdOutOfArea = 2, CallerIdAddress = 8, CallerIdUnknown = 0x20,
-                   CallerIdUnavail = 0x40;
 constexpr uint32_t CallSelectCall = 4;
 
 // The first buffer each structure helper tries; process-wide, set once.
@@ -120,5 +118,7 @@ int32_t lineGetCallStatus(HCall call, StructurePtr<LINECALLSTATUS>& out);
 
 // A text of a structure by its offset and size (a trailing NUL dropped); empty when out of bounds.
 std::string StructureText(const void* structure, uint32_t offset, uint32_t size);
+// `text` without its leading and trailing blanks and tabs.
+std::string TrimmedText(const std::string& text);
 
 } // namespace zn::comms::tapi

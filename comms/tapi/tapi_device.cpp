@@ -2,6 +2,7 @@
 
 #include "comms/base/error_codes.h"
 #include "comms/base/exceptions.h"
+#include "comms/base/string_resource.h"
 #include "platform/clock.h"
 #include "platform/date_format.h"
 #include "platform/folders.h"
@@ -56,6 +57,21 @@ bool PumpUntil(Done done, int timeoutMs)
 }
 
 } // namespace
+
+std::string CallerIdText(uint32_t flags, const std::string& number)
+{
+    if (!(flags & CallerIdAddress)) {
+        if (flags & CallerIdBlocked)
+            return ErrorStrings().TextById(CallerIdBlockedTextId);
+        if (flags & CallerIdOutOfArea)
+            return ErrorStrings().TextById(CallerIdOutOfAreaTextId);
+        if (flags & CallerIdUnknown)
+            return "Unknown";
+        if (flags & CallerIdUnavail)
+            return "Unavailable";
+    }
+    return TrimmedText(number);
+}
 
 // ---- TFxTapiLog --------------------------------------------------------------------------------
 
@@ -121,10 +137,7 @@ TFxCustomTapiDevice::TFxCustomTapiDevice()
                                                                     OnTapiFail();
                                                                 break;
                                                             case kLineCreate:
-                                                                if (uint32_t(l) >= deviceCount_)
-                                                                    deviceCount_ = uint32_t(l) + 1;
-                                                                if (OnLineCreate)
-                                                                    OnLineCreate(uint32_t(l));
+                                                                LineCreate(uint32_t(l), uintptr_t(l), 0, 0);
                                                                 break;
                                                             }
                                                             return platform::LResult(0);
@@ -486,80 +499,154 @@ bool TFxCustomTapiDevice::WaitForState(uint32_t state)
 void TFxCustomTapiDevice::OnLineMessage(uint32_t device, uint32_t message, uintptr_t p1, uintptr_t p2, uintptr_t p3)
 {
     switch (message) {
+    // Taken up by the message window, after the provider has finished delivering.
     case LineCreateMsg: Post(kLineCreate, intptr_t(p1)); break;
-    case LineReplyMsg:
-        if (int32_t(p1) == awaited_) {
-            replyResult_ = int32_t(uint32_t(p2));
-            replied_ = true;
-        }
-        break;
-    case LineCloseMsg:
-        line_ = 0;
-        call_ = 0;
-        HangUp(true);
-        break;
-    case LineLineDevStateMsg:
-        if (p1 == DevStateReinit && (p2 == LineLineDevStateMsg || p2 == LineCreateMsg))
-            OnLineMessage(device, uint32_t(p2), p3, 0, 0); // the message the reinitialisation stands for
-        else if (p1 == DevStateReinit) {
-            // TAPI wants every application to shut down: after this message, as the provider is
-            // still delivering it.
-            HangUp(true);
-            if (window_)
-                platform::PostMessageTo(window_->Handle(), kMsgShutdown, 0, 0);
-        } else if (p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
-            HangUp(true);
-        else if (p1 == DevStateRinging && Ringing(uint32_t(p3)))
-            Report(false, false, device, message, p1, p2, p3);
-        break;
-    case LineCallStateMsg:
-        // A line open to answer hears of every call on it: those it left alone, and others offered
-        // while it has one, are none of its business.
-        if (call_ ? HCall(device) != call_ : p1 != CallStateOffering && lineActive_ && !dialing_)
-            break;
-        callState_ = uint32_t(p1);
-        stateChanged_ = true;
-        switch (p1) {
-        case CallStateConnected:
-            if (connected_)
-                break;
-            connected_ = true;
-            HandOver();
-            Report(false, true, device, message, p1, p2, 0);
-            Post(kConnected);
-            Log(ltapiConnect);
-            break;
-        case CallStateBusy:
-            Log(ltapiBusy);
-            Report(false, false, device, message, p1, p2, 0);
-            HangUp(false);
-            break;
-        case CallStateSpecialInfo:
-            Report(false, false, device, message, p1, p2, 0);
-            HangUp(false);
-            break;
-        case CallStateDisconnected:
-            Report(false, false, device, message, p1, p2, 0);
-            if (p2 == 0x20)
-                Log(ltapiBusy);
-            HangUp(false);
-            break;
-        case CallStateIdle: HangUp(false); break;
-        case CallStateOffering:
-            Offered(HCall(device));
-            if (call_ == HCall(device))
-                Report(true, false, device, message, p1, p2, 0);
-            break;
-        default: // accepted, dial tone, dialing, ringback, proceeding
-            Report(p1 == CallStateDialtone, false, device, message, p1, p2, 0);
-            break;
-        }
-        break;
-    case LineMonitorMediaMsg:
-    case LineMonitorToneMsg:
-    case LineRequestMsg: Report(false, false, device, message, p1, p2, 0); break;
+    case LineCallInfoMsg: LineCallInfo(device, p1, p2, p3); break;
+    case LineCallStateMsg: LineCallState(device, p1, p2, p3); break;
+    case LineCloseMsg: LineClose(device, p1, p2, p3); break;
+    case LineGenerateMsg: LineGenerate(device, p1, p2, p3); break;
+    case LineLineDevStateMsg: LineDevState(device, p1, p2, p3); break;
+    case LineMonitorDigitsMsg: LineMonitorDigits(device, p1, p2, p3); break;
+    case LineMonitorMediaMsg: LineMonitorMedia(device, p1, p2, p3); break;
+    case LineMonitorToneMsg: LineMonitorTone(device, p1, p2, p3); break;
+    case LineReplyMsg: LineReply(device, p1, p2, p3); break;
+    case LineRequestMsg: LineRequest(device, p1, p2, p3); break;
     default: break;
     }
+}
+
+void TFxCustomTapiDevice::LineReply(uint32_t, uintptr_t p1, uintptr_t p2, uintptr_t)
+{
+    if (int32_t(p1) == awaited_) {
+        replyResult_ = int32_t(uint32_t(p2));
+        replied_ = true;
+    }
+}
+
+void TFxCustomTapiDevice::LineClose(uint32_t, uintptr_t, uintptr_t, uintptr_t)
+{
+    line_ = 0;
+    call_ = 0;
+    HangUp(true);
+}
+
+void TFxCustomTapiDevice::LineCreate(uint32_t, uintptr_t p1, uintptr_t, uintptr_t)
+{
+    if (uint32_t(p1) >= deviceCount_)
+        deviceCount_ = uint32_t(p1) + 1;
+    if (OnLineCreate)
+        OnLineCreate(uint32_t(p1));
+}
+
+void TFxCustomTapiDevice::LineDevState(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3)
+{
+    if (p1 == DevStateReinit && (p2 == LineLineDevStateMsg || p2 == LineCreateMsg))
+        OnLineMessage(device, uint32_t(p2), p3, 0, 0); // the message the reinitialisation stands for
+    else if (p1 == DevStateReinit) {
+        // TAPI wants every application to shut down: after this message, as the provider is
+        // still delivering it.
+        HangUp(true);
+        if (window_)
+            platform::PostMessageTo(window_->Handle(), kMsgShutdown, 0, 0);
+    } else if (p1 == DevStateDisconnected || p1 == DevStateOutOfService || p1 == DevStateMaintenance)
+        HangUp(true);
+    else if (p1 == DevStateRinging && Ringing(uint32_t(p3)))
+        Report(false, false, device, LineLineDevStateMsg, p1, p2, p3);
+}
+
+void TFxCustomTapiDevice::LineCallState(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t)
+{
+    const uint32_t message = LineCallStateMsg;
+    // A line open to answer hears of every call on it: those it left alone, and others offered
+    // while it has one, are none of its business.
+    if (call_ ? HCall(device) != call_ : p1 != CallStateOffering && lineActive_ && !dialing_)
+        return;
+    callState_ = uint32_t(p1);
+    stateChanged_ = true;
+    switch (p1) {
+    case CallStateConnected: {
+        if (connected_)
+            break;
+        connected_ = true;
+        // A voice call's sound is not for the port: its digits are listened to instead.
+        int32_t monitored = 0;
+        if (enableVoice_)
+            monitored = lineMonitorDigits(call_, DigitModeDtmf);
+        else
+            HandOver();
+        Report(false, true, device, message, p1, p2, 0);
+        Post(kConnected);
+        Log(ltapiConnect);
+        CheckLine(monitored);
+        break;
+    }
+    case CallStateBusy:
+        Log(ltapiBusy);
+        Report(false, false, device, message, p1, p2, 0);
+        HangUp(false);
+        break;
+    case CallStateSpecialInfo:
+        Report(false, false, device, message, p1, p2, 0);
+        HangUp(false);
+        break;
+    case CallStateDisconnected:
+        Report(false, false, device, message, p1, p2, 0);
+        if (p2 == 0x20)
+            Log(ltapiBusy);
+        HangUp(false);
+        break;
+    case CallStateIdle: HangUp(false); break;
+    case CallStateOffering:
+        Offered(HCall(device));
+        if (call_ == HCall(device))
+            Report(true, false, device, message, p1, p2, 0);
+        break;
+    default: // accepted, dial tone, dialing, ringback, proceeding
+        Report(p1 == CallStateDialtone, false, device, message, p1, p2, 0);
+        break;
+    }
+}
+
+void TFxCustomTapiDevice::LineCallInfo(uint32_t device, uintptr_t p1, uintptr_t, uintptr_t)
+{
+    if (!call_ || HCall(device) != call_)
+        return; // a call this line left alone
+    StructurePtr<LINECALLINFO> info;
+    if (lineGetCallInfo(call_, info) != 0 || !info)
+        throw ETapiUnexpected(ErrorCodeToText(ecTapiUnexpected), ecTapiUnexpected);
+    if ((p1 & CallInfoStateCallerId) && OnTapiCallerID)
+        OnTapiCallerID(*this,
+                       CallerIdText(info->callerIdFlags,
+                                    StructureText(info.get(), info->callerIdOffset, info->callerIdSize)),
+                       TrimmedText(StructureText(info.get(), info->callerIdNameOffset, info->callerIdNameSize)));
+}
+
+void TFxCustomTapiDevice::LineMonitorDigits(uint32_t device, uintptr_t p1, uintptr_t, uintptr_t)
+{
+    char digit = char(p1 & 0xFF);
+    if (!call_ || HCall(device) != call_ || digit == '\0' || digit == ' ')
+        return;
+    if (OnTapiDTMF)
+        OnTapiDTMF(*this, digit, 0);
+    Log(ltapiReceivedDigit);
+}
+
+// Tones and digits are not generated here: there is nothing to do when they end.
+void TFxCustomTapiDevice::LineGenerate(uint32_t, uintptr_t, uintptr_t, uintptr_t) {}
+
+void TFxCustomTapiDevice::LineMonitorMedia(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t)
+{
+    Report(false, false, device, LineMonitorMediaMsg, p1, p2, 0);
+}
+
+void TFxCustomTapiDevice::LineMonitorTone(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t)
+{
+    Report(false, false, device, LineMonitorToneMsg, p1, p2, 0);
+}
+
+void TFxCustomTapiDevice::LineRequest(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t)
+{
+    Report(false, false, device, LineRequestMsg, p1, p2, 0);
 }
 
 void TFxCustomTapiDevice::HandOver()
@@ -680,6 +767,8 @@ void TFxCustomTapiDevice::Log(TTapiLogCode code)
 {
     if (log_)
         log_->UpdateLogFile(code);
+    if (OnTapiLog)
+        OnTapiLog(*this, code);
 }
 
 void TFxCustomTapiDevice::Post(uintptr_t event, intptr_t param)

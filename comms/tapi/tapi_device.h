@@ -54,6 +54,25 @@ class TFxCustomTapiDevice;
 // request) and its parameters (for a call state: the state first).
 using TTapiStatusEvent = std::function<void(TFxCustomTapiDevice& cp, bool first, bool last, int device, int message,
                                             int param1, int param2, int param3)>;
+// Each line the call history gets, as it is written.
+using TTapiLogEvent = std::function<void(TFxCustomTapiDevice& cp, TTapiLogCode log)>;
+// A DTMF digit the far end sent during a voice call.
+using TTapiDTMFEvent = std::function<void(TFxCustomTapiDevice& cp, char digit, int32_t errorCode)>;
+// Who calls: the number as a text ("Unknown", "Unavailable", the blocked and out-of-area texts of
+// the string table where the exchange gives no number) and the name (empty when none came).
+using TTapiCallerIDEvent = std::function<void(TFxCustomTapiDevice& cp, const std::string& id, const std::string& idName)>;
+// Voice play and record: what happened to the wave device, and silence heard while recording
+// (the handler may stop the recording and hang up). No operation plays or records yet, so nothing
+// raises these.
+enum TWaveMessage { waPlayOpen, waPlayDone, waPlayClose, waRecordOpen, waDataReady, waRecordClose };
+using TTapiWaveNotify = std::function<void(TFxCustomTapiDevice& cp, TWaveMessage msg)>;
+using TTapiWaveSilence = std::function<void(TFxCustomTapiDevice& cp, bool& stopRecording, bool& hangup)>;
+
+// The string-table texts of a caller ID withheld by the caller and of one from outside the area.
+constexpr uint32_t CallerIdBlockedTextId = 51599, CallerIdOutOfAreaTextId = 51598;
+// A caller's number as the user sees it: unless `flags` mark a plain address, the text the flags
+// stand for; otherwise `number`, trimmed.
+std::string CallerIdText(uint32_t flags, const std::string& number);
 
 // The call-progress display of a line device: a concrete display makes its form ("Call
 // Progress") and shows the device's status reports.
@@ -144,6 +163,14 @@ public:
     std::function<void(uint32_t device)> OnLineCreate;
     // Status reports, as the status display gets them; only those with a message or a parameter.
     TTapiStatusEvent OnTapiStatus;
+    TTapiLogEvent OnTapiLog;
+    // With EnableVoice a connected call is not handed to the port: its DTMF digits are
+    // monitored and each one comes here ("  received digit" in the history).
+    TTapiDTMFEvent OnTapiDTMF;
+    // When the exchange tells who calls (LINE_CALLINFO with the caller ID changed).
+    TTapiCallerIDEvent OnTapiCallerID;
+    TTapiWaveNotify OnTapiWaveNotify;
+    TTapiWaveSilence OnTapiWaveSilence;
 
     // The device names, filtered as FilterUnsupportedDevices says.
     std::vector<std::string> DeviceList();
@@ -166,6 +193,21 @@ public:
     // How long a wait lasts, and how long the retry after REINIT waits (tests shorten them).
     int WaitMs = 30000;
     int ReinitRetryMs = 5000;
+
+protected:
+    // The line messages, one operation each: the message's device (line or call) and its three
+    // parameters.
+    virtual void LineCallInfo(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineCallState(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineClose(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineCreate(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineDevState(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineGenerate(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineMonitorDigits(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineMonitorMedia(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineMonitorTone(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineReply(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+    virtual void LineRequest(uint32_t device, uintptr_t p1, uintptr_t p2, uintptr_t p3);
 
 private:
     void InitializeTapi();

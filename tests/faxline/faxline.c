@@ -115,6 +115,8 @@ static struct
     int hangupCalls;        /* only the first this many calls drop; 0 = every call */
     int noise;              /* peak amplitude of the noise for --max-rate */
     int speed;              /* --fast runs at most this many times real time; 0 = no limit */
+    const char *callerNumber;  /* the caller ID a rung modem reports with its first RING; NULL = none */
+    const char *callerName;
 } opt;
 
 static port_t ports[2];
@@ -575,6 +577,17 @@ static void StartCall(int caller, const char *number)
     call.nextEvent = now;
     if (!Listed(opt.noAnswer, opt.nNoAnswer, number))
         call.callee = callee;
+    if (ends[callee].kind == END_PORT)
+    {
+        /* The exchange's caller ID, which the modem shows after the first RING once its program
+           asked for it with AT+VCID=1. */
+        at_state_t *at = &ends[callee].port->t31->at_state;
+        at_reset_call_info(at);
+        if (opt.callerNumber)
+            at_set_call_info(at, "NMBR", opt.callerNumber);
+        if (opt.callerName)
+            at_set_call_info(at, "NAME", opt.callerName);
+    }
 }
 
 static void Answer(int e)
@@ -953,6 +966,7 @@ static void Usage(void)
             "  --noise PEAK        amplitude of that noise (1200; 32767 is full scale)\n"
             "  --hangup-at S       the line drops S seconds (line time) after the call connects\n"
             "  --hangup-calls N    only the first N calls drop (every call)\n"
+            "  --caller-id NUMBER[,NAME]  the caller ID a rung modem reports (P private, O out of area)\n"
             "  --delay MS          the line's one-way delay (20)\n"
             "  --trace             show the traffic between programs and modems on stderr\n"
             "  --log LEVEL         spandsp's own log on stderr (1 errors .. 5 flow .. 8 debug)\n");
@@ -989,6 +1003,7 @@ int main(int argc, char **argv)
         { "speed", required_argument, NULL, 'S' },
         { "hangup-at", required_argument, NULL, 'H' },
         { "hangup-calls", required_argument, NULL, 'K' },
+        { "caller-id", required_argument, NULL, 'C' },
         { NULL, 0, NULL, 0 }
     };
     const char *mode;
@@ -1029,6 +1044,17 @@ int main(int argc, char **argv)
         case 'S': opt.speed = atoi(optarg); opt.fast = 1; break;
         case 'H': opt.hangupAt = SECONDS(atof(optarg)); break;
         case 'K': opt.hangupCalls = atoi(optarg); break;
+        case 'C':
+        {
+            char *comma = strchr(optarg, ',');
+            if (comma)
+            {
+                *comma = '\0';
+                opt.callerName = comma + 1;
+            }
+            opt.callerNumber = optarg;
+            break;
+        }
         default: Usage();
         }
     }

@@ -1,6 +1,6 @@
 // An answering line over the fax test bed's modems: the line listens to modem B under a name of its
-// own, modem A dials, B rings, the line answers on the second ring with ATA, B's CONNECT hands it
-// to the port, and A hears the answer. Afterwards no descriptor, lock file or open line remains.
+// own, modem A dials, B rings with the exchange's caller ID, the line answers on the second ring
+// with ATA, B's CONNECT hands it to the port, and A hears the answer. Afterwards no descriptor, lock file or open line remains.
 #include "comms/port/com_port.h"
 #include "comms/port/port_driver.h"
 #include "comms/port/port_names.h"
@@ -46,7 +46,8 @@ TEST(AnsweringTestBed, TheLineAnswersTheOtherModemsCallOnTheSecondRing)
         GTEST_SKIP() << "needs a lock folder to see when the line listens";
     EnsureCoreApplication();
     TempDir dir;
-    auto line = Line::Start(dir.Path(), {"pair", "--fast", "--calls", "1", "--trace"});
+    auto line =
+        Line::Start(dir.Path(), {"pair", "--fast", "--calls", "1", "--trace", "--caller-id", "5551234,JOHN DOE"});
     ASSERT_TRUE(line);
     std::string alias = ConfigureTestBedLine(dir.Path(), line->Port('B'));
     ASSERT_FALSE(alias.empty());
@@ -72,6 +73,10 @@ TEST(AnsweringTestBed, TheLineAnswersTheOtherModemsCallOnTheSecondRing)
             if (message == int(tapi::LineLineDevStateMsg) && p1 == int(tapi::DevStateRinging))
                 rings.push_back(p3);
         };
+        std::vector<std::pair<std::string, std::string>> callers;
+        rig.device.OnTapiCallerID = [&](TFxCustomTapiDevice&, const std::string& id, const std::string& name) {
+            callers.push_back({id, name});
+        };
         rig.device.AnswerCalls();
         std::string lock = UucpLock::LockPathFor(line->Port('B'));
         ASSERT_TRUE(PumpUntil([&] { return ::access(lock.c_str(), F_OK) == 0; }, 5000));
@@ -81,6 +86,7 @@ TEST(AnsweringTestBed, TheLineAnswersTheOtherModemsCallOnTheSecondRing)
         ASSERT_TRUE(PumpUntil([&] { return rig.device.Connected(); }, 60000))
             << ReadFile(rig.log.TapiHistoryName) << line->Errors();
         EXPECT_EQ(rings, (std::vector<int>{1, 2}));
+        EXPECT_EQ(callers, (std::vector<std::pair<std::string, std::string>>{{"5551234", "JOHN DOE"}}));
         ASSERT_TRUE(rig.port.Open());
         EXPECT_TRUE(caller.ReadUntil({"CONNECT"}, 10s).has_value()) << caller.Pending();
 

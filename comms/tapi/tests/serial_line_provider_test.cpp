@@ -6,6 +6,7 @@
 #include "comms/tapi/tapi_device.h"
 #include "comms/tapi/udev_lines.h"
 
+#include "comms/base/exceptions.h"
 #include "comms/port/port_driver.h"
 #include "comms/port/port_names.h"
 #include "comms/tests/port_fixture.h"
@@ -290,11 +291,17 @@ protected:
         SerialLines::TearDown();
     }
 
-    // Opens the line to answer and waits until it holds the modem.
-    void Listen()
+    // Opens the line to answer and waits until it holds the modem; the modem answers the commands
+    // the line sends first (caller ID turned on).
+    using Exchange = std::vector<std::pair<std::string, std::string>>;
+    void Listen(const Exchange& setup = {{"AT+VCID=1\r", "OK"}})
     {
         device_->AnswerCalls();
         ASSERT_TRUE(PumpUntil([&] { return ::access(AliasLock().c_str(), F_OK) == 0; }));
+        for (const auto& [command, reply] : setup) {
+            ASSERT_EQ(a_.Receive(command.size(), 3000), command);
+            a_.Send(command + "\r\n" + reply + "\r\n"); // echoed first, as modems do
+        }
     }
 
     void Ring(size_t count)
@@ -427,6 +434,128 @@ TEST_F(AnsweringSerialLine, ACallThatStopsRingingBeforeItIsAnsweredEnds)
     EXPECT_EQ(failed_, 1);
     EXPECT_EQ(History(),
               (std::vector<std::string>{"call started", "  accepting", "  dropped", "call finished", "  dial failed"}));
+}
+
+// What the modem reports of the caller, and what the line device makes of it.
+struct CallerReport {
+    const char* name;
+    const char* report; // the modem's lines
+    bool beforeTheFirstRing;
+    const char* number;
+    const char* callerName;
+};
+
+void PrintTo(const CallerReport& r, std::ostream* out) { *out << r.name; }
+
+class AnsweringSerialLineCallerId : public AnsweringSerialLine, public ::testing::WithParamInterface<CallerReport> {};
+
+TEST_P(AnsweringSerialLineCallerId, TheModemsReportNamesTheCallerOfTheOfferedCall)
+{
+    const CallerReport& r = GetParam();
+    std::vector<std::pair<std::string, std::string>> callers;
+    device_->OnTapiCallerID = [&](TFxCustomTapiDevice&, const std::string& id, const std::string& name) {
+        callers.push_back({id, name});
+    };
+    Listen();
+    if (r.beforeTheFirstRing)
+        a_.Send(r.report);
+    Ring(1);
+    if (!r.beforeTheFirstRing)
+        a_.Send(r.report);
+    ASSERT_TRUE(PumpUntil([&] { return !callers.empty(); }));
+    Ring(2);
+    EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+    a_.Send("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return device_->Connected(); }));
+    EXPECT_EQ(callers, (std::vector<std::pair<std::string, std::string>>{{r.number, r.callerName}}));
+    device_->CancelCall();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, AnsweringSerialLineCallerId,
+    ::testing::Values(
+        CallerReport{"NumberAndName", "\r\nDATE = 1211\r\nTIME = 1015\r\nNMBR = 5551234\r\nNAME = JOHN DOE\r\n",
+                     false, "5551234", "JOHN DOE"},
+        CallerReport{"BeforeTheFirstRingWithoutBlanks", "\r\nNMBR=5551234\r\n\r\nNAME=JOHN DOE\r\n", true,
+                     "5551234", "JOHN DOE"},
+        CallerReport{"Withheld", "\r\nNMBR = P\r\nNAME = P\r\n", false, "Blocked", ""},
+        CallerReport{"OutOfArea", "\r\nNMBR = O\r\nNAME = O\r\n", false, "Out of area", ""},
+        CallerReport{"ANameWithoutANumber", "\r\nDATE = 1211\r\nNAME = JOHN DOE\r\n", false, "Unavailable",
+                     "JOHN DOE"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(AnsweringSerialLine, AModemWithoutVcidIsAskedTheOtherWayAndOneWithNeitherStillAnswers)
+{
+    int callers = 0;
+    device_->OnTapiCallerID = [&](TFxCustomTapiDevice&, const std::string&, const std::string&) { ++callers; };
+    Listen({{"AT+VCID=1\r", "ERROR"}, {"AT#CID=1\r", "ERROR"}});
+    Ring(1);
+    Ring(2);
+    EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+    a_.Send("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return device_->Connected(); }));
+    EXPECT_TRUE(port_.Open());
+    EXPECT_EQ(callers, 0);
+    device_->CancelCall();
+}
+
+TEST_F(AnsweringSerialLine, AModemThatSaysNothingToTheCallerIdCommandIsListenedToAllTheSame)
+{
+    provider_.SetupReplyMs = 200;
+    Listen({});
+    EXPECT_EQ(a_.Receive(10, 2000), "AT+VCID=1\r");
+    EXPECT_EQ(a_.Receive(1, 600), "") << "silence is not a refusal: no other command";
+    Ring(1);
+    Ring(2);
+    EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+    a_.Send("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return device_->Connected(); }));
+    EXPECT_TRUE(port_.Open());
+    device_->CancelCall();
+}
+
+// A voice modem: the line is opened for voice calls, puts the modem in voice mode, answers with
+// VCON and passes the DTMF digits the modem reports on.
+TEST_F(AnsweringSerialLine, AVoiceCallsShieldedDigitReportsBecomeDtmfDigits)
+{
+    device_->SetEnableVoice(true);
+    ASSERT_TRUE(device_->EnableVoice());
+    std::string digits;
+    device_->OnTapiDTMF = [&](TFxCustomTapiDevice&, char digit, int32_t) { digits += digit; };
+    Listen({{"AT+FCLASS=8\r", "OK"}, {"AT+VCID=1\r", "OK"}});
+    Ring(1);
+    Ring(2);
+    EXPECT_EQ(a_.Receive(4, 2000), "ATA\r");
+    a_.Send("\r\nVCON\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return device_->Connected(); }));
+    EXPECT_FALSE(port_.Open()) << "a voice call's sound is not the port's";
+    // DLE and a digit is a key pressed; DLE DLE is a DLE of the sound; DLE s is silence.
+    const char sound[] = "\x10"
+                         "1\x7f\x10\x10"
+                         "5\x10#\x10s\x10*\x10"
+                         "D";
+    a_.Send(sound, sizeof sound - 1);
+    ASSERT_TRUE(PumpUntil([&] { return digits.size() >= 4; })) << digits;
+    EXPECT_EQ(digits, "1#*D");
+    device_->CancelCall();
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  connected",
+                                                   "  received digit", "  received digit", "  received digit",
+                                                   "  received digit", "  cancelled", "  dropped", "call finished"}));
+}
+
+TEST_F(AnsweringSerialLine, AModemThatRefusesVoiceModeClosesTheVoiceLineAndIsNoLongerTakenForVoice)
+{
+    device_->SetEnableVoice(true);
+    Listen({{"AT+FCLASS=8\r", "ERROR"}});
+    ASSERT_TRUE(PumpUntil([&] { return !device_->LineActive() && failed_ == 1; }));
+    EXPECT_NE(::access(AliasLock().c_str(), F_OK), 0);
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  dropped", "call finished", "  dial failed"}));
+    try {
+        device_->SetEnableVoice(true);
+        ADD_FAILURE() << "voice kept on";
+    } catch (const ETapiVoiceNotSupported&) {
+    }
+    EXPECT_FALSE(device_->EnableVoice());
 }
 
 struct NameCase {

@@ -582,7 +582,9 @@ TEST_F(TapiDevice, AnOfferedCallIsTakenOnlyInADataFaxOrUnknownMediaMode)
             EXPECT_TRUE(provider_.LineOpen());
             EXPECT_FALSE(port_.Open());
         } else {
-            EXPECT_TRUE(port_.Open());
+            // A voice call's sound is not for the port: its DTMF digits are listened to instead.
+            EXPECT_EQ(port_.Open(), !c.voice);
+            EXPECT_EQ(provider_.DigitModes(), c.voice ? DigitModeDtmf : 0u);
         }
         device_->CancelCall();
         EXPECT_FALSE(provider_.LineOpen());
@@ -663,5 +665,144 @@ TEST_F(TapiDevice, ARingThatComesWhileTheCallIsAcceptedLeavesTheAnswerToTheNextR
     Pump();
     EXPECT_EQ(provider_.Calls("lineAnswer"), 1);
     EXPECT_TRUE(device_->Connected());
+    device_->CancelCall();
+}
+
+// ---- Caller ID, DTMF digits and the other line messages ---------------------------------------
+
+namespace {
+
+// The line answering a call of `media`, connected on the second ring.
+void AnswerACall(TFxCustomTapiDevice& device, ScriptedLineProvider& provider, uint32_t media)
+{
+    device.AnswerOnRing = 2;
+    device.AnswerCalls();
+    provider.OfferCall(media);
+    provider.Ring(1);
+    provider.Ring(2);
+}
+
+struct CallerIdCase {
+    const char* name;
+    uint32_t flags;
+    const char* number;
+    const char* callerName;
+    const char* shownNumber;
+    const char* shownName;
+};
+
+void PrintTo(const CallerIdCase& c, std::ostream* out) { *out << c.name; }
+
+class TapiDeviceCallerId : public TapiDevice, public ::testing::WithParamInterface<CallerIdCase> {};
+
+} // namespace
+
+TEST_P(TapiDeviceCallerId, TheCallersNumberAndNameComeAsTheUserSeesThem)
+{
+    const CallerIdCase& c = GetParam();
+    std::vector<std::pair<std::string, std::string>> callers;
+    device_->OnTapiCallerID = [&](TFxCustomTapiDevice& cp, const std::string& id, const std::string& name) {
+        EXPECT_EQ(&cp, device_.get());
+        callers.push_back({id, name});
+    };
+    device_->AnswerCalls();
+    provider_.OfferCall(kMediaG3Fax);
+    Pump();
+    // Another change of the call's information says nothing of the caller.
+    provider_.Send(LineCallInfoMsg, 0x4 /* media mode */);
+    EXPECT_TRUE(callers.empty());
+    provider_.CallerId(c.flags, c.number, c.callerName);
+    EXPECT_EQ(callers, (std::vector<std::pair<std::string, std::string>>{{c.shownNumber, c.shownName}}));
+    device_->CancelCall();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flags, TapiDeviceCallerId,
+    ::testing::Values(
+        CallerIdCase{"NumberAndName", CallerIdAddress, "  5551234 ", " JOHN DOE\t", "5551234", "JOHN DOE"},
+        CallerIdCase{"NumberWithoutName", CallerIdAddress, "5551234", "", "5551234", ""},
+        CallerIdCase{"Blocked", CallerIdBlocked, "", "", "Blocked", ""},
+        CallerIdCase{"OutOfArea", CallerIdOutOfArea, "", "", "Out of area", ""},
+        CallerIdCase{"Unknown", CallerIdUnknown, "", "", "Unknown", ""},
+        CallerIdCase{"Unavailable", CallerIdUnavail, "", "", "Unavailable", ""},
+        CallerIdCase{"ANameWithoutANumber", CallerIdUnavail, "", "JOHN DOE", "Unavailable", "JOHN DOE"},
+        CallerIdCase{"AnAddressWinsOverTheOtherFlags", CallerIdAddress | CallerIdBlocked, "5551234", "", "5551234",
+                     ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(TapiDevice, TheCallerOfACallTheLineLeftAloneIsNotReported)
+{
+    int callers = 0;
+    device_->OnTapiCallerID = [&](TFxCustomTapiDevice&, const std::string&, const std::string&) { ++callers; };
+    device_->AnswerCalls();
+    provider_.OfferCall(kMediaInteractiveVoice); // not taken without EnableVoice
+    provider_.CallerId(CallerIdAddress, "5551234", "JOHN DOE");
+    EXPECT_EQ(callers, 0);
+    device_->CancelCall();
+}
+
+TEST_F(TapiDevice, AVoiceCallsDigitsComeAsDtmfEventsAndReceivedDigitLines)
+{
+    provider_.devices.push_back(
+        LineDeviceInfo{"Voice modem", MediaModeDataModem | MediaModeAutomatedVoice, LineFeatureMakeCall, true});
+    device_->SetSelectedDevice("Voice modem");
+    device_->SetEnableVoice(true);
+    std::string digits;
+    device_->OnTapiDTMF = [&](TFxCustomTapiDevice& cp, char digit, int32_t error) {
+        EXPECT_EQ(&cp, device_.get());
+        EXPECT_EQ(error, 0);
+        digits += digit;
+    };
+    std::vector<TTapiLogCode> logged;
+    device_->OnTapiLog = [&](TFxCustomTapiDevice&, TTapiLogCode code) { logged.push_back(code); };
+    AnswerACall(*device_, provider_, MediaModeAutomatedVoice);
+    Pump();
+    ASSERT_TRUE(device_->Connected());
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(provider_.Calls("lineMonitorDigits"), 1);
+    ASSERT_EQ(provider_.DigitModes(), DigitModeDtmf);
+    for (char digit : std::string("1#\0 9", 5))
+        provider_.Send(LineMonitorDigitsMsg, uint8_t(digit), DigitModeDtmf, 0);
+    EXPECT_EQ(digits, "1#9");
+    device_->CancelCall();
+    EXPECT_EQ(History(), (std::vector<std::string>{"call started", "  accepting", "  answering", "  connected",
+                                                   "  received digit", "  received digit", "  received digit",
+                                                   "  cancelled", "  dropped", "call finished"}));
+    EXPECT_EQ(logged, (std::vector<TTapiLogCode>{ltapiCallStart, ltapiAccept, ltapiAnswer, ltapiConnect,
+                                                 ltapiReceivedDigit, ltapiReceivedDigit, ltapiReceivedDigit,
+                                                 ltapiCancel, ltapiDrop, ltapiCallFinish}));
+}
+
+TEST_F(TapiDevice, ADataCallsDigitsAreNotMonitored)
+{
+    std::string digits;
+    device_->OnTapiDTMF = [&](TFxCustomTapiDevice&, char digit, int32_t) { digits += digit; };
+    AnswerACall(*device_, provider_, kMediaG3Fax);
+    Pump();
+    ASSERT_TRUE(device_->Connected());
+    EXPECT_TRUE(port_.Open());
+    EXPECT_EQ(provider_.Calls("lineMonitorDigits"), 0);
+    provider_.Digit('5');
+    EXPECT_EQ(digits, "");
+    device_->CancelCall();
+}
+
+TEST_F(TapiDevice, MediaToneAndRequestMessagesAreReportedAndAGenerateEndIsNot)
+{
+    std::vector<Reported> reports;
+    device_->OnTapiStatus = [&](TFxCustomTapiDevice&, bool first, bool last, int, int message, int p1, int, int p3) {
+        reports.push_back({first, last, message, p1, p3});
+    };
+    device_->AnswerCalls();
+    provider_.OfferCall(kMediaG3Fax);
+    Pump();
+    reports.clear();
+    provider_.Send(LineGenerateMsg, 1 /* done */);
+    provider_.Send(LineMonitorMediaMsg, kMediaG3Fax);
+    provider_.Send(LineMonitorToneMsg, 0x77);
+    provider_.Send(LineRequestMsg, 1);
+    EXPECT_EQ(reports, (std::vector<Reported>{{false, false, int(LineMonitorMediaMsg), int(kMediaG3Fax), 0},
+                                              {false, false, int(LineMonitorToneMsg), 0x77, 0},
+                                              {false, false, int(LineRequestMsg), 1, 0}}));
     device_->CancelCall();
 }
