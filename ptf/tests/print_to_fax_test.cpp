@@ -6,6 +6,8 @@
 #include "ptf/tests/private_cups.h"
 #include "ptf/tests/test_users.h"
 
+#include "faxline_harness.h"
+
 #include "foundation/tests/modal_driver.h"
 
 #include "platform/ini_file.h"
@@ -34,6 +36,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -142,6 +145,63 @@ Ink InkOf(const Bitmap& page)
                 ink.bottom = y;
             }
     return ink;
+}
+
+// Sends a fax image with znfax through the test bed's back-to-back modem pair to efax, the far fax
+// machine; "" when efax received every page as it was sent, else what went wrong.
+std::string SendToEfax(const std::string& apf)
+{
+    faxline::TempDir dir;
+    // The ports' lock files are named after the links: names of this folder's own.
+    const std::string tag = dir.Path().substr(dir.Path().rfind('/') + 1);
+    const std::string ours = dir.File(tag + "-a"), theirs = dir.File(tag + "-b");
+    auto line = faxline::Line::Start(dir.Path(), {"pair", "--calls", "1", "--speed", "8", ours, theirs});
+    if (!line)
+        return "the test bed's line did not start";
+    auto efax = faxline::StartPeer(dir, "rx", {"efax", "-v", "ewinchm", "-d", theirs, "-o1", "-r", dir.File("rx")});
+    QProcess send;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZN_COM7", QString::fromStdString(ours));
+    environment.insert("ZN_HOME", QString::fromStdString(dir.Path()));
+    environment.insert("ZN_WINDIR", QString::fromStdString(dir.Path()));
+    send.setProcessEnvironment(environment);
+    send.start(ZNFAX_PROGRAM, {"send", "--port", "COM7", "--class", "1", "--number", "5550100",
+                               QString::fromStdString(apf)});
+    if (!send.waitForFinished(180000) || send.exitCode() != 0)
+        return "znfax send failed: " + send.readAllStandardOutput().toStdString()
+               + send.readAllStandardError().toStdString();
+    if (efax->Wait(std::chrono::seconds(60)) != 0)
+        return "efax did not receive the fax";
+    QProcess info;
+    info.start(ZNFAX_PROGRAM, {"info", QString::fromStdString(apf)});
+    info.waitForFinished(30000);
+    const int pages = QString(info.readAllStandardOutput()).section("pages: ", 1).section('\n', 0, 0).toInt();
+    if (pages < 1)
+        return "the fax has no pages";
+    for (int page = 1; page <= pages + 1; ++page) {
+        // efax names its pages rx.001, rx.002, ...
+        char name[16];
+        std::snprintf(name, sizeof name, "rx.%03d", page);
+        const auto got = faxline::ReadTiffPages(dir.File(name));
+        if (page > pages) {
+            if (got)
+                return "efax received a page more than was sent";
+            break;
+        }
+        const std::string tif = dir.File("sent.tif");
+        QProcess unpack;
+        unpack.start(ZNFAX_PROGRAM, {"unpack", "--page", QString::number(page), QString::fromStdString(apf),
+                                     QString::fromStdString(tif)});
+        unpack.waitForFinished(30000);
+        const auto sent = faxline::ReadTiffPages(tif);
+        if (!got || got->empty() || !sent || sent->empty())
+            return std::string(name) + " is missing";
+        const faxline::Bitmap& g = got->front();
+        const faxline::Bitmap& want = sent->front();
+        if (g.height < want.height || !(g.Rows(g.height - want.height, want.height) == want))
+            return "page " + std::to_string(page) + " differs: " + faxline::DescribeDifference(g, want);
+    }
+    return {};
 }
 
 // Printing to the "Tarvel Fax" printer as ordinary users do: a cupsd as CUPS ships it (its folders,
@@ -331,6 +391,12 @@ TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZn
     EXPECT_GE(ink.left, 21 + 51);
     EXPECT_GE(ink.top, 49);
     EXPECT_LE(ink.right, 1728 - 21 - 51);
+
+    // Both faxes go out to a far fax machine as they were made.
+    if (!Have("efax"))
+        GTEST_SKIP() << "efax is not installed";
+    for (const test::TestUser& user : users_)
+        EXPECT_EQ(SendToEfax(Send(user) + "/FAX00000.APF"), "") << user.name;
 }
 
 TEST_F(PrintToFax, AJobClaimingAnotherUserOrSentByRootOrUnauthenticatedIsRefusedAndTouchesNoFiles)
