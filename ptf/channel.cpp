@@ -57,6 +57,14 @@ std::string ChannelPath(unsigned uid, bool forServer)
     return folder.empty() ? folder : folder + "/" + kChannelName;
 }
 
+std::string UnfinishedMarkPath(const std::string& imagePath)
+{
+    const auto slash = imagePath.find_last_of("/\\");
+    const auto dot = imagePath.find_last_of('.');
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (extension ? imagePath.substr(0, dot) : imagePath) + ".PTF";
+}
+
 std::string JobLockPath(const std::string& channelPath) { return channelPath + ".job"; }
 
 } // namespace zn::ptf

@@ -28,6 +28,10 @@ std::string ChannelMessageText(const uint8_t* data, size_t received);
 // belongs to that user and nobody else may enter it. Empty when there is none.
 std::string ChannelFolder(unsigned uid, bool forServer);
 std::string ChannelPath(unsigned uid, bool forServer);
+// The mark znptf keeps beside a job's image until the job's dialog is done: the image path with
+// the extension ".PTF". The driver removes it with the image of a job that fails.
+std::string UnfinishedMarkPath(const std::string& imagePath);
+
 // The lock beside the channel that a job holds from its document start to its document end.
 std::string JobLockPath(const std::string& channelPath);
 

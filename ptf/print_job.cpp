@@ -1,4 +1,5 @@
 #include "ptf/print_job.h"
+#include "ptf/channel.h"
 
 #include "foundation/dialogs.h"
 #include "foundation/single_instance.h"
@@ -163,12 +164,6 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
         return false;
     }
     return out.Commit() == 0;
-}
-
-std::string UnfinishedMarkPath(const std::string& imagePath)
-{
-    const std::string job = JobFilePath(imagePath);
-    return job.substr(0, job.size() - 4) + ".PTF";
 }
 
 bool MarkUnfinished(const std::string& imagePath)

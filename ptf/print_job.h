@@ -43,9 +43,8 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
 std::string JobFilePath(const std::string& imagePath);
 
 // A print job between its document start and the end of its dialog is marked by an empty file
-// beside its image (the image path with ".PTF"): a job still marked when znptf starts was left by
-// an earlier one that did not finish it.
-std::string UnfinishedMarkPath(const std::string& imagePath);
+// beside its image (UnfinishedMarkPath, channel.h): a job still marked when znptf starts was left
+// by an earlier one that did not finish it.
 bool MarkUnfinished(const std::string& imagePath);
 void UnmarkUnfinished(const std::string& imagePath);
 

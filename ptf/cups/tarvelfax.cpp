@@ -60,8 +60,10 @@ void Error(const std::string& text) { std::fprintf(stderr, "ERROR: %s\n", text.c
 
 // A job cancelled while it is being made (CUPS sends SIGTERM) leaves neither a half-made fax in the
 // send folder nor its spooled copy: the files of this job that are still ours, named here.
-// The spooled copy has no name at all: it goes with the process.
+// The spooled copy has no name at all: it goes with the process. znptf's mark of the job goes with
+// the fax.
 char gJobImage[PATH_MAX];
+char gJobMark[PATH_MAX];
 volatile pid_t gGhostscript = 0;
 volatile sig_atomic_t gTimedOut = 0;
 
@@ -69,8 +71,10 @@ void CancelJob(int)
 {
     if (gGhostscript > 0)
         ::kill(gGhostscript, SIGTERM);
-    if (gJobImage[0])
+    if (gJobImage[0]) {
         ::unlink(gJobImage);
+        ::unlink(gJobMark);
+    }
     platform::RemoveUncommittedTemporaries(); // the fax as far as it was written
     ::_exit(kBackendCancel);
 }
@@ -97,9 +101,22 @@ void WithCancelHeld(F work)
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
-void Remember(char* slot, const std::string& path)
+// The fax being made, or none (empty).
+void Remember(const std::string& image)
 {
-    WithCancelHeld([&] { std::snprintf(slot, PATH_MAX, "%s", path.size() < PATH_MAX ? path.c_str() : ""); });
+    WithCancelHeld([&] {
+        const std::string mark = image.empty() ? image : ptf::UnfinishedMarkPath(image);
+        const bool fits = image.size() < PATH_MAX && mark.size() < PATH_MAX;
+        std::snprintf(gJobImage, PATH_MAX, "%s", fits ? image.c_str() : "");
+        std::snprintf(gJobMark, PATH_MAX, "%s", fits ? mark.c_str() : "");
+    });
+}
+
+// A job that fails leaves neither its fax nor znptf's mark of it.
+void DropFax(const std::string& image)
+{
+    ::unlink(image.c_str());
+    ::unlink(ptf::UnfinishedMarkPath(image).c_str());
 }
 
 class Channel {
@@ -504,13 +521,13 @@ int main(int argc, char** argv)
         Error("Tarvel Print To Fax (znptf) gave no file name for the fax.");
         return kBackendCancel;
     }
-    Remember(gJobImage, imagePath);
+    Remember(imagePath);
     const pid_t server = start.Server();
     std::fprintf(stderr, "INFO: Reading the job for the fax %s\n", imagePath.c_str());
 
     if (!Spool(input, spool)) {
         Error("Cannot keep the print job in a temporary file: " + std::string(std::strerror(errno)));
-        ::unlink(imagePath.c_str());
+        DropFax(imagePath);
         return kBackendCancel;
     }
     std::fprintf(stderr, "INFO: Making the fax %s\n", imagePath.c_str());
@@ -530,7 +547,7 @@ int main(int argc, char** argv)
                   + " pages, so it was not faxed. Print it again in smaller parts.");
         else
             Error("The job could not be made into a fax (code " + std::to_string(result) + ").");
-        ::unlink(imagePath.c_str());
+        DropFax(imagePath);
         return kBackendCancel;
     }
     std::fprintf(stderr, "INFO: %d fax pages in %s\n", pages, imagePath.c_str());
@@ -540,18 +557,18 @@ int main(int argc, char** argv)
     // A znptf started again meanwhile knows nothing of this job: it would take the end for another.
     if (end.Connected() && end.Server() != server) {
         Error("Tarvel Print To Fax (znptf) was started again while the fax was being made. Print the document again.");
-        ::unlink(imagePath.c_str());
+        DropFax(imagePath);
         return kBackendCancel;
     }
     bool announced = false;
     WithCancelHeld([&] {
         announced = end.Connected() && end.Send(ptf::kCodeDocEnd, "");
         if (announced)
-            gJobImage[0] = '\0';
+            gJobImage[0] = gJobMark[0] = '\0';
     });
     if (!announced) {
         Error("Tarvel Print To Fax (znptf) went away before the fax was finished.");
-        ::unlink(imagePath.c_str());
+        DropFax(imagePath);
         return kBackendCancel;
     }
     return kBackendOk;

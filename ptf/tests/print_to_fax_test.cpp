@@ -446,6 +446,27 @@ TEST_F(PrintToFax, ANeverEndingPostScriptJobFailsWithinTheBoundAndTheNextJobPrin
     EXPECT_TRUE(QDir(QString::fromStdString(cups_->SpoolTemporaries())).entryList(QDir::Files).isEmpty());
 }
 
+TEST_F(PrintToFax, AJobCancelledByItsOwnerWhileItIsDrawnLeavesNothingBehind)
+{
+    const test::TestUser& ann = users_[0];
+    ASSERT_TRUE(StartZnptf(ann));
+    std::ofstream(Root() + "/forever.ps") << "%!PS\n{} loop\n";
+    ::chmod((Root() + "/forever.ps").c_str(), 0644);
+    QByteArray request;
+    ASSERT_TRUE(cups_->Run("lp", {"-d", "TarvelFax", "-o", "raw", QString::fromStdString(Root() + "/forever.ps")},
+                           &request, &ann))
+        << cups_->LastError();
+    const QString job = QString(request).section("request id is ", 1).section(' ', 0, 0);
+    ASSERT_FALSE(job.isEmpty()) << request.toStdString();
+    // znptf has named the fax and marked the job: the backend is at work.
+    ASSERT_TRUE(PumpUntil([&] { return SendFiles(ann).size() == 2; }, 30000)) << SendFiles(ann).join(' ').toStdString();
+    EXPECT_EQ(SendFiles(ann).join(' ').toStdString(), "FAX00000.APF FAX00000.PTF");
+    ASSERT_TRUE(cups_->Run("cancel", {job}, nullptr, &ann)) << cups_->LastError();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 30000)) << JobLog();
+    EXPECT_TRUE(PumpUntil([&] { return SendFiles(ann).isEmpty(); }, 5000)) << SendFiles(ann).join(' ').toStdString();
+    EXPECT_TRUE(QDir(QString::fromStdString(cups_->SpoolTemporaries())).entryList(QDir::Files).isEmpty());
+}
+
 TEST_F(PrintToFax, AJobWithoutARunningControllerFailsWithAClearMessageAndLeavesNoFile)
 {
     const test::TestUser& ann = users_[0];
