@@ -258,7 +258,8 @@ protected:
         RunCommand("ps2pdf",
                    {"-sPAPERSIZE=a4", QString::fromStdString(Root() + "/doc.ps"), QString::fromStdString(Pdf())});
         std::ofstream(Text()) << "Dear reader,\nthis line starts where a text printer starts its lines.\n";
-        for (const std::string& path : {Root() + "/doc.ps", Pdf(), Text()})
+        std::ofstream(Forever()) << "%!PS\n{} loop\n";
+        for (const std::string& path : {Root() + "/doc.ps", Pdf(), Text(), Forever()})
             ::chmod(path.c_str(), 0644);
     }
     void TearDown() override
@@ -279,6 +280,8 @@ protected:
     }
     std::string Pdf() const { return Root() + "/doc.pdf"; }
     std::string Text() const { return Root() + "/letter.txt"; }
+    // A PostScript job that never ends.
+    std::string Forever() const { return Root() + "/forever.ps"; }
     std::string JobLog() const { return cups_->LoggedErrors(); }
 
     // The user's own znptf (offscreen), serving once this returns true.
@@ -429,11 +432,9 @@ TEST_F(PrintToFax, ANeverEndingPostScriptJobFailsWithinTheBoundAndTheNextJobPrin
 {
     const test::TestUser& ann = users_[0];
     ASSERT_TRUE(StartZnptf(ann));
-    std::ofstream(Root() + "/forever.ps") << "%!PS\n{} loop\n";
-    ::chmod((Root() + "/forever.ps").c_str(), 0644);
     QElapsedTimer took;
     took.start();
-    ASSERT_TRUE(Lp(ann, {"-o", "raw", QString::fromStdString(Root() + "/forever.ps")})) << cups_->LastError();
+    ASSERT_TRUE(Lp(ann, {"-o", "raw", QString::fromStdString(Forever())})) << cups_->LastError();
     ASSERT_TRUE(Lp(ann, {"-t", "letter.txt", QString::fromStdString(Text())})) << cups_->LastError();
     ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 120000)) << JobLog();
     std::printf("both jobs done after %lld ms\n", static_cast<long long>(took.elapsed()));
@@ -450,10 +451,8 @@ TEST_F(PrintToFax, AJobCancelledByItsOwnerWhileItIsDrawnLeavesNothingBehind)
 {
     const test::TestUser& ann = users_[0];
     ASSERT_TRUE(StartZnptf(ann));
-    std::ofstream(Root() + "/forever.ps") << "%!PS\n{} loop\n";
-    ::chmod((Root() + "/forever.ps").c_str(), 0644);
     QByteArray request;
-    ASSERT_TRUE(cups_->Run("lp", {"-d", "TarvelFax", "-o", "raw", QString::fromStdString(Root() + "/forever.ps")},
+    ASSERT_TRUE(cups_->Run("lp", {"-d", "TarvelFax", "-o", "raw", QString::fromStdString(Forever())},
                            &request, &ann))
         << cups_->LastError();
     const QString job = QString(request).section("request id is ", 1).section(' ', 0, 0);
