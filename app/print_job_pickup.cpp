@@ -7,6 +7,7 @@
 #include "platform/ini_file.h"
 
 #include <QCoreApplication>
+#include <QString>
 
 #include <strings.h>
 
@@ -32,6 +33,40 @@ bool ListNamesImage(data::TTable& table, const std::string& faxDoc)
     }
     table.SetActiveRecord(nullptr);
     return found;
+}
+
+// The three lines of a job file, read whatever the file holds: no more than a job file can hold is
+// read, bytes that are not UTF-8 and control characters are left out, and each field is cut to its
+// column by characters.
+constexpr std::streamsize kLongestJobFile = 4096;
+
+std::string CleanJobField(const std::string& raw, int width)
+{
+    QString clean;
+    for (const QChar c : QString::fromUtf8(raw.data(), qsizetype(raw.size())))
+        if (c != QChar::ReplacementCharacter && c.category() != QChar::Other_Control
+            && c.category() != QChar::Other_Format)
+            clean += c;
+    while (clean.size() > width || (clean.size() == width && clean.at(width - 1).isHighSurrogate()))
+        clean.chop(1);
+    return clean.toStdString();
+}
+
+void ReadJobFile(const std::string& path, std::string (&lines)[3])
+{
+    std::ifstream in(platform::ResolvePath(path), std::ios::binary);
+    std::string text(size_t(kLongestJobFile), '\0');
+    in.read(text.data(), kLongestJobFile);
+    text.resize(size_t(in.gcount()));
+    constexpr int kWidths[3] = {25, 35, 50};
+    size_t from = 0;
+    for (int i = 0; i < 3 && from <= text.size(); ++i) {
+        size_t end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        lines[i] = CleanJobField(text.substr(from, end - from), kWidths[i]);
+        from = end + 1;
+    }
 }
 
 } // namespace
@@ -62,14 +97,8 @@ void TMainScreen::ProcessPDFaxFile(const std::string& faxPath)
         return; // the driver may still be writing it: the job waits for the next activation
     const std::string jobPath = faxPath.substr(0, faxPath.size() - 4) + ".JFD";
     std::string lines[3];
-    if (platform::FileExistsCI(jobPath)) {
-        std::ifstream in(platform::ResolvePath(jobPath));
-        for (std::string& line : lines) {
-            std::getline(in, line);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-        }
-    }
+    if (platform::FileExistsCI(jobPath))
+        ReadJobFile(jobPath, lines);
     try {
         const std::string resolved = platform::ResolvePath(faxPath);
         const std::string faxDoc = resolved.substr(resolved.find_last_of('/') + 1);
@@ -79,9 +108,9 @@ void TMainScreen::ProcessPDFaxFile(const std::string& faxPath)
         }
         FaxTable.Append();
         FaxTable.FieldByName("FAXDOC").SetAsString(faxDoc);
-        FaxTable.FieldByName("PHONE").SetAsString(lines[0].substr(0, 25));
-        FaxTable.FieldByName("RECIPIENT").SetAsString(lines[1].substr(0, 35));
-        FaxTable.FieldByName("SUBJECT").SetAsString(lines[2].substr(0, 50));
+        FaxTable.FieldByName("PHONE").SetAsString(lines[0]);
+        FaxTable.FieldByName("RECIPIENT").SetAsString(lines[1]);
+        FaxTable.FieldByName("SUBJECT").SetAsString(lines[2]);
         FaxTable.Post();
         platform::DeleteFileCI(jobPath);
         QCoreApplication::processEvents();

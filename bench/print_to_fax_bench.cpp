@@ -1,5 +1,7 @@
 // Benchmark: faxing a 10-page PDF by printing it, against printing it to a PDF file with cups-pdf,
-// in one run through one private cupsd (run as root: cupsd runs backends as root only then).
+// in one run through one private cupsd as CUPS ships it (started by root: cupsd runs backends as root
+// only then), printed by an ordinary user (the test user znfaxa, made when missing) whose znptf and zn
+// take the fax.
 //   print_to_fax_bench [RUNS]
 // For each run, in turn:
 //   ours   `lp -d TarvelFax` to the job dialog on screen (CUPS, its filters, the backend's
@@ -10,6 +12,7 @@
 // Medians are printed with min and max; goals: under 2 s to the dialog, under 100 ms to the row.
 #include "ptf/main_form.h"
 #include "ptf/tests/private_cups.h"
+#include "ptf/tests/test_users.h"
 
 #include "platform/message_box.h"
 
@@ -83,14 +86,24 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     if (::geteuid() != 0) {
-        std::fprintf(stderr, "print_to_fax_bench: run it as root (cupsd runs backends as root only then)\n");
+        std::fprintf(stderr, "print_to_fax_bench: run it as root (cupsd runs backends as root only then; the jobs "
+                             "are printed by an ordinary user)\n");
+        return 2;
+    }
+    const auto user = zn::ptf::test::EnsureTestUser("znfaxa");
+    if (!user) {
+        std::fprintf(stderr, "print_to_fax_bench: the user znfaxa cannot be made\n");
         return 2;
     }
     QTemporaryDir rootDir(QDir::tempPath() + "/zn-ptf-bench-XXXXXX");
     const std::string root = rootDir.path().toStdString();
-    for (const char* folder : {"home", "win", "run", "pdf"})
-        QDir().mkpath(QString::fromStdString(root + "/" + folder));
-    ::chmod((root + "/run").c_str(), 0700);
+    const std::string runFolder = root + "/run/" + std::to_string(user->uid);
+    for (const std::string& folder : {root + "/home", root + "/win", runFolder}) {
+        QDir().mkpath(QString::fromStdString(folder));
+        if (::chown(folder.c_str(), user->uid, user->gid) != 0)
+            return 1;
+    }
+    ::chmod(runFolder.c_str(), 0700);
 
     // Ten pages of text, as A4.
     {
@@ -112,16 +125,26 @@ int main(int argc, char** argv)
     zn::ptf::test::PrivateCups cups(root, "SetEnv ZN_FAX_CHANNEL_DIR " + root + "/run\n");
     if (!cups.AddBackend(TARVELFAX_BACKEND, "tarvelfax")
         || !cups.AddBackend("/usr/lib/cups/backend/cups-pdf", "cups-pdf") || !cups.Start()
-        || !cups.AddPrinter("TarvelFax", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax")
+        || !cups.AddPrinter("TarvelFax", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax",
+                            {"-o", "printer-op-policy=authenticated"})
         || !cups.AddPrinter("CupsPdf", "cups-pdf:/", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd", "PDF")) {
         std::fprintf(stderr, "print_to_fax_bench: the private cupsd did not come up: %s\n%s\n",
                      cups.LastError().c_str(), cups.LoggedErrors().c_str());
         return 1;
     }
 
+    Figures toDialog, toRow, peer, gs;
+    {
+    // From here on this process and all it starts (zn, lp) are the user's; cupsd stays root's.
+    zn::ptf::test::ActingAs acting(*user);
+    if (!acting.Acting()) {
+        std::fprintf(stderr, "print_to_fax_bench: cannot act as %s\n", user->name.c_str());
+        return 1;
+    }
+    qputenv("HOME", QByteArray::fromStdString(user->home));
     qputenv("ZN_HOME", QByteArray::fromStdString(root + "/home"));
     qputenv("ZN_WINDIR", QByteArray::fromStdString(root + "/win"));
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(root + "/run"));
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runFolder));
     QProcess zn;
     zn.start(ZN_PROGRAM, {});
     if (!zn.waitForStarted()
@@ -149,8 +172,7 @@ int main(int argc, char** argv)
     zn::platform::SetMessageBoxHook(
         [](const std::string&, const std::string&, unsigned) { return int(zn::platform::IDYES); });
 
-    Figures toDialog, toRow, peer, gs;
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/root";
+    const std::string home = user->home;
     for (int run = 0; run <= runs; ++run) { // run 0 warms up
         // Ours.
         const long rowsBefore = DbfRecords(znout);
@@ -197,6 +219,7 @@ int main(int argc, char** argv)
     zn::platform::SetMessageBoxHook({});
     zn.terminate();
     zn.waitForFinished(10000);
+    }
 
     std::printf("10-page PDF, %d runs, milliseconds                 median       min       max\n", runs);
     Print("zn: lp to the job dialog on screen", toDialog);

@@ -1,6 +1,7 @@
 #include "foundation/single_instance.h"
 
 #include "platform/folders.h"
+#include "platform/runtime_folder.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -39,21 +40,17 @@ std::unique_ptr<TPreviousInstance>& Instance()
     return instance;
 }
 
-// The user's runtime folder: $XDG_RUNTIME_DIR, else a private folder in /tmp.
+// The user's runtime folder: $XDG_RUNTIME_DIR, else a private folder in the user's home.
 std::string RuntimeFolder()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat info {};
     if (runtime && *runtime && ::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode))
         return runtime;
-    // Another user may have made this name first (a symlink or a folder of theirs): the lock and
-    // the socket only go where nobody else can reach them, else into our own program folder.
-    const std::string folder = "/tmp/zn-runtime-" + std::to_string(::getuid());
-    ::mkdir(folder.c_str(), 0700);
-    if (::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid()
-        && (info.st_mode & 077) == 0)
-        return folder;
-    return zn::platform::ProgramFolder();
+    // A folder in /tmp could be made first by another user; the home's is the user's alone. When
+    // even that is not private, the lock and the socket go into our own program folder.
+    const std::string folder = zn::platform::FallbackRuntimeFolder(::getuid(), true);
+    return folder.empty() ? zn::platform::ProgramFolder() : folder;
 }
 
 std::string FileNameOf(const std::string& path)

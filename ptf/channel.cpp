@@ -1,5 +1,7 @@
 #include "ptf/channel.h"
 
+#include "platform/runtime_folder.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,17 +10,6 @@
 #include <cstring>
 
 namespace zn::ptf {
-
-namespace {
-
-bool PrivateFolderOf(const std::string& folder, unsigned uid)
-{
-    struct stat info {};
-    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == uid
-           && (info.st_mode & 077) == 0;
-}
-
-} // namespace
 
 ChannelMessage MakeChannelMessage(uint8_t code, const std::string& text)
 {
@@ -48,18 +39,16 @@ std::string ChannelFolder(unsigned uid, bool forServer)
     }
     if (!forServer) {
         const char* given = std::getenv("ZN_FAX_CHANNEL_DIR");
-        if (given && *given)
-            return PrivateFolderOf(given, uid) ? std::string(given) : std::string();
+        if (given && *given) {
+            const std::string folder = std::string(given) + "/" + std::to_string(uid);
+            return platform::IsPrivateFolderOf(folder, uid) ? folder : std::string();
+        }
         const std::string runUser = "/run/user/" + std::to_string(uid);
-        if (PrivateFolderOf(runUser, uid))
+        if (platform::IsPrivateFolderOf(runUser, uid))
             return runUser;
     }
-    // The same private fallback as the single-instance lock; another user's folder of that name is
-    // never used.
-    const std::string folder = "/tmp/zn-runtime-" + std::to_string(uid);
-    if (forServer)
-        ::mkdir(folder.c_str(), 0700);
-    return PrivateFolderOf(folder, uid) ? folder : std::string();
+    // The same private fallback as the single-instance lock; another user's folder is never used.
+    return platform::FallbackRuntimeFolder(uid, forServer);
 }
 
 std::string ChannelPath(unsigned uid, bool forServer)
@@ -67,5 +56,15 @@ std::string ChannelPath(unsigned uid, bool forServer)
     const std::string folder = ChannelFolder(uid, forServer);
     return folder.empty() ? folder : folder + "/" + kChannelName;
 }
+
+std::string UnfinishedMarkPath(const std::string& imagePath)
+{
+    const auto slash = imagePath.find_last_of("/\\");
+    const auto dot = imagePath.find_last_of('.');
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (extension ? imagePath.substr(0, dot) : imagePath) + ".PTF";
+}
+
+std::string JobLockPath(const std::string& channelPath) { return channelPath + ".job"; }
 
 } // namespace zn::ptf

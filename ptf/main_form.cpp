@@ -15,8 +15,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,6 +145,7 @@ TMainForm::TMainForm()
     RunJobDialog = [](TGetDataForm& dialog) { return dialog.exec(); };
     TrayIcon1->Loaded();
     QApplication::processEvents();
+    QTimer::singleShot(0, this, [this] { OfferUnfinishedJobs(); });
 }
 
 TMainForm::~TMainForm()
@@ -153,6 +157,8 @@ void TMainForm::FaxConvController1DocStart(TFxFaxDriverInterface& sender)
 {
     TJobName name = NameJobImage();
     sender.FileName = name.path;
+    if (name.usable)
+        MarkUnfinished(name.path);
     jobs_[name.path] = std::move(name);
 }
 
@@ -165,8 +171,38 @@ void TMainForm::ForgetJob(const std::string& image)
     // The driver never had the name, so nothing was written there: the empty file that only held
     // the name goes.
     struct stat info {};
-    if (::stat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+    if (::stat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
         ::unlink(image.c_str());
+        UnmarkUnfinished(image);
+    }
+}
+
+void TMainForm::OfferUnfinishedJobs()
+{
+    const TZnpdLocation location = ReadZnpdIni();
+    if (location.outPath.empty() || location.outPath.front() != '/')
+        return;
+    // A driver between its document start and end holds the job lock: its fax is not left over.
+    const std::string channel = ChannelPath(::getuid(), true);
+    const int lock = channel.empty() ? -1
+                                     : ::open(JobLockPath(channel).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                                              0600);
+    if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lock);
+        QTimer::singleShot(1000, this, [this] { OfferUnfinishedJobs(); });
+        return;
+    }
+    std::set<std::string> underWay;
+    for (const auto& job : jobs_)
+        underWay.insert(job.first);
+    const std::vector<std::string> unfinished = CollectUnfinishedJobs(location.outPath, underWay);
+    if (lock >= 0)
+        ::close(lock);
+    for (const std::string& image : unfinished) {
+        if (endingBySignal_)
+            break;
+        FinishJob(image, TJobName{image, true, {}});
+    }
 }
 
 void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
@@ -179,6 +215,11 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
     } else {
         job = TJobName{image, false, "No print job was started for this document."};
     }
+    FinishJob(image, job);
+}
+
+void TMainForm::FinishJob(const std::string& image, const TJobName& job)
+{
     // Said only of a file that is there: an end nobody started names no pages of this job.
     const std::string kept =
         platform::FileExistsCI(image) ? "\r\rThe printed pages are kept in\r" + image : std::string();
@@ -193,22 +234,27 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
     if (result != 1 && result != 2 && endingBySignal_) {
         // The program is being ended while the user fills in the job: the printed pages are not
         // thrown away but become a fax with what was typed so far, to be completed in zn.
-        WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
-                     dialog.Subject->text().toStdString());
+        if (WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
+                         dialog.Subject->text().toStdString()))
+            UnmarkUnfinished(image);
         return;
     }
     if (result == 1) {
         if (!WriteJobFile(image, dialog.Phone->text().toStdString(), dialog.Recipient->text().toStdString(),
                           dialog.Subject->text().toStdString())) {
+            // The mark stays: the next start offers the fax again.
             const std::string why = std::strerror(errno);
             foundation::ShowMessageBox("The fax was not created: its job file " + JobFilePath(image)
                                            + " could not be written (" + why + ")." + kept,
                                        "Tarvel NT Print To Fax", platform::MB_OK | platform::MB_ICONWARNING);
-        } else if (foundation::AskYesNo("Switch to Tarvel now?", "FAX CREATED")) {
-            Switch(ReadZnpdIni().executable);
+        } else {
+            UnmarkUnfinished(image);
+            if (foundation::AskYesNo("Switch to Tarvel now?", "FAX CREATED"))
+                Switch(ReadZnpdIni().executable);
         }
     } else {
         platform::DeleteFileCI(image);
+        UnmarkUnfinished(image);
     }
     QApplication::processEvents();
 }

@@ -73,8 +73,14 @@ public:
     // SIGTERM or SIGINT (a logout): a job whose dialog is open is kept as a fax with what its
     // dialog holds, so that zn lists it, and every loop of the program ends.
     void EndBySignal();
+    // Run once the program's loop runs: the printed faxes whose dialog an earlier znptf never
+    // finished (it was killed, it crashed) are offered again; half-made ones are removed.
+    void OfferUnfinishedJobs();
 
 private:
+    // The dialog of one finished print job and what follows from it.
+    void FinishJob(const std::string& image, const TJobName& job);
+
     bool endingBySignal_ = false;
     // What document start found out about each image it named.
     std::map<std::string, TJobName> jobs_;

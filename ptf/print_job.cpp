@@ -1,4 +1,5 @@
 #include "ptf/print_job.h"
+#include "ptf/channel.h"
 
 #include "foundation/dialogs.h"
 #include "foundation/single_instance.h"
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -162,6 +164,42 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
         return false;
     }
     return out.Commit() == 0;
+}
+
+bool MarkUnfinished(const std::string& imagePath)
+{
+    const int fd = ::open(UnfinishedMarkPath(imagePath).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+void UnmarkUnfinished(const std::string& imagePath) { ::unlink(UnfinishedMarkPath(imagePath).c_str()); }
+
+std::vector<std::string> CollectUnfinishedJobs(const std::string& sendFolder, const std::set<std::string>& skip)
+{
+    std::vector<std::string> unfinished;
+    // Half-written faxes of drivers that died.
+    platform::RemoveStaleTemporaries(sendFolder);
+    std::vector<std::string> marks = platform::ListFolderCI(sendFolder, "*.ptf");
+    std::sort(marks.begin(), marks.end());
+    for (const std::string& mark : marks) {
+        const std::string image = platform::ResolvePath(sendFolder + "/" + mark.substr(0, mark.size() - 4) + ".APF");
+        if (skip.count(image))
+            continue;
+        struct stat info {};
+        if (platform::FileExistsCI(JobFilePath(image))) {
+            // Finished: only the mark was left.
+        } else if (::lstat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+            unfinished.push_back(image);
+            continue;
+        } else if (::lstat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            ::unlink(image.c_str()); // named, never written
+        }
+        ::unlink((sendFolder + "/" + mark).c_str());
+    }
+    return unfinished;
 }
 
 bool SwitchToZn(const std::string& executable)

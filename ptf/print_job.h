@@ -1,7 +1,9 @@
 // What znptf does with one print job, apart from its windows: where the image goes, the job file
 // beside it, and the switch to zn.
 #pragma once
+#include <set>
 #include <string>
+#include <vector>
 
 namespace zn::ptf {
 
@@ -39,6 +41,18 @@ std::string JobFieldText(const std::string& typed, int width);
 bool WriteJobFile(const std::string& imagePath, const std::string& phone, const std::string& recipient,
                   const std::string& subject);
 std::string JobFilePath(const std::string& imagePath);
+
+// A print job between its document start and the end of its dialog is marked by an empty file
+// beside its image (UnfinishedMarkPath, channel.h): a job still marked when znptf starts was left
+// by an earlier one that did not finish it.
+bool MarkUnfinished(const std::string& imagePath);
+void UnmarkUnfinished(const std::string& imagePath);
+
+// The marked jobs in the send folder: those whose image was made whole (the driver writes it aside
+// and puts it in place) come back, oldest name first; those without a whole image, their
+// leftovers and their marks are removed. A job with a job file is finished and only loses its
+// mark. skip: images of jobs under way in this program.
+std::vector<std::string> CollectUnfinishedJobs(const std::string& sendFolder, const std::set<std::string>& skip);
 
 // Brings a running zn to the front through its single-instance channel (which also makes it pick up
 // the job), else starts the executable in its own folder. False when neither worked.

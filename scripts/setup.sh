@@ -47,7 +47,8 @@ install_fax_printer() {
   lpstat -r >/dev/null 2>&1 || service cups start >/dev/null 2>&1 || cupsd >/dev/null 2>&1 || true
   sleep 1
   if lpstat -r >/dev/null 2>&1; then
-    lpadmin -p TarvelFax -E -v tarvelfax:/ -P ptf/cups/tarvelfax.ppd -D "Tarvel Fax" 2>/dev/null \
+    lpadmin -p TarvelFax -E -v tarvelfax:/ -P ptf/cups/tarvelfax.ppd -D "Tarvel Fax" \
+      -o printer-op-policy=authenticated 2>/dev/null \
       && echo "setup: printer TarvelFax installed; keep znptf running to fax by printing"
   else
     echo "setup: no CUPS scheduler is running; the Tarvel Fax printer was not added" >&2

@@ -120,6 +120,23 @@ TEST_F(MainScreenTest, AJobFileThatCannotBeDeletedAddsItsRowOnlyOnce)
     EXPECT_EQ(Subjects().size(), 1u);
 }
 
+TEST_F(MainScreenTest, AJobFileOfAnyBytesBecomesARowOfCleanTextAndIsReadOnlyAsFarAsAJobFileGoes)
+{
+    const std::string send = zn::foundation::GetSendFolder();
+    zn::foundation::CreateDataFolders();
+    MakeFax("FAX00003.APF");
+    // Control characters, bytes that are no UTF-8, a subject whose 50th character is two bytes
+    // long, and no end of line before a long run of zero bytes (the file is sparse).
+    const std::string subject = std::string(49, 'x') + "\xc3\xa9" + "yz";
+    zn::foundation::test::WriteFile(send + "FAX00003.JFD", "555\x01-0100\x7f\r\nAnn \xff\xfeSmith\x1b\x9b\r\n" + subject);
+    ASSERT_EQ(::truncate((send + "FAX00003.JFD").c_str(), 64 << 20), 0);
+    Start();
+    ASSERT_TRUE(GoToSubject(std::string(49, 'x') + "\xc3\xa9"));
+    EXPECT_EQ(screen->FaxTable.FieldByName("PHONE").AsString(), "555-0100");
+    EXPECT_EQ(screen->FaxTable.FieldByName("RECIPIENT").AsString(), "Ann Smith");
+    EXPECT_FALSE(SendFileExists("FAX00003.JFD"));
+}
+
 TEST_F(MainScreenTest, AMinimisedStartStaysMinimised)
 {
     TMainScreen::SetStartMinimised(true);

@@ -1,9 +1,12 @@
 #include "foundation/single_instance.h"
 
+#include "platform/runtime_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -205,30 +208,36 @@ TEST_F(SingleInstanceTest, InstanceThatDiedLeavesNoLock)
 namespace zn::foundation {
 namespace {
 
-TEST_F(SingleInstanceTest, AFallbackFolderOthersCanWriteToIsNotUsed)
+TEST_F(SingleInstanceTest, WithoutARuntimeFolderTheLockGoesToTheUsersHomeNotToAFolderOthersCanMakeFirst)
 {
-    // Without a runtime folder the lock goes to /tmp/zn-runtime-<uid>, but only when that is a
-    // private folder of ours: one that others can write to (or a symlink planted there) is passed
-    // over for the program folder.
-    const std::string fallback = "/tmp/zn-runtime-" + std::to_string(::getuid());
-    ::mkdir(fallback.c_str(), 0700);
+    // Another user may make /tmp/zn-runtime-<uid> before us (here: one that others can write to);
+    // without a runtime folder the lock goes to the private folder in the user's own home.
+    const std::string planted = "/tmp/zn-runtime-" + std::to_string(::getuid());
+    ::mkdir(planted.c_str(), 0700);
     struct stat before {};
-    ASSERT_EQ(::lstat(fallback.c_str(), &before), 0);
+    ASSERT_EQ(::lstat(planted.c_str(), &before), 0);
     ASSERT_TRUE(S_ISDIR(before.st_mode));
-    ASSERT_EQ(::chmod(fallback.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(planted.c_str(), 0777), 0);
     const std::string home = runtime_ + "/home";
     ::mkdir(home.c_str(), 0700);
     ::unsetenv("XDG_RUNTIME_DIR");
     ::setenv("ZN_HOME", home.c_str(), 1);
-    ::unlink((fallback + "/ZNTEST.EXE.lock").c_str()); // left by an older build
+    const std::string fallback = platform::FallbackRuntimeFolder(::getuid(), true);
+    ASSERT_FALSE(fallback.empty());
+    EXPECT_EQ(fallback, std::string(::getpwuid(::getuid())->pw_dir) + "/.cache/zn-runtime");
     {
         Probe first({"ZNTEST.EXE"});
         EXPECT_TRUE(first.WaitForOutput("first\n"));
         struct stat lock {};
-        EXPECT_EQ(::stat((home + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
-        EXPECT_NE(::stat((fallback + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
+        EXPECT_EQ(::stat((fallback + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
+        EXPECT_NE(::stat((planted + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
+        EXPECT_NE(::stat((home + "/ZNTEST.EXE.lock").c_str(), &lock), 0);
+        // A second instance finds the first there.
+        Probe second({"ZNTEST.EXE"});
+        EXPECT_EQ(second.WaitForExit(), 0);
+        EXPECT_TRUE(first.WaitForOutput("restored")) << first.Output();
     }
-    ::chmod(fallback.c_str(), before.st_mode & 07777);
+    ::chmod(planted.c_str(), before.st_mode & 07777);
     ::unsetenv("ZN_HOME");
 }
 

@@ -4,8 +4,10 @@
 // For each job it finds the owner's znptf channel, asks for the image path (document start), has
 // ghostscript rasterise the job at fax fine resolution (204 x 196 dpi, black and white), codes the
 // pages into that file through the fax converter, and announces the document end. It runs as root
-// (the backend file is mode 0700) only to become the job's owner before it touches anything, so the
-// image belongs to that user.
+// (the backend file is mode 0700) only to take the job's data where CUPS keeps it and to become the
+// job's owner; all the rest runs as that user, so the image belongs to them. The owner is the user
+// CUPS authenticated for the job (AUTH_UID, set for jobs of a queue whose policy authenticates
+// local submitters), never a user name the client merely claimed, and never root.
 //
 // Called without arguments it lists its device for lpinfo; else with: job user title copies options
 // [file] (standard input when no file is given).
@@ -49,25 +51,40 @@ constexpr int kFaxRowBytes = kFaxWidth / 8;
 // Fine resolution, as the fax pages go out.
 constexpr const char* kResolution = "-r204x196";
 constexpr int kAnswerWaitMs = 30000;
+// A document that never ends (a PostScript loop) or never stops making pages would hold the queue
+// for every user: drawing is bounded in time (seconds, TARVELFAX_TIME_LIMIT overrides) and pages.
+constexpr unsigned kDrawSeconds = 300;
+constexpr int kMostPages = 1000;
 
 void Error(const std::string& text) { std::fprintf(stderr, "ERROR: %s\n", text.c_str()); }
 
 // A job cancelled while it is being made (CUPS sends SIGTERM) leaves neither a half-made fax in the
 // send folder nor its spooled copy: the files of this job that are still ours, named here.
+// The spooled copy has no name at all: it goes with the process. znptf's mark of the job goes with
+// the fax.
 char gJobImage[PATH_MAX];
-char gJobSpool[PATH_MAX];
+char gJobMark[PATH_MAX];
 volatile pid_t gGhostscript = 0;
+volatile sig_atomic_t gTimedOut = 0;
 
 void CancelJob(int)
 {
     if (gGhostscript > 0)
         ::kill(gGhostscript, SIGTERM);
-    if (gJobImage[0])
+    if (gJobImage[0]) {
         ::unlink(gJobImage);
-    if (gJobSpool[0])
-        ::unlink(gJobSpool);
+        ::unlink(gJobMark);
+    }
     platform::RemoveUncommittedTemporaries(); // the fax as far as it was written
     ::_exit(kBackendCancel);
+}
+
+// The drawing took longer than allowed: ghostscript goes, and the job fails on its cut pages.
+void DrawingTimedOut(int)
+{
+    gTimedOut = 1;
+    if (gGhostscript > 0)
+        ::kill(gGhostscript, SIGKILL);
 }
 
 // Runs while the signals that cancel a job wait.
@@ -84,9 +101,22 @@ void WithCancelHeld(F work)
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
-void Remember(char* slot, const std::string& path)
+// The fax being made, or none (empty).
+void Remember(const std::string& image)
 {
-    WithCancelHeld([&] { std::snprintf(slot, PATH_MAX, "%s", path.size() < PATH_MAX ? path.c_str() : ""); });
+    WithCancelHeld([&] {
+        const std::string mark = image.empty() ? image : ptf::UnfinishedMarkPath(image);
+        const bool fits = image.size() < PATH_MAX && mark.size() < PATH_MAX;
+        std::snprintf(gJobImage, PATH_MAX, "%s", fits ? image.c_str() : "");
+        std::snprintf(gJobMark, PATH_MAX, "%s", fits ? mark.c_str() : "");
+    });
+}
+
+// A job that fails leaves neither its fax nor znptf's mark of it.
+void DropFax(const std::string& image)
+{
+    ::unlink(image.c_str());
+    ::unlink(ptf::UnfinishedMarkPath(image).c_str());
 }
 
 class Channel {
@@ -223,22 +253,38 @@ private:
 // Ghostscript reading the job, writing PBM pages into a pipe.
 class Rasteriser {
 public:
-    explicit Rasteriser(const std::string& input)
+    // input: the open job file, read through /dev/fd; temporaryFolder: where ghostscript may write
+    // (the user's own).
+    Rasteriser(int input, const std::string& temporaryFolder, unsigned seconds)
     {
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
         WithCancelHeld([&] {
             pid_ = ::fork();
-            if (pid_ > 0)
+            if (pid_ > 0) {
                 gGhostscript = pid_;
+                gTimedOut = 0;
+                ::signal(SIGALRM, DrawingTimedOut);
+                ::alarm(seconds);
+            }
         });
         if (pid_ == 0) {
             ::dup2(pipeFds[1], 1);
+            const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (nothing >= 0)
+                ::dup2(nothing, 0); // the job is read from its file, never from the backend's input
+            if (!temporaryFolder.empty())
+                ::setenv("TMPDIR", temporaryFolder.c_str(), 1);
+            // The job file has no name: ghostscript opens it as the descriptor it inherits.
+            constexpr int kJobDescriptor = 3;
+            if (input == kJobDescriptor ? ::fcntl(input, F_SETFD, 0) != 0 : ::dup2(input, kJobDescriptor) < 0)
+                ::_exit(127);
+            const std::string inputPath = "/dev/fd/" + std::to_string(kJobDescriptor);
             const char* gs = std::getenv("ZN_GHOSTSCRIPT");
             gs = gs && *gs ? gs : "gs";
             ::execlp(gs, gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pbmraw", kResolution,
-                     "-sOutputFile=-", "--", input.c_str(), static_cast<char*>(nullptr));
+                     "-sOutputFile=-", "--", inputPath.c_str(), static_cast<char*>(nullptr));
             std::fprintf(stderr, "ERROR: Cannot run ghostscript: %s\n", std::strerror(errno));
             ::_exit(127);
         }
@@ -251,9 +297,16 @@ public:
     }
     ~Rasteriser() { Finish(); }
     FILE* Output() const { return out_; }
+    // Ends ghostscript before its document does (the job is refused).
+    void Stop()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGKILL);
+    }
     // Waits for ghostscript; true when it ended well.
     bool Finish()
     {
+        ::alarm(0);
         if (out_) {
             std::fclose(out_);
             out_ = nullptr;
@@ -278,45 +331,89 @@ private:
 // Becomes the job's owner (when started as root). False when that is not possible.
 bool BecomeOwner(const passwd& owner)
 {
-    if (::geteuid() != 0 || owner.pw_uid == 0)
-        return true;
-    return ::initgroups(owner.pw_name, owner.pw_gid) == 0 && ::setgid(owner.pw_gid) == 0 && ::setuid(owner.pw_uid) == 0;
+    if (::geteuid() != 0)
+        return ::geteuid() == owner.pw_uid;
+    return ::initgroups(owner.pw_name, owner.pw_gid) == 0 && ::setgid(owner.pw_gid) == 0 && ::setuid(owner.pw_uid) == 0
+           && ::setuid(0) != 0; // no way back
 }
 
-// Standard input copied into a file ghostscript can seek in (a PDF must be read from its end).
-std::string SpoolStandardInput()
+// Why the job may not be faxed as the user it names; empty when it may. CUPS sets AUTH_UID only for
+// a job whose submitter it authenticated (on its local socket, from the peer's credentials); the
+// user name alone is whatever the client claimed.
+std::string Untrusted(const passwd& owner)
+{
+    if (owner.pw_uid == 0)
+        return "Jobs of root are not faxed: print as the user whose Tarvel Print To Fax (znptf) should take "
+               "the fax.";
+    const char* authenticated = std::getenv("AUTH_UID");
+    char* end = nullptr;
+    const unsigned long uid = authenticated && *authenticated ? std::strtoul(authenticated, &end, 10) : 0;
+    if (!authenticated || !*authenticated || *end)
+        return "The job of \"" + std::string(owner.pw_name)
+               + "\" was not authenticated by CUPS, so its owner is not known. Install the printer with the "
+                 "policy \"authenticated\" (lpadmin -p TarvelFax -o printer-op-policy=authenticated).";
+    if (uid != owner.pw_uid)
+        return "The job names the user \"" + std::string(owner.pw_name) + "\" but was sent by another one.";
+    return {};
+}
+
+// A file for the job's copy in CUPS's temporary folder, made while the backend may still write
+// there. It is unlinked at once (nothing is left behind, whatever ends the job) and given to the
+// owner, whose processes reach it through the open descriptor only. -1 when it cannot be made.
+int OpenSpool(const passwd& owner)
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvelfax-XXXXXX";
-    int fd = -1;
-    WithCancelHeld([&] {
-        fd = ::mkstemp(path.data());
-        if (fd >= 0)
-            std::snprintf(gJobSpool, PATH_MAX, "%s", path.c_str());
-    });
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0)
-        return {};
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (::write(fd, buffer, size_t(n)) != n) {
-            ::close(fd);
-            ::unlink(path.c_str());
-            return {};
-        }
+        return -1;
+    ::unlink(path.c_str());
+    if (::geteuid() == 0 && ::fchown(fd, owner.pw_uid, owner.pw_gid) != 0) {
+        ::close(fd);
+        return -1;
     }
-    ::close(fd);
-    return path;
+    return fd;
 }
 
-// Codes the pages of the job into the fax image file. Returns the converter's result.
-int ConvertJob(const std::string& input, const std::string& imagePath, int* pages)
+// The job's data copied into the spool file, which ghostscript can seek in (a PDF is read from its
+// end). False on a read or write error.
+bool Spool(int input, int spool)
 {
-    Rasteriser gs(input);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(input, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return ::lseek(spool, 0, SEEK_SET) == 0;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(spool, buffer + done, size_t(n - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
+            done += written;
+        }
+    }
+}
+
+unsigned DrawSeconds()
+{
+    const char* given = std::getenv("TARVELFAX_TIME_LIMIT");
+    const unsigned long seconds = given && *given ? std::strtoul(given, nullptr, 10) : 0;
+    return seconds > 0 && seconds < 86400 ? unsigned(seconds) : kDrawSeconds;
+}
+
+// Why a conversion failed, in the user's words.
+enum class Refusal { None, TooLong, TooManyPages };
+
+// Codes the pages of the job into the fax image file. Returns the converter's result.
+int ConvertJob(int input, const std::string& temporaryFolder, const std::string& imagePath, int* pages,
+               Refusal* refusal)
+{
+    Rasteriser gs(input, temporaryFolder, DrawSeconds());
     if (!gs.Output())
         return faxdoc::ecFileNotFound;
     PbmPages pbm(gs.Output());
@@ -338,8 +435,11 @@ int ConvertJob(const std::string& input, const std::string& imagePath, int* page
             morePages = pbm.NextPage();
             if (pbm.Broken())
                 return int(faxdoc::ecFaxBadFormat);
-            if (morePages)
-                ++*pages;
+            if (morePages && ++*pages > kMostPages) {
+                *refusal = Refusal::TooManyPages;
+                gs.Stop();
+                return int(faxdoc::ecFaxBadFormat);
+            }
             return int(faxdoc::ecOK);
         },
         nullptr));
@@ -348,6 +448,8 @@ int ConvertJob(const std::string& input, const std::string& imagePath, int* page
     state.ClearFlags(faxdoc::kCvtDoubleWidth | faxdoc::kCvtCenterImage | faxdoc::kCvtHalfHeight);
     const int result = state.ConvertFile("", imagePath);
     const bool rasterised = gs.Finish();
+    if (gTimedOut)
+        *refusal = Refusal::TooLong;
     if (result != faxdoc::ecOK)
         return result;
     return rasterised ? int(faxdoc::ecOK) : int(faxdoc::ecFaxBadFormat);
@@ -376,16 +478,29 @@ int main(int argc, char** argv)
         return kBackendCancel;
     }
     const passwd owner = *found;
+    if (const std::string why = Untrusted(owner); !why.empty()) {
+        Error(why);
+        return kBackendCancel;
+    }
+    // The job's data is taken while CUPS's folders are still open to the backend; the owner's
+    // processes write nowhere but in the owner's own folders.
+    const int input = argc == 7 ? ::open(argv[6], O_RDONLY | O_CLOEXEC) : 0;
+    const int spool = OpenSpool(owner);
+    if (input < 0 || spool < 0) {
+        Error("Cannot keep the print job in a temporary file: " + std::string(std::strerror(errno)));
+        return kBackendCancel;
+    }
     if (!BecomeOwner(owner)) {
         Error("Cannot act as the user \"" + user + "\": " + std::strerror(errno));
         return kBackendCancel;
     }
 
     // Ask first, before any work: without a controller there is nowhere for the fax to go.
-    const std::string channelPath = ptf::ChannelPath(owner.pw_uid, false);
+    const std::string channelFolder = ptf::ChannelFolder(owner.pw_uid, false);
+    const std::string channelPath = channelFolder.empty() ? channelFolder : channelFolder + "/" + ptf::kChannelName;
     // One job of a user at a time from document start to document end, whatever queue it came
     // through: znptf takes each end for the document it named last.
-    const int jobLock = channelPath.empty() ? -1 : ::open((channelPath + ".job").c_str(),
+    const int jobLock = channelPath.empty() ? -1 : ::open(ptf::JobLockPath(channelPath).c_str(),
                                                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (jobLock >= 0 && ::flock(jobLock, LOCK_EX | LOCK_NB) != 0) {
         std::fprintf(stderr, "INFO: Waiting for the fax of another print job to be made\n");
@@ -406,26 +521,33 @@ int main(int argc, char** argv)
         Error("Tarvel Print To Fax (znptf) gave no file name for the fax.");
         return kBackendCancel;
     }
-    Remember(gJobImage, imagePath);
+    Remember(imagePath);
     const pid_t server = start.Server();
+    std::fprintf(stderr, "INFO: Reading the job for the fax %s\n", imagePath.c_str());
 
-    std::string input = argc == 7 ? argv[6] : SpoolStandardInput();
-    const bool spooled = argc != 7;
-    if (input.empty()) {
-        Error("Cannot keep the print job in a temporary file.");
-        ::unlink(imagePath.c_str());
+    if (!Spool(input, spool)) {
+        Error("Cannot keep the print job in a temporary file: " + std::string(std::strerror(errno)));
+        DropFax(imagePath);
         return kBackendCancel;
     }
     std::fprintf(stderr, "INFO: Making the fax %s\n", imagePath.c_str());
     int pages = 0;
-    const int result = ConvertJob(input, imagePath, &pages);
-    if (spooled) {
-        ::unlink(input.c_str());
-        Remember(gJobSpool, "");
-    }
+    Refusal refusal = Refusal::None;
+    const int result =
+        ConvertJob(spool, channelFolder, imagePath, &pages, &refusal);
+    ::close(spool);
+    if (gTimedOut)
+        refusal = Refusal::TooLong;
     if (result != faxdoc::ecOK) {
-        Error("The job could not be made into a fax (code " + std::to_string(result) + ").");
-        ::unlink(imagePath.c_str());
+        if (refusal == Refusal::TooLong)
+            Error("The document was still being drawn after " + std::to_string(DrawSeconds())
+                  + " seconds, so it was not faxed. Print it again in smaller parts.");
+        else if (refusal == Refusal::TooManyPages)
+            Error("The document has more than " + std::to_string(kMostPages)
+                  + " pages, so it was not faxed. Print it again in smaller parts.");
+        else
+            Error("The job could not be made into a fax (code " + std::to_string(result) + ").");
+        DropFax(imagePath);
         return kBackendCancel;
     }
     std::fprintf(stderr, "INFO: %d fax pages in %s\n", pages, imagePath.c_str());
@@ -435,18 +557,18 @@ int main(int argc, char** argv)
     // A znptf started again meanwhile knows nothing of this job: it would take the end for another.
     if (end.Connected() && end.Server() != server) {
         Error("Tarvel Print To Fax (znptf) was started again while the fax was being made. Print the document again.");
-        ::unlink(imagePath.c_str());
+        DropFax(imagePath);
         return kBackendCancel;
     }
     bool announced = false;
     WithCancelHeld([&] {
         announced = end.Connected() && end.Send(ptf::kCodeDocEnd, "");
         if (announced)
-            gJobImage[0] = '\0';
+            gJobImage[0] = gJobMark[0] = '\0';
     });
     if (!announced) {
         Error("Tarvel Print To Fax (znptf) went away before the fax was finished.");
-        ::unlink(imagePath.c_str());
+        DropFax(imagePath);
         return kBackendCancel;
     }
     return kBackendOk;

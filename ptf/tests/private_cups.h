@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QThread>
 
+#include "ptf/tests/test_users.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,27 +20,41 @@ namespace zn::ptf::test {
 
 class PrivateCups {
 public:
-    // The folder must exist; extraFilesConf goes into cups-files.conf (SetEnv lines, say).
+    // The folder must exist; extraFilesConf goes into cups-files.conf (SetEnv lines, say). The
+    // scheduler is CUPS's as shipped (its cupsd.conf and cups-files.conf, its own modes for the
+    // spool and its temporary folder, its policies) but for where it keeps things and listens.
     explicit PrivateCups(std::string root, const std::string& extraFilesConf = {}) : root_(std::move(root))
     {
-        // The filters run as lp: they must reach the spool and the temporary folder.
+        // cupsd makes the spool and its temporary folder itself, with its own modes; the filters
+        // run as lp and must reach them.
         ::chmod(root_.c_str(), 0755);
-        for (const char* folder : {"conf", "spool", "cache", "state", "log", "bin/backend", "tmp"})
+        for (const char* folder : {"conf", "cache", "state", "log", "bin/backend"})
             QDir().mkpath(QString::fromStdString(root_ + "/" + folder));
-        ::chmod((root_ + "/tmp").c_str(), 01777);
         for (const char* part : {"filter", "daemon", "cgi-bin", "driver", "monitor", "notifier"})
             QFile::link(QString("/usr/lib/cups/") + part, QString::fromStdString(root_ + "/bin/" + part));
-        std::ofstream(root_ + "/conf/cupsd.conf")
-            << "Listen " << Socket()
-            << "\nLogLevel info\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
-               "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-               "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
-        std::ofstream(root_ + "/conf/cups-files.conf")
-            << "ServerRoot " << root_ << "/conf\nRequestRoot " << root_ << "/spool\nCacheDir " << root_
-            << "/cache\nStateDir " << root_ << "/state\nTempDir " << root_ << "/tmp\nServerBin " << root_
-            << "/bin\nDataDir /usr/share/cups\nErrorLog " << root_ << "/log/error_log\nAccessLog " << root_
-            << "/log/access_log\nPageLog " << root_ << "/log/page_log\nUser lp\nGroup lp\n"
-            << extraFilesConf;
+        std::ifstream stock("/usr/share/cups/cupsd.conf.default");
+        std::ofstream conf(root_ + "/conf/cupsd.conf");
+        conf << "Listen " << Socket() << "\n";
+        for (std::string line; std::getline(stock, line);) {
+            // Not on the machine's ports, not announced, nothing to serve but jobs.
+            for (const char* left : {"Listen ", "Port ", "Browsing ", "BrowseLocalProtocols ", "WebInterface ",
+                                     "IdleExitTimeout ", "LogLevel "})
+                if (line.rfind(left, 0) == 0)
+                    line.clear();
+            conf << line << "\n";
+        }
+        conf << "LogLevel info\nBrowsing No\nWebInterface No\n";
+        std::ifstream stockFiles("/usr/share/cups/cups-files.conf.default");
+        std::ofstream files(root_ + "/conf/cups-files.conf");
+        for (std::string line; std::getline(stockFiles, line);)
+            if (line.rfind("AccessLog ", 0) != 0 && line.rfind("ErrorLog ", 0) != 0 && line.rfind("PageLog ", 0) != 0
+                && line.rfind("LogFileGroup ", 0) != 0)
+                files << line << "\n";
+        files << "ServerRoot " << root_ << "/conf\nRequestRoot " << root_ << "/spool\nCacheDir " << root_
+              << "/cache\nStateDir " << root_ << "/state\nServerBin " << root_
+              << "/bin\nDataDir /usr/share/cups\nErrorLog " << root_ << "/log/error_log\nAccessLog " << root_
+              << "/log/access_log\nPageLog " << root_ << "/log/page_log\n"
+              << extraFilesConf;
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert("CUPS_SERVER", QString::fromStdString(Socket()));
     }
@@ -70,17 +86,26 @@ public:
             QThread::msleep(20);
         return ::access(Socket().c_str(), F_OK) == 0;
     }
-    // An enabled queue taking jobs.
-    bool AddPrinter(const QString& name, const QString& uri, const QString& ppd, const QString& description)
+    // An enabled queue taking jobs (more lpadmin options in extra).
+    bool AddPrinter(const QString& name, const QString& uri, const QString& ppd, const QString& description,
+                    const QStringList& extra = {})
     {
-        return Run("lpadmin", {"-p", name, "-E", "-v", uri, "-P", ppd, "-D", description});
+        return Run("lpadmin", QStringList{"-p", name, "-E", "-v", uri, "-P", ppd, "-D", description} + extra);
     }
+    // The spool's temporary folder, which cupsd makes.
+    std::string SpoolTemporaries() const { return root_ + "/spool/tmp"; }
     // Runs a CUPS client against this cupsd; false when it failed (its error output in LastError).
-    bool Run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
+    // A user given: run as that user (root starts it).
+    bool Run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
+             const TestUser* user = nullptr)
     {
         QProcess process;
-        process.setProcessEnvironment(env_);
-        process.start(program, arguments);
+        if (user)
+            StartAs(process, *user, env_, program, arguments);
+        else {
+            process.setProcessEnvironment(env_);
+            process.start(program, arguments);
+        }
         const bool ok =
             process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
         lastError_ = process.readAllStandardError().toStdString();
