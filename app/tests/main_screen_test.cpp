@@ -3,6 +3,7 @@
 #include "app/fax_forms.h"
 #include "faxdoc/gui/page_target.h"
 #include "app/fax_viewer_form.h"
+#include "app/viewer_form_base.h"
 #include "cover/gui/designer_window.h"
 #include "foundation/printer_choice.h"
 #include "foundation/dialogs.h"
@@ -28,11 +29,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <functional>
@@ -983,6 +986,31 @@ TEST_F(ReceivedTest, ForwardCopiesTheFaxIntoANewOutgoingRow)
     EXPECT_EQ(screen->FaxTable.FieldByName("PHONE").AsString(), "555-0142");
     EXPECT_EQ(zn::foundation::test::ReadFile(zn::foundation::GetSendFolder() + "FWD00000.APF"),
               zn::foundation::test::ReadFile(zn::foundation::GetReceiveFolder() + "FAX0001.APF"));
+}
+
+// The viewer's status gives the time as the lists do: hours and minutes, whatever the locale's
+// own short form (the C locale's has seconds).
+TEST_F(ReceivedTest, TheViewerShowsTheTimeAsTheListsDo)
+{
+    QLocale::setDefault(QLocale::c());
+    screen->show();
+    ModalDriver driver;
+    std::string status;
+    driver.Then([&](QWidget* d) {
+        // The viewer loads its file once it is up.
+        QTimer::singleShot(100, d, [&status, d] {
+            if (auto* viewer = dynamic_cast<TViewerFormBase*>(d))
+                status = viewer->StatusText().toStdString();
+            else
+                status = "not a viewer: " + d->objectName().toStdString();
+            ClickIn(d, "CloseButton");
+        });
+    });
+    screen->ButtonviewPrint->click();
+    QLocale::setDefault(QLocale::system());
+    EXPECT_TRUE(driver.Done());
+    EXPECT_NE(status.find(" at 10:30: Page 1 of "), std::string::npos) << status;
+    EXPECT_EQ(status.find("10:30:00"), std::string::npos) << status;
 }
 
 TEST_F(ReceivedTest, NotesAndDeleteOnTheReceivedList)
