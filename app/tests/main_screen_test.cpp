@@ -1,6 +1,7 @@
 // The main window from an empty program folder: its tables, the enabling of its commands, the
 // commands on the outgoing list with the files in SEND checked afterwards, and its close query.
 #include "app/fax_forms.h"
+#include "app/quick_fax.h"
 #include "faxdoc/gui/page_target.h"
 #include "app/fax_viewer_form.h"
 #include "app/viewer_form_base.h"
@@ -27,6 +28,8 @@
 #include <QToolTip>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QLabel>
 #include <QLocale>
@@ -1169,6 +1172,39 @@ TEST_F(OutgoingTest, MenuLettersShowArchivedAndOpenTheHelpContentsOnLine)
     EXPECT_TRUE(urls.opened.isEmpty()) << urls.opened.join(" ").toStdString();
     EXPECT_EQ(zn::foundation::LastHelpContext(), zn::foundation::kGeneralHelpContext);
     (void)before;
+}
+
+// The Quick-Start names the buttons by the captions the main window shows, and says what to do
+// when printing to the fax printer finds znptf not running.
+TEST_F(MainScreenTest, TheQuickStartUsesTheWindowsOwnCaptions)
+{
+    Start();
+    QStringList captions;
+    for (QPushButton* b : screen->ButtonBar->findChildren<QPushButton*>())
+        captions << b->text().remove('&');
+    captions << "STOP"; // the Receive button while receiving
+    TCreateEditQuickFax coverEditor(screen.get()); // "click Save" there
+    for (QPushButton* b : coverEditor.findChildren<QPushButton*>())
+        captions << b->text().remove('&');
+    ModalDriver driver;
+    QString text;
+    driver.Then([&](QWidget* d) {
+        text = d->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
+        d->close();
+    });
+    screen->StartHere1->trigger();
+    ASSERT_FALSE(text.isEmpty());
+    const QString flat = text.simplified();
+    QRegularExpression named("[Cc]lick (?:the )?([A-Z][A-Za-z]*(?: [A-Z][A-Za-z]*)*)(?: button)?");
+    int buttons = 0;
+    for (auto m = named.globalMatch(flat); m.hasNext();) {
+        const QString name = m.next().captured(1);
+        EXPECT_TRUE(captions.contains(name)) << name.toStdString() << " is no button of the main window";
+        ++buttons;
+    }
+    EXPECT_GE(buttons, 8);
+    EXPECT_TRUE(flat.contains("Tarvel Print To Fax (znptf) is not running")) << flat.toStdString();
+    EXPECT_TRUE(flat.contains("print the document again"));
 }
 
 TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
