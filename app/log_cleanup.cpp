@@ -2,6 +2,7 @@
 
 #include "app/main_screen.h"
 #include "foundation/dialogs.h"
+#include "foundation/fax_file_names.h"
 #include "foundation/form_placement.h"
 #include "foundation/program_folders.h"
 #include "foundation/text_values.h"
@@ -385,8 +386,8 @@ void TDMForm::FormActivate()
     tables_.recVeldrane->Query("");
     tables_.faxTable->Refresh();
     tables_.recTable->Refresh();
-    SettleAsideFiles(*tables_.faxTable, tables_.programFolder + "SEND/");
-    SettleAsideFiles(*tables_.recTable, tables_.programFolder + "RECEIVE/");
+    SettleAsideFiles(*tables_.faxTable, true, tables_.programFolder);
+    SettleAsideFiles(*tables_.recTable, false, tables_.programFolder);
     PageControl1->setCurrentWidget(outgoing);
     LoadGrids();
     mnuDeleteAllArchivedFaxes->setVisible(true);
@@ -538,11 +539,13 @@ void TDMForm::mnuToggleDeletedStateClick()
     const long next = t.Eof() ? 0 : t.RecNo();
     t.GoToRecord(recno);
     int kept = 0;
+    foreignNames_.clear();
     Doomed entry{recno, EntryFiles(t), {}};
     if (DeleteBatch(t, &entry, &entry + 1, kept) == 1)
         entriesDeleted_ = true;
     else
         foundation::ShowInformation("The files of this fax could not be deleted; the fax was kept.");
+    SayForeignNames();
     try {
         if (next > 0)
             t.GoToRecord(next);
@@ -565,6 +568,7 @@ int TDMForm::DeleteRun(const RowTest& test)
     // The rows to go are chosen first, so that deleting one never disturbs the walk. Rows already
     // marked deleted are hidden and so never counted again.
     std::vector<Doomed> doomed;
+    foreignNames_.clear();
     for (t.First(); !t.Eof(); t.Next())
         if (test(t) && !(byDate_ && t.FieldByName(dateField).IsNull()))
             doomed.push_back({t.RecNo(), EntryFiles(t), {}});
@@ -592,31 +596,52 @@ int TDMForm::DeleteRun(const RowTest& test)
     foundation::ShowInformation(std::to_string(count) + " deleted.");
     if (kept > 0)
         foundation::ShowInformation(std::to_string(kept) + " fax(es) were kept: their files could not be deleted.");
+    SayForeignNames();
     UpdateViewState();
     byDate_ = false;
     return count;
 }
 
-std::vector<std::string> TDMForm::EntryFiles(data::TTable& table) const
+namespace {
+
+// The files an entry names, as paths in its folder; names with a folder part go to `foreign`.
+std::vector<std::string> RowFiles(data::TTable& table, bool outgoing, const std::string& programFolder,
+                                  std::vector<std::string>& foreign)
 {
     std::vector<std::string> paths;
-    if (&table == tables_.faxTable) {
-        const std::string folder = tables_.programFolder + "SEND/";
+    // A name with a folder part names no file of the fax folders: it is left alone (and noted).
+    auto plain = [&foreign](const std::string& name) {
+        if (name.empty())
+            return false;
+        if (foundation::IsPlainFileName(name))
+            return true;
+        foreign.push_back(name);
+        return false;
+    };
+    if (outgoing) {
+        const std::string folder = programFolder + "SEND/";
         const std::string doc = Folded(table.FieldByName("FAXDOC").AsString()).toStdString();
         const std::string cover = Folded(table.FieldByName("FAXCOVER").AsString()).toStdString();
-        if (!doc.empty())
+        if (plain(doc))
             paths.push_back(folder + doc);
-        if (!cover.empty()) {
+        if (plain(cover)) {
             paths.push_back(folder + cover);
             const size_t dot = cover.find_last_of('.');
             paths.push_back(folder + (dot == std::string::npos ? cover : cover.substr(0, dot)) + ".fcd");
         }
     } else {
         const std::string file = foundation::TrimBlanks(table.FieldByName("FAXFILE").AsString());
-        if (!file.empty())
-            paths.push_back(tables_.programFolder + "RECEIVE/" + file);
+        if (plain(file))
+            paths.push_back(programFolder + "RECEIVE/" + file);
     }
     return paths;
+}
+
+} // namespace
+
+std::vector<std::string> TDMForm::EntryFiles(data::TTable& table) const
+{
+    return RowFiles(table, &table == tables_.faxTable, tables_.programFolder, foreignNames_);
 }
 
 int TDMForm::DeleteBatch(data::TTable& table, Doomed* first, Doomed* last, int& kept)
@@ -668,18 +693,26 @@ int TDMForm::DeleteBatch(data::TTable& table, Doomed* first, Doomed* last, int& 
     return count;
 }
 
-void TDMForm::SettleAsideFiles(data::TTable& table, const std::string& folder)
+void TDMForm::SayForeignNames()
 {
+    SayForeignFileNames(foreignNames_, Outgoing() ? "SEND" : "Receive");
+    foreignNames_.clear();
+}
+
+void SettleAsideFiles(data::TTable& table, bool outgoing, const std::string& programFolder)
+{
+    const std::string folder = programFolder + (outgoing ? "SEND/" : "RECEIVE/");
     const std::vector<std::string> names = platform::ListFolderCI(folder, std::string("*") + kAsideSuffix);
     if (names.empty() || !table.Active())
         return;
     // The files the entries still in the table name, upper-cased.
     std::set<QString> named;
+    std::vector<std::string> foreign; // named files outside the folder never come back
     const long recno = table.RecNo();
     table.DisableControls();
     try {
         for (table.First(); !table.Eof(); table.Next())
-            for (const std::string& path : EntryFiles(table))
+            for (const std::string& path : RowFiles(table, outgoing, programFolder, foreign))
                 named.insert(QString::fromStdString(std::filesystem::path(path).filename().string()).toUpper());
     } catch (const std::exception&) {
         // An unreadable table: nothing can be told about its entries, so every file is kept aside.

@@ -6,7 +6,7 @@
 // An entry loses its files and its row together or keeps both. Entries go in batches: the files of
 // the batch are moved aside, the rows are marked deleted and committed once, then the aside files
 // are removed; an entry whose files cannot all be moved, or whose row cannot be marked, gets its files
-// back and keeps its row. Aside files left by a run cut short are settled when the window opens.
+// back and keeps its row. Aside files left by a run cut short are settled when zn starts and when the window opens.
 #pragma once
 #include "data/gui/db_grid.h"
 #include "data/table/dataset.h"
@@ -115,8 +115,8 @@ private:
     std::vector<std::string> EntryFiles(data::TTable& table) const;
     // Deletes the entries [first, last) of the table; the number deleted, `kept` counts the others.
     int DeleteBatch(data::TTable& table, Doomed* first, Doomed* last, int& kept);
-    // Brings back the aside files of entries still in the table, and removes the rest.
-    void SettleAsideFiles(data::TTable& table, const std::string& folder);
+    // Tells the user of the file names EntryFiles left alone since the last call.
+    void SayForeignNames();
     data::TTable& Current();
     data::TVeldrane& CurrentVeldrane();
 
@@ -127,7 +127,13 @@ private:
     bool filtersSaved_ = false;
     std::string faxFilter_, recFilter_;
     int kept_ = 0;
+    mutable std::vector<std::string> foreignNames_; // names with a folder part, met by EntryFiles
 };
+
+// Files a clean-up run had moved aside when it was cut short (a crash, a kill) are settled: those of
+// entries still in the table (outgoing: SEND, else RECEIVE under the program folder) come back,
+// the rest are removed. The window does this when it opens, and zn when it starts.
+void SettleAsideFiles(data::TTable& table, bool outgoing, const std::string& programFolder);
 
 // The menu command of the main window: the window, then the index rebuild when entries went.
 void RunLogCleanup(TMainScreen& screen);

@@ -34,7 +34,6 @@
 #include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -68,7 +67,6 @@ constexpr int kContentsHelpContext = 1009;
 constexpr int kFaqHelpContext = 911;
 constexpr int kTechnicalSupportHelpContext = 1025;
 constexpr int kSysPropDateFormat = 1009;
-constexpr const char* kOnLineAddress = "https://www.tarvel-fax.example/";
 constexpr const char* kFilterAtStart = ".not. archived";
 constexpr const char* kFilterHidingArchived = ".not. ARCHIVED";
 constexpr int kOutgoingTab = 0;
@@ -86,12 +84,14 @@ bool& StartMinimised()
     return minimised;
 }
 
-std::string Lower(std::string s)
+// A row's file as the list shows it: its path as spelled on disk (files are found whatever the
+// letter case, so the row's spelling may differ), or the name as stored when it is no file of the
+// folder.
+std::string ShownFile(const std::string& folder, const std::string& name)
 {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
+    if (name.empty() || !foundation::IsPlainFileName(name))
+        return name;
+    return platform::ResolvePath(folder + name);
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -117,7 +117,24 @@ std::string WithExtension(const std::string& path, const std::string& extension)
 
 void Beep() { QApplication::beep(); }
 
+// The name is a file of the folder the row's files live in.
+bool IsRowFile(const std::string& name) { return !name.empty() && foundation::IsPlainFileName(name); }
+
 } // namespace
+
+bool SayForeignFileNames(const std::vector<std::string>& names, const std::string& folderName)
+{
+    std::string listed;
+    for (const std::string& name : names)
+        if (!name.empty() && !foundation::IsPlainFileName(name))
+            listed += "\r" + name;
+    if (listed.empty())
+        return false;
+    foundation::ShowMessageBox("The fax names files that are not in the " + folderName
+                                   + " folder. They were left alone:" + listed,
+                               "Tarvel", platform::MB_OK | platform::MB_ICONWARNING);
+    return true;
+}
 
 // A command at work: the print-job pick-up waits until the last one ends.
 class TMainScreen::Busy {
@@ -323,7 +340,7 @@ void TMainScreen::BuildMenus()
     mnuClone = item(file, "mnuClone", "&Clone Fax", QKeySequence("Ctrl+C"));
     mnuDelete = item(file, "mnuDelete", "&Delete Fax", QKeySequence("Ctrl+D"));
     mnuArchive = item(file, "mnuArchive", "&Archive", QKeySequence("Ctrl+A"));
-    mnuShowArchives = item(file, "mnuShowArchives", "Show Arc&hived Faxes");
+    mnuShowArchives = item(file, "mnuShowArchives", "S&how Archived Faxes");
     mnuShowArchives->setCheckable(true);
     file->addSeparator();
     mnuSend = item(file, "mnuSend", "&Send Fax...", QKeySequence("Ctrl+S"));
@@ -496,6 +513,9 @@ void TMainScreen::FormCreate()
         RecTable.FieldByName(hidden).SetVisible(false);
     RecTable.FieldByName("calcFaxfile").SetDisplayLabel("Fax File");
     RecTable.FieldByName("IsArchived").SetDisplayLabel("Archived");
+    // A clean-up cut short left files aside: a listed fax gets its file back before any list shows.
+    SettleAsideFiles(FaxTable, true, folder);
+    SettleAsideFiles(RecTable, false, folder);
     ApplyFilter();
 
     FaxGrid->SetDataSource(&FaxDataSource);
@@ -536,6 +556,7 @@ void TMainScreen::FormCreate()
     });
 
     foundation::LoadSettings();
+    settingsLoaded_ = true;
     FaxComingIn = false;
     ReceiveModeOn = false;
     foundation::CreateDataFolders();
@@ -740,8 +761,7 @@ void TMainScreen::SetArchiveCaptions()
 void TMainScreen::FaxTableCalcFields(data::TTable& t)
 {
     const std::string doc = t.FieldByName("FAXDOC").AsString();
-    t.FieldByName("calcFaxFile")
-        .SetAsString(doc.empty() ? "(Cover only)" : Lower(foundation::GetProgramFolder() + "Send/" + doc));
+    t.FieldByName("calcFaxFile").SetAsString(doc.empty() ? "(Cover only)" : ShownFile(foundation::GetSendFolder(), doc));
     t.FieldByName("ISDELETED")
         .SetAsString(t.CurrentRecord().raw.empty() || t.CurrentRecord().raw[0] != '*' ? "No " : "Yes");
     t.FieldByName("ISARCHIVED").SetAsString(t.FieldByName("ARCHIVED").AsBoolean() ? "Yes" : "No ");
@@ -749,8 +769,7 @@ void TMainScreen::FaxTableCalcFields(data::TTable& t)
 
 void TMainScreen::RecTableCalcFields(data::TTable& t)
 {
-    t.FieldByName("calcFaxfile")
-        .SetAsString(Lower(foundation::GetProgramFolder() + "Receive/" + t.FieldByName("FAXFILE").AsString()));
+    t.FieldByName("calcFaxfile").SetAsString(ShownFile(foundation::GetReceiveFolder(), t.FieldByName("FAXFILE").AsString()));
     t.FieldByName("IsDeleted")
         .SetAsString(t.CurrentRecord().raw.empty() || t.CurrentRecord().raw[0] != '*' ? "No " : "Yes");
     t.FieldByName("IsArchived").SetAsString(t.FieldByName("ARCHIVED").AsBoolean() ? "Yes" : "No ");
@@ -794,11 +813,14 @@ std::unique_ptr<TPreparedFax> TMainScreen::PrepareCurrentFax(std::string& titleL
         titleLine = "From: " + foundation::TrimBlanks(RecTable.FieldByName("FROM").AsString())
                     + "             Received: " + date;
         const std::string file = RecTable.FieldByName("FAXFILE").AsString();
-        const std::string path = file.empty() ? "" : foundation::GetProgramFolder() + "Receive/" + file;
+        SayForeignFileNames({file}, "Receive");
+        const std::string path = !IsRowFile(file) ? "" : foundation::GetProgramFolder() + "Receive/" + file;
         return std::make_unique<TPreparedFax>("", path.empty() ? "" : platform::ResolvePath(path));
     }
     const std::string date = GetDatetimeAsString(true);
     titleLine = "To: " + FaxTable.FieldByName("RECIPIENT").AsString() + "             Sent: " + date;
+    SayForeignFileNames({FaxTable.FieldByName("FAXCOVER").AsString(), FaxTable.FieldByName("FAXDOC").AsString()},
+                        "SEND");
     const std::string cover =
         CoverFileExists()
             ? platform::ResolvePath(foundation::GetSendFolder() + FaxTable.FieldByName("FAXCOVER").AsString())
@@ -862,13 +884,13 @@ void TMainScreen::PrintSetup1Click()
 bool TMainScreen::DocumentFileExists()
 {
     const std::string doc = FaxTable.FieldByName("FAXDOC").AsString();
-    return !doc.empty() && platform::FileExistsCI(foundation::GetSendFolder() + doc);
+    return IsRowFile(doc) && platform::FileExistsCI(foundation::GetSendFolder() + doc);
 }
 
 bool TMainScreen::CoverFileExists()
 {
     const std::string cover = FaxTable.FieldByName("FAXCOVER").AsString();
-    return !cover.empty() && platform::FileExistsCI(foundation::GetSendFolder() + cover);
+    return IsRowFile(cover) && platform::FileExistsCI(foundation::GetSendFolder() + cover);
 }
 
 void TMainScreen::GoBackTo(data::TTable& table, long recno)
@@ -911,6 +933,7 @@ void TMainScreen::SendButtonClick()
         ~ResetStatus() { status->clear(); }
     } resetStatus{Status};
 
+    SayForeignFileNames({document, cover}, "SEND");
     const bool haveDocument = DocumentFileExists();
     const bool haveCover = CoverFileExists();
     std::string firstFile, secondFile;
@@ -1050,8 +1073,9 @@ void TMainScreen::mnuCloneClick()
     const std::string cover = FaxTable.FieldByName("FAXCOVER").AsString();
     if (doc.empty() && cover.empty())
         return;
+    SayForeignFileNames({doc, cover}, "SEND");
     const std::string send = foundation::GetSendFolder();
-    CloneAPFFax(doc.empty() ? "" : send + doc, cover.empty() ? "" : send + cover,
+    CloneAPFFax(!IsRowFile(doc) ? "" : send + doc, !IsRowFile(cover) ? "" : send + cover,
                 FaxTable.FieldByName("PHONE").AsString(), FaxTable.FieldByName("RECIPIENT").AsString(), subject);
 }
 
@@ -1155,14 +1179,17 @@ void TMainScreen::DeleteFromSend()
     // The files go first; a row keeps naming a file that could not be deleted, so that table and
     // folder stay in step, and the user hears of it.
     std::vector<std::string> failed;
+    std::vector<std::string> foreign; // names of no file of the send folder: left alone
     auto remove = [&](const std::string& name) {
-        if (!name.empty() && !RemoveFaxFile(send + name))
+        if (!name.empty() && !IsRowFile(name))
+            foreign.push_back(name);
+        else if (!name.empty() && !RemoveFaxFile(send + name))
             failed.push_back(name);
     };
     if (choice == 0 || choice == 2) {
         remove(cover);
-        if (!cover.empty())
-            remove(BaseName(WithExtension(cover, ".fcd")));
+        if (IsRowFile(cover))
+            remove(WithExtension(cover, ".fcd"));
     }
     if (choice == 1 || choice == 2)
         remove(doc);
@@ -1181,6 +1208,7 @@ void TMainScreen::DeleteFromSend()
             FaxTable.FieldByName("FAXDOC").SetAsString("");
         FaxTable.Post();
     }
+    SayForeignFileNames(foreign, "SEND");
     if (!failed.empty()) {
         std::string names;
         for (const std::string& f : failed)
@@ -1224,7 +1252,8 @@ void TMainScreen::DeleteFromRec()
         return;
     GoBackTo(RecTable, recno);
     const std::string file = RecTable.FieldByName("FAXFILE").AsString();
-    if (!file.empty() && !RemoveFaxFile(foundation::GetReceiveFolder() + file)) {
+    const bool foreign = SayForeignFileNames({file}, "Receive");
+    if (!foreign && !file.empty() && !RemoveFaxFile(foundation::GetReceiveFolder() + file)) {
         foundation::ShowMessageBox("The file " + foundation::GetReceiveFolder() + file
                                        + " could not be deleted.\rThe fax was not deleted.",
                                    "Delete", platform::MB_OK | platform::MB_ICONERROR);
@@ -1260,6 +1289,10 @@ void TMainScreen::mnuArchiveClick()
         table.Edit();
         table.FieldByName("ARCHIVED").SetAsBoolean(!archived);
         table.Post();
+        // With archived faxes hidden the row leaves the list at once; the cursor goes to the next
+        // row, or to the one before when it was the last.
+        if (!archived && !filterText_.empty())
+            table.Refresh();
     } catch (const std::exception&) {
         if (table.State() != data::TDataSetState::dsBrowse)
             table.Cancel();
@@ -1326,7 +1359,7 @@ void TMainScreen::mnuForwardClick()
     Busy busy(*this);
     const std::string file = RecTable.FieldByName("FAXFILE").AsString();
     const std::string source = foundation::GetReceiveFolder() + file;
-    if (file.empty() || !platform::FileExistsCI(source))
+    if (SayForeignFileNames({file}, "Receive") || file.empty() || !platform::FileExistsCI(source))
         return;
     const std::string from = RecTable.FieldByName("FROM").AsString();
     if (!foundation::AskYesNoDefaultNo("Forward the current fax to be sent?\r\n(from: " + from + ")", "Forward"))
@@ -1429,7 +1462,8 @@ void TMainScreen::mnuOnLineClick()
 {
     if (RefuseInReceiveMode())
         return;
-    QDesktopServices::openUrl(QUrl(kOnLineAddress));
+    // The program's own pages on this machine: the help's contents.
+    foundation::ShowGeneralHelp();
 }
 
 // --- Closing and the private messages ---
@@ -1469,6 +1503,10 @@ bool TMainScreen::FormCloseQuery()
 
 void TMainScreen::FormClose()
 {
+    // A start that stopped at a damaged table never read the settings: what is in memory are the
+    // defaults, and writing them would wipe the user's port, name and number.
+    if (!settingsLoaded_)
+        return;
     try {
         foundation::SaveFormPlacement(*this);
     } catch (const std::exception&) {

@@ -33,6 +33,12 @@ class TGraphicPanel;
 
 namespace zn::app {
 
+// A row names its files by plain names in its folder (SEND or Receive); a name with a folder part
+// ("../ZN.INI"), written by another program into the shared table, names no fax file, and that file
+// is left alone. Tells the user of such names among those given (empty ones are no names); true
+// when there was one.
+bool SayForeignFileNames(const std::vector<std::string>& names, const std::string& folderName);
+
 constexpr const char* kProgramVersion = "2.9z Build 6";
 constexpr const char* kReceiveModeRefusal =
     "You are in Fax Receive mode. This operation cannot be done\rwhile in Fax Receive mode. Click the Stop "
@@ -243,6 +249,8 @@ private:
 
     bool tablesOpen_ = false;
     bool closing_ = false;
+    // The settings were read at start: only then may closing write them (and the placement) back.
+    bool settingsLoaded_ = false;
     int busy_ = 0;
     bool pickupPending_ = false;
     int pickupRuns_ = 0;

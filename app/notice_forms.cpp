@@ -37,6 +37,10 @@ QString QuickStartText()
                           "   menu and pick the printer named \"Tarvel Fax\". Print as usual.\n"
                           "   Instead of paper, the printer driver makes a fax and hands it to\n"
                           "   Tarvel, which asks for the recipient and the fax number.\n"
+                          "   The printer needs Tarvel Print To Fax (znptf) running: it starts with\n"
+                          "   your desktop and with Tarvel. If the print job stops with \"Tarvel\n"
+                          "   Print To Fax (znptf) is not running\", start Tarvel Print To Fax from\n"
+                          "   your desktop's menu (or run znptf), then print the document again.\n"
                           "\n"
                           "3. SEND IT\n"
                           "   The new fax appears in the Outgoing Faxes list. Highlight it and click\n"
@@ -65,7 +69,7 @@ QString QuickStartText()
                           "   Archive the faxes you want to keep out of sight, and use Fax Log File\n"
                           "   Cleanup in the Tools menu to delete old faxes and their files.\n"
                           "\n"
-                          "If something does not work, click the Problem Solver button or choose\n"
+                          "If something does not work, click the Technical Help button or choose\n"
                           "Configuration Information in the Tools menu and send that report to\n"
                           "technical support.\n");
 }

@@ -425,8 +425,11 @@ void TMainScreen::EditAddQuickFax(bool isNew)
     std::string flags;
     std::string templateName = settings.LastUsedCoversheetTemplate;
     std::string oldCover; // the cover file the row names, when editing
-    if (!isNew && !FaxTable.FieldByName("FAXCOVER").AsString().empty()) {
-        oldCover = foundation::GetSendFolder() + FaxTable.FieldByName("FAXCOVER").AsString();
+    const std::string rowCover = isNew ? std::string() : FaxTable.FieldByName("FAXCOVER").AsString();
+    // A cover named outside the send folder is neither read nor rendered over: the edited cover
+    // becomes a new file of the send folder.
+    if (!rowCover.empty() && !SayForeignFileNames({rowCover}, "SEND")) {
+        oldCover = foundation::GetSendFolder() + rowCover;
         if (const std::optional<TCoverData> data = ReadCoverData(CoverDataPathOf(oldCover))) {
             templateName = TemplateOfCoverData(data->TemplateName);
             flags = data->Flags;

@@ -120,6 +120,12 @@ void TViewerFormBase::BuildForm(QWidget* pages, const std::vector<std::string>& 
     CloseButton = Button("CloseButton", "C&lose");
     for (QPushButton* b : {FirstButton, PrevButton, NextButton, LastButton})
         b->setFixedWidth(36);
+    // The style's least width for a captioned button (and its margins) made the bar wider than the
+    // window's own 760 pixels, folding Close behind the extension button: each button is as wide
+    // as its caption and a small margin, so that the whole bar fits.
+    for (QPushButton* b : {ZoomInButton, ZoomOutButton, Printbutton, PrintSinglePageButton, PrinterSetupButton,
+                           Helpbutton, CloseButton})
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text().remove('&')) + 18);
     for (QPushButton* b : {FirstButton, PrevButton, NextButton, LastButton, ZoomInButton, ZoomOutButton, Printbutton,
                            PrintSinglePageButton, PrinterSetupButton})
         pageButtonActions_.push_back(bar->addWidget(b));

@@ -86,6 +86,16 @@ std::optional<std::string> MakeReceivedFaxFileName(const std::string& folder, bo
     return FindFreeFaxFileName(prefix, folder);
 }
 
+bool IsPlainFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    for (const char c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
 bool IsExistingFile(const std::string& path)
 {
     struct stat info {};

@@ -24,6 +24,12 @@ std::optional<std::string> FindFreeFaxFileName(const std::string& prefix, const 
 // Received faxes: prefix "FAX", or today's "mmdd" when dated.
 std::optional<std::string> MakeReceivedFaxFileName(const std::string& folder, bool dated);
 
+// A file name stored in a table row (FAXDOC, FAXCOVER, FAXFILE) stands for a file of the send or
+// receive folder only when it is a plain name: not empty, no "/" or "\\", not "." or "..", no
+// control characters. Rows come from other programs too: anything else must never be deleted,
+// copied or opened as a fax file.
+bool IsPlainFileName(const std::string& name);
+
 // The path names an existing file that is not a folder.
 bool IsExistingFile(const std::string& path);
 // The name is in use, found without regard to letter case.

@@ -4,6 +4,7 @@
 #include "foundation/settings.h"
 #include "foundation/text_values.h"
 #include "platform/ini_file.h"
+#include "platform/window_title.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -74,6 +75,7 @@ void CenterForm(QWidget& form, const ScreenMetrics& screen)
 {
     const std::string upper = UpperCase(FormClassName(form));
     const QWidget* mainForm = MainForm();
+    platform::MakeRoomForTitle(form); // before the size it is placed by is taken
     // A form that nobody sized takes its layout's size only when it is first shown; place it by
     // that size, not by the toolkit's default one.
     if (!form.isVisible() && !form.testAttribute(Qt::WA_Resized))

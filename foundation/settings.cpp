@@ -23,17 +23,31 @@ private:
     platform::IniFile ini_;
 };
 
+// Writes a key only when the file would read back another value (or lacks the key), so that a
+// save with nothing changed leaves the file as it is, its own spelling of the values included
+// ("0x2", "ComPort = 2").
 class SettingsWriter {
 public:
     SettingsWriter() : ini_(GetIniFileName()) {}
     void Text(const char* section, const char* key, const std::string& value)
     {
-        Check(ini_.WriteString(section, key, value));
+        if (!Holds(section, key) || ini_.ReadString(section, key, value) != value)
+            Check(ini_.WriteString(section, key, value));
     }
-    void Integer(const char* section, const char* key, int value) { Check(ini_.WriteInteger(section, key, value)); }
-    void Boolean(const char* section, const char* key, bool value) { Check(ini_.WriteBool(section, key, value)); }
+    void Integer(const char* section, const char* key, int value)
+    {
+        // A value that does not parse reads as the default given, which differs from the value.
+        if (!Holds(section, key) || ini_.ReadInteger(section, key, value == 0 ? 1 : 0) != value)
+            Check(ini_.WriteInteger(section, key, value));
+    }
+    void Boolean(const char* section, const char* key, bool value)
+    {
+        if (!Holds(section, key) || ini_.ReadBool(section, key, !value) != value)
+            Check(ini_.WriteBool(section, key, value));
+    }
 
 private:
+    bool Holds(const char* section, const char* key) const { return ini_.ValueExists(section, key); }
     void Check(bool written) const
     {
         if (!written)

@@ -270,7 +270,30 @@ std::string SetShortDateFormat(const std::string& format)
 
 std::string LongDateFormat() { return FromQtFormat(QLocale().dateFormat(QLocale::LongFormat)); }
 
-std::string ShortTimeFormat() { return FromQtFormat(QLocale().timeFormat(QLocale::ShortFormat)); }
+namespace {
+
+// The short time shows hours and minutes only, as the lists do; some locales' short form (the C
+// locale's "HH:mm:ss") carries seconds, which go here with the separator before them.
+QString WithoutSeconds(const QString& format)
+{
+    QString out;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (!quoted && (c == 's' || c == 'z')) {
+            while (!out.isEmpty() && (out.back() == ':' || out.back() == '.'))
+                out.chop(1);
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string ShortTimeFormat() { return FromQtFormat(WithoutSeconds(QLocale().timeFormat(QLocale::ShortFormat))); }
 
 std::string LongTimeFormat() { return FromQtFormat(QLocale().timeFormat(QLocale::LongFormat)); }
 

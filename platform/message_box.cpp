@@ -1,10 +1,13 @@
 #include "message_box.h"
+#include "window_title.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -75,6 +78,11 @@ int ShowOnThisThread(const std::string& text, const std::string& caption, unsign
     const ButtonSet set = ButtonsFor(flags);
     QMessageBox box(IconFor(flags), QString::fromStdString(caption), DisplayText(text), QMessageBox::NoButton,
                     QApplication::activeWindow());
+    // The box sizes itself by its text (and a title bar font's guess) whenever it lays itself out;
+    // its text label is what holds it open for a caption longer than the text ("Save changes?"
+    // under "Save Preferences").
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label"))
+        label->setMinimumWidth(WidthForTitle(box.windowTitle()));
     std::vector<std::pair<QAbstractButton*, int>> made;
     QAbstractButton* cancel = nullptr;
     for (const auto& [standard, id] : set.buttons) {

@@ -2,7 +2,7 @@
 # Installs what building and testing zn needs on Debian 12, then configures and builds.
 # Run as root or with sudo. Idempotent: packages already present are skipped.
 #   scripts/setup.sh          build only
-#   scripts/setup.sh run      build, then start zn
+#   scripts/setup.sh run      build, install the desktop entries, then start znptf and zn
 #   scripts/setup.sh test     build, then run the whole test suite
 set -eu
 cd "$(dirname "$0")/.."
@@ -58,7 +58,8 @@ install_fax_printer() {
 case "${1:-}" in
   run)
     install_fax_printer
-    exec "$BUILD/app/zn" ;;
+    sh scripts/zn_desktop.sh install "$BUILD"
+    exec sh scripts/zn_desktop.sh start "$BUILD" ;;
   test)
     export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
     cd "$BUILD" && exec ctest --output-on-failure -j "$JOBS" --timeout 900 ;;

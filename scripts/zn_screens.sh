@@ -3,7 +3,8 @@
 # outgoing rows, received rows, a waiting print job and two cover templates, and xdotool opens its
 # windows from the keyboard. Usage (from the source folder, after a build):
 #     sh scripts/zn_screens.sh [BUILD_FOLDER] OUTPUT_FOLDER
-# Each picture is the whole screen (the windows have no frames: there is no window manager).
+# Each picture is the whole screen (the windows have no frames: there is no window manager, unless
+# ZN_SCREENS_WM names one to run, for example ZN_SCREENS_WM=openbox).
 set -e
 if [ $# -ge 2 ]; then B=$(cd "$1" && pwd); OUT=$2; else B=$(pwd)/build; OUT=$1; fi
 [ -n "$OUT" ] || { echo "usage: $0 [BUILD] OUTPUT_FOLDER" >&2; exit 2; }
@@ -30,6 +31,7 @@ shot() { sleep ${2:-1.2}; import -window root "$OUT/$1.png"; }
 # Gives the keyboard to the newest shown window whose title matches.
 focus() { sleep 1; w=$(xdotool search --onlyvisible --name "$1" | tail -1); [ -n "$w" ] && xdotool windowfocus --sync "$w"; }
 key() { xdotool key --delay 150 "$@"; }
+if [ -n "$ZN_SCREENS_WM" ]; then $ZN_SCREENS_WM > /dev/null 2>&1 & sleep 1; fi
 "$B/app/zn" > "$OUT/zn.log" 2>&1 &
 ZN=$!
 sleep 4

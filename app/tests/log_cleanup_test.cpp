@@ -533,11 +533,15 @@ INSTANTIATE_TEST_SUITE_P(Blocked, CleanupBlockedTest,
                              return std::string(info.param.name);
                          });
 
-// A clean-up cut short (the process killed) leaves files aside. When the window next opens, those
-// of entries still in the log come back and the others, whose row is deleted or gone, are removed.
-TEST_F(CleanupFixture, FilesLeftAsideAreSettledWhenTheWindowOpens)
+// A clean-up cut short (the process killed) leaves files aside. When zn next starts, and when the
+// window next opens, those of entries still in the log come back and the others, whose row is
+// deleted or gone, are removed.
+class CleanupCutShortTest : public CleanupFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CleanupCutShortTest, FilesLeftAsideAreSettled)
 {
     namespace fs = std::filesystem;
+    const bool atStart = GetParam();
     const std::string send = zn::foundation::GetSendFolder();
     const std::string receive = zn::foundation::GetReceiveFolder();
     auto putAside = [](const std::string& path) { fs::rename(path, path + ".deleting"); };
@@ -552,7 +556,14 @@ TEST_F(CleanupFixture, FilesLeftAsideAreSettledWhenTheWindowOpens)
     t.Delete();
     putAside(send + "FAX00003.APF");
 
-    RunWindow([](TDMForm&) {});
+    if (atStart) {
+        screen->close();
+        screen.reset();
+        Start(); // the clean-up window is not opened
+    } else {
+        RunWindow([](TDMForm&) {});
+        EXPECT_EQ(Rebuilds(), 0);
+    }
     for (const char* back : {"FAX00001.APF", "COV00001.APF", "COV00001.fcd", "FAX00002.APF", "FAX00004.APF"})
         EXPECT_TRUE(Exists(send, back)) << back;
     EXPECT_TRUE(Exists(receive, "R0000001.APF"));
@@ -560,7 +571,6 @@ TEST_F(CleanupFixture, FilesLeftAsideAreSettledWhenTheWindowOpens)
     EXPECT_FALSE(Exists(send, "FAX00003.APF"));
     EXPECT_FALSE(Exists(send, "FAX09999.APF"));
     ExpectNoAsideFiles();
-    EXPECT_EQ(Rebuilds(), 0);
     const std::string folder = zn::foundation::GetProgramFolder();
     screen.reset();
     EXPECT_EQ(DbfColumn(folder + "ZNOUT.DBF", "SUBJECT"),
@@ -568,6 +578,67 @@ TEST_F(CleanupFixture, FilesLeftAsideAreSettledWhenTheWindowOpens)
     const auto senders = DbfColumn(folder + "ZNREC.DBF", "FROM");
     EXPECT_EQ(std::set<std::string>(senders.begin(), senders.end()), kAllRec);
 }
+
+INSTANTIATE_TEST_SUITE_P(When, CleanupCutShortTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ZnStarts" : "TheWindowOpens");
+                         });
+
+// Rows come from other programs too: a row naming files outside SEND or Receive loses its row
+// only, and the user is told; the settings file and the other table stay.
+class CleanupForeignNameTest : public CleanupFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CleanupForeignNameTest, DeletesNothingOutsideTheFaxFolders)
+{
+    const bool received = GetParam();
+    const std::string folder = zn::foundation::GetProgramFolder();
+    const std::string outside = folder + "keep.txt";
+    zn::foundation::test::WriteFile(outside, "keep");
+    zn::foundation::test::WriteFile(folder + "ZN.INI", "[User]\r\nName=Ada\r\n");
+    if (received) {
+        zn::data::TTable& rt = screen->RecTable;
+        rt.Append();
+        rt.FieldByName("DATEREC").SetAsDate(QDate(2026, 4, 1));
+        rt.FieldByName("FROM").SetAsString("CRAFTED");
+        rt.FieldByName("FAXFILE").SetAsString("../keep.txt");
+        rt.Post();
+    } else {
+        zn::data::TTable& t = screen->FaxTable;
+        t.Append();
+        t.FieldByName("SUBJECT").SetAsString("crafted");
+        t.FieldByName("FAXDOC").SetAsString("../ZN.INI");
+        t.FieldByName("FAXCOVER").SetAsString("../ZNREC.DBF");
+        t.Post();
+    }
+    answers = {IDYES};
+    RunWindow([&](TDMForm& form) {
+        form.PageControl1->setCurrentIndex(received ? 1 : 0);
+        zn::data::TTable& t = received ? screen->RecTable : screen->FaxTable;
+        for (t.First(); !t.Eof(); t.Next())
+            if (t.FieldByName(received ? "FROM" : "SUBJECT").AsString() == (received ? "CRAFTED" : "crafted"))
+                break;
+        ASSERT_FALSE(t.Eof());
+        form.mnuToggleDeletedStateClick();
+        EXPECT_TRUE(form.EntriesDeleted());
+    });
+    EXPECT_TRUE(Exists(folder, "ZN.INI"));
+    EXPECT_TRUE(Exists(folder, "ZNREC.DBF"));
+    EXPECT_EQ(zn::foundation::test::ReadFile(outside), "keep");
+    bool told = false;
+    for (const Box& b : boxes)
+        told = told || b.text.find(received ? "../keep.txt" : "../ZN.INI") != std::string::npos;
+    EXPECT_TRUE(told);
+    screen.reset();
+    EXPECT_NE(zn::foundation::test::ReadFile(folder + "ZN.INI").find("Name=Ada"), std::string::npos);
+    EXPECT_EQ(DbfColumn(folder + (received ? "ZNREC.DBF" : "ZNOUT.DBF"), received ? "FROM" : "SUBJECT")
+                  .count(received ? "CRAFTED" : "crafted"),
+              0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, CleanupForeignNameTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Received" : "Outgoing");
+                         });
 
 TEST_F(CleanupFixture, TheDateSelectorStepsAndShowsTheLongDate)
 {

@@ -1,10 +1,13 @@
 // The main window from an empty program folder: its tables, the enabling of its commands, the
 // commands on the outgoing list with the files in SEND checked afterwards, and its close query.
 #include "app/fax_forms.h"
+#include "app/quick_fax.h"
 #include "faxdoc/gui/page_target.h"
 #include "app/fax_viewer_form.h"
+#include "app/viewer_form_base.h"
 #include "cover/gui/designer_window.h"
 #include "foundation/printer_choice.h"
+#include "foundation/dialogs.h"
 #include "app/small_forms.h"
 #include "data/table/system_tables.h"
 #include "foundation/gui/enter_edit.h"
@@ -15,19 +18,27 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QUrl>
+#include <QMainWindow>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QClipboard>
 #include <QDir>
 #include <QHelpEvent>
 #include <QToolTip>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <functional>
@@ -196,6 +207,85 @@ TEST_F(MainScreenTest, ATableThatCannotBeOpenedClosesTheWindowWithoutTouchingIt)
     EXPECT_EQ(zn::foundation::test::ReadFile(zn::foundation::GetProgramFolder() + "ZNOUT.DBF"), "this is not a table");
 }
 
+// A start stopped by a damaged table never read the settings, so it must not write them: the
+// user's port, name and number stay as they were, byte for byte.
+struct DamageCase {
+    const char* name;
+    const char* table;
+    std::function<bool(const std::string& path)> damage; // false: cannot be done here
+};
+
+class DamagedTableTest : public MainScreenFixture, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedTableTest, LeavesTheSettingsFileByteForByte)
+{
+    Start();
+    screen->close();
+    screen.reset();
+    const std::string ini = zn::foundation::GetIniFileName();
+    const std::string settings = "; set up by hand\r\n[Modem]\r\nComPort=0x2\r\nInitString=AT&F,E0\r\n\r\n"
+                                 "[User]\r\nName = Ada\r\nFax=+49 30 1234\r\n[Dialing]\r\nDialPrefix=9,\r\n";
+    zn::foundation::test::WriteFile(ini, settings);
+    const std::string table = zn::foundation::GetProgramFolder() + GetParam().table;
+    std::unique_ptr<Undeletable> locked;
+    if (!GetParam().damage(table))
+        GTEST_SKIP() << "this damage cannot be made here";
+    if (std::string(GetParam().name).find("NotWritable") != std::string::npos) {
+        locked = std::make_unique<Undeletable>(table);
+        if (!locked->Holds() || ::access(table.c_str(), W_OK) == 0)
+            GTEST_SKIP() << "a file cannot be made unwritable for this user here";
+    }
+    zn::foundation::Settings() = zn::foundation::SettingsValues();
+    screen = std::make_unique<TMainScreen>();
+    screen->show();
+    for (int i = 0; i < 20 && screen->isVisible(); ++i)
+        QApplication::processEvents();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_NE(boxes[0].text.find("Unable to open/create the FAX"), std::string::npos) << boxes[0].text;
+    EXPECT_FALSE(screen->isVisible());
+    screen.reset();
+    locked.reset();
+    EXPECT_EQ(zn::foundation::test::ReadFile(ini), settings);
+}
+
+bool Emptied(const std::string& path)
+{
+    zn::foundation::test::WriteFile(path, "");
+    return true;
+}
+bool CutTo20(const std::string& path)
+{
+    fs::resize_file(path, 20);
+    return true;
+}
+bool Zeroed(const std::string& path)
+{
+    zn::foundation::test::WriteFile(path, std::string(fs::file_size(path), '\0'));
+    return true;
+}
+bool RandomBytes(const std::string& path)
+{
+    std::string bytes(4096, '\0');
+    unsigned seed = 12345;
+    for (char& c : bytes)
+        c = char((seed = seed * 1103515245u + 12345u) >> 16);
+    zn::foundation::test::WriteFile(path, bytes);
+    return true;
+}
+bool Untouched(const std::string&) { return true; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, DamagedTableTest,
+    ::testing::Values(DamageCase{"OutgoingEmptied", "ZNOUT.DBF", Emptied}, DamageCase{"OutgoingCut", "ZNOUT.DBF", CutTo20},
+                      DamageCase{"OutgoingZeroed", "ZNOUT.DBF", Zeroed},
+                      DamageCase{"OutgoingRandom", "ZNOUT.DBF", RandomBytes},
+                      DamageCase{"OutgoingNotWritable", "ZNOUT.DBF", Untouched},
+                      DamageCase{"ReceivedEmptied", "ZNREC.DBF", Emptied}, DamageCase{"ReceivedCut", "ZNREC.DBF", CutTo20},
+                      DamageCase{"ReceivedZeroed", "ZNREC.DBF", Zeroed},
+                      DamageCase{"ReceivedRandom", "ZNREC.DBF", RandomBytes},
+                      DamageCase{"ReceivedNotWritable", "ZNREC.DBF", Untouched}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
 struct ButtonCase {
     const char* name;
     int tab;
@@ -282,8 +372,12 @@ TEST_F(OutgoingTest, CalculatedColumnsShowTheFileOrCoverOnlyAndYesNo)
     EXPECT_EQ(Field("ISARCHIVED"), "No ");
     EXPECT_EQ(Field("ISDELETED"), "No ");
     ASSERT_TRUE(GoToSubject("document only"));
-    std::string expected = zn::foundation::GetProgramFolder() + "Send/FAX00000.APF";
-    std::transform(expected.begin(), expected.end(), expected.begin(), ::tolower);
+    // The file as it is on disk, whatever the row's spelling.
+    const std::string expected = zn::foundation::GetProgramFolder() + "SEND/FAX00000.APF";
+    ASSERT_TRUE(fs::exists(expected));
+    EXPECT_EQ(Field("calcFaxFile"), expected);
+    AddOutgoing("spelled otherwise", "fax00000.apf");
+    ASSERT_TRUE(GoToSubject("spelled otherwise"));
     EXPECT_EQ(Field("calcFaxFile"), expected);
     EXPECT_EQ(screen->GetDatetimeAsString(true), "not sent");
 }
@@ -580,6 +674,60 @@ TEST_F(OutgoingTest, ArchiveHidesTheRowShowArchivedBringsItBackUnarchiveRestores
     EXPECT_TRUE(GoToSubject("cover only"));
 }
 
+// What the outgoing grid shows: the subjects of its rows, and the subject of the selected row.
+std::vector<std::string> GridSubjects(zn::data::TDBGrid& grid, std::string* selected = nullptr)
+{
+    const QAbstractItemModel* model = grid.View()->model();
+    int column = -1;
+    for (int c = 0; c < model->columnCount(); ++c)
+        if (zn::data::TField* f = grid.Model().ColumnField(c); f && f->FieldName() == "SUBJECT")
+            column = c;
+    std::vector<std::string> out;
+    if (column < 0)
+        return out;
+    for (int r = 0; r < model->rowCount(); ++r)
+        out.push_back(model->data(model->index(r, column), Qt::DisplayRole).toString().trimmed().toStdString());
+    if (selected) {
+        const QModelIndex current = grid.View()->currentIndex();
+        *selected = current.isValid() ? out.at(size_t(current.row())) : std::string();
+    }
+    return out;
+}
+
+// With archived faxes hidden, an archived row leaves the list at once and the cursor stays on a
+// neighbour: the next row, or the one before when it was the last.
+TEST_F(OutgoingTest, ArchivingTakesTheRowOffTheListAtOnceAndKeepsTheCursorNextToIt)
+{
+    screen->show();
+    QApplication::setActiveWindow(screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
+    QTableView* view = screen->FaxGrid->View();
+    const std::vector<std::string> before = GridSubjects(*screen->FaxGrid);
+    ASSERT_EQ(before.size(), 4u);
+    for (const size_t row : {size_t(1), size_t(2)}) { // a middle row, then the last one
+        const std::vector<std::string> shown = GridSubjects(*screen->FaxGrid);
+        const std::string gone = shown.at(row);
+        const std::string neighbour = row + 1 < shown.size() ? shown.at(row + 1) : shown.at(row - 1);
+        const int column = view->currentIndex().isValid() ? view->currentIndex().column() : 0;
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(int(row), column)).center());
+        std::string selected;
+        GridSubjects(*screen->FaxGrid, &selected);
+        ASSERT_EQ(selected, gone);
+        answers = {zn::platform::IDYES};
+        QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+        ASSERT_EQ(boxes.back().caption, "Archive");
+        const std::vector<std::string> after = GridSubjects(*screen->FaxGrid, &selected);
+        EXPECT_EQ(after.size(), shown.size() - 1);
+        EXPECT_EQ(std::count(after.begin(), after.end(), gone), 0) << gone;
+        EXPECT_EQ(selected, neighbour);
+        EXPECT_EQ(Field("SUBJECT"), neighbour);
+    }
+    // Shown again, they are red and marked "Yes".
+    screen->mnuShowArchives->trigger();
+    EXPECT_EQ(GridSubjects(*screen->FaxGrid).size(), 4u);
+}
+
 TEST_F(OutgoingTest, ArchivedRowsAreDrawnRed)
 {
     ASSERT_TRUE(GoToSubject("cover only"));
@@ -733,6 +881,98 @@ TEST_F(OutgoingTest, GridOrderFilesSkipAFieldThatNoLongerExists)
     EXPECT_EQ(widths[2], 99);
 }
 
+// Rows come from other programs too. A row whose file names have a folder part ("../ZN.INI") gets
+// nothing outside SEND and Receive deleted, copied or opened: the files are left alone and the
+// user is told.
+struct ForeignCase {
+    const char* name;
+    bool received;
+    const char* doc;   // FAXDOC, or FAXFILE of a received row
+    const char* cover; // FAXCOVER
+    std::function<void(TMainScreen&, ModalDriver&, std::deque<int>&)> command;
+};
+
+class ForeignNameTest : public MainScreenFixture, public ::testing::WithParamInterface<ForeignCase> {};
+
+TEST_P(ForeignNameTest, LeavesFilesOutsideTheFaxFoldersAlone)
+{
+    const ForeignCase& c = GetParam();
+    Start();
+    screen->show();
+    const std::string folder = zn::foundation::GetProgramFolder();
+    const std::string outside = MakeFax("out.APF", 3, folder);
+    const std::string faxBytes = zn::foundation::test::ReadFile(outside);
+    const std::string settings = "[User]\r\nName=Ada\r\n";
+    zn::foundation::test::WriteFile(folder + "ZN.INI", settings);
+    fs::create_directories(zn::foundation::GetReceiveFolder());
+    if (c.received) {
+        AddReceived("CRAFTED", c.doc);
+        screen->SelectTab(1);
+    } else {
+        AddOutgoing("crafted", c.doc, c.cover);
+        ASSERT_TRUE(GoToSubject("crafted"));
+    }
+    fs::create_directories(zn::foundation::GetSendFolder());
+    ModalDriver driver;
+    c.command(*screen, driver, answers);
+    EXPECT_EQ(zn::foundation::test::ReadFile(outside), faxBytes);
+    EXPECT_EQ(zn::foundation::test::ReadFile(folder + "ZN.INI"), settings);
+    EXPECT_TRUE(fs::exists(folder + "ZNREC.DBF"));
+    EXPECT_TRUE(fs::is_empty(zn::foundation::GetSendFolder())) << "a file was copied into SEND";
+    bool told = false;
+    for (const Box& b : boxes)
+        told = told || b.text.find(*c.cover ? c.cover : c.doc) != std::string::npos;
+    EXPECT_TRUE(told);
+}
+
+// Answers a modal window that should never have opened, and records it.
+void Refuse(ModalDriver& driver)
+{
+    driver.Then([](QWidget* d) {
+        ADD_FAILURE() << "opened " << d->objectName().toStdString();
+        static_cast<QDialog*>(d)->reject();
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ForeignNameTest,
+    ::testing::Values(
+        ForeignCase{"DeleteOutgoing", false, "../ZN.INI", "../ZNREC.DBF",
+                    [](TMainScreen& s, ModalDriver& driver, std::deque<int>&) {
+                        driver.Then([](QWidget* d) {
+                            d->findChild<QRadioButton*>("WhatToDelete2")->click();
+                            ClickIn(d, "OkButton");
+                        });
+                        s.DeleteButton->click();
+                    }},
+        ForeignCase{"CloneOutgoing", false, "../out.APF", "",
+                    [](TMainScreen& s, ModalDriver&, std::deque<int>& answers) {
+                        answers = {zn::platform::IDYES};
+                        s.mnuClone->trigger();
+                    }},
+        ForeignCase{"ViewOutgoing", false, "../out.APF", "",
+                    [](TMainScreen& s, ModalDriver& driver, std::deque<int>&) {
+                        Refuse(driver);
+                        s.ButtonviewPrint->click();
+                    }},
+        ForeignCase{"DeleteReceived", true, "../out.APF", "",
+                    [](TMainScreen& s, ModalDriver&, std::deque<int>& answers) {
+                        answers = {zn::platform::IDYES};
+                        s.DeleteButton->click();
+                    }},
+        ForeignCase{"ViewReceived", true, "../out.APF", "",
+                    [](TMainScreen& s, ModalDriver& driver, std::deque<int>&) {
+                        Refuse(driver);
+                        s.ButtonviewPrint->click();
+                    }},
+        ForeignCase{"ForwardReceived", true, "../out.APF", "",
+                    [](TMainScreen& s, ModalDriver& driver, std::deque<int>& answers) {
+                        answers = {zn::platform::IDYES};
+                        Refuse(driver);
+                        s.mnuForward->trigger();
+                    }}),
+    [](const ::testing::TestParamInfo<ForeignCase>& info) { return std::string(info.param.name); });
+
 class ReceivedTest : public MainScreenFixture {
 protected:
     void SetUp() override
@@ -766,6 +1006,31 @@ TEST_F(ReceivedTest, ForwardCopiesTheFaxIntoANewOutgoingRow)
     EXPECT_EQ(screen->FaxTable.FieldByName("PHONE").AsString(), "555-0142");
     EXPECT_EQ(zn::foundation::test::ReadFile(zn::foundation::GetSendFolder() + "FWD00000.APF"),
               zn::foundation::test::ReadFile(zn::foundation::GetReceiveFolder() + "FAX0001.APF"));
+}
+
+// The viewer's status gives the time as the lists do: hours and minutes, whatever the locale's
+// own short form (the C locale's has seconds).
+TEST_F(ReceivedTest, TheViewerShowsTheTimeAsTheListsDo)
+{
+    QLocale::setDefault(QLocale::c());
+    screen->show();
+    ModalDriver driver;
+    std::string status;
+    driver.Then([&](QWidget* d) {
+        // The viewer loads its file once it is up.
+        QTimer::singleShot(100, d, [&status, d] {
+            if (auto* viewer = dynamic_cast<TViewerFormBase*>(d))
+                status = viewer->StatusText().toStdString();
+            else
+                status = "not a viewer: " + d->objectName().toStdString();
+            ClickIn(d, "CloseButton");
+        });
+    });
+    screen->ButtonviewPrint->click();
+    QLocale::setDefault(QLocale::system());
+    EXPECT_TRUE(driver.Done());
+    EXPECT_NE(status.find(" at 10:30: Page 1 of "), std::string::npos) << status;
+    EXPECT_EQ(status.find("10:30:00"), std::string::npos) << status;
 }
 
 TEST_F(ReceivedTest, NotesAndDeleteOnTheReceivedList)
@@ -866,6 +1131,99 @@ TEST_F(MainScreenTest, MenusCarryTheirShortcutsAndTheAboutBoxOpens)
     EXPECT_EQ(version, "Version 2.9z Build 6");
 }
 
+// Records the web addresses the program asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher()
+    {
+        for (const char* scheme : {"http", "https", "file"})
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~UrlCatcher() override
+    {
+        for (const char* scheme : {"http", "https", "file"})
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QStringList opened;
+public slots:
+    void Open(const QUrl& url) { opened << url.toString(); }
+};
+
+// Opens a menu of the menu bar by its Alt letter and picks an entry by its underlined letter, as a
+// user at the keyboard would.
+void PickFromMenu(QMainWindow& window, Qt::Key menuKey, Qt::Key itemKey)
+{
+    QTest::keyClick(&window, menuKey, Qt::AltModifier);
+    QWidget* popup = nullptr;
+    for (int i = 0; i < 100 && !popup; ++i) {
+        QApplication::processEvents();
+        popup = QApplication::activePopupWidget();
+        if (!popup)
+            QTest::qWait(10);
+    }
+    ASSERT_NE(popup, nullptr) << "no menu opened";
+    QTest::keyClick(popup, itemKey);
+    QApplication::processEvents();
+}
+
+TEST_F(OutgoingTest, MenuLettersShowArchivedAndOpenTheHelpContentsOnLine)
+{
+    screen->show();
+    QApplication::setActiveWindow(screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
+    EXPECT_EQ(screen->mnuShowArchives->text(), "S&how Archived Faxes");
+    ASSERT_TRUE(GoToSubject("cover only"));
+    screen->FaxTable.Edit();
+    screen->FaxTable.FieldByName("ARCHIVED").SetAsBoolean(true);
+    screen->FaxTable.Post();
+    screen->mnuShowArchivesClick();
+    ASSERT_EQ(GridSubjects(*screen->FaxGrid).size(), 3u);
+    PickFromMenu(*screen, Qt::Key_F, Qt::Key_H);
+    EXPECT_TRUE(screen->mnuShowArchives->isChecked());
+    EXPECT_EQ(GridSubjects(*screen->FaxGrid).size(), 4u);
+
+    UrlCatcher urls;
+    const int before = zn::foundation::LastHelpContext();
+    screen->mnuOnLine->trigger();
+    EXPECT_TRUE(urls.opened.isEmpty()) << urls.opened.join(" ").toStdString();
+    EXPECT_EQ(zn::foundation::LastHelpContext(), zn::foundation::kGeneralHelpContext);
+    (void)before;
+}
+
+// The Quick-Start names the buttons by the captions the main window shows, and says what to do
+// when printing to the fax printer finds znptf not running.
+TEST_F(MainScreenTest, TheQuickStartUsesTheWindowsOwnCaptions)
+{
+    Start();
+    QStringList captions;
+    for (QPushButton* b : screen->ButtonBar->findChildren<QPushButton*>())
+        captions << b->text().remove('&');
+    captions << "STOP"; // the Receive button while receiving
+    TCreateEditQuickFax coverEditor(screen.get()); // "click Save" there
+    for (QPushButton* b : coverEditor.findChildren<QPushButton*>())
+        captions << b->text().remove('&');
+    ModalDriver driver;
+    QString text;
+    driver.Then([&](QWidget* d) {
+        text = d->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
+        d->close();
+    });
+    screen->StartHere1->trigger();
+    ASSERT_FALSE(text.isEmpty());
+    const QString flat = text.simplified();
+    QRegularExpression named("[Cc]lick (?:the )?([A-Z][A-Za-z]*(?: [A-Z][A-Za-z]*)*)(?: button)?");
+    int buttons = 0;
+    for (auto m = named.globalMatch(flat); m.hasNext();) {
+        const QString name = m.next().captured(1);
+        EXPECT_TRUE(captions.contains(name)) << name.toStdString() << " is no button of the main window";
+        ++buttons;
+    }
+    EXPECT_GE(buttons, 8);
+    EXPECT_TRUE(flat.contains("Tarvel Print To Fax (znptf) is not running")) << flat.toStdString();
+    EXPECT_TRUE(flat.contains("print the document again"));
+}
+
 TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
 {
     Start();
@@ -881,3 +1239,5 @@ TEST_F(MainScreenTest, TheTemplateEditorCommandOpensTheDesignerModally)
     EXPECT_EQ(title, "Cover Sheet Template Designer");
     EXPECT_TRUE(boxes.empty());
 }
+
+#include "main_screen_test.moc"

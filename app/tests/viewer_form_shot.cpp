@@ -59,8 +59,7 @@ int main(int argc, char** argv)
         form = std::make_unique<zn::app::TAltFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
     else
         form = std::make_unique<zn::app::TFaxViewer>(file, "Received from +1 555 0100", "Tarvel");
-    form->resize(900, 700);
-    form->move(40, 30);
+    form->move(40, 30); // at the window's own size
     form->show();
     if (argc > 3 && argv[3][0]) {
         const QString item = QString("N%1PercentItem").arg(argv[3]);

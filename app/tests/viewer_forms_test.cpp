@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -133,6 +134,28 @@ TEST_P(ViewerForms, AOnePageFaxHidesThePageButtons)
     MakeChartFax(dir, "TWO.APF", {1, 2}, kPageHighResolution);
     auto two = Open(dir.Path("TWO.APF"));
     EXPECT_FALSE(two->NextButton->isHidden());
+}
+
+// At the window's own width every button of the bar is on screen, none folded behind the bar's
+// extension button, and Close closes.
+TEST_P(ViewerForms, EveryButtonFitsTheWindowAndCloseIsReachable)
+{
+    MakeChartFax(dir, "THREE.APF", {1, 2, 3}, kPageHighResolution);
+    auto form = MakeForm(GetParam(), dir.Path("THREE.APF"), "From Ann");
+    form->show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(form->width(), 760);
+    QWidget* bar = form->findChild<QWidget*>("ButtonBar");
+    ASSERT_NE(bar, nullptr);
+    for (QPushButton* b : bar->findChildren<QPushButton*>()) {
+        EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
+        const QRect inWindow(b->mapTo(form.get(), QPoint(0, 0)), b->size());
+        EXPECT_TRUE(form->rect().contains(inWindow)) << b->objectName().toStdString();
+    }
+    for (QWidget* extension : form->findChildren<QWidget*>("qt_toolbar_ext_button"))
+        EXPECT_FALSE(extension->isVisible());
+    QTest::mouseClick(form->CloseButton, Qt::LeftButton);
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST_P(ViewerForms, PageButtonsStayInsideTheFileAndTheStatusFollows)

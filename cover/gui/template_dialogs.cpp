@@ -4,6 +4,7 @@
 #include "faxdoc/file_names.h"
 #include "foundation/dialogs.h"
 #include "platform/folders.h"
+#include "platform/window_title.h"
 
 #include <QApplication>
 #include <QDir>
@@ -144,6 +145,7 @@ TSaveTemplateAs::TSaveTemplateAs(const std::string& coversFolder, QWidget* paren
 {
     setObjectName("SaveTemplateAs");
     setWindowTitle("Save fax cover template as");
+    platform::MakeRoomForTitle(*this);
     auto* column = new QVBoxLayout(this);
     column->addWidget(new QLabel("Enter the file name", this));
     TemplateName = new QLineEdit("*.fct", this);

@@ -119,5 +119,15 @@ TEST(ExistingFileTest, FoldersAreNotFiles)
     EXPECT_TRUE(FileNameTaken(home.Path() + "/A.APF"));
 }
 
+// Only a plain name stands for a file of the send or receive folder.
+TEST(PlainFileNameTest, NamesWithAFolderPartAreNotFaxFiles)
+{
+    for (const char* plain : {"FAX00001.APF", "cov00001.fcd", "0305FAX1.APF", "a b.apf", "..APF"})
+        EXPECT_TRUE(IsPlainFileName(plain)) << plain;
+    for (const char* other : {"", ".", "..", "../ZN.INI", "..\\ZN.INI", "/etc/passwd", "SEND/FAX00001.APF",
+                              "sub\\x.apf", "a\nb.apf", "tab\t.apf"})
+        EXPECT_FALSE(IsPlainFileName(other)) << other;
+}
+
 } // namespace
 } // namespace zn::foundation

@@ -170,6 +170,36 @@ TEST_F(SettingsTest, SavedValuesLoadBack)
     EXPECT_FALSE(s.HintsOn);
 }
 
+TEST_F(SettingsTest, ASaveWithNothingChangedLeavesTheFileAsItIs)
+{
+    SettingsValues& s = Settings();
+    s.ComPort = 2;
+    s.MaximumBPS = 14400;
+    s.Name = "Ada";
+    SaveSettings();
+    // The same values in the user's own spelling: hexadecimal, quoted, blanks around "=".
+    std::string text = IniText();
+    auto respell = [&text](const std::string& from, const std::string& to) {
+        const size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+    };
+    respell("ComPort=2\r\n", "ComPort=0x2\r\n");
+    respell("MaximumBPS=14400\r\n", "MaximumBPS = 14400\r\n");
+    respell("Name=Ada\r\n", "Name=\"Ada\"\r\n");
+    respell("BlindDial=0\r\n", "BlindDial=00\r\n");
+    WriteIni(text);
+    Settings() = SettingsValues();
+    LoadSettings();
+    SaveSettings();
+    EXPECT_EQ(IniText(), text);
+    // A changed value is written, the others keep their spelling.
+    Settings().Name = "Grace";
+    SaveSettings();
+    EXPECT_NE(IniText().find("Name=Grace\r\n"), std::string::npos);
+    EXPECT_NE(IniText().find("ComPort=0x2\r\n"), std::string::npos);
+}
+
 struct ReadCase {
     const char* ini;
     std::function<std::string(const SettingsValues&)> value;

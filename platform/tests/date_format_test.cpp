@@ -59,6 +59,16 @@ TEST_F(DateFormatTest, LocaleFormsComeFromQtsLocaleInTheseLetters)
     EXPECT_EQ(FormatDateTime(LongDateFormat(), kMorning), "Tuesday, March 5, 2024");
 }
 
+// The short time never shows seconds, also where the locale's own short form has them.
+TEST_F(DateFormatTest, TheShortTimeHasNoSeconds)
+{
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(ShortTimeFormat(), "hh:nn");
+    EXPECT_EQ(FormatDateTime(ShortTimeFormat(), kAfternoon), "13:05");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(FormatDateTime(ShortTimeFormat(), kAfternoon), "13:05");
+}
+
 TEST_F(DateFormatTest, AnotherLocaleShowsAtOnce)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

@@ -1,6 +1,8 @@
 #include "platform/message_box.h"
+#include "platform/window_title.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -95,6 +97,32 @@ INSTANTIATE_TEST_SUITE_P(
                       BoxCase{"YesNoClosed", MB_YESNO, {B::Yes, B::No}, B::Yes, B::NoButton, IDNO},
                       BoxCase{"RetryCancel", MB_RETRYCANCEL, {B::Retry, B::Cancel}, B::Retry, B::Retry, IDRETRY}),
     [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.name); });
+
+// A caption longer than the text: the box is wide enough for a window manager to show the whole
+// caption beside its title bar buttons.
+TEST(MessageBoxTest, AShortTextUnderALongCaptionLeavesRoomForTheCaption)
+{
+    for (const char* caption : {"Save Preferences", "Save fax cover template as"}) {
+        int width = 0;
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, [timer, &width] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            timer->stop();
+            timer->deleteLater();
+            width = box->width();
+            box->button(QMessageBox::Yes)->click();
+        });
+        timer->start(5);
+        MessageBoxShow("Save changes?", caption, MB_YESNO);
+        EXPECT_GE(width, WidthForTitle(caption)) << caption;
+        // The room asked for: the caption in a bold title font and the bar's controls.
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        EXPECT_GT(WidthForTitle(caption), QFontMetrics(bold).horizontalAdvance(caption) + 90) << caption;
+    }
+}
 
 TEST(MessageBoxTest, IconsFollowTheFlags)
 {

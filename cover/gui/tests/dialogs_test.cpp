@@ -3,7 +3,10 @@
 #include "cover/picture.h"
 #include "faxdoc/tests/test_support.h"
 #include "platform/message_box.h"
+#include "platform/window_title.h"
+#include "cover/gui/template_dialogs.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +100,16 @@ TEST(CoverDialogs, ImageBrowserListsPicturesInAnyCaseAndShowsThemBlackAndWhite)
     EXPECT_TRUE(browser.Picture().Empty());
     EXPECT_TRUE(browser.Image1->pixmap().isNull());
     platform::SetMessageBoxHook(nullptr);
+}
+
+// The whole caption fits the title bar: the dialog is wider than its few fields need.
+TEST(CoverDialogs, SaveTemplateAsLeavesRoomForItsCaption)
+{
+    TSaveTemplateAs dialog("/nonexistent/Covers/");
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.windowTitle(), "Save fax cover template as");
+    EXPECT_GE(dialog.width(), zn::platform::WidthForTitle(dialog.windowTitle()));
 }
 
 TEST(CoverDialogs, ItemMenusBecomeWidgetMenusWithChecksAndSubmenus)
