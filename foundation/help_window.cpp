@@ -240,6 +240,7 @@ THelpWindow::THelpWindow(HelpBook book, QWidget* parent) : QWidget(parent, Qt::W
         auto* item = groupItem ? new QTreeWidgetItem(groupItem, QStringList{topic.title})
                                : new QTreeWidgetItem(TopicTree, QStringList{topic.title});
         item->setData(0, kPageRole, topic.page);
+        item->setToolTip(0, topic.title); // a long title is cut at the pane's edge
     }
     TopicTree->expandAll();
 
@@ -303,6 +304,10 @@ THelpWindow::THelpWindow(HelpBook book, QWidget* parent) : QWidget(parent, Qt::W
     };
     connect(SearchResults, &QListWidget::itemClicked, this, openResult);
     connect(SearchResults, &QListWidget::itemActivated, this, openResult);
+    connect(SearchEdit, &QLineEdit::returnPressed, this, [this, openResult] {
+        if (LeftPane->currentWidget() == SearchResults && SearchResults->count() > 0)
+            openResult(SearchResults->item(0));
+    });
 }
 
 void THelpWindow::ShowPage(const QString& page)

@@ -198,6 +198,11 @@ TEST_F(HelpWindowTest, SearchListsTheTopicsHoldingEveryWord)
     EXPECT_EQ(window->TopicTitle(), first->text());
     EXPECT_TRUE(window->Topic->textCursor().hasSelection()); // the word found is marked
 
+    // Enter in the search box opens the first topic found.
+    window->ShowPage("contents.html");
+    QTest::keyClick(window->SearchEdit, Qt::Key_Return);
+    EXPECT_EQ(window->TopicTitle(), first->text());
+
     window->Search("nosuchwordanywhere");
     ASSERT_EQ(window->SearchResults->count(), 1);
     EXPECT_EQ(window->SearchResults->item(0)->text(), "No topic holds these words.");
