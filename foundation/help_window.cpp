@@ -2,6 +2,8 @@
 
 #include "platform/folders.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
@@ -135,6 +137,23 @@ void Rehome(THelpWindow* window, QWidget* owner)
 }
 
 } // namespace
+
+QPoint PlaceBeside(const QRect& from, const QSize& size, const QRect& screen)
+{
+    if (from.isNull())
+        return screen.center() - QRect(QPoint(), size).center();
+    const int roomRight = screen.right() - from.right();
+    const int roomLeft = from.left() - screen.left();
+    int x;
+    if (roomRight >= size.width())
+        x = from.right() + 1;
+    else if (roomLeft >= size.width())
+        x = from.left() - size.width();
+    else // it covers part of the window: as little as the screen allows
+        x = roomRight >= roomLeft ? screen.right() + 1 - size.width() : screen.left();
+    const int y = std::clamp(from.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    return {std::max(x, screen.left()), y};
+}
 
 HelpBook HelpBook::Load(const QString& name)
 {
@@ -393,10 +412,10 @@ THelpWindow* OpenHelp(int context)
     if (!window->isVisible()) {
         // A help window opened again starts a new session: Back leads to no topic of the last one.
         window->Topic->clearHistory();
-        if (!window->testAttribute(Qt::WA_Moved)) {
-            const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-            window->move(screen.center() - window->rect().center());
-        }
+        QWidget* from = owner ? owner : QApplication::activeWindow();
+        window->move(PlaceBeside(from ? from->frameGeometry() : QRect(), window->size(),
+                                 (from && from->screen() ? from->screen() : QGuiApplication::primaryScreen())
+                                     ->availableGeometry()));
     }
     window->ShowPage(window->Book().PageFor(context));
     window->show();

@@ -72,6 +72,9 @@ private:
 // up the window belongs to it, so that it can be read and scrolled beside the dialog.
 THelpWindow* OpenHelp(int context);
 THelpWindow* OpenHelpWindow(); // the help window when one exists, else null
+// Where the help window of this size goes on the screen: beside the window it was opened from, on the
+// side with room, or covering as little of it as the screen allows; centred when there is none.
+QPoint PlaceBeside(const QRect& from, const QSize& size, const QRect& screen);
 QString ShownHelpTopic();      // the title of the topic on screen; empty while no help window shows
 
 } // namespace zn::foundation

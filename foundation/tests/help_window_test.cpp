@@ -133,6 +133,29 @@ TEST(HelpContexts, TheSourcesPassOnlyTheNamedNumbers)
     EXPECT_GT(files, 50);
 }
 
+struct Placement {
+    QRect from;
+    QSize size;
+    QPoint expected;
+};
+
+class HelpPlacement : public ::testing::TestWithParam<Placement> {};
+
+TEST_P(HelpPlacement, BesideTheWindowItWasOpenedFrom)
+{
+    const QRect screen(0, 0, 1280, 900);
+    const Placement& p = GetParam();
+    EXPECT_EQ(PlaceBeside(p.from, p.size, screen), p.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HelpPlacement,
+    ::testing::Values(Placement{{100, 100, 400, 300}, {500, 400}, {500, 100}},  // room on the right
+                      Placement{{800, 100, 400, 300}, {500, 400}, {300, 100}},  // room on the left only
+                      Placement{{340, 100, 600, 300}, {900, 640}, {380, 100}},  // no room: at the screen's edge
+                      Placement{{100, 800, 300, 100}, {500, 400}, {400, 500}},  // kept above the screen's bottom
+                      Placement{{}, {500, 400}, {390, 250}}));                  // no window: centred
+
 class HelpWindowTest : public ::testing::Test {
 protected:
     HelpWindowTest() { SetHelpBook("zn"); }
