@@ -1,4 +1,3 @@
-#include "foundation/help_window.h"
 #include "foundation/single_instance.h"
 #include "ptf/main_form.h"
 
@@ -26,8 +25,6 @@ int main(int argc, char** argv)
         zn::foundation::TOneInstance oneInstance; // a second start ends here with exit code 0
     }
     QApplication::setApplicationName("Tarvel NT Print To Fax");
-    // The controller's Help buttons open its own help book: the picker's phone book topic is its own.
-    zn::foundation::SetHelpBook("znptf");
     // Only the tray menu's Close (or the end of the session) ends the program, not a closed dialog.
     QApplication::setQuitOnLastWindowClosed(false);
     std::unique_ptr<zn::ptf::TMainForm> mainForm;

@@ -156,11 +156,10 @@ TEST_F(PhonePicker, ThePhoneBookButtonFillsRecipientAndNumberFromTheChosenEntry)
     EXPECT_TRUE(boxes.empty());
 }
 
-// znptf's help book (the program chooses it at start): the picker's and its editor's Help buttons open
-// topics written for them, in a help window that the modal picker does not block.
+// The picker's and its editor's Help buttons open topics of znptf's own help book written for them, in
+// a help window that the modal picker does not block.
 TEST_F(PhonePicker, HelpOpensTheControllersOwnTopicsBesideThePicker)
 {
-    foundation::SetHelpBook("znptf");
     TGetDataForm dialog;
     dialog.show();
     ModalDriver driver;
