@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -35,13 +34,13 @@ namespace zn::foundation {
 namespace {
 
 constexpr const char* kHelpRoot = ":/help/";
+constexpr int kPageRole = Qt::UserRole; // the page of a contents or search item
 
 void EnsureHelpPages()
 {
     static const bool done = InitHelpPages();
     (void)done;
 }
-constexpr int kPageRole = Qt::UserRole;
 
 QString ReadResource(const QString& path)
 {
@@ -214,8 +213,6 @@ void SetHelpBook(const QString& name)
     if (THelpWindow* window = TheWindow(); window && window->Book().name != name)
         delete window;
 }
-
-QString HelpBookName() { return BookName(); }
 
 THelpWindow::THelpWindow(HelpBook book, QWidget* parent) : QWidget(parent, Qt::Window), book_(std::move(book))
 {

@@ -42,7 +42,6 @@ QString HelpPageHtml(const QString& page);
 
 // The book that help calls open: "zn" unless the program chooses another (znptf chooses "znptf").
 void SetHelpBook(const QString& name);
-QString HelpBookName();
 
 class THelpWindow : public QWidget {
 public:
