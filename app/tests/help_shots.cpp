@@ -110,6 +110,7 @@ int main(int argc, char** argv)
     Save(send, images, "send_fax");
 
     zn::app::TPreferences preferences(&screen);
+    preferences.LoadFromSettings(); // as the wizard opens from the Tools menu
     preferences.SetPage(2);
     Save(preferences, images, "preferences");
 
