@@ -21,7 +21,7 @@ namespace zn::app {
 
 namespace {
 
-constexpr int kFaxEditorHelpContext = 1015;
+using foundation::kFaxEditorHelpContext;
 
 } // namespace
 

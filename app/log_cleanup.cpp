@@ -36,7 +36,7 @@ namespace zn::app {
 
 namespace {
 
-constexpr int kCleanupHelpContext = 21071;
+using foundation::kCleanupHelpContext;
 constexpr const char* kLongDate = "dddd, MMMM d, yyyy";
 // A file on its way out: renamed so, the row it belongs to can still get it back.
 constexpr const char* kAsideSuffix = ".deleting";

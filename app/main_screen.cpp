@@ -63,9 +63,9 @@ namespace zn::app {
 
 namespace {
 
-constexpr int kContentsHelpContext = 1009;
-constexpr int kFaqHelpContext = 911;
-constexpr int kTechnicalSupportHelpContext = 1025;
+using foundation::kContentsHelpContext;
+using foundation::kFaqHelpContext;
+using foundation::kTechnicalSupportHelpContext;
 constexpr int kSysPropDateFormat = 1009;
 constexpr const char* kFilterAtStart = ".not. archived";
 constexpr const char* kFilterHidingArchived = ".not. ARCHIVED";

@@ -292,10 +292,10 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     connect(Cancelbutton, &QPushButton::clicked, this, [this] { done(2); });
     connect(HelpButton, &QPushButton::clicked, this, [this] {
         const int page = Page();
-        foundation::ShowHelpContext(page == 1                ? 3501
-                                    : page >= 2 && page <= 4 ? 3502
-                                    : page >= 5 && page <= 7 ? 3503
-                                                             : 1022);
+        foundation::ShowHelpContext(page == 1                ? foundation::kPreferencesModemHelpContext
+                                    : page >= 2 && page <= 4 ? foundation::kPreferencesSendingHelpContext
+                                    : page >= 5 && page <= 7 ? foundation::kPreferencesReceivingHelpContext
+                                                             : foundation::kPreferencesHelpContext);
     });
     connect(ProblemSolverButton, &QPushButton::clicked, this, [] { foundation::ShowGeneralHelp(); });
     connect(UseATZBeforeButton, &QPushButton::clicked, this, [this] { ResetString->setText("ATZ"); });

@@ -37,8 +37,8 @@ namespace zn::app {
 
 namespace {
 
-constexpr int kQuickFaxHelpContext = 1029;
-constexpr int kTemplateChooserHelpContext = 1030;
+using foundation::kQuickFaxHelpContext;
+using foundation::kTemplateChooserHelpContext;
 constexpr int kFlagCount = 5;
 
 std::string NamePart(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }

@@ -162,7 +162,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
 
     connect(SendFaxButton, &QPushButton::clicked, this, [this] { SendFaxButtonClick(); });
     connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButtonClick(); });
-    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(1016); });
+    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(foundation::kSendFaxHelpContext); });
     connect(ProblemSolverButton, &QPushButton::clicked, this, [] { foundation::ShowGeneralHelp(); });
     connect(PreferencesButton, &QPushButton::clicked, this, [this] {
         if (!EditPreferences(this))

@@ -30,7 +30,7 @@ const char* const kSupportAddress = "support@tarvel-fax.example";
 
 namespace {
 
-constexpr int kDeleteWhatHelpContext = 1031;
+using foundation::kDeleteWhatHelpContext;
 
 // The About box's picture: a fax sheet coming out of a machine, drawn rather than shipped.
 QPixmap AboutPicture()

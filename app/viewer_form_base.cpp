@@ -24,7 +24,7 @@ namespace zn::app {
 
 namespace {
 
-constexpr int kViewerHelpContext = 1021;
+using foundation::kViewerHelpContext;
 constexpr int kZoomValues[] = {25, 50, 75, 100};
 
 QPushButton* Button(const char* name, const char* caption, const char* tip = nullptr)

@@ -2,15 +2,9 @@
 
 #include "platform/message_box.h"
 
-#include <atomic>
+#include "foundation/help_window.h"
 
 namespace zn::foundation {
-
-namespace {
-
-std::atomic<int> lastHelpContext{0};
-
-} // namespace
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags)
 {
@@ -33,10 +27,8 @@ void ShowInformation(const std::string& text)
     ShowMessageBox(text, "Information", platform::MB_ICONASTERISK | platform::MB_OK);
 }
 
-void ShowHelpContext(int context) { lastHelpContext = context; }
+void ShowHelpContext(int context) { OpenHelp(context); }
 
 void ShowGeneralHelp() { ShowHelpContext(kGeneralHelpContext); }
-
-int LastHelpContext() { return lastHelpContext; }
 
 } // namespace zn::foundation

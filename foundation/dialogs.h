@@ -1,5 +1,7 @@
 // The application's message boxes and help calls.
 #pragma once
+#include "foundation/help_contexts.h"
+
 #include <string>
 
 namespace zn::foundation {
@@ -10,11 +12,9 @@ bool AskYesNo(const std::string& text, const std::string& caption);          // 
 bool AskYesNoDefaultNo(const std::string& text, const std::string& caption); // flags 292; true on Yes
 void ShowInformation(const std::string& text);                               // "Information", flags 64
 
-// There is no help viewer here: a help call records its context number, which tests and the
-// configuration report can read back.
-constexpr int kGeneralHelpContext = 10000;
+// Open the program's help window at the topic of a help context number (help_contexts.h); a number
+// the help book does not know opens its contents.
 void ShowHelpContext(int context);
-void ShowGeneralHelp();
-int LastHelpContext(); // 0 before the first help call
+void ShowGeneralHelp(); // the Problem Solver
 
 } // namespace zn::foundation

@@ -18,8 +18,6 @@ namespace zn::foundation {
 
 namespace {
 
-constexpr int kPhoneBookHelpContext = 1019;
-constexpr int kPhoneBookEditorHelpContext = 1020;
 
 } // namespace
 

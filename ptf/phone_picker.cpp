@@ -2,6 +2,7 @@
 
 #include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
+#include "foundation/help_window.h"
 
 #include <QPushButton>
 
@@ -14,6 +15,9 @@ TMainScreen::TMainScreen(QWidget* parent) : foundation::TPhoneBook(parent)
     OKButton->setToolTip("Use this phone book entry for the current fax");
     Cancelbutton->setToolTip("Cancel - do not use any of these phone book entries\nfor the current fax");
     SetPickMode();
+    // The controller's help is its own book beside it, where the picker's Help finds a topic
+    // written for the picker.
+    foundation::SetHelpBook("znptf");
 }
 
 bool TMainScreen::FormCreate()

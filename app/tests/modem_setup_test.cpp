@@ -12,6 +12,7 @@
 #include "comms/tests/pty_pair.h"
 #include "fax_pages.h"
 #include "foundation/dialogs.h"
+#include "foundation/help_window.h"
 #include "foundation/modem_probe.h"
 #include "foundation/printer_choice.h"
 #include "main_screen_fixture.h"
@@ -881,14 +882,19 @@ TEST_F(Wizard, HelpOpensTheTopicOfEachPage)
 {
     foundation::LoadSettings();
     TPreferences p;
-    const int topics[TPreferences::kPageCount] = {1022, 3501, 3502, 3502, 3502, 3503, 3503, 3503, 1022};
+    const char* general = "Preferences Wizard";
+    const char* modem = "Preferences: Modem and Communications Port";
+    const char* sending = "Preferences: Sending Faxes";
+    const char* receiving = "Preferences: Receiving Faxes";
+    const char* topics[TPreferences::kPageCount] = {general, modem,     sending,   sending, sending,
+                                                     receiving, receiving, receiving, general};
     for (int page = 0; page < TPreferences::kPageCount; ++page) {
         p.SetPage(page);
         p.HelpButton->click();
-        EXPECT_EQ(foundation::LastHelpContext(), topics[page]) << "page " << page;
+        EXPECT_EQ(foundation::ShownHelpTopic(), topics[page]) << "page " << page;
     }
     p.ProblemSolverButton->click();
-    EXPECT_EQ(foundation::LastHelpContext(), foundation::kGeneralHelpContext);
+    EXPECT_EQ(foundation::ShownHelpTopic(), "Fax Problem Solver");
 }
 
 TEST_F(Wizard, TheSendDialogsPreferencesButtonTakesTheSavedDialPrefixAndSuffix)

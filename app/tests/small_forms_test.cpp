@@ -3,6 +3,7 @@
 #include "app/error_display_form.h"
 #include "app/small_forms.h"
 #include "foundation/dialogs.h"
+#include "foundation/help_window.h"
 #include "foundation/gui/url_label.h"
 #include "foundation/program_folders.h"
 #include "foundation/settings.h"
@@ -37,8 +38,17 @@ void Click(QWidget* dialog, const char* name)
 
 class ErrorWindowTest : public ::testing::Test {
 protected:
-    ErrorWindowTest() { zn::foundation::ShowHelpContext(0); }
-    ~ErrorWindowTest() override { SetErrorWindowTimeoutForTest(0); }
+    ErrorWindowTest() { CloseHelp(); }
+    ~ErrorWindowTest() override
+    {
+        SetErrorWindowTimeoutForTest(0);
+        CloseHelp();
+    }
+    static void CloseHelp()
+    {
+        if (QWidget* help = zn::foundation::OpenHelpWindow())
+            help->close();
+    }
 };
 
 TEST_F(ErrorWindowTest, ShowsCaptionTextAndButtonsAndOkAnswersOne)
@@ -93,14 +103,14 @@ TEST_F(ErrorWindowTest, ContinueAnswersContinue)
 TEST_F(ErrorWindowTest, TechnicalHelpWithoutContinueClosesThenOpensHelp)
 {
     ModalDriver driver;
-    int helpWhileOpen = -1;
+    QString helpWhileOpen = "-";
     driver.Then([&](QWidget* d) {
         Click(d, "BitBtn2");
-        helpWhileOpen = zn::foundation::LastHelpContext();
+        helpWhileOpen = zn::foundation::ShownHelpTopic();
     });
     EXPECT_EQ(ShowErrorWindow("Fax Failure", "x", true, false), kTechnicalHelpResult);
-    EXPECT_EQ(helpWhileOpen, 0); // the help comes after the window has closed
-    EXPECT_EQ(zn::foundation::LastHelpContext(), zn::foundation::kGeneralHelpContext);
+    EXPECT_EQ(helpWhileOpen, ""); // the help comes after the window has closed
+    EXPECT_EQ(zn::foundation::ShownHelpTopic(), "Fax Problem Solver");
 }
 
 TEST_F(ErrorWindowTest, TechnicalHelpWithContinueOpensHelpAndKeepsTheWindow)
@@ -110,7 +120,7 @@ TEST_F(ErrorWindowTest, TechnicalHelpWithContinueOpensHelpAndKeepsTheWindow)
     driver.Then([&](QWidget* d) {
         Click(d, "BitBtn2");
         stillOpen = d->isVisible();
-        EXPECT_EQ(zn::foundation::LastHelpContext(), zn::foundation::kGeneralHelpContext);
+        EXPECT_EQ(zn::foundation::ShownHelpTopic(), "Fax Problem Solver");
         Click(d, "BitBtn1");
     });
     EXPECT_EQ(ShowErrorWindow("No Response From Modem", "x", true, true), 1);

@@ -27,10 +27,10 @@ namespace zn::cover::gui {
 
 namespace {
 
-constexpr int kLabelTextHelp = 40004;
-constexpr int kSymbolHelp = 40005;
-constexpr int kMultiLineHelp = 50026;
-constexpr int kImageBrowserHelp = 50025;
+constexpr int kLabelTextHelp = foundation::kLabelTextHelpContext;
+constexpr int kSymbolHelp = foundation::kSymbolHelpContext;
+constexpr int kMultiLineHelp = foundation::kMultiLineHelpContext;
+constexpr int kImageBrowserHelp = foundation::kImageBrowserHelpContext;
 
 QHBoxLayout* ButtonRow(QDialog* dialog, int helpContext, QPushButton** ok = nullptr, QPushButton** cancel = nullptr,
                        QPushButton** help = nullptr)

@@ -177,7 +177,7 @@ TCoverDesMainScreen::TCoverDesMainScreen(QWidget* parent, TFaxBasePanel::TClock 
         }
     };
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(2008); });
+    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(foundation::kCoverDesignerHelpContext); });
     connect(SaveButton, &QPushButton::clicked, this,
             [this] { currentFile_.empty() ? mnuSaveAsClick() : mnuSaveClick(); });
     connect(CancelButton, &QPushButton::clicked, this, [this] { CancelButtonClick(); });

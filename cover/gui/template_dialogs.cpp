@@ -89,7 +89,9 @@ TPreviewCovers::TPreviewCovers(const std::string& coversFolder, QWidget* parent)
     });
     connect(Cancelbutton, &QPushButton::clicked, this, &QDialog::reject);
     connect(Helpbutton, &QPushButton::clicked, this,
-            [this] { foundation::ShowHelpContext(windowTitle().toUpper().contains("SELECT") ? 50002 : 50003); });
+            [this] { foundation::ShowHelpContext(windowTitle().toUpper().contains("SELECT")
+                                                ? foundation::kSelectTemplateHelpContext
+                                                : foundation::kPreviewTemplatesHelpContext); });
 }
 
 std::string TPreviewCovers::SelectedPath() const
@@ -187,7 +189,7 @@ TSaveTemplateAs::TSaveTemplateAs(const std::string& coversFolder, QWidget* paren
     connect(FileListBox1, &QListWidget::itemClicked, this, [this] { FileListBox1Click(); });
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(Cancelbutton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(50001); });
+    connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(foundation::kSaveTemplateHelpContext); });
 }
 
 bool TSaveTemplateAs::ValidTemplateName(const std::string& name)

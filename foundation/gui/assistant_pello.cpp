@@ -19,7 +19,6 @@ namespace zn::foundation::gui {
 
 namespace {
 constexpr int kTopicsPerPage = 5;
-constexpr int kFaqHelpContext = 911;
 } // namespace
 
 int TopicPageCount(int topicCount) { return topicCount / kTopicsPerPage + (topicCount % kTopicsPerPage > 0 ? 1 : 0); }

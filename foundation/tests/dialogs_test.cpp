@@ -45,13 +45,5 @@ TEST_F(DialogsTest, InformationBox)
     EXPECT_EQ(boxes_[0].flags, 64u);
 }
 
-TEST_F(DialogsTest, HelpCallsRecordTheirContext)
-{
-    ShowGeneralHelp();
-    EXPECT_EQ(LastHelpContext(), 10000);
-    ShowHelpContext(1019);
-    EXPECT_EQ(LastHelpContext(), 1019);
-}
-
 } // namespace
 } // namespace zn::foundation

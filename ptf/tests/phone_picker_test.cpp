@@ -4,6 +4,7 @@
 #include "ptf/phone_picker.h"
 
 #include "data/gui/db_grid.h"
+#include "foundation/help_window.h"
 #include "foundation/program_folders.h"
 #include "foundation/tests/modal_driver.h"
 #include "foundation/tests/test_support.h"
@@ -153,6 +154,39 @@ TEST_F(PhonePicker, ThePhoneBookButtonFillsRecipientAndNumberFromTheChosenEntry)
     EXPECT_EQ(dialog.Recipient->text(), "Delta Freight");
     EXPECT_EQ(dialog.Phone->text(), "555-0104");
     EXPECT_TRUE(boxes.empty());
+}
+
+// The picker's and its editor's Help buttons open topics of znptf's own help book written for them, in
+// a help window that the modal picker does not block.
+TEST_F(PhonePicker, HelpOpensTheControllersOwnTopicsBesideThePicker)
+{
+    TGetDataForm dialog;
+    dialog.show();
+    ModalDriver driver;
+    QString pickerTopic, pickerTitle, editorTopic;
+    bool helpOwnedByPicker = false;
+    driver.Then([&](QWidget* picker) {
+        ClickIn(picker, "Helpbutton");
+        pickerTopic = foundation::ShownHelpTopic();
+        pickerTitle = foundation::OpenHelpWindow()->windowTitle();
+        helpOwnedByPicker = foundation::OpenHelpWindow()->parentWidget() == picker;
+        ModalDriver editorDriver;
+        editorDriver.Then([&](QWidget* editor) {
+            ClickIn(editor, "Helpbutton");
+            editorTopic = foundation::ShownHelpTopic();
+            ClickIn(editor, "Cancelbutton");
+        });
+        ClickIn(picker, "Addbutton");
+        ClickIn(picker, "Cancelbutton");
+    });
+    dialog.Button2->click();
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(pickerTopic, "Selecting a phone number");
+    EXPECT_EQ(pickerTitle, "Selecting a phone number - Tarvel Print To Fax Help");
+    EXPECT_TRUE(helpOwnedByPicker);
+    EXPECT_EQ(editorTopic, "Phone Book Editor");
+    foundation::OpenHelpWindow()->close();
+    foundation::SetHelpBook("zn");
 }
 
 TEST_F(PhonePicker, AnUnreadablePhoneBookIsSaidAndTheJobDialogStays)

@@ -8,6 +8,7 @@
 #include "cover/template_files.h"
 #include "faxdoc/tests/test_support.h"
 #include "foundation/dialogs.h"
+#include "foundation/help_window.h"
 #include "foundation/program_folders.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
@@ -353,7 +354,7 @@ TEST_F(DesignerFixture, KeypadPlusAndMinusZoomAndTheFontEntryNamesTheDefaultFont
     QApplication::sendEvent(window.get(), &minus);
     EXPECT_EQ(window->ZoomCaption->text(), "90%");
     window->Helpbutton->click();
-    EXPECT_EQ(foundation::LastHelpContext(), 2008);
+    EXPECT_EQ(foundation::ShownHelpTopic(), "Cover Sheet Template Designer");
 }
 
 TEST_F(DesignerFixture, AMissingRecentFileSaysSo)
