@@ -1463,7 +1463,7 @@ void TMainScreen::mnuOnLineClick()
     if (RefuseInReceiveMode())
         return;
     // The program's own pages on this machine: the help's contents.
-    foundation::ShowGeneralHelp();
+    foundation::ShowHelpContext(kContentsHelpContext);
 }
 
 // --- Closing and the private messages ---

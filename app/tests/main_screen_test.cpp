@@ -8,6 +8,7 @@
 #include "cover/gui/designer_window.h"
 #include "foundation/printer_choice.h"
 #include "foundation/dialogs.h"
+#include "foundation/help_window.h"
 #include "app/small_forms.h"
 #include "data/table/system_tables.h"
 #include "foundation/gui/enter_edit.h"
@@ -1184,11 +1185,9 @@ TEST_F(OutgoingTest, MenuLettersShowArchivedAndOpenTheHelpContentsOnLine)
     EXPECT_EQ(GridSubjects(*screen->FaxGrid).size(), 4u);
 
     UrlCatcher urls;
-    const int before = zn::foundation::LastHelpContext();
     screen->mnuOnLine->trigger();
     EXPECT_TRUE(urls.opened.isEmpty()) << urls.opened.join(" ").toStdString();
-    EXPECT_EQ(zn::foundation::LastHelpContext(), zn::foundation::kGeneralHelpContext);
-    (void)before;
+    EXPECT_EQ(zn::foundation::ShownHelpTopic(), "Tarvel Help");
 }
 
 // The Quick-Start names the buttons by the captions the main window shows, and says what to do
