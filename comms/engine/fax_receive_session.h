@@ -117,6 +117,9 @@ private:
     void OnClass2Connect(int);
     void OnCallerReports(int);
     void OnClass2PageConnect(int);
+    // Class 2/2.0: AT+FDR, and the wait for the page that follows it.
+    void AskForPage();
+    void ArmPageWait();
     void OnPageResult(int);
     void OnWaitHangupReport(int);
 

@@ -269,10 +269,11 @@ void FaxSendSession::CloseFiles()
 int32_t FaxSendSession::DrainTicks()
 {
     // The modem and the line between may hold many kilobytes not yet sent: allow for them at the
-    // session's bit rate, on top of the response time-out.
-    int32_t rate = std::max<int32_t>(modem.bitRate, 2400);
-    int64_t queued = int64_t(Port().OutputCount()) + 24 * 1024;
-    return modem.responseTimeout + int32_t(queued * 8 * 1000 / rate / MsPerTick);
+    // session's bit rate, on top of the response time-out. A modem that takes in a whole page before
+    // it sends it (a buffering or a network fax modem) answers only once the whole page has crossed
+    // the line: the page's own bytes count then.
+    int64_t queued = int64_t(Port().OutputCount()) + std::max<int64_t>(24 * 1024, BytesWritten() - pageStartBytes_);
+    return modem.responseTimeout + LineTicks(queued, modem.bitRate);
 }
 
 HeaderValues FaxSendSession::HeaderTokens(bool withCover, int currentPage) const
@@ -609,6 +610,7 @@ void FaxSendSession::OnWaitPageStart(int trigger)
 void FaxSendSession::OnSendHeaderLine(int)
 {
     common.bytesTransferred = 0;
+    pageStartBytes_ = BytesWritten();
     if (int rc = SendHeaderLine()) {
         Abort(rc);
         return;

@@ -70,6 +70,16 @@ constexpr int32_t kPageSetupTicks = SecondsToTicks(30);
 constexpr int32_t kXonTicks = SecondsToTicks(1);
 // Class 2/2.0: the pause before AT+FDT asks for the next page.
 constexpr int32_t kNextPageDelayTicks = 5;
+// Class 2/2.0, receiving: a modem that takes in a whole page before it passes it on (a buffering
+// or a network fax modem) says CONNECT to AT+FDR only once the page has crossed the line. The
+// densest ITU test chart (4) codes to 108 KB at fine resolution; a page may be about twice that.
+constexpr int64_t kLongestPageBytes = 192 * 1024;
+
+// Ticks that bytes of page data take on the line at a bit rate (2400 when it is not known yet).
+constexpr int32_t LineTicks(int64_t bytes, int32_t bitRate)
+{
+    return int32_t(bytes * 8 * 1000 / (bitRate >= 2400 ? bitRate : 2400) / MsPerTick);
+}
 
 static_assert(kT1Ticks == 4 * 182 && kT4Ticks == 54 && kNegotiationTicks == 182 && kPageSetupTicks == 546
                   && kXonTicks == 18,
