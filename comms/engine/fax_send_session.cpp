@@ -239,6 +239,8 @@ int FaxSendSession::OpenEntry()
 {
     if (!common.faxFile.empty()) {
         int rc = ApfOpenForReading(modem, common.faxFile, common.FaxFileExt);
+        if (!rc)
+            rc = ApfCheckRowWidths(modem);
         if (rc)
             return rc;
         common.totalPages = ApfPageCount(modem);

@@ -256,6 +256,28 @@ TEST(Class2ReceiveLimits, APageLongerThanAPageCanBeKeepsItsFirstRows)
         EXPECT_TRUE(got[0].RowIsWhite(y));
 }
 
+// A page flagged 2048 pixels wide whose rows are 1728: refused before the number is dialled, where
+// it would go out under a 2048-pixel DCS and come back rejected.
+TEST(Class2SendChecks, APageWhoseRowsAreNotAsWideAsItsFlagIsRefusedBeforeDialling)
+{
+    TempDir dir;
+    Class2Sim sim(dir, {"--speedup", "50"});
+    ASSERT_FALSE(sim.Device().empty());
+    ASSERT_TRUE(WriteApf(dir.File("out.apf"), Charts({1}), true));
+    {
+        std::fstream f(dir.File("out.apf"), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(64 + 4);
+        f.put(char(1 | 2 | 4)); // fine, wide, row records
+    }
+    OneFaxSend tx(sim, dir.File("out.apf"), fcClass2);
+    ASSERT_TRUE(tx.Start());
+    ASSERT_TRUE(tx.events.WaitFinished(60s));
+    ASSERT_FALSE(tx.events.Errors().empty());
+    EXPECT_EQ(tx.events.Errors().front(), ecFaxBadFormat);
+    EXPECT_EQ(tx.events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
+    EXPECT_EQ(sim.Log().find("ATD"), std::string::npos) << sim.Log();
+}
+
 // A modem that holds a whole page (a buffering or a network fax modem), in real time: sending, it
 // answers the end of a 28 s page (chart 6 at 14400) only once the page has crossed the line;
 // receiving, its CONNECT to AT+FDR comes 19 s later (chart 2), once the page is in.
