@@ -168,6 +168,8 @@ protected:
     virtual bool Done() const = 0;
     // An ERROR line ends the session unless the state reads it itself.
     virtual bool ErrorEndsSession() const = 0;
+    // The error such an ERROR line ends the session with.
+    virtual int ErrorReplyError() const { return ecFaxBadModemResult; }
     // The error a Class 2/2.0 hang-up report ends the session with; 0 while the state reads it.
     virtual int HangupReportError() const = 0;
     // The state's step waits while another session of this kind runs the same step.
@@ -198,6 +200,7 @@ protected:
     mutable std::recursive_mutex passLock_;
     bool userAbort_ = false;
     bool writeFailed_ = false; // the port refused a command or write: the session ends
+    bool carrierLost_ = false; // the modem's line before the current one was NO CARRIER
 
 private:
     enum class Collected { Nothing, Line, StateChanged };
