@@ -237,6 +237,16 @@ bool FaxSendSession::DialResult()
 
 int FaxSendSession::OpenEntry()
 {
+    if (!common.coverFile.empty() && EndsWithNoCase(common.coverFile, "." + common.FaxFileExt)) {
+        // A fax-file cover is checked as the document is, before anything is dialled.
+        TFaxModemRec cover;
+        int rc = ApfOpenForReading(cover, common.coverFile, common.FaxFileExt);
+        if (!rc)
+            rc = ApfCheckRowWidths(cover);
+        ApfClose(cover);
+        if (rc == ecFaxBadFormat)
+            return rc;
+    }
     if (!common.faxFile.empty()) {
         int rc = ApfOpenForReading(modem, common.faxFile, common.FaxFileExt);
         if (!rc)

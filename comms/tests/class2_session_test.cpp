@@ -269,13 +269,19 @@ TEST(Class2SendChecks, APageWhoseRowsAreNotAsWideAsItsFlagIsRefusedBeforeDiallin
         f.seekp(64 + 4);
         f.put(char(1 | 2 | 4)); // fine, wide, row records
     }
-    OneFaxSend tx(sim, dir.File("out.apf"), fcClass2);
-    ASSERT_TRUE(tx.Start());
-    ASSERT_TRUE(tx.events.WaitFinished(60s));
-    ASSERT_FALSE(tx.events.Errors().empty());
-    EXPECT_EQ(tx.events.Errors().front(), ecFaxBadFormat);
-    EXPECT_EQ(tx.events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
-    EXPECT_EQ(sim.Log().find("ATD"), std::string::npos) << sim.Log();
+    ASSERT_TRUE(WriteApf(dir.File("good.apf"), Charts({2}), true));
+    // As the document, and as the cover of a good document.
+    for (const auto& [document, cover] : {std::pair<std::string, std::string>{"out.apf", ""}, {"good.apf", "out.apf"}}) {
+        OneFaxSend tx(sim, dir.File(document), fcClass2);
+        if (!cover.empty())
+            tx.events.entries.front().coverFile = dir.File(cover);
+        ASSERT_TRUE(tx.Start());
+        ASSERT_TRUE(tx.events.WaitFinished(60s));
+        ASSERT_FALSE(tx.events.Errors().empty()) << document << " " << cover;
+        EXPECT_EQ(tx.events.Errors().front(), ecFaxBadFormat);
+        EXPECT_EQ(tx.events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
+        EXPECT_EQ(sim.Log().find("ATD"), std::string::npos) << sim.Log();
+    }
 }
 
 // A modem that holds a whole page (a buffering or a network fax modem), in real time: sending, it
