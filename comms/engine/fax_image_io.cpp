@@ -1,10 +1,12 @@
 #include "fax_image_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
 
+#include "faxdoc/mh_coder.h"
 #include "platform/file_replacement.h"
 #include "platform/folders.h"
 #include "platform/plain_file.h"
@@ -123,6 +125,41 @@ int ApfReadBlock(TFaxModemRec& m, std::vector<uint8_t>& out, int32_t max)
     if (got < size_t(max))
         return std::ferror(m.faxFile) ? IoFailure() : ecFaxBadFormat;
     return 0;
+}
+
+int ApfCheckRowWidths(TFaxModemRec& m)
+{
+    const int pages = ApfPageCount(m);
+    std::vector<uint8_t> piece;
+    for (int n = 1; n <= pages; ++n) {
+        if (int rc = ApfSeekPage(m, n))
+            return rc;
+        const uint16_t flags = ApfPageFlags(m);
+        const int flagged = (flags & faxdoc::kPageWide) ? faxdoc::kWideLineWidth : faxdoc::kNormalLineWidth;
+        bool otherWidth = false;
+        faxdoc::TMhDecoder decoder;
+        // Blank rows are not judged: a 1728-pixel blank row serves the top margin of both widths.
+        auto sink = [&](const uint8_t* row, int bytes) {
+            otherWidth = bytes * 8 != flagged && std::any_of(row, row + bytes, [](uint8_t b) { return b != 0; });
+            return !otherWidth;
+        };
+        int64_t left = uint32_t(ApfPageBodyLength(m));
+        while (left > 0 && !otherWidth && !decoder.Ended()) {
+            int32_t used = 0;
+            int rc = (flags & faxdoc::kPageLengthPrefixed)
+                         ? ApfReadRowRecord(m, piece, 0, used)
+                         : ApfReadBlock(m, piece, int32_t(std::min<int64_t>(left, 4096)));
+            if (rc)
+                return rc;
+            left -= (flags & faxdoc::kPageLengthPrefixed) ? used : int64_t(piece.size());
+            decoder.Decode(piece.data(), piece.size(), sink);
+        }
+        if (!otherWidth)
+            decoder.Finish(sink);
+        if (otherWidth)
+            return ecFaxBadFormat;
+    }
+    return pages > 0 ? ApfSeekPage(m, 1) : 0;
 }
 
 void ApfClose(TFaxModemRec& m)

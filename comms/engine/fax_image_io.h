@@ -27,6 +27,11 @@ int ApfReadRowRecord(TFaxModemRec& m, std::vector<uint8_t>& row, int32_t minRow,
 // Up to max bytes of a page body without length words. Negative on a read error.
 int ApfReadBlock(TFaxModemRec& m, std::vector<uint8_t>& out, int32_t max);
 void ApfClose(TFaxModemRec& m);
+// Decodes every page of the open file and compares its rows with its width flag: a page flagged
+// 2048 pixels wide whose rows are 1728 (or the other way round) would reach the far end under a
+// width it does not have. 0 when every row with black in it is as wide as its page's flag says,
+// -8001 when not, a negative I/O result on a read error. The file is left at page 1.
+int ApfCheckRowWidths(TFaxModemRec& m);
 
 // Receiving: creates the file with a fresh header (page count 0, page 1 at 64), its name on disk.
 int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stationId);

@@ -408,6 +408,7 @@ int FaxModemCommands::WriteRaw(const uint8_t* data, size_t n)
         }
         data += piece;
         n -= piece;
+        bytesWritten_ += piece;
     }
     return 0;
 }

@@ -141,6 +141,8 @@ public:
     [[nodiscard]] int WriteBlankRows(int n, bool wide);
     [[nodiscard]] int WriteRaw(const uint8_t* data, size_t n);
     [[nodiscard]] int WriteZeros(size_t n);
+    // Bytes handed to the port so far (commands, frames and page data).
+    int64_t BytesWritten() const { return bytesWritten_; }
 
     // The session's own sends: a failed command or write is kept (the first one counts) and ends
     // the session after its pass, so that no step goes on as if the modem had it.
@@ -166,6 +168,7 @@ protected:
     bool ReadLineDirect(std::string& line, int64_t deadlineMs);
     std::vector<uint8_t> stuffed_;
     int writeFailure_ = 0;
+    int64_t bytesWritten_ = 0;
 };
 
 } // namespace zn::comms

@@ -32,7 +32,7 @@ void FaxReceiveSession::OnFrame(const ReceivedFrame& f)
         modem.forceStatus = true;
         break;
     }
-    case fcfDCN:
+    case WithoutX(fcfDCN):
         if (state_ == rf1WaitDCN) {
             common.errorCode = 0;
         } else {
@@ -97,6 +97,8 @@ void FaxReceiveSession::OnSendDis(int)
             p.modulations |= modV17;
         WriteFrame(BuildDIS(p));
         ResponseReset();
+    } else if (IsNoCarrier()) {
+        Abort(ecCancelRequested); // the line dropped under our frame: the far end hung up
     } else if (IsOK()) {
         DelayMs(kTurnaroundMs);
         FrameCommand("AT+FRH=3");
@@ -228,6 +230,8 @@ void FaxReceiveSession::OnSendCfr(int)
         FlowOn();
         WriteFrame(BuildFrame(fcfCFR, true));
         ResponseReset();
+    } else if (IsNoCarrier()) {
+        Abort(ecCancelRequested); // the line dropped under our frame: the far end hung up
     } else if (IsOK()) {
         // The page follows CFR within 75 ms: no wait before the command.
         Command("AT+FRM=" + std::string(FaxRates()[size_t(modem.rateIndex)].shortCode), 0);
@@ -295,6 +299,8 @@ void FaxReceiveSession::OnSendMcf(int)
     if (IsConnect()) {
         WriteFrame(BuildFrame(fcfMCF, true));
         ResponseReset();
+    } else if (IsNoCarrier()) {
+        Abort(ecCancelRequested);
     } else if (IsOK()) {
         if (modem.morePages && eomSeen_) {
             // EOM: a new T.30 phase B. The caller waits for our CSI and DIS again.
@@ -336,7 +342,7 @@ void FaxReceiveSession::OnWaitDcn(int)
 void FaxReceiveSession::OnWaitHangup(int)
 {
     if (IsOK()) {
-        common.statusCode = fsGotFHNG;
+        common.statusCode = fsFinished;
         state_ = rfComplete;
     }
 }

@@ -51,16 +51,29 @@ void FaxReceiveSession::OnCallerReports(int)
         ArmResponseTimer(modem.responseTimeout);
         ApplySessionParams();
     } else if (IsOK()) {
-        Command("AT+FDR");
-        state_ = rf2GtCnnct;
+        AskForPage();
     }
+}
+
+void FaxReceiveSession::AskForPage()
+{
+    Command("AT+FDR");
+    ArmPageWait();
+    state_ = rf2GtCnnct;
+}
+
+void FaxReceiveSession::ArmPageWait()
+{
+    // The modem may take in the whole page before its CONNECT: allow for the longest page at the
+    // session's rate, on top of the response time-out.
+    ArmResponseTimer(modem.responseTimeout + LineTicks(kLongestPageBytes, modem.bitRate));
 }
 
 void FaxReceiveSession::OnClass2PageConnect(int)
 {
     if (KeywordLine(kwSessionParams)) {
-        ArmResponseTimer(modem.responseTimeout);
         ApplySessionParams();
+        ArmPageWait();
     } else if (IsConnect()) {
         FlowOn();
         state_ = rfStartPage;
@@ -94,13 +107,13 @@ void FaxReceiveSession::OnPageResult(int)
                                     : fsNoMorePages;
         ResponseReset();
     } else if (IsOK()) {
-        Command("AT+FDR");
         if (fileState_ == fsComplete) {
+            Command("AT+FDR");
             CloseFax(true);
             common.statusCode = fsGettingHangup;
             state_ = rf2GetFHNG;
         } else {
-            state_ = rf2GtCnnct;
+            AskForPage();
         }
     }
 }

@@ -68,6 +68,14 @@ protected:
     void OnFrame(const ReceivedFrame& f) override;
     void OnAbortRequest() override;
     bool ErrorEndsSession() const override { return true; }
+    // In a Class 1 call, a modem that lost the carrier and then refuses the next command has lost
+    // the line: the far end hung up.
+    int ErrorReplyError() const override
+    {
+        return common.faxClass == fcClass1 && carrierLost_ && state_ >= rf1SendCSI && state_ <= rf1WtHngp
+                   ? ecCancelRequested
+                   : ecFaxBadModemResult;
+    }
     int HangupReportError() const override;
     bool WaitsForOtherSession() const override;
     bool ReadsRawData() const override { return state_ == rfGtPgDta || state_ == rf1CollTrn; }
@@ -117,6 +125,9 @@ private:
     void OnClass2Connect(int);
     void OnCallerReports(int);
     void OnClass2PageConnect(int);
+    // Class 2/2.0: AT+FDR, and the wait for the page that follows it.
+    void AskForPage();
+    void ArmPageWait();
     void OnPageResult(int);
     void OnWaitHangupReport(int);
 

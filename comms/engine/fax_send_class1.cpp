@@ -50,7 +50,7 @@ void FaxSendSession::OnFrame(const ReceivedFrame& f)
         state_ = tf1TSIRespns;
         break;
     }
-    case fcfDCN: Abort(ecCancelRequested); break;
+    case WithoutX(fcfDCN): Abort(ecCancelRequested); break;
     default: break;
     }
 }
@@ -195,7 +195,12 @@ void FaxSendSession::OnClass1PageEnd(int)
 {
     if (IsOK()) {
         frameRetry_ = 0;
-        common.statusCode = fsSendingEOP;
+        // Only the last page ends with EOP; MPS and EOM pages stay "sending page data" until the
+        // far end's answer.
+        if (!modem.morePages) {
+            common.statusCode = fsSendingEOP;
+            modem.forceStatus = true;
+        }
         state_ = tf1PrepEOP;
     }
 }
@@ -279,6 +284,8 @@ void FaxSendSession::OnRtn()
 void FaxSendSession::OnMcf()
 {
     pageRetryCount_ = 0;
+    common.statusCode = fsPageAccepted;
+    modem.forceStatus = true;
     if (!modem.morePages) {
         FrameCommand("AT+FTH=3");
         state_ = tf1SendDCN;

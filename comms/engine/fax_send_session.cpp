@@ -237,8 +237,20 @@ bool FaxSendSession::DialResult()
 
 int FaxSendSession::OpenEntry()
 {
+    if (!common.coverFile.empty() && EndsWithNoCase(common.coverFile, "." + common.FaxFileExt)) {
+        // A fax-file cover is checked as the document is, before anything is dialled.
+        TFaxModemRec cover;
+        int rc = ApfOpenForReading(cover, common.coverFile, common.FaxFileExt);
+        if (!rc)
+            rc = ApfCheckRowWidths(cover);
+        ApfClose(cover);
+        if (rc == ecFaxBadFormat)
+            return rc;
+    }
     if (!common.faxFile.empty()) {
         int rc = ApfOpenForReading(modem, common.faxFile, common.FaxFileExt);
+        if (!rc)
+            rc = ApfCheckRowWidths(modem);
         if (rc)
             return rc;
         common.totalPages = ApfPageCount(modem);
@@ -269,10 +281,11 @@ void FaxSendSession::CloseFiles()
 int32_t FaxSendSession::DrainTicks()
 {
     // The modem and the line between may hold many kilobytes not yet sent: allow for them at the
-    // session's bit rate, on top of the response time-out.
-    int32_t rate = std::max<int32_t>(modem.bitRate, 2400);
-    int64_t queued = int64_t(Port().OutputCount()) + 24 * 1024;
-    return modem.responseTimeout + int32_t(queued * 8 * 1000 / rate / MsPerTick);
+    // session's bit rate, on top of the response time-out. A modem that takes in a whole page before
+    // it sends it (a buffering or a network fax modem) answers only once the whole page has crossed
+    // the line: the page's own bytes count then.
+    int64_t queued = int64_t(Port().OutputCount()) + std::max<int64_t>(24 * 1024, BytesWritten() - pageStartBytes_);
+    return modem.responseTimeout + LineTicks(queued, modem.bitRate);
 }
 
 HeaderValues FaxSendSession::HeaderTokens(bool withCover, int currentPage) const
@@ -609,6 +622,7 @@ void FaxSendSession::OnWaitPageStart(int trigger)
 void FaxSendSession::OnSendHeaderLine(int)
 {
     common.bytesTransferred = 0;
+    pageStartBytes_ = BytesWritten();
     if (int rc = SendHeaderLine()) {
         Abort(rc);
         return;

@@ -205,6 +205,7 @@ private:
     std::string coverFileName_;
     uint8_t lastPostPage_ = 0;
     char pageStatus_ = 0; // the page verdict of +FPTS/+FPS or AT+FPS?
+    int64_t pageStartBytes_ = 0; // BytesWritten() when the page's data began
     // The page whose post-page exchange runs, kept so that RTN can send it again.
     int32_t sentPage_ = 0;
     bool sentCover_ = false;

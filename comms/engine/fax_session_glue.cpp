@@ -227,7 +227,7 @@ FaxSession::Collected FaxSession::Collect()
         if (item != ResponseCollector::Line)
             continue;
         if (IsError() && ErrorEndsSession()) {
-            Abort(ecFaxBadModemResult);
+            Abort(ErrorReplyError());
             return Collected::StateChanged;
         }
         if (common.faxClass != fcClass1 && IsHangupWord()) {
@@ -237,6 +237,7 @@ FaxSession::Collected FaxSession::Collect()
                 return Collected::StateChanged;
             }
         }
+        carrierLost_ = IsNoCarrier();
         return Collected::Line;
     }
     return Collected::Nothing;

@@ -70,6 +70,16 @@ constexpr int32_t kPageSetupTicks = SecondsToTicks(30);
 constexpr int32_t kXonTicks = SecondsToTicks(1);
 // Class 2/2.0: the pause before AT+FDT asks for the next page.
 constexpr int32_t kNextPageDelayTicks = 5;
+// Class 2/2.0, receiving: a modem that takes in a whole page before it passes it on (a buffering
+// or a network fax modem) says CONNECT to AT+FDR only once the page has crossed the line. The
+// densest ITU test chart (4) codes to 108 KB at fine resolution; a page may be about twice that.
+constexpr int64_t kLongestPageBytes = 192 * 1024;
+
+// Ticks that bytes of page data take on the line at a bit rate (2400 when it is not known yet).
+constexpr int32_t LineTicks(int64_t bytes, int32_t bitRate)
+{
+    return int32_t(bytes * 8 * 1000 / (bitRate >= 2400 ? bitRate : 2400) / MsPerTick);
+}
 
 static_assert(kT1Ticks == 4 * 182 && kT4Ticks == 54 && kNegotiationTicks == 182 && kPageSetupTicks == 546
                   && kXonTicks == 18,
@@ -158,6 +168,8 @@ protected:
     virtual bool Done() const = 0;
     // An ERROR line ends the session unless the state reads it itself.
     virtual bool ErrorEndsSession() const = 0;
+    // The error such an ERROR line ends the session with.
+    virtual int ErrorReplyError() const { return ecFaxBadModemResult; }
     // The error a Class 2/2.0 hang-up report ends the session with; 0 while the state reads it.
     virtual int HangupReportError() const = 0;
     // The state's step waits while another session of this kind runs the same step.
@@ -188,6 +200,7 @@ protected:
     mutable std::recursive_mutex passLock_;
     bool userAbort_ = false;
     bool writeFailed_ = false; // the port refused a command or write: the session ends
+    bool carrierLost_ = false; // the modem's line before the current one was NO CARRIER
 
 private:
     enum class Collected { Nothing, Line, StateChanged };

@@ -13,12 +13,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
@@ -94,6 +97,8 @@ void UucpLock::SetLockFolderForTest(const std::string& folder) { LockFolder() = 
 
 namespace {
 
+constexpr const char kNamePrefix[] = "LCK..";
+
 // LCK.. and the name below /dev with its slashes made underscores; a name elsewhere (an alias in a
 // test bed's folder) by its last part.
 std::string LockPathOfName(const std::string& name)
@@ -102,7 +107,154 @@ std::string LockPathOfName(const std::string& name)
     for (char& c : base)
         if (c == '/')
             c = '_';
-    return LockFolder() + "/LCK.." + base;
+    return LockFolder() + "/" + kNamePrefix + base;
+}
+
+// The lock by device number that lockdev-based programs take: LCK.<major>.<minor>, three digits each.
+std::string LockPathOfNumber(dev_t device)
+{
+    char name[48];
+    std::snprintf(name, sizeof name, "/LCK.%03u.%03u", ::major(device), ::minor(device));
+    return LockFolder() + name;
+}
+
+bool CharDeviceOf(const std::string& path, dev_t& device)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    device = st.st_rdev;
+    return true;
+}
+
+// Every name under /dev that leads to the device: its node and the links to it (/dev/modem,
+// /dev/serial/by-id/...). Other programs lock the name they were given, so the device is locked
+// under each of them. Links into /proc (/dev/fd, /dev/stdin) and the by-number folders are no
+// names a program is configured with.
+void CollectDevNames(const std::string& folder, dev_t device, int depth, std::vector<std::string>& names)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (dirent* e = ::readdir(dir)) {
+        std::string entry = e->d_name;
+        if (entry == "." || entry == "..")
+            continue;
+        std::string path = folder + "/" + entry;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            bool skipped = depth == 0 && (entry == "char" || entry == "block" || entry == "shm" || entry == "mqueue");
+            if (!skipped && depth < 3)
+                CollectDevNames(path, device, depth + 1, names);
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            char target[256];
+            ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+            if (n <= 0 || std::string(target, size_t(n)).rfind("/proc/", 0) == 0)
+                continue;
+        } else if (!S_ISCHR(st.st_mode)) {
+            continue;
+        }
+        dev_t found;
+        if (CharDeviceOf(path, found) && found == device)
+            names.push_back(path);
+    }
+    ::closedir(dir);
+}
+
+// What a lock file's name says about the device it guards.
+enum class LockNames { OurDevice, OtherDevice, NoDevice };
+
+LockNames WhatLockNames(const std::string& fileName, dev_t device)
+{
+    unsigned major = 0, minor = 0;
+    char tail = 0;
+    if (std::sscanf(fileName.c_str(), "LCK.%u.%u%c", &major, &minor, &tail) == 2)
+        return major == ::major(device) && minor == ::minor(device) ? LockNames::OurDevice : LockNames::OtherDevice;
+    if (fileName.rfind(kNamePrefix, 0) != 0)
+        return LockNames::NoDevice;
+    // LCK..ttyS0 is /dev/ttyS0; LCK..pts_3 is /dev/pts/3 (slashes written as underscores).
+    std::string name = fileName.substr(sizeof kNamePrefix - 1);
+    std::string slashed = name;
+    std::replace(slashed.begin(), slashed.end(), '_', '/');
+    bool other = false;
+    for (const std::string& candidate : {name, slashed}) {
+        dev_t found;
+        if (name.empty() || candidate.find("..") != std::string::npos || !CharDeviceOf("/dev/" + candidate, found))
+            continue;
+        if (found == device)
+            return LockNames::OurDevice;
+        other = true;
+    }
+    return other ? LockNames::OtherDevice : LockNames::NoDevice;
+}
+
+// Whether process pid has the device open. A process whose descriptors may not be read is taken
+// to have it: refusing a free port is the lesser harm.
+bool HasDeviceOpen(long pid, dev_t device)
+{
+    std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return errno != ENOENT;
+    bool open = false;
+    while (dirent* e = ::readdir(dir)) {
+        dev_t found;
+        if (e->d_name[0] != '.' && CharDeviceOf(folder + "/" + e->d_name, found) && found == device) {
+            open = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return open;
+}
+
+// A program writes its lock first and opens the device a moment later: a lock this young whose
+// holder does not have the device open yet is looked at again once it is this old.
+constexpr long kLockSettleMs = 200;
+
+long LockAgeMs(const std::string& path)
+{
+    struct stat st {};
+    struct timespec now {};
+    if (::stat(path.c_str(), &st) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return kLockSettleMs;
+    return long(now.tv_sec - st.st_mtim.tv_sec) * 1000 + (now.tv_nsec - st.st_mtim.tv_nsec) / 1000000;
+}
+
+enum class LockState { Free, HeldForOurDevice, HeldForAnother };
+
+// A lock file's state for our device. A lock whose name leads to our device is held while its
+// process lives. One whose name leads elsewhere, or nowhere (an alias outside /dev, LCK..ttyA of
+// /tmp/a/ttyA and of /tmp/b/ttyA alike), holds our device only when its process has the device open.
+LockState StateOf(const std::string& path, dev_t device, bool deviceKnown)
+{
+    long pid = ReadLockPid(path);
+    if (pid == 0) {
+        // Being written right now, or empty: give the writer a moment before calling it stale.
+        ::usleep(50000);
+        pid = ReadLockPid(path);
+    }
+    if (pid <= 0 || !ProcessAlive(pid))
+        return LockState::Free;
+    std::string fileName = path.substr(path.rfind('/') + 1);
+    if (!deviceKnown)
+        return LockState::HeldForOurDevice;
+    LockNames names = WhatLockNames(fileName, device);
+    if (names == LockNames::OurDevice || HasDeviceOpen(pid, device))
+        return LockState::HeldForOurDevice;
+    if (names == LockNames::NoDevice) {
+        long age = LockAgeMs(path);
+        if (age >= 0 && age < kLockSettleMs) {
+            ::usleep(useconds_t(kLockSettleMs - age) * 1000);
+            if (ProcessAlive(pid) && HasDeviceOpen(pid, device))
+                return LockState::HeldForOurDevice;
+        }
+    }
+    return ProcessAlive(pid) ? LockState::HeldForAnother : LockState::Free;
 }
 
 } // namespace
@@ -124,10 +276,19 @@ std::vector<std::string> UucpLock::LockPathsFor(const std::string& devicePath)
         if (std::find(paths.begin(), paths.end(), p) == paths.end())
             paths.push_back(p);
     };
-    // The configured name and each link it leads through (a bounded walk: links may loop).
+    dev_t device = 0;
+    const bool known = CharDeviceOf(devicePath, device);
+    add(LockPathFor(devicePath));
+    if (known)
+        add(LockPathOfNumber(device));
+    // The configured name and each link it leads through (a bounded walk: links may loop). A name
+    // outside /dev is locked by its last part, unless that is the name of another device in /dev.
     std::string name = devicePath;
     for (int hop = 0; hop < 16; ++hop) {
-        add(LockPathOfName(name));
+        std::string path = LockPathOfName(name);
+        if (!known || name.rfind("/dev/", 0) == 0
+            || WhatLockNames(path.substr(path.rfind('/') + 1), device) != LockNames::OtherDevice)
+            add(path);
         char target[4096];
         ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
         if (n <= 0)
@@ -137,15 +298,42 @@ std::vector<std::string> UucpLock::LockPathsFor(const std::string& devicePath)
             next = name.substr(0, name.rfind('/') + 1) + next;
         name = next;
     }
-    add(LockPathFor(devicePath));
+    if (known) {
+        std::vector<std::string> devNames;
+        CollectDevNames("/dev", device, 0, devNames);
+        for (const std::string& n : devNames)
+            add(LockPathOfName(n));
+    }
     return paths;
 }
 
 bool UucpLock::Acquire(const std::string& devicePath)
 {
     Release();
+    dev_t device = 0;
+    const bool known = CharDeviceOf(devicePath, device);
+    // Another program may hold the device under a name we do not know of (a link made after we
+    // looked, an alias in its own folder): every lock in the folder is looked at.
+    if (known) {
+        if (DIR* dir = ::opendir(LockFolder().c_str())) {
+            bool held = false;
+            while (dirent* e = ::readdir(dir)) {
+                if (std::strncmp(e->d_name, "LCK.", 4) != 0)
+                    continue;
+                std::string path = LockFolder() + "/" + e->d_name;
+                // Our own locks of other devices (a second port of this process) are no concern.
+                if (ReadLockPid(path) != long(::getpid()) || WhatLockNames(e->d_name, device) == LockNames::OurDevice)
+                    held = StateOf(path, device, true) == LockState::HeldForOurDevice;
+                if (held)
+                    break;
+            }
+            ::closedir(dir);
+            if (held)
+                return false;
+        }
+    }
     for (const std::string& path : LockPathsFor(devicePath)) {
-        if (!AcquireOne(path)) {
+        if (!AcquireOne(path, device, known)) {
             Release();
             return false;
         }
@@ -155,7 +343,7 @@ bool UucpLock::Acquire(const std::string& devicePath)
     return true;
 }
 
-bool UucpLock::AcquireOne(const std::string& path)
+bool UucpLock::AcquireOne(const std::string& path, dev_t device, bool deviceKnown)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -170,17 +358,11 @@ bool UucpLock::AcquireOne(const std::string& path)
         }
         if (errno != EEXIST)
             return true; // no lock folder we may write to
-        long pid = ReadLockPid(path);
-        if (pid != 0 && ProcessAlive(pid))
-            return false;
-        if (pid == 0) {
-            // Being written right now, or empty: give the writer a moment before calling it stale.
-            ::usleep(50000);
-            pid = ReadLockPid(path);
-            if (pid != 0 && ProcessAlive(pid))
-                return false;
+        switch (StateOf(path, device, deviceKnown)) {
+        case LockState::HeldForOurDevice: return false;
+        case LockState::HeldForAnother: return true; // the same name for another device: not ours to take
+        case LockState::Free: ::unlink(path.c_str()); break; // stale: its process is gone
         }
-        ::unlink(path.c_str()); // stale: its process is gone
     }
     return false;
 }

@@ -7,7 +7,7 @@
 // thread samples them. On a pseudo-terminal, where those calls fail, CTS and DSR read on and carrier
 // follows the port's carrier setting until the far end hangs up.
 //
-// Exclusive use: a UUCP lock file (/var/lock/LCK..name; stale ones of dead processes are removed)
+// Exclusive use: UUCP lock files (/var/lock/LCK..name; stale ones of dead processes are removed)
 // and flock() on the device, so that other programs and a second open see the port as busy.
 #pragma once
 
@@ -17,6 +17,7 @@
 #include <vector>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace zn::comms {
 
@@ -24,9 +25,13 @@ namespace zn::comms {
 constexpr int ErrorFileNotFound = 2;
 constexpr int ErrorAccessDenied = 5; // the port is held by another program or open here already
 
-// A device is locked under every name it is known by here: the name as configured (/dev/modem, a
-// /dev/serial/by-id/ link, a test bed's alias), each link on the way, and the device itself. A
-// program that opens the modem by any of those names then finds it locked.
+// A device is locked under every name it is known by: the name as configured (/dev/modem, a
+// /dev/serial/by-id/ link, a test bed's alias), each link on the way, the device itself, every other
+// name in /dev that leads to it, and its device number (LCK.MMM.mmm, as lockdev writes it). A program
+// that opens the modem by any of those names then finds it locked. The other way round, a port is
+// busy when any lock in the folder guards the same device: by its name in /dev, by the device
+// number, or (for a name that leads to no device, an alias elsewhere) by its holder having the
+// device open. A lock of the same name for another device does not make the port busy.
 class UucpLock {
 public:
     UucpLock() = default;
@@ -45,7 +50,9 @@ public:
     static void SetLockFolderForTest(const std::string& folder);
 
 private:
-    static bool AcquireOne(const std::string& path);
+    // False when a live process holds the lock for our device; true when it is ours now, or is
+    // another device's lock of the same name, or the folder takes no locks.
+    static bool AcquireOne(const std::string& path, dev_t device, bool deviceKnown);
     std::vector<std::string> paths_;
 };
 

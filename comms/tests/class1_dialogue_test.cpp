@@ -3,6 +3,9 @@
 // side's CFR.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "apf_test_pages.h"
 #include "comms/engine/class1_frames.h"
 #include "comms/engine/fax_image_io.h"
@@ -30,6 +33,10 @@ public:
     }
     int failTrainings = 0; // answer this many trainings with FTT
     int rejectPages = 0;   // answer this many pages with RTN
+    bool dcnForCfr = false; // end the call with DCN where CFR would answer the training
+    // The sender's status when each post-page command arrives.
+    std::function<int()> statusNow;
+    std::vector<int> postPageStatuses;
     std::vector<int32_t> dcsRates;
     std::vector<std::string> trainings; // modulation codes of AT+FTM for TCF
     std::vector<size_t> pageBytes;
@@ -71,7 +78,7 @@ private:
                             && d.find_first_not_of('\0') == std::string::npos;
             if (training) {
                 trainings.push_back(modulation_);
-                nextFcf_ = failTrainings-- > 0 ? fcfFTT : fcfCFR;
+                nextFcf_ = dcnForCfr ? fcfDCN : failTrainings-- > 0 ? fcfFTT : fcfCFR;
             } else {
                 pageBytes.push_back(d.size());
             }
@@ -87,6 +94,8 @@ private:
                 trainings.end());
         } else if (fcf == fcfMPS || fcf == fcfEOP || fcf == fcfEOM) {
             nextFcf_ = rejectPages-- > 0 ? fcfRTN : fcfMCF;
+            if (statusNow)
+                postPageStatuses.push_back(statusNow());
         }
         if (control & 0x10) {
             port_.Modem(kOK);
@@ -172,6 +181,35 @@ TEST_F(Class1Dialogue, PageRejectedBeyondTheRetryLimitFailsTheFax)
     EXPECT_EQ(far.pageBytes.size(), 3u); // the page and its two retries
 }
 
+// Each page's status names what ends it: "Sending EOP" only for the last page; a page the far end
+// confirms is "Page accepted by remote".
+TEST_F(Class1Dialogue, OnlyTheLastPageIsSendingEop)
+{
+    auto b = ReadPbm(ItuChartPath(2));
+    ASSERT_TRUE(b);
+    const Bitmap top = b->Rows(0, 300);
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), {top, top, top}, true));
+    CalledStation far(port_);
+    FaxSendSession session(events_);
+    far.statusNow = [&session] { return int(session.common.statusCode); };
+    Send(session, 14400);
+    EXPECT_TRUE(events_.Errors().empty()) << far.log;
+    EXPECT_EQ(far.postPageStatuses, (std::vector<int>{fsSendingPage, fsSendingPage, fsSendingEOP}));
+    const std::vector<int> statuses = events_.Statuses();
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsPageAccepted), statuses.end());
+}
+
+// A DCN where the training's answer should be: the far end ended the call.
+TEST_F(Class1Dialogue, DcnInPhaseBIsTheFarEndEndingTheCall)
+{
+    CalledStation far(port_);
+    far.dcnForCfr = true;
+    FaxSendSession session(events_);
+    Send(session, 14400);
+    ASSERT_FALSE(events_.Errors().empty()) << far.log;
+    EXPECT_EQ(events_.Errors().front(), ecCancelRequested) << far.log;
+}
+
 // The calling station, for the receive session.
 class CallingStation {
 public:
@@ -183,6 +221,9 @@ public:
     }
     int fcErrors = 1;          // answer the first AT+FRM for the training with +FCERROR
     bool missFirstMcf = false; // act as if the first MCF was not heard: repeat MPS
+    // Where the caller leaves the call: not at all, with DCN instead of its DCS, by hanging up
+    // after its page (the carrier goes, then the modem is off the line), or under our CFR.
+    enum class Leaves { Never, DcnForDcs, HangsUpAfterPage, HangsUpUnderCfr } leaves = Leaves::Never;
     std::vector<std::string> commands;
     int cfrFrames = 0;
     int mcfFrames = 0;
@@ -200,6 +241,14 @@ private:
             if (step_ == 0) {
                 port_.Modem(ScriptedPort::Frame(fcfTSI, false, std::string(20, ' ')));
                 step_ = 1;
+            } else if (step_ == 1 && leaves == Leaves::DcnForDcs) {
+                port_.Modem(ScriptedPort::Frame(fcfDCN, true));
+                step_ = 5;
+            } else if (step_ == 3 && leaves == Leaves::HangsUpAfterPage) {
+                port_.Modem("\r\nNO CARRIER\r\n");
+                step_ = 5;
+            } else if (step_ == 5) {
+                port_.Modem("\r\nERROR\r\n");
             } else if (step_ == 1) {
                 // DCS: 14400, fine.
                 port_.Modem(ScriptedPort::Frame(fcfDCS, true, std::string(1, char(0)) + char(0x62) + char(0x88)));
@@ -237,6 +286,11 @@ private:
         uint8_t control = uint8_t(d[1]), fcf = uint8_t(d[2]);
         if (fcf == fcfCFR)
             ++cfrFrames;
+        if (fcf == fcfCFR && leaves == Leaves::HangsUpUnderCfr) {
+            port_.Modem("\r\nNO CARRIER\r\n");
+            step_ = 5;
+            return;
+        }
         if (fcf == fcfMCF && ++mcfFrames == 1 && missFirstMcf)
             repeatPending_ = true;
         if (control & 0x10) {
@@ -310,6 +364,52 @@ TEST_F(Class1Dialogue, RepeatedPostPageCommandIsAnsweredAgain)
     EXPECT_EQ(ApfPageCount(m), 2);
     ApfClose(m);
 }
+
+// How a received call ends is told in the texts the user knows: a whole call ends "Finished" (not
+// with a Class 2 hang-up report); a caller that sends DCN in phase B or hangs up ends it as a far
+// end that disconnected, not as a modem that answered badly.
+struct LeaveCase {
+    const char* name;
+    CallingStation::Leaves leaves;
+    int error;
+};
+
+class Class1CallEnd : public Class1Dialogue, public ::testing::WithParamInterface<LeaveCase> {};
+
+TEST_P(Class1CallEnd, IsReportedAsWhatHappened)
+{
+    CallingStation far(port_, std::string("\x00\x80\xB2\x59\x01\x00", 6));
+    far.fcErrors = 0;
+    far.leaves = GetParam().leaves;
+    events_.receiveDir = dir_.Path();
+    FaxReceiveSession session(events_);
+    session.common.faxClass = fcClass1;
+    session.common.options = foExitOnError;
+    session.modem.DesiredBPS = 14400;
+    session.OneFax = true;
+    ASSERT_EQ(session.Start(port_), 0);
+    port_.Modem("\r\nRING\r\n");
+    ASSERT_TRUE(port_.Run(session));
+    const std::vector<int> statuses = events_.Statuses();
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), fsGotFHNG), 0);
+    if (GetParam().error == 0) {
+        EXPECT_TRUE(events_.Errors().empty()) << events_.Errors().front();
+        ASSERT_FALSE(statuses.empty());
+        EXPECT_EQ(statuses.back(), fsFinished);
+        return;
+    }
+    ASSERT_FALSE(events_.Errors().empty());
+    EXPECT_EQ(events_.Errors().front(), GetParam().error);
+    EXPECT_TRUE(events_.Received().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, Class1CallEnd,
+    ::testing::Values(LeaveCase{"Whole", CallingStation::Leaves::Never, 0},
+                      LeaveCase{"DcnInPhaseB", CallingStation::Leaves::DcnForDcs, ecCancelRequested},
+                      LeaveCase{"HangUpAfterThePage", CallingStation::Leaves::HangsUpAfterPage, ecCancelRequested},
+                      LeaveCase{"HangUpUnderCfr", CallingStation::Leaves::HangsUpUnderCfr, ecCancelRequested}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // After the six EOLs that end a page the carrier's last bits are noise: they stay out of the file.
 TEST_F(Class1Dialogue, NothingAfterThePagesRtcIsKept)

@@ -83,6 +83,52 @@ void ExpectSamePages(const std::vector<Bitmap>& got, const std::vector<Bitmap>& 
     }
 }
 
+// A send session of one fax file at 14400 bit/s on the simulator's port.
+struct OneFaxSend {
+    OneFaxSend(const Class2Sim& sim, const std::string& file, uint8_t faxClass) : port(sim.Device()), session(events)
+    {
+        events.entries.push_back({"5550100", file, ""});
+        session.common.faxClass = faxClass;
+        session.common.StationID = "ZN ENGINE";
+        session.modem.DesiredBPS = 14400;
+    }
+    bool Start() { return port.IsOpen() && session.Start(port.Port()) == 0; }
+
+    TestPort port;
+    RecordingEvents events;
+    FaxSendSession session;
+};
+
+// A receive session for one fax on the simulator's port, its files in dir.
+struct OneFaxReceive {
+    OneFaxReceive(const Class2Sim& sim, const TempDir& dir, uint8_t faxClass) : port(sim.Device()), session(events)
+    {
+        events.receiveDir = dir.Path();
+        session.common.faxClass = faxClass;
+        session.common.StationID = "ZN ENGINE";
+        session.common.options = foExitOnError;
+        session.OneFax = true;
+    }
+    bool Start() { return port.IsOpen() && session.Start(port.Port()) == 0; }
+    // The session ended within the limit without an error, with one fax whose pages are read.
+    ::testing::AssertionResult OneFaxIn(std::chrono::seconds limit, const Class2Sim& sim, std::vector<Bitmap>& pages)
+    {
+        if (!events.WaitFinished(limit))
+            return ::testing::AssertionFailure() << "the session did not end\n" << sim.Log();
+        if (!events.Errors().empty())
+            return ::testing::AssertionFailure() << "error " << events.Errors().front() << "\n" << sim.Log();
+        if (events.Received().size() != 1)
+            return ::testing::AssertionFailure() << events.Received().size() << " faxes received";
+        if (!ReadApf(events.Received().front(), pages))
+            return ::testing::AssertionFailure() << "unreadable: " << events.Received().front();
+        return ::testing::AssertionSuccess();
+    }
+
+    TestPort port;
+    RecordingEvents events;
+    FaxReceiveSession session;
+};
+
 class Class2Send : public ::testing::TestWithParam<Class2Case> {
 protected:
     TempDir dir_;
@@ -98,15 +144,10 @@ TEST_P(Class2Send, EndsAsTheModemDecides)
     auto pages = Charts(c.charts);
     ASSERT_TRUE(WriteApf(dir_.File("out.apf"), pages, true));
 
-    TestPort port(sim.Device());
-    ASSERT_TRUE(port.IsOpen());
-    RecordingEvents events;
-    events.entries.push_back({"5550100", dir_.File("out.apf"), ""});
-    FaxSendSession session(events);
-    session.common.faxClass = c.faxClass;
-    session.common.StationID = "ZN ENGINE";
-    session.modem.DesiredBPS = 14400;
-    ASSERT_EQ(session.Start(port.Port()), 0);
+    OneFaxSend tx(sim, dir_.File("out.apf"), c.faxClass);
+    ASSERT_TRUE(tx.Start());
+    RecordingEvents& events = tx.events;
+    FaxSendSession& session = tx.session;
     ASSERT_TRUE(events.WaitFinished(120s));
     if (c.expectError) {
         ASSERT_FALSE(events.Errors().empty()) << sim.Log();
@@ -164,16 +205,10 @@ TEST_P(Class2Receive, PagesArriveOrTheCallFails)
     Class2Sim sim(dir_, args);
     ASSERT_FALSE(sim.Device().empty());
 
-    TestPort port(sim.Device());
-    ASSERT_TRUE(port.IsOpen());
-    RecordingEvents events;
-    events.receiveDir = dir_.Path();
-    FaxReceiveSession session(events);
-    session.common.faxClass = c.faxClass;
-    session.common.StationID = "ZN ENGINE";
-    session.common.options = foExitOnError;
-    session.OneFax = true;
-    ASSERT_EQ(session.Start(port.Port()), 0);
+    OneFaxReceive rx(sim, dir_, c.faxClass);
+    ASSERT_TRUE(rx.Start());
+    RecordingEvents& events = rx.events;
+    FaxReceiveSession& session = rx.session;
     ASSERT_TRUE(events.WaitFinished(120s));
     if (c.expectError) {
         ASSERT_FALSE(events.Errors().empty());
@@ -207,20 +242,10 @@ TEST(Class2ReceiveLimits, APageLongerThanAPageCanBeKeepsItsFirstRows)
     }
     Class2Sim sim(dir, {"--send", dir.File("tall.pbm"), "--speedup", "1000", "--ring-delay", "0.2"});
     ASSERT_FALSE(sim.Device().empty());
-    TestPort port(sim.Device());
-    ASSERT_TRUE(port.IsOpen());
-    RecordingEvents events;
-    events.receiveDir = dir.Path();
-    FaxReceiveSession session(events);
-    session.common.faxClass = fcClass2;
-    session.common.options = foExitOnError;
-    session.OneFax = true;
-    ASSERT_EQ(session.Start(port.Port()), 0);
-    ASSERT_TRUE(events.WaitFinished(300s));
-    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
-    ASSERT_EQ(events.Received().size(), 1u);
+    OneFaxReceive rx(sim, dir, fcClass2);
+    ASSERT_TRUE(rx.Start());
     std::vector<Bitmap> got;
-    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ASSERT_TRUE(rx.OneFaxIn(300s, sim, got));
     ASSERT_EQ(got.size(), 1u);
     // The page stops at the EOL behind its last row; this reader counts the EOL as one more blank row.
     ASSERT_GE(got[0].height, zn::faxdoc::kMaxPageRows);
@@ -230,6 +255,75 @@ TEST(Class2ReceiveLimits, APageLongerThanAPageCanBeKeepsItsFirstRows)
     for (int y = zn::faxdoc::kMaxPageRows; y < got[0].height; ++y)
         EXPECT_TRUE(got[0].RowIsWhite(y));
 }
+
+// A page flagged 2048 pixels wide whose rows are 1728: refused before the number is dialled, where
+// it would go out under a 2048-pixel DCS and come back rejected.
+TEST(Class2SendChecks, APageWhoseRowsAreNotAsWideAsItsFlagIsRefusedBeforeDialling)
+{
+    TempDir dir;
+    Class2Sim sim(dir, {"--speedup", "50"});
+    ASSERT_FALSE(sim.Device().empty());
+    ASSERT_TRUE(WriteApf(dir.File("out.apf"), Charts({1}), true));
+    {
+        std::fstream f(dir.File("out.apf"), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(64 + 4);
+        f.put(char(1 | 2 | 4)); // fine, wide, row records
+    }
+    ASSERT_TRUE(WriteApf(dir.File("good.apf"), Charts({2}), true));
+    // As the document, and as the cover of a good document.
+    for (const auto& [document, cover] : {std::pair<std::string, std::string>{"out.apf", ""}, {"good.apf", "out.apf"}}) {
+        OneFaxSend tx(sim, dir.File(document), fcClass2);
+        if (!cover.empty())
+            tx.events.entries.front().coverFile = dir.File(cover);
+        ASSERT_TRUE(tx.Start());
+        ASSERT_TRUE(tx.events.WaitFinished(60s));
+        ASSERT_FALSE(tx.events.Errors().empty()) << document << " " << cover;
+        EXPECT_EQ(tx.events.Errors().front(), ecFaxBadFormat);
+        EXPECT_EQ(tx.events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitFail}));
+        EXPECT_EQ(sim.Log().find("ATD"), std::string::npos) << sim.Log();
+    }
+}
+
+// A modem that holds a whole page (a buffering or a network fax modem), in real time: sending, it
+// answers the end of a 28 s page (chart 6 at 14400) only once the page has crossed the line;
+// receiving, its CONNECT to AT+FDR comes 19 s later (chart 2), once the page is in.
+class WholePageModem : public ::testing::TestWithParam<uint8_t> {
+protected:
+    TempDir dir_;
+};
+
+TEST_P(WholePageModem, IsWaitedForWhileItSendsThePage)
+{
+    Class2Sim sim(dir_, {"--whole-page", "--rx-dir", dir_.File("rx")});
+    ASSERT_FALSE(sim.Device().empty());
+    auto pages = Charts({6});
+    ASSERT_TRUE(WriteApf(dir_.File("out.apf"), pages, true));
+    OneFaxSend tx(sim, dir_.File("out.apf"), GetParam());
+    ASSERT_TRUE(tx.Start());
+    RecordingEvents& events = tx.events;
+    ASSERT_TRUE(events.WaitFinished(120s));
+    ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
+    EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitOK}));
+    auto got = ReadPbm(dir_.File("rx/page-001.pbm"));
+    ASSERT_TRUE(got) << sim.Log();
+    ExpectSamePages({*got}, pages);
+}
+
+TEST(WholePageModemReceive, IsWaitedForWhileItTakesThePage)
+{
+    TempDir dir;
+    Class2Sim sim(dir, {"--whole-page", "--send", ItuChartPath(2), "--ring-delay", "0.2"});
+    ASSERT_FALSE(sim.Device().empty());
+    OneFaxReceive rx(sim, dir, fcClass2);
+    rx.session.modem.DesiredBPS = 14400;
+    ASSERT_TRUE(rx.Start());
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(rx.OneFaxIn(120s, sim, got));
+    ExpectSamePages(got, Charts({2}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, WholePageModem, ::testing::Values(fcClass2, fcClass20),
+                         [](const auto& info) { return info.param == fcClass2 ? "Class2" : "Class20"; });
 
 INSTANTIATE_TEST_SUITE_P(
     Dialogues, Class2Receive,

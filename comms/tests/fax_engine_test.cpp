@@ -403,6 +403,68 @@ TEST_F(FaxFile, NamesKeepTheirCaseAndFindAFileSpeltOtherwise)
     ApfClose(m);
 }
 
+// A page's rows against its width flag, as a send checks them before it dials.
+struct WidthCase {
+    const char* name;
+    int rowWidth;      // the width the rows with black in them are coded at
+    bool flaggedWide;  // the page header's 2048-pixel flag
+    bool blankTop1728; // blank 1728-pixel rows above them, the top margin of either width
+    int expected;
+};
+
+class RowWidths : public ::testing::TestWithParam<WidthCase> {
+protected:
+    faxline::TempDir dir_;
+};
+
+TEST_P(RowWidths, AreCheckedAgainstThePageFlag)
+{
+    const WidthCase& c = GetParam();
+    std::vector<uint8_t> stream;
+    if (c.blankTop1728)
+        for (int i = 0; i < 10; ++i)
+            stream.insert(stream.end(), zn::faxdoc::kBlankRow1728, zn::faxdoc::kBlankRow1728 + 6);
+    std::vector<uint8_t> raster(size_t(c.rowWidth / 8), 0);
+    for (size_t i = 0; i < raster.size(); i += 7)
+        raster[i] = 0xF0;
+    uint8_t coded[zn::faxdoc::kCodedRowBufferSize];
+    for (int y = 0; y < 20; ++y) {
+        int n = zn::faxdoc::CodeRasterRow(raster.data(), int(raster.size()), c.rowWidth, 0, false, coded);
+        stream.insert(stream.end(), coded, coded + n);
+    }
+    int n = zn::faxdoc::MakeEndOfPage(coded);
+    stream.insert(stream.end(), coded, coded + n);
+
+    TFaxModemRec m;
+    const std::string name = dir_.File("w.apf");
+    ASSERT_EQ(ApfCreate(m, name, "LOCAL"), 0);
+    // A first page that is right either way: the check looks at every page.
+    ASSERT_EQ(ApfAppendPageHeader(m, false, false), 0);
+    ASSERT_EQ(ApfWriteBytes(m, zn::faxdoc::kBlankRow1728, 6), 0);
+    ASSERT_EQ(ApfFinishPage(m, "", 6), 0);
+    ASSERT_EQ(ApfAppendPageHeader(m, false, c.flaggedWide), 0);
+    ASSERT_EQ(ApfWriteBytes(m, stream.data(), stream.size()), 0);
+    ASSERT_EQ(ApfFinishPage(m, "", int32_t(stream.size())), 0);
+    ApfClose(m);
+
+    TFaxModemRec r;
+    ASSERT_EQ(ApfOpenForReading(r, name, "APF"), 0);
+    EXPECT_EQ(ApfCheckRowWidths(r), c.expected);
+    if (c.expected == 0) {
+        EXPECT_EQ(ApfPageBodyLength(r), 6) << "left at page 1";
+    }
+    ApfClose(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, RowWidths,
+    ::testing::Values(WidthCase{"NarrowRowsFlaggedWide", 1728, true, false, ecFaxBadFormat},
+                      WidthCase{"WideRowsFlaggedNarrow", 2048, false, false, ecFaxBadFormat},
+                      WidthCase{"WideRowsFlaggedWide", 2048, true, false, 0},
+                      WidthCase{"NarrowRowsFlaggedNarrow", 1728, false, false, 0},
+                      WidthCase{"WideRowsBelowANarrowBlankMargin", 2048, true, true, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(FaxFile, WrongSignatureIsNoFaxFile)
 {
     std::ofstream(dir_.File("x.apf")) << std::string(64, 'x');

@@ -7,6 +7,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -370,13 +372,59 @@ TEST_F(AliasedPort, IsLockedUnderTheConfiguredNameAndTheDeviceAndReleasedFromBot
     }
 }
 
+// A process that opens a device and keeps it open until killed; Holding() once it has it open.
+class DeviceHolder {
+public:
+    explicit DeviceHolder(const std::string& path)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            char ok = fd >= 0 ? '1' : '0';
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char ok = 0;
+        holding_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == '1';
+        ::close(ready[0]);
+    }
+    ~DeviceHolder() { Stop(); }
+    void Stop()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    bool Holding() const { return holding_; }
+    pid_t Pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    bool holding_ = false;
+};
+
+void WriteLock(const std::string& path, pid_t pid)
+{
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr) << path;
+    std::fprintf(f, "%10d\n", int(pid));
+    std::fclose(f);
+}
+
 TEST_F(AliasedPort, ALiveLockUnderTheConfiguredNameKeepsThePortAndLeavesNoLockOfOurs)
 {
-    pid_t holder = ::fork();
-    if (holder == 0) {
-        ::pause();
-        ::_exit(0);
-    }
+    // A program that locked the configured name and has the device open.
+    DeviceHolder holderProcess(alias_);
+    ASSERT_TRUE(holderProcess.Holding());
+    pid_t holder = holderProcess.Pid();
     FILE* f = std::fopen(AliasLock().c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fprintf(f, "%10d\n", int(holder));
@@ -385,11 +433,148 @@ TEST_F(AliasedPort, ALiveLockUnderTheConfiguredNameKeepsThePortAndLeavesNoLockOf
     EXPECT_EQ(d.OpenPort(alias_, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
     EXPECT_FALSE(Exists(UucpLock::LockPathFor(pty_.SlavePath())));
     EXPECT_EQ(std::atol(ReadFile(AliasLock()).c_str()), long(holder));
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
+    holderProcess.Stop();
     // Its holder gone, the lock is stale and the port opens.
     TFxWin32Dispatcher again(nullptr);
     EXPECT_EQ(again.OpenPort(alias_, 19200, 0, 8, 1, 4096, 4096, 0), 0);
     again.ClosePort();
     EXPECT_FALSE(Exists(AliasLock()));
+}
+
+// Two modems whose links in folders of their own end in the same name: each lock of that name is
+// another device's, and neither port keeps the other from opening.
+TEST(PortDriverNames, SameNamedLinksToDifferentDevicesBothOpen)
+{
+    if (::access("/var/lock", W_OK) != 0)
+        GTEST_SKIP() << "no writable lock folder";
+    PtyPair ptyA, ptyB;
+    ASSERT_TRUE(ptyA.Ok() && ptyB.Ok());
+    char patternA[] = "/tmp/zn_twinA_XXXXXX", patternB[] = "/tmp/zn_twinB_XXXXXX";
+    ASSERT_NE(::mkdtemp(patternA), nullptr);
+    ASSERT_NE(::mkdtemp(patternB), nullptr);
+    const std::string name = "ttyZnTwin" + std::to_string(::getpid());
+    const std::string linkA = std::string(patternA) + "/" + name, linkB = std::string(patternB) + "/" + name;
+    ASSERT_EQ(::symlink(ptyA.SlavePath().c_str(), linkA.c_str()), 0);
+    ASSERT_EQ(::symlink(ptyB.SlavePath().c_str(), linkB.c_str()), 0);
+    const std::string sharedLock = "/var/lock/LCK.." + name;
+    {
+        TFxWin32Dispatcher a(nullptr), b(nullptr);
+        EXPECT_EQ(a.OpenPort(linkA, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        EXPECT_EQ(b.OpenPort(linkB, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        // The same device under its own name stays busy.
+        TFxWin32Dispatcher again(nullptr);
+        EXPECT_EQ(again.OpenPort(ptyB.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+        a.ClosePort();
+        b.ClosePort();
+    }
+    EXPECT_NE(::access(sharedLock.c_str(), F_OK), 0);
+    if (HaveEfax()) {
+        // efax on the first modem under that name, zn on the second.
+        Efax efax(linkA, sharedLock);
+        ASSERT_TRUE(efax.Started());
+        ASSERT_TRUE(WaitUntil([&] { return efax.Said().find("opened") != std::string::npos; }, 5000)) << efax.Said();
+        TFxWin32Dispatcher b(nullptr);
+        EXPECT_EQ(b.OpenPort(linkB, 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        TFxWin32Dispatcher a(nullptr);
+        EXPECT_EQ(a.OpenPort(linkA, 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+        b.ClosePort();
+        EXPECT_EQ(std::atol(ReadFile(sharedLock).c_str()), long(efax.Pid())) << "efax's lock is left alone";
+        efax.Stop();
+        ::unlink(sharedLock.c_str());
+    }
+    ::unlink(linkA.c_str());
+    ::unlink(linkB.c_str());
+    ::rmdir(patternA);
+    ::rmdir(patternB);
+}
+
+// The lock by device number that lockdev-based programs take: written while the port is open, and
+// a live one of another process keeps the port busy under any name.
+TEST(PortDriverNames, TheDeviceNumberLockIsWrittenAndHonoured)
+{
+    if (::access("/var/lock", W_OK) != 0)
+        GTEST_SKIP() << "no writable lock folder";
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.SlavePath().c_str(), &st), 0);
+    char name[64];
+    std::snprintf(name, sizeof name, "/var/lock/LCK.%03u.%03u", ::major(st.st_rdev), ::minor(st.st_rdev));
+    const std::string numberLock = name;
+    {
+        TFxWin32Dispatcher d(nullptr);
+        ASSERT_EQ(d.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+        EXPECT_EQ(std::atol(ReadFile(numberLock).c_str()), long(::getpid()));
+        d.ClosePort();
+        EXPECT_NE(::access(numberLock.c_str(), F_OK), 0);
+    }
+    DeviceHolder holder(pty.SlavePath());
+    ASSERT_TRUE(holder.Holding());
+    WriteLock(numberLock, holder.Pid());
+    TFxWin32Dispatcher busy(nullptr);
+    EXPECT_EQ(busy.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    EXPECT_EQ(std::atol(ReadFile(numberLock).c_str()), long(holder.Pid()));
+    holder.Stop();
+    TFxWin32Dispatcher free(nullptr);
+    EXPECT_EQ(free.OpenPort(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+}
+
+// A modem with a second name in /dev (a link such as /dev/modem): a program that opened it under
+// one name keeps out one that opens it under the other, both ways.
+class DevLinkedPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::access("/var/lock", W_OK) != 0 || ::access("/dev", W_OK) != 0)
+            GTEST_SKIP() << "needs a writable lock folder and /dev (root)";
+        ASSERT_TRUE(pty_.Ok());
+        name_ = "ttyZnLink" + std::to_string(::getpid());
+        link_ = "/dev/" + name_;
+        ::unlink(link_.c_str());
+        ASSERT_EQ(::symlink(pty_.SlavePath().c_str(), link_.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        if (!link_.empty())
+            ::unlink(link_.c_str());
+    }
+    std::string LinkLock() const { return "/var/lock/LCK.." + name_; }
+
+    PtyPair pty_;
+    std::string name_, link_;
+};
+
+TEST_F(DevLinkedPort, ZnUnderTheDeviceNameLocksTheLinkNameToo)
+{
+    std::vector<std::string> names = UucpLock::LockPathsFor(pty_.SlavePath());
+    EXPECT_NE(std::find(names.begin(), names.end(), LinkLock()), names.end());
+    TFxWin32Dispatcher d(nullptr);
+    ASSERT_EQ(d.OpenPort(pty_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    EXPECT_EQ(std::atol(ReadFile(LinkLock()).c_str()), long(::getpid()));
+    if (HaveEfax()) {
+        Efax efax(link_, LinkLock());
+        ASSERT_TRUE(efax.Started());
+        EXPECT_TRUE(WaitUntil([&] { return efax.Said().find("locked or busy") != std::string::npos; }, 5000))
+            << efax.Said();
+        EXPECT_EQ(efax.Said().find("opened"), std::string::npos) << efax.Said();
+    }
+    d.ClosePort();
+    EXPECT_NE(::access(LinkLock().c_str(), F_OK), 0);
+}
+
+TEST_F(DevLinkedPort, AProgramUnderTheLinkNameKeepsZnOutUnderTheDeviceName)
+{
+    if (!HaveEfax())
+        GTEST_SKIP() << "efax missing";
+    Efax efax(link_, LinkLock());
+    ASSERT_TRUE(efax.Started());
+    ASSERT_TRUE(WaitUntil([&] { return efax.Said().find("opened") != std::string::npos; }, 5000)) << efax.Said();
+    TFxWin32Dispatcher d(nullptr);
+    EXPECT_EQ(d.OpenPort(pty_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), -ErrorAccessDenied);
+    EXPECT_EQ(std::atol(ReadFile(LinkLock()).c_str()), long(efax.Pid()));
+    efax.Stop(); // killed: its lock stays behind, stale
+    TFxWin32Dispatcher after(nullptr);
+    EXPECT_EQ(after.OpenPort(pty_.SlavePath(), 19200, 0, 8, 1, 4096, 4096, 0), 0);
+    after.ClosePort();
+    EXPECT_NE(::access(LinkLock().c_str(), F_OK), 0);
 }

@@ -488,7 +488,9 @@ class Sim:
         consumed = 0
         while True:
             # Read no faster than the line carries the data: the port's queue is the flow control.
-            self.pace(start, consumed)
+            # A modem that takes the whole page first reads it as fast as it comes.
+            if not self.o.whole_page:
+                self.pace(start, consumed)
             try:
                 chunk = self.read_some(0.5, 256)
                 consumed += len(chunk)
@@ -529,6 +531,10 @@ class Sim:
                 break
         self.page_data_in = bytes(data)
         self.trace("transmission %d: %d bytes%s" % (self.transmissions, len(data), "" if ppm is None else ", " + PPM_NAMES[ppm]))
+        if self.o.whole_page:
+            # Only now does the page cross the line; the program hears of it once it has.
+            self.trace("whole page: sending it on the line")
+            self.pace(time.monotonic(), consumed)
         if ppm is None:
             return "OK"
         return self.post_page(ppm, results)
@@ -632,6 +638,12 @@ class Sim:
             return self.call_dropped(0, results, "OK")
         if self.w["cfr"] and self.send_index == 0:
             results.append(self.w["cfr"])
+        number = self.send_index + 1
+        data = self.page_data(self.o.send[self.send_index])
+        if self.o.whole_page:
+            # The page crosses the line into the modem before it says CONNECT.
+            self.trace("whole page: taking page %d from the line" % number)
+            self.pace(time.monotonic(), len(data))
         for r in results:
             self.respond(r)
         results.clear()
@@ -650,8 +662,6 @@ class Sim:
         if not ready:
             self.trace("no DC2 from the program")
             return self.call_dropped(90, results)
-        number = self.send_index + 1
-        data = self.page_data(self.o.send[self.send_index])
         stuffed = data.replace(bytes([DLE]), bytes([DLE, DLE]))
         if number in self.o.hangup_in_page:
             self.trace("fault: the far end hangs up in page %d" % number)
@@ -660,7 +670,8 @@ class Sim:
         self.trace("> page %d: %d bytes" % (number, len(data)))
         start = time.monotonic()
         for at in range(0, len(stuffed), 256):
-            self.pace(start, at)
+            if not self.o.whole_page:
+                self.pace(start, at)
             self.write(stuffed[at:at + 256])
         self.write(bytes([DLE, ETX]))
         last = number == len(self.o.send)
@@ -708,6 +719,10 @@ def main():
     ap.add_argument("--rtn-error", action="store_true",
                     help="a rejected page ends in ERROR instead of +FPTS:2 / +FPS:2; +FPTS? / +FPS? then gives 2")
     ap.add_argument("--no-xon", action="store_true", help="send no XON after CONNECT for +FDT")
+    ap.add_argument("--whole-page", action="store_true",
+                    help="a modem that holds a whole page: sending, it takes the data at once and answers "
+                         "once the page has crossed the line; receiving, it says CONNECT to +FDR once the "
+                         "page has crossed the line, then passes it on at once")
     ap.add_argument("--speedup", type=float, default=1.0,
                     help="page data crosses the line this many times faster than its bit rate")
     ap.add_argument("--data-timeout", type=float, default=10.0, help="seconds without page data before hanging up")

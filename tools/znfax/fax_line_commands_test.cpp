@@ -108,7 +108,7 @@ std::vector<std::string> LockFilesOf(pid_t pid)
     if (DIR* d = ::opendir("/var/lock")) {
         while (dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
-            if (name.rfind("LCK..", 0) == 0 && std::atol(ReadFile("/var/lock/" + name).c_str()) == long(pid))
+            if (name.rfind("LCK.", 0) == 0 && std::atol(ReadFile("/var/lock/" + name).c_str()) == long(pid))
                 found.push_back(name);
         }
         ::closedir(d);
@@ -184,6 +184,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, ZnfaxReceiveEnded,
                                            SignalCase{"TermInACall", SIGTERM, true},
                                            SignalCase{"IntInACall", SIGINT, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// SIGTERM in the first moments, while the port is being opened and the modem set up: the process
+// still ends as the signal ends it, and no lock file of it stays.
+class ZnfaxReceiveEndedEarly : public ::testing::TestWithParam<int> {};
+
+TEST_P(ZnfaxReceiveEndedEarly, LeavesNoLockFile)
+{
+    TempDir dir;
+    Modem modem(dir, {"--speedup", "50"});
+    ASSERT_TRUE(modem.Ready());
+    ChildProcess p({Znfax(), "receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()}, dir.File("znfax.out"),
+                   dir.File("znfax.err"));
+    for (int i = 0; i < 1000 && LockFilesOf(p.Pid()).empty(); ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_FALSE(LockFilesOf(p.Pid()).empty()) << "the port was not opened";
+    std::this_thread::sleep_for(std::chrono::milliseconds(GetParam()));
+    ::kill(p.Pid(), SIGTERM);
+    auto status = p.Wait(30s);
+    ASSERT_TRUE(status) << "still running after SIGTERM: " << ReadFile(dir.File("znfax.out"));
+    EXPECT_EQ(*status, 128 + SIGTERM) << ReadFile(dir.File("znfax.out"));
+    EXPECT_TRUE(LockFilesOf(p.Pid()).empty());
+}
+
+// Milliseconds after the lock file appeared.
+INSTANTIATE_TEST_SUITE_P(Delays, ZnfaxReceiveEndedEarly, ::testing::Values(0, 150, 600));
 
 TEST(ZnfaxLine, SendEndedBySignalInACallReleasesThePort)
 {
