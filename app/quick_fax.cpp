@@ -316,6 +316,7 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(QWidget* parent) : QDialog(parent)
     DescriptionPanel->setObjectName("DescriptionPanel");
     DescriptionPanel->setFrameShape(QFrame::Panel);
     DescriptionPanel->setFrameShadow(QFrame::Sunken);
+    DescriptionPanel->setWordWrap(true);
     OKButton = MakeButton(this, "OKButton", "&OK", "Use the selected template");
     OKButton->setDefault(true);
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
@@ -342,6 +343,12 @@ void TPreviewQuickFaxForms::SetFolder(const std::string& folder)
     FileListBox1->clear();
     for (const std::string& name : platform::ListFolderCI(folder, "*.FCT"))
         FileListBox1->addItem(QString::fromStdString(name));
+    DescriptionPanel->clear();
+    if (FileListBox1->count() == 0)
+        DescriptionPanel->setText(QString::fromStdString(
+            "There are no cover templates in " + folder
+            + " yet. To make one, open Tools > Cover Sheet Template Editor, draw the cover and save it: "
+              "it then appears in this list."));
 }
 
 void TPreviewQuickFaxForms::showEvent(QShowEvent* event)
