@@ -146,6 +146,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     FaxMessage->setObjectName("FaxMessage");
     FaxMessage->setFont(QFont("Courier New", 10));
     FaxMessage->setMinimumSize(420, 140);
+    FaxMessage->setTabChangesFocus(true); // Tab goes on to the next control, as everywhere else
     ImportanceFlags = new QGroupBox("Importance Flags", this);
     ImportanceFlags->setObjectName("ImportanceFlags");
     auto check = [this](const char* name, const QString& caption) {
@@ -170,7 +171,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l", "Close without saving");
     Helpbutton = MakeButton(this, "Helpbutton", "&Help", "Get help for the cover sheet editor");
     ExplorerButton1 =
-        MakeButton(this, "ExplorerButton1", "&Select Fax Cover Template", "Choose the cover sheet template to use");
+        MakeButton(this, "ExplorerButton1", "Select Fax Cover &Template", "Choose the cover sheet template to use");
     ChangeSenderInfoButton = MakeButton(this, "ChangeSenderInfoButton", "&Change Sender Info");
     AddressButton = MakeButton(this, "AddressButton", "&Phonebook", "Click here to access the Phone Book");
 
@@ -197,6 +198,10 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     layout->addWidget(FaxMessage, 1);
     layout->addLayout(templateRow);
     layout->addLayout(ButtonRow({OkButton, Cancelbutton, Helpbutton}));
+
+    TabOrder({Recipient, AddressButton, RecipientFax, Regarding, Notes, Codes, cUrgent, cForReview, cPleaseComment,
+              cPleaseReply, cPleaseRecycle, FaxMessage, ExplorerButton1, ChangeSenderInfoButton, OkButton, Cancelbutton,
+              Helpbutton});
 
     connect(OkButton, &QPushButton::clicked, this, [this] { OkButtonClick(); });
     connect(Cancelbutton, &QPushButton::clicked, this, [this] { done(2); });
