@@ -556,6 +556,7 @@ TConfigurationInfo::TConfigurationInfo(QWidget* parent) : QDialog(parent)
     layout->addWidget(note);
     layout->addWidget(Memo1, 1);
     layout->addLayout(ButtonRow({Button1, Button3, Button2}));
+    TabOrder({Button1, Button3, Button2});
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { done(1); });
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });

@@ -55,6 +55,7 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent)
     layout->addSpacing(6);
     layout->addLayout(ButtonRow({OKButton, CancelButton, Helpbutton}));
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    TabOrder({Recipient, AddressButton, FaxNumber, Subject, Notes, Codes, OKButton, CancelButton, Helpbutton});
     connect(OKButton, &QPushButton::clicked, this, [this] { done(1); });
     connect(CancelButton, &QPushButton::clicked, this, [this] { done(2); });
     connect(Helpbutton, &QPushButton::clicked, this, [] { foundation::ShowHelpContext(kFaxEditorHelpContext); });

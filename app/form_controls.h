@@ -15,6 +15,7 @@ namespace zn::app {
 using foundation::ButtonRow;
 using foundation::MakeButton;
 using foundation::MakeEdit;
+using foundation::TabOrder;
 
 } // namespace zn::app
 
@@ -45,6 +46,7 @@ public:
         }
         row->addStretch();
         setCurrentIndex(0);
+        foundation::TabEntersAtCheckedButton(&group_);
     }
     int currentIndex() const { return group_.checkedId(); }
     // An index outside the items checks the first.
@@ -57,6 +59,15 @@ public:
             b->setChecked(true);
     }
     QRadioButton* Item(int index) const { return static_cast<QRadioButton*>(group_.button(index)); }
+    // The buttons in their order, then `next`: a run of the tab order.
+    std::vector<QWidget*> ThenTab(std::initializer_list<QWidget*> next) const
+    {
+        std::vector<QWidget*> run;
+        for (QAbstractButton* b : group_.buttons())
+            run.push_back(b);
+        run.insert(run.end(), next.begin(), next.end());
+        return run;
+    }
 
 private:
     QButtonGroup group_;

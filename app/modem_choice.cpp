@@ -28,7 +28,6 @@ ModemChoice::ModemChoice(QWidget* form, const QString& findCaption, const QStrin
     TestTAPIButton = MakeButton(form, "TestTAPIButton", testCaption);
     UseComPortCheckBox = new QRadioButton("Select the communications port for your modem:", form);
     UseComPortCheckBox->setObjectName("UseComPortCheckBox");
-    UseComPortCheckBox->setChecked(true);
     ComPort = new QComboBox(form);
     ComPort->setObjectName("ComPort");
     for (int i = 1; i <= 8; ++i)
@@ -37,6 +36,8 @@ ModemChoice::ModemChoice(QWidget* form, const QString& findCaption, const QStrin
     auto* group = new QButtonGroup(this);
     group->addButton(UseComPortCheckBox);
     group->addButton(UseTapiCheckbox);
+    UseComPortCheckBox->setChecked(true);
+    foundation::TabEntersAtCheckedButton(group);
 
     foundation::SetFaxPortDefaults(FxComPort1);
     foundation::SetFormTapiDevice(FxTapiDevice1, FxComPort1);

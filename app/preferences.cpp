@@ -279,6 +279,16 @@ TPreferences::TPreferences(QWidget* parent) : QDialog(parent)
     layout->addWidget(Notebook1, 1);
     layout->addLayout(buttons);
     setMinimumSize(600, 400);
+    // Each page's controls in reading order; they come before the buttons, which go left to right.
+    TabOrder({Modem->UseTapiCheckbox, Modem->TapiCombo, Modem->TestTAPIButton, Modem->UseComPortCheckBox, Modem->ComPort,
+              Modem->FindModemButton, ToneOrPulse, ResetString, UseATZBeforeButton, ResetAfterString,
+              UseATZAfterButton});
+    TabOrder(FaxClass->ThenTab({CheckFaxClassButton, TransferRate, ModemInit, HelpWithInitbutton}));
+    TabOrder(FaxClassReceive->ThenTab({CheckRecFaxClassbutton, RecClassSameAsSendButton, TransferRateReceive,
+                                       ModemInitReceive, RecInitSameAsSendButton, HelpWithInitRECButton}));
+    TabOrder({WaveFileEdit, SelectWavButton, PlayWAVbutton, NoWAVButton, PrintFaxOnReceipt, PrintFaxOnReceiptPrinter,
+              DisableReceivingFaxesNotification});
+    TabOrder({HelpButton, ProblemSolverButton, BackButton, Nextbutton, Finishbutton, Cancelbutton});
 
     // FormCreate: the printers with the default first, page 0.
     PrintFaxOnReceiptPrinter->addItem(kDefaultPrinter);

@@ -146,6 +146,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     FaxMessage->setObjectName("FaxMessage");
     FaxMessage->setFont(QFont("Courier New", 10));
     FaxMessage->setMinimumSize(420, 140);
+    FaxMessage->setTabChangesFocus(true); // Tab goes on to the next control, as everywhere else
     ImportanceFlags = new QGroupBox("Importance Flags", this);
     ImportanceFlags->setObjectName("ImportanceFlags");
     auto check = [this](const char* name, const QString& caption) {
@@ -170,7 +171,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l", "Close without saving");
     Helpbutton = MakeButton(this, "Helpbutton", "&Help", "Get help for the cover sheet editor");
     ExplorerButton1 =
-        MakeButton(this, "ExplorerButton1", "&Select Fax Cover Template", "Choose the cover sheet template to use");
+        MakeButton(this, "ExplorerButton1", "Select Fax Cover &Template", "Choose the cover sheet template to use");
     ChangeSenderInfoButton = MakeButton(this, "ChangeSenderInfoButton", "&Change Sender Info");
     AddressButton = MakeButton(this, "AddressButton", "&Phonebook", "Click here to access the Phone Book");
 
@@ -197,6 +198,10 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent)
     layout->addWidget(FaxMessage, 1);
     layout->addLayout(templateRow);
     layout->addLayout(ButtonRow({OkButton, Cancelbutton, Helpbutton}));
+
+    TabOrder({Recipient, AddressButton, RecipientFax, Regarding, Notes, Codes, cUrgent, cForReview, cPleaseComment,
+              cPleaseReply, cPleaseRecycle, FaxMessage, ExplorerButton1, ChangeSenderInfoButton, OkButton, Cancelbutton,
+              Helpbutton});
 
     connect(OkButton, &QPushButton::clicked, this, [this] { OkButtonClick(); });
     connect(Cancelbutton, &QPushButton::clicked, this, [this] { done(2); });
@@ -316,6 +321,7 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(QWidget* parent) : QDialog(parent)
     DescriptionPanel->setObjectName("DescriptionPanel");
     DescriptionPanel->setFrameShape(QFrame::Panel);
     DescriptionPanel->setFrameShadow(QFrame::Sunken);
+    DescriptionPanel->setWordWrap(true);
     OKButton = MakeButton(this, "OKButton", "&OK", "Use the selected template");
     OKButton->setDefault(true);
     Cancelbutton = MakeButton(this, "Cancelbutton", "Cance&l");
@@ -342,6 +348,12 @@ void TPreviewQuickFaxForms::SetFolder(const std::string& folder)
     FileListBox1->clear();
     for (const std::string& name : platform::ListFolderCI(folder, "*.FCT"))
         FileListBox1->addItem(QString::fromStdString(name));
+    DescriptionPanel->clear();
+    if (FileListBox1->count() == 0)
+        DescriptionPanel->setText(QString::fromStdString(
+            "There are no cover templates in " + folder
+            + " yet. To make one, open Tools > Cover Sheet Template Editor, draw the cover and save it: "
+              "it then appears in this list."));
 }
 
 void TPreviewQuickFaxForms::showEvent(QShowEvent* event)

@@ -89,6 +89,8 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent)
     layout->addLayout(grid);
     layout->addWidget(Tips[3], 0, Qt::AlignLeft);
     layout->addLayout(ButtonRow({Finishbutton, Cancelbutton}));
+    TabOrder({Name, FaxNumber, Modem->UseComPortCheckBox, Modem->ComPort, Modem->FindModemButton, Modem->UseTapiCheckbox,
+              Modem->TapiCombo, Modem->TestTAPIButton, Finishbutton, Cancelbutton});
     connect(Finishbutton, &QPushButton::clicked, this, [this] { done(1); });
     connect(Cancelbutton, &QPushButton::clicked, this, [this] { done(2); });
 }

@@ -159,6 +159,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     layout->addWidget(status);
     layout->addLayout(buttons);
     setMinimumWidth(520);
+    TabOrder({SendFaxButton, PreferencesButton, ProblemSolverButton, Helpbutton, CloseButton});
 
     connect(SendFaxButton, &QPushButton::clicked, this, [this] { SendFaxButtonClick(); });
     connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButtonClick(); });

@@ -346,6 +346,8 @@ public:
     void UpdateMenuChecks() override;
     void WriteProperties(TPropertySink& sink) const override;
     bool ReadProperty(const std::string& name, TValueReader& r) override;
+    // A wrapped item read from a stream has its text but not yet its wrapped lines.
+    void Loaded() override { Rewrap(); }
     TRenderRecord RenderRecord() const override;
 
 protected:

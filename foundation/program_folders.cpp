@@ -1,6 +1,12 @@
 #include "foundation/program_folders.h"
 
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
+#include "resources/covers/cover_templates.h"
+
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace zn::foundation {
 
@@ -40,6 +46,49 @@ void CreateDataFolders()
         } catch (...) {
         }
     }
+    if (!platform::DirectoryExistsCI(GetProgramFolder() + "Covers")) {
+        try {
+            platform::EnsureFolderCI(GetProgramFolder() + "Covers");
+        } catch (...) {
+            return;
+        }
+        InstallCoverTemplates();
+    }
+}
+
+namespace {
+
+// 0 or an errno value.
+int WriteAll(int fd, const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+} // namespace
+
+int InstallCoverTemplates()
+{
+    int installed = 0;
+    for (const resources::ShippedFile* f = resources::ShippedCoverTemplates(); f->Name; ++f) {
+        const std::string target = GetCoversFolder() + f->Name;
+        if (platform::FileExistsCI(target))
+            continue;
+        // Each file appears whole or not at all; one the user already has is never replaced.
+        platform::FileReplacement file(target);
+        if (file.Open() == 0 && WriteAll(file.Descriptor(), f->Data, f->Size) == 0 && file.CommitNew() == 0)
+            ++installed;
+    }
+    return installed;
 }
 
 } // namespace zn::foundation

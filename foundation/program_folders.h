@@ -11,7 +11,11 @@ std::string GetSendFolder();    // program folder + "SEND/": outgoing faxes, cov
 std::string GetReceiveFolder(); // program folder + "Receive/": received faxes
 std::string GetCoversFolder();  // program folder + "Covers/": cover templates
 // Creates SEND and Receive in the program folder, with missing parents; failures are ignored (the
-// next file operation in a missing folder reports its own error).
+// next file operation in a missing folder reports its own error). A program folder without a
+// Covers folder (a new one) gets it, with the shipped cover templates in it.
 void CreateDataFolders();
+// Writes the shipped cover templates' files into the Covers folder, skipping any file that is
+// there already in any letter case; the number of files written.
+int InstallCoverTemplates();
 
 } // namespace zn::foundation

@@ -12,6 +12,7 @@
 #include "platform/folders.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -104,8 +105,9 @@ class QuickFaxTest : public MainScreenFixture {
 protected:
     void SetUp() override
     {
-        foundation::CreateDataFolders();
+        // A Covers folder of its own: the test's template is the only one (no shipped ones).
         covers = platform::EnsureFolderCI(foundation::GetCoversFolder());
+        foundation::CreateDataFolders();
         SaveCoverTemplate(foundation::GetCoversFolder() + "zn0001.fcs", "Plain cover");
         Start();
         foundation::Settings().Name = "Sam Sender";
@@ -405,6 +407,80 @@ TEST_F(QuickFaxTest, ACoverAddedToADocumentFaxGoesOnItsRow)
     const std::string cover = screen->FaxTable.FieldByName("FAXCOVER").AsString();
     EXPECT_TRUE(SendFileExists(cover));
     EXPECT_EQ(screen->FaxTable.FieldByName("RECIPIENT").AsString(), "Covered");
+}
+
+// A program folder as a new user has it: nothing but what zn itself makes.
+class FreshFolderTest : public MainScreenFixture {};
+
+TEST_F(FreshFolderTest, AFirstQuickFaxNeedsNoDesigner)
+{
+    Start();
+    for (const char* name : {"ZN0001", "ZN0002", "ZN0003"})
+        for (const char* ext : {".FCS", ".FCT", ".DES", ".bmp"})
+            EXPECT_TRUE(platform::FileExistsCI(foundation::GetCoversFolder() + name + ext)) << name << ext;
+    ModalDriver driver;
+    driver.Then([](QWidget* d) {
+        EXPECT_EQ(Find<QLabel>(d, "CurrentQFileLabel")->text(), "zn0001.fct");
+        Type(d, "Recipient", "Ada Reader");
+        Type(d, "RecipientFax", "555-0123");
+        Type(d, "Regarding", "First fax");
+        Find<QPlainTextEdit>(d, "FaxMessage")->setPlainText("Hello from zn.");
+        Find<QPushButton>(d, "OkButton")->click();
+        // An editor that could not save stays open: it is closed, so that the test goes on.
+        QTimer::singleShot(0, d, [d] {
+            if (d->isVisible())
+                static_cast<QDialog*>(d)->done(2);
+        });
+    });
+    screen->Newbutton->click();
+    ASSERT_TRUE(driver.Done());
+    ASSERT_TRUE(boxes.empty()) << boxes[0].text;
+    data::TTable& t = screen->FaxTable;
+    ASSERT_EQ(t.RecordCount(), 1);
+    t.First();
+    const std::string coverPath = foundation::GetSendFolder() + t.FieldByName("FAXCOVER").AsString();
+    ASSERT_TRUE(platform::FileExistsCI(coverPath));
+    if (!fx::HaveProgram("g3topbm"))
+        GTEST_SKIP() << "g3topbm (netpbm) is not installed";
+    // The page is the shipped template filled in: what the renderer draws for these values.
+    fx::TTempDir dir;
+    const fx::TRaster page = Decoded(dir, coverPath);
+    cover::TCoverValues values;
+    values.Recipient = "Ada Reader";
+    values.RecipientFax = "555-0123";
+    values.Regarding = "First fax";
+    const fx::TRaster expected =
+        RenderedPage(foundation::GetCoversFolder() + "ZN0001.FCT", values, {"Hello from zn."});
+    EXPECT_GT(BlackInBand(page, 410, 1100), 2000);
+    EXPECT_TRUE(SameBand(page, expected, 410, 1100)); // below the date, which moves on
+}
+
+TEST_F(FreshFolderTest, TheChooserOffersTheShippedTemplatesWithPreviewAndDescription)
+{
+    Start();
+    TPreviewQuickFaxForms chooser;
+    chooser.SetFolder(foundation::GetCoversFolder());
+    chooser.TemplateName = foundation::Settings().LastUsedCoversheetTemplate;
+    chooser.show();
+    EXPECT_TRUE(boxes.empty());
+    ASSERT_EQ(chooser.FileListBox1->count(), 3);
+    EXPECT_EQ(chooser.FileListBox1->currentItem()->text(), "ZN0001.FCT");
+    EXPECT_EQ(chooser.DescriptionPanel->text(), "Fax cover sheet");
+    EXPECT_FALSE(chooser.Image1->pixmap().isNull());
+}
+
+// Covers the user emptied stay empty; the chooser then says how to make a template.
+TEST_F(FreshFolderTest, AnEmptyChooserSaysHowToMakeATemplate)
+{
+    platform::EnsureFolderCI(foundation::GetCoversFolder());
+    Start();
+    EXPECT_TRUE(platform::ListFolderCI(foundation::GetCoversFolder(), "*.*").empty());
+    TPreviewQuickFaxForms chooser;
+    chooser.SetFolder(foundation::GetCoversFolder());
+    chooser.show();
+    EXPECT_EQ(chooser.FileListBox1->count(), 0);
+    EXPECT_TRUE(chooser.DescriptionPanel->isVisible());
+    EXPECT_TRUE(chooser.DescriptionPanel->text().contains("Tools > Cover Sheet Template Editor"));
 }
 
 TEST_F(QuickFaxTest, ReceiveModeRefusesTheQuickFaxCommands)

@@ -44,6 +44,9 @@ QHBoxLayout* ButtonRow(QDialog* dialog, int helpContext, QPushButton** ok = null
     cancelButton->setObjectName(QStringLiteral("CancelButton"));
     helpButton->setObjectName(QStringLiteral("HelpButton"));
     okButton->setDefault(true);
+    // Enter stays with Ok wherever the focus is.
+    cancelButton->setAutoDefault(false);
+    helpButton->setAutoDefault(false);
     QObject::connect(okButton, &QPushButton::clicked, dialog, &QDialog::accept);
     QObject::connect(cancelButton, &QPushButton::clicked, dialog, &QDialog::reject);
     QObject::connect(helpButton, &QPushButton::clicked, dialog,
@@ -119,6 +122,7 @@ TFaxGetSymbol::TFaxGetSymbol(QWidget* parent) : QDialog(parent)
     auto* top = new QHBoxLayout;
     auto* fontLabel = new QLabel(QStringLiteral("&Font"), this);
     Fontbutton = new QPushButton(this);
+    Fontbutton->setAutoDefault(false); // Enter stays with Ok
     Fontbutton->setObjectName(QStringLiteral("Fontbutton"));
     fontLabel->setBuddy(Fontbutton);
     SelectedChar = new QLabel(this);
@@ -205,6 +209,7 @@ TFaxMultiLineTextEditor::TFaxMultiLineTextEditor(QWidget* parent) : QDialog(pare
     auto* layout = new QVBoxLayout(this);
     Memo = new QPlainTextEdit(this);
     Memo->setObjectName(QStringLiteral("Memo"));
+    Memo->setTabChangesFocus(true); // Tab goes on to Ok; a tab character would be drawn as a box
     layout->addWidget(Memo, 1);
     layout->addLayout(ButtonRow(this, kMultiLineHelp));
     resize(480, 320);

@@ -41,6 +41,8 @@ TDBGrid::TDBGrid(QWidget* parent)
     view_->verticalHeader()->setDefaultSectionSize(QFontMetrics(view_->font()).height() + 6);
     view_->horizontalHeader()->setHighlightSections(false);
     view_->setWordWrap(false);
+    // Tab leaves the grid for the window's next control; the arrows move between rows.
+    view_->setTabKeyNavigation(false);
     view_->installEventFilter(this);
     view_->viewport()->installEventFilter(this);
     scrollBar_->setRange(0, kScrollRange);

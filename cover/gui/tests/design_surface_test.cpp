@@ -221,6 +221,24 @@ TEST_F(SurfaceFixture, CopyPasteCutAndDeleteWithTheKeys)
     Key(Qt::Key_Delete); // a second delete finds nothing
 }
 
+// A pasted multi-line text shows its lines, as the item it was copied from did.
+TEST_F(SurfaceFixture, APastedMultiLineTextShowsItsLines)
+{
+    TFaxGraphicControl* text = Draw(psMultiLineLabel, QRect(100, 100, 200, 60));
+    const QRect was(text->Left, text->Top, text->Width, text->Height);
+    Click(QPoint(600, 600)); // nothing selected: the page alone
+    const QImage shown = surface->Snapshot().copy(was);
+    Click(was.center());
+    ASSERT_EQ(surface->Handle().Count(), 1);
+    Key(Qt::Key_C, Qt::ControlModifier);
+    Key(Qt::Key_Delete);
+    ASSERT_TRUE(surface->Items().empty());
+    now += 1001;
+    Key(Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(surface->Items().size(), 1u);
+    EXPECT_EQ(surface->Snapshot().copy(was.translated(15, 15)), shown);
+}
+
 TEST_F(SurfaceFixture, TheContextMenuEnablesWhatApplies)
 {
     Draw(psRectangle, QRect(100, 100, 60, 40));

@@ -1,6 +1,7 @@
 // The designer window offscreen: saving under proposed names, the four files, the recent list and
 // the font preferences in ZN.INI, reopening, deleting, zoom, and the questions before unsaved work
 // is dropped. Dialogs are answered through their widgets, message boxes through the box seam.
+#include "cover/gui/cover_dialogs.h"
 #include "cover/gui/designer_window.h"
 #include "cover/gui/mru_file_list.h"
 #include "cover/gui/template_dialogs.h"
@@ -25,6 +26,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
@@ -215,6 +217,27 @@ TEST_F(DesignerFixture, TheMostRecentTemplateOpensAgainAndTheListReopensOthers)
     ASSERT_EQ(window->LabelPanel->Items().size(), 1u);
     EXPECT_EQ(window->LabelPanel->Items().front()->Left, 100);
     EXPECT_TRUE(boxes.empty());
+}
+
+// A multi-line text typed in its editor looks the same after the template is opened again.
+TEST_F(DesignerFixture, AReopenedTemplateShowsTheLinesOfItsMultiLineText)
+{
+    WhenShown<TFaxMultiLineTextEditor>([](TFaxMultiLineTextEditor& editor) {
+        editor.Memo->setPlainText("Dear customer,\nthe order follows.");
+        editor.findChild<QPushButton*>("OKButton")->click();
+    });
+    window->DrawMLTextButton->click();
+    Drag(QPoint(100, 100), QPoint(400, 180));
+    ASSERT_EQ(window->LabelPanel->Items().size(), 1u);
+    const TFaxGraphicControl& text = *window->LabelPanel->Items().front();
+    const QRect at(text.Left, text.Top, text.Width, text.Height);
+    SaveAs("ZN0001.FCS");
+    window->LabelPanel->Handle().ClearSelection();
+    const QImage shown = window->LabelPanel->Snapshot().copy(at);
+    Reopen();
+    ASSERT_EQ(window->CurrentFile(), Covers() + "ZN0001.FCS");
+    ASSERT_EQ(window->LabelPanel->Items().size(), 1u);
+    EXPECT_EQ(window->LabelPanel->Snapshot().copy(at), shown);
 }
 
 TEST_F(DesignerFixture, NewAndOpenAskBeforeDroppingUnsavedWork)
