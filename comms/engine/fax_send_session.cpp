@@ -109,6 +109,7 @@ FaxSendSession::FaxSendSession(FaxEngineEvents& events) : FaxStateMachine(events
 
 void FaxSendSession::Prepare()
 {
+    pageOnLine_ = false;
     modem.resolutionDigit = '0';
     modem.apfHeader = {};
     state_ = tfGetEntry;
@@ -416,8 +417,34 @@ int FaxSendSession::SendPageBlocks(bool& done)
     return 0;
 }
 
+FaxSendSession::PageOnLine FaxSendSession::PageOnTheLine(uint32_t portQueued) const
+{
+    // One byte left in the port's queue counts as none.
+    const int32_t queued = portQueued == 1 ? 0 : int32_t(portQueued);
+    PageOnLine p;
+    if (!pageOnLine_) {
+        p.page = common.currentPage;
+        p.length = common.pageLength;
+        p.bytes = std::max<int32_t>(common.bytesTransferred - queued, 0);
+        return p;
+    }
+    p.page = linePage_;
+    p.length = pageHandedOver_ ? lineLength_ : common.pageLength;
+    const int32_t handed = pageHandedOver_ ? lineHanded_ : common.bytesTransferred;
+    const int64_t rate = std::max<int32_t>(modem.bitRate, 2400);
+    const int64_t carried = (NowMs() - lineStartMs_) * rate / 8000;
+    p.bytes = int32_t(std::clamp<int64_t>(std::min<int64_t>(handed - queued, carried), 0, INT32_MAX));
+    if (p.length > 0)
+        p.bytes = std::min(p.bytes, p.length);
+    return p;
+}
+
 int FaxSendSession::AdvancePage()
 {
+    // The page's data has left the port; the line may carry it for a while yet.
+    pageHandedOver_ = true;
+    lineLength_ = common.pageLength;
+    lineHanded_ = common.bytesTransferred;
     sentCover_ = common.coverPending;
     sentPage_ = common.currentPage;
     sentCoverFile_ = common.coverFile;
@@ -503,6 +530,7 @@ void FaxSendSession::OnGetEntry(int)
     }
     Events().FaxLog(*this, lfTransmitStart);
     entryActive_ = true;
+    pageOnLine_ = false;
     common.dialAttempt = 0;
     common.coverPending = false;
     common.totalPages = 0;
@@ -608,6 +636,10 @@ void FaxSendSession::OnWaitPageStart(int trigger)
 
 void FaxSendSession::OnSendHeaderLine(int)
 {
+    pageOnLine_ = true;
+    pageHandedOver_ = false;
+    linePage_ = common.coverPending ? 0 : common.currentPage;
+    lineStartMs_ = NowMs();
     common.bytesTransferred = 0;
     if (int rc = SendHeaderLine()) {
         Abort(rc);
