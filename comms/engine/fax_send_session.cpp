@@ -531,6 +531,7 @@ void FaxSendSession::OnGetEntry(int)
     Events().FaxLog(*this, lfTransmitStart);
     entryActive_ = true;
     pageOnLine_ = false;
+    farEndAnswered_ = false;
     common.dialAttempt = 0;
     common.coverPending = false;
     common.totalPages = 0;
@@ -586,6 +587,7 @@ void FaxSendSession::OnInit(int)
 void FaxSendSession::OnDial(int)
 {
     Command(std::string(modem.ToneDial ? "ATDT" : "ATDP") + modem.DialPrefix + common.phoneNumber);
+    farEndAnswered_ = false;
     ArmResponseTimer(modem.DialWait);
     common.statusCode = fsDialing;
     modem.finalFrame = false;
@@ -775,6 +777,27 @@ void FaxSendSession::OnComplete(int)
     FinishSession();
 }
 
+void FaxSendSession::HangupBeforeAnswer()
+{
+    // Until the far end answers, the modem is in command state, dialing or idle: no escape to
+    // command state and no guard times are needed, any character ends a dial, and the modem's
+    // answer to "ATH" says the line is free. A user who cancels a ringing call is not kept waiting.
+    constexpr int64_t kAnswerMs = 1000;
+    Keep(Port().WriteString("ATH\r"));
+    response.Clear();
+    const int64_t deadline = NowMs() + kAnswerMs;
+    while (NowMs() < deadline) {
+        uint8_t c;
+        if (Port().ReadChar(c) != 0) {
+            DelayMs(10);
+            continue;
+        }
+        if (response.Add(c) == ResponseCollector::Line && (IsOK() || IsNoCarrier() || IsError()))
+            break;
+    }
+    DrainInput();
+}
+
 void FaxSendSession::OnAbort(int)
 {
     CloseFiles();
@@ -782,7 +805,10 @@ void FaxSendSession::OnAbort(int)
     if (entryActive_)
         Events().FaxLog(*this, lfTransmitFail);
     entryActive_ = false;
-    SendSideHangup(false);
+    if (farEndAnswered_)
+        SendSideHangup(false);
+    else
+        HangupBeforeAnswer();
     bool end = userAbort_ || writeFailed_ || (common.options & (foExitOnError | foAbortNoConnect));
     if (end) {
         common.statusCode = fsUserAbort;

@@ -203,6 +203,8 @@ private:
     void CloseFiles();
     void ChooseSpeedFromDis();
     void SendFinalFrame(uint8_t fcf);
+    // Hangs up a call the far end has not answered yet.
+    void HangupBeforeAnswer();
     uint8_t PostPageFcf() const;
 
     int32_t pageRetryCount_ = 0;
@@ -210,6 +212,7 @@ private:
     bool mcfConnect_ = false;
     bool entryActive_ = false;
     bool disSeen_ = false;
+    bool farEndAnswered_ = false; // the dial of this entry got CONNECT
     bool textCoverOpen_ = false;
     std::ifstream coverReader_;
     std::string coverFileName_;

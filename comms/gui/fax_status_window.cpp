@@ -237,6 +237,12 @@ void TFxFaxStatus::DestroyDisplay()
     form_.reset();
 }
 
+void TFxFaxStatus::SetOwnerWindow(QWidget* owner)
+{
+    if (form_)
+        form_->setParent(owner, form_->windowFlags() | Qt::Dialog);
+}
+
 void TFxFaxStatus::UpdateDisplay(bool first, bool last)
 {
     if (!form_)

@@ -81,6 +81,9 @@ public:
 
     void UpdateDisplay(bool first, bool last) override;
     TStandardFaxDisplay* Form() const { return form_.get(); }
+    // The window that runs the session: the form is one of its windows, shown above it, and stays
+    // usable while that window is modal.
+    void SetOwnerWindow(QWidget* owner);
 
 protected:
     void CreateDisplay() override;
