@@ -527,9 +527,9 @@ bool WaitFor(const std::function<bool()>& done, int ms)
     return done();
 }
 
-// How a user ends a call that runs: the status window's Cancel, or Esc, Close or the window's close
-// button in the send dialog, each answered Yes.
-enum class CancelBy { StatusWindow, Escape, CloseButton, WindowClose };
+// How a user ends a call that runs: the status window's Cancel or Esc there, or Esc, Close or the
+// window's close button in the send dialog, each answered Yes.
+enum class CancelBy { StatusWindow, StatusWindowEscape, Escape, CloseButton, WindowClose };
 
 struct CancelCase {
     const char* name;
@@ -549,7 +549,8 @@ TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
     ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00031.APF", "Cancelled"));
     foundation::Settings().DialAttempts = 3;
     const CancelBy by = GetParam().by;
-    if (by != CancelBy::StatusWindow)
+    const bool asked = by != CancelBy::StatusWindow && by != CancelBy::StatusWindowEscape;
+    if (asked)
         answers.push_back(platform::IDYES); // "Do you want to cancel it?"
 
     bool statusShown = false, statusOwnedByDialog = false, ended = false, portReleased = false;
@@ -573,6 +574,7 @@ TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
         clock.start();
         switch (by) {
         case CancelBy::StatusWindow: QTest::mouseClick(form->fsCancel, Qt::LeftButton); break;
+        case CancelBy::StatusWindowEscape: QTest::keyClick(form, Qt::Key_Escape); break;
         case CancelBy::Escape: QTest::keyClick(sending, Qt::Key_Escape); break;
         case CancelBy::CloseButton: QTest::mouseClick(sending->CloseButton, Qt::LeftButton); break;
         case CancelBy::WindowClose: sending->close(); break;
@@ -599,7 +601,7 @@ TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
     EXPECT_LT(endedAfterMs, 1000) << "the call took that long to end";
     EXPECT_TRUE(portReleased);
     EXPECT_EQ(modal_.Seen(), (std::vector<std::string>{"SendFaxForm", "TShowErrorForm"}));
-    if (by != CancelBy::StatusWindow) {
+    if (asked) {
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes.front().text, "A fax call is in progress.\rDo you want to cancel it?");
     }
@@ -611,6 +613,7 @@ TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
 
 INSTANTIATE_TEST_SUITE_P(Ways, SendDialogCancel,
                          ::testing::Values(CancelCase{"StatusWindowCancel", CancelBy::StatusWindow},
+                                           CancelCase{"StatusWindowEscape", CancelBy::StatusWindowEscape},
                                            CancelCase{"Escape", CancelBy::Escape},
                                            CancelCase{"CloseButton", CancelBy::CloseButton},
                                            CancelCase{"WindowClose", CancelBy::WindowClose}),

@@ -134,6 +134,15 @@ void TStandardFaxDisplay::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
+void TStandardFaxDisplay::reject()
+{
+    if (Fax && Fax->Busy()) {
+        CancelClick();
+        return;
+    }
+    QDialog::reject();
+}
+
 void TStandardFaxDisplay::CancelClick()
 {
     if (Fax)

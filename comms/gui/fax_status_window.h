@@ -53,6 +53,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Esc and the window's close button are its Cancel while a session runs: the window itself
+    // goes when the session ends.
+    void reject() override;
 
 private:
     void CancelClick();
