@@ -82,7 +82,13 @@ focus '^Tarvel$' 20
 key ctrl+Home ctrl+s
 focus '^Send Fax$'
 key alt+s
-focus 'Information' 120
+# Pictures of the call as it goes, every two seconds, until zn says the fax went.
+i=0
+while [ -z "$(window '^Information$')" ]; do
+  i=$((i + 1)); [ $i -gt 60 ] && fail "the first fax was not sent"
+  sleep 2; shot "sending_$i"
+done
+focus '^Information$'
 key Return
 focus '^Send Fax$'
 key Escape

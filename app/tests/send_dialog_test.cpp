@@ -669,6 +669,8 @@ TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
         auto* form = static_cast<TShowErrorForm*>(w);
         caption = form->windowTitle().toStdString();
         text = form->Memo1->toPlainText().toStdString();
+        if (const char* shots = std::getenv("ZN_SHOT_DIR"))
+            form->grab().save(QString("%1/modem_gone_%2.png").arg(shots, GetParam().name));
         form->BitBtn1->click();
     });
     QTimer user;
