@@ -110,6 +110,7 @@ FaxSendSession::FaxSendSession(FaxEngineEvents& events) : FaxStateMachine(events
 void FaxSendSession::Prepare()
 {
     pageOnLine_ = false;
+    hungUpForAbort_ = false;
     modem.resolutionDigit = '0';
     modem.apfHeader = {};
     state_ = tfGetEntry;
@@ -177,8 +178,9 @@ void FaxSendSession::OnAbortRequest()
     bool dataMode = InDataMode();
     state_ = tfAbort;
     ReportStatus();
+    hungUpForAbort_ = dataMode;
     if (dataMode)
-        SendSideHangup(true); // end the data before tfAbort's hang-up
+        SendSideHangup(true); // ends the data, then hangs up: tfAbort need not hang up again
 }
 
 void FaxSendSession::OnResponseTimer()
@@ -806,7 +808,9 @@ void FaxSendSession::OnAbort(int)
     if (entryActive_)
         Events().FaxLog(*this, lfTransmitFail);
     entryActive_ = false;
-    if (farEndAnswered_)
+    if (hungUpForAbort_)
+        hungUpForAbort_ = false;
+    else if (farEndAnswered_)
         SendSideHangup(false);
     else
         HangupBeforeAnswer();

@@ -213,6 +213,7 @@ private:
     bool entryActive_ = false;
     bool disSeen_ = false;
     bool farEndAnswered_ = false; // the dial of this entry got CONNECT
+    bool hungUpForAbort_ = false;  // the abort request already ended the data and hung up
     bool textCoverOpen_ = false;
     std::ifstream coverReader_;
     std::string coverFileName_;
