@@ -3,6 +3,7 @@
 // story of the session.
 #include "app/error_display_form.h"
 #include "app/main_screen.h"
+#include "app/modem_watch.h"
 #include "app/notice_forms.h"
 #include "app/quick_setup.h"
 #include "app/send_fax_form.h"
@@ -43,9 +44,6 @@ namespace zn::app {
 int LastReceiveErrorCode = -1;
 
 namespace {
-
-constexpr int kModemWatchMs = 1000;
-int modemWatchMs = kModemWatchMs;
 
 constexpr int kReceivedTab = 1;
 
@@ -96,7 +94,7 @@ std::string StatusLogLine(int code, int page, const std::string& remoteID)
 
 void TMainScreen::SetModemWatchIntervalForTest(int milliseconds)
 {
-    modemWatchMs = milliseconds > 0 ? milliseconds : kModemWatchMs;
+    app::SetModemWatchIntervalForTest(milliseconds);
 }
 
 void TMainScreen::ConnectReceiveMode()
@@ -367,7 +365,7 @@ void TMainScreen::StartReceivingNow()
         AddtoLastRecLog("Start Receive Mode ", true);
         FxReceiveFax1.StartReceive();
         modemGone_ = false;
-        modemWatch_->start(modemWatchMs);
+        modemWatch_->start(ModemWatchInterval());
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
         mnuReceive->setText("Stop Receiving Faxes");
@@ -440,41 +438,23 @@ void TMainScreen::WatchModem()
         modemWatch_->stop();
         return;
     }
-    if (receiveTapi_) {
-        // The line device's modem going away ends its call, and the call's port with it.
-        if (FxComPort1.Open() && FxTapiDevice1.Connected())
-            return;
-        modemWatch_->stop();
-        modemGone_ = true;
-        const std::string device = foundation::Settings().TAPIDevice;
-        AddtoLastRecLog("The modem " + device + " is gone", true);
-        StopReceivingNow();
-        SetButtons();
-        Status->setText(QString::fromStdString("No modem " + device));
-        ShowError("Modem Not Found",
-                  QString::fromStdString("The modem " + device
-                                         + " can no longer be found: it was unplugged or "
-                                           "switched off.\r\n\r\nFax Receive mode has ended. When the modem is back, "
-                                           "click Receive to start receiving faxes again."),
-                  false);
-        return;
-    }
-    const int n = FxComPort1.ComNumber();
-    if (comms::ComPortDeviceThere(n))
+    // A line device's modem going away ends its call, and the call's port with it.
+    if (ModemStillThere(FxComPort1, FxTapiDevice1, receiveTapi_))
         return;
     modemWatch_->stop();
     modemGone_ = true;
-    const std::string com = "COM" + std::to_string(n);
-    const std::string device = comms::ComPortDevice(n);
-    AddtoLastRecLog("The modem on " + com + " (" + device + ") is gone", true);
+    const std::string device = foundation::Settings().TAPIDevice;
+    const std::string place = ModemPlace(FxComPort1, receiveTapi_, device);
+    AddtoLastRecLog("The modem " + place + " is gone", true);
     StopReceivingNow();
     SetButtons();
-    Status->setText(QString::fromStdString("No modem on " + com));
+    Status->setText(QString::fromStdString(receiveTapi_ ? "No modem " + device
+                                                        : "No modem on COM" + std::to_string(FxComPort1.ComNumber())));
     ShowError("Modem Not Found",
-              QString::fromStdString("The modem on " + com + " (" + device
-                                     + ") can no longer be found: it was "
-                                       "unplugged or switched off.\r\n\r\nFax Receive mode has ended. When the modem "
-                                       "is back, click Receive to start receiving faxes again."),
+              QString::fromStdString("The modem " + place
+                                     + " can no longer be found: it was unplugged or switched off.\r\n\r\nFax "
+                                       "Receive mode has ended. When the modem is back, click Receive to start "
+                                       "receiving faxes again."),
               false);
 }
 

@@ -2,6 +2,7 @@
 #include "app/preferences.h"
 
 #include "app/error_display_form.h"
+#include "app/modem_watch.h"
 #include "comms/base/exceptions.h"
 #include "foundation/dialogs.h"
 #include "foundation/fax_file_join.h"
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <fstream>
@@ -61,6 +63,11 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     FxSendFax1.OnFaxStatus = [this](comms::TFxCustomAbstractFax&, bool, bool) { FxSendFax1FaxStatus(); };
     FxSendFax1.OnFaxFinish = [this](comms::TFxCustomAbstractFax&, int code) { FxSendFax1FaxFinish(code); };
     foundation::SetFormTapiDevice(FxTapiDevice1, FxComPort1);
+    // The status window belongs to this dialog: it shows above it, and its Cancel can be clicked
+    // while the dialog is modal.
+    FxFaxStatus1.SetOwnerWindow(this);
+    modemWatch_ = new QTimer(this);
+    connect(modemWatch_, &QTimer::timeout, this, [this] { WatchModem(); });
 
     const auto label = [this](const char* name, const QString& text) {
         auto* l = new QLabel(text, this);
@@ -245,6 +252,7 @@ void TSendFaxForm::CloseLine(bool wait)
 
 void TSendFaxForm::EndAttempt(const std::string& lastLine)
 {
+    modemWatch_->stop();
     Busy = false;
     preparing_ = false;
     status->setVisible(false);
@@ -310,6 +318,7 @@ void TSendFaxForm::SendFaxButtonClick()
     Busy = true;
     preparing_ = true;
     preparationCancelled_ = false;
+    modemGone_ = false;
     status->setVisible(true);
 
     AddtoLastSendLog("Start:" + Stamp());
@@ -351,6 +360,7 @@ void TSendFaxForm::SendFaxButtonClick()
             return;
         }
         AddtoLastSendLog("Opened com port with TAPI: " + device);
+        modemPlace_ = ModemPlace(FxComPort1, true, device);
     } else {
         FxComPort1.SetTapiMode(comms::tmOff);
         Status("Opening communications port...");
@@ -364,7 +374,9 @@ void TSendFaxForm::SendFaxButtonClick()
             return;
         }
         AddtoLastSendLog("Opened com port OK");
+        modemPlace_ = ModemPlace(FxComPort1, false, {});
     }
+    modemWatch_->start(ModemWatchInterval());
     const std::string n = std::to_string(FxComPort1.ComNumber());
 
     if (LogSession)
@@ -499,6 +511,7 @@ void TSendFaxForm::SendFaxButtonClick()
         preparing_ = false;
         FxSendFax1.StartTransmit();
     } catch (const std::exception& e) {
+        modemWatch_->stop();
         Busy = false;
         preparing_ = false;
         CloseLine();
@@ -521,14 +534,17 @@ void TSendFaxForm::FxSendFax1FaxStatus()
 
 void TSendFaxForm::FxSendFax1FaxFinish(int code)
 {
+    modemWatch_->stop();
     const std::string text = comms::ErrorCodeToText(code);
     ResultText = text;
     AddtoLastSendLog("Result: " + text);
     if (code == 0 || Upper(text) == "OK")
         ResultText = "Sent";
+    if (modemGone_ && ResultText != "Sent")
+        ResultText = "The modem " + modemPlace_ + " is gone";
     QApplication::processEvents();
     auto& s = Settings();
-    if (!s.AfterString.empty()) {
+    if (!s.AfterString.empty() && !modemGone_) {
         status->setText("Sending AFTER reset string...");
         status->setVisible(true);
         foundation::SendModemCommand(FxComPort1, s.AfterString);
@@ -537,7 +553,10 @@ void TSendFaxForm::FxSendFax1FaxFinish(int code)
     QApplication::processEvents();
     Busy = false;
     status->setVisible(false);
-    if (ResultText != "Sent") {
+    if (ResultText != "Sent" && modemGone_) {
+        LastSendErrorCode = code;
+        ReportModemGone();
+    } else if (ResultText != "Sent") {
         LastSendErrorCode = code;
         const QString message = QString::fromStdString("We have received an error message while trying to send "
                                                        "the fax\r\n\r\nError message: "
@@ -562,12 +581,57 @@ bool TSendFaxForm::PreparationCancelled()
     if (!preparationCancelled_)
         return false;
     CloseLine();
-    EndAttempt("Cancelled by the user");
+    if (modemGone_) {
+        EndAttempt("");
+        ReportModemGone();
+    } else {
+        EndAttempt("Cancelled by the user");
+    }
     return true;
+}
+
+void TSendFaxForm::CancelCall()
+{
+    if (preparing_) {
+        CancelPreparation();
+        return;
+    }
+    if (Busy && FxSendFax1.Busy())
+        FxSendFax1.CancelFax();
+}
+
+void TSendFaxForm::OfferToCancel()
+{
+    if (foundation::AskYesNo("A fax call is in progress.\rDo you want to cancel it?", "Send Fax") && Busy)
+        CancelCall();
+}
+
+void TSendFaxForm::WatchModem()
+{
+    if (!Busy) {
+        modemWatch_->stop();
+        return;
+    }
+    if (ModemStillThere(FxComPort1, FxTapiDevice1, tapiLine_))
+        return;
+    modemWatch_->stop();
+    modemGone_ = true;
+    AddtoLastSendLog("The modem " + modemPlace_ + " is gone");
+    CancelCall();
+}
+
+void TSendFaxForm::ReportModemGone()
+{
+    ShowError("Modem Not Found",
+              QString::fromStdString("The modem " + modemPlace_
+                                     + " can no longer be found: it was unplugged or switched off.\r\n\r\nThe fax "
+                                       "was not sent. When the modem is back, click Send Fax Now to send it."),
+              true);
 }
 
 void TSendFaxForm::EndNow()
 {
+    modemWatch_->stop();
     FxSendFax1.OnFaxFinish = nullptr;
     FxSendFax1.OnFaxStatus = nullptr;
     if (preparing_) {
@@ -594,7 +658,7 @@ void TSendFaxForm::CloseButtonClick()
         return;
     }
     if (Busy) {
-        QApplication::beep();
+        OfferToCancel();
         return;
     }
     accept();
@@ -602,14 +666,10 @@ void TSendFaxForm::CloseButtonClick()
 
 void TSendFaxForm::reject()
 {
-    // Esc and the window's close button are refused while a session runs, as Close is; while the
-    // modem is only being prepared they cancel that.
-    if (preparing_) {
-        CancelPreparation();
-        return;
-    }
-    if (Busy) {
-        QApplication::beep();
+    // Esc and the window's close button do what Close does: while the modem is only being prepared
+    // they cancel that, while the call runs they offer to end it.
+    if (preparing_ || Busy) {
+        CloseButtonClick();
         return;
     }
     QDialog::reject();
@@ -617,13 +677,8 @@ void TSendFaxForm::reject()
 
 void TSendFaxForm::closeEvent(QCloseEvent* event)
 {
-    if (preparing_) {
-        CancelPreparation();
-        event->ignore();
-        return;
-    }
-    if (Busy) {
-        QApplication::beep();
+    if (preparing_ || Busy) {
+        CloseButtonClick();
         event->ignore();
         return;
     }

@@ -16,6 +16,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace zn::foundation::gui {
 class TAssistShowHintSpeedbutton;
@@ -73,6 +74,11 @@ public:
     void AddtoLastSendLog(const std::string& text);
     void SaveLocalLog();
     void CloseButtonClick();
+    // Ends the running call at once, as the status window's Cancel does: the modem hangs up, the
+    // port is released and the result is the cancel's. While the modem is being prepared, that ends.
+    void CancelCall();
+    // Whether the modem went away (unplugged, switched off) during this attempt.
+    bool ModemGone() const { return modemGone_; }
     // The program is ending: the call is cancelled and the line closed, without asking anything.
     void EndNow();
     // Whether the modem is being opened, checked and prepared (Close cancels this part).
@@ -100,6 +106,14 @@ private:
     // Close or Esc while the modem is being prepared: the waits end and the attempt with them.
     void CancelPreparation();
     bool PreparationCancelled();
+    // Close or Esc while the call runs: asks whether to end it.
+    void OfferToCancel();
+    // Every second while the line is open: a modem that went away ends the attempt.
+    void WatchModem();
+    void ReportModemGone();
+    QTimer* modemWatch_ = nullptr;
+    bool modemGone_ = false;
+    std::string modemPlace_; // the modem as the messages name it
     bool preparing_ = false;
     bool preparationCancelled_ = false;
     bool tapiLine_ = false; // this attempt opened the modem as a line device

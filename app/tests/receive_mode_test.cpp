@@ -660,3 +660,63 @@ TEST_F(ReceiveMode, TwentyCallsLeaveNoThreadsDescriptorsOrMemoryBehind)
 
 } // namespace
 } // namespace zn::app::test
+
+namespace zn::app::test {
+namespace {
+
+struct ReceiveProgressCase {
+    const char* name;
+    int faxClass; // FaxClassReceive
+};
+
+class ReceiveModeProgress : public ReceiveMode, public ::testing::WithParamInterface<ReceiveProgressCase> {};
+
+// While a page comes in, the window's status line counts its bytes as they arrive.
+TEST_P(ReceiveModeProgress, TheStatusCountsThePageBytesAsTheyArrive)
+{
+    TempDir dir;
+    const int faxClass = GetParam().faxClass;
+    std::unique_ptr<Line> line;
+    std::unique_ptr<comms::test::Class2SimProcess> sim;
+    std::string device;
+    if (faxClass == 1) {
+        WritePages(dir);
+        line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--speed", "4"});
+        ASSERT_TRUE(line);
+        device = line->Port('A');
+    } else {
+        sim = std::make_unique<comms::test::Class2SimProcess>(
+            dir, std::vector<std::string>{"--send", ItuChartPath(1), "--ring-delay", "1", "--speedup", "4"});
+        device = sim->Device();
+    }
+    ASSERT_FALSE(device.empty());
+    std::vector<long> counts; // the byte counts the status line showed, in order
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        static const std::regex bytes(R"(, page 1 \((\d+) bytes\))");
+        std::smatch m;
+        const std::string text = screen->Status->text().toStdString();
+        if (std::regex_search(text, m, bytes) && (counts.empty() || counts.back() != std::stol(m[1])))
+            counts.push_back(std::stol(m[1]));
+    });
+    watch.start(20);
+    StartReceiving(device, faxClass);
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    ASSERT_TRUE(Until([this] { return Rows().size() == 1; }, 120000)) << Log();
+    watch.stop();
+    std::string shown;
+    for (long c : counts)
+        shown += " " + std::to_string(c);
+    ASSERT_GE(counts.size(), 2u) << "the page's bytes were not counted as they came:" << shown;
+    EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end())) << shown;
+    EXPECT_GT(counts.front(), 0);
+    screen->ReceiveButtonClick();
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, ReceiveModeProgress,
+                         ::testing::Values(ReceiveProgressCase{"Class1", 1}, ReceiveProgressCase{"Class2", 2},
+                                           ReceiveProgressCase{"Class20", 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zn::app::test

@@ -14,6 +14,8 @@
 #include <QDialog>
 
 #include "faxline_harness.h"
+#include "comms/tests/class2_sim_process.h"
+#include "comms/port/port_names.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -23,7 +25,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -506,6 +510,214 @@ TEST_F(SendDialog, StatusWindowDuringACallCanBePictured)
     });
     EXPECT_GT(taken, 0);
 }
+
+} // namespace
+} // namespace zn::app::test
+
+namespace zn::app::test {
+namespace {
+
+// Processes events until `done` or `ms` milliseconds have passed; whether it was done.
+bool WaitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// How a user ends a call that runs: the status window's Cancel or Esc there, or Esc, Close or the
+// window's close button in the send dialog, each answered Yes.
+enum class CancelBy { StatusWindow, StatusWindowEscape, Escape, CloseButton, WindowClose };
+
+struct CancelCase {
+    const char* name;
+    CancelBy by;
+};
+
+class SendDialogCancel : public SendDialog, public ::testing::WithParamInterface<CancelCase> {};
+
+// The dialog runs modally as zn runs it, and the far end never answers. While it rings, the status
+// window is up as a window of the dialog (so that window managers keep it above), and the user ends
+// the call: it ends at once, the port is given back and the row records the cancel.
+TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
+{
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"pair"}); // modem B is never answered
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00031.APF", "Cancelled"));
+    foundation::Settings().DialAttempts = 3;
+    const CancelBy by = GetParam().by;
+    const bool asked = by != CancelBy::StatusWindow && by != CancelBy::StatusWindowEscape;
+    if (asked)
+        answers.push_back(platform::IDYES); // "Do you want to cancel it?"
+
+    bool statusShown = false, statusOwnedByDialog = false, ended = false, portReleased = false;
+    qint64 endedAfterMs = -1;
+    TSendFaxForm* sending = nullptr;
+    // The first modal window is the send dialog itself: Send Fax Now, as a user clicks it.
+    modal_.Then([&](QWidget* w) {
+        sending = static_cast<TSendFaxForm*>(w);
+        QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
+    });
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (!sending || !sending->Busy || sending->Preparing() || sending->FxSendFax1.GetProgressCode() != 4802)
+            return;
+        user.stop();
+        comms::TStandardFaxDisplay* form = sending->FxFaxStatus1.Form();
+        statusShown = form->isVisible();
+        statusOwnedByDialog = form->windowHandle() && form->windowHandle()->transientParent() == sending->windowHandle();
+        WaitFor([] { return false; }, 1500); // a ring or two
+        QElapsedTimer clock;
+        clock.start();
+        switch (by) {
+        case CancelBy::StatusWindow: QTest::mouseClick(form->fsCancel, Qt::LeftButton); break;
+        case CancelBy::StatusWindowEscape: QTest::keyClick(form, Qt::Key_Escape); break;
+        case CancelBy::Escape: QTest::keyClick(sending, Qt::Key_Escape); break;
+        case CancelBy::CloseButton: QTest::mouseClick(sending->CloseButton, Qt::LeftButton); break;
+        case CancelBy::WindowClose: sending->close(); break;
+        }
+        ended = WaitFor([&] { return !sending->FxSendFax1.Busy(); }, 5000);
+        endedAfterMs = clock.elapsed();
+        portReleased = !sending->FxComPort1.Open() && foundation::test::LockFilesOf(::getpid()) == 0;
+        if (!ended)
+            sending->FxSendFax1.CancelFax(); // the test's own way out
+    });
+    user.start(20);
+    modal_.Then([](QWidget* w) { static_cast<QDialog*>(w)->done(1); }); // the failure window: OK
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (sending && !sending->Busy && modal_.Seen().size() >= 2 && QApplication::activeModalWidget() == sending)
+            QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
+    });
+    closer.start(50);
+    screen->SendButtonClick();
+
+    EXPECT_TRUE(statusShown);
+    EXPECT_TRUE(statusOwnedByDialog) << "the status window is not a window of the send dialog";
+    EXPECT_TRUE(ended) << "the call went on after the user ended it";
+    EXPECT_LT(endedAfterMs, 1000) << "the call took that long to end";
+    EXPECT_TRUE(portReleased);
+    EXPECT_EQ(modal_.Seen(), (std::vector<std::string>{"SendFaxForm", "TShowErrorForm"}));
+    if (asked) {
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes.front().text, "A fax call is in progress.\rDo you want to cancel it?");
+    }
+    ASSERT_TRUE(GoToSubject("Cancelled"));
+    data::TTable& t = screen->FaxTable;
+    EXPECT_EQ(t.FieldByName("LASTRESULT").AsString(), comms::ErrorCodeToText(-6005));
+    EXPECT_TRUE(t.FieldByName("DATESENT").IsNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SendDialogCancel,
+                         ::testing::Values(CancelCase{"StatusWindowCancel", CancelBy::StatusWindow},
+                                           CancelCase{"StatusWindowEscape", CancelBy::StatusWindowEscape},
+                                           CancelCase{"Escape", CancelBy::Escape},
+                                           CancelCase{"CloseButton", CancelBy::CloseButton},
+                                           CancelCase{"WindowClose", CancelBy::WindowClose}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace zn::app::test
+
+namespace zn::app::test {
+namespace {
+
+// A modem that goes away in the middle of a call (unplugged, switched off): the test bed's modem
+// process is killed while zn dials (Class 1) or sends a page (Class 2).
+struct VanishCase {
+    const char* name;
+    int faxClass;    // [Modem] FaxClass
+    int killFrom, killTo; // the statuses at which the modem goes (Class 2 soon says 4805 while
+                          // the line still carries the page)
+};
+
+class SendDialogModemGone : public SendDialog, public ::testing::WithParamInterface<VanishCase> {};
+
+TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
+{
+    TempDir dir;
+    const VanishCase& c = GetParam();
+    std::unique_ptr<Line> line;
+    std::unique_ptr<comms::test::Class2SimProcess> sim;
+    std::string device;
+    if (c.faxClass == 1) {
+        line = Line::Start(dir.Path(), {"pair"}); // modem B is never answered
+        ASSERT_TRUE(line);
+        device = line->Port('A');
+    } else {
+        sim = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{});
+        device = sim->Device();
+    }
+    ASSERT_FALSE(device.empty());
+    ASSERT_TRUE(StartWithOneFax(device, "FAX00032.APF", "Unplugged", 140));
+    foundation::Settings().FaxClass = c.faxClass;
+    foundation::Settings().DialAttempts = 3;
+    ChildProcess& modem = line ? line->Process() : sim->Process();
+
+    TSendFaxForm* sending = nullptr;
+    QElapsedTimer sinceGone;
+    qint64 noticedAfterMs = -1;
+    std::string caption, text;
+    modal_.Then([&](QWidget* w) {
+        sending = static_cast<TSendFaxForm*>(w);
+        QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
+    });
+    modal_.Then([&](QWidget* w) {
+        noticedAfterMs = sinceGone.elapsed();
+        auto* form = static_cast<TShowErrorForm*>(w);
+        caption = form->windowTitle().toStdString();
+        text = form->Memo1->toPlainText().toStdString();
+        if (const char* shots = std::getenv("ZN_SHOT_DIR"))
+            form->grab().save(QString("%1/modem_gone_%2.png").arg(shots, GetParam().name));
+        form->BitBtn1->click();
+    });
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (!sending)
+            return;
+        // The attempt is over (or never reached the moment to pull the plug): the dialog closes.
+        if (!sending->Busy && QApplication::activeModalWidget() == sending && (!sinceGone.isValid() || modal_.Done())) {
+            QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
+            return;
+        }
+        if (!sinceGone.isValid()) {
+            if (sending->Busy && !sending->Preparing() && sending->FxSendFax1.GetProgressCode() >= c.killFrom
+                && sending->FxSendFax1.GetProgressCode() <= c.killTo) {
+                ::kill(modem.Pid(), SIGKILL);
+                modem.Wait(std::chrono::seconds(10));
+                sinceGone.start();
+            }
+            return;
+        }
+        if (sending->Busy && sinceGone.elapsed() > 20000)
+            sending->FxSendFax1.CancelFax(); // the test's own way out
+    });
+    user.start(20);
+    screen->SendButtonClick();
+
+    ASSERT_TRUE(sinceGone.isValid()) << "the call never reached status " << c.killFrom << "\n" << Log();
+    EXPECT_EQ(caption, "Modem Not Found");
+    EXPECT_GE(noticedAfterMs, 0);
+    EXPECT_LT(noticedAfterMs, 5000);
+    const std::string place = "on COM7 (" + comms::ComPortDevice(7) + ")";
+    EXPECT_EQ(QString::fromStdString(text).replace("\r\n", "\n").toStdString(),
+              "The modem " + place
+                  + " can no longer be found: it was unplugged or switched off.\n\nThe fax was not sent. When the "
+                    "modem is back, click Send Fax Now to send it.");
+    EXPECT_NE(Log().find("The modem " + place + " is gone\r\n"), std::string::npos) << Log();
+    ASSERT_TRUE(GoToSubject("Unplugged"));
+    EXPECT_EQ(screen->FaxTable.FieldByName("LASTRESULT").AsString(), "The modem " + place + " is gone");
+    EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());
+    EXPECT_EQ(foundation::test::LockFilesOf(::getpid()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, SendDialogModemGone,
+                         ::testing::Values(VanishCase{"Class1WhileDialing", 1, 4802, 4802},
+                                           VanishCase{"Class2WhileSendingAPage", 2, 4804, 4805}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace zn::app::test

@@ -84,6 +84,7 @@ void FaxSendSession::OnClass1Init(int) { SetupDone(tfDial); }
 void FaxSendSession::OnClass1Connect(int)
 {
     if (IsConnect()) {
+        farEndAnswered_ = true;
         ResponseReset();
     } else if (IsOK()) {
         if (modem.finalFrame && disSeen_) {

@@ -33,6 +33,7 @@ void FaxSendSession::OnCapabilitiesSet(int) { SetupDone(tfDial); }
 void FaxSendSession::OnClass2Connect(int)
 {
     if (KeywordLine(kwConnect)) {
+        farEndAnswered_ = true;
         ResponseReset(kNegotiationTicks);
         state_ = tf2GetParams;
     } else if (!DialResult()) {

@@ -109,6 +109,8 @@ FaxSendSession::FaxSendSession(FaxEngineEvents& events) : FaxStateMachine(events
 
 void FaxSendSession::Prepare()
 {
+    pageOnLine_ = false;
+    hungUpForAbort_ = false;
     modem.resolutionDigit = '0';
     modem.apfHeader = {};
     state_ = tfGetEntry;
@@ -176,8 +178,9 @@ void FaxSendSession::OnAbortRequest()
     bool dataMode = InDataMode();
     state_ = tfAbort;
     ReportStatus();
+    hungUpForAbort_ = dataMode;
     if (dataMode)
-        SendSideHangup(true); // end the data before tfAbort's hang-up
+        SendSideHangup(true); // ends the data, then hangs up: tfAbort need not hang up again
 }
 
 void FaxSendSession::OnResponseTimer()
@@ -429,8 +432,34 @@ int FaxSendSession::SendPageBlocks(bool& done)
     return 0;
 }
 
+FaxSendSession::PageOnLine FaxSendSession::PageOnTheLine(uint32_t portQueued) const
+{
+    // One byte left in the port's queue counts as none.
+    const int32_t queued = portQueued == 1 ? 0 : int32_t(portQueued);
+    PageOnLine p;
+    if (!pageOnLine_) {
+        p.page = common.currentPage;
+        p.length = common.pageLength;
+        p.bytes = std::max<int32_t>(common.bytesTransferred - queued, 0);
+        return p;
+    }
+    p.page = linePage_;
+    p.length = pageHandedOver_ ? lineLength_ : common.pageLength;
+    const int32_t handed = pageHandedOver_ ? lineHanded_ : common.bytesTransferred;
+    const int64_t rate = std::max<int32_t>(modem.bitRate, 2400);
+    const int64_t carried = (NowMs() - lineStartMs_) * rate / 8000;
+    p.bytes = int32_t(std::clamp<int64_t>(std::min<int64_t>(handed - queued, carried), 0, INT32_MAX));
+    if (p.length > 0)
+        p.bytes = std::min(p.bytes, p.length);
+    return p;
+}
+
 int FaxSendSession::AdvancePage()
 {
+    // The page's data has left the port; the line may carry it for a while yet.
+    pageHandedOver_ = true;
+    lineLength_ = common.pageLength;
+    lineHanded_ = common.bytesTransferred;
     sentCover_ = common.coverPending;
     sentPage_ = common.currentPage;
     sentCoverFile_ = common.coverFile;
@@ -516,6 +545,8 @@ void FaxSendSession::OnGetEntry(int)
     }
     Events().FaxLog(*this, lfTransmitStart);
     entryActive_ = true;
+    pageOnLine_ = false;
+    farEndAnswered_ = false;
     common.dialAttempt = 0;
     common.coverPending = false;
     common.totalPages = 0;
@@ -571,6 +602,7 @@ void FaxSendSession::OnInit(int)
 void FaxSendSession::OnDial(int)
 {
     Command(std::string(modem.ToneDial ? "ATDT" : "ATDP") + modem.DialPrefix + common.phoneNumber);
+    farEndAnswered_ = false;
     ArmResponseTimer(modem.DialWait);
     common.statusCode = fsDialing;
     modem.finalFrame = false;
@@ -621,6 +653,10 @@ void FaxSendSession::OnWaitPageStart(int trigger)
 
 void FaxSendSession::OnSendHeaderLine(int)
 {
+    pageOnLine_ = true;
+    pageHandedOver_ = false;
+    linePage_ = common.coverPending ? 0 : common.currentPage;
+    lineStartMs_ = NowMs();
     common.bytesTransferred = 0;
     pageStartBytes_ = BytesWritten();
     if (int rc = SendHeaderLine()) {
@@ -757,6 +793,28 @@ void FaxSendSession::OnComplete(int)
     FinishSession();
 }
 
+void FaxSendSession::HangupBeforeAnswer()
+{
+    // Until the far end answers, the modem is in command state, dialing or idle: no escape to
+    // command state and no guard times are needed, any character ends a dial, and the modem's
+    // answer to "ATH" says the line is free. A user who cancels a ringing call is not kept waiting:
+    // a modem in command state answers within milliseconds, so half a second is ample.
+    constexpr int64_t kAnswerMs = 500;
+    Keep(Port().WriteString("ATH\r"));
+    response.Clear();
+    const int64_t deadline = NowMs() + kAnswerMs;
+    while (NowMs() < deadline) {
+        uint8_t c;
+        if (Port().ReadChar(c) != 0) {
+            DelayMs(10);
+            continue;
+        }
+        if (response.Add(c) == ResponseCollector::Line && (IsOK() || IsNoCarrier() || IsError()))
+            break;
+    }
+    DrainInput();
+}
+
 void FaxSendSession::OnAbort(int)
 {
     CloseFiles();
@@ -764,7 +822,12 @@ void FaxSendSession::OnAbort(int)
     if (entryActive_)
         Events().FaxLog(*this, lfTransmitFail);
     entryActive_ = false;
-    SendSideHangup(false);
+    if (hungUpForAbort_)
+        hungUpForAbort_ = false;
+    else if (farEndAnswered_)
+        SendSideHangup(false);
+    else
+        HangupBeforeAnswer();
     bool end = userAbort_ || writeFailed_ || (common.options & (foExitOnError | foAbortNoConnect));
     if (end) {
         common.statusCode = fsUserAbort;

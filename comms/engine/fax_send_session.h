@@ -94,6 +94,16 @@ public:
     // Today's date and the time of day as the header line shows them.
     std::function<void(std::string& date, std::string& time)> dateTimeTexts;
 
+    // The page the line carries, as the status shows it: its number (0: the cover), its length and
+    // how much of it the line has carried. The port passes page data on to the system's and the
+    // modem's own queues, which hold many seconds of it: what has left the port (less
+    // `portQueued`, what it still holds) counts only as far as the line can have carried it at
+    // the session's bit rate since the page began. The page stays on show until the next begins.
+    struct PageOnLine {
+        int32_t page = 0, length = 0, bytes = 0;
+    };
+    PageOnLine PageOnTheLine(uint32_t portQueued) const;
+
 protected:
     void Prepare() override;
     void OnResponseTimer() override;
@@ -193,6 +203,8 @@ private:
     void CloseFiles();
     void ChooseSpeedFromDis();
     void SendFinalFrame(uint8_t fcf);
+    // Hangs up a call the far end has not answered yet.
+    void HangupBeforeAnswer();
     uint8_t PostPageFcf() const;
 
     int32_t pageRetryCount_ = 0;
@@ -200,6 +212,8 @@ private:
     bool mcfConnect_ = false;
     bool entryActive_ = false;
     bool disSeen_ = false;
+    bool farEndAnswered_ = false; // the dial of this entry got CONNECT
+    bool hungUpForAbort_ = false;  // the abort request already ended the data and hung up
     bool textCoverOpen_ = false;
     std::ifstream coverReader_;
     std::string coverFileName_;
@@ -213,6 +227,12 @@ private:
     char nextResolution_ = '0';
     int32_t fileBytesRead_ = 0;
     RowPacker rowPacker_;
+    // The page on the line (PageOnTheLine): when it began, and once the next page is prepared
+    // while the line still carries it, its length and the bytes handed over.
+    bool pageOnLine_ = false;
+    bool pageHandedOver_ = false;
+    int32_t linePage_ = 0, lineLength_ = 0, lineHanded_ = 0;
+    int64_t lineStartMs_ = 0;
 };
 
 } // namespace zn::comms

@@ -185,14 +185,13 @@ private:
         p.errorCorrection = s.modem.ECM;
         p.hangupCode = s.modem.hangupCode;
         p.dialAttempt = s.common.dialAttempt;
-        if (s.common.sending) {
+        if (auto* send = dynamic_cast<FaxSendSession*>(&s)) {
+            const FaxSendSession::PageOnLine page =
+                send->PageOnTheLine(s.common.dispatcher ? s.common.dispatcher->OutputCount() : 0);
             p.totalPages = s.common.totalPages;
-            p.currentPage = s.common.currentPage;
-            p.pageLength = s.common.pageLength;
-            int32_t queued = s.common.dispatcher ? int32_t(s.common.dispatcher->OutputCount()) : 0;
-            if (queued == 1)
-                queued = 0;
-            p.bytesTransferred = std::max<int32_t>(s.common.bytesTransferred - queued, 0);
+            p.currentPage = page.page;
+            p.pageLength = page.length;
+            p.bytesTransferred = page.bytes;
         } else {
             p.currentPage = s.common.currentPage;
             p.bytesTransferred = s.common.bytesTransferred;

@@ -134,6 +134,15 @@ void TStandardFaxDisplay::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
+void TStandardFaxDisplay::reject()
+{
+    if (Fax && Fax->Busy()) {
+        CancelClick();
+        return;
+    }
+    QDialog::reject();
+}
+
 void TStandardFaxDisplay::CancelClick()
 {
     if (Fax)
@@ -235,6 +244,12 @@ void TFxFaxStatus::DestroyDisplay()
 {
     SetDisplay(nullptr);
     form_.reset();
+}
+
+void TFxFaxStatus::SetOwnerWindow(QWidget* owner)
+{
+    if (form_)
+        form_->setParent(owner, form_->windowFlags() | Qt::Dialog);
 }
 
 void TFxFaxStatus::UpdateDisplay(bool first, bool last)

@@ -53,6 +53,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Esc and the window's close button are its Cancel while a session runs: the window itself
+    // goes when the session ends.
+    void reject() override;
 
 private:
     void CancelClick();
@@ -81,6 +84,9 @@ public:
 
     void UpdateDisplay(bool first, bool last) override;
     TStandardFaxDisplay* Form() const { return form_.get(); }
+    // The window that runs the session: the form is one of its windows, shown above it, and stays
+    // usable while that window is modal.
+    void SetOwnerWindow(QWidget* owner);
 
 protected:
     void CreateDisplay() override;

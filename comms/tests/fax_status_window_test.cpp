@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "comms/fax/fax_component_port.h"
@@ -373,6 +374,21 @@ TEST(FaxText, HeaderAndCoverRowsInTheFaxFontOrTheToolkitFont)
 
 namespace {
 
+// Starts sending and processes events until the session's FaxFinish: its code, none when it did not
+// come within `limit`.
+std::optional<int> SendUntilFinished(TFxSendFax& fax, std::chrono::seconds limit)
+{
+    std::optional<int> finish;
+    fax.OnFaxFinish = [&](TFxCustomAbstractFax&, int code) { finish = code; };
+    fax.StartTransmit();
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!finish && std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return finish;
+}
+
 // A real session with the window tied to it: the window shows the sending, and its Cancel button
 // ends the session.
 TEST(StatusWindow, FollowsASessionAndItsCancelButtonEndsIt)
@@ -404,22 +420,105 @@ TEST(StatusWindow, FollowsASessionAndItsCancelButtonEndsIt)
             status.Form()->fsCancel->click();
         }
     };
-    int finish = 1, finishes = 0;
-    fax.OnFaxFinish = [&](TFxCustomAbstractFax&, int code) {
-        finish = code;
-        ++finishes;
-    };
-    fax.StartTransmit();
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!finishes && std::chrono::steady_clock::now() < end) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_EQ(finishes, 1) << sim.Log();
+    const std::optional<int> finish = SendUntilFinished(fax, std::chrono::seconds(120));
+    ASSERT_TRUE(finish) << sim.Log();
     EXPECT_TRUE(shownWhileSending);
     EXPECT_EQ(statusWhileSending, QString::fromStdString(StatusText(4804)));
-    EXPECT_EQ(finish, -6005);
+    EXPECT_EQ(*finish, -6005);
     EXPECT_FALSE(status.Form()->isVisible());
 }
+
+} // namespace
+
+namespace {
+
+// What the status window shows at one status report while a page is sent.
+struct Reading {
+    int page;
+    long long bytes, length;
+    int meter;
+};
+
+struct ProgressCase {
+    const char* name;
+    TFaxClass faxClass;
+};
+
+class StatusWindowProgress : public ::testing::TestWithParam<ProgressCase> {};
+
+// Three pages go out to the test bed in real time (the fax terminal for Class 1, the Class 2
+// simulator otherwise). Each page is smaller than what the system's and the modem's queues take at
+// once, as a page of text is: while the line carries it, the window shows that page, its bytes and
+// its meter growing.
+TEST_P(StatusWindowProgress, ShowsTheBytesAndTheMeterAsEachPageGoes)
+{
+    App();
+    faxline::TempDir dir;
+    const TFaxClass faxClass = GetParam().faxClass;
+    std::unique_ptr<faxline::Line> line;
+    std::unique_ptr<zn::comms::test::Class2SimProcess> sim;
+    std::string device;
+    if (faxClass == fcClass1) {
+        line = faxline::Line::Start(dir.Path(), {"answer", "--rx-file", dir.File("rx.tif")});
+        ASSERT_TRUE(line);
+        device = line->Port('A');
+    } else {
+        sim = std::make_unique<zn::comms::test::Class2SimProcess>(dir, std::vector<std::string>{"--rx-dir", dir.File("rx")});
+        device = sim->Device();
+    }
+    ASSERT_FALSE(device.empty());
+    ::setenv("ZN_COM8", device.c_str(), 1);
+    std::vector<faxline::Bitmap> pages;
+    for (int n : {1, 4, 5}) {
+        auto chart = faxline::ReadPbm(faxline::ItuChartPath(n));
+        ASSERT_TRUE(chart);
+        pages.push_back(chart->Rows(0, 500)); // about 8 KB each: 5 s on the line
+    }
+    ASSERT_TRUE(zn::comms::test::WriteApf(dir.File("a.apf"), pages, false));
+
+    ComPortPtr port = MakeFaxComPort(8);
+    TFxFaxStatus status;
+    TFxSendFax fax;
+    fax.SetComPort(port.get());
+    fax.SetStatusDisplay(&status);
+    fax.FaxClass = faxClass;
+    fax.DesiredBPS = 14400;
+    fax.SetFaxFile(dir.File("a.apf"));
+    fax.PhoneNumber = "5550100";
+    std::vector<Reading> readings;
+    fax.OnFaxStatus = [&](TFxCustomAbstractFax& f, bool, bool last) {
+        TStandardFaxDisplay& form = *status.Form();
+        // Class 1 says "sending page data" while the line carries the page, Class 2 and 2.0 already
+        // wait for the page's verdict.
+        if (last || f.GetPageLength() == 0 || !form.isVisible())
+            return;
+        readings.push_back({form.fsCurrentPage->text().toInt(), form.fsBytesTransferred->text().toLongLong(),
+                            form.fsPageLength->text().toLongLong(), form.Meter->Position()});
+    };
+    const std::optional<int> finish = SendUntilFinished(fax, std::chrono::seconds(180));
+    ASSERT_TRUE(finish);
+    EXPECT_EQ(*finish, 0);
+    std::string shown;
+    for (const Reading& r : readings)
+        shown += " p" + std::to_string(r.page) + ":" + std::to_string(r.bytes) + "/" + std::to_string(r.length);
+    for (int page = 1; page <= 3; ++page) {
+        int midPage = 0;
+        long long last = -1;
+        for (const Reading& r : readings) {
+            if (r.page != page)
+                continue;
+            EXPECT_GE(r.bytes, last) << "page " << page << ": the count went back;" << shown;
+            last = r.bytes;
+            if (r.bytes > 0 && r.bytes < r.length && r.meter > 0 && r.meter < 100)
+                ++midPage;
+        }
+        EXPECT_GE(midPage, 2) << "page " << page << " showed no progress while the line carried it;" << shown;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, StatusWindowProgress,
+                         ::testing::Values(ProgressCase{"Class1", fcClass1}, ProgressCase{"Class2", fcClass2},
+                                           ProgressCase{"Class20", fcClass2_0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
