@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -174,6 +175,56 @@ TEST(MhDecoder, AStreamInPiecesDecodesAsAWhole)
         EXPECT_EQ(rows, whole) << piece;
         EXPECT_EQ(d.BadCodes(), wholeBad) << piece;
     }
+}
+
+// The decoder judges the rows as it goes: a whole row of a page's width is good; one with an
+// invalid code or of another width is bad; the longest run of bad rows is measured. The EOLs of the
+// end of the page start no row.
+TEST(MhDecoder, CountsBadRowsAndTheLongestRunOfThem)
+{
+    std::mt19937 rng(11);
+    Bytes stream;
+    const std::vector<int> garbled{10, 40, 41, 42, 70};
+    for (int i = 0; i < 100; ++i) {
+        Bytes row(216, 0);
+        for (auto& b : row)
+            b = rng() % 5 == 0 ? static_cast<uint8_t>(rng()) : 0;
+        Bytes coded = i == 90 ? Code(Bytes(125, 0), 1000) : Code(row, kNormalLineWidth);
+        if (std::find(garbled.begin(), garbled.end(), i) != garbled.end()) // behind the row's EOL:
+            coded.insert(coded.begin() + 2, {0xFF, 0xFF, 0x3F});           // no code starts so
+        stream = Cat({stream, coded});
+    }
+    stream = Cat({stream, EndOfPage()});
+    TMhDecoder d;
+    EXPECT_TRUE(d.Decode(stream.data(), stream.size(), [](const uint8_t*, int) { return true; }));
+    EXPECT_EQ(d.Rows(), 100);
+    EXPECT_EQ(d.BadRows(), 6);
+    EXPECT_EQ(d.LostRows(), 0) << "each bad row is about a row long";
+    EXPECT_EQ(d.MostConsecutiveBadRows(), 3);
+}
+
+// Noise that swallows the EOLs of many rows makes one long bad row: the rows it swallowed count
+// as lost, and as one run of bad rows.
+TEST(MhDecoder, RowsSwallowedByNoiseCountAsLost)
+{
+    Bytes row(216, 0);
+    SetPixels(row, 100, 300);
+    const Bytes coded = Code(row, kNormalLineWidth);
+    Bytes stream;
+    for (int i = 0; i < 50; ++i)
+        stream = Cat({stream, coded});
+    // 20 rows' worth of bits with no EOL in them: ones broken by single zeros form no code.
+    stream = Cat({stream, coded, Bytes(20 * coded.size(), 0xEF)});
+    for (int i = 0; i < 49; ++i)
+        stream = Cat({stream, coded});
+    stream = Cat({stream, EndOfPage()});
+    TMhDecoder d;
+    EXPECT_TRUE(d.Decode(stream.data(), stream.size(), [](const uint8_t*, int) { return true; }));
+    EXPECT_EQ(d.Rows(), 100);
+    EXPECT_EQ(d.BadRows(), 1);
+    EXPECT_GE(d.LostRows(), 19);
+    EXPECT_LE(d.LostRows(), 21);
+    EXPECT_GE(d.MostConsecutiveBadRows(), 20);
 }
 
 // Black make-up codes for runs of 512 and more are 13 bits long; rows holding such runs decode.
