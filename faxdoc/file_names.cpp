@@ -1,7 +1,5 @@
 #include "faxdoc/file_names.h"
 
-#include <cctype>
-
 namespace zn::faxdoc {
 namespace {
 
@@ -29,19 +27,6 @@ std::string ForceExtension(const std::string& name, const std::string& ext)
 std::string DefaultExtension(const std::string& name, const std::string& ext)
 {
     return HasExtension(name) ? name : name + "." + ext;
-}
-
-std::string ReceivingFileName(const std::string& name) { return name + kReceivingSuffix; }
-
-bool IsReceivingFileName(const std::string& name)
-{
-    const std::string suffix = kReceivingSuffix;
-    if (name.size() <= suffix.size())
-        return false;
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(name[name.size() - suffix.size() + i])) != suffix[i])
-            return false;
-    return true;
 }
 
 } // namespace zn::faxdoc

@@ -14,11 +14,4 @@ std::string ForceExtension(const std::string& name, const std::string& ext);
 // `name` unchanged when it has an extension, else with `ext` added.
 std::string DefaultExtension(const std::string& name, const std::string& ext);
 
-// A fax being received is written under its name with this suffix, and takes its name only once
-// the sender has been told it arrived whole: a file under a received fax's name is always a whole
-// fax, and what a crash or a failed call leaves behind is told apart by its name.
-constexpr const char* kReceivingSuffix = ".part";
-std::string ReceivingFileName(const std::string& name);
-bool IsReceivingFileName(const std::string& name);
-
 } // namespace zn::faxdoc
