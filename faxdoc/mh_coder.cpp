@@ -193,6 +193,18 @@ int TMhDecoder::RowsOfBits(uint64_t bits, int rows) const
     return std::max<int>(rows, static_cast<int>(std::min<uint64_t>(bits * good / goodBits_, 1u << 20)));
 }
 
+int TMhDecoder::UnfinishedRows() const
+{
+    const bool whole = rowPixels_ == kNormalLineWidth || rowPixels_ == kWideLineWidth;
+    if (ended_ || beforeFirstEol_ || (whole && !error_ && !rowBad_))
+        return 0;
+    const int good = rows_ - badRows_;
+    const uint64_t bits = bitsBefore_ - rowStart_;
+    if (good <= 0 || goodBits_ == 0)
+        return bits > 0 ? 1 : 0;
+    return static_cast<int>(std::min<uint64_t>(bits * good / goodBits_, 1u << 20));
+}
+
 int TMhDecoder::LostRows() const { return RowsOfBits(badBits_, badRows_) - badRows_; }
 
 int TMhDecoder::MostConsecutiveBadRows() const

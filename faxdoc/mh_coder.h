@@ -58,6 +58,10 @@ public:
     int BadRows() const { return badRows_; }
     int LostRows() const;
     int MostConsecutiveBadRows() const;
+    // The rows' worth of bits (at the good rows' mean length, rounded down) after the last EOL when
+    // they are no whole row: noise at the end of the data, a page cut off in mid-row. A whole last
+    // row without its EOL (a sender that ends its page after the last row) counts nothing.
+    int UnfinishedRows() const;
 
 private:
     bool EndRow(const TRowSink& sink, uint64_t bitPosition);

@@ -6,8 +6,6 @@ namespace zn::comms {
 
 bool CopyQualityAcceptable(const PageQuality& q)
 {
-    if (!q.complete)
-        return false;
     if (q.consecutiveBadRows > kMaxConsecutiveBadRows)
         return false;
     // good / rows >= 95 %, in integers.

@@ -10,12 +10,11 @@ struct PageQuality {
     int rows = 0;               // rows received
     int badRows = 0;            // rows that did not decode into a whole row
     int consecutiveBadRows = 0; // the longest run of bad rows
-    bool complete = true;       // the page reached its end-of-page code (no rows lost at its end)
 };
 
-// No recommendation fixes the limits; these are the ones fax servers have long judged received
-// pages by by default: at least 95 % of the rows good, and no more than 5 bad rows in a row (a
-// longer gap is a visible hole in the page; isolated bad rows are not).
+// No recommendation fixes the limits; these are the defaults fax servers have long judged received
+// pages by: at least 95 % of the rows good, and no more than 5 bad rows in a row (a longer gap is a
+// visible hole in the page; isolated bad rows are not).
 constexpr int kMinGoodRowsPercent = 95;
 constexpr int kMaxConsecutiveBadRows = 5;
 

@@ -307,14 +307,13 @@ void FaxReceiveSession::CutPage()
 
 bool FaxReceiveSession::PageQualityGood()
 {
-    // Rows that line noise swallowed whole count as bad rows of the page.
+    // Rows that line noise swallowed whole, and the rows' worth of noise after the last whole row
+    // (a carrier lost in the page), count as bad rows of the page.
+    const int lost = pageCheck_.LostRows() + pageCheck_.UnfinishedRows();
     PageQuality q;
-    q.rows = pageCheck_.Rows() + pageCheck_.LostRows();
-    q.badRows = pageCheck_.BadRows() + pageCheck_.LostRows();
-    q.consecutiveBadRows = pageCheck_.MostConsecutiveBadRows();
-    // The rows after a lost carrier never came: a page is whole when its end-of-page code arrived
-    // (or when it was cut at the most rows a page can have).
-    q.complete = rtcSeen_ || pageRows_ > faxdoc::kMaxPageRows;
+    q.rows = pageCheck_.Rows() + lost;
+    q.badRows = pageCheck_.BadRows() + lost;
+    q.consecutiveBadRows = std::max(pageCheck_.MostConsecutiveBadRows(), pageCheck_.UnfinishedRows());
     return CopyQualityAcceptable(q);
 }
 

@@ -225,6 +225,28 @@ TEST(MhDecoder, RowsSwallowedByNoiseCountAsLost)
     EXPECT_GE(d.LostRows(), 19);
     EXPECT_LE(d.LostRows(), 21);
     EXPECT_GE(d.MostConsecutiveBadRows(), 20);
+    EXPECT_EQ(d.UnfinishedRows(), 0) << "the page ended with its RTC";
+}
+
+// Data that stops after the last whole row (no EOL, no RTC) leaves nothing unfinished; noise after
+// the last EOL, as a carrier lost in the page leaves it, counts by its length.
+TEST(MhDecoder, NoiseAtTheEndCountsByItsLength)
+{
+    Bytes row(216, 0);
+    SetPixels(row, 100, 300);
+    const Bytes coded = Code(row, kNormalLineWidth);
+    Bytes stream;
+    for (int i = 0; i < 50; ++i)
+        stream = Cat({stream, coded});
+    const auto unfinished = [](const Bytes& s) {
+        TMhDecoder d;
+        d.Decode(s.data(), s.size(), [](const uint8_t*, int) { return true; });
+        return d.UnfinishedRows();
+    };
+    EXPECT_EQ(unfinished(stream), 0);
+    const int noisy = unfinished(Cat({stream, Bytes{0x00, 0x80}, Bytes(10 * coded.size(), 0xEF)}));
+    EXPECT_GE(noisy, 9);
+    EXPECT_LE(noisy, 11);
 }
 
 // Black make-up codes for runs of 512 and more are 13 bits long; rows holding such runs decode.
