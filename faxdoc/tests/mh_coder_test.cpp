@@ -205,19 +205,28 @@ TEST(MhDecoder, CountsBadRowsAndTheLongestRunOfThem)
 
 // Noise that swallows the EOLs of many rows makes one long bad row: the rows it swallowed count
 // as lost, and as one run of bad rows.
-TEST(MhDecoder, RowsSwallowedByNoiseCountAsLost)
+// A coded row with a black bar, and n of them behind each other.
+Bytes BarRow()
 {
     Bytes row(216, 0);
     SetPixels(row, 100, 300);
-    const Bytes coded = Code(row, kNormalLineWidth);
+    return Code(row, kNormalLineWidth);
+}
+
+Bytes BarRows(int n)
+{
     Bytes stream;
-    for (int i = 0; i < 50; ++i)
-        stream = Cat({stream, coded});
+    for (int i = 0; i < n; ++i)
+        stream = Cat({stream, BarRow()});
+    return stream;
+}
+
+TEST(MhDecoder, RowsSwallowedByNoiseCountAsLost)
+{
+    const Bytes coded = BarRow();
+    Bytes stream = BarRows(50);
     // 20 rows' worth of bits with no EOL in them: ones broken by single zeros form no code.
-    stream = Cat({stream, coded, Bytes(20 * coded.size(), 0xEF)});
-    for (int i = 0; i < 49; ++i)
-        stream = Cat({stream, coded});
-    stream = Cat({stream, EndOfPage()});
+    stream = Cat({stream, coded, Bytes(20 * coded.size(), 0xEF), BarRows(49), EndOfPage()});
     TMhDecoder d;
     EXPECT_TRUE(d.Decode(stream.data(), stream.size(), [](const uint8_t*, int) { return true; }));
     EXPECT_EQ(d.Rows(), 100);
@@ -232,19 +241,14 @@ TEST(MhDecoder, RowsSwallowedByNoiseCountAsLost)
 // the last EOL, as a carrier lost in the page leaves it, counts by its length.
 TEST(MhDecoder, NoiseAtTheEndCountsByItsLength)
 {
-    Bytes row(216, 0);
-    SetPixels(row, 100, 300);
-    const Bytes coded = Code(row, kNormalLineWidth);
-    Bytes stream;
-    for (int i = 0; i < 50; ++i)
-        stream = Cat({stream, coded});
+    const Bytes stream = BarRows(50);
     const auto unfinished = [](const Bytes& s) {
         TMhDecoder d;
         d.Decode(s.data(), s.size(), [](const uint8_t*, int) { return true; });
         return d.UnfinishedRows();
     };
     EXPECT_EQ(unfinished(stream), 0);
-    const int noisy = unfinished(Cat({stream, Bytes{0x00, 0x80}, Bytes(10 * coded.size(), 0xEF)}));
+    const int noisy = unfinished(Cat({stream, Bytes{0x00, 0x80}, Bytes(10 * BarRow().size(), 0xEF)}));
     EXPECT_GE(noisy, 9);
     EXPECT_LE(noisy, 11);
 }
