@@ -487,6 +487,9 @@ void TMainScreen::FormCreate()
         FaxVeldrane.SetOrder(1);
         FaxTable.First();
     }
+    // The files the received-fax table names, every row counted (deleted and archived ones too);
+    // none when the table cannot be read as it is.
+    const std::optional<std::set<std::string>> listedReceived = ReceivedFilesOfTable(folder);
     bool recOpen = false;
     try {
         recOpen = data::OpenRecFaxDBF(RecTable, RecVeldrane, folder);
@@ -502,6 +505,8 @@ void TMainScreen::FormCreate()
     if (!tablesOpen_)
         return;
 
+    if (listedReceived)
+        RecordUnlistedReceivedFaxes(*listedReceived);
     data::ApplyFieldLabels(FaxTable, data::FaxFields());
     data::ApplyFieldLabels(RecTable, data::RecFaxFields());
     // What the lists show: the files by their full name, and Yes/No for archived rows.

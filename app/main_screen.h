@@ -16,6 +16,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,10 @@ extern int LastReceiveErrorCode;
 
 // Plays a sound file once; the player goes when it has finished.
 void PlayWaveFile(QObject* owner, const std::string& path);
+
+// The fax files the received-fax table in programFolder names (upper-cased), every row counted:
+// deleted and archived ones too. None when the table cannot be read as it is.
+std::optional<std::set<std::string>> ReceivedFilesOfTable(const std::string& programFolder);
 
 class TMainScreen : public QMainWindow {
     Q_OBJECT
@@ -223,6 +229,10 @@ private:
     void FxReceiveFax1FaxStatus(bool first, bool last);
     void ShowReceiveStatus();
     void RecordReceivedFax();
+    // A fax takes its name in RECEIVE only once its sender has been told it arrived, and gets its
+    // row just after: a crash in between leaves a whole fax without a row. At start, such faxes
+    // (names `listed` lacks) get their rows, and what a crash left of a fax being received goes.
+    void RecordUnlistedReceivedFaxes(const std::set<std::string>& listed);
     void PrintOnReceipt(const std::string& file, const std::string& remoteID);
     void PrintReceivedFax(const std::string& remoteID);
     void ReceiveFailed();

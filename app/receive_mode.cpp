@@ -11,6 +11,7 @@
 #include "comms/base/exceptions.h"
 #include "comms/port/port_names.h"
 #include "data/table/system_tables.h"
+#include "data/xbase/xbase_dbf.h"
 #include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
 #include "foundation/form_placement.h"
@@ -22,6 +23,7 @@
 #include "foundation/settings.h"
 #include "foundation/text_values.h"
 #include "platform/date_format.h"
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 #include "platform/messages.h"
 
@@ -30,6 +32,8 @@
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QPrinter>
 #include <QPushButton>
@@ -547,6 +551,67 @@ void TMainScreen::ShowReceiveStatus()
     if (Upper(text).find("ABORT") != std::string::npos)
         text.clear();
     Status->setText(QString::fromStdString(text));
+}
+
+std::optional<std::set<std::string>> ReceivedFilesOfTable(const std::string& programFolder)
+{
+    const std::string path = platform::ResolvePath(programFolder + "ZNREC.DBF");
+    xbase::DbfTable table;
+    if (table.Open(path, xbase::OpenMode::ReadOnly) != xbase::Err::Ok)
+        return std::nullopt;
+    const int field = table.FieldIndex("FAXFILE");
+    std::string where;
+    if (field < 0 || table.CheckRecords(where) != xbase::Err::Ok)
+        return std::nullopt;
+    const xbase::Field& f = table.Fields()[size_t(field)];
+    std::set<std::string> files;
+    xbase::RecordScan scan(table);
+    const size_t length = size_t(table.RecordLength());
+    const xbase::Err e = scan.ForEachRun(table.RecordCount(), [&](uint32_t, uint32_t number, const char* records) {
+        for (uint32_t i = 0; i < number; ++i)
+            files.insert(Upper(Trimmed(std::string(records + i * length + f.offset, size_t(f.length)))));
+        return xbase::Err::Ok;
+    });
+    if (e != xbase::Err::Ok)
+        return std::nullopt;
+    return files;
+}
+
+void TMainScreen::RecordUnlistedReceivedFaxes(const std::set<std::string>& listed)
+{
+    const std::string folder = platform::ResolvePath(foundation::GetReceiveFolder());
+    platform::RemoveStaleTemporaries(folder);
+    if (!RecTable.Active())
+        return;
+    // The names only a received fax gets: FAX0001.APF, 12090001.APF (month and day first), NONAME.APF.
+    static const QRegularExpression received("^(FAX\\d{4}|\\d{8}|NONAME\\d*)\\.APF$",
+                                             QRegularExpression::CaseInsensitiveOption);
+    for (const std::string& name : platform::ListFolderCI(folder, "*.APF")) {
+        if (!received.match(QString::fromStdString(name)).hasMatch() || listed.count(Upper(name)))
+            continue;
+        const std::string path = folder + "/" + name;
+        faxdoc::TApfFileHeader header;
+        if (faxdoc::ReadApfHeader(path, header) != 0 || header.pageCount == 0)
+            continue;
+        const QDateTime when = QFileInfo(QString::fromStdString(path)).lastModified();
+        try {
+            RecTable.Append();
+            RecTable.FieldByName("DATEREC").SetAsDate(when.date());
+            RecTable.FieldByName("TIMEREC").SetAsString(when.toString("hh:mm").toStdString());
+            RecTable.FieldByName("FROM").SetAsString(header.StationId());
+            data::PutPageCount(RecTable.FieldByName("PAGES"), header.pageCount);
+            RecTable.FieldByName("FAXFILE").SetAsString(name);
+            RecTable.FieldByName("NOTES").SetAsString("");
+            RecTable.FieldByName("ARCHIVED").SetAsBoolean(false);
+            RecTable.Post();
+        } catch (const std::exception&) {
+            try {
+                RecTable.Cancel();
+            } catch (const std::exception&) {
+            }
+            return;
+        }
+    }
 }
 
 // One received file: its row, the sound, the log. A call that goes on after EOM delivers its next

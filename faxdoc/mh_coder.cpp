@@ -185,15 +185,59 @@ inline void SetBits(uint8_t* row, int start, int len)
 
 TMhDecoder::TMhDecoder() { std::memset(row_, 0, sizeof row_); }
 
-bool TMhDecoder::EndRow(const TRowSink& sink)
+int TMhDecoder::RowsOfBits(uint64_t bits, int rows) const
+{
+    const int good = rows_ - badRows_;
+    if (good <= 0 || goodBits_ == 0)
+        return rows;
+    return std::max<int>(rows, static_cast<int>(std::min<uint64_t>(bits * good / goodBits_, 1u << 20)));
+}
+
+int TMhDecoder::UnfinishedRows() const
+{
+    const bool whole = rowPixels_ == kNormalLineWidth || rowPixels_ == kWideLineWidth;
+    if (ended_ || beforeFirstEol_ || (whole && !error_ && !rowBad_))
+        return 0;
+    const int good = rows_ - badRows_;
+    const uint64_t bits = bitsBefore_ - rowStart_;
+    if (good <= 0 || goodBits_ == 0)
+        return bits > 0 ? 1 : 0;
+    return static_cast<int>(std::min<uint64_t>(bits * good / goodBits_, 1u << 20));
+}
+
+int TMhDecoder::LostRows() const { return RowsOfBits(badBits_, badRows_) - badRows_; }
+
+int TMhDecoder::MostConsecutiveBadRows() const
+{
+    return std::max({longestBadRun_, longestBadRunRows_, RowsOfBits(badRunBits_, badRun_)});
+}
+
+bool TMhDecoder::EndRow(const TRowSink& sink, uint64_t bitPosition)
 {
     bool go_on = true;
-    if (rowPixels_ > 0) {
+    const uint64_t rowBits = bitPosition - rowStart_;
+    rowStart_ = bitPosition;
+    if (rowPixels_ > 0 || rowBad_) {
+        const bool whole = rowPixels_ == kNormalLineWidth || rowPixels_ == kWideLineWidth;
+        ++rows_;
+        if (whole && !rowBad_) {
+            if (badRun_ > 0)
+                longestBadRunRows_ = std::max(longestBadRunRows_, RowsOfBits(badRunBits_, badRun_));
+            badRun_ = 0;
+            badRunBits_ = 0;
+            goodBits_ += rowBits;
+        } else {
+            ++badRows_;
+            badBits_ += rowBits;
+            badRunBits_ += rowBits;
+            longestBadRun_ = std::max(longestBadRun_, ++badRun_);
+        }
         const int bytes = (rowPixels_ + 7) / 8;
         if (bytes == kNormalLineWidth / 8 || bytes == kWideLineWidth / 8)
             go_on = sink(row_, bytes);
         std::memset(row_, 0, static_cast<size_t>(bytes));
     }
+    rowBad_ = false;
     rowPixels_ = 0;
     colour_ = 0;
     beforeFirstEol_ = false;
@@ -284,6 +328,7 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink)
             }
             if (e.kind == TDecodeKind::Invalid) {
                 ++badCodes_;
+                rowBad_ = rowBad_ || counting;
                 error_ = true;
                 continue;
             }
@@ -301,7 +346,7 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink)
         }
         rowPixels_ = rowPixels;
         eolCount_ = eolCount;
-        const bool goOn = EndRow(sink);
+        const bool goOn = EndRow(sink, bitsBefore_ + 8 * static_cast<uint64_t>(in.p - data) - static_cast<uint64_t>(in.n));
         rowPixels = 0;
         colour = 0;
         eolCount = eolCount_;
@@ -318,6 +363,7 @@ bool TMhDecoder::Decode(const uint8_t* data, size_t size, const TRowSink& sink)
     // Only the bits counted as read are kept: the next piece brings the rest.
     pending_ = in.n > 0 ? in.acc & (~0ull >> (64 - in.n)) : 0;
     pendingBits_ = in.n;
+    bitsBefore_ += 8 * static_cast<uint64_t>(size);
     return ended_;
 }
 

@@ -49,9 +49,24 @@ public:
     bool Finish(const TRowSink& sink);
     int BadCodes() const { return badCodes_; }
     bool Ended() const { return ended_; }
+    // The copy quality of what was decoded so far: rows ended by an EOL (the first EOL and the
+    // end-of-page EOLs start no row), the bad ones among them (an invalid code, or a width other
+    // than a page's), and the longest run of bad rows in a row. Line noise that swallows EOLs turns
+    // many rows into one long bad one: LostRows is how many more rows the bad ones' bits would have
+    // held at the good rows' mean length, and the longest run counts them too.
+    int Rows() const { return rows_; }
+    int BadRows() const { return badRows_; }
+    int LostRows() const;
+    int MostConsecutiveBadRows() const;
+    // The rows' worth of bits (at the good rows' mean length, rounded down) after the last EOL when
+    // they are no whole row: noise at the end of the data, a page cut off in mid-row. A whole last
+    // row without its EOL (a sender that ends its page after the last row) counts nothing.
+    int UnfinishedRows() const;
 
 private:
-    bool EndRow(const TRowSink& sink);
+    bool EndRow(const TRowSink& sink, uint64_t bitPosition);
+    // Rows' worth of bits at the good rows' mean length (at least 1 per bad row).
+    int RowsOfBits(uint64_t bits, int rows) const;
 
     uint8_t row_[kRowBufferBytes];
     int rowPixels_ = 0;
@@ -64,6 +79,17 @@ private:
     uint64_t pending_ = 0; // bits of the last piece not yet decoded, first bit in bit 0
     int pendingBits_ = 0;
     int badCodes_ = 0;
+    bool rowBad_ = false; // the row being decoded had an invalid code
+    int rows_ = 0;
+    int badRows_ = 0;
+    int badRun_ = 0;
+    int longestBadRun_ = 0;
+    uint64_t bitsBefore_ = 0; // bits of the pieces before the current one
+    uint64_t rowStart_ = 0;   // bit position of the EOL that began the row
+    uint64_t goodBits_ = 0;
+    uint64_t badBits_ = 0;
+    uint64_t badRunBits_ = 0;
+    int longestBadRunRows_ = 0; // the longest run in rows' worth of bits
 };
 
 } // namespace zn::faxdoc

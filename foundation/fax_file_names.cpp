@@ -2,6 +2,7 @@
 
 #include "foundation/program_folders.h"
 #include "platform/date_format.h"
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 
 #include <sys/stat.h>
@@ -49,7 +50,10 @@ std::optional<std::string> MakeUniqueProgramFileName(const std::string& prefix)
 
 std::optional<std::string> FindFreeFaxFileName(const std::string& prefix, const std::string& folder)
 {
-    return FindFreeFaxFileName(prefix, folder, FileNameTaken);
+    // A name a fax is being received under (by zn or another program) is taken before its file exists.
+    return FindFreeFaxFileName(prefix, folder, [](const std::string& path) {
+        return FileNameTaken(path) || platform::HasLiveTemporary(platform::ResolvePath(path));
+    });
 }
 
 std::optional<std::string> FindFreeFaxFileName(const std::string& prefix, const std::string& folder,

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <strings.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <mutex>
@@ -155,6 +156,28 @@ int RemoveStaleTemporaries(const std::string& folder)
     }
     ::closedir(dir);
     return removed;
+}
+
+bool HasLiveTemporary(const std::string& target)
+{
+    const size_t slash = target.find_last_of('/');
+    const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + kMarker;
+    DIR* dir = ::opendir(FolderOf(target).c_str());
+    if (!dir)
+        return false;
+    bool live = false;
+    while (const dirent* e = ::readdir(dir)) {
+        // Names are found in any spelling: fax0001.apf's writer holds FAX0001.APF too.
+        if (::strncasecmp(e->d_name, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        const pid_t pid = WriterOf(e->d_name);
+        if (pid != 0 && Alive(pid)) {
+            live = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return live;
 }
 
 FileReplacement::FileReplacement(std::string target) : target_(std::move(target)) {}

@@ -57,6 +57,10 @@ private:
 // Whether name is the name of one of FileReplacement's temporaries (tests and folder scans use it).
 bool IsReplacementTemporary(const std::string& name);
 
+// Whether a living writer (of any process) is writing a new version of target now: a name that
+// such a writer will commit is not free for another new file.
+bool HasLiveTemporary(const std::string& target);
+
 // Removes the temporaries of this process's writers that are not committed. Safe in a signal
 // handler: for a program that handles SIGTERM or SIGINT itself, where the removal that is otherwise
 // installed for those signals does not run.

@@ -584,17 +584,117 @@ TEST_F(ReceiveMode, EndingBySignalInACallLeavesNoFileAndNoLock)
     StartReceiving(line->Port('A'));
     ASSERT_TRUE(screen->ReceiveModeOn) << Log();
     ASSERT_TRUE(Until([this] { return !screen->ReceiveFileName.empty(); })) << Log();
-    EXPECT_EQ(ReceivedFiles().size(), 1u);
+    // The fax being received is on disk, under a name of its own until it is whole.
+    EXPECT_TRUE(ReceivedFiles().empty());
+    EXPECT_EQ(QDir(QString::fromStdString(foundation::GetReceiveFolder())).entryList(QDir::Files).size(), 1);
 
     screen->EndBySignal();
     platform::ClearQuitRequest(); // the program would end here; the test goes on
     EXPECT_FALSE(screen->ReceiveModeOn);
     EXPECT_FALSE(screen->FxComPort1.Open());
     EXPECT_TRUE(LocksGivenBack());
-    EXPECT_TRUE(ReceivedFiles().empty());
+    EXPECT_TRUE(QDir(QString::fromStdString(foundation::GetReceiveFolder())).entryList(QDir::Files).empty());
     EXPECT_TRUE(screen->ReceiveFileName.empty());
     EXPECT_EQ(Rows().size(), 0u);
     EXPECT_TRUE(boxes.empty());
+}
+
+// The receiving program killed (SIGKILL) at a moment of a call, and started again on the same
+// program folder. The child is this test program itself, running only the receiving half below.
+struct CrashCase {
+    const char* name;
+    const char* at;     // "received": once the sender was told the fax arrived; "page2": inside page 2
+    bool listed;        // the next start lists the fax
+};
+
+void PrintTo(const CrashCase& c, std::ostream* os) { *os << c.name; }
+
+class ReceiveModeCrash : public ReceiveMode, public ::testing::WithParamInterface<CrashCase> {};
+
+TEST_P(ReceiveModeCrash, AFaxIsListedAfterACrashExactlyWhenItsSenderWasToldItArrived)
+{
+    const CrashCase& c = GetParam();
+    TempDir dir;
+    const std::vector<Bitmap> pages = WritePages(dir);
+    // Inside page 2 the line runs at most 4 times real time, so that the child sees its status.
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--speed",
+                                         c.listed ? "1000" : "4"});
+    ASSERT_TRUE(line);
+    foundation::CreateDataFolders();
+    ::setenv("ZN_CRASH_HOME", foundation::GetProgramFolder().c_str(), 1);
+    ::setenv("ZN_CRASH_PORT", line->Port('A').c_str(), 1);
+    ::setenv("ZN_CRASH_AT", c.at, 1);
+    ::setenv("TMPDIR", dir.Path().c_str(), 1);
+    ChildProcess child({"/proc/self/exe", "--gtest_also_run_disabled_tests",
+                        "--gtest_filter=ReceiveMode.DISABLED_ReceivesUntilKilled"},
+                       dir.File("child.out"), dir.File("child.err"));
+    const auto status = child.Wait(std::chrono::seconds(300));
+    for (const char* name : {"ZN_CRASH_HOME", "ZN_CRASH_PORT", "ZN_CRASH_AT", "TMPDIR"})
+        ::unsetenv(name);
+    ASSERT_TRUE(status) << "the receiving program was not killed";
+    ASSERT_EQ(*status, 128 + SIGKILL) << foundation::test::ReadFile(dir.File("child.out"));
+
+    Start(); // the next start, on the same program folder
+    const auto rows = Rows();
+    const auto names = QDir(QString::fromStdString(foundation::GetReceiveFolder())).entryList(QDir::Files);
+    if (!c.listed) {
+        EXPECT_TRUE(rows.empty());
+        EXPECT_TRUE(names.empty()) << names.join(", ").toStdString();
+        return;
+    }
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].file, "FAX0001.APF");
+    EXPECT_EQ(rows[0].pages, 2);
+    EXPECT_EQ(QString::fromStdString(rows[0].from).trimmed().toStdString(), "FAR END");
+    EXPECT_FALSE(rows[0].archived);
+    EXPECT_EQ(names, QStringList{"FAX0001.APF"});
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(comms::test::ReadApf(foundation::GetReceiveFolder() + "FAX0001.APF", got));
+    ASSERT_EQ(got.size(), pages.size());
+    for (size_t i = 0; i < pages.size(); ++i)
+        EXPECT_TRUE(TrimWhiteRows(got[i]) == TrimWhiteRows(pages[i])) << "page " << i + 1;
+    // Listed once: a third start adds no second row.
+    screen.reset();
+    Start();
+    EXPECT_EQ(Rows().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, ReceiveModeCrash,
+                         ::testing::Values(CrashCase{"KilledOnceTheSenderHeardItArrived", "received", true},
+                                           CrashCase{"KilledInsidePage2", "page2", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The child of ReceiveModeCrash: receive mode over $ZN_CRASH_HOME on $ZN_CRASH_PORT, killing
+// itself at the moment $ZN_CRASH_AT names, before the program does anything more.
+TEST_F(ReceiveMode, DISABLED_ReceivesUntilKilled)
+{
+    const char* home = std::getenv("ZN_CRASH_HOME");
+    const char* port = std::getenv("ZN_CRASH_PORT");
+    const char* at = std::getenv("ZN_CRASH_AT");
+    if (!home || !port || !at)
+        GTEST_SKIP() << "runs only as the child of ReceiveModeCrash";
+    ::setenv("ZN_HOME", home, 1);
+    StartReceiving(port);
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    const std::string moment = at;
+    auto& fax = screen->FxReceiveFax1;
+    if (moment == "received") {
+        auto inner = fax.OnFaxLog;
+        fax.OnFaxLog = [inner](comms::TFxCustomAbstractFax& cp, int code) {
+            if (code == comms::lfReceiveOK)
+                ::raise(SIGKILL);
+            inner(cp, code);
+        };
+    } else {
+        auto inner = fax.OnFaxStatus;
+        fax.OnFaxStatus = [inner, &fax](comms::TFxCustomAbstractFax& cp, bool first, bool last) {
+            if (fax.GetCurrentPage() == 2 && fax.GetProgressCode() == 4824 && fax.GetBytesTransferred() > 2000)
+                ::raise(SIGKILL);
+            inner(cp, first, last);
+        };
+    }
+    Until([] { return false; }, 240000);
+    ADD_FAILURE() << "the moment to die never came\n" << Log();
 }
 
 // Twenty calls in a row on a receive mode left armed: as many threads and descriptors at the end

@@ -169,19 +169,18 @@ void ApfClose(TFaxModemRec& m)
     m.faxFile = nullptr;
 }
 
-int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stationId)
+namespace {
+// Writes a fresh file header (page count 0, page 1 at 64) into a file just opened, and puts it on disk.
+int StartFile(TFaxModemRec& m, std::FILE* file, const std::string& path, const std::string& stationId)
 {
-    ApfClose(m);
     m.apfHeader = {};
     m.apfHeader.SetSignature();
     m.apfHeader.dateTime = DosDateTimeNow();
     m.apfHeader.SetStationId(stationId);
     m.apfHeader.pageCount = 0;
     m.apfHeader.page1Offset = faxdoc::kApfFirstPageOffset;
-    m.faxFile = std::fopen(name.c_str(), "w+b");
-    if (!m.faxFile)
-        return IoFailure();
-    m.openedFileName = name;
+    m.faxFile = file;
+    m.openedFileName = path;
     uint8_t raw[faxdoc::kApfFileHeaderSize];
     m.apfHeader.Encode(raw);
     if (std::fwrite(raw, 1, sizeof raw, m.faxFile) != sizeof raw) {
@@ -190,6 +189,50 @@ int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stati
         return rc;
     }
     return ApfSync(m);
+}
+} // namespace
+
+int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stationId)
+{
+    ApfClose(m);
+    std::FILE* file = std::fopen(name.c_str(), "w+b");
+    if (!file)
+        return IoFailure();
+    return StartFile(m, file, name, stationId);
+}
+
+int ApfCreate(TFaxModemRec& m, platform::FileReplacement& file, const std::string& stationId)
+{
+    ApfClose(m);
+    if (int error = file.Open()) {
+        errno = error;
+        return IoFailure();
+    }
+    // The stream has a descriptor of its own; the replacement's stays open (and locked) for its commit.
+    const int fd = ::dup(file.Descriptor());
+    std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+    if (!stream) {
+        int rc = IoFailure();
+        if (fd >= 0)
+            ::close(fd);
+        file.Discard();
+        return rc;
+    }
+    return StartFile(m, stream, file.TemporaryPath(), stationId);
+}
+
+int ApfCommit(TFaxModemRec& m, platform::FileReplacement& file)
+{
+    if (!m.faxFile)
+        return ecDiskRead;
+    if (std::fflush(m.faxFile) != 0)
+        return IoFailure();
+    if (int error = file.CommitNew()) {
+        errno = error;
+        return IoFailure();
+    }
+    m.openedFileName = file.Target();
+    return 0;
 }
 
 int ApfSync(TFaxModemRec& m)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fax_engine.h"
+#include "platform/file_replacement.h"
 
 namespace zn::comms {
 
@@ -35,6 +36,12 @@ int ApfCheckRowWidths(TFaxModemRec& m);
 
 // Receiving: creates the file with a fresh header (page count 0, page 1 at 64), its name on disk.
 int ApfCreate(TFaxModemRec& m, const std::string& name, const std::string& stationId);
+// The same into the temporary of a file that must not exist yet: the fax takes the file's name
+// only at its commit.
+int ApfCreate(TFaxModemRec& m, platform::FileReplacement& file, const std::string& stationId);
+// Puts what was written on disk under the file's own name, never over an existing file (then the
+// error, and the temporary is gone); the stream stays open.
+int ApfCommit(TFaxModemRec& m, platform::FileReplacement& file);
 // Puts what was written on disk, with the file's entry in its folder (before a fax is recorded or
 // reported as received).
 int ApfSync(TFaxModemRec& m);

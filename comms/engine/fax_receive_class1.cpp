@@ -121,8 +121,9 @@ void FaxReceiveSession::OnCollectFrames(int)
     } else if (IsOK()) {
         uint8_t fcf = modem.lastFCF;
         bool postPage = fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM) || fcf == WithoutX(fcfEOP);
-        if (modem.finalFrame && postPage && common.currentPage > 0 && !pageOpen_) {
-            // The caller did not hear our MCF and repeats its post-page command: answer again.
+        if (modem.finalFrame && postPage && pageAnswered_ && !pageOpen_) {
+            // The caller did not hear our MCF (or RTN) and repeats its post-page command: the same
+            // answer again.
             modem.morePages = fcf != WithoutX(fcfEOP);
             eomSeen_ = fcf == WithoutX(fcfEOM);
             FrameCommand("AT+FTH=3");
@@ -272,7 +273,7 @@ void FaxReceiveSession::OnWaitPostPage(int)
             modem.morePages = fcf == WithoutX(fcfMPS) || fcf == WithoutX(fcfEOM);
             eomSeen_ = fcf == WithoutX(fcfEOM);
             common.statusCode = fsGettingEOP;
-            modem.pageGood = true;
+            modem.pageGood = PageQualityGood();
             state_ = rf1WritePage;
         } else {
             FrameCommand("AT+FRH=3");
@@ -285,9 +286,18 @@ void FaxReceiveSession::OnWaitPostPage(int)
 
 void FaxReceiveSession::OnWritePage(int)
 {
-    if (int rc = FinishPage()) {
+    pageAnswered_ = true;
+    if (!modem.pageGood) {
+        RejectPage(); // answered with RTN
+    } else if (int rc = FinishPage()) {
         Abort(rc);
         return;
+    } else if (!modem.morePages) {
+        // The fax is whole: it takes its name before the sender hears that it arrived.
+        if (int rc = CommitFax()) {
+            Abort(rc);
+            return;
+        }
     }
     FrameCommand("AT+FTH=3");
     common.statusCode = fsGettingDocStatus;
@@ -297,12 +307,18 @@ void FaxReceiveSession::OnWritePage(int)
 void FaxReceiveSession::OnSendMcf(int)
 {
     if (IsConnect()) {
-        WriteFrame(BuildFrame(fcfMCF, true));
+        WriteFrame(BuildFrame(modem.pageGood ? fcfMCF : fcfRTN, true));
         ResponseReset();
     } else if (IsNoCarrier()) {
         Abort(ecCancelRequested);
     } else if (IsOK()) {
-        if (modem.morePages && eomSeen_) {
+        if (!modem.pageGood) {
+            // RTN: the sender trains again (DCS and a training check) and sends the page once
+            // more, or gives up with DCN and the call fails.
+            CollectFramesAgain();
+            modem.finalFrame = false;
+            state_ = rf1CollFrms;
+        } else if (modem.morePages && eomSeen_) {
             // EOM: a new T.30 phase B. The caller waits for our CSI and DIS again.
             DelayMs(kTurnaroundMs);
             FrameCommand("AT+FTH=3");

@@ -85,28 +85,43 @@ void FaxReceiveSession::OnPageResult(int)
     if (KeywordLine(kwPageStatus)) {
         common.statusCode = fsGettingEOP;
         char digit = ReportDigit();
-        if (digit == '1' || digit == '3' || digit == '5') {
+        const bool modemGood = digit == '1' || digit == '3' || digit == '5';
+        // The modem's verdict, and this side's own on the rows it counted.
+        if (modemGood && CopyQualityAcceptable(QualityFromPageStatus(KeywordValue()))) {
             modem.pageGood = true;
             if (int rc = FinishPage()) {
                 Abort(rc);
                 return;
             }
         } else {
-            modem.pageGood = false;
-            CutPage();
-            --common.currentPage;
+            RejectPage();
+            rtnToSet_ = modemGood; // the modem would confirm it: tell it to answer RTN
         }
         ResponseReset();
     } else if (response.Has("+FET")) {
         common.statusCode = fsGettingDocStatus;
         char digit = ReportDigit();
-        fileState_ = digit == '0'   ? fsAppend
+        // After a rejected page the sender sends it again (or hangs up): it goes into this file.
+        fileState_ = !modem.pageGood ? fsAppend
+                     : digit == '0'  ? fsAppend
                      : digit == '1' ? fsNewFile
                      : digit == '2' ? fsComplete
                      : digit == '3' ? fsNewFile
                                     : fsNoMorePages;
         ResponseReset();
     } else if (IsOK()) {
+        if (rtnToSet_) {
+            rtnToSet_ = false;
+            Command("AT" + modem.keywords[kwPageStatus] + "=2"); // RTN; its OK comes back here
+            return;
+        }
+        if (modem.pageGood && (fileState_ == fsComplete || fileState_ == fsNewFile)) {
+            // The document is whole: it takes its name before +FDR has the modem confirm it.
+            if (int rc = CommitFax()) {
+                Abort(rc);
+                return;
+            }
+        }
         if (fileState_ == fsComplete) {
             Command("AT+FDR");
             CloseFax(true);

@@ -188,14 +188,17 @@ void FaxReceiveSession::FlowOff()
 int FaxReceiveSession::CreateFile()
 {
     common.currentPage = 0;
-    pagesInFile_ = 0;
     common.faxFile.clear();
     Events().FaxName(*this);
     if (common.faxFile.empty())
         return ecNoFilename;
-    int rc = ApfCreate(modem, common.faxFile, common.StationID);
-    if (rc)
+    committed_ = false;
+    receiving_ = std::make_unique<platform::FileReplacement>(common.faxFile);
+    int rc = ApfCreate(modem, *receiving_, common.StationID);
+    if (rc) {
+        receiving_.reset();
         return rc;
+    }
     Events().FaxLog(*this, lfReceiveStart);
     return 0;
 }
@@ -225,6 +228,7 @@ int FaxReceiveSession::FlushPageBuffer()
 {
     if (modem.pageBufferCount == 0)
         return 0;
+    pageCheck_.Decode(modem.pageBuffer.data(), size_t(modem.pageBufferCount), [](const uint8_t*, int) { return true; });
     int rc = ApfWriteBytes(modem, modem.pageBuffer.data(), size_t(modem.pageBufferCount));
     modem.pageBufferCount = 0;
     return rc;
@@ -290,10 +294,7 @@ int FaxReceiveSession::FinishPage()
     if (!pageOpen_)
         return 0;
     pageOpen_ = false;
-    int rc = ApfFinishPage(modem, common.remoteID, common.bytesTransferred);
-    if (!rc)
-        ++pagesInFile_;
-    return rc;
+    return ApfFinishPage(modem, common.remoteID, common.bytesTransferred);
 }
 
 void FaxReceiveSession::CutPage()
@@ -304,18 +305,48 @@ void FaxReceiveSession::CutPage()
     modem.pageBufferCount = 0;
 }
 
+bool FaxReceiveSession::PageQualityGood()
+{
+    // Rows that line noise swallowed whole, and the rows' worth of noise after the last whole row
+    // (a carrier lost in the page), count as bad rows of the page.
+    const int lost = pageCheck_.LostRows() + pageCheck_.UnfinishedRows();
+    PageQuality q;
+    q.rows = pageCheck_.Rows() + lost;
+    q.badRows = pageCheck_.BadRows() + lost;
+    q.consecutiveBadRows = std::max(pageCheck_.MostConsecutiveBadRows(), pageCheck_.UnfinishedRows());
+    return CopyQualityAcceptable(q);
+}
+
+// The page is not kept: the file goes back to where it began, and the sender sends it again.
+void FaxReceiveSession::RejectPage()
+{
+    modem.pageGood = false;
+    CutPage();
+    if (common.currentPage > 0)
+        --common.currentPage;
+}
+
+int FaxReceiveSession::CommitFax()
+{
+    if (committed_ || !receiving_)
+        return 0;
+    int rc = ApfCommit(modem, *receiving_);
+    committed_ = rc == 0;
+    return rc;
+}
+
 void FaxReceiveSession::CloseFax(bool good)
 {
     if (!modem.faxFile)
         return;
-    std::string name = modem.openedFileName;
-    const bool keep = good || pagesInFile_ > 0;
-    // What is kept is on disk, file and folder, before it is recorded as received.
-    if (keep && ApfSync(modem) != 0)
-        good = false;
+    // A fax whose end was confirmed is received whatever happens later in the call; one that was
+    // not is not kept at all: its pages were never a whole fax.
+    good = committed_ || (good && CommitFax() == 0);
     ApfClose(modem);
-    if (!keep)
-        std::remove(name.c_str()); // nothing of this call is worth keeping
+    if (!good && receiving_)
+        receiving_->Discard();
+    receiving_.reset();
+    committed_ = false;
     Events().FaxLog(*this, good ? lfReceiveOK : lfReceiveFail);
     common.faxFile.clear();
 }
@@ -331,9 +362,10 @@ void FaxReceiveSession::OnInit(int)
     modem.ringCounter = 0;
     modem.frameRetry = 0;
     eomSeen_ = false;
+    pageAnswered_ = false;
+    rtnToSet_ = false;
     fileState_ = fsNoFile;
     pageOpen_ = false;
-    pagesInFile_ = 0;
     if (ConstantStatus)
         StatusFirst();
     FlowOff();
@@ -415,6 +447,8 @@ void FaxReceiveSession::OnStartPage(int)
     dleSeen_ = false;
     rtcZeros_ = rtcEols_ = pageRows_ = 0;
     rtcSeen_ = false;
+    pageCheck_ = faxdoc::TMhDecoder();
+    pageAnswered_ = false;
     common.bytesTransferred = 0;
     ArmResponseTimer(modem.responseTimeout);
     if (!Class1())

@@ -5,8 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "class1_frames.h"
+#include "copy_quality.h"
 #include "fax_session_glue.h"
+#include "faxdoc/mh_coder.h"
+#include "platform/file_replacement.h"
 
 namespace zn::comms {
 
@@ -142,6 +147,9 @@ private:
     void TrackRtc(uint8_t& stored);
     int FinishPage();
     void CutPage();
+    bool PageQualityGood();
+    void RejectPage();
+    int CommitFax();
     void CloseFax(bool good);
     int TrainingCheck(bool& ended, bool& good);
     void FlowOn();
@@ -153,7 +161,6 @@ private:
     bool statusShown_ = false;
     bool eomSeen_ = false;
     bool pageOpen_ = false;
-    int pagesInFile_ = 0;
     uint8_t lastChar_ = 255;
     // Return-to-control tracking: what follows the six EOLs that end a page is line noise.
     int rtcZeros_ = 0;
@@ -162,6 +169,17 @@ private:
     bool rtcSeen_ = false;
     bool dleSeen_ = false;
     TrainingCount training_;
+    // The copy quality of the page being received: its rows are decoded as they are stored.
+    faxdoc::TMhDecoder pageCheck_;
+    // The last page was answered (MCF or RTN) and no new page has started: a repeated post-page
+    // command gets the same answer again.
+    bool pageAnswered_ = false;
+    // Class 2/2.0: the modem found the page good but this side did not; RTN is to be set.
+    bool rtnToSet_ = false;
+    // The fax being received: written under a temporary name, and under its own only once it is
+    // whole (committed) and before its end is confirmed to the sender.
+    std::unique_ptr<platform::FileReplacement> receiving_;
+    bool committed_ = false;
 };
 
 } // namespace zn::comms

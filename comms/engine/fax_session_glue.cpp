@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/file_replacement.h"
 #include "platform/folders.h"
 
 namespace zn::comms {
@@ -34,14 +35,25 @@ std::string ReceiveFileName(const std::string& mode, const std::string& destinat
     std::set<std::string> taken;
     for (const auto& name : zn::platform::ListFolderCI(dir, stem + "????." + ext))
         taken.insert(Upper(name));
+    // A name whose fax is being received now (by this or another program) is taken too.
+    auto isFree = [&](const std::string& name) {
+        return !taken.count(Upper(name)) && !zn::platform::HasLiveTemporary(dir + name);
+    };
     for (int n = 1; n <= 9999; ++n) {
         char num[8];
         std::snprintf(num, sizeof num, "%04d", n);
         const std::string name = stem + num + "." + ext;
-        if (!taken.count(Upper(name)))
+        if (isFree(name))
             return dir + name;
     }
-    return {};
+    // Every number is in use: NONAME.APF, and never over an earlier one of them.
+    for (const auto& name : zn::platform::ListFolderCI(dir, "NONAME*.APF"))
+        taken.insert(Upper(name));
+    for (int n = 0;; ++n) {
+        const std::string name = n == 0 ? "NONAME.APF" : "NONAME" + std::to_string(n) + ".APF";
+        if (isFree(name))
+            return dir + name;
+    }
 }
 
 std::string ExpandHeaderLine(const std::string& line, const HeaderValues& v)

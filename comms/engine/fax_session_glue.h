@@ -272,8 +272,9 @@ protected:
 };
 
 // Receive file names: "FAX" + 4-digit counter, or month and day + counter ("MMDD" mode), in the
-// destination folder, the first one free. Empty when all 9999 are taken: the caller must fail
-// rather than overwrite an earlier fax.
+// destination folder, the first one free (a name a fax is being received under is not). When all
+// 9999 are taken: NONAME.APF there, or when that exists too the first free NONAME1.APF,
+// NONAME2.APF, ...; an earlier fax is never overwritten.
 std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir, const std::string& ext,
                             int month = 0, int day = 0);
 

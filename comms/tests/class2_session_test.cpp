@@ -10,6 +10,7 @@
 #include "faxdoc/apf_file.h"
 #include "fax_test_bench.h"
 #include "faxline_harness.h"
+#include "platform/folders.h"
 
 using namespace zn::comms;
 using namespace zn::comms::test;
@@ -214,6 +215,9 @@ TEST_P(Class2Receive, PagesArriveOrTheCallFails)
         ASSERT_FALSE(events.Errors().empty());
         EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
         EXPECT_TRUE(events.Received().empty());
+        // Nothing of a failed call is left, under a fax's name or any other.
+        for (const auto& name : zn::platform::ListFolderCI(dir_.Path(), "*.APF*"))
+            ADD_FAILURE() << "the failed call left " << name;
         return;
     }
     ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
@@ -335,7 +339,16 @@ INSTANTIATE_TEST_SUITE_P(
                           fcClass20, {"--hangup-after", "+FDR:2"}, {1, 2}, ecFaxSessionError, "Class20HangupInCall"},
                       Class2Case{fcClass2, {"--hangup-in-page", "1"}, {1}, ecFaxSessionError, "Class2HangupInPage"},
                       Class2Case{fcClass20, {"--error", "+FDR:2"}, {1, 2}, ecFaxBadModemResult, "Class20ErrorToFDR"},
-                      Class2Case{fcDetect, {"--fclass-list", "0,2"}, {3}, 0, "DetectedClass2"}),
+                      Class2Case{fcDetect, {"--fclass-list", "0,2"}, {3}, 0, "DetectedClass2"},
+                      // The modem confirms a damaged page but counts its bad rows: this side answers
+                      // RTN, and keeps the page sent again; a page that stays bad fails the call.
+                      Class2Case{fcClass2, {"--bad-copy", "2"}, {1, 2, 3}, 0, "Class2DamagedPageSentAgain"},
+                      Class2Case{fcClass20, {"--bad-copy", "2"}, {1, 2, 3}, 0, "Class20DamagedPageSentAgain"},
+                      Class2Case{fcClass20,
+                                 {"--bad-copy", "2", "--bad-copy", "3", "--bad-copy", "4", "--resends", "2"},
+                                 {1, 2, 3},
+                                 ecFaxSessionError,
+                                 "Class20PageThatStaysDamaged"}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

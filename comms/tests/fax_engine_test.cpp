@@ -10,7 +10,9 @@
 
 #include "comms/engine/fax_image_io.h"
 #include "comms/engine/fax_modem_commands.h"
+#include "comms/engine/copy_quality.h"
 #include "comms/engine/fax_session_glue.h"
+#include "platform/file_replacement.h"
 #include "apf_test_pages.h"
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/converter.h"
@@ -258,14 +260,74 @@ TEST_F(ReceiveNames, FirstFreeCounterInTheFolder)
     EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("FAX0005.APF"));
 }
 
-TEST_F(ReceiveNames, AllNamesTakenGivesNoName)
+// A name a fax is being received under (its temporary, of a living writer) is not free; the one
+// of a dead writer is.
+TEST_F(ReceiveNames, ANameBeingReceivedIsTaken)
+{
+    zn::platform::FileReplacement receiving(dir_.File("FAX0001.APF"));
+    ASSERT_EQ(receiving.Open(), 0);
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("FAX0002.APF"));
+    receiving.Discard();
+    Touch("FAX0001.APF.~zn999999999-0.tmp"); // no such process
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("FAX0001.APF"));
+}
+
+// With every number taken the fax is still stored: NONAME.APF in the folder, and after it
+// NONAME1.APF, NONAME2.APF, ...; none is ever written over.
+TEST_F(ReceiveNames, AllNamesTakenGivesNoNameNeverOverAnEarlierOne)
 {
     char name[32];
     for (int n = 1; n <= 9999; ++n) {
         std::snprintf(name, sizeof name, "FAX%04d.APF", n);
         Touch(name);
     }
-    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), "");
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("NONAME.APF"));
+    Touch("noname.apf");
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("NONAME1.APF"));
+    Touch("NONAME1.APF");
+    zn::platform::FileReplacement receiving(dir_.File("NONAME2.APF"));
+    ASSERT_EQ(receiving.Open(), 0);
+    EXPECT_EQ(ReceiveFileName("FAX", dir_.Path(), "APF"), dir_.File("NONAME3.APF"));
+}
+
+struct QualityCase {
+    const char* name;
+    PageQuality quality;
+    bool acceptable;
+};
+
+void PrintTo(const QualityCase& c, std::ostream* os) { *os << c.name; }
+
+class CopyQuality : public ::testing::TestWithParam<QualityCase> {};
+
+TEST_P(CopyQuality, APageIsConfirmedOnlyWhenGoodEnough)
+{
+    EXPECT_EQ(CopyQualityAcceptable(GetParam().quality), GetParam().acceptable);
+}
+
+// A fine A4 page has 2286 rows: 5 % of them is 114.
+INSTANTIATE_TEST_SUITE_P(Pages, CopyQuality,
+                         ::testing::Values(QualityCase{"Clean", {2286, 0, 0}, true},
+                                           QualityCase{"AFewIsolatedBadRows", {2286, 7, 1}, true},
+                                           QualityCase{"FivePercentInShortRuns", {2286, 114, 5}, true},
+                                           QualityCase{"MoreThanFivePercent", {2286, 115, 1}, false},
+                                           QualityCase{"SixBadRowsInARow", {2286, 6, 6}, false},
+                                           QualityCase{"NoisyPage", {2286, 1067, 342}, false},
+                                           QualityCase{"BlankPage", {0, 0, 0}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CopyQualityReport, CountsOfAClass2PageStatus)
+{
+    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("1,2376,0,0")));
+    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("+FPTS:1,2376,3,1,0")));
+    EXPECT_FALSE(CopyQualityAcceptable(QualityFromPageStatus("1,2376,396,360")));
+    EXPECT_FALSE(CopyQualityAcceptable(QualityFromPageStatus("+FPS:1,1100,40,12,0")));
+    const PageQuality q = QualityFromPageStatus("1,2376,396,360,17");
+    EXPECT_EQ(q.rows, 2376);
+    EXPECT_EQ(q.badRows, 396);
+    EXPECT_EQ(q.consecutiveBadRows, 360);
+    // A modem that gives the response alone counts nothing: its verdict stands.
+    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("1")));
 }
 
 struct TokenCase {

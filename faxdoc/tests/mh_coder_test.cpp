@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -174,6 +175,82 @@ TEST(MhDecoder, AStreamInPiecesDecodesAsAWhole)
         EXPECT_EQ(rows, whole) << piece;
         EXPECT_EQ(d.BadCodes(), wholeBad) << piece;
     }
+}
+
+// The decoder judges the rows as it goes: a whole row of a page's width is good; one with an
+// invalid code or of another width is bad; the longest run of bad rows is measured. The EOLs of the
+// end of the page start no row.
+TEST(MhDecoder, CountsBadRowsAndTheLongestRunOfThem)
+{
+    std::mt19937 rng(11);
+    Bytes stream;
+    const std::vector<int> garbled{10, 40, 41, 42, 70};
+    for (int i = 0; i < 100; ++i) {
+        Bytes row(216, 0);
+        for (auto& b : row)
+            b = rng() % 5 == 0 ? static_cast<uint8_t>(rng()) : 0;
+        Bytes coded = i == 90 ? Code(Bytes(125, 0), 1000) : Code(row, kNormalLineWidth);
+        if (std::find(garbled.begin(), garbled.end(), i) != garbled.end()) // behind the row's EOL:
+            coded.insert(coded.begin() + 2, {0xFF, 0xFF, 0x3F});           // no code starts so
+        stream = Cat({stream, coded});
+    }
+    stream = Cat({stream, EndOfPage()});
+    TMhDecoder d;
+    EXPECT_TRUE(d.Decode(stream.data(), stream.size(), [](const uint8_t*, int) { return true; }));
+    EXPECT_EQ(d.Rows(), 100);
+    EXPECT_EQ(d.BadRows(), 6);
+    EXPECT_EQ(d.LostRows(), 0) << "each bad row is about a row long";
+    EXPECT_EQ(d.MostConsecutiveBadRows(), 3);
+}
+
+// Noise that swallows the EOLs of many rows makes one long bad row: the rows it swallowed count
+// as lost, and as one run of bad rows.
+// A coded row with a black bar, and n of them behind each other.
+Bytes BarRow()
+{
+    Bytes row(216, 0);
+    SetPixels(row, 100, 300);
+    return Code(row, kNormalLineWidth);
+}
+
+Bytes BarRows(int n)
+{
+    Bytes stream;
+    for (int i = 0; i < n; ++i)
+        stream = Cat({stream, BarRow()});
+    return stream;
+}
+
+TEST(MhDecoder, RowsSwallowedByNoiseCountAsLost)
+{
+    const Bytes coded = BarRow();
+    Bytes stream = BarRows(50);
+    // 20 rows' worth of bits with no EOL in them: ones broken by single zeros form no code.
+    stream = Cat({stream, coded, Bytes(20 * coded.size(), 0xEF), BarRows(49), EndOfPage()});
+    TMhDecoder d;
+    EXPECT_TRUE(d.Decode(stream.data(), stream.size(), [](const uint8_t*, int) { return true; }));
+    EXPECT_EQ(d.Rows(), 100);
+    EXPECT_EQ(d.BadRows(), 1);
+    EXPECT_GE(d.LostRows(), 19);
+    EXPECT_LE(d.LostRows(), 21);
+    EXPECT_GE(d.MostConsecutiveBadRows(), 20);
+    EXPECT_EQ(d.UnfinishedRows(), 0) << "the page ended with its RTC";
+}
+
+// Data that stops after the last whole row (no EOL, no RTC) leaves nothing unfinished; noise after
+// the last EOL, as a carrier lost in the page leaves it, counts by its length.
+TEST(MhDecoder, NoiseAtTheEndCountsByItsLength)
+{
+    const Bytes stream = BarRows(50);
+    const auto unfinished = [](const Bytes& s) {
+        TMhDecoder d;
+        d.Decode(s.data(), s.size(), [](const uint8_t*, int) { return true; });
+        return d.UnfinishedRows();
+    };
+    EXPECT_EQ(unfinished(stream), 0);
+    const int noisy = unfinished(Cat({stream, Bytes{0x00, 0x80}, Bytes(10 * BarRow().size(), 0xEF)}));
+    EXPECT_GE(noisy, 9);
+    EXPECT_LE(noisy, 11);
 }
 
 // Black make-up codes for runs of 512 and more are 13 bits long; rows holding such runs decode.

@@ -1,6 +1,7 @@
 #include "foundation/fax_file_names.h"
 
 #include "foundation/program_folders.h"
+#include "platform/file_replacement.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,22 @@ TEST(UniqueNameTest, ReceivedNamesInARealFolder)
     ASSERT_TRUE(dated);
     EXPECT_EQ(dated->size(), folder.size() + 12); // mmdd + 0001 + .APF
     EXPECT_EQ(dated->substr(folder.size() + 4), "0001.APF");
+}
+
+// A name a fax is being received under (by this program or another) is taken before its file
+// exists: the receiver's temporary of a living process holds it; a dead process's does not.
+TEST(UniqueNameTest, ANameBeingReceivedIsTaken)
+{
+    TempHome home;
+    CreateDataFolders();
+    const std::string folder = GetReceiveFolder();
+    WriteFile(folder + "FAX0001.APF", "x");
+    platform::FileReplacement receiving(folder + "FAX0002.APF");
+    ASSERT_EQ(receiving.Open(), 0);
+    EXPECT_EQ(MakeReceivedFaxFileName(folder, false), folder + "FAX0003.APF");
+    receiving.Discard();
+    WriteFile(folder + "FAX0002.APF.~zn999999999-0.tmp", "x"); // no such process
+    EXPECT_EQ(MakeReceivedFaxFileName(folder, false), folder + "FAX0002.APF");
 }
 
 TEST(UniqueNameTest, FolderWithoutSeparatorGetsOne)

@@ -58,6 +58,8 @@ class Sim:
         self.page = 0            # pages accepted from the program (MCF), this call
         self.rejected = 0        # transmissions answered with RTN
         self.transmissions = 0   # page transmissions, this call
+        self.deliveries = 0      # page transmissions to a receiving program, this call
+        self.resends = 0         # times the page being delivered was sent again after RTN
         self.page_data_in = b""  # the last transmission, until its verdict
         self.rings = 0
         self.calls = 0
@@ -434,6 +436,8 @@ class Sim:
         self.in_call = True
         self.direction = "rx"
         self.send_index = 0
+        self.deliveries = 0
+        self.resends = 0
         self.session = self.negotiate()
         results.append(self.w["con"])
         results.append('%s:"%s"' % (self.w["tsi"], self.o.remote_id))
@@ -626,13 +630,24 @@ class Sim:
         code = self.hangup_fault("+FDR")
         if code is not None:
             return self.call_dropped(code, results)
-        if self.pending_status in (2, 4) and self.send_index > 0 and not self.resent:
+        rejected = self.pending_status in (2, 4) and self.send_index > 0
+        if rejected and self.o.resends is not None:
+            # The far end sends a rejected page again up to --resends times, then gives up.
+            if self.resends >= self.o.resends:
+                self.trace("the far end gives up on page %d" % self.send_index)
+                return self.call_dropped(0, results, "OK")
+            self.trace("the program asks for page %d again" % self.send_index)
+            self.send_index -= 1
+            self.resends += 1
+        elif rejected and not self.resent:
             # The program rejected the last page (RTN): the far end sends it again.
             self.trace("the program asks for page %d again" % self.send_index)
             self.send_index -= 1
             self.resent = True
         else:
             self.resent = False
+        if not rejected:
+            self.resends = 0
         self.pending_status = 1
         if self.send_index >= len(self.o.send):
             return self.call_dropped(0, results, "OK")
@@ -662,6 +677,16 @@ class Sim:
         if not ready:
             self.trace("no DC2 from the program")
             return self.call_dropped(90, results)
+        self.deliveries += 1
+        status = "1,%d,0,0" % 2376
+        if self.deliveries in self.o.bad_copy:
+            # Line noise garbles a sixth of the page; the modem still says 1 (MCF) but counts
+            # the rows it could not decode.
+            self.trace("fault: transmission %d arrives damaged" % self.deliveries)
+            start, length = len(data) // 3, len(data) // 6
+            noise = bytes((self.deliveries * 7919 + i * 104729) % 251 for i in range(length))
+            data = data[:start] + noise + data[start + length:]
+            status = "1,%d,%d,%d" % (2376, 396, 360)
         stuffed = data.replace(bytes([DLE]), bytes([DLE, DLE]))
         if number in self.o.hangup_in_page:
             self.trace("fault: the far end hangs up in page %d" % number)
@@ -677,7 +702,7 @@ class Sim:
         last = number == len(self.o.send)
         ppm = 2 if last else 1 if number in self.o.eom_after else 0
         # The program's verdict on this page (+FPTS=/+FPS=) is given before the next +FDR.
-        results.append("%s:1,%d,0,0" % (self.w["pts"], 2376))
+        results.append("%s:%s" % (self.w["pts"], status))
         results.append("%s:%d" % (self.w["et"], ppm))
         self.send_index += 1
         return "OK"
@@ -710,6 +735,12 @@ def main():
     ap.add_argument("--hangup-code", type=int, default=50, help="hang-up code for --hangup-in-page")
     ap.add_argument("--rtn", action="append", type=int, default=[], metavar="N",
                     help="the far end rejects the Nth page transmission of a call (+FPTS:2 / +FPS:2)")
+    ap.add_argument("--bad-copy", action="append", type=int, default=[], metavar="N",
+                    help="the Nth page transmission to a receiving program in a call arrives damaged: "
+                    "+FPTS:1 / +FPS:1 with its bad rows counted")
+    ap.add_argument("--resends", type=int, metavar="N",
+                    help="the far end sends a page the program rejects again at most N times, then hangs up "
+                    "(default: once, then it goes on with the next page)")
     ap.add_argument("--silent-after", action="append", default=[], metavar="CMD[:N]",
                     help="from the Nth command line containing CMD (\"*\": any) on, answer nothing")
     ap.add_argument("--garbage-after", action="append", default=[], metavar="CMD[:N]",

@@ -114,6 +114,9 @@ static struct
     int64_t hangupAt;       /* the line drops this long after the call connects; 0 = never */
     int hangupCalls;        /* only the first this many calls drop; 0 = every call */
     int noise;              /* peak amplitude of the noise for --max-rate */
+    struct { int transmission, andLater; int64_t at, length; } bursts[MAX_NUMBERS];
+    int nBursts;            /* --burst: noise over part of chosen fast-modem transmissions */
+    int burstNoise;         /* peak amplitude of that noise */
     int speed;              /* --fast runs at most this many times real time; 0 = no limit */
     const char *callerNumber;  /* the caller ID a rung modem reports with its first RING; NULL = none */
     const char *callerName;
@@ -765,11 +768,66 @@ static int FastSignalAbove(int e, int rate)
 
 /* White noise some 10 dB below a fax modem's signal: receivers still train, but V.17's data
    at 14400 and 12000 arrives garbled. Louder noise stops training altogether. */
-static int16_t Noise(void)
+static int16_t Noise(int peak)
 {
     static uint32_t seed = 12345;
     seed = seed * 1103515245u + 12345u;
-    return (int16_t) ((int32_t) ((seed >> 8) % (uint32_t) (2 * opt.noise + 1)) - opt.noise);
+    return (int16_t) ((int32_t) ((seed >> 8) % (uint32_t) (2 * peak + 1)) - peak);
+}
+
+/* Fast-modem transmissions (training checks and pages) are numbered from 1 as a program's modem
+   starts to hear them, over both ends and every call; a burst covers part of the one it names.
+   What counts is the listening modem (set to a fast modem by AT+FRM, with a signal coming in for
+   FAST_TICKS ticks in a row): the fax terminal does not say reliably which modem it sends with. */
+#define FAST_TICKS 3
+static struct
+{
+    int run[2];             /* ticks in a row this end has heard a fast-modem signal */
+    int number[2];          /* the number of the transmission this end is hearing; 0 none */
+    int64_t startedAt[2];
+    int count;
+} fastRx;
+
+static int HearsFastModem(int e)
+{
+    if (ends[e].kind != END_PORT)
+        return 0;
+    int modem = ends[e].port->t31->modem;
+    return modem == FAX_MODEM_V17_RX || modem == FAX_MODEM_V29_RX || modem == FAX_MODEM_V27TER_RX;
+}
+
+/* Whether the signal `in` that end e hears this tick gets a burst of noise. */
+static int InBurst(int e, const int16_t *in)
+{
+    int hearing = 0;
+    for (int i = 0; i < TICK_SAMPLES && !hearing; i++)
+        hearing = in[i] != 0;
+    hearing = hearing && HearsFastModem(e);
+    fastRx.run[e] = hearing ? fastRx.run[e] + 1 : 0;
+    if (!hearing)
+    {
+        fastRx.number[e] = 0;
+        return 0;
+    }
+    if (fastRx.run[e] == FAST_TICKS)
+    {
+        fastRx.number[e] = ++fastRx.count;
+        fastRx.startedAt[e] = now - (FAST_TICKS - 1) * TICK_SAMPLES;
+        Trace("fast transmission %d starts", fastRx.count);
+    }
+    for (int b = 0; b < opt.nBursts && fastRx.number[e]; b++)
+    {
+        int64_t into = now - fastRx.startedAt[e];
+        int hit = opt.bursts[b].andLater ? fastRx.number[e] >= opt.bursts[b].transmission
+                                         : fastRx.number[e] == opt.bursts[b].transmission;
+        if (hit && into >= opt.bursts[b].at && into < opt.bursts[b].at + opt.bursts[b].length)
+        {
+            if (into < opt.bursts[b].at + TICK_SAMPLES)
+                Trace("noise burst in transmission %d", fastRx.number[e]);
+            return 1;
+        }
+    }
+    return 0;
 }
 
 static void Tick(void)
@@ -787,9 +845,15 @@ static void Tick(void)
             fax_tx(term.fax, tx[e], TICK_SAMPLES);
     }
     for (int e = 0; e < 2; e++)
+    {
         if (opt.maxRate && FastSignalAbove(e, opt.maxRate))
             for (int i = 0; i < TICK_SAMPLES; i++)
-                tx[e][i] = saturate(tx[e][i] + Noise());
+                tx[e][i] = saturate(tx[e][i] + Noise(opt.noise));
+        /* tx[e] is what the other end hears. */
+        if (InBurst(1 - e, tx[e]))
+            for (int i = 0; i < TICK_SAMPLES; i++)
+                tx[e][i] = saturate(tx[e][i] + Noise(opt.burstNoise));
+    }
     lineActive = 0;
     for (int e = 0; e < 2; e++)
         for (int i = 0; i < TICK_SAMPLES; i++)
@@ -964,6 +1028,11 @@ static void Usage(void)
             "  --ecm               the terminal offers error correction\n"
             "  --max-rate BPS      page data and training faster than BPS arrive garbled by noise\n"
             "  --noise PEAK        amplitude of that noise (1200; 32767 is full scale)\n"
+            "  --burst N:AT:LEN    noise over the Nth fast-modem transmission a program's modem hears\n"
+            "                      (training checks and pages, counted from 1 over both ends and all\n"
+            "                      calls), from AT seconds\n"
+            "                      into it for LEN seconds; N+ is the Nth and every later one (repeatable)\n"
+            "  --burst-noise PEAK  amplitude of that noise (16000)\n"
             "  --hangup-at S       the line drops S seconds (line time) after the call connects\n"
             "  --hangup-calls N    only the first N calls drop (every call)\n"
             "  --caller-id NUMBER[,NAME]  the caller ID a rung modem reports (P private, O out of area)\n"
@@ -1004,6 +1073,8 @@ int main(int argc, char **argv)
         { "hangup-at", required_argument, NULL, 'H' },
         { "hangup-calls", required_argument, NULL, 'K' },
         { "caller-id", required_argument, NULL, 'C' },
+        { "burst", required_argument, NULL, 'B' },
+        { "burst-noise", required_argument, NULL, 'P' },
         { NULL, 0, NULL, 0 }
     };
     const char *mode;
@@ -1018,6 +1089,7 @@ int main(int argc, char **argv)
     opt.ringTimeout = SECONDS(30);
     opt.ident = "faxline";
     opt.noise = 1200;
+    opt.burstNoise = 16000;
     opt.modems = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
     optind = 2;
     while ((c = getopt_long(argc, argv, "", longOpts, NULL)) != -1)
@@ -1055,6 +1127,23 @@ int main(int argc, char **argv)
             opt.callerNumber = optarg;
             break;
         }
+        case 'B':
+        {
+            int n;
+            double at, length;
+            char plus[2] = "";
+            if ((sscanf(optarg, "%d:%lf:%lf", &n, &at, &length) != 3
+                 && sscanf(optarg, "%d%1[+]:%lf:%lf", &n, plus, &at, &length) != 4)
+                || opt.nBursts >= MAX_NUMBERS)
+                Usage();
+            opt.bursts[opt.nBursts].transmission = n;
+            opt.bursts[opt.nBursts].andLater = plus[0] == '+';
+            opt.bursts[opt.nBursts].at = SECONDS(at);
+            opt.bursts[opt.nBursts].length = SECONDS(length);
+            opt.nBursts++;
+            break;
+        }
+        case 'P': opt.burstNoise = atoi(optarg); break;
         default: Usage();
         }
     }

@@ -262,16 +262,8 @@ int ReceiveCalls(const TArgs& args)
         if (last && calls > 1 && report.callsEnded >= calls)
             f.CancelFax();
     };
-    // The file of the call under way, until the call is through.
-    std::string unfinished;
-    auto log = fax.OnFaxLog;
-    fax.OnFaxLog = [&](TFxCustomAbstractFax& f, int code) {
-        log(f, code);
-        if (code == lfReceiveStart)
-            unfinished = fax.FaxFile();
-        else if (code == lfReceiveOK)
-            unfinished.clear();
-    };
+    // A fax that does not come in whole (a failed call, a cancel, a signal) leaves no file: the
+    // session writes it under a temporary name, and discards it.
     // Waiting for a ring can last days: a modem that is unplugged meanwhile ends the wait.
     bool modemGone = false;
     QTimer watch;
@@ -298,11 +290,8 @@ int ReceiveCalls(const TArgs& args)
             finishCode))
         return kExitFailed;
     const int signal = platform::TerminationSignal();
-    if (signal || modemGone) {
-        if (!unfinished.empty())
-            std::remove(unfinished.c_str());
+    if (signal || modemGone)
         return Finish(modemGone ? ecDeviceRead : ecCancelRequested, false, signal);
-    }
     bool allThrough = report.received == calls && report.failed == 0;
     int code = allThrough ? 0 : report.firstError ? report.firstError : finishCode;
     return Finish(code, allThrough);

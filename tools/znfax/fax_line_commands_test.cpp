@@ -130,6 +130,21 @@ std::vector<std::string> FaxFiles(const TempDir& dir)
     return found;
 }
 
+// Files of a fax still coming in: written under a name of their own ("FAX0001.APF.~zn...") until whole.
+std::vector<std::string> ReceivingFiles(const TempDir& dir)
+{
+    std::vector<std::string> found;
+    if (DIR* d = ::opendir(dir.Path().c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.find(".APF.") != std::string::npos)
+                found.push_back(name);
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
 // Waits (bounded) until znfax's output holds text.
 bool OutputShows(const TempDir& dir, const std::string& text)
 {
@@ -165,7 +180,8 @@ TEST_P(ZnfaxReceiveEnded, BySignalReleasesThePortAndLeavesNoFile)
     ASSERT_TRUE(OutputShows(dir, c.inCall ? "log 4:" : "status ")) << ReadFile(dir.File("znfax.out"));
     EXPECT_FALSE(LockFilesOf(p.Pid()).empty()) << "the open port is locked";
     if (c.inCall) {
-        EXPECT_EQ(FaxFiles(dir).size(), 1u) << "the fax is being written";
+        EXPECT_EQ(ReceivingFiles(dir).size(), 1u) << "the fax is being written";
+        EXPECT_TRUE(FaxFiles(dir).empty()) << "under a name no whole fax has";
     }
     ::kill(p.Pid(), c.signal);
     auto status = p.Wait(60s);
@@ -173,6 +189,7 @@ TEST_P(ZnfaxReceiveEnded, BySignalReleasesThePortAndLeavesNoFile)
     EXPECT_EQ(*status, 128 + c.signal) << ReadFile(dir.File("znfax.out"));
     EXPECT_TRUE(LockFilesOf(p.Pid()).empty());
     EXPECT_TRUE(FaxFiles(dir).empty());
+    EXPECT_TRUE(ReceivingFiles(dir).empty());
     EXPECT_NE(ReadFile(dir.File("znfax.out")).find("(ended by signal " + std::to_string(c.signal) + ")"),
               std::string::npos)
         << ReadFile(dir.File("znfax.out"));
@@ -209,6 +226,30 @@ TEST_P(ZnfaxReceiveEndedEarly, LeavesNoLockFile)
 
 // Milliseconds after the lock file appeared.
 INSTANTIATE_TEST_SUITE_P(Delays, ZnfaxReceiveEndedEarly, ::testing::Values(0, 150, 600));
+
+// A call that fails after its first page was confirmed (the far end gone in page 2, or the modem
+// gone silent): no file of it is left, under a fax's name or any other; the exit code says it failed.
+class ZnfaxReceiveFailed : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(ZnfaxReceiveFailed, LeavesNoFile)
+{
+    TempDir dir;
+    std::vector<std::string> simArgs = GetParam();
+    simArgs.insert(simArgs.end(), {"--speedup", "50", "--ring-delay", "0.2", "--send", ItuChartPath(1), "--send",
+                                   ItuChartPath(2)});
+    Modem modem(dir, simArgs);
+    ASSERT_TRUE(modem.Ready());
+    ToolRun r = Znfax(dir, {"receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()});
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_NE(r.out.find("log 4:"), std::string::npos) << "the fax was coming in: " << r.out;
+    EXPECT_TRUE(FaxFiles(dir).empty()) << r.out;
+    EXPECT_TRUE(ReceivingFiles(dir).empty()) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, ZnfaxReceiveFailed,
+                         ::testing::Values(std::vector<std::string>{"--hangup-in-page", "2"},
+                                           std::vector<std::string>{"--silent-after", "+FDR:2"}),
+                         [](const auto& info) { return info.index == 0 ? "FarEndGoneInPage2" : "ModemSilentAfterPage1"; });
 
 TEST(ZnfaxLine, SendEndedBySignalInACallReleasesThePort)
 {
