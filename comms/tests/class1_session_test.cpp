@@ -218,7 +218,7 @@ TEST_P(Class1ReceiveFromTerminal, PagesArrivePixelExact)
     const ReceiveCase& c = GetParam();
     auto pages = Charts(c.charts, c.rows);
     ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), pages));
-    std::vector<std::string> args{"call", "--tx-file", dir_.File("tx.tif"), "--ident", "FAR END"};
+    std::vector<std::string> args{"call", "--tx-file", dir_.File("tx.tif"), "--ident", "FAR END", "--modems", c.modems};
     if (c.fast)
         args.push_back("--fast");
     auto line = Line::Start(dir_.Path(), args);

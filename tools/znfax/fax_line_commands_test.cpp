@@ -53,12 +53,13 @@ struct ToolRun {
     }
 };
 
-ToolRun Znfax(const TempDir& dir, std::vector<std::string> args)
+ToolRun Znfax(const TempDir& dir, std::vector<std::string> args,
+              std::chrono::seconds timeout = std::chrono::seconds(120))
 {
     args.insert(args.begin(), Znfax());
     ChildProcess p(args, dir.File("znfax.out"), dir.File("znfax.err"));
     ToolRun r;
-    auto status = p.Wait(120s);
+    auto status = p.Wait(timeout);
     r.exit = status ? *status : -1;
     r.out = ReadFile(dir.File("znfax.out")) + ReadFile(dir.File("znfax.err"));
     return r;
@@ -239,7 +240,9 @@ TEST_P(ZnfaxReceiveFailed, LeavesNoFile)
                                    ItuChartPath(2)});
     Modem modem(dir, simArgs);
     ASSERT_TRUE(modem.Ready());
-    ToolRun r = Znfax(dir, {"receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()});
+    // A modem silent after +FDR is waited for as long as the longest page takes at the session's
+    // rate (a modem may hold a whole page before it answers): some two minutes at 14400.
+    ToolRun r = Znfax(dir, {"receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()}, 240s);
     EXPECT_EQ(r.exit, 1) << r.out;
     EXPECT_NE(r.out.find("log 4:"), std::string::npos) << "the fax was coming in: " << r.out;
     EXPECT_TRUE(FaxFiles(dir).empty()) << r.out;
