@@ -3,6 +3,7 @@
 #include "ptf/main_form.h"
 #include "ptf/print_job.h"
 
+#include "faxdoc/converter.h"
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
 #include "platform/messages.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -472,6 +474,61 @@ TEST_F(PrintJobThroughChannel, TheNextJobIsNamedWhileTheDialogOfTheFirstIsOpen)
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\nFirst\r\n");
     EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\nSecond\r\n");
+}
+
+// Documents printed while the user answers the dialog of an earlier one wait for it, and come up
+// in the order they were printed, each dialog saying which document it asks about.
+TEST_F(PrintJobThroughChannel, JobsAreAskedOneAtATimeOldestFirstAndEachDialogNamesItsDocument)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.Switch = [](const std::string&) { return true; };
+    const struct Job {
+        const char* title;
+        const char* text; // the document's pages, a form feed between two
+        const char* shown;
+    } jobs[] = {
+        {"Offer 2027.pdf", "page one\fpage two", "Document: \"Offer 2027.pdf\", 2 pages"},
+        {"letter.txt", "Dear reader", "Document: \"letter.txt\", 1 page"},
+        {"  Minutes\tof the <b>board</b>  ", "a\fb\fc", "Document: \"Minutes of the <b>board</b>\", 3 pages"},
+    };
+    // What the driver does for one document: the start, the fax written, the end.
+    const auto print = [&](const Job& job) {
+        const std::string image = Request(form, kCodeDocStart, job.title);
+        ASSERT_FALSE(image.empty());
+        const std::string text = image + ".txt";
+        std::ofstream(text) << job.text;
+        auto reader = std::make_unique<faxdoc::TTextReader>();
+        ASSERT_EQ(reader->LoadFaxFont("APFAX.FNT", 48, false), 0);
+        faxdoc::ConverterState converter(std::move(reader));
+        ASSERT_EQ(converter.ConvertFile(text, image), 0);
+        ::unlink(text.c_str());
+        Request(form, kCodeDocEnd, "");
+    };
+    std::vector<std::string> seen; // each dialog's coming and going, as the user meets them
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        const std::string shown = dialog.Document->text().toStdString();
+        seen.push_back("open " + shown);
+        dialog.Subject->setText(QString::number(seen.size()));
+        if (seen.size() == 1) {
+            // The user has not answered yet when two more documents are printed.
+            print(jobs[1]);
+            print(jobs[2]);
+        }
+        seen.push_back("close " + shown);
+        return 1;
+    };
+    print(jobs[0]);
+    std::vector<std::string> expected;
+    for (const Job& job : jobs) {
+        expected.push_back(std::string("open ") + job.shown);
+        expected.push_back(std::string("close ") + job.shown);
+    }
+    EXPECT_EQ(seen, expected);
+    // Each answer went with its own document.
+    EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\n1\r\n");
+    EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\n3\r\n");
+    EXPECT_EQ(Read(Send() + "/FAX00002.JFD"), "\r\n\r\n5\r\n");
 }
 
 TEST_F(PrintJobThroughChannel, AnEndWithoutAStartNamesNoPagesThatAreNotThere)
