@@ -21,7 +21,7 @@ PACKAGES="build-essential cmake ninja-build ccache pkg-config
  libdbd-xbase-perl python3-dbfread python3-dbf
  dbus-daemon python3-dbus python3-gi libudev-dev
  clang libclang-rt-14-dev
- xvfb xauth xfonts-base fonts-dejavu-core fonts-liberation imagemagick
+ xvfb xauth x11-utils xfonts-base fonts-dejavu-core fonts-liberation imagemagick
  qt6-multimedia-dev fonts-symbola libjpeg-turbo-progs xdotool openbox
  cups ghostscript printer-driver-cups-pdf poppler-utils trayer"
 
