@@ -250,10 +250,6 @@ protected:
         cups_ = std::make_unique<test::PrivateCups>(
             Root(), "SetEnv ZN_FAX_CHANNEL_DIR " + Root() + "/run\nSetEnv TARVELFAX_TIME_LIMIT 10\n");
         ASSERT_TRUE(cups_->AddBackend(TARVELFAX_BACKEND, "tarvelfax"));
-        // The users run znptf from a folder of the test's: the build tree may be out of their reach.
-        QDir().mkpath(QString::fromStdString(Root() + "/programs"));
-        znptfProgram_ = test::ReachableProgram(ZNPTF_PROGRAM, Root() + "/programs");
-        ASSERT_FALSE(znptfProgram_.empty());
         ASSERT_TRUE(cups_->Start()) << cups_->LoggedErrors();
         ASSERT_TRUE(cups_->AddPrinter("TarvelFax", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax",
                                       {"-o", "printer-op-policy=authenticated"}))
@@ -278,6 +274,12 @@ protected:
                 znptf->kill();
                 znptf->waitForFinished(10000);
             }
+        // The desktop last: its programs before its window manager and its display.
+        for (auto process = desktop_.rbegin(); process != desktop_.rend(); ++process)
+            if ((*process)->state() != QProcess::NotRunning) {
+                (*process)->kill();
+                (*process)->waitForFinished(10000);
+            }
         cups_.reset();
     }
     std::string Root() const { return root_.path().toStdString(); }
@@ -293,17 +295,93 @@ protected:
     std::string Forever() const { return Root() + "/forever.ps"; }
     std::string JobLog() const { return cups_->LoggedErrors(); }
 
-    // The user's own znptf (offscreen), serving once this returns true.
-    bool StartZnptf(const test::TestUser& user)
+    // The environment of the user's programs: their program folder, their runtime folder, and
+    // their desktop when they have one, else no screen at all.
+    QProcessEnvironment UserEnvironment(const test::TestUser& user) const
     {
-        auto znptf = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         const std::string mine = Root() + "/" + user.name;
         environment.insert("ZN_HOME", QString::fromStdString(mine + "/home"));
         environment.insert("ZN_WINDIR", QString::fromStdString(mine + "/win"));
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(RunFolder(user)));
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        test::StartAs(*znptf, user, environment, QString::fromStdString(znptfProgram_), {});
+        if (display_.isEmpty()) {
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            environment.insert("QT_QPA_PLATFORM", "xcb");
+            environment.insert("DISPLAY", display_);
+        }
+        return environment;
+    }
+    // The user's desktop: an X display of their own with openbox; false when it did not come up.
+    bool StartDesktop(const test::TestUser& user)
+    {
+        auto xvfb = std::make_unique<QProcess>();
+        // The server picks a free display and names it on its standard output.
+        test::StartAs(*xvfb, user, QProcessEnvironment::systemEnvironment(), "Xvfb",
+                      {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QProcess* server = xvfb.get();
+        desktop_.push_back(std::move(xvfb));
+        if (!PumpUntil([&] { return server->canReadLine() || server->state() == QProcess::NotRunning; }, 30000)
+            || !server->canReadLine())
+            return false;
+        display_ = ":" + QString(server->readLine()).trimmed();
+        auto openbox = std::make_unique<QProcess>();
+        test::StartAs(*openbox, user, UserEnvironment(user), "openbox", {});
+        desktop_.push_back(std::move(openbox));
+        // The window manager has taken the screen once it names itself on the root window.
+        return PumpUntil([&] { return WindowManagerRuns(user); }, 30000);
+    }
+    bool WindowManagerRuns(const test::TestUser& user)
+    {
+        QProcess xprop;
+        test::StartAs(xprop, user, UserEnvironment(user), "xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+        return xprop.waitForFinished(10000) && xprop.readAllStandardOutput().contains("window id");
+    }
+    // xdotool on the user's display, as the user; false when it failed.
+    bool Xdotool(const test::TestUser& user, const QStringList& arguments, QByteArray* output = nullptr)
+    {
+        QProcess xdotool;
+        test::StartAs(xdotool, user, UserEnvironment(user), "xdotool", arguments);
+        const bool done = xdotool.waitForFinished(20000) && xdotool.exitCode() == 0;
+        if (output)
+            *output = xdotool.readAllStandardOutput();
+        return done;
+    }
+    // The newest shown window whose title matches, given the keyboard; false when there is none.
+    bool Focus(const test::TestUser& user, const QString& title)
+    {
+        QByteArray found, active;
+        const QList<QByteArray> windows =
+            Xdotool(user, {"search", "--onlyvisible", "--name", title}, &found) ? found.trimmed().split('\n') : QList<QByteArray>();
+        const QByteArray window = windows.isEmpty() ? QByteArray() : windows.last();
+        return !window.isEmpty() && Xdotool(user, {"windowactivate", "--sync", window})
+               && Xdotool(user, {"getactivewindow"}, &active) && active.trimmed() == window;
+    }
+    // The user's own zn, started on their desktop; serving once it has told znptf where it is.
+    bool StartZn(const test::TestUser& user)
+    {
+        auto zn = std::make_unique<QProcess>();
+        test::StartAs(*zn, user, UserEnvironment(user), QString::fromStdString(Reachable(ZN_PROGRAM)), {});
+        if (!zn->waitForStarted())
+            return false;
+        desktop_.push_back(std::move(zn));
+        const std::string znpd = Root() + "/" + user.name + "/win/ZNPD.INI";
+        return PumpUntil([&] { return platform::IniFile(znpd).ReadString("Location", "ZNExecutable", "") != "/bin/true"; },
+                         30000);
+    }
+    // A program of the build tree where the test users reach it.
+    std::string Reachable(const std::string& program)
+    {
+        QDir().mkpath(QString::fromStdString(Root() + "/programs"));
+        return test::ReachableProgram(program, Root() + "/programs");
+    }
+
+    // The user's own znptf (on their desktop, else offscreen), serving once this returns true.
+    bool StartZnptf(const test::TestUser& user)
+    {
+        auto znptf = std::make_unique<QProcess>();
+        const QProcessEnvironment environment = UserEnvironment(user);
+        test::StartAs(*znptf, user, environment, QString::fromStdString(Reachable(ZNPTF_PROGRAM)), {});
         if (!znptf->waitForStarted())
             return false;
         znptf_.push_back(std::move(znptf));
@@ -348,8 +426,10 @@ protected:
     QTemporaryDir root_{QDir::tempPath() + "/zn-cups-XXXXXX"};
     std::vector<test::TestUser> users_;
     std::unique_ptr<test::PrivateCups> cups_;
-    std::string znptfProgram_;
     std::vector<std::unique_ptr<QProcess>> znptf_;
+    // The display of the user's desktop (empty: none), its server, window manager and programs.
+    QString display_;
+    std::vector<std::unique_ptr<QProcess>> desktop_;
 };
 
 TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZnptf)
@@ -424,6 +504,74 @@ TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZn
         GTEST_SKIP() << "efax is not installed";
     for (const test::TestUser& user : users_)
         EXPECT_EQ(SendToEfax(Send(user) + "/FAX00000.APF"), "") << user.name;
+}
+
+// Jobs as their user lives them: printed with `lp` on their desktop (openbox), answered in the job
+// dialog from the keyboard, handed to zn with "Switch to Tarvel now?", and listed by zn as rows of
+// its outgoing table, read back with dbfread. Two jobs printed at once are asked one at a time, the
+// older first, while the printer goes on.
+TEST_F(PrintToFax, PrintedJobsGoOneAtATimeThroughTheJobDialogIntoRowsOfZnsOutgoingList)
+{
+    for (const char* program : {"Xvfb", "openbox", "xdotool", "xprop"})
+        if (!Have(program))
+            GTEST_SKIP() << program << " is not installed";
+    const test::TestUser& ann = users_[0];
+    ASSERT_TRUE(StartDesktop(ann));
+    // zn first, as the user starts it: it tells znptf where the send folder and zn itself are.
+    ASSERT_TRUE(StartZn(ann));
+    ASSERT_TRUE(StartZnptf(ann));
+    ASSERT_TRUE(Lp(ann, {"-t", "Quarterly offer", QString::fromStdString(Pdf())})) << cups_->LastError();
+    ASSERT_TRUE(Lp(ann, {"-t", "letter", QString::fromStdString(Text())})) << cups_->LastError();
+    // Both faxes are made while nobody has answered yet: the printer did not wait for the user.
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 90000)) << JobLog();
+    ASSERT_TRUE(PumpUntil([&] { return SendFiles(ann).filter(".PTF").size() == 2; }, 10000))
+        << SendFiles(ann).join(' ').toStdString();
+    const QString dialogTitle = "^Tarvel NT Print To Fax$";
+    const struct Answer {
+        const char *phone, *recipient, *subject;
+    } answers[] = {{"555-0100", "Ann Example", "Offer for Q3"}, {"555-0199", "Bob Reader", "Letter"}};
+    for (const Answer& answer : answers) {
+        ASSERT_TRUE(PumpUntil([&] { return Focus(ann, dialogTitle); }, 30000)) << JobLog();
+        QByteArray shown;
+        ASSERT_TRUE(Xdotool(ann, {"search", "--onlyvisible", "--name", dialogTitle}, &shown));
+        EXPECT_EQ(shown.trimmed().split('\n').size(), 1) << "job dialogs at once: " << shown.toStdString();
+        // The dialog's first field is the number; Tab goes on to the recipient and the subject, and
+        // Return is Ok.
+        for (const QStringList& keys : {QStringList{"type", "--delay", "30", answer.phone}, {"key", "Tab"},
+                                        {"type", "--delay", "30", answer.recipient}, {"key", "Tab"},
+                                        {"type", "--delay", "30", answer.subject}, {"key", "Return"}})
+            ASSERT_TRUE(Xdotool(ann, keys)) << keys.join(' ').toStdString();
+        // "Switch to Tarvel now?" with Yes first: zn comes to the front and takes the job up.
+        ASSERT_TRUE(PumpUntil([&] { return Focus(ann, "^FAX CREATED$"); }, 30000));
+        ASSERT_TRUE(Xdotool(ann, {"key", "Return"}));
+        ASSERT_TRUE(PumpUntil([&] { return !Focus(ann, "^FAX CREATED$"); }, 30000));
+    }
+
+    const std::string table = Root() + "/" + ann.name + "/home/ZNOUT.DBF";
+    const auto rows = [&] {
+        QProcess dbf;
+        dbf.start("/usr/bin/python3",
+                  {"-c", "import sys, dbfread\n"
+                         "for r in dbfread.DBF(sys.argv[1], char_decode_errors='replace'):\n"
+                         "    print('|'.join(r[f] for f in ('FAXDOC', 'PHONE', 'RECIPIENT', 'SUBJECT')))\n",
+                   QString::fromStdString(table)});
+        dbf.waitForFinished(30000);
+        return dbf.exitCode() == 0 ? QString(dbf.readAllStandardOutput()) : QString();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return rows().count('\n') == 2; }, 30000))
+        << rows().toStdString() << SendFiles(ann).join(' ').toStdString();
+    // The older job, the PDF, got the first answer.
+    EXPECT_EQ(rows().toStdString(), "FAX00000.APF|555-0100|Ann Example|Offer for Q3\n"
+                                    "FAX00001.APF|555-0199|Bob Reader|Letter\n");
+    // Taken up: the job files are gone, the faxes stay for sending, the user's own.
+    EXPECT_EQ(SendFiles(ann).join(' ').toStdString(), "FAX00000.APF FAX00001.APF");
+    EXPECT_EQ(OwnerOf(Send(ann) + "/FAX00000.APF"), ann.uid);
+    EXPECT_EQ(JobLog(), "");
+    // The PDF's fax has its two pages.
+    QProcess info;
+    info.start(ZNFAX_PROGRAM, {"info", QString::fromStdString(Send(ann) + "/FAX00000.APF")});
+    ASSERT_TRUE(info.waitForFinished(30000));
+    EXPECT_TRUE(QString(info.readAllStandardOutput()).contains("pages: 2"));
 }
 
 TEST_F(PrintToFax, AJobClaimingAnotherUserOrSentByRootOrUnauthenticatedIsRefusedAndTouchesNoFiles)
