@@ -51,12 +51,7 @@ TEST_F(SendOnTheDesktop, TheStatusWindowStaysAboveItsDialogAndEachCallTimesItsel
     ASSERT_TRUE(line);
     ::setenv("ZN_COM7", line->Port('A').c_str(), 1);
     Start();
-    auto& s = foundation::Settings();
-    s.PortNotConfigured = false;
-    s.ComPort = 6; // COM7
-    s.FaxClass = 1;
-    s.MaximumBPS = 14400;
-    s.DialAttempts = 1;
+    ConfigureModem();
     MakeFax("FAX00041.APF", 200); // pages long enough to outlast the first call
     AddOutgoing("Twice", "FAX00041.APF");
     ASSERT_TRUE(GoToSubject("Twice"));
