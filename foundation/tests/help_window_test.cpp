@@ -67,7 +67,8 @@ TEST_P(HelpBookTest, EveryTopicHasATitleAndEveryLinkAndPictureIsThere)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Books, HelpBookTest, ::testing::Values("zn", "znptf"));
+INSTANTIATE_TEST_SUITE_P(Books, HelpBookTest, ::testing::Values("zn", "znptf"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST(HelpContexts, EveryNumberTheWindowsPassHasItsOwnTopicInZnsBook)
 {
@@ -154,7 +155,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Placement{{800, 100, 400, 300}, {500, 400}, {300, 100}},  // room on the left only
                       Placement{{340, 100, 600, 300}, {900, 640}, {380, 100}},  // no room: at the screen's edge
                       Placement{{100, 800, 300, 100}, {500, 400}, {400, 500}},  // kept above the screen's bottom
-                      Placement{{}, {500, 400}, {390, 250}}));                  // no window: centred
+                      Placement{{}, {500, 400}, {390, 250}}),
+                         [](const ::testing::TestParamInfo<Placement>& info) {
+                             const Placement& p = info.param;
+                             return "From" + std::to_string(p.from.x()) + "_" + std::to_string(p.from.y()) + "_Size"
+                                    + std::to_string(p.size.width()) + "x" + std::to_string(p.size.height());
+                         });                  // no window: centred
 
 class HelpWindowTest : public ::testing::Test {
 protected:
