@@ -275,11 +275,12 @@ protected:
                 znptf->waitForFinished(10000);
             }
         // The desktop last: its programs before its window manager and its display.
-        for (auto process = desktop_.rbegin(); process != desktop_.rend(); ++process)
-            if ((*process)->state() != QProcess::NotRunning) {
-                (*process)->kill();
-                (*process)->waitForFinished(10000);
+        for (auto& program : programs_)
+            if (program->state() != QProcess::NotRunning) {
+                program->kill();
+                program->waitForFinished(10000);
             }
+        desktop_.reset();
         cups_.reset();
     }
     std::string Root() const { return root_.path().toStdString(); }
@@ -304,58 +305,16 @@ protected:
         environment.insert("ZN_HOME", QString::fromStdString(mine + "/home"));
         environment.insert("ZN_WINDIR", QString::fromStdString(mine + "/win"));
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(RunFolder(user)));
-        if (display_.isEmpty()) {
-            environment.insert("QT_QPA_PLATFORM", "offscreen");
-        } else {
-            environment.insert("QT_QPA_PLATFORM", "xcb");
-            environment.insert("DISPLAY", display_);
-        }
+        if (desktop_)
+            return desktop_->Environment(environment);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
         return environment;
     }
     // The user's desktop: an X display of their own with openbox; false when it did not come up.
     bool StartDesktop(const test::TestUser& user)
     {
-        auto xvfb = std::make_unique<QProcess>();
-        // The server picks a free display and names it on its standard output.
-        test::StartAs(*xvfb, user, QProcessEnvironment::systemEnvironment(), "Xvfb",
-                      {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        QProcess* server = xvfb.get();
-        desktop_.push_back(std::move(xvfb));
-        if (!PumpUntil([&] { return server->canReadLine() || server->state() == QProcess::NotRunning; }, 30000)
-            || !server->canReadLine())
-            return false;
-        display_ = ":" + QString(server->readLine()).trimmed();
-        auto openbox = std::make_unique<QProcess>();
-        test::StartAs(*openbox, user, UserEnvironment(user), "openbox", {});
-        desktop_.push_back(std::move(openbox));
-        // The window manager has taken the screen once it names itself on the root window.
-        return PumpUntil([&] { return WindowManagerRuns(user); }, 30000);
-    }
-    bool WindowManagerRuns(const test::TestUser& user)
-    {
-        QProcess xprop;
-        test::StartAs(xprop, user, UserEnvironment(user), "xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
-        return xprop.waitForFinished(10000) && xprop.readAllStandardOutput().contains("window id");
-    }
-    // xdotool on the user's display, as the user; false when it failed.
-    bool Xdotool(const test::TestUser& user, const QStringList& arguments, QByteArray* output = nullptr)
-    {
-        QProcess xdotool;
-        test::StartAs(xdotool, user, UserEnvironment(user), "xdotool", arguments);
-        const bool done = xdotool.waitForFinished(20000) && xdotool.exitCode() == 0;
-        if (output)
-            *output = xdotool.readAllStandardOutput();
-        return done;
-    }
-    // The newest shown window whose title matches, given the keyboard; false when there is none.
-    bool Focus(const test::TestUser& user, const QString& title)
-    {
-        QByteArray found, active;
-        const QList<QByteArray> windows =
-            Xdotool(user, {"search", "--onlyvisible", "--name", title}, &found) ? found.trimmed().split('\n') : QList<QByteArray>();
-        const QByteArray window = windows.isEmpty() ? QByteArray() : windows.last();
-        return !window.isEmpty() && Xdotool(user, {"windowactivate", "--sync", window})
-               && Xdotool(user, {"getactivewindow"}, &active) && active.trimmed() == window;
+        desktop_ = std::make_unique<test::TestDesktop>(user.home, &user);
+        return desktop_->Ready();
     }
     // The user's own zn, started on their desktop; serving once it has told znptf where it is.
     bool StartZn(const test::TestUser& user)
@@ -364,7 +323,7 @@ protected:
         test::StartAs(*zn, user, UserEnvironment(user), QString::fromStdString(Reachable(ZN_PROGRAM)), {});
         if (!zn->waitForStarted())
             return false;
-        desktop_.push_back(std::move(zn));
+        programs_.push_back(std::move(zn));
         const std::string znpd = Root() + "/" + user.name + "/win/ZNPD.INI";
         return PumpUntil([&] { return platform::IniFile(znpd).ReadString("Location", "ZNExecutable", "") != "/bin/true"; },
                          30000);
@@ -427,9 +386,9 @@ protected:
     std::vector<test::TestUser> users_;
     std::unique_ptr<test::PrivateCups> cups_;
     std::vector<std::unique_ptr<QProcess>> znptf_;
-    // The display of the user's desktop (empty: none), its server, window manager and programs.
-    QString display_;
-    std::vector<std::unique_ptr<QProcess>> desktop_;
+    // The user's desktop (none: no screen at all) and the programs on it besides znptf.
+    std::unique_ptr<test::TestDesktop> desktop_;
+    std::vector<std::unique_ptr<QProcess>> programs_;
 };
 
 TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZnptf)
@@ -512,11 +471,10 @@ TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZn
 // older first, while the printer goes on.
 TEST_F(PrintToFax, PrintedJobsGoOneAtATimeThroughTheJobDialogIntoRowsOfZnsOutgoingList)
 {
-    for (const char* program : {"Xvfb", "openbox", "xdotool", "xprop"})
-        if (!Have(program))
-            GTEST_SKIP() << program << " is not installed";
     const test::TestUser& ann = users_[0];
-    ASSERT_TRUE(StartDesktop(ann));
+    if (!StartDesktop(ann) && desktop_->Missing())
+        GTEST_SKIP() << desktop_->Missing() << " is not installed";
+    ASSERT_TRUE(desktop_->Ready());
     // zn first, as the user starts it: it tells znptf where the send folder and zn itself are.
     ASSERT_TRUE(StartZn(ann));
     ASSERT_TRUE(StartZnptf(ann));
@@ -531,20 +489,19 @@ TEST_F(PrintToFax, PrintedJobsGoOneAtATimeThroughTheJobDialogIntoRowsOfZnsOutgoi
         const char *phone, *recipient, *subject;
     } answers[] = {{"555-0100", "Ann Example", "Offer for Q3"}, {"555-0199", "Bob Reader", "Letter"}};
     for (const Answer& answer : answers) {
-        ASSERT_TRUE(PumpUntil([&] { return Focus(ann, dialogTitle); }, 30000)) << JobLog();
-        QByteArray shown;
-        ASSERT_TRUE(Xdotool(ann, {"search", "--onlyvisible", "--name", dialogTitle}, &shown));
-        EXPECT_EQ(shown.trimmed().split('\n').size(), 1) << "job dialogs at once: " << shown.toStdString();
+        ASSERT_TRUE(PumpUntil([&] { return desktop_->Focus(dialogTitle); }, 30000)) << JobLog();
+        const QList<QByteArray> shown = desktop_->Shown(dialogTitle);
+        EXPECT_EQ(shown.size(), 1) << "job dialogs at once: " << shown.join(' ').toStdString();
         // The dialog's first field is the number; Tab goes on to the recipient and the subject, and
         // Return is Ok.
         for (const QStringList& keys : {QStringList{"type", "--delay", "30", answer.phone}, {"key", "Tab"},
                                         {"type", "--delay", "30", answer.recipient}, {"key", "Tab"},
                                         {"type", "--delay", "30", answer.subject}, {"key", "Return"}})
-            ASSERT_TRUE(Xdotool(ann, keys)) << keys.join(' ').toStdString();
+            ASSERT_TRUE(desktop_->Xdotool(keys)) << keys.join(' ').toStdString();
         // "Switch to Tarvel now?" with Yes first: zn comes to the front and takes the job up.
-        ASSERT_TRUE(PumpUntil([&] { return Focus(ann, "^FAX CREATED$"); }, 30000));
-        ASSERT_TRUE(Xdotool(ann, {"key", "Return"}));
-        ASSERT_TRUE(PumpUntil([&] { return !Focus(ann, "^FAX CREATED$"); }, 30000));
+        ASSERT_TRUE(PumpUntil([&] { return desktop_->Focus("^FAX CREATED$"); }, 30000));
+        ASSERT_TRUE(desktop_->Xdotool({"key", "Return"}));
+        ASSERT_TRUE(PumpUntil([&] { return !desktop_->Focus("^FAX CREATED$"); }, 30000));
     }
 
     const std::string table = Root() + "/" + ann.name + "/home/ZNOUT.DBF";
@@ -1103,14 +1060,14 @@ TEST_F(TarvelfaxBackend, APrintedFaxWhoseDialogDiedWithZnptfIsOfferedByTheNextAn
     if (desktop.Missing())
         GTEST_SKIP() << desktop.Missing() << " is not installed";
     ASSERT_TRUE(desktop.Ready());
-    const QString dialog = "Tarvel NT Print To Fax";
+    const QString dialog = "^Tarvel NT Print To Fax$";
     ASSERT_TRUE(StartZnptf(&desktop));
     StartJob("znptf-run");
     backend_.write("showpage\n");
     backend_.closeWriteChannel();
     ASSERT_TRUE(PumpUntil([&] { return backend_.state() == QProcess::NotRunning; }, 60000));
     ASSERT_EQ(backend_.exitCode(), 0) << backend_.readAllStandardError().toStdString();
-    ASSERT_TRUE(PumpUntil([&] { return desktop.Shows(dialog); }, 30000));
+    ASSERT_TRUE(PumpUntil([&] { return desktop.Shown(dialog).size() == 1; }, 30000));
 
     // While the dialog waits for its answer, a long job is being made when its backend dies
     // (SIGKILL): its reserved name, its mark and the fax written so far stay behind.
@@ -1133,9 +1090,10 @@ TEST_F(TarvelfaxBackend, APrintedFaxWhoseDialogDiedWithZnptfIsOfferedByTheNextAn
     // The next znptf removes what the dead backend left and offers the printed fax again; the user
     // types its number, and a logout while the dialog is open keeps the fax with what was typed.
     ASSERT_TRUE(StartZnptf(&desktop));
-    ASSERT_TRUE(PumpUntil([&] { return desktop.Shows(dialog); }, 30000));
+    ASSERT_TRUE(PumpUntil([&] { return desktop.Shown(dialog).size() == 1; }, 30000));
     EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00000.PTF");
-    ASSERT_TRUE(desktop.TypeInto(dialog, "5550123"));
+    ASSERT_TRUE(desktop.Focus(dialog));
+    ASSERT_TRUE(desktop.Xdotool({"type", "--delay", "20", "5550123"}));
     znptf_.terminate();
     ASSERT_TRUE(znptf_.waitForFinished(20000));
     EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00000.JFD");

@@ -1,7 +1,10 @@
-// A desktop of the test's own: an X display (Xvfb) with a window manager (openbox), on which a
-// program started by the test shows its windows as on a user's desktop, and the test sees which of
-// them are shown (xdotool). Started by whoever the test acts as; both go with the object.
+// A user's desktop of the test's own: an X display (Xvfb) with a window manager (openbox), on which
+// programs started by the test show their windows as on a user's desktop, and the test sees and
+// drives them as the user does (xdotool: what is shown, which window is active, the keyboard).
+// Runs as the test user given (started by root), else as this process is; it goes with the object.
 #pragma once
+#include "ptf/tests/test_users.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -13,16 +16,20 @@ namespace zn::ptf::test {
 
 class TestDesktop {
 public:
-    // home: a folder of the current user for the window manager's files.
-    explicit TestDesktop(const std::string& home)
+    // home: the window manager's home folder when it runs as this process (a user given has theirs).
+    explicit TestDesktop(const std::string& home, const TestUser* user = nullptr)
     {
+        if (user)
+            user_ = *user;
         for (const char* program : {"Xvfb", "openbox", "xdotool"})
             if (QStandardPaths::findExecutable(program).isEmpty()) {
                 missing_ = program;
                 return;
             }
+        environment_ = QProcessEnvironment::systemEnvironment();
+        environment_.insert("HOME", QString::fromStdString(home));
         // Xvfb names the free display it took once it is ready for clients.
-        xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        Start(xvfb_, "Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         if (!xvfb_.waitForStarted())
             return;
         QByteArray number;
@@ -31,11 +38,8 @@ public:
         if (!number.contains('\n'))
             return;
         display_ = ":" + QString(number).trimmed();
-        environment_ = QProcessEnvironment::systemEnvironment();
         environment_.insert("DISPLAY", display_);
-        environment_.insert("HOME", QString::fromStdString(home));
-        openbox_.setProcessEnvironment(environment_);
-        openbox_.start("openbox", {"--sm-disable"});
+        Start(openbox_, "openbox", {"--sm-disable"});
         if (!openbox_.waitForStarted())
             return;
         // The window manager runs once it answers for the desktops it keeps.
@@ -56,6 +60,9 @@ public:
                 }
             }
     }
+    TestDesktop(const TestDesktop&) = delete;
+    TestDesktop& operator=(const TestDesktop&) = delete;
+
     bool Ready() const { return ready_; }
     // The program that is not installed, if that is why the desktop is not ready.
     const char* Missing() const { return missing_; }
@@ -66,36 +73,50 @@ public:
         environment.insert("QT_QPA_PLATFORM", "xcb");
         return environment;
     }
-    // Whether a window with exactly this title is shown.
-    bool Shows(const QString& title) { return Xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}); }
-    // Types text on the keyboard into the window with exactly this title, made the active one.
-    bool TypeInto(const QString& title, const QString& text)
-    {
-        QByteArray found;
-        if (!Xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}, &found))
-            return false;
-        const QString window = QString(found).section('\n', 0, 0).trimmed();
-        return Xdotool({"windowactivate", "--sync", window}) && Xdotool({"type", "--delay", "20", text});
-    }
-
-private:
+    // xdotool on this desktop; false when it failed.
     bool Xdotool(const QStringList& arguments, QByteArray* output = nullptr)
     {
         QProcess xdotool;
-        xdotool.setProcessEnvironment(environment_);
-        xdotool.start("xdotool", arguments);
-        const bool ok = xdotool.waitForFinished(10000) && xdotool.exitStatus() == QProcess::NormalExit
+        Start(xdotool, "xdotool", arguments);
+        const bool ok = xdotool.waitForFinished(20000) && xdotool.exitStatus() == QProcess::NormalExit
                         && xdotool.exitCode() == 0;
         if (output)
             *output = xdotool.readAllStandardOutput();
         return ok;
     }
+    // The shown windows whose title matches the pattern (xdotool's), oldest first.
+    QList<QByteArray> Shown(const QString& title)
+    {
+        QByteArray found;
+        return Xdotool({"search", "--onlyvisible", "--name", title}, &found) ? found.trimmed().split('\n')
+                                                                             : QList<QByteArray>();
+    }
+    // Gives the keyboard to the newest shown window whose title matches; false when there is none.
+    bool Focus(const QString& title)
+    {
+        const QList<QByteArray> windows = Shown(title);
+        QByteArray active;
+        return !windows.isEmpty() && Xdotool({"windowactivate", "--sync", windows.last()})
+               && Xdotool({"getactivewindow"}, &active) && active.trimmed() == windows.last();
+    }
 
+private:
+    void Start(QProcess& process, const QString& program, const QStringList& arguments)
+    {
+        if (user_) {
+            StartAs(process, *user_, environment_, program, arguments);
+        } else {
+            process.setProcessEnvironment(environment_);
+            process.start(program, arguments);
+        }
+    }
+
+    std::optional<TestUser> user_;
     const char* missing_ = nullptr;
+    QProcessEnvironment environment_;
     QProcess xvfb_;
     QProcess openbox_;
     QString display_;
-    QProcessEnvironment environment_;
     bool ready_ = false;
 };
 
