@@ -45,27 +45,33 @@ make_user() {
   chmod 0700 "$(getent passwd "$1" | cut -d: -f6)"
   uid=$(id -u "$1")
   install -d -m 0700 -o "$1" -g "$1" "/run/user/$uid"
+  # As a new user: no program folder, settings or desktop entries of an earlier check.
+  home=$(getent passwd "$1" | cut -d: -f6)
+  rm -rf "$home/.local/share/tarvel" "$home/.config/tarvel" "$home/.local/share/applications/tarvel-"* \
+    "$home/.config/autostart/tarvel-"*
 }
 
 # The user's desktop session: an X server of their own with openbox. Sets DISPLAY_OF_SESSION.
 start_session() {
   user=$1
-  in_session "$user" Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp > "$WORK/$user.display" 2> /dev/null &
+  in_session --bg "$user" Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp > "$WORK/$user.display" 2> /dev/null &
   STARTED="$STARTED $!"
   wait_for 20 test -s "$WORK/$user.display" || { fail "$user's X server did not start"; return 1; }
   DISPLAY_OF_SESSION=:$(head -1 "$WORK/$user.display")
-  in_session "$user" openbox > /dev/null 2>&1 &
+  in_session --bg "$user" openbox > /dev/null 2>&1 &
   STARTED="$STARTED $!"
   wait_for 20 in_session "$user" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 }
 
-# A command as the user, in their session's environment only (in place of this process: a command
-# started in the background keeps its process id).
+# A command as the user, in their session's environment only. With --bg first it takes the place of
+# the background shell that runs it, so that $! names the command itself.
 DISPLAY_OF_SESSION=""
 in_session() {
+  how=""
+  [ "$1" = --bg ] && { how=exec; shift; }
   user=$1; shift
   home=$(getent passwd "$user" | cut -d: -f6)
-  setpriv --reuid="$user" --regid="$user" --init-groups env -i HOME="$home" USER="$user" LOGNAME="$user" \
+  $how setpriv --reuid="$user" --regid="$user" --init-groups env -i HOME="$home" USER="$user" LOGNAME="$user" \
     SHELL=/bin/sh PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 DISPLAY="$DISPLAY_OF_SESSION" \
     XDG_RUNTIME_DIR="/run/user/$(id -u "$user")" "$@"
 }
