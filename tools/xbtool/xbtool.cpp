@@ -94,10 +94,12 @@ int List(const std::string& tag, const std::string& filter)
             fwrite_unlocked(record.data() + f.offset, 1, static_cast<size_t>(width), stdout);
         }
         putchar_unlocked('\n');
+        if (ferror_unlocked(stdout))
+            break; // a full disk or a closed pipe: no use listing on
         if (vd_Skip(1) != 0)
             return Failed("list");
     }
-    if (fflush(stdout) != 0) {
+    if (fflush(stdout) != 0 || ferror(stdout)) {
         perror("xbtool: output");
         return 1;
     }
