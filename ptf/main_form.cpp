@@ -240,6 +240,10 @@ void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
     } else {
         job.name = TJobName{image, false, "No print job was started for this document."};
     }
+    // The fax as the driver finished it: if this znptf goes before the dialog is done, the next
+    // one offers this file, and no other, again.
+    if (job.name.usable)
+        MarkUnfinished(image);
     AskInTurn(std::move(job));
 }
 
