@@ -46,7 +46,7 @@ int main(int argc, char** argv)
 {
     // The lock and the window title follow the program file's name, which the title rule wants as
     // ZN.EXE (it gives "ZN"), whatever this binary is called.
-    zn::foundation::TPreviousInstance::JustoneInitialization("ZN.EXE");
+    zn::foundation::TPreviousInstance::OneInstanceInitialization("ZN.EXE");
     QApplication app(argc, argv);
     const int result = RunProgram(app);
     // Ended by SIGTERM or SIGINT: the port and the tables are closed by now.

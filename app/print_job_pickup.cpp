@@ -5,6 +5,7 @@
 #include "foundation/program_folders.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
+#include "platform/printable_text.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -40,18 +41,6 @@ bool ListNamesImage(data::TTable& table, const std::string& faxDoc)
 // column by characters.
 constexpr std::streamsize kLongestJobFile = 4096;
 
-std::string CleanJobField(const std::string& raw, int width)
-{
-    QString clean;
-    for (const QChar c : QString::fromUtf8(raw.data(), qsizetype(raw.size())))
-        if (c != QChar::ReplacementCharacter && c.category() != QChar::Other_Control
-            && c.category() != QChar::Other_Format)
-            clean += c;
-    while (clean.size() > width || (clean.size() == width && clean.at(width - 1).isHighSurrogate()))
-        clean.chop(1);
-    return clean.toStdString();
-}
-
 void ReadJobFile(const std::string& path, std::string (&lines)[3])
 {
     std::ifstream in(platform::ResolvePath(path), std::ios::binary);
@@ -64,7 +53,7 @@ void ReadJobFile(const std::string& path, std::string (&lines)[3])
         size_t end = text.find('\n', from);
         if (end == std::string::npos)
             end = text.size();
-        lines[i] = CleanJobField(text.substr(from, end - from), kWidths[i]);
+        lines[i] = platform::PrintableText(text.substr(from, end - from), kWidths[i]);
         from = end + 1;
     }
 }

@@ -150,7 +150,7 @@ struct TPreviousInstance::Listener {
     ~Listener() { delete notifier.data(); }
 };
 
-void TPreviousInstance::JustoneInitialization(const std::string& programPath)
+void TPreviousInstance::OneInstanceInitialization(const std::string& programPath)
 {
     Instance().reset(new TPreviousInstance);
     Instance()->CheckMutex(programPath);
@@ -159,7 +159,7 @@ void TPreviousInstance::JustoneInitialization(const std::string& programPath)
 TPreviousInstance& TPreviousInstance::Get()
 {
     if (!Instance())
-        JustoneInitialization(QCoreApplication::applicationFilePath().toStdString());
+        OneInstanceInitialization(QCoreApplication::applicationFilePath().toStdString());
     return *Instance();
 }
 

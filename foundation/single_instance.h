@@ -17,7 +17,7 @@ class TPreviousInstance {
 public:
     // Module initialisation, before any form exists: the lock is named after the program file
     // ("ZN.EXE", "ZNPTF.EXE"), so the two programs run side by side.
-    static void JustoneInitialization(const std::string& programPath);
+    static void OneInstanceInitialization(const std::string& programPath);
     static TPreviousInstance& Get(); // initialised before use
 
     // The title of the first instance's window: the file name less ".EXE" when it has that ending in

@@ -9,7 +9,7 @@ namespace zn::foundation {
 std::string TrimLeadingBlanks(const std::string& text);
 std::string TrimTrailingBlanks(const std::string& text);
 std::string TrimBlanks(const std::string& text);
-std::string UpperCase(std::string text); // ASCII letters only, as the original's upper-case compare
+std::string UpperCase(std::string text); // ASCII letters only, so compares do not depend on the locale
 
 // 0 "AutoDetect", 1 "Class 1", 2 "Class 2", 3 "Class 2.0", any other "unknown".
 std::string FaxClassToText(int faxClass);

@@ -1,5 +1,5 @@
-// Date and time texts in the original's format strings ("yyyy-mm-dd hh:nn:ss", "mmdd", the locale's
-// short and long forms). Letters, in either case:
+// Date and time texts from the format strings our date texts are written in ("yyyy-mm-dd hh:nn:ss",
+// "mmdd", the locale's short and long forms). Letters, in either case:
 //   d dd        day;  ddd dddd short/long day name;  ddddd dddddd the locale's short/long date
 //   m mm        month; mmm mmmm short/long month name; right after an h or hh: minutes
 //   yy yyyy     year;  h hh hour (12-hour when am/pm, a/p or ampm follows); n nn minutes;

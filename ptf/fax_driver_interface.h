@@ -30,7 +30,7 @@ class TFxFaxDriverInterface : public comms::TFxBaseComponent {
 public:
     using TNotifyEvent = std::function<void(TFxFaxDriverInterface& sender)>;
 
-    // Creates the channel and starts serving. Throws comms::EFXException with the original's texts:
+    // Creates the channel and starts serving. Throws comms::EFXException with these texts:
     // "Unable to create named pipe. Error:%d" (errno) when another server holds the channel or the
     // socket cannot be made, "Unable to create event", "Unable to release semaphore".
     TFxFaxDriverInterface();

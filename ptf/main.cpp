@@ -12,7 +12,7 @@
 int main(int argc, char** argv)
 {
     // A lock of its own (ZNPTF.EXE), so that znptf runs beside zn.
-    zn::foundation::TPreviousInstance::JustoneInitialization("ZNPTF.EXE");
+    zn::foundation::TPreviousInstance::OneInstanceInitialization("ZNPTF.EXE");
     QApplication app(argc, argv);
     // The string tables are part of the program: a broken one stops the start.
     try {

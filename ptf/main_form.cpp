@@ -1,6 +1,7 @@
 #include "ptf/main_form.h"
 #include "ptf/phone_picker.h"
 
+#include "faxdoc/apf_file.h"
 #include "foundation/dialogs.h"
 #include "platform/message_box.h"
 #include "platform/folders.h"
@@ -38,6 +39,12 @@ TGetDataForm::TGetDataForm(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
 
     auto* fields = new QVBoxLayout;
+    // A title is the printing program's text: shown as it is, never read as markup.
+    Document = new QLabel(this);
+    Document->setObjectName("Document");
+    Document->setTextFormat(Qt::PlainText);
+    fields->addWidget(Document);
+    fields->addSpacing(4);
     const auto addField = [&](const char* labelName, const char* caption, const char* editName, int width) {
         auto* label = new QLabel(caption, this);
         label->setObjectName(labelName);
@@ -94,6 +101,22 @@ void TGetDataForm::Button2Click()
         Recipient->setText(QString::fromStdString(name));
         Phone->setText(QString::fromStdString(phone));
     }
+}
+
+void TGetDataForm::ShowDocument(const std::string& title, const std::string& image)
+{
+    QString text = QString::fromStdString(title).simplified();
+    if (text.isEmpty())
+        text = QString::fromStdString(image.substr(image.find_last_of("/\\") + 1));
+    else
+        text = "\"" + text + "\"";
+    faxdoc::TApfFileHeader header;
+    if (faxdoc::ReadApfHeader(image, header) == 0)
+        text += header.pageCount == 1 ? ", 1 page" : ", " + QString::number(header.pageCount) + " pages";
+    // A long title is cut in its middle, so that the dialog keeps its size and both ends show.
+    Document->setText(Document->fontMetrics().elidedText("Document: " + text, Qt::ElideMiddle,
+                                                         Phone->minimumWidth() * 3 / 2));
+    Document->setToolTip(QString::fromStdString(title));
 }
 
 void TGetDataForm::showEvent(QShowEvent* event)
@@ -159,7 +182,8 @@ void TMainForm::FaxConvController1DocStart(TFxFaxDriverInterface& sender)
     sender.FileName = name.path;
     if (name.usable)
         MarkUnfinished(name.path);
-    jobs_[name.path] = std::move(name);
+    const std::string path = name.path;
+    jobs_[path] = TPrintedJob{std::move(name), sender.DocName()};
 }
 
 void TMainForm::ForgetJob(const std::string& image)
@@ -195,31 +219,54 @@ void TMainForm::OfferUnfinishedJobs()
     std::set<std::string> underWay;
     for (const auto& job : jobs_)
         underWay.insert(job.first);
+    for (const TPrintedJob& job : waiting_)
+        underWay.insert(job.name.path);
+    if (!asking_.empty())
+        underWay.insert(asking_);
     const std::vector<std::string> unfinished = CollectUnfinishedJobs(location.outPath, underWay);
     if (lock >= 0)
         ::close(lock);
-    for (const std::string& image : unfinished) {
-        if (endingBySignal_)
-            break;
-        FinishJob(image, TJobName{image, true, {}});
-    }
+    for (const std::string& image : unfinished)
+        AskInTurn(TPrintedJob{TJobName{image, true, {}}, {}});
 }
 
 void TMainForm::FaxConvController1DocEnd(TFxFaxDriverInterface& sender)
 {
     const std::string image = sender.FileName;
-    TJobName job;
+    TPrintedJob job;
     if (const auto found = jobs_.find(image); found != jobs_.end()) {
         job = found->second;
         jobs_.erase(found);
     } else {
-        job = TJobName{image, false, "No print job was started for this document."};
+        job.name = TJobName{image, false, "No print job was started for this document."};
     }
-    FinishJob(image, job);
+    // The fax as the driver finished it: if this znptf goes before the dialog is done, the next
+    // one offers this file, and no other, again.
+    if (job.name.usable)
+        MarkUnfinished(image);
+    AskInTurn(std::move(job));
 }
 
-void TMainForm::FinishJob(const std::string& image, const TJobName& job)
+void TMainForm::AskInTurn(TPrintedJob job)
 {
+    waiting_.push_back(std::move(job));
+    // The dialog's own loop brings the next document's end here: it waits for the open one.
+    if (!asking_.empty())
+        return;
+    while (!waiting_.empty() && !endingBySignal_) {
+        const TPrintedJob next = waiting_.front();
+        waiting_.pop_front();
+        asking_ = next.name.path;
+        FinishJob(next);
+        asking_.clear();
+    }
+    // Ended by a signal: the jobs still waiting keep their marks and are offered at the next start.
+}
+
+void TMainForm::FinishJob(const TPrintedJob& printed)
+{
+    const TJobName& job = printed.name;
+    const std::string& image = job.path;
     // Said only of a file that is there: an end nobody started names no pages of this job.
     const std::string kept =
         platform::FileExistsCI(image) ? "\r\rThe printed pages are kept in\r" + image : std::string();
@@ -230,6 +277,7 @@ void TMainForm::FinishJob(const std::string& image, const TJobName& job)
     }
 
     TGetDataForm dialog;
+    dialog.ShowDocument(printed.title, image);
     const int result = RunJobDialog(dialog);
     if (result != 1 && result != 2 && endingBySignal_) {
         // The program is being ended while the user fills in the job: the printed pages are not

@@ -8,12 +8,14 @@
 #include <QDialog>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -23,6 +25,7 @@ namespace zn::ptf {
 class TGetDataForm : public QDialog {
 public:
     explicit TGetDataForm(QWidget* parent = nullptr);
+    QLabel* Document; // which printed document the dialog asks about
     QLineEdit* Phone;
     QLineEdit* Recipient;
     QLineEdit* Subject;
@@ -35,6 +38,9 @@ public:
     void Button1Click();
     void Button2Click();
     void Button3Click();
+    // Names the document: its title as the printing program gave it (else the fax's file name) and
+    // its page count when the fax can be read.
+    void ShowDocument(const std::string& title, const std::string& image);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -78,12 +84,23 @@ public:
     void OfferUnfinishedJobs();
 
 private:
+    // A printed document waiting for its dialog.
+    struct TPrintedJob {
+        TJobName name;
+        std::string title; // as the printing program named it; empty when not known
+    };
+    // Jobs are asked one at a time, in the order they were printed: a job that ends while another
+    // one's dialog is open waits here for its turn.
+    void AskInTurn(TPrintedJob job);
     // The dialog of one finished print job and what follows from it.
-    void FinishJob(const std::string& image, const TJobName& job);
+    void FinishJob(const TPrintedJob& job);
 
     bool endingBySignal_ = false;
-    // What document start found out about each image it named.
-    std::map<std::string, TJobName> jobs_;
+    // What document start found out about each image it named, and the document's title.
+    std::map<std::string, TPrintedJob> jobs_;
+    std::deque<TPrintedJob> waiting_;
+    // The image whose dialog (or whose messages) the user has in front of them; empty when none.
+    std::string asking_;
 };
 
 } // namespace zn::ptf

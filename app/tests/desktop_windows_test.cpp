@@ -1,5 +1,6 @@
 // The configuration report on a real X11 desktop (Xvfb): another program's window is listed with its
-// class, and the report's own windows are not. Run by ctest through xvfb-run beside xmessage.
+// class, and the report's own windows are not. Run by ctest through desktop_windows_run.sh, beside
+// xmessage, with a window manager and without one.
 #include "app/config_report.h"
 #include "foundation/tests/test_support.h"
 

@@ -223,21 +223,22 @@ DecodedCaps DecodeDCS(const std::vector<uint8_t>& info)
     return c;
 }
 
-Class2Params ParseClass2Params(const std::string& text, bool class20)
+std::vector<long> ReportNumbers(const std::string& text, bool class20)
 {
-    Class2Params p;
     std::vector<long> v;
     std::istringstream in(text);
     std::string item;
     while (std::getline(in, item, ',')) {
         auto first = item.find_first_not_of(" \t\"");
-        if (first == std::string::npos) {
-            v.push_back(0);
-            continue;
-        }
-        // Class 2.0 reports its values in hexadecimal (the resolution is a bit map).
-        v.push_back(std::strtol(item.c_str() + first, nullptr, class20 ? 16 : 10));
+        v.push_back(first == std::string::npos ? 0 : std::strtol(item.c_str() + first, nullptr, class20 ? 16 : 10));
     }
+    return v;
+}
+
+Class2Params ParseClass2Params(const std::string& text, bool class20)
+{
+    Class2Params p;
+    const std::vector<long> v = ReportNumbers(text, class20);
     if (v.size() < 2)
         return p;
     p.valid = true;

@@ -131,4 +131,8 @@ struct Class2Params {
 };
 Class2Params ParseClass2Params(const std::string& text, bool class20);
 
+// The numbers of a Class 2/2.0 report ("1,8F6,5,2,0"), in order; an empty item is 0. Class 2
+// writes them in decimal, Class 2.0 in hexadecimal.
+std::vector<long> ReportNumbers(const std::string& text, bool class20);
+
 } // namespace zn::comms

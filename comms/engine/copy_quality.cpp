@@ -1,6 +1,10 @@
 #include "copy_quality.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+#include "class1_frames.h"
 
 namespace zn::comms {
 
@@ -12,22 +16,15 @@ bool CopyQualityAcceptable(const PageQuality& q)
     return (q.rows - q.badRows) * 100 >= q.rows * kMinGoodRowsPercent;
 }
 
-PageQuality QualityFromPageStatus(const std::string& report)
+PageQuality QualityFromPageStatus(const std::string& report, bool class20)
 {
-    int values[4] = {0, 0, 0, 0}; // response, rows, bad rows, consecutive bad rows
-    size_t at = report.find(':');
-    at = at == std::string::npos ? 0 : at + 1;
-    for (int i = 0; i < 4 && at <= report.size(); ++i) {
-        values[i] = std::atoi(report.c_str() + at);
-        size_t comma = report.find(',', at);
-        if (comma == std::string::npos)
-            break;
-        at = comma + 1;
-    }
-    PageQuality q;
-    q.rows = values[1];
-    q.badRows = values[2];
-    q.consecutiveBadRows = values[3];
+    const size_t colon = report.find(':');
+    const std::vector<long> v = ReportNumbers(colon == std::string::npos ? report : report.substr(colon + 1), class20);
+    auto at = [&v](size_t i) { return i < v.size() ? int(std::clamp<long>(v[i], 0, INT32_MAX)) : 0; };
+    PageQuality q; // v[0] is the post-page response
+    q.rows = at(1);
+    q.badRows = at(2);
+    q.consecutiveBadRows = at(3);
     return q;
 }
 

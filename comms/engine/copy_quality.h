@@ -20,8 +20,9 @@ constexpr int kMaxConsecutiveBadRows = 5;
 
 bool CopyQualityAcceptable(const PageQuality& q);
 
-// The counts a Class 2/2.0 modem reports with a page's status ("1,2376,3,1[,0]": post-page
-// response, rows, bad rows, most consecutive bad rows, lost bytes); counts it leaves out are 0.
-PageQuality QualityFromPageStatus(const std::string& report);
+// The counts a Class 2/2.0 modem reports with a page's status: post-page response, rows, bad rows,
+// most consecutive bad rows, lost bytes; counts it leaves out are 0. Class 2 counts in decimal
+// ("+FPTS:1,2294,5,2"), Class 2.0 in hexadecimal ("+FPS:1,8F6,5,2,0" is the same page).
+PageQuality QualityFromPageStatus(const std::string& report, bool class20);
 
 } // namespace zn::comms

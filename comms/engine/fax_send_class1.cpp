@@ -203,6 +203,8 @@ void FaxSendSession::OnClass1PageEnd(int)
             modem.forceStatus = true;
         }
         state_ = tf1PrepEOP;
+    } else if (IsNoCarrier()) {
+        FarEndHungUp(); // the line went dead before the page's end had crossed it
     }
 }
 

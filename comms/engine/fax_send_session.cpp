@@ -516,19 +516,36 @@ int FaxSendSession::RewindForRetry()
 
 void FaxSendSession::WatchDuringPage()
 {
-    // Nothing is expected from the modem while page data flows, but a Class 2/2.0 modem reports a
-    // far end that hung up: that report must end the fax, not be lost with the rest.
-    if (Class1()) {
-        DrainInput();
-        return;
-    }
+    // Nothing is expected from the modem while page data flows, unless the line is lost: a Class 1
+    // modem then says NO CARRIER, a Class 2/2.0 modem reports the far end's hang-up. Either ends the
+    // fax now; the rest of the page would only go into a dead line until the page time-out.
     uint8_t c;
-    while (Port().ReadChar(c) == 0)
-        if (response.Add(c) == ResponseCollector::Line && IsHangupWord()) {
+    while (Port().ReadChar(c) == 0) {
+        if (response.Add(c) != ResponseCollector::Line)
+            continue;
+        if (IsNoCarrier()) {
+            FarEndHungUp();
+            return;
+        }
+        if (!Class1() && IsHangupWord()) {
             modem.hangupCode = HangupCodeOf(response.Text());
             Abort(ecFaxBadModemResult);
             return;
         }
+    }
+}
+
+bool FaxSendSession::CarrierVanished()
+{
+    // Only a modem that shows the carrier while it sends can be seen to lose it.
+    return carrierAtPageStart_ && !Port().ReadCarrier();
+}
+
+void FaxSendSession::FarEndHungUp()
+{
+    lineDropped_ = true;
+    Port().DiscardOutput(); // the rest of the page would reach the modem as commands
+    Abort(ecCancelRequested);
 }
 
 void FaxSendSession::OnGetEntry(int)
@@ -547,6 +564,7 @@ void FaxSendSession::OnGetEntry(int)
     entryActive_ = true;
     pageOnLine_ = false;
     farEndAnswered_ = false;
+    lineDropped_ = false;
     common.dialAttempt = 0;
     common.coverPending = false;
     common.totalPages = 0;
@@ -632,7 +650,7 @@ void FaxSendSession::OnWaitXon(int trigger)
 void FaxSendSession::PageTrigger(int trigger)
 {
     // While page data flows the response timer is the page time-out; the characters the modem
-    // sends are watched for a Class 2/2.0 hang-up report (Class 1: dropped).
+    // sends are watched for the line's loss.
     if (trigger == common.responseTimer)
         Abort(ecTimeout);
     else if (trigger == 0)
@@ -659,6 +677,7 @@ void FaxSendSession::OnSendHeaderLine(int)
     lineStartMs_ = NowMs();
     common.bytesTransferred = 0;
     pageStartBytes_ = BytesWritten();
+    carrierAtPageStart_ = Port().ReadCarrier();
     if (int rc = SendHeaderLine()) {
         Abort(rc);
         return;
@@ -730,6 +749,10 @@ void FaxSendSession::OnSendPage(int trigger)
         PageTrigger(trigger);
         return;
     }
+    if (CarrierVanished()) {
+        FarEndHungUp();
+        return;
+    }
     bool done = false;
     if (int rc = SendPageBlocks(done)) {
         Abort(rc < 0 ? rc : ecFaxBadFormat);
@@ -768,6 +791,8 @@ void FaxSendSession::OnDrainPage(int trigger)
     } else if (trigger == 0 && !Class1()) {
         // In Class 1 characters now are the modem's answer to the end of the page: they wait for tf1PageEnd.
         WatchDuringPage();
+    } else if (CarrierVanished()) {
+        FarEndHungUp();
     }
 }
 
@@ -793,10 +818,10 @@ void FaxSendSession::OnComplete(int)
     FinishSession();
 }
 
-void FaxSendSession::HangupBeforeAnswer()
+void FaxSendSession::HangupInCommandState()
 {
-    // Until the far end answers, the modem is in command state, dialing or idle: no escape to
-    // command state and no guard times are needed, any character ends a dial, and the modem's
+    // Until the far end answers, and once the modem has said the line is gone, the modem is in
+    // command state, dialing or idle: no escape to command state and no guard times are needed, any character ends a dial, and the modem's
     // answer to "ATH" says the line is free. A user who cancels a ringing call is not kept waiting:
     // a modem in command state answers within milliseconds, so half a second is ample.
     constexpr int64_t kAnswerMs = 500;
@@ -824,13 +849,16 @@ void FaxSendSession::OnAbort(int)
     entryActive_ = false;
     if (hungUpForAbort_)
         hungUpForAbort_ = false;
-    else if (farEndAnswered_)
+    else if (farEndAnswered_ && !lineDropped_)
         SendSideHangup(false);
     else
-        HangupBeforeAnswer();
+        HangupInCommandState();
+    lineDropped_ = false;
     bool end = userAbort_ || writeFailed_ || (common.options & (foExitOnError | foAbortNoConnect));
     if (end) {
-        common.statusCode = fsUserAbort;
+        // The status keeps where the call ended unless the user ended it.
+        if (userAbort_)
+            common.statusCode = fsUserAbort;
         ReportStatus(false, true);
         modem.modemSetUp = false;
         state_ = tfDone;

@@ -189,6 +189,10 @@ private:
     int RewindForRetry();
     void ResendPage();
     void WatchDuringPage();
+    // The line went dead under the page (NO CARRIER, or the carrier line dropped): the far end hung
+    // up, and the modem is back in command state.
+    void FarEndHungUp();
+    bool CarrierVanished();
     void ArmOutputFree() { Port().SetStatusTrigger(common.outputFreeTrigger, 4096, true); }
     // The next page data goes when the port has room again; the page time-out runs meanwhile.
     void WaitForRoom()
@@ -203,8 +207,8 @@ private:
     void CloseFiles();
     void ChooseSpeedFromDis();
     void SendFinalFrame(uint8_t fcf);
-    // Hangs up a call the far end has not answered yet.
-    void HangupBeforeAnswer();
+    // Hangs up a call the far end has not answered yet, or whose line is gone.
+    void HangupInCommandState();
     uint8_t PostPageFcf() const;
 
     int32_t pageRetryCount_ = 0;
@@ -214,6 +218,8 @@ private:
     bool disSeen_ = false;
     bool farEndAnswered_ = false; // the dial of this entry got CONNECT
     bool hungUpForAbort_ = false;  // the abort request already ended the data and hung up
+    bool lineDropped_ = false;     // the modem said the line is gone: it needs no escape to hang up
+    bool carrierAtPageStart_ = false; // the modem showed a carrier when the page began
     bool textCoverOpen_ = false;
     std::ifstream coverReader_;
     std::string coverFileName_;

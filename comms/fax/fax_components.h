@@ -122,7 +122,8 @@ public:
     TFxCustomAbstractFax& operator=(const TFxCustomAbstractFax&) = delete;
 
     bool IsSender() const { return kind_ == 1; }
-    // The port, status display and log the component uses (the original found them on its form).
+    // The port, status display and log the component uses; the form that owns the component hands
+    // them over.
     TFxCustomComPort* ComPort() const { return comPort_; }
     // A new port gets the fax line settings (8 data bits, 1 stop bit, no parity, 19200 baud,
     // queues of 8192 bytes, RTS/CTS flow control).

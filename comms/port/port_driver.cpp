@@ -192,14 +192,16 @@ LockNames WhatLockNames(const std::string& fileName, dev_t device)
     return other ? LockNames::OtherDevice : LockNames::NoDevice;
 }
 
-// Whether process pid has the device open. A process whose descriptors may not be read is taken
-// to have it: refusing a free port is the lesser harm.
+// Whether process pid is seen to have the device open. An ordinary user may not read the
+// descriptors of another user's (or root's) processes: such a process is not seen to have it. A
+// program that really has our device open still keeps us out, by its lock under the device's name
+// or number, or by the device's own exclusive open and flock.
 bool HasDeviceOpen(long pid, dev_t device)
 {
     std::string folder = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
-        return errno != ENOENT;
+        return false;
     bool open = false;
     while (dirent* e = ::readdir(dir)) {
         dev_t found;
@@ -228,8 +230,9 @@ long LockAgeMs(const std::string& path)
 enum class LockState { Free, HeldForOurDevice, HeldForAnother };
 
 // A lock file's state for our device. A lock whose name leads to our device is held while its
-// process lives. One whose name leads elsewhere, or nowhere (an alias outside /dev, LCK..ttyA of
-// /tmp/a/ttyA and of /tmp/b/ttyA alike), holds our device only when its process has the device open.
+// process lives; one whose name leads to another existing device is that device's, whoever holds
+// it. One whose name leads nowhere (an alias outside /dev, LCK..ttyA of /tmp/a/ttyA and of
+// /tmp/b/ttyA alike) holds our device only when its process is seen to have the device open.
 LockState StateOf(const std::string& path, dev_t device, bool deviceKnown)
 {
     long pid = ReadLockPid(path);
@@ -243,16 +246,18 @@ LockState StateOf(const std::string& path, dev_t device, bool deviceKnown)
     std::string fileName = path.substr(path.rfind('/') + 1);
     if (!deviceKnown)
         return LockState::HeldForOurDevice;
-    LockNames names = WhatLockNames(fileName, device);
-    if (names == LockNames::OurDevice || HasDeviceOpen(pid, device))
+    switch (WhatLockNames(fileName, device)) {
+    case LockNames::OurDevice: return LockState::HeldForOurDevice;
+    case LockNames::OtherDevice: return LockState::HeldForAnother;
+    case LockNames::NoDevice: break;
+    }
+    if (HasDeviceOpen(pid, device))
         return LockState::HeldForOurDevice;
-    if (names == LockNames::NoDevice) {
-        long age = LockAgeMs(path);
-        if (age >= 0 && age < kLockSettleMs) {
-            ::usleep(useconds_t(kLockSettleMs - age) * 1000);
-            if (ProcessAlive(pid) && HasDeviceOpen(pid, device))
-                return LockState::HeldForOurDevice;
-        }
+    long age = LockAgeMs(path);
+    if (age >= 0 && age < kLockSettleMs) {
+        ::usleep(useconds_t(kLockSettleMs - age) * 1000);
+        if (ProcessAlive(pid) && HasDeviceOpen(pid, device))
+            return LockState::HeldForOurDevice;
     }
     return ProcessAlive(pid) ? LockState::HeldForAnother : LockState::Free;
 }

@@ -9,6 +9,7 @@
 #include "platform/ini_file.h"
 #include "platform/io_error.h"
 #include "platform/messages.h"
+#include "platform/printable_text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -57,6 +58,10 @@ bool PumpUntil(Done done, int timeoutMs)
 }
 
 } // namespace
+
+// The longest caller number or name kept: caller ID services send at most 20 digits and 50
+// characters of name.
+constexpr int kCallerIdChars = 50;
 
 std::string CallerIdText(uint32_t flags, const std::string& number)
 {
@@ -614,11 +619,15 @@ void TFxCustomTapiDevice::LineCallInfo(uint32_t device, uintptr_t p1, uintptr_t,
     StructurePtr<LINECALLINFO> info;
     if (lineGetCallInfo(call_, info) != 0 || !info)
         throw ETapiUnexpected(ErrorCodeToText(ecTapiUnexpected), ecTapiUnexpected);
-    if ((p1 & CallInfoStateCallerId) && OnTapiCallerID)
-        OnTapiCallerID(*this,
-                       CallerIdText(info->callerIdFlags,
-                                    StructureText(info.get(), info->callerIdOffset, info->callerIdSize)),
-                       TrimmedText(StructureText(info.get(), info->callerIdNameOffset, info->callerIdNameSize)));
+    if ((p1 & CallInfoStateCallerId) && OnTapiCallerID) {
+        // The number and name are whatever the line (or a noisy modem) sent: only their printable
+        // text goes on, as it goes into logs and onto the screen.
+        const std::string number =
+            platform::PrintableText(StructureText(info.get(), info->callerIdOffset, info->callerIdSize), kCallerIdChars);
+        const std::string name = platform::PrintableText(
+            StructureText(info.get(), info->callerIdNameOffset, info->callerIdNameSize), kCallerIdChars);
+        OnTapiCallerID(*this, CallerIdText(info->callerIdFlags, number), TrimmedText(name));
+    }
 }
 
 void TFxCustomTapiDevice::LineMonitorDigits(uint32_t device, uintptr_t p1, uintptr_t, uintptr_t)

@@ -17,6 +17,7 @@
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/converter.h"
 #include "faxline_harness.h"
+#include "platform/tests/param_name.h"
 
 using namespace zn::comms;
 
@@ -216,7 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // A far end's identity is its own text: it says neither OK nor ERROR.
                       ReplyCase{"+FCSI: \"BOOK SHOP\"", ModemReply::Report},
                       ReplyCase{"+FTSI:\"ERROR DESK\"", ModemReply::Report}, ReplyCase{"+FPTS:1", ModemReply::Report},
-                      ReplyCase{"+FHNG:0", ModemReply::Report}, ReplyCase{"ATA", ModemReply::Other}));
+                      ReplyCase{"+FHNG:0", ModemReply::Report}, ReplyCase{"ATA", ModemReply::Other}),
+                         [](const ::testing::TestParamInfo<ReplyCase>& info) { return zn::test::ParamName(info.param.line); });
 
 TEST(Collector, ReportDigitIsTheFirstCharacterOfTheValue)
 {
@@ -318,17 +320,55 @@ INSTANTIATE_TEST_SUITE_P(Pages, CopyQuality,
 
 TEST(CopyQualityReport, CountsOfAClass2PageStatus)
 {
-    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("1,2376,0,0")));
-    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("+FPTS:1,2376,3,1,0")));
-    EXPECT_FALSE(CopyQualityAcceptable(QualityFromPageStatus("1,2376,396,360")));
-    EXPECT_FALSE(CopyQualityAcceptable(QualityFromPageStatus("+FPS:1,1100,40,12,0")));
-    const PageQuality q = QualityFromPageStatus("1,2376,396,360,17");
+    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("1,2376,0,0", false)));
+    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("+FPTS:1,2376,3,1,0", false)));
+    EXPECT_FALSE(CopyQualityAcceptable(QualityFromPageStatus("1,2376,396,360", false)));
+    EXPECT_FALSE(CopyQualityAcceptable(QualityFromPageStatus("+FPS:1,1100,40,12,0", false)));
+    const PageQuality q = QualityFromPageStatus("1,2376,396,360,17", false);
     EXPECT_EQ(q.rows, 2376);
     EXPECT_EQ(q.badRows, 396);
     EXPECT_EQ(q.consecutiveBadRows, 360);
     // A modem that gives the response alone counts nothing: its verdict stands.
-    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("1")));
+    EXPECT_TRUE(CopyQualityAcceptable(QualityFromPageStatus("1", false)));
 }
+
+// One page as a Class 2 modem reports it (decimal) and as a Class 2.0 modem does (hexadecimal).
+struct PageReportCase {
+    const char* name;
+    const char* class2Line;
+    const char* class20Line;
+    PageQuality counts;
+    bool acceptable;
+};
+
+void PrintTo(const PageReportCase& c, std::ostream* os) { *os << c.name; }
+
+class PageStatusOfEachClass : public ::testing::TestWithParam<PageReportCase> {};
+
+TEST_P(PageStatusOfEachClass, JudgesThePageTheSameWay)
+{
+    const PageReportCase& c = GetParam();
+    for (auto [line, class20] : {std::pair{c.class2Line, false}, std::pair{c.class20Line, true}}) {
+        SCOPED_TRACE(line);
+        const PageQuality q = QualityFromPageStatus(line, class20);
+        EXPECT_EQ(q.rows, c.counts.rows);
+        EXPECT_EQ(q.badRows, c.counts.badRows);
+        EXPECT_EQ(q.consecutiveBadRows, c.counts.consecutiveBadRows);
+        EXPECT_EQ(CopyQualityAcceptable(q), c.acceptable);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, PageStatusOfEachClass,
+    ::testing::Values(PageReportCase{"Clean", "+FPTS:1,2294,0,0", "+FPS:1,8F6,0,0,0", {2294, 0, 0}, true},
+                      PageReportCase{"FiveIsolatedBadRows", "+FPTS:1,2294,5,2", "+FPS:1,8F6,5,2,0", {2294, 5, 2}, true},
+                      PageReportCase{"SevenPercentBadRows", "+FPTS:1,2294,160,1", "+FPS:1,8F6,A0,1,0", {2294, 160, 1},
+                                     false},
+                      PageReportCase{"AHoleOfSixteenRows", "+FPTS:1,1143,16,16", "+FPS:1,477,10,10,3C",
+                                     {1143, 16, 16}, false},
+                      PageReportCase{"LowerCaseHexadecimal", "+FPTS:1,1100,40,5", "+FPS:1,44c,28,5,0",
+                                     {1100, 40, 5}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct TokenCase {
     std::string line;
@@ -361,7 +401,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, HeaderTokens,
                                            TokenCase{"$d $t", "2026-12-10 14:30"}, TokenCase{"a $Q b", "a  b"},
                                            TokenCase{"end $", "end "}, TokenCase{"$Pxyz!", "2"},
                                            // A replacement holding "$" is not scanned again.
-                                           TokenCase{"from $I", "from ID$P"}));
+                                           TokenCase{"from $I", "from ID$P"}),
+                         [](const ::testing::TestParamInfo<TokenCase>& info) { return zn::test::ParamName(info.param.line); });
 
 TEST(HeaderTokensWithCover, PageNumbersCountTheCover)
 {
@@ -585,7 +626,8 @@ TEST_P(PackedRows, DecodeToTheStoredPage)
     EXPECT_TRUE(zn::comms::test::TrimWhiteRows(got[0]) == zn::comms::test::TrimWhiteRows(page));
 }
 
-INSTANTIATE_TEST_SUITE_P(MinimumBits, PackedRows, ::testing::Values(0, 8 * 36));
+INSTANTIATE_TEST_SUITE_P(MinimumBits, PackedRows, ::testing::Values(0, 8 * 36),
+                         [](const ::testing::TestParamInfo<int32_t>& info) { return "AtLeast" + std::to_string(info.param) + "Bits"; });
 
 TEST(PackedRowsRefuse, ARowWithoutEol)
 {

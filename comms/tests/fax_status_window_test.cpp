@@ -96,7 +96,12 @@ INSTANTIATE_TEST_SUITE_P(Table, MeterBlocks,
                                            MeterCase{150, 8, 0, 100, 100, 18, true, 2}, // at Max
                                            MeterCase{150, 8, 20, 40, 30, 10, false, 0},
                                            MeterCase{406, 10, 0, 100, 100, 40, true, 2},   // the window's meter
-                                           MeterCase{406, 10, 0, 100, 250, 40, true, 2})); // past Max: clipped
+                                           MeterCase{406, 10, 0, 100, 250, 40, true, 2}),
+                         [](const ::testing::TestParamInfo<MeterCase>& info) {
+                             const MeterCase& c = info.param;
+                             return "Width" + std::to_string(c.width) + "_Step" + std::to_string(c.step) + "_" + std::to_string(c.min)
+                                    + "To" + std::to_string(c.max) + "_At" + std::to_string(c.position);
+                         }); // past Max: clipped
 
 TEST(Meter, PaintsBlocksWithGapsAndFiresOnChangeOnly)
 {

@@ -21,6 +21,23 @@ void RecordingEvents::FaxStatus(FaxSession& s, bool, bool)
 {
     std::lock_guard<std::mutex> g(m_);
     statuses_.push_back(s.common.statusCode);
+    progress_.status = s.common.statusCode;
+    if (auto* send = dynamic_cast<FaxSendSession*>(&s)) {
+        const FaxSendSession::PageOnLine p = send->PageOnTheLine(s.common.dispatcher ? s.common.dispatcher->OutputCount() : 0);
+        progress_.page = p.page;
+        progress_.length = p.length;
+        progress_.bytes = p.bytes;
+    } else {
+        progress_.page = s.common.currentPage;
+        progress_.length = s.common.pageLength;
+        progress_.bytes = s.common.bytesTransferred;
+    }
+}
+
+PageProgress RecordingEvents::Progress()
+{
+    std::lock_guard<std::mutex> g(m_);
+    return progress_;
 }
 
 void RecordingEvents::FaxLog(FaxSession& s, int code)

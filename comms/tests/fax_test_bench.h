@@ -20,6 +20,13 @@ struct FaxEntry {
     std::string phone, faxFile, coverFile;
 };
 
+// Where a call was at a status report: its status and the page on the line, with its length
+// (sending) and the bytes of it that have crossed the line so far.
+struct PageProgress {
+    int status = 0;
+    int32_t page = 0, length = 0, bytes = 0;
+};
+
 class RecordingEvents : public FaxEngineEvents {
 public:
     std::deque<FaxEntry> entries;
@@ -39,6 +46,8 @@ public:
     std::vector<int> Errors();
     std::vector<std::string> Received();
     std::vector<int> Statuses();
+    // The last status report's progress.
+    PageProgress Progress();
     int FinishCode();
 
 private:
@@ -47,6 +56,7 @@ private:
     bool finished_ = false;
     int finishCode_ = 0;
     std::vector<int> logs_, errors_, statuses_;
+    PageProgress progress_;
     std::vector<std::string> received_;
 };
 

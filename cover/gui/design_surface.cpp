@@ -22,7 +22,7 @@ namespace zn::cover::gui {
 
 namespace {
 
-// Delphi-style rectangles: right and bottom lie one past the last pixel.
+// Rectangles given by their edges: right and bottom lie one past the last pixel.
 QRect FromEdges(int left, int top, int right, int bottom) { return QRect(left, top, right - left, bottom - top); }
 
 QRect Normalised(const QPoint& a, const QPoint& b)

@@ -53,7 +53,7 @@ TFxCustomFaxPrinter::TFxCustomFaxPrinter()
     header_.Enabled = true;
     footer_.Caption = "PAGE: $P of $N";
     footer_.Enabled = true;
-    SetCaption("APro Fax Printer");
+    SetCaption("Tarvel Fax Printer");
 }
 
 TFxCustomFaxPrinter::~TFxCustomFaxPrinter()

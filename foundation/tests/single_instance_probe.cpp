@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     using zn::foundation::TPreviousInstance;
     if (argc < 2)
         return 2;
-    TPreviousInstance::JustoneInitialization(argv[1]);
+    TPreviousInstance::OneInstanceInitialization(argv[1]);
     QApplication app(argc, argv);
     QWidget window;
     window.setWindowTitle(QString::fromStdString(TPreviousInstance::Get().GetTitle()));

@@ -11,6 +11,7 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     zn::ptf::TGetDataForm form;
+    form.ShowDocument("Letter to Carol.odt", {});
     form.Phone->setText("555-0177");
     form.Recipient->setText("Carol Printer");
     form.Subject->setText("Letter printed to fax");

@@ -3,12 +3,15 @@
 #include "ptf/main_form.h"
 #include "ptf/print_job.h"
 
+#include "faxdoc/converter.h"
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
 #include "platform/messages.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -27,7 +30,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <map>
 #include <vector>
 
 namespace zn::ptf {
@@ -253,6 +258,102 @@ TEST_F(PrintJobThroughChannel, CancelDeletesTheImageAndWritesNoJobFile)
     EXPECT_TRUE(boxes_.empty());
 }
 
+// At its start znptf offers again the printed faxes an earlier znptf left with their dialog
+// unanswered, found by their marks. A mark proves nothing but that znptf made it for that very file:
+// one put there by hand, or one whose file has changed since, neither offers the file (whose Cancel
+// would delete it) nor removes it; only the mark goes.
+TEST_F(PrintJobThroughChannel, OnlyTheFaxesZnptfMarkedAreOfferedAgainAndAnyOtherFileStays)
+{
+    WriteZnpd(Send(), Exe());
+    QDir().mkpath(QString::fromStdString(Send()));
+    const auto file = [&](const std::string& name) { return Send() + "/" + name; };
+    const auto write = [&](const std::string& name, const std::string& text) {
+        // As the driver puts a fax in place: a new file under the name.
+        std::ofstream(file(name) + ".new", std::ios::binary) << text;
+        ASSERT_EQ(::rename((file(name) + ".new").c_str(), file(name).c_str()), 0);
+    };
+    struct Case {
+        const char* what;
+        const char* name;
+        std::function<void()> make;
+        bool offered;
+        bool kept;
+    } cases[] = {
+        {"a mark put by hand beside the user's file", "FAX00001",
+         [&] {
+             write("FAX00001.APF", "the user's own letter");
+             std::ofstream(file("FAX00001.PTF"));
+         },
+         false, true},
+        {"the mark of another fax copied beside the user's file", "FAX00002",
+         [&] {
+             write("FAX00002.APF", "the user's own letter");
+             write("FAX00009.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00009.APF")));
+             ASSERT_TRUE(QFile::copy(QString::fromStdString(file("FAX00009.PTF")),
+                                     QString::fromStdString(file("FAX00002.PTF"))));
+             ::unlink(file("FAX00009.PTF").c_str());
+         },
+         false, true},
+        {"a printed fax replaced by another file after it was marked", "FAX00003",
+         [&] {
+             write("FAX00003.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00003.APF")));
+             write("FAX00003.APF", "APF10\x1A a printed fax");
+         },
+         false, true},
+        {"a printed fax written to after it was marked", "FAX00004",
+         [&] {
+             write("FAX00004.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00004.APF")));
+             std::ofstream(file("FAX00004.APF"), std::ios::app) << " and more";
+         },
+         false, true},
+        {"a printed fax as znptf marked it", "FAX00005",
+         [&] {
+             write("FAX00005.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00005.APF")));
+         },
+         true, true},
+        {"a name reserved and marked whose fax was never written", "FAX00006",
+         [&] {
+             std::ofstream(file("FAX00006.APF"));
+             ASSERT_TRUE(MarkUnfinished(file("FAX00006.APF")));
+         },
+         false, false},
+    };
+    for (const Case& c : cases)
+        c.make();
+    std::map<std::string, std::string> before;
+    for (const Case& c : cases)
+        before[c.name] = Read(file(std::string(c.name) + ".APF"));
+
+    // Each offer is answered Ok: the file offered becomes a fax with a job file beside it.
+    TMainForm form;
+    int dialogs = 0;
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        dialog.Subject->setText("Offered");
+        return ++dialogs, 1;
+    };
+    form.Switch = [](const std::string&) { return true; };
+    for (int i = 0; i < 20; ++i) // the offer runs once the loop runs
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+
+    int offers = 0;
+    for (const Case& c : cases) {
+        const std::string image = file(std::string(c.name) + ".APF");
+        const bool wasOffered = Exists(file(std::string(c.name) + ".JFD"));
+        offers += wasOffered;
+        EXPECT_EQ(wasOffered, c.offered) << c.what;
+        EXPECT_EQ(Exists(image), c.kept) << c.what;
+        if (c.kept) {
+            EXPECT_EQ(Read(image), before[c.name]) << c.what;
+        }
+        EXPECT_FALSE(Exists(file(std::string(c.name) + ".PTF"))) << c.what;
+    }
+    EXPECT_EQ(dialogs, offers);
+}
+
 // A logout while the job dialog is open: the dialog's loop ends, and the printed pages are kept as
 // a fax with what was typed so far, for zn to list; nothing asks the user anything.
 TEST_F(PrintJobThroughChannel, EndedBySignalWhileTheDialogIsOpenKeepsThePagesWithWhatWasTyped)
@@ -373,6 +474,61 @@ TEST_F(PrintJobThroughChannel, TheNextJobIsNamedWhileTheDialogOfTheFirstIsOpen)
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\nFirst\r\n");
     EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\nSecond\r\n");
+}
+
+// Documents printed while the user answers the dialog of an earlier one wait for it, and come up
+// in the order they were printed, each dialog saying which document it asks about.
+TEST_F(PrintJobThroughChannel, JobsAreAskedOneAtATimeOldestFirstAndEachDialogNamesItsDocument)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.Switch = [](const std::string&) { return true; };
+    const struct Job {
+        const char* title;
+        const char* text; // the document's pages, a form feed between two
+        const char* shown;
+    } jobs[] = {
+        {"Offer 2027.pdf", "page one\fpage two", "Document: \"Offer 2027.pdf\", 2 pages"},
+        {"letter.txt", "Dear reader", "Document: \"letter.txt\", 1 page"},
+        {"  Minutes\tof the <b>board</b>  ", "a\fb\fc", "Document: \"Minutes of the <b>board</b>\", 3 pages"},
+    };
+    // What the driver does for one document: the start, the fax written, the end.
+    const auto print = [&](const Job& job) {
+        const std::string image = Request(form, kCodeDocStart, job.title);
+        ASSERT_FALSE(image.empty());
+        const std::string text = image + ".txt";
+        std::ofstream(text) << job.text;
+        auto reader = std::make_unique<faxdoc::TTextReader>();
+        ASSERT_EQ(reader->LoadFaxFont("APFAX.FNT", 48, false), 0);
+        faxdoc::ConverterState converter(std::move(reader));
+        ASSERT_EQ(converter.ConvertFile(text, image), 0);
+        ::unlink(text.c_str());
+        Request(form, kCodeDocEnd, "");
+    };
+    std::vector<std::string> seen; // each dialog's coming and going, as the user meets them
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        const std::string shown = dialog.Document->text().toStdString();
+        seen.push_back("open " + shown);
+        dialog.Subject->setText(QString::number(seen.size()));
+        if (seen.size() == 1) {
+            // The user has not answered yet when two more documents are printed.
+            print(jobs[1]);
+            print(jobs[2]);
+        }
+        seen.push_back("close " + shown);
+        return 1;
+    };
+    print(jobs[0]);
+    std::vector<std::string> expected;
+    for (const Job& job : jobs) {
+        expected.push_back(std::string("open ") + job.shown);
+        expected.push_back(std::string("close ") + job.shown);
+    }
+    EXPECT_EQ(seen, expected);
+    // Each answer went with its own document.
+    EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\n1\r\n");
+    EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\n3\r\n");
+    EXPECT_EQ(Read(Send() + "/FAX00002.JFD"), "\r\n\r\n5\r\n");
 }
 
 TEST_F(PrintJobThroughChannel, AnEndWithoutAStartNamesNoPagesThatAreNotThere)

@@ -617,6 +617,11 @@ class Sim:
             reverse = not reverse
         return reverse
 
+    def page_counts(self, rows, bad, run):
+        """A good page's status with its row counts: decimal in Class 2, hexadecimal in Class 2.0."""
+        form = "1,%X,%X,%X,0" if self.generation == CLASS20 else "1,%d,%d,%d"
+        return form % (rows, bad, run)
+
     def page_data(self, path):
         args = ["pbmtog3"]
         if not self.reversed_bits("rx"):
@@ -678,7 +683,7 @@ class Sim:
             self.trace("no DC2 from the program")
             return self.call_dropped(90, results)
         self.deliveries += 1
-        status = "1,%d,0,0" % 2376
+        status = self.page_counts(2376, 0, 0)
         if self.deliveries in self.o.bad_copy:
             # Line noise garbles a sixth of the page; the modem still says 1 (MCF) but counts
             # the rows it could not decode.
@@ -686,7 +691,7 @@ class Sim:
             start, length = len(data) // 3, len(data) // 6
             noise = bytes((self.deliveries * 7919 + i * 104729) % 251 for i in range(length))
             data = data[:start] + noise + data[start + length:]
-            status = "1,%d,%d,%d" % (2376, 396, 360)
+            status = self.page_counts(2376, 396, 360)
         stuffed = data.replace(bytes([DLE]), bytes([DLE, DLE]))
         if number in self.o.hangup_in_page:
             self.trace("fault: the far end hangs up in page %d" % number)

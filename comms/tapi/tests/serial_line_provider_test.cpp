@@ -481,7 +481,14 @@ INSTANTIATE_TEST_SUITE_P(
         CallerReport{"Withheld", "\r\nNMBR = P\r\nNAME = P\r\n", false, "Blocked", ""},
         CallerReport{"OutOfArea", "\r\nNMBR = O\r\nNAME = O\r\n", false, "Out of area", ""},
         CallerReport{"ANameWithoutANumber", "\r\nDATE = 1211\r\nNAME = JOHN DOE\r\n", false, "Unavailable",
-                     "JOHN DOE"}),
+                     "JOHN DOE"},
+        // What a noisy line or a hostile caller puts in the report goes on as printable text only.
+        CallerReport{"ControlCharactersAndBytesThatAreNotText",
+                     "\r\nNMBR=55\a12\xFF" "34\r\nNAME=J\xC3\xB6rg \x1B[31mRED\x7F\r\n", false, "551234",
+                     "J\xC3\xB6rg [31mRED"},
+        CallerReport{"ANameLongerThanAnyServiceSends",
+                     "\r\nNMBR = 5551234\r\nNAME = ABCDEFGHIJABCDEFGHIJABCDEFGHIJABCDEFGHIJABCDEFGHIJABCDEFGHIJ\r\n",
+                     false, "5551234", "ABCDEFGHIJABCDEFGHIJABCDEFGHIJABCDEFGHIJABCDEFGHIJ"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(AnsweringSerialLine, AModemWithoutVcidIsAskedTheOtherWayAndOneWithNeitherStillAnswers)

@@ -44,7 +44,7 @@ TEST(FaxPrinterPdf, SixPagesFourASheetGiveTwoSheetsWithFootersAndTheExactPages)
     const size_t pages = info.find("Pages:");
     ASSERT_NE(pages, std::string::npos) << info;
     EXPECT_EQ(std::stoi(info.substr(pages + 6)), 2) << info;
-    EXPECT_NE(info.find("APro Fax Printer"), std::string::npos) << "the job title: " << info;
+    EXPECT_NE(info.find("Tarvel Fax Printer"), std::string::npos) << "the job title: " << info;
 
     std::string text;
     ASSERT_EQ(RunCommand("pdftotext -layout '" + dir.Path("out.pdf") + "' -", &text), 0);

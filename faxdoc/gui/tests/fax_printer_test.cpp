@@ -76,7 +76,7 @@ TEST_F(FaxPrinterOnImages, SixPagesFourASheetLandInReadingOrderUnderTheirHeaderR
                                        QPoint(Quarter(slot).right(), between.bottom()))),
                       0);
         }
-    EXPECT_EQ(target.Title(), "APro Fax Printer");
+    EXPECT_EQ(target.Title(), "Tarvel Fax Printer");
 }
 
 TEST_F(FaxPrinterOnImages, OnePageASheetWithoutMarginsFillsTheSheetHeight)

@@ -1,0 +1,88 @@
+// znptf's help on a desktop with a window manager (Xvfb and openbox): the job dialog shows above the
+// program that printed, the user opens the phone-number picker from it and the picker's Help; the
+// help opens beside the picker and stays readable above both while they are open. Run through
+// tests/desktop/openbox_session.sh.
+#include "ptf/main_form.h"
+#include "ptf/phone_picker.h"
+
+#include "foundation/help_window.h"
+#include "foundation/tests/desktop_session.h"
+#include "foundation/tests/modal_driver.h"
+#include "foundation/tests/test_support.h"
+
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBrowser>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+namespace zn::ptf {
+namespace {
+
+using namespace foundation::test;
+
+bool Exposed(QWidget* w) { return w->windowHandle() && w->windowHandle()->isExposed(); }
+
+TEST(ZnptfHelp, OpensBesideThePickerAndStaysAboveItAndTheJobDialog)
+{
+    if (!OnDesktop())
+        GTEST_SKIP() << "needs X11 with a window manager (tests/desktop/openbox_session.sh)";
+    TempHome home;
+    TGetDataForm job;
+    QWidget* picker = nullptr;
+    foundation::THelpWindow* help = nullptr;
+    QRect pickerFrame, helpFrame, screenArea;
+    bool opened = false, aboveBoth = false, aboveAfterPickerClicked = false, aboveAfterJobClicked = false,
+         closedByEsc = false;
+    QString title;
+
+    ModalDriver jobDriver, pickerDriver;
+    pickerDriver.Then([&](QWidget* w) {
+        picker = w;
+        WaitUntil([&] { return Exposed(w); }, 5000);
+        WaitUntil([] { return false; }, 300);
+        UserClick(w->findChild<QPushButton*>("Helpbutton"));
+        help = foundation::OpenHelpWindow();
+        opened = WaitUntil([&] { return help && help->isVisible() && Exposed(help); }, 5000);
+        if (opened) {
+            WaitUntil([] { return false; }, 300);
+            Screenshot("znptf_help_beside_picker");
+            pickerFrame = FrameOnScreen(w);
+            helpFrame = FrameOnScreen(help);
+            screenArea = w->screen()->availableGeometry();
+            title = help->windowTitle();
+            aboveBoth = StackedAbove(help, w) && StackedAbove(help, &job);
+            UserClick(w, QPoint(w->width() / 2, 10));
+            aboveAfterPickerClicked = StackedAbove(help, w) && StackedAbove(help, &job);
+            // The job dialog waits behind the picker; a click on it goes to the picker.
+            UserClick(&job, QPoint(10, 10));
+            aboveAfterJobClicked = StackedAbove(help, w) && StackedAbove(help, &job);
+            Screenshot("znptf_help_after_clicks");
+            UserClick(help->Topic);
+            UserKeys("Escape");
+            closedByEsc = WaitUntil([&] { return !help->isVisible(); }, 3000);
+        }
+        w->findChild<QPushButton*>("Cancelbutton")->click();
+    });
+    jobDriver.Then([&](QWidget* w) {
+        WaitUntil([&] { return Exposed(w); }, 5000);
+        WaitUntil([] { return false; }, 300);
+        UserClick(job.Button2); // Phone Book: the picker runs in here
+        static_cast<QDialog*>(w)->done(2);
+    });
+    job.exec();
+
+    ASSERT_NE(picker, nullptr) << "no picker";
+    ASSERT_TRUE(opened) << "no help window";
+    EXPECT_TRUE(screenArea.contains(helpFrame)) << "the help runs off the screen";
+    EXPECT_FALSE(helpFrame.intersects(pickerFrame)) << "the help covers the picker";
+    EXPECT_EQ(title.toStdString(), "Selecting a phone number - Tarvel Print To Fax Help");
+    EXPECT_TRUE(aboveBoth) << "the help opened under the dialogs";
+    EXPECT_TRUE(aboveAfterPickerClicked) << "a click on the picker buried the help";
+    EXPECT_TRUE(aboveAfterJobClicked) << "a click on the job dialog buried the help";
+    EXPECT_TRUE(closedByEsc);
+}
+
+} // namespace
+} // namespace zn::ptf
