@@ -67,7 +67,8 @@ TEST_P(HelpBookTest, EveryTopicHasATitleAndEveryLinkAndPictureIsThere)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Books, HelpBookTest, ::testing::Values("zn", "znptf"));
+INSTANTIATE_TEST_SUITE_P(Books, HelpBookTest, ::testing::Values("zn", "znptf"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST(HelpContexts, EveryNumberTheWindowsPassHasItsOwnTopicInZnsBook)
 {
@@ -159,7 +160,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Placement{{380, 300, 520, 220}, {900, 640}, {380, 520, 900, 380}}, // a centred dialog: below
                       Placement{{100, 50, 1080, 800}, {900, 640}, {380, 50, 900, 640}},  // no room: at the edge
                       Placement{{}, {500, 400}, {390, 250, 500, 400}},                   // no window: centred
-                      Placement{{}, {1400, 1000}, {0, 0, 1280, 900}}));                  // never past the screen
+                      Placement{{}, {1400, 1000}, {0, 0, 1280, 900}}),  // never past the screen
+                         [](const ::testing::TestParamInfo<Placement>& info) {
+                             const Placement& p = info.param;
+                             return "From" + std::to_string(p.from.x()) + "_" + std::to_string(p.from.y()) + "_Size"
+                                    + std::to_string(p.size.width()) + "x" + std::to_string(p.size.height());
+                         });
 
 class HelpWindowTest : public ::testing::Test {
 protected:

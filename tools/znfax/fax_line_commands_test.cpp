@@ -12,6 +12,7 @@
 
 #include "class2_sim_process.h"
 #include "faxline_harness.h"
+#include "platform/tests/param_name.h"
 
 using namespace faxline;
 using namespace std::chrono_literals;
@@ -226,7 +227,8 @@ TEST_P(ZnfaxReceiveEndedEarly, LeavesNoLockFile)
 }
 
 // Milliseconds after the lock file appeared.
-INSTANTIATE_TEST_SUITE_P(Delays, ZnfaxReceiveEndedEarly, ::testing::Values(0, 150, 600));
+INSTANTIATE_TEST_SUITE_P(Delays, ZnfaxReceiveEndedEarly, ::testing::Values(0, 150, 600),
+                         [](const ::testing::TestParamInfo<int>& info) { return "After" + std::to_string(info.param) + "ms"; });
 
 // A call that fails after its first page was confirmed (the far end gone in page 2, or the modem
 // gone silent): no file of it is left, under a fax's name or any other; the exit code says it failed.
@@ -307,7 +309,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::vector<std::string>{"send", "--number", "1", "a.apf"},
                       std::vector<std::string>{"send", "--port", "COM9", "--bps", "9600x", "--number", "1", "a.apf"},
                       std::vector<std::string>{"send", "--port", "COM9", "--class", "3", "--number", "1", "a.apf"},
-                      std::vector<std::string>{"receive", "--port", "COM9", "--dir", ".", "--calls", "0"}));
+                      std::vector<std::string>{"receive", "--port", "COM9", "--dir", ".", "--calls", "0"}),
+                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+                             std::string words;
+                             for (const std::string& w : info.param)
+                                 words += w + " ";
+                             return zn::test::ParamName(words);
+                         });
 
 TEST(ZnfaxLine, PortThatCannotOpenFailsWithItsText)
 {
