@@ -104,18 +104,6 @@ TEST(SendDialogRules, ModemInitGetsATOnlyWhenItHasNone)
 class SendDialog : public MainScreenFixture {
 protected:
     void SetUp() override { SetErrorWindowTimeoutForTest(300); }
-    // The modem settings, after the start has read ZN.INI.
-    void ConfigureModem()
-    {
-        auto& s = foundation::Settings();
-        s.PortNotConfigured = false;
-        s.ComPort = 6; // COM7
-        s.FaxClass = 1;
-        s.MaximumBPS = 14400;
-        s.DialAttempts = 1;
-        s.Name = "Ann Sender";
-        s.Fax = "+1 555 0199";
-    }
     void TearDown() override
     {
         SetErrorWindowTimeoutForTest(0);
