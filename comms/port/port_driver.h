@@ -33,8 +33,9 @@ constexpr int ErrorAccessDenied = 5; // the port is held by another program or o
 // name in /dev that leads to it, and its device number (LCK.MMM.mmm, as lockdev writes it). A program
 // that opens the modem by any of those names then finds it locked. The other way round, a port is
 // busy when any lock in the folder guards the same device: by its name in /dev, by the device
-// number, or (for a name that leads to no device, an alias elsewhere) by its holder having the
-// device open. A lock of the same name for another device does not make the port busy.
+// number, or (for a name that leads to no device, an alias elsewhere) by its holder being seen to
+// have the device open (another user's process, whose open files may not be read, is not). A lock
+// whose name leads to another device is that device's, whoever holds it.
 class UucpLock {
 public:
     UucpLock() = default;
