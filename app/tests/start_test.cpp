@@ -128,7 +128,7 @@ TEST(ZnStart, SigtermInTheMiddleOfAReceivedFaxLeavesNoFileNoRowAndNoLock)
         },
         120000);
     const qint64 pid = zn.processId();
-    EXPECT_EQ(zn::foundation::test::LockFilesOf(long(pid)), 1) << "the port is held during the call";
+    EXPECT_EQ(zn::foundation::test::LockFilesOf(long(pid)), 2) << "the port is held during the call (by name and number)";
     zn.terminate();
     const bool ended = zn.waitForFinished(30000);
     if (!ended)
