@@ -2,6 +2,7 @@
 #include "window_title.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -80,9 +81,15 @@ int ShowOnThisThread(const std::string& text, const std::string& caption, unsign
                     QApplication::activeWindow());
     // The box sizes itself by its text (and a title bar font's guess) whenever it lays itself out;
     // its text label is what holds it open for a caption longer than the text ("Save changes?"
-    // under "Save Preferences").
-    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label"))
-        label->setMinimumWidth(WidthForTitle(box.windowTitle()));
+    // under "Save Preferences"). A least width replaces the one the text asks for, so that it is
+    // set only for a caption wider than every line of the text: a wider text keeps its own width,
+    // or is wrapped when it is wider than a box may be.
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        const int titleWidth = WidthForTitle(box.windowTitle());
+        const int textWidth = QFontMetrics(label->font()).boundingRect(QRect(), 0, label->text()).width();
+        if (titleWidth > textWidth)
+            label->setMinimumWidth(titleWidth);
+    }
     std::vector<std::pair<QAbstractButton*, int>> made;
     QAbstractButton* cancel = nullptr;
     for (const auto& [standard, id] : set.buttons) {

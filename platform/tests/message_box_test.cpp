@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -123,6 +125,62 @@ TEST(MessageBoxTest, AShortTextUnderALongCaptionLeavesRoomForTheCaption)
         EXPECT_GT(WidthForTitle(caption), QFontMetrics(bold).horizontalAdvance(caption) + 90) << caption;
     }
 }
+
+struct TextCase {
+    const char* name;
+    const char* text;
+    const char* caption;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
+
+class MessageBoxTextTest : public ::testing::TestWithParam<TextCase> {};
+
+// Every line shows whole inside the box (wrapped when it is longer than a box may be wide), and the
+// box stays on the screen, whatever the caption's length.
+TEST_P(MessageBoxTextTest, ShowsTheWholeText)
+{
+    const TextCase& c = GetParam();
+    QRect textRect, needed, box, screen;
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!shown || !shown->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (auto* label = shown->findChild<QLabel*>("qt_msgbox_label")) {
+            textRect = label->contentsRect();
+            const int flags = label->wordWrap() ? int(Qt::TextWordWrap) : 0;
+            needed = QFontMetrics(label->font()).boundingRect(QRect(0, 0, textRect.width(), 100000), flags, label->text());
+        }
+        box = shown->frameGeometry();
+        screen = shown->screen()->availableGeometry();
+        shown->button(QMessageBox::Ok)->click();
+    });
+    timer->start(5);
+    MessageBoxShow(c.text, c.caption, MB_OK | MB_ICONINFORMATION);
+    ASSERT_FALSE(textRect.isEmpty());
+    EXPECT_LE(needed.width(), textRect.width()) << "cut at the right";
+    EXPECT_LE(needed.height(), textRect.height()) << "cut at the bottom";
+    EXPECT_LE(box.width(), screen.width());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, MessageBoxTextTest,
+    ::testing::Values(
+        TextCase{"LinesLongerThanTheCaption",
+                 "Tarvel Print To Fax Controller\r\rIt is important to leave this small program running\rso that you "
+                 "can print to the Tarvel Printer Driver from\rthe programs on this desktop.",
+                 "Information"},
+        TextCase{"OneLineLongerThanTheCaption", "Please enter a recipient fax number", "Information"},
+        TextCase{"ALineLongerThanABoxMayBe",
+                 "The modem answered the dial command with a result that this program does not know, and the call "
+                 "was given up before the far end answered; check the modem's settings and its cable, then try "
+                 "again, and if it happens again save the session's log for technical support.",
+                 "Fax Failure"},
+        TextCase{"ALongCaption", "Saved.", "Save fax cover template as"}),
+    [](const ::testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
 
 TEST(MessageBoxTest, IconsFollowTheFlags)
 {
