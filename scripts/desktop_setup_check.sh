@@ -5,6 +5,7 @@
 #      /run/user folder), types the README's `sh scripts/setup.sh run` in their own copy of this
 #      tree; afterwards their znptf and zn run on their display, and a job they print with `lp`
 #      goes through the job dialog (answered with xdotool) into a row of their zn's outgoing table;
+#      the same through `sudo sh scripts/setup.sh run` leaves their parts theirs;
 #   2. root runs `run` for nobody's desktop: it says the one command each user types; a second user,
 #      without sudo rights, types it in their session and gets the same.
 # Usage: sh scripts/desktop_setup_check.sh    (exit 0 when every check passed)
@@ -163,6 +164,18 @@ fi
   || fail "the backend is not installed as root's, mode 0700"
 check_session_programs zndesk
 print_and_find_row zndesk "Offer printed by zndesk"
+
+# 1b. The same user starting it through sudo: what is theirs is still made as them.
+rm -f "$home/.local/share/applications/tarvel-"* "$home/.config/autostart/tarvel-"*
+if in_session zndesk sh -c 'cd "$HOME/zn" && sudo sh scripts/setup.sh run' > "$WORK/zndesk-sudo.log" 2>&1; then
+  ok "sudo sh scripts/setup.sh run ended well for zndesk"
+else
+  fail "sudo sh scripts/setup.sh run failed for zndesk:"; tail -20 "$WORK/zndesk-sudo.log" >&2
+fi
+[ -z "$(find "$home/zn/build" "$home/.local" "$home/.config" ! -user zndesk | head -1)" ] \
+  && ok "through sudo, zndesk's build, menu and autostart stay theirs" \
+  || fail "through sudo, root left files in zndesk's home: $(find "$home/zn/build" "$home/.local" "$home/.config" ! -user zndesk | head -3)"
+check_session_programs zndesk
 
 # 2. Root alone: it says what each user types, and that one command sets a user up.
 env -u SUDO_USER sh scripts/setup.sh run > "$WORK/root.log" 2>&1 || { fail "setup.sh run as root failed"; tail -20 "$WORK/root.log" >&2; }
