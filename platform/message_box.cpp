@@ -2,7 +2,6 @@
 #include "window_title.h"
 
 #include <QApplication>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -81,14 +80,13 @@ int ShowOnThisThread(const std::string& text, const std::string& caption, unsign
                     QApplication::activeWindow());
     // The box sizes itself by its text (and a title bar font's guess) whenever it lays itself out;
     // its text label is what holds it open for a caption longer than the text ("Save changes?"
-    // under "Save Preferences"). A least width replaces the one the text asks for, so that it is
-    // set only for a caption wider than every line of the text: a wider text keeps its own width,
-    // or is wrapped when it is wider than a box may be.
+    // under "Save Preferences"). A least width set on the label stands in the layout for the
+    // width of its text, so it is set only where the caption needs more than the text: below
+    // that it would cut the text ("Please enter a recipient fax num").
     if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
-        const int titleWidth = WidthForTitle(box.windowTitle());
-        const int textWidth = QFontMetrics(label->font()).boundingRect(QRect(), 0, label->text()).width();
-        if (titleWidth > textWidth)
-            label->setMinimumWidth(titleWidth);
+        const int caption = WidthForTitle(box.windowTitle());
+        if (caption > label->minimumSizeHint().width())
+            label->setMinimumWidth(caption);
     }
     std::vector<std::pair<QAbstractButton*, int>> made;
     QAbstractButton* cancel = nullptr;
