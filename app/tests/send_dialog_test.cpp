@@ -4,6 +4,8 @@
 
 #include <QPlainTextEdit>
 #include "app/send_fax_form.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/exceptions.h"
 #include "foundation/gui/assist_hint_button.h"
 #include "fax_pages.h"
 #include "efax_pair.h"
@@ -696,6 +698,9 @@ TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
                   + " can no longer be found: it was unplugged or switched off.\n\nThe fax was not sent. When the "
                     "modem is back, click Send Fax Now to send it.");
     EXPECT_NE(Log().find("The modem " + place + " is gone\r\n"), std::string::npos) << Log();
+    // The log's result says what ended the call: not the cancel the watch used to end it.
+    EXPECT_NE(Log().find("Result: The modem " + place + " is gone\r\n"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("Result: " + comms::ErrorCodeToText(comms::ecCancelRequested)), std::string::npos) << Log();
     ASSERT_TRUE(GoToSubject("Unplugged"));
     EXPECT_EQ(screen->FaxTable.FieldByName("LASTRESULT").AsString(), "The modem " + place + " is gone");
     EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());

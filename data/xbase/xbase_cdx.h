@@ -51,6 +51,11 @@ void NumberKey(double value, uint8_t* out); // 8 bytes
 
 class CdxFile {
 public:
+    CdxFile() = default;
+    ~CdxFile() { Close(); }
+    CdxFile(const CdxFile&) = delete;
+    CdxFile& operator=(const CdxFile&) = delete;
+
     static constexpr uint64_t kIndexLockOffset = 0x7FFFFFFE;
 
     // A new index without tags under path; FileOpen when a file of that name exists already (made by

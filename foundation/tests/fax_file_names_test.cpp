@@ -103,10 +103,9 @@ TEST(UniqueNameTest, ReceivedNamesInARealFolder)
         WriteFile(folder + name, "x");
     }
     EXPECT_EQ(MakeReceivedFaxFileName(folder, false), folder + "FAX0100.APF");
-    const auto dated = MakeReceivedFaxFileName(folder, true);
-    ASSERT_TRUE(dated);
-    EXPECT_EQ(dated->size(), folder.size() + 12); // mmdd + 0001 + .APF
-    EXPECT_EQ(dated->substr(folder.size() + 4), "0001.APF");
+    const std::string dated = MakeReceivedFaxFileName(folder, true);
+    EXPECT_EQ(dated.size(), folder.size() + 12); // mmdd + 0001 + .APF
+    EXPECT_EQ(dated.substr(folder.size() + 4), "0001.APF");
 }
 
 // A name a fax is being received under (by this program or another) is taken before its file

@@ -341,6 +341,36 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadAheadCase{"KeysAgainstRecordOrderShared", "NAMEDOWN", true, true, false}),
     [](const ::testing::TestParamInfo<ReadAheadCase>& info) { return std::string(info.param.name); });
 
+// What a shared open holds of its index (a descriptor, a page mapped for its header) goes with
+// the close: a program opening and closing its tables all day keeps nothing of them.
+TEST_F(XbaseSafety, ClosedSharedTablesLeaveNothingOfTheirIndexBehind)
+{
+    ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}, {"ALPHA", "2"}}));
+    ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+    ASSERT_GT(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 0);
+    vd_CloseAll();
+    auto held = [this] {
+        std::string maps = ReadFile("/proc/self/maps"), links;
+        if (DIR* d = opendir("/proc/self/fd")) {
+            while (dirent* e = readdir(d)) {
+                char target[4096];
+                ssize_t n = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), target, sizeof target);
+                if (n > 0)
+                    links.append(target, static_cast<size_t>(n)).push_back('\n');
+            }
+            closedir(d);
+        }
+        return (maps + links).find(cdx_) != std::string::npos;
+    };
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_NE(vd_Use(table_.c_str(), nullptr, round % 2, 2), 0);
+        vd_SetOrder(1);
+        EXPECT_EQ(Walk(), (std::vector<long>{2, 1}));
+        vd_CloseAll();
+        EXPECT_FALSE(held()) << "round " << round;
+    }
+}
+
 struct TableDamage {
     const char* name;
     long offset; // in the file
