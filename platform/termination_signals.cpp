@@ -72,6 +72,7 @@ int TerminationSignal() { return receivedSignal.load(); }
 
 void EndAsSignalled(int signal)
 {
+    RemoveFilesAtEnd(); // whatever the orderly end could not let go of
     std::signal(signal, SIG_DFL);
     ::raise(signal);
     std::_Exit(128 + signal);
