@@ -153,6 +153,15 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::vector<Bitmap> Pages(const std::string& apf) { return FaxFilePages(apf); }
+    // Clicks Close in the send dialog once its call is over and the failure window was answered.
+    void CloseOnceTheCallIsOver(QTimer& closer, TSendFaxForm*& sending)
+    {
+        QObject::connect(&closer, &QTimer::timeout, [this, &sending] {
+            if (sending && !sending->Busy && modal_.Seen().size() >= 2 && QApplication::activeModalWidget() == sending)
+                QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
+        });
+        closer.start(50);
+    }
     ModalDriver modal_;
 };
 
@@ -579,11 +588,7 @@ TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
     user.start(20);
     modal_.Then([](QWidget* w) { static_cast<QDialog*>(w)->done(1); }); // the failure window: OK
     QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (sending && !sending->Busy && modal_.Seen().size() >= 2 && QApplication::activeModalWidget() == sending)
-            QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
-    });
-    closer.start(50);
+    CloseOnceTheCallIsOver(closer, sending);
     screen->SendButtonClick();
 
     EXPECT_TRUE(statusShown);
@@ -608,6 +613,94 @@ INSTANTIATE_TEST_SUITE_P(Ways, SendDialogCancel,
                                            CancelCase{"Escape", CancelBy::Escape},
                                            CancelCase{"CloseButton", CancelBy::CloseButton},
                                            CancelCase{"WindowClose", CancelBy::WindowClose}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Cancel while a page is on the line, with the modem set up to hang up when DTR drops (&D2, the
+// factory setting) or to ignore DTR (&D0): the call ends at both ends, and by the time the dialog
+// shows that it ended the port and its lock files are free. Dropping DTR ends it within a second
+// or two; a modem that ignores DTR is left by the escape sequence, guard times and all.
+struct MidPageCancelCase {
+    const char* name;
+    const char* initString;
+    bool byDtr; // the modem hangs up on DTR
+};
+
+class SendDialogCancelMidPage : public SendDialog, public ::testing::WithParamInterface<MidPageCancelCase> {
+protected:
+    // The end of the test bed's trace: the cancel and the hang-up.
+    static std::string TraceTail(const Line& line)
+    {
+        const std::string trace = line.Errors();
+        return trace.substr(trace.size() > 4000 ? trace.size() - 4000 : 0);
+    }
+};
+
+TEST_P(SendDialogCancelMidPage, EndsTheCallAndFreesThePortBeforeTheDialogSaysSo)
+{
+    const MidPageCancelCase& c = GetParam();
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"answer", "--fast", "--trace", "--rx-file", dir.File("rx.tif")});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00033.APF", "Cancelled mid-page", 140));
+    foundation::Settings().InitString = c.initString;
+
+    TSendFaxForm* sending = nullptr;
+    bool cancelled = false, ended = false, freeWhenEnded = false, freeWhenShown = false;
+    qint64 endedAfterMs = -1;
+    modal_.Then([&](QWidget* w) {
+        sending = static_cast<TSendFaxForm*>(w);
+        QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
+    });
+    modal_.Then([&](QWidget* w) { // the failure window: the call is over
+        freeWhenShown = !sending->FxComPort1.Open() && foundation::test::LockFilesOf(::getpid()) == 0;
+        static_cast<QDialog*>(w)->done(1);
+    });
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (!sending || cancelled)
+            return;
+        comms::TFxSendFax& fax = sending->FxSendFax1;
+        // The first page on its way: its bytes go to the modem.
+        if (!sending->Busy || sending->Preparing() || fax.GetProgressCode() != comms::fsSendingPage
+            || fax.GetCurrentPage() != 1 || fax.GetBytesTransferred() <= 0)
+            return;
+        cancelled = true;
+        user.stop();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(sending->FxFaxStatus1.Form()->fsCancel, Qt::LeftButton);
+        ended = WaitFor([&] { return !fax.Busy(); }, 15000);
+        endedAfterMs = clock.elapsed();
+        freeWhenEnded = !sending->FxComPort1.Open() && foundation::test::LockFilesOf(::getpid()) == 0;
+        if (!ended)
+            fax.CancelFax(); // the test's own way out
+    });
+    user.start(5);
+    QTimer closer;
+    CloseOnceTheCallIsOver(closer, sending);
+    screen->SendButtonClick();
+
+    ASSERT_TRUE(cancelled) << "the page never went out\n" << Log();
+    EXPECT_TRUE(ended) << "the call went on after the user ended it";
+    if (c.byDtr)
+        EXPECT_LT(endedAfterMs, 2000) << "the call took that long to end\n" << TraceTail(*line);
+    EXPECT_TRUE(freeWhenEnded);
+    EXPECT_TRUE(freeWhenShown);
+    EXPECT_EQ(modal_.Seen(), (std::vector<std::string>{"SendFaxForm", "TShowErrorForm"}));
+    // The far end's call ended too, in the middle of the first page.
+    EXPECT_TRUE(WaitFor([&] { return !line->Results().empty(); }, 10000)) << line->Output();
+    ASSERT_FALSE(line->Results().empty());
+    EXPECT_EQ(line->Results().front().rfind("RESULT 0 ", 0), std::string::npos) << line->Results().front();
+    EXPECT_NE(line->Results().front().find(" pages_rx=0 "), std::string::npos) << line->Results().front();
+    EXPECT_EQ(line->Errors().find("A DTR dropped (&D2)") != std::string::npos, c.byDtr) << TraceTail(*line);
+    ASSERT_TRUE(GoToSubject("Cancelled mid-page"));
+    EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modems, SendDialogCancelMidPage,
+                         ::testing::Values(MidPageCancelCase{"FactorySettings", "AT&F&C1&D2&K3S7=90", true},
+                                           MidPageCancelCase{"NoDtrSetting", "ATS7=90", true},
+                                           MidPageCancelCase{"DtrIgnored", "AT&F&C1&D0S7=90", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
