@@ -709,16 +709,6 @@ INSTANTIATE_TEST_SUITE_P(Modems, SendDialogCancelMidPage,
 namespace zn::app::test {
 namespace {
 
-// Processes events until done() or the bound.
-bool Until(const std::function<bool()>& done, int bound)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < bound)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 // A modem that goes away in the middle of a call (unplugged, switched off): the test bed's modem
 // process is killed while zn dials (Class 1) or sends a page (Class 2).
 struct VanishCase {
@@ -868,11 +858,11 @@ TEST_P(SendDialogModemGone, AfterwardsTheButtonTheMenuAndItsKeyEachStartAndStopR
     };
     for (const auto& [name, use] : ways) {
         use();
-        EXPECT_TRUE(Until([main] { return main->ReceiveModeOn; }, 20000))
+        EXPECT_TRUE(WaitFor([main] { return main->ReceiveModeOn; }, 20000))
             << name << " did not start receiving\n"
             << foundation::test::ReadFile(foundation::GetProgramFolder() + "Lastrec.log");
         use();
-        EXPECT_TRUE(Until([main] { return !main->ReceiveModeOn; }, 20000)) << name << " did not stop receiving";
+        EXPECT_TRUE(WaitFor([main] { return !main->ReceiveModeOn; }, 20000)) << name << " did not stop receiving";
     }
 }
 
