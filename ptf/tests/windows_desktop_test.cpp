@@ -58,12 +58,12 @@ TEST(ZnptfHelp, OpensBesideThePickerAndStaysAboveItAndTheJobDialog)
             helpFrame = FrameOnScreen(help);
             screenArea = w->screen()->availableGeometry();
             title = help->windowTitle();
-            aboveBoth = StackedAbove(help, w) && StackedAbove(help, &job);
+            aboveBoth = SettlesAbove({help}, {w, &job});
             UserClick(w, QPoint(w->width() / 2, 10));
-            aboveAfterPickerClicked = StackedAbove(help, w) && StackedAbove(help, &job);
+            aboveAfterPickerClicked = SettlesAbove({help}, {w, &job});
             // The job dialog waits behind the picker; a click on it goes to the picker.
             UserClick(&job, QPoint(10, 10));
-            aboveAfterJobClicked = StackedAbove(help, w) && StackedAbove(help, &job);
+            aboveAfterJobClicked = SettlesAbove({help}, {w, &job});
             Screenshot("znptf_help_after_clicks");
             UserClick(help->Topic);
             UserKeys("Escape");

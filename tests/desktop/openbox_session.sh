@@ -40,4 +40,6 @@ while ! xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id";
   n=$((n + 1)); [ $n -gt 100 ] && { echo "openbox did not start"; cat "$RUN/openbox.log"; exit 1; }
   sleep 0.1
 done
-QT_QPA_PLATFORM=xcb "$@"
+# The session's own runtime folder, as a login gives one: programs of parallel sessions keep apart.
+mkdir -m 700 "$RUN/runtime"
+XDG_RUNTIME_DIR="$RUN/runtime" QT_QPA_PLATFORM=xcb "$@"
