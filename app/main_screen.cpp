@@ -344,7 +344,7 @@ void TMainScreen::BuildMenus()
     mnuShowArchives->setCheckable(true);
     file->addSeparator();
     mnuSend = item(file, "mnuSend", "&Send Fax...", QKeySequence("Ctrl+S"));
-    mnuReceive = item(file, "mnuReceive", "&Receive Faxes", QKeySequence("Ctrl+R"));
+    mnuReceive = item(file, "mnuReceive", kReceiveMenuCaption, QKeySequence("Ctrl+R"));
     mnuReceiveLog = item(file, "mnuReceiveLog", "Receive Faxes with &Logging...");
     mnuForward = item(file, "mnuForward", "For&ward Received Fax...");
     file->addSeparator();
@@ -487,9 +487,13 @@ void TMainScreen::FormCreate()
         FaxVeldrane.SetOrder(1);
         FaxTable.First();
     }
-    // The files the received-fax table names, every row counted (deleted and archived ones too);
-    // none when the table cannot be read as it is.
-    const std::optional<std::set<std::string>> listedReceived = ReceivedFilesOfTable(folder);
+    // Only a receive that did not end cleanly can have left a fax without its row, or half a fax:
+    // any other start reads neither the received-fax table's rows nor RECEIVE, however many faxes
+    // they hold. The look counts every row (deleted and archived ones too); none is made when the
+    // table cannot be read as it is.
+    std::optional<std::set<std::string>> listedReceived;
+    if (UnrecordedReceiveMarked(folder))
+        listedReceived = ReceivedFilesOfTable(folder);
     bool recOpen = false;
     try {
         recOpen = data::OpenRecFaxDBF(RecTable, RecVeldrane, folder);
@@ -505,8 +509,8 @@ void TMainScreen::FormCreate()
     if (!tablesOpen_)
         return;
 
-    if (listedReceived)
-        RecordUnlistedReceivedFaxes(*listedReceived);
+    if (listedReceived && RecordUnlistedReceivedFaxes(*listedReceived))
+        MarkUnrecordedReceive(folder, false);
     data::ApplyFieldLabels(FaxTable, data::FaxFields());
     data::ApplyFieldLabels(RecTable, data::RecFaxFields());
     // What the lists show: the files by their full name, and Yes/No for archived rows.

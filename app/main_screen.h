@@ -46,6 +46,11 @@ constexpr const char* kReceiveModeRefusal =
     "You are in Fax Receive mode. This operation cannot be done\rwhile in Fax Receive mode. Click the Stop "
     "button to end\rFax Receive mode";
 
+// Fax > Receive Faxes keeps its access key R in both of its states: without it, Alt+F then R does
+// nothing once receive mode has been stopped.
+constexpr const char* kReceiveMenuCaption = "&Receive Faxes";
+constexpr const char* kStopReceivingMenuCaption = "Stop &Receiving Faxes";
+
 class TSendFaxForm;
 class TStartingFaxForm;
 
@@ -58,6 +63,10 @@ void PlayWaveFile(QObject* owner, const std::string& path);
 // The fax files the received-fax table in programFolder names (upper-cased), every row counted:
 // deleted and archived ones too. None when the table cannot be read as it is.
 std::optional<std::set<std::string>> ReceivedFilesOfTable(const std::string& programFolder);
+// The mark "ZNREC.MRK" in the program folder stands while a fax is being received into RECEIVE and
+// has no ZNREC row yet; one found at start means a receive did not end cleanly.
+bool UnrecordedReceiveMarked(const std::string& programFolder);
+void MarkUnrecordedReceive(const std::string& programFolder, bool marked);
 
 class TMainScreen : public QMainWindow {
     Q_OBJECT
@@ -230,9 +239,15 @@ private:
     void ShowReceiveStatus();
     void RecordReceivedFax();
     // A fax takes its name in RECEIVE only once its sender has been told it arrived, and gets its
-    // row just after: a crash in between leaves a whole fax without a row. At start, such faxes
-    // (names `listed` lacks) get their rows, and what a crash left of a fax being received goes.
-    void RecordUnlistedReceivedFaxes(const std::set<std::string>& listed);
+    // row just after: a crash in between leaves a whole fax without a row. At a start after such a
+    // receive, those faxes (names `listed` lacks) get their rows, and what a crash left of a fax
+    // being received goes. False when a row could not be written.
+    bool RecordUnlistedReceivedFaxes(const std::set<std::string>& listed);
+    // A received fax that could not be stored at all: said on the screen and in the log.
+    void ReceivedFaxNotStored(int code);
+    // A received fax has its row, or is gone: the mark goes unless a fax of this session lacks
+    // its row.
+    void ReceiveEnded();
     void PrintOnReceipt(const std::string& file, const std::string& remoteID);
     void PrintReceivedFax(const std::string& remoteID);
     void ReceiveFailed();
@@ -271,6 +286,8 @@ private:
     bool startingReceive_ = false;       // StartReceivingNow is opening and checking the modem
     bool receiveStartCancelled_ = false; // the Receive button was pressed again meanwhile
     bool modemGone_ = false;
+    bool namingReceivedFax_ = false; // a name was handed out and its file has not been started yet
+    bool rowMissing_ = false;        // a fax received in this run could not get its row
     bool receiveTapi_ = false; // receive mode opened the modem as a line device
 };
 

@@ -48,6 +48,15 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text)
 // Runs `work` once the dialog is on the screen, so that the user sees it while the modem answers.
 void AfterShowing(QDialog* dialog, std::function<void()> work) { QTimer::singleShot(0, dialog, std::move(work)); }
 
+// The result is in: Ok appears as the window's default button, with the focus, so that Enter and
+// Space close the window as they close any message.
+void ShowResultOk(QPushButton* ok)
+{
+    ok->setVisible(true);
+    ok->setDefault(true);
+    ok->setFocus(Qt::OtherFocusReason);
+}
+
 } // namespace
 
 // --- Port scan ---
@@ -155,7 +164,7 @@ void TFindModemForm::FormActivate()
         infolabel->setText("No modem found. If you know which Com port your modem uses, you can also just set the "
                            "Port to that setting. Please note that Tarveldoes not work with CABLE, DSL or ISDN "
                            "connections.");
-    OkButton->setVisible(true);
+    ShowResultOk(OkButton);
     setWindowTitle("Find Modem");
     QApplication::beep();
     busy_ = false;
@@ -320,7 +329,7 @@ void TCheckFaxClassForm::CheckTheFaxClasses()
     } catch (const std::exception&) {
     }
     QApplication::processEvents();
-    OkButton->setVisible(true);
+    ShowResultOk(OkButton);
     setWindowTitle("Check Fax Class");
     busy_ = false;
     checked_ = true;

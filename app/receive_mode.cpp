@@ -138,6 +138,7 @@ void TMainScreen::DisconnectReceiveMode()
         std::remove(ReceiveFileName.c_str());
         ReceiveFileName.clear();
     }
+    ReceiveEnded();
 }
 
 void TMainScreen::ReceiveButtonClick()
@@ -176,7 +177,7 @@ void TMainScreen::ShowReceiveModeOff()
     mnuReceiveLog->setEnabled(true);
     ReceiveButton->setText("Receive");
     ReceiveButton->setToolTip("Start receiving faxes");
-    mnuReceive->setText("Receive Faxes");
+    mnuReceive->setText(kReceiveMenuCaption);
 }
 
 void TMainScreen::CloseReceiveLine(bool wait)
@@ -372,7 +373,7 @@ void TMainScreen::StartReceivingNow()
         modemWatch_->start(ModemWatchInterval());
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
-        mnuReceive->setText("Stop Receiving Faxes");
+        mnuReceive->setText(kStopReceivingMenuCaption);
         mnuReceiveLog->setEnabled(false);
         Status->setText("Waiting for fax...");
         StartingFaxForm->ShowReady();
@@ -425,6 +426,7 @@ void TMainScreen::StopReceivingNow()
         std::remove(ReceiveFileName.c_str());
         ReceiveFileName.clear();
     }
+    ReceiveEnded();
     FaxComingIn = false;
     LoggingMode = false;
     ReceiveModeOn = false;
@@ -484,15 +486,51 @@ void TMainScreen::FxReceiveFax1FaxAccept(bool& accept)
 
 void TMainScreen::FxReceiveFax1FaxName(std::string& name)
 {
-    const auto made = foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(),
-                                                          foundation::Settings().GlobalUseAlternateNamingRec);
-    name = made ? made->substr(0, 255) : std::string();
+    // From here until its row is written, a crash may leave this fax without a row.
+    MarkUnrecordedReceive(foundation::GetProgramFolder(), true);
+    namingReceivedFax_ = true;
+    name = foundation::MakeReceivedFaxFileName(foundation::GetReceiveFolder(),
+                                               foundation::Settings().GlobalUseAlternateNamingRec)
+               .substr(0, 255);
 }
 
 void TMainScreen::FxReceiveFax1FaxError(int code)
 {
     LastReceiveError = code;
+    // Between the name and the start of its file, only making the file can fail; no log event
+    // follows, since no file was opened.
+    if (namingReceivedFax_) {
+        ReceivedFaxNotStored(code);
+        return;
+    }
     AddtoLastRecLog("Error " + comms::ErrorCodeToText(code), true);
+}
+
+void TMainScreen::ReceivedFaxNotStored(int code)
+{
+    namingReceivedFax_ = false;
+    FaxComingIn = false;
+    LastReceiveError = 0;
+    LastReceiveErrorCode = code;
+    const std::string folder = platform::ResolvePath(foundation::GetReceiveFolder());
+    const std::string why =
+        code == comms::ecNoFilename ? "no file name could be found for it" : comms::ErrorCodeToText(code);
+    AddtoLastRecLog("Receive Failed: the incoming fax could not be stored in " + folder + " (" + why + ")", true);
+    ReceiveEnded();
+    WriteRecLog();
+    const QString message = QString::fromStdString(
+        "Tarvel failed to receive an incoming fax: it could not be stored in the folder " + folder
+        + ".\r\n\r\nThe error message was:   " + why);
+    QMetaObject::invokeMethod(
+        this, [message] { ShowError("Failed To Receive Incoming Fax", message, false); }, Qt::QueuedConnection);
+}
+
+void TMainScreen::ReceiveEnded()
+{
+    namingReceivedFax_ = false;
+    // A fax whose row could not be written keeps the mark: the next start lists it.
+    if (!rowMissing_)
+        MarkUnrecordedReceive(foundation::GetProgramFolder(), false);
 }
 
 void TMainScreen::FxReceiveFax1FaxStatus(bool first, bool last)
@@ -510,6 +548,7 @@ void TMainScreen::FxReceiveFax1FaxLog(int code)
 {
     switch (code) {
     case comms::lfReceiveStart:
+        namingReceivedFax_ = false;
         ReceiveFileName = FxReceiveFax1.FaxFile();
         AddtoLastRecLog("Receiving a fax ", true);
         HideStartingForm();
@@ -578,12 +617,12 @@ std::optional<std::set<std::string>> ReceivedFilesOfTable(const std::string& pro
     return files;
 }
 
-void TMainScreen::RecordUnlistedReceivedFaxes(const std::set<std::string>& listed)
+bool TMainScreen::RecordUnlistedReceivedFaxes(const std::set<std::string>& listed)
 {
     const std::string folder = platform::ResolvePath(foundation::GetReceiveFolder());
     platform::RemoveStaleTemporaries(folder);
     if (!RecTable.Active())
-        return;
+        return false;
     // The names only a received fax gets: FAX0001.APF, 12090001.APF (month and day first), NONAME.APF.
     static const QRegularExpression received("^(FAX\\d{4}|\\d{8}|NONAME\\d*)\\.APF$",
                                              QRegularExpression::CaseInsensitiveOption);
@@ -610,9 +649,24 @@ void TMainScreen::RecordUnlistedReceivedFaxes(const std::set<std::string>& liste
                 RecTable.Cancel();
             } catch (const std::exception&) {
             }
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+bool UnrecordedReceiveMarked(const std::string& programFolder)
+{
+    return platform::FileExistsCI(programFolder + "ZNREC.MRK");
+}
+
+void MarkUnrecordedReceive(const std::string& programFolder, bool marked)
+{
+    const std::string path = platform::ResolvePath(programFolder + "ZNREC.MRK");
+    if (marked)
+        std::ofstream(path, std::ios::binary | std::ios::app);
+    else
+        std::remove(path.c_str());
 }
 
 // One received file: its row, the sound, the log. A call that goes on after EOM delivers its next
@@ -642,6 +696,7 @@ void TMainScreen::RecordReceivedFax()
         RecTable.FieldByName("NOTES").SetAsString("");
         RecTable.FieldByName("ARCHIVED").SetAsBoolean(false);
         RecTable.Post();
+        ReceiveEnded();
         const long recno = RecTable.RecNo();
         try {
             const int order = RecVeldrane.IndexOrd();
@@ -662,6 +717,7 @@ void TMainScreen::RecordReceivedFax()
             RecTable.Cancel();
         } catch (const std::exception&) {
         }
+        rowMissing_ = true;
         AddtoLastRecLog(std::string("Unable to record the fax ") + BareName(file) + ": " + e.what(), true);
         // Without a row the list never shows the fax: the user hears of it, and of where it is kept.
         const QString message = QString::fromStdString(
@@ -752,6 +808,7 @@ void TMainScreen::ReceiveFailed()
             std::remove(platform::ResolvePath(ReceiveFileName).c_str());
         ReceiveFileName.clear();
     }
+    ReceiveEnded();
     WriteRecLog();
     // The window closes itself; the component stays armed and answers the next call meanwhile.
     const QString message =

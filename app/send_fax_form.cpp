@@ -542,11 +542,12 @@ void TSendFaxForm::FxSendFax1FaxFinish(int code)
     modemWatch_->stop();
     const std::string text = comms::ErrorCodeToText(code);
     ResultText = text;
-    AddtoLastSendLog("Result: " + text);
     if (code == 0 || Upper(text) == "OK")
         ResultText = "Sent";
+    // The call a vanished modem left was cancelled by the watch: what ended it is the modem.
     if (modemGone_ && ResultText != "Sent")
         ResultText = "The modem " + modemPlace_ + " is gone";
+    AddtoLastSendLog("Result: " + (ResultText == "Sent" ? text : ResultText));
     QApplication::processEvents();
     auto& s = Settings();
     if (!s.AfterString.empty() && !modemGone_) {

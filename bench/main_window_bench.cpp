@@ -1,9 +1,15 @@
 // Benchmark: zn's main window on a ZNOUT of N rows (with its full, fresh index).
-//   main_window_bench prepare FOLDER ROWS   builds FOLDER/ZNOUT (+CDX, all tags), ZNREC and FOLDER/peer.sqlite
+//   main_window_bench prepare FOLDER ROWS [out|rec|none]
+//                                           builds FOLDER/ZNOUT and ZNREC (+CDX, all tags) with the rows in
+//                                           the table named (ZNOUT by default) and FOLDER/peer.sqlite
 //   main_window_bench start FOLDER          one start of the main window to its first painted screen of rows
+//                                           (of its first paint when the outgoing list is empty)
 //   main_window_bench peer FOLDER           the same for a QTableView over QSqlTableModel on SQLite
 //   main_window_bench archive FOLDER [N]    archive and unarchive the current row N times (median, max)
 //   main_window_bench run FOLDER [RUNS]     starts and peers in turn as child processes; prints the table
+//   main_window_bench sizes BASE [ROWS] [RUNS]
+//                                           starts on empty tables, on ROWS outgoing and on ROWS received
+//                                           rows (folders prepared below BASE); prints each against empty
 // A start is timed inside the process from the entry of main (QApplication included) to the end of
 // the first paint of the grid with rows; the whole process, exit included, is timed by `run` from
 // outside (fork to wait).
@@ -68,8 +74,37 @@ Row MakeRow(std::mt19937& rng, long i)
     return r;
 }
 
-int Prepare(const std::string& folder, long rows)
+// ROWS received faxes in ZNREC, the files they name not kept (a received folder cleaned up).
+int AppendReceivedRows(const std::string& folder, long rows)
 {
+    const std::string dbf = folder + "/ZNREC.DBF";
+    if (!vd_Use(dbf.c_str(), "ZNREC", 2, 2)) {
+        fprintf(stderr, "open: %s\n", vd_LastErrorText().c_str());
+        return 1;
+    }
+    std::mt19937 rng(7);
+    for (long i = 0; i < rows; ++i) {
+        char d[16], t[8], f[16];
+        snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12),
+                 1 + unsigned(rng() % 28));
+        snprintf(t, sizeof t, "%02u:%02u", unsigned(rng() % 24), unsigned(rng() % 60));
+        snprintf(f, sizeof f, "FAX%04ld.APF", 1 + i % 9999);
+        vd_AppendBlank();
+        vd_Replace("DATEREC", 1024, d);
+        vd_Replace("TIMEREC", 1024, t);
+        vd_Replace("FROM", 1024, ("Sender " + std::to_string(rng() % 50000)).c_str());
+        vd_Replace("PAGES", 8, double(1 + rng() % 9));
+        vd_Replace("FAXFILE", 1024, f);
+        vd_Replace("ARCHIVED", 128, i % 10 == 0);
+    }
+    vd_Commit();
+    vd_CloseAll();
+    return 0;
+}
+
+int Prepare(const std::string& folder, long rows, const std::string& table = "out")
+{
+    const long outRows = table == "out" ? rows : 0;
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     ::setenv("ZN_HOME", folder.c_str(), 1);
@@ -79,14 +114,21 @@ int Prepare(const std::string& folder, long rows)
         if (!zn::data::MakeFaxDBF(make, folder + "/"))
             return 1;
     }
+    {
+        zn::data::TVeldrane make;
+        if (!zn::data::MakeRecFaxDBF(make, folder + "/"))
+            return 1;
+    }
+    if (table == "rec" && AppendReceivedRows(folder, rows) != 0)
+        return 1;
     if (!vd_Use(dbf.c_str(), "ZNOUT", 2, 2)) {
         fprintf(stderr, "open: %s\n", vd_LastErrorText().c_str());
         return 1;
     }
     std::mt19937 rng(42);
     std::vector<Row> all;
-    all.reserve(rows);
-    for (long i = 0; i < rows; ++i) {
+    all.reserve(outRows);
+    for (long i = 0; i < outRows; ++i) {
         Row r = MakeRow(rng, i);
         vd_AppendBlank();
         vd_Replace("SUBJECT", 1024, r.subject.c_str());
@@ -151,13 +193,14 @@ int Prepare(const std::string& folder, long rows)
 // Ends the loop after the first paint of the view's viewport that shows rows.
 class FirstPaint : public QObject {
 public:
-    FirstPaint(QAbstractItemView* view, double* ms) : view_(view), ms_(ms)
+    FirstPaint(QAbstractItemView* view, double* ms, bool wantRows = true) : view_(view), ms_(ms), wantRows_(wantRows)
     {
         view->viewport()->installEventFilter(this);
     }
     bool eventFilter(QObject* watched, QEvent* e) override
     {
-        if (e->type() == QEvent::Paint && view_->model() && view_->model()->rowCount() > 0 && *ms_ < 0) {
+        if (e->type() == QEvent::Paint && view_->model() && (view_->model()->rowCount() > 0 || !wantRows_)
+            && *ms_ < 0) {
             view_->viewport()->removeEventFilter(this);
             *ms_ = 0;
             // The clock stops once this paint has been done.
@@ -172,6 +215,7 @@ public:
 private:
     QAbstractItemView* view_;
     double* ms_;
+    bool wantRows_;
 };
 
 long PeakKb()
@@ -189,7 +233,7 @@ int Start(int argc, char** argv, const std::string& folder)
     zn::foundation::Settings().ProgramVersion = zn::app::kProgramVersion;
     double ms = -1;
     zn::app::TMainScreen screen;
-    FirstPaint watch(screen.FaxGrid->View(), &ms);
+    FirstPaint watch(screen.FaxGrid->View(), &ms, !screen.FaxTable.IsEmpty());
     screen.show();
     app.exec();
     printf("%.1f %ld\n", ms, PeakKb());
@@ -322,6 +366,40 @@ int Run(const char* self, const std::string& folder, int runs)
     return 0;
 }
 
+// zn's start on empty tables against its start on ROWS rows in either table.
+int Sizes(const char* self, const std::string& base, long rows, int runs)
+{
+    struct Case {
+        std::string label, table;
+    };
+    const std::vector<Case> cases = {{"empty tables", "none"},
+                                     {std::to_string(rows) + " outgoing rows", "out"},
+                                     {std::to_string(rows) + " received rows", "rec"}};
+    printf("%-26s %14s %14s %10s %8s\n", "zn's start (median)", "painted (ms)", "process (ms)", "peak (MB)",
+           "ratio");
+    double emptyMs = 0;
+    for (const Case& c : cases) {
+        const std::string folder = base + "/" + c.table;
+        double wall = 0;
+        if (Child(self, {"prepare", folder, std::to_string(rows), c.table}, &wall).size() != 0)
+            return 1;
+        std::vector<double> ms, walls, kb;
+        for (int i = 0; i < runs + 1; ++i) { // the first start warms the disk cache
+            auto a = Child(self, {"start", folder}, &wall);
+            if (i > 0 && a.size() == 2) {
+                ms.push_back(a[0]);
+                walls.push_back(wall);
+                kb.push_back(a[1]);
+            }
+        }
+        if (c.table == "none")
+            emptyMs = Median(ms);
+        printf("%-26s %14.1f %14.1f %10.1f %8.2f\n", c.label.c_str(), Median(ms), Median(walls), Median(kb) / 1024,
+               emptyMs > 0 ? Median(ms) / emptyMs : 0.0);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -330,14 +408,14 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc < 3) {
-        fprintf(stderr, "usage: main_window_bench prepare|start|peer|archive|run FOLDER [ROWS|RUNS]\n");
+        fprintf(stderr, "usage: main_window_bench prepare|start|peer|archive|run|sizes FOLDER [ROWS|RUNS]\n");
         return 2;
     }
     const std::string mode = argv[1];
     const std::string folder = std::filesystem::absolute(argv[2]).string();
     if (mode == "prepare") {
         QCoreApplication app(argc, argv);
-        return Prepare(folder, argc > 3 ? atol(argv[3]) : 1000);
+        return Prepare(folder, argc > 3 ? atol(argv[3]) : 1000, argc > 4 ? argv[4] : "out");
     }
     if (mode == "start")
         return Start(argc, argv, folder);
@@ -347,5 +425,7 @@ int main(int argc, char** argv)
         return Archive(argc, argv, folder, argc > 3 ? atoi(argv[3]) : 21);
     if (mode == "run")
         return Run(argv[0], folder, argc > 3 ? atoi(argv[3]) : 5);
+    if (mode == "sizes")
+        return Sizes(argv[0], folder, argc > 3 ? atol(argv[3]) : 1000000, argc > 4 ? atoi(argv[4]) : 5);
     return 2;
 }

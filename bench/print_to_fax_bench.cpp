@@ -133,6 +133,14 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The user runs zn from a folder of ours: the build tree may be out of their reach.
+    QDir().mkpath(QString::fromStdString(root + "/programs"));
+    const std::string znProgram = zn::ptf::test::ReachableProgram(ZN_PROGRAM, root + "/programs");
+    if (znProgram.empty()) {
+        std::fprintf(stderr, "print_to_fax_bench: zn cannot be copied where %s may run it\n", user->name.c_str());
+        return 1;
+    }
+
     Figures toDialog, toRow, peer, gs;
     {
     // From here on this process and all it starts (zn, lp) are the user's; cupsd stays root's.
@@ -146,7 +154,7 @@ int main(int argc, char** argv)
     qputenv("ZN_WINDIR", QByteArray::fromStdString(root + "/win"));
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runFolder));
     QProcess zn;
-    zn.start(ZN_PROGRAM, {});
+    zn.start(QString::fromStdString(znProgram), {});
     if (!zn.waitForStarted()
         || !PumpUntil([&] { return QFile::exists(QString::fromStdString(root + "/win/ZNPD.INI")); })) {
         std::fprintf(stderr, "print_to_fax_bench: zn did not start\n");

@@ -1,5 +1,8 @@
 // Benchmark: the xBase engine against SQLite on ZNOUT-shaped rows.
-//   xbase_bench [rows] [folder] [engine|sqlite]   (one side alone: for a profiler)
+//   xbase_bench [rows] [folder] [engine|sqlite|both] [random|ordered|repeated|mixed]
+// One side alone serves a profiler. The subjects (the key of the scan and the seeks) are random
+// (default), rising with the record number, 15 texts repeated over all rows, or a fax log's mix:
+// rows appended day by day, half of the subjects recurring ones, the others one-offs.
 // Steps: append (one commit), build of the five opening tags, full scan in tag order, 1,000 seeks,
 // a filtered count. Both sides make their commits durable (the engine syncs table and index, SQLite
 // runs at synchronous=FULL) and get the same rows, made by the same generator outside the timed
@@ -32,16 +35,40 @@ struct Row {
 const char* kWords[] = {"invoice",   "order",    "quote",  "contract", "report",  "memo",    "notice", "letter",
                         "statement", "proposal", "agenda", "minutes",  "summary", "request", "reply"};
 
+enum class Subjects { Random, Ordered, Repeated, Mixed };
+Subjects gSubjects = Subjects::Random;
+long gRows = 1;
+
 Row MakeRow(std::mt19937& rng, long i)
 {
     Row r;
     auto word = [&]() { return std::string(kWords[rng() % 15]); };
-    r.subject = word() + " " + word() + " " + std::to_string(rng() % 100000);
+    switch (gSubjects) {
+    case Subjects::Random: r.subject = word() + " " + word() + " " + std::to_string(rng() % 100000); break;
+    case Subjects::Ordered: {
+        char s[24];
+        snprintf(s, sizeof s, "fax %08ld", i);
+        r.subject = s;
+        break;
+    }
+    case Subjects::Repeated: r.subject = word(); break;
+    case Subjects::Mixed:
+        r.subject = word() + " " + word();
+        if (rng() % 2)
+            r.subject += " " + std::to_string(rng() % 100000);
+        break;
+    }
     bool sent = rng() % 4 != 0;
     if (sent) {
         char d[16];
-        snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12),
-                 1 + unsigned(rng() % 28));
+        if (gSubjects == Subjects::Mixed) {
+            // 26 years of faxes in the order they were sent
+            long day = i * (26 * 336L) / gRows;
+            snprintf(d, sizeof d, "%04ld%02ld%02ld", 2000 + day / 336, 1 + day / 28 % 12, 1 + day % 28);
+        } else {
+            snprintf(d, sizeof d, "%04u%02u%02u", 2000 + unsigned(rng() % 26), 1 + unsigned(rng() % 12),
+                     1 + unsigned(rng() % 28));
+        }
         r.datesent = d;
         char t[8];
         snprintf(t, sizeof t, "%02u:%02u", unsigned(rng() % 24), unsigned(rng() % 60));
@@ -492,10 +519,20 @@ int main(int argc, char** argv)
     if (system(mk.c_str()) != 0)
         return 1;
     std::string only = argc > 3 ? argv[3] : "";
+    const std::string subjects = argc > 4 ? argv[4] : "random";
+    gRows = rows;
+    if (subjects == "ordered")
+        gSubjects = Subjects::Ordered;
+    else if (subjects == "repeated")
+        gSubjects = Subjects::Repeated;
+    else if (subjects == "mixed")
+        gSubjects = Subjects::Mixed;
+    else if (subjects != "random")
+        return 2;
     Expected x = Expect(rows);
     Outcome ours = only == "sqlite" ? Outcome{} : RunChild(Engine, rows, folder, x);
     Outcome peer = only == "engine" ? Outcome{} : RunChild(Peer, rows, folder, x);
-    printf("%ld ZNOUT-shaped rows; both sides sync each commit\n\n", rows);
+    printf("%ld ZNOUT-shaped rows, %s subjects; both sides sync each commit\n\n", rows, subjects.c_str());
     printf("| step | xBase engine (s) | SQLite (s) | ratio | engine peak (MB) | SQLite peak (MB) |\n"
            "|---|---:|---:|---:|---:|---:|\n");
     for (int i = 0; i < kSteps; ++i) {

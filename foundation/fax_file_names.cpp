@@ -1,5 +1,6 @@
 #include "foundation/fax_file_names.h"
 
+#include "comms/engine/fax_session_glue.h"
 #include "foundation/program_folders.h"
 #include "platform/date_format.h"
 #include "platform/file_replacement.h"
@@ -84,10 +85,13 @@ std::optional<std::string> FindFreeFaxFileName(const std::string& prefix, const 
     return name(n);
 }
 
-std::optional<std::string> MakeReceivedFaxFileName(const std::string& folder, bool dated)
+std::string MakeReceivedFaxFileName(const std::string& folder, bool dated)
 {
     const std::string prefix = dated ? platform::FormatDateTime("mmdd", platform::Now()) : "FAX";
-    return FindFreeFaxFileName(prefix, folder);
+    if (auto numbered = FindFreeFaxFileName(prefix, folder))
+        return *numbered;
+    // A fax coming in is never turned away for want of a number.
+    return comms::NonameReceiveFileName(folder);
 }
 
 bool IsPlainFileName(const std::string& name)

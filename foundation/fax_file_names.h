@@ -21,8 +21,9 @@ std::optional<std::string> FirstFreeNumberedName(const std::string& folder, cons
                                                  const NameTaken& taken);
 std::optional<std::string> FindFreeFaxFileName(const std::string& prefix, const std::string& folder,
                                                const NameTaken& taken);
-// Received faxes: prefix "FAX", or today's "mmdd" when dated.
-std::optional<std::string> MakeReceivedFaxFileName(const std::string& folder, bool dated);
+// Received faxes: prefix "FAX", or today's "mmdd" when dated; when all 9999 numbers are taken,
+// NONAME.APF or the first free NONAME1.APF, NONAME2.APF, ... A received fax always gets a new name.
+std::string MakeReceivedFaxFileName(const std::string& folder, bool dated);
 
 // A file name stored in a table row (FAXDOC, FAXCOVER, FAXFILE) stands for a file of the send or
 // receive folder only when it is a plain name: not empty, no "/" or "\\", not "." or "..", no

@@ -1,12 +1,14 @@
 #include "foundation/help_window.h"
 
 #include "platform/folders.h"
+#include "platform/user_clicks.h"
 
 #include <algorithm>
 
 #include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -116,17 +118,30 @@ OwnerWatch& Watch()
     return watch;
 }
 
+// The window flags of the help window: a window of its own, or, while it belongs to a modal dialog,
+// a dialog of that dialog in the layer above the ordinary windows. Window managers keep a modal
+// dialog above the other windows that belong to it and raise it over them whenever it or a window
+// it blocks is clicked; only the layer above keeps the help over the dialog it explains (a dialog
+// that is itself in that layer is handled by the raise after each click).
+Qt::WindowFlags HelpWindowFlags(const QWidget* owner)
+{
+    if (!owner)
+        return Qt::Window;
+    return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+           | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint;
+}
+
 // Makes the window a window of its own belonging to the owner (or to nobody), where it was.
 void Rehome(THelpWindow* window, QWidget* owner)
 {
-    if (window->parentWidget() == owner)
+    if (window->parentWidget() == owner && window->windowFlags() == HelpWindowFlags(owner))
         return;
     const bool visible = window->isVisible();
     const bool placed = visible || window->testAttribute(Qt::WA_Moved);
     const QRect geometry = window->geometry();
     if (QWidget* old = window->parentWidget())
         old->removeEventFilter(&Watch());
-    window->setParent(owner, Qt::Window);
+    window->setParent(owner, HelpWindowFlags(owner));
     if (owner)
         owner->installEventFilter(&Watch());
     if (placed)
@@ -135,23 +150,68 @@ void Rehome(THelpWindow* window, QWidget* owner)
         window->show();
 }
 
+// The width of a window's frame on each side, as the window manager drew it; zero before it did.
+QMargins FrameMargins(const QWidget* window)
+{
+    const QRect frame = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+            frame.bottom() - inner.bottom()};
+}
+
+// Places the help window, frame included, beside the window it was opened from.
+void Place(THelpWindow* window, const QWidget* from)
+{
+    const QScreen* screen = from && from->screen() ? from->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // A window not shown yet has no frame: the window it was opened from has one from the same
+    // window manager.
+    QMargins margins = FrameMargins(window);
+    if (margins.isNull() && from)
+        margins = FrameMargins(from);
+    const QSize frameExtra(margins.left() + margins.right(), margins.top() + margins.bottom());
+    const QRect frame = PlaceBeside(from ? from->frameGeometry() : QRect(), THelpWindow::kDesignedSize + frameExtra,
+                                    THelpWindow::kSmallestSize, screen->availableGeometry());
+    window->resize(frame.size() - frameExtra);
+    window->move(frame.topLeft()); // a window's position is its frame's
+    window->FitPanes();
+}
+
 } // namespace
 
-QPoint PlaceBeside(const QRect& from, const QSize& size, const QRect& screen)
+QRect PlaceBeside(const QRect& from, const QSize& size, const QSize& smallest, const QRect& screen)
 {
+    const int width = std::min(size.width(), screen.width());
+    const int height = std::min(size.height(), screen.height());
+    const auto clampX = [&](int x, int w) { return std::clamp(x, screen.left(), screen.right() + 1 - w); };
+    const auto clampY = [&](int y, int h) { return std::clamp(y, screen.top(), screen.bottom() + 1 - h); };
     if (from.isNull())
-        return screen.center() - QRect(QPoint(), size).center();
-    const int roomRight = screen.right() - from.right();
-    const int roomLeft = from.left() - screen.left();
-    int x;
-    if (roomRight >= size.width())
-        x = from.right() + 1;
-    else if (roomLeft >= size.width())
-        x = from.left() - size.width();
-    else // it covers part of the window: as little as the screen allows
-        x = roomRight >= roomLeft ? screen.right() + 1 - size.width() : screen.left();
-    const int y = std::clamp(from.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
-    return {std::max(x, screen.left()), y};
+        return {screen.center() - QRect(0, 0, width, height).center(), QSize(width, height)};
+
+    // The room on each side, in the order tried when two give the same room.
+    const int right = std::min(width, screen.right() - from.right());
+    const int left = std::min(width, from.left() - screen.left());
+    const int below = std::min(height, screen.bottom() - from.bottom());
+    const int above = std::min(height, from.top() - screen.top());
+    const QRect sides[] = {
+        {from.right() + 1, clampY(from.top(), height), right, height},
+        {from.left() - left, clampY(from.top(), height), left, height},
+        {clampX(from.left(), width), from.bottom() + 1, width, below},
+        {clampX(from.left(), width), from.top() - above, width, above},
+    };
+    const QRect* best = nullptr;
+    for (const QRect& side : sides) {
+        const bool fits = side.width() >= smallest.width() && side.height() >= smallest.height();
+        if (fits && (!best || side.width() * side.height() > best->width() * best->height()))
+            best = &side;
+    }
+    if (best)
+        return *best;
+    // No side has room: at the screen's edge where it covers as little of the window as it can.
+    const int x = screen.right() - from.right() >= from.left() - screen.left() ? screen.right() + 1 - width
+                                                                             : screen.left();
+    return {x, clampY(from.top(), height), width, height};
 }
 
 HelpBook HelpBook::Load(const QString& name)
@@ -280,16 +340,17 @@ THelpWindow::THelpWindow(HelpBook book, QWidget* parent) : QWidget(parent, Qt::W
     Topic->setObjectName("Topic");
     Topic->setOpenExternalLinks(true);
 
-    auto* splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(Topic);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({280, 600});
+    Panes = new QSplitter(this);
+    Panes->setObjectName("Panes");
+    Panes->addWidget(left);
+    Panes->addWidget(Topic);
+    Panes->setStretchFactor(1, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
-    layout->addWidget(splitter, 1);
-    resize(900, 640);
+    layout->addWidget(Panes, 1);
+    resize(kDesignedSize);
+    FitPanes();
 
     connect(ContentsButton, &QPushButton::clicked, this, [this] {
         if (!book_.topics.empty())
@@ -326,6 +387,23 @@ THelpWindow::THelpWindow(HelpBook book, QWidget* parent) : QWidget(parent, Qt::W
     });
 }
 
+void THelpWindow::FitPanes()
+{
+    // The topic is what is read: the contents take a third of a narrow window, 280 pixels at most.
+    const int contents = std::min(280, width() / 3);
+    Panes->setSizes({contents, std::max(0, width() - contents)});
+}
+
+void THelpWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Esc closes the help wherever the keyboard is in it (the search box, the contents, the topic).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void THelpWindow::ShowPage(const QString& page)
 {
     if (Page() == page)
@@ -342,7 +420,8 @@ QString THelpWindow::TopicTitle() const { return Topic->documentTitle(); }
 void THelpWindow::TopicShown(const QString& page)
 {
     const QString title = TopicTitle();
-    setWindowTitle(title.isEmpty() ? book_.title : title + " - " + book_.title);
+    // The contents page is called after the book.
+    setWindowTitle(title.isEmpty() || title == book_.title ? book_.title : title + " - " + book_.title);
     for (QTreeWidgetItemIterator it(TopicTree); *it; ++it)
         if ((*it)->data(0, kPageRole).toString() == page) {
             TopicTree->setCurrentItem(*it);
@@ -399,20 +478,28 @@ THelpWindow* OpenHelp(int context)
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return nullptr;
     QPointer<THelpWindow>& window = TheWindow();
-    if (!window)
+    if (!window) {
         window = new THelpWindow(HelpBook::Load(BookName()));
+        // Window managers stack a modal dialog above every other window of its layer that
+        // belongs to it whenever it or a window it blocks is clicked: the help of a dialog goes
+        // back on top.
+        THelpWindow* made = window;
+        platform::WatchUserClicks(made, [made] {
+            if (made->parentWidget() && made->isVisible())
+                made->raise();
+        });
+    }
     // A modal dialog blocks every window that is not its own: the help window joins the dialog.
     QWidget* owner = QApplication::activeModalWidget();
     if (owner == window)
         owner = window->parentWidget();
+    const bool newOwner = window->parentWidget() != owner;
     Rehome(window, owner);
-    if (!window->isVisible()) {
+    if (!window->isVisible() || (owner && newOwner)) {
         // A help window opened again starts a new session: Back leads to no topic of the last one.
-        window->Topic->clearHistory();
-        QWidget* from = owner ? owner : QApplication::activeWindow();
-        window->move(PlaceBeside(from ? from->frameGeometry() : QRect(), window->size(),
-                                 (from && from->screen() ? from->screen() : QGuiApplication::primaryScreen())
-                                     ->availableGeometry()));
+        if (!window->isVisible())
+            window->Topic->clearHistory();
+        Place(window, owner ? owner : QApplication::activeWindow());
     }
     window->ShowPage(window->Book().PageFor(context));
     window->show();

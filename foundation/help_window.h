@@ -11,6 +11,7 @@
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSplitter;
 class QStackedWidget;
 class QTextBrowser;
 class QTreeWidget;
@@ -52,13 +53,22 @@ public:
     QString TopicTitle() const; // its title
     // Lists the topics that hold every word of the text (any case); an empty text shows the contents.
     void Search(const QString& words);
+    // Shares the width between the contents and the topic after a resize.
+    void FitPanes();
+
+    static constexpr QSize kDesignedSize{900, 640};
+    static constexpr QSize kSmallestSize{400, 300}; // frame included: beside a dialog, no smaller
 
     QLineEdit* SearchEdit;
     QStackedWidget* LeftPane;
     QTreeWidget* TopicTree;
     QListWidget* SearchResults;
     QTextBrowser* Topic;
+    QSplitter* Panes;
     QPushButton *ContentsButton, *BackButton, *ForwardButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void TopicShown(const QString& page);
@@ -68,12 +78,15 @@ private:
 };
 
 // Opens the help window at the context's topic and brings it to the front. While a modal dialog is
-// up the window belongs to it, so that it can be read and scrolled beside the dialog.
+// up the window belongs to it, so that it can be read and scrolled beside the dialog and stays above
+// it; it is placed beside the dialog when it opens or comes to a new dialog.
 THelpWindow* OpenHelp(int context);
 THelpWindow* OpenHelpWindow(); // the help window when one exists, else null
-// Where the help window of this size goes on the screen: beside the window it was opened from, on the
-// side with room, or covering as little of it as the screen allows; centred when there is none.
-QPoint PlaceBeside(const QRect& from, const QSize& size, const QRect& screen);
+// Where the help window goes on the screen, frame included: beside the window it was opened from,
+// on the side (right, left, below, above) with the most room for it, as large as `size` and that
+// room allow; at the screen's edge covering as little of the window as it can when no side has room
+// for `smallest`; centred when there is no window. Always inside the screen.
+QRect PlaceBeside(const QRect& from, const QSize& size, const QSize& smallest, const QRect& screen);
 QString ShownHelpTopic();      // the title of the topic on screen; empty while no help window shows
 
 } // namespace zn::foundation

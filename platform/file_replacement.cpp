@@ -1,16 +1,17 @@
 #include "platform/file_replacement.h"
 
+#include "platform/end_removals.h"
+
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <strings.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,68 +24,6 @@ namespace {
 // one that made it is still alive, and the ending keeps it out of every "*.APF" or "*.DBF" listing.
 constexpr char kMarker[] = ".~zn";
 constexpr char kEnding[] = ".tmp";
-
-// The temporaries a signal must not leave behind. A signal handler may only read plain memory, so
-// the paths live in fixed slots: a slot's path is complete before its flag is raised.
-constexpr int kSlots = 64;
-struct Slot {
-    std::atomic<bool> used{false};
-    std::atomic<bool> ready{false};
-    char path[PATH_MAX] = {};
-};
-// Every member initialised: the slots are set up at compile time, and a program start does not
-// touch the pages of all of them.
-Slot slots[kSlots];
-
-extern "C" void RemoveTemporariesAndEnd(int signal)
-{
-    RemoveUncommittedTemporaries();
-    std::signal(signal, SIG_DFL);
-    ::raise(signal);
-}
-
-// Only where nobody has taken the signal for himself: the process still ends as before.
-void InstallSignalCleanup()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (int signal : {SIGTERM, SIGINT}) {
-            struct sigaction current {};
-            if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL
-                || (current.sa_flags & SA_SIGINFO))
-                continue;
-            struct sigaction mine {};
-            mine.sa_handler = RemoveTemporariesAndEnd;
-            sigemptyset(&mine.sa_mask);
-            mine.sa_flags = SA_RESETHAND;
-            ::sigaction(signal, &mine, nullptr);
-        }
-    });
-}
-
-int Register(const std::string& path)
-{
-    if (path.size() >= PATH_MAX)
-        return -1;
-    for (int i = 0; i < kSlots; ++i) {
-        bool expected = false;
-        if (slots[i].used.compare_exchange_strong(expected, true)) {
-            std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
-            slots[i].ready.store(true);
-            return i;
-        }
-    }
-    return -1; // more at once than slots: a later writer removes what a signal leaves
-}
-
-void Unregister(int& slot)
-{
-    if (slot < 0)
-        return;
-    slots[slot].ready.store(false);
-    slots[slot].used.store(false);
-    slot = -1;
-}
 
 std::string FolderOf(const std::string& path)
 {
@@ -120,12 +59,7 @@ int WriteError() { return errno ? errno : EIO; }
 
 } // namespace
 
-void RemoveUncommittedTemporaries()
-{
-    for (Slot& s : slots)
-        if (s.ready.load())
-            ::unlink(s.path);
-}
+void RemoveUncommittedTemporaries() { RemoveFilesAtEnd(); }
 
 bool IsReplacementTemporary(const std::string& name)
 {
@@ -187,16 +121,15 @@ FileReplacement::~FileReplacement() { Discard(); }
 int FileReplacement::Open()
 {
     Discard();
-    InstallSignalCleanup();
     RemoveStaleTemporaries(FolderOf(target_));
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; fd_ < 0; ++attempt) {
         temporary_ = target_ + kMarker + std::to_string(::getpid()) + "-" + std::to_string(serial++) + kEnding;
-        slot_ = Register(temporary_);
+        slot_ = RemoveAtEnd(temporary_);
         fd_ = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ < 0) {
             const int error = errno;
-            Unregister(slot_);
+            KeepAtEnd(slot_);
             if (error != EEXIST || attempt >= 100)
                 return error;
         }
@@ -239,10 +172,10 @@ int FileReplacement::Finish(bool replace)
                         : MoveToNewName(temporary_, target_);
     if (error != 0) {
         ::unlink(temporary_.c_str());
-        Unregister(slot_);
+        KeepAtEnd(slot_);
         return error;
     }
-    Unregister(slot_);
+    KeepAtEnd(slot_);
     return SyncFolderOf(target_);
 }
 
@@ -253,7 +186,7 @@ void FileReplacement::Discard()
         fd_ = -1;
         ::unlink(temporary_.c_str());
     }
-    Unregister(slot_);
+    KeepAtEnd(slot_);
 }
 
 int SyncFolderOf(const std::string& path)

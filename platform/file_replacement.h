@@ -45,7 +45,7 @@ private:
     std::string target_;
     std::string temporary_;
     int fd_ = -1;
-    int slot_ = -1; // in the list of temporaries removed on a signal
+    int slot_ = -1; // among the files removed with the process
 };
 
 // Makes a file written in place durable with its name: fsync of the file, then of its folder.
@@ -61,9 +61,10 @@ bool IsReplacementTemporary(const std::string& name);
 // such a writer will commit is not free for another new file.
 bool HasLiveTemporary(const std::string& target);
 
-// Removes the temporaries of this process's writers that are not committed. Safe in a signal
-// handler: for a program that handles SIGTERM or SIGINT itself, where the removal that is otherwise
-// installed for those signals does not run.
+// Removes the temporaries of this process's writers that are not committed (and its other files
+// that go with the process, platform/end_removals.h). Safe in a signal handler: for a program that
+// handles SIGTERM or SIGINT itself, where the removal that is otherwise installed for those signals
+// does not run.
 void RemoveUncommittedTemporaries();
 
 // Removes the temporaries of dead writers from a folder; FileReplacement::Open does this for the

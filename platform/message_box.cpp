@@ -80,9 +80,14 @@ int ShowOnThisThread(const std::string& text, const std::string& caption, unsign
                     QApplication::activeWindow());
     // The box sizes itself by its text (and a title bar font's guess) whenever it lays itself out;
     // its text label is what holds it open for a caption longer than the text ("Save changes?"
-    // under "Save Preferences").
-    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label"))
-        label->setMinimumWidth(WidthForTitle(box.windowTitle()));
+    // under "Save Preferences"). A least width set on the label stands in the layout for the
+    // width of its text, so it is set only where the caption needs more than the text: below
+    // that it would cut the text ("Please enter a recipient fax num").
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        const int caption = WidthForTitle(box.windowTitle());
+        if (caption > label->minimumSizeHint().width())
+            label->setMinimumWidth(caption);
+    }
     std::vector<std::pair<QAbstractButton*, int>> made;
     QAbstractButton* cancel = nullptr;
     for (const auto& [standard, id] : set.buttons) {

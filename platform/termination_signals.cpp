@@ -1,5 +1,7 @@
 #include "platform/termination_signals.h"
 
+#include "platform/end_removals.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -24,6 +26,14 @@ std::function<void(int)>& Callback()
 
 void NoteSignal(int signal)
 {
+    if (receivedSignal.load() != 0) {
+        // A second signal while the program winds down ends it at once, as the signal would, but
+        // without leaving its lock files and unfinished temporaries behind.
+        RemoveFilesAtEnd();
+        std::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
     const int savedErrno = errno;
     receivedSignal.store(signal);
     const char byte = char(signal);
@@ -53,7 +63,7 @@ void WatchTerminationSignals(std::function<void(int signal)> onSignal)
         struct sigaction action {};
         action.sa_handler = NoteSignal;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND | SA_RESTART; // the second signal ends the process outright
+        action.sa_flags = SA_RESTART;
         ::sigaction(signal, &action, nullptr);
     }
 }
@@ -62,6 +72,7 @@ int TerminationSignal() { return receivedSignal.load(); }
 
 void EndAsSignalled(int signal)
 {
+    RemoveFilesAtEnd(); // whatever the orderly end could not let go of
     std::signal(signal, SIG_DFL);
     ::raise(signal);
     std::_Exit(128 + signal);

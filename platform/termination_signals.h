@@ -2,7 +2,8 @@
 // the signal and wakes the event loop, and the program's own callback then runs on the thread of
 // the event loop, where it may cancel a call, delete an unfinished file and close its port (which
 // removes the port's lock files) before it quits. A second signal while that runs ends the process
-// at once, as the signal normally would.
+// at once, as the signal normally would, once the files that go with the process are removed
+// (platform/end_removals.h).
 #pragma once
 
 #include <functional>

@@ -67,6 +67,34 @@ std::string SpareImagePath()
 
 TJobName Unusable(const std::string& problem) { return TJobName{SpareImagePath(), false, problem}; }
 
+bool RegularFile(const std::string& path, struct stat* info)
+{
+    return ::lstat(path.c_str(), info) == 0 && S_ISREG(info->st_mode);
+}
+
+// What a mark holds: its image as znptf last saw it. A file that no longer matches (replaced,
+// written to, or one the mark was never made for) is not znptf's to offer or delete.
+std::string Identity(const struct stat& info)
+{
+    return std::to_string(info.st_ino) + " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec)
+           + "." + std::to_string(info.st_mtim.tv_nsec) + "\n";
+}
+
+// The text of a mark; empty for anything but a small regular file.
+std::string ReadMark(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    struct stat info {};
+    char text[128];
+    ssize_t n = -1;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < ssize_t(sizeof text))
+        n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    return n > 0 ? std::string(text, size_t(n)) : std::string();
+}
+
 } // namespace
 
 TZnpdLocation ReadZnpdIni()
@@ -168,11 +196,18 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
 
 bool MarkUnfinished(const std::string& imagePath)
 {
-    const int fd = ::open(UnfinishedMarkPath(imagePath).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    struct stat info {};
+    if (!RegularFile(imagePath, &info))
         return false;
-    ::close(fd);
-    return true;
+    // Put in place whole: a file planted under the mark's name is replaced, never written into.
+    platform::FileReplacement mark(UnfinishedMarkPath(imagePath));
+    if (mark.Open() != 0)
+        return false;
+    if (!WriteAll(mark.Descriptor(), Identity(info))) {
+        mark.Discard();
+        return false;
+    }
+    return mark.Commit() == 0;
 }
 
 void UnmarkUnfinished(const std::string& imagePath) { ::unlink(UnfinishedMarkPath(imagePath).c_str()); }
@@ -188,16 +223,19 @@ std::vector<std::string> CollectUnfinishedJobs(const std::string& sendFolder, co
         const std::string image = platform::ResolvePath(sendFolder + "/" + mark.substr(0, mark.size() - 4) + ".APF");
         if (skip.count(image))
             continue;
+        const std::string markPath = sendFolder + "/" + mark;
         struct stat info {};
+        const bool ours = RegularFile(image, &info) && ReadMark(markPath) == Identity(info);
         if (platform::FileExistsCI(JobFilePath(image))) {
             // Finished: only the mark was left.
-        } else if (::lstat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        } else if (ours && info.st_size > 0) {
             unfinished.push_back(image);
             continue;
-        } else if (::lstat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        } else if (ours) {
             ::unlink(image.c_str()); // named, never written
         }
-        ::unlink((sendFolder + "/" + mark).c_str());
+        // A mark that does not name its file as znptf left it gives no right to the file: it stays.
+        ::unlink(markPath.c_str());
     }
     return unfinished;
 }

@@ -42,16 +42,19 @@ bool WriteJobFile(const std::string& imagePath, const std::string& phone, const 
                   const std::string& subject);
 std::string JobFilePath(const std::string& imagePath);
 
-// A print job between its document start and the end of its dialog is marked by an empty file
-// beside its image (UnfinishedMarkPath, channel.h): a job still marked when znptf starts was left
-// by an earlier one that did not finish it.
+// A print job between its document start and the end of its dialog is marked by a file beside its
+// image (UnfinishedMarkPath, channel.h) that records the image as it is when marked (inode, size,
+// modification time): at document start the empty file that reserves the name, at document end the
+// fax as the driver made it. A job still marked when znptf starts was left by an earlier one that
+// did not finish it. False when the image is not a regular file or the mark cannot be written.
 bool MarkUnfinished(const std::string& imagePath);
 void UnmarkUnfinished(const std::string& imagePath);
 
-// The marked jobs in the send folder: those whose image was made whole (the driver writes it aside
-// and puts it in place) come back, oldest name first; those without a whole image, their
-// leftovers and their marks are removed. A job with a job file is finished and only loses its
-// mark. skip: images of jobs under way in this program.
+// The marked jobs in the send folder whose image is still the file its mark records: a printed fax
+// comes back, oldest name first; a name reserved but never written is removed with its mark. A
+// mark whose file does not match (planted by hand, or the file changed since) is removed and the
+// file left alone. A job with a job file is finished and only loses its mark. Leftovers of drivers
+// that died are removed. skip: images of jobs under way in this program.
 std::vector<std::string> CollectUnfinishedJobs(const std::string& sendFolder, const std::set<std::string>& skip);
 
 // Brings a running zn to the front through its single-instance channel (which also makes it pick up

@@ -81,6 +81,11 @@ as_user() {
     ${runtime:+XDG_RUNTIME_DIR=$runtime} "$@"
 }
 
+# lpstat -r says so either way; its exit status does not tell.
+scheduler_runs() {
+  LC_ALL=C lpstat -r 2>/dev/null | grep -q "scheduler is running"
+}
+
 # The parts all users share, as root: zn and znptf where every user reaches them, the "Tarvel
 # Fax" printer's CUPS backend (run as root, so mode 0700, to become each job's owner) and its queue,
 # which hands it PostScript. Without a running cupsd it says so.
@@ -90,9 +95,10 @@ install_system() {
   install -m 0755 "$programs/app/zn" "$programs/ptf/znptf" scripts/zn_desktop.sh "$SHARED/"
   backend_dir=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/backend
   install -m 0700 -o root -g root "$programs/ptf/tarvelfax" "$backend_dir/tarvelfax"
-  lpstat -r >/dev/null 2>&1 || service cups start >/dev/null 2>&1 || cupsd >/dev/null 2>&1 || true
-  sleep 1
-  if lpstat -r >/dev/null 2>&1; then
+  scheduler_runs || service cups start >/dev/null 2>&1 || cupsd >/dev/null 2>&1 || true
+  tries=10
+  until scheduler_runs || [ "$tries" -eq 0 ]; do sleep 1; tries=$((tries - 1)); done
+  if scheduler_runs; then
     lpadmin -p TarvelFax -E -v tarvelfax:/ -P ptf/cups/tarvelfax.ppd -D "Tarvel Fax" \
       -o printer-op-policy=authenticated
     echo "setup: printer TarvelFax installed; zn and znptf are in $SHARED"

@@ -27,6 +27,7 @@
 #include "modal_driver.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 
@@ -226,6 +227,66 @@ TEST_F(MainScreenFixture, TabEntersARadioGroupAtItsCheckedButtonAndTheArrowsMove
     PressTab(wizard.focusWidget(), true);
     EXPECT_EQ(wizard.focusWidget(), wizard.FaxClass->Item(2));
 }
+
+// The boxes a user fills in one after the other, typing each text and pressing Enter, in the
+// windows whose boxes are TEnterEdits (znptf has none: Enter there is its Ok).
+struct EnterCase {
+    const char* name;
+    std::function<QDialog*(std::unique_ptr<QWidget>&)> make;
+    std::vector<const char*> boxes; // in the order they are filled in; Enter after all but the last
+};
+
+void PrintTo(const EnterCase& c, std::ostream* out) { *out << c.name; }
+
+template <class W>
+std::function<QDialog*(std::unique_ptr<QWidget>&)> MakeDialog()
+{
+    return [](std::unique_ptr<QWidget>& owned) -> QDialog* {
+        auto dialog = std::make_unique<W>();
+        QDialog* made = dialog.get();
+        owned = std::move(dialog);
+        return made;
+    };
+}
+
+class EnterMovesOn : public MainScreenFixture, public ::testing::WithParamInterface<EnterCase> {};
+
+TEST_P(EnterMovesOn, ToTheNextBoxSoEachTextTypedLandsInItsOwnBox)
+{
+    std::unique_ptr<QWidget> owned;
+    QDialog* dialog = GetParam().make(owned);
+    ShowActive(dialog);
+    const std::vector<const char*>& names = GetParam().boxes;
+    dialog->findChild<QLineEdit*>(names.front())->setFocus(Qt::TabFocusReason);
+    // A window that Enter opens (a button pressed on the way) is closed again and noted.
+    ModalDriver opened;
+    for (int i = 0; i < 3; ++i)
+        opened.Then([](QWidget* w) { w->close(); });
+    // Typed as a user types: into whatever has the focus, with no look at the screen in between.
+    for (size_t i = 0; i < names.size(); ++i) {
+        QWidget* typedInto = dialog->focusWidget();
+        ASSERT_NE(typedInto, nullptr);
+        QTest::keyClicks(typedInto, QString("text %1").arg(i + 1));
+        if (i + 1 < names.size())
+            QTest::keyClick(typedInto, Qt::Key_Return);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        auto* box = dialog->findChild<QLineEdit*>(names[i]);
+        ASSERT_NE(box, nullptr) << names[i];
+        EXPECT_EQ(box->text().toStdString(), "text " + std::to_string(i + 1)) << names[i];
+    }
+    EXPECT_TRUE(dialog->isVisible()) << "Enter closed the window";
+    EXPECT_TRUE(opened.Seen().empty()) << "Enter opened " << opened.Seen().front();
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, EnterMovesOn,
+    ::testing::Values(EnterCase{"CoverEditor", MakeDialog<TCreateEditQuickFax>(),
+                                {"Recipient", "RecipientFax", "Regarding", "Notes"}},
+                      EnterCase{"FaxEditor", MakeDialog<TFaxEditor>(),
+                                {"Recipient", "FaxNumber", "Subject", "Notes", "Codes"}}),
+    [](const ::testing::TestParamInfo<EnterCase>& info) { return info.param.name; });
 
 // After Find Modem Port the focus is back on that button; Enter still means Ok.
 TEST_F(MainScreenFixture, EnterAfterFindModemPortIsOk)

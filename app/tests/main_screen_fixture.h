@@ -46,6 +46,19 @@ protected:
         ::unsetenv("ZN_WINDIR");
     }
 
+    // The modem settings for a Class 1 modem on COM7 (ZN_COM7), after the start has read ZN.INI.
+    void ConfigureModem()
+    {
+        auto& s = foundation::Settings();
+        s.PortNotConfigured = false;
+        s.ComPort = 6; // COM7
+        s.FaxClass = 1;
+        s.MaximumBPS = 14400;
+        s.DialAttempts = 1;
+        s.Name = "Ann Sender";
+        s.Fax = "+1 555 0199";
+    }
+
     // Creates the main window and runs its first activation.
     TMainScreen& Start()
     {

@@ -11,6 +11,7 @@
 #include "foundation/help_window.h"
 #include "app/small_forms.h"
 #include "data/table/system_tables.h"
+#include "data/xbase/xbase_dbf.h"
 #include "foundation/gui/enter_edit.h"
 #include "main_screen_fixture.h"
 #include "platform/date_format.h"
@@ -42,6 +43,9 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstring>
+#include <fstream>
+#include <map>
 #include <functional>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -188,6 +192,81 @@ TEST_F(MainScreenTest, AnEmptyFolderGetsBothTablesRebuiltOnceAndEmptyLists)
     Start();
     screen->FormActivate();
     EXPECT_EQ(screen->IndexRebuilds(), 0);
+}
+
+// Bytes this process has read so far (files, pipes and sockets alike).
+long long BytesRead()
+{
+    std::ifstream in("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (in >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return -1;
+}
+
+// Appends `count` received rows to ZNREC (the window closed) and rebuilds its index, as a table
+// that has grown over years of receiving looks.
+void AppendReceivedRows(const std::string& folder, int count)
+{
+    {
+        zn::xbase::DbfTable dbf;
+        ASSERT_EQ(dbf.Open(folder + "ZNREC.DBF", zn::xbase::OpenMode::Exclusive), zn::xbase::Err::Ok);
+        const size_t length = size_t(dbf.RecordLength());
+        std::vector<char> records(length * size_t(count));
+        for (int i = 0; i < count; ++i) {
+            char* record = records.data() + length * size_t(i);
+            dbf.BlankRecord(record);
+            char file[16];
+            std::snprintf(file, sizeof file, "%08d.APF", i + 1);
+            const std::map<std::string, std::string> values = {
+                {"DATEREC", "20261201"}, {"TIMEREC", "10:30"}, {"FROM", "SENDER " + std::to_string(i % 977)},
+                {"PAGES", " 1"},         {"FAXFILE", file},   {"ARCHIVED", "F"}};
+            for (const zn::xbase::Field& f : dbf.Fields())
+                if (auto v = values.find(f.name); v != values.end())
+                    std::memcpy(record + f.offset, v->second.data(), std::min(v->second.size(), size_t(f.length)));
+        }
+        ASSERT_EQ(dbf.WriteRecords(1, uint32_t(count), records.data()), zn::xbase::Err::Ok);
+        dbf.SetCount(uint32_t(count));
+        ASSERT_EQ(dbf.WriteHeader(), zn::xbase::Err::Ok);
+    }
+    zn::data::TTable table;
+    zn::data::TDataSource source(&table);
+    zn::data::TVeldrane veldrane(&source);
+    ASSERT_TRUE(zn::data::OpenRecFaxDBF(table, veldrane, folder));
+    zn::data::BuildTags(veldrane, zn::data::RecFaxTags(), false);
+}
+
+// A start shows the first screen of a large received-fax table without reading the rest of it;
+// only after a receive that did not end cleanly does it read every row, to list a fax a crash
+// kept from its row, and then it leaves no mark for the next start.
+TEST_F(MainScreenTest, AStartReadsEveryReceivedRowOnlyAfterAReceiveThatDidNotEndCleanly)
+{
+    Start();
+    screen.reset();
+    const std::string folder = zn::foundation::GetProgramFolder();
+    constexpr int kRows = 40000;
+    AppendReceivedRows(folder, kRows);
+    if (HasFailure())
+        return;
+    const long long tableBytes = static_cast<long long>(fs::file_size(folder + "ZNREC.DBF"));
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "after a receive that did not end cleanly" : "after a clean end");
+        MarkUnrecordedReceive(folder, interrupted);
+        const long long before = BytesRead();
+        Start();
+        const long long read = BytesRead() - before;
+        ASSERT_TRUE(screen->TablesOpen());
+        screen->SelectTab(1);
+        EXPECT_FALSE(screen->RecTable.IsEmpty());
+        if (interrupted)
+            EXPECT_GE(read, tableBytes);
+        else
+            EXPECT_LT(read, tableBytes / 4) << "of a table of " << tableBytes << " bytes";
+        EXPECT_FALSE(UnrecordedReceiveMarked(folder));
+        screen.reset();
+    }
 }
 
 TEST_F(MainScreenTest, ATableThatCannotBeOpenedClosesTheWindowWithoutTouchingIt)

@@ -35,6 +35,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <sys/file.h>
@@ -610,6 +611,36 @@ TEST_F(FaxClassCheck, AModemWithoutAFaxClassAndADeviceThatIsNoModem)
     EXPECT_EQ(Check("/dev/zn-test-no-such-port", form), unknown);
     EXPECT_EQ(form->Status->text().toStdString(), "Unable to open the specified communications port ( Com4 )");
     EXPECT_TRUE(boxes.empty());
+}
+
+// The result windows of the port scan and of the fax-class check close with Enter or Space, as a
+// message does: their Ok is the default button and has the focus once the result is in.
+TEST_F(FaxClassCheck, TheResultWindowsCloseWithEnterOrSpace)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        // The key goes where a user's key goes: to the control with the focus, else the window.
+        const auto press = [key](QDialog& window) {
+            window.activateWindow();
+            QApplication::setActiveWindow(&window);
+            QApplication::processEvents();
+            QTest::keyClick(window.focusWidget() ? window.focusWidget() : &window, key);
+            QApplication::processEvents();
+            EXPECT_FALSE(window.isVisible());
+            EXPECT_EQ(window.result(), 1);
+        };
+        {
+            PortMap map({});
+            TFindModemForm scan(port);
+            Scan(scan);
+            ASSERT_TRUE(scan.OkButton->isVisible());
+            press(scan);
+        }
+        std::unique_ptr<TCheckFaxClassForm> check;
+        Check("/dev/zn-test-no-such-port", check);
+        ASSERT_TRUE(check->OkButton->isVisible());
+        press(*check);
+    }
 }
 
 // --- The settings wizard ---

@@ -16,6 +16,9 @@
 #include "faxdoc/gui/page_target.h"
 #include "foundation/printer_choice.h"
 #include "platform/messages.h"
+#include "platform/folders.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/exceptions.h"
 #include "faxline_harness.h"
 
 #include <QAction>
@@ -190,6 +193,15 @@ protected:
     {
         return Until([] { return OwnLockFiles() == 0; }, 10000);
     }
+    // The next error window is read (its caption and text kept) and closed, as a user does.
+    static void ReadNextErrorWindow(ModalDriver& driver, std::string& caption, std::string& text)
+    {
+        driver.Then([&caption, &text](QWidget* w) {
+            caption = w->windowTitle().toStdString();
+            text = static_cast<TShowErrorForm*>(w)->Memo1->toPlainText().toStdString();
+            static_cast<QDialog*>(w)->done(1);
+        });
+    }
     int sounds_ = 0;
 };
 
@@ -216,7 +228,7 @@ TEST_F(ReceiveMode, TwoCallsInARowBecomeTwoRowsWithTheirPagesAndTheLog)
     EXPECT_TRUE(foundation::Settings().DisableReceivingFaxesNotification);
     EXPECT_EQ(screen->ReceiveButton->text().toStdString(), "STOP");
     EXPECT_EQ(screen->ReceiveButton->toolTip().toStdString(), "Stop receiving faxes");
-    EXPECT_EQ(screen->mnuReceive->text().toStdString(), "Stop Receiving Faxes");
+    EXPECT_EQ(screen->mnuReceive->text().remove('&').toStdString(), "Stop Receiving Faxes");
 
     WaitForCalls(*line, 2);
     for (const std::string& r : line->Results())
@@ -230,7 +242,7 @@ TEST_F(ReceiveMode, TwoCallsInARowBecomeTwoRowsWithTheirPagesAndTheLog)
     EXPECT_FALSE(screen->ReceiveModeOn);
     EXPECT_EQ(screen->ReceiveButton->text().toStdString(), "Receive");
     EXPECT_EQ(screen->ReceiveButton->toolTip().toStdString(), "Start receiving faxes");
-    EXPECT_EQ(screen->mnuReceive->text().toStdString(), "Receive Faxes");
+    EXPECT_EQ(screen->mnuReceive->text().remove('&').toStdString(), "Receive Faxes");
 
     const std::vector<RecRow> rows = Rows();
     ASSERT_EQ(rows.size(), 2u);
@@ -321,11 +333,7 @@ TEST_F(ReceiveMode, AFaxWhoseRowCannotBeWrittenIsKeptAndTheUserIsTold)
         GTEST_SKIP() << "no way to make a table refuse writes here";
     std::string caption, text;
     ModalDriver driver;
-    driver.Then([&](QWidget* w) {
-        caption = w->windowTitle().toStdString();
-        text = static_cast<TShowErrorForm*>(w)->Memo1->toPlainText().toStdString();
-        static_cast<QDialog*>(w)->done(1);
-    });
+    ReadNextErrorWindow(driver, caption, text);
     WaitForCalls(*line, 1);
     EXPECT_TRUE(Until([&] { return !caption.empty(); }, 10000));
     frozen.reset();
@@ -339,6 +347,95 @@ TEST_F(ReceiveMode, AFaxWhoseRowCannotBeWrittenIsKeptAndTheUserIsTold)
     EXPECT_TRUE(screen->ReceiveModeOn);
     screen->ReceiveButtonClick();
 }
+
+// A call comes in while RECEIVE has no numbered name left (FAX0001.APF to FAX9999.APF and
+// NONAME.APF exist), or takes no new file at all.
+struct StoreCase {
+    const char* name;
+    bool numbersTaken;   // FAX0001.APF .. FAX9999.APF and NONAME.APF are there
+    bool folderClosed;   // RECEIVE takes no new file
+    const char* stored;  // the file the fax is kept in; "" when it cannot be kept
+};
+
+void PrintTo(const StoreCase& c, std::ostream* os) { *os << c.name; }
+
+class ReceiveModeStoring : public ReceiveMode, public ::testing::WithParamInterface<StoreCase> {};
+
+TEST_P(ReceiveModeStoring, AFaxIsKeptUnderAFreeNameOrTheUserIsToldItCouldNotBe)
+{
+    const StoreCase& c = GetParam();
+    LastReceiveErrorCode = -1;
+    TempDir dir;
+    const std::vector<Bitmap> sent = WritePages(dir);
+    auto line = Line::Start(dir.Path(), {"call", "--tx-file", dir.File("tx.tif"), "--ident", "FAR END", "--fast"});
+    ASSERT_TRUE(line);
+    StartReceiving(line->Port('A'));
+    ASSERT_TRUE(screen->ReceiveModeOn) << Log();
+    const std::string folder = foundation::GetReceiveFolder();
+    std::vector<std::string> before;
+    if (c.numbersTaken) {
+        for (int n = 1; n <= 9999; ++n) {
+            char name[16];
+            std::snprintf(name, sizeof name, "FAX%04d.APF", n);
+            std::ofstream(folder + name) << "earlier fax";
+        }
+        std::ofstream(folder + "NONAME.APF") << "earlier fax";
+        before = ReceivedFiles();
+    }
+    std::optional<ClosedFolder> closed;
+    if (c.folderClosed) {
+        closed.emplace(folder);
+        if (!closed->Holds()) {
+            closed.reset();
+            screen->ReceiveButtonClick();
+            GTEST_SKIP() << "no way to close a folder to this user here";
+        }
+    }
+    std::string caption, text;
+    ModalDriver driver;
+    ReadNextErrorWindow(driver, caption, text);
+    WaitForCalls(*line, 1);
+    const bool told = Until([&] { return !caption.empty(); }, 3000);
+    closed.reset();
+    EXPECT_TRUE(screen->ReceiveModeOn) << "receive mode goes on for the next call";
+    screen->ReceiveButtonClick();
+    const std::string log = Log();
+    EXPECT_EQ(log.find(comms::ErrorCodeToText(comms::ecNoFilename)), std::string::npos) << log;
+    const std::vector<RecRow> rows = Rows();
+    if (*c.stored) {
+        EXPECT_EQ(line->Results()[0].rfind("RESULT 0 ", 0), 0u) << line->Output();
+        EXPECT_FALSE(told) << caption << ": " << text;
+        ASSERT_EQ(rows.size(), 1u) << log;
+        EXPECT_EQ(rows[0].file, c.stored);
+        EXPECT_EQ(rows[0].pages, 2);
+        const std::vector<Bitmap> got = FaxFilePages(folder + c.stored);
+        ASSERT_EQ(got.size(), sent.size());
+        for (size_t i = 0; i < sent.size(); ++i)
+            EXPECT_TRUE(TrimWhiteRows(got[i]) == TrimWhiteRows(sent[i])) << "page " << i + 1;
+        // Every earlier fax is as it was.
+        for (const char* earlier : {"FAX0001.APF", "FAX9999.APF", "NONAME.APF"})
+            EXPECT_EQ(foundation::test::ReadFile(folder + earlier), "earlier fax") << earlier;
+        std::vector<std::string> after = ReceivedFiles();
+        after.erase(std::remove(after.begin(), after.end(), c.stored), after.end());
+        EXPECT_EQ(after, before);
+        return;
+    }
+    EXPECT_TRUE(rows.empty());
+    EXPECT_TRUE(ReceivedFiles().empty());
+    ASSERT_TRUE(told) << "nothing on the screen\n" << log;
+    EXPECT_EQ(caption, "Failed To Receive Incoming Fax");
+    const std::string place = platform::ResolvePath(folder);
+    EXPECT_EQ(text.rfind("Tarvel failed to receive an incoming fax: it could not be stored in the folder " + place, 0),
+              0u)
+        << text;
+    EXPECT_NE(log.find("Receive Failed: the incoming fax could not be stored in " + place), std::string::npos) << log;
+    EXPECT_NE(LastReceiveErrorCode, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ReceiveModeStoring,
+                         ::testing::Values(StoreCase{"EveryNumberTaken", true, false, "NONAME1.APF"},
+                                           StoreCase{"FolderTakesNoFile", false, true, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReceiveMode, TheNoticeShowsWhileWaitingAndGoesWhenACallIsAnswered)
 {

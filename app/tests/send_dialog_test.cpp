@@ -2,8 +2,11 @@
 // spandsp's fax terminal on the test bed's Class 1 modem, with the row updated afterwards.
 #include "app/error_display_form.h"
 
+#include <QMenu>
 #include <QPlainTextEdit>
 #include "app/send_fax_form.h"
+#include "comms/base/error_codes.h"
+#include "comms/base/exceptions.h"
 #include "foundation/gui/assist_hint_button.h"
 #include "fax_pages.h"
 #include "efax_pair.h"
@@ -104,18 +107,6 @@ TEST(SendDialogRules, ModemInitGetsATOnlyWhenItHasNone)
 class SendDialog : public MainScreenFixture {
 protected:
     void SetUp() override { SetErrorWindowTimeoutForTest(300); }
-    // The modem settings, after the start has read ZN.INI.
-    void ConfigureModem()
-    {
-        auto& s = foundation::Settings();
-        s.PortNotConfigured = false;
-        s.ComPort = 6; // COM7
-        s.FaxClass = 1;
-        s.MaximumBPS = 14400;
-        s.DialAttempts = 1;
-        s.Name = "Ann Sender";
-        s.Fax = "+1 555 0199";
-    }
     void TearDown() override
     {
         SetErrorWindowTimeoutForTest(0);
@@ -162,6 +153,15 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::vector<Bitmap> Pages(const std::string& apf) { return FaxFilePages(apf); }
+    // Clicks Close in the send dialog once its call is over and the failure window was answered.
+    void CloseOnceTheCallIsOver(QTimer& closer, TSendFaxForm*& sending)
+    {
+        QObject::connect(&closer, &QTimer::timeout, [this, &sending] {
+            if (sending && !sending->Busy && modal_.Seen().size() >= 2 && QApplication::activeModalWidget() == sending)
+                QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
+        });
+        closer.start(50);
+    }
     ModalDriver modal_;
 };
 
@@ -588,11 +588,7 @@ TEST_P(SendDialogCancel, EndsTheRingingCallAtOnceAndRecordsIt)
     user.start(20);
     modal_.Then([](QWidget* w) { static_cast<QDialog*>(w)->done(1); }); // the failure window: OK
     QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (sending && !sending->Busy && modal_.Seen().size() >= 2 && QApplication::activeModalWidget() == sending)
-            QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
-    });
-    closer.start(50);
+    CloseOnceTheCallIsOver(closer, sending);
     screen->SendButtonClick();
 
     EXPECT_TRUE(statusShown);
@@ -619,6 +615,94 @@ INSTANTIATE_TEST_SUITE_P(Ways, SendDialogCancel,
                                            CancelCase{"WindowClose", CancelBy::WindowClose}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Cancel while a page is on the line, with the modem set up to hang up when DTR drops (&D2, the
+// factory setting) or to ignore DTR (&D0): the call ends at both ends, and by the time the dialog
+// shows that it ended the port and its lock files are free. Dropping DTR ends it within a second
+// or two; a modem that ignores DTR is left by the escape sequence, guard times and all.
+struct MidPageCancelCase {
+    const char* name;
+    const char* initString;
+    bool byDtr; // the modem hangs up on DTR
+};
+
+class SendDialogCancelMidPage : public SendDialog, public ::testing::WithParamInterface<MidPageCancelCase> {
+protected:
+    // The end of the test bed's trace: the cancel and the hang-up.
+    static std::string TraceTail(const Line& line)
+    {
+        const std::string trace = line.Errors();
+        return trace.substr(trace.size() > 4000 ? trace.size() - 4000 : 0);
+    }
+};
+
+TEST_P(SendDialogCancelMidPage, EndsTheCallAndFreesThePortBeforeTheDialogSaysSo)
+{
+    const MidPageCancelCase& c = GetParam();
+    TempDir dir;
+    auto line = Line::Start(dir.Path(), {"answer", "--fast", "--trace", "--rx-file", dir.File("rx.tif")});
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(StartWithOneFax(line->Port('A'), "FAX00033.APF", "Cancelled mid-page", 140));
+    foundation::Settings().InitString = c.initString;
+
+    TSendFaxForm* sending = nullptr;
+    bool cancelled = false, ended = false, freeWhenEnded = false, freeWhenShown = false;
+    qint64 endedAfterMs = -1;
+    modal_.Then([&](QWidget* w) {
+        sending = static_cast<TSendFaxForm*>(w);
+        QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
+    });
+    modal_.Then([&](QWidget* w) { // the failure window: the call is over
+        freeWhenShown = !sending->FxComPort1.Open() && foundation::test::LockFilesOf(::getpid()) == 0;
+        static_cast<QDialog*>(w)->done(1);
+    });
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (!sending || cancelled)
+            return;
+        comms::TFxSendFax& fax = sending->FxSendFax1;
+        // The first page on its way: its bytes go to the modem.
+        if (!sending->Busy || sending->Preparing() || fax.GetProgressCode() != comms::fsSendingPage
+            || fax.GetCurrentPage() != 1 || fax.GetBytesTransferred() <= 0)
+            return;
+        cancelled = true;
+        user.stop();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(sending->FxFaxStatus1.Form()->fsCancel, Qt::LeftButton);
+        ended = WaitFor([&] { return !fax.Busy(); }, 15000);
+        endedAfterMs = clock.elapsed();
+        freeWhenEnded = !sending->FxComPort1.Open() && foundation::test::LockFilesOf(::getpid()) == 0;
+        if (!ended)
+            fax.CancelFax(); // the test's own way out
+    });
+    user.start(5);
+    QTimer closer;
+    CloseOnceTheCallIsOver(closer, sending);
+    screen->SendButtonClick();
+
+    ASSERT_TRUE(cancelled) << "the page never went out\n" << Log();
+    EXPECT_TRUE(ended) << "the call went on after the user ended it";
+    if (c.byDtr)
+        EXPECT_LT(endedAfterMs, 2000) << "the call took that long to end\n" << TraceTail(*line);
+    EXPECT_TRUE(freeWhenEnded);
+    EXPECT_TRUE(freeWhenShown);
+    EXPECT_EQ(modal_.Seen(), (std::vector<std::string>{"SendFaxForm", "TShowErrorForm"}));
+    // The far end's call ended too, in the middle of the first page.
+    EXPECT_TRUE(WaitFor([&] { return !line->Results().empty(); }, 10000)) << line->Output();
+    ASSERT_FALSE(line->Results().empty());
+    EXPECT_EQ(line->Results().front().rfind("RESULT 0 ", 0), std::string::npos) << line->Results().front();
+    EXPECT_NE(line->Results().front().find(" pages_rx=0 "), std::string::npos) << line->Results().front();
+    EXPECT_EQ(line->Errors().find("A DTR dropped (&D2)") != std::string::npos, c.byDtr) << TraceTail(*line);
+    ASSERT_TRUE(GoToSubject("Cancelled mid-page"));
+    EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modems, SendDialogCancelMidPage,
+                         ::testing::Values(MidPageCancelCase{"FactorySettings", "AT&F&C1&D2&K3S7=90", true},
+                                           MidPageCancelCase{"NoDtrSetting", "ATS7=90", true},
+                                           MidPageCancelCase{"DtrIgnored", "AT&F&C1&D0S7=90", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace zn::app::test
 
@@ -634,71 +718,91 @@ struct VanishCase {
                           // the line still carries the page)
 };
 
-class SendDialogModemGone : public SendDialog, public ::testing::WithParamInterface<VanishCase> {};
+class SendDialogModemGone : public SendDialog, public ::testing::WithParamInterface<VanishCase> {
+protected:
+    // What the user met of a send whose modem went away at the case's moment.
+    struct Gone {
+        bool pulled = false;        // the modem went during the call
+        qint64 noticedAfterMs = -1; // from then to the error window
+        std::string caption, text;  // of the error window
+    };
+    Gone SendWhileTheModemGoes(TempDir& dir)
+    {
+        const VanishCase& c = GetParam();
+        std::string device;
+        if (c.faxClass == 1) {
+            line_ = Line::Start(dir.Path(), {"pair"}); // modem B is never answered
+            if (line_)
+                device = line_->Port('A');
+        } else {
+            sim_ = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{});
+            device = sim_->Device();
+        }
+        Gone gone;
+        if (device.empty() || !StartWithOneFax(device, "FAX00032.APF", "Unplugged", 140)) {
+            ADD_FAILURE() << "no modem for the send";
+            return gone;
+        }
+        foundation::Settings().FaxClass = c.faxClass;
+        foundation::Settings().DialAttempts = 3;
+        ChildProcess& modem = line_ ? line_->Process() : sim_->Process();
+
+        TSendFaxForm* sending = nullptr;
+        QElapsedTimer sinceGone;
+        modal_.Then([&](QWidget* w) {
+            sending = static_cast<TSendFaxForm*>(w);
+            QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
+        });
+        modal_.Then([&](QWidget* w) {
+            gone.noticedAfterMs = sinceGone.elapsed();
+            auto* form = static_cast<TShowErrorForm*>(w);
+            gone.caption = form->windowTitle().toStdString();
+            gone.text = form->Memo1->toPlainText().toStdString();
+            if (const char* shots = std::getenv("ZN_SHOT_DIR"))
+                form->grab().save(QString("%1/modem_gone_%2.png").arg(shots, GetParam().name));
+            form->BitBtn1->click();
+        });
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (!sending)
+                return;
+            // The attempt is over (or never reached the moment to pull the plug): the dialog closes.
+            if (!sending->Busy && QApplication::activeModalWidget() == sending
+                && (!sinceGone.isValid() || modal_.Done())) {
+                QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
+                return;
+            }
+            if (!sinceGone.isValid()) {
+                if (sending->Busy && !sending->Preparing() && sending->FxSendFax1.GetProgressCode() >= c.killFrom
+                    && sending->FxSendFax1.GetProgressCode() <= c.killTo) {
+                    ::kill(modem.Pid(), SIGKILL);
+                    modem.Wait(std::chrono::seconds(10));
+                    sinceGone.start();
+                }
+                return;
+            }
+            if (sending->Busy && sinceGone.elapsed() > 20000)
+                sending->FxSendFax1.CancelFax(); // the test's own way out
+        });
+        user.start(20);
+        screen->SendButtonClick();
+        gone.pulled = sinceGone.isValid();
+        return gone;
+    }
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<comms::test::Class2SimProcess> sim_;
+};
 
 TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
 {
     TempDir dir;
     const VanishCase& c = GetParam();
-    std::unique_ptr<Line> line;
-    std::unique_ptr<comms::test::Class2SimProcess> sim;
-    std::string device;
-    if (c.faxClass == 1) {
-        line = Line::Start(dir.Path(), {"pair"}); // modem B is never answered
-        ASSERT_TRUE(line);
-        device = line->Port('A');
-    } else {
-        sim = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{});
-        device = sim->Device();
-    }
-    ASSERT_FALSE(device.empty());
-    ASSERT_TRUE(StartWithOneFax(device, "FAX00032.APF", "Unplugged", 140));
-    foundation::Settings().FaxClass = c.faxClass;
-    foundation::Settings().DialAttempts = 3;
-    ChildProcess& modem = line ? line->Process() : sim->Process();
+    const Gone gone = SendWhileTheModemGoes(dir);
+    const std::string& caption = gone.caption;
+    const std::string& text = gone.text;
+    const qint64 noticedAfterMs = gone.noticedAfterMs;
 
-    TSendFaxForm* sending = nullptr;
-    QElapsedTimer sinceGone;
-    qint64 noticedAfterMs = -1;
-    std::string caption, text;
-    modal_.Then([&](QWidget* w) {
-        sending = static_cast<TSendFaxForm*>(w);
-        QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
-    });
-    modal_.Then([&](QWidget* w) {
-        noticedAfterMs = sinceGone.elapsed();
-        auto* form = static_cast<TShowErrorForm*>(w);
-        caption = form->windowTitle().toStdString();
-        text = form->Memo1->toPlainText().toStdString();
-        if (const char* shots = std::getenv("ZN_SHOT_DIR"))
-            form->grab().save(QString("%1/modem_gone_%2.png").arg(shots, GetParam().name));
-        form->BitBtn1->click();
-    });
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, [&] {
-        if (!sending)
-            return;
-        // The attempt is over (or never reached the moment to pull the plug): the dialog closes.
-        if (!sending->Busy && QApplication::activeModalWidget() == sending && (!sinceGone.isValid() || modal_.Done())) {
-            QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
-            return;
-        }
-        if (!sinceGone.isValid()) {
-            if (sending->Busy && !sending->Preparing() && sending->FxSendFax1.GetProgressCode() >= c.killFrom
-                && sending->FxSendFax1.GetProgressCode() <= c.killTo) {
-                ::kill(modem.Pid(), SIGKILL);
-                modem.Wait(std::chrono::seconds(10));
-                sinceGone.start();
-            }
-            return;
-        }
-        if (sending->Busy && sinceGone.elapsed() > 20000)
-            sending->FxSendFax1.CancelFax(); // the test's own way out
-    });
-    user.start(20);
-    screen->SendButtonClick();
-
-    ASSERT_TRUE(sinceGone.isValid()) << "the call never reached status " << c.killFrom << "\n" << Log();
+    ASSERT_TRUE(gone.pulled) << "the call never reached status " << c.killFrom << "\n" << Log();
     EXPECT_EQ(caption, "Modem Not Found");
     EXPECT_GE(noticedAfterMs, 0);
     EXPECT_LT(noticedAfterMs, 5000);
@@ -708,10 +812,58 @@ TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
                   + " can no longer be found: it was unplugged or switched off.\n\nThe fax was not sent. When the "
                     "modem is back, click Send Fax Now to send it.");
     EXPECT_NE(Log().find("The modem " + place + " is gone\r\n"), std::string::npos) << Log();
+    // The log's result says what ended the call: not the cancel the watch used to end it.
+    EXPECT_NE(Log().find("Result: The modem " + place + " is gone\r\n"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("Result: " + comms::ErrorCodeToText(comms::ecCancelRequested)), std::string::npos) << Log();
     ASSERT_TRUE(GoToSubject("Unplugged"));
     EXPECT_EQ(screen->FaxTable.FieldByName("LASTRESULT").AsString(), "The modem " + place + " is gone");
     EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());
     EXPECT_EQ(foundation::test::LockFilesOf(::getpid()), 0);
+}
+
+// After a send that ended "Modem Not Found", with a modem on the port again, the Receive button,
+// the menu command Fax > Receive Faxes and its key Ctrl+R each start receive mode and stop it.
+TEST_P(SendDialogModemGone, AfterwardsTheButtonTheMenuAndItsKeyEachStartAndStopReceiving)
+{
+    TempDir dir;
+    const Gone gone = SendWhileTheModemGoes(dir);
+    ASSERT_TRUE(gone.pulled) << Log();
+    ASSERT_EQ(gone.caption, "Modem Not Found");
+    auto back = Line::Start(dir.Path(), {"pair"});
+    ASSERT_TRUE(back);
+    ::setenv("ZN_COM7", back->Port('A').c_str(), 1);
+    foundation::Settings().FaxClassReceive = 1;
+    foundation::Settings().DisableReceivingFaxesNotification = true;
+    TMainScreen* main = screen.get();
+    const auto activate = [main] {
+        main->activateWindow();
+        QApplication::setActiveWindow(main);
+        QApplication::processEvents();
+    };
+    const auto chooseFromMenu = [main, activate] {
+        activate();
+        QTest::keyClick(main, Qt::Key_F, Qt::AltModifier);
+        QApplication::processEvents();
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "Alt+F opened no menu";
+        QTest::keyClick(menu, Qt::Key_R);
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> ways = {
+        {"the Receive button", [main] { QTest::mouseClick(main->ReceiveButton, Qt::LeftButton); }},
+        {"Ctrl+R", [main, activate] {
+             activate();
+             QTest::keyClick(main, Qt::Key_R, Qt::ControlModifier);
+         }},
+        {"Fax > Receive Faxes", chooseFromMenu},
+    };
+    for (const auto& [name, use] : ways) {
+        use();
+        EXPECT_TRUE(WaitFor([main] { return main->ReceiveModeOn; }, 20000))
+            << name << " did not start receiving\n"
+            << foundation::test::ReadFile(foundation::GetProgramFolder() + "Lastrec.log");
+        use();
+        EXPECT_TRUE(WaitFor([main] { return !main->ReceiveModeOn; }, 20000)) << name << " did not stop receiving";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, SendDialogModemGone,

@@ -1,6 +1,7 @@
 #include "fax_modem_commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -334,8 +335,55 @@ void FaxModemCommands::HangupByDtr()
     DelayMs(500);
 }
 
+bool FaxModemCommands::ModemHangsUpOnDtr() const
+{
+    // The set-up commands in the order the modem got them: the last &D counts. &D2 (hang up) and
+    // &D3 (hang up and reset) end the call on DTR, as does the factory setting (&F, and a modem
+    // told nothing); &D0 ignores DTR and &D1 only returns to command state ("&D" alone is &D0).
+    bool hangsUp = true;
+    for (const std::string* text : {&modem.defaultInit, &modem.ModemInit}) {
+        for (size_t i = 0; i + 1 < text->size(); ++i) {
+            if ((*text)[i] != '&')
+                continue;
+            char what = char(std::toupper(static_cast<unsigned char>((*text)[i + 1])));
+            if (what == 'F')
+                hangsUp = true;
+            else if (what == 'D')
+                hangsUp = i + 2 < text->size() && ((*text)[i + 2] == '2' || (*text)[i + 2] == '3');
+        }
+    }
+    return hangsUp;
+}
+
+bool FaxModemCommands::HangupByDtrConfirmed()
+{
+    // A modem needs DTR low for some tens of milliseconds before it takes it as a hang-up; its
+    // carrier going says it did. One that keeps its carrier this long did not hang up.
+    constexpr int64_t kDtrLowMinMs = 250;
+    constexpr int64_t kDtrLowMaxMs = 500;
+    Port().DiscardOutput();
+    Port().DiscardInput();
+    if (Port().SetDtrLine(false) != 0)
+        return false; // DTR is under flow control: not ours to drop
+    Port().SetModemLines(false, false); // RTS too, unless it is under flow control
+    const int64_t dropped = NowMs();
+    while (NowMs() - dropped < kDtrLowMaxMs && (NowMs() - dropped < kDtrLowMinMs || Port().ReadCarrier()))
+        DelayMs(20);
+    const bool hungUp = !Port().ReadCarrier();
+    Port().SetModemLines(true, true);
+    DelayMs(100); // what the modem says as it hangs up ("NO CARRIER", "OK")
+    DrainInput();
+    return hungUp;
+}
+
 void FaxModemCommands::SendSideHangup(bool inDataMode)
 {
+    if (Port().ReadCarrier() && ModemHangsUpOnDtr()) {
+        // Dropping DTR ends the call at once; the escape sequence's guard times cost seconds.
+        if (HangupByDtrConfirmed())
+            return;
+        inDataMode = true; // the modem ignored DTR: it may still take page data
+    }
     if (inDataMode) {
         // Page data or TCF still flows to the modem: drop what is queued and end the data, so
         // that the modem takes the next line as a command again.

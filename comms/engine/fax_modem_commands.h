@@ -130,6 +130,10 @@ public:
 
     void BaudSwitch(bool toInit);
     void HangupByDtr();
+    // Whether the modem hangs up when DTR drops, as its set-up commands left it.
+    bool ModemHangsUpOnDtr() const;
+    // Drops DTR until the carrier goes (bounded) and raises it again: true when the carrier went.
+    bool HangupByDtrConfirmed();
     void SendSideHangup(bool inDataMode);
     void ReceiveSideHangup();
     void DrainInput();

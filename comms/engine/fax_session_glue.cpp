@@ -18,14 +18,19 @@ std::string Upper(std::string text)
         c = char(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
+
+std::string WithSeparator(std::string dir)
+{
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
+        dir += '/';
+    return dir;
+}
 } // namespace
 
 std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir, const std::string& ext,
                             int month, int day)
 {
-    std::string dir = destinationDir;
-    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
-        dir += '/';
+    const std::string dir = WithSeparator(destinationDir);
     std::string stem = "FAX";
     if (mode == "MMDD") {
         char md[8];
@@ -47,12 +52,18 @@ std::string ReceiveFileName(const std::string& mode, const std::string& destinat
         if (isFree(name))
             return dir + name;
     }
-    // Every number is in use: NONAME.APF, and never over an earlier one of them.
+    return NonameReceiveFileName(dir);
+}
+
+std::string NonameReceiveFileName(const std::string& folder)
+{
+    const std::string dir = WithSeparator(folder);
+    std::set<std::string> taken;
     for (const auto& name : zn::platform::ListFolderCI(dir, "NONAME*.APF"))
         taken.insert(Upper(name));
     for (int n = 0;; ++n) {
         const std::string name = n == 0 ? "NONAME.APF" : "NONAME" + std::to_string(n) + ".APF";
-        if (isFree(name))
+        if (!taken.count(name) && !zn::platform::HasLiveTemporary(dir + name))
             return dir + name;
     }
 }

@@ -296,6 +296,9 @@ protected:
 // NONAME2.APF, ...; an earlier fax is never overwritten.
 std::string ReceiveFileName(const std::string& mode, const std::string& destinationDir, const std::string& ext,
                             int month = 0, int day = 0);
+// The name a received fax gets in the folder when every numbered name is taken: NONAME.APF, else
+// the first free NONAME1.APF, NONAME2.APF, ... (a name being received under is taken too).
+std::string NonameReceiveFileName(const std::string& folder);
 
 struct HeaderValues {
     std::string date, time, stationId, sender, recipient, title;

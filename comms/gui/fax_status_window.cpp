@@ -12,6 +12,7 @@
 
 #include "comms/gui/fax_meter.h"
 #include "faxdoc/enh_text_reader.h"
+#include "platform/user_clicks.h"
 
 namespace zn::comms {
 
@@ -134,6 +135,14 @@ void TStandardFaxDisplay::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
+void TStandardFaxDisplay::StartSession()
+{
+    // A session that ended without its closing status (a dropped line, a cancel) left the clock
+    // running: the next one counts from its own start.
+    clockRunning_ = false;
+    countdownRunning_ = false;
+}
+
 void TStandardFaxDisplay::reject()
 {
     if (Fax && Fax->Busy()) {
@@ -248,8 +257,17 @@ void TFxFaxStatus::DestroyDisplay()
 
 void TFxFaxStatus::SetOwnerWindow(QWidget* owner)
 {
-    if (form_)
-        form_->setParent(owner, form_->windowFlags() | Qt::Dialog);
+    if (!form_)
+        return;
+    // Window managers keep a modal window above the other windows that belong to it and raise it
+    // over them whenever it or a window it blocks is clicked: the status window of a modal dialog
+    // is in the layer above the ordinary windows, and goes back on top after each click.
+    form_->setParent(owner, form_->windowFlags() | Qt::Dialog | Qt::WindowStaysOnTopHint);
+    TStandardFaxDisplay* form = form_.get();
+    platform::WatchUserClicks(form, [form] {
+        if (form->isVisible())
+            form->raise();
+    });
 }
 
 void TFxFaxStatus::UpdateDisplay(bool first, bool last)
@@ -258,6 +276,7 @@ void TFxFaxStatus::UpdateDisplay(bool first, bool last)
         return;
     if (first) {
         form_->Fax = Fax();
+        form_->StartSession();
         form_->show();
     }
     if (last) {

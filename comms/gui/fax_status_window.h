@@ -22,6 +22,8 @@ public:
     TFxCustomAbstractFax* Fax = nullptr;
     // Fills every field from the fax component.
     void UpdateValues();
+    // A new session of the component: the elapsed time and the redial countdown start again.
+    void StartSession();
 
     TPosition FormPosition() const override { return position_; }
     void SetFormPosition(TPosition p) override { position_ = p; }
@@ -84,8 +86,8 @@ public:
 
     void UpdateDisplay(bool first, bool last) override;
     TStandardFaxDisplay* Form() const { return form_.get(); }
-    // The window that runs the session: the form is one of its windows, shown above it, and stays
-    // usable while that window is modal.
+    // The window that runs the session: the form is one of its windows, shown above it whatever
+    // the user clicks, and stays usable while that window is modal.
     void SetOwnerWindow(QWidget* owner);
 
 protected:

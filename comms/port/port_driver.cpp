@@ -3,6 +3,7 @@
 #include "comms/port/port_driver.h"
 
 #include "comms/port/port_names.h"
+#include "platform/end_removals.h"
 #include "platform/io_error.h"
 
 #include <asm/ioctls.h>
@@ -342,8 +343,10 @@ bool UucpLock::Acquire(const std::string& devicePath)
             Release();
             return false;
         }
-        if (ReadLockPid(path) == long(::getpid()))
+        if (ReadLockPid(path) == long(::getpid())) {
             paths_.push_back(path);
+            endSlots_.push_back(platform::RemoveAtEnd(path));
+        }
     }
     return true;
 }
@@ -377,7 +380,10 @@ void UucpLock::Release()
     for (const std::string& path : paths_)
         if (ReadLockPid(path) == long(::getpid()))
             ::unlink(path.c_str());
+    for (int& slot : endSlots_)
+        platform::KeepAtEnd(slot);
     paths_.clear();
+    endSlots_.clear();
 }
 
 // ---------------------------------------------------------------- driver
@@ -418,6 +424,7 @@ bool TFxWin32Dispatcher::PrepareDevice()
         lastCounts_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
     hungUp_ = false;
     hangUpReported_ = false;
+    dtrDropped_ = false;
     lastLines_ = GetModemLines();
     // Start the shadow from what the device holds.
     shadow_ = TComState{};
@@ -485,10 +492,18 @@ int TFxWin32Dispatcher::EscapeComFunction(int function)
     int bits = 0;
     switch (function) {
     case EscSetDtr:
+        if (!modemIoctls_) {
+            SetDtrBySpeed(true);
+            break;
+        }
         bits = TIOCM_DTR;
         ::ioctl(fd_, TIOCMBIS, &bits);
         break;
     case EscClrDtr:
+        if (!modemIoctls_) {
+            SetDtrBySpeed(false);
+            break;
+        }
         bits = TIOCM_DTR;
         ::ioctl(fd_, TIOCMBIC, &bits);
         break;
@@ -505,6 +520,26 @@ int TFxWin32Dispatcher::EscapeComFunction(int function)
     default: break;
     }
     return 0;
+}
+
+void TFxWin32Dispatcher::SetDtrBySpeed(bool on)
+{
+    struct termios2 t;
+    if (::ioctl(fd_, TCGETS2, &t) != 0)
+        return;
+    const tcflag_t speedBits = CBAUD | CBAUD << IBSHIFT;
+    if (!on && !dtrDropped_) {
+        speedBeforeDrop_ = {t.c_cflag & speedBits, t.c_ispeed, t.c_ospeed};
+        t.c_cflag &= ~speedBits; // B0
+        t.c_ispeed = t.c_ospeed = 0;
+        dtrDropped_ = ::ioctl(fd_, TCSETS2, &t) == 0;
+    } else if (on && dtrDropped_) {
+        t.c_cflag = (t.c_cflag & ~speedBits) | speedBeforeDrop_.bits;
+        t.c_ispeed = speedBeforeDrop_.in;
+        t.c_ospeed = speedBeforeDrop_.out;
+        ::ioctl(fd_, TCSETS2, &t);
+        dtrDropped_ = false;
+    }
 }
 
 int TFxWin32Dispatcher::FlushCom(int which)
@@ -546,7 +581,7 @@ int TFxWin32Dispatcher::GetComState(TComState& state)
     struct termios2 t;
     if (fd_ == NoHandle || ::ioctl(fd_, TCGETS2, &t) != 0)
         return -1;
-    state.baud = t.c_ospeed;
+    state.baud = dtrDropped_ ? speedBeforeDrop_.out : t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
     case CS5: state.byteSize = 5; break;
     case CS6: state.byteSize = 6; break;
@@ -617,6 +652,7 @@ int TFxWin32Dispatcher::SetComState(const TComState& state)
     t.c_cc[VSTOP] = state.xoffChar;
     if (::ioctl(fd_, TCSETS2, &t) != 0)
         return -platform::ErrnoToIoError(errno);
+    dtrDropped_ = false; // a line speed raises DTR again
     // A pseudo-terminal keeps 8 data bits and no parity whatever it is told: it reads back as set.
     struct termios2 back;
     const tcflag_t framing = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
@@ -661,7 +697,8 @@ uint8_t TFxWin32Dispatcher::GetModemLines()
         return uint8_t((lines & TIOCM_CTS ? MsCts : 0) | (lines & TIOCM_DSR ? MsDsr : 0)
                        | (lines & TIOCM_RI ? MsRing : 0) | (lines & TIOCM_CD ? MsDcd : 0));
     }
-    return uint8_t(MsCts | MsDsr | (emulatedCarrier_ && !hungUp_ ? MsDcd : 0));
+    // No modem lines: a modem hangs up when DTR drops, and its carrier goes with the call.
+    return uint8_t(MsCts | MsDsr | (emulatedCarrier_ && !hungUp_ && !dtrDropped_ ? MsDcd : 0));
 }
 
 void TFxWin32Dispatcher::SampleLines(uint32_t& mask)

@@ -5,10 +5,13 @@
 // handshake, DSR sensitivity, XonLim, XoffLim, RTS toggle), so that read-modify-write of the settings
 // stays consistent. Modem lines and line-error counters have no pollable source: the comm-event
 // thread samples them. On a pseudo-terminal, where those calls fail, CTS and DSR read on and carrier
-// follows the port's carrier setting until the far end hangs up.
+// follows the port's carrier setting until the far end hangs up; while DTR is dropped (by the speed
+// B0, as POSIX hangs up a line) it reads off, as a modem's does once it hung up.
 //
 // Exclusive use: UUCP lock files (/var/lock/LCK..name; stale ones of dead processes are removed)
-// and flock() on the device, so that other programs and a second open see the port as busy.
+// and flock() on the device, so that other programs and a second open see the port as busy. The
+// lock files go with the process however it ends while it runs code of its own (a second SIGTERM,
+// SIGHUP at a logout, a crash: platform/end_removals.h).
 #pragma once
 
 #include "comms/port/dispatcher.h"
@@ -30,8 +33,9 @@ constexpr int ErrorAccessDenied = 5; // the port is held by another program or o
 // name in /dev that leads to it, and its device number (LCK.MMM.mmm, as lockdev writes it). A program
 // that opens the modem by any of those names then finds it locked. The other way round, a port is
 // busy when any lock in the folder guards the same device: by its name in /dev, by the device
-// number, or (for a name that leads to no device, an alias elsewhere) by its holder having the
-// device open. A lock of the same name for another device does not make the port busy.
+// number, or (for a name that leads to no device, an alias elsewhere) by its holder being seen to
+// have the device open (another user's process, whose open files may not be read, is not). A lock
+// whose name leads to another device is that device's, whoever holds it.
 class UucpLock {
 public:
     UucpLock() = default;
@@ -54,6 +58,7 @@ private:
     // another device's lock of the same name, or the folder takes no locks.
     static bool AcquireOne(const std::string& path, dev_t device, bool deviceKnown);
     std::vector<std::string> paths_;
+    std::vector<int> endSlots_; // the lock files go with the process however it ends
 };
 
 class TFxWin32Dispatcher : public TFxBaseDispatcher {
@@ -85,6 +90,9 @@ protected:
     // Puts an open descriptor into raw mode and learns what it supports. False when it is no tty.
     bool PrepareDevice();
     void SampleLines(uint32_t& mask);
+    // DTR on a device without modem-line calls (a pseudo-terminal): dropped as POSIX hangs up a
+    // line, by the speed B0, and raised by giving the speed back.
+    void SetDtrBySpeed(bool on);
     // A read or write result: bytes moved, 0 when the device would block, -1 when it failed.
     int TransferResult(long n);
 
@@ -92,6 +100,10 @@ protected:
     bool modemIoctls_ = false;
     bool countIoctls_ = false;
     bool framingShadowed_ = false; // the device does not keep data bits, parity and stop bits
+    bool dtrDropped_ = false;      // DTR dropped by speed B0; the speed before it is kept here
+    struct {
+        uint32_t bits = 0, in = 0, out = 0;
+    } speedBeforeDrop_;
     uint8_t lastLines_ = 0;
     struct Counts {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "comms/engine/class1_frames.h"
+#include "platform/tests/param_name.h"
 
 using namespace zn::comms;
 
@@ -12,6 +13,16 @@ std::vector<uint8_t> Info(const std::vector<uint8_t>& frame)
 {
     // Address, control, FCF in front; DLE ETX behind.
     return std::vector<uint8_t>(frame.begin() + 3, frame.end() - 2);
+}
+
+// "V27ter_V29_V17" for a set of modulations, as the cases' names say it.
+std::string ModulationsName(uint8_t modulations)
+{
+    std::string name;
+    for (const auto& [bit, text] : {std::pair{modV27ter, "V27ter"}, std::pair{modV29, "V29"}, std::pair{modV17, "V17"}})
+        if (modulations & bit)
+            name += (name.empty() ? "" : "_") + std::string(text);
+    return name;
 }
 
 struct DcsRateCase {
@@ -47,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DcsRateCase{0x20, 14400, modV17, "145", "146"}, DcsRateCase{0x28, 12000, modV17, "121", "122"},
                       DcsRateCase{0x24, 9600, modV17, "97", "98"}, DcsRateCase{0x2C, 7200, modV17, "73", "74"},
                       DcsRateCase{0x04, 9600, modV29, "96", "96"}, DcsRateCase{0x0C, 7200, modV29, "72", "72"},
-                      DcsRateCase{0x08, 4800, modV27ter, "48", "48"}, DcsRateCase{0x00, 2400, modV27ter, "24", "24"}));
+                      DcsRateCase{0x08, 4800, modV27ter, "48", "48"}, DcsRateCase{0x00, 2400, modV27ter, "24", "24"}),
+                         [](const ::testing::TestParamInfo<DcsRateCase>& info) { return ModulationsName(info.param.modulation) + "_" + std::to_string(info.param.bitRate); });
 
 TEST(DcsRate, ReservedFieldIsRefused)
 {
@@ -73,7 +85,8 @@ TEST_P(DisRate, AdvertisesOnlyStandardCombinations)
 
 INSTANTIATE_TEST_SUITE_P(T30, DisRate,
                          ::testing::Values(DisCase{modV27ter, 0x08}, DisCase{modV27ter | modV29, 0x0C},
-                                           DisCase{modV27ter | modV29 | modV17, 0x2C}));
+                                           DisCase{modV27ter | modV29 | modV17, 0x2C}),
+                         [](const ::testing::TestParamInfo<DisCase>& info) { return ModulationsName(info.param.modulations); });
 
 struct ChooseCase {
     const char* modemList;
@@ -105,7 +118,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, Choose,
                                            ChooseCase{kFullModem, modV27ter, 14400, 4800, modV27ter},
                                            ChooseCase{kFullModem, modV27ter | modV29 | modV17, 4800, 4800, modV27ter},
                                            // A DIS offering 9600 to a modem that lists no more than 7200 selects 7200.
-                                           ChooseCase{"24,48,72", modV27ter | modV29, 14400, 7200, modV29}));
+                                           ChooseCase{"24,48,72", modV27ter | modV29, 14400, 7200, modV29}),
+                         [](const ::testing::TestParamInfo<ChooseCase>& info) {
+                             const ChooseCase& c = info.param;
+                             return (c.modemList == kFullModem ? std::string("FullModem") : zn::test::ParamName({"Modem", c.modemList}))
+                                    + "_Offers_" + ModulationsName(c.remote) + "_UpTo" + std::to_string(c.desired);
+                         });
 
 TEST(StepDown, WalksEveryLowerRateTheTwoSidesShare)
 {
@@ -205,6 +223,7 @@ INSTANTIATE_TEST_SUITE_P(Reports, Class2Report,
                                            // Class 2.0: spaces, a resolution bit map, more than one digit.
                                            ReportCase{"3,4, 2,2,0,0,0,7", true, true, 12000, 2, false, 7},
                                            ReportCase{"10,1,0,2,0,2,0,4", true, false, 4800, 0, true, 4},
-                                           ReportCase{"1,5,0,2,0,0,0,0,0", true, true, 14400, 0, false, 0}));
+                                           ReportCase{"1,5,0,2,0,0,0,0,0", true, true, 14400, 0, false, 0}),
+                         [](const ::testing::TestParamInfo<ReportCase>& info) { return zn::test::ParamName({"Report", info.param.text}); });
 
 } // namespace

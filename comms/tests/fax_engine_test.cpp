@@ -17,6 +17,7 @@
 #include "faxdoc/mh_coder.h"
 #include "faxdoc/converter.h"
 #include "faxline_harness.h"
+#include "platform/tests/param_name.h"
 
 using namespace zn::comms;
 
@@ -216,7 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // A far end's identity is its own text: it says neither OK nor ERROR.
                       ReplyCase{"+FCSI: \"BOOK SHOP\"", ModemReply::Report},
                       ReplyCase{"+FTSI:\"ERROR DESK\"", ModemReply::Report}, ReplyCase{"+FPTS:1", ModemReply::Report},
-                      ReplyCase{"+FHNG:0", ModemReply::Report}, ReplyCase{"ATA", ModemReply::Other}));
+                      ReplyCase{"+FHNG:0", ModemReply::Report}, ReplyCase{"ATA", ModemReply::Other}),
+                         [](const ::testing::TestParamInfo<ReplyCase>& info) { return zn::test::ParamName(info.param.line); });
 
 TEST(Collector, ReportDigitIsTheFirstCharacterOfTheValue)
 {
@@ -399,7 +401,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, HeaderTokens,
                                            TokenCase{"$d $t", "2026-12-10 14:30"}, TokenCase{"a $Q b", "a  b"},
                                            TokenCase{"end $", "end "}, TokenCase{"$Pxyz!", "2"},
                                            // A replacement holding "$" is not scanned again.
-                                           TokenCase{"from $I", "from ID$P"}));
+                                           TokenCase{"from $I", "from ID$P"}),
+                         [](const ::testing::TestParamInfo<TokenCase>& info) { return zn::test::ParamName(info.param.line); });
 
 TEST(HeaderTokensWithCover, PageNumbersCountTheCover)
 {
@@ -623,7 +626,8 @@ TEST_P(PackedRows, DecodeToTheStoredPage)
     EXPECT_TRUE(zn::comms::test::TrimWhiteRows(got[0]) == zn::comms::test::TrimWhiteRows(page));
 }
 
-INSTANTIATE_TEST_SUITE_P(MinimumBits, PackedRows, ::testing::Values(0, 8 * 36));
+INSTANTIATE_TEST_SUITE_P(MinimumBits, PackedRows, ::testing::Values(0, 8 * 36),
+                         [](const ::testing::TestParamInfo<int32_t>& info) { return "AtLeast" + std::to_string(info.param) + "Bits"; });
 
 TEST(PackedRowsRefuse, ARowWithoutEol)
 {

@@ -16,6 +16,7 @@
 #include "comms/fax/fax_components.h"
 #include "comms/gui/fax_meter.h"
 #include "comms/gui/fax_status_window.h"
+#include "platform/clock.h"
 #include "apf_test_pages.h"
 #include "class2_sim_process.h"
 #include "comms/fax/fax_component_port.h"
@@ -96,7 +97,12 @@ INSTANTIATE_TEST_SUITE_P(Table, MeterBlocks,
                                            MeterCase{150, 8, 0, 100, 100, 18, true, 2}, // at Max
                                            MeterCase{150, 8, 20, 40, 30, 10, false, 0},
                                            MeterCase{406, 10, 0, 100, 100, 40, true, 2},   // the window's meter
-                                           MeterCase{406, 10, 0, 100, 250, 40, true, 2})); // past Max: clipped
+                                           MeterCase{406, 10, 0, 100, 250, 40, true, 2}),
+                         [](const ::testing::TestParamInfo<MeterCase>& info) {
+                             const MeterCase& c = info.param;
+                             return "Width" + std::to_string(c.width) + "_Step" + std::to_string(c.step) + "_" + std::to_string(c.min)
+                                    + "To" + std::to_string(c.max) + "_At" + std::to_string(c.position);
+                         }); // past Max: clipped
 
 TEST(Meter, PaintsBlocksWithGapsAndFiresOnChangeOnly)
 {
@@ -213,6 +219,33 @@ TEST(StatusWindow, ReceiverHasNoMeterAndCountsDownARedial)
     p.statusCode = 4803;
     sender.Status(p, 1);
     EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsStatusMsg), QString::fromStdString(StatusText(4803)) + "  1:30");
+}
+
+// Each session of the component times itself from its own start, also when the last one ended
+// without its closing status (the line dropped, the user cancelled).
+TEST(StatusWindow, TheElapsedTimeStartsAtZeroForEachSession)
+{
+    App();
+    TFxFaxStatus status;
+    Scripted<TFxSendFax> fax;
+    fax.SetStatusDisplay(&status);
+    TFaxProgress p;
+    p.statusCode = 4841; // the far end named itself: the clock starts
+    fax.Status(p, 1);
+    EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsElapsedTime), "  0:00");
+    zn::platform::SetClockOffsetForTest(188000); // a call of 3:08
+    fax.Status(p);
+    EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsElapsedTime), "  3:08");
+    p.statusCode = 4805; // the line drops: the session ends without its closing status
+    fax.Status(p, 2);
+
+    p.statusCode = 4801;
+    fax.Status(p, 1);
+    EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsElapsedTime), "00:00");
+    p.statusCode = 4841;
+    fax.Status(p);
+    EXPECT_EQ(Field(status, &TStandardFaxDisplay::fsElapsedTime), "  0:00");
+    zn::platform::SetClockOffsetForTest(0);
 }
 
 TEST(StatusWindow, TimeTexts)

@@ -134,7 +134,11 @@ INSTANTIATE_TEST_SUITE_P(Wraps, TimerAcrossWrap,
                          testing::Values(uint64_t{1} << 31, // signed 32-bit milliseconds turn negative (24.8 days)
                                          uint64_t{1} << 32, // 32-bit milliseconds wrap (49.7 days)
                                          (uint64_t{1} << 31) * MsPerTick,   // the tick count turns negative
-                                         (uint64_t{1} << 32) * MsPerTick)); // the tick count wraps
+                                         (uint64_t{1} << 32) * MsPerTick),
+                         ([](const testing::TestParamInfo<uint64_t>& info) {
+                             const char* names[] = {"MillisecondsTurnNegative", "MillisecondsWrap", "TicksTurnNegative", "TicksWrap"};
+                             return std::string(names[info.index]);
+                         })); // the tick count wraps
 
 TEST_F(ClockTest, DelayOfNoTicksReturnsAtOnce)
 {
@@ -242,7 +246,8 @@ TEST_P(InvertBufferLength, InvertsExactlyThatManyBytes)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, InvertBufferLength, testing::Values(0, 4, 5, 6, 7, 9));
+INSTANTIATE_TEST_SUITE_P(Lengths, InvertBufferLength, testing::Values(0, 4, 5, 6, 7, 9),
+                         [](const testing::TestParamInfo<size_t>& info) { return std::to_string(info.param) + "Bytes"; });
 
 struct PathCase {
     std::string (*Fn)(const std::string&);

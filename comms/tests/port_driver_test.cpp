@@ -175,7 +175,12 @@ INSTANTIATE_TEST_SUITE_P(Rates, LineParams,
                                            LineCase{128000, ParityMark, 8, 2, 2},
                                            LineCase{115200, ParitySpace, 8, 1, 1},
                                            LineCase{2400, ParityOdd, 5, 1, 2}, // five data bits: 1.5 stop bits
-                                           LineCase{38400, ParityNone, 8, 0, 1}));
+                                           LineCase{38400, ParityNone, 8, 0, 1}),
+                         [](const ::testing::TestParamInfo<LineCase>& info) {
+                             const LineCase& c = info.param;
+                             return "Baud" + std::to_string(c.baud) + "_" + std::to_string(c.dataBits) + "NOEMS"[c.parity]
+                                    + std::to_string(c.stopBits);
+                         });
 
 TEST(PortDriver, FlowSettingsLinuxLacksSurviveReadModifyWrite)
 {

@@ -142,7 +142,8 @@ TEST_P(LogTimes, PutThePointBeforeTheMilliseconds) { EXPECT_EQ(FormatLogTime(Get
 INSTANTIATE_TEST_SUITE_P(Times, LogTimes,
                          ::testing::Values(TimeCase{0, "0000.000"}, TimeCase{12345, "0012.345"},
                                            TimeCase{9999999, "9999.999"}, TimeCase{10000000, "10000.000"},
-                                           TimeCase{4294967295u, "4294967.295"}));
+                                           TimeCase{4294967295u, "4294967.295"}),
+                         [](const ::testing::TestParamInfo<TimeCase>& info) { return std::to_string(info.param.ms) + "ms"; });
 
 TEST(DispatchLog, TheDumpMatchesTheFixture)
 {

@@ -42,7 +42,11 @@ INSTANTIATE_TEST_SUITE_P(CoverStream, IntegerForms,
                                            TIntegerCase{127, {2, 0x7F}}, TIntegerCase{128, {3, 0x80, 0}},
                                            TIntegerCase{-32768, {3, 0x00, 0x80}},
                                            TIntegerCase{32768, {4, 0x00, 0x80, 0, 0}},
-                                           TIntegerCase{-32769, {4, 0xFF, 0x7F, 0xFF, 0xFF}}));
+                                           TIntegerCase{-32769, {4, 0xFF, 0x7F, 0xFF, 0xFF}}),
+                         [](const ::testing::TestParamInfo<TIntegerCase>& info) {
+                             const int64_t v = info.param.value;
+                             return (v < 0 ? "Minus" : "Plus") + std::to_string(v < 0 ? -v : v);
+                         });
 
 TEST(CoverStream, StringsUpTo255UseTheShortFormLongerOnesTheLong)
 {
@@ -76,7 +80,18 @@ INSTANTIATE_TEST_SUITE_P(CoverStream, CorruptLengths,
                                            TBytes{vaBinary, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3},
                                            TBytes{vaWString, 0x00, 0x00, 0x00, 0x80, 'x', 0},
                                            TBytes{vaUTF8String, 5, 0, 0, 0, 'a'}, TBytes{vaString, 200, 'a'},
-                                           TBytes{vaList, vaInt8}, TBytes{vaInt16, 1}, TBytes{}));
+                                           TBytes{vaList, vaInt8}, TBytes{vaInt16, 1}, TBytes{}),
+                         ([](const ::testing::TestParamInfo<TBytes>& info) {
+                             const TBytes& b = info.param;
+                             const std::pair<uint8_t, const char*> types[] = {
+                                 {vaList, "List"},     {vaInt16, "Int16"},     {vaString, "String"},
+                                 {vaBinary, "Binary"}, {vaLString, "LString"}, {vaWString, "WString"},
+                                 {vaUTF8String, "UTF8String"}};
+                             for (const auto& [type, name] : types)
+                                 if (!b.empty() && b[0] == type)
+                                     return std::string(name);
+                             return std::string(b.empty() ? "NoBytes" : "Other");
+                         }));
 
 TEST(CoverStream, RawBlockLongerThanTheFileIsRefused)
 {

@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "[Fax Message - note: this is for short messages - it will not continue onto a 2nd page]"},
                       TDefaultCase{"TFaxCoverShapes", 25, 25, nullptr}, TDefaultCase{"TFaxCoverLine", 10, 10, nullptr},
                       TDefaultCase{"TFaxImage", 105, 105, nullptr},
-                      TDefaultCase{"TFaxMultiLineLabel", 190, 33, nullptr}));
+                      TDefaultCase{"TFaxMultiLineLabel", 190, 33, nullptr}),
+                         [](const ::testing::TestParamInfo<TDefaultCase>& info) { return std::string(info.param.className); });
 
 TEST(CoverItems, ZoomShowsTheModelScaledAndNeverMovesIt)
 {

@@ -5,6 +5,7 @@
 #include "cover/picture.h"
 #include "cover/wmf_player.h"
 #include "faxdoc/tests/test_support.h"
+#include "platform/tests/param_name.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +106,14 @@ TEST_P(DitherKernels, EqualTheReferenceWrittenFromTheKernelTable)
 INSTANTIATE_TEST_SUITE_P(CoverDither, DitherKernels,
                          ::testing::Values(TKernelCase{dmStucki, &kStuckiTable, 42},
                                            TKernelCase{dmSierra, &kSierraTable, 32},
-                                           TKernelCase{dmBurkes, &kBurkesTable, 32}));
+                                           TKernelCase{dmBurkes, &kBurkesTable, 32}),
+                         [](const ::testing::TestParamInfo<TKernelCase>& info) {
+                             const int mode = info.param.mode;
+                             return mode == dmStucki  ? std::string("Stucki")
+                                    : mode == dmSierra ? std::string("Sierra")
+                                    : mode == dmBurkes ? std::string("Burkes")
+                                                       : "Mode" + std::to_string(mode);
+                         });
 
 TEST(CoverDither, Grey127IsBlackAnd128WhiteWithoutDiffusion)
 {
@@ -172,7 +180,8 @@ TEST_P(JpegParity, DecodeEqualsDjpegByteForByte)
 
 INSTANTIATE_TEST_SUITE_P(CoverJpeg, JpegParity,
                          ::testing::Values("-quality 75", "-progressive", "-grayscale", "-restart 1 -quality 50",
-                                           "-sample 1x1 -optimize"));
+                                           "-sample 1x1 -optimize"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return zn::test::ParamName(info.param); });
 
 TEST(CoverJpeg, TruncatedAndEmptyFilesFail)
 {

@@ -148,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(CoverHandle, HandleZones,
                                            TZoneCase{5, 45, hzBottomLeft, hcSizeNESW},
                                            TZoneCase{52, 2, hzTop, hcSizeNS}, TZoneCase{48, 49, hzBottom, hcSizeNS},
                                            TZoneCase{1, 27, hzLeft, hcSizeWE}, TZoneCase{99, 22, hzRight, hcSizeWE},
-                                           TZoneCase{50, 25, hzMove, hcGrab}, TZoneCase{30, 3, hzMove, hcGrab}));
+                                           TZoneCase{50, 25, hzMove, hcGrab}, TZoneCase{30, 3, hzMove, hcGrab}),
+                         [](const ::testing::TestParamInfo<TZoneCase>& info) { return "At" + std::to_string(info.param.x) + "_" + std::to_string(info.param.y); });
 
 TEST_F(THandleFixture, ArrowKeysMoveOrWithShiftResizeOneItemOnRelease)
 {

@@ -157,9 +157,119 @@ void WorkArea::Report(int percent) const
 
 uint32_t WorkArea::RecordCount()
 {
-    if (table_.Shared())
-        (void)table_.RefreshCount();
+    if (!table_.Shared())
+        return table_.RecordCount();
+    // Appends bump the watched index's counter too: while it stands, the count read stands.
+    uint32_t counter = 0;
+    bool settled = Settled(counter);
+    if (settled && countStamped_ && countStamp_ == counter)
+        return table_.RecordCount();
+    bool read = table_.RefreshCount() == Err::Ok;
+    countStamped_ = settled && read;
+    countStamp_ = counter;
     return table_.RecordCount();
+}
+
+// ---- read-ahead -------------------------------------------------------------------------------
+
+namespace {
+
+// About 64 KB of records: one read serves a few hundred steps and costs little when one is used.
+uint32_t WindowRecords(const DbfTable& table)
+{
+    return static_cast<uint32_t>(std::max(1, (64 << 10) / std::max(1, table.RecordLength())));
+}
+
+} // namespace
+
+CdxFile* WorkArea::Watched()
+{
+    // An index without tags is not written when records change: it tells nothing.
+    if (watched_ >= indexes_.size() || indexes_[watched_]->Tags().empty())
+        return nullptr;
+    return indexes_[watched_].get();
+}
+
+bool WorkArea::Settled(uint32_t& counter)
+{
+    CdxFile* w = Watched();
+    return w && w->Settle(counter) == Err::Ok;
+}
+
+bool WorkArea::WindowHolds(uint32_t recno)
+{
+    if (window_.number == 0 || recno < window_.first || recno - window_.first >= window_.number)
+        return false;
+    if (!table_.Shared())
+        return true;
+    CdxFile* w = Watched();
+    if (w && w->Unchanged() && w->Counter() == window_.counter)
+        return true;
+    window_.number = 0;
+    return false;
+}
+
+Err WorkArea::ReadWindow(uint32_t first, uint32_t last, uint32_t counter)
+{
+    window_.number = 0;
+    if (Err e = FlushAppends(); e != Err::Ok)
+        return e;
+    uint32_t number = last - first + 1;
+    window_.records.resize(size_t(number) * table_.RecordLength());
+    if (Err e = table_.ReadRecords(first, number, window_.records.data()); e != Err::Ok)
+        return e;
+    window_.first = first;
+    window_.number = number;
+    window_.counter = counter;
+    return Err::Ok;
+}
+
+Err WorkArea::ReadAheadFrom(uint32_t recno, int direction, uint32_t count)
+{
+    if (recno < 1 || recno > count || WindowHolds(recno))
+        return Err::Ok;
+    uint32_t counter = 0;
+    if (table_.Shared() && !Settled(counter))
+        return Err::Ok; // record by record
+    uint32_t per = WindowRecords(table_);
+    uint32_t first = direction > 0 ? recno : (recno > per ? recno - per + 1 : 1);
+    uint32_t last = direction > 0 ? std::min(count, recno + (per - 1)) : recno;
+    return first < last ? ReadWindow(first, last, counter) : Err::Ok;
+}
+
+Err WorkArea::ReadAheadAlongLeaf(uint32_t recno, bool forward, uint32_t count)
+{
+    if (WindowHolds(recno))
+        return Err::Ok;
+    uint32_t counter = 0;
+    if (table_.Shared() && !Settled(counter))
+        return Err::Ok;
+    // The span of the records the leaf names next, while it stays within a window: keys that follow
+    // the record order (or run against it, or repeat over neighbouring records) fall in one read;
+    // scattered ones are read one by one.
+    const uint32_t per = WindowRecords(table_);
+    uint32_t low = recno, high = recno, previous = recno;
+    bool rising = true, falling = true;
+    const int step = forward ? 1 : -1;
+    const int entries = static_cast<int>(pos_.recnos.size());
+    for (int i = pos_.index + step; i >= 0 && i < entries; i += step) {
+        uint32_t r = pos_.recnos[i];
+        if (r < 1 || r > count || std::max(high, r) - std::min(low, r) >= per)
+            break;
+        low = std::min(low, r);
+        high = std::max(high, r);
+        rising = rising && r > previous;
+        falling = falling && r < previous;
+        previous = r;
+    }
+    if (low == high)
+        return Err::Ok;
+    // A run in record order goes on past the leaf: the window reaches as far as it may.
+    if (rising)
+        high = std::min(count, low + (per - 1));
+    else if (falling)
+        low = high > per ? high - per + 1 : 1;
+    return ReadWindow(low, high, counter);
 }
 
 // ---- records --------------------------------------------------------------------------------
@@ -168,8 +278,12 @@ Err WorkArea::ReadCurrent(uint32_t recno)
 {
     if (Err e = FlushAppends(); e != Err::Ok)
         return e;
-    if (Err e = table_.ReadRecords(recno, 1, buffer_.data()); e != Err::Ok)
+    if (WindowHolds(recno)) {
+        size_t length = buffer_.size();
+        memcpy(buffer_.data(), window_.records.data() + size_t(recno - window_.first) * length, length);
+    } else if (Err e = table_.ReadRecords(recno, 1, buffer_.data()); e != Err::Ok) {
         return e;
+    }
     original_ = buffer_;
     recno_ = recno;
     bof_ = eof_ = false;
@@ -196,6 +310,7 @@ Err WorkArea::FlushAppends()
 {
     if (pending_.empty())
         return Err::Ok;
+    window_.number = 0;
     uint32_t number = static_cast<uint32_t>(pending_.size() / table_.RecordLength());
     Err e = table_.WriteRecords(pendingFirst_, number, pending_.data());
     pending_.clear();
@@ -204,6 +319,7 @@ Err WorkArea::FlushAppends()
 
 Err WorkArea::WriteCurrent()
 {
+    window_.number = 0;
     if (!table_.Shared() && fresh_) {
         size_t length = table_.RecordLength();
         if (!pending_.empty() && recno_ != pendingFirst_ + pending_.size() / length)
@@ -385,6 +501,7 @@ Err WorkArea::AppendBlank()
         return e;
     if (Err e = IndexFault(); e != Err::Ok)
         return e;
+    window_.number = 0;
     if (table_.Shared()) {
         std::vector<char> blank(table_.RecordLength(), ' ');
         // The header lock makes the count and the new record one step for every process.
@@ -690,7 +807,11 @@ Err WorkArea::OpenIndexFile(const std::string& path, bool create, size_t& which)
         return e;
     indexes_.push_back(std::move(cdx));
     which = indexes_.size() - 1;
+    if (path == ProductionIndexPath())
+        watched_ = which;
     if (Err s = SyncOrders(); s != Err::Ok) {
+        if (watched_ == which)
+            watched_ = SIZE_MAX;
         indexes_.pop_back();
         (void)SyncOrders();
         return s;
@@ -703,6 +824,9 @@ void WorkArea::CloseIndexes()
     if (!indexes_.empty())
         (void)Commit();
     indexes_.clear();
+    watched_ = SIZE_MAX;
+    window_.number = 0;
+    countStamped_ = false;
     orders_.clear();
     indexGenerations_.clear();
     order_ = 0;
@@ -984,6 +1108,7 @@ Err WorkArea::Pack()
         return Err::ExclusiveNeeded;
     if (Err e = IndexFault(); e != Err::Ok)
         return e;
+    window_.number = 0;
     if (Err e = Commit(); e != Err::Ok)
         return e;
     // The indexes are marked as being rewritten first: a crash before they are rebuilt leaves
@@ -1098,6 +1223,8 @@ Err WorkArea::TagSettle(int direction, bool& landed)
         if (r > count && table_.Shared() && table_.RefreshCount() == Err::Ok)
             count = table_.RecordCount();
         if (r >= 1 && r <= count) {
+            if (Err e = ReadAheadAlongLeaf(r, forward, count); e != Err::Ok)
+                return e;
             if (Err e = ReadCurrent(r); e != Err::Ok)
                 return e;
             if (Visible()) {
@@ -1239,6 +1366,8 @@ Err WorkArea::GoTop()
         return TagEdge(true);
     uint32_t count = RecordCount();
     for (uint32_t r = 1; r <= count; ++r) {
+        if (Err e = ReadAheadFrom(r, 1, count); e != Err::Ok)
+            return e;
         if (Err e = ReadCurrent(r); e != Err::Ok)
             return e;
         if (Visible())
@@ -1256,7 +1385,10 @@ Err WorkArea::GoBottom()
     bof_ = eof_ = false;
     if (order_ > 0)
         return TagEdge(false);
-    for (uint32_t r = RecordCount(); r >= 1; --r) {
+    uint32_t count = RecordCount();
+    for (uint32_t r = count; r >= 1; --r) {
+        if (Err e = ReadAheadFrom(r, -1, count); e != Err::Ok)
+            return e;
         if (Err e = ReadCurrent(r); e != Err::Ok)
             return e;
         if (Visible())
@@ -1303,9 +1435,15 @@ Err WorkArea::Skip(long count)
                     return e;
                 continue;
             }
-            uint32_t total = RecordCount();
+            // The records up to the count known are there (a shared table only grows): the count
+            // is read again at its end.
+            uint32_t total = table_.RecordCount();
             bool landed = false;
-            for (uint32_t r = recno_ + 1; r <= total && !landed; ++r) {
+            for (uint32_t r = recno_ + 1; !landed; ++r) {
+                if (r > total && (total = RecordCount(), r > total))
+                    break;
+                if (Err e = ReadAheadFrom(r, 1, total); e != Err::Ok)
+                    return e;
                 if (Err e = ReadCurrent(r); e != Err::Ok)
                     return e;
                 landed = Visible();
@@ -1328,7 +1466,10 @@ Err WorkArea::Skip(long count)
                 continue;
             }
             bool landed = false;
-            for (uint32_t r = recno_ - 1; r >= 1 && !landed; --r) {
+            uint32_t total = table_.RecordCount();
+            for (uint32_t r = std::min(recno_ - 1, total); r >= 1 && !landed; --r) {
+                if (Err e = ReadAheadFrom(r, -1, total); e != Err::Ok)
+                    return e;
                 if (Err e = ReadCurrent(r); e != Err::Ok)
                     return e;
                 landed = Visible();

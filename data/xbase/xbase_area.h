@@ -116,6 +116,20 @@ private:
     };
 
     [[nodiscard]] Err ReadCurrent(uint32_t recno);
+    // Read-ahead: a run of records read in one go, from which the steps that follow take theirs
+    // while they are current. Shared, that is while the production index's write counter keeps
+    // the value it had when the run was read (every writer of the table bumps it); exclusive,
+    // until this area writes.
+    CdxFile* Watched();
+    bool Settled(uint32_t& counter);
+    bool WindowHolds(uint32_t recno);
+    [[nodiscard]] Err ReadWindow(uint32_t first, uint32_t last, uint32_t counter);
+    // Record order: the records from `recno` on in `direction` up to the count, read ahead when the
+    // table allows.
+    [[nodiscard]] Err ReadAheadFrom(uint32_t recno, int direction, uint32_t count);
+    // Tag order, inside a step holding the indexes: the records of the entries after pos_ in the
+    // leaf, read in one run with the current one when they lie close together.
+    [[nodiscard]] Err ReadAheadAlongLeaf(uint32_t recno, bool forward, uint32_t count);
     [[nodiscard]] Err Flush();
     [[nodiscard]] Err FlushAppends();
     [[nodiscard]] Err WriteCurrent();
@@ -178,6 +192,14 @@ private:
     uint32_t posRecno_ = 0;
     uint64_t posGeneration_ = 0;
     uint64_t countGeneration_ = 0; // the index generation when the record count was last read
+    bool countStamped_ = false;    // shared: the count was read while the watched counter was countStamp_
+    uint32_t countStamp_ = 0;
+    size_t watched_ = SIZE_MAX; // the production index among indexes_
+    struct Window {
+        uint32_t first = 0, number = 0;
+        uint32_t counter = 0;
+        std::vector<char> records;
+    } window_;
     bool posValid_ = false;
     std::optional<std::vector<uint8_t>> scopeLow_, scopeHigh_;
 

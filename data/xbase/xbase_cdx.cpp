@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace zn::xbase {
 
@@ -264,16 +265,25 @@ Err CdxFile::Open(const std::string& path, bool write, bool shared, int lockTime
         return e;
     shared_ = shared;
     Err e = Acquire(false, lockTimeoutSeconds);
-    if (e == Err::Ok) {
-        Release();
-    } else {
+    if (e != Err::Ok) {
         Close();
+        return e;
     }
-    return e;
+    Release();
+    if (shared_) {
+        // The file is never shortened in place (a rebuilt index replaces it), so the page stays
+        // readable; without the mapping the header is read through the descriptor.
+        void* page = mmap(nullptr, kCdxPage, PROT_READ, MAP_SHARED, file_.Descriptor(), 0);
+        header_ = page == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(page);
+    }
+    return Err::Ok;
 }
 
 void CdxFile::Close()
 {
+    if (header_)
+        munmap(const_cast<uint8_t*>(header_), kCdxPage);
+    header_ = nullptr;
     file_.Close();
     tags_.clear();
     cache_.clear();
@@ -313,15 +323,10 @@ Err CdxFile::Acquire(bool write, int timeoutSeconds, bool optimistic)
         return Err::Ok;
     }
     bool first = tags_.empty() && directory_.keyLength == 0;
-    if (shared_ && optimistic && !write && !first) {
-        // A writer sets the mark before its first page and bumps the counter before it clears the
-        // mark, so a clear mark and our counter mean that every page held is what the file holds.
-        uint8_t h[kDirtyOffset + 1];
-        if (file_.ReadAt(0, h, sizeof h) == Err::Ok && h[kDirtyOffset] == 0 && Be32(h + 8) == counter_) {
-            lockDepth_ = 1;
-            optimistic_ = true;
-            return Err::Ok;
-        }
+    if (shared_ && optimistic && !write && !first && Unchanged()) {
+        lockDepth_ = 1;
+        optimistic_ = true;
+        return Err::Ok;
     }
     if (shared_) {
         if (Err e = file_.Lock(kIndexLockOffset, 1, write, timeoutSeconds); e != Err::Ok)
@@ -336,6 +341,46 @@ Err CdxFile::Acquire(bool write, int timeoutSeconds, bool optimistic)
     if (e != Err::Ok)
         Release();
     return e;
+}
+
+bool CdxFile::Unchanged() const
+{
+    if (!shared_)
+        return true;
+    // A writer sets the mark before its first page and bumps the counter before it clears the mark,
+    // so a clear mark and our counter mean that every page held is what the file holds. The mark is
+    // read first: a counter read after a clear mark is at least as new as the mark.
+    uint8_t mark = 0;
+    uint32_t counter = 0;
+    if (header_) {
+        mark = __atomic_load_n(header_ + kDirtyOffset, __ATOMIC_ACQUIRE);
+        uint8_t c[4];
+        for (int i = 0; i < 4; ++i)
+            c[i] = __atomic_load_n(header_ + 8 + i, __ATOMIC_ACQUIRE);
+        counter = Be32(c);
+    } else {
+        uint8_t h[kDirtyOffset + 1];
+        if (file_.ReadAt(0, h, sizeof h) != Err::Ok)
+            return false;
+        mark = h[kDirtyOffset];
+        counter = Be32(h + 8);
+    }
+    return mark == 0 && counter == counter_;
+}
+
+Err CdxFile::Settle(uint32_t& counter)
+{
+    if (lockDepth_ > 0) {
+        counter = counter_;
+        return !dirty_ && Unchanged() ? Err::Ok : Err::IndexChanged;
+    }
+    if (!Unchanged()) {
+        if (Err e = Acquire(false, 0); e != Err::Ok)
+            return e;
+        Release();
+    }
+    counter = counter_;
+    return Err::Ok;
 }
 
 Err CdxFile::CheckHeader(bool first, bool& changed)

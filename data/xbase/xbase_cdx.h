@@ -51,6 +51,11 @@ void NumberKey(double value, uint8_t* out); // 8 bytes
 
 class CdxFile {
 public:
+    CdxFile() = default;
+    ~CdxFile() { Close(); }
+    CdxFile(const CdxFile&) = delete;
+    CdxFile& operator=(const CdxFile&) = delete;
+
     static constexpr uint64_t kIndexLockOffset = 0x7FFFFFFE;
 
     // A new index without tags under path; FileOpen when a file of that name exists already (made by
@@ -87,6 +92,17 @@ public:
     [[nodiscard]] Err Commit();
     // Bumped whenever the trees may have changed; positions taken before must be re-found.
     uint64_t Generation() const { return generation_; }
+    // The header's write counter as this handle last read it (or wrote it).
+    uint32_t Counter() const { return counter_; }
+    // Shared: whether the file is as this handle last read it — no write in progress, none since —
+    // told by the header page mapped into memory, without a system call. Always so when not shared.
+    bool Unchanged() const;
+    // Outside Acquire/Release: `counter` is the write counter the file holds now, with no write in
+    // progress; when the file changed since it was last read, its header is read again under the
+    // lock (one try: a writer at work gives LockTimeout). Inside: IndexChanged unless Unchanged().
+    // Every write through a shared index bumps the counter, the table's records and count included,
+    // so what was read while the counter had a value is still current while it keeps it.
+    [[nodiscard]] Err Settle(uint32_t& counter);
 
     [[nodiscard]] Err Insert(CdxTag& tag, const uint8_t* key, uint32_t recno);
     [[nodiscard]] Err Remove(CdxTag& tag, const uint8_t* key, uint32_t recno);
@@ -155,6 +171,7 @@ private:
     [[nodiscard]] Err CheckHeader(bool first, bool& changed);
 
     File file_;
+    const uint8_t* header_ = nullptr; // the first page, mapped (shared opens)
     bool shared_ = false;
     int lockDepth_ = 0;
     bool lockedWrite_ = false;

@@ -404,7 +404,8 @@ TEST_P(DoubleWidthImages, FitTheRow)
     EXPECT_EQ(pages[0].size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, DoubleWidthImages, ::testing::Values(765, 800, 814, 839, 600));
+INSTANTIATE_TEST_SUITE_P(Widths, DoubleWidthImages, ::testing::Values(765, 800, 814, 839, 600),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "Pixels"; });
 
 TEST(ImageConverter, TopMarginRowsOfWidePagesAreWide)
 {

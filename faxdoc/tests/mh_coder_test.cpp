@@ -140,7 +140,8 @@ TEST_P(MhRoundTrip, RandomRowsComeBackUnchanged)
     EXPECT_EQ(bad, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, MhRoundTrip, ::testing::Values(kNormalLineWidth, kWideLineWidth));
+INSTANTIATE_TEST_SUITE_P(Widths, MhRoundTrip, ::testing::Values(kNormalLineWidth, kWideLineWidth),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "Pixels"; });
 
 // A page read from a file reaches the decoder in pieces: cut anywhere (inside a code, inside the
 // fill zeros of an EOL, inside an invalid code), the rows and the count of bad codes are those of
@@ -488,7 +489,8 @@ TEST_P(MhDoubleWidth, CodedRowsNeverRunPastTheRowWidth)
 INSTANTIATE_TEST_SUITE_P(Widths, MhDoubleWidth,
                          ::testing::Values(TDoubleCase{765, 50, 1}, TDoubleCase{800, 50, 4}, TDoubleCase{839, 50, 1},
                                            TDoubleCase{864, 0, 0}, TDoubleCase{900, 50, 0}, TDoubleCase{500, 50, 7},
-                                           TDoubleCase{2000, 10, 0}));
+                                           TDoubleCase{2000, 10, 0}),
+                         [](const ::testing::TestParamInfo<TDoubleCase>& info) { return std::to_string(info.param.imageWidth) + "Pixels_Margin" + std::to_string(info.param.margin); });
 
 TEST(MhCoder, DoubleWidthPutsTheMarginOnceAndEveryPixelTwice)
 {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace zn::faxdoc {
 namespace {
 
@@ -74,7 +76,12 @@ INSTANTIATE_TEST_SUITE_P(Turns, QuarterTurns,
                          ::testing::Combine(::testing::Values(TurnCase{1, "-cw"}, TurnCase{2, "-r180"},
                                                               TurnCase{3, "-ccw"}, TurnCase{-1, "-ccw"},
                                                               TurnCase{5, "-cw"}),
-                                            ::testing::Bool()));
+                                            ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<TurnCase, bool>>& info) {
+                             const int turns = std::get<0>(info.param).quarterTurns;
+                             return (turns < 0 ? "Minus" : "") + std::to_string(std::abs(turns)) + "Turns"
+                                    + (std::get<1>(info.param) ? "_BlackIsOne" : "_BlackIsZero");
+                         });
 
 TEST(QuarterTurnsOfAPage, A1728By1100PageTurnedOnceIs1100By1728)
 {
@@ -165,7 +172,8 @@ TEST_P(BlackKeeping, EnlargingRepeatsPixelsAndAPartIsCutFromThePage)
     EXPECT_TRUE(part == expectedPart);
 }
 
-INSTANTIATE_TEST_SUITE_P(Polarity, BlackKeeping, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Polarity, BlackKeeping, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BlackIsOne" : "BlackIsZero"; });
 
 } // namespace
 } // namespace zn::faxdoc

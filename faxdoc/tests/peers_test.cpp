@@ -5,6 +5,7 @@
 #include "faxdoc/page_files.h"
 #include "faxdoc/tests/test_support.h"
 #include "faxdoc/unpacker.h"
+#include "platform/tests/param_name.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +86,8 @@ TEST_P(ItuCharts, PagesCodedByPbmtog3UnpackExactly)
     EXPECT_TRUE(Unpacked(dir.Path("P.APF")) == ReadPbm(Chart(GetParam())));
 }
 
-INSTANTIATE_TEST_SUITE_P(Charts, ItuCharts, ::testing::Range(1, 9));
+INSTANTIATE_TEST_SUITE_P(Charts, ItuCharts, ::testing::Range(1, 9),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Chart" + std::to_string(info.param); });
 
 // Row i: a run of i pixels of one colour, the rest of the other, for every i and both colours.
 TEST(Peers, EveryRunLengthCodedByPbmtog3UnpacksExactly)
@@ -313,7 +315,8 @@ TEST_P(RefusedTiffs, AreUnsupportedAndLeaveNoOutput)
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"x.tif"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Compressions, RefusedTiffs, ::testing::Values("-lzw", "-g3", "-g4"));
+INSTANTIATE_TEST_SUITE_P(Compressions, RefusedTiffs, ::testing::Values("-lzw", "-g3", "-g4"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return zn::test::ParamName(info.param); });
 
 } // namespace
 } // namespace zn::faxdoc

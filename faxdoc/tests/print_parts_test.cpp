@@ -4,6 +4,7 @@
 #include "faxdoc/print_layout.h"
 #include "faxdoc/print_log.h"
 #include "faxdoc/tests/test_support.h"
+#include "platform/tests/param_name.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Captions, MarginTags,
                                            TagCase{"x $X y", "x  y"},                 // unknown tag: nothing
                                            TagCase{"$d $t", "12/10/2026 7:05:09 PM"}, // either case
                                            TagCase{"$D$T end", "12/10/2026 end"},     // a tag runs to the next blank
-                                           TagCase{"ends with $", "ends with "}, TagCase{"$P", "2"}));
+                                           TagCase{"ends with $", "ends with "}, TagCase{"$P", "2"}),
+                         [](const ::testing::TestParamInfo<TagCase>& info) { return zn::test::ParamName(info.param.caption); });
 
 TEST(MarginTagsExpansion, AFileNameHoldingTagsIsNotExpandedAgain)
 {
@@ -117,7 +119,12 @@ INSTANTIATE_TEST_SUITE_P(Pages, PrintedSize,
                                            SizeCase{2048, 4400, true, 300, 930, 1300},
                                            SizeCase{1728, 1100, false, 100, 864, 550},  // 200 dpi on a 100 dpi device
                                            SizeCase{1728, 4000, false, 100, 864, 1300}, // cut to the height left
-                                           SizeCase{1728, 2200, false, 300, 1000, 1300}));
+                                           SizeCase{1728, 2200, false, 300, 1000, 1300}),
+                         [](const ::testing::TestParamInfo<SizeCase>& info) {
+                             const SizeCase& c = info.param;
+                             return std::to_string(c.bitmapWidth) + "x" + std::to_string(c.bitmapHeight) + (c.fit ? "_Fit_" : "_Actual_")
+                                    + std::to_string(c.ppi) + "ppi";
+                         });
 
 TEST(PrintLog, EntriesAreAppendedWithAnEmptyLineAfterAllButStarted)
 {

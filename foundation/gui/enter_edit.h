@@ -1,4 +1,4 @@
-// An edit box in which Enter moves on to the next control instead of closing the dialog.
+// An edit box in which Enter moves on to the next box to fill in instead of closing the dialog.
 #pragma once
 #include <QLineEdit>
 
@@ -11,6 +11,11 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    // The next control in tab order that takes typed text, before the order wraps round to the
+    // window's first control; none when there is no such box after this one.
+    QWidget* NextBox() const;
 };
 
 } // namespace zn::foundation::gui

@@ -48,7 +48,13 @@ INSTANTIATE_TEST_SUITE_P(Folders, FindFreeFaxFileNameTest,
                                            SearchCase{1200, {}, 1201}, SearchCase{9998, {}, 9999},
                                            // gaps below the used range are not found again
                                            SearchCase{1200, {700}, 1201}, SearchCase{1200, {1000}, 1000},
-                                           SearchCase{60, {30}, 61}, SearchCase{30, {3}, 3}));
+                                           SearchCase{60, {30}, 61}, SearchCase{30, {3}, 3}),
+                         [](const ::testing::TestParamInfo<SearchCase>& info) {
+                             std::string name = "UpTo" + std::to_string(info.param.lastPresent);
+                             for (const int m : info.param.missing)
+                                 name += "_Without" + std::to_string(m);
+                             return name;
+                         });
 
 TEST(FindFreeFaxFileNameProbeTest, ProbesCoarseToFine)
 {
@@ -97,10 +103,9 @@ TEST(UniqueNameTest, ReceivedNamesInARealFolder)
         WriteFile(folder + name, "x");
     }
     EXPECT_EQ(MakeReceivedFaxFileName(folder, false), folder + "FAX0100.APF");
-    const auto dated = MakeReceivedFaxFileName(folder, true);
-    ASSERT_TRUE(dated);
-    EXPECT_EQ(dated->size(), folder.size() + 12); // mmdd + 0001 + .APF
-    EXPECT_EQ(dated->substr(folder.size() + 4), "0001.APF");
+    const std::string dated = MakeReceivedFaxFileName(folder, true);
+    EXPECT_EQ(dated.size(), folder.size() + 12); // mmdd + 0001 + .APF
+    EXPECT_EQ(dated.substr(folder.size() + 4), "0001.APF");
 }
 
 // A name a fax is being received under (by this program or another) is taken before its file

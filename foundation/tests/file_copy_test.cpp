@@ -52,7 +52,8 @@ TEST_P(FileCopyBlockTest, CopiesInBlocksOf2048)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FileCopyBlockTest,
                          ::testing::Values(BlockCase{5000, {2048, 2048, 904}}, BlockCase{0, {}},
-                                           BlockCase{2048, {2048}}, BlockCase{1, {1}}));
+                                           BlockCase{2048, {2048}}, BlockCase{1, {1}}),
+                         [](const ::testing::TestParamInfo<BlockCase>& info) { return std::to_string(info.param.size) + "Bytes"; });
 
 TEST_F(FileCopyTest, ReplacesAnExistingDestination)
 {

@@ -70,7 +70,12 @@ INSTANTIATE_TEST_SUITE_P(Rects, PlacementFitTest,
                                            FitCase{{900, 10, 1100, 310}, false}, // beyond the right edge
                                            FitCase{{-5, 10, 395, 310}, false},   // left of the screen
                                            FitCase{{10, 600, 410, 900}, false},  // below the screen
-                                           FitCase{{410, 10, 10, 310}, false}));
+                                           FitCase{{410, 10, 10, 310}, false}),
+                         [](const ::testing::TestParamInfo<FitCase>& info) {
+                             const PlacementRect& r = info.param.rect;
+                             const auto n = [](int v) { return (v < 0 ? "Minus" : "") + std::to_string(v < 0 ? -v : v); };
+                             return "Left" + n(r.left) + "_Top" + n(r.top) + "_Right" + n(r.right) + "_Bottom" + n(r.bottom);
+                         });
 
 TEST_F(FormPlacementTest, StoredRectangleIsApplied)
 {

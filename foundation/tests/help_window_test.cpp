@@ -67,7 +67,8 @@ TEST_P(HelpBookTest, EveryTopicHasATitleAndEveryLinkAndPictureIsThere)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Books, HelpBookTest, ::testing::Values("zn", "znptf"));
+INSTANTIATE_TEST_SUITE_P(Books, HelpBookTest, ::testing::Values("zn", "znptf"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST(HelpContexts, EveryNumberTheWindowsPassHasItsOwnTopicInZnsBook)
 {
@@ -136,7 +137,7 @@ TEST(HelpContexts, TheSourcesPassOnlyTheNamedNumbers)
 struct Placement {
     QRect from;
     QSize size;
-    QPoint expected;
+    QRect expected;
 };
 
 class HelpPlacement : public ::testing::TestWithParam<Placement> {};
@@ -145,16 +146,26 @@ TEST_P(HelpPlacement, BesideTheWindowItWasOpenedFrom)
 {
     const QRect screen(0, 0, 1280, 900);
     const Placement& p = GetParam();
-    EXPECT_EQ(PlaceBeside(p.from, p.size, screen), p.expected);
+    const QRect placed = PlaceBeside(p.from, p.size, {400, 300}, screen);
+    EXPECT_EQ(placed, p.expected);
+    EXPECT_TRUE(screen.contains(placed));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HelpPlacement,
-    ::testing::Values(Placement{{100, 100, 400, 300}, {500, 400}, {500, 100}},  // room on the right
-                      Placement{{800, 100, 400, 300}, {500, 400}, {300, 100}},  // room on the left only
-                      Placement{{340, 100, 600, 300}, {900, 640}, {380, 100}},  // no room: at the screen's edge
-                      Placement{{100, 800, 300, 100}, {500, 400}, {400, 500}},  // kept above the screen's bottom
-                      Placement{{}, {500, 400}, {390, 250}}));                  // no window: centred
+    ::testing::Values(Placement{{100, 100, 400, 300}, {500, 400}, {500, 100, 500, 400}}, // room on the right
+                      Placement{{800, 100, 400, 300}, {500, 400}, {300, 100, 500, 400}}, // room on the left only
+                      Placement{{100, 800, 300, 100}, {500, 400}, {400, 500, 500, 400}}, // kept above the screen's bottom
+                      Placement{{340, 100, 600, 300}, {900, 640}, {340, 400, 900, 500}}, // narrow sides: below, shorter
+                      Placement{{380, 300, 520, 220}, {900, 640}, {380, 520, 900, 380}}, // a centred dialog: below
+                      Placement{{100, 50, 1080, 800}, {900, 640}, {380, 50, 900, 640}},  // no room: at the edge
+                      Placement{{}, {500, 400}, {390, 250, 500, 400}},                   // no window: centred
+                      Placement{{}, {1400, 1000}, {0, 0, 1280, 900}}),  // never past the screen
+                         [](const ::testing::TestParamInfo<Placement>& info) {
+                             const Placement& p = info.param;
+                             return "From" + std::to_string(p.from.x()) + "_" + std::to_string(p.from.y()) + "_Size"
+                                    + std::to_string(p.size.width()) + "x" + std::to_string(p.size.height());
+                         });
 
 class HelpWindowTest : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 
 #include "foundation/program_folders.h"
 #include "test_support.h"
+#include "platform/tests/param_name.h"
 
 #include <gtest/gtest.h>
 
@@ -239,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "program folder"},
         ReadCase{"[Other]\nLastUsedImageFilePath=/tmp/\n", [](auto& s) { return s.LastUsedImageFilePath; }, "/tmp/"},
-        ReadCase{"[Modem]\nComPort=3\n", [](auto& s) { return Num(s.ComPort) + Num(s.PortNotConfigured); }, "30"}));
+        ReadCase{"[Modem]\nComPort=3\n", [](auto& s) { return Num(s.ComPort) + Num(s.PortNotConfigured); }, "30"}),
+                         [](const ::testing::TestParamInfo<ReadCase>& info) { return zn::test::ParamName(info.param.ini); });
 
 TEST_F(SettingsTest, LongValuesAreCutToTheReadBuffer)
 {

@@ -49,7 +49,7 @@ int LockFilesOf(long pid)
     if (DIR* d = ::opendir("/var/lock")) {
         while (dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
-            if (name.rfind("LCK..", 0) == 0 && std::atol(ReadFile("/var/lock/" + name).c_str()) == pid)
+            if (name.rfind("LCK.", 0) == 0 && std::atol(ReadFile("/var/lock/" + name).c_str()) == pid)
                 ++n;
         }
         ::closedir(d);

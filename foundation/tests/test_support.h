@@ -22,7 +22,7 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 void EnsureApplication(); // one QApplication for the whole test program
-// The UUCP lock files in /var/lock that name process pid as their owner.
+// The UUCP lock files in /var/lock (by name and by device number) that name process pid as their owner.
 int LockFilesOf(long pid);
 
 } // namespace zn::foundation::test

@@ -1,4 +1,5 @@
 #include "foundation/text_values.h"
+#include "platform/tests/param_name.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,13 @@ INSTANTIATE_TEST_SUITE_P(Texts, TrimTest,
                          ::testing::Values(TrimCase{"  a b  ", "a b  ", "  a b", "a b"},
                                            TrimCase{"\ta b\t", "\ta b\t", "\ta b\t", "\ta b\t"},
                                            TrimCase{"    ", "", "", ""}, TrimCase{"", "", "", ""},
-                                           TrimCase{"x", "x", "x", "x"}));
+                                           TrimCase{"x", "x", "x", "x"}),
+                         [](const ::testing::TestParamInfo<TrimCase>& info) {
+                             std::string name;
+                             for (const char c : info.param.text)
+                                 name += c == ' ' ? std::string("Space") : c == '\t' ? std::string("Tab") : zn::test::ParamName(std::string(1, c));
+                             return name.empty() ? std::string("Empty") : name;
+                         });
 
 TEST(FaxClassToTextTest, NamesEveryClassAndUnknown)
 {
@@ -50,7 +57,8 @@ TEST_P(RateTest, MapsBothWays)
 
 INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
                          ::testing::Values(RateCase{0, 2400}, RateCase{1, 4800}, RateCase{2, 7200}, RateCase{3, 9600},
-                                           RateCase{4, 12000}, RateCase{5, 14400}));
+                                           RateCase{4, 12000}, RateCase{5, 14400}),
+                         [](const ::testing::TestParamInfo<RateCase>& info) { return "Index" + std::to_string(info.param.index); });
 
 TEST(RateTest, UnknownValuesMeanNineSixHundred)
 {

@@ -49,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"HH:NN", kAfternoon, "13:05"}, FormatCase{"dddd, mmmm d", kMorning, "Tuesday, March 5"},
         FormatCase{"ddd mmm", kMorning, "Tue Mar"}, FormatCase{"\"day\" d 'at' h", kMorning, "day 5 at 7"},
         FormatCase{"ddddd", kMorning, "3/5/24"}, FormatCase{"c", kMorning, "3/5/24 7:08:09 AM"},
-        FormatCase{"C", DateTime{2024, 3, 5, 0, 0, 0, 0}, "3/5/24"}, FormatCase{"tt", kAfternoon, "1:05:00 PM"}));
+        FormatCase{"C", DateTime{2024, 3, 5, 0, 0, 0, 0}, "3/5/24"}, FormatCase{"tt", kAfternoon, "1:05:00 PM"}),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(DateFormatTest, LocaleFormsComeFromQtsLocaleInTheseLetters)
 {

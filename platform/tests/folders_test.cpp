@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(Patterns, ListFolderTest,
                                            ListCase{"FAX?????.APF", {"FAX00001.APF", "fax00002.apf"}},
                                            ListCase{"FAX????.APF", {}},
                                            ListCase{"*.*", {"FAX00001.APF", "fax00002.apf", "JOB1.JFD", "notes.txt"}},
-                                           ListCase{"*2*", {"fax00002.apf"}}));
+                                           ListCase{"*2*", {"fax00002.apf"}}),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(FoldersTest, ListingCanIncludeFolders)
 {

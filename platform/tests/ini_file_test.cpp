@@ -121,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(Values, IniIntegerTest,
                                            IntegerCase{"0x1F", 31}, IntegerCase{"0XfF", 255},
                                            IntegerCase{"0xFFFFFFFF", -1}, IntegerCase{"12abc", -77},
                                            IntegerCase{"abc", -77}, IntegerCase{"", -77}, IntegerCase{"0x", -77},
-                                           IntegerCase{"99999999999", -77}, IntegerCase{"\"3\"", 3}));
+                                           IntegerCase{"99999999999", -77}, IntegerCase{"\"3\"", 3}),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(IniFileTest, OddLinesSurviveAWriteByteForByte)
 {

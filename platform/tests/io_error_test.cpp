@@ -24,7 +24,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ErrnoToIoErrorTest,
                                            Mapping{EEXIST, 5}, Mapping{EBADF, 6}, Mapping{ENOMEM, 8},
                                            Mapping{ENOSPC, 101}, Mapping{EDQUOT, 101}, Mapping{EROFS, 150},
                                            Mapping{ESPIPE, 156}, Mapping{EIO, 162}, Mapping{EINVAL, 162},
-                                           Mapping{EPROTO, 162}));
+                                           Mapping{EPROTO, 162}),
+                         ::testing::PrintToStringParamName());
 
 TEST(IoErrorToErrnoTest, GivesTheErrnoBackForEveryDosCodeItProduces)
 {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -121,6 +122,49 @@ TEST(MessageBoxTest, AShortTextUnderALongCaptionLeavesRoomForTheCaption)
         QFont bold = QApplication::font();
         bold.setBold(true);
         EXPECT_GT(WidthForTitle(caption), QFontMetrics(bold).horizontalAdvance(caption) + 90) << caption;
+    }
+}
+
+// A text wider than its caption is shown whole, on one line where it fits and wrapped where it is
+// long: the label is as wide as each line it shows and as tall as its wrapped lines.
+TEST(MessageBoxTest, EveryTextIsShownWhole)
+{
+    const std::string paragraph = "The fax could not be sent because the modem did not answer, although it was "
+                                  "asked three times; check that it is switched on and plugged in, then try again.";
+    for (const std::string& text : {std::string("Please enter a recipient fax number"),
+                                    std::string("Please enter text for the \"regarding\" field\rand/or enter a message"),
+                                    paragraph}) {
+        bool seen = false, whole = false;
+        QString detail;
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, [&, timer] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            timer->stop();
+            timer->deleteLater();
+            seen = true;
+            auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+            if (label) {
+                const QRect room = label->contentsRect();
+                const QFontMetrics metrics(label->font());
+                int widest = 0;
+                for (const QString& line : label->text().split('\n'))
+                    widest = std::max(widest, metrics.horizontalAdvance(line));
+                whole = label->wordWrap() ? room.height() >= label->heightForWidth(label->width())
+                                          : room.width() >= widest;
+                detail = QString("label %1x%2, text %3 wide, wrapped %4")
+                             .arg(room.width())
+                             .arg(room.height())
+                             .arg(widest)
+                             .arg(label->wordWrap());
+            }
+            box->button(QMessageBox::Ok)->click();
+        });
+        timer->start(5);
+        MessageBoxShow(text, "Tarvel", MB_OK);
+        ASSERT_TRUE(seen);
+        EXPECT_TRUE(whole) << text << ": " << detail.toStdString();
     }
 }
 

@@ -30,11 +30,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -50,13 +53,60 @@ constexpr int kFaxWidth = 1728;
 constexpr int kFaxRowBytes = kFaxWidth / 8;
 // Fine resolution, as the fax pages go out.
 constexpr const char* kResolution = "-r204x196";
-constexpr int kAnswerWaitMs = 30000;
+// CUPS runs one job of a printer at a time, so whatever a job waits for, every other user's job
+// waits for too. Waits on what the job's user controls (another job of theirs holding the channel,
+// their znptf taking the connection and answering) are bounded: the start of a job within one
+// minute, its end within ten seconds, and the next user's job goes on.
+using Clock = std::chrono::steady_clock;
+constexpr auto kStartWait = std::chrono::seconds(60);
+constexpr auto kEndWait = std::chrono::seconds(10);
 // A document that never ends (a PostScript loop) or never stops making pages would hold the queue
 // for every user: drawing is bounded in time (seconds, TARVELFAX_TIME_LIMIT overrides) and pages.
 constexpr unsigned kDrawSeconds = 300;
 constexpr int kMostPages = 1000;
 
-void Error(const std::string& text) { std::fprintf(stderr, "ERROR: %s\n", text.c_str()); }
+// cupsd acts on every line of a backend's standard error: "PPD:" rewrites the queue's PPD, "ATTR:"
+// and "STATE:" change the printer's attributes for everybody. Text that the job's user controls (the
+// fax path their channel answers, what their document makes ghostscript say) goes there only inside
+// a line of ours: control characters removed, so that it can start no line of its own, and bounded.
+constexpr size_t kMostStatusBytes = 512;
+std::string StatusText(const std::string& text)
+{
+    std::string clean;
+    for (const char c : text) {
+        if (clean.size() == kMostStatusBytes)
+            break;
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f)
+            clean += c;
+    }
+    // Not cut in the middle of a UTF-8 sequence.
+    size_t lead = clean.size();
+    while (lead > 0 && (static_cast<unsigned char>(clean[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead > 0) {
+        const unsigned char first = static_cast<unsigned char>(clean[lead - 1]);
+        const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+        if (clean.size() - (lead - 1) < length)
+            clean.resize(lead - 1);
+    }
+    return clean;
+}
+
+void Status(const char* level, const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", level, StatusText(text).c_str());
+    std::fflush(stderr);
+}
+
+// Why the job is not faxed. The reason belongs to the job (its job-printer-state-message, the error
+// log): the printer is shared, and an empty message after it gives the printer its own back, so that
+// no user sees another's refusal as the printer's state.
+int Refuse(const std::string& why)
+{
+    Status("ERROR", why);
+    Status("INFO", "");
+    return kBackendCancel;
+}
 
 // A job cancelled while it is being made (CUPS sends SIGTERM) leaves neither a half-made fax in the
 // send folder nor its spooled copy: the files of this job that are still ours, named here.
@@ -119,9 +169,18 @@ void DropFax(const std::string& image)
     ::unlink(ptf::UnfinishedMarkPath(image).c_str());
 }
 
+// Time left until a moment, for a wait (at least a millisecond, so that a wait never becomes endless).
+timeval Left(Clock::time_point until)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now());
+    const long long us = std::max<long long>(1000, left.count());
+    return timeval{time_t(us / 1000000), suseconds_t(us % 1000000)};
+}
+
+// One connection to the user's channel; connecting, sending and receiving give up at the deadline.
 class Channel {
 public:
-    explicit Channel(const std::string& path)
+    Channel(const std::string& path, Clock::time_point deadline) : deadline_(deadline)
     {
         fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
@@ -129,7 +188,11 @@ public:
         if (fd_ < 0 || path.empty() || path.size() >= sizeof address.sun_path)
             return;
         std::memcpy(address.sun_path, path.c_str(), path.size());
+        // A server that takes no connections (its queue full) would keep connect waiting.
+        const timeval left = Left(deadline_);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &left, sizeof left);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        timedOut_ = !connected_ && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
     }
     ~Channel()
     {
@@ -144,28 +207,59 @@ public:
         socklen_t size = sizeof peer;
         return connected_ && ::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
     }
+    // Whether the deadline passed while connecting, sending or waiting for the answer.
+    bool TimedOut() const { return timedOut_; }
     bool Send(uint8_t code, const std::string& text)
     {
         const ptf::ChannelMessage message = ptf::MakeChannelMessage(code, text);
-        return ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL) == ssize_t(message.size());
+        const timeval left = Left(deadline_);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &left, sizeof left);
+        const bool sent = ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL) == ssize_t(message.size());
+        timedOut_ = !sent && (errno == EAGAIN || errno == EWOULDBLOCK);
+        return sent;
     }
     // The answer to a document start: the image path, or empty.
     std::string ReceiveFileName()
     {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, kAnswerWaitMs) <= 0)
-            return {};
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            const int ready = ::poll(&p, 1, int(std::max<long long>(0, left.count())));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            timedOut_ = ready == 0;
+            if (ready <= 0)
+                return {};
+            break;
+        }
         ptf::ChannelMessage message{};
-        const ssize_t n = ::recv(fd_, message.data(), message.size(), 0);
+        const ssize_t n = ::recv(fd_, message.data(), message.size(), MSG_DONTWAIT);
         if (n < 2 || message[0] != ptf::kCodeFileName)
             return {};
         return ptf::ChannelMessageText(message.data(), size_t(n));
     }
 
 private:
+    Clock::time_point deadline_;
     int fd_ = -1;
     bool connected_ = false;
+    bool timedOut_ = false;
 };
+
+// Takes the lock of the user's jobs, waiting for another job of theirs at most until the deadline.
+// True when it is ours (or there is no lock to take: the channel itself is then missing).
+bool TakeJobLock(int lock, Clock::time_point deadline)
+{
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    Status("INFO", "Waiting for the fax of another print job to be made");
+    while (Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (::flock(lock, LOCK_EX | LOCK_NB) == 0)
+            return true;
+    }
+    return false;
+}
 
 // Pages of raw PBM (P4) as ghostscript writes them one after the other, read from a pipe.
 class PbmPages {
@@ -250,6 +344,42 @@ private:
     bool broken_ = false;
 };
 
+// What ghostscript says on its standard error, which a PostScript job can write to (%stderr, even
+// under -dSAFER): passed on as debugging lines of ours, the first of them only, and read to the end
+// so that ghostscript never waits on a full pipe.
+class GhostscriptMessages {
+public:
+    explicit GhostscriptMessages(int readEnd)
+        : thread_([readEnd] {
+              FILE* in = ::fdopen(readEnd, "rb");
+              if (!in) {
+                  ::close(readEnd);
+                  return;
+              }
+              constexpr int kMostLines = 100;
+              int lines = 0;
+              std::string line;
+              for (int c = std::fgetc(in);; c = std::fgetc(in)) {
+                  if (c == EOF || c == '\n') {
+                      if (!line.empty() && ++lines <= kMostLines)
+                          Status("DEBUG", "ghostscript: " + line);
+                      line.clear();
+                      if (c == EOF)
+                          break;
+                  } else if (line.size() < kMostStatusBytes) {
+                      line += char(c);
+                  }
+              }
+              std::fclose(in);
+          })
+    {
+    }
+    ~GhostscriptMessages() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
 // Ghostscript reading the job, writing PBM pages into a pipe.
 class Rasteriser {
 public:
@@ -260,6 +390,12 @@ public:
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
+        int messageFds[2];
+        if (::pipe2(messageFds, O_CLOEXEC) != 0) {
+            ::close(pipeFds[0]);
+            ::close(pipeFds[1]);
+            return;
+        }
         WithCancelHeld([&] {
             pid_ = ::fork();
             if (pid_ > 0) {
@@ -270,7 +406,10 @@ public:
             }
         });
         if (pid_ == 0) {
+            // Our own word that ghostscript cannot be run still goes to CUPS.
+            const int status = ::fcntl(2, F_DUPFD_CLOEXEC, 10);
             ::dup2(pipeFds[1], 1);
+            ::dup2(messageFds[1], 2);
             const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (nothing >= 0)
                 ::dup2(nothing, 0); // the job is read from its file, never from the backend's input
@@ -285,14 +424,18 @@ public:
             gs = gs && *gs ? gs : "gs";
             ::execlp(gs, gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pbmraw", kResolution,
                      "-sOutputFile=-", "--", inputPath.c_str(), static_cast<char*>(nullptr));
-            std::fprintf(stderr, "ERROR: Cannot run ghostscript: %s\n", std::strerror(errno));
+            const std::string why = "ERROR: Cannot run ghostscript: " + std::string(std::strerror(errno)) + "\n";
+            if (::write(status, why.data(), why.size()) < 0) {}
             ::_exit(127);
         }
         ::close(pipeFds[1]);
+        ::close(messageFds[1]);
         if (pid_ < 0) {
             ::close(pipeFds[0]);
+            ::close(messageFds[0]);
             return;
         }
+        messages_ = std::make_unique<GhostscriptMessages>(messageFds[0]);
         out_ = ::fdopen(pipeFds[0], "rb");
     }
     ~Rasteriser() { Finish(); }
@@ -317,6 +460,7 @@ public:
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
         gGhostscript = 0;
         pid_ = 0;
+        messages_.reset(); // all it said is passed on
         ok_ = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         return ok_;
     }
@@ -325,6 +469,7 @@ public:
 private:
     pid_t pid_ = -1;
     FILE* out_ = nullptr;
+    std::unique_ptr<GhostscriptMessages> messages_;
     bool ok_ = false;
 };
 
@@ -473,27 +618,19 @@ int main(int argc, char** argv)
     const std::string user = argv[2];
     const std::string title = argv[3];
     const passwd* found = ::getpwnam(user.c_str());
-    if (!found) {
-        Error("The job's owner \"" + user + "\" is not a user of this machine.");
-        return kBackendCancel;
-    }
+    if (!found)
+        return Refuse("The job's owner \"" + user + "\" is not a user of this machine.");
     const passwd owner = *found;
-    if (const std::string why = Untrusted(owner); !why.empty()) {
-        Error(why);
-        return kBackendCancel;
-    }
+    if (const std::string why = Untrusted(owner); !why.empty())
+        return Refuse(why);
     // The job's data is taken while CUPS's folders are still open to the backend; the owner's
     // processes write nowhere but in the owner's own folders.
     const int input = argc == 7 ? ::open(argv[6], O_RDONLY | O_CLOEXEC) : 0;
     const int spool = OpenSpool(owner);
-    if (input < 0 || spool < 0) {
-        Error("Cannot keep the print job in a temporary file: " + std::string(std::strerror(errno)));
-        return kBackendCancel;
-    }
-    if (!BecomeOwner(owner)) {
-        Error("Cannot act as the user \"" + user + "\": " + std::strerror(errno));
-        return kBackendCancel;
-    }
+    if (input < 0 || spool < 0)
+        return Refuse("Cannot keep the print job in a temporary file: " + std::string(std::strerror(errno)));
+    if (!BecomeOwner(owner))
+        return Refuse("Cannot act as the user \"" + user + "\": " + std::strerror(errno));
 
     // Ask first, before any work: without a controller there is nowhere for the fax to go.
     const std::string channelFolder = ptf::ChannelFolder(owner.pw_uid, false);
@@ -502,35 +639,35 @@ int main(int argc, char** argv)
     // through: znptf takes each end for the document it named last.
     const int jobLock = channelPath.empty() ? -1 : ::open(ptf::JobLockPath(channelPath).c_str(),
                                                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (jobLock >= 0 && ::flock(jobLock, LOCK_EX | LOCK_NB) != 0) {
-        std::fprintf(stderr, "INFO: Waiting for the fax of another print job to be made\n");
-        while (::flock(jobLock, LOCK_EX) != 0 && errno == EINTR) {}
-    }
-    Channel start(channelPath);
-    if (!start.Connected()) {
-        Error("Tarvel Print To Fax (znptf) is not running for the user \"" + user
-              + "\". Start znptf and print the document again.");
-        return kBackendCancel;
-    }
-    if (!start.Send(ptf::kCodeDocStart, title)) {
-        Error("Tarvel Print To Fax (znptf) did not take the job.");
-        return kBackendCancel;
-    }
+    const Clock::time_point startDeadline = Clock::now() + kStartWait;
+    const std::string notAnswered = "Tarvel Print To Fax (znptf) of the user \"" + user + "\" did not answer within "
+                                    + std::to_string(kStartWait.count())
+                                    + " seconds, so the document was not faxed. Print it again.";
+    if (!TakeJobLock(jobLock, startDeadline))
+        return Refuse("Another print job of the user \"" + user + "\" was still being made into a fax after "
+                      + std::to_string(kStartWait.count())
+                      + " seconds, so this document was not faxed. Print it again when that fax is done.");
+    Channel start(channelPath, startDeadline);
+    if (start.TimedOut())
+        return Refuse(notAnswered);
+    if (!start.Connected())
+        return Refuse("Tarvel Print To Fax (znptf) is not running for the user \"" + user
+                      + "\". Start znptf and print the document again.");
+    if (!start.Send(ptf::kCodeDocStart, title))
+        return Refuse(start.TimedOut() ? notAnswered : "Tarvel Print To Fax (znptf) did not take the job.");
     const std::string imagePath = start.ReceiveFileName();
-    if (imagePath.empty()) {
-        Error("Tarvel Print To Fax (znptf) gave no file name for the fax.");
-        return kBackendCancel;
-    }
+    if (imagePath.empty())
+        return Refuse(start.TimedOut() ? notAnswered : "Tarvel Print To Fax (znptf) gave no file name for the fax.");
     Remember(imagePath);
     const pid_t server = start.Server();
-    std::fprintf(stderr, "INFO: Reading the job for the fax %s\n", imagePath.c_str());
+    Status("INFO", "Reading the job for the fax " + imagePath);
 
     if (!Spool(input, spool)) {
-        Error("Cannot keep the print job in a temporary file: " + std::string(std::strerror(errno)));
+        const std::string why = std::strerror(errno);
         DropFax(imagePath);
-        return kBackendCancel;
+        return Refuse("Cannot keep the print job in a temporary file: " + why);
     }
-    std::fprintf(stderr, "INFO: Making the fax %s\n", imagePath.c_str());
+    Status("INFO", "Making the fax " + imagePath);
     int pages = 0;
     Refusal refusal = Refusal::None;
     const int result =
@@ -539,26 +676,24 @@ int main(int argc, char** argv)
     if (gTimedOut)
         refusal = Refusal::TooLong;
     if (result != faxdoc::ecOK) {
-        if (refusal == Refusal::TooLong)
-            Error("The document was still being drawn after " + std::to_string(DrawSeconds())
-                  + " seconds, so it was not faxed. Print it again in smaller parts.");
-        else if (refusal == Refusal::TooManyPages)
-            Error("The document has more than " + std::to_string(kMostPages)
-                  + " pages, so it was not faxed. Print it again in smaller parts.");
-        else
-            Error("The job could not be made into a fax (code " + std::to_string(result) + ").");
         DropFax(imagePath);
-        return kBackendCancel;
+        if (refusal == Refusal::TooLong)
+            return Refuse("The document was still being drawn after " + std::to_string(DrawSeconds())
+                          + " seconds, so it was not faxed. Print it again in smaller parts.");
+        if (refusal == Refusal::TooManyPages)
+            return Refuse("The document has more than " + std::to_string(kMostPages)
+                          + " pages, so it was not faxed. Print it again in smaller parts.");
+        return Refuse("The job could not be made into a fax (code " + std::to_string(result) + ").");
     }
-    std::fprintf(stderr, "INFO: %d fax pages in %s\n", pages, imagePath.c_str());
+    Status("INFO", std::to_string(pages) + " fax pages in " + imagePath);
 
     // Once the end is announced the fax is znptf's: a cancel after that leaves it in place.
-    Channel end(channelPath);
+    Channel end(channelPath, Clock::now() + kEndWait);
     // A znptf started again meanwhile knows nothing of this job: it would take the end for another.
     if (end.Connected() && end.Server() != server) {
-        Error("Tarvel Print To Fax (znptf) was started again while the fax was being made. Print the document again.");
         DropFax(imagePath);
-        return kBackendCancel;
+        return Refuse(
+            "Tarvel Print To Fax (znptf) was started again while the fax was being made. Print the document again.");
     }
     bool announced = false;
     WithCancelHeld([&] {
@@ -567,9 +702,12 @@ int main(int argc, char** argv)
             gJobImage[0] = gJobMark[0] = '\0';
     });
     if (!announced) {
-        Error("Tarvel Print To Fax (znptf) went away before the fax was finished.");
         DropFax(imagePath);
-        return kBackendCancel;
+        return Refuse(end.TimedOut() ? "Tarvel Print To Fax (znptf) of the user \"" + user
+                                           + "\" did not take the end of the fax within "
+                                           + std::to_string(kEndWait.count())
+                                           + " seconds, so the document was not faxed. Print it again."
+                                     : "Tarvel Print To Fax (znptf) went away before the fax was finished.");
     }
     return kBackendOk;
 }

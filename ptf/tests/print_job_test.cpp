@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -29,7 +30,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <stdexcept>
+#include <map>
 #include <vector>
 
 namespace zn::ptf {
@@ -255,6 +259,102 @@ TEST_F(PrintJobThroughChannel, CancelDeletesTheImageAndWritesNoJobFile)
     EXPECT_TRUE(boxes_.empty());
 }
 
+// At its start znptf offers again the printed faxes an earlier znptf left with their dialog
+// unanswered, found by their marks. A mark proves nothing but that znptf made it for that very file:
+// one put there by hand, or one whose file has changed since, neither offers the file (whose Cancel
+// would delete it) nor removes it; only the mark goes.
+TEST_F(PrintJobThroughChannel, OnlyTheFaxesZnptfMarkedAreOfferedAgainAndAnyOtherFileStays)
+{
+    WriteZnpd(Send(), Exe());
+    QDir().mkpath(QString::fromStdString(Send()));
+    const auto file = [&](const std::string& name) { return Send() + "/" + name; };
+    const auto write = [&](const std::string& name, const std::string& text) {
+        // As the driver puts a fax in place: a new file under the name.
+        std::ofstream(file(name) + ".new", std::ios::binary) << text;
+        ASSERT_EQ(::rename((file(name) + ".new").c_str(), file(name).c_str()), 0);
+    };
+    struct Case {
+        const char* what;
+        const char* name;
+        std::function<void()> make;
+        bool offered;
+        bool kept;
+    } cases[] = {
+        {"a mark put by hand beside the user's file", "FAX00001",
+         [&] {
+             write("FAX00001.APF", "the user's own letter");
+             std::ofstream(file("FAX00001.PTF"));
+         },
+         false, true},
+        {"the mark of another fax copied beside the user's file", "FAX00002",
+         [&] {
+             write("FAX00002.APF", "the user's own letter");
+             write("FAX00009.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00009.APF")));
+             ASSERT_TRUE(QFile::copy(QString::fromStdString(file("FAX00009.PTF")),
+                                     QString::fromStdString(file("FAX00002.PTF"))));
+             ::unlink(file("FAX00009.PTF").c_str());
+         },
+         false, true},
+        {"a printed fax replaced by another file after it was marked", "FAX00003",
+         [&] {
+             write("FAX00003.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00003.APF")));
+             write("FAX00003.APF", "APF10\x1A a printed fax");
+         },
+         false, true},
+        {"a printed fax written to after it was marked", "FAX00004",
+         [&] {
+             write("FAX00004.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00004.APF")));
+             std::ofstream(file("FAX00004.APF"), std::ios::app) << " and more";
+         },
+         false, true},
+        {"a printed fax as znptf marked it", "FAX00005",
+         [&] {
+             write("FAX00005.APF", "APF10\x1A a printed fax");
+             ASSERT_TRUE(MarkUnfinished(file("FAX00005.APF")));
+         },
+         true, true},
+        {"a name reserved and marked whose fax was never written", "FAX00006",
+         [&] {
+             std::ofstream(file("FAX00006.APF"));
+             ASSERT_TRUE(MarkUnfinished(file("FAX00006.APF")));
+         },
+         false, false},
+    };
+    for (const Case& c : cases)
+        c.make();
+    std::map<std::string, std::string> before;
+    for (const Case& c : cases)
+        before[c.name] = Read(file(std::string(c.name) + ".APF"));
+
+    // Each offer is answered Ok: the file offered becomes a fax with a job file beside it.
+    TMainForm form;
+    int dialogs = 0;
+    form.RunJobDialog = [&](TGetDataForm& dialog) {
+        dialog.Subject->setText("Offered");
+        return ++dialogs, 1;
+    };
+    form.Switch = [](const std::string&) { return true; };
+    for (int i = 0; i < 20; ++i) // the offer runs once the loop runs
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+
+    int offers = 0;
+    for (const Case& c : cases) {
+        const std::string image = file(std::string(c.name) + ".APF");
+        const bool wasOffered = Exists(file(std::string(c.name) + ".JFD"));
+        offers += wasOffered;
+        EXPECT_EQ(wasOffered, c.offered) << c.what;
+        EXPECT_EQ(Exists(image), c.kept) << c.what;
+        if (c.kept) {
+            EXPECT_EQ(Read(image), before[c.name]) << c.what;
+        }
+        EXPECT_FALSE(Exists(file(std::string(c.name) + ".PTF"))) << c.what;
+    }
+    EXPECT_EQ(dialogs, offers);
+}
+
 // A logout while the job dialog is open: the dialog's loop ends, and the printed pages are kept as
 // a fax with what was typed so far, for zn to list; nothing asks the user anything.
 TEST_F(PrintJobThroughChannel, EndedBySignalWhileTheDialogIsOpenKeepsThePagesWithWhatWasTyped)
@@ -430,6 +530,37 @@ TEST_F(PrintJobThroughChannel, JobsAreAskedOneAtATimeOldestFirstAndEachDialogNam
     EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\n1\r\n");
     EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\n3\r\n");
     EXPECT_EQ(Read(Send() + "/FAX00002.JFD"), "\r\n\r\n5\r\n");
+}
+
+// A job whose dialog fails keeps no later job from being asked.
+TEST_F(PrintJobThroughChannel, AJobWhoseDialogFailedHoldsUpNoLaterJob)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.Switch = [](const std::string&) { return true; };
+    std::vector<std::string> logged;
+    form.FaxConvController1->OnLog = [&](const std::string& line) { logged.push_back(line); };
+    const auto print = [&](const char* title) {
+        const std::string image = Request(form, kCodeDocStart, title);
+        std::ofstream(image) << "APF10\x1A";
+        Request(form, kCodeDocEnd, "");
+    };
+    std::vector<std::string> asked;
+    form.RunJobDialog = [&](TGetDataForm& dialog) -> int {
+        asked.push_back(dialog.Document->text().toStdString());
+        if (asked.size() == 1) {
+            print("second.pdf"); // waits for the first dialog
+            throw std::runtime_error("the dialog could not be shown");
+        }
+        return 1;
+    };
+    print("first.pdf");
+    print("third.pdf");
+    EXPECT_EQ(logged, std::vector<std::string>{"the dialog could not be shown"});
+    EXPECT_EQ(asked, (std::vector<std::string>{"Document: \"first.pdf\"", "Document: \"second.pdf\"",
+                                               "Document: \"third.pdf\""}));
+    EXPECT_TRUE(Exists(Send() + "/FAX00001.JFD"));
+    EXPECT_TRUE(Exists(Send() + "/FAX00002.JFD"));
 }
 
 TEST_F(PrintJobThroughChannel, AnEndWithoutAStartNamesNoPagesThatAreNotThere)

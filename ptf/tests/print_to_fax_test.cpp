@@ -4,6 +4,7 @@
 // same PDF, read back through netpbm and libtiff.
 #include "ptf/main_form.h"
 #include "ptf/tests/private_cups.h"
+#include "ptf/tests/test_desktop.h"
 #include "ptf/tests/test_users.h"
 
 #include "faxline_harness.h"
@@ -28,7 +29,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -40,6 +44,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace zn::ptf {
 namespace {
@@ -269,6 +274,13 @@ protected:
                 znptf->kill();
                 znptf->waitForFinished(10000);
             }
+        // The desktop last: its programs before its window manager and its display.
+        for (auto& program : programs_)
+            if (program->state() != QProcess::NotRunning) {
+                program->kill();
+                program->waitForFinished(10000);
+            }
+        desktop_.reset();
         cups_.reset();
     }
     std::string Root() const { return root_.path().toStdString(); }
@@ -284,17 +296,51 @@ protected:
     std::string Forever() const { return Root() + "/forever.ps"; }
     std::string JobLog() const { return cups_->LoggedErrors(); }
 
-    // The user's own znptf (offscreen), serving once this returns true.
-    bool StartZnptf(const test::TestUser& user)
+    // The environment of the user's programs: their program folder, their runtime folder, and
+    // their desktop when they have one, else no screen at all.
+    QProcessEnvironment UserEnvironment(const test::TestUser& user) const
     {
-        auto znptf = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         const std::string mine = Root() + "/" + user.name;
         environment.insert("ZN_HOME", QString::fromStdString(mine + "/home"));
         environment.insert("ZN_WINDIR", QString::fromStdString(mine + "/win"));
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(RunFolder(user)));
+        if (desktop_)
+            return desktop_->Environment(environment);
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        test::StartAs(*znptf, user, environment, ZNPTF_PROGRAM, {});
+        return environment;
+    }
+    // The user's desktop: an X display of their own with openbox; false when it did not come up.
+    bool StartDesktop(const test::TestUser& user)
+    {
+        desktop_ = std::make_unique<test::TestDesktop>(user.home, &user);
+        return desktop_->Ready();
+    }
+    // The user's own zn, started on their desktop; serving once it has told znptf where it is.
+    bool StartZn(const test::TestUser& user)
+    {
+        auto zn = std::make_unique<QProcess>();
+        test::StartAs(*zn, user, UserEnvironment(user), QString::fromStdString(Reachable(ZN_PROGRAM)), {});
+        if (!zn->waitForStarted())
+            return false;
+        programs_.push_back(std::move(zn));
+        const std::string znpd = Root() + "/" + user.name + "/win/ZNPD.INI";
+        return PumpUntil([&] { return platform::IniFile(znpd).ReadString("Location", "ZNExecutable", "") != "/bin/true"; },
+                         30000);
+    }
+    // A program of the build tree where the test users reach it.
+    std::string Reachable(const std::string& program)
+    {
+        QDir().mkpath(QString::fromStdString(Root() + "/programs"));
+        return test::ReachableProgram(program, Root() + "/programs");
+    }
+
+    // The user's own znptf (on their desktop, else offscreen), serving once this returns true.
+    bool StartZnptf(const test::TestUser& user)
+    {
+        auto znptf = std::make_unique<QProcess>();
+        const QProcessEnvironment environment = UserEnvironment(user);
+        test::StartAs(*znptf, user, environment, QString::fromStdString(Reachable(ZNPTF_PROGRAM)), {});
         if (!znptf->waitForStarted())
             return false;
         znptf_.push_back(std::move(znptf));
@@ -304,6 +350,20 @@ protected:
     bool Lp(const test::TestUser& user, const QStringList& arguments)
     {
         return cups_->Run("lp", QStringList{"-d", "TarvelFax"} + arguments, nullptr, &user);
+    }
+    // What `lpstat -l -p` says of the printer: what every user's print dialog shows.
+    std::string PrinterStatus()
+    {
+        QByteArray status;
+        EXPECT_TRUE(cups_->Run("lpstat", {"-l", "-p", "TarvelFax"}, &status)) << cups_->LastError();
+        return status.toStdString();
+    }
+    // What `lpstat -l` says of the finished jobs: each job's own status.
+    std::string FinishedJobs()
+    {
+        QByteArray jobs;
+        EXPECT_TRUE(cups_->Run("lpstat", {"-W", "completed", "-l", "-o", "TarvelFax"}, &jobs)) << cups_->LastError();
+        return jobs.toStdString();
     }
     // Jobs still queued or printing.
     bool Idle()
@@ -326,6 +386,9 @@ protected:
     std::vector<test::TestUser> users_;
     std::unique_ptr<test::PrivateCups> cups_;
     std::vector<std::unique_ptr<QProcess>> znptf_;
+    // The user's desktop (none: no screen at all) and the programs on it besides znptf.
+    std::unique_ptr<test::TestDesktop> desktop_;
+    std::vector<std::unique_ptr<QProcess>> programs_;
 };
 
 TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZnptf)
@@ -402,6 +465,72 @@ TEST_F(PrintToFax, TwoUsersPrintAPdfAndATextFileAndEachFaxReachesOnlyItsOwnersZn
         EXPECT_EQ(SendToEfax(Send(user) + "/FAX00000.APF"), "") << user.name;
 }
 
+// Jobs as their user lives them: printed with `lp` on their desktop (openbox), answered in the job
+// dialog from the keyboard, handed to zn with "Switch to Tarvel now?", and listed by zn as rows of
+// its outgoing table, read back with dbfread. Two jobs printed at once are asked one at a time, the
+// older first, while the printer goes on.
+TEST_F(PrintToFax, PrintedJobsGoOneAtATimeThroughTheJobDialogIntoRowsOfZnsOutgoingList)
+{
+    const test::TestUser& ann = users_[0];
+    if (!StartDesktop(ann) && desktop_->Missing())
+        GTEST_SKIP() << desktop_->Missing() << " is not installed";
+    ASSERT_TRUE(desktop_->Ready());
+    // zn first, as the user starts it: it tells znptf where the send folder and zn itself are.
+    ASSERT_TRUE(StartZn(ann));
+    ASSERT_TRUE(StartZnptf(ann));
+    ASSERT_TRUE(Lp(ann, {"-t", "Quarterly offer", QString::fromStdString(Pdf())})) << cups_->LastError();
+    ASSERT_TRUE(Lp(ann, {"-t", "letter", QString::fromStdString(Text())})) << cups_->LastError();
+    // Both faxes are made while nobody has answered yet: the printer did not wait for the user.
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 90000)) << JobLog();
+    ASSERT_TRUE(PumpUntil([&] { return SendFiles(ann).filter(".PTF").size() == 2; }, 10000))
+        << SendFiles(ann).join(' ').toStdString();
+    const QString dialogTitle = "^Tarvel NT Print To Fax$";
+    const struct Answer {
+        const char *phone, *recipient, *subject;
+    } answers[] = {{"555-0100", "Ann Example", "Offer for Q3"}, {"555-0199", "Bob Reader", "Letter"}};
+    for (const Answer& answer : answers) {
+        ASSERT_TRUE(PumpUntil([&] { return desktop_->Focus(dialogTitle); }, 30000)) << JobLog();
+        const QList<QByteArray> shown = desktop_->Shown(dialogTitle);
+        EXPECT_EQ(shown.size(), 1) << "job dialogs at once: " << shown.join(' ').toStdString();
+        // The dialog's first field is the number; Tab goes on to the recipient and the subject, and
+        // Return is Ok.
+        for (const QStringList& keys : {QStringList{"type", "--delay", "30", answer.phone}, {"key", "Tab"},
+                                        {"type", "--delay", "30", answer.recipient}, {"key", "Tab"},
+                                        {"type", "--delay", "30", answer.subject}, {"key", "Return"}})
+            ASSERT_TRUE(desktop_->Xdotool(keys)) << keys.join(' ').toStdString();
+        // "Switch to Tarvel now?" with Yes first: zn comes to the front and takes the job up.
+        ASSERT_TRUE(PumpUntil([&] { return desktop_->Focus("^FAX CREATED$"); }, 30000));
+        ASSERT_TRUE(desktop_->Xdotool({"key", "Return"}));
+        ASSERT_TRUE(PumpUntil([&] { return !desktop_->Focus("^FAX CREATED$"); }, 30000));
+    }
+
+    const std::string table = Root() + "/" + ann.name + "/home/ZNOUT.DBF";
+    const auto rows = [&] {
+        QProcess dbf;
+        dbf.start("/usr/bin/python3",
+                  {"-c", "import sys, dbfread\n"
+                         "for r in dbfread.DBF(sys.argv[1], char_decode_errors='replace'):\n"
+                         "    print('|'.join(r[f] for f in ('FAXDOC', 'PHONE', 'RECIPIENT', 'SUBJECT')))\n",
+                   QString::fromStdString(table)});
+        dbf.waitForFinished(30000);
+        return dbf.exitCode() == 0 ? QString(dbf.readAllStandardOutput()) : QString();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return rows().count('\n') == 2; }, 30000))
+        << rows().toStdString() << SendFiles(ann).join(' ').toStdString();
+    // The older job, the PDF, got the first answer.
+    EXPECT_EQ(rows().toStdString(), "FAX00000.APF|555-0100|Ann Example|Offer for Q3\n"
+                                    "FAX00001.APF|555-0199|Bob Reader|Letter\n");
+    // Taken up: the job files are gone, the faxes stay for sending, the user's own.
+    EXPECT_EQ(SendFiles(ann).join(' ').toStdString(), "FAX00000.APF FAX00001.APF");
+    EXPECT_EQ(OwnerOf(Send(ann) + "/FAX00000.APF"), ann.uid);
+    EXPECT_EQ(JobLog(), "");
+    // The PDF's fax has its two pages.
+    QProcess info;
+    info.start(ZNFAX_PROGRAM, {"info", QString::fromStdString(Send(ann) + "/FAX00000.APF")});
+    ASSERT_TRUE(info.waitForFinished(30000));
+    EXPECT_TRUE(QString(info.readAllStandardOutput()).contains("pages: 2"));
+}
+
 TEST_F(PrintToFax, AJobClaimingAnotherUserOrSentByRootOrUnauthenticatedIsRefusedAndTouchesNoFiles)
 {
     const test::TestUser& ann = users_[0];
@@ -414,6 +543,9 @@ TEST_F(PrintToFax, AJobClaimingAnotherUserOrSentByRootOrUnauthenticatedIsRefused
     ASSERT_TRUE(cups_->Run("lp", {"-d", "TarvelFax", QString::fromStdString(Text())})) << cups_->LastError();
     ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 60000)) << JobLog();
     EXPECT_NE(JobLog().find("Jobs of root are not faxed"), std::string::npos) << JobLog();
+    // The reason is the job's, not the state of the printer that every user sees.
+    EXPECT_NE(FinishedJobs().find("Status: Jobs of root are not faxed"), std::string::npos) << FinishedJobs();
+    EXPECT_EQ(PrinterStatus().find("Jobs of root"), std::string::npos) << PrinterStatus();
     // A queue whose policy lets anybody claim any name: the backend does not take the claim.
     ASSERT_TRUE(cups_->AddPrinter("Open", "tarvelfax:/", TARVELFAX_PPD, "Tarvel Fax")) << cups_->LastError();
     ASSERT_TRUE(cups_->Run("lp", {"-d", "Open", "-U", bob.name.c_str(), QString::fromStdString(Text())}, nullptr, &ann))
@@ -458,8 +590,8 @@ TEST_F(PrintToFax, AJobCancelledByItsOwnerWhileItIsDrawnLeavesNothingBehind)
     const QString job = QString(request).section("request id is ", 1).section(' ', 0, 0);
     ASSERT_FALSE(job.isEmpty()) << request.toStdString();
     // znptf has named the fax and marked the job: the backend is at work.
-    ASSERT_TRUE(PumpUntil([&] { return SendFiles(ann).size() == 2; }, 30000)) << SendFiles(ann).join(' ').toStdString();
-    EXPECT_EQ(SendFiles(ann).join(' ').toStdString(), "FAX00000.APF FAX00000.PTF");
+    ASSERT_TRUE(PumpUntil([&] { return SendFiles(ann).join(' ') == "FAX00000.APF FAX00000.PTF"; }, 30000))
+        << SendFiles(ann).join(' ').toStdString();
     ASSERT_TRUE(cups_->Run("cancel", {job}, nullptr, &ann)) << cups_->LastError();
     ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 30000)) << JobLog();
     EXPECT_TRUE(PumpUntil([&] { return SendFiles(ann).isEmpty(); }, 5000)) << SendFiles(ann).join(' ').toStdString();
@@ -474,11 +606,87 @@ TEST_F(PrintToFax, AJobWithoutARunningControllerFailsWithAClearMessageAndLeavesN
     EXPECT_NE(JobLog().find("Tarvel Print To Fax (znptf) is not running for the user \\\"znfaxa\\\""),
               std::string::npos)
         << JobLog();
+    // Another user's print dialog does not show the user's name and trouble as the printer's state.
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 30000));
+    EXPECT_NE(FinishedJobs().find("Status: Tarvel Print To Fax (znptf) is not running for the user \"znfaxa\""),
+              std::string::npos)
+        << FinishedJobs();
+    EXPECT_EQ(PrinterStatus().find("znfaxa"), std::string::npos) << PrinterStatus();
     EXPECT_TRUE(SendFiles(ann).isEmpty());
     // The printer keeps taking jobs: the job was cancelled, the queue not stopped.
     QByteArray status;
     EXPECT_TRUE(cups_->Run("lpstat", {"-p", "TarvelFax"}, &status));
     EXPECT_TRUE(status.contains("enabled")) << status.toStdString();
+}
+
+// cupsd takes "PPD:", "ATTR:" and "STATE:" lines of a backend's standard error as orders for the
+// queue. A user's document can make ghostscript write any text there (%stderr, even under -dSAFER):
+// it must change nothing of the printer that all users share.
+TEST_F(PrintToFax, WhatADocumentWritesToItsErrorOutputChangesNothingOfTheQueue)
+{
+    const test::TestUser& ann = users_[0];
+    ASSERT_TRUE(StartZnptf(ann));
+    const std::string ps = Root() + "/orders.ps";
+    std::ofstream(ps) << "%!PS\n/err (%stderr) (w) file def\n"
+                         "err (\\nPPD: DefaultPageSize=GSINJ\\nATTR: printer-alert-description=GSINJ\\n"
+                         "STATE: +toner-empty-error\\n) writestring err flushfile\n"
+                         "/Helvetica findfont 20 scalefont setfont 72 700 moveto (Orders) show showpage\n";
+    ::chmod(ps.c_str(), 0644);
+    const std::string ppd = Root() + "/conf/ppd/TarvelFax.ppd";
+    const auto defaultPageSize = [&] {
+        std::ifstream in(ppd);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("*DefaultPageSize:", 0) == 0)
+                return line;
+        return std::string("no *DefaultPageSize in ") + ppd;
+    };
+    ASSERT_EQ(defaultPageSize(), "*DefaultPageSize: A4");
+    ASSERT_TRUE(Lp(ann, {QString::fromStdString(ps)})) << cups_->LastError();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 60000)) << JobLog();
+    // The document was drawn (so its orders were written) and became the user's fax.
+    EXPECT_EQ(JobLog(), "");
+    EXPECT_EQ(SendFiles(ann).filter(".APF").join(' ').toStdString(), "FAX00000.APF");
+    EXPECT_EQ(defaultPageSize(), "*DefaultPageSize: A4");
+    const std::string status = PrinterStatus();
+    EXPECT_EQ(status.find("GSINJ"), std::string::npos) << status;
+    EXPECT_EQ(status.find("toner"), std::string::npos) << status;
+    EXPECT_NE(status.find("Alerts: none"), std::string::npos) << status;
+}
+
+// A user who holds their own fax channel (the lock of their conversions) and prints holds the
+// printer only for a bounded time: CUPS runs one job of a printer at a time, and the next user's
+// job is faxed within two minutes.
+TEST_F(PrintToFax, AUserHoldingTheirOwnChannelDoesNotHoldTheNextUsersJob)
+{
+    const test::TestUser& ann = users_[0];
+    const test::TestUser& bob = users_[1];
+    ASSERT_TRUE(StartZnptf(ann));
+    ASSERT_TRUE(StartZnptf(bob));
+    QProcess holder;
+    test::StartAs(holder, ann, cups_->Environment(), "flock",
+                  {QString::fromStdString(RunFolder(ann) + "/FxFaxCnv.job"), "sleep", "3600"});
+    ASSERT_TRUE(holder.waitForStarted());
+    const pid_t holders = pid_t(holder.processId()); // flock and its sleep, a process group of their own
+    const auto held = [&] {
+        const int lock = ::open((RunFolder(ann) + "/FxFaxCnv.job").c_str(), O_RDONLY | O_CLOEXEC);
+        const bool taken = lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) != 0;
+        if (lock >= 0)
+            ::close(lock);
+        return taken;
+    };
+    ASSERT_TRUE(PumpUntil(held, 10000));
+    ASSERT_TRUE(Lp(ann, {"-t", "held", QString::fromStdString(Text())})) << cups_->LastError();
+    ASSERT_TRUE(Lp(bob, {"-t", "letter.txt", QString::fromStdString(Text())})) << cups_->LastError();
+    const bool done = PumpUntil([&] { return Idle(); }, 120000);
+    ::kill(-holders, SIGKILL);
+    holder.waitForFinished(10000);
+    ASSERT_TRUE(done) << JobLog();
+    EXPECT_EQ(SendFiles(bob).filter(".APF").join(' ').toStdString(), "FAX00000.APF");
+    EXPECT_TRUE(SendFiles(ann).isEmpty()) << SendFiles(ann).join(' ').toStdString();
+    EXPECT_NE(JobLog().find("Another print job of the user \\\"znfaxa\\\" was still being made into a fax after 60 "
+                            "seconds, so this document was not faxed."),
+              std::string::npos)
+        << JobLog();
 }
 
 // The backend on its own, as CUPS starts it for a job read from standard input, against the channel
@@ -494,6 +702,12 @@ protected:
             if (!user)
                 GTEST_SKIP() << "the test user znfaxa cannot be made";
             ASSERT_EQ(::chown(Root().c_str(), user->uid, user->gid), 0);
+            // The user runs the programs from a folder of the test's: the build tree may be out of
+            // their reach.
+            QDir().mkpath(QString::fromStdString(Root() + "/programs"));
+            znptfProgram_ = test::ReachableProgram(ZNPTF_PROGRAM, Root() + "/programs");
+            backendProgram_ = test::ReachableProgram(TARVELFAX_BACKEND, Root() + "/programs");
+            ASSERT_FALSE(znptfProgram_.empty() || backendProgram_.empty());
             acting_ = std::make_unique<test::ActingAs>(*user);
             ASSERT_TRUE(acting_->Acting());
         }
@@ -522,8 +736,9 @@ protected:
     }
     // The channel folder of this user under a folder of channel folders.
     std::string Channels(const char* folder) const { return Root() + "/" + folder + "/" + std::to_string(::getuid()); }
-    // Starts the real znptf with its channel in the folder "znptf-run"; true once it serves.
-    bool StartZnptf()
+    // Starts the real znptf with its channel in the folder "znptf-run"; true once it serves. Its
+    // windows show on the desktop given, else nowhere (offscreen).
+    bool StartZnptf(const test::TestDesktop* desktop = nullptr)
     {
         QDir().mkpath(QString::fromStdString(Channels("znptf-run")));
         ::chmod(Channels("znptf-run").c_str(), 0700);
@@ -534,8 +749,8 @@ protected:
         environment.insert("ZN_WINDIR", QString::fromStdString(Root() + "/win"));
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(Channels("znptf-run")));
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        znptf_.setProcessEnvironment(environment);
-        znptf_.start(ZNPTF_PROGRAM, {});
+        znptf_.setProcessEnvironment(desktop ? desktop->Environment(environment) : environment);
+        znptf_.start(QString::fromStdString(znptfProgram_), {});
         if (!znptf_.waitForStarted())
             return false;
         return PumpUntil([&] { return Serving(Channels("znptf-run") + "/FxFaxCnv"); }, 30000);
@@ -559,7 +774,7 @@ protected:
         QStringList arguments{"7", QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name), "letter", "1", ""};
         if (!file.isEmpty())
             arguments << file;
-        process.start(TARVELFAX_BACKEND, arguments);
+        process.start(QString::fromStdString(backendProgram_), arguments);
     }
     bool Finished() { return backend_.state() == QProcess::NotRunning || backend_.waitForFinished(30000); }
     QStringList Files(const char* folder) const
@@ -569,12 +784,156 @@ protected:
     std::string Root() const { return root_.path().toStdString(); }
 
     QTemporaryDir root_{QDir::tempPath() + "/zn-backend-XXXXXX"};
+    // Run from the build tree unless the test acts as another user.
+    std::string znptfProgram_ = ZNPTF_PROGRAM;
+    std::string backendProgram_ = TARVELFAX_BACKEND;
     std::unique_ptr<test::ActingAs> acting_;
     std::unique_ptr<TFxFaxDriverInterface> channel_;
     QProcess backend_;
     QProcess znptf_;
     int ends_ = 0;
 };
+
+// cupsd takes every line of the backend's standard error as an order ("PPD:", "ATTR:", "STATE:" change
+// the queue for all users). What the job's user controls reaches it only inside a line of the
+// backend's own, without line breaks and bounded.
+TEST_F(TarvelfaxBackend, NothingTheJobsUserControlsStartsALineOfItsOwnOnTheStatusChannel)
+{
+    if (!QFile::exists("/usr/bin/gs"))
+        GTEST_SKIP() << "gs is not installed";
+    const std::string drawn = "/Helvetica findfont 20 scalefont setfont 72 700 moveto (Page) show showpage\n";
+    const std::string orders = "err (\\nPPD: DefaultPageSize=GSINJ\\nSTATE: +toner-empty-error\\n) writestring\n";
+    struct Case {
+        const char* what;
+        std::string faxPath; // as the user's channel answers it
+        std::string document;
+        std::string seen; // the user's text as it must arrive, inside a line of the backend's
+    } cases[] = {
+        {"a fax path with line breaks", Root() + "/SEND/FAX\nPPD: DefaultPageSize=CHANNEL\n.APF", "%!PS\n" + drawn,
+         "INFO: Reading the job for the fax " + Root() + "/SEND/FAXPPD: DefaultPageSize=CHANNEL.APF"},
+        {"orders written to %stderr", Root() + "/SEND/FAX00001.APF",
+         "%!PS\n/err (%stderr) (w) file def\n" + orders + "err flushfile\n" + drawn,
+         "DEBUG: ghostscript: PPD: DefaultPageSize=GSINJ"},
+        {"a line of 100000 characters on %stderr", Root() + "/SEND/FAX00002.APF",
+         "%!PS\n/err (%stderr) (w) file def\n1 1 2000 { pop err (" + std::string(50, 'X')
+             + ") writestring } for\n" + drawn,
+         "DEBUG: ghostscript: " + std::string(512 - std::string("ghostscript: ").size(), 'X')},
+    };
+    for (const Case& c : cases) {
+        channel_->OnDocStart = [&](TFxFaxDriverInterface& sender) {
+            sender.FileName = c.faxPath;
+            std::ofstream(sender.FileName);
+        };
+        const std::string document = Root() + "/job.ps";
+        std::ofstream(document) << c.document;
+        QProcess backend;
+        StartBackend(backend, "run", QString::fromStdString(document));
+        ASSERT_TRUE(PumpUntil([&] { return backend.state() == QProcess::NotRunning; }, 60000)) << c.what;
+        EXPECT_EQ(backend.exitCode(), 0) << c.what;
+        const QList<QByteArray> lines = backend.readAllStandardError().split('\n');
+        bool seen = false;
+        for (const QByteArray& line : lines) {
+            if (line.isEmpty())
+                continue;
+            EXPECT_TRUE(line.startsWith("INFO: ") || line.startsWith("DEBUG: ")) << c.what << ": " << line.toStdString();
+            EXPECT_LE(line.size(), 600) << c.what;
+            seen = seen || line.toStdString() == c.seen;
+        }
+        EXPECT_TRUE(seen) << c.what << ": " << lines.join('\n').toStdString();
+    }
+}
+
+// CUPS runs one job of a printer at a time: a job waiting on anything its user controls keeps every
+// other user's job waiting. Each such wait ends, and with it the job, with a message saying why.
+TEST_F(TarvelfaxBackend, EveryWaitOnWhatTheUserControlsEndsTheJobWithinItsBound)
+{
+    if (!QFile::exists("/usr/bin/gs"))
+        GTEST_SKIP() << "gs is not installed";
+    const std::string user = ::getpwuid(::geteuid())->pw_name;
+    const std::string notAnswered = "ERROR: Tarvel Print To Fax (znptf) of the user \"" + user
+                                    + "\" did not answer within 60 seconds, so the document was not faxed.";
+    const std::string document = Root() + "/letter.ps";
+    std::ofstream(document) << "%!PS\n/Helvetica findfont 20 scalefont setfont 72 700 moveto (Letter) show showpage\n";
+    // A channel of the test's own in a folder of channel folders; its listening socket.
+    const auto listening = [&](const char* folder, int backlog) {
+        QDir().mkpath(QString::fromStdString(Channels(folder)));
+        ::chmod(Channels(folder).c_str(), 0700);
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, (Channels(folder) + "/FxFaxCnv").c_str(), sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd, backlog), 0);
+        return fd;
+    };
+    const auto connectTo = [&](const char* folder) {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, (Channels(folder) + "/FxFaxCnv").c_str(), sizeof address.sun_path - 1);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        return fd;
+    };
+    std::vector<int> descriptors;
+
+    // Another job of the user holds the channel's lock and never lets go.
+    QDir().mkpath(QString::fromStdString(Channels("held")));
+    ::chmod(Channels("held").c_str(), 0700);
+    descriptors.push_back(::open((Channels("held") + "/FxFaxCnv.job").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ASSERT_EQ(::flock(descriptors.back(), LOCK_EX | LOCK_NB), 0);
+    // A channel that takes no connection: its one place in the queue is taken.
+    descriptors.push_back(listening("full", 0));
+    descriptors.push_back(connectTo("full"));
+    // A channel that takes the job and never answers it.
+    descriptors.push_back(listening("silent", 8));
+    // A channel that answers the start, then takes no connection for the end.
+    const int endless = listening("endless", 0);
+    descriptors.push_back(endless);
+    const std::string endlessFax = Root() + "/SEND/FAX00007.APF";
+    std::thread answering([&] {
+        pollfd p{endless, POLLIN, 0};
+        if (::poll(&p, 1, 60000) != 1)
+            return;
+        const int driver = ::accept4(endless, nullptr, nullptr, SOCK_CLOEXEC);
+        ChannelMessage request{};
+        if (::recv(driver, request.data(), request.size(), 0) > 0) {
+            std::ofstream{endlessFax};
+            descriptors.push_back(connectTo("endless"));
+            const ChannelMessage answer = MakeChannelMessage(kCodeFileName, endlessFax);
+            ::send(driver, answer.data(), answer.size(), MSG_NOSIGNAL);
+        }
+        ::close(driver);
+    });
+
+    struct Case {
+        const char* folder;
+        std::string why;
+        std::unique_ptr<QProcess> backend = std::make_unique<QProcess>();
+    } cases[] = {
+        {"held", "ERROR: Another print job of the user \"" + user
+                     + "\" was still being made into a fax after 60 seconds, so this document was not faxed."},
+        {"full", notAnswered},
+        {"silent", notAnswered},
+        {"endless", "ERROR: Tarvel Print To Fax (znptf) of the user \"" + user
+                        + "\" did not take the end of the fax within 10 seconds, so the document was not faxed."},
+    };
+    for (Case& c : cases)
+        StartBackend(*c.backend, c.folder, QString::fromStdString(document));
+    const bool ended = PumpUntil([&] {
+        return std::all_of(std::begin(cases), std::end(cases),
+                           [](const Case& c) { return c.backend->state() == QProcess::NotRunning; });
+    }, 90000);
+    answering.join();
+    for (const int fd : descriptors)
+        ::close(fd);
+    ASSERT_TRUE(ended);
+    for (Case& c : cases) {
+        const std::string log = c.backend->readAllStandardError().toStdString();
+        EXPECT_EQ(c.backend->exitCode(), 5) << c.folder;
+        EXPECT_NE(log.find(c.why), std::string::npos) << c.folder << ": " << log;
+    }
+    EXPECT_TRUE(Files("SEND").isEmpty()) << Files("SEND").join(' ').toStdString();
+}
 
 TEST_F(TarvelfaxBackend, AJobCancelledWhileItIsReadLeavesNoFaxFileAndNoSpooledCopy)
 {
@@ -697,32 +1056,49 @@ TEST_F(TarvelfaxBackend, APrintedFaxWhoseDialogDiedWithZnptfIsOfferedByTheNextAn
 {
     if (!QFile::exists("/usr/bin/gs"))
         GTEST_SKIP() << "gs is not installed";
-    ASSERT_TRUE(StartZnptf());
+    test::TestDesktop desktop(Root());
+    if (desktop.Missing())
+        GTEST_SKIP() << desktop.Missing() << " is not installed";
+    ASSERT_TRUE(desktop.Ready());
+    const QString dialog = "^Tarvel NT Print To Fax$";
+    ASSERT_TRUE(StartZnptf(&desktop));
     StartJob("znptf-run");
     backend_.write("showpage\n");
     backend_.closeWriteChannel();
     ASSERT_TRUE(PumpUntil([&] { return backend_.state() == QProcess::NotRunning; }, 60000));
     ASSERT_EQ(backend_.exitCode(), 0) << backend_.readAllStandardError().toStdString();
-    // The job's dialog is open: znptf is killed there (SIGKILL, a crash).
+    ASSERT_TRUE(PumpUntil([&] { return desktop.Shown(dialog).size() == 1; }, 30000));
+
+    // While the dialog waits for its answer, a long job is being made when its backend dies
+    // (SIGKILL): its reserved name, its mark and the fax written so far stay behind.
+    StartBackend(backend_, "znptf-run", {});
+    ASSERT_TRUE(backend_.waitForStarted());
+    backend_.write("%!PS\n/Helvetica findfont 20 scalefont setfont\n"
+                   "1 1 900 { 72 700 moveto (Page) show 72 400 moveto 30 string cvs show showpage } for\n");
+    backend_.closeWriteChannel();
+    ASSERT_TRUE(PumpUntil([&] { return Files("SEND").filter("FAX00001.APF.").size() == 1; }, 60000))
+        << Files("SEND").join(' ').toStdString();
+    backend_.kill();
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(Files("SEND").filter("FAX00001").size(), 3) << Files("SEND").join(' ').toStdString();
+
+    // znptf is killed with the first job's dialog open (SIGKILL, a crash).
     znptf_.kill();
     ASSERT_TRUE(znptf_.waitForFinished(10000));
     EXPECT_FALSE(Files("SEND").contains("FAX00000.JFD"));
-    // A job whose driver died while it wrote the fax: its name, its mark and its half-written file.
-    std::ofstream(Root() + "/SEND/FAX00001.APF");
-    std::ofstream(Root() + "/SEND/FAX00001.PTF");
-    std::ofstream(Root() + "/SEND/FAX00001.APF.~zn999999999-1.tmp") << "half a fax";
 
-    // The next znptf offers the printed fax again; ended by a logout while its dialog shows, it
-    // keeps it as a fax for zn to list.
-    ASSERT_TRUE(StartZnptf());
-    ASSERT_TRUE(PumpUntil([&] { return !Files("SEND").contains("FAX00001.PTF"); }, 30000))
-        << Files("SEND").join(' ').toStdString();
-    QThread::msleep(300);
+    // The next znptf removes what the dead backend left and offers the printed fax again; the user
+    // types its number, and a logout while the dialog is open keeps the fax with what was typed.
+    ASSERT_TRUE(StartZnptf(&desktop));
+    ASSERT_TRUE(PumpUntil([&] { return desktop.Shown(dialog).size() == 1; }, 30000));
+    EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00000.PTF");
+    ASSERT_TRUE(desktop.Focus(dialog));
+    ASSERT_TRUE(desktop.Xdotool({"type", "--delay", "20", "5550123"}));
     znptf_.terminate();
     ASSERT_TRUE(znptf_.waitForFinished(20000));
     EXPECT_EQ(Files("SEND").join(' ').toStdString(), "FAX00000.APF FAX00000.JFD");
     std::ifstream job(Root() + "/SEND/FAX00000.JFD", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(job), {}), "\r\n\r\n\r\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(job), {}), "5550123\r\n\r\n\r\n");
 }
 
 } // namespace

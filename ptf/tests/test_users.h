@@ -2,10 +2,12 @@
 // of each user. Made when missing (the tests run as root on a fresh machine); a test that cannot
 // have them skips.
 #pragma once
+#include <QFile>
 #include <QProcess>
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -32,6 +34,18 @@ inline std::optional<TestUser> EnsureTestUser(const std::string& name)
     if (!found)
         return std::nullopt;
     return TestUser{found->pw_name, found->pw_uid, found->pw_gid, found->pw_dir};
+}
+
+// A program of the build tree as another user can run it: a copy in folder (which that user may
+// enter), mode 0755. The build tree itself may lie where other users cannot go (a checkout in a home
+// folder of mode 0700). Empty when the copy could not be made.
+inline std::string ReachableProgram(const std::string& program, const std::string& folder)
+{
+    const std::string copy = folder + "/" + program.substr(program.find_last_of('/') + 1);
+    QFile::remove(QString::fromStdString(copy));
+    if (!QFile::copy(QString::fromStdString(program), QString::fromStdString(copy)) || ::chmod(copy.c_str(), 0755) != 0)
+        return {};
+    return copy;
 }
 
 // A child process started as that user (call in QProcess's child modifier).

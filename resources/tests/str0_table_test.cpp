@@ -1,4 +1,5 @@
 #include "resources/str0_table.h"
+#include "platform/tests/param_name.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(Sources, Str0BadSource,
                                          BadSource{"1\tbad \\q\n", "unknown escape"},
                                          BadSource{"1\tbad \\x2\n", "two hexadecimal digits"},
                                          BadSource{"1\t\xC3\n", "not valid UTF-8"},
-                                         BadSource{"99999999999\ta\n", "line 1: expected an id"}));
+                                         BadSource{"99999999999\ta\n", "line 1: expected an id"}),
+                         [](const testing::TestParamInfo<BadSource>& info) { return zn::test::ParamName({info.param.Complaint, info.param.Source}); });
 
 TEST(Str0Table, CheckFindsBrokenLayouts)
 {
@@ -133,7 +135,8 @@ TEST_P(BuiltTable, MatchesItsSource)
 
 INSTANTIATE_TEST_SUITE_P(Tables, BuiltTable,
                          testing::Values(std::make_pair("FXC_ERROR_STRINGS_ENGLISH", "fxc_error_strings_english.txt"),
-                                         std::make_pair("FXSRMGR_STRINGS", "fxsrmgr_strings.txt")));
+                                         std::make_pair("FXSRMGR_STRINGS", "fxsrmgr_strings.txt")),
+                         [](const testing::TestParamInfo<std::pair<const char*, const char*>>& info) { return std::string(info.param.first); });
 
 TEST(Str0Generator, RefusesADuplicateIdAndWritesNothing)
 {

@@ -70,6 +70,11 @@ typedef struct
     int dataOwed;              /* the modem said CONNECT and the program has not ended with DLE ETX */
     int deferredEvent;         /* a call event for the modem outside its own call-backs; 0 = none */
     int dleSeen;
+    int dtrLow;                /* the program holds DTR low (the line's speed is B0) */
+    int dtrAction;             /* what DTR going low does, as &D set it: 0 and 1 nothing, 2 hang up,
+                                  3 hang up and reset the modem */
+    char command[128];         /* the command line being typed, for &D */
+    size_t commandLen;
     uint8_t out[OUT_QUEUE_LEN];
     size_t outLen;
 } port_t;
@@ -350,21 +355,88 @@ static void PortOpen(port_t *p, char name, const char *link)
         }
     }
     ModemInit(p);
+    p->dtrAction = 2;
 }
 
-/* A pseudo-terminal has no DTR: a program closing the port is the hang-up and reset. */
-static void PortClosed(port_t *p)
+/* Drops what the program sent and the modem has not read yet, and what the modem said and the
+   program has not read. */
+static void PortDiscard(port_t *p)
 {
     uint8_t junk[4096];
-    Trace("%c port closed", p->name);
-    p->dteOpen = 0;
     p->outLen = 0;
     while (read(p->master, junk, sizeof(junk)) > 0)
         ;
     tcflush(p->master, TCIOFLUSH);
+    p->dataOwed = 0;
+    p->dleSeen = 0;
+    p->commandLen = 0;
+}
+
+/* A pseudo-terminal has no modem lines: a program closing the port is the hang-up and reset. */
+static void PortClosed(port_t *p)
+{
+    Trace("%c port closed", p->name);
+    p->dteOpen = 0;
+    PortDiscard(p);
     Hangup(EndOfPort(p));
     t31_free(p->t31);
     ModemInit(p);
+    p->dtrAction = 2;
+}
+
+/* DTR is the line's speed: a program drops it as POSIX hangs up a line, by setting the speed B0
+   (the master reads the slave's settings), and raises it by setting a speed again. */
+static void PortCheckDtr(port_t *p)
+{
+    struct termios tio;
+    int low;
+    if (tcgetattr(p->master, &tio) < 0)
+        return;
+    low = (tio.c_cflag & CBAUD) == B0;
+    if (low && !p->dtrLow)
+    {
+        Trace("%c DTR dropped (&D%d)", p->name, p->dtrAction);
+        if (p->dtrAction >= 2)
+        {
+            PortDiscard(p);
+            Hangup(EndOfPort(p));
+            if (p->dtrAction == 3)
+            {
+                t31_free(p->t31);
+                ModemInit(p);
+            }
+            else
+                t31_call_event(p->t31, AT_CALL_EVENT_HANGUP);
+        }
+    }
+    else if (!low && p->dtrLow)
+        Trace("%c DTR raised", p->name);
+    p->dtrLow = low;
+}
+
+/* Follows the program's command lines for what they set DTR to do: &Dn (no digit is 0), and &F,
+   the factory setting, which is &D2. */
+static void PortCommandByte(port_t *p, uint8_t c)
+{
+    if (c != '\r')
+    {
+        if (p->commandLen < sizeof(p->command))
+            p->command[p->commandLen++] = (char) c;
+        return;
+    }
+    for (size_t i = 0; i + 1 < p->commandLen; i++)
+    {
+        char what = p->command[i + 1] & ~0x20;
+        if (p->command[i] != '&')
+            continue;
+        if (what == 'F')
+            p->dtrAction = 2;
+        else if (what == 'D')
+            p->dtrAction = i + 2 < p->commandLen && p->command[i + 2] >= '0' && p->command[i + 2] <= '3'
+                               ? p->command[i + 2] - '0'
+                               : 0;
+    }
+    p->commandLen = 0;
 }
 
 static void PortCheckOpen(port_t *p)
@@ -376,9 +448,11 @@ static void PortCheckOpen(port_t *p)
     open = !(pfd.revents & POLLHUP);
     if (open && !p->dteOpen)
     {
+        struct termios tio;
         Trace("%c port opened", p->name);
         p->dteOpen = 1;
         p->lastInput = now;
+        p->dtrLow = tcgetattr(p->master, &tio) == 0 && (tio.c_cflag & CBAUD) == B0;
     }
     else if (!open && p->dteOpen)
         PortClosed(p);
@@ -400,6 +474,9 @@ static void PortRead(port_t *p)
         p->lastInput = now;
         for (ssize_t i = 0; i < n; i++)
         {
+            if (p->t31->at_state.at_rx_mode == AT_MODE_ONHOOK_COMMAND
+                || p->t31->at_state.at_rx_mode == AT_MODE_OFFHOOK_COMMAND)
+                PortCommandByte(p, buf[i]);
             if (p->dleSeen && buf[i] == ETX)
                 p->dataOwed = 0;
             p->dleSeen = !p->dleSeen && buf[i] == DLE;
@@ -940,6 +1017,7 @@ static void Run(void)
             PortCheckOpen(p);
             if (!p->dteOpen)
                 continue;
+            PortCheckDtr(p);
             pfd[n].fd = p->master;
             pfd[n].events = (short) ((p->cts ? POLLIN : 0) | (p->outLen ? POLLOUT : 0));
             pfd[n].revents = 0;

@@ -33,13 +33,6 @@ int Failed(const char* what)
     return code < 0 ? (-code > 125 ? 125 : -code) : 1;
 }
 
-std::string TrimRight(std::string s)
-{
-    size_t e = s.find_last_not_of(' ');
-    s.erase(e == std::string::npos ? 0 : e + 1);
-    return s;
-}
-
 int Info()
 {
     printf("records %ld\n", vd_RecCount());
@@ -80,14 +73,35 @@ int List(const std::string& tag, const std::string& filter)
         return Failed("filter");
     if (vd_GoTop() != 0)
         return Failed("list");
-    int fields = vd_FieldCount();
+    // Each row: "recno flag|field|field...", the fields as stored less their trailing blanks.
+    struct Span {
+        int offset, width;
+    };
+    std::vector<Span> fields;
+    for (int i = 1; i <= vd_FieldCount(); ++i)
+        fields.push_back({vd_FieldOffset(i), vd_FieldWidth(i)}); // the deletion flag is byte 0
+    std::vector<char> record(static_cast<size_t>(vd_RecSize()));
+    static char out[1 << 16];
+    setvbuf(stdout, out, _IOFBF, sizeof out);
     while (!vd_Eof()) {
-        printf("%ld %c", vd_RecNo(), vd_Deleted() ? '*' : ' ');
-        for (int i = 1; i <= fields; ++i)
-            printf("|%s", TrimRight(vd_GetString(vd_FieldName(i).c_str())).c_str());
-        printf("\n");
+        vd_GetRecord(record.data());
+        printf("%ld %c", vd_RecNo(), record[0] == '*' ? '*' : ' ');
+        for (const Span& f : fields) {
+            int width = f.width;
+            while (width > 0 && record[f.offset + width - 1] == ' ')
+                --width;
+            putchar_unlocked('|');
+            fwrite_unlocked(record.data() + f.offset, 1, static_cast<size_t>(width), stdout);
+        }
+        putchar_unlocked('\n');
+        if (ferror_unlocked(stdout))
+            break; // a full disk or a closed pipe: no use listing on
         if (vd_Skip(1) != 0)
             return Failed("list");
+    }
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        perror("xbtool: output");
+        return 1;
     }
     return 0;
 }

@@ -119,5 +119,14 @@ TEST_F(XbtoolProgram, ReportsEngineErrors)
     EXPECT_EQ(status, 2);
 }
 
+// A listing that cannot be written (a full disk) is a failure, told as one.
+TEST_F(XbtoolProgram, AListingThatCannotBeWrittenFails)
+{
+    int status = -1;
+    std::string told = RunCommand(tool_ + " list " + table_ + " 2>&1 >/dev/full", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(told.find("xbtool: output: "), std::string::npos) << told;
+}
+
 } // namespace
 } // namespace zn::xbase::test

@@ -12,6 +12,7 @@
 
 #include "class2_sim_process.h"
 #include "faxline_harness.h"
+#include "platform/tests/param_name.h"
 
 using namespace faxline;
 using namespace std::chrono_literals;
@@ -226,7 +227,62 @@ TEST_P(ZnfaxReceiveEndedEarly, LeavesNoLockFile)
 }
 
 // Milliseconds after the lock file appeared.
-INSTANTIATE_TEST_SUITE_P(Delays, ZnfaxReceiveEndedEarly, ::testing::Values(0, 150, 600));
+INSTANTIATE_TEST_SUITE_P(Delays, ZnfaxReceiveEndedEarly, ::testing::Values(0, 150, 600),
+                         [](const ::testing::TestParamInfo<int>& info) { return "After" + std::to_string(info.param) + "ms"; });
+
+// Signals at moments spread over the program's first seconds (starting, opening the port and
+// setting up the modem, waiting, a call ringing and coming in), on a port named by a link outside
+// /dev: the process ends as the last signal ends it, and no lock file of it stays under any name of
+// the port. Besides SIGTERM alone: a second SIGTERM while the call is being hung up (an impatient
+// service manager, Ctrl+C twice), and SIGHUP (the terminal closed at a logout).
+struct EndCase {
+    std::string name;
+    int atMs;        // after the program was started
+    int signal;
+    int againAfterMs; // the second signal (the same), this long after the first; 0: none
+};
+
+std::vector<EndCase> EndCases()
+{
+    std::vector<EndCase> cases;
+    for (int ms : {50, 100, 200, 350, 500, 690, 900, 1200, 1600, 2000, 2230, 3000})
+        cases.push_back({"TermAt" + std::to_string(ms) + "ms", ms, SIGTERM, 0});
+    for (int ms : {690, 2230})
+        cases.push_back({"TermTwiceAt" + std::to_string(ms) + "ms", ms, SIGTERM, 300});
+    for (int ms : {690, 2230})
+        cases.push_back({"HangupAt" + std::to_string(ms) + "ms", ms, SIGHUP, 0});
+    return cases;
+}
+
+class ZnfaxReceiveEndedAnyTime : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(ZnfaxReceiveEndedAnyTime, LeavesNoLockFile)
+{
+    const EndCase c = GetParam();
+    TempDir dir;
+    Modem modem(dir, {"--speedup", "1", "--ring-delay", "0.5", "--calls", "1", "--send", ItuChartPath(1)});
+    ASSERT_TRUE(modem.Ready());
+    const std::string link = dir.File("ttyFaxModem");
+    ASSERT_EQ(::symlink(::getenv("ZN_COM9"), link.c_str()), 0);
+    ::setenv("ZN_COM9", link.c_str(), 1);
+    ChildProcess p({Znfax(), "receive", "--port", "COM9", "--class", "2", "--dir", dir.Path()}, dir.File("znfax.out"),
+                   dir.File("znfax.err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.atMs));
+    ::kill(p.Pid(), c.signal);
+    if (c.againAfterMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.againAfterMs));
+        ::kill(p.Pid(), c.signal);
+    }
+    auto status = p.Wait(60s);
+    ASSERT_TRUE(status) << "still running after the signal: " << ReadFile(dir.File("znfax.out"));
+    EXPECT_EQ(*status, 128 + c.signal) << ReadFile(dir.File("znfax.out"));
+    EXPECT_EQ(LockFilesOf(p.Pid()), std::vector<std::string>{}) << ReadFile(dir.File("znfax.out"));
+    EXPECT_TRUE(FaxFiles(dir).empty());
+    EXPECT_TRUE(ReceivingFiles(dir).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, ZnfaxReceiveEndedAnyTime, ::testing::ValuesIn(EndCases()),
+                         [](const auto& info) { return info.param.name; });
 
 // A call that fails after its first page was confirmed (the far end gone in page 2, or the modem
 // gone silent): no file of it is left, under a fax's name or any other; the exit code says it failed.
@@ -307,7 +363,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::vector<std::string>{"send", "--number", "1", "a.apf"},
                       std::vector<std::string>{"send", "--port", "COM9", "--bps", "9600x", "--number", "1", "a.apf"},
                       std::vector<std::string>{"send", "--port", "COM9", "--class", "3", "--number", "1", "a.apf"},
-                      std::vector<std::string>{"receive", "--port", "COM9", "--dir", ".", "--calls", "0"}));
+                      std::vector<std::string>{"receive", "--port", "COM9", "--dir", ".", "--calls", "0"}),
+                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+                             std::string words;
+                             for (const std::string& w : info.param)
+                                 words += w + " ";
+                             return zn::test::ParamName(words);
+                         });
 
 TEST(ZnfaxLine, PortThatCannotOpenFailsWithItsText)
 {

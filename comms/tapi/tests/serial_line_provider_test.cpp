@@ -675,27 +675,56 @@ TEST_F(SerialLinesComingAndGoing, ARemovedDeviceClosesItsLineAndAnAddedOneGetsTh
     EXPECT_EQ(lineShutdown(app), 0);
 }
 
-// A bus of the test's own standing in for the system bus, with the ModemManager stand-in on it.
-class PrivateModemManager {
+// A bus of the test program's own standing in for the system bus. A process connects to the system
+// bus once, at its first use, and keeps that connection: the bus is there before the first test,
+// so that every test sees the same bus whichever tests ran before it.
+class PrivateSystemBus : public ::testing::Environment {
 public:
-    PrivateModemManager(const std::string& port, const std::string& uid, const std::string& log) : log_(log)
+    void SetUp() override
     {
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
+            return;
         FILE* p = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
         if (!p)
             return;
         char line[512];
         if (std::fgets(line, sizeof line, p))
-            address_ = std::string(line, std::strcspn(line, "\n"));
+            Address() = std::string(line, std::strcspn(line, "\n"));
         if (std::fgets(line, sizeof line, p))
             daemon_ = pid_t(std::atol(line));
         ::pclose(p);
-        if (address_.empty())
-            return;
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+        if (!Address().empty())
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", Address().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (daemon_ > 0)
+            ::kill(daemon_, SIGTERM);
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+    // Empty when there is no such bus.
+    static std::string& Address()
+    {
+        static std::string address;
+        return address;
+    }
+
+private:
+    pid_t daemon_ = -1;
+};
+
+const ::testing::Environment* const kPrivateSystemBus = ::testing::AddGlobalTestEnvironment(new PrivateSystemBus);
+
+// The ModemManager stand-in on the private bus, for one test.
+class PrivateModemManager {
+public:
+    PrivateModemManager(const std::string& port, const std::string& uid, const std::string& log) : log_(log)
+    {
         std::string script = std::string(std::getenv("ZN_SOURCE_DIR")) + "/comms/tapi/tests/fake_modem_manager.py";
+        const std::string address = PrivateSystemBus::Address();
         fake_ = ::fork();
         if (fake_ == 0) {
-            ::execl("/usr/bin/python3", "python3", script.c_str(), address_.c_str(), port.c_str(), uid.c_str(),
+            ::execl("/usr/bin/python3", "python3", script.c_str(), address.c_str(), port.c_str(), uid.c_str(),
                     log.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -707,9 +736,6 @@ public:
             ::kill(fake_, SIGTERM);
             ::waitpid(fake_, nullptr, 0);
         }
-        if (daemon_ > 0)
-            ::kill(daemon_, SIGTERM);
-        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
     bool Ready() { return Logged("ready"); }
     bool Logged(const std::string& text) { return zn::comms::test::ReadFile(log_).find(text) != std::string::npos; }
@@ -726,16 +752,15 @@ public:
     }
 
 private:
-    std::string log_, address_;
-    pid_t daemon_ = -1, fake_ = -1;
+    std::string log_;
+    pid_t fake_ = -1;
 };
 
-// The private bus comes first: the process's system bus connection is made once, at the first use.
 class SerialLinesWithModemManager : public SerialLines {
 protected:
     void SetUp() override
     {
-        if (::access("/usr/bin/dbus-daemon", X_OK) != 0
+        if (PrivateSystemBus::Address().empty()
             || std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
             GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
         ASSERT_TRUE(a_.Ok());

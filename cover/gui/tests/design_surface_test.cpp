@@ -140,7 +140,13 @@ INSTANTIATE_TEST_SUITE_P(CoverSurface, SurfaceTools,
                                            TToolCase{psSymbolLabel, "TFaxCoverSymbol", 0, 0},
                                            TToolCase{psField, "TFaxCoverField", -1, -1},
                                            TToolCase{psImportance, "TFaxCoverImportance", -1, -1},
-                                           TToolCase{psMultiLineLabel, "TFaxMultiLineLabel", -1, -1}));
+                                           TToolCase{psMultiLineLabel, "TFaxMultiLineLabel", -1, -1}),
+                         ([](const ::testing::TestParamInfo<TToolCase>& info) {
+                             const char* tools[] = {"Pointing", "Label",  "SymbolLabel", "Rectangle", "Ellipse",
+                                                    "RoundRectangle", "Line", "Message", "Importance", "Field",
+                                                    "Image", "MultiLineLabel"};
+                             return std::string(tools[info.param.tool]);
+                         }));
 
 TEST_F(SurfaceFixture, ToolItemsCarryWhatTheDialogsAnswered)
 {

@@ -14,6 +14,7 @@
 #include "platform/folders.h"
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
+#include "platform/tests/param_name.h"
 
 #include <QAction>
 #include <QCursor>
@@ -401,7 +402,8 @@ INSTANTIATE_TEST_SUITE_P(CoverDesigner, TemplateNames,
                                            TNameCase{"_A.FCS", true}, TNameCase{"1COVER.FCS", false},
                                            TNameCase{"COVER.FCT", false}, TNameCase{"ABCDEFGH9.FCS", false},
                                            TNameCase{"A-B.FCS", false}, TNameCase{".FCS", false},
-                                           TNameCase{"ABCDEFGH.FCS", true}));
+                                           TNameCase{"ABCDEFGH.FCS", true}),
+                         [](const ::testing::TestParamInfo<TNameCase>& info) { return zn::test::ParamName(info.param.name); });
 
 TEST_F(DesignerFixture, PickingAnExistingTemplateFillsInItsFcsNameAndDescription)
 {

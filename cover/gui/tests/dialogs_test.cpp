@@ -45,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(CoverDialogs, SymbolColumns,
                          ::testing::Values(TColumnsCase{5, 1}, TColumnsCase{6, 14}, TColumnsCase{10, 14},
                                            TColumnsCase{11, 10}, TColumnsCase{24, 8}, TColumnsCase{40, 6},
                                            TColumnsCase{50, 4}, TColumnsCase{60, 3}, TColumnsCase{72, 2},
-                                           TColumnsCase{73, 1}));
+                                           TColumnsCase{73, 1}),
+                         [](const ::testing::TestParamInfo<TColumnsCase>& info) { return std::to_string(info.param.points) + "Points"; });
 
 TEST(CoverDialogs, SymbolSelectorListsCodes32To255AndNamesItsFont)
 {

@@ -8,9 +8,11 @@
 
 #include <QCoreApplication>
 #include <fstream>
+#include <sstream>
 
 #include "platform/date_format.h"
 #include "table_test_util.h"
+#include "platform/tests/param_name.h"
 
 namespace zn::data::test {
 namespace {
@@ -181,7 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
                       PutCase{"PRICE", 123456.0, 10019, ""}, // longer than width + decimals + 1
                       PutCase{"PRICE", -1.5, 0, "-1.50"}, PutCase{"SMALL", 1234, 0, "1234"},
                       PutCase{"SMALL", 12345, 10019, ""}, PutCase{"SMALL", 7, 0, "   7"},
-                      PutCase{"COUNT", 123456, 0, "123456"}, PutCase{"COUNT", 1234567, 10019, ""}));
+                      PutCase{"COUNT", 123456, 0, "123456"}, PutCase{"COUNT", 1234567, 10019, ""}),
+                         [](const ::testing::TestParamInfo<PutCase>& info) {
+                             std::ostringstream value;
+                             value << info.param.value;
+                             return zn::test::ParamName({info.param.field, value.str()});
+                         });
 
 TEST_F(Dataset, TypeMappingAndBlankFields)
 {
@@ -567,7 +574,11 @@ INSTANTIATE_TEST_SUITE_P(
                       DateFormCase{dfAnsi, true, "2026.12.10", '.'}, DateFormCase{dfBritish, true, "10/12/2026", '/'},
                       DateFormCase{dfFrench, false, "10/12/26", '/'}, DateFormCase{dfGerman, true, "10.12.2026", '.'},
                       DateFormCase{dfItalian, false, "10-12-26", '-'},
-                      DateFormCase{dfSpanish, true, "10-12-2026", '-'}));
+                      DateFormCase{dfSpanish, true, "10-12-2026", '-'}),
+                         ([](const ::testing::TestParamInfo<DateFormCase>& info) {
+                             const char* forms[] = {"American", "Ansi", "British", "French", "German", "Italian", "Spanish"};
+                             return std::string(forms[info.param.format]) + (info.param.century ? "_Century" : "");
+                         }));
 
 TEST_F(Dataset, EnvSettingsReachTheEngine)
 {

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "xbase_common.h"
 #include "xbase_expr.h"
+#include "platform/tests/param_name.h"
 
 namespace zn::xbase {
 namespace {
@@ -34,6 +37,21 @@ TEST_P(XbaseEvaluates, ToTheExpectedValue)
     EXPECT_EQ(ValueText(e->Evaluate(context), settings), GetParam().result) << GetParam().expression;
 }
 
+// A case's name: the expression with its operators spelled out, so that "A=B" and "A==B" differ.
+std::string ExpressionName(const std::string& expression)
+{
+    const std::pair<char, const char*> spelled[] = {{'=', " Eq "},    {'<', " Lt "},   {'>', " Gt "},
+                                                    {'!', " Not "},   {'#', " Hash "}, {'$', " In "},
+                                                    {'+', " Plus "},  {'-', " Minus "}, {'*', " Times "},
+                                                    {'/', " Slash "}, {'.', " Dot "}};
+    std::string words;
+    for (const char c : expression) {
+        const auto* s = std::find_if(std::begin(spelled), std::end(spelled), [c](const auto& p) { return p.first == c; });
+        words += s == std::end(spelled) ? std::string(1, c) : s->second;
+    }
+    return zn::test::ParamName(words);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, XbaseEvaluates,
     ::testing::Values(
@@ -60,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"-PAGES + 2 * 3 / 2", "     -9.50"}, Case{"1/0", "         0"},
         Case{"DTOS(DATESENT + 100000000000000000000)", "        "},
         Case{"SUBSTR(SUBJECT, -99999999999999999999, 99999999999999999999)", "  Hello   "},
-        Case{"STR(0.5)", "         1"}, Case{"STR(-2.5)", "        -3"}, Case{"STR(1.005 * 1000, 8, 1)", "  1005.0"}));
+        Case{"STR(0.5)", "         1"}, Case{"STR(-2.5)", "        -3"}, Case{"STR(1.005 * 1000, 8, 1)", "  1005.0"}),
+                         [](const ::testing::TestParamInfo<Case>& info) { return ExpressionName(info.param.expression); });
 
 struct Refusal {
     const char* expression;
@@ -96,7 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"1 $ 2", Err::ExprType}, Refusal{"IIF(1, 2, 3)", Err::ExprType},
                       Refusal{".maybe.", Err::ExprSyntax}, Refusal{"1.2.3", Err::ExprSyntax},
                       Refusal{"a @ b", Err::ExprSyntax}, Refusal{kChain.c_str(), Err::ExprSyntax},
-                      Refusal{kNested.c_str(), Err::ExprSyntax}));
+                      Refusal{kNested.c_str(), Err::ExprSyntax}),
+                         [](const ::testing::TestParamInfo<Refusal>& info) {
+                             const std::string expression = info.param.expression;
+                             return expression == kChain    ? std::string("ChainOf5000Sums")
+                                    : expression == kNested ? std::string("Nested5000Deep")
+                                                            : ExpressionName(expression);
+                         });
 
 TEST(XbaseExpression, KnowsItsTypeWidthAndSingleField)
 {
@@ -135,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(Table, XbaseDateFormats,
                                            DateCase{1, false, "24.02.09"}, DateCase{1, true, "2024.02.09"},
                                            DateCase{2, true, "09/02/2024"}, DateCase{3, false, "09/02/24"},
                                            DateCase{4, true, "09.02.2024"}, DateCase{5, false, "09-02-24"},
-                                           DateCase{6, true, "09-02-2024"}));
+                                           DateCase{6, true, "09-02-2024"}),
+                         [](const ::testing::TestParamInfo<DateCase>& info) { return "Format" + std::to_string(info.param.format) + (info.param.century ? "_Century" : ""); });
 
 // Two-digit years fall in the hundred years around today, so "26" written now means this century
 // rather than 1926.

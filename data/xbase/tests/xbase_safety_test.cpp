@@ -84,6 +84,7 @@ protected:
 TEST_F(XbaseSafety, TwoSharedHandlesAppendingNeverEndTheTableInsideARecord)
 {
     for (bool withTag : {false, true}) {
+        SCOPED_TRACE(withTag ? "with a tag" : "without a tag");
         ResetEngine();
         ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}}));
         int a = vd_Use(table_.c_str(), "A", 0, 2);
@@ -231,6 +232,143 @@ TEST_F(XbaseSafety, AWalkInTagOrderStaysWholeWhileAnotherProcessRewritesTheIndex
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::string where;
     EXPECT_EQ(CheckSelectedIndexes(where), 0) << where;
+}
+
+// A walk reads records ahead in runs. Whoever changes the rows just ahead of it — another process
+// sharing the table, or the walking area itself — the rest of the walk shows the rows as a walk
+// begun afresh after the change does: a row renamed, one deleted (Deleted on), one appended.
+struct ReadAheadCase {
+    const char* name;
+    const char* tag; // "" record order
+    bool descending;
+    bool indexed;    // shared: without a production index nothing tells of changes
+    bool exclusive;  // the walking area changes the rows itself
+};
+
+class XbaseReadAhead : public XbaseSafety, public ::testing::WithParamInterface<ReadAheadCase> {
+protected:
+    // The rows from the current one's successor to the end, as "recno name".
+    static std::vector<std::string> RestOfWalk()
+    {
+        std::vector<std::string> rows;
+        for (vd_Skip(1); !vd_Eof(); vd_Skip(1))
+            rows.push_back(std::to_string(vd_RecNo()) + " " + vd_GetTrimString("NAME"));
+        return rows;
+    }
+    void OpenAt(long recno, int mode)
+    {
+        ASSERT_NE(vd_Use(table_.c_str(), nullptr, mode, 2), 0) << vd_LastErrorText();
+        vd_SetDeleted(1);
+        vd_SetOrder(*GetParam().tag ? vd_TagArea(GetParam().tag) : 0);
+        ASSERT_EQ(vd_Go(recno), 0);
+    }
+    // Appends a row, last in the order; then, after walking a few rows ahead again, renames the row
+    // one step ahead to the last place of the order too and the one 300 steps ahead in its place,
+    // and deletes the row two steps ahead.
+    static bool Change(long current, int direction)
+    {
+        const char* last = direction > 0 ? "Z-" : "A-";
+        if (vd_AppendBlank() != 0 || vd_Replace("NAME", 1024, (last + std::string("appended")).c_str()) != 0
+            || vd_Commit() != 0 || vd_Go(current + 300 * direction) != 0)
+            return false;
+        std::string renamed = vd_GetTrimString("NAME") + "-renamed";
+        if (vd_Go(current) != 0)
+            return false;
+        for (int i = 0; i < 3; ++i)
+            if (vd_Skip(1) != 0)
+                return false;
+        return vd_Go(current + direction) == 0 && vd_Replace("NAME", 1024, (last + std::string("moved")).c_str()) == 0
+               && vd_Go(current + 300 * direction) == 0 && vd_Replace("NAME", 1024, renamed.c_str()) == 0
+               && vd_Go(current + 2 * direction) == 0 && vd_Delete() == 0 && vd_Commit() == 0;
+    }
+};
+
+TEST_P(XbaseReadAhead, TheRestOfAWalkShowsChangesMadeJustAheadOfIt)
+{
+    const ReadAheadCase& c = GetParam();
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (int i = 1; i <= 3000; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "N%05d", i); // names follow the record order
+        rows.push_back({name, std::to_string(i)});
+    }
+    ASSERT_TRUE(CreatePhoneBook(table_, rows));
+    if (c.indexed) {
+        ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+        ASSERT_GT(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 0);
+        ASSERT_GT(vd_IndexTag("", "NAMEDOWN", "NAME", 0, 1, ".not. deleted()"), 0);
+        vd_CloseAll();
+    }
+    const int direction = c.descending ? -1 : 1;
+    const long current = c.descending ? 2500 : 500;
+    OpenAt(current, c.exclusive ? 2 : 0);
+    for (int i = 0; i < 5; ++i) // read ahead from here
+        ASSERT_EQ(vd_Skip(1), 0);
+    ASSERT_EQ(vd_Go(current), 0);
+    ASSERT_EQ(vd_RecNo(), current);
+    if (c.exclusive) {
+        ASSERT_TRUE(Change(current, direction)) << vd_LastErrorText();
+        ASSERT_EQ(vd_Go(current), 0);
+    } else {
+        pid_t writer = fork();
+        if (writer == 0) {
+            int area = vd_Use(table_.c_str(), "WRITER", 0, 2);
+            _exit(area != 0 && Change(current, direction) && vd_Close() == 0 ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(writer, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::vector<std::string> walked = RestOfWalk();
+    vd_CloseAll();
+
+    OpenAt(current, 1);
+    std::vector<std::string> afresh = RestOfWalk();
+    for (const char* change : {"-moved", "-renamed", "-appended"})
+        ASSERT_TRUE(std::any_of(afresh.begin(), afresh.end(),
+                                [&](const std::string& row) { return row.find(change) != std::string::npos; }))
+            << change << " is not in the walk afresh";
+    EXPECT_EQ(walked, afresh);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, XbaseReadAhead,
+    ::testing::Values(ReadAheadCase{"RecordOrderShared", "", false, true, false},
+                      ReadAheadCase{"RecordOrderSharedWithoutAnIndex", "", false, false, false},
+                      ReadAheadCase{"RecordOrderExclusive", "", false, true, true},
+                      ReadAheadCase{"KeysInRecordOrderShared", "NAME", false, true, false},
+                      ReadAheadCase{"KeysInRecordOrderExclusive", "NAME", false, true, true},
+                      ReadAheadCase{"KeysAgainstRecordOrderShared", "NAMEDOWN", true, true, false}),
+    [](const ::testing::TestParamInfo<ReadAheadCase>& info) { return std::string(info.param.name); });
+
+// What a shared open holds of its index (a descriptor, a page mapped for its header) goes with
+// the close: a program opening and closing its tables all day keeps nothing of them.
+TEST_F(XbaseSafety, ClosedSharedTablesLeaveNothingOfTheirIndexBehind)
+{
+    ASSERT_TRUE(CreatePhoneBook(table_, {{"ZULU", "1"}, {"ALPHA", "2"}}));
+    ASSERT_NE(vd_Use(table_.c_str(), nullptr, 2, 2), 0);
+    ASSERT_GT(vd_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"), 0);
+    vd_CloseAll();
+    auto held = [this] {
+        std::string maps = ReadFile("/proc/self/maps"), links;
+        if (DIR* d = opendir("/proc/self/fd")) {
+            while (dirent* e = readdir(d)) {
+                char target[4096];
+                ssize_t n = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), target, sizeof target);
+                if (n > 0)
+                    links.append(target, static_cast<size_t>(n)).push_back('\n');
+            }
+            closedir(d);
+        }
+        return (maps + links).find(cdx_) != std::string::npos;
+    };
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_NE(vd_Use(table_.c_str(), nullptr, round % 2, 2), 0);
+        vd_SetOrder(1);
+        EXPECT_EQ(Walk(), (std::vector<long>{2, 1}));
+        vd_CloseAll();
+        EXPECT_FALSE(held()) << "round " << round;
+    }
 }
 
 struct TableDamage {

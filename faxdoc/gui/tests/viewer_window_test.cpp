@@ -204,7 +204,8 @@ TEST_P(ViewerRotation, TurnsThePageAsPamflipDoes)
 
 INSTANTIATE_TEST_SUITE_P(Turns, ViewerRotation,
                          ::testing::Values(TurnCase{0, 1, "-cw"}, TurnCase{1, 3, "-ccw"}, TurnCase{0, 2, "-r180"},
-                                           TurnCase{2, 3, "-ccw"}));
+                                           TurnCase{2, 3, "-ccw"}),
+                         [](const ::testing::TestParamInfo<TurnCase>& info) { return "From" + std::to_string(info.param.from) + "To" + std::to_string(info.param.to); });
 
 TEST_F(ViewerWindowTest, KeysScrollAndTurnPages)
 {

@@ -173,7 +173,8 @@ TEST_P(HelpDialogLines, TheLastLineCanBeSeen)
         << " viewport " << form.Memo1->viewport()->height();
     EXPECT_EQ(bar->isVisible(), GetParam() > 14);
 }
-INSTANTIATE_TEST_SUITE_P(Counts, HelpDialogLines, ::testing::Values(2, 14, 15, 16, 20));
+INSTANTIATE_TEST_SUITE_P(Counts, HelpDialogLines, ::testing::Values(2, 14, 15, 16, 20),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "Lines"; });
 
 TEST_F(HelpDialogTest, CopyPutsTheTextOnTheClipboardAndSaysSo)
 {
