@@ -555,6 +555,7 @@ void TMainScreen::FxReceiveFax1FaxLog(int code)
         break;
     case comms::lfReceiveOK: RecordReceivedFax(); break;
     case comms::lfReceiveFail: ReceiveFailed(); break;
+    case comms::lfPageRefused: AddtoLastRecLog(comms::TFxFaxLog::RefusedPageText(FxReceiveFax1) + " ", true); break;
     default: break;
     }
 }
