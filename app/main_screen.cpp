@@ -344,7 +344,7 @@ void TMainScreen::BuildMenus()
     mnuShowArchives->setCheckable(true);
     file->addSeparator();
     mnuSend = item(file, "mnuSend", "&Send Fax...", QKeySequence("Ctrl+S"));
-    mnuReceive = item(file, "mnuReceive", "&Receive Faxes", QKeySequence("Ctrl+R"));
+    mnuReceive = item(file, "mnuReceive", kReceiveMenuCaption, QKeySequence("Ctrl+R"));
     mnuReceiveLog = item(file, "mnuReceiveLog", "Receive Faxes with &Logging...");
     mnuForward = item(file, "mnuForward", "For&ward Received Fax...");
     file->addSeparator();

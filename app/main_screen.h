@@ -46,6 +46,11 @@ constexpr const char* kReceiveModeRefusal =
     "You are in Fax Receive mode. This operation cannot be done\rwhile in Fax Receive mode. Click the Stop "
     "button to end\rFax Receive mode";
 
+// Fax > Receive Faxes keeps its access key R in both of its states: without it, Alt+F then R does
+// nothing once receive mode has been stopped.
+constexpr const char* kReceiveMenuCaption = "&Receive Faxes";
+constexpr const char* kStopReceivingMenuCaption = "Stop &Receiving Faxes";
+
 class TSendFaxForm;
 class TStartingFaxForm;
 

@@ -177,7 +177,7 @@ void TMainScreen::ShowReceiveModeOff()
     mnuReceiveLog->setEnabled(true);
     ReceiveButton->setText("Receive");
     ReceiveButton->setToolTip("Start receiving faxes");
-    mnuReceive->setText("Receive Faxes");
+    mnuReceive->setText(kReceiveMenuCaption);
 }
 
 void TMainScreen::CloseReceiveLine(bool wait)
@@ -373,7 +373,7 @@ void TMainScreen::StartReceivingNow()
         modemWatch_->start(ModemWatchInterval());
         ReceiveButton->setText("STOP");
         ReceiveButton->setToolTip("Stop receiving faxes");
-        mnuReceive->setText("Stop Receiving Faxes");
+        mnuReceive->setText(kStopReceivingMenuCaption);
         mnuReceiveLog->setEnabled(false);
         Status->setText("Waiting for fax...");
         StartingFaxForm->ShowReady();
@@ -555,6 +555,7 @@ void TMainScreen::FxReceiveFax1FaxLog(int code)
         break;
     case comms::lfReceiveOK: RecordReceivedFax(); break;
     case comms::lfReceiveFail: ReceiveFailed(); break;
+    case comms::lfPageRefused: AddtoLastRecLog(comms::TFxFaxLog::RefusedPageText(FxReceiveFax1) + " ", true); break;
     default: break;
     }
 }

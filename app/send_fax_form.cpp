@@ -62,6 +62,10 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent)
     FxSendFax1.EnhTextEnabled = true;
     FxSendFax1.OnFaxStatus = [this](comms::TFxCustomAbstractFax&, bool, bool) { FxSendFax1FaxStatus(); };
     FxSendFax1.OnFaxFinish = [this](comms::TFxCustomAbstractFax&, int code) { FxSendFax1FaxFinish(code); };
+    FxSendFax1.OnFaxLog = [this](comms::TFxCustomAbstractFax& fax, int code) {
+        if (code == comms::lfPageResent)
+            AddtoLastSendLog(comms::TFxFaxLog::RefusedPageText(fax) + ": " + Stamp());
+    };
     foundation::SetFormTapiDevice(FxTapiDevice1, FxComPort1);
     // The status window belongs to this dialog: it shows above it, and its Cancel can be clicked
     // while the dialog is modal.
@@ -189,6 +193,7 @@ TSendFaxForm::~TSendFaxForm()
     // The session and its port go before the form's widgets.
     FxSendFax1.OnFaxFinish = nullptr;
     FxSendFax1.OnFaxStatus = nullptr;
+    FxSendFax1.OnFaxLog = nullptr;
     if (FxSendFax1.Busy())
         FxSendFax1.CancelFax();
     CloseLine(false);
@@ -635,6 +640,7 @@ void TSendFaxForm::EndNow()
     modemWatch_->stop();
     FxSendFax1.OnFaxFinish = nullptr;
     FxSendFax1.OnFaxStatus = nullptr;
+    FxSendFax1.OnFaxLog = nullptr;
     if (preparing_) {
         CancelPreparation();
         return; // the preparation ends the attempt as soon as its wait returns

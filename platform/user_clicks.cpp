@@ -16,7 +16,8 @@ namespace {
 // X11 protocol event codes (the first byte of every event, its top bit marking a sent event).
 constexpr uint8_t kX11ButtonPress = 4;
 constexpr uint8_t kX11FocusIn = 9;
-constexpr int kWindowManagerDelayMs = 150;
+// A busy window manager may restack the windows a while after the click.
+constexpr int kWindowManagerDelaysMs[] = {150, 500};
 
 class ClickFilter : public QAbstractNativeEventFilter {
 public:
@@ -36,10 +37,10 @@ public:
         watches.erase(std::remove_if(watches.begin(), watches.end(), [](const Watch& w) { return w.context.isNull(); }),
                       watches.end());
         for (const Watch& w : watches) {
-            // After the toolkit has dealt with the event, and again once the window manager has:
-            // it may restack the windows after the program sees the click.
+            // After the toolkit has dealt with the event, and again once the window manager has.
             QTimer::singleShot(0, w.context, w.then);
-            QTimer::singleShot(kWindowManagerDelayMs, w.context, w.then);
+            for (int delay : kWindowManagerDelaysMs)
+                QTimer::singleShot(delay, w.context, w.then);
         }
         return false;
     }

@@ -8,7 +8,7 @@ class QObject;
 
 namespace zn::platform {
 
-// Calls `then` on the GUI thread after each mouse press (at once and again a moment later) and each focus change in any window of this
+// Calls `then` on the GUI thread after each mouse press (at once and again twice within half a second) and each focus change in any window of this
 // program, blocked windows included, for as long as `context` lives. On window systems that do not
 // report them (offscreen) it is never called.
 void WatchUserClicks(QObject* context, std::function<void()> then);

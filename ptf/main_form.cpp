@@ -111,7 +111,7 @@ void TGetDataForm::ShowDocument(const std::string& title, const std::string& ima
     else
         text = "\"" + text + "\"";
     faxdoc::TApfFileHeader header;
-    if (faxdoc::ReadApfHeader(image, header) == 0)
+    if (faxdoc::ReadApfHeader(image, header) == 0 && header.pageCount > 0)
         text += header.pageCount == 1 ? ", 1 page" : ", " + QString::number(header.pageCount) + " pages";
     // A long title is cut in its middle, so that the dialog keeps its size and both ends show.
     Document->setText(Document->fontMetrics().elidedText("Document: " + text, Qt::ElideMiddle,
@@ -257,7 +257,13 @@ void TMainForm::AskInTurn(TPrintedJob job)
         const TPrintedJob next = waiting_.front();
         waiting_.pop_front();
         asking_ = next.name.path;
-        FinishJob(next);
+        try {
+            FinishJob(next);
+        } catch (...) {
+            // The caller reports it; the jobs still waiting are asked when the next one ends.
+            asking_.clear();
+            throw;
+        }
         asking_.clear();
     }
     // Ended by a signal: the jobs still waiting keep their marks and are offered at the next start.

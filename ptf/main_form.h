@@ -71,8 +71,8 @@ public:
 
     static constexpr const char* kAboutText =
         "Tarvel Print To Fax Controller\r\rIt is important to leave this small program running\rso that "
-        "you can print to the Tarvel Printer Driver from\ryour Windows programs.\r\rThis program starts "
-        "automatically when Windows starts.";
+        "you can print to the Tarvel Printer Driver from\rthe programs on this desktop.\r\rThis program starts "
+        "automatically when your desktop session starts.";
 
     // A job whose driver went before it had the image's name: the reserved file goes.
     void ForgetJob(const std::string& image);

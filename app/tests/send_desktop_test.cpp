@@ -23,7 +23,7 @@ namespace zn::app::test {
 namespace {
 
 using namespace ::faxline;
-using foundation::test::StackedAbove;
+using foundation::test::SettlesAbove;
 using foundation::test::UserClick;
 using foundation::test::WaitUntil;
 
@@ -102,12 +102,12 @@ TEST_F(SendOnTheDesktop, TheStatusWindowStaysAboveItsDialogAndEachCallTimesItsel
             secondCallShown = Seconds(elapsed);
             secondCallTook = int(sinceSecondSend.elapsed() / 1000);
             WaitUntil([&] { return Exposed(form); }, 3000);
-            aboveAtStart = StackedAbove(form, sending);
+            aboveAtStart = SettlesAbove({form}, {sending});
             UserClick(screen.get(), QPoint(300, 300));
-            aboveAfterMainClicked = StackedAbove(form, sending);
+            aboveAfterMainClicked = SettlesAbove({form}, {sending});
             foundation::test::Screenshot("status_after_main_window_clicked");
             UserClick(sending->sfPhoneNumber);
-            aboveAfterDialogClicked = StackedAbove(form, sending);
+            aboveAfterDialogClicked = SettlesAbove({form}, {sending});
             foundation::test::Screenshot("status_after_dialog_clicked");
             UserClick(form->fsCancel);
             break;

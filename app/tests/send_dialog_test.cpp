@@ -2,6 +2,7 @@
 // spandsp's fax terminal on the test bed's Class 1 modem, with the row updated afterwards.
 #include "app/error_display_form.h"
 
+#include <QMenu>
 #include <QPlainTextEdit>
 #include "app/send_fax_form.h"
 #include "comms/base/error_codes.h"
@@ -717,71 +718,91 @@ struct VanishCase {
                           // the line still carries the page)
 };
 
-class SendDialogModemGone : public SendDialog, public ::testing::WithParamInterface<VanishCase> {};
+class SendDialogModemGone : public SendDialog, public ::testing::WithParamInterface<VanishCase> {
+protected:
+    // What the user met of a send whose modem went away at the case's moment.
+    struct Gone {
+        bool pulled = false;        // the modem went during the call
+        qint64 noticedAfterMs = -1; // from then to the error window
+        std::string caption, text;  // of the error window
+    };
+    Gone SendWhileTheModemGoes(TempDir& dir)
+    {
+        const VanishCase& c = GetParam();
+        std::string device;
+        if (c.faxClass == 1) {
+            line_ = Line::Start(dir.Path(), {"pair"}); // modem B is never answered
+            if (line_)
+                device = line_->Port('A');
+        } else {
+            sim_ = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{});
+            device = sim_->Device();
+        }
+        Gone gone;
+        if (device.empty() || !StartWithOneFax(device, "FAX00032.APF", "Unplugged", 140)) {
+            ADD_FAILURE() << "no modem for the send";
+            return gone;
+        }
+        foundation::Settings().FaxClass = c.faxClass;
+        foundation::Settings().DialAttempts = 3;
+        ChildProcess& modem = line_ ? line_->Process() : sim_->Process();
+
+        TSendFaxForm* sending = nullptr;
+        QElapsedTimer sinceGone;
+        modal_.Then([&](QWidget* w) {
+            sending = static_cast<TSendFaxForm*>(w);
+            QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
+        });
+        modal_.Then([&](QWidget* w) {
+            gone.noticedAfterMs = sinceGone.elapsed();
+            auto* form = static_cast<TShowErrorForm*>(w);
+            gone.caption = form->windowTitle().toStdString();
+            gone.text = form->Memo1->toPlainText().toStdString();
+            if (const char* shots = std::getenv("ZN_SHOT_DIR"))
+                form->grab().save(QString("%1/modem_gone_%2.png").arg(shots, GetParam().name));
+            form->BitBtn1->click();
+        });
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (!sending)
+                return;
+            // The attempt is over (or never reached the moment to pull the plug): the dialog closes.
+            if (!sending->Busy && QApplication::activeModalWidget() == sending
+                && (!sinceGone.isValid() || modal_.Done())) {
+                QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
+                return;
+            }
+            if (!sinceGone.isValid()) {
+                if (sending->Busy && !sending->Preparing() && sending->FxSendFax1.GetProgressCode() >= c.killFrom
+                    && sending->FxSendFax1.GetProgressCode() <= c.killTo) {
+                    ::kill(modem.Pid(), SIGKILL);
+                    modem.Wait(std::chrono::seconds(10));
+                    sinceGone.start();
+                }
+                return;
+            }
+            if (sending->Busy && sinceGone.elapsed() > 20000)
+                sending->FxSendFax1.CancelFax(); // the test's own way out
+        });
+        user.start(20);
+        screen->SendButtonClick();
+        gone.pulled = sinceGone.isValid();
+        return gone;
+    }
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<comms::test::Class2SimProcess> sim_;
+};
 
 TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
 {
     TempDir dir;
     const VanishCase& c = GetParam();
-    std::unique_ptr<Line> line;
-    std::unique_ptr<comms::test::Class2SimProcess> sim;
-    std::string device;
-    if (c.faxClass == 1) {
-        line = Line::Start(dir.Path(), {"pair"}); // modem B is never answered
-        ASSERT_TRUE(line);
-        device = line->Port('A');
-    } else {
-        sim = std::make_unique<comms::test::Class2SimProcess>(dir, std::vector<std::string>{});
-        device = sim->Device();
-    }
-    ASSERT_FALSE(device.empty());
-    ASSERT_TRUE(StartWithOneFax(device, "FAX00032.APF", "Unplugged", 140));
-    foundation::Settings().FaxClass = c.faxClass;
-    foundation::Settings().DialAttempts = 3;
-    ChildProcess& modem = line ? line->Process() : sim->Process();
+    const Gone gone = SendWhileTheModemGoes(dir);
+    const std::string& caption = gone.caption;
+    const std::string& text = gone.text;
+    const qint64 noticedAfterMs = gone.noticedAfterMs;
 
-    TSendFaxForm* sending = nullptr;
-    QElapsedTimer sinceGone;
-    qint64 noticedAfterMs = -1;
-    std::string caption, text;
-    modal_.Then([&](QWidget* w) {
-        sending = static_cast<TSendFaxForm*>(w);
-        QTest::mouseClick(sending->SendFaxButton, Qt::LeftButton);
-    });
-    modal_.Then([&](QWidget* w) {
-        noticedAfterMs = sinceGone.elapsed();
-        auto* form = static_cast<TShowErrorForm*>(w);
-        caption = form->windowTitle().toStdString();
-        text = form->Memo1->toPlainText().toStdString();
-        if (const char* shots = std::getenv("ZN_SHOT_DIR"))
-            form->grab().save(QString("%1/modem_gone_%2.png").arg(shots, GetParam().name));
-        form->BitBtn1->click();
-    });
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, [&] {
-        if (!sending)
-            return;
-        // The attempt is over (or never reached the moment to pull the plug): the dialog closes.
-        if (!sending->Busy && QApplication::activeModalWidget() == sending && (!sinceGone.isValid() || modal_.Done())) {
-            QTest::mouseClick(sending->CloseButton, Qt::LeftButton);
-            return;
-        }
-        if (!sinceGone.isValid()) {
-            if (sending->Busy && !sending->Preparing() && sending->FxSendFax1.GetProgressCode() >= c.killFrom
-                && sending->FxSendFax1.GetProgressCode() <= c.killTo) {
-                ::kill(modem.Pid(), SIGKILL);
-                modem.Wait(std::chrono::seconds(10));
-                sinceGone.start();
-            }
-            return;
-        }
-        if (sending->Busy && sinceGone.elapsed() > 20000)
-            sending->FxSendFax1.CancelFax(); // the test's own way out
-    });
-    user.start(20);
-    screen->SendButtonClick();
-
-    ASSERT_TRUE(sinceGone.isValid()) << "the call never reached status " << c.killFrom << "\n" << Log();
+    ASSERT_TRUE(gone.pulled) << "the call never reached status " << c.killFrom << "\n" << Log();
     EXPECT_EQ(caption, "Modem Not Found");
     EXPECT_GE(noticedAfterMs, 0);
     EXPECT_LT(noticedAfterMs, 5000);
@@ -798,6 +819,51 @@ TEST_P(SendDialogModemGone, IsNoticedWithinSecondsAndSaysSo)
     EXPECT_EQ(screen->FaxTable.FieldByName("LASTRESULT").AsString(), "The modem " + place + " is gone");
     EXPECT_TRUE(screen->FaxTable.FieldByName("DATESENT").IsNull());
     EXPECT_EQ(foundation::test::LockFilesOf(::getpid()), 0);
+}
+
+// After a send that ended "Modem Not Found", with a modem on the port again, the Receive button,
+// the menu command Fax > Receive Faxes and its key Ctrl+R each start receive mode and stop it.
+TEST_P(SendDialogModemGone, AfterwardsTheButtonTheMenuAndItsKeyEachStartAndStopReceiving)
+{
+    TempDir dir;
+    const Gone gone = SendWhileTheModemGoes(dir);
+    ASSERT_TRUE(gone.pulled) << Log();
+    ASSERT_EQ(gone.caption, "Modem Not Found");
+    auto back = Line::Start(dir.Path(), {"pair"});
+    ASSERT_TRUE(back);
+    ::setenv("ZN_COM7", back->Port('A').c_str(), 1);
+    foundation::Settings().FaxClassReceive = 1;
+    foundation::Settings().DisableReceivingFaxesNotification = true;
+    TMainScreen* main = screen.get();
+    const auto activate = [main] {
+        main->activateWindow();
+        QApplication::setActiveWindow(main);
+        QApplication::processEvents();
+    };
+    const auto chooseFromMenu = [main, activate] {
+        activate();
+        QTest::keyClick(main, Qt::Key_F, Qt::AltModifier);
+        QApplication::processEvents();
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "Alt+F opened no menu";
+        QTest::keyClick(menu, Qt::Key_R);
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> ways = {
+        {"the Receive button", [main] { QTest::mouseClick(main->ReceiveButton, Qt::LeftButton); }},
+        {"Ctrl+R", [main, activate] {
+             activate();
+             QTest::keyClick(main, Qt::Key_R, Qt::ControlModifier);
+         }},
+        {"Fax > Receive Faxes", chooseFromMenu},
+    };
+    for (const auto& [name, use] : ways) {
+        use();
+        EXPECT_TRUE(WaitFor([main] { return main->ReceiveModeOn; }, 20000))
+            << name << " did not start receiving\n"
+            << foundation::test::ReadFile(foundation::GetProgramFolder() + "Lastrec.log");
+        use();
+        EXPECT_TRUE(WaitFor([main] { return !main->ReceiveModeOn; }, 20000)) << name << " did not stop receiving";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, SendDialogModemGone,

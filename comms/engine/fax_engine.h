@@ -11,6 +11,7 @@
 
 #include "comms/base/error_codes.h"
 #include "comms/base/fx_misc.h"
+#include "comms/engine/copy_quality.h"
 #include "faxdoc/apf_file.h"
 #include "faxdoc/mh_coder.h"
 
@@ -81,6 +82,10 @@ struct TFaxCommonRec {
     std::string faxFile;     // 255
     std::string coverFile;   // 255
     std::string phoneNumber; // 40
+    // The last page refused for its copy quality (RTN): its number (0: the cover), and when this
+    // side received and judged it, its counts.
+    int32_t refusedPage = 0;
+    PageQuality refusedQuality;
 };
 
 // The fax image file's layout, page flags and pre-coded blank rows are the document library's.

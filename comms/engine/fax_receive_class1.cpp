@@ -141,7 +141,7 @@ void FaxReceiveSession::OnCollectFrames(int)
             CollectFramesAgain();
         }
         modem.finalFrame = false;
-    } else if (IsFcError() || IsNoCarrier()) {
+    } else if (IsFcError() || IsNoCarrier() || FrameDamaged()) {
         CollectFramesAgain();
     }
 }
@@ -279,8 +279,8 @@ void FaxReceiveSession::OnWaitPostPage(int)
             FrameCommand("AT+FRH=3");
         }
         modem.finalFrame = false;
-    } else if (IsFcError() || IsNoCarrier()) {
-        FrameCommand("AT+FRH=3");
+    } else if (IsFcError() || IsNoCarrier() || FrameDamaged()) {
+        FrameCommand("AT+FRH=3"); // a damaged post-page command: the sender repeats it
     }
 }
 
@@ -343,12 +343,20 @@ void FaxReceiveSession::OnWaitDcn(int)
     if (IsConnect()) {
         ResponseReset();
     } else if (IsOK()) {
-        if (modem.finalFrame) {
+        if (modem.finalFrame && modem.lastFCF == WithoutX(fcfEOP)) {
+            // The sender did not hear our answer to its EOP and repeats it: the same answer again.
+            modem.finalFrame = false;
+            modem.morePages = false;
+            FrameCommand("AT+FTH=3");
+            state_ = rf1SendMCF;
+        } else if (modem.finalFrame) {
             Command("ATH");
             state_ = rf1WtHngp;
         } else {
             FrameCommand("AT+FRH=3");
         }
+    } else if (FrameDamaged()) {
+        FrameCommand("AT+FRH=3");
     } else if (IsNoCarrier()) {
         Command("ATH");
         state_ = rf1WtHngp;

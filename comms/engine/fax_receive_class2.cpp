@@ -87,7 +87,8 @@ void FaxReceiveSession::OnPageResult(int)
         char digit = ReportDigit();
         const bool modemGood = digit == '1' || digit == '3' || digit == '5';
         // The modem's verdict, and this side's own on the rows it counted.
-        if (modemGood && CopyQualityAcceptable(QualityFromPageStatus(KeywordValue(), common.faxClass == fcClass20))) {
+        pageQuality_ = QualityFromPageStatus(KeywordValue(), common.faxClass == fcClass20);
+        if (modemGood && CopyQualityAcceptable(pageQuality_)) {
             modem.pageGood = true;
             if (int rc = FinishPage()) {
                 Abort(rc);

@@ -314,14 +314,19 @@ bool FaxReceiveSession::PageQualityGood()
     q.rows = pageCheck_.Rows() + lost;
     q.badRows = pageCheck_.BadRows() + lost;
     q.consecutiveBadRows = std::max(pageCheck_.MostConsecutiveBadRows(), pageCheck_.UnfinishedRows());
+    pageQuality_ = q;
     return CopyQualityAcceptable(q);
 }
 
-// The page is not kept: the file goes back to where it began, and the sender sends it again.
+// The page is not kept: the file goes back to where it began, and the sender sends it again. The
+// log says which page was refused and why, or the call would only seem to take twice as long.
 void FaxReceiveSession::RejectPage()
 {
     modem.pageGood = false;
     CutPage();
+    common.refusedPage = common.currentPage;
+    common.refusedQuality = pageQuality_;
+    Events().FaxLog(*this, lfPageRefused);
     if (common.currentPage > 0)
         --common.currentPage;
 }

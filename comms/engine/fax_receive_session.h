@@ -84,6 +84,11 @@ protected:
     int HangupReportError() const override;
     bool WaitsForOtherSession() const override;
     bool ReadsRawData() const override { return state_ == rfGtPgDta || state_ == rf1CollTrn; }
+    // The commands this side waits for: DCS, the post-page command, DCN (or the repeated EOP).
+    bool AwaitsRepeatedCommand() const override
+    {
+        return Class1() && (state_ == rf1CollFrms || state_ == rf1WaitEOP || state_ == rf1WaitDCN);
+    }
 
 private:
     friend const char* ReceiveStateName(ReceiveState s);
@@ -174,6 +179,8 @@ private:
     // The last page was answered (MCF or RTN) and no new page has started: a repeated post-page
     // command gets the same answer again.
     bool pageAnswered_ = false;
+    // The counts the last page was judged by (Class 1: its decoded rows; Class 2/2.0: the modem's).
+    PageQuality pageQuality_;
     // Class 2/2.0: the modem found the page good but this side did not; RTN is to be set.
     bool rtnToSet_ = false;
     // The fax being received: written under a temporary name, and under its own only once it is

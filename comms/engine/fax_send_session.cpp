@@ -511,7 +511,12 @@ int FaxSendSession::RewindForRetry()
 {
     if (++pageRetryCount_ > pageRetryLimit)
         return ecFaxSessionError;
-    return RewindToSentPage();
+    if (int rc = RewindToSentPage())
+        return rc;
+    common.refusedPage = sentCover_ ? 0 : sentPage_;
+    common.refusedQuality = PageQuality{};
+    Events().FaxLog(*this, lfPageResent);
+    return 0;
 }
 
 void FaxSendSession::WatchDuringPage()

@@ -11,6 +11,7 @@
 namespace zn::comms {
 
 namespace {
+constexpr uint8_t kDle = 0x10, kEtx = 0x03;
 std::string Upper(std::string text)
 {
     for (char& c : text)
@@ -125,6 +126,8 @@ int FaxSession::Start(FaxPort& port)
     common.dispatcher = &port;
     common.handlerRegistered = false;
     finished_ = false;
+    framePending_ = frameDamaged_ = frameEnded_ = afterDle_ = false;
+    damagedFrames_ = 0;
     port.SetAvailLevel(1);
     common.responseTimer = port.AddTimerTrigger();
     common.statusTimer = port.AddTimerTrigger();
@@ -239,16 +242,44 @@ FaxSession::Collected FaxSession::Collect()
 {
     uint8_t c;
     while (Port().ReadChar(c) == 0) {
+        // A frame's data ends in DLE ETX (a DLE in it is doubled), even one too garbled to begin
+        // as a frame.
+        frameEnded_ = frameEnded_ || (afterDle_ && c == kEtx);
+        afterDle_ = !afterDle_ && c == kDle;
         ResponseCollector::Item item = response.Add(c);
         if (item == ResponseCollector::Frame) {
-            int before = CurrentState();
-            HandleFrame();
-            if (CurrentState() != before)
-                return Collected::StateChanged;
+            pendingFrame_ = response.Text();
+            framePending_ = true;
             continue;
         }
         if (item != ResponseCollector::Line)
             continue;
+        frameDamaged_ = false;
+        // A damaged frame's bytes may hold CR LF: they make lines of noise, which the modem's
+        // verdict on the frame still follows.
+        if (Reply() == ModemReply::Other && (framePending_ || frameEnded_))
+            return Collected::Line;
+        const bool framed = framePending_ || frameEnded_;
+        framePending_ = frameEnded_ = false;
+        if (IsError() && AwaitsRepeatedCommand() && framed) {
+            // The frame came with a bad check (or too garbled even to begin as a frame). Noise on
+            // the line, not a modem fault: the far end repeats its command (T.30 allows three
+            // repeats) when it hears no answer. An ERROR without a frame is the modem's own.
+            if (++damagedFrames_ > kCommandRepeats) {
+                Abort(ecFaxSessionError);
+                return Collected::StateChanged;
+            }
+            frameDamaged_ = true;
+            carrierLost_ = false;
+            return Collected::Line;
+        }
+        if (framed && !IsError()) {
+            damagedFrames_ = 0;
+            int before = CurrentState();
+            HandleFrame(pendingFrame_);
+            if (CurrentState() != before)
+                return Collected::StateChanged;
+        }
         if (IsError() && ErrorEndsSession()) {
             Abort(ErrorReplyError());
             return Collected::StateChanged;
@@ -266,9 +297,9 @@ FaxSession::Collected FaxSession::Collect()
     return Collected::Nothing;
 }
 
-void FaxSession::HandleFrame()
+void FaxSession::HandleFrame(const std::string& bytes)
 {
-    ReceivedFrame f = ParseFrame(response.Text());
+    ReceivedFrame f = ParseFrame(bytes);
     if (!f.valid)
         return;
     modem.finalFrame = f.final;

@@ -33,6 +33,10 @@ enum FaxLogCode : int {
     lfReceiveOK = 5,
     lfReceiveSkip = 6,
     lfReceiveFail = 7,
+    // Receiving: this side refused a page for its copy quality (RTN); the sender sends it again.
+    lfPageRefused = 8,
+    // Sending: the far end refused a page (RTN, or a negative page report); it is sent again.
+    lfPageResent = 9,
 };
 
 class FaxSession;
@@ -176,6 +180,13 @@ protected:
     virtual bool WaitsForOtherSession() const { return false; }
     // The state reads raw data (training, page data) that may already wait in the input.
     virtual bool ReadsRawData() const { return false; }
+    // Class 1: the state listens (AT+FRH=3) for a command the far end repeats when it hears no
+    // answer, so a frame that arrives damaged (the modem's ERROR to AT+FRH) is waited for again,
+    // not fatal.
+    virtual bool AwaitsRepeatedCommand() const { return false; }
+    // The line just collected is the modem's ERROR after a damaged frame, in such a state: the step
+    // listens again (AT+FRH=3) for the repeat.
+    bool FrameDamaged() const { return frameDamaged_; }
 
     void Abort(int code);
     // An HDLC frame, after the short pause a modem needs between its CONNECT and the frame.
@@ -205,7 +216,15 @@ protected:
 private:
     enum class Collected { Nothing, Line, StateChanged };
     Collected Collect();
-    void HandleFrame();
+    void HandleFrame(const std::string& bytes);
+    // The modem says after each frame whether its check was good (OK) or not (ERROR): a frame is
+    // acted on only once it is known to be whole.
+    std::string pendingFrame_;
+    bool framePending_ = false;
+    bool frameDamaged_ = false;
+    bool frameEnded_ = false; // a DLE ETX came since the last line
+    bool afterDle_ = false;
+    int damagedFrames_ = 0; // damaged frames in a row
 
     FaxEngineEvents& events_;
     bool finished_ = false;

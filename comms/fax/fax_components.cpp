@@ -185,6 +185,8 @@ private:
         p.errorCorrection = s.modem.ECM;
         p.hangupCode = s.modem.hangupCode;
         p.dialAttempt = s.common.dialAttempt;
+        p.refusedPage = s.common.refusedPage;
+        p.refusedQuality = s.common.refusedQuality;
         if (auto* send = dynamic_cast<FaxSendSession*>(&s)) {
             const FaxSendSession::PageOnLine page =
                 send->PageOnTheLine(s.common.dispatcher ? s.common.dispatcher->OutputCount() : 0);
@@ -699,6 +701,7 @@ std::string TFxFaxLog::EntryText(const TFxCustomAbstractFax& fax, int logCode, c
             line("Transmit failed at " + dateTime + crlf + "  (" + FaxErrorText(fax.GetErrorCode()) + ") " + hangup
                  + crlf);
             break;
+        case lfPageResent: line(RefusedPageText(fax) + " at " + dateTime); break;
         default: break;
         }
     } else {
@@ -711,10 +714,22 @@ std::string TFxFaxLog::EntryText(const TFxCustomAbstractFax& fax, int logCode, c
         case lfReceiveFail:
             line("Receive failed at " + dateTime + crlf + "  (" + FaxErrorText(fax.GetErrorCode()) + ")" + crlf);
             break;
+        case lfPageRefused: line(RefusedPageText(fax) + " at " + dateTime); break;
         default: break;
         }
     }
     return text;
+}
+
+std::string TFxFaxLog::RefusedPageText(const TFxCustomAbstractFax& fax)
+{
+    const TFaxProgress& p = fax.Progress();
+    const std::string page = p.refusedPage > 0 ? "Page " + std::to_string(p.refusedPage) : std::string("The cover page");
+    if (fax.IsSender())
+        return page + " refused by the remote fax, sent again at " + std::to_string(p.connectBPS) + " bps";
+    const PageQuality& q = p.refusedQuality;
+    return page + " refused for its copy quality (" + std::to_string(q.rows) + " rows, " + std::to_string(q.badRows)
+           + " bad, at most " + std::to_string(q.consecutiveBadRows) + " bad in a row)";
 }
 
 void TFxFaxLog::WriteLogEntry(int logCode)

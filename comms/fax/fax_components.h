@@ -55,6 +55,8 @@ struct TFaxProgress {
     int32_t hangupCode = 0;
     int32_t totalPages = 0, currentPage = 0, pageLength = 0, bytesTransferred = 0;
     int32_t dialAttempt = 0; // attempts made (the DialAttempt property adds 1)
+    int32_t refusedPage = 0; // the last page refused for its copy quality (0: the cover)
+    PageQuality refusedQuality; // receiving: the counts it was refused for
 };
 
 // ---- The history log ---------------------------------------------------------------------------
@@ -73,6 +75,10 @@ public:
     virtual void WriteLogEntry(int logCode);
     // The entry's text, with dateTime as its time stamp.
     static std::string EntryText(const TFxCustomAbstractFax& fax, int logCode, const std::string& dateTime);
+    // What a refused page's entry says, without its time: "Page 2 refused for its copy quality
+    // (2294 rows, 160 bad, at most 1 bad in a row)" receiving, "Page 2 refused by the remote fax,
+    // sent again at 9600 bps" sending.
+    static std::string RefusedPageText(const TFxCustomAbstractFax& fax);
 
 private:
     TFxCustomAbstractFax* fax_ = nullptr;

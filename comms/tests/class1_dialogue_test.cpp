@@ -167,7 +167,9 @@ TEST_F(Class1Dialogue, RtnRetrainsAtTheSameRateAndSendsThePageAgain)
     EXPECT_EQ(far.dcsRates, (std::vector<int32_t>{14400, 14400}));
     ASSERT_EQ(far.pageBytes.size(), 2u);
     EXPECT_EQ(far.pageBytes[0], far.pageBytes[1]);
-    EXPECT_EQ(events_.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitOK}));
+    // The refusal is logged: page 1, sent again.
+    EXPECT_EQ(events_.Logs(), (std::vector<int>{lfTransmitStart, lfPageResent, lfTransmitOK}));
+    EXPECT_EQ(events_.RefusedPages(), std::vector<int>{1});
 }
 
 TEST_F(Class1Dialogue, PageRejectedBeyondTheRetryLimitFailsTheFax)

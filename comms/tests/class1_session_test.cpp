@@ -99,6 +99,25 @@ protected:
         s.common.StationID = "ZN ENGINE";
         s.modem.DesiredBPS = bps;
     }
+    // Receives the fax the terminal of `line` sends, at up to 14400 bit/s, as a session that ends
+    // with the call and at its first error; true once both ends are through.
+    ::testing::AssertionResult ReceiveOneFax(Line& line, RecordingEvents& events)
+    {
+        TestPort port(line.Port('A'));
+        if (!port.IsOpen())
+            return ::testing::AssertionFailure() << "no port " << line.Port('A');
+        events.receiveDir = dir_.Path();
+        FaxReceiveSession session(events);
+        Configure(session, 14400);
+        session.OneFax = true;
+        session.common.options = foExitOnError;
+        if (int rc = session.Start(port.Port()))
+            return ::testing::AssertionFailure() << "start: " << rc;
+        if (!events.WaitFinished(300s))
+            return ::testing::AssertionFailure() << "the session did not end";
+        line.Process().Wait(30s);
+        return ::testing::AssertionSuccess();
+    }
     // Sends one entry at up to 14400 bit/s to the fax terminal of `line` and returns the pages it
     // stored; `setUp` adjusts the session first.
     std::vector<Bitmap> SendToTerminal(Line& line, const FaxEntry& entry,
@@ -296,22 +315,25 @@ TEST_P(Class1NoisyPage, ADamagedPageIsRefusedAndNeverStored)
     }
     auto line = Line::Start(dir_.Path(), args);
     ASSERT_TRUE(line);
-    TestPort port(line->Port('A'));
-    ASSERT_TRUE(port.IsOpen());
     RecordingEvents events;
-    events.receiveDir = dir_.Path();
-    FaxReceiveSession session(events);
-    Configure(session, 14400);
-    session.OneFax = true;
-    session.common.options = foExitOnError;
-    ASSERT_EQ(session.Start(port.Port()), 0);
-    ASSERT_TRUE(events.WaitFinished(300s));
-    line->Process().Wait(30s);
+    ASSERT_TRUE(ReceiveOneFax(*line, events));
     auto results = line->Results();
     ASSERT_EQ(results.size(), 1u) << line->Output();
+    // Each refusal is logged: page 2, with the rows this side decoded and found bad.
+    const std::vector<Refusal> refusals = events.Refusals();
+    ASSERT_FALSE(refusals.empty());
+    for (const Refusal& r : refusals) {
+        EXPECT_EQ(r.page, 2);
+        EXPECT_GT(r.quality.rows, 1000);
+        EXPECT_GT(r.quality.badRows, 0);
+        EXPECT_FALSE(CopyQualityAcceptable(r.quality));
+    }
+    std::vector<int> logs{lfReceiveStart};
+    logs.insert(logs.end(), refusals.size(), lfPageRefused);
     if (c.received) {
         EXPECT_TRUE(events.Errors().empty()) << events.Errors().front();
-        EXPECT_EQ(events.Logs(), (std::vector<int>{lfReceiveStart, lfReceiveOK}));
+        logs.push_back(lfReceiveOK);
+        EXPECT_EQ(events.Logs(), logs);
         EXPECT_EQ(results[0].rfind("RESULT 0 ", 0), 0u) << results[0];
         ASSERT_EQ(events.Received().size(), 1u);
         std::vector<Bitmap> got;
@@ -319,7 +341,8 @@ TEST_P(Class1NoisyPage, ADamagedPageIsRefusedAndNeverStored)
         ExpectSamePages(got, pages);
     } else {
         EXPECT_FALSE(events.Errors().empty());
-        EXPECT_EQ(events.Logs(), (std::vector<int>{lfReceiveStart, lfReceiveFail}));
+        logs.push_back(lfReceiveFail);
+        EXPECT_EQ(events.Logs(), logs);
         EXPECT_EQ(results[0].find("pages_tx=3"), std::string::npos) << "the sender was told all arrived: " << results[0];
         for (const auto& name : zn::platform::ListFolderCI(dir_.Path(), "*.APF"))
             ADD_FAILURE() << "a failed fax left " << name;
@@ -331,6 +354,45 @@ INSTANTIATE_TEST_SUITE_P(Bursts, Class1NoisyPage,
                                            NoisyPageCase{"InEverySendingOfPage2",
                                                          {"3+:3.5:4"},
                                                          false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Noise on a command frame alone: the post-page command arrives with a bad check, the modem answers
+// ERROR to AT+FRH=3, and the sender, hearing no answer, repeats the command after T4. The frames our
+// modem listens to are numbered from 1: TSI and DCS, then the post-page command of page 1 (2), of
+// page 2 (3), and DCN. The burst covers the frame at the end of the preamble's flags.
+struct NoisyCommandCase {
+    const char* name;
+    const char* burst; // --frame-burst N:AT:LEN
+};
+
+void PrintTo(const NoisyCommandCase& c, std::ostream* os) { *os << c.name; }
+
+class Class1NoisyCommand : public Class1Session, public ::testing::WithParamInterface<NoisyCommandCase> {};
+
+TEST_P(Class1NoisyCommand, ADamagedCommandIsWaitedForAgainAndTheFaxArrives)
+{
+    auto pages = Charts({1, 2}, kBand);
+    ASSERT_TRUE(WriteFaxTiff(dir_.File("tx.tif"), pages));
+    auto line = Line::Start(dir_.Path(), {"call", "--fast", "--tx-file", dir_.File("tx.tif"), "--ident", "FAR END",
+                                          "--frame-burst", GetParam().burst, "--trace"});
+    ASSERT_TRUE(line);
+    RecordingEvents events;
+    ASSERT_TRUE(ReceiveOneFax(*line, events));
+    const std::string trace = line->Errors();
+    ASSERT_NE(trace.find("noise burst in frame transmission"), std::string::npos) << trace;
+    EXPECT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << trace;
+    EXPECT_EQ(events.Logs(), (std::vector<int>{lfReceiveStart, lfReceiveOK}));
+    auto results = line->Results();
+    ASSERT_EQ(results.size(), 1u) << line->Output();
+    EXPECT_EQ(results[0].rfind("RESULT 0 ", 0), 0u) << results[0];
+    ASSERT_EQ(events.Received().size(), 1u);
+    std::vector<Bitmap> got;
+    ASSERT_TRUE(ReadApf(events.Received().front(), got));
+    ExpectSamePages(got, pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bursts, Class1NoisyCommand,
+                         ::testing::Values(NoisyCommandCase{"OnMps", "2:0.9:0.1"}, NoisyCommandCase{"OnEop", "3:0.9:0.1"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What a log entry of a received fax records must be on disk when it is written: the file's data

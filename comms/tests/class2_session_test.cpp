@@ -62,6 +62,7 @@ struct Class2Case {
     std::vector<int> charts;
     int expectError; // 0: the fax goes through
     std::string name;
+    std::vector<int> refused = {}; // the pages refused for their copy quality, in order
 };
 
 void PrintTo(const Class2Case& c, std::ostream* os) { *os << c.name; }
@@ -150,6 +151,7 @@ TEST_P(Class2Send, EndsAsTheModemDecides)
     RecordingEvents& events = tx.events;
     FaxSendSession& session = tx.session;
     ASSERT_TRUE(events.WaitFinished(120s));
+    EXPECT_EQ(events.RefusedPages(), c.refused) << sim.Log();
     if (c.expectError) {
         ASSERT_FALSE(events.Errors().empty()) << sim.Log();
         EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
@@ -157,7 +159,11 @@ TEST_P(Class2Send, EndsAsTheModemDecides)
         return;
     }
     ASSERT_TRUE(events.Errors().empty()) << events.Errors().front() << "\n" << sim.Log();
-    EXPECT_EQ(events.Logs(), (std::vector<int>{lfTransmitStart, lfTransmitOK}));
+    // Each page the far end refused is logged as sent again.
+    std::vector<int> logs{lfTransmitStart};
+    logs.insert(logs.end(), c.refused.size(), lfPageResent);
+    logs.push_back(lfTransmitOK);
+    EXPECT_EQ(events.Logs(), logs);
     EXPECT_EQ(session.common.remoteID, "+1 555 0100");
     std::vector<Bitmap> got;
     for (size_t i = 1; i <= pages.size(); ++i) {
@@ -178,9 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
         Class2Case{fcClass20, {}, {1, 2, 3}, 0, "Class20ThreePages"},
         Class2Case{fcDetect, {"--fclass-list", "0,1,2,2.0"}, {2}, 0, "DetectedClass20"},
         Class2Case{fcDetect, {"--fclass-list", "0,2"}, {2}, 0, "DetectedClass2"},
-        Class2Case{fcClass2, {"--rtn", "1"}, {1, 2}, 0, "Class2PageRetry"},
-        Class2Case{fcClass20, {"--rtn", "1"}, {1, 2}, 0, "Class20PageRetry"},
-        Class2Case{fcClass2, {"--rtn", "1", "--rtn", "1", "--rtn", "1"}, {1}, 0, "Class2PageRetryOnce"},
+        Class2Case{fcClass2, {"--rtn", "1"}, {1, 2}, 0, "Class2PageRetry", {1}},
+        Class2Case{fcClass20, {"--rtn", "1"}, {1, 2}, 0, "Class20PageRetry", {1}},
+        Class2Case{fcClass2, {"--rtn", "1", "--rtn", "1", "--rtn", "1"}, {1}, 0, "Class2PageRetryOnce", {1}},
         Class2Case{fcClass2, {"--no-xon"}, {1}, 0, "Class2MissingXon"},
         Class2Case{fcClass2, {"--error", "+FDT:1"}, {1}, ecFaxBadModemResult, "Class2ErrorToFDT"},
         Class2Case{fcClass20, {"--hangup-in-page", "2"}, {1, 2}, ecFaxBadModemResult, "Class20HangupInPage"},
@@ -189,6 +195,9 @@ INSTANTIATE_TEST_SUITE_P(
         Class2Case{fcClass20, {"--dial-result", "*=NO CARRIER"}, {1}, ecFaxNoCarrier, "Class20NoCarrier"},
         Class2Case{fcClass2, {"--dial-result", "*=NO DIALTONE"}, {1}, ecFaxNoDialTone, "Class2NoDialtone"}),
     [](const auto& info) { return info.param.name; });
+
+// The rows of a page as the simulated modem counts them.
+constexpr int kReportedRows = 2376;
 
 class Class2Receive : public ::testing::TestWithParam<Class2Case> {
 protected:
@@ -211,6 +220,13 @@ TEST_P(Class2Receive, PagesArriveOrTheCallFails)
     RecordingEvents& events = rx.events;
     FaxReceiveSession& session = rx.session;
     ASSERT_TRUE(events.WaitFinished(120s));
+    // A refused page is logged with the counts it was refused for, as the modem gave them.
+    EXPECT_EQ(events.RefusedPages(), c.refused) << sim.Log();
+    for (const Refusal& r : events.Refusals()) {
+        EXPECT_EQ(r.quality.rows, kReportedRows) << sim.Log();
+        EXPECT_GT(r.quality.badRows, 0);
+        EXPECT_FALSE(CopyQualityAcceptable(r.quality));
+    }
     if (c.expectError) {
         ASSERT_FALSE(events.Errors().empty());
         EXPECT_EQ(events.Errors().front(), c.expectError) << sim.Log();
@@ -342,13 +358,21 @@ INSTANTIATE_TEST_SUITE_P(
                       Class2Case{fcDetect, {"--fclass-list", "0,2"}, {3}, 0, "DetectedClass2"},
                       // The modem confirms a damaged page but counts its bad rows: this side answers
                       // RTN, and keeps the page sent again; a page that stays bad fails the call.
-                      Class2Case{fcClass2, {"--bad-copy", "2"}, {1, 2, 3}, 0, "Class2DamagedPageSentAgain"},
-                      Class2Case{fcClass20, {"--bad-copy", "2"}, {1, 2, 3}, 0, "Class20DamagedPageSentAgain"},
+                      Class2Case{fcClass2, {"--bad-copy", "2"}, {1, 2, 3}, 0, "Class2DamagedPageSentAgain", {2}},
+                      Class2Case{fcClass20, {"--bad-copy", "2"}, {1, 2, 3}, 0, "Class20DamagedPageSentAgain", {2}},
                       Class2Case{fcClass20,
                                  {"--bad-copy", "2", "--bad-copy", "3", "--bad-copy", "4", "--resends", "2"},
                                  {1, 2, 3},
                                  ecFaxSessionError,
-                                 "Class20PageThatStaysDamaged"}),
+                                 "Class20PageThatStaysDamaged",
+                                 {2, 2, 2}},
+                      // The modem's counts alone decide: a few isolated bad rows keep the page, seven
+                      // per cent of them refuse it, whichever base the modem counts in.
+                      Class2Case{fcClass2, {"--row-counts", "2:2294,5,2"}, {1, 2}, 0, "Class2FewBadRowsKept"},
+                      Class2Case{fcClass20, {"--row-counts", "2:2294,5,2"}, {1, 2}, 0, "Class20FewBadRowsKept"},
+                      Class2Case{fcClass2, {"--row-counts", "2:2376,166,1"}, {1, 2}, 0, "Class2ManyBadRowsRefused", {2}},
+                      Class2Case{fcClass20, {"--row-counts", "2:2376,166,1"}, {1, 2}, 0, "Class20ManyBadRowsRefused",
+                                 {2}}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

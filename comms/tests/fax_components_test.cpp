@@ -280,6 +280,52 @@ INSTANTIATE_TEST_SUITE_P(Classes, ComponentsInEachClass,
                                            ClassCase{fcClass2_0, "Class20"}),
                          [](const auto& info) { return info.param.name; });
 
+// A refused page leaves its trace in the history: the receiver says which page it refused and the
+// counts it refused it for (the modem's, in hexadecimal in Class 2.0), the sender that the far end
+// refused it and at which rate it goes again.
+TEST_F(FaxComponents, RefusedPagesAreInTheHistoryAtBothEnds)
+{
+    {
+        Class2Sim sim(dir_, {"--speedup", "50", "--ring-delay", "0.2", "--send", ItuChartPath(1), "--bad-copy", "1"});
+        ASSERT_FALSE(sim.Device().empty());
+        UsePort(sim.Device());
+        TFxReceiveFax fax;
+        Tie(fax, fcClass2_0);
+        fax.SetDestinationDir(dir_.Path());
+        fax.OneFax = true;
+        fax.ExitOnError = true;
+        fax.StartReceive();
+        ASSERT_TRUE(Finished(180s)) << sim.Log();
+        const std::string dt = DateTime();
+        std::regex expected("Receive .* started at " + dt + "\r\n"
+                            + "Page 1 refused for its copy quality \\(2376 rows, 396 bad, at most 360 bad in a row\\) at "
+                            + dt + "\r\n" + "Receive finished OK at " + dt + "\r\n\r\n");
+        EXPECT_TRUE(std::regex_match(ReadFile(history_), expected)) << ReadFile(history_) << sim.Log();
+    }
+    ASSERT_EQ(std::remove(history_.c_str()), 0);
+    recorder_ = {};
+    {
+        Class2Sim sim(dir_, {"--speedup", "50", "--rtn", "1"});
+        ASSERT_FALSE(sim.Device().empty());
+        auto page = ReadPbm(ItuChartPath(1));
+        ASSERT_TRUE(page);
+        ASSERT_TRUE(WriteApf(dir_.File("out.apf"), {*page}, true));
+        UsePort(sim.Device());
+        TFxSendFax fax;
+        Tie(fax, fcClass2);
+        fax.SetFaxFile(dir_.File("out.apf"));
+        fax.PhoneNumber = "5550100";
+        fax.StartTransmit();
+        ASSERT_TRUE(Finished(180s)) << sim.Log();
+        ASSERT_GT(fax.GetConnectBPS(), 0);
+        const std::string dt = DateTime();
+        std::regex expected("Transmit .* started at " + dt + "\r\n" + "Page 1 refused by the remote fax, sent again at "
+                            + std::to_string(fax.GetConnectBPS()) + " bps at " + dt + "\r\n"
+                            + "Transmit to .* finished OK at " + dt + " [0-9]+\r\n\r\n");
+        EXPECT_TRUE(std::regex_match(ReadFile(history_), expected)) << ReadFile(history_) << sim.Log();
+    }
+}
+
 int ThreadCount() { return CountEntries("/proc/self/task"); }
 int DescriptorCount() { return CountEntries("/proc/self/fd"); }
 

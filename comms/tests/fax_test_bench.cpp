@@ -34,6 +34,21 @@ void RecordingEvents::FaxStatus(FaxSession& s, bool, bool)
     }
 }
 
+std::vector<Refusal> RecordingEvents::Refusals()
+{
+    std::lock_guard<std::mutex> g(m_);
+    return refusals_;
+}
+
+std::vector<int> RecordingEvents::RefusedPages()
+{
+    std::lock_guard<std::mutex> g(m_);
+    std::vector<int> pages;
+    for (const Refusal& r : refusals_)
+        pages.push_back(r.page);
+    return pages;
+}
+
 PageProgress RecordingEvents::Progress()
 {
     std::lock_guard<std::mutex> g(m_);
@@ -44,6 +59,8 @@ void RecordingEvents::FaxLog(FaxSession& s, int code)
 {
     std::lock_guard<std::mutex> g(m_);
     logs_.push_back(code);
+    if (code == lfPageRefused || code == lfPageResent)
+        refusals_.push_back({s.common.refusedPage, s.common.refusedQuality});
     if (code == lfReceiveOK)
         received_.push_back(s.modem.openedFileName);
 }

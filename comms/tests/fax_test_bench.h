@@ -27,6 +27,12 @@ struct PageProgress {
     int32_t page = 0, length = 0, bytes = 0;
 };
 
+// A page refused for its copy quality, as the log entry (lfPageRefused, lfPageResent) tells it.
+struct Refusal {
+    int page = 0;
+    PageQuality quality;
+};
+
 class RecordingEvents : public FaxEngineEvents {
 public:
     std::deque<FaxEntry> entries;
@@ -46,6 +52,9 @@ public:
     std::vector<int> Errors();
     std::vector<std::string> Received();
     std::vector<int> Statuses();
+    std::vector<Refusal> Refusals();
+    // The pages of the refusals, in order.
+    std::vector<int> RefusedPages();
     // The last status report's progress.
     PageProgress Progress();
     int FinishCode();
@@ -57,6 +66,7 @@ private:
     int finishCode_ = 0;
     std::vector<int> logs_, errors_, statuses_;
     PageProgress progress_;
+    std::vector<Refusal> refusals_;
     std::vector<std::string> received_;
 };
 

@@ -10,7 +10,8 @@ add_custom_command(
 include(${ZN_SOURCE}/faxdoc/engine_sources.cmake)
 list(TRANSFORM ZN_FAXDOC_ENGINE_SOURCES PREPEND ${ZN_SOURCE}/faxdoc/)
 add_library(faxdoc_fuzzed STATIC ${ZN_FAXDOC_ENGINE_SOURCES} ${ZN_SOURCE}/platform/io_error.cpp
-            ${ZN_SOURCE}/platform/file_replacement.cpp ${ZN_SOURCE}/platform/plain_file.cpp ${faxfont_cpp})
+            ${ZN_SOURCE}/platform/file_replacement.cpp ${ZN_SOURCE}/platform/end_removals.cpp
+            ${ZN_SOURCE}/platform/plain_file.cpp ${faxfont_cpp})
 target_include_directories(faxdoc_fuzzed PUBLIC ${ZN_SOURCE})
 target_compile_options(faxdoc_fuzzed PUBLIC -g -O1 -fsanitize=fuzzer-no-link,address,undefined
                        -fno-sanitize-recover=undefined -fno-omit-frame-pointer)

@@ -72,6 +72,19 @@ bool StackedAbove(const QWidget* upper, const QWidget* lower)
     return u >= 0 && l >= 0 && u > l;
 }
 
+bool SettlesAbove(std::initializer_list<const QWidget*> upper, std::initializer_list<const QWidget*> lower)
+{
+    return WaitUntil(
+        [&] {
+            for (const QWidget* u : upper)
+                for (const QWidget* l : lower)
+                    if (!StackedAbove(u, l))
+                        return false;
+            return true;
+        },
+        2000);
+}
+
 QRect FrameOnScreen(const QWidget* window)
 {
     return window->frameGeometry();

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <initializer_list>
 
 class QWidget;
 
@@ -24,6 +25,9 @@ void UserClick(QWidget* widget, QPoint at = QPoint(-1, -1));
 void UserKeys(const QString& keys);
 // Whether window `upper` lies above window `lower` in the window manager's stacking order.
 bool StackedAbove(const QWidget* upper, const QWidget* lower);
+// Whether each window of `upper` lies above each window of `lower` once the windows have settled
+// after a click (within two seconds).
+bool SettlesAbove(std::initializer_list<const QWidget*> upper, std::initializer_list<const QWidget*> lower);
 // The window with its frame, as the window manager placed it on the screen.
 QRect FrameOnScreen(const QWidget* window);
 // Processes events until `done` or `ms` milliseconds have passed; whether it was done.

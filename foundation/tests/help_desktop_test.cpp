@@ -24,7 +24,6 @@ namespace zn::foundation {
 namespace {
 
 using test::FrameOnScreen;
-using test::StackedAbove;
 using test::UserClick;
 using test::UserKeys;
 using test::WaitUntil;
@@ -96,15 +95,15 @@ TEST_P(HelpFromADialog, OpensBesideItOnTheScreenStaysAboveItAndEscClosesIt)
         helpFrame = FrameOnScreen(help);
         screenArea = dialog.screen()->availableGeometry();
         title = help->windowTitle();
-        aboveDialog = StackedAbove(help, &dialog);
+        aboveDialog = test::SettlesAbove({help}, {&dialog});
         // A click into the help to read it, then on the main window, then on the dialog.
         UserClick(help->Topic);
-        aboveAfterHelpClicked = StackedAbove(help, &dialog) && StackedAbove(help, &mainWindow);
+        aboveAfterHelpClicked = test::SettlesAbove({help}, {&dialog, &mainWindow});
         UserClick(&mainWindow, QPoint(20, 20));
-        aboveAfterMainClicked = StackedAbove(help, &dialog) && StackedAbove(help, &mainWindow);
+        aboveAfterMainClicked = test::SettlesAbove({help}, {&dialog, &mainWindow});
         test::Screenshot(QString("help_after_main_clicked_%1").arg(c.name));
         UserClick(number);
-        aboveAfterDialogClicked = StackedAbove(help, &dialog);
+        aboveAfterDialogClicked = test::SettlesAbove({help}, {&dialog});
         // Esc in the help's search box closes the help, not the dialog.
         UserClick(help->SearchEdit);
         UserKeys("Escape");

@@ -32,6 +32,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <stdexcept>
 #include <map>
 #include <vector>
 
@@ -529,6 +530,37 @@ TEST_F(PrintJobThroughChannel, JobsAreAskedOneAtATimeOldestFirstAndEachDialogNam
     EXPECT_EQ(Read(Send() + "/FAX00000.JFD"), "\r\n\r\n1\r\n");
     EXPECT_EQ(Read(Send() + "/FAX00001.JFD"), "\r\n\r\n3\r\n");
     EXPECT_EQ(Read(Send() + "/FAX00002.JFD"), "\r\n\r\n5\r\n");
+}
+
+// A job whose dialog fails keeps no later job from being asked.
+TEST_F(PrintJobThroughChannel, AJobWhoseDialogFailedHoldsUpNoLaterJob)
+{
+    WriteZnpd(Send(), Exe());
+    TMainForm form;
+    form.Switch = [](const std::string&) { return true; };
+    std::vector<std::string> logged;
+    form.FaxConvController1->OnLog = [&](const std::string& line) { logged.push_back(line); };
+    const auto print = [&](const char* title) {
+        const std::string image = Request(form, kCodeDocStart, title);
+        std::ofstream(image) << "APF10\x1A";
+        Request(form, kCodeDocEnd, "");
+    };
+    std::vector<std::string> asked;
+    form.RunJobDialog = [&](TGetDataForm& dialog) -> int {
+        asked.push_back(dialog.Document->text().toStdString());
+        if (asked.size() == 1) {
+            print("second.pdf"); // waits for the first dialog
+            throw std::runtime_error("the dialog could not be shown");
+        }
+        return 1;
+    };
+    print("first.pdf");
+    print("third.pdf");
+    EXPECT_EQ(logged, std::vector<std::string>{"the dialog could not be shown"});
+    EXPECT_EQ(asked, (std::vector<std::string>{"Document: \"first.pdf\"", "Document: \"second.pdf\"",
+                                               "Document: \"third.pdf\""}));
+    EXPECT_TRUE(Exists(Send() + "/FAX00001.JFD"));
+    EXPECT_TRUE(Exists(Send() + "/FAX00002.JFD"));
 }
 
 TEST_F(PrintJobThroughChannel, AnEndWithoutAStartNamesNoPagesThatAreNotThere)

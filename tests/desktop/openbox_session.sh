@@ -2,14 +2,15 @@
 # Runs a command on a desktop of its own, as a user's session has it: an X server (Xvfb, one
 # 1280x1024 screen) with the openbox window manager, Qt on X11 (QT_QPA_PLATFORM=xcb).
 #     sh tests/desktop/openbox_session.sh COMMAND [ARGUMENT...]
-# Exit status: the command's; 77 when Xvfb or openbox is missing (scripts/setup.sh installs them).
+# Exit status: the command's; 1 when Xvfb, openbox, xdotool or xprop is missing, by name
+# (scripts/setup.sh installs them), so that no desktop test is left out without a word.
 # A test program asked only for its list of tests (--gtest_list_tests) runs without a desktop.
 set -u
 for a in "$@"; do
   [ "$a" = "--gtest_list_tests" ] && exec env QT_QPA_PLATFORM=offscreen "$@"
 done
 for p in Xvfb openbox xdotool xprop; do
-  command -v "$p" > /dev/null 2>&1 || { echo "skipped: $p is not installed (scripts/setup.sh installs it)"; exit 77; }
+  command -v "$p" > /dev/null 2>&1 || { echo "$p is missing: scripts/setup.sh installs it" >&2; exit 1; }
 done
 
 RUN=$(mktemp -d)
@@ -40,4 +41,6 @@ while ! xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id";
   n=$((n + 1)); [ $n -gt 100 ] && { echo "openbox did not start"; cat "$RUN/openbox.log"; exit 1; }
   sleep 0.1
 done
-QT_QPA_PLATFORM=xcb "$@"
+# The session's own runtime folder, as a login gives one: programs of parallel sessions keep apart.
+mkdir -m 700 "$RUN/runtime"
+XDG_RUNTIME_DIR="$RUN/runtime" QT_QPA_PLATFORM=xcb "$@"

@@ -684,6 +684,11 @@ class Sim:
             return self.call_dropped(90, results)
         self.deliveries += 1
         status = self.page_counts(2376, 0, 0)
+        for given in self.o.row_counts:
+            delivery, counts = given.split(":", 1)
+            if int(delivery) == self.deliveries:
+                # The page arrives intact, but the modem counts these rows as bad.
+                status = self.page_counts(*(int(v) for v in counts.split(",")))
         if self.deliveries in self.o.bad_copy:
             # Line noise garbles a sixth of the page; the modem still says 1 (MCF) but counts
             # the rows it could not decode.
@@ -743,6 +748,9 @@ def main():
     ap.add_argument("--bad-copy", action="append", type=int, default=[], metavar="N",
                     help="the Nth page transmission to a receiving program in a call arrives damaged: "
                     "+FPTS:1 / +FPS:1 with its bad rows counted")
+    ap.add_argument("--row-counts", action="append", default=[], metavar="N:ROWS,BAD,RUN",
+                    help="the Nth page transmission to a receiving program arrives intact, but the modem "
+                    "reports these counts of rows, bad rows and most bad rows in a row with +FPTS:1 / +FPS:1")
     ap.add_argument("--resends", type=int, metavar="N",
                     help="the far end sends a page the program rejects again at most N times, then hangs up "
                     "(default: once, then it goes on with the next page)")

@@ -119,8 +119,8 @@ static struct
     int64_t hangupAt;       /* the line drops this long after the call connects; 0 = never */
     int hangupCalls;        /* only the first this many calls drop; 0 = every call */
     int noise;              /* peak amplitude of the noise for --max-rate */
-    struct { int transmission, andLater; int64_t at, length; } bursts[MAX_NUMBERS];
-    int nBursts;            /* --burst: noise over part of chosen fast-modem transmissions */
+    struct { int transmission, andLater, frames; int64_t at, length; } bursts[MAX_NUMBERS];
+    int nBursts;            /* --burst, --frame-burst: noise over part of chosen transmissions */
     int burstNoise;         /* peak amplitude of that noise */
     int speed;              /* --fast runs at most this many times real time; 0 = no limit */
     const char *callerNumber;  /* the caller ID a rung modem reports with its first RING; NULL = none */
@@ -852,59 +852,70 @@ static int16_t Noise(int peak)
     return (int16_t) ((int32_t) ((seed >> 8) % (uint32_t) (2 * peak + 1)) - peak);
 }
 
-/* Fast-modem transmissions (training checks and pages) are numbered from 1 as a program's modem
-   starts to hear them, over both ends and every call; a burst covers part of the one it names.
-   What counts is the listening modem (set to a fast modem by AT+FRM, with a signal coming in for
-   FAST_TICKS ticks in a row): the fax terminal does not say reliably which modem it sends with. */
+/* Transmissions a program's modem hears are numbered from 1 as it starts to hear them, over both
+   ends and every call, in two series: fast-modem ones (training checks and pages) and V.21 ones (the
+   T.30 frames it listens for with AT+FRH). A burst covers part of the one it names. What counts is
+   the listening modem (set to that modem by AT+FRM or AT+FRH, with a signal coming in for FAST_TICKS
+   ticks in a row): the fax terminal does not say reliably which modem it sends with. */
 #define FAST_TICKS 3
+enum { HEARD_FAST, HEARD_FRAMES, HEARD_KINDS };
+static const char *heardName[HEARD_KINDS] = { "fast", "frame" };
 static struct
 {
-    int run[2];             /* ticks in a row this end has heard a fast-modem signal */
+    int run[2];             /* ticks in a row this end has heard such a signal */
     int number[2];          /* the number of the transmission this end is hearing; 0 none */
     int64_t startedAt[2];
     int count;
-} fastRx;
+} heard[HEARD_KINDS];
 
-static int HearsFastModem(int e)
+static int HearsModem(int e, int kind)
 {
     if (ends[e].kind != END_PORT)
         return 0;
     int modem = ends[e].port->t31->modem;
+    if (kind == HEARD_FRAMES)
+        return modem == FAX_MODEM_V21_RX;
     return modem == FAX_MODEM_V17_RX || modem == FAX_MODEM_V29_RX || modem == FAX_MODEM_V27TER_RX;
 }
 
 /* Whether the signal `in` that end e hears this tick gets a burst of noise. */
 static int InBurst(int e, const int16_t *in)
 {
-    int hearing = 0;
-    for (int i = 0; i < TICK_SAMPLES && !hearing; i++)
-        hearing = in[i] != 0;
-    hearing = hearing && HearsFastModem(e);
-    fastRx.run[e] = hearing ? fastRx.run[e] + 1 : 0;
-    if (!hearing)
+    int signal = 0, noisy = 0;
+    for (int i = 0; i < TICK_SAMPLES && !signal; i++)
+        signal = in[i] != 0;
+    for (int kind = 0; kind < HEARD_KINDS; kind++)
     {
-        fastRx.number[e] = 0;
-        return 0;
-    }
-    if (fastRx.run[e] == FAST_TICKS)
-    {
-        fastRx.number[e] = ++fastRx.count;
-        fastRx.startedAt[e] = now - (FAST_TICKS - 1) * TICK_SAMPLES;
-        Trace("fast transmission %d starts", fastRx.count);
-    }
-    for (int b = 0; b < opt.nBursts && fastRx.number[e]; b++)
-    {
-        int64_t into = now - fastRx.startedAt[e];
-        int hit = opt.bursts[b].andLater ? fastRx.number[e] >= opt.bursts[b].transmission
-                                         : fastRx.number[e] == opt.bursts[b].transmission;
-        if (hit && into >= opt.bursts[b].at && into < opt.bursts[b].at + opt.bursts[b].length)
+        int hearing = signal && HearsModem(e, kind);
+        heard[kind].run[e] = hearing ? heard[kind].run[e] + 1 : 0;
+        if (!hearing)
         {
-            if (into < opt.bursts[b].at + TICK_SAMPLES)
-                Trace("noise burst in transmission %d", fastRx.number[e]);
-            return 1;
+            heard[kind].number[e] = 0;
+            continue;
+        }
+        if (heard[kind].run[e] == FAST_TICKS)
+        {
+            heard[kind].number[e] = ++heard[kind].count;
+            heard[kind].startedAt[e] = now - (FAST_TICKS - 1) * TICK_SAMPLES;
+            Trace("%s transmission %d starts", heardName[kind], heard[kind].count);
+        }
+        int number = heard[kind].number[e];
+        for (int b = 0; b < opt.nBursts && number; b++)
+        {
+            if (opt.bursts[b].frames != (kind == HEARD_FRAMES))
+                continue;
+            int64_t into = now - heard[kind].startedAt[e];
+            int hit = opt.bursts[b].andLater ? number >= opt.bursts[b].transmission
+                                             : number == opt.bursts[b].transmission;
+            if (hit && into >= opt.bursts[b].at && into < opt.bursts[b].at + opt.bursts[b].length)
+            {
+                if (into < opt.bursts[b].at + TICK_SAMPLES)
+                    Trace("noise burst in %s transmission %d", heardName[kind], number);
+                noisy = 1;
+            }
         }
     }
-    return 0;
+    return noisy;
 }
 
 static void Tick(void)
@@ -1110,6 +1121,8 @@ static void Usage(void)
             "                      (training checks and pages, counted from 1 over both ends and all\n"
             "                      calls), from AT seconds\n"
             "                      into it for LEN seconds; N+ is the Nth and every later one (repeatable)\n"
+            "  --frame-burst N:AT:LEN  the same over the Nth V.21 transmission (T.30 frames) a program's\n"
+            "                      modem listens to\n"
             "  --burst-noise PEAK  amplitude of that noise (16000)\n"
             "  --hangup-at S       the line drops S seconds (line time) after the call connects\n"
             "  --hangup-calls N    only the first N calls drop (every call)\n"
@@ -1152,6 +1165,7 @@ int main(int argc, char **argv)
         { "hangup-calls", required_argument, NULL, 'K' },
         { "caller-id", required_argument, NULL, 'C' },
         { "burst", required_argument, NULL, 'B' },
+        { "frame-burst", required_argument, NULL, 'F' },
         { "burst-noise", required_argument, NULL, 'P' },
         { NULL, 0, NULL, 0 }
     };
@@ -1206,6 +1220,7 @@ int main(int argc, char **argv)
             break;
         }
         case 'B':
+        case 'F':
         {
             int n;
             double at, length;
@@ -1216,6 +1231,7 @@ int main(int argc, char **argv)
                 Usage();
             opt.bursts[opt.nBursts].transmission = n;
             opt.bursts[opt.nBursts].andLater = plus[0] == '+';
+            opt.bursts[opt.nBursts].frames = c == 'F';
             opt.bursts[opt.nBursts].at = SECONDS(at);
             opt.bursts[opt.nBursts].length = SECONDS(length);
             opt.nBursts++;
