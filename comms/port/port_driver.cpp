@@ -476,6 +476,8 @@ int TFxWin32Dispatcher::CloseCom()
 {
     if (fd_ == NoHandle)
         return 0;
+    // The next program gets the line at its speed, not at B0.
+    SetDtrBySpeed(true);
     // Drop what the device still holds: closing a tty otherwise waits for its output to drain.
     ::ioctl(fd_, TCFLSH, TCIOFLUSH);
     ::ioctl(fd_, TIOCNXCL);
