@@ -682,8 +682,9 @@ TEST_P(SendDialogCancelMidPage, EndsTheCallAndFreesThePortBeforeTheDialogSaysSo)
 
     ASSERT_TRUE(cancelled) << "the page never went out\n" << Log();
     EXPECT_TRUE(ended) << "the call went on after the user ended it";
+    // Well under the escape sequence's guard times (about 5 s), with room for a busy machine.
     if (c.byDtr)
-        EXPECT_LT(endedAfterMs, 2000) << "the call took that long to end\n" << TraceTail(*line);
+        EXPECT_LT(endedAfterMs, 4000) << "the call took that long to end\n" << TraceTail(*line);
     EXPECT_TRUE(freeWhenEnded);
     EXPECT_TRUE(freeWhenShown);
     EXPECT_EQ(modal_.Seen(), (std::vector<std::string>{"SendFaxForm", "TShowErrorForm"}));
