@@ -1,6 +1,7 @@
 // The scripted Class 2 / 2.0 modem of the test bed as a child process, for the fax component tests.
 #pragma once
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -29,6 +30,8 @@ public:
         args.insert(args.end(), {"--log", dir.File("sim.log")});
         log_ = dir.File("sim.log");
         std::string out = dir.File("sim.out");
+        // A simulator started before in the same folder left its device there: read only this one's.
+        std::remove(out.c_str());
         process_ = std::make_unique<faxline::ChildProcess>(args, out, dir.File("sim.err"));
         for (int i = 0; i < 500 && device_.empty(); ++i) {
             std::istringstream in(ReadWholeFile(out));
