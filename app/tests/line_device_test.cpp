@@ -121,8 +121,15 @@ protected:
         s.DialAttempts = 1;
         s.Fax = "+1 555 0199";
     }
-    // Nothing of a call remains on the line's device: no lock file, no descriptor of ours leads to
-    // it, and (while the test bed still offers it) anyone may open it.
+    // A lock file naming this process. Pseudo-terminal numbers are the whole machine's: a test running
+    // beside this one may hold, or a process killed on purpose may have left, a lock of the same name.
+    static bool OursStill(const std::string& lock)
+    {
+        return ::access(lock.c_str(), F_OK) == 0
+               && std::atol(foundation::test::ReadFile(lock).c_str()) == long(::getpid());
+    }
+    // Nothing of a call remains on the line's device: no lock file of ours, no descriptor of ours
+    // leads to it, and (while the test bed still offers it) anyone may open it.
     void ExpectLineFree(const std::string& device, bool tryOpen = true)
     {
         // A port closed while its dispatcher's threads were still leaving finishes its close from the
@@ -130,13 +137,13 @@ protected:
         Until(
             [&] {
                 for (const std::string& lock : comms::UucpLock::LockPathsFor(alias_))
-                    if (::access(lock.c_str(), F_OK) == 0)
+                    if (OursStill(lock))
                         return false;
                 return DescriptorList().find(" -> " + device + "\n") == std::string::npos;
             },
             10000);
         for (const std::string& lock : comms::UucpLock::LockPathsFor(alias_))
-            EXPECT_NE(::access(lock.c_str(), F_OK), 0) << lock;
+            EXPECT_FALSE(OursStill(lock)) << lock << ": " << foundation::test::ReadFile(lock);
         EXPECT_EQ(DescriptorList().find(" -> " + device + "\n"), std::string::npos) << DescriptorList();
         if (!tryOpen)
             return;
